@@ -1,0 +1,22 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a file in core/ includes anything but the standard C++ headers
+# it needs and the project's own core and output-queue headers.
+set(allowed "<cstdint>" "<cstring>" "<cstddef>" "\"core/screen.h\"" "\"core/interpreter.h\""
+            "\"link/output_queue.h\"")
+file(GLOB sources "${SOURCE_DIR}/core/*")
+set(bad "")
+foreach(source IN LISTS sources)
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([<\"][^>\"]*[>\"]).*" "\\1" header "${line}")
+        if(NOT header IN_LIST allowed)
+            list(APPEND bad "${source}: ${header}")
+        endif()
+    endforeach()
+endforeach()
+if(bad)
+    list(JOIN bad "\n  " text)
+    message(FATAL_ERROR "core/ includes headers outside its allowed set:\n  ${text}")
+endif()
+list(LENGTH sources count)
+message(STATUS "${count} core files checked")

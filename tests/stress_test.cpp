@@ -1,0 +1,64 @@
+// A long seeded run of hostile bytes: whatever the host sends, the cursor
+// stays on the screen, every cell holds something drawable, and cursorShown
+// agrees with what the display has actually inverted.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "link/output_queue.h"
+#include "tests/support/feed.h"
+
+namespace {
+
+bool Drawable(Cell cell) {
+    return (cell >= 0x20 && cell <= 0x7E) || cell == 0x2588 || cell == 0x2192 ||
+           cell == 0x2026 || cell == 0x2193;
+}
+
+// Weighted towards the bytes that drive the state machine and its edges.
+uint8_t NextByte(std::mt19937& random) {
+    static const uint8_t controls[] = {8, 9, 10, 13};
+    static const uint8_t commands[] = {'A', 'B', 'C', 'D', 'F', 'G', 'H', 'I', 'J', 'K', 'Z', 'a', 'h', 'i', 'k'};
+    static const uint8_t edges[] = {0, 31, 32, 55, 56, 57, 110, 111, 112, 127};
+    unsigned pick = random() % 100;
+    if (pick < 15) return 27;
+    if (pick < 25) return 'Y';
+    if (pick < 40) return controls[random() % sizeof controls];
+    if (pick < 50) return edges[random() % sizeof edges];
+    if (pick < 65) return commands[random() % sizeof commands];
+    return uint8_t(random() % 128);
+}
+
+TEST(Stress, MillionsOfHostileBytesKeepTheModelSound) {
+    unsigned seed = 20261207;
+    if (const char* text = std::getenv("STRESS_SEED")) seed = unsigned(std::strtoul(text, nullptr, 10));
+    std::mt19937 random(seed);
+    ResetAll();
+    display.logging = false;
+    const long total = 1200000;
+    long replies = 0;
+    for (long i = 0; i < total; ++i) {
+        InterpretByte(NextByte(random));
+        ASSERT_TRUE(terminal.row >= 0 && terminal.row <= 23) << "byte " << i << " seed " << seed;
+        ASSERT_TRUE(terminal.column >= 0 && terminal.column <= 79) << "byte " << i << " seed " << seed;
+        ASSERT_EQ(terminal.cursorShown, display.inverted[terminal.row][terminal.column]) << "byte " << i;
+        ASSERT_EQ(display.invertedCount, terminal.cursorShown ? 1 : 0) << "byte " << i;
+        for (Cell cell : screen.cells) {
+            if (!Drawable(cell)) FAIL() << "cell " << cell << " after byte " << i << " seed " << seed;
+        }
+        // Sometimes the line drains the queue, as writes complete.
+        if (!outputQueue.IsEmpty() && random() % 4 == 0) {
+            ASSERT_EQ(outputQueue.count, 3u);
+            ASSERT_EQ(outputQueue.bytes[0], 27);
+            outputQueue.count = 0;
+            ++replies;
+        }
+        // Now and then the focused window shows the cursor, as the loop does.
+        if (!terminal.cursorShown && random() % 8 == 0) ShowCursor();
+    }
+    EXPECT_GT(replies, 1000);
+    EXPECT_GT(display.repaints, 1000);
+}
+
+}  // namespace
