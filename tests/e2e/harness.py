@@ -1,0 +1,508 @@
+"""End-to-end test session: the real Windows program under Wine, a private X
+display, and a pseudo-terminal pair standing in for the serial line.
+
+    with Session() as s:
+        s.start(f'"COM5:9600,n,8,1" "{s.win(s.home)}" "0"')
+        s.wait_window()
+        s.host_write(b'\\x1bZ')
+        assert s.host_read_exact(3) == b'\\x9b\\xaf\\xcb'
+        assert s.expect_row(0, 'hello', cursor_col=5) == 0
+        s.key('alt+x')
+        assert s.wait_exit() == 1
+
+Environment:
+  BRISVANE_EXE        the program (a Windows exe), required
+  BRISVANE_INSPECTOR  inspector.exe (default: beside BRISVANE_EXE)
+  BRISVANE_WINEPREFIX Wine prefix, made by tools/wine-prefix on first use
+                      (default: build/wineprefix in the repository)
+  BRISVANE_WINE       Wine loader (default /usr/lib/wine/wine64)
+  BRISVANE_TIMEOUT_SCALE  multiplies every timeout (slow machines)
+  BRISVANE_KEEP_TMP   keep each session's temp dir (logs, bat file); a failing
+                      session always keeps it and prints where
+
+Sessions on one prefix run one at a time (they share its wineserver and its
+COM port names); a lock file in the prefix enforces that.
+Standard library only.
+"""
+
+import atexit
+import fcntl
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+SCALE = float(os.environ.get('BRISVANE_TIMEOUT_SCALE', '1'))
+ROWS, COLS = 24, 80
+TITLE = 'termin BRISVANE v2.4 for PALLWICK'
+WINDOW_CLASS = 'BRISVANE'
+
+_live_sessions = set()
+_prefixes_ready = set()
+
+
+def win_path(path):
+    """Windows name of a local path through Wine's Z: drive."""
+    return 'Z:' + str(Path(path).resolve()).replace('/', '\\')
+
+
+def row_hex(text):
+    """A row's text as the inspector's HEX argument (UTF-16 code units)."""
+    data = text.encode('utf-16-le')
+    units = [int.from_bytes(data[i:i + 2], 'little') for i in range(0, len(data), 2)]
+    if len(units) > COLS:
+        raise ValueError(f'row longer than {COLS} columns: {text!r}')
+    return ''.join(f'{u:04x}' for u in units) or '-'
+
+
+def wait_for(predicate, timeout, interval=0.05, what='condition'):
+    """Polls predicate until it returns a true value, which is returned."""
+    deadline = time.monotonic() + timeout * SCALE
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise TimeoutError(f'timed out after {timeout * SCALE:.1f}s waiting for {what}')
+        time.sleep(interval)
+
+
+def _need_commands(*pairs):
+    """Installs the Debian packages of missing commands (CMD:PKG pairs)."""
+    script = REPO / 'tools' / 'lib' / 'need-packages.sh'
+    subprocess.run(['bash', '-c', '. "$0" && need_packages "$@"', str(script), *pairs],
+                   check=True)
+
+
+def _ensure_prefix(prefix):
+    if prefix not in _prefixes_ready:
+        subprocess.run([str(REPO / 'tools' / 'wine-prefix'), str(prefix)], check=True)
+        _prefixes_ready.add(prefix)
+
+
+class Session:
+    """One program run with everything it needs; stops all it started on exit."""
+
+    def __init__(self, com=5, exe=None, inspector=None, prefix=None):
+        self.com = com
+        self.exe = Path(exe or os.environ.get('BRISVANE_EXE') or '')
+        if not self.exe.is_file():
+            raise RuntimeError('set BRISVANE_EXE to the program to test')
+        self.inspector_exe = Path(inspector or os.environ.get('BRISVANE_INSPECTOR')
+                                  or self.exe.parent / 'inspector.exe')
+        self.prefix = Path(prefix or os.environ.get('BRISVANE_WINEPREFIX')
+                           or REPO / 'build' / 'wineprefix').resolve()
+        self.wine = os.environ.get('BRISVANE_WINE', '/usr/lib/wine/wine64')
+        self._launched_by_inspector = False
+        self.wineserver = '/usr/lib/wine/wineserver64'
+        if not os.path.exists(self.wineserver):
+            self.wineserver = 'wineserver'
+        self.tmp = None
+        self.home = None
+        self.display = None
+        self.window_id = None
+        self.proc = None
+        self.exit_code = None
+        self._xvfb = self._socat = self._server = None
+        self._host_fd = None
+        self._lock_fd = None
+        self._com_link = None
+        self._com_old_target = None
+
+    # ---- set-up and tear-down -------------------------------------------
+
+    def __enter__(self):
+        try:
+            self._open()
+        except BaseException:
+            self.close(failed=True)
+            raise
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        self.close(failed=exc_type is not None)
+        return False
+
+    def _open(self):
+        _need_commands('Xvfb:xvfb', 'socat:socat', 'xdotool:xdotool', 'import:imagemagick')
+        _ensure_prefix(self.prefix)
+        _live_sessions.add(self)
+        self._lock_fd = os.open(self.prefix / '.brisvane-session-lock', os.O_CREAT | os.O_RDWR)
+        fcntl.flock(self._lock_fd, fcntl.LOCK_EX)
+        self.tmp = Path(tempfile.mkdtemp(prefix='brisvane-e2e-'))
+        self.home = self.tmp / 'home'
+        self.home.mkdir()
+        self._start_xvfb()
+        self._start_wineserver()
+        self._start_line()
+
+    def _start_xvfb(self):
+        rd, wr = os.pipe()
+        try:
+            with open(self.tmp / 'xvfb.log', 'wb') as log:
+                self._xvfb = subprocess.Popen(
+                    ['Xvfb', '-displayfd', str(wr), '-screen', '0', '1280x1024x24',
+                     '-nolisten', 'tcp', '-noreset'],
+                    pass_fds=[wr], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                    stderr=log, start_new_session=True)
+            os.close(wr)
+            wr = None
+            text = b''
+            deadline = time.monotonic() + 20 * SCALE
+            while not text.endswith(b'\n'):
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([rd], [], [], left)[0]:
+                    raise RuntimeError('Xvfb did not report a display')
+                chunk = os.read(rd, 64)
+                if not chunk:
+                    raise RuntimeError('Xvfb exited: see ' + str(self.tmp / 'xvfb.log'))
+                text += chunk
+            self.display = ':' + text.decode().strip()
+        finally:
+            os.close(rd)
+            if wr is not None:
+                os.close(wr)
+
+    def _start_wineserver(self):
+        # A stale server of this prefix (we hold the lock, so no one uses it).
+        subprocess.run([self.wineserver, '-k'], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run([self.wineserver, '-w'], env=self.env(), timeout=30 * SCALE)
+        # Our own server, so its output has a home: it dumps megabytes of its
+        # object table when a serial line hangs up.
+        self._server = subprocess.Popen([self.wineserver, '-f', '-p'], env=self.env(),
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+
+    def _start_line(self):
+        a, b = self.tmp / 'ttyA', self.tmp / 'ttyB'
+        with open(self.tmp / 'socat.log', 'wb') as log:
+            self._socat = subprocess.Popen(
+                ['socat', f'pty,raw,echo=0,link={a}', f'pty,raw,echo=0,link={b}'],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=log,
+                start_new_session=True)
+        wait_for(lambda: a.exists() and b.exists() or self._socat.poll() is not None, 10,
+                 what='socat pty links')
+        if self._socat.poll() is not None:
+            raise RuntimeError('socat exited: see ' + str(self.tmp / 'socat.log'))
+        self._host_fd = os.open(b, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        attrs = termios.tcgetattr(self._host_fd)
+        attrs[0] = 0                                             # iflag
+        attrs[1] = 0                                             # oflag
+        attrs[2] = termios.CS8 | termios.CREAD | termios.CLOCAL  # cflag
+        attrs[3] = 0                                             # lflag
+        attrs[6][termios.VMIN] = 0
+        attrs[6][termios.VTIME] = 0
+        # TCSANOW: a flushing mode would throw away bytes already on the line.
+        termios.tcsetattr(self._host_fd, termios.TCSANOW, attrs)
+        link = self.prefix / 'dosdevices' / f'com{self.com}'
+        if link.is_symlink():
+            self._com_old_target = os.readlink(link)
+            link.unlink()
+        os.symlink(a, link)
+        self._com_link = link
+
+    def close(self, failed=False):
+        """Stops everything this session started; safe to call twice."""
+        if self not in _live_sessions and self._lock_fd is None:
+            return
+        _live_sessions.discard(self)
+        if failed and self._xvfb is not None and self._xvfb.poll() is None:
+            try:
+                self.screenshot(self.tmp / 'failed.png')
+            except Exception:  # the screenshot only helps debugging
+                pass
+        if self._server is not None or self.proc is not None:
+            subprocess.run([self.wineserver, '-k'], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        for attr in ('proc', '_server', '_socat', '_xvfb'):
+            p = getattr(self, attr)
+            if p is not None:
+                _stop(p)
+        if self.proc is not None and self.exit_code is None:
+            self.exit_code = self.proc.returncode
+        if self._host_fd is not None:
+            os.close(self._host_fd)
+            self._host_fd = None
+        if self._com_link is not None:
+            try:
+                self._com_link.unlink()
+                # Put back what was there, unless a killed session left it.
+                if self._com_old_target and 'brisvane-e2e-' not in self._com_old_target:
+                    os.symlink(self._com_old_target, self._com_link)
+            except OSError:
+                pass
+            self._com_link = None
+        if self._lock_fd is not None:
+            os.close(self._lock_fd)  # releases the flock
+            self._lock_fd = None
+        if self.tmp is not None:
+            if failed or os.environ.get('BRISVANE_KEEP_TMP'):
+                print(f'e2e session files kept in {self.tmp}', file=sys.stderr)
+            else:
+                shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def env(self):
+        env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG='-all',
+                   WINEDLLOVERRIDES='mscoree,mshtml=')
+        env.pop('DISPLAY', None)
+        if self.display:
+            env['DISPLAY'] = self.display
+        return env
+
+    # ---- the program ----------------------------------------------------
+
+    @staticmethod
+    def win(path):
+        return win_path(path)
+
+    def port_arg(self, settings='9600,n,8,1'):
+        return f'"COM{self.com}:{settings}"'
+
+    def start(self, args='', exe=None, env=None):
+        """Starts the program with ARGS as the raw rest of its command line.
+
+        It runs from a batch file through Wine's cmd, which hands the line over
+        verbatim (Wine's own argv handling would escape the quotes). Lines too
+        long for cmd go through the inspector, which starts the program with
+        exactly that command line."""
+        exe = Path(exe or self.exe)
+        line = f'"{win_path(exe)}"' + (' ' + args if args else '')
+        if len(line) < 4000:
+            bat = self.tmp / 'run.bat'
+            bat.write_bytes(f'@{line}\r\n@exit %ERRORLEVEL%\r\n'.encode('latin-1'))
+            command = [self.wine, 'cmd', '/c', win_path(bat)]
+            self._launched_by_inspector = False
+        else:
+            held = self.tmp / 'command-line.txt'
+            held.write_bytes(line.encode('latin-1'))
+            command = [self.wine, str(self.inspector_exe), 'launch', win_path(held)]
+            self._launched_by_inspector = True
+        self._program_out = self.tmp / 'program.out'
+        with open(self._program_out, 'wb') as log:
+            self.proc = subprocess.Popen(
+                command, env=dict(self.env(), **(env or {})), cwd=self.home,
+                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                start_new_session=True)
+
+    def running(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def wait_exit(self, timeout=15):
+        """The program's exit code once it has ended."""
+        try:
+            self.exit_code = self.proc.wait(timeout * SCALE)
+        except subprocess.TimeoutExpired:
+            raise TimeoutError(f'program still running after {timeout * SCALE:.1f}s') from None
+        if self._launched_by_inspector:
+            m = re.search(r'exit=(\d+)', self._program_out.read_text(errors='replace'))
+            self.exit_code = int(m[1]) if m else None
+        return self.exit_code
+
+    # ---- X windows and input -------------------------------------------
+
+    def _xdotool(self, *args, check=True):
+        r = subprocess.run(['xdotool', *args], env=self.env(), capture_output=True, text=True,
+                           timeout=30 * SCALE)
+        if check and r.returncode:
+            raise RuntimeError(f'xdotool {" ".join(args)} failed: {r.stderr.strip()}')
+        return r
+
+    def find_windows(self, title):
+        """X ids of visible windows whose title is exactly TITLE."""
+        r = self._xdotool('search', '--onlyvisible', '--name', f'^{re.escape(title)}$',
+                          check=False)
+        return [int(w) for w in r.stdout.split()]
+
+    def wait_window(self, title=TITLE, timeout=20):
+        """Waits for a visible window titled TITLE; the main window is remembered for key()."""
+        def found():
+            if self.proc is not None and self.proc.poll() is not None:
+                raise RuntimeError(f'program exited with {self.proc.returncode} '
+                                   f'before showing "{title}"')
+            ids = self.find_windows(title)
+            return ids[0] if ids else None
+        wid = wait_for(found, timeout, interval=0.1, what=f'window "{title}"')
+        if title == TITLE:
+            self.window_id = wid
+        return wid
+
+    def wait_no_window(self, title, timeout=10):
+        wait_for(lambda: not self.find_windows(title), timeout, what=f'"{title}" to close')
+
+    def focus(self, window=None):
+        """Gives WINDOW (default: the main window) the keyboard focus."""
+        wid = window or self.window_id or self.wait_window()
+        self._xdotool('windowfocus', '--sync', str(wid))
+
+    def sync(self):
+        """Returns once the program has interpreted everything sent so far:
+        bytes are taken in order, so the answer to an identify request
+        comes after all of them."""
+        self.host_write(b'\x1bZ')
+        answer = self.host_read_exact(3, timeout=30)
+        if answer != b'\x9b\xaf\xcb':
+            raise AssertionError(f'identify answered {answer.hex(" ")}')
+
+    def key(self, *keys, window=None):
+        """Focuses WINDOW (default: the main window) and presses xdotool KEYS."""
+        wid = window or self.window_id or self.wait_window()
+        self._xdotool('windowfocus', '--sync', str(wid))
+        self._xdotool('key', '--delay', '30', *keys)
+
+    def type(self, text, window=None):
+        wid = window or self.window_id or self.wait_window()
+        self._xdotool('windowfocus', '--sync', str(wid))
+        self._xdotool('type', '--delay', '20', text)
+
+    def screenshot(self, path):
+        subprocess.run(['import', '-window', 'root', str(path)], env=self.env(), check=True,
+                       timeout=30 * SCALE)
+
+    # ---- the serial line, host side ------------------------------------
+
+    def host_write(self, data):
+        view = memoryview(bytes(data))
+        while view:
+            select.select([], [self._host_fd], [], 5 * SCALE)
+            try:
+                n = os.write(self._host_fd, view)
+            except BlockingIOError:
+                continue
+            view = view[n:]
+
+    def host_read_exact(self, n, timeout=5):
+        """Exactly N bytes from the program; TimeoutError says what did come."""
+        got = bytearray()
+        deadline = time.monotonic() + timeout * SCALE
+        while len(got) < n:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self._host_fd], [], [], left)[0]:
+                raise TimeoutError(f'wanted {n} bytes from the program, got {len(got)}: '
+                                   f'{bytes(got).hex(" ")}')
+            try:
+                got += os.read(self._host_fd, n - len(got))
+            except BlockingIOError:
+                pass
+        return bytes(got)
+
+    def host_read_available(self, quiet=0.2):
+        """Whatever the program sends until the line has been quiet for QUIET seconds."""
+        got = bytearray()
+        while select.select([self._host_fd], [], [], quiet * SCALE)[0]:
+            try:
+                chunk = os.read(self._host_fd, 4096)
+            except BlockingIOError:
+                continue
+            if not chunk:
+                break
+            got += chunk
+        return bytes(got)
+
+    def hang_up(self):
+        """Takes the host side away, as when a cable is pulled (socat ends)."""
+        _stop(self._socat)
+
+    # ---- looking at the window -----------------------------------------
+
+    def inspector(self, *args, check=False):
+        """Runs the inspector; returns the CompletedProcess (text output)."""
+        r = subprocess.run([self.wine, str(self.inspector_exe), *map(str, args)], env=self.env(),
+                           capture_output=True, text=True, timeout=60 * SCALE)
+        if r.returncode == 2 or (check and r.returncode):
+            raise RuntimeError(f'inspector {" ".join(map(str, args[:2]))} failed '
+                               f'({r.returncode}): {r.stdout.strip()} {r.stderr.strip()}')
+        return r
+
+    def window_info(self):
+        """Title, client size and cell size as the inspector reports them."""
+        out = self.inspector('window', check=True).stdout
+        m = re.match(r'title=(.*) client=(\d+)x(\d+) cell=(\d+)x(\d+) origin=(-?\d+),(-?\d+)',
+                     out)
+        if not m:
+            raise RuntimeError(f'unexpected inspector output: {out!r}')
+        return {'title': m[1], 'client': (int(m[2]), int(m[3])), 'cell': (int(m[4]), int(m[5])),
+                'origin': (int(m[6]), int(m[7]))}
+
+    def expect_row(self, row, text, cursor_col=None, timeout=2):
+        """Pixels of ROW that differ from TEXT drawn as the program draws it
+        (0 = identical); retries for up to TIMEOUT while the window catches up."""
+        args = ['--timeout', int(timeout * SCALE * 1000), 'row', row, row_hex(text)]
+        if cursor_col is not None:
+            args.append(cursor_col)
+        return self._mismatch(self.inspector(*args))
+
+    def expect_screen(self, rows, cursor=None, timeout=2):
+        """Like expect_row for the whole screen: ROWS is up to 24 strings,
+        CURSOR a (row, col) pair or None."""
+        rows = list(rows) + [''] * (ROWS - len(rows))
+        cr, cc = cursor if cursor is not None else (-1, -1)
+        return self._mismatch(self.inspector('--timeout', int(timeout * SCALE * 1000), 'screen',
+                                             cr, cc, *map(row_hex, rows)))
+
+    def _mismatch(self, r):
+        m = re.match(r'mismatch=(\d+)', r.stdout)
+        if not m:
+            raise RuntimeError(f'unexpected inspector output: {r.stdout!r} {r.stderr!r}')
+        self.last_mismatch = r.stdout.strip()
+        return int(m[1])
+
+    def dialog_text(self, title='Error'):
+        """The static texts of the dialog titled TITLE, one per line."""
+        return self.inspector('text', title, check=True).stdout.strip()
+
+    def dismiss(self, title='Error'):
+        """Presses Return in the dialog titled TITLE and waits until it is gone."""
+        self.key('Return', window=self.wait_window(title))
+        self.wait_no_window(title)
+
+    def program_cpu_seconds(self):
+        """User plus system time used so far by the program's own process."""
+        name = self.exe.name.lower()
+        for pid in os.listdir('/proc'):
+            if not pid.isdigit():
+                continue
+            try:
+                cmdline = (Path('/proc') / pid / 'cmdline').read_bytes().lower()
+                if name.encode() not in cmdline or b'cmd' in cmdline.split(b'\0')[0]:
+                    continue
+                if b'inspector' in cmdline:
+                    continue
+                fields = (Path('/proc') / pid / 'stat').read_text().rsplit(')', 1)[1].split()
+                return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+            except OSError:
+                continue
+        raise RuntimeError('the program\'s process was not found')
+
+    def dump(self, path):
+        """Saves the client area as a BMP file."""
+        self.inspector('dump', win_path(path), check=True)
+
+
+def _stop(p, grace=5):
+    """Ends a process this harness started: SIGTERM to its group, then SIGKILL."""
+    if p.poll() is None:
+        for sig, wait in ((signal.SIGTERM, grace), (signal.SIGKILL, grace)):
+            try:
+                os.killpg(p.pid, sig)  # each child was started in a session of its own
+            except ProcessLookupError:
+                break
+            try:
+                p.wait(wait)
+                break
+            except subprocess.TimeoutExpired:
+                pass
+
+
+@atexit.register
+def _close_leftovers():
+    for s in list(_live_sessions):
+        s.close(failed=True)
