@@ -455,6 +455,30 @@ class Session:
         self.last_mismatch = r.stdout.strip()
         return int(m[1])
 
+    def greyed_items(self):
+        """Command identifiers of the greyed menu items (test build only)."""
+        out = self.inspector('menu', check=True).stdout.strip()
+        m = re.match(r'greyed=([\d,]*)$', out)
+        if not m:
+            raise RuntimeError(f'unexpected inspector output: {out!r}')
+        return {int(i) for i in m[1].split(',') if i}
+
+    def choose_file(self, path, title):
+        """Answers the open ('Open') or save ('Save') dialog with PATH."""
+        wid = self.wait_window(title)
+        self.focus(wid)
+        self._xdotool('type', '--delay', '10', win_path(path))
+        self._xdotool('key', 'Return')
+        self.wait_no_window(title)
+
+    def wait_file_size(self, path, size, timeout=60):
+        """Waits until the file at PATH holds SIZE bytes and stays so briefly."""
+        def grown():
+            return Path(path).exists() and Path(path).stat().st_size >= size
+        wait_for(grown, timeout, interval=0.1, what=f'{path} to reach {size} bytes')
+        time.sleep(0.3)
+        return Path(path).stat().st_size
+
     def dialog_text(self, title='Error'):
         """The static texts of the dialog titled TITLE, one per line."""
         return self.inspector('text', title, check=True).stdout.strip()

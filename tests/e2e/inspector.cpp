@@ -9,6 +9,7 @@
 //   inspector [options] cell R C           lit=N of M (pixels that are not black)
 //   inspector [options] dump FILE.bmp      saves the client area
 //   inspector [options] send MSG WPARAM LPARAM   result=N (SendMessage, numbers in C syntax)
+//   inspector [options] menu               greyed=ID,ID,.. (asks a test build of the program)
 //   inspector text TITLE                   the static texts of the dialog titled TITLE
 //   inspector launch FILE                  runs the command line held in FILE verbatim,
 //                                           waits, prints exit=N (arguments too long for cmd)
@@ -270,6 +271,25 @@ int CmdSend(int argc, char **argv) {
     return 0;
 }
 
+// A test build of the program answers this message with its greyed menu
+// items, one bit per command identifier.
+int CmdMenu() {
+    UINT message = RegisterWindowMessageA("BRISVANE_MENU_GREYED");
+    DWORD_PTR bits = 0;
+    if (!SendMessageTimeoutA(wnd, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &bits))
+        return Fail("SendMessage timed out");
+    printf("greyed=");
+    const char *separator = "";
+    for (int id = 0; id < 32; ++id) {
+        if (bits & (DWORD_PTR(1) << id)) {
+            printf("%s%d", separator, id);
+            separator = ",";
+        }
+    }
+    printf("\n");
+    return 0;
+}
+
 BOOL CALLBACK PrintStatic(HWND child, LPARAM) {
     char cls[32], text[512];
     GetClassNameA(child, cls, sizeof cls);
@@ -337,5 +357,6 @@ int main(int argc, char **argv) {
     if (!strcmp(cmd, "cell")) return CmdCell(n, rest);
     if (!strcmp(cmd, "dump")) return CmdDump(n, rest);
     if (!strcmp(cmd, "send")) return CmdSend(n, rest);
+    if (!strcmp(cmd, "menu")) return CmdMenu();
     return Fail("unknown command");
 }
