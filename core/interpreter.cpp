@@ -13,7 +13,8 @@ enum : uint8_t {
     AddressOffset = 32,
 };
 
-uint16_t GraphicsCell(uint8_t byte) {
+// The cell a printable byte becomes while graphics mode is on.
+static Cell GraphicsCell(uint8_t byte) {
     switch (byte) {
         case 'a': return 0x2588;  // full block
         case 'h': return 0x2192;  // rightwards arrow

@@ -15,7 +15,4 @@
 // Interprets one received byte. Bit 7 is ignored (the caller clears it).
 void InterpretByte(uint8_t byte);
 
-// The cell a printable byte becomes while graphics mode is on.
-uint16_t GraphicsCell(uint8_t byte);
-
 #endif

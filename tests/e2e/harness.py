@@ -37,6 +37,7 @@ import sys
 import tempfile
 import termios
 import time
+import unittest
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -293,6 +294,17 @@ class Session:
                 stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
                 start_new_session=True)
 
+    def start_terminal(self, more_args='"0"', exe=None):
+        """Starts the program on this session's port, home folder as the
+        dialogs' folder, then MORE_ARGS; returns once its window is up."""
+        self.start(f'{self.port_arg()} "{self.win(self.home)}" {more_args}', exe=exe)
+        return self.wait_window()
+
+    def exit_from_menu(self):
+        """Chooses Exit and returns the program's exit code."""
+        self.key('alt+x')
+        return self.wait_exit()
+
     def running(self):
         return self.proc is not None and self.proc.poll() is None
 
@@ -509,6 +521,32 @@ class Session:
     def dump(self, path):
         """Saves the client area as a BMP file."""
         self.inspector('dump', win_path(path), check=True)
+
+
+class OneRunTestCase(unittest.TestCase):
+    """Test cases sharing one run of the program, started with ARGS (and the
+    test build when HOOKED); Exit must end it with code 1."""
+    ARGS = '"0"'
+    HOOKED = False
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session().__enter__()
+        try:
+            exe = os.environ['BRISVANE_HOOKED_EXE'] if cls.HOOKED else None
+            cls.session.start_terminal(cls.ARGS, exe=exe)
+        except BaseException:
+            cls.session.__exit__(*sys.exc_info())
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        s = cls.session
+        try:
+            if s.running() and s.exit_from_menu() != 1:
+                raise AssertionError(f'Exit ended the program with {s.exit_code}')
+        finally:
+            s.__exit__(None, None, None)
 
 
 def _stop(p, grace=5):

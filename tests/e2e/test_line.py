@@ -13,21 +13,18 @@ class BusyLine(unittest.TestCase):
         # Each burst arrives right after the previous answer, while the
         # program may still be finishing that answer's last write.
         with Session() as s:
-            s.start(f'{s.port_arg()} "{s.win(s.home)}" "0"')
-            s.wait_window()
+            s.start_terminal()
             text = bytes(0x20 + n % 95 for n in range(300))
             for burst in range(5):
                 s.host_write(text + b'\x1bZ')
                 self.assertEqual(s.host_read_exact(3, timeout=15), REPLY, f'burst {burst}')
-            s.key('alt+x')
-            self.assertEqual(s.wait_exit(), 1)
+            self.assertEqual(s.exit_from_menu(), 1)
 
 
 class DeadLine(unittest.TestCase):
     def test_a_vanished_host_shows_nothing_costs_little_and_exit_still_works(self):
         with Session() as s:
-            s.start(f'{s.port_arg()} "{s.win(s.home)}" "0"')
-            s.wait_window()
+            s.start_terminal()
             s.focus()
             s.host_write(b'before')
             s.sync()
@@ -39,8 +36,7 @@ class DeadLine(unittest.TestCase):
             self.assertLess(used, 0.3, f'{used:.2f} s of processor time in 3 s on a dead line')
             mismatch = s.expect_screen(['before'], (0, 6))
             self.assertEqual(mismatch, 0, 'phantom bytes drawn: ' + s.last_mismatch)
-            s.key('alt+x')
-            self.assertEqual(s.wait_exit(), 1)
+            self.assertEqual(s.exit_from_menu(), 1)
 
 
 if __name__ == '__main__':

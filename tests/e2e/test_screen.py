@@ -4,32 +4,15 @@ the whole class; each test starts from a cleared screen."""
 import time
 import unittest
 
-from harness import Session
+from harness import OneRunTestCase
 
 CLEAR = b'\x1bH\x1bJ'
 
 
-class Screen(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = Session().__enter__()
-        s = cls.session
-        s.start(f'{s.port_arg()} "{s.win(s.home)}" "0"')
-        s.wait_window()
-        s.focus()  # with the focus the loop keeps the cursor shown
-
-    @classmethod
-    def tearDownClass(cls):
-        s = cls.session
-        try:
-            if s.running():
-                s.key('alt+x')
-                assert s.wait_exit() == 1
-        finally:
-            s.__exit__(None, None, None)
-
+class Screen(OneRunTestCase):
     def setUp(self):
         self.s = self.session
+        self.s.focus()  # with the focus the loop keeps the cursor shown
         self.s.host_write(CLEAR)
 
     def show(self, data):

@@ -2,13 +2,12 @@
 in the files, the Send and Receive items greyed and restored, files that
 cannot be opened."""
 import hashlib
-import os
 import random
 import threading
 import time
 import unittest
 
-from harness import Session
+from harness import OneRunTestCase, Session
 
 ALL_BYTES = bytes(range(256))
 SEND_ITEMS, SEND_END = {3, 4, 5}, 6
@@ -16,25 +15,10 @@ CAPTURE_ITEMS, CAPTURE_END = {7, 8}, 9
 AT_START = {SEND_END, CAPTURE_END}
 
 
-class Transfers(unittest.TestCase):
+class Transfers(OneRunTestCase):
     """One run of the test build, which also reports its menu item states."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.session = Session().__enter__()
-        s = cls.session
-        s.start(f'{s.port_arg()} "{s.win(s.home)}" "0"', exe=os.environ['BRISVANE_HOOKED_EXE'])
-        s.wait_window()
-
-    @classmethod
-    def tearDownClass(cls):
-        s = cls.session
-        try:
-            if s.running():
-                s.key('alt+x')
-                assert s.wait_exit() == 1
-        finally:
-            s.__exit__(None, None, None)
+    HOOKED = True
 
     def setUp(self):
         self.s = self.session
@@ -150,8 +134,7 @@ class Throughput(unittest.TestCase):
     def test_large_raw_send_and_capture_lose_nothing(self):
         data = random.Random(7).randbytes(65536)
         with Session() as s:
-            s.start(f'{s.port_arg()} "{s.win(s.home)}" "0"')
-            s.wait_window()
+            s.start_terminal()
             source = s.home / 'random.bin'
             source.write_bytes(data)
             s.key('alt+s', 'r')
@@ -172,15 +155,13 @@ class Throughput(unittest.TestCase):
             self.assertEqual(hashlib.sha256(target.read_bytes()).hexdigest(),
                              hashlib.sha256(data).hexdigest())
             print(f'\nraw send {send_rate / 1000:.1f} kB/s, raw capture {capture_rate / 1000:.1f} kB/s')
-            s.key('alt+x')
-            self.assertEqual(s.wait_exit(), 1)
+            self.assertEqual(s.exit_from_menu(), 1)
 
 
 class TextPause(unittest.TestCase):
     def test_each_text_byte_is_followed_by_the_interval(self):
         with Session() as s:
-            s.start(f'{s.port_arg()} "{s.win(s.home)}" "50"')
-            s.wait_window()
+            s.start_terminal('"50"')
             source = s.home / 'slow.txt'
             source.write_bytes(b'0123456789')
             # Timestamp each byte as it arrives, also while the dialog closes.
@@ -195,8 +176,7 @@ class TextPause(unittest.TestCase):
             self.assertEqual(len(arrivals), 10)
             gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
             self.assertGreaterEqual(min(gaps), 0.045, gaps)
-            s.key('alt+x')
-            self.assertEqual(s.wait_exit(), 1)
+            self.assertEqual(s.exit_from_menu(), 1)
 
 
 if __name__ == '__main__':
