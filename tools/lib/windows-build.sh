@@ -11,6 +11,11 @@ runnable_windows_build() {
     fi
 }
 
+# The Wine loader for a build: the 32-bit program needs the 32-bit one.
+wine_loader() {
+    if [[ $1 == win-i686 ]]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
+}
+
 # Installs what the end-to-end tests use and builds the test Wine prefix.
 prepare_wine_for_tests() {
     need_packages /usr/lib/wine/wine64:wine64 wine:wine Xvfb:xvfb socat:socat \
