@@ -114,6 +114,7 @@ class Session:
         self.exit_code = None
         self._xvfb = self._socat = self._server = None
         self._host_fd = None
+        self._hosted = []
         self._lock_fd = None
         self._com_link = None
         self._com_old_target = None
@@ -195,6 +196,15 @@ class Session:
         if self._socat.poll() is not None:
             raise RuntimeError('socat exited: see ' + str(self.tmp / 'socat.log'))
         self._host_fd = os.open(b, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        self._make_host_side_raw()
+        link = self.prefix / 'dosdevices' / f'com{self.com}'
+        if link.is_symlink():
+            self._com_old_target = os.readlink(link)
+            link.unlink()
+        os.symlink(a, link)
+        self._com_link = link
+
+    def _make_host_side_raw(self):
         attrs = termios.tcgetattr(self._host_fd)
         attrs[0] = 0                                             # iflag
         attrs[1] = 0                                             # oflag
@@ -204,12 +214,6 @@ class Session:
         attrs[6][termios.VTIME] = 0
         # TCSANOW: a flushing mode would throw away bytes already on the line.
         termios.tcsetattr(self._host_fd, termios.TCSANOW, attrs)
-        link = self.prefix / 'dosdevices' / f'com{self.com}'
-        if link.is_symlink():
-            self._com_old_target = os.readlink(link)
-            link.unlink()
-        os.symlink(a, link)
-        self._com_link = link
 
     def close(self, failed=False):
         """Stops everything this session started; safe to call twice."""
@@ -224,6 +228,8 @@ class Session:
         if self._server is not None or self.proc is not None:
             subprocess.run([self.wineserver, '-k'], env=self.env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
+        for p in self._hosted:
+            _stop(p)
         for attr in ('proc', '_server', '_socat', '_xvfb'):
             p = getattr(self, attr)
             if p is not None:
@@ -418,6 +424,36 @@ class Session:
                 break
             got += chunk
         return bytes(got)
+
+    def host_program(self, *argv, env=None):
+        """Starts ARGV on the host end of the line as a Unix host runs a
+        program for a user there: the line is its controlling terminal, 24 x 80,
+        bit 7 stripped, TERM=brisvane from the description in host/. Returns the
+        Popen; the session stops it if it is still running at the end."""
+        terminfo = self.tmp / 'terminfo'
+        if not terminfo.exists():
+            subprocess.run(['tic', '-x', '-o', str(terminfo),
+                            str(REPO / 'host' / 'brisvane.terminfo')], check=True)
+        tty = os.open(self.tmp / 'ttyB', os.O_RDWR | os.O_NOCTTY)
+        try:
+            base = {'PATH': '/usr/local/bin:/usr/bin:/bin', 'HOME': str(self.home),
+                    'LANG': 'C', 'TERM': 'brisvane', 'TERMINFO': str(terminfo)}
+            # setsid -c: a new session whose controlling terminal is the line.
+            p = subprocess.Popen(
+                ['setsid', '-c', 'sh', '-c', 'stty sane istrip rows 24 cols 80 && exec "$@"',
+                 'host', *argv], stdin=tty, stdout=tty, stderr=tty, cwd=self.home,
+                env=dict(base, **(env or {})))
+        finally:
+            os.close(tty)
+        self._hosted.append(p)
+        return p
+
+    def host_program_wait(self, program, timeout=20):
+        """The host program's exit code once it has ended; the line is raw
+        again for host_read and host_write."""
+        wait_for(lambda: program.poll() is not None, timeout, what='the host program to end')
+        self._make_host_side_raw()
+        return program.returncode
 
     def hang_up(self):
         """Takes the host side away, as when a cable is pulled (socat ends)."""

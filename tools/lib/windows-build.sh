@@ -20,6 +20,7 @@ wine_loader() {
 prepare_wine_for_tests() {
     need_packages /usr/lib/wine/wine64:wine64 wine:wine Xvfb:xvfb socat:socat \
         xdotool:xdotool xwininfo:x11-utils import:imagemagick python3:python3 \
+        less:less vi:vim-tiny tic:ncurses-bin \
         /usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf:fonts-liberation &&
         tools/wine-prefix "build/$1/wineprefix"
 }
