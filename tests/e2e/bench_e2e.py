@@ -226,20 +226,6 @@ def wait_ready(s, proc):
         return
 
 
-def program_pid(s):
-    name = s.exe.name.lower().encode()
-    for pid in os.listdir('/proc'):
-        if not pid.isdigit():
-            continue
-        try:
-            argv = (Path('/proc') / pid / 'cmdline').read_bytes().lower().split(b'\0')
-        except OSError:
-            continue
-        if name in argv[0] and b'cmd' not in argv[0]:
-            return int(pid)
-    raise RuntimeError('the program\'s process was not found')
-
-
 def rss_kb(pid):
     for line in (Path('/proc') / str(pid) / 'status').read_text().splitlines():
         if line.startswith('VmRSS:'):
@@ -287,6 +273,19 @@ def timed_capture(s, data, target):
     s.key('alt+r', 'e')
     s.focus()
     return rate, target.read_bytes() == data
+
+
+def timed_send(s, data, source):
+    """Bytes per second of a raw send of DATA as the host receives it; and
+    whether every byte arrived unchanged."""
+    source.write_bytes(data)
+    s.key('alt+s', 'r')
+    s.choose_file(source, 'Open')
+    started = time.monotonic()
+    sent = s.host_read_exact(len(data), timeout=600)
+    rate = len(data) / (time.monotonic() - started)
+    s.focus()
+    return rate, sent == data
 
 
 def measure_startups(s, xc, count):
@@ -409,12 +408,16 @@ def bench(args):
         start_program(s)
         target = s.home / 'capture.bin'
         rate, same = timed_capture(s, captured, target)
-        ok = ok and same
+        send_rate, send_same = timed_send(s, captured, s.home / 'send.bin')
+        ok = ok and same and send_same
         delays = key_to_wire(s, xc, args.presses)
         xdotool_delays = key_to_wire_xdotool(s, args.xdotool_presses)
         exit_program(s)
         throughput('raw capture', rate, floor_rate(s, captured, '--count', len(captured)),
                    '; file identical' if same else '; file DIFFERENT')
+        figure('raw send', f'{send_rate / 1000:.2f}', 'kB/s',
+               f'raw capture {rate / 1000:.2f} kB/s; '
+               + ('host got the file unchanged' if send_same else 'host got DIFFERENT bytes'))
         if args.explain:
             floor_file = s.home / 'floor-capture.bin'
             rate = floor_rate(s, captured, '--count', len(captured), '--capture', win_path(floor_file))
@@ -469,7 +472,7 @@ class Soak:
         self.codes = {ch: xc.keycode(ch) for ch in self.KEYS}
         self.typed = bytearray()
         self.received = bytearray()
-        self.pid = program_pid(s)
+        self.pid = s.program_pid()
         self.rss = []
         self.next_sample = 0.0
         self.sent = 0

@@ -536,23 +536,25 @@ class Session:
         self.key('Return', window=self.wait_window(title))
         self.wait_no_window(title)
 
-    def program_cpu_seconds(self):
-        """User plus system time used so far by the program's own process."""
-        name = self.exe.name.lower()
+    def program_pid(self):
+        """The process id of the program itself (not cmd, not the inspector)."""
+        name = self.exe.name.lower().encode()
         for pid in os.listdir('/proc'):
             if not pid.isdigit():
                 continue
             try:
-                cmdline = (Path('/proc') / pid / 'cmdline').read_bytes().lower()
-                if name.encode() not in cmdline or b'cmd' in cmdline.split(b'\0')[0]:
-                    continue
-                if b'inspector' in cmdline:
-                    continue
-                fields = (Path('/proc') / pid / 'stat').read_text().rsplit(')', 1)[1].split()
-                return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+                argv0 = (Path('/proc') / pid / 'cmdline').read_bytes().lower().split(b'\0')[0]
             except OSError:
                 continue
+            if name in argv0 and b'cmd' not in argv0 and b'inspector' not in argv0:
+                return int(pid)
         raise RuntimeError('the program\'s process was not found')
+
+    def program_cpu_seconds(self):
+        """User plus system time used so far by the program's own process."""
+        stat = (Path('/proc') / str(self.program_pid()) / 'stat').read_text()
+        fields = stat.rsplit(')', 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
 
     def dump(self, path):
         """Saves the client area as a BMP file."""
