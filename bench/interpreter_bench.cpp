@@ -5,7 +5,7 @@
 
 #include "core/interpreter.h"
 #include "core/screen.h"
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 
 namespace {
 

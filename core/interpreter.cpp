@@ -1,7 +1,7 @@
 #include "core/interpreter.h"
 
 #include "core/screen.h"
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 
 enum : uint8_t {
     Backspace = 8,

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "core/screen.h"
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 #include "link/serial_port.h"
 #include "link/transfer.h"
 

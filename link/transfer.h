@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "link/file_io.h"
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 
 enum class ReceiveMode : uint8_t {
     Off = 0,

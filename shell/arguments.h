@@ -1,4 +1,5 @@
-// Reading the command line: up to four double-quoted arguments.
+// Reading the command line: up to four double-quoted arguments. The
+// interval text is read by the shared settings notation.
 #ifndef BRISVANE_SHELL_ARGUMENTS_H
 #define BRISVANE_SHELL_ARGUMENTS_H
 
@@ -12,14 +13,5 @@
 // stored, and sets *truncated when that is given. Returns the new cursor.
 const char* NextQuotedArgument(const char* cursor, char* destination, size_t capacity,
                                bool* truncated = nullptr);
-
-// The longest pause after a text-send byte: the pause blocks the whole
-// program, so anything longer would look like a hang.
-const uint32_t MaxCharacterInterval = 10000;
-
-// A decimal number of milliseconds, leading blanks allowed. Empty, letters
-// or a minus sign give 0; values above MaxCharacterInterval (however large)
-// give MaxCharacterInterval.
-uint32_t CharacterIntervalFromText(const char* text);
 
 #endif

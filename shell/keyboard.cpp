@@ -7,7 +7,7 @@ static bool ShiftHeld() { return GetKeyState(VK_SHIFT) < 0; }
 LRESULT OnKeyDown(HWND window, WPARAM virtualKey, LPARAM keyData) {
     const KeyMapEntry* entry = FindMappedKey(virtualKey);
     if (entry == nullptr) return DefWindowProcA(window, WM_KEYDOWN, virtualKey, keyData);
-    QueueMappedKey(*entry, ShiftHeld);
+    QueueKey(entry->key, ShiftHeld);
     return 0;
 }
 

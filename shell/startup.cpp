@@ -6,6 +6,7 @@
 #include "link/io_loop.h"
 #include "link/serial_port.h"
 #include "link/transfer.h"
+#include "link/settings_notation.h"
 #include "resources/resource_ids.h"
 #include "shell/arguments.h"
 #include "shell/error_box.h"

@@ -1,7 +1,7 @@
 // The byte interpreter: push bytes, expect screen, cursor, display log, queue.
 #include <gtest/gtest.h>
 
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 #include "tests/support/feed.h"
 
 namespace {

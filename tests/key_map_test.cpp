@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 #include "shell/key_map.h"
 #include "tests/support/recording_display.h"
 
@@ -21,7 +21,7 @@ std::vector<uint8_t> Press(uint32_t virtualKey, bool withShift) {
     outputQueue.count = 0;
     const KeyMapEntry* entry = FindMappedKey(virtualKey);
     if (entry == nullptr) return {0xEE};  // marks "not mapped"
-    QueueMappedKey(*entry, ShiftHeld);
+    QueueKey(entry->key, ShiftHeld);
     return std::vector<uint8_t>(outputQueue.bytes, outputQueue.bytes + outputQueue.count);
 }
 
@@ -54,14 +54,14 @@ TEST(KeyMap, ABusyQueueOrAFileSendSwallowsTheKeyWithoutAskingForShift) {
     const uint8_t waiting[2] = {27, 'P'};
     outputQueue.Fill(waiting, 2);
     shiftAsked = 0;
-    QueueMappedKey(*FindMappedKey(40), ShiftHeld);
+    QueueKey(TerminalKey::Down, ShiftHeld);
     EXPECT_EQ(outputQueue.count, 2u);
     EXPECT_EQ(outputQueue.bytes[1], 'P');
     EXPECT_EQ(shiftAsked, 0);
 
     outputQueue.count = 0;
     sendState = SendState::SendText;
-    QueueMappedKey(*FindMappedKey(40), ShiftHeld);
+    QueueKey(TerminalKey::Down, ShiftHeld);
     QueueTypedCharacter('x');
     EXPECT_TRUE(outputQueue.IsEmpty());
     sendState = SendState::Idle;
@@ -69,7 +69,7 @@ TEST(KeyMap, ABusyQueueOrAFileSendSwallowsTheKeyWithoutAskingForShift) {
 
 TEST(KeyMap, TheCharacterAfterAMappedKeyIsDropped) {
     ResetAll();
-    QueueMappedKey(*FindMappedKey(101), ShiftHeld);  // keypad 5, Num Lock on
+    QueueKey(TerminalKey::Keypad5, ShiftHeld);  // keypad 5, Num Lock on
     QueueTypedCharacter('5');                        // what TranslateMessage adds
     EXPECT_EQ(outputQueue.count, 3u);
     EXPECT_EQ(outputQueue.bytes[2], 'u');

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "link/dcb_flags.h"
 #include "link/device_name.h"
+#include "link/settings_notation.h"
 #include "shell/arguments.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 #include "tests/support/feed.h"
 
 namespace {

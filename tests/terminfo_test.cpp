@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 #include "shell/key_map.h"
 #include "tests/support/feed.h"
 
@@ -127,8 +127,9 @@ TEST_F(Terminfo, KeyCapabilitiesAreWhatTheKeysSend) {
     for (const auto& key : keys) {
         const KeyMapEntry* entry = FindMappedKey(key.virtualKey);
         ASSERT_NE(entry, nullptr) << key.cap;
-        std::string sent(reinterpret_cast<const char*>(entry->plain),
-                         strnlen(reinterpret_cast<const char*>(entry->plain), 3));
+        const uint8_t* bytes;
+        unsigned length = KeySequence(entry->key, false, &bytes);
+        std::string sent(reinterpret_cast<const char*>(bytes), length);
         EXPECT_EQ(Cap(key.cap), sent) << key.cap;
     }
     EXPECT_EQ(Cap("kbs"), "\b");  // Backspace goes out as a character

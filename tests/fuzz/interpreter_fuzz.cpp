@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "core/interpreter.h"
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 #include "tests/support/recording_display.h"
 
 static bool Drawable(Cell cell) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 
 RecordingDisplay display;
 

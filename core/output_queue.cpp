@@ -1,4 +1,4 @@
-#include "link/output_queue.h"
+#include "core/output_queue.h"
 
 OutputQueue outputQueue;
 SendState sendState = SendState::Idle;

@@ -4,8 +4,8 @@
 // sent, never a mix: producers fill it only when it is empty and drop their
 // bytes otherwise. The input/output loop drains it one byte per write.
 // `sendState` lives here because every producer tests it.
-#ifndef BRISVANE_LINK_OUTPUT_QUEUE_H
-#define BRISVANE_LINK_OUTPUT_QUEUE_H
+#ifndef BRISVANE_CORE_OUTPUT_QUEUE_H
+#define BRISVANE_CORE_OUTPUT_QUEUE_H
 
 #include <cstdint>
 
