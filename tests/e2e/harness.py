@@ -44,6 +44,7 @@ REPO = Path(__file__).resolve().parents[2]
 SCALE = float(os.environ.get('BRISVANE_TIMEOUT_SCALE', '1'))
 ROWS, COLS = 24, 80
 TITLE = 'termin BRISVANE v2.4 for PALLWICK'
+WINE = os.environ.get('BRISVANE_WINE', '/usr/lib/wine/wine64')
 WINDOW_CLASS = 'BRISVANE'
 
 _live_sessions = set()
@@ -101,7 +102,7 @@ class Session:
                                   or self.exe.parent / 'inspector.exe')
         self.prefix = Path(prefix or os.environ.get('BRISVANE_WINEPREFIX')
                            or REPO / 'build' / 'wineprefix').resolve()
-        self.wine = os.environ.get('BRISVANE_WINE', '/usr/lib/wine/wine64')
+        self.wine = WINE
         self._launched_by_inspector = False
         self.wineserver = '/usr/lib/wine/wineserver64'
         if not os.path.exists(self.wineserver):

@@ -22,3 +22,29 @@ need_packages() {
         return 1
     }
 }
+
+# need_wine32: the 32-bit Wine loader, which runs the shipped i686 program.
+# Adds the i386 architecture and installs wine32:i386 when the loader is
+# missing. Fails with one line saying why (also left in wine32_problem) when it
+# cannot be installed or run: a kernel without 32-bit support answers
+# "Exec format error".
+wine32_problem=
+need_wine32() {
+    local loader=/usr/lib/wine/wine out
+    wine32_problem=
+    if [[ ! -e $loader ]]; then
+        echo "installing the 32-bit Wine loader: i386 architecture, wine32:i386" >&2
+        if ! { dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386; } ||
+            ! apt-get update -qq >&2 ||
+            ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+                wine32:i386 >&2; then
+            wine32_problem="could not install wine32:i386"
+            echo "error: $wine32_problem" >&2
+            return 1
+        fi
+    fi
+    out=$("$loader" --version 2>&1) && return 0
+    wine32_problem="$loader --version: ${out//$'\n'/; }"
+    echo "error: the 32-bit Wine loader does not run here ($wine32_problem)" >&2
+    return 1
+}

@@ -1,7 +1,8 @@
-# Sourced by scripts: which Windows build runs here, and the Wine set-up.
+# Sourced by scripts after need-packages.sh: which Windows build runs here, and
+# the Wine set-up.
 
-# The i686 exe is the product; it runs only where the kernel executes 32-bit
-# code (the 32-bit Wine loader). Elsewhere the x86_64 build of the same
+# The i686 exe is the product; it needs the 32-bit Wine loader, which runs only
+# where the kernel executes 32-bit code. Elsewhere the x86_64 build of the same
 # sources is the one run under Wine.
 runnable_windows_build() {
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -16,11 +17,20 @@ wine_loader() {
     if [[ $1 == win-i686 ]]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
 }
 
-# Installs what the end-to-end tests use and builds the test Wine prefix.
+# prepare_wine_for_tests BUILD: installs what the end-to-end tests of BUILD use
+# and builds its test Wine prefix. The preload shims of the tests are compiled
+# for the loader they go into, hence gcc-multilib for the 32-bit one.
 prepare_wine_for_tests() {
+    local multilib=()
+    [[ $1 == win-i686 ]] && multilib=(/usr/include/asm:gcc-multilib)
     need_packages /usr/lib/wine/wine64:wine64 wine:wine Xvfb:xvfb socat:socat \
-        xdotool:xdotool xwininfo:x11-utils import:imagemagick python3:python3 \
-        less:less vi:vim-tiny tic:ncurses-bin \
+        xdotool:xdotool xwininfo:x11-utils import:imagemagick python3:python3 cc:gcc \
+        less:less vi:vim-tiny tic:ncurses-bin dialog:dialog "${multilib[@]}" \
         /usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf:fonts-liberation &&
         tools/wine-prefix "build/$1/wineprefix"
+}
+
+# Whether build directory DIR has end-to-end tests registered with CTest.
+has_e2e_tests() {
+    [[ -f $1/CTestTestfile.cmake ]] && grep -q add_test -r "$1" --include=CTestTestfile.cmake
 }
