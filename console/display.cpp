@@ -89,7 +89,7 @@ void FlushDisplay() {
         if (DisplayPending()) {
             erase();
             char text[128];
-            std::snprintf(text, sizeof text, "brisvane needs 80 x 25; this terminal is %d x %d: please enlarge it",
+            std::snprintf(text, sizeof text, "brisvane needs 80 x 25 (now %d x %d): please enlarge",
                           COLS, LINES);
             mvaddnstr(0, 0, text, COLS);
             refresh();

@@ -42,6 +42,27 @@ const struct {
 const unsigned ExtendedKeyCount = sizeof ExtendedKeys / sizeof ExtendedKeys[0];
 int extendedCodes[ExtendedKeyCount];  // 0: this terminal has no such key
 
+// What many terminals send whatever their description says: Home and End as
+// on a console, and the keypad in application mode. Sequences the
+// description leaves out get codes of their own.
+const struct {
+    const char* sequence;
+    int code;  // a curses code, or 0 for a code of our own
+    TerminalKey key;
+} CommonSequences[] = {
+    {"\033[1~", KEY_HOME, TerminalKey::Home},   {"\033[4~", KEY_END, TerminalKey::End},
+    {"\033Op", 0, TerminalKey::Keypad0},        {"\033Oq", 0, TerminalKey::Keypad1},
+    {"\033Or", 0, TerminalKey::Keypad2},        {"\033Os", 0, TerminalKey::Keypad3},
+    {"\033Ot", 0, TerminalKey::Keypad4},        {"\033Ou", 0, TerminalKey::Keypad5},
+    {"\033Ov", 0, TerminalKey::Keypad6},        {"\033Ow", 0, TerminalKey::Keypad7},
+    {"\033Ox", 0, TerminalKey::Keypad8},        {"\033Oy", 0, TerminalKey::Keypad9},
+    {"\033On", 0, TerminalKey::KeypadDecimal},  {"\033Ok", 0, TerminalKey::KeypadAdd},
+    {"\033Om", 0, TerminalKey::KeypadSubtract}, {"\033Oj", 0, TerminalKey::KeypadMultiply},
+    {"\033Oo", 0, TerminalKey::KeypadDivide},   {"\033OM", KEY_ENTER, TerminalKey::Count},
+};
+const unsigned CommonCount = sizeof CommonSequences / sizeof CommonSequences[0];
+const int OwnCodeBase = KEY_MAX + 1;
+
 TranslatedKey Byte(uint8_t byte) { return {KeyAction::Byte, byte, TerminalKey::Count, false}; }
 TranslatedKey Sequence(TerminalKey key, bool shifted) { return {KeyAction::Sequence, 0, key, shifted}; }
 
@@ -62,6 +83,9 @@ TranslatedKey TranslateKey(int code, bool isKeyCode) {
     for (unsigned i = 0; i < ExtendedKeyCount; ++i) {
         if (extendedCodes[i] != 0 && extendedCodes[i] == code) return Sequence(ExtendedKeys[i].key, false);
     }
+    if (code >= OwnCodeBase && code < OwnCodeBase + int(CommonCount)) {
+        return Sequence(CommonSequences[code - OwnCodeBase].key, false);
+    }
     return {KeyAction::Ignore, 0, TerminalKey::Count, false};
 }
 
@@ -70,5 +94,10 @@ void LearnTerminalKeys() {
         const char* text = tigetstr(ExtendedKeys[i].capability);
         int code = (text != nullptr && text != (char*)-1) ? key_defined(text) : 0;
         extendedCodes[i] = code > 0 ? code : 0;
+    }
+    for (unsigned i = 0; i < CommonCount; ++i) {
+        if (key_defined(CommonSequences[i].sequence) != 0) continue;  // known, or a prefix of a known one
+        int code = CommonSequences[i].code != 0 ? CommonSequences[i].code : OwnCodeBase + int(i);
+        define_key(CommonSequences[i].sequence, code);
     }
 }

@@ -46,21 +46,20 @@ void RunMenuCommand(MenuCommand command) {
 }
 
 void ComposeStatus(char* text, unsigned capacity) {
-    char prefix[16];
-    FormatPrefixKey(options.prefixKey, prefix, sizeof prefix);
-    const char* state = "";
-    char stateText[PathCapacity + 64];
-    if (session.line < 0) {
-        std::snprintf(stateText, sizeof stateText, " | disconnected, waiting for %s", options.device);
-        state = stateText;
-    }
     const char* prompt = MenuPrompt();
     if (prompt[0] != '\0') {
         std::snprintf(text, capacity, " %s", prompt);
-    } else if (session.message[0] != '\0') {
-        std::snprintf(text, capacity, " %s%s | %s", options.device, state, session.message);
-    } else {
-        std::snprintf(text, capacity, " %s %s%s | %s: menu", options.device, options.settingsText,
-                      state, prefix);
+        return;
     }
+    char prefix[16];
+    FormatPrefixKey(options.prefixKey, prefix, sizeof prefix);
+    char state[PathCapacity + 64];
+    if (session.line < 0) {
+        std::snprintf(state, sizeof state, "disconnected, waiting for %s", options.device);
+    } else {
+        std::snprintf(state, sizeof state, "%s %s", options.device, options.settingsText);
+    }
+    const char* last = session.message[0] != '\0' ? session.message : "menu";
+    std::snprintf(text, capacity, " %s | %s%s%s", state, session.message[0] ? "" : prefix,
+                  session.message[0] ? "" : ": ", last);
 }

@@ -1,0 +1,188 @@
+"""The Unix front end under test: the real program in a private tmux server
+on one end of a socat pty pair, the test as the host on the other end.
+
+    with ConsoleSession() as s:
+        s.host_write(b'hello')
+        s.wait_row(0, 'hello')
+        s.keys('Up'); assert s.host_read(3) == b'\\x9b\\xbf\\xf4'
+        s.keys('C-a', 'x'); assert s.exit_code() == 0
+
+BRISVANE_CONSOLE names the program. Standard library only.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+PROGRAM = os.environ.get('BRISVANE_CONSOLE', 'brisvane')
+SCALE = float(os.environ.get('BRISVANE_TIMEOUT_SCALE', '1'))
+
+
+def wait_for(predicate, timeout=5.0, what='condition'):
+    deadline = time.monotonic() + timeout * SCALE
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'timed out waiting for {what}')
+        time.sleep(0.02)
+
+
+class Line:
+    """A socat pty pair: `device` for the program, `host` for the test."""
+
+    def __init__(self, folder):
+        self.device = str(Path(folder) / 'ttyS-test')
+        self.host = str(Path(folder) / 'ttyS-host')
+        self.process = None
+        self.fd = None
+
+    def start(self):
+        self.process = subprocess.Popen(
+            ['socat', f'pty,raw,echo=0,link={self.device}', f'pty,raw,echo=0,link={self.host}'],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        wait_for(lambda: os.path.exists(self.device) and os.path.exists(self.host), what='socat links')
+        self.fd = os.open(self.host, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+
+    def stop(self):
+        """Hangs the line up, as unplugging a USB adapter does."""
+        if self.fd is not None:
+            os.close(self.fd)
+            self.fd = None
+        if self.process is not None:
+            self.process.terminate()
+            self.process.wait(5)
+            self.process = None
+        wait_for(lambda: not os.path.lexists(self.device), what='socat to remove its links')
+
+    def write(self, data):
+        view = memoryview(data)
+        while view:
+            try:
+                view = view[os.write(self.fd, view):]
+            except BlockingIOError:
+                time.sleep(0.001)
+
+    def read(self, count, timeout=5.0):
+        data = b''
+        deadline = time.monotonic() + timeout * SCALE
+        while len(data) < count:
+            try:
+                data += os.read(self.fd, count - len(data))
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise TimeoutError(f'host got {data!r}, expected {count} bytes')
+                time.sleep(0.005)
+        return data
+
+    def drain(self, quiet=0.2):
+        data = b''
+        time.sleep(quiet)
+        while True:
+            try:
+                data += os.read(self.fd, 65536)
+            except BlockingIOError:
+                return data
+
+
+class ConsoleSession:
+    def __init__(self, *args, cols=80, rows=25, start=True, env=None):
+        self.folder = tempfile.mkdtemp(prefix='brisvane-console-')
+        self.line = Line(self.folder)
+        self.line.start()
+        self.socket = 'brisvane-' + os.path.basename(self.folder)
+        self.rc_file = Path(self.folder) / 'rc'
+        conf = Path(self.folder) / 'tmux.conf'
+        # xterm's description names every keypad key, as a real xterm reports them.
+        conf.write_text('set -g default-terminal xterm-256color\nset -g status off\n')
+        self.tmux_base = ['tmux', '-L', self.socket]
+        if start:
+            self.start(*args, cols=cols, rows=rows, conf=conf, env=env)
+
+    def start(self, *args, cols, rows, conf, env):
+        words = [PROGRAM, self.line.device, *args]
+        command = ' '.join(_quote(w) for w in words)
+        environment = dict(os.environ, LANG='C.UTF-8')
+        environment.update(env or {})
+        subprocess.run(self.tmux_base + ['-u', '-f', str(conf), 'new-session', '-d', '-s', 't',
+                                         '-x', str(cols), '-y', str(rows),
+                                         f'{command}; echo $? > {self.rc_file}; sleep 600'],
+                       check=True, env=environment)
+        wait_for(lambda: 'menu' in self.screen()[-1] or 'enlarge' in self.screen()[0],
+                 what='the program to start')
+
+    def tmux(self, *args):
+        return subprocess.run(self.tmux_base + list(args), check=True, capture_output=True,
+                              text=True).stdout
+
+    def screen(self):
+        rows = self.tmux('capture-pane', '-p', '-t', 't').split('\n')
+        return [row.ljust(80) for row in rows[:-1]]
+
+    def row(self, number):
+        return self.screen()[number]
+
+    def wait_row(self, number, text, timeout=5.0):
+        return wait_for(lambda: self.row(number).rstrip() == text.rstrip(), timeout,
+                        what=f'row {number} to read {text!r}, it reads {self.row(number).rstrip()!r}')
+
+    def wait_status(self, part, timeout=5.0):
+        return wait_for(lambda: part in self.screen()[24], timeout,
+                        what=f'{part!r} on the status line: {self.screen()[24]!r}')
+
+    def cursor(self):
+        y, x = self.tmux('display-message', '-p', '-t', 't', '#{cursor_y} #{cursor_x}').split()
+        return int(y), int(x)
+
+    def keys(self, *names):
+        self.tmux('send-keys', '-t', 't', *names)
+
+    def type(self, text):
+        self.tmux('send-keys', '-t', 't', '-l', text)
+
+    def host_write(self, data):
+        self.line.write(data)
+
+    def host_read(self, count, timeout=5.0):
+        return self.line.read(count, timeout)
+
+    def sync(self):
+        """Returns once every byte the host sent before has been interpreted."""
+        self.line.write(b'\x1bZ')
+        assert self.line.read(3) == b'\x9b\xaf\xcb'
+
+    def program_pid(self):
+        shell = int(self.tmux('display-message', '-p', '-t', 't', '#{pane_pid}'))
+        children = subprocess.run(['pgrep', '-P', str(shell)], capture_output=True, text=True).stdout.split()
+        return int(children[0]) if children else None
+
+    def exit_code(self, timeout=5.0):
+        wait_for(lambda: self.rc_file.exists() and self.rc_file.read_text().strip(), timeout,
+                 what='the program to exit')
+        return int(self.rc_file.read_text())
+
+    def close(self):
+        subprocess.run(self.tmux_base + ['kill-server'], capture_output=True)
+        if self.line.process is not None:
+            self.line.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def _quote(word):
+    return "'" + word.replace("'", "'\\''") + "'"
+
+
+def run_program(*args, **kwargs):
+    """Runs the program without a terminal: for start-up refusals."""
+    return subprocess.run([PROGRAM, *args], capture_output=True, text=True, timeout=20 * SCALE,
+                          stdin=subprocess.DEVNULL, **kwargs)

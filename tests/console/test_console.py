@@ -1,0 +1,185 @@
+"""The Unix front end end to end: the real program in tmux over a pty line."""
+import os
+import pwd
+import signal
+import stat
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from console_session import ConsoleSession, Line, run_program, wait_for
+
+HERE = Path(__file__).resolve().parent
+
+
+class Screen(unittest.TestCase):
+    def test_host_bytes_graphics_cursor_and_identify(self):
+        with ConsoleSession() as s:
+            s.host_write(b'hello\r\n\x1bFahik\x1bG a\x1bY' + bytes([32 + 5, 32 + 10]) + b'XY')
+            s.sync()
+            s.wait_row(0, 'hello')
+            s.wait_row(1, '\u2588\u2192\u2026\u2193 a')
+            s.wait_row(5, ' ' * 10 + 'XY')
+            self.assertEqual(s.cursor(), (5, 12))
+            self.assertIn('9600,n,8,1', s.row(24))
+            # Bit 7 is cleared before interpreting; a flood of scrolling keeps the last lines.
+            s.host_write(b''.join(b'line %d\r\n' % i for i in range(500)) + b'\xc1\xc2')
+            s.sync()
+            s.wait_row(23, 'AB')
+            s.wait_row(22, 'line 499')
+
+    def test_ascii_stand_ins_without_a_utf8_locale(self):
+        with ConsoleSession(env={'LANG': 'C', 'LC_ALL': 'C'}) as s:
+            s.host_write(b'\x1bFahik\x1bG')
+            s.sync()
+            s.wait_row(0, '#>:v')
+
+    def test_resize_below_80x25_and_back(self):
+        with ConsoleSession() as s:
+            s.host_write(b'before')
+            s.sync()
+            s.tmux('resize-window', '-t', 't', '-x', '60', '-y', '20')
+            wait_for(lambda: 'enlarge' in s.screen()[0], what='the request to enlarge')
+            s.host_write(b' during')  # still interpreted while too small
+            s.sync()
+            s.tmux('resize-window', '-t', 't', '-x', '80', '-y', '25')
+            s.wait_row(0, 'before during')
+            s.wait_status('menu')
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 0)
+
+
+class Keys(unittest.TestCase):
+    def test_keys_reach_the_host_with_bit_7(self):
+        expected = [
+            ('Up', b'\x1b?t'), ('S-Up', b'\x1bP'), ('Down', b'\x1b?p'), ('Left', b'\x1bD'),
+            ('Home', b'\x1b?s'), ('End', b'\x1b?v'), ('IC', b'\x1b?w'), ('DC', b'\x7f'),
+            ('S-DC', b'\x1b?u'), ('PPage', b'\x1bQ'), ('NPage', b'\x1b?x'),
+            ('KP5', b'\x1b?u'), ('KP+', b'\x1b?M'), ('KP*', b'\x1bQ'),
+            ('BSpace', b'\x08'), ('C-h', b'\x08'), ('Enter', b'\r'), ('Escape', b'\x1b'),
+            ('C-c', b'\x03'), ('C-j', b'\n'),
+        ]
+        with ConsoleSession() as s:
+            for name, sequence in expected:
+                s.keys(name)
+                marked = bytes(b | 0x80 for b in sequence)
+                self.assertEqual(s.host_read(len(marked)), marked, name)
+            s.type('Paste of several keys at once')
+            self.assertEqual(s.host_read(29), bytes(b | 0x80 for b in b'Paste of several keys at once'))
+            self.assertEqual(s.line.drain(), b'')
+
+    def test_menu_prefix_clear_and_exit(self):
+        with ConsoleSession('--prefix', '^B') as s:
+            s.host_write(b'some text')
+            s.sync()
+            s.wait_row(0, 'some text')
+            s.keys('C-b', 'C-b')  # the prefix twice is the prefix byte
+            self.assertEqual(s.host_read(1), b'\x82')
+            s.keys('C-b', 's')
+            s.wait_status('send: r raw')
+            s.keys('t')
+            s.wait_status('not yet')
+            s.keys('C-b', 'c')
+            s.wait_row(0, '')
+            self.assertEqual(s.cursor(), (0, 0))
+            s.keys('C-b', 'x')
+            self.assertEqual(s.exit_code(), 0)
+
+
+class Line_(unittest.TestCase):
+    def test_reconnect_keeps_the_screen(self):
+        with ConsoleSession() as s:
+            s.host_write(b'kept')
+            s.sync()
+            s.line.stop()
+            s.wait_status('disconnected, waiting for ' + s.line.device)
+            s.keys('x')  # typed while disconnected: goes nowhere
+            s.wait_row(0, 'kept')
+            s.line.start()
+            s.wait_status('menu')
+            wait_for(lambda: 'disconnected' not in s.row(24), what='reconnect')
+            s.host_write(b' again')
+            s.sync()
+            s.wait_row(0, 'kept again')
+            s.keys('y')
+            self.assertEqual(s.host_read(1), b'\xf9')
+
+    def test_no_reconnect_exits_1(self):
+        with ConsoleSession('--no-reconnect') as s:
+            s.line.stop()
+            self.assertEqual(s.exit_code(), 1)
+
+    def test_terminating_signals_restore_the_terminal(self):
+        for number in (signal.SIGTERM, signal.SIGHUP):
+            with ConsoleSession() as s:
+                os.kill(s.program_pid(), number)
+                self.assertEqual(s.exit_code(), 128 + number)
+                # The screen the program took over is given back.
+                wait_for(lambda: 'menu' not in s.screen()[24], what='the status line to go')
+
+    def test_idle_uses_no_processor_time(self):
+        with ConsoleSession() as s:
+            pid = s.program_pid()
+            def cpu():
+                fields = Path(f'/proc/{pid}/stat').read_text().rsplit(')', 1)[1].split()
+                return int(fields[11]) + int(fields[12])
+            before = cpu()
+            time.sleep(2)
+            self.assertLessEqual(cpu() - before, 1)  # clock ticks of 10 ms
+
+
+class StartUp(unittest.TestCase):
+    def expect_failure(self, args, text, code=1, **kwargs):
+        result = run_program(*args, **kwargs)
+        self.assertEqual(result.returncode, code, result.stderr)
+        self.assertIn(text, result.stderr)
+        self.assertEqual(result.stderr.count('\n'), 1 if code == 1 else result.stderr.count('\n'))
+        return result
+
+    def test_help_version_list_and_usage(self):
+        for flag in ('--help', '--version', '--list'):
+            result = run_program(flag)
+            self.assertEqual(result.returncode, 0, flag)
+            self.assertEqual(result.stderr, '')
+        self.assertIn('--no-reconnect', run_program('--help').stdout)
+        self.expect_failure([], 'no device given', code=2)
+        self.expect_failure(['/dev/null', '9600,q,8,1'], 'parity must be', code=2)
+        self.expect_failure(['/dev/null', '--flow', 'xon'], 'flow control', code=2)
+        self.expect_failure(['/dev/null', '--bogus'], 'unknown option', code=2)
+        self.expect_failure(['x' * 5000], 'too long', code=2)
+
+    def test_devices_that_cannot_be_used(self):
+        with tempfile.TemporaryDirectory() as folder:
+            self.expect_failure([folder + '/ttyUSB9'], 'no such device')
+            plain = Path(folder) / 'file'
+            plain.write_text('')
+            self.expect_failure([str(plain)], 'not a terminal')
+            line = Line(folder)
+            line.start()
+            try:
+                self.expect_failure([line.device, '300,n,8,1.5'], '1.5 stop bits')
+                self.expect_failure([line.device, '12345'], 'no such line speed')
+                os.chmod(os.path.realpath(line.device), 0o600)
+                nobody = pwd.getpwnam('nobody')
+                def as_nobody():
+                    os.setgid(nobody.pw_gid)
+                    os.setuid(nobody.pw_uid)
+                self.expect_failure([line.device], 'no permission', preexec_fn=as_nobody)
+                shim = Path(folder) / 'refuse.so'
+                subprocess.run(['cc', '-shared', '-fPIC', '-o', str(shim),
+                                str(HERE.parent / 'e2e' / 'refuse_line_settings.c')], check=True)
+                env = dict(os.environ, LD_PRELOAD=str(shim), ASAN_OPTIONS='verify_asan_link_order=0')
+                self.expect_failure([line.device], 'refuses these line settings', env=env)
+            finally:
+                line.stop()
+
+    def test_a_device_in_use_is_busy(self):
+        with ConsoleSession() as s:
+            self.expect_failure([s.line.device], 'busy')
+            s.sync()  # the first one still works
+
+
+if __name__ == '__main__':
+    unittest.main()
