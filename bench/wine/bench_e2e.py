@@ -1,11 +1,16 @@
 """Measurements of the real program under Wine, each beside a reference taken
-in the same run, one `name: value unit` line per figure.
+in the same run, one line per figure: the first build's figure, then each
+other build's beside it.
 
-    bench_e2e.py [--size BYTES] [--presses N] [--starts N] [--explain]
-    bench_e2e.py --soak [MINUTES]
+    bench_e2e.py [--size BYTES] [--presses N] [--starts N] [--explain] BUILD...
+    bench_e2e.py --soak [MINUTES] BUILD
 
---explain adds read_floor.exe runs with one piece of the program's work
-each (a window, drawing a row per byte, a file write per byte).
+A BUILD is NAME=BINDIR:LOADER: the folder holding brisvane.exe, inspector.exe
+and read_floor.exe, and the Wine loader they need. Each build is measured
+against its own read_floor.exe, so the ratios of the builds compare alike.
+--explain adds read_floor.exe runs of the first build with one piece of the
+program's work each (a window, drawing a row per byte, a file write per byte);
+--soak runs the first build only.
 
 The reference for throughput is read_floor.exe: the program's serial reading
 alone (same port set-up, one-byte overlapped reads, same wait), answering
@@ -13,9 +18,9 @@ ESC Z as the program does. Figures are timed on the host side of the line:
 from the first byte written to the identify reply's arrival (or, for a raw
 capture, to the capture file holding every byte).
 
-Needs the environment the end-to-end tests use, BRISVANE_READ_FLOOR (default:
-read_floor.exe beside BRISVANE_EXE) and python3-xlib, which injects keys
-through the XTest extension from this process and watches windows appear.
+Needs the harness of the end-to-end tests (tests/e2e) on the module path, its
+BRISVANE_WINEPREFIX, and python3-xlib, which injects keys through the XTest
+extension from this process and watches windows appear.
 """
 import argparse
 import hashlib
@@ -172,12 +177,25 @@ class XClient:
 
 # ---- the two programs -------------------------------------------------------
 
-def floor_exe():
-    path = os.environ.get('BRISVANE_READ_FLOOR') or \
-        Path(os.environ['BRISVANE_EXE']).parent / 'read_floor.exe'
-    if not Path(path).is_file():
-        raise RuntimeError(f'{path} missing: build the read_floor target')
-    return Path(path)
+class Build:
+    """One build: the program, its inspector and reference reader, and the
+    Wine loader they need (argparse type for NAME=BINDIR:LOADER)."""
+
+    def __init__(self, spec):
+        name, _, rest = spec.partition('=')
+        bindir, _, self.wine = rest.partition(':')
+        if not (name and bindir and self.wine):
+            raise argparse.ArgumentTypeError(f'a build is NAME=BINDIR:LOADER, not {spec!r}')
+        self.name = name
+        self.exe, self.inspector, self.floor = (
+            Path(bindir) / f for f in ('brisvane.exe', 'inspector.exe', 'read_floor.exe'))
+        for path in (self.exe, self.inspector, self.floor):
+            if not path.is_file():
+                raise argparse.ArgumentTypeError(f'{path} missing: build it')
+
+    def use(self, s):
+        """Points session S at this build."""
+        s.exe, s.inspector_exe, s.wine, s.floor_exe = self.exe, self.inspector, self.wine, self.floor
 
 
 def launch_floor(s, *args, through_cmd=False):
@@ -186,11 +204,11 @@ def launch_floor(s, *args, through_cmd=False):
     line = [str(a) for a in args] + [f'COM{s.com}:9600,n,8,1']
     if through_cmd:
         bat = s.tmp / 'floor.bat'
-        text = f'@"{win_path(floor_exe())}" {" ".join(line)}\r\n@exit %ERRORLEVEL%\r\n'
+        text = f'@"{win_path(s.floor_exe)}" {" ".join(line)}\r\n@exit %ERRORLEVEL%\r\n'
         bat.write_bytes(text.encode('latin-1'))
         command = [s.wine, 'cmd', '/c', win_path(bat)]
     else:
-        command = [s.wine, str(floor_exe()), *line]
+        command = [s.wine, str(s.floor_exe), *line]
     return subprocess.Popen(command, env=s.env(), cwd=s.home, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             start_new_session=True)
@@ -370,79 +388,108 @@ def key_to_wire_xdotool(s, presses):
     return delays
 
 
-def figure(name, value, unit, reference, target=None, met=None):
+def figure(build, value, unit, reference, target=None, met=None):
+    """One build's part of a figure's line."""
     tail = f'; target {target}: {"met" if met else "MISSED"}' if target else ''
-    print(f'{name}: {value} {unit} ({reference}{tail})', flush=True)
+    return f'{build.name} {value} {unit} ({reference}{tail})'
 
 
-def throughput(name, rate, floor, note=''):
+def throughput(build, rate, floor, note=''):
     ratio = rate / floor
-    figure(name, f'{rate / 1000:.2f}', 'kB/s', f'floor {floor / 1000:.2f} kB/s, {ratio:.1%}{note}',
-           f'>= {RECEIVE_TARGET:.0%}', ratio >= RECEIVE_TARGET)
+    return figure(build, f'{rate / 1000:.2f}', 'kB/s',
+                  f'floor {floor / 1000:.2f} kB/s, {ratio:.1%}{note}',
+                  f'>= {RECEIVE_TARGET:.0%}', ratio >= RECEIVE_TARGET)
+
+
+def report(name, parts):
+    print(f'{name}: ' + ' | '.join(parts), flush=True)
 
 
 def bench(args):
-    """Each program figure is taken right before its reference, so that load
-    from elsewhere on the machine falls on both alike."""
+    """Each program figure is taken right before its reference, and the
+    builds take turns, so that load from elsewhere on the machine falls on
+    all alike."""
+    builds, first = args.builds, args.builds[0]
     size = args.size
     floods = [('printable', printable_flood(size)), ('editor mix', editor_flood(size)),
               ('scrolling', scrolling_flood(size))]
     captured = random.Random(1).randbytes(size)
     ok = True
-    with Session() as s:
+    with Session(exe=first.exe) as s:
         xc = XClient(s.display)
-        subprocess.run([s.wine, 'cmd', '/c', 'exit'], env=s.env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)  # warms the caches before timing starts
+        for b in builds:  # warms the caches before timing starts
+            subprocess.run([b.wine, 'cmd', '/c', 'exit'], env=s.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
         for name, data in floods:
-            start_program(s)
-            rate = timed_flood(s, data)
-            exit_program(s)
-            throughput(f'receive to screen, {name}', rate, floor_rate(s, data))
+            parts = []
+            for b in builds:
+                b.use(s)
+                start_program(s)
+                rate = timed_flood(s, data)
+                exit_program(s)
+                parts.append(throughput(b, rate, floor_rate(s, data)))
+            report(f'receive to screen, {name}', parts)
             if args.explain and name == 'printable':
+                first.use(s)
                 for label, options in (('with a window', ['--window']),
                                        ('drawing each byte\'s row', ['--draw'])):
-                    figure(f'explain, floor {label}', f'{floor_rate(s, data, *options) / 1000:.2f}',
-                           'kB/s', 'printable flood')
+                    report(f'explain, floor {label}', [figure(
+                        first, f'{floor_rate(s, data, *options) / 1000:.2f}', 'kB/s',
+                        'printable flood')])
 
-        start_program(s)
-        target = s.home / 'capture.bin'
-        rate, same = timed_capture(s, captured, target)
-        send_rate, send_same = timed_send(s, captured, s.home / 'send.bin')
-        ok = ok and same and send_same
-        delays = key_to_wire(s, xc, args.presses)
-        xdotool_delays = key_to_wire_xdotool(s, args.xdotool_presses)
-        exit_program(s)
-        throughput('raw capture', rate, floor_rate(s, captured, '--count', len(captured)),
-                   '; file identical' if same else '; file DIFFERENT')
-        figure('raw send', f'{send_rate / 1000:.2f}', 'kB/s',
-               f'raw capture {rate / 1000:.2f} kB/s; '
-               + ('host got the file unchanged' if send_same else 'host got DIFFERENT bytes'))
+        capture, send, keys, key_tails = [], [], [], []
+        for b in builds:
+            b.use(s)
+            start_program(s)
+            rate, same = timed_capture(s, captured, s.home / f'capture-{b.name}.bin')
+            send_rate, send_same = timed_send(s, captured, s.home / 'send.bin')
+            ok = ok and same and send_same
+            delays = key_to_wire(s, xc, args.presses)
+            xdotool_delays = key_to_wire_xdotool(s, args.xdotool_presses)
+            exit_program(s)
+            capture.append(throughput(b, rate, floor_rate(s, captured, '--count', len(captured)),
+                                      '; file identical' if same else '; file DIFFERENT'))
+            send.append(figure(b, f'{send_rate / 1000:.2f}', 'kB/s',
+                               f'raw capture {rate / 1000:.2f} kB/s; '
+                               + ('host got the file unchanged' if send_same
+                                  else 'host got DIFFERENT bytes')))
+            median = statistics.median(delays)
+            keys.append(figure(b, f'{median:.1f}', 'ms',
+                               f'{len(delays)} XTest presses; one xdotool process per key: '
+                               f'{statistics.median(xdotool_delays):.1f} ms',
+                               f'< {KEY_MEDIAN_TARGET_MS} ms', median < KEY_MEDIAN_TARGET_MS))
+            key_tails.append(figure(b, f'{nearest_rank(delays, 0.99):.1f}', 'ms',
+                                    f'max {max(delays):.1f} ms'))
+        report('raw capture', capture)
+        report('raw send', send)
         if args.explain:
+            first.use(s)
             floor_file = s.home / 'floor-capture.bin'
             rate = floor_rate(s, captured, '--count', len(captured), '--capture', win_path(floor_file))
-            figure('explain, floor writing each byte to a file', f'{rate / 1000:.2f}', 'kB/s',
-                   'random bytes')
+            report('explain, floor writing each byte to a file',
+                   [figure(first, f'{rate / 1000:.2f}', 'kB/s', 'random bytes')])
             ok = ok and floor_file.read_bytes() == captured
+        report('key to wire, median', keys)
+        report('key to wire, 99th percentile', key_tails)
 
-        median = statistics.median(delays)
-        figure('key to wire, median', f'{median:.1f}', 'ms',
-               f'{len(delays)} XTest presses; one xdotool process per key: '
-               f'{statistics.median(xdotool_delays):.1f} ms', f'< {KEY_MEDIAN_TARGET_MS} ms',
-               median < KEY_MEDIAN_TARGET_MS)
-        figure('key to wire, 99th percentile', f'{nearest_rank(delays, 0.99):.1f}', 'ms',
-               f'max {max(delays):.1f} ms')
-
-        starts = measure_startups(s, xc, args.starts)
-        figure('start-up', f'{starts["program"]:.2f}', 's',
-               f'read floor {starts["floor"]:.2f} s direct, {starts["floor via cmd"]:.2f} s '
-               f'through cmd; median of {args.starts}', f'< {STARTUP_TARGET_S:.0f} s',
-               starts['program'] < STARTUP_TARGET_S)
-        cmd_share = starts['floor via cmd'] - starts['floor']
-        figure('start-up, cmd share', f'{cmd_share:.2f}', 's',
-               f'{cmd_share / starts["program"]:.0%} of the program\'s start-up')
-        figure('start-up, Wine process', f'{starts["wine cmd /c exit"]:.2f}', 's',
-               'wine cmd /c exit, launch to exit')
+        startup, cmd_share, wine_process = [], [], []
+        for b in builds:
+            b.use(s)
+            starts = measure_startups(s, xc, args.starts)
+            startup.append(figure(
+                b, f'{starts["program"]:.2f}', 's',
+                f'read floor {starts["floor"]:.2f} s direct, {starts["floor via cmd"]:.2f} s '
+                f'through cmd; median of {args.starts}', f'< {STARTUP_TARGET_S:.0f} s',
+                starts['program'] < STARTUP_TARGET_S))
+            share = starts['floor via cmd'] - starts['floor']
+            cmd_share.append(figure(b, f'{share:.2f}', 's',
+                                    f'{share / starts["program"]:.0%} of the program\'s start-up'))
+            wine_process.append(figure(b, f'{starts["wine cmd /c exit"]:.2f}', 's',
+                                       'wine cmd /c exit, launch to exit'))
+        report('start-up', startup)
+        report('start-up, cmd share', cmd_share)
+        report('start-up, Wine process', wine_process)
     return 0 if ok else 1
 
 
@@ -551,11 +598,12 @@ class Soak:
 
 
 
-def soak(minutes):
+def soak(minutes, build):
     """Half the time the flood goes to a raw capture, which does not
     interpret; the other half to the interpreter."""
     failures = []
-    with Session() as s:
+    with Session(exe=build.exe) as s:
+        build.use(s)
         xc = XClient(s.display)
         s.start_terminal()
         # Every glyph in both modes once, so font caches fill before the
@@ -598,7 +646,7 @@ def soak(minutes):
     first, last, most = soaker.rss[0], soaker.rss[-1], max(soaker.rss)
     if last > first + RSS_MARGIN_KB:
         failures.append(f'resident memory grew by {last - first} kB')
-    print(f'soak, duration: {duration / 60:.1f} min (asked {minutes} min)')
+    print(f'soak, duration: {duration / 60:.1f} min (asked {minutes} min, {build.name})')
     print(f'soak, bytes sent: {soaker.sent} bytes ({soaker.sent / duration / 1000:.2f} kB/s; '
           f'{captured} captured, {"identical" if file_same else "DIFFERENT"})')
     print(f'soak, keys typed: {len(soaker.typed)} keys ({lost} dropped behind '
@@ -614,16 +662,17 @@ def soak(minutes):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
-    parser.add_argument('--size', type=int, default=200_000, help='bytes per flood')
+    parser.add_argument('--size', type=int, default=100_000, help='bytes per flood')
     parser.add_argument('--presses', type=int, default=200)
     parser.add_argument('--xdotool-presses', type=int, default=30)
     parser.add_argument('--starts', type=int, default=3, help='start-ups timed per kind')
     parser.add_argument('--explain', action='store_true',
                         help='also time read_floor.exe with the program\'s drawing or file writing')
     parser.add_argument('--soak', type=float, nargs='?', const=10.0, metavar='MINUTES')
+    parser.add_argument('builds', type=Build, nargs='+', metavar='NAME=BINDIR:LOADER')
     args = parser.parse_args()
     if args.soak is not None:
-        return soak(args.soak)
+        return soak(args.soak, args.builds[0])
     return bench(args)
 
 

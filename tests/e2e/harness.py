@@ -77,6 +77,15 @@ def wait_for(predicate, timeout, interval=0.05, what='condition'):
         time.sleep(interval)
 
 
+def loader_bits(path=WINE):
+    """32 or 64: the word size of the Wine loader at PATH."""
+    with open(path, 'rb') as f:
+        head = f.read(5)
+    if head[:4] != b'\x7fELF':
+        raise RuntimeError(f'{path} is not an ELF program (a wrapper script?)')
+    return 32 if head[4] == 1 else 64
+
+
 def _need_commands(*pairs):
     """Installs the Debian packages of missing commands (CMD:PKG pairs)."""
     script = REPO / 'tools' / 'lib' / 'need-packages.sh'

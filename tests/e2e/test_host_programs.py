@@ -1,6 +1,6 @@
 """Unmodified programs on a Unix host drive the terminal through its terminal
-description (host/brisvane.terminfo): a pager and an editor, keys typed into
-the window, the screen checked by its pixels."""
+description (host/brisvane.terminfo): a pager, an editor and a dialog box,
+keys typed into the window, the screen checked by its pixels."""
 import unittest
 
 from harness import OneRunTestCase
@@ -53,6 +53,21 @@ class HostPrograms(OneRunTestCase):
         s.type(':wq\r')
         self.finish(vi)
         self.assertEqual((s.home / 'typed.txt').read_text(), '> first line!\nsecond line# end\n')
+
+    def test_dialog_box_in_the_7_bit_locale_is_drawn_in_ascii(self):
+        # The locale the README gives hosts: in a UTF-8 one the box would come
+        # as multi-byte line drawing, which a 7-bit line turns into letters.
+        s = self.session
+        dialog = s.host_program('dialog', '--msgbox', 'hello from the host', '7', '40',
+                                env={'LC_ALL': 'C'})
+        indent = ' ' * 20
+        edge = indent + '+' + '-' * 38 + '+'
+        side = indent + '|' + ' ' * 38 + '|'
+        rows = [''] * 8 + [edge, indent + '| ' + 'hello from the host'.ljust(37) + '|', side,
+                           side, edge, indent + '|' + '<  OK  >'.center(38) + '|', edge]
+        self.assertEqual(s.expect_screen(rows, (13, 39), timeout=20), 0, s.last_mismatch)
+        s.key('Return')
+        self.finish(dialog)
 
 
 if __name__ == '__main__':

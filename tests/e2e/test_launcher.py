@@ -9,12 +9,18 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import REPO, SCALE, TITLE, Session, wait_for
+from harness import REPO, SCALE, TITLE, Session, loader_bits, wait_for
 
 LAUNCHER = REPO / 'tools' / 'brisvane-linux'
 # Its own prefix: a Session holds the session lock of the test prefix.
 PREFIX = (Path(os.environ.get('BRISVANE_WINEPREFIX') or REPO / 'build' / 'wineprefix')
           .resolve().parent / 'wineprefix-launcher')
+
+
+# A 32-bit program's loader comes from the i386 architecture.
+WINE_ADVICE = ('sudo dpkg --add-architecture i386 && sudo apt-get update && '
+               'sudo apt-get install wine32:i386' if loader_bits() == 32
+               else 'sudo apt-get install wine64')
 
 
 def launcher_env(**changes):
@@ -90,8 +96,7 @@ class RefusesWithOneLine(unittest.TestCase):
                 ([plain], 1, 'is not a character device', {}),
                 (['/dev/null'], 1, 'no program at BRISVANE_EXE=/nonexistent.exe',
                  {'BRISVANE_EXE': '/nonexistent.exe'}),
-                (['/dev/null'], 1, 'sudo apt-get install wine',
-                 {'BRISVANE_WINE': '/nonexistent/wine64'}),
+                (['/dev/null'], 1, WINE_ADVICE, {'BRISVANE_WINE': '/nonexistent/wine'}),
                 (['/dev/null'], 1, 'DISPLAY is not set', {}),
                 (['/dev/null'], 1, 'cannot reach the X display :4242', {'DISPLAY': ':4242'}),
             ]

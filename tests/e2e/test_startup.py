@@ -6,20 +6,10 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import WINE, Session
+from harness import Session, loader_bits
 
 USAGE = 'usage: brisvane "COM port" "home directory" "character interval"'
 NO_PORT = 'cannot open serial port'
-
-
-def loader_flags():
-    """Compiler flags for a library the Wine loader can preload: a loader
-    ignores one of the other word size."""
-    with open(WINE, 'rb') as f:
-        head = f.read(5)
-    if head[:4] != b'\x7fELF':
-        raise RuntimeError(f'{WINE} is not an ELF program (a wrapper script?)')
-    return ['-m32'] if head[4] == 1 else []
 
 
 class StartupErrors(unittest.TestCase):
@@ -49,8 +39,10 @@ class StartupErrors(unittest.TestCase):
         source = Path(__file__).with_name('refuse_line_settings.c')
         with tempfile.TemporaryDirectory() as folder:
             shim = Path(folder) / 'refuse.so'
-            subprocess.run(['cc', *loader_flags(), '-shared', '-fPIC', '-o', str(shim),
-                            str(source)], check=True)
+            # A loader ignores a library of the other word size.
+            bits = ['-m32'] if loader_bits() == 32 else []
+            subprocess.run(['cc', *bits, '-shared', '-fPIC', '-o', str(shim), str(source)],
+                           check=True)
             self.expect_box('"PORT:9600,n,8,1" "Z:\\tmp" "0"', NO_PORT,
                             env={'LD_PRELOAD': str(shim)})
 

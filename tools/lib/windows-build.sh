@@ -1,16 +1,7 @@
-# Sourced by scripts after need-packages.sh: which Windows build runs here, and
-# the Wine set-up.
-
-# The i686 exe is the product; it needs the 32-bit Wine loader, which runs only
-# where the kernel executes 32-bit code. Elsewhere the x86_64 build of the same
-# sources is the one run under Wine.
-runnable_windows_build() {
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        echo win-i686
-    else
-        echo win-x86_64
-    fi
-}
+# Sourced by scripts after need-packages.sh: the Wine loaders of the Windows
+# builds and the Wine set-up for tests. The i686 exe is the product; it needs
+# the 32-bit loader (need_wine32), which runs only where the kernel executes
+# 32-bit code.
 
 # The Wine loader for a build: the 32-bit program needs the 32-bit one.
 wine_loader() {
