@@ -110,13 +110,24 @@ static void PumpOutput() {
     }
 }
 
+static const int ReadsPerPass = 16;  // then keys and the frame get their turn
+static bool lineMayHaveMore;          // the last pass stopped reading with input left
+
+// Reads until the line has nothing more (or the pass's share is used up), so
+// a flood costs one read per block and no extra wake-ups.
 static void ReadLine() {
-    ssize_t n = read(session.line, readBlock, sizeof readBlock);
-    if (n > 0) {
-        for (ssize_t i = 0; i < n; ++i) ByteReceived(readBlock[i]);
+    lineMayHaveMore = false;
+    for (int i = 0; i < ReadsPerPass; ++i) {
+        ssize_t n = read(session.line, readBlock, sizeof readBlock);
+        if (n > 0) {
+            for (ssize_t j = 0; j < n; ++j) ByteReceived(readBlock[j]);
+            if (session.line < 0) return;
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) LineLost();
         return;
     }
-    if (n == 0 || (errno != EAGAIN && errno != EINTR)) LineLost();
+    lineMayHaveMore = true;
 }
 
 static bool ShiftHeldFor;  // the translated key's Shift, handed to QueueKey
@@ -168,25 +179,21 @@ static void HandleSignals(int signalPipe) {
     }
 }
 
-static bool LineHasInput() {
-    if (session.line < 0) return false;
-    struct pollfd probe = {session.line, POLLIN, 0};
-    return poll(&probe, 1, 0) > 0;
-}
-
 void RunConsoleLoop(int signalPipe) {
     lastFlush = NowMilliseconds() - FrameMilliseconds;
     while (!session.quit) {
         PumpOutput();
 
         int64_t now = NowMilliseconds();
-        if (DisplayPending() && (!LineHasInput() || now - lastFlush >= FrameMilliseconds)) {
+        // At most one flush a frame: a lone change shows at once, a flood
+        // costs a few dozen redraws a second.
+        if (DisplayPending() && now - lastFlush >= FrameMilliseconds) {
             FlushDisplay();
             lastFlush = now;
         }
 
         int timeout = -1;
-        if (DisplayPending()) timeout = int(lastFlush + FrameMilliseconds - now);
+        if (DisplayPending()) timeout = lineMayHaveMore ? 0 : int(lastFlush + FrameMilliseconds - now);
         if (session.line < 0) {
             int untilRetry = int(nextRetry - now);
             if (timeout < 0 || untilRetry < timeout) timeout = untilRetry;

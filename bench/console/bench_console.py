@@ -1,0 +1,197 @@
+"""Figures of the Unix front end, each beside a floor from the same run.
+
+The program runs on one end of a socat pty pair, with a pty of its own as the
+user's terminal (80 x 25), drained by a thread that counts what it is sent.
+  receive to screen   MB/s from the host's first byte until the identify
+                      reply to the ESC Z after the flood, per mix; floor:
+                      `head -c N` reading the same kind of pair into /dev/null
+  terminal bytes      bytes written to the user's terminal per byte received
+  key to wire         median and 99th percentile over 200 keys, from the
+                      keystroke at the terminal to the byte at the host
+  idle CPU            processor time over 10 s with nothing arriving
+
+Usage: bench_console.py PROGRAM [--megabytes N]
+"""
+import argparse
+import fcntl
+import os
+import pty
+import random
+import shutil
+import statistics
+import struct
+import subprocess
+import tempfile
+import termios
+import threading
+import time
+
+
+def pair(folder, name):
+    device, host = f'{folder}/{name}-dev', f'{folder}/{name}-host'
+    process = subprocess.Popen(['socat', f'pty,raw,echo=0,link={device}', f'pty,raw,echo=0,link={host}'],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    while not (os.path.exists(device) and os.path.exists(host)):
+        time.sleep(0.01)
+    return process, device, host
+
+
+def mixes(size):
+    rng = random.Random(7)
+    printable = bytes(13 if i % 81 == 80 else 32 + (i * 7 + i // 81) % 95 for i in range(size))
+    words = [b'int', b'return', b'value', b'(x)', b'{', b'}', b'//', b'case', b'0x1F;']
+    editor = bytearray()
+    while len(editor) < size:
+        row, col = rng.randrange(24), rng.randrange(60)
+        editor += b'\x1bY' + bytes([32 + row, 32 + col]) + b' '.join(rng.choice(words) for _ in range(4)) + b'\x1bK'
+        if rng.random() < 0.05:
+            editor += b'\x1bH\x1bJ'
+    scrolling = bytearray()
+    n = 0
+    while len(scrolling) < size:
+        scrolling += b'line %d of the log\r\n' % n
+        n += 1
+    return {'printable': printable, 'editor mix': bytes(editor[:size]), 'scrolling': bytes(scrolling[:size])}
+
+
+def host_fd(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+    attributes = termios.tcgetattr(fd)
+    return fd
+
+
+def write_all(fd, data):
+    view = memoryview(data)
+    while view:
+        view = view[os.write(fd, view[:65536]):]
+
+
+def read_exact(fd, count):
+    data = b''
+    while len(data) < count:
+        data += os.read(fd, count - len(data))
+    return data
+
+
+class Program:
+    def __init__(self, binary, device):
+        self.master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
+        env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
+        self.process = subprocess.Popen([binary, device, '--flow', 'none'], stdin=slave, stdout=slave,
+                                        stderr=slave, env=env, start_new_session=True)
+        os.close(slave)
+        self.drained = 0
+        self.stop = False
+        threading.Thread(target=self.drain, daemon=True).start()
+
+    def drain(self):
+        while not self.stop:
+            try:
+                self.drained += len(os.read(self.master, 65536))
+            except OSError:
+                return
+
+    def cpu_seconds(self):
+        fields = open(f'/proc/{self.process.pid}/stat').read().rsplit(')', 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+
+    def key(self, byte):
+        os.write(self.master, bytes([byte]))
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(5)
+        self.stop = True
+
+
+def flood_program(binary, folder, data):
+    socat, device, host = pair(folder, 'program')
+    fd = host_fd(host)
+    program = Program(binary, device)
+    time.sleep(0.5)
+    write_all(fd, b'\x1bZ')
+    assert read_exact(fd, 3) == b'\x9b\xaf\xcb'
+    before = program.drained
+    start = time.monotonic()
+    # Three CRs close a sequence the cut may have left open, so ESC Z is read as one.
+    writer = threading.Thread(target=write_all, args=(fd, data + b'\r\r\r\x1bZ'))
+    writer.start()
+    reply = read_exact(fd, 3)
+    elapsed = time.monotonic() - start
+    writer.join()
+    assert reply == b'\x9b\xaf\xcb', reply
+    time.sleep(0.1)
+    out = program.drained - before
+    program.close()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return len(data) / elapsed / 1e6, out / len(data)
+
+
+def flood_floor(folder, data):
+    socat, device, host = pair(folder, 'floor')
+    fd = host_fd(host)
+    subprocess.run(['stty', '-F', device, 'raw', '-echo'], check=True)
+    reader = subprocess.Popen(['head', '-c', str(len(data)), device], stdout=subprocess.DEVNULL)
+    time.sleep(0.3)
+    start = time.monotonic()
+    write_all(fd, data)
+    reader.wait()
+    elapsed = time.monotonic() - start
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return len(data) / elapsed / 1e6
+
+
+def keys_and_idle(binary, folder):
+    socat, device, host = pair(folder, 'keys')
+    fd = host_fd(host)
+    program = Program(binary, device)
+    time.sleep(0.5)
+    delays = []
+    for i in range(200):
+        byte = ord('a') + i % 26
+        start = time.perf_counter()
+        program.key(byte)
+        got = read_exact(fd, 1)
+        delays.append((time.perf_counter() - start) * 1000)
+        assert got == bytes([byte | 0x80]), got
+        time.sleep(0.005)
+    time.sleep(0.5)
+    before = program.cpu_seconds()
+    time.sleep(10)
+    idle = program.cpu_seconds() - before
+    program.close()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    delays.sort()
+    return statistics.median(delays), delays[int(len(delays) * 0.99) - 1], idle
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('program')
+    parser.add_argument('--megabytes', type=float, default=8)
+    args = parser.parse_args()
+    size = int(args.megabytes * 1e6)
+    folder = tempfile.mkdtemp(prefix='brisvane-bench-')
+    try:
+        print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair)')
+        for name, data in mixes(size).items():
+            floor = flood_floor(folder, data)
+            rate, per_byte = flood_program(args.program, folder, data)
+            print(f'  {name:10s}: {rate:6.1f} MB/s  floor {floor:6.1f} MB/s  ratio {rate / floor:.2f}'
+                  f'  terminal bytes per received byte {per_byte:.4f}')
+        median, p99, idle = keys_and_idle(args.program, folder)
+        print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
+        print(f'idle CPU over 10 s: {idle:.2f} s')
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main()
