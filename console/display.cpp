@@ -15,6 +15,7 @@ static SCREEN* terminalScreen;
 static uint32_t dirtyRows;  // bit r: row r changed
 static bool statusChanged;
 static bool unicodeGraphics;
+static int statusCursor = -1;  // column on the status line, or -1
 
 const uint32_t AllRows = (1u << ScreenRows) - 1;
 const int StatusRow = ScreenRows;
@@ -75,7 +76,8 @@ static bool LargeEnough() { return LINES > ScreenRows && COLS >= ScreenColumns; 
 
 static void DrawStatus() {
     char text[256];
-    ComposeStatus(text, sizeof text);
+    statusCursor = ComposeStatus(text, sizeof text);
+    if (statusCursor >= ScreenColumns) statusCursor = ScreenColumns - 1;
     move(StatusRow, 0);
     clrtoeol();
     attron(A_REVERSE);
@@ -110,7 +112,11 @@ void FlushDisplay() {
     if (statusChanged) DrawStatus();
     dirtyRows = 0;
     statusChanged = false;
-    move(terminal.row, terminal.column);
+    if (statusCursor >= 0) {
+        move(StatusRow, statusCursor);
+    } else {
+        move(terminal.row, terminal.column);
+    }
     wnoutrefresh(stdscr);
     doupdate();
 }

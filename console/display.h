@@ -23,6 +23,8 @@ void ResizeDisplay();
 void MarkStatusChanged();
 
 // Writes the status line's text; defined by the front end's session.
-void ComposeStatus(char* text, unsigned capacity);
+// Returns the column for the cursor on the status line (while the user
+// types there), or -1 to leave it on the screen.
+int ComposeStatus(char* text, unsigned capacity);
 
 #endif

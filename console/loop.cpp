@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include "console/options.h"
 #include "console/session.h"
 #include "console/signals.h"
+#include "console/files.h"
+#include "console/transfers.h"
 #include "core/output_queue.h"
 #include "link/transfer.h"
 
@@ -73,7 +76,10 @@ static void TryReconnect() {
 static bool FillOutput() {
     outLength = outWritten = 0;
     for (;;) {
-        if (sendState != SendState::Idle && outputQueue.IsEmpty()) FetchSendByte();
+        if (sendState != SendState::Idle && outputQueue.IsEmpty()) {
+            FetchSendByte();
+            if (!outputQueue.IsEmpty()) ++progress.sendDone;
+        }
         if (outputQueue.IsEmpty()) return outLength > 0;
         if (!PrepareHead()) continue;  // a text send's line feed
         outBuffer[outLength++] = outputQueue.Head();
@@ -95,6 +101,10 @@ static void WriteFinished() {
     WriteCompleted();
 }
 
+static bool MoreToWrite() {
+    return outWritten < outLength || sendState != SendState::Idle || !outputQueue.IsEmpty();
+}
+
 static void PumpOutput() {
     if (session.line < 0) return;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
@@ -105,8 +115,21 @@ static void PumpOutput() {
             return;
         }
         outWritten += unsigned(n);
+        if (sendState != SendState::Idle) MarkStatusChanged();  // progress
         if (outWritten < outLength) return;  // the rest when the line takes it
         WriteFinished();
+    }
+}
+
+// What was captured is on disk before the program waits again.
+static void CaptureWritten(unsigned count) {
+    progress.captured += count;
+    MarkStatusChanged();
+    int failure = FlushFileBuffers();
+    if (failure != 0) {
+        char text[sizeof session.message];
+        std::snprintf(text, sizeof text, "capture: writing the file failed: %s", std::strerror(failure));
+        ShowMessage(text);
     }
 }
 
@@ -121,7 +144,7 @@ static void ReadLine() {
         ssize_t n = read(session.line, readBlock, sizeof readBlock);
         if (n > 0) {
             for (ssize_t j = 0; j < n; ++j) ByteReceived(readBlock[j]);
-            if (session.line < 0) return;
+            if (receiveMode != ReceiveMode::Off) CaptureWritten(unsigned(n));
             continue;
         }
         if (n == 0 || (errno != EAGAIN && errno != EINTR)) LineLost();
@@ -135,6 +158,10 @@ static bool KeyShift() { return ShiftHeldFor; }
 
 static void SendKey(const TranslatedKey& key) {
     if (session.line < 0) return;  // nothing reaches a missing device
+    if (sendState != SendState::Idle) {
+        ShowMessage("keys are not sent while a file is being sent");
+        return;
+    }
     if (key.action == KeyAction::Byte) {
         QueueTypedCharacter(key.byte);
     } else if (key.action == KeyAction::Sequence) {
@@ -148,6 +175,10 @@ static void ReadKeys() {
     int kind;
     while ((kind = wget_wch(stdscr, &code)) != ERR) {
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
+        if (TransferAsking()) {
+            TransferKey(int(code), kind == KEY_CODE_YES);
+            continue;
+        }
         TranslatedKey key = TranslateKey(int(code), kind == KEY_CODE_YES);
         if (key.action == KeyAction::Ignore) continue;
         if (session.message[0] != '\0') {
@@ -179,6 +210,20 @@ static void HandleSignals(int signalPipe) {
     }
 }
 
+// Leaving during a capture: what the host sent before is still read and
+// written, for as long as the line keeps delivering (at most a second).
+static void DrainLineForCapture() {
+    int64_t deadline = NowMilliseconds() + 1000;
+    while (receiveMode != ReceiveMode::Off && session.line >= 0 && NowMilliseconds() < deadline) {
+        struct pollfd probe = {session.line, POLLIN, 0};
+        if (poll(&probe, 1, 20) <= 0 || (probe.revents & POLLIN) == 0) return;
+        ssize_t n = read(session.line, readBlock, sizeof readBlock);
+        if (n <= 0) return;
+        for (ssize_t j = 0; j < n; ++j) ByteReceived(readBlock[j]);
+        CaptureWritten(unsigned(n));
+    }
+}
+
 void RunConsoleLoop(int signalPipe) {
     lastFlush = NowMilliseconds() - FrameMilliseconds;
     while (!session.quit) {
@@ -203,7 +248,7 @@ void RunConsoleLoop(int signalPipe) {
         struct pollfd fds[3] = {
             {STDIN_FILENO, POLLIN, 0},
             {signalPipe, POLLIN, 0},
-            {session.line, short(POLLIN | (outWritten < outLength ? POLLOUT : 0)), 0},
+            {session.line, short(POLLIN | (MoreToWrite() ? POLLOUT : 0)), 0},
         };
         int count = session.line >= 0 ? 3 : 2;
         if (poll(fds, nfds_t(count), timeout) < 0 && errno != EINTR) {
@@ -228,4 +273,5 @@ void RunConsoleLoop(int signalPipe) {
         }
         if (session.line < 0 && !session.quit && NowMilliseconds() >= nextRetry) TryReconnect();
     }
+    DrainLineForCapture();
 }

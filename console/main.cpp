@@ -16,6 +16,7 @@
 #include "console/options.h"
 #include "console/session.h"
 #include "console/signals.h"
+#include "console/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/transfer.h"
@@ -100,8 +101,7 @@ int main(int argc, char** argv) {
     RunConsoleLoop(signalPipe);
 
     StopDisplay();
-    if (receiveMode != ReceiveMode::Off) CloseFileHandle(captureFile);
-    if (sendState != SendState::Idle) CloseFileHandle(sendFile);
+    CloseTransfers();
     CloseLine(session.line);
     if (session.exitCode == 1 && !options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the device went away (disconnected)\n", options.device);

@@ -90,8 +90,10 @@ class Line:
 
 
 class ConsoleSession:
-    def __init__(self, *args, cols=80, rows=25, start=True, env=None):
+    def __init__(self, *args, cols=80, rows=25, start=True, env=None, home=False):
         self.folder = tempfile.mkdtemp(prefix='brisvane-console-')
+        if home:  # file names are then relative to the session's folder
+            args = (*args, '--home', self.folder)
         self.line = Line(self.folder)
         self.line.start()
         self.socket = 'brisvane-' + os.path.basename(self.folder)

@@ -1,0 +1,121 @@
+"""Sending and capturing files from the Unix front end, byte for byte."""
+import hashlib
+import os
+import time
+import unittest
+from pathlib import Path
+
+from console_session import ConsoleSession, wait_for
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+class Transfers(unittest.TestCase):
+    def start(self, s, letters, name):
+        """The menu key, the letters, then NAME typed at the prompt."""
+        s.keys('C-a', *letters)
+        s.wait_status('file:')
+        s.type(name)
+        s.keys('Enter')
+
+    def test_raw_send_and_raw_capture_are_byte_identical(self):
+        data = os.urandom(64 * 1024)
+        with ConsoleSession() as s:
+            home = Path(s.folder)
+            (home / 'out.bin').write_bytes(data)
+            self.start(s, 'sr', str(home / 'out.bin'))
+            got = s.host_read(len(data), timeout=30)
+            self.assertEqual(digest(got), digest(data))
+            s.wait_status('send finished: 65536 bytes')
+
+            self.start(s, 'rr', str(home / 'in.bin'))
+            s.wait_status('capture')
+            s.host_write(data)
+            wait_for(lambda: (home / 'in.bin').stat().st_size == len(data), 30, 'the capture file')
+            self.assertEqual(digest((home / 'in.bin').read_bytes()), digest(data))
+            s.keys('C-a', 'r', 'e')
+            s.wait_status('capture ended: 65536 bytes')
+
+    def test_text_send_marks_bytes_drops_line_feeds_and_pauses(self):
+        with ConsoleSession('--interval', '5', '--home', '/') as s:
+            name = Path(s.folder) / 'note.txt'
+            name.write_bytes(b'AB\r\nC\n' * 10)
+            start = time.monotonic()
+            self.start(s, 'st', str(name)[1:])  # relative to --home
+            self.assertEqual(s.host_read(40), b'\xc1\xc2\x8d\xc3' * 10)
+            self.assertGreaterEqual(time.monotonic() - start, 40 * 0.005)
+            s.wait_status('send finished: 60 bytes')
+
+    def test_binary_send_stops_at_0x80_once_armed(self):
+        with ConsoleSession() as s:
+            name = Path(s.folder) / 'image.bin'
+            name.write_bytes(bytes([0x80, 0x80, 0x41, 0x12, 0x80, 0x80, 0x55]))
+            self.start(s, 'sb', str(name))
+            s.wait_status('send finished')
+            self.assertEqual(s.line.drain(), bytes([0x80, 0x80, 0x41, 0x12]))
+
+    def test_text_capture_clears_bit_7_and_shows_the_text(self):
+        with ConsoleSession() as s:
+            name = Path(s.folder) / 'log.txt'
+            self.start(s, 'rt', str(name))
+            s.wait_status('capture')
+            s.host_write(b'\xc8\xe9 there\r\n')
+            s.sync()
+            s.wait_row(0, 'Hi there')
+            s.keys('C-a', 'r', 'e')
+            s.wait_status('capture ended')
+            self.assertEqual(name.read_bytes(), b'Hi there\r\n\x1bZ')
+
+    def test_refusals_leave_everything_as_it_was(self):
+        with ConsoleSession(home=True) as s:
+            self.start(s, 'sr', 'missing.txt')
+            s.wait_status('cannot open file: missing.txt: No such file or directory')
+            s.keys('C-a', 's', 'e')
+            s.wait_status('no send is running')
+            # Tab completes a name; a second send while one runs is refused.
+            big = Path(s.folder) / 'unique-name.bin'
+            big.write_bytes(b'x' * 200000)
+            s.keys('C-a', 's', 'r')
+            s.type('uniq')
+            s.keys('Tab')
+            s.wait_status('unique-name.bin')
+            s.keys('Enter')
+            s.keys('C-a', 's', 't')
+            s.wait_status('a send is running')
+            s.keys('C-a', 's', 'e')
+            s.wait_status('send ended')
+            s.line.drain()
+
+    def test_capture_to_an_existing_file_asks(self):
+        with ConsoleSession(home=True) as s:
+            name = Path(s.folder) / 'existing.txt'
+            name.write_bytes(b'old\n')
+            for answer, sent, expected in (('c', b'', b'old\n'), ('a', b'more', b'old\nmore'),
+                                           ('o', b'new', b'new')):
+                self.start(s, 'rr', name.name)
+                s.wait_status('exists: o overwrite, a append, c cancel')
+                s.keys(answer)
+                if sent:
+                    s.wait_status('capture existing.txt')
+                    s.host_write(sent)
+                    wait_for(lambda: name.read_bytes() == expected, 10, f'{expected!r} in the file')
+                    s.keys('C-a', 'r', 'e')
+                s.wait_status('capture ended' if sent else 'capture cancelled')
+                self.assertEqual(name.read_bytes(), expected, answer)
+
+    def test_exit_during_a_capture_keeps_every_byte(self):
+        data = os.urandom(256 * 1024)
+        with ConsoleSession() as s:
+            name = Path(s.folder) / 'cap.bin'
+            self.start(s, 'rr', str(name))
+            s.wait_status('capture')
+            s.host_write(data)
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 0)
+            self.assertEqual(digest(name.read_bytes()), digest(data))
+
+
+if __name__ == '__main__':
+    unittest.main()
