@@ -44,6 +44,7 @@ need_wine32() {
         fi
     fi
     out=$("$loader" --version 2>&1) && return 0
+    out=${out##*"$loader: "} # the shell's own prefix to its message
     wine32_problem="$loader --version: ${out//$'\n'/; }"
     echo "error: the 32-bit Wine loader does not run here ($wine32_problem)" >&2
     return 1
