@@ -56,9 +56,13 @@ bool InUse(const struct stat& status) {
 
 void CopyName(char* name, size_t capacity, const char* text) {
     size_t length = std::strlen(text);
+    if (length < capacity) {
+        std::memcpy(name, text, length + 1);
+        return;
+    }
     // The end of a long name says more than its start.
-    std::snprintf(name, capacity, "%s%s", length >= capacity ? "..." : "",
-                  length >= capacity ? text + length - (capacity - 4) : text);
+    std::memcpy(name, "...", 3);
+    std::memcpy(name + 3, text + length - (capacity - 4), capacity - 3);
 }
 
 void StartSend() {

@@ -9,6 +9,8 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   key to wire         median and 99th percentile over 200 keys, from the
                       keystroke at the terminal to the byte at the host
   idle CPU            processor time over 10 s with nothing arriving
+  raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
+                      doing the same from the file to the device / back
 
 Usage: bench_console.py PROGRAM [--megabytes N]
 """
@@ -67,10 +69,10 @@ def write_all(fd, data):
 
 
 def read_exact(fd, count):
-    data = b''
+    data = bytearray()
     while len(data) < count:
-        data += os.read(fd, count - len(data))
-    return data
+        data += os.read(fd, min(count - len(data), 1 << 20))
+    return bytes(data)
 
 
 class Program:
@@ -172,6 +174,62 @@ def keys_and_idle(binary, folder):
     return statistics.median(delays), delays[int(len(delays) * 0.99) - 1], idle
 
 
+def type_keys(program, text):
+    for byte in text:
+        program.key(byte)
+        time.sleep(0.01)
+
+
+def transfers(binary, folder, size):
+    data = os.urandom(size)
+    source, target = f'{folder}/send.bin', f'{folder}/capture.bin'
+    with open(source, 'wb') as f:
+        f.write(data)
+    socat, device, host = pair(folder, 'transfer')
+    fd = host_fd(host)
+    subprocess.run(['stty', '-F', device, 'raw', '-echo'], check=True)
+
+    start = time.monotonic()
+    cat = subprocess.Popen(['cat', source], stdout=open(device, 'wb'))
+    got = read_exact(fd, size)
+    send_floor = size / (time.monotonic() - start) / 1e6
+    cat.wait()
+    assert got == data
+
+    reader = subprocess.Popen(['head', '-c', str(size), device], stdout=open(target, 'wb'))
+    time.sleep(0.3)
+    start = time.monotonic()
+    write_all(fd, data)
+    reader.wait()
+    capture_floor = size / (time.monotonic() - start) / 1e6
+    os.remove(target)
+
+    program = Program(binary, device)
+    time.sleep(0.5)
+    type_keys(program, b'\x01sr' + source.encode())
+    start = time.monotonic()
+    program.key(13)
+    got = read_exact(fd, size)
+    send = size / (time.monotonic() - start) / 1e6
+    assert got == data, 'raw send differs'
+
+    type_keys(program, b'\x01rr' + target.encode() + b'\r')
+    while not os.path.exists(target):
+        time.sleep(0.01)
+    start = time.monotonic()
+    write_all(fd, data)
+    while os.path.getsize(target) < size:
+        time.sleep(0.001)
+    capture = size / (time.monotonic() - start) / 1e6
+    program.close()
+    with open(target, 'rb') as f:
+        assert f.read() == data, 'raw capture differs'
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return send, send_floor, capture, capture_floor
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('program')
@@ -189,6 +247,9 @@ def main():
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
+        send, send_floor, capture, capture_floor = transfers(args.program, folder, 8 * 1024 * 1024)
+        print(f'raw send 8 MiB:    {send:6.1f} MB/s  floor (cat file > device) {send_floor:6.1f} MB/s  ratio {send / send_floor:.2f}')
+        print(f'raw capture 8 MiB: {capture:6.1f} MB/s  floor (head -c device > file) {capture_floor:6.1f} MB/s  ratio {capture / capture_floor:.2f}')
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
