@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "console/device_list.h"
@@ -72,6 +73,14 @@ int main(int argc, char** argv) {
             break;
     }
 
+    struct stat home;
+    if (options.homeDirectory[0] != '\0' &&
+        (stat(options.homeDirectory, &home) != 0 || !S_ISDIR(home.st_mode))) {
+        char text[PathCapacity + 64];
+        std::snprintf(text, sizeof text, "%s: no such folder (give --home an existing folder)",
+                      options.homeDirectory);
+        return Fail(text);
+    }
     char message[512];
     OpenFailure failure;
     session.line = OpenLine(options.device, options.line, options.hardwareFlow, message,

@@ -155,6 +155,7 @@ class StartUp(unittest.TestCase):
     def test_devices_that_cannot_be_used(self):
         with tempfile.TemporaryDirectory() as folder:
             self.expect_failure([folder + '/ttyUSB9'], 'no such device')
+            self.expect_failure(['/dev/null', '--home', folder + '/none'], 'no such folder')
             plain = Path(folder) / 'file'
             plain.write_text('')
             self.expect_failure([str(plain)], 'not a terminal')
