@@ -257,9 +257,9 @@ void RunConsoleLoop(int signalPipe) {
             break;
         }
         if (fds[1].revents & POLLIN) HandleSignals(signalPipe);
-        if (fds[0].revents & POLLIN) {
-            ReadKeys();
-        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if (fds[0].revents & POLLIN) ReadKeys();
+        // A hung-up terminal also reads as ready; without this the loop spins.
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             session.quit = true;  // the user's terminal is gone
             session.exitCode = 128 + SIGHUP;
         }

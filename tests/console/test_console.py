@@ -1,5 +1,9 @@
 """The Unix front end end to end: the real program in tmux over a pty line."""
+import fcntl
 import os
+import pty
+import struct
+import termios
 import pwd
 import signal
 import stat
@@ -9,7 +13,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, Line, run_program, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, run_program, wait_for
 
 HERE = Path(__file__).resolve().parent
 
@@ -120,6 +124,20 @@ class Line_(unittest.TestCase):
                 self.assertEqual(s.exit_code(), 128 + number)
                 # The screen the program took over is given back.
                 wait_for(lambda: 'menu' not in s.screen()[24], what='the status line to go')
+
+    def test_a_vanished_terminal_ends_it(self):
+        # Its own pty as the terminal, in a session of its own: no SIGHUP
+        # comes when the terminal closes, only the hang-up on its input.
+        with ConsoleSession(start=False) as s:
+            master, slave = pty.openpty()
+            fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
+            program = subprocess.Popen([PROGRAM, s.line.device], stdin=slave, stdout=slave,
+                                       stderr=slave, start_new_session=True,
+                                       env=dict(os.environ, TERM='xterm-256color'))
+            os.close(slave)
+            s.sync()
+            os.close(master)
+            self.assertEqual(program.wait(10), 128 + signal.SIGHUP)
 
     def test_idle_uses_no_processor_time(self):
         with ConsoleSession() as s:
