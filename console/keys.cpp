@@ -28,40 +28,32 @@ const KeyCodeEntry FixedKeys[] = {
     {KEY_C3, TerminalKey::Keypad3, false},
 };
 
-// Keypad keys some terminals describe only by extended capability names.
+// The keypad as the terminal's description names it (some only under
+// extended names), else as terminals send it in application mode: a key the
+// description leaves out gets a code of our own.
 const struct {
     const char* capability;
+    const char* sequence;
     TerminalKey key;
-} ExtendedKeys[] = {
-    {"kpADD", TerminalKey::KeypadAdd},     {"kpSUB", TerminalKey::KeypadSubtract},
-    {"kpMUL", TerminalKey::KeypadMultiply}, {"kpDIV", TerminalKey::KeypadDivide},
-    {"kpZRO", TerminalKey::Keypad0},       {"kpDOT", TerminalKey::KeypadDecimal},
-    {"ka2", TerminalKey::Keypad8},         {"kb1", TerminalKey::Keypad4},
-    {"kb3", TerminalKey::Keypad6},         {"kc2", TerminalKey::Keypad2},
+} KeypadKeys[] = {
+    {"kpZRO", "\033Op", TerminalKey::Keypad0},        {"kc1", "\033Oq", TerminalKey::Keypad1},
+    {"kc2", "\033Or", TerminalKey::Keypad2},          {"kc3", "\033Os", TerminalKey::Keypad3},
+    {"kb1", "\033Ot", TerminalKey::Keypad4},          {"kb2", "\033Ou", TerminalKey::Keypad5},
+    {"kb3", "\033Ov", TerminalKey::Keypad6},          {"ka1", "\033Ow", TerminalKey::Keypad7},
+    {"ka2", "\033Ox", TerminalKey::Keypad8},          {"ka3", "\033Oy", TerminalKey::Keypad9},
+    {"kpDOT", "\033On", TerminalKey::KeypadDecimal},  {"kpADD", "\033Ok", TerminalKey::KeypadAdd},
+    {"kpSUB", "\033Om", TerminalKey::KeypadSubtract}, {"kpMUL", "\033Oj", TerminalKey::KeypadMultiply},
+    {"kpDIV", "\033Oo", TerminalKey::KeypadDivide},
 };
-const unsigned ExtendedKeyCount = sizeof ExtendedKeys / sizeof ExtendedKeys[0];
-int extendedCodes[ExtendedKeyCount];  // 0: this terminal has no such key
+const unsigned KeypadCount = sizeof KeypadKeys / sizeof KeypadKeys[0];
+int keypadCodes[KeypadCount];  // 0: this terminal has no such key
+const int OwnCodeBase = KEY_MAX + 1;
 
-// What many terminals send whatever their description says: Home and End as
-// on a console, and the keypad in application mode. Sequences the
-// description leaves out get codes of their own.
+// Home, End and keypad Enter as consoles send them, whatever the description says.
 const struct {
     const char* sequence;
-    int code;  // a curses code, or 0 for a code of our own
-    TerminalKey key;
-} CommonSequences[] = {
-    {"\033[1~", KEY_HOME, TerminalKey::Home},   {"\033[4~", KEY_END, TerminalKey::End},
-    {"\033Op", 0, TerminalKey::Keypad0},        {"\033Oq", 0, TerminalKey::Keypad1},
-    {"\033Or", 0, TerminalKey::Keypad2},        {"\033Os", 0, TerminalKey::Keypad3},
-    {"\033Ot", 0, TerminalKey::Keypad4},        {"\033Ou", 0, TerminalKey::Keypad5},
-    {"\033Ov", 0, TerminalKey::Keypad6},        {"\033Ow", 0, TerminalKey::Keypad7},
-    {"\033Ox", 0, TerminalKey::Keypad8},        {"\033Oy", 0, TerminalKey::Keypad9},
-    {"\033On", 0, TerminalKey::KeypadDecimal},  {"\033Ok", 0, TerminalKey::KeypadAdd},
-    {"\033Om", 0, TerminalKey::KeypadSubtract}, {"\033Oj", 0, TerminalKey::KeypadMultiply},
-    {"\033Oo", 0, TerminalKey::KeypadDivide},   {"\033OM", KEY_ENTER, TerminalKey::Count},
-};
-const unsigned CommonCount = sizeof CommonSequences / sizeof CommonSequences[0];
-const int OwnCodeBase = KEY_MAX + 1;
+    int code;
+} ConsoleSequences[] = {{"\033[1~", KEY_HOME}, {"\033[4~", KEY_END}, {"\033OM", KEY_ENTER}};
 
 TranslatedKey Byte(uint8_t byte) { return {KeyAction::Byte, byte, TerminalKey::Count, false}; }
 TranslatedKey Sequence(TerminalKey key, bool shifted) { return {KeyAction::Sequence, 0, key, shifted}; }
@@ -80,24 +72,24 @@ TranslatedKey TranslateKey(int code, bool isKeyCode) {
     for (const KeyCodeEntry& entry : FixedKeys) {
         if (entry.code == code) return Sequence(entry.key, entry.shifted);
     }
-    for (unsigned i = 0; i < ExtendedKeyCount; ++i) {
-        if (extendedCodes[i] != 0 && extendedCodes[i] == code) return Sequence(ExtendedKeys[i].key, false);
-    }
-    if (code >= OwnCodeBase && code < OwnCodeBase + int(CommonCount)) {
-        return Sequence(CommonSequences[code - OwnCodeBase].key, false);
+    for (unsigned i = 0; i < KeypadCount; ++i) {
+        if (keypadCodes[i] != 0 && keypadCodes[i] == code) return Sequence(KeypadKeys[i].key, false);
     }
     return {KeyAction::Ignore, 0, TerminalKey::Count, false};
 }
 
 void LearnTerminalKeys() {
-    for (unsigned i = 0; i < ExtendedKeyCount; ++i) {
-        const char* text = tigetstr(ExtendedKeys[i].capability);
+    for (unsigned i = 0; i < KeypadCount; ++i) {
+        const char* text = tigetstr(KeypadKeys[i].capability);
         int code = (text != nullptr && text != (char*)-1) ? key_defined(text) : 0;
-        extendedCodes[i] = code > 0 ? code : 0;
+        if (code <= 0) code = key_defined(KeypadKeys[i].sequence);
+        if (code == 0) {  // unknown, and no prefix of a known sequence
+            code = OwnCodeBase + int(i);
+            define_key(KeypadKeys[i].sequence, code);
+        }
+        keypadCodes[i] = code > 0 ? code : 0;
     }
-    for (unsigned i = 0; i < CommonCount; ++i) {
-        if (key_defined(CommonSequences[i].sequence) != 0) continue;  // known, or a prefix of a known one
-        int code = CommonSequences[i].code != 0 ? CommonSequences[i].code : OwnCodeBase + int(i);
-        define_key(CommonSequences[i].sequence, code);
+    for (const auto& entry : ConsoleSequences) {
+        if (key_defined(entry.sequence) == 0) define_key(entry.sequence, entry.code);
     }
 }
