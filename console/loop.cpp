@@ -81,7 +81,9 @@ static bool FillOutput() {
             if (!outputQueue.IsEmpty()) ++progress.sendDone;
         }
         if (outputQueue.IsEmpty()) return outLength > 0;
+        bool marked = sendState == SendState::Idle || sendState == SendState::SendText;
         if (!PrepareHead()) continue;  // a text send's line feed
+        if (marked && options.sevenBit) outputQueue.Head() &= 0x7F;
         outBuffer[outLength++] = outputQueue.Head();
         if (sendState == SendState::Idle) {
             headHeld = true;

@@ -28,7 +28,7 @@
 
 static const char Usage[] =
     "usage: brisvane DEVICE [SETTINGS] [--home DIR] [--interval MS] [--prefix KEY]\n"
-    "                [--flow rtscts|none] [--no-reconnect]\n"
+    "                [--flow rtscts|none] [--no-reconnect] [--seven-bit]\n"
     "       brisvane --list | --help | --version\n";
 
 static const char Help[] =
@@ -42,6 +42,7 @@ static const char Help[] =
     "  --prefix KEY    the menu key, such as C-a (the default) or ^B\n"
     "  --flow F        rtscts (the default) or none, for three-wire cables\n"
     "  --no-reconnect  exit when the device goes away instead of waiting for it\n"
+    "  --seven-bit     send keys and text with bit 7 clear (an 8-bit line to a Unix host)\n"
     "  --list          show the serial devices present\n"
     "\n"
     "The menu key then x exits, c clears the screen, s sends a file, r captures\n"

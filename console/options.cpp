@@ -73,6 +73,8 @@ bool ParseOptions(int argc, const char* const* argv, ConsoleOptions* result, cha
             result->action = ProgramAction::List;
         } else if (std::strcmp(argument, "--no-reconnect") == 0) {
             result->reconnect = false;
+        } else if (std::strcmp(argument, "--seven-bit") == 0) {
+            result->sevenBit = true;
         } else if (std::strcmp(argument, "--home") == 0) {
             if (!CopyText(value, result->homeDirectory, PathCapacity))
                 return Fail(problem, capacity, "folder name too long", value);

@@ -24,6 +24,7 @@ struct ConsoleOptions {
     uint8_t prefixKey;  // the byte that opens the menu
     bool hardwareFlow;  // RTS/CTS
     bool reconnect;
+    bool sevenBit;  // originated bytes go out with bit 7 clear
 };
 
 extern ConsoleOptions options;
