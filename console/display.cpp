@@ -3,66 +3,23 @@
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <langinfo.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "core/screen.h"
+namespace {
 
-static SCREEN* terminalScreen;
-static uint32_t dirtyRows;  // bit r: row r changed
-static bool statusChanged;
-static bool unicodeGraphics;
-static int statusCursor = -1;  // column on the status line, or -1
-
-const uint32_t AllRows = (1u << ScreenRows) - 1;
 const int StatusRow = ScreenRows;
-
-void DrawRow(int row) { dirtyRows |= 1u << row; }
-
-// The terminal's own cursor is placed at every flush, so there is nothing to
-// invert here.
-void InvertCursorCell(int, int) {}
-
-void RepaintAll() {
-    dirtyRows = AllRows;
-    terminal.cursorShown = false;
-}
-
-bool DisplayPending() { return dirtyRows != 0 || statusChanged; }
-
-void MarkStatusChanged() { statusChanged = true; }
-
-bool StartDisplay() {
-    terminalScreen = newterm(nullptr, stdout, stdin);
-    if (terminalScreen == nullptr) return false;
-    unicodeGraphics = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-    set_escdelay(25);
-    raw();
-    noecho();
-    nonl();
-    keypad(stdscr, TRUE);
-    nodelay(stdscr, TRUE);
-    curs_set(1);
-    dirtyRows = AllRows;
-    statusChanged = true;
-    return true;
-}
-
-void StopDisplay() {
-    if (terminalScreen == nullptr) return;
-    endwin();
-    delscreen(terminalScreen);
-    terminalScreen = nullptr;
-}
+const int EscapeDelayMilliseconds = 25;
+const char BracketedPasteOn[] = "\033[?2004h";
+const char BracketedPasteOff[] = "\033[?2004l";
 
 // The four graphics characters, or what stands in for them where the
 // terminal's character set has no such characters.
-static wchar_t Glyph(Cell cell) {
-    if (cell < 0x80) return wchar_t(cell);
-    if (unicodeGraphics) return wchar_t(cell);
+wchar_t Glyph(Cell cell, bool unicode) {
+    if (cell < 0x80 || unicode) return wchar_t(cell);
     switch (cell) {
         case 0x2588: return L'#';  // full block
         case 0x2192: return L'>';  // right arrow
@@ -72,63 +29,189 @@ static wchar_t Glyph(Cell cell) {
     }
 }
 
-static bool LargeEnough() { return LINES > ScreenRows && COLS >= ScreenColumns; }
+bool LargeEnough() { return LINES > ScreenRows && COLS >= ScreenColumns; }
 
-static void DrawStatus() {
-    char text[256];
-    statusCursor = ComposeStatus(text, sizeof text);
-    if (statusCursor >= ScreenColumns) statusCursor = ScreenColumns - 1;
+void SendToTerminal(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void DrawCells(int row, int column, const Cell* cells, int count, bool unicode) {
+    wchar_t line[ScreenColumns + 1];
+    for (int i = 0; i < count; ++i) line[i] = Glyph(cells[i], unicode);
+    line[count] = L'\0';
+    mvaddnwstr(row, column, line, count);
+}
+
+void DrawStatus(const char* text) {
     move(StatusRow, 0);
-    clrtoeol();
     attron(A_REVERSE);
-    mvaddnstr(StatusRow, 0, text, ScreenColumns);
+    addnstr(text, COLS);
+    int row, column;
+    getyx(stdscr, row, column);
+    if (row == StatusRow && column < COLS) mvhline(StatusRow, column, ' ' | A_REVERSE, COLS - column);
     attroff(A_REVERSE);
 }
 
-void FlushDisplay() {
-    if (terminalScreen == nullptr) return;
-    if (!LargeEnough()) {
-        if (DisplayPending()) {
-            erase();
-            char text[128];
-            std::snprintf(text, sizeof text, "brisvane needs 80 x 25 (now %d x %d): please enlarge",
-                          COLS, LINES);
-            mvaddnstr(0, 0, text, COLS);
-            refresh();
-        }
-        // Redraw everything once the size is right again.
-        dirtyRows = 0;
-        statusChanged = false;
-        return;
-    }
-    wchar_t line[ScreenColumns + 1];
-    for (int row = 0; row < ScreenRows; ++row) {
-        if ((dirtyRows & (1u << row)) == 0) continue;
-        const Cell* cells = &screen.cells[row * ScreenColumns];
-        for (int column = 0; column < ScreenColumns; ++column) line[column] = Glyph(cells[column]);
-        line[ScreenColumns] = L'\0';
-        mvaddnwstr(row, 0, line, ScreenColumns);
-    }
-    if (statusChanged) DrawStatus();
-    dirtyRows = 0;
-    statusChanged = false;
-    if (statusCursor >= 0) {
-        move(StatusRow, statusCursor);
-    } else {
-        move(terminal.row, terminal.column);
-    }
-    wnoutrefresh(stdscr);
-    doupdate();
+void ShowTooSmall(Display& display) {
+    if (display.tooSmall) return;
+    erase();
+    char text[128];
+    std::snprintf(text, sizeof text, "brisvane needs 80 x 25 (now %d x %d): please enlarge", COLS, LINES);
+    mvaddnstr(0, 0, text, COLS);
+    refresh();
+    display.tooSmall = true;
 }
 
-void ResizeDisplay() {
-    if (terminalScreen == nullptr) return;
+}  // namespace
+
+bool StartDisplay(Display& display) {
+    display.terminal = newterm(nullptr, stdout, stdin);
+    if (display.terminal == nullptr) return false;
+    display.unicodeGraphics = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    set_escdelay(EscapeDelayMilliseconds);
+    raw();
+    noecho();
+    nonl();
+    keypad(stdscr, TRUE);
+    nodelay(stdscr, TRUE);
+    SendToTerminal(BracketedPasteOn);
+    display.stale = true;
+    return true;
+}
+
+void StopDisplay(Display& display) {
+    if (display.terminal == nullptr) return;
+    SendToTerminal(BracketedPasteOff);
+    endwin();
+    delscreen(display.terminal);
+    display.terminal = nullptr;
+}
+
+void ResumeDisplay(Display& display) {
+    if (display.terminal == nullptr) return;
+    reset_prog_mode();
+    keypad(stdscr, TRUE);
+    SendToTerminal(BracketedPasteOn);
+    RedrawDisplay(display);
+}
+
+void ResizeDisplay(Display& display) {
+    if (display.terminal == nullptr) return;
     struct winsize size;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
         resizeterm(size.ws_row, size.ws_col);
     }
+    RedrawDisplay(display);
+}
+
+void RedrawDisplay(Display& display) {
+    if (display.terminal == nullptr) return;
     clearok(curscr, TRUE);
     erase();
-    dirtyRows = AllRows;
-    statusChanged = true;
+    display.stale = true;
+    display.tooSmall = false;  // the request is drawn again if still needed
+    display.shownCursorVisibility = -1;
 }
+
+int DisplayWidth(const Display& display) {
+    return display.terminal != nullptr && COLS > 0 ? COLS : ScreenColumns;
+}
+
+void FlushDisplay(Display& display, const Frame& frame) {
+    if (display.terminal == nullptr) return;
+    if (!LargeEnough()) {
+        ShowTooSmall(display);
+        return;
+    }
+    if (display.tooSmall) {
+        display.tooSmall = false;
+        display.stale = true;
+    }
+    bool changed = display.stale;
+    if (display.stale) erase();
+    bool markMoved = frame.markRow != display.shownMarkRow ||
+                     frame.markColumn != display.shownMarkColumn ||
+                     frame.markLength != display.shownMarkLength;
+    for (int row = 0; row < ScreenRows; ++row) {
+        Cell* shown = &display.shown[row * ScreenColumns];
+        bool markHere = markMoved && (row == frame.markRow || row == display.shownMarkRow);
+        if (!display.stale && !markHere &&
+            std::memcmp(shown, frame.rows[row], ScreenColumns * sizeof(Cell)) == 0) {
+            continue;
+        }
+        std::memcpy(shown, frame.rows[row], ScreenColumns * sizeof(Cell));
+        DrawCells(row, 0, shown, ScreenColumns, display.unicodeGraphics);
+        if (row == frame.markRow && frame.markLength > 0) {
+            attron(A_REVERSE);
+            DrawCells(row, frame.markColumn, shown + frame.markColumn, frame.markLength,
+                      display.unicodeGraphics);
+            attroff(A_REVERSE);
+        }
+        changed = true;
+    }
+    display.shownMarkRow = frame.markRow;
+    display.shownMarkColumn = frame.markColumn;
+    display.shownMarkLength = frame.markLength;
+
+    if (display.stale || std::strcmp(frame.status, display.shownStatus) != 0) {
+        std::snprintf(display.shownStatus, sizeof display.shownStatus, "%s", frame.status);
+        DrawStatus(frame.status);
+        changed = true;
+    }
+    display.stale = false;
+
+    int row = frame.statusCursor >= 0 ? StatusRow : frame.cursorRow;
+    int column = frame.statusCursor >= 0 ? frame.statusCursor : frame.cursorColumn;
+    if (column >= COLS) column = COLS - 1;
+    int visibility = frame.statusCursor >= 0 || frame.cursorVisible ? 1 : 0;
+    if (visibility != display.shownCursorVisibility) {
+        curs_set(visibility);
+        display.shownCursorVisibility = visibility;
+        changed = true;
+    }
+    if (row != display.shownCursorRow || column != display.shownCursorColumn) {
+        display.shownCursorRow = row;
+        display.shownCursorColumn = column;
+        changed = true;
+    }
+    if (!changed) return;
+    move(row, column);
+    wnoutrefresh(stdscr);
+    doupdate();
+}
+
+void PrintScreen(const Display& display, const Cell* cells, FILE* out) {
+    int last = ScreenRows - 1;
+    auto blank = [cells](int row) {
+        for (int c = 0; c < ScreenColumns; ++c) {
+            if (cells[row * ScreenColumns + c] != BlankCell) return false;
+        }
+        return true;
+    };
+    while (last >= 0 && blank(last)) --last;
+    for (int row = 0; row <= last; ++row) {
+        const Cell* line = &cells[row * ScreenColumns];
+        int length = ScreenColumns;
+        while (length > 0 && line[length - 1] == BlankCell) --length;
+        for (int c = 0; c < length; ++c) {
+            char bytes[8];
+            std::mbstate_t state = {};
+            size_t n = std::wcrtomb(bytes, Glyph(line[c], display.unicodeGraphics), &state);
+            if (n == size_t(-1)) {
+                bytes[0] = '?';
+                n = 1;
+            }
+            std::fwrite(bytes, 1, n, out);
+        }
+        std::fputc('\n', out);
+    }
+    std::fflush(out);
+}
+
+// The core's display operations: the flush compares the screen with what it
+// last drew, so there is nothing to note here. The terminal's own cursor is
+// placed at every flush, so there is nothing to invert either.
+void DrawRow(int) {}
+void InvertCursorCell(int, int) {}
+void RepaintAll() { terminal.cursorShown = false; }

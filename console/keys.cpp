@@ -46,8 +46,13 @@ const struct {
     {"kpDIV", "\033Oo", TerminalKey::KeypadDivide},
 };
 const unsigned KeypadCount = sizeof KeypadKeys / sizeof KeypadKeys[0];
-int keypadCodes[KeypadCount];  // 0: this terminal has no such key
+static_assert(KeypadCount == KeyCodes::KeypadCount, "one code per keypad key");
 const int OwnCodeBase = KEY_MAX + 1;
+// The brackets a terminal puts around a paste once asked to.
+const int PasteStartCode = OwnCodeBase + KeypadCount;
+const int PasteEndCode = PasteStartCode + 1;
+const char PasteStart[] = "\033[200~";
+const char PasteEnd[] = "\033[201~";
 
 // Home, End and keypad Enter as consoles send them, whatever the description says.
 const struct {
@@ -60,7 +65,7 @@ TranslatedKey Sequence(TerminalKey key, bool shifted) { return {KeyAction::Seque
 
 }  // namespace
 
-TranslatedKey TranslateKey(int code, bool isKeyCode) {
+TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode) {
     if (!isKeyCode) {
         // Terminals send DEL or ^H for Backspace; the host gets 0x08 either way.
         if (code == 127 || code == 8) return Byte(8);
@@ -69,16 +74,30 @@ TranslatedKey TranslateKey(int code, bool isKeyCode) {
     }
     if (code == KEY_BACKSPACE) return Byte(8);
     if (code == KEY_ENTER) return Byte(13);
+    if (code == PasteStartCode) return {KeyAction::PasteStart, 0, TerminalKey::Count, false};
+    if (code == PasteEndCode) return {KeyAction::PasteEnd, 0, TerminalKey::Count, false};
     for (const KeyCodeEntry& entry : FixedKeys) {
         if (entry.code == code) return Sequence(entry.key, entry.shifted);
     }
     for (unsigned i = 0; i < KeypadCount; ++i) {
-        if (keypadCodes[i] != 0 && keypadCodes[i] == code) return Sequence(KeypadKeys[i].key, false);
+        if (codes.keypad[i] != 0 && codes.keypad[i] == code) return Sequence(KeypadKeys[i].key, false);
     }
     return {KeyAction::Ignore, 0, TerminalKey::Count, false};
 }
 
-void LearnTerminalKeys() {
+unsigned KeyBytes(const TranslatedKey& key, uint8_t bytes[3]) {
+    if (key.action == KeyAction::Byte) {
+        bytes[0] = key.byte;
+        return 1;
+    }
+    if (key.action != KeyAction::Sequence) return 0;
+    const uint8_t* sequence;
+    unsigned length = KeySequence(key.key, key.shifted, &sequence);
+    for (unsigned i = 0; i < length; ++i) bytes[i] = sequence[i];
+    return length;
+}
+
+void LearnTerminalKeys(KeyCodes* codes) {
     for (unsigned i = 0; i < KeypadCount; ++i) {
         const char* text = tigetstr(KeypadKeys[i].capability);
         int code = (text != nullptr && text != (char*)-1) ? key_defined(text) : 0;
@@ -87,9 +106,11 @@ void LearnTerminalKeys() {
             code = OwnCodeBase + int(i);
             define_key(KeypadKeys[i].sequence, code);
         }
-        keypadCodes[i] = code > 0 ? code : 0;
+        codes->keypad[i] = code > 0 ? code : 0;
     }
     for (const auto& entry : ConsoleSequences) {
         if (key_defined(entry.sequence) == 0) define_key(entry.sequence, entry.code);
     }
+    define_key(PasteStart, PasteStartCode);
+    define_key(PasteEnd, PasteEndCode);
 }

@@ -1,7 +1,8 @@
-// What a key read from the user's terminal sends to the host: the shared key
-// sequences for arrow, editing and keypad keys (Shift variants where the
-// terminal reports them), and one byte for everything else, with Enter as
-// CR, Backspace as 0x08 and Delete as 0x7F, as in the Windows program.
+// What a key read from the user's terminal means: the shared key sequences
+// for arrow, editing and keypad keys (Shift variants where the terminal
+// reports them), one byte for everything else (Enter as CR, Backspace as
+// 0x08, Delete as 0x7F, as in the Windows program), and the start and end of
+// a bracketed paste.
 #ifndef BRISVANE_CONSOLE_KEYS_H
 #define BRISVANE_CONSOLE_KEYS_H
 
@@ -9,7 +10,7 @@
 
 #include "link/key_sequences.h"
 
-enum class KeyAction : uint8_t { Ignore, Byte, Sequence };
+enum class KeyAction : uint8_t { Ignore, Byte, Sequence, PasteStart, PasteEnd };
 
 struct TranslatedKey {
     KeyAction action;
@@ -18,13 +19,23 @@ struct TranslatedKey {
     bool shifted;
 };
 
+// The codes curses gives this terminal's keypad keys, learned once.
+struct KeyCodes {
+    static const unsigned KeypadCount = 15;
+    int keypad[KeypadCount];  // 0: this terminal has no such key
+};
+
 // `code` is a curses key code when `isKeyCode`, else a character (a wide
 // character in a UTF-8 locale). Characters beyond one byte are ignored.
-TranslatedKey TranslateKey(int code, bool isKeyCode);
+TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode);
+
+// The bytes a translated Byte or Sequence key queues (1..3), before bit 7.
+unsigned KeyBytes(const TranslatedKey& key, uint8_t bytes[3]);
 
 // Asks the terminal description for the keypad keys it reports only under
-// extended names (keypad +, -, *, /, 0, ., and 8, 4, 6, 2), so TranslateKey
-// knows their codes. Called once curses is running.
-void LearnTerminalKeys();
+// extended names (keypad +, -, *, /, 0, ., and 8, 4, 6, 2), and defines
+// codes for those it leaves out and for the paste brackets. Called once
+// curses is running.
+void LearnTerminalKeys(KeyCodes* codes);
 
 #endif

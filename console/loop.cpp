@@ -4,276 +4,250 @@
 #include <curses.h>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <unistd.h>
 
-#include "console/display.h"
-#include "console/keys.h"
-#include "console/line.h"
-#include "console/options.h"
-#include "console/session.h"
+#include "console/commands.h"
+#include "console/connection.h"
+#include "console/input.h"
+#include "console/receive.h"
 #include "console/signals.h"
-#include "console/files.h"
-#include "console/transfers.h"
-#include "core/output_queue.h"
-#include "link/transfer.h"
+#include "console/status.h"
+#include "core/screen.h"
 
-static const int FrameMilliseconds = 16;
-static const int RetryMilliseconds = 500;
-static const int WriteRoundsPerPass = 16;  // then input gets its turn again
+namespace {
 
-static uint8_t readBlock[16384];
-static uint8_t outBuffer[4096];
-static unsigned outLength;
-static unsigned outWritten;
-static bool headHeld;  // outBuffer holds the queue's head, advanced once written
-static int64_t lastFlush;
-static int64_t nextRetry;
+const int64_t FrameMilliseconds = 16;
+const int64_t HeldCheckMilliseconds = 1000;  // output waiting this long: is CTS low?
+const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch up
+const int DrainPollMilliseconds = 20;
+const int WriteRoundsPerPass = 16;  // then input gets its turn again
+const int ReadsPerPass = 16;        // then keys and the frame get theirs
 
-static int64_t NowMilliseconds() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+void Apply(Console& c, Reaction reaction) {
+    if (reaction & Draw) c.redraw = true;
+    if (reaction & RedrawAll) RedrawDisplay(c.display);
+    if (reaction & Quit) c.quit = true;
 }
 
-static void LineLost() {
-    CloseLine(session.line);
-    session.line = -1;
-    outLength = outWritten = 0;
-    headHeld = false;
-    outputQueue.Discard();
-    if (sendState != SendState::Idle) {
-        EndSend();
-        ShowMessage("the send ended: the device went away");
-    }
-    if (!options.reconnect) {
-        session.quit = true;
-        session.exitCode = 1;
-        return;
-    }
-    nextRetry = NowMilliseconds() + RetryMilliseconds;
-    MarkStatusChanged();
+// Output that has waited a while with RTS/CTS on: a low CTS is the usual
+// reason (a cable without the wire), so say so.
+void CheckHeldOutput(Console& c, int64_t now) {
+    if (c.heldReported || now < c.outputWaitingSince + HeldCheckMilliseconds) return;
+    c.heldReported = true;
+    ModemLines lines;
+    if (!c.controls.hardwareFlow || c.line->ReadModemLines(&lines) != ControlResult::Done || lines.cts) return;
+    char prefix[16];
+    FormatPrefixKey(c.options.prefixKey, prefix, sizeof prefix);
+    Say(c.notice, "output held: CTS is low (no CTS wire? %s f turns flow control off)", prefix);
+    c.redraw = true;
 }
 
-static void TryReconnect() {
-    char message[256];
-    OpenFailure failure;
-    int line = OpenLine(options.device, options.line, options.hardwareFlow, message, sizeof message, &failure);
-    if (line < 0) {
-        nextRetry = NowMilliseconds() + RetryMilliseconds;
-        return;
-    }
-    session.line = line;
-    MarkStatusChanged();
-}
-
-// Takes the next bytes to write from the output queue. Keys and the identify
-// reply keep the queue busy until written, as the shared rules expect; a file
-// send is taken a block at a time.
-static bool FillOutput() {
-    outLength = outWritten = 0;
-    for (;;) {
-        if (sendState != SendState::Idle && outputQueue.IsEmpty()) {
-            FetchSendByte();
-            if (!outputQueue.IsEmpty()) ++progress.sendDone;
-        }
-        if (outputQueue.IsEmpty()) return outLength > 0;
-        bool marked = sendState == SendState::Idle || sendState == SendState::SendText;
-        if (!PrepareHead()) continue;  // a text send's line feed
-        if (marked && options.sevenBit) outputQueue.Head() &= 0x7F;
-        outBuffer[outLength++] = outputQueue.Head();
-        if (sendState == SendState::Idle) {
-            headHeld = true;
-            return true;
-        }
-        outputQueue.Advance();
-        // A text byte is followed by its pause, so it goes out alone.
-        if (sendState == SendState::SendText || outLength == sizeof outBuffer) return true;
-    }
-}
-
-static void WriteFinished() {
-    if (headHeld) {
-        outputQueue.Advance();
-        headHeld = false;
-    }
-    WriteCompleted();
-}
-
-static bool MoreToWrite() {
-    return outWritten < outLength || sendState != SendState::Idle || !outputQueue.IsEmpty();
-}
-
-static void PumpOutput() {
-    if (session.line < 0) return;
+// Feeds the stage (a send, else what was typed) and writes it as the line
+// takes it.
+void PumpOutput(Console& c, int64_t now) {
+    if (c.link != LinkState::Open) return;
+    uint32_t interval = c.options.characterInterval;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
-        if (outWritten == outLength && !FillOutput()) return;
-        ssize_t n = write(session.line, outBuffer + outWritten, outLength - outWritten);
-        if (n < 0) {
-            if (errno != EAGAIN && errno != EINTR) LineLost();
+        if (c.pump.StageEmpty()) {
+            if (sendState != SendState::Idle &&
+                FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
+                Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.transfers.sendDone);
+            }
+            if (sendState == SendState::Idle) c.pump.StageQueued(now, interval);
+        }
+        unsigned length;
+        const uint8_t* bytes = c.pump.Pending(&length);
+        if (length == 0) break;
+        unsigned written = 0;
+        IoResult result = c.line->Write(bytes, length, &written);
+        if (result == IoResult::Lost) {
+            LineLost(c, now);
             return;
         }
-        outWritten += unsigned(n);
-        if (sendState != SendState::Idle) MarkStatusChanged();  // progress
-        if (outWritten < outLength) return;  // the rest when the line takes it
-        WriteFinished();
-    }
-}
-
-// What was captured is on disk before the program waits again.
-static void CaptureWritten(unsigned count) {
-    progress.captured += count;
-    MarkStatusChanged();
-    int failure = FlushFileBuffers();
-    if (failure != 0) {
-        char text[sizeof session.message];
-        std::snprintf(text, sizeof text, "capture: writing the file failed: %s", std::strerror(failure));
-        ShowMessage(text);
-    }
-}
-
-static const int ReadsPerPass = 16;  // then keys and the frame get their turn
-static bool lineMayHaveMore;          // the last pass stopped reading with input left
-
-// Reads until the line has nothing more (or the pass's share is used up), so
-// a flood costs one read per block and no extra wake-ups.
-static void ReadLine() {
-    lineMayHaveMore = false;
-    for (int i = 0; i < ReadsPerPass; ++i) {
-        ssize_t n = read(session.line, readBlock, sizeof readBlock);
-        if (n > 0) {
-            for (ssize_t j = 0; j < n; ++j) ByteReceived(readBlock[j]);
-            if (receiveMode != ReceiveMode::Off) CaptureWritten(unsigned(n));
-            continue;
+        if (written > 0) {
+            c.pump.Wrote(written, now, interval);
+            c.redraw = true;  // progress
         }
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) LineLost();
-        return;
+        if (result == IoResult::WouldBlock || written < length) break;
     }
-    lineMayHaveMore = true;
-}
-
-static bool ShiftHeldFor;  // the translated key's Shift, handed to QueueKey
-static bool KeyShift() { return ShiftHeldFor; }
-
-static void SendKey(const TranslatedKey& key) {
-    if (session.line < 0) return;  // nothing reaches a missing device
-    if (sendState != SendState::Idle) {
-        ShowMessage("keys are not sent while a file is being sent");
-        return;
-    }
-    if (key.action == KeyAction::Byte) {
-        QueueTypedCharacter(key.byte);
-    } else if (key.action == KeyAction::Sequence) {
-        ShiftHeldFor = key.shifted;
-        QueueKey(key.key, KeyShift);
+    if (c.pump.StageEmpty() && c.pump.Waiting() == 0) {
+        c.outputWaitingSince = NoDeadline;
+        c.heldReported = false;
+    } else if (c.outputWaitingSince == NoDeadline && !c.pump.WaitsForPace(now, interval)) {
+        c.outputWaitingSince = now;
     }
 }
 
-static void ReadKeys() {
+// `hungUp`: poll reported a hang-up or error, so a line with nothing to
+// read is gone rather than quiet.
+void ReadLine(Console& c, int64_t now, bool hungUp) {
+    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    c.readMore = false;
+    int reads = 0;
+    for (; reads < ReadsPerPass; ++reads) {
+        unsigned count = 0;
+        IoResult result = c.line->Read(c.readBlock, sizeof c.readBlock, &count);
+        if (result == IoResult::Lost) {
+            LineLost(c, now);
+            return;
+        }
+        if (result == IoResult::WouldBlock) {
+            if (hungUp && reads == 0) LineLost(c, now);
+            break;
+        }
+        if (count == 0) continue;  // only protocol bytes
+        struct timespec arrived;
+        clock_gettime(CLOCK_REALTIME, &arrived);
+        ReceiveBlock(targets, c.readBlock, count, arrived);
+        if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, count, c.notice);
+        c.redraw = true;
+    }
+    c.readMore = reads == ReadsPerPass;
+    if (c.log.Active()) {
+        int failure = c.log.Flush();
+        if (failure != 0) Say(c.notice, "log: writing failed: %s", std::strerror(failure));
+    }
+}
+
+void ReadKeys(Console& c, int64_t now) {
     wint_t code;
     int kind;
-    while ((kind = wget_wch(stdscr, &code)) != ERR) {
+    while (!c.quit && (kind = wget_wch(stdscr, &code)) != ERR) {
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
-        if (TransferAsking()) {
-            TransferKey(int(code), kind == KEY_CODE_YES);
-            continue;
-        }
-        TranslatedKey key = TranslateKey(int(code), kind == KEY_CODE_YES);
-        if (key.action == KeyAction::Ignore) continue;
-        if (session.message[0] != '\0') {
-            session.message[0] = '\0';
-            MarkStatusChanged();
-        }
-        MenuCommand command = MenuKey(options.prefixKey, key);
-        if (command == MenuCommand::PassKey) {
-            SendKey(key);
-            // Out at once, so keys typed or pasted together are not dropped
-            // behind one another while the line is free.
-            PumpOutput();
-        } else {
-            RunMenuCommand(command);
-        }
-        if (session.quit) return;
+        Apply(c, HandleKey(c, int(code), kind == KEY_CODE_YES, now));
+        // Out at once, so keys typed or pasted together flow while the line takes them.
+        PumpOutput(c, now);
     }
 }
 
-static void HandleSignals(int signalPipe) {
+void HandleSignals(Console& c, int signalPipe) {
     int number;
     while ((number = NextSignal(signalPipe)) != 0) {
         if (number == SIGWINCH) {
-            ResizeDisplay();
+            ResizeDisplay(c.display);
+        } else if (number == SIGCONT) {
+            ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
         } else {
-            session.quit = true;
-            session.exitCode = 128 + number;
+            c.quit = true;
+            c.exitCode = 128 + number;
         }
+        c.redraw = true;
     }
+}
+
+void Flush(Console& c, int64_t now) {
+    Frame frame;
+    frame.markRow = -1;
+    frame.markColumn = frame.markLength = 0;
+    if (c.view.open) {
+        ViewRows(c.view, c.history, screen.cells);
+        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &c.view.rows[r * ScreenColumns];
+        if (c.view.haveMatch && c.view.matchRow >= c.view.top && c.view.matchRow < c.view.top + ScreenRows) {
+            frame.markRow = int(c.view.matchRow - c.view.top);
+            frame.markColumn = c.view.matchColumn;
+            frame.markLength = int(std::strlen(c.view.search));
+            if (frame.markColumn + frame.markLength > ScreenColumns) frame.markLength = ScreenColumns - frame.markColumn;
+        }
+    } else {
+        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &screen.cells[r * ScreenColumns];
+    }
+    char status[StatusCapacity];
+    frame.status = status;
+    frame.statusCursor = ComposeStatus(c, DisplayWidth(c.display), status, sizeof status);
+    frame.cursorRow = terminal.row;
+    frame.cursorColumn = terminal.column;
+    frame.cursorVisible = !c.view.open;
+    FlushDisplay(c.display, frame);
+    c.redraw = false;
+    c.lastFlush = now;
+}
+
+void Due(Console& c, int64_t now) {
+    EndTimedControls(c, now);
+    if (c.notice.expires != 0 && now >= c.notice.expires) {
+        Forget(c.notice);
+        c.redraw = true;
+    }
+    if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
+    RetryIfDue(c, now);
+}
+
+int Timeout(const Console& c, int64_t now) {
+    uint32_t interval = c.options.characterInterval;
+    int64_t deadlines[] = {
+        c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
+        c.readMore ? now : NoDeadline,
+        ConnectionDeadline(c),
+        c.pump.WaitsForPace(now, interval) || (sendState == SendState::SendText && c.pump.StageEmpty())
+            ? c.pump.NextPaced()
+            : NoDeadline,
+        c.notice.expires != 0 ? c.notice.expires : NoDeadline,
+        c.breakEndsAt,
+        c.dtrBackAt,
+        c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
+                                                             : c.outputWaitingSince + HeldCheckMilliseconds,
+    };
+    return PollTimeout(now, deadlines, sizeof deadlines / sizeof deadlines[0]);
 }
 
 // Leaving during a capture: what the host sent before is still read and
 // written, for as long as the line keeps delivering (at most a second).
-static void DrainLineForCapture() {
-    int64_t deadline = NowMilliseconds() + 1000;
-    while (receiveMode != ReceiveMode::Off && session.line >= 0 && NowMilliseconds() < deadline) {
-        struct pollfd probe = {session.line, POLLIN, 0};
-        if (poll(&probe, 1, 20) <= 0 || (probe.revents & POLLIN) == 0) return;
-        ssize_t n = read(session.line, readBlock, sizeof readBlock);
-        if (n <= 0) return;
-        for (ssize_t j = 0; j < n; ++j) ByteReceived(readBlock[j]);
-        CaptureWritten(unsigned(n));
+void DrainLineForCapture(Console& c) {
+    int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
+    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    while (receiveMode != ReceiveMode::Off && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
+        struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
+        if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
+        unsigned count = 0;
+        if (c.line->Read(c.readBlock, sizeof c.readBlock, &count) != IoResult::Done) return;
+        struct timespec arrived;
+        clock_gettime(CLOCK_REALTIME, &arrived);
+        ReceiveBlock(targets, c.readBlock, count, arrived);
+        CaptureWritten(c.transfers, count, c.notice);
     }
 }
 
-void RunConsoleLoop(int signalPipe) {
-    lastFlush = NowMilliseconds() - FrameMilliseconds;
-    while (!session.quit) {
-        PumpOutput();
+}  // namespace
 
-        int64_t now = NowMilliseconds();
-        // At most one flush a frame: a lone change shows at once, a flood
-        // costs a few dozen redraws a second.
-        if (DisplayPending() && now - lastFlush >= FrameMilliseconds) {
-            FlushDisplay();
-            lastFlush = now;
-        }
+void RunLoop(Console& c, int signalPipe) {
+    c.lastFlush = MonotonicMilliseconds() - FrameMilliseconds;
+    c.redraw = true;
+    while (!c.quit) {
+        int64_t now = MonotonicMilliseconds();
+        Due(c, now);
+        PumpOutput(c, now);
+        if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
-        int timeout = -1;
-        if (DisplayPending()) timeout = lineMayHaveMore ? 0 : int(lastFlush + FrameMilliseconds - now);
-        if (session.line < 0) {
-            int untilRetry = int(nextRetry - now);
-            if (timeout < 0 || untilRetry < timeout) timeout = untilRetry;
-        }
-        if (timeout < -1) timeout = 0;
-
+        int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
         struct pollfd fds[3] = {
             {STDIN_FILENO, POLLIN, 0},
             {signalPipe, POLLIN, 0},
-            {session.line, short(POLLIN | (MoreToWrite() ? POLLOUT : 0)), 0},
+            {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},
         };
-        int count = session.line >= 0 ? 3 : 2;
-        if (poll(fds, nfds_t(count), timeout) < 0 && errno != EINTR) {
-            session.quit = true;
-            session.exitCode = 1;
+        nfds_t count = lineFd >= 0 ? 3 : 2;
+        if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
+            c.quit = true;
+            c.exitCode = 1;
             break;
         }
-        if (fds[1].revents & POLLIN) HandleSignals(signalPipe);
-        if (fds[0].revents & POLLIN) ReadKeys();
+        now = MonotonicMilliseconds();
+        if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
+        if (fds[0].revents & POLLIN) ReadKeys(c, now);
         // A hung-up terminal also reads as ready; without this the loop spins.
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            session.quit = true;  // the user's terminal is gone
-            session.exitCode = 128 + SIGHUP;
+            c.quit = true;  // the user's terminal is gone
+            c.exitCode = 128 + SIGHUP;
         }
-        if (session.quit) break;
-        if (count == 3 && session.line >= 0) {
-            if (fds[2].revents & POLLIN) {
-                ReadLine();
-            } else if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                LineLost();
-            }
+        if (c.quit || lineFd < 0) continue;
+        short events = fds[2].revents;
+        if (c.link == LinkState::Connecting) {
+            if (events != 0) ContinueConnecting(c, events, now);
+        } else if (events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+            ReadLine(c, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
         }
-        if (session.line < 0 && !session.quit && NowMilliseconds() >= nextRetry) TryReconnect();
     }
-    DrainLineForCapture();
+    DrainLineForCapture(c);
 }

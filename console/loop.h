@@ -1,17 +1,18 @@
-// The main loop of the Unix front end: poll() on the device, the keyboard and
-// the signal pipe, with no timeout while nothing is due, so an idle session
-// costs no processor time.
+// The Unix program's main loop. It waits only in poll(): on the user's
+// terminal, the signal pipe and the line, with a timeout from the earliest
+// deadline (the next frame, a reconnect, the next paced byte, a notice that
+// expires, a BREAK or DTR pulse to end, the check of held output). Nothing
+// in it sleeps or blocks, so keys, signals and host bytes are always seen.
 //
-// Received bytes are read in blocks and each goes through the shared receive
-// rule; the screen is flushed when no more input waits, and at most once per
-// frame while a flood lasts. The output queue is written as the shared rules
-// say; a file send is written in blocks. A vanished device is reopened every
-// half second with the same settings, unless reconnecting is off.
+// Received bytes are read in blocks; the screen is drawn at most once per
+// frame while a flood lasts, and at once for a lone change.
 #ifndef BRISVANE_CONSOLE_LOOP_H
 #define BRISVANE_CONSOLE_LOOP_H
 
-// Runs until the user exits, a terminating signal arrives, or the device is
-// lost with reconnecting off; session.exitCode says which.
-void RunConsoleLoop(int signalPipe);
+#include "console/console.h"
+
+// Runs until the user exits, a terminating signal arrives, or the line is
+// lost with reconnecting off; console.exitCode says which.
+void RunLoop(Console& console, int signalPipe);
 
 #endif

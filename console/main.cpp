@@ -1,23 +1,22 @@
 // brisvane for Unix terminals: start-up and shutdown.
 //
 // Exit codes: 0 after the user exits, 1 when it cannot start (one line on
-// stderr says why and what to do) or the device is lost with reconnecting
-// off, 2 for a usage error, 128 + N after a terminating signal N.
+// stderr says why and what to do) or the line is lost with reconnecting
+// off, 2 for a usage error (the command line or the profiles file), 128 + N
+// after a terminating signal N.
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console/connection.h"
+#include "console/console.h"
 #include "console/device_list.h"
-#include "console/display.h"
-#include "console/keys.h"
-#include "console/line.h"
 #include "console/loop.h"
-#include "console/options.h"
-#include "console/session.h"
+#include "console/profiles.h"
 #include "console/signals.h"
-#include "console/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/transfer.h"
@@ -26,95 +25,156 @@
 #define BRISVANE_VERSION "2.4"
 #endif
 
-static const char Usage[] =
-    "usage: brisvane DEVICE [SETTINGS] [--home DIR] [--interval MS] [--prefix KEY]\n"
-    "                [--flow rtscts|none] [--no-reconnect] [--seven-bit]\n"
+namespace {
+
+const char Usage[] =
+    "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
     "       brisvane --list | --help | --version\n";
 
-static const char Help[] =
+const char Help[] =
     "\n"
-    "A 24 x 80 character terminal for a host on the serial line DEVICE.\n"
+    "A 24 x 80 character terminal for a host on a serial line: DEVICE is a\n"
+    "serial device, rfc2217://HOST:PORT or tcp://HOST:PORT; PROFILE a section\n"
+    "of the profiles file.\n"
     "\n"
-    "  SETTINGS        speed,parity,data,stop (default 9600,n,8,1), or\n"
-    "                  'baud=9600 parity=n data=8 stop=1'\n"
-    "  --home DIR      folder that file names for sending and capturing start from\n"
-    "  --interval MS   pause after each byte of a text send (0..10000, default 0)\n"
-    "  --prefix KEY    the menu key, such as C-a (the default) or ^B\n"
-    "  --flow F        rtscts (the default) or none, for three-wire cables\n"
-    "  --no-reconnect  exit when the device goes away instead of waiting for it\n"
-    "  --seven-bit     send keys and text with bit 7 clear (an 8-bit line to a Unix host)\n"
-    "  --list          show the serial devices present\n"
+    "  SETTINGS           speed,parity,data,stop (default 9600,n,8,1), or\n"
+    "                     'baud=9600 parity=n data=8 stop=1'; any speed the driver takes\n"
+    "  --flow F           rtscts (the default) or none, for three-wire cables\n"
+    "  --seven-bit        send keys and text with bit 7 clear (an 8-bit line to a Unix host)\n"
+    "  --home DIR         folder that file names for sending and capturing start from\n"
+    "  --interval MS      pause after each byte of a text send or paste (0..10000)\n"
+    "  --prefix KEY       the menu key, such as C-a (the default) or ^B\n"
+    "  --history ROWS     rows kept after they scroll off (default 10000; 0: none)\n"
+    "  --log FILE         append what arrives to FILE as text\n"
+    "  --log-raw FILE     append what arrives to FILE byte for byte\n"
+    "  --timestamps       start each line of the text log with the time\n"
+    "  --dtr on|off       set DTR when the line opens (and on every reconnect)\n"
+    "  --rts on|off       set RTS likewise (without RTS/CTS flow control)\n"
+    "  --wait             start even when the device is missing, and wait for it\n"
+    "  --no-reconnect     exit when the line goes away instead of waiting for it\n"
+    "  --config FILE      read profiles from FILE\n"
+    "  --list             show the serial devices present and the profiles\n"
     "\n"
-    "The menu key then x exits, c clears the screen, s sends a file, r captures\n"
-    "what arrives; the menu key twice sends it to the host.\n";
+    "The menu key then x exits, c clears, s sends a file, r captures, h shows the\n"
+    "history, p changes the line settings, b sends a BREAK (more: man brisvane).\n";
 
-static int Fail(const char* message) {
+int Fail(const char* message) {
     std::fprintf(stderr, "brisvane: %s\n", message);
     return 1;
 }
 
+int UsageError(const char* problem) {
+    std::fprintf(stderr, "brisvane: %s\n%s", problem, Usage);
+    return 2;
+}
+
+void ListProfiles(const Profiles& profiles) {
+    bool any = false;
+    for (const std::string& section : profiles.sections) {
+        if (section == "default") continue;
+        if (!any) std::printf("profiles in %s:\n", profiles.path);
+        std::printf("  %s\n", section.c_str());
+        any = true;
+    }
+}
+
+// Defaults, then [default], then the named profile, then the command line.
+bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOptions* options,
+                  char* problem, unsigned capacity) {
+    DefaultOptions(options);
+    if (!ApplyProfile(profiles, "default", options, problem, capacity)) return false;
+    const char* first = line.positionalCount > 0 ? line.positional[0] : nullptr;
+    bool isProfile = first != nullptr && !LooksLikeDevice(first) && HasProfile(profiles, first);
+    if (isProfile && !ApplyProfile(profiles, first, options, problem, capacity)) return false;
+    return ApplyCommandLine(line, isProfile, options, problem, capacity);
+}
+
+bool CheckHome(const char* folder, char* message, unsigned capacity) {
+    struct stat status;
+    if (folder[0] == '\0') return true;
+    if (stat(folder, &status) != 0) {
+        std::snprintf(message, capacity, "%s: no such folder (give --home an existing folder)", folder);
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        std::snprintf(message, capacity, "%s: not a folder (give --home a folder, not a file)", folder);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    char problem[256];
-    if (!ParseOptions(argc, argv, &options, problem, sizeof problem)) {
-        std::fprintf(stderr, "brisvane: %s\n%s", problem, Usage);
+    char problem[ProblemCapacity];
+    CommandLine commandLine;
+    if (!ReadCommandLine(argc, argv, &commandLine, problem, sizeof problem)) return UsageError(problem);
+    switch (commandLine.action) {
+        case ProgramAction::Help: std::printf("%s%s", Usage, Help); return 0;
+        case ProgramAction::Version: std::printf("brisvane %s\n", BRISVANE_VERSION); return 0;
+        default: break;
+    }
+    Profiles profiles;
+    char profilesPath[PathCapacity];
+    if (commandLine.configPath != nullptr) {
+        std::snprintf(profilesPath, sizeof profilesPath, "%s", commandLine.configPath);
+    } else {
+        DefaultProfilesPath(profilesPath, sizeof profilesPath);
+    }
+    if (!ReadProfiles(profilesPath, commandLine.configPath != nullptr, &profiles, problem, sizeof problem)) {
+        std::fprintf(stderr, "brisvane: %s\n", problem);
         return 2;
     }
-    switch (options.action) {
-        case ProgramAction::Help:
-            std::printf("%s%s", Usage, Help);
-            return 0;
-        case ProgramAction::Version:
-            std::printf("brisvane %s\n", BRISVANE_VERSION);
-            return 0;
-        case ProgramAction::List:
-            ListSerialDevices(stdout);
-            return 0;
-        case ProgramAction::Run:
-            break;
+    if (commandLine.action == ProgramAction::List) {
+        ListSerialDevices(stdout);
+        ListProfiles(profiles);
+        return 0;
     }
 
-    struct stat home;
-    if (options.homeDirectory[0] != '\0' &&
-        (stat(options.homeDirectory, &home) != 0 || !S_ISDIR(home.st_mode))) {
-        char text[PathCapacity + 64];
-        std::snprintf(text, sizeof text, "%s: no such folder (give --home an existing folder)",
-                      options.homeDirectory);
-        return Fail(text);
-    }
+    std::unique_ptr<Console> console(new Console());
+    Console& c = *console;
+    if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
     char message[512];
-    OpenFailure failure;
-    session.line = OpenLine(options.device, options.line, options.hardwareFlow, message,
-                            sizeof message, &failure);
-    if (session.line < 0) return Fail(message);
+    if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
+    if (!c.history.Allocate(c.options.historyRows)) {
+        std::snprintf(message, sizeof message, "cannot keep %u rows of history (%llu MB): give --history fewer",
+                      c.options.historyRows, (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
+        return Fail(message);
+    }
+    if (!c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message)) {
+        return Fail(message);
+    }
+    c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
+    c.line = MakeLine(c.options.device, message, sizeof message);
+    if (!c.line) return Fail(message);
+    OpenResult opened = OpenAtStart(c, message, sizeof message);
+    if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
+        return Fail(message);
+    }
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-        CloseLine(session.line);
         return Fail("the keyboard and screen must be a terminal (run it in a terminal window)");
     }
     int signalPipe = InstallSignalPipe();
-    if (signalPipe < 0) {
-        CloseLine(session.line);
-        return Fail("cannot set up signal handling");
-    }
-    characterInterval = options.characterInterval;
+    if (signalPipe < 0) return Fail("cannot set up signal handling");
+
+    characterInterval = c.options.characterInterval;
     sendState = SendState::Idle;
     receiveMode = ReceiveMode::Off;
     outputQueue.count = 0;
     ResetScreen();
-    if (!StartDisplay()) {
-        CloseLine(session.line);
-        return Fail("this terminal cannot be driven (is TERM set?)");
-    }
-    LearnTerminalKeys();
-    RepaintAll();
+    if (!StartDisplay(c.display)) return Fail("this terminal cannot be driven (is TERM set?)");
+    LearnTerminalKeys(&c.keyCodes);
 
-    RunConsoleLoop(signalPipe);
+    RunLoop(c, signalPipe);
 
-    StopDisplay();
-    CloseTransfers();
-    CloseLine(session.line);
-    if (session.exitCode == 1 && !options.reconnect) {
-        std::fprintf(stderr, "brisvane: %s: the device went away (disconnected)\n", options.device);
+    StopDisplay(c.display);
+    PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
+    CloseTransfers(c.transfers);
+    c.log.Close();
+    c.line->Close();
+    if (c.exitCode == 1 && !c.options.reconnect) {
+        std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
     }
-    return session.exitCode;
+    return c.exitCode;
 }

@@ -1,57 +1,71 @@
 #include "console/menu.h"
 
-MenuLevel menuLevel = MenuLevel::Closed;
+namespace {
 
-static char LowerLetter(const TranslatedKey& key) {
-    if (key.action != KeyAction::Byte) return 0;
-    uint8_t b = key.byte;
-    return char((b >= 'A' && b <= 'Z') ? b - 'A' + 'a' : b);
-}
-
-static MenuCommand Close(MenuCommand command) {
-    menuLevel = MenuLevel::Closed;
+MenuCommand Close(MenuLevel& level, MenuCommand command) {
+    level = MenuLevel::Closed;
     return command;
 }
 
-MenuCommand MenuKey(uint8_t prefixKey, const TranslatedKey& key) {
-    bool isPrefix = key.action == KeyAction::Byte && key.byte == prefixKey;
-    char letter = LowerLetter(key);
-    switch (menuLevel) {
-        case MenuLevel::Closed:
-            if (!isPrefix) return MenuCommand::PassKey;
-            menuLevel = MenuLevel::Top;
-            return MenuCommand::Opened;
-        case MenuLevel::Top:
-            if (isPrefix) return Close(MenuCommand::SendPrefix);
-            switch (letter) {
-                case 'x': return Close(MenuCommand::Exit);
-                case 'c': return Close(MenuCommand::Clear);
-                case 's': menuLevel = MenuLevel::Send; return MenuCommand::Opened;
-                case 'r': menuLevel = MenuLevel::Receive; return MenuCommand::Opened;
-                default: return Close(MenuCommand::Cancelled);
-            }
-        case MenuLevel::Send:
-            switch (letter) {
-                case 'r': return Close(MenuCommand::SendRaw);
-                case 'b': return Close(MenuCommand::SendBinary);
-                case 't': return Close(MenuCommand::SendText);
-                case 'e': return Close(MenuCommand::SendEnd);
-                default: return Close(MenuCommand::Cancelled);
-            }
-        case MenuLevel::Receive:
-            switch (letter) {
-                case 'r': return Close(MenuCommand::ReceiveRaw);
-                case 't': return Close(MenuCommand::ReceiveText);
-                case 'e': return Close(MenuCommand::ReceiveEnd);
-                default: return Close(MenuCommand::Cancelled);
-            }
+// Letters of the submenus, either case.
+char LowerLetter(char letter) { return letter >= 'A' && letter <= 'Z' ? char(letter - 'A' + 'a') : letter; }
+
+MenuCommand TopCommand(MenuLevel& level, char letter) {
+    if (letter == 'D') return Close(level, MenuCommand::PulseDtr);  // d toggles
+    switch (LowerLetter(letter)) {
+        case 'x': return Close(level, MenuCommand::Exit);
+        case 'c': return Close(level, MenuCommand::Clear);
+        case 'l': return Close(level, MenuCommand::Redraw);
+        case 'h': return Close(level, MenuCommand::History);
+        case 'b': return Close(level, MenuCommand::Break);
+        case 'd': return Close(level, MenuCommand::ToggleDtr);
+        case 't': return Close(level, MenuCommand::ToggleRts);
+        case 'm': return Close(level, MenuCommand::ModemLines);
+        case 'p': return Close(level, MenuCommand::LineSettings);
+        case 'f': return Close(level, MenuCommand::ToggleFlow);
+        case 's': level = MenuLevel::Send; return MenuCommand::Opened;
+        case 'r': level = MenuLevel::Receive; return MenuCommand::Opened;
+        default: return Close(level, MenuCommand::Cancelled);
     }
-    return Close(MenuCommand::Cancelled);
 }
 
-const char* MenuPrompt() {
-    switch (menuLevel) {
-        case MenuLevel::Top: return "menu: x exit  c clear  s send  r receive  (prefix again: send it)";
+}  // namespace
+
+MenuCommand MenuKey(MenuLevel& level, uint8_t prefixKey, const TranslatedKey& key) {
+    bool isPrefix = key.action == KeyAction::Byte && key.byte == prefixKey;
+    char letter = key.action == KeyAction::Byte ? char(key.byte) : '\0';
+    switch (level) {
+        case MenuLevel::Closed:
+            if (!isPrefix) return MenuCommand::PassKey;
+            level = MenuLevel::Top;
+            return MenuCommand::Opened;
+        case MenuLevel::Top:
+            if (isPrefix) return Close(level, MenuCommand::SendPrefix);
+            return TopCommand(level, letter);
+        case MenuLevel::Send:
+            switch (LowerLetter(letter)) {
+                case 'r': return Close(level, MenuCommand::SendRaw);
+                case 'b': return Close(level, MenuCommand::SendBinary);
+                case 't': return Close(level, MenuCommand::SendText);
+                case 'e': return Close(level, MenuCommand::SendEnd);
+                default: return Close(level, MenuCommand::Cancelled);
+            }
+        case MenuLevel::Receive:
+            switch (LowerLetter(letter)) {
+                case 'r': return Close(level, MenuCommand::ReceiveRaw);
+                case 't': return Close(level, MenuCommand::ReceiveText);
+                case 'e': return Close(level, MenuCommand::ReceiveEnd);
+                default: return Close(level, MenuCommand::Cancelled);
+            }
+    }
+    return Close(level, MenuCommand::Cancelled);
+}
+
+const char* MenuPrompt(MenuLevel level) {
+    switch (level) {
+        case MenuLevel::Top:
+            return "menu: x exit  c clear  s send  r receive  h history  l redraw  p settings  "
+                   "f flow  b break  d dtr  t rts  D reset  m modem  (prefix again: send it)";
         case MenuLevel::Send: return "send: r raw  b binary  t text  e end";
         case MenuLevel::Receive: return "receive: r raw  t text  e end";
         default: return "";

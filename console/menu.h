@@ -1,7 +1,12 @@
-// The menu behind the prefix key: the Windows menu's letters, typed after
-// the prefix. x exit, c clear, s then r/b/t/e for Send, r then r/t/e for
-// Receive; the prefix twice sends the prefix byte itself. Any other key
-// closes the menu and does nothing. Pure: it only names the command.
+// The menu behind the prefix key: letters typed after the prefix.
+//   x exit   c clear   l redraw   h history
+//   s then r/b/t/e: send raw, binary, text, end (also ends a paste)
+//   r then r/t/e: capture raw, text, end
+//   b BREAK   d DTR   t RTS   D pulse DTR (reset)   m modem lines
+//   p line settings   f flow control
+// The prefix twice sends the prefix byte itself. Any other key closes the
+// menu and does nothing. Pure: it moves the menu's level and names the
+// command; others carry it out.
 #ifndef BRISVANE_CONSOLE_MENU_H
 #define BRISVANE_CONSOLE_MENU_H
 
@@ -18,6 +23,8 @@ enum class MenuCommand : uint8_t {
     SendPrefix,  // the prefix twice: send the prefix byte
     Exit,
     Clear,
+    Redraw,
+    History,
     SendRaw,
     SendBinary,
     SendText,
@@ -25,14 +32,19 @@ enum class MenuCommand : uint8_t {
     ReceiveRaw,
     ReceiveText,
     ReceiveEnd,
+    Break,
+    ToggleDtr,
+    ToggleRts,
+    PulseDtr,
+    ModemLines,
+    LineSettings,
+    ToggleFlow,
 };
 
-extern MenuLevel menuLevel;
-
 // Moves the menu on by one key and says what to do.
-MenuCommand MenuKey(uint8_t prefixKey, const TranslatedKey& key);
+MenuCommand MenuKey(MenuLevel& level, uint8_t prefixKey, const TranslatedKey& key);
 
 // The status line's prompt for the open level ("" when closed).
-const char* MenuPrompt();
+const char* MenuPrompt(MenuLevel level);
 
 #endif

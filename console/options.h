@@ -1,8 +1,9 @@
-// The command line of the Unix front end:
-//   brisvane DEVICE [SETTINGS] [--home DIR] [--interval MS] [--prefix KEY]
-//            [--flow rtscts|none] [--no-reconnect]
+// What the user chose for a run of the Unix program, from the command line
+//   brisvane [DEVICE|PROFILE] [SETTINGS] [--option value | --flag]...
 //   brisvane --list | --help | --version
-// Reading it is pure: no file is touched, nothing is printed.
+// and from the profiles file. Each long option is also a profile key, so
+// one table reads both (SetOption). Reading is pure: no file is touched and
+// nothing is printed; problems come back as one line of text.
 #ifndef BRISVANE_CONSOLE_OPTIONS_H
 #define BRISVANE_CONSOLE_OPTIONS_H
 
@@ -13,11 +14,19 @@
 enum class ProgramAction : uint8_t { Run, Help, Version, List };
 
 const unsigned PathCapacity = 1024;
+const unsigned SettingsTextCapacity = 64;
+const unsigned ProblemCapacity = 256;
+const uint32_t DefaultHistoryRows = 10000;
+const uint32_t MaxHistoryRows = 1000000;
+const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
+
+// A modem output's state at open: as the driver leaves it, or set.
+enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
 
 struct ConsoleOptions {
     ProgramAction action;
-    char device[PathCapacity];
-    char settingsText[64];  // as written, for the status line
+    char device[PathCapacity];  // a path, rfc2217://HOST:PORT or tcp://HOST:PORT
+    char settingsText[SettingsTextCapacity];  // as shown on the status line
     LineSettings line;
     char homeDirectory[PathCapacity];  // empty: the current folder
     uint32_t characterInterval;
@@ -25,14 +34,51 @@ struct ConsoleOptions {
     bool hardwareFlow;  // RTS/CTS
     bool reconnect;
     bool sevenBit;  // originated bytes go out with bit 7 clear
+    bool waitForDevice;
+    Switch dtr, rts;
+    uint32_t historyRows;
+    char logPath[PathCapacity];     // text log; empty: none
+    char rawLogPath[PathCapacity];  // raw log; empty: none
+    bool timestamps;
 };
 
-extern ConsoleOptions options;
+void DefaultOptions(ConsoleOptions* options);
 
-// Fills *result from argv. Returns false on a usage error and writes a
-// one-line description (without the program name) into `problem`.
-bool ParseOptions(int argc, const char* const* argv, ConsoleOptions* result, char* problem,
-                  unsigned problemCapacity);
+// Sets the long option `name` ("flow", "seven-bit", ... and "device",
+// "settings") from `value`. A flag given on the command line has a null
+// value; in a profile it takes yes/no, true/false, on/off or 1/0. Returns
+// false with a one-line problem for an unknown name or a bad value.
+bool SetOption(ConsoleOptions* options, const char* name, const char* value, char* problem,
+               unsigned capacity);
+
+// The command line taken apart, before any profile is read.
+struct CommandLine {
+    static const unsigned MaxAssignments = 64;
+    ProgramAction action;
+    const char* positional[2];  // DEVICE or PROFILE, then SETTINGS
+    unsigned positionalCount;
+    const char* configPath;  // --config, or null
+    struct Assignment {
+        const char* name;   // without the dashes
+        const char* value;  // null for a flag
+    } assignments[MaxAssignments];
+    unsigned assignmentCount;
+};
+
+// Splits argv; checks that each option exists and has its value. Values
+// themselves are checked when applied.
+bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem,
+                     unsigned capacity);
+
+// Applies the command line's options and positional arguments over what
+// `options` already holds (defaults, then profiles). `profileName` is the
+// first positional argument when it named a profile, so it is not a device.
+bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options,
+                      char* problem, unsigned capacity);
+
+// True when `text` must be a device, never a profile name: a path or a
+// network form.
+bool LooksLikeDevice(const char* text);
 
 // Reads a key name: "^A", "C-a", "ctrl-a" or "Ctrl+A" for a control key, or
 // a single character. Returns false when it names no single byte.

@@ -2,39 +2,51 @@
 
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
 
-Prompt prompt;
+namespace {
 
-void OpenPrompt(const char* label) {
-    prompt.active = true;
-    std::snprintf(prompt.label, sizeof prompt.label, "%s", label);
-    prompt.text[0] = '\0';
-    prompt.length = 0;
-}
+enum : int { Backspace = 8, Tab = 9, Escape = 27, Delete = 127, CtrlC = 3, CtrlG = 7, CtrlU = 21, Space = 32 };
 
-static void Append(const char* bytes, unsigned count) {
+void Append(Prompt& prompt, const char* bytes, unsigned count) {
     if (prompt.length + count >= sizeof prompt.text) return;
     std::memcpy(prompt.text + prompt.length, bytes, count);
     prompt.length += count;
     prompt.text[prompt.length] = '\0';
 }
 
-static void DeleteLastCharacter() {
+void DeleteLastCharacter(Prompt& prompt) {
     // A UTF-8 character's continuation bytes go with it.
     while (prompt.length > 0 && (uint8_t(prompt.text[prompt.length - 1]) & 0xC0) == 0x80) --prompt.length;
     if (prompt.length > 0) --prompt.length;
     prompt.text[prompt.length] = '\0';
 }
 
-PromptResult PromptKey(int code, bool isKeyCode) {
+}  // namespace
+
+void OpenPrompt(Prompt& prompt, const char* label, const char* initial) {
+    prompt.active = true;
+    std::snprintf(prompt.label, sizeof prompt.label, "%s", label);
+    SetPromptText(prompt, initial);
+}
+
+void SetPromptText(Prompt& prompt, const char* text) {
+    std::snprintf(prompt.text, sizeof prompt.text, "%s", text);
+    prompt.length = unsigned(std::strlen(prompt.text));
+}
+
+PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode) {
     if (isKeyCode) {
-        if (code == KEY_BACKSPACE || code == KEY_LEFT) DeleteLastCharacter();
+        if (code == KEY_BACKSPACE || code == KEY_LEFT) DeleteLastCharacter(prompt);
+        if (code == KEY_UP) return PromptResult::Up;
+        if (code == KEY_DOWN) return PromptResult::Down;
         if (code != KEY_ENTER) return PromptResult::Editing;
         code = '\r';
     }
@@ -43,38 +55,37 @@ PromptResult PromptKey(int code, bool isKeyCode) {
         case '\n':
             prompt.active = false;
             return PromptResult::Accepted;
-        case 27:  // Escape
-        case 3:   // Ctrl-C
-        case 7:   // Ctrl-G
+        case Escape:
+        case CtrlC:
+        case CtrlG:
             prompt.active = false;
             return PromptResult::Cancelled;
-        case 8:
-        case 127:
-            DeleteLastCharacter();
+        case Backspace:
+        case Delete:
+            DeleteLastCharacter(prompt);
             return PromptResult::Editing;
-        case 21:  // Ctrl-U
-            prompt.length = 0;
-            prompt.text[0] = '\0';
+        case CtrlU:
+            SetPromptText(prompt, "");
             return PromptResult::Editing;
-        case '\t': {
-            CompleteFileName(options.homeDirectory, prompt.text, sizeof prompt.text);
-            prompt.length = unsigned(std::strlen(prompt.text));
-            return PromptResult::Editing;
-        }
+        case Tab:
+            return PromptResult::Tab;
         default:
             break;
     }
-    if (code < 32) return PromptResult::Editing;
+    if (code < Space) return PromptResult::Editing;
     char bytes[MB_LEN_MAX];
     std::mbstate_t state = {};
     size_t count = std::wcrtomb(bytes, wchar_t(code), &state);
-    if (count != size_t(-1)) Append(bytes, unsigned(count));
+    if (count != size_t(-1)) Append(prompt, bytes, unsigned(count));
     return PromptResult::Editing;
 }
 
 bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
     int n;
-    if (text[0] == '/' || base[0] == '\0') {
+    const char* home = std::getenv("HOME");
+    if (text[0] == '~' && (text[1] == '/' || text[1] == '\0') && home != nullptr && home[0] != '\0') {
+        n = std::snprintf(path, capacity, "%s%s", home, text + 1);
+    } else if (text[0] == '/' || base[0] == '\0') {
         n = std::snprintf(path, capacity, "%s", text);
     } else {
         n = std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
@@ -82,7 +93,8 @@ bool ResolvePath(const char* base, const char* text, char* path, unsigned capaci
     return n >= 0 && unsigned(n) < capacity;
 }
 
-unsigned CompleteFileName(const char* base, char* text, unsigned capacity) {
+unsigned CompleteFileName(const char* base, char* text, unsigned capacity, char* names,
+                          unsigned namesCapacity) {
     const char* slash = std::strrchr(text, '/');
     size_t folderLength = slash != nullptr ? size_t(slash - text) + 1 : 0;
     const char* name = text + folderLength;
@@ -98,11 +110,17 @@ unsigned CompleteFileName(const char* base, char* text, unsigned capacity) {
     char shared[NAME_MAX + 1] = "";
     size_t sharedLength = 0;
     unsigned matches = 0;
+    size_t listed = 0;
+    if (names != nullptr && namesCapacity > 0) names[0] = '\0';
     while (const struct dirent* entry = readdir(directory)) {
         const char* candidate = entry->d_name;
         if (std::strcmp(candidate, ".") == 0 || std::strcmp(candidate, "..") == 0) continue;
         if (candidate[0] == '.' && name[0] != '.') continue;  // hidden unless asked for
         if (std::strncmp(candidate, name, nameLength) != 0) continue;
+        if (names != nullptr && listed + 1 < namesCapacity) {
+            int n = std::snprintf(names + listed, namesCapacity - listed, "%s%s", listed > 0 ? "  " : "", candidate);
+            listed = n < 0 ? namesCapacity : std::min(size_t(namesCapacity) - 1, listed + size_t(n));
+        }
         if (matches++ == 0) {
             std::snprintf(shared, sizeof shared, "%s", candidate);
             sharedLength = std::strlen(shared);

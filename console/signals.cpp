@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+// The one thing a handler must reach.
 static int pipeWriteEnd = -1;
 
 static void Catch(int number) {
@@ -23,7 +24,7 @@ int InstallSignalPipe() {
     action.sa_handler = Catch;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    static const int Caught[] = {SIGWINCH, SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+    static const int Caught[] = {SIGWINCH, SIGCONT, SIGTERM, SIGHUP, SIGINT, SIGQUIT};
     for (int number : Caught) sigaction(number, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     return ends[0];

@@ -3,7 +3,8 @@
 #ifndef BRISVANE_CONSOLE_SIGNALS_H
 #define BRISVANE_CONSOLE_SIGNALS_H
 
-// Catches SIGWINCH, SIGTERM, SIGHUP, SIGINT and SIGQUIT; ignores SIGPIPE.
+// Catches SIGWINCH, SIGCONT, SIGTERM, SIGHUP, SIGINT and SIGQUIT; ignores
+// SIGPIPE.
 // Returns the pipe's read end (non-blocking), or -1.
 int InstallSignalPipe();
 

@@ -4,54 +4,23 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "console/display.h"
-#include "console/files.h"
-#include "console/options.h"
 #include "console/prompt.h"
-#include "console/session.h"
-
-TransferProgress progress;
+#include "link/file_io_posix.h"
 
 namespace {
 
-enum class Asking : uint8_t { Nothing, SendName, CaptureName, Overwrite };
-
-Asking asking = Asking::Nothing;
-SendState pendingSend;
-ReceiveMode pendingCapture;
-char pendingPath[PathCapacity];
-char question[PathCapacity + 64];
-bool haveSendFile, haveCaptureFile;
-struct stat sendStatus, captureStatus;  // to refuse a file already in use
-
-const char* SendModeName(SendState mode) {
-    switch (mode) {
-        case SendState::SendText: return "text";
-        case SendState::SendRaw: return "raw";
-        default: return "binary";
-    }
-}
-
 // Names the file as the user typed it: the status line has no room for more.
-void CannotOpen(const char* reason) {
-    char text[sizeof session.message];
-    std::snprintf(text, sizeof text, "cannot open file: %.100s: %s", prompt.text, reason);
-    ShowMessage(text);
+void CannotOpen(Notice& notice, const char* name, const char* reason) {
+    Say(notice, "cannot open file: %.100s: %s", name, reason);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// A file in use by the other transfer is refused, as sharing would lose data.
-bool InUse(const struct stat& status) {
-    if ((haveSendFile && sendState != SendState::Idle && SameFile(status, sendStatus)) ||
-        (haveCaptureFile && receiveMode != ReceiveMode::Off && SameFile(status, captureStatus))) {
-        CannotOpen("it is in use by the other transfer");
-        return true;
-    }
-    return false;
+bool InUse(const Transfers& t, const struct stat& status) {
+    return (sendState != SendState::Idle && SameFile(status, t.sendStatus)) ||
+           (receiveMode != ReceiveMode::Off && SameFile(status, t.captureStatus));
 }
 
 void CopyName(char* name, size_t capacity, const char* text) {
@@ -65,176 +34,172 @@ void CopyName(char* name, size_t capacity, const char* text) {
     std::memcpy(name + 3, text + length - (capacity - 4), capacity - 3);
 }
 
-void StartSend() {
+void OpenCapture(Transfers& t, const char* path, int flags, Notice& notice) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | flags, 0666);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        CannotOpen(notice, t.pendingName, std::strerror(errno));
+        if (fd >= 0) close(fd);
+        return;
+    }
+    t.captureStatus = status;
+    t.captured = 0;
+    t.captureLineEnds = UnixLineEnds();
+    CopyName(t.captureName, sizeof t.captureName, t.pendingName);
+    captureFile = fd;
+    receiveMode = t.pendingCapture;
+    t.pendingCapture = ReceiveMode::Off;
+}
+
+}  // namespace
+
+void StartSend(Transfers& t, const char* home, const char* name, Notice& notice) {
+    SendState mode = t.pendingSend;
+    t.pendingSend = SendState::Idle;
     char path[PathCapacity];
-    if (!ResolvePath(options.homeDirectory, prompt.text, path, sizeof path)) {
-        CannotOpen(std::strerror(ENAMETOOLONG));
+    if (!ResolvePath(home, name, path, sizeof path)) {
+        CannotOpen(notice, name, std::strerror(ENAMETOOLONG));
         return;
     }
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
-        CannotOpen(std::strerror(errno));
+        CannotOpen(notice, name, std::strerror(errno));
         if (fd >= 0) close(fd);
         return;
     }
-    if (!S_ISREG(status.st_mode)) {
-        CannotOpen(S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a plain file");
+    const char* refusal = !S_ISREG(status.st_mode)
+                              ? (S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a plain file")
+                              : InUse(t, status) ? "it is in use by the other transfer" : nullptr;
+    if (refusal != nullptr) {
+        CannotOpen(notice, name, refusal);
         close(fd);
         return;
     }
-    if (InUse(status)) {
-        close(fd);
-        return;
-    }
-    fcntl(fd, F_SETFL, 0);  // blocking reads from here on
-    sendStatus = status;
-    haveSendFile = true;
-    progress.sendTotal = uint64_t(status.st_size);
-    progress.sendDone = 0;
-    CopyName(progress.sendName, sizeof progress.sendName, prompt.text);
+    fcntl(fd, F_SETFL, 0);  // blocking reads from here on: it is a plain file
+    t.sendStatus = status;
+    t.sendTotal = uint64_t(status.st_size);
+    t.sendDone = 0;
+    t.sendLineEnds = TextLineEnds();
+    CopyName(t.sendName, sizeof t.sendName, name);
     sendFile = fd;
-    sendState = pendingSend;  // the loop fetches the first byte
-    MarkStatusChanged();
+    sendState = mode;  // the loop feeds the pump from here
 }
 
-void OpenCapture(const char* path, int flags) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | flags, 0666);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0) {
-        CannotOpen(std::strerror(errno));
-        if (fd >= 0) close(fd);
-        return;
-    }
-    captureStatus = status;
-    haveCaptureFile = true;
-    progress.captured = 0;
-    CopyName(progress.captureName, sizeof progress.captureName, prompt.text);
-    captureFile = fd;
-    receiveMode = pendingCapture;
-    MarkStatusChanged();
-}
-
-void ChooseCaptureFile() {
-    if (!ResolvePath(options.homeDirectory, prompt.text, pendingPath, sizeof pendingPath)) {
-        CannotOpen(std::strerror(ENAMETOOLONG));
+void ChooseCapture(Transfers& t, const char* home, const char* name, Notice& notice) {
+    std::snprintf(t.pendingName, sizeof t.pendingName, "%s", name);
+    if (!ResolvePath(home, name, t.pendingPath, sizeof t.pendingPath)) {
+        CannotOpen(notice, name, std::strerror(ENAMETOOLONG));
+        t.pendingCapture = ReceiveMode::Off;
         return;
     }
     struct stat status;
-    if (stat(pendingPath, &status) != 0) {
-        OpenCapture(pendingPath, O_EXCL);
+    if (stat(t.pendingPath, &status) != 0) {
+        OpenCapture(t, t.pendingPath, O_EXCL, notice);
         return;
     }
-    if (S_ISDIR(status.st_mode)) {
-        CannotOpen(std::strerror(EISDIR));
+    if (S_ISDIR(status.st_mode) || InUse(t, status)) {
+        CannotOpen(notice, name, S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "it is in use by the other transfer");
+        t.pendingCapture = ReceiveMode::Off;
         return;
     }
-    if (InUse(status)) return;
-    // Never truncate silently: ask first.
-    asking = Asking::Overwrite;
-    std::snprintf(question, sizeof question, "%s exists: o overwrite, a append, c cancel", prompt.text);
-    MarkStatusChanged();
+    t.askingOverwrite = true;  // never truncate silently
 }
 
-}  // namespace
-
-void BeginSend(SendState mode) {
-    if (sendState != SendState::Idle) {
-        ShowMessage("a send is running: the menu key then s e ends it");
-        return;
+void OverwriteKey(Transfers& t, int code, bool isKeyCode, Notice& notice) {
+    const int Escape = 27;
+    char letter = isKeyCode ? 0 : char(code | 0x20);
+    if (letter == 'o' || letter == 'a') {
+        t.askingOverwrite = false;
+        OpenCapture(t, t.pendingPath, letter == 'o' ? O_TRUNC : O_APPEND, notice);
+    } else if (letter == 'c' || (!isKeyCode && code == Escape)) {
+        t.askingOverwrite = false;
+        t.pendingCapture = ReceiveMode::Off;
+        Say(notice, "capture cancelled");
     }
-    pendingSend = mode;
-    asking = Asking::SendName;
-    char label[48];
-    std::snprintf(label, sizeof label, "send %s file", SendModeName(mode));
-    OpenPrompt(label);
-    MarkStatusChanged();
 }
 
-void BeginCapture(ReceiveMode mode) {
-    if (receiveMode != ReceiveMode::Off) {
-        ShowMessage("a capture is running: the menu key then r e ends it");
-        return;
-    }
-    pendingCapture = mode;
-    asking = Asking::CaptureName;
-    OpenPrompt(mode == ReceiveMode::CaptureRaw ? "capture raw to file" : "capture text to file");
-    MarkStatusChanged();
+void OverwriteQuestion(const Transfers& t, char* text, unsigned capacity) {
+    std::snprintf(text, capacity, "%s exists: o overwrite, a append, c cancel", t.pendingName);
 }
 
-void EndSendCommand() {
+void EndSendCommand(Transfers& t, Notice& notice) {
+    (void)t;
     if (sendState == SendState::Idle) {
-        ShowMessage("no send is running");
+        Say(notice, "no send is running");
         return;
     }
     EndSend();
-    ShowMessage("send ended");
+    Say(notice, "send ended");
 }
 
-void EndCaptureCommand() {
+void EndCaptureCommand(Transfers& t, Notice& notice) {
     if (receiveMode == ReceiveMode::Off) {
-        ShowMessage("no capture is running");
+        Say(notice, "no capture is running");
         return;
     }
+    uint8_t held[1];
+    if (t.captureLineEnds.Finish(held) == 1) WriteFileByte(captureFile, held[0]);
     int failure = FlushFileBuffers();
     CloseFileHandle(captureFile);
     receiveMode = ReceiveMode::Off;
-    char text[sizeof session.message];
     if (failure != 0) {
-        std::snprintf(text, sizeof text, "capture ended, but writing it failed: %s", std::strerror(failure));
+        Say(notice, "capture ended, but writing it failed: %s", std::strerror(failure));
     } else {
-        std::snprintf(text, sizeof text, "capture ended: %llu bytes in %s",
-                      (unsigned long long)progress.captured, progress.captureName);
+        Say(notice, "capture ended: %llu bytes in %s", (unsigned long long)t.captured, t.captureName);
     }
-    ShowMessage(text);
 }
 
-bool TransferAsking() { return asking != Asking::Nothing; }
-
-void TransferKey(int code, bool isKeyCode) {
-    MarkStatusChanged();
-    if (asking == Asking::Overwrite) {
-        char letter = isKeyCode ? 0 : char(code | 0x20);
-        if (letter == 'o' || letter == 'a') {
-            asking = Asking::Nothing;
-            OpenCapture(pendingPath, letter == 'o' ? O_TRUNC : O_APPEND);
-        } else if (letter == 'c' || code == 27) {
-            asking = Asking::Nothing;
-            ShowMessage("capture cancelled");
+bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit) {
+    if (sendState == SendState::Idle || !pump.StageEmpty()) return false;
+    bool paced = sendState == SendState::SendText && interval > 0;
+    if (paced && now < pump.NextPaced()) return false;
+    unsigned room;
+    uint8_t* stage = pump.StageRoom(&room);
+    unsigned count = 0;
+    bool ended = false;
+    while (count < room) {
+        FetchSendByte();
+        if (sendState == SendState::Idle) {
+            ended = true;
+            break;
         }
-        return;
+        ++t.sendDone;
+        bool text = sendState == SendState::SendText;
+        if (text) outputQueue.Head() = t.sendLineEnds.Next(outputQueue.Head());
+        bool marked = MarksOutgoingBytes(sendState);
+        if (!PrepareHead()) continue;  // the LF of a CR LF pair
+        uint8_t byte = outputQueue.Head();
+        outputQueue.Discard();
+        stage[count++] = marked && sevenBit ? uint8_t(byte & SevenBits) : byte;
+        if (paced) break;
     }
-    PromptResult result = PromptKey(code, isKeyCode);
-    if (result == PromptResult::Editing) return;
-    Asking was = asking;
-    asking = Asking::Nothing;
-    if (result == PromptResult::Cancelled || prompt.text[0] == '\0') return;
-    if (was == Asking::SendName) {
-        StartSend();
-    } else {
-        ChooseCaptureFile();
-    }
+    pump.Staged(count, paced);
+    return ended;
 }
 
-const char* TransferQuestion(int* cursorColumn) {
-    if (asking == Asking::Overwrite) {
-        *cursorColumn = -1;
-        return question;
-    }
-    if (asking == Asking::Nothing) return "";
-    // Show the end of a long name: that is where typing happens.
-    const unsigned room = 78 - unsigned(std::strlen(prompt.label)) - 2;
-    const char* shown = prompt.text;
-    if (prompt.length > room) shown += prompt.length - room;
-    std::snprintf(question, sizeof question, "%s: %s", prompt.label, shown);
-    *cursorColumn = 1 + int(std::strlen(question));
-    return question;
+void CaptureWritten(Transfers& t, unsigned count, Notice& notice) {
+    t.captured += count;
+    int failure = FlushFileBuffers();
+    if (failure != 0) Say(notice, "capture: writing the file failed: %s", std::strerror(failure));
 }
 
-void CloseTransfers() {
+void CloseTransfers(Transfers& t) {
     if (receiveMode != ReceiveMode::Off) {
-        FlushFileBuffers();
+        uint8_t held[1];
+        if (t.captureLineEnds.Finish(held) == 1) WriteFileByte(captureFile, held[0]);
         CloseFileHandle(captureFile);
+        receiveMode = ReceiveMode::Off;
     }
-    if (sendState != SendState::Idle) CloseFileHandle(sendFile);
+    if (sendState != SendState::Idle) {
+        CloseFileHandle(sendFile);
+        sendState = SendState::Idle;
+    }
 }
+
+// The console has no menu items to grey: the status line follows sendState.
+void SetSendItems(bool) {}
+
+// The shared rules' text-send pause. The console paces text sends by
+// deadlines and never calls WriteCompleted; this is here for the linker.
+void PauseMilliseconds(uint32_t) {}

@@ -1,39 +1,63 @@
-// Starting and ending file sends and captures from the menu: the file is
-// asked for on the status line, opened, and handed to the shared transfer
-// rules, which do the rest. One send and one capture at a time; a capture
-// to an existing file asks whether to overwrite or append.
+// File sends and captures for the Unix program: opening the file the user
+// named, handing it to the shared transfer rules, feeding the send into the
+// output pump (paced by deadlines, never by sleeping), and ending both.
+// One send and one capture at a time; a capture to an existing file asks
+// whether to overwrite or append; a file in use by the other transfer is
+// refused, as sharing it would lose data.
 #ifndef BRISVANE_CONSOLE_TRANSFERS_H
 #define BRISVANE_CONSOLE_TRANSFERS_H
 
 #include <cstdint>
+#include <sys/stat.h>
 
-#include "core/output_queue.h"
+#include "console/notice.h"
+#include "console/options.h"
+#include "console/output_pump.h"
+#include "console/text_rules.h"
 #include "link/transfer.h"
 
-struct TransferProgress {
-    uint64_t sendTotal;  // size of the file being sent
-    uint64_t sendDone;   // bytes taken from it so far
-    uint64_t captured;   // bytes written to the capture file
-    char sendName[64];   // the name as typed, cut for the status line
-    char captureName[64];
+const unsigned TransferNameCapacity = 64;
+
+struct Transfers {
+    SendState pendingSend = SendState::Idle;  // asked for, waiting for its file name
+    ReceiveMode pendingCapture = ReceiveMode::Off;
+    bool askingOverwrite = false;
+    char pendingPath[PathCapacity] = "";
+    char pendingName[PathCapacity] = "";  // as typed
+    struct stat sendStatus = {}, captureStatus = {};  // to spot one file used twice
+    uint64_t sendTotal = 0;  // size of the file being sent
+    uint64_t sendDone = 0;   // bytes taken from it so far
+    uint64_t captured = 0;   // bytes received into the capture
+    char sendName[TransferNameCapacity] = "";  // as typed, cut for the status line
+    char captureName[TransferNameCapacity] = "";
+    TextLineEnds sendLineEnds;
+    UnixLineEnds captureLineEnds;
 };
 
-extern TransferProgress progress;
+// The send file named `name` (relative to `home`) for the send asked for.
+void StartSend(Transfers& transfers, const char* home, const char* name, Notice& notice);
+// The capture file named `name`: opened, or the overwrite question asked.
+void ChooseCapture(Transfers& transfers, const char* home, const char* name, Notice& notice);
+// A key for the overwrite question: o overwrite, a append, c or Escape cancel.
+void OverwriteKey(Transfers& transfers, int code, bool isKeyCode, Notice& notice);
+// The question's text while it waits.
+void OverwriteQuestion(const Transfers& transfers, char* text, unsigned capacity);
 
-void BeginSend(SendState mode);
-void BeginCapture(ReceiveMode mode);
-void EndSendCommand();
-void EndCaptureCommand();
+void EndSendCommand(Transfers& transfers, Notice& notice);
+void EndCaptureCommand(Transfers& transfers, Notice& notice);
 
-// True while a file name or the overwrite question waits for keys.
-bool TransferAsking();
-// One key for the question or the prompt.
-void TransferKey(int code, bool isKeyCode);
+// Fills the pump's empty stage from the send file through the shared rules,
+// with Unix line ends for a text send and bit 7 cleared under --seven-bit.
+// A text send with an interval stages one byte at a time, when its pace
+// allows. Returns true when the send ended here (end of file, or a binary
+// send's terminator).
+bool FeedSend(Transfers& transfers, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit);
 
-// The status line's text for what is asked, or "" (and the cursor column).
-const char* TransferQuestion(int* cursorColumn);
+// `count` received bytes went to the capture: counted, and on disk before
+// the next wait. A failed write is said, and the capture goes on.
+void CaptureWritten(Transfers& transfers, unsigned count, Notice& notice);
 
-// At exit: the capture file gets every byte received, then both close.
-void CloseTransfers();
+// At exit: the capture file gets everything received, then both close.
+void CloseTransfers(Transfers& transfers);
 
 #endif

@@ -2,7 +2,9 @@
 //
 // Holds one key sequence, one identify reply or one byte of a file being
 // sent, never a mix: producers fill it only when it is empty and drop their
-// bytes otherwise. The input/output loop drains it one byte per write.
+// bytes otherwise. The Windows program's loop drains it one byte per write;
+// the Unix program moves what the interpreter queues (the identify reply)
+// into its own larger buffer at once, and takes send-file bytes through it.
 // `sendState` lives here because every producer tests it.
 #ifndef BRISVANE_CORE_OUTPUT_QUEUE_H
 #define BRISVANE_CORE_OUTPUT_QUEUE_H
@@ -25,7 +27,6 @@ struct OutputQueue {
     void Advance();
 };
 
-// The numeric order matters: values below SendRaw mark outgoing bytes.
 enum class SendState : uint8_t {
     Idle = 0,             // no file send; keys and identify may queue
     SendText = 1,         // bit 7 set on every byte, line feeds dropped
@@ -33,6 +34,12 @@ enum class SendState : uint8_t {
     SendBinary = 3,       // bytes unchanged; no byte with bit 6 read yet
     SendBinaryArmed = 4,  // bytes unchanged; 0x80 now ends the send
 };
+
+// Bytes written in this state get bit 7 set: keys, the identify reply and
+// text sends; raw and binary sends pass all eight bits.
+inline bool MarksOutgoingBytes(SendState state) {
+    return state == SendState::Idle || state == SendState::SendText;
+}
 
 extern OutputQueue outputQueue;
 extern SendState sendState;

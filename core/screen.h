@@ -64,7 +64,9 @@ void HideCursor();
 // Invert the cursor cell. Only called while the cursor is hidden.
 void ShowCursor();
 
-// Display operations, defined by the window (or by a test's stand-in).
+// Display operations, defined by each front end (or by a test's stand-in):
+// the window draws at once; the Unix program draws what differs from what
+// it last showed, once per frame.
 // DrawRow: draw the 80 cells of `row`, overwriting an inverted cursor cell.
 void DrawRow(int row);
 // InvertCursorCell: invert the pixels of one cell; twice restores them.

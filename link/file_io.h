@@ -1,7 +1,7 @@
 // The few file operations the transfer rules need, so the rules themselves
 // stay free of platform code: one-byte reads and writes, close, and a pause.
-// The Windows program defines them over kernel handles; a native build over
-// POSIX descriptors.
+// The Windows program defines them over kernel handles (winlink/); native
+// builds over POSIX descriptors, buffered (link/file_io_posix.h).
 #ifndef BRISVANE_LINK_FILE_IO_H
 #define BRISVANE_LINK_FILE_IO_H
 

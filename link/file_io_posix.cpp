@@ -1,15 +1,70 @@
-// File operations over POSIX descriptors, for native builds of the rules.
-#include "link/file_io.h"
+#include "link/file_io_posix.h"
 
+#include <cerrno>
 #include <unistd.h>
 
-unsigned ReadFileByte(FileHandle file, uint8_t* byte) {
-    return read(file, byte, 1) == 1 ? 1 : 0;
+namespace {
+
+struct ReadBuffer {
+    int fd = -1;
+    unsigned length = 0;
+    unsigned next = 0;
+    uint8_t bytes[FileBufferSize];
+};
+
+// The rules' one send file and one capture file, like the rules' own records.
+ReadBuffer reading;
+BufferedWriter writing;
+
+}  // namespace
+
+void BufferedWriter::WriteOut() {
+    unsigned done = 0;
+    while (done < length) {
+        ssize_t n = write(fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (failure == 0) failure = n < 0 ? errno : EIO;
+            break;
+        }
+        done += unsigned(n);
+    }
+    length = 0;
 }
+
+unsigned ReadFileByte(FileHandle file, uint8_t* byte) {
+    if (reading.fd != file) {
+        reading.fd = file;
+        reading.length = reading.next = 0;
+    }
+    if (reading.next == reading.length) {
+        ssize_t n;
+        do {
+            n = read(file, reading.bytes, sizeof reading.bytes);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) return 0;  // end of file, or a failed read ends the send
+        reading.length = unsigned(n);
+        reading.next = 0;
+    }
+    *byte = reading.bytes[reading.next++];
+    return 1;
+}
+
+int FlushFileBuffers() { return writing.Flush(); }
 
 void WriteFileByte(FileHandle file, uint8_t byte) {
-    ssize_t ignored = write(file, &byte, 1);
-    (void)ignored;
+    if (writing.fd != file) {
+        writing.WriteOut();  // a failure stays to be reported
+        writing.fd = file;
+    }
+    writing.Put(byte);
 }
 
-void CloseFileHandle(FileHandle file) { close(file); }
+void CloseFileHandle(FileHandle file) {
+    if (writing.fd == file) {
+        writing.Flush();
+        writing.fd = -1;
+    }
+    if (reading.fd == file) reading.fd = -1;
+    close(file);
+}

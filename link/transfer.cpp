@@ -34,7 +34,7 @@ void FetchSendByte() {
 bool PrepareHead() {
     uint8_t& head = outputQueue.Head();
     // Idle and text sends mark the byte; raw and binary sends leave it.
-    if (sendState < SendState::SendRaw) head |= MarkBit;
+    if (MarksOutgoingBytes(sendState)) head |= MarkBit;
     if (sendState == SendState::SendText && head == MarkedLineFeed) {
         outputQueue.Discard();
         return false;

@@ -7,8 +7,11 @@
 // go to a raw capture file untouched, or are cut to seven bits, written to a
 // text capture file if one is open, and interpreted.
 //
-// Called by the input/output loop at four points (fetch, before a write,
-// after a write, after a read) and by the menu commands (EndSend).
+// Called by the Windows program's input/output loop at four points (fetch,
+// before a write, after a write, after a read) and by its menu commands
+// (EndSend). The Unix program uses FetchSendByte, PrepareHead and EndSend
+// the same way, paces text sends by deadlines instead of WriteCompleted's
+// pause, and has a receive rule of its own (Unix line ends in text captures).
 #ifndef BRISVANE_LINK_TRANSFER_H
 #define BRISVANE_LINK_TRANSFER_H
 
@@ -42,8 +45,8 @@ void ByteReceived(uint8_t byte);
 // Closes the send file, returns to Idle and restores the Send menu items.
 void EndSend();
 
-// Greys or enables the Send menu items; defined by the window shell, and a
-// no-op until the window exists.
+// A send started or ended: defined by each front end. The window greys or
+// enables its Send menu items (a no-op until the window exists).
 void SetSendItems(bool busy);
 
 #endif

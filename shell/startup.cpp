@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "core/screen.h"
-#include "link/io_loop.h"
-#include "link/serial_port.h"
+#include "winlink/io_loop.h"
+#include "winlink/serial_port.h"
 #include "link/transfer.h"
 #include "link/settings_notation.h"
 #include "resources/resource_ids.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/keys.h"
-#include "console/line.h"
+#include "console/local_line.h"
 #include "console/menu.h"
 #include "console/options.h"
 #include "link/settings_notation.h"
@@ -49,23 +49,32 @@ TEST(SettingsNotation, BothNotationsAndTheirFaults) {
 
 TEST(LineAttributes, SettingsBecomeTermiosFlags) {
     struct termios t = {};
+    t.c_iflag = IXON | IXOFF | IXANY;  // as another program may leave them
     const char* problem = nullptr;
-    ASSERT_TRUE(LineAttributes(Parse("115200,o,7,2"), true, &t, &problem));
+    bool custom = false;
+    ASSERT_TRUE(LineAttributes(Parse("115200,o,7,2"), true, &t, &custom, &problem));
+    EXPECT_FALSE(custom);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY), 0u);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
     EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS7));
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS | CREAD | CLOCAL),
               tcflag_t(PARENB | PARODD | CSTOPB | CRTSCTS | CREAD | CLOCAL));
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);  // raw: Ctrl-C is data
-    ASSERT_TRUE(LineAttributes(Parse("9600,s,8,1"), false, &t, &problem));
+    ASSERT_TRUE(LineAttributes(Parse("9600,s,8,1"), false, &t, &custom, &problem));
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR | CRTSCTS | CSTOPB), tcflag_t(PARENB | CMSPAR));
-    EXPECT_FALSE(LineAttributes(Parse("12345"), true, &t, &problem));
-    EXPECT_FALSE(LineAttributes(Parse("9600,n,5,1.5"), true, &t, &problem));
+    // A speed beyond the table is left to termios2.
+    ASSERT_TRUE(LineAttributes(Parse("74880"), true, &t, &custom, &problem));
+    EXPECT_TRUE(custom);
+    EXPECT_FALSE(LineAttributes(Parse("9600,n,5,1.5"), true, &t, &custom, &problem));
 }
 
 bool ParseArgs(std::vector<const char*> args, ConsoleOptions* o, std::string* problem = nullptr) {
     args.insert(args.begin(), "brisvane");
-    char text[256];
-    bool ok = ParseOptions(int(args.size()), args.data(), o, text, sizeof text);
+    char text[256] = "";
+    CommandLine line;
+    DefaultOptions(o);
+    bool ok = ReadCommandLine(int(args.size()), args.data(), &line, text, sizeof text) &&
+              ApplyCommandLine(line, false, o, text, sizeof text);
     if (problem != nullptr) *problem = text;
     return ok;
 }
@@ -105,7 +114,7 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
 }
 
 std::string Sent(int code, bool isKeyCode) {
-    TranslatedKey key = TranslateKey(code, isKeyCode);
+    TranslatedKey key = TranslateKey(KeyCodes{}, code, isKeyCode);
     if (key.action == KeyAction::Byte) return std::string(1, char(key.byte));
     if (key.action == KeyAction::Ignore) return "ignored";
     const uint8_t* bytes;
@@ -132,7 +141,8 @@ TEST(ConsoleKeys, SameBytesAsTheWindowsProgram) {
 
 TEST(ConsoleMenu, LettersAfterThePrefix) {
     auto key = [](uint8_t b) { return TranslatedKey{KeyAction::Byte, b, TerminalKey::Count, false}; };
-    menuLevel = MenuLevel::Closed;
+    MenuLevel menuLevel = MenuLevel::Closed;
+    auto MenuKey = [&menuLevel](uint8_t prefix, TranslatedKey k) { return ::MenuKey(menuLevel, prefix, k); };
     EXPECT_EQ(MenuKey(1, key('x')), MenuCommand::PassKey);
     EXPECT_EQ(MenuKey(1, key(1)), MenuCommand::Opened);
     EXPECT_EQ(MenuKey(1, key(1)), MenuCommand::SendPrefix);
@@ -147,6 +157,10 @@ TEST(ConsoleMenu, LettersAfterThePrefix) {
     EXPECT_EQ(MenuKey(1, TranslatedKey{KeyAction::Sequence, 0, TerminalKey::Up, false}),
               MenuCommand::Cancelled);
     EXPECT_EQ(MenuKey(1, key('x')), MenuCommand::PassKey);
+    MenuKey(1, key(1));
+    EXPECT_EQ(MenuKey(1, key('D')), MenuCommand::PulseDtr);  // d toggles, D pulses
+    MenuKey(1, key(1));
+    EXPECT_EQ(MenuKey(1, key('X')), MenuCommand::Exit);
 }
 
 }  // namespace

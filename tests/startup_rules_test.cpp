@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "link/dcb_flags.h"
-#include "link/device_name.h"
+#include "winlink/dcb_flags.h"
+#include "winlink/device_name.h"
 #include "link/settings_notation.h"
 #include "shell/arguments.h"
 

@@ -151,7 +151,7 @@ TEST_F(Transfer, CaptureModesWriteEightOrSevenBitsAndShowOnlyText) {
     captureFile = open(rawPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     receiveMode = ReceiveMode::CaptureRaw;
     for (int b = 0; b < 256; ++b) ByteReceived(uint8_t(b));
-    close(captureFile);
+    CloseFileHandle(captureFile);
     Bytes raw = ReadFile(rawPath);
     ASSERT_EQ(raw.size(), 256u);
     for (int b = 0; b < 256; ++b) ASSERT_EQ(raw[b], b);
@@ -162,7 +162,7 @@ TEST_F(Transfer, CaptureModesWriteEightOrSevenBitsAndShowOnlyText) {
     receiveMode = ReceiveMode::CaptureText;
     ByteReceived(0xC1);
     ByteReceived(0x42);
-    close(captureFile);
+    CloseFileHandle(captureFile);
     EXPECT_EQ(ReadFile(textPath), (Bytes{0x41, 0x42}));
     EXPECT_EQ(RowText(0), "AB");
 

@@ -52,7 +52,7 @@ static const DWORD WaitMilliseconds = 10;
 static const DWORD WakeMask = 0xFF;
 static const DWORD RetryMilliseconds = 100;
 
-// As link/serial_port.cpp: flag word right after BaudRate, same bits.
+// As winlink/serial_port.cpp: flag word right after BaudRate, same bits.
 static bool OpenPort(const char* definition) {
     char name[260];
     size_t length = std::strcspn(definition, ":");

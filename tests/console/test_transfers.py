@@ -38,14 +38,15 @@ class Transfers(unittest.TestCase):
             s.keys('C-a', 'r', 'e')
             s.wait_status('capture ended: 65536 bytes')
 
-    def test_text_send_marks_bytes_drops_line_feeds_and_pauses(self):
+    def test_text_send_marks_bytes_ends_lines_with_cr_and_pauses(self):
+        # CR LF sends one CR; a Unix file's lone LF goes out as the CR too.
         with ConsoleSession('--interval', '5', '--home', '/') as s:
             name = Path(s.folder) / 'note.txt'
             name.write_bytes(b'AB\r\nC\n' * 10)
             start = time.monotonic()
             self.start(s, 'st', str(name)[1:])  # relative to --home
-            self.assertEqual(s.host_read(40), b'\xc1\xc2\x8d\xc3' * 10)
-            self.assertGreaterEqual(time.monotonic() - start, 40 * 0.005)
+            self.assertEqual(s.host_read(50), b'\xc1\xc2\x8d\xc3\x8d' * 10)
+            self.assertGreaterEqual(time.monotonic() - start, 50 * 0.005)
             s.wait_status('send finished: 60 bytes')
 
     def test_binary_send_stops_at_0x80_once_armed(self):
@@ -61,12 +62,13 @@ class Transfers(unittest.TestCase):
             name = Path(s.folder) / 'log.txt'
             self.start(s, 'rt', str(name))
             s.wait_status('capture')
-            s.host_write(b'\xc8\xe9 there\r\n')
+            s.host_write(b'\xc8\xe9 there\r\nbar\r 50%\r')
             s.sync()
             s.wait_row(0, 'Hi there')
             s.keys('C-a', 'r', 'e')
             s.wait_status('capture ended')
-            self.assertEqual(name.read_bytes(), b'Hi there\r\n\x1bZ')
+            # Unix line ends: CR LF is LF, a lone CR stays.
+            self.assertEqual(name.read_bytes(), b'Hi there\nbar\r 50%\r\x1bZ')
 
     def test_refusals_leave_everything_as_it_was(self):
         with ConsoleSession(home=True) as s:

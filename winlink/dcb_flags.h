@@ -2,8 +2,8 @@
 // handshake, DTR enabled), DSR flow, XON/XOFF, error and null handling off,
 // parity checking on exactly when a parity is set. Binary mode and
 // "continue on XOFF" keep whatever the driver reported.
-#ifndef BRISVANE_LINK_DCB_FLAGS_H
-#define BRISVANE_LINK_DCB_FLAGS_H
+#ifndef BRISVANE_WINLINK_DCB_FLAGS_H
+#define BRISVANE_WINLINK_DCB_FLAGS_H
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // The device to open for a port definition such as "COM12:9600,n,8,1".
-#ifndef BRISVANE_LINK_DEVICE_NAME_H
-#define BRISVANE_LINK_DEVICE_NAME_H
+#ifndef BRISVANE_WINLINK_DEVICE_NAME_H
+#define BRISVANE_WINLINK_DEVICE_NAME_H
 
 #include <cstddef>
 

@@ -2,8 +2,8 @@
 // configures it from the same text (speed, data bits, parity, stop bits in
 // the platform's mode notation), with hardware flow control and no timeouts:
 // a read completes only when its byte has arrived.
-#ifndef BRISVANE_LINK_SERIAL_PORT_H
-#define BRISVANE_LINK_SERIAL_PORT_H
+#ifndef BRISVANE_WINLINK_SERIAL_PORT_H
+#define BRISVANE_WINLINK_SERIAL_PORT_H
 
 #include <windows.h>
 

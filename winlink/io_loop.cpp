@@ -1,10 +1,10 @@
-#include "link/io_loop.h"
+#include "winlink/io_loop.h"
 
 #include <windows.h>
 
 #include "core/screen.h"
 #include "core/output_queue.h"
-#include "link/serial_port.h"
+#include "winlink/serial_port.h"
 #include "link/transfer.h"
 
 // Process-wide on purpose: a read or write still posted when the loop returns

@@ -1,10 +1,10 @@
-#include "link/serial_port.h"
+#include "winlink/serial_port.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "link/dcb_flags.h"
-#include "link/device_name.h"
+#include "winlink/dcb_flags.h"
+#include "winlink/device_name.h"
 
 HANDLE SerialPort = INVALID_HANDLE_VALUE;
 

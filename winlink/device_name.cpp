@@ -1,4 +1,4 @@
-#include "link/device_name.h"
+#include "winlink/device_name.h"
 
 bool DeviceNameFromDefinition(const char* definition, char* name, size_t capacity) {
     if (capacity == 0) return false;

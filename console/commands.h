@@ -1,0 +1,30 @@
+// The menu's commands, carried out on the console's state: transfers, the
+// screen, the history view, and the line's own controls (BREAK, DTR, RTS,
+// modem lines, live settings, flow control). Timed ends (a BREAK, a DTR
+// pulse) are left as deadlines for the loop. What a command did or why it
+// was refused is said in the console's notice.
+#ifndef BRISVANE_CONSOLE_COMMANDS_H
+#define BRISVANE_CONSOLE_COMMANDS_H
+
+#include <cstdint>
+
+#include "console/console.h"
+#include "console/menu.h"
+#include "console/reaction.h"
+
+const int64_t BreakMilliseconds = 250;
+const int64_t DtrPulseMilliseconds = 100;
+
+Reaction RunCommand(Console& console, MenuCommand command, int64_t now);
+
+// The prompt was answered (Accepted) for its purpose.
+Reaction PromptAnswered(Console& console);
+
+// The loop's timed ends: a BREAK to clear, DTR to raise again.
+void EndTimedControls(Console& console, int64_t now);
+
+// Queues bytes typed for the host (before bit 7), or says why they were not
+// sent: no line, or no room.
+void SendTyped(Console& console, const uint8_t* bytes, unsigned count);
+
+#endif

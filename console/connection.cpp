@@ -1,0 +1,130 @@
+#include "console/connection.h"
+
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+
+#include "console/local_line.h"
+#include "link/transfer.h"
+
+namespace {
+
+bool IsNetworkForm(const char* device) { return std::strstr(device, "://") != nullptr; }
+
+int64_t NextDelay(const Console& c) {
+    if (!IsNetworkForm(c.options.device)) return RetryMilliseconds;
+    int64_t delay = c.retryDelay == 0 ? RetryMilliseconds : int64_t(c.retryDelay) * 2;
+    return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
+}
+
+void Opened(Console& c) {
+    c.link = LinkState::Open;
+    c.everOpened = true;
+    c.retryDelay = 0;
+    c.retryAt = NoDeadline;
+    c.dtr = c.controls.dtr != 0;
+    c.rts = c.controls.rts != 0;
+    c.redraw = true;
+}
+
+void WaitAgain(Console& c, int64_t now) {
+    c.line->Close();
+    c.link = LinkState::Down;
+    int64_t delay = NextDelay(c);
+    c.retryDelay = unsigned(delay);
+    c.retryAt = now + delay;
+    c.redraw = true;
+}
+
+}  // namespace
+
+std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capacity) {
+    if (IsNetworkForm(device)) {
+        std::snprintf(problem, capacity, "%s: network lines are not supported yet", device);
+        return nullptr;
+    }
+    return std::unique_ptr<Line>(new LocalLine(device, LockFolder));
+}
+
+OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
+    OpenResult result = c.line->Open(c.controls, message, capacity);
+    int64_t deadline = MonotonicMilliseconds() + ConnectTimeoutMilliseconds;
+    while (result == OpenResult::InProgress) {
+        int64_t left = deadline - MonotonicMilliseconds();
+        if (left <= 0) {
+            c.line->Close();
+            std::snprintf(message, capacity, "%s: timed out", c.line->Name());
+            return OpenResult::Failed;
+        }
+        struct pollfd wait = {c.line->Descriptor(), c.line->PollEvents(false), 0};
+        if (poll(&wait, 1, int(left)) > 0) result = c.line->Continue(wait.revents, message, capacity);
+    }
+    if (result == OpenResult::Open) {
+        Opened(c);
+    } else if (result == OpenResult::Missing && c.options.waitForDevice) {
+        c.line->Close();
+        c.link = LinkState::Down;
+        c.retryAt = MonotonicMilliseconds() + RetryMilliseconds;
+    }
+    return result;
+}
+
+void LineLost(Console& c, int64_t now) {
+    unsigned dropped = c.pump.Clear();
+    c.inPaste = false;
+    if (sendState != SendState::Idle) {
+        EndSend();
+        Say(c.notice, "the send ended: the line went away");
+    } else if (dropped > 0) {
+        Say(c.notice, "the line went away: %u bytes were not sent", dropped);
+    }
+    c.breakEndsAt = c.dtrBackAt = NoDeadline;
+    if (!c.options.reconnect) {
+        c.line->Close();
+        c.quit = true;
+        c.exitCode = 1;
+        return;
+    }
+    WaitAgain(c, now);
+}
+
+void RetryIfDue(Console& c, int64_t now) {
+    if (c.link == LinkState::Connecting && now >= c.connectStarted + ConnectTimeoutMilliseconds) {
+        WaitAgain(c, now);
+        return;
+    }
+    if (c.link != LinkState::Down || now < c.retryAt) return;
+    char message[NoticeCapacity];
+    switch (c.line->Open(c.controls, message, sizeof message)) {
+        case OpenResult::Open:
+            Opened(c);
+            break;
+        case OpenResult::InProgress:
+            c.link = LinkState::Connecting;
+            c.connectStarted = now;
+            c.redraw = true;
+            break;
+        case OpenResult::Missing:
+        case OpenResult::Failed:
+            WaitAgain(c, now);
+            break;
+    }
+}
+
+void ContinueConnecting(Console& c, short revents, int64_t now) {
+    if (c.link != LinkState::Connecting) return;
+    char message[NoticeCapacity];
+    OpenResult result = c.line->Continue(revents, message, sizeof message);
+    if (result == OpenResult::Open) {
+        Opened(c);
+    } else if (result != OpenResult::InProgress) {
+        if (result == OpenResult::Failed) Say(c.notice, "%s", message);
+        WaitAgain(c, now);
+    }
+}
+
+int64_t ConnectionDeadline(const Console& c) {
+    if (c.link == LinkState::Down) return c.retryAt;
+    if (c.link == LinkState::Connecting) return c.connectStarted + ConnectTimeoutMilliseconds;
+    return NoDeadline;
+}

@@ -1,0 +1,40 @@
+// Making the line, losing it, and making it again.
+//
+// The line's kind comes from the device's form, once: a path is a local
+// device; the network forms are network lines. A line that goes away is
+// closed, what waited to be written is dropped (and said), a running send
+// ends, and the line is opened again with the settings, flow control and
+// modem outputs in force, every half second for a device (backing off to a
+// few seconds for a network line), unless reconnecting is off.
+#ifndef BRISVANE_CONSOLE_CONNECTION_H
+#define BRISVANE_CONSOLE_CONNECTION_H
+
+#include <cstdint>
+#include <memory>
+
+#include "console/console.h"
+
+const int64_t RetryMilliseconds = 500;
+const int64_t LongestRetryMilliseconds = 4000;
+const int64_t ConnectTimeoutMilliseconds = 5000;
+const char LockFolder[] = "/run/lock";
+
+// The line for `device`, not yet open; null with a problem for a form that
+// cannot be used.
+std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capacity);
+
+// Opens the line at start-up, waiting (with a timeout) for a network line
+// to be made. Returns Open, Missing (with --wait: the loop keeps trying) or
+// Failed, with a one-line message.
+OpenResult OpenAtStart(Console& console, char* message, unsigned capacity);
+
+// The loop's calls: the line went away; a retry is due; a connection in
+// progress is ready or overdue.
+void LineLost(Console& console, int64_t now);
+void RetryIfDue(Console& console, int64_t now);
+void ContinueConnecting(Console& console, short revents, int64_t now);
+
+// When the loop must next act for the line (a retry, a connect timeout).
+int64_t ConnectionDeadline(const Console& console);
+
+#endif

@@ -1,0 +1,83 @@
+// The Unix program's running state: one object, made by main and passed
+// down by reference to what needs it. Modules below it take only the parts
+// they need; commands, keys and the loop take the whole.
+//
+// Layering, top down (nothing calls upwards):
+//   main -> loop -> input, commands, connection, status
+//        -> transfers, prompt, menu, keys, history view, receive, log
+//        -> line (local or network), output pump, history, display, files
+#ifndef BRISVANE_CONSOLE_CONSOLE_H
+#define BRISVANE_CONSOLE_CONSOLE_H
+
+#include <cstdint>
+#include <memory>
+
+#include "console/display.h"
+#include "console/history.h"
+#include "console/history_view.h"
+#include "console/keys.h"
+#include "console/line.h"
+#include "console/log.h"
+#include "console/menu.h"
+#include "console/notice.h"
+#include "console/options.h"
+#include "console/output_pump.h"
+#include "console/prompt.h"
+#include "console/schedule.h"
+#include "console/text_rules.h"
+#include "console/transfers.h"
+
+enum class LinkState : uint8_t {
+    Open,        // reads and writes flow
+    Connecting,  // a network line is being made
+    Down,        // gone or not there yet: retried at retryAt
+};
+
+// What the prompt on the status line is asking for.
+enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings };
+
+const unsigned ReadBlockSize = 16384;
+
+struct Console {
+    ConsoleOptions options;
+    LineControls controls;  // in force now, live changes included
+    std::unique_ptr<Line> line;
+    LinkState link = LinkState::Down;
+    bool everOpened = false;  // "waiting for" before, "disconnected" after
+    int64_t retryAt = NoDeadline;
+    int64_t connectStarted = 0;
+    unsigned retryDelay = 0;  // ms, grows for network lines
+
+    OutputPump pump;
+    Transfers transfers;
+    Prompt prompt = {};
+    PromptPurpose promptFor = PromptPurpose::None;
+    bool tabListed = false;  // the last key was a Tab that listed nothing new
+    MenuLevel menu = MenuLevel::Closed;
+    Notice notice = {};
+    KeyCodes keyCodes = {};
+
+    bool inPaste = false;  // between a paste's brackets
+    uint64_t pasteTotal = 0;  // bytes of the paste being sent
+    TextLineEnds pasteLineEnds;
+
+    History history;
+    HistoryView view;
+    ReceiveLog log;
+    Display display;
+
+    bool dtr = true, rts = true;  // modem outputs as last set
+    int64_t breakEndsAt = NoDeadline;
+    int64_t dtrBackAt = NoDeadline;  // the end of a DTR pulse
+    int64_t outputWaitingSince = NoDeadline;
+    bool heldReported = false;  // "output held" said for this wait
+
+    bool redraw = false;  // something changed: flush at the next frame
+    bool readMore = false;  // the last read stopped with input left
+    int64_t lastFlush = 0;
+    bool quit = false;
+    int exitCode = 0;
+    uint8_t readBlock[ReadBlockSize];
+};
+
+#endif

@@ -1,0 +1,71 @@
+#include "console/output_pump.h"
+
+bool OutputPump::Queue(const uint8_t* bytes, unsigned count, bool paste) {
+    if (count > TypedCapacity - count_) return false;
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned at = Index(count_ + i);
+        queue_[at] = bytes[i];
+        pasted_[at] = paste;
+    }
+    count_ += count;
+    if (paste) pasteCount_ += count;
+    return true;
+}
+
+unsigned OutputPump::DropPaste() {
+    unsigned kept = 0;
+    for (unsigned i = 0; i < count_; ++i) {
+        unsigned from = Index(i);
+        if (pasted_[from]) continue;
+        unsigned to = Index(kept++);
+        queue_[to] = queue_[from];
+        pasted_[to] = false;
+    }
+    unsigned dropped = count_ - kept;
+    count_ = kept;
+    pasteCount_ = 0;
+    return dropped;
+}
+
+unsigned OutputPump::Clear() {
+    unsigned dropped = count_ + (length_ - written_);
+    head_ = count_ = pasteCount_ = 0;
+    length_ = written_ = 0;
+    stagePaced_ = false;
+    return dropped;
+}
+
+void OutputPump::Wrote(unsigned count, int64_t now, uint32_t interval) {
+    written_ += count;
+    if (written_ < length_) return;
+    length_ = written_ = 0;
+    if (stagePaced_) nextPaced_ = now + interval;
+    stagePaced_ = false;
+}
+
+void OutputPump::Staged(unsigned count, bool paced) {
+    length_ = count;
+    written_ = 0;
+    stagePaced_ = paced && count > 0;
+}
+
+bool OutputPump::WaitsForPace(int64_t now, uint32_t interval) const {
+    return StageEmpty() && count_ > 0 && interval > 0 && pasted_[head_] && now < nextPaced_;
+}
+
+void OutputPump::StageQueued(int64_t now, uint32_t interval) {
+    if (!StageEmpty() || count_ == 0) return;
+    bool paced = interval > 0 && pasted_[head_];
+    if (paced && now < nextPaced_) return;
+    unsigned take = 0;
+    while (take < count_ && take < StageCapacity) {
+        unsigned at = Index(take);
+        // A paced byte goes alone; plain bytes stop before the next paced one.
+        if (paced ? take == 1 : (interval > 0 && pasted_[at])) break;
+        stage_[take++] = queue_[at];
+        if (pasted_[at]) --pasteCount_;
+    }
+    head_ = Index(take);
+    count_ -= take;
+    Staged(take, paced);
+}

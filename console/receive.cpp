@@ -1,0 +1,44 @@
+#include "console/receive.h"
+
+#include "core/interpreter.h"
+#include "core/output_queue.h"
+#include "core/screen.h"
+#include "link/transfer.h"
+
+namespace {
+
+inline void Show(ReceiveTargets& targets, uint8_t byte) {
+    if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
+        targets.history.Push(&screen.cells[0]);  // about to scroll off the top
+    }
+    InterpretByte(byte);
+    if (outputQueue.IsEmpty()) return;
+    uint8_t reply[3];
+    for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
+    targets.pump.Queue(reply, outputQueue.count, false);  // a full queue drops it, as a busy one does
+    outputQueue.Discard();
+}
+
+}  // namespace
+
+void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
+                  const struct timespec& arrived) {
+    if (targets.log.Active()) targets.log.Received(bytes, count, arrived);
+    switch (receiveMode) {
+        case ReceiveMode::CaptureRaw:
+            for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
+            return;
+        case ReceiveMode::CaptureText:
+            for (unsigned i = 0; i < count; ++i) {
+                uint8_t byte = bytes[i] & SevenBits;
+                uint8_t out[2];
+                unsigned n = targets.captureLineEnds.Next(byte, out);
+                for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
+                Show(targets, byte);
+            }
+            return;
+        case ReceiveMode::Off:
+            for (unsigned i = 0; i < count; ++i) Show(targets, bytes[i] & SevenBits);
+            return;
+    }
+}

@@ -1,0 +1,116 @@
+#include "console/status.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Appends to the text, cut to fit.
+void Add(char* text, unsigned capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void Add(char* text, unsigned capacity, const char* format, ...) {
+    size_t used = std::strlen(text);
+    if (used + 1 >= capacity) return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text + used, capacity - used, format, arguments);
+    va_end(arguments);
+}
+
+void AddView(const Console& c, char* text, unsigned capacity) {
+    uint64_t first = FirstViewRow(c.history);
+    uint64_t total = LastViewRow(c.history) - first + 1;
+    char from[32], to[32], of[32], fresh[32];
+    FormatCount(c.view.top - first + 1, from, sizeof from);
+    FormatCount(c.view.top - first + ScreenRows, to, sizeof to);
+    FormatCount(total, of, sizeof of);
+    Add(text, capacity, " history %s-%s of %s |", from, to, of);
+    uint64_t arrived = NewRows(c.view, c.history);
+    if (arrived > 0) {
+        FormatCount(arrived, fresh, sizeof fresh);
+        Add(text, capacity, " %s new |", fresh);
+    }
+    if (c.notice.text[0] != '\0') Add(text, capacity, " %s |", c.notice.text);
+    Add(text, capacity, " q leave  / find  n older  N newer  PgUp PgDn Home End");
+}
+
+void AddRunning(const Console& c, char* text, unsigned capacity) {
+    const Transfers& t = c.transfers;
+    if (c.link != LinkState::Open) {
+        Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |",
+            c.options.device);
+    }
+    if (sendState != SendState::Idle) {
+        Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,
+            (unsigned long long)t.sendTotal);
+    }
+    if (c.pump.PasteWaiting() > 0) {
+        Add(text, capacity, " paste %llu/%llu |",
+            (unsigned long long)(c.pasteTotal - c.pump.PasteWaiting()), (unsigned long long)c.pasteTotal);
+    }
+    if (receiveMode != ReceiveMode::Off) {
+        Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)t.captured);
+    }
+    unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
+    if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
+    if (c.log.Active()) Add(text, capacity, " log |");
+}
+
+}  // namespace
+
+void FormatCount(uint64_t value, char* text, unsigned capacity) {
+    char digits[24];
+    int length = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)value);
+    char grouped[32];
+    int out = 0;
+    for (int i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) grouped[out++] = ',';
+        grouped[out++] = digits[i];
+    }
+    grouped[out] = '\0';
+    std::snprintf(text, capacity, "%s", grouped);
+}
+
+int ComposeStatus(const Console& c, int width, char* text, unsigned capacity) {
+    text[0] = '\0';
+    const char* menu = MenuPrompt(c.menu);
+    if (menu[0] != '\0') {
+        Add(text, capacity, " %s", menu);
+        return -1;
+    }
+    if (c.prompt.active) {
+        // The end of a long entry shows: that is where typing happens.
+        int room = width - 2 - int(std::strlen(c.prompt.label)) - 2;
+        if (room < 1) room = 1;
+        const char* shown = c.prompt.text;
+        if (c.prompt.length > unsigned(room)) shown += c.prompt.length - unsigned(room);
+        Add(text, capacity, " %s: %s", c.prompt.label, shown);
+        return int(std::strlen(text));
+    }
+    if (c.transfers.askingOverwrite) {
+        char question[PathCapacity + 64];
+        OverwriteQuestion(c.transfers, question, sizeof question);
+        Add(text, capacity, " %s", question);
+        return -1;
+    }
+    if (c.view.open) {
+        AddView(c, text, capacity);
+        return -1;
+    }
+    // The message answers the last key, so it comes first.
+    if (c.notice.text[0] != '\0') Add(text, capacity, " %s |", c.notice.text);
+    AddRunning(c, text, capacity);
+    if (c.link == LinkState::Open) {
+        if (c.line->HasSettings()) {
+            Add(text, capacity, " %s %s %s%s |", c.line->Name(), c.options.settingsText,
+                c.controls.hardwareFlow ? "rtscts" : "none", c.options.sevenBit ? " 7-bit" : "");
+        } else {
+            Add(text, capacity, " %s (settings: the server's)%s |", c.line->Name(),
+                c.options.sevenBit ? " 7-bit" : "");
+        }
+    }
+    char prefix[16];
+    FormatPrefixKey(c.options.prefixKey, prefix, sizeof prefix);
+    Add(text, capacity, " %s: menu", prefix);
+    return -1;
+}

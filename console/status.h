@@ -1,0 +1,22 @@
+// The status line's text: a pure function of the console's state. First
+// what is being asked (the menu, a prompt, the overwrite question), else the
+// history view's position, else the message, then what runs (a lost line,
+// a send, a paste, a capture, bytes waiting, a log), then the line (device,
+// settings, flow control, 7-bit) and the menu key. News comes first, so a
+// narrow terminal cuts the device's name, not the news.
+#ifndef BRISVANE_CONSOLE_STATUS_H
+#define BRISVANE_CONSOLE_STATUS_H
+
+#include <cstdint>
+
+#include "console/console.h"
+
+// Writes the text (cut to `capacity`; the display cuts it to `width`) and
+// returns the cursor's column on the status line while the user types
+// there, else -1.
+int ComposeStatus(const Console& console, int width, char* text, unsigned capacity);
+
+// 1234567 as "1,234,567".
+void FormatCount(uint64_t value, char* text, unsigned capacity);
+
+#endif

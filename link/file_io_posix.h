@@ -1,0 +1,42 @@
+// The transfer rules' file operations over POSIX descriptors, buffered: the
+// send file is read and the capture file written a block at a time, so a
+// transfer costs a system call per 64 KiB, not per byte. One file is read
+// and one written at a time; a buffer follows the descriptor it was last
+// used with. A failed write is kept, not lost: FlushFileBuffers reports it.
+#ifndef BRISVANE_LINK_FILE_IO_POSIX_H
+#define BRISVANE_LINK_FILE_IO_POSIX_H
+
+#include <cstdint>
+
+#include "link/file_io.h"
+
+const unsigned FileBufferSize = 65536;
+
+// Bytes gathered for one descriptor and written out when full or flushed.
+struct BufferedWriter {
+    int fd = -1;
+    unsigned length = 0;
+    int failure = 0;  // errno of a write that failed since the last Flush
+    uint8_t bytes[FileBufferSize];
+
+    void Put(uint8_t byte) {
+        bytes[length++] = byte;
+        if (length == FileBufferSize) WriteOut();
+    }
+    // Writes out what waits; a failure is kept in `failure` (those bytes are
+    // dropped: a full disk stays full).
+    void WriteOut();
+    // WriteOut, then returns 0 or the errno of a write that failed since the
+    // last Flush.
+    int Flush() {
+        WriteOut();
+        int result = failure;
+        failure = 0;
+        return result;
+    }
+};
+
+// Writes out what waits for the capture file; as BufferedWriter::Flush.
+int FlushFileBuffers();
+
+#endif
