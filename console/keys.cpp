@@ -60,6 +60,8 @@ const struct {
     int code;
 } ConsoleSequences[] = {{"\033[1~", KEY_HOME}, {"\033[4~", KEY_END}, {"\033OM", KEY_ENTER}};
 
+enum : uint8_t { BackspaceByte = 8, CarriageReturnByte = 13, DeleteByte = 127 };
+
 TranslatedKey Byte(uint8_t byte) { return {KeyAction::Byte, byte, TerminalKey::Count, false}; }
 TranslatedKey Sequence(TerminalKey key, bool shifted) { return {KeyAction::Sequence, 0, key, shifted}; }
 
@@ -68,12 +70,12 @@ TranslatedKey Sequence(TerminalKey key, bool shifted) { return {KeyAction::Seque
 TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode) {
     if (!isKeyCode) {
         // Terminals send DEL or ^H for Backspace; the host gets 0x08 either way.
-        if (code == 127 || code == 8) return Byte(8);
+        if (code == DeleteByte || code == BackspaceByte) return Byte(BackspaceByte);
         if (code < 0 || code > 0xFF) return {KeyAction::Ignore, 0, TerminalKey::Count, false};
         return Byte(uint8_t(code));
     }
-    if (code == KEY_BACKSPACE) return Byte(8);
-    if (code == KEY_ENTER) return Byte(13);
+    if (code == KEY_BACKSPACE) return Byte(BackspaceByte);
+    if (code == KEY_ENTER) return Byte(CarriageReturnByte);
     if (code == PasteStartCode) return {KeyAction::PasteStart, 0, TerminalKey::Count, false};
     if (code == PasteEndCode) return {KeyAction::PasteEnd, 0, TerminalKey::Count, false};
     for (const KeyCodeEntry& entry : FixedKeys) {

@@ -96,6 +96,26 @@ void PermissionMessage(const char* device, char* message, unsigned capacity) {
     }
 }
 
+// What of `wanted` the line does not have now, or null when it has it all.
+// `customBaud` is the speed set through termios2 (0: the table's).
+const char* NotTaken(int fd, const struct termios& wanted, uint32_t customBaud) {
+    struct termios now;
+    if (tcgetattr(fd, &now) != 0) return "its own settings back";
+    tcflag_t differ = (now.c_cflag ^ wanted.c_cflag);
+    if (differ & CSIZE) return "this number of data bits";
+#ifdef CMSPAR
+    if (differ & (PARENB | PARODD | CMSPAR)) return "this parity";
+#else
+    if (differ & (PARENB | PARODD)) return "this parity";
+#endif
+    if (differ & CSTOPB) return "this number of stop bits";
+    if (differ & CRTSCTS) return "RTS/CTS flow control";
+    if (customBaud != 0 ? ReadLineSpeed(fd) == 0 : cfgetospeed(&now) != cfgetospeed(&wanted)) {
+        return "this speed";
+    }
+    return nullptr;
+}
+
 bool Unsupported(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
 
 ControlResult ControlError() { return Unsupported(errno) ? ControlResult::Unsupported : ControlResult::Refused; }
@@ -253,6 +273,12 @@ bool LocalLine::Configure(const LineControls& controls, char* problem, unsigned 
     if (error != 0) {
         std::snprintf(problem, capacity, "the driver refuses these line settings (%s); try others",
                       std::strerror(error));
+        return false;
+    }
+    // tcsetattr succeeds when the driver took any of it: check it took all.
+    const char* missing = NotTaken(fd_, attributes, customSpeed ? controls.settings.baud : 0);
+    if (missing != nullptr) {
+        std::snprintf(problem, capacity, "the driver does not take %s here; try other settings", missing);
         return false;
     }
     return true;

@@ -4,6 +4,10 @@
 
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include "console/local_line.h"
 #include "console/menu.h"
 #include "console/options.h"
+#include "console/profiles.h"
 #include "link/settings_notation.h"
 
 namespace {
@@ -111,6 +116,68 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     EXPECT_TRUE(ParsePrefixKey("~", &key));
     EXPECT_EQ(key, '~');
     EXPECT_FALSE(ParsePrefixKey("C-1", &key));
+}
+
+// A profiles file in a fresh folder, read as main reads it.
+struct ProfilesFile {
+    char folder[32] = "/tmp/brisvane-profiles-XXXXXX";
+    std::string path;
+    Profiles profiles;
+    std::string problem;
+    explicit ProfilesFile(const std::string& text) {
+        EXPECT_NE(mkdtemp(folder), nullptr);
+        path = std::string(folder) + "/config";
+        std::ofstream(path) << text;
+    }
+    ~ProfilesFile() { EXPECT_EQ(std::system((std::string("rm -rf ") + folder).c_str()), 0); }
+    bool Read() {
+        char text[ProblemCapacity] = "";
+        bool ok = ReadProfiles(path.c_str(), true, &profiles, text, sizeof text);
+        problem = text;
+        return ok;
+    }
+};
+
+TEST(Profiles, DefaultThenProfileThenCommandLine) {
+    ProfilesFile file(
+        "; lab boards\n[default]\nflow = none\nhistory = 500\n\n"
+        "[board]\ndevice = /dev/ttyUSB3\nsettings = 115200\nseven-bit = yes\nlog = /tmp/board.log\n");
+    ASSERT_TRUE(file.Read()) << file.problem;
+    EXPECT_TRUE(HasProfile(file.profiles, "board"));
+    ConsoleOptions o;
+    DefaultOptions(&o);
+    char problem[ProblemCapacity];
+    ASSERT_TRUE(ApplyProfile(file.profiles, "default", &o, problem, sizeof problem));
+    ASSERT_TRUE(ApplyProfile(file.profiles, "board", &o, problem, sizeof problem));
+    const char* argv[] = {"brisvane", "board", "19200", "--history", "7"};
+    CommandLine line;
+    ASSERT_TRUE(ReadCommandLine(5, argv, &line, problem, sizeof problem));
+    ASSERT_TRUE(ApplyCommandLine(line, true, &o, problem, sizeof problem)) << problem;
+    EXPECT_STREQ(o.device, "/dev/ttyUSB3");       // from the profile
+    EXPECT_STREQ(o.settingsText, "19200,n,8,1");  // the command line wins
+    EXPECT_FALSE(o.hardwareFlow);                 // from [default]
+    EXPECT_TRUE(o.sevenBit);
+    EXPECT_EQ(o.historyRows, 7u);
+    EXPECT_STREQ(o.logPath, "/tmp/board.log");
+    EXPECT_FALSE(LooksLikeDevice("board"));
+    EXPECT_TRUE(LooksLikeDevice("rfc2217://host:2217"));
+}
+
+TEST(Profiles, AFaultNamesTheFileAndLine) {
+    for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
+             {"[a]\nflow = rtscts\n\nflow = sideways\n", ":4: flow control is rtscts or none"},
+             {"[a]\nspeed = 9600\n", ":2: unknown option"},
+             {"[a]\nwait = perhaps\n", ":2: expected yes or no"},
+             {"[a]\njust words\n", ":2: not a 'key = value' line"},
+             {"flow = none\n", ":1: 'flow' comes before any [section]"}}) {
+        ProfilesFile file(bad.first);
+        EXPECT_FALSE(file.Read());
+        EXPECT_EQ(file.problem.rfind(file.path + bad.second, 0), 0u) << file.problem;
+    }
+    Profiles none;
+    char problem[ProblemCapacity];
+    EXPECT_TRUE(ReadProfiles("/nonexistent/brisvane/config", false, &none, problem, sizeof problem));
+    EXPECT_FALSE(ReadProfiles("/nonexistent/brisvane/config", true, &none, problem, sizeof problem));
 }
 
 std::string Sent(int code, bool isKeyCode) {

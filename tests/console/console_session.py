@@ -90,7 +90,7 @@ class Line:
 
 
 class ConsoleSession:
-    def __init__(self, *args, cols=80, rows=25, start=True, env=None, home=False):
+    def __init__(self, *args, cols=80, rows=25, start=True, env=None, home=False, shell=False):
         self.folder = tempfile.mkdtemp(prefix='brisvane-console-')
         if home:  # file names are then relative to the session's folder
             args = (*args, '--home', self.folder)
@@ -103,17 +103,24 @@ class ConsoleSession:
         conf.write_text('set -g default-terminal xterm-256color\nset -g status off\n')
         self.tmux_base = ['tmux', '-L', self.socket]
         if start:
-            self.start(*args, cols=cols, rows=rows, conf=conf, env=env)
+            self.start(*args, cols=cols, rows=rows, conf=conf, env=env, shell=shell)
 
-    def start(self, *args, cols, rows, conf, env):
+    def start(self, *args, cols, rows, conf, env, shell=False):
+        """shell: typed into an interactive bash with job control, as a user would."""
         words = [PROGRAM, self.line.device, *args]
-        command = ' '.join(_quote(w) for w in words)
+        command = f"{' '.join(_quote(w) for w in words)}; echo $? > {self.rc_file}"
         environment = dict(os.environ, LANG='C.UTF-8')
         environment.update(env or {})
+        rc = Path(self.folder) / 'bashrc'
+        rc.write_text("PS1='$ '\n")
+        first = f'bash --rcfile {rc} --noprofile -i' if shell else f'{command}; sleep 600'
         subprocess.run(self.tmux_base + ['-u', '-f', str(conf), 'new-session', '-d', '-s', 't',
-                                         '-x', str(cols), '-y', str(rows),
-                                         f'{command}; echo $? > {self.rc_file}; sleep 600'],
+                                         '-x', str(cols), '-y', str(rows), first],
                        check=True, env=environment)
+        if shell:
+            wait_for(lambda: self.screen()[0].startswith('$'), what='the shell prompt')
+            self.type(command)
+            self.keys('Enter')
         wait_for(lambda: 'menu' in self.screen()[-1] or 'enlarge' in self.screen()[0],
                  what='the program to start')
 
@@ -162,8 +169,20 @@ class ConsoleSession:
             shell = int(self.tmux('display-message', '-p', '-t', 't', '#{pane_pid}'))
         except (subprocess.CalledProcessError, ValueError):
             return None
-        children = subprocess.run(['pgrep', '-P', str(shell)], capture_output=True, text=True).stdout.split()
-        return int(children[0]) if children else None
+        # The program is the pane's child, or its grandchild under a shell.
+        for parent in (shell, *self._children(shell)):
+            for child in self._children(parent):
+                try:
+                    if os.path.basename(os.readlink(f'/proc/{child}/exe')) == os.path.basename(PROGRAM):
+                        return child
+                except OSError:
+                    pass  # gone meanwhile
+        return None
+
+    @staticmethod
+    def _children(pid):
+        found = subprocess.run(['pgrep', '-P', str(pid)], capture_output=True, text=True).stdout.split()
+        return [int(p) for p in found]
 
     def exit_code(self, timeout=5.0):
         wait_for(lambda: self.rc_file.exists() and self.rc_file.read_text().strip(), timeout,

@@ -1,6 +1,11 @@
 # Sourced by scripts. need_packages CMD:PKG ... installs the Debian packages
 # whose commands are missing, so a fresh machine works and a set-up one stays fast.
 # A CMD that starts with / is tested as a file path instead of looked up on PATH.
+
+# What every script that builds the Unix program needs.
+console_build_needs=(cmake:cmake g++:g++ make:make pkg-config:pkg-config
+    /usr/include/ncursesw/curses.h:libncurses-dev /usr/include/ini.h:libinih-dev
+    /usr/include/libtelnet.h:libtelnet-dev)
 need_packages() {
     local missing=() pair cmd pkg
     for pair in "$@"; do

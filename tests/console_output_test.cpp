@@ -1,0 +1,272 @@
+// The Unix program's way out: when the loop wakes, what waits for the line
+// and in what order, the text rules for sends and pastes, a file send fed
+// through the shared rules, and the status line that reports it all.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "console/console.h"
+#include "console/schedule.h"
+#include "console/status.h"
+#include "console/transfers.h"
+#include "core/output_queue.h"
+
+namespace {
+
+typedef std::string Bytes;
+
+TEST(Schedule, TimeoutIsTheEarliestDeadlineNeverNegativeNorForever) {
+    const int64_t now = 1000;
+    int64_t none[] = {NoDeadline, NoDeadline};
+    EXPECT_EQ(PollTimeout(now, none, 2), -1);
+    for (int64_t overdue : {0, 1, 2, 50000}) {
+        int64_t due[] = {NoDeadline, now - overdue};
+        EXPECT_EQ(PollTimeout(now, due, 2), 0) << "overdue by " << overdue;
+    }
+    int64_t several[] = {now + 500, now + 16, NoDeadline, now + 40};
+    EXPECT_EQ(PollTimeout(now, several, 4), 16);
+    int64_t far[] = {now + int64_t(INT_MAX) * 4};
+    EXPECT_EQ(PollTimeout(now, far, 1), INT_MAX);
+}
+
+Bytes Drain(OutputPump& pump, int64_t now, uint32_t interval) {
+    pump.StageQueued(now, interval);
+    unsigned n;
+    const uint8_t* bytes = pump.Pending(&n);
+    Bytes staged(reinterpret_cast<const char*>(bytes), n);
+    pump.Wrote(n, now, interval);
+    return staged;
+}
+
+TEST(OutputPump, KeysWaitInOrderAndNothingIsDroppedSilently) {
+    std::unique_ptr<OutputPump> pump(new OutputPump());
+    const uint8_t key[3] = {0x9B, 0xBF, 0xF4};
+    for (unsigned i = 0; i < TypedCapacity / 3; ++i) ASSERT_TRUE(pump->Queue(key, 3, false));
+    EXPECT_FALSE(pump->Queue(key, 3, false));  // no room: refused whole, not cut
+    EXPECT_TRUE(pump->Queue(key, TypedCapacity % 3, false));
+    EXPECT_EQ(pump->Waiting(), TypedCapacity);
+    // A stage at a time, each byte once, in order.
+    Bytes all;
+    while (pump->Waiting() > 0) all += Drain(*pump, 0, 0);
+    ASSERT_EQ(all.size(), TypedCapacity);
+    for (unsigned i = 0; i + 3 <= all.size(); i += 3) ASSERT_EQ(all.substr(i, 3), "\x9b\xbf\xf4");
+    EXPECT_EQ(pump->Clear(), 0u);
+}
+
+TEST(OutputPump, APasteIsPacedByteByByteAndCanBeEnded) {
+    std::unique_ptr<OutputPump> pump(new OutputPump());
+    pump->Queue(reinterpret_cast<const uint8_t*>("ab"), 2, false);
+    pump->Queue(reinterpret_cast<const uint8_t*>("PASTE"), 5, true);
+    pump->Queue(reinterpret_cast<const uint8_t*>("z"), 1, false);
+    EXPECT_EQ(pump->PasteWaiting(), 5u);
+    EXPECT_EQ(Drain(*pump, 0, 100), "ab");  // typed bytes stop before the paced ones
+    EXPECT_EQ(Drain(*pump, 0, 100), "P");
+    EXPECT_TRUE(pump->WaitsForPace(50, 100));
+    EXPECT_EQ(Drain(*pump, 50, 100), "");    // not yet
+    EXPECT_EQ(pump->NextPaced(), 100);
+    EXPECT_EQ(Drain(*pump, 100, 100), "A");
+    EXPECT_EQ(pump->DropPaste(), 3u);        // "STE" goes, the typed "z" stays
+    EXPECT_EQ(Drain(*pump, 100, 100), "z");
+    // Without an interval a paste goes as fast as the line takes it.
+    pump->Queue(reinterpret_cast<const uint8_t*>("xyz"), 3, true);
+    EXPECT_EQ(Drain(*pump, 0, 0), "xyz");
+}
+
+TEST(TextRules, UnixAndDosLineEndsBothSendOneCr) {
+    TextLineEnds ends;
+    Bytes sent;
+    for (char c : Bytes("a\nb\r\nc\n\n")) {
+        uint8_t out;
+        if (PastedByte(ends, uint8_t(c), false, &out) == 1) sent += char(out);
+    }
+    EXPECT_EQ(sent, "\xe1\x8d\xe2\x8d\xe3\x8d\x8d");
+    uint8_t out;
+    ASSERT_EQ(PastedByte(ends, 'A', true, &out), 1u);
+    EXPECT_EQ(out, 'A');  // --seven-bit: bit 7 clear
+}
+
+TEST(TextRules, CapturesGetUnixLineEndsAcrossBlocks) {
+    UnixLineEnds ends;
+    Bytes written;
+    auto feed = [&](const Bytes& block) {
+        for (char c : block) {
+            uint8_t out[2];
+            unsigned n = ends.Next(uint8_t(c), out);
+            written.append(reinterpret_cast<char*>(out), n);
+        }
+    };
+    feed("one\r");   // the CR waits for the next block
+    feed("\ntwo\r\r\n 50%\r");
+    EXPECT_EQ(written, "one\ntwo\r\n 50%");
+    uint8_t held[1];
+    EXPECT_EQ(ends.Finish(held), 1u);  // a lone CR at the end is kept
+    EXPECT_EQ(held[0], '\r');
+}
+
+class SendFeed : public ::testing::Test {
+protected:
+    std::unique_ptr<OutputPump> pump{new OutputPump()};
+    Transfers transfers;
+    Notice notice = {};
+    char folder[32] = "/tmp/brisvane-send-XXXXXX";
+
+    void SetUp() override {
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        sendState = SendState::Idle;
+        outputQueue.count = 0;
+    }
+    void TearDown() override {
+        if (sendState != SendState::Idle) EndSend();
+        std::string command = std::string("rm -rf ") + folder;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    void Start(SendState mode, const Bytes& content) {
+        std::string path = std::string(folder) + "/file";
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
+        close(fd);
+        transfers.pendingSend = mode;
+        StartSend(transfers, folder, "file", notice);
+        ASSERT_EQ(sendState, mode) << notice.text;
+    }
+    // Feeds and "writes" until the send ends; returns the wire bytes and
+    // how many stages carried them.
+    Bytes Run(int64_t* now, uint32_t interval, bool sevenBit, int* stages) {
+        Bytes wire;
+        *stages = 0;
+        for (int pass = 0; pass < 100000; ++pass) {
+            bool ended = FeedSend(transfers, *pump, *now, interval, sevenBit);
+            unsigned n;
+            const uint8_t* bytes = pump->Pending(&n);
+            wire.append(reinterpret_cast<const char*>(bytes), n);
+            pump->Wrote(n, *now, interval);
+            if (n > 0) ++*stages;
+            if (ended) break;
+            if (n == 0) *now = pump->NextPaced();  // the loop sleeps in poll until then
+        }
+        return wire;
+    }
+};
+
+TEST_F(SendFeed, TextSendsGetUnixLineEndsBit7AndPacing) {
+    Start(SendState::SendText, "AB\r\nC\n");
+    int64_t now = 0;
+    int stages;
+    EXPECT_EQ(Run(&now, 10, false, &stages), "\xc1\xc2\x8d\xc3\x8d");
+    EXPECT_EQ(now, 50);  // five bytes, each followed by its pause
+    EXPECT_EQ(transfers.sendDone, 6u);
+    Start(SendState::SendText, "AB\r\nC\n");
+    EXPECT_EQ(Run(&now, 0, true, &stages), "AB\rC\r");  // --seven-bit, no interval: one stage
+    EXPECT_EQ(stages, 1);
+}
+
+TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {
+    Bytes content;
+    for (int i = 0; i < 3 * int(StageCapacity) + 7; ++i) content += char(i * 7);
+    content[10] = '\n';
+    Start(SendState::SendRaw, content);
+    int64_t now = 0;
+    int stages;
+    EXPECT_EQ(Run(&now, 500, true, &stages), content);  // neither paced nor cleared
+    EXPECT_EQ(stages, 4);
+    Start(SendState::SendBinary, Bytes("\x80\x41\x12\x80\x55", 5));
+    EXPECT_EQ(Run(&now, 0, false, &stages), Bytes("\x80\x41\x12", 3));
+}
+
+// A line that only answers for the status line.
+class NamedLine : public Line {
+public:
+    explicit NamedLine(bool settings) : settings_(settings) {}
+    OpenResult Open(const LineControls&, char*, unsigned) override { return OpenResult::Open; }
+    OpenResult Continue(short, char*, unsigned) override { return OpenResult::Open; }
+    void Close() override {}
+    int Descriptor() const override { return -1; }
+    short PollEvents(bool) const override { return 0; }
+    IoResult Read(uint8_t*, unsigned, unsigned* count) override { return *count = 0, IoResult::WouldBlock; }
+    IoResult Write(const uint8_t*, unsigned, unsigned* count) override { return *count = 0, IoResult::WouldBlock; }
+    ControlResult Apply(const LineControls&, char*, unsigned) override { return ControlResult::Done; }
+    ControlResult SetBreak(bool) override { return ControlResult::Done; }
+    ControlResult SetModemOutput(ModemOutput, bool) override { return ControlResult::Done; }
+    ControlResult ReadModemLines(ModemLines*) override { return ControlResult::Unsupported; }
+    bool HasSettings() const override { return settings_; }
+    const char* Name() const override { return settings_ ? "/dev/ttyUSB0" : "host:7000"; }
+
+private:
+    bool settings_;
+};
+
+class Status : public ::testing::Test {
+protected:
+    std::unique_ptr<Console> console{new Console()};
+    void SetUp() override {
+        Console& c = *console;
+        DefaultOptions(&c.options);
+        std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
+        c.controls = {c.options.line, true, -1, -1};
+        c.line.reset(new NamedLine(true));
+        c.link = LinkState::Open;
+        sendState = SendState::Idle;
+        receiveMode = ReceiveMode::Off;
+    }
+    std::string Text(int* cursor = nullptr) {
+        char text[StatusCapacity];
+        int at = ComposeStatus(*console, 80, text, sizeof text);
+        if (cursor != nullptr) *cursor = at;
+        return text;
+    }
+};
+
+TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
+    Console& c = *console;
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 rtscts | Ctrl-A: menu");
+    c.controls.hardwareFlow = false;
+    c.options.sevenBit = true;
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    c.pump.Queue(reinterpret_cast<const uint8_t*>("typed"), 5, false);
+    c.pump.Queue(reinterpret_cast<const uint8_t*>("paste"), 5, true);
+    c.pasteTotal = 12;
+    Say(c.notice, "break sent");
+    EXPECT_EQ(Text(), " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 7-bit |"
+                      " Ctrl-A: menu");
+    c.pump.Clear();
+    Forget(c.notice);
+    c.link = LinkState::Down;
+    c.everOpened = true;
+    EXPECT_EQ(Text(), " disconnected, waiting for /dev/ttyUSB0 | Ctrl-A: menu");
+    c.everOpened = false;
+    EXPECT_EQ(Text(), " waiting for /dev/ttyUSB0 | Ctrl-A: menu");
+    c.line.reset(new NamedLine(false));
+    c.link = LinkState::Open;
+    EXPECT_EQ(Text(), " host:7000 (settings: the server's) 7-bit | Ctrl-A: menu");
+}
+
+TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {
+    Console& c = *console;
+    OpenPrompt(c.prompt, "send raw file", "notes.txt");
+    int cursor;
+    EXPECT_EQ(Text(&cursor), " send raw file: notes.txt");
+    EXPECT_EQ(cursor, 25);
+    c.prompt.active = false;
+    c.menu = MenuLevel::Send;
+    EXPECT_EQ(Text(&cursor), " send: r raw  b binary  t text  e end");
+    EXPECT_EQ(cursor, -1);
+    c.menu = MenuLevel::Closed;
+    ASSERT_TRUE(c.history.Allocate(100));
+    Cell row[ScreenColumns];
+    for (Cell& cell : row) cell = 'x';
+    for (int i = 0; i < 30; ++i) c.history.Push(row);
+    OpenView(c.view, c.history);
+    MoveView(c.view, c.history, ViewMove::PageUp);
+    c.history.Push(row);
+    EXPECT_EQ(Text().substr(0, 30), " history 8-31 of 55 | 1 new | ");
+    char count[32];
+    FormatCount(1234567, count, sizeof count);
+    EXPECT_STREQ(count, "1,234,567");
+}
+
+}  // namespace

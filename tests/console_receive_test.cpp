@@ -1,0 +1,206 @@
+// The Unix program's way in: what a received block does to the screen, the
+// history, the identify reply, a text capture and the logs; the history
+// ring at its wrap point and the view's search.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "console/history.h"
+#include "console/history_view.h"
+#include "console/log.h"
+#include "console/receive.h"
+#include "core/output_queue.h"
+#include "core/screen.h"
+#include "link/file_io_posix.h"
+#include "link/transfer.h"
+
+namespace {
+
+std::string HistoryRow(const History& history, uint64_t number) {
+    Cell cells[ScreenColumns];
+    unsigned length = history.Row(number, cells);
+    std::string text;
+    for (unsigned i = 0; i < length; ++i) text += cells[i] < 0x80 ? char(cells[i]) : '#';
+    return text;
+}
+
+void PushText(History& history, const std::string& text) {
+    Cell cells[ScreenColumns];
+    for (int i = 0; i < ScreenColumns; ++i) cells[i] = i < int(text.size()) ? Cell(text[i]) : BlankCell;
+    history.Push(cells);
+}
+
+TEST(HistoryRing, KeepsTheNewestRowsTrimmedAcrossTheWrap) {
+    History history;
+    ASSERT_TRUE(history.Allocate(3));
+    for (int i = 0; i < 5; ++i) PushText(history, "row " + std::to_string(i) + "   ");
+    EXPECT_EQ(history.Oldest(), 2u);
+    EXPECT_EQ(history.End(), 5u);
+    EXPECT_EQ(history.Count(), 3u);
+    EXPECT_EQ(HistoryRow(history, 1), "");  // forgotten: blank
+    EXPECT_EQ(HistoryRow(history, 2), "row 2");
+    EXPECT_EQ(HistoryRow(history, 4), "row 4");
+    Cell graphics[ScreenColumns];
+    for (Cell& cell : graphics) cell = 0x2588;
+    graphics[1] = 0x2193;
+    history.Push(graphics);
+    Cell back[ScreenColumns];
+    EXPECT_EQ(history.Row(5, back), unsigned(ScreenColumns));
+    EXPECT_EQ(back[0], 0x2588);
+    EXPECT_EQ(back[1], 0x2193);
+    History none;
+    ASSERT_TRUE(none.Allocate(0));
+    none.Push(graphics);
+    EXPECT_EQ(none.Count(), 0u);
+}
+
+TEST(HistoryView, FindsOlderAndNewerAndBringsTheMatchIntoView) {
+    History history;
+    ASSERT_TRUE(history.Allocate(1000));
+    for (int i = 1; i <= 300; ++i) PushText(history, "line " + std::to_string(i));
+    Cell screenCells[ScreenCells];
+    for (Cell& cell : screenCells) cell = BlankCell;
+    HistoryView view;
+    OpenView(view, history);
+    std::snprintf(view.search, sizeof view.search, "line 15");
+    ASSERT_TRUE(FindInView(view, history, screenCells, true));  // older: line 159 first
+    EXPECT_EQ(view.matchRow, 158u);
+    ASSERT_TRUE(FindInView(view, history, screenCells, true));
+    EXPECT_EQ(view.matchRow, 157u);
+    ASSERT_TRUE(FindInView(view, history, screenCells, false));  // newer again
+    EXPECT_EQ(view.matchRow, 158u);
+    EXPECT_LE(view.top, view.matchRow);
+    EXPECT_GT(view.top + ScreenRows, view.matchRow);
+    std::snprintf(view.search, sizeof view.search, "line 1");
+    view.haveMatch = false;
+    MoveView(view, history, ViewMove::Oldest);
+    EXPECT_EQ(view.top, 0u);
+    ASSERT_TRUE(FindInView(view, history, screenCells, true));
+    EXPECT_EQ(view.matchRow, 18u);  // from the view's bottom row: "line 19"
+    std::snprintf(view.search, sizeof view.search, "absent");
+    EXPECT_FALSE(FindInView(view, history, screenCells, true));
+    ViewRows(view, history, screenCells);
+    EXPECT_EQ(view.rows[0], Cell('l'));
+}
+
+class Receive : public ::testing::Test {
+protected:
+    History history;
+    ReceiveLog log;
+    std::unique_ptr<OutputPump> pump{new OutputPump()};
+    UnixLineEnds captureEnds;
+    ReceiveTargets targets{history, log, *pump, captureEnds, false};
+    char folder[32] = "/tmp/brisvane-receive-XXXXXX";
+
+    void SetUp() override {
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        ASSERT_TRUE(history.Allocate(100));
+        ResetScreen();
+        sendState = SendState::Idle;
+        receiveMode = ReceiveMode::Off;
+        outputQueue.count = 0;
+    }
+    void TearDown() override {
+        log.Close();
+        std::string command = std::string("rm -rf ") + folder;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    void Feed(const std::string& bytes) {
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()), now);
+    }
+    std::string Path(const char* name) { return std::string(folder) + "/" + name; }
+    static std::string Contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+};
+
+TEST_F(Receive, RowsScrolledOffGoToTheHistoryAndClearingAddsNothing) {
+    std::string text;
+    for (int i = 1; i <= 30; ++i) text += "line " + std::to_string(i) + "\r\n";
+    Feed(text);
+    EXPECT_EQ(history.Count(), 7u);  // 30 lines and the empty last row: 7 scrolled off
+    EXPECT_EQ(HistoryRow(history, 0), "line 1");
+    EXPECT_EQ(HistoryRow(history, 6), "line 7");
+    Feed("\x1bH\x1bJ");                // the host clears the screen
+    Feed("\x1bY\x37\x20\n");           // ESC Y on row 23, then a line feed scrolls once
+    EXPECT_EQ(history.Count(), 8u);
+    EXPECT_EQ(HistoryRow(history, 7), "");
+    Feed("\xc1\x8a");  // bit 7 is cleared before anything looks at it
+    EXPECT_EQ(history.Count(), 9u);
+}
+
+TEST_F(Receive, EveryIdentifyRequestIsAnsweredWithTheOriginatedBit) {
+    Feed("\x1bZ..\x1bZ");
+    unsigned n;
+    pump->StageQueued(0, 0);
+    const uint8_t* bytes = pump->Pending(&n);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), n), "\x9b\xaf\xcb\x9b\xaf\xcb");
+    pump->Clear();
+    targets.sevenBit = true;
+    Feed("\x1bZ");
+    pump->StageQueued(0, 0);
+    bytes = pump->Pending(&n);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), n), "\x1b/K");
+}
+
+TEST_F(Receive, LogsTextWithStampsAndRawAsReceived) {
+    char problem[256];
+    ASSERT_TRUE(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), true, problem, sizeof problem));
+    std::string sent = "\xc8i\r\nsecond\r";
+    Feed(sent);
+    Feed("\n\r 50%\r\n");
+    EXPECT_EQ(log.Flush(), 0);
+    log.Close();
+    EXPECT_EQ(Contents(Path("raw.log")), sent + "\n\r 50%\r\n");
+    std::string text = Contents(Path("text.log"));
+    std::string stamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )";
+    EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "Hi\n" + stamp + "second\n" + stamp + "\r 50%\n")))
+        << text;
+    // Appends to what is there.
+    ASSERT_TRUE(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem));
+    Feed("more\r\n");
+    log.Close();
+    EXPECT_EQ(Contents(Path("text.log")).substr(text.size()), "more\n");
+}
+
+TEST_F(Receive, AFullDiskIsReportedAndTheLogGoesOn) {
+    char problem[256];
+    ASSERT_TRUE(log.Open("/dev/full", "", false, problem, sizeof problem));
+    Feed("lost\r\n");
+    EXPECT_EQ(log.Flush(), ENOSPC);
+    Feed("still running\r\n");
+    EXPECT_EQ(log.Flush(), ENOSPC);
+    EXPECT_FALSE(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem));
+    EXPECT_NE(std::string(problem).find("cannot open the log"), std::string::npos);
+}
+
+TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
+    captureFile = open(Path("text.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    receiveMode = ReceiveMode::CaptureText;
+    Feed("\xc1" "b\r\nc\r");
+    CloseFileHandle(captureFile);
+    EXPECT_EQ(Contents(Path("text.cap")), "Ab\nc");  // the last CR waits for what follows
+    captureFile = open(Path("raw.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    receiveMode = ReceiveMode::CaptureRaw;
+    ResetScreen();
+    Feed("\xc1\r\n");
+    CloseFileHandle(captureFile);
+    receiveMode = ReceiveMode::Off;
+    EXPECT_EQ(Contents(Path("raw.cap")), "\xc1\r\n");
+    EXPECT_EQ(screen.cells[0], BlankCell);
+}
+
+}  // namespace
