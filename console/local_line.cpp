@@ -247,7 +247,7 @@ OpenResult LocalLine::Open(const LineControls& controls, char* message, unsigned
     exclusive_ = true;
     char problem[256];
     if (!Configure(controls, problem, sizeof problem)) {
-        std::snprintf(message, capacity, "%s: %s", device_, problem);
+        std::snprintf(message, capacity, "%s: %s; try other settings", device_, problem);
         Abandon();
         return OpenResult::Failed;
     }
@@ -271,14 +271,13 @@ bool LocalLine::Configure(const LineControls& controls, char* problem, unsigned 
     int error = tcsetattr(fd_, TCSANOW, &attributes) == 0 ? 0 : errno;
     if (error == 0 && customSpeed) error = SetCustomSpeed(fd_, controls.settings.baud);
     if (error != 0) {
-        std::snprintf(problem, capacity, "the driver refuses these line settings (%s); try others",
-                      std::strerror(error));
+        std::snprintf(problem, capacity, "the driver refuses these line settings (%s)", std::strerror(error));
         return false;
     }
     // tcsetattr succeeds when the driver took any of it: check it took all.
     const char* missing = NotTaken(fd_, attributes, customSpeed ? controls.settings.baud : 0);
     if (missing != nullptr) {
-        std::snprintf(problem, capacity, "the driver does not take %s here; try other settings", missing);
+        std::snprintf(problem, capacity, "the driver does not take %s here", missing);
         return false;
     }
     return true;

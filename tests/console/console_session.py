@@ -9,8 +9,10 @@ on one end of a socat pty pair, the test as the host on the other end.
 
 BRISVANE_CONSOLE names the program. Standard library only.
 """
+import fcntl
 import os
 import shutil
+import struct
 import signal
 import subprocess
 import tempfile
@@ -36,7 +38,8 @@ class Line:
     """A socat pty pair: `device` for the program, `host` for the test."""
 
     def __init__(self, folder):
-        self.device = str(Path(folder) / 'ttyS-test')
+        # A name of its own: lock files are named after it.
+        self.device = str(Path(folder) / f'ttyS-{Path(folder).name[-8:]}')
         self.host = str(Path(folder) / 'ttyS-host')
         self.process = None
         self.fd = None
@@ -90,8 +93,10 @@ class Line:
 
 
 class ConsoleSession:
-    def __init__(self, *args, cols=80, rows=25, start=True, env=None, home=False, shell=False):
-        self.folder = tempfile.mkdtemp(prefix='brisvane-console-')
+    def __init__(self, *args, cols=80, rows=25, start=True, env=None, home=False, shell=False,
+                 wrapper=()):
+        self.wrapper = list(wrapper)  # words before the program, such as strace's
+        self.folder = tempfile.mkdtemp(prefix='bv-')  # short: paths show on the status line
         if home:  # file names are then relative to the session's folder
             args = (*args, '--home', self.folder)
         self.line = Line(self.folder)
@@ -103,11 +108,16 @@ class ConsoleSession:
         conf.write_text('set -g default-terminal xterm-256color\nset -g status off\n')
         self.tmux_base = ['tmux', '-L', self.socket]
         if start:
-            self.start(*args, cols=cols, rows=rows, conf=conf, env=env, shell=shell)
+            try:
+                self.start(*args, cols=cols, rows=rows, conf=conf, env=env, shell=shell)
+            except BaseException:
+                self.close()
+                raise
 
-    def start(self, *args, cols, rows, conf, env, shell=False):
-        """shell: typed into an interactive bash with job control, as a user would."""
-        words = [PROGRAM, self.line.device, *args]
+    def start(self, *args, cols, rows, conf, env, shell=False, first=None):
+        """shell: typed into an interactive bash with job control, as a user would.
+        first: the first argument instead of the line's device (a profile's name)."""
+        words = [*self.wrapper, PROGRAM, first or self.line.device, *args]
         command = f"{' '.join(_quote(w) for w in words)}; echo $? > {self.rc_file}"
         environment = dict(os.environ, LANG='C.UTF-8')
         environment.update(env or {})
@@ -121,8 +131,11 @@ class ConsoleSession:
             wait_for(lambda: self.screen()[0].startswith('$'), what='the shell prompt')
             self.type(command)
             self.keys('Enter')
-        wait_for(lambda: 'menu' in self.screen()[-1] or 'enlarge' in self.screen()[0],
-                 what='the program to start')
+        def started():
+            if self.rc_file.exists():
+                raise RuntimeError(f'the program ended at once: {self.screen()[:2]}')
+            return self.screen()[-1].strip() or 'enlarge' in self.screen()[0]
+        wait_for(started, what='the program to start')
 
     def tmux(self, *args):
         return subprocess.run(self.tmux_base + list(args), check=True, capture_output=True,
@@ -210,6 +223,17 @@ class ConsoleSession:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def line_speed(path):
+    """The line's speed in baud as the driver has it (TCGETS2), any speed."""
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        TCGETS2 = 0x802C542A  # _IOR('T', 0x2A, struct termios2) on x86_64
+        raw = fcntl.ioctl(fd, TCGETS2, bytes(44))
+        return struct.unpack_from('<I', raw, 40)[0]  # c_ospeed
+    finally:
+        os.close(fd)
 
 
 def _quote(word):

@@ -1,0 +1,111 @@
+"""The line's own controls from the menu and the command line: BREAK, DTR
+and RTS, modem lines, live settings, flow control, any speed, profiles and
+waiting for a device. A pty has no modem lines and no BREAK, so what the
+program asked of the driver is read from strace, and the speed with TCGETS2."""
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+from console_session import ConsoleSession, Line, line_speed, run_program, wait_for
+
+
+class Controls(unittest.TestCase):
+    def traced(self, *args):
+        self.trace = tempfile.mktemp(prefix='brisvane-strace-')
+        self.addCleanup(lambda: os.path.exists(self.trace) and os.unlink(self.trace))
+        return ConsoleSession(*args, wrapper=['strace', '-e', 'trace=ioctl', '-o', self.trace])
+
+    def calls(self, pattern):
+        return re.findall(pattern, Path(self.trace).read_text())
+
+    def test_break_dtr_rts_and_modem_lines(self):
+        with self.traced() as s:
+            s.keys('C-a', 'b')
+            s.wait_status('break sent')
+            wait_for(lambda: self.calls(r'TIOCCBRK'), what='the BREAK to end')
+            self.assertEqual(len(self.calls(r'TIOCSBRK')), 1)
+            s.keys('C-a', 'd')
+            s.wait_status('this line has no modem lines')
+            self.assertTrue(self.calls(r'TIOCMBIC, \[TIOCM_DTR\]'))
+            s.keys('C-a', 't')
+            s.wait_status('RTS/CTS flow control drives RTS')
+            s.keys('C-a', 'm')
+            s.wait_status('this line has no modem lines (CTS, DSR, DCD, RI)')
+            self.assertTrue(self.calls(r'TIOCMGET'))
+            s.keys('C-a', 'D')
+            s.wait_status('no modem lines')
+            s.keys('C-a', 'f')
+            s.wait_status('flow control: none')
+            s.keys('C-a', 't')
+            wait_for(lambda: self.calls(r'TIOCMBIC, \[TIOCM_RTS\]'), what='RTS to be lowered')
+
+    def test_live_settings_and_a_refused_one(self):
+        with self.traced() as s:
+            s.keys('C-a', 'p')
+            s.wait_status('line settings: 9600,n,8,1')
+            s.keys('Tab')  # steps to the next standard speed
+            s.wait_status('line settings: 19200,n,8,1')
+            s.keys('C-u')
+            s.type('115200,e,7,1')
+            s.keys('Enter')
+            # A pty keeps 8 bits and no parity: asked for, refused, undone.
+            s.wait_status('the driver does not take this number of data bits here')
+            self.assertTrue(self.calls(r'TCSETS, \{[^}]*B115200\|CS7[^}]*PARENB'))
+            self.assertEqual(line_speed(s.line.device), 9600)
+            s.keys('C-a', 'p', 'C-u')
+            s.type('230400')
+            s.keys('Enter')
+            s.wait_status('line settings now 230400,n,8,1')
+            self.assertEqual(line_speed(s.line.device), 230400)
+            s.host_write(b'still here')
+            s.sync()
+            # A reconnect keeps the settings in force.
+            s.line.stop()
+            s.wait_status('disconnected')
+            s.line.start()
+            wait_for(lambda: 'disconnected' not in s.row(24), what='reconnect')
+            self.assertEqual(line_speed(s.line.device), 230400)
+
+    def test_speeds_beyond_the_table(self):
+        for speed in (250000, 74880):
+            with ConsoleSession(str(speed)) as s:
+                self.assertEqual(line_speed(s.line.device), speed)
+                s.wait_status(f'{speed},n,8,1')
+
+
+class StartUp(unittest.TestCase):
+    def test_profiles_by_name_overridden_and_broken(self):
+        with ConsoleSession(start=False) as s:
+            config = Path(s.folder) / 'config'
+            config.write_text(f'[default]\nflow = none\n\n[board]\ndevice = {s.line.device}\n'
+                              'settings = 19200\nseven-bit = yes\n')
+            listed = run_program('--config', str(config), '--list')
+            self.assertIn('  board', listed.stdout)
+            s.wrapper = []
+            s.start('--config', str(config), '--history', '5', cols=80, rows=25,
+                    conf=Path(s.folder) / 'tmux.conf', env=None, first='board')
+            s.wait_status('19200,n,8,1 none 7-bit')
+            s.keys('a')
+            self.assertEqual(s.host_read(1), b'a')
+            config.write_text('[board]\nflow = none\nspeed = 9600\n')
+            broken = run_program('--config', str(config), 'board')
+            self.assertEqual(broken.returncode, 2)
+            self.assertIn(f'{config}:3: unknown option', broken.stderr)
+
+    def test_wait_for_a_device_that_appears(self):
+        with ConsoleSession(start=False) as s:
+            s.line.stop()
+            s.start('--wait', cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None)
+            s.wait_status(f'waiting for {s.line.device}')
+            s.line.start()
+            s.host_write(b'it came')
+            s.sync()
+            s.wait_row(0, 'it came')
+            self.assertEqual(run_program(s.line.device + '-missing').returncode, 1)
+
+
+if __name__ == '__main__':
+    unittest.main()
