@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
-    char message[512];
+    char message[PathCapacity + 256];
     if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
     if (!c.history.Allocate(c.options.historyRows)) {
         std::snprintf(message, sizeof message, "cannot keep %u rows of history (%llu MB): give --history fewer",

@@ -11,6 +11,11 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   idle CPU            processor time over 10 s with nothing arriving
   raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
                       doing the same from the file to the device / back
+  seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
+                      from Enter to the last number on the screen, in tmux
+                      at 80 x 25, beside picocom doing the same (installed
+                      if missing)
+The program keeps its default history (10,000 rows) throughout.
 
 Usage: bench_console.py PROGRAM [--megabytes N]
 """
@@ -230,6 +235,50 @@ def transfers(binary, folder, size):
     return send, send_floor, capture, capture_floor
 
 
+def tmux_screen(socket):
+    return subprocess.run(['tmux', '-L', socket, 'capture-pane', '-p', '-t', 'b'],
+                          capture_output=True, text=True).stdout
+
+
+def seq_flood(folder, name, command):
+    """Seconds from Enter to the last number of `seq 1 100000` on the screen."""
+    device = f'{folder}/{name}-line'
+    rc = f'{folder}/{name}-bashrc'
+    with open(rc, 'w') as f:
+        f.write("PS1='host$ '\nstty sane istrip -ixon\n")
+    host = subprocess.Popen(['socat', f'pty,raw,echo=0,link={device}',
+                             f'EXEC:bash --rcfile {rc} --noprofile -i,pty,setsid,ctty,stderr'],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    while not os.path.exists(device):
+        time.sleep(0.01)
+    socket = f'brisvane-bench-{name}-{os.getpid()}'
+    subprocess.run(['tmux', '-L', socket, '-f', '/dev/null', 'new-session', '-d', '-s', 'b', '-x', '80',
+                    '-y', '25', ' '.join(command + [device]) + '; sleep 600'], check=True,
+                   env=dict(os.environ, LANG='C.UTF-8'))
+    try:
+        keys = lambda *k: subprocess.run(['tmux', '-L', socket, 'send-keys', '-t', 'b', *k], check=True)
+        deadline = time.monotonic() + 10
+        keys('Enter')
+        while 'host$' not in tmux_screen(socket):
+            if time.monotonic() > deadline:
+                raise RuntimeError(f'{name}: no prompt from the host: {tmux_screen(socket)!r}')
+            keys('Enter')
+            time.sleep(0.2)
+        keys('-l', 'seq 1 100000')
+        time.sleep(0.3)
+        start = time.monotonic()
+        keys('Enter')
+        while not any(row.strip() == '100000' for row in tmux_screen(socket).split('\n')):
+            if time.monotonic() - start > 60:
+                raise RuntimeError(f'{name}: the flood did not end on the screen')
+            time.sleep(0.002)
+        return time.monotonic() - start
+    finally:
+        subprocess.run(['tmux', '-L', socket, 'kill-server'], capture_output=True)
+        host.terminate()
+        host.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('program')
@@ -250,6 +299,11 @@ def main():
         send, send_floor, capture, capture_floor = transfers(args.program, folder, 8 * 1024 * 1024)
         print(f'raw send 8 MiB:    {send:6.1f} MB/s  floor (cat file > device) {send_floor:6.1f} MB/s  ratio {send / send_floor:.2f}')
         print(f'raw capture 8 MiB: {capture:6.1f} MB/s  floor (head -c device > file) {capture_floor:6.1f} MB/s  ratio {capture / capture_floor:.2f}')
+        ours = [seq_flood(folder, 'brisvane', [args.program, '--seven-bit', '--flow', 'none']) for _ in range(3)]
+        peer = [seq_flood(folder, 'picocom', ['picocom', '-q']) for _ in range(3)]
+        print(f'seq 1 100000 from a bash host, Enter to the last number on screen (median of 3): '
+              f'{statistics.median(ours):.2f} s  picocom {statistics.median(peer):.2f} s'
+              f'  ratio {statistics.median(peer) / statistics.median(ours):.2f} (above 1: faster than picocom)')
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
