@@ -42,6 +42,17 @@ bool CopyText(const char* text, char* destination, unsigned capacity) {
     return true;
 }
 
+// A path; "~/" starts from the home folder, as a shell would have it (a
+// profile's values reach no shell).
+bool CopyPath(const char* text, char* destination, unsigned capacity) {
+    const char* home = std::getenv("HOME");
+    if (text[0] != '~' || text[1] != '/' || home == nullptr || home[0] == '\0') {
+        return CopyText(text, destination, capacity);
+    }
+    int n = std::snprintf(destination, capacity, "%s%s", home, text + 1);
+    return n >= 0 && unsigned(n) < capacity;
+}
+
 // A flag's value in a profile; a flag on the command line (null) is on.
 bool ReadBoolean(const char* value, bool* result) {
     if (value == nullptr) {
@@ -125,14 +136,14 @@ bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* pro
     } else if (std::strcmp(name, "timestamps") == 0) {
         o->timestamps = flag;
     } else if (std::strcmp(name, "home") == 0) {
-        if (!CopyText(value, o->homeDirectory, PathCapacity)) return Fail(problem, capacity, "folder name too long", value);
+        if (!CopyPath(value, o->homeDirectory, PathCapacity)) return Fail(problem, capacity, "folder name too long", value);
     } else if (std::strcmp(name, "log") == 0) {
-        if (!CopyText(value, o->logPath, PathCapacity)) return Fail(problem, capacity, "file name too long", value);
+        if (!CopyPath(value, o->logPath, PathCapacity)) return Fail(problem, capacity, "file name too long", value);
     } else if (std::strcmp(name, "log-raw") == 0) {
-        if (!CopyText(value, o->rawLogPath, PathCapacity)) return Fail(problem, capacity, "file name too long", value);
+        if (!CopyPath(value, o->rawLogPath, PathCapacity)) return Fail(problem, capacity, "file name too long", value);
     } else if (std::strcmp(name, "device") == 0) {
         if (value[0] == '\0') return Fail(problem, capacity, "empty device name", value);
-        if (!CopyText(value, o->device, PathCapacity)) return Fail(problem, capacity, "device name too long", value);
+        if (!CopyPath(value, o->device, PathCapacity)) return Fail(problem, capacity, "device name too long", value);
     } else if (std::strcmp(name, "settings") == 0) {
         return SetSettings(o, value, problem, capacity);
     } else if (std::strcmp(name, "interval") == 0) {
