@@ -65,6 +65,10 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
 
 void Pasted(Console& c, const TranslatedKey& key) {
     if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
+    if (c.view.open) {
+        Say(c.notice, "not sent: the history is shown (q leaves it)");
+        return;
+    }
     if (c.link != LinkState::Open) {
         Say(c.notice, "not connected: the paste was not sent");
         return;
