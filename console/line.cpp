@@ -1,4 +1,4 @@
-#include "console/line.h"
+#include "console/local_line.h"
 
 #include <cerrno>
 #include <cstdio>

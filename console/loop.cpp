@@ -12,7 +12,7 @@
 
 #include "console/display.h"
 #include "console/keys.h"
-#include "console/line.h"
+#include "console/local_line.h"
 #include "console/options.h"
 #include "console/session.h"
 #include "console/signals.h"

@@ -12,7 +12,7 @@
 #include "console/device_list.h"
 #include "console/display.h"
 #include "console/keys.h"
-#include "console/line.h"
+#include "console/local_line.h"
 #include "console/loop.h"
 #include "console/options.h"
 #include "console/session.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/keys.h"
-#include "console/line.h"
+#include "console/local_line.h"
 #include "console/menu.h"
 #include "console/options.h"
 #include "link/settings_notation.h"
