@@ -142,9 +142,9 @@ OpenResult NetworkLine::Continue(short revents, char* message, unsigned capacity
 
 // Sends our offers, reads the server's answers until it accepts or refuses.
 OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacity) {
-    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    unsigned room = telnet_->InputRoom();  // 0: answers must go out first
+    if ((revents & (POLLIN | POLLHUP | POLLERR)) && room > 0) {
         uint8_t block[512];
-        unsigned room = telnet_->InputRoom();
         ssize_t got = recv(socket_, block, room < sizeof block ? room : sizeof block, 0);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             std::snprintf(message, capacity, "%s: the server closed the connection%s%s", name_,
@@ -167,6 +167,11 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
         Close();
         return OpenResult::Missing;
     }
+    if (telnet_->Broken()) {
+        std::snprintf(message, capacity, "%s: the server's Telnet could not be followed", name_);
+        Close();
+        return OpenResult::Failed;
+    }
     switch (telnet_->State()) {
         case ComPortState::Accepted: phase_ = Phase::Open; return OpenResult::Open;
         case ComPortState::Refused:
@@ -176,11 +181,6 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
             Close();
             return OpenResult::Failed;
         case ComPortState::Negotiating: break;
-    }
-    if (telnet_->Broken()) {
-        std::snprintf(message, capacity, "%s: the server's Telnet could not be followed", name_);
-        Close();
-        return OpenResult::Failed;
     }
     return OpenResult::InProgress;
 }
