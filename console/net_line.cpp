@@ -25,7 +25,7 @@ NetworkLine::NetworkLine(const NetworkAddress& address)
     addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    hints.ai_flags = AI_NUMERICSERV;  // every family: Open skips those that cannot connect
     addrinfo* found = nullptr;
     resolveError_ = getaddrinfo(address.host, port, &hints, &found);
     for (addrinfo* entry = found; entry != nullptr && addressCount_ < MaxAddresses;
