@@ -5,14 +5,14 @@
 #include <poll.h>
 
 #include "console/local_line.h"
+#include "console/net_address.h"
+#include "console/net_line.h"
 #include "link/transfer.h"
 
 namespace {
 
-bool IsNetworkForm(const char* device) { return std::strstr(device, "://") != nullptr; }
-
 int64_t NextDelay(const Console& c) {
-    if (!IsNetworkForm(c.options.device)) return RetryMilliseconds;
+    if (!IsNetworkDevice(c.options.device)) return RetryMilliseconds;
     int64_t delay = c.retryDelay == 0 ? RetryMilliseconds : int64_t(c.retryDelay) * 2;
     return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
 }
@@ -25,6 +25,7 @@ void Opened(Console& c) {
     c.dtr = c.controls.dtr != 0;
     c.rts = c.controls.rts != 0;
     c.redraw = true;
+    c.readMore = true;  // a network line may hold what came with its acceptance
 }
 
 void WaitAgain(Console& c, int64_t now) {
@@ -39,9 +40,14 @@ void WaitAgain(Console& c, int64_t now) {
 }  // namespace
 
 std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capacity) {
-    if (IsNetworkForm(device)) {
-        std::snprintf(problem, capacity, "%s: network lines are not supported yet", device);
-        return nullptr;
+    if (IsNetworkDevice(device)) {
+        NetworkAddress address;
+        const char* fault = nullptr;
+        if (!ParseNetworkDevice(device, &address, &fault)) {
+            std::snprintf(problem, capacity, "%s: %s", device, fault);
+            return nullptr;
+        }
+        return std::unique_ptr<Line>(new NetworkLine(address));  // resolves the name now
     }
     return std::unique_ptr<Line>(new LocalLine(device, LockFolder));
 }

@@ -245,8 +245,13 @@ void RunLoop(Console& c, int signalPipe) {
         short events = fds[2].revents;
         if (c.link == LinkState::Connecting) {
             if (events != 0) ContinueConnecting(c, events, now);
-        } else if (events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+        } else if ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || c.readMore) {
             ReadLine(c, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+        }
+        if (c.link == LinkState::Open && (events & POLLOUT) && c.pump.StageEmpty()) {
+            // The line's own bytes (a network line's commands) go out too.
+            unsigned written;
+            if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) LineLost(c, now);
         }
     }
     DrainLineForCapture(c);

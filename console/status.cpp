@@ -38,7 +38,7 @@ void AddRunning(const Console& c, char* text, unsigned capacity) {
     const Transfers& t = c.transfers;
     if (c.link != LinkState::Open) {
         Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |",
-            c.options.device);
+            c.line ? c.line->Name() : c.options.device);
     }
     if (sendState != SendState::Idle) {
         Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,
