@@ -458,6 +458,27 @@ class Session:
         self._hosted.append(p)
         return p
 
+    def host_shell_behind_relay(self):
+        """Starts tools/run's local host, a bash with line editing set up by
+        host/brisvane.profile, behind tools/lib/seven-bit-relay on the host end
+        of the line (raw, as it stays): what tools/run does on its virtual
+        line. Returns the relay's Popen, ended by the shell's exit."""
+        terminfo = self.tmp / 'terminfo'
+        if not terminfo.exists():
+            subprocess.run(['tic', '-x', '-o', str(terminfo),
+                            str(REPO / 'host' / 'brisvane.terminfo')], check=True)
+        tty = os.open(self.tmp / 'ttyB', os.O_RDWR | os.O_NOCTTY)
+        try:
+            p = subprocess.Popen(
+                [str(REPO / 'tools' / 'lib' / 'seven-bit-relay'),
+                 str(REPO / 'tools' / 'lib' / 'local-host')],
+                stdin=tty, stdout=tty, stderr=subprocess.DEVNULL, start_new_session=True,
+                env=dict(os.environ, HOME=str(self.home), BRISVANE_TERMINFO=str(terminfo)))
+        finally:
+            os.close(tty)
+        self._hosted.append(p)
+        return p
+
     def host_program_wait(self, program, timeout=20):
         """The host program's exit code once it has ended; the line is raw
         again for host_read and host_write."""
