@@ -34,7 +34,7 @@ export LC_ALL
 # The Backspace key sends ^H. The screen is always 24 x 80; a serial line has
 # no size of its own.
 if [ -t 0 ]; then
-    stty erase '^H' istrip rows 24 cols 80 2>/dev/null
+    stty erase '^H' istrip rows 24 cols 80 2>/dev/null || :
 fi
 
 # less -R ends every line with ESC [ m, which this terminal does not know (a
@@ -50,13 +50,13 @@ export GROFF_NO_SGR
 # Bracketed paste: bash would write ESC [ ? 2004 h before each prompt.
 if [ -n "${BASH_VERSION-}" ]; then
     case $- in
-    *i*) bind 'set enable-bracketed-paste off' 2>/dev/null ;;
+    *i*) bind 'set enable-bracketed-paste off' 2>/dev/null || : ;;
     esac
 fi
 
 # nano writes ESC [ ? 2004 l as it ends, whatever its settings, which leaves
 # ?2004l on the bottom line: wipe that line after it.
-unalias nano 2>/dev/null
+unalias nano 2>/dev/null || :
 nano() {
     command nano "$@"
     set -- "$?"

@@ -28,7 +28,8 @@ class Profile(unittest.TestCase):
     """Sourced by sh and by bash, twice, as a login without a terminal."""
 
     def source(self, shell, env):
-        script = f'. {PROFILE}; . {PROFILE}; printf "%s|" "$TERM" "$LC_ALL" "$LESS" "$GROFF_NO_SGR"'
+        # set -eu: a profile must not end a strict shell that sources it.
+        script = f'set -eu; . {PROFILE}; . {PROFILE}; printf "%s|" "$TERM" "$LC_ALL" "$LESS" "$GROFF_NO_SGR"'
         return subprocess.run([shell, '-c', script], capture_output=True, text=True, timeout=20,
                               env=dict(env, PATH=os.environ['PATH']))
 
