@@ -47,10 +47,14 @@ esac
 GROFF_NO_SGR=1
 export GROFF_NO_SGR
 
-# Bracketed paste: bash would write ESC [ ? 2004 h before each prompt.
+# Bash: bracketed paste would write ESC [ ? 2004 h before each prompt; the
+# Delete key sends DEL, which readline takes for a Backspace.
 if [ -n "${BASH_VERSION-}" ]; then
     case $- in
-    *i*) bind 'set enable-bracketed-paste off' 2>/dev/null || : ;;
+    *i*)
+        bind 'set enable-bracketed-paste off' 2>/dev/null || :
+        bind '"\C-?": delete-char' 2>/dev/null || :
+        ;;
     esac
 fi
 

@@ -110,12 +110,12 @@ class Host(unittest.TestCase):
         self.wait_rows({1: 'one two', 2: 'host$'})
         self.s.keys('Up')
         self.wait_rows({2: 'host$ echo one two'})
-        self.s.keys('BSpace', 'BSpace', 'BSpace')
+        self.s.keys('BSpace', 'BSpace', 'BSpace', 'Left', 'Left', 'DC', 'End')
         self.command('six')
-        self.wait_rows({2: 'host$ echo one six', 3: 'one six'})
+        self.wait_rows({2: 'host$ echo on six', 3: 'on six'})
         self.s.keys('C-r')
         self.s.type('two')
-        self.wait_rows({4: "(reverse-i-search)`two': echo one two"})
+        self.wait_rows({4: "(reverse-i-search)`two': echo one two"})  # Ctrl-R
         self.s.keys('Enter')
         self.wait_rows({4: 'host$ echo one two', 5: 'one two', 6: 'host$'})
         # Programs that read whole lines get Backspace from the terminal's erase.
