@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place. Native builds: the program, its
-# manual page and the compiled terminal description, plus the Windows program
-# and its Linux launcher when BRISVANE_WINDOWS_EXE names a brisvane.exe.
+# manual page, the compiled terminal description, the host's login set-up and
+# the copyright file, plus the Windows program and its Linux launcher when
+# BRISVANE_WINDOWS_EXE names a brisvane.exe.
 # Windows builds: the layout of the zip for Windows users.
 include(GNUInstallDirs)
 
@@ -10,7 +11,7 @@ if(WIN32)
         @ONLY NEWLINE_STYLE CRLF)
     install(TARGETS brisvane RUNTIME DESTINATION .)
     install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/host/brisvane.terminfo
-        DESTINATION .)
+        ${CMAKE_SOURCE_DIR}/host/brisvane.profile DESTINATION .)
     return()
 endif()
 
@@ -43,9 +44,11 @@ add_custom_command(OUTPUT ${terminfo_dir}.stamp
     COMMENT "Compiling the terminal description")
 add_custom_target(brisvane_terminfo ALL DEPENDS ${terminfo_dir}.stamp)
 install(DIRECTORY ${terminfo_dir}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/terminfo)
-# The source too, for users to copy to their hosts.
-install(FILES ${CMAKE_SOURCE_DIR}/host/brisvane.terminfo
+# The source too, and the login set-up, for users to copy to their hosts.
+install(FILES ${CMAKE_SOURCE_DIR}/host/brisvane.terminfo ${CMAKE_SOURCE_DIR}/host/brisvane.profile
     DESTINATION ${CMAKE_INSTALL_DATADIR}/brisvane)
+# Where Debian looks for a package's copyright.
+install(FILES ${CMAKE_SOURCE_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(BRISVANE_WINDOWS_EXE "" CACHE FILEPATH
     "An i686 brisvane.exe to install with its Linux launcher (empty: none)")

@@ -26,8 +26,9 @@ brisvane makes the terminal it runs in a character-cell terminal of 24 rows
 and 80 columns for a host computer on a serial line. It interprets the host's
 control characters, escape sequences and cursor addressing, sends keys as
 short escape sequences, and sends and captures files.
-The package holds the program, its manual page, and the terminal description
-that the host's programs use with TERM=brisvane.]])
+The package holds the program, its manual page, the terminal description
+that the host's programs use with TERM=brisvane, and brisvane.profile, the
+login set-up for a Unix host on the line.]])
 endif()
 
 include(CPack)

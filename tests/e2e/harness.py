@@ -440,14 +440,10 @@ class Session:
         program for a user there: the line is its controlling terminal, 24 x 80,
         bit 7 stripped, TERM=brisvane from the description in host/. Returns the
         Popen; the session stops it if it is still running at the end."""
-        terminfo = self.tmp / 'terminfo'
-        if not terminfo.exists():
-            subprocess.run(['tic', '-x', '-o', str(terminfo),
-                            str(REPO / 'host' / 'brisvane.terminfo')], check=True)
         tty = os.open(self.tmp / 'ttyB', os.O_RDWR | os.O_NOCTTY)
         try:
             base = {'PATH': '/usr/local/bin:/usr/bin:/bin', 'HOME': str(self.home),
-                    'LANG': 'C', 'TERM': 'brisvane', 'TERMINFO': str(terminfo)}
+                    'LANG': 'C', 'TERM': 'brisvane', 'TERMINFO': self._terminfo()}
             # setsid -c: a new session whose controlling terminal is the line.
             p = subprocess.Popen(
                 ['setsid', '-c', 'sh', '-c', 'stty sane istrip rows 24 cols 80 && exec "$@"',
@@ -457,6 +453,31 @@ class Session:
             os.close(tty)
         self._hosted.append(p)
         return p
+
+    def host_shell_behind_relay(self):
+        """Starts tools/run's local host, a bash with line editing set up by
+        host/brisvane.profile, behind tools/lib/seven-bit-relay on the host end
+        of the line (raw, as it stays): what tools/run does on its virtual
+        line. Returns the relay's Popen, ended by the shell's exit."""
+        tools = REPO / 'tools' / 'lib'
+        tty = os.open(self.tmp / 'ttyB', os.O_RDWR | os.O_NOCTTY)
+        try:
+            p = subprocess.Popen(
+                [str(tools / 'seven-bit-relay'), str(tools / 'local-host')],
+                stdin=tty, stdout=tty, stderr=subprocess.DEVNULL, start_new_session=True,
+                env=dict(os.environ, HOME=str(self.home), BRISVANE_TERMINFO=self._terminfo()))
+        finally:
+            os.close(tty)
+        self._hosted.append(p)
+        return p
+
+    def _terminfo(self):
+        """A folder holding the compiled host/brisvane.terminfo."""
+        terminfo = self.tmp / 'terminfo'
+        if not terminfo.exists():
+            subprocess.run(['tic', '-x', '-o', str(terminfo),
+                            str(REPO / 'host' / 'brisvane.terminfo')], check=True)
+        return str(terminfo)
 
     def host_program_wait(self, program, timeout=20):
         """The host program's exit code once it has ended; the line is raw

@@ -1,6 +1,7 @@
 """Unmodified programs on a Unix host drive the terminal through its terminal
-description (host/brisvane.terminfo): a pager, an editor and a dialog box,
-keys typed into the window, the screen checked by its pixels."""
+description (host/brisvane.terminfo): a pager, an editor, a dialog box and a
+shell with line editing, keys typed into the window, the screen checked by its
+pixels."""
 import unittest
 
 from harness import OneRunTestCase
@@ -53,6 +54,26 @@ class HostPrograms(OneRunTestCase):
         s.type(':wq\r')
         self.finish(vi)
         self.assertEqual((s.home / 'typed.txt').read_text(), '> first line!\nsecond line# end\n')
+
+    def test_bash_recalls_and_edits_a_command_behind_a_seven_bit_relay(self):
+        # Bit 7 cleared before the shell's terminal, as tools/run does on its
+        # pty line: readline would read every key as a Meta key otherwise.
+        s = self.session
+        relay = s.host_shell_behind_relay()
+        s.type('clear')  # the prompt on the top row, whatever the start-up wrote
+        s.key('Return')
+        self.assertEqual(s.expect_screen(['host$ '], (0, 6), timeout=20), 0, s.last_mismatch)
+        s.type('echo one two')
+        s.key('Return')
+        s.key('Up', 'BackSpace', 'BackSpace', 'BackSpace')
+        s.type('six')
+        s.key('Return')
+        self.assertEqual(s.expect_screen(['host$ echo one two', 'one two', 'host$ echo one six',
+                                          'one six', 'host$ '], (4, 6), timeout=20), 0,
+                         s.last_mismatch)
+        s.type('exit')
+        s.key('Return')
+        self.finish(relay)
 
     def test_dialog_box_in_the_7_bit_locale_is_drawn_in_ascii(self):
         # The locale the README gives hosts: in a UTF-8 one the box would come
