@@ -11,6 +11,10 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   idle CPU            processor time over 10 s with nothing arriving
   raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
                       doing the same from the file to the device / back
+  network             receive to screen (the scrolling mix) through ser2net on
+                      localhost over RFC 2217, beside the floor of socat
+                      reading the same port into /dev/null, and beside the
+                      program on a local pty
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -25,6 +29,7 @@ import os
 import pty
 import random
 import shutil
+import socket
 import statistics
 import struct
 import subprocess
@@ -112,10 +117,33 @@ class Program:
         self.stop = True
 
 
-def flood_program(binary, folder, data):
+class Ser2net:
+    """ser2net on `device`, offering it as an RFC 2217 port on localhost."""
+
+    def __init__(self, folder, device):
+        with socket.socket() as probe:
+            probe.bind(('127.0.0.1', 0))
+            self.port = probe.getsockname()[1]
+        conf = f'{folder}/ser2net.yaml'
+        with open(conf, 'w') as f:
+            f.write(f'%YAML 1.1\n---\nconnection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1,{self.port}\n'
+                    f'  connector: serialdev,{device},9600n81,local\n')
+        self.process = subprocess.Popen(['ser2net', '-n', '-u', '-c', conf, '-P', f'{folder}/ser2net.pid'],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        listen = f':{self.port:04X} '
+        while not any(listen in row and row.split()[3] == '0A' for row in open('/proc/net/tcp')):
+            time.sleep(0.01)
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def flood_program(binary, folder, data, network=False):
     socat, device, host = pair(folder, 'program')
     fd = host_fd(host)
-    program = Program(binary, device)
+    server = Ser2net(folder, device) if network else None
+    program = Program(binary, f'rfc2217://127.0.0.1:{server.port}' if network else device)
     time.sleep(0.5)
     write_all(fd, b'\x1bZ')
     assert read_exact(fd, 3) == b'\x9b\xaf\xcb'
@@ -131,10 +159,34 @@ def flood_program(binary, folder, data):
     time.sleep(0.1)
     out = program.drained - before
     program.close()
+    if server:
+        server.close()
     os.close(fd)
     socat.terminate()
     socat.wait()
     return len(data) / elapsed / 1e6, out / len(data)
+
+
+def network_floor(folder, data):
+    """socat reading the RFC 2217 port into /dev/null while the host floods."""
+    socat, device, host = pair(folder, 'netfloor')
+    fd = host_fd(host)
+    server = Ser2net(folder, device)
+    client = subprocess.Popen(['socat', '-u', f'TCP:127.0.0.1:{server.port}', '-'], stdout=subprocess.PIPE)
+    reader = subprocess.Popen(['head', '-c', str(len(data))], stdin=client.stdout, stdout=subprocess.DEVNULL)
+    client.stdout.close()
+    time.sleep(0.5)  # connected, and the port opened by ser2net
+    start = time.monotonic()
+    write_all(fd, data)
+    reader.wait()
+    elapsed = time.monotonic() - start
+    client.kill()  # it may wait for more that never comes
+    client.wait()
+    server.close()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return len(data) / elapsed / 1e6
 
 
 def flood_floor(folder, data):
@@ -293,6 +345,13 @@ def main():
             rate, per_byte = flood_program(args.program, folder, data)
             print(f'  {name:10s}: {rate:6.1f} MB/s  floor {floor:6.1f} MB/s  ratio {rate / floor:.2f}'
                   f'  terminal bytes per received byte {per_byte:.4f}')
+        scrolling = mixes(size)['scrolling']
+        local, _ = flood_program(args.program, folder, scrolling)
+        floor = network_floor(folder, scrolling)
+        remote, _ = flood_program(args.program, folder, scrolling, network=True)
+        print(f'network, scrolling mix through ser2net (RFC 2217, localhost): {remote:6.1f} MB/s'
+              f'  floor (socat on the port) {floor:6.1f} MB/s  ratio {remote / floor:.2f}'
+              f'  local pty {local:6.1f} MB/s')
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
