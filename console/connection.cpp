@@ -31,6 +31,7 @@ void Opened(Console& c) {
 void WaitAgain(Console& c, int64_t now) {
     c.line->Close();
     c.link = LinkState::Down;
+    c.readMore = false;
     int64_t delay = NextDelay(c);
     c.retryDelay = unsigned(delay);
     c.retryAt = now + delay;

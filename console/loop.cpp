@@ -179,7 +179,7 @@ int Timeout(const Console& c, int64_t now) {
     uint32_t interval = c.options.characterInterval;
     int64_t deadlines[] = {
         c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
-        c.readMore ? now : NoDeadline,
+        c.readMore && c.link == LinkState::Open ? now : NoDeadline,
         ConnectionDeadline(c),
         c.pump.WaitsForPace(now, interval) || (sendState == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
@@ -234,6 +234,9 @@ void RunLoop(Console& c, int signalPipe) {
             break;
         }
         now = MonotonicMilliseconds();
+        // Whatever woke the loop may have changed what is shown; the flush
+        // draws only what differs, at most once a frame.
+        c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
         if (fds[0].revents & POLLIN) ReadKeys(c, now);
         // A hung-up terminal also reads as ready; without this the loop spins.
@@ -241,7 +244,8 @@ void RunLoop(Console& c, int signalPipe) {
             c.quit = true;  // the user's terminal is gone
             c.exitCode = 128 + SIGHUP;
         }
-        if (c.quit || lineFd < 0) continue;
+        // A key may have lost the line meanwhile: its events are stale then.
+        if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;
         if (c.link == LinkState::Connecting) {
             if (events != 0) ContinueConnecting(c, events, now);
