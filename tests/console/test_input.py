@@ -3,7 +3,9 @@ bracketed paste wait while the line holds output and all go out, in order,
 when it moves again; Unix and DOS text files sent into a host's `cat` arrive
 exactly."""
 import os
+import shutil
 import subprocess
+import tempfile
 import termios
 import unittest
 from pathlib import Path
@@ -19,7 +21,9 @@ def marked(data):
 
 class HeldLine(unittest.TestCase):
     def test_keys_and_a_paste_wait_while_output_is_held(self):
-        with ConsoleSession() as s:
+        trace = Path(tempfile.mkdtemp(prefix='bv-trace-')) / 'ioctl'
+        self.addCleanup(shutil.rmtree, trace.parent, True)
+        with ConsoleSession(wrapper=['strace', '-e', 'trace=ioctl', '-o', str(trace)]) as s:
             # The host stops the line with XOFF: software flow control on the
             # program's end, set from outside as a driver would have it.
             fd = os.open(s.line.device, os.O_RDWR | os.O_NOCTTY)
@@ -37,6 +41,9 @@ class HeldLine(unittest.TestCase):
             s.tmux('paste-buffer', '-p', '-r', '-b', 'p', '-t', 't')  # -p: with brackets
             s.wait_status('paste ')
             s.wait_status('bytes wait')
+            # Held over a second with RTS/CTS on: it looks whether CTS is low
+            # (a pty has no CTS, so there is nothing to say).
+            wait_for(lambda: 'TIOCMGET' in trace.read_text(), what='a look at the modem lines')
             s.host_write(XON)
             expected = marked(typed.encode()) + marked(pasted.replace('\n', '\r').encode())
             got = s.host_read(len(expected), timeout=20)
