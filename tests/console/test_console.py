@@ -177,6 +177,7 @@ class StartUp(unittest.TestCase):
             plain = Path(folder) / 'file'
             plain.write_text('')
             self.expect_failure([str(plain)], 'not a terminal')
+            self.expect_failure(['/dev/null', '--home', str(plain)], 'not a folder')
             line = Line(folder)
             line.start()
             try:
