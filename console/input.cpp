@@ -11,8 +11,6 @@
 
 namespace {
 
-const int Escape = 27;
-
 // Tab in a file prompt completes; a second Tab that changed nothing lists
 // the names that match.
 void CompleteName(Console& c) {
@@ -99,7 +97,7 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
     }
     switch (code) {
         case 'q':
-        case Escape: c.view.open = false; break;
+        case EscapeKey: c.view.open = false; break;
         case '/':
             OpenPrompt(c.prompt, "search", "");
             c.promptFor = PromptPurpose::Search;

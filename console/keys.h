@@ -10,6 +10,9 @@
 
 #include "link/key_sequences.h"
 
+// The Escape key as curses hands it over: prompts and questions cancel on it.
+const int EscapeKey = 27;
+
 enum class KeyAction : uint8_t { Ignore, Byte, Sequence, PasteStart, PasteEnd };
 
 struct TranslatedKey {

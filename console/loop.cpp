@@ -81,6 +81,16 @@ void PumpOutput(Console& c, int64_t now) {
     }
 }
 
+// `count` bytes read into the console's block: stamped with the time they
+// arrived, received, and counted for a capture.
+void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
+    struct timespec arrived;
+    clock_gettime(CLOCK_REALTIME, &arrived);
+    ReceiveBlock(targets, c.readBlock, count, arrived);
+    if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, count, c.notice);
+    c.redraw = true;
+}
+
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
@@ -99,11 +109,7 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
             break;
         }
         if (count == 0) continue;  // only protocol bytes
-        struct timespec arrived;
-        clock_gettime(CLOCK_REALTIME, &arrived);
-        ReceiveBlock(targets, c.readBlock, count, arrived);
-        if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, count, c.notice);
-        c.redraw = true;
+        TakeIn(c, targets, count);
     }
     c.readMore = reads == ReadsPerPass;
     if (c.log.Active()) {
@@ -203,10 +209,7 @@ void DrainLineForCapture(Console& c) {
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
         unsigned count = 0;
         if (c.line->Read(c.readBlock, sizeof c.readBlock, &count) != IoResult::Done) return;
-        struct timespec arrived;
-        clock_gettime(CLOCK_REALTIME, &arrived);
-        ReceiveBlock(targets, c.readBlock, count, arrived);
-        CaptureWritten(c.transfers, count, c.notice);
+        TakeIn(c, targets, count);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "console/prompt.h"
 
+#include "console/keys.h"
+
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
 #include <algorithm>
@@ -13,7 +15,7 @@
 
 namespace {
 
-enum : int { Backspace = 8, Tab = 9, Escape = 27, Delete = 127, CtrlC = 3, CtrlG = 7, CtrlU = 21, Space = 32 };
+enum : int { Backspace = 8, Tab = 9, Delete = 127, CtrlC = 3, CtrlG = 7, CtrlU = 21, Space = 32 };
 
 void Append(Prompt& prompt, const char* bytes, unsigned count) {
     if (prompt.length + count >= sizeof prompt.text) return;
@@ -55,7 +57,7 @@ PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode) {
         case '\n':
             prompt.active = false;
             return PromptResult::Accepted;
-        case Escape:
+        case EscapeKey:
         case CtrlC:
         case CtrlG:
             prompt.active = false;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "console/keys.h"
 #include "console/prompt.h"
 #include "link/file_io_posix.h"
 
@@ -107,12 +108,11 @@ void ChooseCapture(Transfers& t, const char* home, const char* name, Notice& not
 }
 
 void OverwriteKey(Transfers& t, int code, bool isKeyCode, Notice& notice) {
-    const int Escape = 27;
     char letter = isKeyCode ? 0 : char(code | 0x20);
     if (letter == 'o' || letter == 'a') {
         t.askingOverwrite = false;
         OpenCapture(t, t.pendingPath, letter == 'o' ? O_TRUNC : O_APPEND, notice);
-    } else if (letter == 'c' || (!isKeyCode && code == Escape)) {
+    } else if (letter == 'c' || (!isKeyCode && code == EscapeKey)) {
         t.askingOverwrite = false;
         t.pendingCapture = ReceiveMode::Off;
         Say(notice, "capture cancelled");
