@@ -4,9 +4,9 @@
 #include <cstring>
 #include <poll.h>
 
-#include "console/local_line.h"
-#include "console/net_address.h"
-#include "console/net_line.h"
+#include "console/line/local_line.h"
+#include "console/line/net_address.h"
+#include "console/line/net_line.h"
 #include "link/transfer.h"
 
 namespace {

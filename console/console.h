@@ -16,7 +16,7 @@
 #include "console/history.h"
 #include "console/history_view.h"
 #include "console/keys.h"
-#include "console/line.h"
+#include "console/line/line.h"
 #include "console/log.h"
 #include "console/menu.h"
 #include "console/notice.h"

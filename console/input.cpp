@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "console/commands.h"
-#include "console/local_line.h"
+#include "console/line/line_speed.h"
 #include "core/screen.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "console/connection.h"
 #include "console/console.h"
-#include "console/device_list.h"
+#include "console/line/device_list.h"
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/signals.h"

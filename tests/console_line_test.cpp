@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "console/line_speed.h"
-#include "console/local_line.h"
-#include "console/uucp_lock.h"
+#include "console/line/line_speed.h"
+#include "console/line/local_line.h"
+#include "console/line/uucp_lock.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "console/keys.h"
-#include "console/local_line.h"
+#include "console/line/local_line.h"
 #include "console/menu.h"
 #include "console/options.h"
 #include "console/profiles.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "console/net_line.h"
+#include "console/line/net_line.h"
 
 namespace {
 

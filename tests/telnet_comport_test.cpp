@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "console/net_address.h"
-#include "console/telnet_comport.h"
+#include "console/line/net_address.h"
+#include "console/line/telnet_comport.h"
 
 namespace {
 

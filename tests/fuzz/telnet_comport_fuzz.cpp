@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "console/telnet_comport.h"
+#include "console/line/telnet_comport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (size == 0) return 0;

@@ -1,4 +1,4 @@
-#include "console/telnet_comport.h"
+#include "console/line/telnet_comport.h"
 
 #include <cstddef>  // libtelnet.h uses size_t without including it
 #include <cstring>

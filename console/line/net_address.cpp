@@ -1,4 +1,4 @@
-#include "console/net_address.h"
+#include "console/line/net_address.h"
 
 #include <cstdio>
 #include <cstring>

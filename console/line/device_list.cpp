@@ -1,4 +1,4 @@
-#include "console/device_list.h"
+#include "console/line/device_list.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "console/line_speed.h"
+#include "console/line/line_speed.h"
 
 #include <cerrno>
 
@@ -36,3 +36,26 @@ bool CustomSpeedsSupported() { return false; }
 int SetCustomSpeed(int, uint32_t) { return EINVAL; }
 uint32_t ReadLineSpeed(int) { return 0; }
 #endif
+
+namespace {
+
+const uint32_t StandardSpeeds[] = {50,     75,      110,     134,     150,     200,     300,     600,
+                                   1200,   1800,    2400,    4800,    9600,    19200,   38400,   57600,
+                                   115200, 230400,  460800,  500000,  576000,  921600,  1000000, 1152000,
+                                   1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+const unsigned StandardSpeedCount = sizeof StandardSpeeds / sizeof StandardSpeeds[0];
+
+}  // namespace
+
+uint32_t StepStandardSpeed(uint32_t baud, int direction) {
+    if (direction > 0) {
+        for (uint32_t speed : StandardSpeeds) {
+            if (speed > baud) return speed;
+        }
+        return StandardSpeeds[0];
+    }
+    for (unsigned i = StandardSpeedCount; i > 0; --i) {
+        if (StandardSpeeds[i - 1] < baud) return StandardSpeeds[i - 1];
+    }
+    return StandardSpeeds[StandardSpeedCount - 1];
+}

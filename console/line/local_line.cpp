@@ -1,4 +1,4 @@
-#include "console/local_line.h"
+#include "console/line/local_line.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "console/line_speed.h"
+#include "console/line/line_speed.h"
 
 namespace {
 
@@ -69,7 +69,6 @@ const struct {
 #endif
 };
 
-const unsigned SpeedCount = sizeof Speeds / sizeof Speeds[0];
 
 speed_t SpeedCode(uint32_t baud) {
     for (const auto& entry : Speeds) {
@@ -168,19 +167,6 @@ bool LineAttributes(const LineSettings& settings, bool hardwareFlow, struct term
     cfsetispeed(attributes, speed);
     cfsetospeed(attributes, speed);
     return true;
-}
-
-uint32_t StepStandardSpeed(uint32_t baud, int direction) {
-    if (direction > 0) {
-        for (const auto& entry : Speeds) {
-            if (entry.baud > baud) return entry.baud;
-        }
-        return Speeds[0].baud;
-    }
-    for (unsigned i = SpeedCount; i > 0; --i) {
-        if (Speeds[i - 1].baud < baud) return Speeds[i - 1].baud;
-    }
-    return Speeds[SpeedCount - 1].baud;
 }
 
 LocalLine::LocalLine(const char* device, const char* lockFolder) {

@@ -13,4 +13,8 @@ int SetCustomSpeed(int fd, uint32_t baud);
 // The line's output speed in baud as the driver has it; 0 when unknown.
 uint32_t ReadLineSpeed(int fd);
 
+// The standard speed after (direction > 0) or before `baud`, wrapping round:
+// what Tab, Up and Down step through in the settings prompt.
+uint32_t StepStandardSpeed(uint32_t baud, int direction);
+
 #endif

@@ -13,6 +13,9 @@
 
 #include "link/settings_notation.h"
 
+// Room for a device path or a lock folder.
+const unsigned LinePathCapacity = 1024;
+
 // What is in force on the line, applied at every open and reconnect.
 struct LineControls {
     LineSettings settings;

@@ -12,9 +12,8 @@
 
 #include <termios.h>
 
-#include "console/line.h"
-#include "console/options.h"
-#include "console/uucp_lock.h"
+#include "console/line/line.h"
+#include "console/line/uucp_lock.h"
 
 // Fills *attributes (raw, no software flow control, receiver on, modem
 // status ignored) for the settings. A speed missing from the termios table
@@ -22,10 +21,6 @@
 // can; else returns false with *problem set, as for 1.5 stop bits.
 bool LineAttributes(const LineSettings& settings, bool hardwareFlow, struct termios* attributes,
                     bool* customSpeed, const char** problem);
-
-// The standard speed after (direction > 0) or before `baud`, wrapping round:
-// what Tab, Up and Down step through in the settings prompt.
-uint32_t StepStandardSpeed(uint32_t baud, int direction);
 
 class LocalLine : public Line {
 public:
@@ -52,8 +47,8 @@ private:
     bool Configure(const LineControls& controls, char* problem, unsigned capacity);
     void Abandon();  // undoes a half-made open
 
-    char device_[PathCapacity];
-    char lockFolder_[PathCapacity];
+    char device_[LinePathCapacity];
+    char lockFolder_[LinePathCapacity];
     int fd_ = -1;
     bool exclusive_ = false;
     UucpLock lock_;

@@ -1,4 +1,4 @@
-#include "console/uucp_lock.h"
+#include "console/line/uucp_lock.h"
 
 #include <cerrno>
 #include <climits>

@@ -20,9 +20,9 @@
 
 #include <sys/socket.h>
 
-#include "console/line.h"
-#include "console/net_address.h"
-#include "console/telnet_comport.h"
+#include "console/line/line.h"
+#include "console/line/net_address.h"
+#include "console/line/telnet_comport.h"
 
 class NetworkLine : public Line {
 public:

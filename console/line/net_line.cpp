@@ -1,4 +1,4 @@
-#include "console/net_line.h"
+#include "console/line/net_line.h"
 
 #include <cerrno>
 #include <cstdio>
