@@ -29,36 +29,39 @@ void AskForFile(Console& c, PromptPurpose purpose, const char* label) {
     c.tabListed = false;
 }
 
-void BeginSend(Console& c, SendState mode) {
-    if (sendState != SendState::Idle) {
+Reaction BeginSend(Console& c, SendState mode) {
+    if (SendRunning()) {
         Say(c.notice, "a send is running: the menu key then s e ends it");
-        return;
+        return Nothing;
     }
     c.transfers.pendingSend = mode;
     const char* name = mode == SendState::SendText ? "text" : mode == SendState::SendRaw ? "raw" : "binary";
     char label[48];
     std::snprintf(label, sizeof label, "send %s file", name);
     AskForFile(c, PromptPurpose::SendName, label);
+    return Nothing;
 }
 
-void BeginCapture(Console& c, ReceiveMode mode) {
-    if (receiveMode != ReceiveMode::Off) {
+Reaction BeginCapture(Console& c, ReceiveMode mode) {
+    if (Capturing()) {
         Say(c.notice, "a capture is running: the menu key then r e ends it");
-        return;
+        return Nothing;
     }
     c.transfers.pendingCapture = mode;
     AskForFile(c, PromptPurpose::CaptureName,
                mode == ReceiveMode::CaptureRaw ? "capture raw to file" : "capture text to file");
+    return Nothing;
 }
 
-void EndSendOrPaste(Console& c) {
+Reaction EndSendOrPaste(Console& c) {
     if (c.pump.PasteWaiting() > 0) {
         unsigned dropped = c.pump.DropPaste();
         c.pasteTotal = 0;
         Say(c.notice, "paste ended: %u bytes not sent", dropped);
-        return;
+    } else {
+        EndSendCommand(c.transfers, c.notice);
     }
-    EndSendCommand(c.transfers, c.notice);
+    return Nothing;
 }
 
 void SetModemOutput(Console& c, ModemOutput which, bool on) {
@@ -73,27 +76,30 @@ void SetModemOutput(Console& c, ModemOutput which, bool on) {
     SayControl(c, result, done, "modem lines (DTR, RTS)");
 }
 
-void SendBreak(Console& c, int64_t now) {
+Reaction SendBreak(Console& c, int64_t now) {
     ControlResult result = c.line->SetBreak(true);
     if (result == ControlResult::Done) c.breakEndsAt = now + BreakMilliseconds;
     SayControl(c, result, "break sent", "BREAK");
+    return Nothing;
 }
 
-void PulseDtr(Console& c, int64_t now) {
+Reaction PulseDtr(Console& c, int64_t now) {
     ControlResult result = c.line->SetModemOutput(ModemOutput::Dtr, false);
     if (result == ControlResult::Done) c.dtrBackAt = now + DtrPulseMilliseconds;
     SayControl(c, result, "DTR pulsed off and on (reset)", "modem lines (DTR, RTS)");
+    return Nothing;
 }
 
-void ShowModemLines(Console& c) {
+Reaction ShowModemLines(Console& c, int64_t) {
     ModemLines lines = {};
     ControlResult result = c.line->ReadModemLines(&lines);
     if (result != ControlResult::Done) {
         SayControl(c, result, "", "modem lines (CTS, DSR, DCD, RI)");
-        return;
+    } else {
+        Say(c.notice, "CTS %s  DSR %s  DCD %s  RI %s  |  DTR %s  RTS %s", OnOff(lines.cts), OnOff(lines.dsr),
+            OnOff(lines.dcd), OnOff(lines.ri), OnOff(lines.dtr), OnOff(lines.rts));
     }
-    Say(c.notice, "CTS %s  DSR %s  DCD %s  RI %s  |  DTR %s  RTS %s", OnOff(lines.cts),
-        OnOff(lines.dsr), OnOff(lines.dcd), OnOff(lines.ri), OnOff(lines.dtr), OnOff(lines.rts));
+    return Nothing;
 }
 
 // Applies `controls` to the open line; they are in force only if it took them.
@@ -112,21 +118,24 @@ bool ApplyControls(Console& c, const LineControls& controls) {
     return false;
 }
 
-void ToggleFlow(Console& c) {
+Reaction ToggleFlow(Console& c, int64_t) {
     LineControls controls = c.controls;
     controls.hardwareFlow = !controls.hardwareFlow;
-    if (!ApplyControls(c, controls)) return;
-    c.options.hardwareFlow = controls.hardwareFlow;
-    Say(c.notice, "flow control: %s", controls.hardwareFlow ? "rtscts" : "none");
+    if (ApplyControls(c, controls)) {
+        c.options.hardwareFlow = controls.hardwareFlow;
+        Say(c.notice, "flow control: %s", controls.hardwareFlow ? "rtscts" : "none");
+    }
+    return Nothing;
 }
 
-void AskForSettings(Console& c) {
+Reaction AskForSettings(Console& c, int64_t) {
     if (!c.line->HasSettings()) {
         Say(c.notice, "line settings are the server's business on %s", c.line->Name());
-        return;
+    } else {
+        OpenPrompt(c.prompt, "line settings", c.options.settingsText);
+        c.promptFor = PromptPurpose::Settings;
     }
-    OpenPrompt(c.prompt, "line settings", c.options.settingsText);
-    c.promptFor = PromptPurpose::Settings;
+    return Nothing;
 }
 
 void NewSettings(Console& c, const char* text) {
@@ -163,62 +172,117 @@ void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
     }
 }
 
-Reaction RunCommand(Console& c, MenuCommand command, int64_t now) {
-    switch (command) {
-        case MenuCommand::PassKey:
-        case MenuCommand::Opened:
-        case MenuCommand::Cancelled:
-            break;
-        case MenuCommand::SendPrefix: SendTyped(c, &c.options.prefixKey, 1); break;
-        case MenuCommand::Exit:
-            c.exitCode = 0;
-            return Quit;
-        case MenuCommand::Clear:
-            ResetScreen();
-            RepaintAll();
-            break;
-        case MenuCommand::Redraw: return Draw | RedrawAll;
-        case MenuCommand::History:
-            if (c.history.Capacity() == 0) {
-                Say(c.notice, "the history is off (--history 0)");
-            } else {
-                OpenView(c.view, c.history);
-            }
-            break;
-        case MenuCommand::SendRaw: BeginSend(c, SendState::SendRaw); break;
-        case MenuCommand::SendBinary: BeginSend(c, SendState::SendBinary); break;
-        case MenuCommand::SendText: BeginSend(c, SendState::SendText); break;
-        case MenuCommand::SendEnd: EndSendOrPaste(c); break;
-        case MenuCommand::ReceiveRaw: BeginCapture(c, ReceiveMode::CaptureRaw); break;
-        case MenuCommand::ReceiveText: BeginCapture(c, ReceiveMode::CaptureText); break;
-        case MenuCommand::ReceiveEnd: EndCaptureCommand(c.transfers, c.notice); break;
-        case MenuCommand::Break:
-            if (Connected(c)) SendBreak(c, now);
-            break;
-        case MenuCommand::ToggleDtr:
-            if (Connected(c)) SetModemOutput(c, ModemOutput::Dtr, !c.dtr);
-            break;
-        case MenuCommand::ToggleRts:
-            if (c.controls.hardwareFlow) {
-                Say(c.notice, "RTS/CTS flow control drives RTS: turn it off first (menu key, f)");
-            } else if (Connected(c)) {
-                SetModemOutput(c, ModemOutput::Rts, !c.rts);
-            }
-            break;
-        case MenuCommand::PulseDtr:
-            if (Connected(c)) PulseDtr(c, now);
-            break;
-        case MenuCommand::ModemLines:
-            if (Connected(c)) ShowModemLines(c);
-            break;
-        case MenuCommand::LineSettings:
-            if (Connected(c)) AskForSettings(c);
-            break;
-        case MenuCommand::ToggleFlow:
-            if (Connected(c)) ToggleFlow(c);
-            break;
+namespace {
+
+Reaction Exit(Console& c, int64_t) { return Leave(c, 0); }
+
+Reaction Clear(Console&, int64_t) {
+    ResetScreen();
+    RepaintAll();
+    return Nothing;
+}
+
+Reaction Redraw(Console&, int64_t) { return RedrawAll; }
+
+Reaction ShowHistory(Console& c, int64_t) {
+    if (c.history.Capacity() == 0) {
+        Say(c.notice, "the history is off (--history 0)");
+    } else {
+        OpenView(c.view, c.history);
     }
-    return Draw;
+    return Nothing;
+}
+
+Reaction ShowHelp(Console& c, int64_t) {
+    char prefix[16];
+    FormatPrefixKey(c.options.prefixKey, prefix, sizeof prefix);
+    char rows[ScreenRows][ScreenColumns + 1];
+    ComposeHelpPage(CommandTable(), prefix, &rows[0][0], ScreenRows, ScreenColumns);
+    for (int r = 0; r < ScreenRows; ++r) {
+        bool ended = false;
+        for (int col = 0; col < ScreenColumns; ++col) {
+            if (rows[r][col] == '\0') ended = true;
+            c.helpCells[r * ScreenColumns + col] = ended ? BlankCell : Cell(uint8_t(rows[r][col]));
+        }
+    }
+    c.helpOpen = true;
+    return Nothing;
+}
+
+Reaction SendRawFile(Console& c, int64_t) { return BeginSend(c, SendState::SendRaw); }
+Reaction SendBinaryFile(Console& c, int64_t) { return BeginSend(c, SendState::SendBinary); }
+Reaction SendTextFile(Console& c, int64_t) { return BeginSend(c, SendState::SendText); }
+Reaction EndSending(Console& c, int64_t) { return EndSendOrPaste(c); }
+Reaction CaptureRaw(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
+Reaction CaptureText(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
+
+Reaction EndCapturing(Console& c, int64_t) {
+    EndCaptureCommand(c.transfers, c.notice);
+    return Nothing;
+}
+
+Reaction ToggleDtr(Console& c, int64_t) {
+    SetModemOutput(c, ModemOutput::Dtr, !c.dtr);
+    return Nothing;
+}
+
+Reaction ToggleRts(Console& c, int64_t) {
+    if (c.controls.hardwareFlow) {
+        Say(c.notice, "RTS/CTS flow control drives RTS: turn it off first (menu key, f)");
+    } else {
+        SetModemOutput(c, ModemOutput::Rts, !c.rts);
+    }
+    return Nothing;
+}
+
+// The table behind the menu: the order is the menu line's and the help
+// page's, most used first, so a narrow line keeps what matters.
+const MenuEntry Entries[] = {
+    {MenuLevel::Top, 'x', "exit", "exit", Exit, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'c', "clear", "clear the screen", Clear, MenuLevel::Closed, false},
+    {MenuLevel::Top, 's', "send", "send a file (then r, b, t or e)", nullptr, MenuLevel::Send, false},
+    {MenuLevel::Top, 'r', "receive", "capture to a file (then r, t or e)", nullptr, MenuLevel::Receive, false},
+    {MenuLevel::Top, 'h', "history", "history: PgUp, /, n, N, q", ShowHistory, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'b', "break", "send a BREAK", SendBreak, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'p', "settings", "line settings (speed...)", AskForSettings, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'f', "flow", "flow control on or off", ToggleFlow, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'd', "dtr", "DTR on or off", ToggleDtr, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'D', "reset", "pulse DTR (reset a board)", PulseDtr, MenuLevel::Closed, true},
+    {MenuLevel::Top, 't', "rts", "RTS on or off", ToggleRts, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'm', "modem", "show the modem lines", ShowModemLines, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Redraw, MenuLevel::Closed, false},
+    {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},
+    {MenuLevel::Send, 't', "text", "send a text file", SendTextFile, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'e', "end", "end the send or paste", EndSending, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 'r', "raw", "capture raw", CaptureRaw, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 't', "text", "capture text", CaptureText, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 'e', "end", "end the capture", EndCapturing, MenuLevel::Closed, false},
+};
+
+}  // namespace
+
+MenuTable CommandTable() { return {Entries, sizeof Entries / sizeof Entries[0]}; }
+
+Reaction Leave(Console& c, int exitCode) {
+    c.exitCode = exitCode;
+    return Quit;
+}
+
+Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
+    switch (step.kind) {
+        case MenuStepKind::PassKey:
+        case MenuStepKind::Opened:
+        case MenuStepKind::Cancelled: return Nothing;
+        case MenuStepKind::SendPrefix: SendTyped(c, &c.options.prefixKey, 1); return Nothing;
+        case MenuStepKind::Run: break;
+    }
+    if (step.entry->needsLine && c.link != LinkState::Open) {
+        Say(c.notice, "not connected: %s is not open", c.options.device);
+        return Nothing;
+    }
+    return step.entry->run(c, now);
 }
 
 Reaction PromptAnswered(Console& c) {
@@ -227,7 +291,7 @@ Reaction PromptAnswered(Console& c) {
     if (c.prompt.text[0] == '\0') {
         c.transfers.pendingSend = SendState::Idle;
         c.transfers.pendingCapture = ReceiveMode::Off;
-        return Draw;
+        return Nothing;
     }
     switch (purpose) {
         case PromptPurpose::SendName: StartSend(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice); break;
@@ -236,7 +300,7 @@ Reaction PromptAnswered(Console& c) {
         case PromptPurpose::Settings: NewSettings(c, c.prompt.text); break;
         case PromptPurpose::None: break;
     }
-    return Draw;
+    return Nothing;
 }
 
 void EndTimedControls(Console& c, int64_t now) {

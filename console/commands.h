@@ -1,5 +1,6 @@
-// The menu's commands, carried out on the console's state: transfers, the
-// screen, the history view, and the line's own controls (BREAK, DTR, RTS,
+// The menu's commands, carried out on the console's state, and the table
+// that names them (letters, words, needs-a-line): transfers, the screen, the
+// history view, the help page, and the line's own controls (BREAK, DTR, RTS,
 // modem lines, live settings, flow control). Timed ends (a BREAK, a DTR
 // pulse) are left as deadlines for the loop. What a command did or why it
 // was refused is said in the console's notice.
@@ -15,7 +16,15 @@
 const int64_t BreakMilliseconds = 250;
 const int64_t DtrPulseMilliseconds = 100;
 
-Reaction RunCommand(Console& console, MenuCommand command, int64_t now);
+// Every menu command, in the order the menu line and the help page show them.
+MenuTable CommandTable();
+
+// Carries out what the menu made of a key; a command that needs the line
+// is refused, with a word, while it is not open.
+Reaction RunMenuStep(Console& console, const MenuStep& step, int64_t now);
+
+// The one way out: records the exit code and asks the loop to leave.
+Reaction Leave(Console& console, int exitCode);
 
 // The prompt was answered (Accepted) for its purpose.
 Reaction PromptAnswered(Console& console);

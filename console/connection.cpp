@@ -7,7 +7,7 @@
 #include "console/line/local_line.h"
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
-#include "link/transfer.h"
+#include "console/commands.h"
 
 namespace {
 
@@ -76,11 +76,11 @@ OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
     return result;
 }
 
-void LineLost(Console& c, int64_t now) {
+Reaction LineLost(Console& c, int64_t now) {
     unsigned dropped = c.pump.Clear();
     c.inPaste = false;
-    if (sendState != SendState::Idle) {
-        EndSend();
+    if (SendRunning()) {
+        AbandonSend();
         Say(c.notice, "the send ended: the line went away");
     } else if (dropped > 0) {
         Say(c.notice, "the line went away: %u bytes were not sent", dropped);
@@ -88,11 +88,10 @@ void LineLost(Console& c, int64_t now) {
     c.breakEndsAt = c.dtrBackAt = NoDeadline;
     if (!c.options.reconnect) {
         c.line->Close();
-        c.quit = true;
-        c.exitCode = 1;
-        return;
+        return Leave(c, 1);
     }
     WaitAgain(c, now);
+    return Nothing;
 }
 
 void RetryIfDue(Console& c, int64_t now) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "console/console.h"
+#include "console/reaction.h"
 
 const int64_t RetryMilliseconds = 500;
 const int64_t LongestRetryMilliseconds = 4000;
@@ -30,7 +31,7 @@ OpenResult OpenAtStart(Console& console, char* message, unsigned capacity);
 
 // The loop's calls: the line went away; a retry is due; a connection in
 // progress is ready or overdue.
-void LineLost(Console& console, int64_t now);
+Reaction LineLost(Console& console, int64_t now);  // Quit with reconnecting off
 void RetryIfDue(Console& console, int64_t now);
 void ContinueConnecting(Console& console, short revents, int64_t now);
 

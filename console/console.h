@@ -55,6 +55,8 @@ struct Console {
     bool tabListed = false;  // the last key was a Tab that listed nothing new
     MenuLevel menu = MenuLevel::Closed;
     Notice notice = {};
+    bool helpOpen = false;  // the help page is shown; any key leaves it
+    Cell helpCells[ScreenCells];
     KeyCodes keyCodes = {};
 
     bool inPaste = false;  // between a paste's brackets
@@ -72,7 +74,7 @@ struct Console {
     int64_t outputWaitingSince = NoDeadline;
     bool heldReported = false;  // "output held" said for this wait
 
-    bool redraw = false;  // something changed: flush at the next frame
+    bool redraw = false;  // flush at the next frame
     bool readMore = false;  // the last read stopped with input left
     int64_t lastFlush = 0;
     bool quit = false;

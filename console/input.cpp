@@ -50,7 +50,7 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
         case PromptResult::Tab:
             if (fileName) CompleteName(c);
             if (settings) StepSpeed(c, +1);
-            return Draw;
+            return Nothing;
         case PromptResult::Up:
         case PromptResult::Down:
             if (settings) StepSpeed(c, result == PromptResult::Up ? +1 : -1);
@@ -58,7 +58,7 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
         case PromptResult::Editing: break;
     }
     c.tabListed = false;
-    return Draw;
+    return Nothing;
 }
 
 void Pasted(Console& c, const TranslatedKey& key) {
@@ -93,7 +93,7 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
             case KEY_END: MoveView(c.view, h, ViewMove::Newest); break;
             default: break;
         }
-        return Draw;
+        return Nothing;
     }
     switch (code) {
         case 'q':
@@ -112,16 +112,20 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
             break;
         default: break;
     }
-    return Draw;
+    return Nothing;
 }
 
 }  // namespace
 
 Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
     if (c.prompt.active) return PromptInput(c, code, isKeyCode);
+    if (c.helpOpen) {
+        c.helpOpen = false;  // any key goes back
+        return Nothing;
+    }
     if (c.transfers.askingOverwrite) {
         OverwriteKey(c.transfers, code, isKeyCode, c.notice);
-        return Draw;
+        return Nothing;
     }
     TranslatedKey key = TranslateKey(c.keyCodes, code, isKeyCode);
     if (key.action == KeyAction::PasteStart || key.action == KeyAction::PasteEnd) {
@@ -130,22 +134,21 @@ Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
             c.pasteLineEnds = TextLineEnds();
             if (c.pump.PasteWaiting() == 0) c.pasteTotal = 0;
         }
-        return Draw;
+        return Nothing;
     }
     if (c.inPaste) {
         Pasted(c, key);
-        return Draw;
+        return Nothing;
     }
-    if (key.action == KeyAction::Ignore) return Reaction(0);
-    if (c.notice.text[0] != '\0' && c.notice.expires == 0) Forget(c.notice);
-    bool menuWasOpen = c.menu != MenuLevel::Closed;
-    MenuCommand command = MenuKey(c.menu, c.options.prefixKey, key);
-    if (c.view.open && command == MenuCommand::PassKey && !menuWasOpen) {
+    if (key.action == KeyAction::Ignore) return Nothing;
+    Forget(c.notice);
+    MenuStep step = MenuKey(c.menu, c.options.prefixKey, key, CommandTable());
+    if (c.view.open && step.kind == MenuStepKind::PassKey) {
         return ViewInput(c, code, isKeyCode);  // keys meant for the host are not sent
     }
-    if (command != MenuCommand::PassKey) return RunCommand(c, command, now);
+    if (step.kind != MenuStepKind::PassKey) return RunMenuStep(c, step, now);
     uint8_t bytes[3];
     unsigned count = KeyBytes(key, bytes);
     if (count > 0) SendTyped(c, bytes, count);
-    return Draw;
+    return Nothing;
 }

@@ -26,8 +26,8 @@ const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
 
+// The one place a reaction is carried out, and so the one way out.
 void Apply(Console& c, Reaction reaction) {
-    if (reaction & Draw) c.redraw = true;
     if (reaction & RedrawAll) RedrawDisplay(c.display);
     if (reaction & Quit) c.quit = true;
 }
@@ -52,11 +52,10 @@ void PumpOutput(Console& c, int64_t now) {
     uint32_t interval = c.options.characterInterval;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
         if (c.pump.StageEmpty()) {
-            if (sendState != SendState::Idle &&
-                FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
+            if (SendRunning() && FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
                 Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.transfers.sendDone);
             }
-            if (sendState == SendState::Idle) c.pump.StageQueued(now, interval);
+            if (!SendRunning()) c.pump.StageQueued(now, interval);
         }
         unsigned length;
         const uint8_t* bytes = c.pump.Pending(&length);
@@ -64,7 +63,7 @@ void PumpOutput(Console& c, int64_t now) {
         unsigned written = 0;
         IoResult result = c.line->Write(bytes, length, &written);
         if (result == IoResult::Lost) {
-            LineLost(c, now);
+            Apply(c, LineLost(c, now));
             return;
         }
         if (written > 0) {
@@ -87,7 +86,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     ReceiveBlock(targets, c.readBlock, count, arrived);
-    if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, count, c.notice);
+    if (Capturing()) CaptureWritten(c.transfers, count, c.notice);
     c.redraw = true;
 }
 
@@ -101,11 +100,11 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         unsigned count = 0;
         IoResult result = c.line->Read(c.readBlock, sizeof c.readBlock, &count);
         if (result == IoResult::Lost) {
-            LineLost(c, now);
+            Apply(c, LineLost(c, now));
             return;
         }
         if (result == IoResult::WouldBlock) {
-            if (hungUp && reads == 0) LineLost(c, now);
+            if (hungUp && reads == 0) Apply(c, LineLost(c, now));
             break;
         }
         if (count == 0) continue;  // only protocol bytes
@@ -137,10 +136,8 @@ void HandleSignals(Console& c, int signalPipe) {
         } else if (number == SIGCONT) {
             ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
         } else {
-            c.quit = true;
-            c.exitCode = 128 + number;
+            Apply(c, Leave(c, 128 + number));
         }
-        c.redraw = true;
     }
 }
 
@@ -148,7 +145,9 @@ void Flush(Console& c, int64_t now) {
     Frame frame;
     frame.markRow = -1;
     frame.markColumn = frame.markLength = 0;
-    if (c.view.open) {
+    if (c.helpOpen) {
+        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &c.helpCells[r * ScreenColumns];
+    } else if (c.view.open) {
         ViewRows(c.view, c.history, screen.cells);
         for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &c.view.rows[r * ScreenColumns];
         if (c.view.haveMatch && c.view.matchRow >= c.view.top && c.view.matchRow < c.view.top + ScreenRows) {
@@ -162,10 +161,10 @@ void Flush(Console& c, int64_t now) {
     }
     char status[StatusCapacity];
     frame.status = status;
-    frame.statusCursor = ComposeStatus(c, DisplayWidth(c.display), status, sizeof status);
+    frame.statusCursor = ComposeStatus(c, CurrentTransferModes(), DisplayWidth(c.display), status, sizeof status);
     frame.cursorRow = terminal.row;
     frame.cursorColumn = terminal.column;
-    frame.cursorVisible = !c.view.open;
+    frame.cursorVisible = !c.view.open && !c.helpOpen;
     FlushDisplay(c.display, frame);
     c.redraw = false;
     c.lastFlush = now;
@@ -173,10 +172,6 @@ void Flush(Console& c, int64_t now) {
 
 void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
-    if (c.notice.expires != 0 && now >= c.notice.expires) {
-        Forget(c.notice);
-        c.redraw = true;
-    }
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     RetryIfDue(c, now);
 }
@@ -187,10 +182,9 @@ int Timeout(const Console& c, int64_t now) {
         c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
         ConnectionDeadline(c),
-        c.pump.WaitsForPace(now, interval) || (sendState == SendState::SendText && c.pump.StageEmpty())
+        c.pump.WaitsForPace(now, interval) || (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
             : NoDeadline,
-        c.notice.expires != 0 ? c.notice.expires : NoDeadline,
         c.breakEndsAt,
         c.dtrBackAt,
         c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
@@ -204,7 +198,7 @@ int Timeout(const Console& c, int64_t now) {
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
     ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
-    while (receiveMode != ReceiveMode::Off && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
+    while (Capturing() && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
         unsigned count = 0;
@@ -232,8 +226,7 @@ void RunLoop(Console& c, int signalPipe) {
         };
         nfds_t count = lineFd >= 0 ? 3 : 2;
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
-            c.quit = true;
-            c.exitCode = 1;
+            Apply(c, Leave(c, 1));
             break;
         }
         now = MonotonicMilliseconds();
@@ -244,8 +237,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (fds[0].revents & POLLIN) ReadKeys(c, now);
         // A hung-up terminal also reads as ready; without this the loop spins.
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            c.quit = true;  // the user's terminal is gone
-            c.exitCode = 128 + SIGHUP;
+            Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
         }
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
@@ -258,7 +250,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.link == LinkState::Open && (events & POLLOUT) && c.pump.StageEmpty()) {
             // The line's own bytes (a network line's commands) go out too.
             unsigned written;
-            if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) LineLost(c, now);
+            if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) Apply(c, LineLost(c, now));
         }
     }
     DrainLineForCapture(c);

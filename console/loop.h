@@ -1,8 +1,9 @@
 // The Unix program's main loop. It waits only in poll(): on the user's
 // terminal, the signal pipe and the line, with a timeout from the earliest
-// deadline (the next frame, a reconnect, the next paced byte, a notice that
-// expires, a BREAK or DTR pulse to end, the check of held output). Nothing
-// in it sleeps or blocks, so keys, signals and host bytes are always seen.
+// deadline (the next frame, a reconnect, the next paced byte, a BREAK or
+// DTR pulse to end, the check of held output). Nothing in it sleeps or
+// blocks, so keys, signals and host bytes are always seen. Reactions are
+// carried out here alone, and so is leaving.
 //
 // Received bytes are read in blocks; the screen is drawn at most once per
 // frame while a flood lasts, and at once for a lone change.

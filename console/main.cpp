@@ -17,9 +17,7 @@
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/signals.h"
-#include "core/output_queue.h"
 #include "core/screen.h"
-#include "link/transfer.h"
 
 #ifndef BRISVANE_VERSION
 #define BRISVANE_VERSION "2.4"
@@ -31,32 +29,25 @@ const char Usage[] =
     "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
     "       brisvane --list | --help | --version\n";
 
-const char Help[] =
+const char HelpIntroduction[] =
     "\n"
     "A 24 x 80 character terminal for a host on a serial line: DEVICE is a\n"
     "serial device, rfc2217://HOST:PORT or tcp://HOST:PORT; PROFILE a section\n"
     "of the profiles file.\n"
     "\n"
     "  SETTINGS           speed,parity,data,stop (default 9600,n,8,1), or\n"
-    "                     'baud=9600 parity=n data=8 stop=1'; any speed the driver takes\n"
-    "  --flow F           rtscts (the default) or none, for three-wire cables\n"
-    "  --seven-bit        send keys and text with bit 7 clear (an 8-bit line to a Unix host)\n"
-    "  --home DIR         folder that file names for sending and capturing start from\n"
-    "  --interval MS      pause after each byte of a text send or paste (0..10000)\n"
-    "  --prefix KEY       the menu key, such as C-a (the default) or ^B\n"
-    "  --history ROWS     rows kept after they scroll off (default 10000; 0: none)\n"
-    "  --log FILE         append what arrives to FILE as text\n"
-    "  --log-raw FILE     append what arrives to FILE byte for byte\n"
-    "  --timestamps       start each line of the text log with the time\n"
-    "  --dtr on|off       set DTR when the line opens (and on every reconnect)\n"
-    "  --rts on|off       set RTS likewise (without RTS/CTS flow control)\n"
-    "  --wait             start even when the device is missing, and wait for it\n"
-    "  --no-reconnect     exit when the line goes away instead of waiting for it\n"
-    "  --config FILE      read profiles from FILE\n"
-    "  --list             show the serial devices present and the profiles\n"
+    "                     'baud=9600 parity=n data=8 stop=1'; any speed the driver takes\n";
+
+const char HelpEnd[] =
     "\n"
-    "The menu key then x exits, c clears, s sends a file, r captures, h shows the\n"
-    "history, p changes the line settings, b sends a BREAK (more: man brisvane).\n";
+    "The menu key (Ctrl-A) then ? lists its commands; x exits (more: man brisvane).\n";
+
+void PrintHelp() {
+    std::printf("%s%s", Usage, HelpIntroduction);
+    char line[256];
+    for (unsigned i = 0; OptionHelp(i, line, sizeof line); ++i) std::printf("%s\n", line);
+    std::printf("%s", HelpEnd);
+}
 
 int Fail(const char* message) {
     std::fprintf(stderr, "brisvane: %s\n", message);
@@ -111,7 +102,7 @@ int main(int argc, char** argv) {
     CommandLine commandLine;
     if (!ReadCommandLine(argc, argv, &commandLine, problem, sizeof problem)) return UsageError(problem);
     switch (commandLine.action) {
-        case ProgramAction::Help: std::printf("%s%s", Usage, Help); return 0;
+        case ProgramAction::Help: PrintHelp(); return 0;
         case ProgramAction::Version: std::printf("brisvane %s\n", BRISVANE_VERSION); return 0;
         default: break;
     }
@@ -158,10 +149,7 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
-    characterInterval = c.options.characterInterval;
-    sendState = SendState::Idle;
-    receiveMode = ReceiveMode::Off;
-    outputQueue.count = 0;
+    ResetTransferModes();
     ResetScreen();
     if (!StartDisplay(c.display)) return Fail("this terminal cannot be driven (is TERM set?)");
     LearnTerminalKeys(&c.keyCodes);

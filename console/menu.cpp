@@ -1,73 +1,135 @@
 #include "console/menu.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
-MenuCommand Close(MenuLevel& level, MenuCommand command) {
-    level = MenuLevel::Closed;
-    return command;
+char OtherCase(char letter) {
+    if (letter >= 'a' && letter <= 'z') return char(letter - 'a' + 'A');
+    if (letter >= 'A' && letter <= 'Z') return char(letter - 'A' + 'a');
+    return letter;
 }
 
-// Letters of the submenus, either case.
-char LowerLetter(char letter) { return letter >= 'A' && letter <= 'Z' ? char(letter - 'A' + 'a') : letter; }
-
-MenuCommand TopCommand(MenuLevel& level, char letter) {
-    if (letter == 'D') return Close(level, MenuCommand::PulseDtr);  // d toggles
-    switch (LowerLetter(letter)) {
-        case 'x': return Close(level, MenuCommand::Exit);
-        case 'c': return Close(level, MenuCommand::Clear);
-        case 'l': return Close(level, MenuCommand::Redraw);
-        case 'h': return Close(level, MenuCommand::History);
-        case 'b': return Close(level, MenuCommand::Break);
-        case 'd': return Close(level, MenuCommand::ToggleDtr);
-        case 't': return Close(level, MenuCommand::ToggleRts);
-        case 'm': return Close(level, MenuCommand::ModemLines);
-        case 'p': return Close(level, MenuCommand::LineSettings);
-        case 'f': return Close(level, MenuCommand::ToggleFlow);
-        case 's': level = MenuLevel::Send; return MenuCommand::Opened;
-        case 'r': level = MenuLevel::Receive; return MenuCommand::Opened;
-        default: return Close(level, MenuCommand::Cancelled);
+const MenuEntry* Find(const MenuTable& table, MenuLevel level, char letter) {
+    for (unsigned i = 0; i < table.count; ++i) {
+        const MenuEntry& e = table.entries[i];
+        if (e.level == level && e.letter == letter) return &e;
     }
+    return nullptr;
+}
+
+MenuStep Close(MenuLevel& level, MenuStepKind kind, const MenuEntry* entry = nullptr) {
+    level = MenuLevel::Closed;
+    return {kind, entry};
+}
+
+// Appends "x exit" (with two spaces before it unless first) if it fits.
+bool AddItem(char* text, unsigned capacity, int width, char letter, const char* words) {
+    size_t used = std::strlen(text);
+    const char* gap = used > 0 && text[used - 1] == ':' ? " " : "  ";
+    size_t item = std::strlen(gap) + 2 + std::strlen(words);
+    if (used + item > size_t(width) || used + item + 1 > capacity) return false;
+    std::snprintf(text + used, capacity - used, "%s%c %s", gap, letter, words);
+    return true;
+}
+
+const char* LevelName(MenuLevel level) {
+    switch (level) {
+        case MenuLevel::Send: return "send:";
+        case MenuLevel::Receive: return "receive:";
+        default: return "menu:";
+    }
+}
+
+// The letter that opens `level` from the top ("s" for Send).
+char OpeningLetter(const MenuTable& table, MenuLevel level) {
+    for (unsigned i = 0; i < table.count; ++i) {
+        if (table.entries[i].run == nullptr && table.entries[i].opens == level) return table.entries[i].letter;
+    }
+    return '?';
 }
 
 }  // namespace
 
-MenuCommand MenuKey(MenuLevel& level, uint8_t prefixKey, const TranslatedKey& key) {
+MenuStep MenuKey(MenuLevel& level, uint8_t prefixKey, const TranslatedKey& key, const MenuTable& table) {
     bool isPrefix = key.action == KeyAction::Byte && key.byte == prefixKey;
-    char letter = key.action == KeyAction::Byte ? char(key.byte) : '\0';
-    switch (level) {
-        case MenuLevel::Closed:
-            if (!isPrefix) return MenuCommand::PassKey;
-            level = MenuLevel::Top;
-            return MenuCommand::Opened;
-        case MenuLevel::Top:
-            if (isPrefix) return Close(level, MenuCommand::SendPrefix);
-            return TopCommand(level, letter);
-        case MenuLevel::Send:
-            switch (LowerLetter(letter)) {
-                case 'r': return Close(level, MenuCommand::SendRaw);
-                case 'b': return Close(level, MenuCommand::SendBinary);
-                case 't': return Close(level, MenuCommand::SendText);
-                case 'e': return Close(level, MenuCommand::SendEnd);
-                default: return Close(level, MenuCommand::Cancelled);
-            }
-        case MenuLevel::Receive:
-            switch (LowerLetter(letter)) {
-                case 'r': return Close(level, MenuCommand::ReceiveRaw);
-                case 't': return Close(level, MenuCommand::ReceiveText);
-                case 'e': return Close(level, MenuCommand::ReceiveEnd);
-                default: return Close(level, MenuCommand::Cancelled);
-            }
+    if (level == MenuLevel::Closed) {
+        if (!isPrefix) return {MenuStepKind::PassKey, nullptr};
+        level = MenuLevel::Top;
+        return {MenuStepKind::Opened, nullptr};
     }
-    return Close(level, MenuCommand::Cancelled);
+    if (isPrefix && level == MenuLevel::Top) return Close(level, MenuStepKind::SendPrefix);
+    if (key.action != KeyAction::Byte || key.byte == 0 || key.byte >= 0x80) {
+        return Close(level, MenuStepKind::Cancelled);
+    }
+    char letter = char(key.byte);
+    const MenuEntry* entry = Find(table, level, letter);
+    if (entry == nullptr) entry = Find(table, level, OtherCase(letter));
+    if (entry == nullptr) return Close(level, MenuStepKind::Cancelled);
+    if (entry->run == nullptr) {
+        level = entry->opens;
+        return {MenuStepKind::Opened, nullptr};
+    }
+    return Close(level, MenuStepKind::Run, entry);
 }
 
-const char* MenuPrompt(MenuLevel level) {
-    switch (level) {
-        case MenuLevel::Top:
-            return "menu: x exit  c clear  s send  r receive  h history  l redraw  p settings  "
-                   "f flow  b break  d dtr  t rts  D reset  m modem  (prefix again: send it)";
-        case MenuLevel::Send: return "send: r raw  b binary  t text  e end";
-        case MenuLevel::Receive: return "receive: r raw  t text  e end";
-        default: return "";
+void ComposeMenuLine(MenuLevel level, const MenuTable& table, int width, char* text, unsigned capacity) {
+    text[0] = '\0';
+    if (level == MenuLevel::Closed || capacity == 0) return;
+    const char help[] = "  ? help";
+    bool top = level == MenuLevel::Top;
+    int room = width - 1 - (top ? int(sizeof help - 1) : 0);  // the status line starts with a space
+    std::snprintf(text, capacity, "%s", LevelName(level));
+    for (unsigned i = 0; i < table.count; ++i) {
+        const MenuEntry& e = table.entries[i];
+        if (e.level != level || e.letter == '?') continue;
+        if (!AddItem(text, capacity, room, e.letter, e.words)) break;
     }
+    if (top) {
+        size_t used = std::strlen(text);
+        if (used + sizeof help <= capacity) std::snprintf(text + used, capacity - used, "%s", help);
+    }
+}
+
+int ComposeHelpPage(const MenuTable& table, const char* prefixName, char* rows, int rowCount, int columns) {
+    const int stride = columns + 1;
+    for (int r = 0; r < rowCount; ++r) rows[r * stride] = '\0';
+    if (rowCount < 3) return 0;
+    std::snprintf(rows, size_t(stride), " The menu key (%s), then: (any key goes back)", prefixName);
+
+    // Every entry that does something, then the prefix twice; opening
+    // entries show as the first key of their submenu's lines.
+    const int MaxItems = 64;
+    char items[MaxItems][96];
+    int count = 0;
+    for (unsigned i = 0; i < table.count && count < MaxItems - 1; ++i) {
+        const MenuEntry& e = table.entries[i];
+        if (e.run == nullptr) continue;
+        char keys[16];
+        if (e.level == MenuLevel::Top) {
+            std::snprintf(keys, sizeof keys, "%c", e.letter);
+        } else {
+            std::snprintf(keys, sizeof keys, "%c %c", OpeningLetter(table, e.level), e.letter);
+        }
+        std::snprintf(items[count++], sizeof items[0], "%-4s %s", keys, e.help);
+    }
+    std::snprintf(items[count++], sizeof items[0], "%-4s %s", "menu", "key again: send it to the host");
+
+    int available = rowCount - 2;  // the title and a blank row
+    int columnCount = count <= available ? 1 : 2;
+    int perColumn = (count + columnCount - 1) / columnCount;
+    if (perColumn > available) perColumn = available;  // cut rather than overflow
+    int columnWidth = columnCount == 1 ? columns : columns / 2;
+    for (int k = 0; k < count && k < perColumn * columnCount; ++k) {
+        int row = 2 + k % perColumn;
+        int column = k / perColumn;
+        char* line = rows + row * stride;
+        size_t used = std::strlen(line);
+        int start = column * columnWidth;
+        while (int(used) < start) line[used++] = ' ';
+        line[used] = '\0';
+        std::snprintf(line + used, size_t(stride) - used, "  %.*s", columnWidth - 3, items[k]);
+    }
+    return 2 + perColumn;
 }

@@ -1,22 +1,16 @@
 // A message on the status line: what a command did, or why it was refused.
-// It stays until the next key, or until its expiry time when it has one.
+// It stays until the next key.
 #ifndef BRISVANE_CONSOLE_NOTICE_H
 #define BRISVANE_CONSOLE_NOTICE_H
-
-#include <cstdint>
 
 const unsigned NoticeCapacity = 256;
 
 struct Notice {
     char text[NoticeCapacity];  // empty: nothing to say
-    int64_t expires;            // monotonic ms; 0: until the next key
 };
 
-// Replaces the message, cut to fit; it stays until the next key.
+// Replaces the message, cut to fit.
 void Say(Notice& notice, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// The same, gone by itself at `expires`.
-void SayUntil(Notice& notice, int64_t expires, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
 void Forget(Notice& notice);
 
 #endif

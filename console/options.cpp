@@ -7,50 +7,9 @@
 
 namespace {
 
-enum class Kind : uint8_t { Flag, Value, ProfileOnly };
-
-struct OptionSpec {
-    const char* name;
-    Kind kind;
-};
-
-// Every long option; the last two are given positionally on the command line.
-const OptionSpec Specs[] = {
-    {"home", Kind::Value},        {"interval", Kind::Value},     {"prefix", Kind::Value},
-    {"flow", Kind::Value},        {"no-reconnect", Kind::Flag},  {"seven-bit", Kind::Flag},
-    {"wait", Kind::Flag},         {"dtr", Kind::Value},          {"rts", Kind::Value},
-    {"history", Kind::Value},     {"log", Kind::Value},          {"log-raw", Kind::Value},
-    {"timestamps", Kind::Flag},   {"device", Kind::ProfileOnly}, {"settings", Kind::ProfileOnly},
-};
-
-const OptionSpec* FindSpec(const char* name) {
-    for (const OptionSpec& spec : Specs) {
-        if (std::strcmp(spec.name, name) == 0) return &spec;
-    }
-    return nullptr;
-}
-
 bool Fail(char* problem, unsigned capacity, const char* what, const char* text) {
     std::snprintf(problem, capacity, "%s: '%.60s'", what, text);
     return false;
-}
-
-bool CopyText(const char* text, char* destination, unsigned capacity) {
-    size_t length = std::strlen(text);
-    if (length >= capacity) return false;
-    std::memcpy(destination, text, length + 1);
-    return true;
-}
-
-// A path; "~/" starts from the home folder, as a shell would have it (a
-// profile's values reach no shell).
-bool CopyPath(const char* text, char* destination, unsigned capacity) {
-    const char* home = std::getenv("HOME");
-    if (text[0] != '~' || text[1] != '/' || home == nullptr || home[0] == '\0') {
-        return CopyText(text, destination, capacity);
-    }
-    int n = std::snprintf(destination, capacity, "%s%s", home, text + 1);
-    return n >= 0 && unsigned(n) < capacity;
 }
 
 // A flag's value in a profile; a flag on the command line (null) is on.
@@ -102,6 +61,104 @@ bool SetSwitch(Switch* target, const char* value) {
     return true;
 }
 
+// Each setter takes the option's value (null for a flag on the command
+// line) and returns null, or what is wrong with the value.
+typedef const char* (*Setter)(ConsoleOptions& o, const char* value);
+
+const char* SetBoolean(bool& target, const char* value, bool inverted) {
+    bool on;
+    if (!ReadBoolean(value, &on)) return "expected yes or no";
+    target = on != inverted;
+    return nullptr;
+}
+const char* SetNoReconnect(ConsoleOptions& o, const char* value) { return SetBoolean(o.reconnect, value, true); }
+const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
+const char* SetWait(ConsoleOptions& o, const char* value) { return SetBoolean(o.waitForDevice, value, false); }
+const char* SetTimestamps(ConsoleOptions& o, const char* value) { return SetBoolean(o.timestamps, value, false); }
+
+const char* SetHome(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.homeDirectory, PathCapacity) ? nullptr : "folder name too long";
+}
+const char* SetLog(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.logPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetRawLog(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.rawLogPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetDevice(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0') return "empty device name";
+    return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
+}
+const char* SetInterval(ConsoleOptions& o, const char* value) {
+    if (value[0] < '0' || value[0] > '9') return "the interval must be a number of milliseconds";
+    o.characterInterval = CharacterIntervalFromText(value);
+    return nullptr;
+}
+const char* SetPrefix(ConsoleOptions& o, const char* value) {
+    return ParsePrefixKey(value, &o.prefixKey) ? nullptr : "the prefix must be a key such as C-a or ^B";
+}
+const char* SetFlow(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "rtscts") == 0 || std::strcmp(value, "none") == 0) {
+        o.hardwareFlow = value[0] == 'r';
+        return nullptr;
+    }
+    return "flow control is rtscts or none";
+}
+const char* SetDtr(ConsoleOptions& o, const char* value) {
+    return SetSwitch(&o.dtr, value) ? nullptr : "a modem line is on or off";
+}
+const char* SetRts(ConsoleOptions& o, const char* value) {
+    return SetSwitch(&o.rts, value) ? nullptr : "a modem line is on or off";
+}
+const char* SetHistory(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, MaxHistoryRows, &o.historyRows) ? nullptr
+                                                             : "history is a number of rows from 0 to 1000000";
+}
+
+enum class Kind : uint8_t {
+    Flag,         // no value on the command line; yes/no in a profile
+    Value,        // a value after it
+    ProfileOnly,  // given positionally on the command line
+    Special,      // the command line's own (--config, --list...), not a profile key
+};
+
+struct OptionSpec {
+    const char* name;
+    Kind kind;
+    const char* argument;  // for --help
+    const char* help;
+    Setter set;
+};
+
+// Every long option, in --help's order.
+const OptionSpec Specs[] = {
+    {"flow", Kind::Value, "F", "rtscts (the default) or none, for three-wire cables", SetFlow},
+    {"seven-bit", Kind::Flag, "", "send keys and text with bit 7 clear (an 8-bit line to a Unix host)",
+     SetSevenBit},
+    {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
+    {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
+    {"prefix", Kind::Value, "KEY", "the menu key, such as C-a (the default) or ^B", SetPrefix},
+    {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
+    {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
+    {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
+    {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
+    {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
+    {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
+    {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
+    {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it", SetNoReconnect},
+    {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
+    {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
+    {"device", Kind::ProfileOnly, "", "", SetDevice},
+    {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
+};
+
+const OptionSpec* FindSpec(const char* name) {
+    for (const OptionSpec& spec : Specs) {
+        if (std::strcmp(spec.name, name) == 0) return &spec;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void DefaultOptions(ConsoleOptions* options) {
@@ -116,63 +173,26 @@ void DefaultOptions(ConsoleOptions* options) {
     options->historyRows = DefaultHistoryRows;
 }
 
-bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem,
-               unsigned capacity) {
+bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {
     const OptionSpec* spec = FindSpec(name);
-    if (spec == nullptr) return Fail(problem, capacity, "unknown option", name);
-    if (spec->kind != Kind::Flag && value == nullptr) {
-        return Fail(problem, capacity, "missing value for", name);
+    if (spec == nullptr || spec->kind == Kind::Special) return Fail(problem, capacity, "unknown option", name);
+    if (spec->kind != Kind::Flag && value == nullptr) return Fail(problem, capacity, "missing value for", name);
+    if (spec->set == nullptr) return SetSettings(o, value, problem, capacity);
+    const char* fault = spec->set(*o, value);
+    return fault == nullptr || Fail(problem, capacity, fault, value != nullptr ? value : "");
+}
+
+bool OptionHelp(unsigned index, char* text, unsigned capacity) {
+    unsigned shown = 0;
+    for (const OptionSpec& spec : Specs) {
+        if (spec.kind == Kind::ProfileOnly) continue;
+        if (shown++ != index) continue;
+        char left[32];
+        std::snprintf(left, sizeof left, "--%s%s%s", spec.name, spec.argument[0] ? " " : "", spec.argument);
+        std::snprintf(text, capacity, "  %-18s %s", left, spec.help);
+        return true;
     }
-    bool flag = false;
-    if (spec->kind == Kind::Flag && !ReadBoolean(value, &flag)) {
-        return Fail(problem, capacity, "expected yes or no", value);
-    }
-    if (std::strcmp(name, "no-reconnect") == 0) {
-        o->reconnect = !flag;
-    } else if (std::strcmp(name, "seven-bit") == 0) {
-        o->sevenBit = flag;
-    } else if (std::strcmp(name, "wait") == 0) {
-        o->waitForDevice = flag;
-    } else if (std::strcmp(name, "timestamps") == 0) {
-        o->timestamps = flag;
-    } else if (std::strcmp(name, "home") == 0) {
-        if (!CopyPath(value, o->homeDirectory, PathCapacity)) return Fail(problem, capacity, "folder name too long", value);
-    } else if (std::strcmp(name, "log") == 0) {
-        if (!CopyPath(value, o->logPath, PathCapacity)) return Fail(problem, capacity, "file name too long", value);
-    } else if (std::strcmp(name, "log-raw") == 0) {
-        if (!CopyPath(value, o->rawLogPath, PathCapacity)) return Fail(problem, capacity, "file name too long", value);
-    } else if (std::strcmp(name, "device") == 0) {
-        if (value[0] == '\0') return Fail(problem, capacity, "empty device name", value);
-        if (!CopyPath(value, o->device, PathCapacity)) return Fail(problem, capacity, "device name too long", value);
-    } else if (std::strcmp(name, "settings") == 0) {
-        return SetSettings(o, value, problem, capacity);
-    } else if (std::strcmp(name, "interval") == 0) {
-        if (value[0] < '0' || value[0] > '9') {
-            return Fail(problem, capacity, "the interval must be a number of milliseconds", value);
-        }
-        o->characterInterval = CharacterIntervalFromText(value);
-    } else if (std::strcmp(name, "prefix") == 0) {
-        if (!ParsePrefixKey(value, &o->prefixKey)) {
-            return Fail(problem, capacity, "the prefix must be a key such as C-a or ^B", value);
-        }
-    } else if (std::strcmp(name, "flow") == 0) {
-        if (std::strcmp(value, "rtscts") == 0) {
-            o->hardwareFlow = true;
-        } else if (std::strcmp(value, "none") == 0) {
-            o->hardwareFlow = false;
-        } else {
-            return Fail(problem, capacity, "flow control is rtscts or none", value);
-        }
-    } else if (std::strcmp(name, "dtr") == 0 || std::strcmp(name, "rts") == 0) {
-        if (!SetSwitch(name[0] == 'd' ? &o->dtr : &o->rts, value)) {
-            return Fail(problem, capacity, "a modem line is on or off", value);
-        }
-    } else if (std::strcmp(name, "history") == 0) {
-        if (!ReadNumber(value, MaxHistoryRows, &o->historyRows)) {
-            return Fail(problem, capacity, "history is a number of rows from 0 to 1000000", value);
-        }
-    }
-    return true;
+    return false;
 }
 
 bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem,
@@ -208,7 +228,7 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
             continue;
         }
         const OptionSpec* spec = argument[1] == '-' ? FindSpec(name) : nullptr;
-        if (spec == nullptr || spec->kind == Kind::ProfileOnly) {
+        if (spec == nullptr || spec->kind == Kind::ProfileOnly || spec->kind == Kind::Special) {
             return Fail(problem, capacity, "unknown option", argument);
         }
         if (spec->kind == Kind::Flag) {
@@ -224,6 +244,17 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         line->assignments[line->assignmentCount++] = {spec->name, value};
     }
     return true;
+}
+
+bool ExpandHome(const char* text, char* path, unsigned capacity) {
+    const char* home = std::getenv("HOME");
+    int n;
+    if (text[0] == '~' && (text[1] == '/' || text[1] == '\0') && home != nullptr && home[0] != '\0') {
+        n = std::snprintf(path, capacity, "%s%s", home, text + 1);
+    } else {
+        n = std::snprintf(path, capacity, "%s", text);
+    }
+    return n >= 0 && unsigned(n) < capacity;
 }
 
 bool LooksLikeDevice(const char* text) {

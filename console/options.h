@@ -2,7 +2,7 @@
 //   brisvane [DEVICE|PROFILE] [SETTINGS] [--option value | --flag]...
 //   brisvane --list | --help | --version
 // and from the profiles file. Each long option is also a profile key, so
-// one table reads both (SetOption). Reading is pure: no file is touched and
+// one table (name, argument, help, setter) reads both and makes --help. Reading is pure: no file is touched and
 // nothing is printed; problems come back as one line of text.
 #ifndef BRISVANE_CONSOLE_OPTIONS_H
 #define BRISVANE_CONSOLE_OPTIONS_H
@@ -51,6 +51,10 @@ void DefaultOptions(ConsoleOptions* options);
 bool SetOption(ConsoleOptions* options, const char* name, const char* value, char* problem,
                unsigned capacity);
 
+// The `index`th line of --help's option list ("  --flow F   rtscts..."), or
+// false past the last.
+bool OptionHelp(unsigned index, char* text, unsigned capacity);
+
 // The command line taken apart, before any profile is read.
 struct CommandLine {
     static const unsigned MaxAssignments = 64;
@@ -71,10 +75,14 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
                      unsigned capacity);
 
 // Applies the command line's options and positional arguments over what
-// `options` already holds (defaults, then profiles). `profileName` is the
-// first positional argument when it named a profile, so it is not a device.
+// `options` already holds (defaults, then profiles). `firstIsProfile` says
+// the first positional argument named a profile, so it is not a device.
 bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options,
                       char* problem, unsigned capacity);
+
+// `text` with "~" or a leading "~/" standing for the home folder, as a
+// shell would have it; false when it does not fit.
+bool ExpandHome(const char* text, char* path, unsigned capacity);
 
 // True when `text` must be a device, never a profile name: a path or a
 // network form.

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -83,15 +82,9 @@ PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode) {
 }
 
 bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
-    int n;
-    const char* home = std::getenv("HOME");
-    if (text[0] == '~' && (text[1] == '/' || text[1] == '\0') && home != nullptr && home[0] != '\0') {
-        n = std::snprintf(path, capacity, "%s%s", home, text + 1);
-    } else if (text[0] == '/' || base[0] == '\0') {
-        n = std::snprintf(path, capacity, "%s", text);
-    } else {
-        n = std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
-    }
+    bool fromHome = text[0] == '~' && (text[1] == '/' || text[1] == '\0');
+    if (fromHome || text[0] == '/' || base[0] == '\0') return ExpandHome(text, path, capacity);
+    int n = std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
     return n >= 0 && unsigned(n) < capacity;
 }
 

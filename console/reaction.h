@@ -1,12 +1,14 @@
-// What a command or a key did that the loop must act on: draw at the next
-// frame, clear the user's terminal and draw everything, or leave.
+// What a command or a key did that the loop must act on beyond the state it
+// changed: clear the user's terminal and draw everything, or leave. The
+// loop draws what changed after every wake-up by itself (the display
+// writes only what differs), so no reaction is needed for that.
 #ifndef BRISVANE_CONSOLE_REACTION_H
 #define BRISVANE_CONSOLE_REACTION_H
 
 enum Reaction : unsigned {
-    Draw = 1,       // something shown changed
-    RedrawAll = 2,  // the user's terminal may be disturbed: clear and draw it all
-    Quit = 4,       // leave (the console's exitCode says how)
+    Nothing = 0,
+    RedrawAll = 1,  // the user's terminal may be disturbed: clear and draw it all
+    Quit = 2,       // leave (the console's exitCode says how); only the loop acts on it
 };
 
 inline Reaction operator|(Reaction a, Reaction b) { return Reaction(unsigned(a) | unsigned(b)); }

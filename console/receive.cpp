@@ -1,5 +1,6 @@
 #include "console/receive.h"
 
+#include "console/transfers.h"
 #include "core/interpreter.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
@@ -24,7 +25,7 @@ inline void Show(ReceiveTargets& targets, uint8_t byte) {
 void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
                   const struct timespec& arrived) {
     if (targets.log.Active()) targets.log.Received(bytes, count, arrived);
-    switch (receiveMode) {
+    switch (CurrentTransferModes().capture) {
         case ReceiveMode::CaptureRaw:
             for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
             return;

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/commands.h"
+#include "console/display.h"
+
 namespace {
 
 // Appends to the text, cut to fit.
@@ -34,13 +37,13 @@ void AddView(const Console& c, char* text, unsigned capacity) {
     Add(text, capacity, " q leave  / find  n older  N newer  PgUp PgDn Home End");
 }
 
-void AddRunning(const Console& c, char* text, unsigned capacity) {
+void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capacity) {
     const Transfers& t = c.transfers;
     if (c.link != LinkState::Open) {
         Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |",
             c.line ? c.line->Name() : c.options.device);
     }
-    if (sendState != SendState::Idle) {
+    if (modes.send != SendState::Idle) {
         Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,
             (unsigned long long)t.sendTotal);
     }
@@ -48,7 +51,7 @@ void AddRunning(const Console& c, char* text, unsigned capacity) {
         Add(text, capacity, " paste %llu/%llu |",
             (unsigned long long)(c.pasteTotal - c.pump.PasteWaiting()), (unsigned long long)c.pasteTotal);
     }
-    if (receiveMode != ReceiveMode::Off) {
+    if (modes.capture != ReceiveMode::Off) {
         Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)t.captured);
     }
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
@@ -71,10 +74,11 @@ void FormatCount(uint64_t value, char* text, unsigned capacity) {
     std::snprintf(text, capacity, "%s", grouped);
 }
 
-int ComposeStatus(const Console& c, int width, char* text, unsigned capacity) {
+int ComposeStatus(const Console& c, TransferModes modes, int width, char* text, unsigned capacity) {
     text[0] = '\0';
-    const char* menu = MenuPrompt(c.menu);
-    if (menu[0] != '\0') {
+    if (c.menu != MenuLevel::Closed) {
+        char menu[StatusCapacity];
+        ComposeMenuLine(c.menu, CommandTable(), width, menu, sizeof menu);
         Add(text, capacity, " %s", menu);
         return -1;
     }
@@ -99,7 +103,7 @@ int ComposeStatus(const Console& c, int width, char* text, unsigned capacity) {
     }
     // The message answers the last key, so it comes first.
     if (c.notice.text[0] != '\0') Add(text, capacity, " %s |", c.notice.text);
-    AddRunning(c, text, capacity);
+    AddRunning(c, modes, text, capacity);
     if (c.link == LinkState::Open) {
         if (c.line->HasSettings()) {
             Add(text, capacity, " %s %s %s%s |", c.line->Name(), c.options.settingsText,

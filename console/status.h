@@ -1,4 +1,5 @@
-// The status line's text: a pure function of the console's state. First
+// The status line's text: a pure function of the console's state and what
+// runs (given, so tests need no process-wide state). First
 // what is being asked (the menu, a prompt, the overwrite question), else the
 // history view's position, else the message, then what runs (a lost line,
 // a send, a paste, a capture, bytes waiting, a log), then the line (device,
@@ -14,7 +15,7 @@
 // Writes the text (cut to `capacity`; the display cuts it to `width`) and
 // returns the cursor's column on the status line while the user types
 // there, else -1.
-int ComposeStatus(const Console& console, int width, char* text, unsigned capacity);
+int ComposeStatus(const Console& console, TransferModes modes, int width, char* text, unsigned capacity);
 
 // 1234567 as "1,234,567".
 void FormatCount(uint64_t value, char* text, unsigned capacity);

@@ -8,6 +8,7 @@
 
 #include "console/keys.h"
 #include "console/prompt.h"
+#include "core/output_queue.h"
 #include "link/file_io_posix.h"
 
 namespace {
@@ -203,3 +204,15 @@ void SetSendItems(bool) {}
 // The shared rules' text-send pause. The console paces text sends by
 // deadlines and never calls WriteCompleted; this is here for the linker.
 void PauseMilliseconds(uint32_t) {}
+
+TransferModes CurrentTransferModes() { return {sendState, receiveMode}; }
+
+void ResetTransferModes() {
+    sendState = SendState::Idle;
+    receiveMode = ReceiveMode::Off;
+    outputQueue.count = 0;
+}
+
+void AbandonSend() {
+    if (sendState != SendState::Idle) EndSend();
+}

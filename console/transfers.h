@@ -57,6 +57,20 @@ bool FeedSend(Transfers& transfers, OutputPump& pump, int64_t now, uint32_t inte
 // the next wait. A failed write is said, and the capture goes on.
 void CaptureWritten(Transfers& transfers, unsigned count, Notice& notice);
 
+// What runs, as the shared rules keep it (in process-wide records, which
+// the Windows program shares): the console reads and resets it only here.
+struct TransferModes {
+    SendState send;
+    ReceiveMode capture;
+};
+TransferModes CurrentTransferModes();
+inline bool SendRunning() { return CurrentTransferModes().send != SendState::Idle; }
+inline bool Capturing() { return CurrentTransferModes().capture != ReceiveMode::Off; }
+// Nothing runs and nothing waits: the state a run starts from.
+void ResetTransferModes();
+// Ends a running send at once (the line went away).
+void AbandonSend();
+
 // At exit: the capture file gets everything received, then both close.
 void CloseTransfers(Transfers& transfers);
 

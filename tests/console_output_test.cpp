@@ -15,6 +15,7 @@
 #include "console/status.h"
 #include "console/transfers.h"
 #include "core/output_queue.h"
+#include "tests/support/fake_line.h"
 
 namespace {
 
@@ -178,28 +179,6 @@ TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {
     EXPECT_EQ(Run(&now, 0, false, &stages), Bytes("\x80\x41\x12", 3));
 }
 
-// A line that only answers for the status line.
-class NamedLine : public Line {
-public:
-    explicit NamedLine(bool settings) : settings_(settings) {}
-    OpenResult Open(const LineControls&, char*, unsigned) override { return OpenResult::Open; }
-    OpenResult Continue(short, char*, unsigned) override { return OpenResult::Open; }
-    void Close() override {}
-    int Descriptor() const override { return -1; }
-    short PollEvents(bool) const override { return 0; }
-    IoResult Read(uint8_t*, unsigned, unsigned* count) override { return *count = 0, IoResult::WouldBlock; }
-    IoResult Write(const uint8_t*, unsigned, unsigned* count) override { return *count = 0, IoResult::WouldBlock; }
-    ControlResult Apply(const LineControls&, char*, unsigned) override { return ControlResult::Done; }
-    ControlResult SetBreak(bool) override { return ControlResult::Done; }
-    ControlResult SetModemOutput(ModemOutput, bool) override { return ControlResult::Done; }
-    ControlResult ReadModemLines(ModemLines*) override { return ControlResult::Unsupported; }
-    bool HasSettings() const override { return settings_; }
-    const char* Name() const override { return settings_ ? "/dev/ttyUSB0" : "host:7000"; }
-
-private:
-    bool settings_;
-};
-
 class Status : public ::testing::Test {
 protected:
     std::unique_ptr<Console> console{new Console()};
@@ -208,14 +187,13 @@ protected:
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
         c.controls = {c.options.line, true, -1, -1};
-        c.line.reset(new NamedLine(true));
+        c.line.reset(new FakeLine(true));
         c.link = LinkState::Open;
-        sendState = SendState::Idle;
-        receiveMode = ReceiveMode::Off;
     }
+    TransferModes modes = {SendState::Idle, ReceiveMode::Off};
     std::string Text(int* cursor = nullptr) {
         char text[StatusCapacity];
-        int at = ComposeStatus(*console, 80, text, sizeof text);
+        int at = ComposeStatus(*console, modes, 80, text, sizeof text);
         if (cursor != nullptr) *cursor = at;
         return text;
     }
@@ -240,7 +218,7 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     EXPECT_EQ(Text(), " disconnected, waiting for /dev/ttyUSB0 | Ctrl-A: menu");
     c.everOpened = false;
     EXPECT_EQ(Text(), " waiting for /dev/ttyUSB0 | Ctrl-A: menu");
-    c.line.reset(new NamedLine(false));
+    c.line.reset(new FakeLine(false));
     c.link = LinkState::Open;
     EXPECT_EQ(Text(), " host:7000 (settings: the server's) 7-bit | Ctrl-A: menu");
 }

@@ -206,28 +206,4 @@ TEST(ConsoleKeys, SameBytesAsTheWindowsProgram) {
     EXPECT_EQ(Sent(KEY_F(1), true), "ignored");
 }
 
-TEST(ConsoleMenu, LettersAfterThePrefix) {
-    auto key = [](uint8_t b) { return TranslatedKey{KeyAction::Byte, b, TerminalKey::Count, false}; };
-    MenuLevel menuLevel = MenuLevel::Closed;
-    auto MenuKey = [&menuLevel](uint8_t prefix, TranslatedKey k) { return ::MenuKey(menuLevel, prefix, k); };
-    EXPECT_EQ(MenuKey(1, key('x')), MenuCommand::PassKey);
-    EXPECT_EQ(MenuKey(1, key(1)), MenuCommand::Opened);
-    EXPECT_EQ(MenuKey(1, key(1)), MenuCommand::SendPrefix);
-    EXPECT_EQ(menuLevel, MenuLevel::Closed);
-    MenuKey(1, key(1));
-    EXPECT_EQ(MenuKey(1, key('s')), MenuCommand::Opened);
-    EXPECT_EQ(MenuKey(1, key('B')), MenuCommand::SendBinary);
-    MenuKey(1, key(1));
-    MenuKey(1, key('r'));
-    EXPECT_EQ(MenuKey(1, key('b')), MenuCommand::Cancelled);  // no binary capture
-    MenuKey(1, key(1));
-    EXPECT_EQ(MenuKey(1, TranslatedKey{KeyAction::Sequence, 0, TerminalKey::Up, false}),
-              MenuCommand::Cancelled);
-    EXPECT_EQ(MenuKey(1, key('x')), MenuCommand::PassKey);
-    MenuKey(1, key(1));
-    EXPECT_EQ(MenuKey(1, key('D')), MenuCommand::PulseDtr);  // d toggles, D pulses
-    MenuKey(1, key(1));
-    EXPECT_EQ(MenuKey(1, key('X')), MenuCommand::Exit);
-}
-
 }  // namespace

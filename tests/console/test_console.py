@@ -87,9 +87,17 @@ class Keys(unittest.TestCase):
             s.wait_status('send text file:')
             s.keys('Escape')
             s.wait_status('menu')
+            s.keys('C-b')
+            s.wait_status('? help')  # the menu line ends with its help, however narrow
+            s.keys('?')
+            s.wait_row(0, ' The menu key (Ctrl-B), then: (any key goes back)')
+            self.assertIn('  b    send a BREAK', '\n'.join(s.screen()))
+            s.keys('q')  # any key goes back, and is not sent
+            s.wait_row(0, 'some text')
             s.keys('C-b', 'c')
             s.wait_row(0, '')
             self.assertEqual(s.cursor(), (0, 0))
+            self.assertEqual(s.line.drain(), b'')
             s.keys('C-b', 'x')
             self.assertEqual(s.exit_code(), 0)
 

@@ -1,0 +1,201 @@
+// The menu's one table and what reads it (the keys, the menu line, the help
+// page, the manual), and commands carried out on a console with a fake line:
+// refusals without a line, the controls, and the one way out.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "console/commands.h"
+#include "console/connection.h"
+#include "console/menu.h"
+#include "tests/support/fake_line.h"
+
+namespace {
+
+TranslatedKey Key(uint8_t b) { return TranslatedKey{KeyAction::Byte, b, TerminalKey::Count, false}; }
+
+std::string Words(const MenuStep& step) {
+    return step.kind == MenuStepKind::Run ? step.entry->words : "-";
+}
+
+TEST(MenuTable, KeysAfterThePrefixFindTheirEntries) {
+    MenuTable table = CommandTable();
+    MenuLevel level = MenuLevel::Closed;
+    auto press = [&](uint8_t b) { return MenuKey(level, 1, Key(b), table); };
+    EXPECT_EQ(press('x').kind, MenuStepKind::PassKey);
+    EXPECT_EQ(press(1).kind, MenuStepKind::Opened);
+    EXPECT_EQ(press(1).kind, MenuStepKind::SendPrefix);
+    EXPECT_EQ(level, MenuLevel::Closed);
+    press(1);
+    EXPECT_EQ(press('s').kind, MenuStepKind::Opened);
+    EXPECT_EQ(Words(press('B')), "binary");  // either case in a submenu
+    press(1);
+    press('r');
+    EXPECT_EQ(press('b').kind, MenuStepKind::Cancelled);  // no binary capture
+    press(1);
+    EXPECT_EQ(MenuKey(level, 1, TranslatedKey{KeyAction::Sequence, 0, TerminalKey::Up, false}, table).kind,
+              MenuStepKind::Cancelled);
+    EXPECT_EQ(press('x').kind, MenuStepKind::PassKey);
+    press(1);
+    EXPECT_EQ(Words(press('D')), "reset");  // d toggles, D pulses
+    press(1);
+    EXPECT_EQ(Words(press('d')), "dtr");
+    press(1);
+    EXPECT_EQ(Words(press('X')), "exit");
+    press(1);
+    EXPECT_EQ(Words(press('?')), "help");
+
+    std::set<std::pair<int, char>> seen;  // no letter twice at one level
+    for (unsigned i = 0; i < table.count; ++i) {
+        EXPECT_TRUE(seen.insert({int(table.entries[i].level), table.entries[i].letter}).second)
+            << table.entries[i].letter;
+    }
+}
+
+TEST(MenuTable, TheMenuLineShowsWhatFitsAndAlwaysHelp) {
+    MenuTable table = CommandTable();
+    char text[512];
+    for (int width : {80, 100, 40, 12}) {
+        ComposeMenuLine(MenuLevel::Top, table, width, text, sizeof text);
+        std::string line = text;
+        EXPECT_LE(int(line.size()) + 1, width < 14 ? 14 : width) << line;  // the status line adds a space
+        EXPECT_EQ(line.substr(line.size() - 6), "? help") << width;
+        EXPECT_EQ(line.rfind("menu:", 0), 0u);
+    }
+    ComposeMenuLine(MenuLevel::Top, table, 80, text, sizeof text);
+    EXPECT_NE(std::string(text).find("b break"), std::string::npos) << text;
+    ComposeMenuLine(MenuLevel::Top, table, 200, text, sizeof text);
+    EXPECT_NE(std::string(text).find("m modem  l redraw  ? help"), std::string::npos) << text;
+    ComposeMenuLine(MenuLevel::Receive, table, 80, text, sizeof text);
+    EXPECT_STREQ(text, "receive: r raw  t text  e end");
+    ComposeMenuLine(MenuLevel::Closed, table, 80, text, sizeof text);
+    EXPECT_STREQ(text, "");
+}
+
+TEST(MenuTable, TheHelpPageHoldsEveryCommandOnTheScreen) {
+    MenuTable table = CommandTable();
+    const int Rows = 24, Columns = 80;
+    char rows[Rows][Columns + 1];
+    int used = ComposeHelpPage(table, "Ctrl-A", &rows[0][0], Rows, Columns);
+    EXPECT_LE(used, Rows);
+    std::string page;
+    for (int r = 0; r < Rows; ++r) {
+        EXPECT_LE(std::string(rows[r]).size(), size_t(Columns)) << r;
+        page += std::string(rows[r]) + "\n";
+    }
+    EXPECT_NE(page.find("Ctrl-A"), std::string::npos);
+    for (unsigned i = 0; i < table.count; ++i) {
+        const MenuEntry& e = table.entries[i];
+        if (e.run == nullptr) continue;
+        std::string keys = e.level == MenuLevel::Top ? std::string(1, e.letter)
+                                                     : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter;
+        EXPECT_NE(page.find(keys + std::string(5 - keys.size(), ' ') + e.help), std::string::npos) << page;
+    }
+}
+
+// The manual's "THE MENU" section names the same letters as the table.
+TEST(MenuTable, TheManualListsTheSameLetters) {
+    std::ifstream file(BRISVANE_SOURCE_DIR "/doc/brisvane.1.scd");
+    ASSERT_TRUE(file) << "doc/brisvane.1.scd";
+    std::string line;
+    bool inMenu = false;
+    std::set<std::string> manual, table;
+    while (std::getline(file, line)) {
+        if (line.rfind("# ", 0) == 0) inMenu = line == "# THE MENU";
+        if (!inMenu || line.size() < 3 || line[0] != '*' || line[2] != '*') continue;
+        // "*s* then *r*, *b*, *t* or *e*" names a submenu and its letters.
+        std::string first(1, line[1]);
+        if (line.find(" then ") == std::string::npos) {
+            manual.insert(first);
+            continue;
+        }
+        for (size_t at = line.find(" then "); (at = line.find('*', at)) != std::string::npos; at += 3) {
+            manual.insert(first + " " + line[at + 1]);
+        }
+    }
+    MenuTable t = CommandTable();
+    for (unsigned i = 0; i < t.count; ++i) {
+        const MenuEntry& e = t.entries[i];
+        if (e.run == nullptr) continue;
+        table.insert(e.level == MenuLevel::Top ? std::string(1, e.letter)
+                                               : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter);
+    }
+    EXPECT_EQ(manual, table);
+}
+
+class Commands : public ::testing::Test {
+protected:
+    std::unique_ptr<Console> console{new Console()};
+    FakeLine* line = new FakeLine();
+    void SetUp() override {
+        Console& c = *console;
+        DefaultOptions(&c.options);
+        std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
+        c.controls = {c.options.line, false, -1, -1};
+        c.line.reset(line);
+        c.link = LinkState::Open;
+    }
+    Reaction Menu(char letter, int64_t now = 1000) {
+        Console& c = *console;
+        c.menu = MenuLevel::Top;
+        return RunMenuStep(c, MenuKey(c.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()), now);
+    }
+};
+
+TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
+    Console& c = *console;
+    EXPECT_EQ(Menu('b', 1000), Nothing);
+    EXPECT_STREQ(c.notice.text, "break sent");
+    EXPECT_EQ(c.breakEndsAt, 1000 + BreakMilliseconds);
+    EndTimedControls(c, 1000 + BreakMilliseconds);
+    Menu('D', 2000);
+    EndTimedControls(c, 2000 + DtrPulseMilliseconds);
+    Menu('d');
+    EXPECT_EQ(line->calls, "break on; break off; dtr off; dtr on; dtr off; ");
+    EXPECT_FALSE(c.dtr);
+    c.controls.hardwareFlow = true;
+    Menu('t');  // RTS belongs to the flow control then
+    EXPECT_EQ(line->calls.find("rts"), std::string::npos);
+    line->controlResult = ControlResult::Refused;
+    Menu('d');
+    EXPECT_STREQ(c.notice.text, "the line refused the modem lines (DTR, RTS)");
+    EXPECT_FALSE(c.dtr);  // not recorded as set
+}
+
+TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
+    Console& c = *console;
+    c.link = LinkState::Down;
+    for (char letter : {'b', 'd', 'D', 'p', 'f', 'm'}) {
+        EXPECT_EQ(Menu(letter), Nothing);
+        EXPECT_STREQ(c.notice.text, "not connected: /dev/ttyUSB0 is not open") << letter;
+    }
+    EXPECT_EQ(line->calls, "");
+    Menu('c');  // the screen's own commands still work
+    EXPECT_FALSE(c.prompt.active);
+    Menu('?');
+    EXPECT_TRUE(c.helpOpen);
+}
+
+TEST_F(Commands, LeavingIsAReactionWithItsCode) {
+    Console& c = *console;
+    c.exitCode = 7;
+    EXPECT_EQ(Menu('x'), Quit);
+    EXPECT_EQ(c.exitCode, 0);
+    EXPECT_FALSE(c.quit);  // the loop alone carries it out
+    EXPECT_EQ(Menu('l'), RedrawAll);
+
+    c.options.reconnect = false;
+    EXPECT_EQ(LineLost(c, 5000), Quit);
+    EXPECT_EQ(c.exitCode, 1);
+    c.options.reconnect = true;
+    c.link = LinkState::Open;
+    EXPECT_EQ(LineLost(c, 5000), Nothing);
+    EXPECT_EQ(c.link, LinkState::Down);
+    EXPECT_EQ(c.retryAt, 5000 + RetryMilliseconds);
+}
+
+}  // namespace
