@@ -87,7 +87,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     ReceiveBlock(targets, c.readBlock, count, arrived);
-    if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, count, c.notice);
+    if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, c.notice);
     c.redraw = true;
 }
 
@@ -113,8 +113,8 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
     }
     c.readMore = reads == ReadsPerPass;
     if (c.log.Active()) {
-        int failure = c.log.Flush();
-        if (failure != 0) Say(c.notice, "log: writing failed: %s", std::strerror(failure));
+        char text[NoticeCapacity];
+        if (!c.log.Flush(text, sizeof text) || c.log.CheckRemoved(now, text, sizeof text)) Say(c.notice, "%s", text);
     }
 }
 

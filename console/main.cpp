@@ -17,6 +17,7 @@
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/signals.h"
+#include "console/terminal_check.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/transfer.h"
@@ -89,6 +90,11 @@ bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOpti
     return ApplyCommandLine(line, isProfile, options, problem, capacity);
 }
 
+void FailAtExit(Console& c, const char* message) {
+    std::fprintf(stderr, "brisvane: %s\n", message);
+    if (c.exitCode == 0) c.exitCode = 1;
+}
+
 bool CheckHome(const char* folder, char* message, unsigned capacity) {
     struct stat status;
     if (folder[0] == '\0') return true;
@@ -142,9 +148,9 @@ int main(int argc, char** argv) {
                       c.options.historyRows, (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
         return Fail(message);
     }
-    if (!c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message)) {
-        return Fail(message);
-    }
+    PlainFile logs = c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
+    if (logs == PlainFile::Failed) return Fail(message);
+    if (logs != PlainFile::Opened) return UsageError(message);
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return Fail(message);
@@ -155,6 +161,7 @@ int main(int argc, char** argv) {
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         return Fail("the keyboard and screen must be a terminal (run it in a terminal window)");
     }
+    if (!TerminalCanBeDriven(message, sizeof message)) return Fail(message);
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
@@ -170,8 +177,10 @@ int main(int argc, char** argv) {
 
     StopDisplay(c.display);
     PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
-    CloseTransfers(c.transfers);
-    c.log.Close();
+    // The last writes' failures, now that the terminal is the shell's again.
+    char closing[NoticeCapacity + PathCapacity];
+    if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
+    if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     c.line->Close();
     if (c.exitCode == 1 && !c.options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/file_io_posix.h"
+
 namespace {
 
 // Appends to the text, cut to fit.
@@ -49,7 +51,7 @@ void AddRunning(const Console& c, char* text, unsigned capacity) {
             (unsigned long long)(c.pasteTotal - c.pump.PasteWaiting()), (unsigned long long)c.pasteTotal);
     }
     if (receiveMode != ReceiveMode::Off) {
-        Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)t.captured);
+        Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)BytesWrittenTo(captureFile));
     }
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);

@@ -1,12 +1,16 @@
 // The Unix program's way in: what a received block does to the screen, the
-// history, the identify reply, a text capture and the logs; the history
+// history, the identify reply, a text capture and the logs (and what
+// they say when a file fills up); the history
 // ring at its wrap point and the view's search.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -17,6 +21,7 @@
 #include "console/history_view.h"
 #include "console/log.h"
 #include "console/receive.h"
+#include "console/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"
@@ -109,7 +114,8 @@ protected:
         outputQueue.count = 0;
     }
     void TearDown() override {
-        log.Close();
+        char ignored[256];
+        log.Close(ignored, sizeof ignored);
         std::string command = std::string("rm -rf ") + folder;
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
@@ -158,33 +164,66 @@ TEST_F(Receive, EveryIdentifyRequestIsAnsweredWithTheOriginatedBit) {
 
 TEST_F(Receive, LogsTextWithStampsAndRawAsReceived) {
     char problem[256];
-    ASSERT_TRUE(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), true, problem, sizeof problem));
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), true, problem, sizeof problem),
+              PlainFile::Opened);
     std::string sent = "\xc8i\r\nsecond\r";
     Feed(sent);
     Feed("\n\r 50%\r\n");
-    EXPECT_EQ(log.Flush(), 0);
-    log.Close();
+    EXPECT_TRUE(log.Flush(problem, sizeof problem));
+    EXPECT_TRUE(log.Close(problem, sizeof problem));
     EXPECT_EQ(Contents(Path("raw.log")), sent + "\n\r 50%\r\n");
     std::string text = Contents(Path("text.log"));
     std::string stamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )";
     EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "Hi\n" + stamp + "second\n" + stamp + "\r 50%\n")))
         << text;
     // Appends to what is there.
-    ASSERT_TRUE(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem));
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem), PlainFile::Opened);
     Feed("more\r\n");
-    log.Close();
+    EXPECT_TRUE(log.Close(problem, sizeof problem));
     EXPECT_EQ(Contents(Path("text.log")).substr(text.size()), "more\n");
 }
 
-TEST_F(Receive, AFullDiskIsReportedAndTheLogGoesOn) {
+// A disk that fills up is a file size limit here: the same short write,
+// then a failed one, on a regular file, without needing a small disk.
+TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {
     char problem[256];
-    ASSERT_TRUE(log.Open("/dev/full", "", false, problem, sizeof problem));
-    Feed("lost\r\n");
-    EXPECT_EQ(log.Flush(), ENOSPC);
-    Feed("still running\r\n");
-    EXPECT_EQ(log.Flush(), ENOSPC);
-    EXPECT_FALSE(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem));
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), false, problem, sizeof problem),
+              PlainFile::Opened);
+    struct rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = {4096, before.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Feed(std::string(5000, 'x') + "\r\n");
+    bool flushed = log.Flush(problem, sizeof problem);
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_FALSE(flushed);
+    EXPECT_EQ(std::string(problem), "log " + Path("text.log") + " failed: File too large; it holds 4096 bytes, the rest is lost");
+    // The raw log's failure is said at its own turn; then both are closed.
+    EXPECT_FALSE(log.Flush(problem, sizeof problem));
+    EXPECT_NE(std::string(problem).find("raw log " + Path("raw.log") + " failed"), std::string::npos);
+    EXPECT_FALSE(log.Active());
+    EXPECT_EQ(Contents(Path("text.log")).size(), 4096u);
+}
+
+TEST_F(Receive, LogsTakeRegularFilesOrDevNullAndSayWhichLogWasRemoved) {
+    char problem[256];
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(log.Open(Path("fifo").c_str(), "", false, problem, sizeof problem), PlainFile::NotPlain);
+    EXPECT_EQ(std::string(problem), "--log " + Path("fifo") + ": not a plain file (give a file, or /dev/null)");
+    EXPECT_EQ(log.Open("", folder, false, problem, sizeof problem), PlainFile::Folder);
+    EXPECT_EQ(std::string(problem).find("--log-raw "), 0u);
+    EXPECT_EQ(log.Open("/dev/zero", "", false, problem, sizeof problem), PlainFile::NotPlain);
+    EXPECT_EQ(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem), PlainFile::Failed);
     EXPECT_NE(std::string(problem).find("cannot open the log"), std::string::npos);
+    EXPECT_FALSE(log.Active());
+    ASSERT_EQ(log.Open("/dev/null", Path("raw.log").c_str(), false, problem, sizeof problem), PlainFile::Opened);
+    EXPECT_FALSE(log.CheckRemoved(0, problem, sizeof problem));
+    ASSERT_EQ(unlink(Path("raw.log").c_str()), 0);
+    EXPECT_FALSE(log.CheckRemoved(1, problem, sizeof problem));  // not checked again this soon
+    EXPECT_TRUE(log.CheckRemoved(10000, problem, sizeof problem));
+    EXPECT_EQ(std::string(problem).find("raw log " + Path("raw.log") + " was removed"), 0u);
+    EXPECT_FALSE(log.CheckRemoved(20000, problem, sizeof problem));  // said once
 }
 
 TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
@@ -201,6 +240,42 @@ TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
     receiveMode = ReceiveMode::Off;
     EXPECT_EQ(Contents(Path("raw.cap")), "\xc1\r\n");
     EXPECT_EQ(screen.cells[0], BlankCell);
+}
+
+// What a capture reports is what its file holds: a text capture writes
+// fewer bytes than it receives, and a full disk keeps only a part.
+TEST_F(Receive, CaptureCountsBytesWrittenAndRefusesWhatWouldBlock) {
+    Transfers t;
+    Notice notice = {};
+    t.pendingCapture = ReceiveMode::CaptureText;
+    ChooseCapture(t, folder, "text.cap", notice);
+    ASSERT_EQ(receiveMode, ReceiveMode::CaptureText) << notice.text;
+    Feed("one\r\ntwo\r\n");
+    CaptureWritten(t, notice);
+    EndCaptureCommand(t, notice);
+    EXPECT_STREQ(notice.text, "capture ended: 8 bytes in text.cap");
+
+    t.pendingCapture = ReceiveMode::CaptureRaw;
+    ChooseCapture(t, folder, "raw.cap", notice);
+    ASSERT_EQ(receiveMode, ReceiveMode::CaptureRaw);
+    struct rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = {4096, before.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Feed(std::string(70000, 'x'));  // more than the writer's buffer: two writes fail
+    CaptureWritten(t, notice);
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_STREQ(notice.text, "capture raw.cap failed: File too large; it holds 4096 bytes, the rest is lost");
+    EXPECT_EQ(receiveMode, ReceiveMode::Off);
+
+    // An existing FIFO is refused before the overwrite question.
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    t.pendingCapture = ReceiveMode::CaptureRaw;
+    ChooseCapture(t, folder, "fifo", notice);
+    EXPECT_STREQ(notice.text, "cannot open file: fifo: not a plain file");
+    EXPECT_FALSE(t.askingOverwrite);
+    EXPECT_EQ(receiveMode, ReceiveMode::Off);
 }
 
 }  // namespace
