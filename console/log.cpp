@@ -13,6 +13,15 @@
 namespace {
 
 const int64_t LinkCheckMilliseconds = 2000;
+const size_t ShownPathLength = 32;
+
+// The end of a long path says more than its start, and the status line is
+// short: Cut(path) is "..." when Shown(path) is only its end.
+const char* Shown(const char* path) {
+    size_t length = std::strlen(path);
+    return length > ShownPathLength ? path + length - ShownPathLength : path;
+}
+const char* Cut(const char* path) { return Shown(path) == path ? "" : "..."; }
 
 PlainFile OpenForAppending(const char* option, const char* path, int* fd, char* problem, unsigned capacity) {
     *fd = -1;
@@ -98,8 +107,8 @@ bool ReceiveLog::End(File& file, char* text, unsigned capacity) {
     file.writer.fd = -1;
     file.writer.length = 0;
     if (failure == 0) return true;
-    std::snprintf(text, capacity, "%s %s failed: %s; it holds %llu bytes, the rest is lost", file.kind,
-                  file.path, std::strerror(failure), holds);
+    std::snprintf(text, capacity, "%s %s%s: %s; holds %llu bytes, the rest is lost", file.kind,
+                  Cut(file.path), Shown(file.path), std::strerror(failure), holds);
     return false;
 }
 
@@ -122,8 +131,8 @@ bool ReceiveLog::CheckRemoved(int64_t now, char* text, unsigned capacity) {
         if (file->writer.fd < 0 || file->removedReported || fstat(file->writer.fd, &status) != 0) continue;
         if (status.st_nlink > 0) continue;
         file->removedReported = true;
-        std::snprintf(text, capacity, "%s %s was removed or renamed away: what it gets now is lost at "
-                      "exit", file->kind, file->path);
+        std::snprintf(text, capacity, "%s %s%s was removed or renamed away: what it gets now is lost at exit",
+                      file->kind, Cut(file->path), Shown(file->path));
         return true;
     }
     return false;

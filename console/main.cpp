@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,12 +88,29 @@ bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOpti
     const char* first = line.positionalCount > 0 ? line.positional[0] : nullptr;
     bool isProfile = first != nullptr && !LooksLikeDevice(first) && HasProfile(profiles, first);
     if (isProfile && !ApplyProfile(profiles, first, options, problem, capacity)) return false;
+    if (isProfile && options->device[0] == '\0') {
+        std::snprintf(problem, capacity, "profile %s in %s gives no device: add 'device = ...' to it", first,
+                      profiles.path);
+        return false;
+    }
     return ApplyCommandLine(line, isProfile, options, problem, capacity);
 }
 
 void FailAtExit(Console& c, const char* message) {
     std::fprintf(stderr, "brisvane: %s\n", message);
     if (c.exitCode == 0) c.exitCode = 1;
+}
+
+// A first word that is neither a profile nor a device path (no '/'): the
+// profiles there are are a likelier meaning than a file in this folder.
+void NoSuchName(const char* name, const Profiles& profiles, char* message, unsigned capacity) {
+    std::string names;
+    for (const std::string& section : profiles.sections) {
+        if (section == "default") continue;
+        names += (names.empty() ? "" : ", ") + section;
+    }
+    std::snprintf(message, capacity, "%s: no such profile or device; profiles: %s (%s)", name,
+                  names.empty() ? "none" : names.c_str(), profiles.path[0] != '\0' ? profiles.path : "no profiles file");
 }
 
 bool CheckHome(const char* folder, char* message, unsigned capacity) {
@@ -156,6 +174,10 @@ int main(int argc, char** argv) {
     if (!c.line) return Fail(message);
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
+        const char* first = commandLine.positional[0];
+        if (opened == OpenResult::Missing && first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first)) {
+            NoSuchName(first, profiles, message, sizeof message);
+        }
         return Fail(message);
     }
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {

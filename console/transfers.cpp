@@ -176,7 +176,7 @@ bool EndCapture(Transfers& t, char* text, unsigned capacity) {
 }
 
 void CaptureFailed(const Transfers& t, int error, unsigned long long holds, char* text, unsigned capacity) {
-    std::snprintf(text, capacity, "capture %s failed: %s; it holds %llu bytes, the rest is lost", t.captureName,
+    std::snprintf(text, capacity, "capture %s: %s; holds %llu bytes, the rest is lost", t.captureName,
                   std::strerror(error), holds);
 }
 

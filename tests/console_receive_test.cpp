@@ -198,10 +198,12 @@ TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {
     bool flushed = log.Flush(problem, sizeof problem);
     setrlimit(RLIMIT_FSIZE, &before);
     EXPECT_FALSE(flushed);
-    EXPECT_EQ(std::string(problem), "log " + Path("text.log") + " failed: File too large; it holds 4096 bytes, the rest is lost");
+    std::string said = problem;
+    EXPECT_EQ(said.find("log "), 0u) << said;
+    EXPECT_NE(said.find("/text.log: File too large; holds 4096 bytes, the rest is lost"), std::string::npos) << said;
     // The raw log's failure is said at its own turn; then both are closed.
     EXPECT_FALSE(log.Flush(problem, sizeof problem));
-    EXPECT_NE(std::string(problem).find("raw log " + Path("raw.log") + " failed"), std::string::npos);
+    EXPECT_EQ(std::string(problem).find("raw log "), 0u) << problem;
     EXPECT_FALSE(log.Active());
     EXPECT_EQ(Contents(Path("text.log")).size(), 4096u);
 }
@@ -222,7 +224,8 @@ TEST_F(Receive, LogsTakeRegularFilesOrDevNullAndSayWhichLogWasRemoved) {
     ASSERT_EQ(unlink(Path("raw.log").c_str()), 0);
     EXPECT_FALSE(log.CheckRemoved(1, problem, sizeof problem));  // not checked again this soon
     EXPECT_TRUE(log.CheckRemoved(10000, problem, sizeof problem));
-    EXPECT_EQ(std::string(problem).find("raw log " + Path("raw.log") + " was removed"), 0u);
+    EXPECT_EQ(std::string(problem).find("raw log ..."), 0u) << problem;
+    EXPECT_NE(std::string(problem).find("/raw.log was removed or renamed away"), std::string::npos) << problem;
     EXPECT_FALSE(log.CheckRemoved(20000, problem, sizeof problem));  // said once
 }
 
@@ -266,7 +269,7 @@ TEST_F(Receive, CaptureCountsBytesWrittenAndRefusesWhatWouldBlock) {
     Feed(std::string(70000, 'x'));  // more than the writer's buffer: two writes fail
     CaptureWritten(t, notice);
     setrlimit(RLIMIT_FSIZE, &before);
-    EXPECT_STREQ(notice.text, "capture raw.cap failed: File too large; it holds 4096 bytes, the rest is lost");
+    EXPECT_STREQ(notice.text, "capture raw.cap: File too large; holds 4096 bytes, the rest is lost");
     EXPECT_EQ(receiveMode, ReceiveMode::Off);
 
     // An existing FIFO is refused before the overwrite question.
