@@ -4,6 +4,7 @@
 #include <curses.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -210,6 +211,8 @@ void DrainLineForCapture(Console& c) {
         unsigned count = 0;
         if (c.line->Read(c.readBlock, sizeof c.readBlock, &count) != IoResult::Done) return;
         TakeIn(c, targets, count);
+        // A capture that failed now would be said on a screen about to go.
+        if (receiveMode == ReceiveMode::Off) std::snprintf(c.failedAtExit, sizeof c.failedAtExit, "%s", c.notice.text);
     }
 }
 

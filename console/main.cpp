@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
     PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
     // The last writes' failures, now that the terminal is the shell's again.
     char closing[NoticeCapacity + PathCapacity];
+    if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
     if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     c.line->Close();
