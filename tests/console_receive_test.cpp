@@ -114,6 +114,7 @@ protected:
         outputQueue.count = 0;
     }
     void TearDown() override {
+        setrlimit(RLIMIT_FSIZE, &unlimited);
         char ignored[256];
         log.Close(ignored, sizeof ignored);
         std::string command = std::string("rm -rf ") + folder;
@@ -125,6 +126,14 @@ protected:
         ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()), now);
     }
     std::string Path(const char* name) { return std::string(folder) + "/" + name; }
+    // A full disk, for regular files: a short write, then EFBIG.
+    struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+    void FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = {bytes, unlimited.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
     static std::string Contents(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
@@ -183,21 +192,13 @@ TEST_F(Receive, LogsTextWithStampsAndRawAsReceived) {
     EXPECT_EQ(Contents(Path("text.log")).substr(text.size()), "more\n");
 }
 
-// A disk that fills up is a file size limit here: the same short write,
-// then a failed one, on a regular file, without needing a small disk.
 TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {
     char problem[256];
     ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), false, problem, sizeof problem),
               PlainFile::Opened);
-    struct rlimit before;
-    getrlimit(RLIMIT_FSIZE, &before);
-    struct rlimit small = {4096, before.rlim_max};
-    signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit(4096);
     Feed(std::string(5000, 'x') + "\r\n");
-    bool flushed = log.Flush(problem, sizeof problem);
-    setrlimit(RLIMIT_FSIZE, &before);
-    EXPECT_FALSE(flushed);
+    EXPECT_FALSE(log.Flush(problem, sizeof problem));
     std::string said = problem;
     EXPECT_EQ(said.find("log "), 0u) << said;
     EXPECT_NE(said.find("/text.log: File too large; holds 4096 bytes, the rest is lost"), std::string::npos) << said;
@@ -261,14 +262,9 @@ TEST_F(Receive, CaptureCountsBytesWrittenAndRefusesWhatWouldBlock) {
     t.pendingCapture = ReceiveMode::CaptureRaw;
     ChooseCapture(t, folder, "raw.cap", notice);
     ASSERT_EQ(receiveMode, ReceiveMode::CaptureRaw);
-    struct rlimit before;
-    getrlimit(RLIMIT_FSIZE, &before);
-    struct rlimit small = {4096, before.rlim_max};
-    signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit(4096);
     Feed(std::string(70000, 'x'));  // more than the writer's buffer: two writes fail
     CaptureWritten(t, notice);
-    setrlimit(RLIMIT_FSIZE, &before);
     EXPECT_STREQ(notice.text, "capture raw.cap: File too large; holds 4096 bytes, the rest is lost");
     EXPECT_EQ(receiveMode, ReceiveMode::Off);
 
