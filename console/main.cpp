@@ -109,8 +109,9 @@ void NoSuchName(const char* name, const Profiles& profiles, char* message, unsig
         if (section == "default") continue;
         names += (names.empty() ? "" : ", ") + section;
     }
+    const char* file = profiles.path[0] != '\0' ? profiles.path : "no profiles file";
     std::snprintf(message, capacity, "%s: no such profile or device; profiles: %s (%s)", name,
-                  names.empty() ? "none" : names.c_str(), profiles.path[0] != '\0' ? profiles.path : "no profiles file");
+                  names.empty() ? "none" : names.c_str(), file);
 }
 
 bool CheckHome(const char* folder, char* message, unsigned capacity) {
@@ -175,7 +176,8 @@ int main(int argc, char** argv) {
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
         const char* first = commandLine.positional[0];
-        if (opened == OpenResult::Missing && first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first)) {
+        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first);
+        if (opened == OpenResult::Missing && nameless) {
             NoSuchName(first, profiles, message, sizeof message);
         }
         return Fail(message);

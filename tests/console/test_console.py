@@ -211,7 +211,8 @@ class StartUp(unittest.TestCase):
             config.write_text('[default]\nflow = none\n[a]\nsettings = 19200\n[b]\ndevice = /dev/null\n')
             self.expect_failure(['--config', str(config), 'nothere'],
                                 f'nothere: no such profile or device; profiles: a, b ({config})')
-            self.expect_failure(['--config', str(config), 'a'], f'profile a in {config} gives no device', code=2)
+            self.expect_failure(['--config', str(config), 'a'], f'profile a in {config} gives no device',
+                                code=2)
 
     def test_a_terminal_that_cannot_place_the_cursor_is_refused(self):
         with tempfile.TemporaryDirectory(prefix='bv-') as folder:

@@ -147,8 +147,8 @@ class Transfers(unittest.TestCase):
             fill(disk)
             s.keys('C-a', 'x')
             self.assertEqual(s.exit_code(), 1)
-            wait_for(lambda: any('brisvane: capture last.txt: No space left on device; holds 4096 bytes, the rest'
-                                 in row for row in s.screen()), what='the failure after exit')
+            said = 'brisvane: capture last.txt: No space left on device; holds 4096 bytes, the rest'
+            wait_for(lambda: any(said in row for row in s.screen()), what='the failure after exit')
 
 
 if __name__ == '__main__':
