@@ -2,7 +2,9 @@
 //
 // Exit codes: 0 after the user exits, 1 when it cannot start (one line on
 // stderr says why and what to do) or the line is lost with reconnecting
-// off, 2 for a usage error (the command line or the profiles file), 128 + N
+// off, or the last writes of a capture or a log failed (said on stderr once
+// the terminal is restored), 2 for a usage error (the command line or the
+// profiles file, a log or profiles file that is not a regular file), 128 + N
 // after a terminating signal N.
 #include <clocale>
 #include <cstdio>

@@ -54,6 +54,12 @@ void OpenCapture(Transfers& t, const char* path, int flags, Notice& notice) {
     t.pendingCapture = ReceiveMode::Off;
 }
 
+// The one-line report of a failed capture write.
+void CaptureFailed(const Transfers& t, int error, unsigned long long holds, char* text, unsigned capacity) {
+    std::snprintf(text, capacity, "capture %s: %s; holds %llu bytes, the rest is lost", t.captureName,
+                  std::strerror(error), holds);
+}
+
 // The bytes the capture file holds now, for a message about a failure.
 unsigned long long FileHolds(int fd) {
     struct stat status;
@@ -173,11 +179,6 @@ bool EndCapture(Transfers& t, char* text, unsigned capacity) {
         std::snprintf(text, capacity, "capture ended: %llu bytes in %s", written, t.captureName);
     }
     return failure == 0;
-}
-
-void CaptureFailed(const Transfers& t, int error, unsigned long long holds, char* text, unsigned capacity) {
-    std::snprintf(text, capacity, "capture %s: %s; holds %llu bytes, the rest is lost", t.captureName,
-                  std::strerror(error), holds);
 }
 
 bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit) {

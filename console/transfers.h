@@ -62,9 +62,6 @@ void CaptureWritten(Transfers& transfers, Notice& notice);
 // write or the close failed, what the file holds and that the rest is lost
 // (and false is returned).
 bool EndCapture(Transfers& transfers, char* text, unsigned capacity);
-// The one-line report of a failed capture write.
-void CaptureFailed(const Transfers& transfers, int error, unsigned long long holds, char* text,
-                   unsigned capacity);
 
 // At exit: the capture ends as EndCapture (false and `text` when it
 // failed), and the send file closes.
