@@ -20,6 +20,7 @@ void SayControl(Console& c, ControlResult result, const char* done, const char* 
         case ControlResult::Done: Say(c.notice, "%s", done); break;
         case ControlResult::Unsupported: Say(c.notice, "this line has no %s", what); break;
         case ControlResult::Refused: Say(c.notice, "the line refused the %s", what); break;
+        case ControlResult::Unsettled: Say(c.notice, "the line refused the %s; its state is unknown", what); break;
     }
 }
 
@@ -112,6 +113,8 @@ bool ApplyControls(Console& c, const LineControls& controls) {
     }
     if (result == ControlResult::Unsupported) {
         Say(c.notice, "line settings are the server's business on %s", c.line->Name());
+    } else if (result == ControlResult::Unsettled) {
+        Say(c.notice, "%.200s: the line's settings are unknown", problem);
     } else {
         Say(c.notice, "%.200s; the old settings stay", problem);
     }
@@ -306,13 +309,19 @@ Reaction PromptAnswered(Console& c) {
 void EndTimedControls(Console& c, int64_t now) {
     if (now >= c.breakEndsAt) {
         c.breakEndsAt = NoDeadline;
-        if (c.link == LinkState::Open) c.line->SetBreak(false);
+        if (c.link == LinkState::Open && c.line->SetBreak(false) != ControlResult::Done) {
+            Say(c.notice, "the line refused to end the BREAK: it may still be held (%s)", c.line->Name());
+        }
     }
     if (now >= c.dtrBackAt) {
         c.dtrBackAt = NoDeadline;
-        if (c.link == LinkState::Open && c.line->SetModemOutput(ModemOutput::Dtr, true) == ControlResult::Done) {
+        if (c.link != LinkState::Open) return;
+        if (c.line->SetModemOutput(ModemOutput::Dtr, true) == ControlResult::Done) {
             c.dtr = true;
             c.controls.dtr = 1;
+        } else {
+            c.dtr = false;
+            Say(c.notice, "the line refused to set DTR on again after the pulse: DTR is off");
         }
     }
 }

@@ -17,6 +17,22 @@ int64_t NextDelay(const Console& c) {
     return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
 }
 
+// The line sets DTR and RTS as asked when it opens; what the driver
+// reports is what is recorded, and a refusal is said.
+void CheckModemOutputs(Console& c) {
+    ModemLines lines;
+    if (c.line->ReadModemLines(&lines) != ControlResult::Done) return;  // nothing to read them back from
+    bool dtrRefused = c.controls.dtr != -1 && lines.dtr != (c.controls.dtr == 1);
+    bool rtsRefused = c.controls.rts != -1 && !c.controls.hardwareFlow && lines.rts != (c.controls.rts == 1);
+    c.dtr = lines.dtr;
+    c.rts = lines.rts;
+    if (dtrRefused || rtsRefused) {
+        Say(c.notice, "%s refused to set %s: DTR is %s, RTS %s", c.line->Name(),
+            dtrRefused && rtsRefused ? "DTR and RTS" : dtrRefused ? "DTR" : "RTS", lines.dtr ? "on" : "off",
+            lines.rts ? "on" : "off");
+    }
+}
+
 void Opened(Console& c) {
     c.link = LinkState::Open;
     c.everOpened = true;
@@ -24,6 +40,7 @@ void Opened(Console& c) {
     c.retryAt = NoDeadline;
     c.dtr = c.controls.dtr != 0;
     c.rts = c.controls.rts != 0;
+    CheckModemOutputs(c);
     c.redraw = true;
     c.readMore = true;  // a network line may hold what came with its acceptance
 }

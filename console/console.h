@@ -79,6 +79,7 @@ struct Console {
     int64_t lastFlush = 0;
     bool quit = false;
     int exitCode = 0;
+    char failedAtExit[NoticeCapacity] = "";  // said on stderr once the terminal is restored
     uint8_t readBlock[ReadBlockSize];
 };
 

@@ -56,8 +56,11 @@ void DrawStatus(const char* text) {
 void ShowTooSmall(Display& display) {
     if (display.tooSmall) return;
     erase();
+    // The longest wording that fits, down to the size alone.
     char text[128];
     std::snprintf(text, sizeof text, "brisvane needs 80 x 25 (now %d x %d): please enlarge", COLS, LINES);
+    if (int(std::strlen(text)) > COLS) std::snprintf(text, sizeof text, "need 80x25 (now %dx%d)", COLS, LINES);
+    if (int(std::strlen(text)) > COLS) std::snprintf(text, sizeof text, "need 80x25");
     mvaddnstr(0, 0, text, COLS);
     refresh();
     display.tooSmall = true;

@@ -4,6 +4,7 @@
 #include <curses.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -86,7 +87,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     ReceiveBlock(targets, c.readBlock, count, arrived);
-    if (Capturing()) CaptureWritten(c.transfers, count, c.notice);
+    if (Capturing()) CaptureWritten(c.transfers, c.notice);
     c.redraw = true;
 }
 
@@ -112,8 +113,8 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
     }
     c.readMore = reads == ReadsPerPass;
     if (c.log.Active()) {
-        int failure = c.log.Flush();
-        if (failure != 0) Say(c.notice, "log: writing failed: %s", std::strerror(failure));
+        char text[NoticeCapacity];
+        if (!c.log.Flush(text, sizeof text) || c.log.CheckRemoved(now, text, sizeof text)) Say(c.notice, "%s", text);
     }
 }
 
@@ -204,6 +205,8 @@ void DrainLineForCapture(Console& c) {
         unsigned count = 0;
         if (c.line->Read(c.readBlock, sizeof c.readBlock, &count) != IoResult::Done) return;
         TakeIn(c, targets, count);
+        // A capture that failed now would be said on a screen about to go.
+        if (receiveMode == ReceiveMode::Off) std::snprintf(c.failedAtExit, sizeof c.failedAtExit, "%s", c.notice.text);
     }
 }
 

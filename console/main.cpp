@@ -2,12 +2,15 @@
 //
 // Exit codes: 0 after the user exits, 1 when it cannot start (one line on
 // stderr says why and what to do) or the line is lost with reconnecting
-// off, 2 for a usage error (the command line or the profiles file), 128 + N
+// off, or the last writes of a capture or a log failed (said on stderr once
+// the terminal is restored), 2 for a usage error (the command line or the
+// profiles file, a log or profiles file that is not a regular file), 128 + N
 // after a terminating signal N.
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/signals.h"
+#include "console/terminal_check.h"
 #include "core/screen.h"
 
 #ifndef BRISVANE_VERSION
@@ -77,7 +81,30 @@ bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOpti
     const char* first = line.positionalCount > 0 ? line.positional[0] : nullptr;
     bool isProfile = first != nullptr && !LooksLikeDevice(first) && HasProfile(profiles, first);
     if (isProfile && !ApplyProfile(profiles, first, options, problem, capacity)) return false;
+    if (isProfile && options->device[0] == '\0') {
+        std::snprintf(problem, capacity, "profile %s in %s gives no device: add 'device = ...' to it", first,
+                      profiles.path);
+        return false;
+    }
     return ApplyCommandLine(line, isProfile, options, problem, capacity);
+}
+
+void FailAtExit(Console& c, const char* message) {
+    std::fprintf(stderr, "brisvane: %s\n", message);
+    if (c.exitCode == 0) c.exitCode = 1;
+}
+
+// A first word that is neither a profile nor a device path (no '/'): the
+// profiles there are are a likelier meaning than a file in this folder.
+void NoSuchName(const char* name, const Profiles& profiles, char* message, unsigned capacity) {
+    std::string names;
+    for (const std::string& section : profiles.sections) {
+        if (section == "default") continue;
+        names += (names.empty() ? "" : ", ") + section;
+    }
+    const char* file = profiles.path[0] != '\0' ? profiles.path : "no profiles file";
+    std::snprintf(message, capacity, "%s: no such profile or device; profiles: %s (%s)", name,
+                  names.empty() ? "none" : names.c_str(), file);
 }
 
 bool CheckHome(const char* folder, char* message, unsigned capacity) {
@@ -133,19 +160,25 @@ int main(int argc, char** argv) {
                       c.options.historyRows, (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
         return Fail(message);
     }
-    if (!c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message)) {
-        return Fail(message);
-    }
+    PlainFile logs = c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
+    if (logs == PlainFile::Failed) return Fail(message);
+    if (logs != PlainFile::Opened) return UsageError(message);
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return Fail(message);
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
+        const char* first = commandLine.positional[0];
+        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first);
+        if (opened == OpenResult::Missing && nameless) {
+            NoSuchName(first, profiles, message, sizeof message);
+        }
         return Fail(message);
     }
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         return Fail("the keyboard and screen must be a terminal (run it in a terminal window)");
     }
+    if (!TerminalCanBeDriven(message, sizeof message)) return Fail(message);
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
@@ -158,8 +191,11 @@ int main(int argc, char** argv) {
 
     StopDisplay(c.display);
     PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
-    CloseTransfers(c.transfers);
-    c.log.Close();
+    // The last writes' failures, now that the terminal is the shell's again.
+    char closing[NoticeCapacity + PathCapacity];
+    if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
+    if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
+    if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     c.line->Close();
     if (c.exitCode == 1 && !c.options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);

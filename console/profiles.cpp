@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <ini.h>
+#include <unistd.h>
+
+#include "console/plain_file.h"
 
 namespace {
 
@@ -70,11 +74,27 @@ bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* pr
                   unsigned capacity) {
     std::snprintf(profiles->path, sizeof profiles->path, "%s", path);
     if (path[0] == '\0') return true;
-    FILE* file = std::fopen(path, "r");
+    int fd;
+    PlainFile opened = OpenPlainFile(path, O_RDONLY, false, &fd);
+    int error = errno;
+    // No default file is no fault; nor is a home folder that is not ours.
+    if (opened == PlainFile::Failed && !mustExist && (error == ENOENT || error == ENOTDIR || error == EACCES)) {
+        return true;
+    }
+    const char* option = mustExist ? "--config " : "";
+    if (opened == PlainFile::Failed) {
+        std::snprintf(problem, capacity, "%s%s: cannot read it: %s", option, path, std::strerror(error));
+        return false;
+    }
+    if (opened != PlainFile::Opened) {
+        // A FIFO or a device would keep start-up waiting, or reading, for ever.
+        std::snprintf(problem, capacity, "%s%s: %s (give a profiles file)", option, path, PlainFileProblem(opened, 0));
+        return false;
+    }
+    FILE* file = fdopen(fd, "r");
     if (file == nullptr) {
-        // No default file is no fault; nor is a home folder that is not ours.
-        if (!mustExist && (errno == ENOENT || errno == ENOTDIR || errno == EACCES)) return true;
-        std::snprintf(problem, capacity, "%s: cannot read it: %s", path, std::strerror(errno));
+        std::snprintf(problem, capacity, "%s%s: cannot read it: %s", option, path, std::strerror(errno));
+        close(fd);
         return false;
     }
     Reading* reading = new Reading();  // its scratch options are large

@@ -52,7 +52,7 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
             (unsigned long long)(c.pasteTotal - c.pump.PasteWaiting()), (unsigned long long)c.pasteTotal);
     }
     if (modes.capture != ReceiveMode::Off) {
-        Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)t.captured);
+        Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)modes.captured);
     }
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "console/keys.h"
+#include "console/plain_file.h"
 #include "console/prompt.h"
 #include "core/output_queue.h"
 #include "link/file_io_posix.h"
@@ -37,20 +38,34 @@ void CopyName(char* name, size_t capacity, const char* text) {
 }
 
 void OpenCapture(Transfers& t, const char* path, int flags, Notice& notice) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | flags, 0666);
+    int fd;
+    PlainFile opened = OpenPlainFile(path, O_WRONLY | O_CREAT | flags, false, &fd);
     struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0) {
-        CannotOpen(notice, t.pendingName, std::strerror(errno));
+    if (opened != PlainFile::Opened || fstat(fd, &status) != 0) {
+        CannotOpen(notice, t.pendingName, PlainFileProblem(opened, errno));
         if (fd >= 0) close(fd);
         return;
     }
     t.captureStatus = status;
-    t.captured = 0;
+    t.captureAppends = (flags & O_APPEND) != 0;
     t.captureLineEnds = UnixLineEnds();
     CopyName(t.captureName, sizeof t.captureName, t.pendingName);
     captureFile = fd;
     receiveMode = t.pendingCapture;
     t.pendingCapture = ReceiveMode::Off;
+}
+
+// The one-line report of a failed capture write.
+void CaptureFailed(const Transfers& t, int error, unsigned long long holds, char* text, unsigned capacity) {
+    std::snprintf(text, capacity, "capture %s: %s; holds %llu bytes, the rest is lost", t.captureName,
+                  std::strerror(error), holds);
+}
+
+// The bytes the capture file holds now, for a message about a failure.
+unsigned long long FileHolds(int fd) {
+    struct stat status;
+    if (fstat(fd, &status) == 0) return (unsigned long long)status.st_size;
+    return (unsigned long long)BytesWrittenTo(fd);
 }
 
 }  // namespace
@@ -100,8 +115,12 @@ void ChooseCapture(Transfers& t, const char* home, const char* name, Notice& not
         OpenCapture(t, t.pendingPath, O_EXCL, notice);
         return;
     }
-    if (S_ISDIR(status.st_mode) || InUse(t, status)) {
-        CannotOpen(notice, name, S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "it is in use by the other transfer");
+    const char* refusal = S_ISDIR(status.st_mode)   ? PlainFileProblem(PlainFile::Folder, 0)
+                          : !S_ISREG(status.st_mode) ? PlainFileProblem(PlainFile::NotPlain, 0)
+                          : InUse(t, status)         ? "it is in use by the other transfer"
+                                                     : nullptr;
+    if (refusal != nullptr) {
+        CannotOpen(notice, name, refusal);
         t.pendingCapture = ReceiveMode::Off;
         return;
     }
@@ -139,16 +158,28 @@ void EndCaptureCommand(Transfers& t, Notice& notice) {
         Say(notice, "no capture is running");
         return;
     }
+    char text[NoticeCapacity];
+    EndCapture(t, text, sizeof text);
+    Say(notice, "%s", text);
+}
+
+bool EndCapture(Transfers& t, char* text, unsigned capacity) {
     uint8_t held[1];
     if (t.captureLineEnds.Finish(held) == 1) WriteFileByte(captureFile, held[0]);
     int failure = FlushFileBuffers();
-    CloseFileHandle(captureFile);
+    unsigned long long holds = FileHolds(captureFile);
+    unsigned long long written = BytesWrittenTo(captureFile);
+    int closing = CloseWrittenFile(captureFile);
+    if (failure == 0) failure = closing;
     receiveMode = ReceiveMode::Off;
     if (failure != 0) {
-        Say(notice, "capture ended, but writing it failed: %s", std::strerror(failure));
+        CaptureFailed(t, failure, holds, text, capacity);
+    } else if (t.captureAppends) {
+        std::snprintf(text, capacity, "capture ended: %llu bytes added to %s", written, t.captureName);
     } else {
-        Say(notice, "capture ended: %llu bytes in %s", (unsigned long long)t.captured, t.captureName);
+        std::snprintf(text, capacity, "capture ended: %llu bytes in %s", written, t.captureName);
     }
+    return failure == 0;
 }
 
 bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit) {
@@ -179,23 +210,26 @@ bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bo
     return ended;
 }
 
-void CaptureWritten(Transfers& t, unsigned count, Notice& notice) {
-    t.captured += count;
+void CaptureWritten(Transfers& t, Notice& notice) {
     int failure = FlushFileBuffers();
-    if (failure != 0) Say(notice, "capture: writing the file failed: %s", std::strerror(failure));
+    if (failure == 0) return;
+    // A gap in the file would pass for the host's own output: the capture
+    // ends here, and the file keeps what reached it.
+    char text[NoticeCapacity];
+    CaptureFailed(t, failure, FileHolds(captureFile), text, sizeof text);
+    CloseFileHandle(captureFile);
+    receiveMode = ReceiveMode::Off;
+    Say(notice, "%s", text);
 }
 
-void CloseTransfers(Transfers& t) {
-    if (receiveMode != ReceiveMode::Off) {
-        uint8_t held[1];
-        if (t.captureLineEnds.Finish(held) == 1) WriteFileByte(captureFile, held[0]);
-        CloseFileHandle(captureFile);
-        receiveMode = ReceiveMode::Off;
-    }
+bool CloseTransfers(Transfers& t, char* text, unsigned capacity) {
+    bool ok = true;
+    if (receiveMode != ReceiveMode::Off) ok = EndCapture(t, text, capacity);
     if (sendState != SendState::Idle) {
         CloseFileHandle(sendFile);
         sendState = SendState::Idle;
     }
+    return ok;
 }
 
 // The console has no menu items to grey: the status line follows sendState.
@@ -205,7 +239,9 @@ void SetSendItems(bool) {}
 // deadlines and never calls WriteCompleted; this is here for the linker.
 void PauseMilliseconds(uint32_t) {}
 
-TransferModes CurrentTransferModes() { return {sendState, receiveMode}; }
+TransferModes CurrentTransferModes() {
+    return {sendState, receiveMode, receiveMode != ReceiveMode::Off ? BytesWrittenTo(captureFile) : 0};
+}
 
 void ResetTransferModes() {
     sendState = SendState::Idle;

@@ -27,7 +27,7 @@ struct Transfers {
     struct stat sendStatus = {}, captureStatus = {};  // to spot one file used twice
     uint64_t sendTotal = 0;  // size of the file being sent
     uint64_t sendDone = 0;   // bytes taken from it so far
-    uint64_t captured = 0;   // bytes received into the capture
+    bool captureAppends = false;  // added to an existing file
     char sendName[TransferNameCapacity] = "";  // as typed, cut for the status line
     char captureName[TransferNameCapacity] = "";
     TextLineEnds sendLineEnds;
@@ -53,15 +53,16 @@ void EndCaptureCommand(Transfers& transfers, Notice& notice);
 // send's terminator).
 bool FeedSend(Transfers& transfers, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit);
 
-// `count` received bytes went to the capture: counted, and on disk before
-// the next wait. A failed write is said, and the capture goes on.
-void CaptureWritten(Transfers& transfers, unsigned count, Notice& notice);
+// Received bytes went to the capture: on disk before the next wait. A
+// failed write ends the capture, saying how much the file holds.
+void CaptureWritten(Transfers& transfers, Notice& notice);
 
 // What runs, as the shared rules keep it (in process-wide records, which
 // the Windows program shares): the console reads and resets it only here.
 struct TransferModes {
     SendState send;
     ReceiveMode capture;
+    uint64_t captured;  // bytes written to the capture file
 };
 TransferModes CurrentTransferModes();
 inline bool SendRunning() { return CurrentTransferModes().send != SendState::Idle; }
@@ -71,7 +72,14 @@ void ResetTransferModes();
 // Ends a running send at once (the line went away).
 void AbandonSend();
 
-// At exit: the capture file gets everything received, then both close.
-void CloseTransfers(Transfers& transfers);
+// Ends the running capture: what is held written, flushed, closed. `text`
+// gets "capture ended: N bytes in NAME", N the bytes written; or, when a
+// write or the close failed, what the file holds and that the rest is lost
+// (and false is returned).
+bool EndCapture(Transfers& transfers, char* text, unsigned capacity);
+
+// At exit: the capture ends as EndCapture (false and `text` when it
+// failed), and the send file closes.
+bool CloseTransfers(Transfers& transfers, char* text, unsigned capacity);
 
 #endif

@@ -29,6 +29,7 @@ void BufferedWriter::WriteOut() {
         }
         done += unsigned(n);
     }
+    written += done;
     length = 0;
 }
 
@@ -52,19 +53,27 @@ unsigned ReadFileByte(FileHandle file, uint8_t* byte) {
 
 int FlushFileBuffers() { return writing.Flush(); }
 
+uint64_t BytesWrittenTo(FileHandle file) { return writing.fd == file ? writing.written : 0; }
+
 void WriteFileByte(FileHandle file, uint8_t byte) {
     if (writing.fd != file) {
         writing.WriteOut();  // a failure stays to be reported
         writing.fd = file;
+        writing.written = 0;
     }
     writing.Put(byte);
 }
 
-void CloseFileHandle(FileHandle file) {
+int CloseWrittenFile(FileHandle file) {
+    int failure = 0;
     if (writing.fd == file) {
-        writing.Flush();
+        failure = writing.Flush();
         writing.fd = -1;
     }
     if (reading.fd == file) reading.fd = -1;
-    close(file);
+    // A close can report a write the kernel had not finished (NFS, a quota).
+    if (close(file) != 0 && failure == 0) failure = errno;
+    return failure;
 }
+
+void CloseFileHandle(FileHandle file) { CloseWrittenFile(file); }

@@ -3,6 +3,8 @@
 // transfer costs a system call per 64 KiB, not per byte. One file is read
 // and one written at a time; a buffer follows the descriptor it was last
 // used with. A failed write is kept, not lost: FlushFileBuffers reports it.
+// Each writer counts the bytes that reached its file, so what is reported
+// is what the file holds, not what was handed over.
 #ifndef BRISVANE_LINK_FILE_IO_POSIX_H
 #define BRISVANE_LINK_FILE_IO_POSIX_H
 
@@ -17,6 +19,7 @@ struct BufferedWriter {
     int fd = -1;
     unsigned length = 0;
     int failure = 0;  // errno of a write that failed since the last Flush
+    uint64_t written = 0;  // bytes the kernel took, since the count was reset
     uint8_t bytes[FileBufferSize];
 
     void Put(uint8_t byte) {
@@ -38,5 +41,11 @@ struct BufferedWriter {
 
 // Writes out what waits for the capture file; as BufferedWriter::Flush.
 int FlushFileBuffers();
+// Bytes written to `file` through WriteFileByte since it was opened (0 for
+// a file not written yet); what waits in the buffer is not counted.
+uint64_t BytesWrittenTo(FileHandle file);
+// Flushes and closes a written file: 0, or the errno of the first write or
+// the close that failed. CloseFileHandle is the same, unchecked.
+int CloseWrittenFile(FileHandle file);
 
 #endif

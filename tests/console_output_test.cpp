@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "console/commands.h"
+#include "console/connection.h"
 #include "console/console.h"
 #include "console/schedule.h"
 #include "console/status.h"
@@ -190,7 +192,7 @@ protected:
         c.line.reset(new FakeLine(true));
         c.link = LinkState::Open;
     }
-    TransferModes modes = {SendState::Idle, ReceiveMode::Off};
+    TransferModes modes = {SendState::Idle, ReceiveMode::Off, 0};
     std::string Text(int* cursor = nullptr) {
         char text[StatusCapacity];
         int at = ComposeStatus(*console, modes, 80, text, sizeof text);
@@ -245,6 +247,35 @@ TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {
     char count[32];
     FormatCount(1234567, count, sizeof count);
     EXPECT_STREQ(count, "1,234,567");
+}
+
+// A driver that takes the calls but not their effect: DTR stays off, and a
+// BREAK once on will not end.
+class StubbornLine : public FakeLine {
+public:
+    StubbornLine() : FakeLine(true) {}
+    ControlResult SetBreak(bool on) override { return on ? ControlResult::Done : ControlResult::Refused; }
+    ControlResult SetModemOutput(ModemOutput, bool) override { return ControlResult::Refused; }
+    ControlResult ReadModemLines(ModemLines* lines) override {
+        *lines = {true, true, true, false, false, true};
+        return ControlResult::Done;
+    }
+};
+
+TEST_F(Status, LineControlsThatDidNotTakeAreSaidAndRecordedAsTheyAre) {
+    Console& c = *console;
+    c.line.reset(new StubbornLine());
+    c.controls.dtr = 1;
+    char message[256];
+    ASSERT_EQ(OpenAtStart(c, message, sizeof message), OpenResult::Open);
+    EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 refused to set DTR: DTR is off, RTS on");
+    EXPECT_FALSE(c.dtr);
+    c.breakEndsAt = 10;
+    c.dtrBackAt = 20;
+    EndTimedControls(c, 10);
+    EXPECT_STREQ(c.notice.text, "the line refused to end the BREAK: it may still be held (/dev/ttyUSB0)");
+    EndTimedControls(c, 20);
+    EXPECT_STREQ(c.notice.text, "the line refused to set DTR on again after the pulse: DTR is off");
 }
 
 }  // namespace

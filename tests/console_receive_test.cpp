@@ -1,12 +1,16 @@
 // The Unix program's way in: what a received block does to the screen, the
-// history, the identify reply, a text capture and the logs; the history
+// history, the identify reply, a text capture and the logs (and what
+// they say when a file fills up); the history
 // ring at its wrap point and the view's search.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -17,6 +21,7 @@
 #include "console/history_view.h"
 #include "console/log.h"
 #include "console/receive.h"
+#include "console/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"
@@ -109,7 +114,9 @@ protected:
         outputQueue.count = 0;
     }
     void TearDown() override {
-        log.Close();
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        char ignored[256];
+        log.Close(ignored, sizeof ignored);
         std::string command = std::string("rm -rf ") + folder;
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
@@ -119,6 +126,14 @@ protected:
         ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()), now);
     }
     std::string Path(const char* name) { return std::string(folder) + "/" + name; }
+    // A full disk, for regular files: a short write, then EFBIG.
+    struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+    void FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = {bytes, unlimited.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
     static std::string Contents(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
@@ -158,33 +173,61 @@ TEST_F(Receive, EveryIdentifyRequestIsAnsweredWithTheOriginatedBit) {
 
 TEST_F(Receive, LogsTextWithStampsAndRawAsReceived) {
     char problem[256];
-    ASSERT_TRUE(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), true, problem, sizeof problem));
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), true, problem, sizeof problem),
+              PlainFile::Opened);
     std::string sent = "\xc8i\r\nsecond\r";
     Feed(sent);
     Feed("\n\r 50%\r\n");
-    EXPECT_EQ(log.Flush(), 0);
-    log.Close();
+    EXPECT_TRUE(log.Flush(problem, sizeof problem));
+    EXPECT_TRUE(log.Close(problem, sizeof problem));
     EXPECT_EQ(Contents(Path("raw.log")), sent + "\n\r 50%\r\n");
     std::string text = Contents(Path("text.log"));
     std::string stamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )";
     EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "Hi\n" + stamp + "second\n" + stamp + "\r 50%\n")))
         << text;
     // Appends to what is there.
-    ASSERT_TRUE(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem));
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem), PlainFile::Opened);
     Feed("more\r\n");
-    log.Close();
+    EXPECT_TRUE(log.Close(problem, sizeof problem));
     EXPECT_EQ(Contents(Path("text.log")).substr(text.size()), "more\n");
 }
 
-TEST_F(Receive, AFullDiskIsReportedAndTheLogGoesOn) {
+TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {
     char problem[256];
-    ASSERT_TRUE(log.Open("/dev/full", "", false, problem, sizeof problem));
-    Feed("lost\r\n");
-    EXPECT_EQ(log.Flush(), ENOSPC);
-    Feed("still running\r\n");
-    EXPECT_EQ(log.Flush(), ENOSPC);
-    EXPECT_FALSE(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem));
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), false, problem, sizeof problem),
+              PlainFile::Opened);
+    FileSizeLimit(4096);
+    Feed(std::string(5000, 'x') + "\r\n");
+    EXPECT_FALSE(log.Flush(problem, sizeof problem));
+    std::string said = problem;
+    EXPECT_EQ(said.find("log "), 0u) << said;
+    EXPECT_NE(said.find("/text.log: File too large; holds 4096 bytes, the rest is lost"), std::string::npos) << said;
+    // The raw log's failure is said at its own turn; then both are closed.
+    EXPECT_FALSE(log.Flush(problem, sizeof problem));
+    EXPECT_EQ(std::string(problem).find("raw log "), 0u) << problem;
+    EXPECT_FALSE(log.Active());
+    EXPECT_EQ(Contents(Path("text.log")).size(), 4096u);
+}
+
+TEST_F(Receive, LogsTakeRegularFilesOrDevNullAndSayWhichLogWasRemoved) {
+    char problem[256];
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(log.Open(Path("fifo").c_str(), "", false, problem, sizeof problem), PlainFile::NotPlain);
+    EXPECT_EQ(std::string(problem), "--log " + Path("fifo") + ": not a plain file (give a file, or /dev/null)");
+    EXPECT_EQ(log.Open("", folder, false, problem, sizeof problem), PlainFile::Folder);
+    EXPECT_EQ(std::string(problem).find("--log-raw "), 0u);
+    EXPECT_EQ(log.Open("/dev/zero", "", false, problem, sizeof problem), PlainFile::NotPlain);
+    EXPECT_EQ(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem), PlainFile::Failed);
     EXPECT_NE(std::string(problem).find("cannot open the log"), std::string::npos);
+    EXPECT_FALSE(log.Active());
+    ASSERT_EQ(log.Open("/dev/null", Path("raw.log").c_str(), false, problem, sizeof problem), PlainFile::Opened);
+    EXPECT_FALSE(log.CheckRemoved(0, problem, sizeof problem));
+    ASSERT_EQ(unlink(Path("raw.log").c_str()), 0);
+    EXPECT_FALSE(log.CheckRemoved(1, problem, sizeof problem));  // not checked again this soon
+    EXPECT_TRUE(log.CheckRemoved(10000, problem, sizeof problem));
+    EXPECT_EQ(std::string(problem).find("raw log ..."), 0u) << problem;
+    EXPECT_NE(std::string(problem).find("/raw.log was removed or renamed away"), std::string::npos) << problem;
+    EXPECT_FALSE(log.CheckRemoved(20000, problem, sizeof problem));  // said once
 }
 
 TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
@@ -201,6 +244,37 @@ TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
     receiveMode = ReceiveMode::Off;
     EXPECT_EQ(Contents(Path("raw.cap")), "\xc1\r\n");
     EXPECT_EQ(screen.cells[0], BlankCell);
+}
+
+// What a capture reports is what its file holds: a text capture writes
+// fewer bytes than it receives, and a full disk keeps only a part.
+TEST_F(Receive, CaptureCountsBytesWrittenAndRefusesWhatWouldBlock) {
+    Transfers t;
+    Notice notice = {};
+    t.pendingCapture = ReceiveMode::CaptureText;
+    ChooseCapture(t, folder, "text.cap", notice);
+    ASSERT_EQ(receiveMode, ReceiveMode::CaptureText) << notice.text;
+    Feed("one\r\ntwo\r\n");
+    CaptureWritten(t, notice);
+    EndCaptureCommand(t, notice);
+    EXPECT_STREQ(notice.text, "capture ended: 8 bytes in text.cap");
+
+    t.pendingCapture = ReceiveMode::CaptureRaw;
+    ChooseCapture(t, folder, "raw.cap", notice);
+    ASSERT_EQ(receiveMode, ReceiveMode::CaptureRaw);
+    FileSizeLimit(4096);
+    Feed(std::string(70000, 'x'));  // more than the writer's buffer: two writes fail
+    CaptureWritten(t, notice);
+    EXPECT_STREQ(notice.text, "capture raw.cap: File too large; holds 4096 bytes, the rest is lost");
+    EXPECT_EQ(receiveMode, ReceiveMode::Off);
+
+    // An existing FIFO is refused before the overwrite question.
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    t.pendingCapture = ReceiveMode::CaptureRaw;
+    ChooseCapture(t, folder, "fifo", notice);
+    EXPECT_STREQ(notice.text, "cannot open file: fifo: not a plain file");
+    EXPECT_FALSE(t.askingOverwrite);
+    EXPECT_EQ(receiveMode, ReceiveMode::Off);
 }
 
 }  // namespace

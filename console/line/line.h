@@ -41,6 +41,7 @@ enum class ControlResult : uint8_t {
     Done,
     Unsupported,  // this line has no such control (a pty's modem lines; raw TCP's settings)
     Refused,      // the driver or server refused; the old state stays
+    Unsettled,    // refused, and putting the old state back failed too: it is unknown
 };
 
 struct ModemLines {

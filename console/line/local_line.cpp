@@ -302,9 +302,15 @@ ControlResult LocalLine::Apply(const LineControls& controls, char* problem, unsi
     uint32_t speedBefore = ReadLineSpeed(fd_);
     if (Configure(controls, problem, capacity)) return ControlResult::Done;
     // What the driver took of a refused set is undone: the old settings stay.
-    tcsetattr(fd_, TCSANOW, &before);
-    if (speedBefore != 0 && SpeedCode(speedBefore) == B0) SetCustomSpeed(fd_, speedBefore);
-    return ControlResult::Refused;
+    int error = tcsetattr(fd_, TCSANOW, &before) == 0 ? 0 : errno;
+    if (error == 0 && speedBefore != 0 && SpeedCode(speedBefore) == B0) error = SetCustomSpeed(fd_, speedBefore);
+    if (error == 0) return ControlResult::Refused;
+    size_t used = std::strlen(problem);
+    if (used < capacity) {
+        std::snprintf(problem + used, capacity - used, "; putting the old settings back failed too (%s)",
+                      std::strerror(error));
+    }
+    return ControlResult::Unsettled;
 }
 
 ControlResult LocalLine::SetBreak(bool on) {

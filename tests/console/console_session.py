@@ -9,6 +9,7 @@ on one end of a socat pty pair, the test as the host on the other end.
 
 BRISVANE_CONSOLE names the program. Standard library only.
 """
+import contextlib
 import fcntl
 import os
 import shutil
@@ -232,6 +233,36 @@ def line_speed(path):
         TCGETS2 = 0x802C542A  # _IOR('T', 0x2A, struct termios2) on x86_64
         raw = fcntl.ioctl(fd, TCGETS2, bytes(44))
         return struct.unpack_from('<I', raw, 40)[0]  # c_ospeed
+    finally:
+        os.close(fd)
+
+
+@contextlib.contextmanager
+def small_filesystem(test, kilobytes=64):
+    """A folder on a tmpfs of that size, to be filled up; the test is skipped,
+    saying why, where this process may not mount one."""
+    folder = tempfile.mkdtemp(prefix='bv-full-')
+    mounted = subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={kilobytes}k', 'tmpfs', folder],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        os.rmdir(folder)
+        test.skipTest('a full disk needs a small tmpfs, and mounting one here failed: '
+                      + (mounted.stderr.strip() or 'not root'))
+    try:
+        yield Path(folder)
+    finally:
+        subprocess.run(['umount', '-l', folder], capture_output=True)
+        os.rmdir(folder)
+
+
+def fill(folder):
+    """Fills the filesystem of FOLDER to the last byte."""
+    fd = os.open(Path(folder) / 'filler', os.O_WRONLY | os.O_CREAT, 0o600)
+    try:
+        while os.write(fd, b'\0' * 1024) > 0:
+            pass
+    except OSError:
+        pass
     finally:
         os.close(fd)
 

@@ -48,6 +48,8 @@ class Screen(unittest.TestCase):
             wait_for(lambda: 'enlarge' in s.screen()[0], what='the request to enlarge')
             s.host_write(b' during')  # still interpreted while too small
             s.sync()
+            s.tmux('resize-window', '-t', 't', '-x', '10', '-y', '5')
+            wait_for(lambda: s.screen()[0].startswith('need 80x25'), what='the request at 10 x 5')
             s.tmux('resize-window', '-t', 't', '-x', '80', '-y', '25')
             s.wait_row(0, 'before during')
             s.wait_status('menu')
@@ -203,6 +205,50 @@ class StartUp(unittest.TestCase):
                 self.expect_failure([line.device], 'refuses these line settings', env=env)
             finally:
                 line.stop()
+
+    def test_files_that_would_block_and_names_that_match_nothing(self):
+        # Each refused at once (run_program's timeout would catch a hang).
+        with tempfile.TemporaryDirectory() as folder:
+            fifo = Path(folder) / 'fifo'
+            os.mkfifo(fifo)
+            for config in (str(fifo), folder, '/dev/zero', '/dev/urandom'):
+                self.expect_failure(['--config', config, '/dev/null'], f'--config {config}: ', code=2)
+            self.expect_failure(['/dev/null', '--log', str(fifo)], f'--log {fifo}: not a plain file', code=2)
+            self.expect_failure(['/dev/null', '--log-raw', folder], 'is a folder', code=2)
+            config = Path(folder) / 'config'
+            config.write_text('[default]\nflow = none\n[a]\nsettings = 19200\n[b]\ndevice = /dev/null\n')
+            self.expect_failure(['--config', str(config), 'nothere'],
+                                f'nothere: no such profile or device; profiles: a, b ({config})')
+            self.expect_failure(['--config', str(config), 'a'], f'profile a in {config} gives no device',
+                                code=2)
+
+    def test_a_terminal_that_cannot_place_the_cursor_is_refused(self):
+        with tempfile.TemporaryDirectory(prefix='bv-') as folder:
+            self.refuse_terminals(Line(folder))
+
+    def refuse_terminals(self, line):
+        line.start()
+        try:
+            for term in ('dumb', None, 'no-such-terminal'):
+                env = {k: v for k, v in os.environ.items() if k != 'TERM'}
+                if term is not None:
+                    env['TERM'] = term
+                master, slave = pty.openpty()
+                program = subprocess.Popen([PROGRAM, line.device], stdin=slave, stdout=slave, stderr=slave,
+                                           env=env, start_new_session=True)
+                os.close(slave)
+                self.assertEqual(program.wait(10), 1, term)
+                out = b''
+                try:
+                    while chunk := os.read(master, 4096):
+                        out += chunk
+                except OSError:
+                    pass  # the other end closed
+                os.close(master)
+                # One line, and nothing drawn before it.
+                self.assertRegex(out.decode(), r'^brisvane: TERM[ =][^\x1b]*\r\n$', term)
+        finally:
+            line.stop()
 
     def test_a_device_in_use_is_busy(self):
         with ConsoleSession() as s:

@@ -5,7 +5,7 @@ import re
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, wait_for
+from console_session import ConsoleSession, small_filesystem, wait_for
 
 STAMP = re.compile(rb'\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] ')
 
@@ -71,15 +71,17 @@ class Logs(unittest.TestCase):
                 self.assertTrue(STAMP.match(got), got)
                 self.assertEqual(got[len(STAMP.match(got).group(0)):], want)
 
-    def test_a_full_disk_is_reported_and_the_program_goes_on(self):
-        with ConsoleSession('--log', '/dev/full') as s:
-            s.host_write(b'nowhere to write this\r\n')
+    def test_a_full_disk_ends_the_log_says_what_it_holds_and_the_program_goes_on(self):
+        with small_filesystem(self) as disk, ConsoleSession('--log', str(disk / 'l'), cols=110) as s:
+            s.host_write(b'x' * 100000 + b'\r\n')
             s.sync()
-            s.wait_status('log: writing failed: No space left on device')
+            size = (disk / 'l').stat().st_size
+            self.assertLess(size, 100000)
+            s.wait_status(f'log {disk}/l: No space left on device; holds {size} bytes, the rest is lost')
             s.host_write(b'still shown')
             s.sync()
             s.wait_row(1, 'still shown')
-
+            self.assertEqual((disk / 'l').stat().st_size, size)  # nothing after the gap
 
 if __name__ == '__main__':
     unittest.main()

@@ -5,7 +5,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, wait_for
+from console_session import ConsoleSession, fill, small_filesystem, wait_for
 
 
 def digest(data):
@@ -66,7 +66,7 @@ class Transfers(unittest.TestCase):
             s.sync()
             s.wait_row(0, 'Hi there')
             s.keys('C-a', 'r', 'e')
-            s.wait_status('capture ended')
+            s.wait_status('capture ended: 20 bytes in')  # written, not received
             # Unix line ends: CR LF is LF, a lone CR stays.
             self.assertEqual(name.read_bytes(), b'Hi there\nbar\r 50%\r\x1bZ')
 
@@ -104,7 +104,8 @@ class Transfers(unittest.TestCase):
                     s.host_write(sent)
                     wait_for(lambda: name.read_bytes() == expected, 10, f'{expected!r} in the file')
                     s.keys('C-a', 'r', 'e')
-                s.wait_status('capture ended' if sent else 'capture cancelled')
+                s.wait_status(f'capture ended: {len(sent)} bytes {"added to" if answer == "a" else "in"}'
+                              if sent else 'capture cancelled')
                 self.assertEqual(name.read_bytes(), expected, answer)
 
     def test_exit_during_a_capture_keeps_every_byte(self):
@@ -117,6 +118,37 @@ class Transfers(unittest.TestCase):
             s.keys('C-a', 'x')
             self.assertEqual(s.exit_code(), 0)
             self.assertEqual(digest(name.read_bytes()), digest(data))
+
+    def test_a_fifo_is_refused_without_waiting_for_a_reader(self):
+        with ConsoleSession(home=True) as s:
+            os.mkfifo(Path(s.folder) / 'pipe')
+            self.start(s, 'rr', 'pipe')
+            s.wait_status('cannot open file: pipe: not a plain file')
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 0)
+
+    def test_a_full_disk_ends_the_capture_and_a_failed_last_write_fails_the_exit(self):
+        with small_filesystem(self) as disk, ConsoleSession('--home', str(disk)) as s:
+            self.start(s, 'rr', 'full.bin')
+            s.wait_status('capture full.bin')
+            s.host_write(b'x' * 100000)
+            s.sync()
+            size = (disk / 'full.bin').stat().st_size
+            s.wait_status(f'capture full.bin: No space left on device; holds {size} bytes, the rest is lost')
+            self.assertLess(size, 100000)
+            # A text capture holds a last CR until it knows what follows: its
+            # write at exit finds the disk full, and says so once the
+            # terminal is the shell's again.
+            (disk / 'full.bin').unlink()
+            self.start(s, 'rt', 'last.txt')
+            s.wait_status('capture last.txt')
+            s.host_write(b'a' * 4096 + b'\r')  # a whole page: the CR needs another
+            wait_for(lambda: (disk / 'last.txt').stat().st_size == 4096, what='the capture')
+            fill(disk)
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 1)
+            said = 'brisvane: capture last.txt: No space left on device; holds 4096 bytes, the rest'
+            wait_for(lambda: any(said in row for row in s.screen()), what='the failure after exit')
 
 
 if __name__ == '__main__':
