@@ -149,9 +149,16 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
+    if (c.options.share[0] != '\0' && !OpenShare(c.share, c.options.share, message, sizeof message)) {
+        return Fail(message);
+    }
+
     ResetTransferModes();
     ResetScreen();
-    if (!StartDisplay(c.display)) return Fail("this terminal cannot be driven (is TERM set?)");
+    if (!StartDisplay(c.display)) {
+        CloseShare(c.share);
+        return Fail("this terminal cannot be driven (is TERM set?)");
+    }
     LearnTerminalKeys(&c.keyCodes);
 
     RunLoop(c, signalPipe);
@@ -159,6 +166,7 @@ int main(int argc, char** argv) {
     StopDisplay(c.display);
     PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
     CloseTransfers(c.transfers);
+    CloseShare(c.share);
     c.log.Close();
     c.line->Close();
     if (c.exitCode == 1 && !c.options.reconnect) {
