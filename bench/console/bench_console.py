@@ -15,6 +15,9 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
                       localhost over RFC 2217, beside the floor of socat
                       reading the same port into /dev/null, and beside the
                       program on a local pty
+  shared line         receive to screen of a 4 MiB flood (the scrolling mix)
+                      with two --share clients reading everything, beside
+                      the same flood with no clients, same run (median of 3)
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -86,11 +89,11 @@ def read_exact(fd, count):
 
 
 class Program:
-    def __init__(self, binary, device):
+    def __init__(self, binary, device, extra=()):
         self.master, slave = pty.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
         env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
-        self.process = subprocess.Popen([binary, device, '--flow', 'none'], stdin=slave, stdout=slave,
+        self.process = subprocess.Popen([binary, device, '--flow', 'none', *extra], stdin=slave, stdout=slave,
                                         stderr=slave, env=env, start_new_session=True)
         os.close(slave)
         self.drained = 0
@@ -165,6 +168,46 @@ def flood_program(binary, folder, data, network=False):
     socat.terminate()
     socat.wait()
     return len(data) / elapsed / 1e6, out / len(data)
+
+
+def share_flood(binary, folder, data, clients):
+    """Seconds from the host's first byte until the screen has answered the
+    ESC Z after the flood and every client (socat into head -c, processes of
+    their own) has read as much; and whether every client got that much."""
+    socat, device, host = pair(folder, 'share')
+    fd = host_fd(host)
+    path = f'{folder}/share.sock'
+    program = Program(binary, device, ['--share', f'unix:{path}'])
+    while not os.path.exists(path):
+        time.sleep(0.01)
+    sent = data + b'\r\r\r\x1bZ'
+    readers = []
+    for _ in range(clients):
+        client = subprocess.Popen(['socat', '-u', f'UNIX-CONNECT:{path}', '-'], stdout=subprocess.PIPE)
+        head = subprocess.Popen(['head', '-c', str(len(sent))], stdin=client.stdout, stdout=subprocess.PIPE)
+        count = subprocess.Popen(['wc', '-c'], stdin=head.stdout, stdout=subprocess.PIPE)
+        client.stdout.close()
+        head.stdout.close()
+        readers.append((client, count))
+    time.sleep(0.5)  # connected
+    write_all(fd, b'\x1bZ')
+    assert read_exact(fd, 3) == b'\x9b\xaf\xcb'
+    start = time.monotonic()
+    writer = threading.Thread(target=write_all, args=(fd, sent))
+    writer.start()
+    reply = read_exact(fd, 3)
+    counts = [int(count.communicate(timeout=60)[0]) for _, count in readers]
+    elapsed = time.monotonic() - start
+    writer.join()
+    assert reply == b'\x9b\xaf\xcb', reply
+    for client, _ in readers:
+        client.kill()
+        client.wait()
+    program.close()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return elapsed, all(count == len(sent) for count in counts)
 
 
 def network_floor(folder, data):
@@ -352,6 +395,15 @@ def main():
         print(f'network, scrolling mix through ser2net (RFC 2217, localhost): {remote:6.1f} MB/s'
               f'  floor (socat on the port) {floor:6.1f} MB/s  ratio {remote / floor:.2f}'
               f'  local pty {local:6.1f} MB/s')
+        flood = mixes(4 * 1024 * 1024)['scrolling']
+        runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
+                for _ in range(3)]
+        alone = statistics.median(a for (a, _), _ in runs)
+        shared = statistics.median(s for _, (s, _) in runs)
+        complete = all(c for _, (_, c) in runs)
+        print(f'shared line, 4 MiB scrolling mix (median of 3): two clients reading {shared:.2f} s'
+              f'{"" if complete else " (a client was dropped)"}  no clients {alone:.2f} s'
+              f'  ratio {alone / shared:.2f} (goal 0.8 or more)')
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
