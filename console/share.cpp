@@ -261,6 +261,7 @@ unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fd
     fds[0] = {share.listener, POLLIN, 0};
     for (unsigned i = 0; i < ShareMaxClients; ++i) {
         ShareClient& client = share.client[i];
+        if (client.fd >= 0 && !WriteBacklog(client)) Drop(share, client);
         if (client.fd >= 0 && targets.lineOpen) MoveInput(client, targets.pump);
         short events = 0;
         if (client.fd >= 0 && targets.lineOpen && client.inputEnd == 0) events |= POLLIN;
@@ -291,19 +292,9 @@ void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, u
 
 void ShareReceived(Share& share, Notice& notice, const uint8_t* bytes, unsigned count) {
     if (share.clients == 0) return;
+    // Sent once a pass (ShareDescriptors), not once a read: fewer calls and wake-ups.
     for (ShareClient& client : share.client) {
-        if (client.fd < 0) continue;
-        unsigned sent = 0;
-        if (client.backlog.Empty()) {
-            // Straight to its socket when nothing waits before these.
-            ssize_t n = send(client.fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                Drop(share, client);
-                continue;
-            }
-            sent = n > 0 ? unsigned(n) : 0;
-        }
-        if (!client.backlog.Append(bytes + sent, count - sent)) {
+        if (client.fd >= 0 && !client.backlog.Append(bytes, count)) {
             Drop(share, client);
             Say(notice, "share: a client did not keep up and was dropped");
         }

@@ -71,13 +71,15 @@ bool OpenShare(Share& share, const char* text, char* message, unsigned capacity)
 // Safe when not sharing.
 void CloseShare(Share& share);
 
-// Fills `fds` (room for ShareMaxDescriptors) with what to wait for and
-// returns how many; moves clients' waiting input into the pump first.
+// Sends each client what waits for it and moves its waiting input into the
+// pump, then fills `fds` (room for ShareMaxDescriptors) with what to wait
+// for and returns how many.
 unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fds);
 // Acts on what poll reported for the descriptors ShareDescriptors gave:
 // accepts, reads, writes and drops clients.
 void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, unsigned count);
-// Host bytes just read from the line: to every client.
+// Host bytes just read from the line: kept for every client, to be sent
+// before the next wait.
 void ShareReceived(Share& share, Notice& notice, const uint8_t* bytes, unsigned count);
 
 #endif
