@@ -4,7 +4,6 @@ import os
 import socket
 import stat
 import threading
-import time
 import unittest
 from pathlib import Path
 
@@ -12,25 +11,10 @@ from console_session import ConsoleSession, wait_for
 from test_network import free_port
 
 
-class Reader(threading.Thread):
-    """A client that keeps reading until the connection ends or `stop`."""
-
-    def __init__(self, sock):
-        super().__init__(daemon=True)
-        self.sock, self.data, self.stop = sock, bytearray(), False
-        self.sock.settimeout(0.2)
-
-    def run(self):
-        while not self.stop:
-            try:
-                block = self.sock.recv(65536)
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            if not block:
-                return
-            self.data += block
+def read_all(sock, into):
+    """A client that keeps reading until the connection ends."""
+    while block := sock.recv(65536):
+        into += block
 
 
 class Share(unittest.TestCase):
@@ -38,11 +22,7 @@ class Share(unittest.TestCase):
         s = ConsoleSession(start=False)
         self.addCleanup(s.close)
         path = Path(s.folder) / 'share'
-        path.touch()
-        os.unlink(path)
-        stale = socket.socket(socket.AF_UNIX)  # left by an earlier run: replaced
-        stale.bind(str(path))
-        stale.close()
+        socket.socket(socket.AF_UNIX).bind(str(path))  # a stale socket, left by an earlier run: replaced
         s.start('--share', f'unix:{path}', '--flow', 'none', cols=80, rows=25,
                 conf=Path(s.folder) / 'tmux.conf', env=None)
         self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
@@ -51,9 +31,8 @@ class Share(unittest.TestCase):
             self.addCleanup(client.close)
             client.connect(str(path))
         s.wait_status('shared: 2 clients')
-        reader = Reader(reading)
-        reader.start()
-        self.addCleanup(setattr, reader, 'stop', True)
+        got = bytearray()
+        threading.Thread(target=read_all, args=(reading, got), daemon=True).start()
 
         # What a client writes goes to the line as typed, bit 7 set.
         reading.sendall(b'ls\r')
@@ -65,8 +44,8 @@ class Share(unittest.TestCase):
         s.wait_row(22, 'the end')
         s.wait_status('did not keep up and was dropped')
         s.wait_status('shared: 1 client ')
-        wait_for(lambda: len(reader.data) >= len(flood) + 9, 10, 'the reading client to get it all')
-        self.assertEqual(bytes(reader.data[:len(flood)]), flood)  # byte for byte
+        wait_for(lambda: len(got) >= len(flood) + 9, 10, 'the reading client to get it all')
+        self.assertEqual(bytes(got[:len(flood)]), flood)  # byte for byte
 
         s.keys('C-a', 'x')
         self.assertEqual(s.exit_code(), 0)
