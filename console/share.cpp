@@ -114,11 +114,18 @@ void Drop(Share& share, ShareClient& client) {
     client.backlog.Release();
     client.inputStart = client.inputEnd = 0;
     --share.clients;
+    share.acceptPaused = false;
 }
 
 void Accept(Share& share, Notice& notice) {
     for (;;) {
         int fd = accept4(share.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            // The connection stays queued and the listener readable: wait for a client to leave
+            // rather than wake for it again and again.
+            share.acceptPaused = true;
+            Say(notice, "share: cannot take a client now: %s", std::strerror(errno));
+        }
         if (fd < 0) return;  // none left (or one that gave up meanwhile)
         ShareClient* free = nullptr;
         for (ShareClient& client : share.client) {
@@ -258,7 +265,7 @@ void CloseShare(Share& share) {
 
 unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fds) {
     if (share.listener < 0) return 0;
-    fds[0] = {share.listener, POLLIN, 0};
+    fds[0] = {share.acceptPaused ? -1 : share.listener, POLLIN, 0};
     for (unsigned i = 0; i < ShareMaxClients; ++i) {
         ShareClient& client = share.client[i];
         if (client.fd >= 0 && !WriteBacklog(client)) Drop(share, client);

@@ -52,6 +52,7 @@ struct Share {
     char path[SharePathCapacity] = {};  // removed at close if still ours
     uint64_t device = 0, inode = 0;
     unsigned clients = 0;
+    bool acceptPaused = false;  // out of descriptors: until a client leaves
     ShareClient client[ShareMaxClients];
 };
 
