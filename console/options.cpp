@@ -157,7 +157,7 @@ const OptionSpec Specs[] = {
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
-    {"share", Kind::Value, "WHERE", "let other programs use the line: unix:PATH, tcp:PORT or tcp:HOST:PORT",
+    {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
      SetShare},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
     {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it", SetNoReconnect},
