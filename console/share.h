@@ -8,7 +8,8 @@
 // a client writes goes to the output pump as typed keys do, with the
 // terminal's byte rule for bit 7; when the pump has no room, that client is
 // not read until it has, so nothing is lost. Clients are read only while the
-// line is open. More clients than ShareMaxClients are refused with a notice.
+// line is open; one that ends its writing half has left. More clients than
+// ShareMaxClients are refused with a notice.
 //
 // The loop's calls, each pass: ShareDescriptors before poll, ServeShare
 // after; ShareReceived for every block read from the line.
