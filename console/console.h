@@ -5,7 +5,7 @@
 // Layering, top down (nothing calls upwards):
 //   main -> loop -> input, commands, connection, status
 //        -> transfers, prompt, menu, keys, history view, receive, log
-//        -> line (local or network), output pump, history, display, files
+//        -> line (local or network), share, output pump, history, display, files
 #ifndef BRISVANE_CONSOLE_CONSOLE_H
 #define BRISVANE_CONSOLE_CONSOLE_H
 
@@ -24,6 +24,7 @@
 #include "console/output_pump.h"
 #include "console/prompt.h"
 #include "console/schedule.h"
+#include "console/share.h"
 #include "console/text_rules.h"
 #include "console/transfers.h"
 
@@ -66,6 +67,7 @@ struct Console {
     History history;
     HistoryView view;
     ReceiveLog log;
+    Share share;  // --share: other programs on the line
     Display display;
 
     bool dtr = true, rts = true;  // modem outputs as last set

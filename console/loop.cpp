@@ -14,6 +14,7 @@
 #include "console/connection.h"
 #include "console/input.h"
 #include "console/receive.h"
+#include "console/share.h"
 #include "console/signals.h"
 #include "console/status.h"
 #include "core/screen.h"
@@ -87,6 +88,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     ReceiveBlock(targets, c.readBlock, count, arrived);
+    ShareReceived(c.share, c.notice, c.readBlock, count);
     if (Capturing()) CaptureWritten(c.transfers, c.notice);
     c.redraw = true;
 }
@@ -222,12 +224,14 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        struct pollfd fds[3] = {
+        struct pollfd fds[3 + ShareMaxDescriptors] = {
             {STDIN_FILENO, POLLIN, 0},
             {signalPipe, POLLIN, 0},
-            {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},
+            {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},  // -1: ignored
         };
-        nfds_t count = lineFd >= 0 ? 3 : 2;
+        ShareTargets sharing = {c.pump, c.notice, c.link == LinkState::Open, c.options.sevenBit};
+        unsigned shared = ShareDescriptors(c.share, sharing, fds + 3);
+        nfds_t count = 3 + shared;
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -242,6 +246,8 @@ void RunLoop(Console& c, int signalPipe) {
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
         }
+        sharing.lineOpen = c.link == LinkState::Open;
+        ServeShare(c.share, sharing, fds + 3, shared);
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;

@@ -182,9 +182,16 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
+    if (c.options.share[0] != '\0' && !OpenShare(c.share, c.options.share, message, sizeof message)) {
+        return Fail(message);
+    }
+
     ResetTransferModes();
     ResetScreen();
-    if (!StartDisplay(c.display)) return Fail("this terminal cannot be driven (is TERM set?)");
+    if (!StartDisplay(c.display)) {
+        CloseShare(c.share);
+        return Fail("this terminal cannot be driven (is TERM set?)");
+    }
     LearnTerminalKeys(&c.keyCodes);
 
     RunLoop(c, signalPipe);
@@ -196,6 +203,7 @@ int main(int argc, char** argv) {
     if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
     if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
+    CloseShare(c.share);
     c.line->Close();
     if (c.exitCode == 1 && !c.options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "console/share.h"
+
 namespace {
 
 bool Fail(char* problem, unsigned capacity, const char* what, const char* text) {
@@ -85,6 +87,17 @@ const char* SetLog(ConsoleOptions& o, const char* value) {
 const char* SetRawLog(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.rawLogPath, PathCapacity) ? nullptr : "file name too long";
 }
+const char* SetShare(ConsoleOptions& o, const char* value) {
+    // unix:~/PATH as well: the shell leaves a ~ after a colon alone.
+    char path[PathCapacity];
+    bool home = std::strncmp(value, "unix:~", 6) == 0;
+    if (home && !ExpandHome(value + 5, path, sizeof path)) return "socket name too long";
+    int n = std::snprintf(o.share, PathCapacity, "%s%s", home ? "unix:" : "", home ? path : value);
+    if (n < 0 || unsigned(n) >= PathCapacity) return "socket name too long";
+    ShareAddress address;
+    const char* problem;
+    return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
+}
 const char* SetDevice(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "empty device name";
     return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
@@ -144,6 +157,8 @@ const OptionSpec Specs[] = {
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
+    {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
+     SetShare},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
     {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it", SetNoReconnect},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},

@@ -40,6 +40,7 @@ struct ConsoleOptions {
     char logPath[PathCapacity];     // text log; empty: none
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
+    char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
 };
 
 void DefaultOptions(ConsoleOptions* options);

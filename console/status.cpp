@@ -57,6 +57,9 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
+    if (c.share.listener >= 0) {
+        Add(text, capacity, " shared: %u client%s |", c.share.clients, c.share.clients == 1 ? "" : "s");
+    }
 }
 
 }  // namespace

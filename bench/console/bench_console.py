@@ -15,6 +15,9 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
                       localhost over RFC 2217, beside the floor of socat
                       reading the same port into /dev/null, and beside the
                       program on a local pty
+  shared line         receive to screen of a 4 MiB flood (the scrolling mix)
+                      with two --share clients reading everything, beside
+                      the same flood with no clients, same run (median of 5)
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -33,6 +36,7 @@ import socket
 import statistics
 import struct
 import subprocess
+import sys
 import tempfile
 import termios
 import threading
@@ -86,11 +90,11 @@ def read_exact(fd, count):
 
 
 class Program:
-    def __init__(self, binary, device):
+    def __init__(self, binary, device, extra=()):
         self.master, slave = pty.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
         env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
-        self.process = subprocess.Popen([binary, device, '--flow', 'none'], stdin=slave, stdout=slave,
+        self.process = subprocess.Popen([binary, device, '--flow', 'none', *extra], stdin=slave, stdout=slave,
                                         stderr=slave, env=env, start_new_session=True)
         os.close(slave)
         self.drained = 0
@@ -165,6 +169,52 @@ def flood_program(binary, folder, data, network=False):
     socat.terminate()
     socat.wait()
     return len(data) / elapsed / 1e6, out / len(data)
+
+
+# A share client: reads COUNT bytes (or until the end) into one buffer, prints how many.
+SHARE_CLIENT = '''
+import socket, sys
+client = socket.socket(socket.AF_UNIX)
+client.connect(sys.argv[1])
+want, got, buffer = int(sys.argv[2]), 0, bytearray(1 << 20)
+while got < want:
+    n = client.recv_into(buffer)
+    if n == 0:
+        break
+    got += n
+print(got)
+'''
+
+
+def share_flood(binary, folder, data, clients):
+    """Seconds from the host's first byte until the screen has answered the
+    ESC Z after the flood and every client (a process of its own) has read
+    it all; and whether every client did."""
+    socat, device, host = pair(folder, 'share')
+    fd = host_fd(host)
+    path = f'{folder}/share.sock'
+    program = Program(binary, device, ['--share', f'unix:{path}'])
+    while not os.path.exists(path):
+        time.sleep(0.01)
+    sent = data + b'\r\r\r\x1bZ'
+    readers = [subprocess.Popen([sys.executable, '-c', SHARE_CLIENT, path, str(len(sent) + 2)],
+                                stdout=subprocess.PIPE) for _ in range(clients)]
+    time.sleep(0.5)  # connected
+    write_all(fd, b'\x1bZ')
+    assert read_exact(fd, 3) == b'\x9b\xaf\xcb'
+    start = time.monotonic()
+    writer = threading.Thread(target=write_all, args=(fd, sent))
+    writer.start()
+    reply = read_exact(fd, 3)
+    counts = [int(reader.communicate(timeout=60)[0]) for reader in readers]
+    elapsed = time.monotonic() - start
+    writer.join()
+    assert reply == b'\x9b\xaf\xcb', reply
+    program.close()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return elapsed, all(count == len(sent) + 2 for count in counts)  # the ESC Z before the flood too
 
 
 def network_floor(folder, data):
@@ -352,6 +402,15 @@ def main():
         print(f'network, scrolling mix through ser2net (RFC 2217, localhost): {remote:6.1f} MB/s'
               f'  floor (socat on the port) {floor:6.1f} MB/s  ratio {remote / floor:.2f}'
               f'  local pty {local:6.1f} MB/s')
+        flood = mixes(4 * 1024 * 1024)['scrolling']
+        runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
+                for _ in range(5)]
+        alone = statistics.median(a for (a, _), _ in runs)
+        shared = statistics.median(s for _, (s, _) in runs)
+        complete = all(c for _, (_, c) in runs)
+        print(f'shared line, 4 MiB scrolling mix (median of 5): two clients reading {shared:.2f} s'
+              f'{"" if complete else " (a client was dropped)"}  no clients {alone:.2f} s'
+              f'  ratio {alone / shared:.2f} (goal 0.8 or more)')
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')

@@ -1,0 +1,87 @@
+// The line shared with other programs (--share): a listening socket, UNIX or
+// TCP, and up to ShareMaxClients clients on it.
+//
+// Every client gets what the host sends, byte for byte, as it arrives. A
+// client that does not keep up has its bytes wait in a buffer of its own
+// (ShareBacklog bytes, taken when it connects); when that fills, it is
+// dropped with a notice, so it never holds up the line or the screen. What
+// a client writes goes to the output pump as typed keys do, with the
+// terminal's byte rule for bit 7; when the pump has no room, that client is
+// not read until it has, so nothing is lost. Clients are read only while the
+// line is open; one that ends its writing half has left. More clients than
+// ShareMaxClients are refused with a notice.
+//
+// The loop's calls, each pass: ShareDescriptors before poll, ServeShare
+// after; ShareReceived for every block read from the line.
+#ifndef BRISVANE_CONSOLE_SHARE_H
+#define BRISVANE_CONSOLE_SHARE_H
+
+#include <cstdint>
+#include <poll.h>
+
+#include "console/notice.h"
+#include "console/output_pump.h"
+#include "console/share_buffer.h"
+
+const unsigned ShareMaxClients = 8;
+const unsigned ShareMaxDescriptors = ShareMaxClients + 1;  // and the listener
+const unsigned ShareBacklog = 1u << 20;
+const unsigned ShareInputCapacity = 4096;
+const unsigned SharePathCapacity = 108;  // a UNIX socket's path, as the kernel takes it
+
+// "unix:PATH", "tcp:PORT" (127.0.0.1) or "tcp:HOST:PORT" (HOST may be
+// "[::1]"), taken apart. Pure.
+struct ShareAddress {
+    bool unixSocket;
+    char path[SharePathCapacity];
+    char host[256];
+    char port[6];
+};
+// False with a one-line `problem` for a form that is not one of those.
+bool ParseShareAddress(const char* text, ShareAddress* address, const char** problem);
+
+struct ShareClient {
+    int fd = -1;
+    ShareBuffer backlog;  // host bytes it has not taken yet
+    uint8_t input[ShareInputCapacity];  // read from it, not yet in the pump
+    unsigned inputStart = 0, inputEnd = 0;
+};
+
+struct Share {
+    int listener = -1;  // -1: not sharing
+    bool unixSocket = false;
+    char path[SharePathCapacity] = {};  // removed at close if still ours
+    uint64_t device = 0, inode = 0;
+    unsigned clients = 0;
+    bool acceptPaused = false;  // out of descriptors: until a client leaves
+    ShareClient client[ShareMaxClients];
+};
+
+// What a pass of the loop lends the share.
+struct ShareTargets {
+    OutputPump& pump;
+    Notice& notice;
+    bool lineOpen;  // clients are read only then
+    bool sevenBit;
+};
+
+// Opens the listening socket for `text` (a --share value). A UNIX socket is
+// made mode 0600; a stale socket file at its path (nobody listening) is
+// replaced, anything else there is refused. False with a one-line message.
+bool OpenShare(Share& share, const char* text, char* message, unsigned capacity);
+// Closes every client and the listener, and removes the UNIX socket's file.
+// Safe when not sharing.
+void CloseShare(Share& share);
+
+// Sends each client what waits for it and moves its waiting input into the
+// pump, then fills `fds` (room for ShareMaxDescriptors) with what to wait
+// for and returns how many.
+unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fds);
+// Acts on what poll reported for the descriptors ShareDescriptors gave:
+// accepts, reads, writes and drops clients.
+void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, unsigned count);
+// Host bytes just read from the line: kept for every client, to be sent
+// before the next wait.
+void ShareReceived(Share& share, Notice& notice, const uint8_t* bytes, unsigned count);
+
+#endif
