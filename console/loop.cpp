@@ -51,7 +51,9 @@ void PumpOutput(Console& c, int64_t now) {
     if (c.link != LinkState::Open) return;
     uint32_t interval = c.options.characterInterval;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
-        if (c.pump.StageEmpty()) {
+        if (c.pump.StageEmpty() && c.protocol.active) {
+            FeedProtocolOutput(c.protocol, c.pump);
+        } else if (c.pump.StageEmpty()) {
             if (SendRunning() && FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
                 Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.transfers.sendDone);
             }
@@ -97,8 +99,13 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
+        // During a transfer the bytes are the protocol's: for its command
+        // alone, taken only as fast as it reads them.
+        unsigned room = sizeof c.readBlock;
+        uint8_t* into = c.protocol.active ? ProtocolInputRoom(c.protocol, &room) : c.readBlock;
+        if (into == nullptr) break;
         unsigned count = 0;
-        IoResult result = c.line->Read(c.readBlock, sizeof c.readBlock, &count);
+        IoResult result = c.line->Read(into, room, &count);
         if (result == IoResult::Lost) {
             Apply(c, LineLost(c, now));
             return;
@@ -108,7 +115,12 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
             break;
         }
         if (count == 0) continue;  // only protocol bytes
-        TakeIn(c, targets, count);
+        if (c.protocol.active) {
+            ProtocolReceived(c.protocol, count);
+            c.redraw = true;
+        } else {
+            TakeIn(c, targets, count);
+        }
     }
     c.readMore = reads == ReadsPerPass;
     if (c.log.Active()) {
@@ -174,6 +186,9 @@ void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     RetryIfDue(c, now);
+    if (c.protocol.active && c.link != LinkState::Open) {
+        CancelProtocol(c.protocol, c.pump, c.notice, "failed: the line went away");
+    }
 }
 
 int Timeout(const Console& c, int64_t now) {
@@ -187,6 +202,7 @@ int Timeout(const Console& c, int64_t now) {
             : NoDeadline,
         c.breakEndsAt,
         c.dtrBackAt,
+        ProtocolDeadline(c.protocol, now),
         c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
                                                              : c.outputWaitingSince + HeldCheckMilliseconds,
     };
@@ -219,12 +235,14 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        struct pollfd fds[3] = {
+        short lineEvents = lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0);
+        if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
+        struct pollfd fds[3 + ProtocolPollCount] = {
             {STDIN_FILENO, POLLIN, 0},
             {signalPipe, POLLIN, 0},
-            {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},
+            {lineFd, lineEvents, 0},  // poll skips it while there is no line
         };
-        nfds_t count = lineFd >= 0 ? 3 : 2;
+        nfds_t count = 3 + ProtocolPollFds(c.protocol, c.pump.StageEmpty(), &fds[3]);
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -252,6 +270,11 @@ void RunLoop(Console& c, int signalPipe) {
             unsigned written;
             if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) Apply(c, LineLost(c, now));
         }
+        ServeProtocol(c.protocol, c.pump, c.notice);
+    }
+    if (c.protocol.active) {  // leaving mid-transfer: the host's end is told
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled");
+        PumpOutput(c, MonotonicMilliseconds());
     }
     DrainLineForCapture(c);
 }
