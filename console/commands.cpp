@@ -91,13 +91,16 @@ void ProtocolNamed(Console& c) {
         Say(c.notice, "cannot open file: %.100s: %s", c.prompt.text, std::strerror(errno));
         return;
     }
+    // A receive runs in the home folder, and lrzsz refuses names that lead
+    // out of it: it is given the name as typed.
+    bool send = c.directionAsked == ProtocolDirection::Send;
     StartProtocol(c.protocol, c.protocolAsked, c.directionAsked, c.options.protocolCommands[int(c.protocolAsked)],
-                  c.options.homeDirectory, path, c.notice);
+                  c.options.homeDirectory, send ? path : c.prompt.text, c.notice);
 }
 
-Reaction EndSendOrPaste(Console& c) {
+Reaction EndSendOrPaste(Console& c, int64_t now) {
     if (c.protocol.active) {
-        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled");
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
     } else if (c.pump.PasteWaiting() > 0) {
         unsigned dropped = c.pump.DropPaste();
         c.pasteTotal = 0;
@@ -260,7 +263,7 @@ Reaction ShowHelp(Console& c, int64_t) {
 Reaction SendRawFile(Console& c, int64_t) { return BeginSend(c, SendState::SendRaw); }
 Reaction SendBinaryFile(Console& c, int64_t) { return BeginSend(c, SendState::SendBinary); }
 Reaction SendTextFile(Console& c, int64_t) { return BeginSend(c, SendState::SendText); }
-Reaction EndSending(Console& c, int64_t) { return EndSendOrPaste(c); }
+Reaction EndSending(Console& c, int64_t now) { return EndSendOrPaste(c, now); }
 Reaction CaptureRaw(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
 Reaction CaptureText(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
 
@@ -271,17 +274,17 @@ Reaction ReceiveXmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::
 Reaction ReceiveYmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Receive); }
 Reaction ReceiveZmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Receive); }
 
-Reaction EndTransfer(Console& c, int64_t) {
+Reaction EndTransfer(Console& c, int64_t now) {
     if (c.protocol.active) {
-        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled");
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
     } else {
         Say(c.notice, "no XMODEM, YMODEM or ZMODEM transfer is running");
     }
     return Nothing;
 }
 
-Reaction EndCapturing(Console& c, int64_t) {
-    if (c.protocol.active) return EndTransfer(c, 0);
+Reaction EndCapturing(Console& c, int64_t now) {
+    if (c.protocol.active) return EndTransfer(c, now);
     EndCaptureCommand(c.transfers, c.notice);
     return Nothing;
 }

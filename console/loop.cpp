@@ -186,9 +186,7 @@ void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     RetryIfDue(c, now);
-    if (c.protocol.active && c.link != LinkState::Open) {
-        CancelProtocol(c.protocol, c.pump, c.notice, "failed: the line went away");
-    }
+    if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
 }
 
 int Timeout(const Console& c, int64_t now) {
@@ -257,6 +255,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
         }
+        ServeProtocol(c.protocol, c.pump, c.notice, now);
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;
@@ -270,11 +269,11 @@ void RunLoop(Console& c, int signalPipe) {
             unsigned written;
             if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) Apply(c, LineLost(c, now));
         }
-        ServeProtocol(c.protocol, c.pump, c.notice);
     }
     if (c.protocol.active) {  // leaving mid-transfer: the host's end is told
-        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled");
-        PumpOutput(c, MonotonicMilliseconds());
+        int64_t now = MonotonicMilliseconds();
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
+        PumpOutput(c, now);
     }
     DrainLineForCapture(c);
 }

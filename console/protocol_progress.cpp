@@ -79,6 +79,7 @@ void ReadProgressLine(ProtocolProgress& p, const char* line) {
         return;
     }
     if (std::strcmp(line, "Transfer incomplete") == 0) return;  // the exit status says it
+    if (std::strstr(line, "caught signal") != nullptr && p.message[0] != '\0') return;  // the reason came before
     std::snprintf(p.message, sizeof p.message, "%s", line);
 }
 

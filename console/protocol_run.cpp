@@ -21,8 +21,10 @@ namespace {
 
 const unsigned MaxWords = 32;
 const int64_t ReapMilliseconds = 5;
+const int64_t GraceMilliseconds = 1000;
 const uint8_t Cancel = 0x18, Backspace = 0x08;
 const unsigned CancelCount = 8;
+const int64_t CancelAgainMilliseconds = 500;
 
 void ClosePipe(int& fd) {
     if (fd >= 0) close(fd);
@@ -78,6 +80,13 @@ void WriteInput(ProtocolRun& run) {
         }
     }
     run.pendingLength = run.pendingWritten = 0;
+}
+
+void QueueCancel(OutputPump& pump) {
+    uint8_t sequence[2 * CancelCount];
+    std::memset(sequence, Cancel, CancelCount);
+    std::memset(sequence + CancelCount, Backspace, CancelCount);
+    pump.Queue(sequence, sizeof sequence, false);
 }
 
 void Reap(ProtocolRun& run) {
@@ -215,6 +224,8 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     run.output = out[0];
     run.errors = err[0];
     run.exited = false;
+    run.lineGone = false;
+    run.cancelAgainAt = NoDeadline;
     run.status = 0;
     run.pendingLength = run.pendingWritten = 0;
     run.progress = ProtocolProgress();
@@ -227,8 +238,7 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
         run.progress.total = run.size;
     }
     if (path != nullptr) std::snprintf(run.progress.file, sizeof run.progress.file, "%s", BaseName(path));
-    Say(notice, "%s: %s started (the menu key then e ends it)", name,
-        direction == ProtocolDirection::Send ? "send" : "receive");
+    Forget(notice);  // the progress says it: room for it on the status line
     return true;
 }
 
@@ -236,7 +246,7 @@ unsigned ProtocolPollFds(const ProtocolRun& run, bool stageEmpty, struct pollfd*
     unsigned count = 0;
     if (!run.active) return 0;
     // Not polled while it cannot be taken: a hang-up would wake the loop for nothing.
-    if (run.output >= 0 && stageEmpty) fds[count++] = {run.output, POLLIN, 0};
+    if (run.output >= 0 && (stageEmpty || run.lineGone)) fds[count++] = {run.output, POLLIN, 0};
     if (run.errors >= 0) fds[count++] = {run.errors, POLLIN, 0};
     if (run.input >= 0 && run.pendingWritten < run.pendingLength) fds[count++] = {run.input, POLLOUT, 0};
     return count;
@@ -256,7 +266,7 @@ void ProtocolReceived(ProtocolRun& run, unsigned count) {
 }
 
 void FeedProtocolOutput(ProtocolRun& run, OutputPump& pump) {
-    if (!run.active || run.output < 0 || !pump.StageEmpty()) return;
+    if (!run.active || run.lineGone || run.output < 0 || !pump.StageEmpty()) return;
     unsigned room;
     uint8_t* stage = pump.StageRoom(&room);
     ssize_t got;
@@ -270,10 +280,26 @@ void FeedProtocolOutput(ProtocolRun& run, OutputPump& pump) {
     }
 }
 
-void ServeProtocol(ProtocolRun& run, const OutputPump& pump, Notice& notice) {
+void ServeProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, int64_t now) {
+    if (now >= run.cancelAgainAt) {
+        run.cancelAgainAt = NoDeadline;
+        QueueCancel(pump);
+    }
     if (!run.active) return;
     WriteInput(run);
     ReadErrors(run);
+    if (run.lineGone) {
+        uint8_t dropped[4096];
+        while (run.output >= 0 && read(run.output, dropped, sizeof dropped) > 0) {
+        }
+        Reap(run);
+        if (!run.exited && now >= run.giveUpAt) {
+            CancelProtocol(run, pump, notice, "failed: the line went away", now);
+            return;
+        }
+        if (!run.exited) return;
+        ClosePipe(run.output);  // nothing of it can go out now
+    }
     Reap(run);
     // Over once it is gone and what it wrote has been taken for the line.
     if (!run.exited || !pump.StageEmpty()) return;
@@ -289,12 +315,21 @@ void ServeProtocol(ProtocolRun& run, const OutputPump& pump, Notice& notice) {
     SayOutcome(run, notice);
 }
 
+void ProtocolLineGone(ProtocolRun& run, int64_t now) {
+    if (!run.active || run.lineGone) return;
+    run.lineGone = true;
+    run.giveUpAt = now + GraceMilliseconds;
+    ClosePipe(run.input);
+    run.pendingLength = run.pendingWritten = 0;
+}
+
 int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now) {
-    if (!run.active) return NoDeadline;
+    if (!run.active) return run.cancelAgainAt;
+    if (run.lineGone) return now + ReapMilliseconds;
     return run.exited || (run.output < 0 && run.errors < 0) ? now + ReapMilliseconds : NoDeadline;
 }
 
-void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why) {
+void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why, int64_t now) {
     if (!run.active) return;
     if (!run.exited && run.child > 0) {
         kill(run.child, SIGKILL);
@@ -305,9 +340,9 @@ void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const ch
     CloseAll(run);
     run.active = false;
     run.child = -1;
-    uint8_t sequence[2 * CancelCount];
-    std::memset(sequence, Cancel, CancelCount);
-    std::memset(sequence + CancelCount, Backspace, CancelCount);
-    pump.Queue(sequence, sizeof sequence, false);
+    if (!run.lineGone) {  // else no host hears it
+        QueueCancel(pump);
+        run.cancelAgainAt = now + CancelAgainMilliseconds;
+    }
     Say(notice, "%s: %s", ProtocolName(run.protocol), why);
 }

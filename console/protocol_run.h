@@ -23,6 +23,7 @@
 #include "console/options.h"
 #include "console/output_pump.h"
 #include "console/protocol_progress.h"
+#include "console/schedule.h"
 
 enum class Protocol : uint8_t { Xmodem, Ymodem, Zmodem };
 enum class ProtocolDirection : uint8_t { Send, Receive };
@@ -38,6 +39,9 @@ struct ProtocolRun {
     int input = -1;   // the child's stdin: what the line received
     int output = -1;  // its stdout: for the line
     int errors = -1;  // its stderr: progress
+    bool lineGone = false;  // its output goes nowhere; it has until giveUpAt to end
+    int64_t giveUpAt = 0;
+    int64_t cancelAgainAt = NoDeadline;  // the cancel sequence goes out a second time
     bool exited = false;
     int status = 0;  // as waitpid gives it, once exited
     uint64_t size = 0;  // of the file sent
@@ -82,16 +86,24 @@ void FeedProtocolOutput(ProtocolRun& run, OutputPump& pump);
 // it. Once it has ended and its output has gone to the line, says how it
 // went ("ymodem: sent image.bin, 1,048,576 bytes" or "ymodem: failed: ...")
 // and the transfer is over.
-void ServeProtocol(ProtocolRun& run, const OutputPump& pump, Notice& notice);
+void ServeProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, int64_t now);
+
+// The line went away: the child's input ends and its output is dropped. It
+// may still end by itself (the host's end closed the connection after the
+// last acknowledgement); if it has not within a second, it is cancelled.
+void ProtocolLineGone(ProtocolRun& run, int64_t now);
 
 // When the loop must look again without a wake-up of its own: while the
-// child has closed its pipes but is not yet reaped.
+// child has closed its pipes but is not yet reaped, or the cancel sequence
+// is to be repeated.
 int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now);
 
 // Ends a running transfer at once: the child is killed and reaped, what it
 // had not written is dropped, and the cancel sequence (8 CAN, then 8
-// Backspace to wipe them from a shell's line) is queued for the line.
-// `why` is said: "ymodem: cancelled" and so on.
-void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why);
+// Backspace to wipe them from a shell's line) is queued for the line,
+// unless the line went away. It goes out again half a second later: a
+// receiver that flushes its input after each block can lose the first one
+// behind the block it was reading. `why` is said: "ymodem: cancelled"...
+void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why, int64_t now);
 
 #endif
