@@ -233,7 +233,7 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     std::snprintf(run.folder, sizeof run.folder, "%s", folder);
     run.size = 0;
     struct stat status;
-    if (direction == ProtocolDirection::Send && stat(path, &status) == 0) {
+    if (direction == ProtocolDirection::Send && path != nullptr && stat(path, &status) == 0) {
         run.size = uint64_t(status.st_size);
         run.progress.total = run.size;
     }
