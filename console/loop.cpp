@@ -103,7 +103,10 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         // alone, taken only as fast as it reads them.
         unsigned room = sizeof c.readBlock;
         uint8_t* into = c.protocol.active ? ProtocolInputRoom(c.protocol, &room) : c.readBlock;
-        if (into == nullptr) break;
+        if (into == nullptr) {  // the command has not taken the last bytes yet
+            if (hungUp && reads == 0) Apply(c, LineLost(c, now));
+            break;
+        }
         unsigned count = 0;
         IoResult result = c.line->Read(into, room, &count);
         if (result == IoResult::Lost) {
