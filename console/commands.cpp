@@ -32,6 +32,10 @@ void AskForFile(Console& c, PromptPurpose purpose, const char* label) {
 }
 
 Reaction BeginSend(Console& c, SendState mode) {
+    if (c.protocol.active) {  // its bytes would land inside the protocol's
+        Say(c.notice, "%s is running: the menu key then e ends it", ProtocolName(c.protocol.protocol));
+        return Nothing;
+    }
     if (SendRunning()) {
         Say(c.notice, "a send is running: the menu key then s e ends it");
         return Nothing;
@@ -82,6 +86,7 @@ Reaction BeginProtocol(Console& c, Protocol protocol, ProtocolDirection directio
 }
 
 void ProtocolNamed(Console& c) {
+    if (!Connected(c)) return;  // it went away while the name was typed
     char path[PathCapacity];
     if (!ResolvePath(c.options.homeDirectory, c.prompt.text, path, sizeof path)) {
         Say(c.notice, "cannot open file: %.100s: %s", c.prompt.text, std::strerror(ENAMETOOLONG));
