@@ -110,7 +110,11 @@ void SayOutcome(ProtocolRun& run, Notice& notice) {
         } else {
             std::snprintf(why, sizeof why, "exit status %d", WEXITSTATUS(run.status));
         }
-        Say(notice, "%s: failed: %s", name, p.message[0] != '\0' ? p.message : why);
+        if (p.message[0] != '\0') {
+            Say(notice, "%s: failed: %s (%s)", name, p.message, why);
+        } else {
+            Say(notice, "%s: failed: %s", name, why);
+        }
         return;
     }
     uint64_t bytes = run.direction == ProtocolDirection::Send ? run.size : p.bytes;
