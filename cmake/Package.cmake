@@ -20,6 +20,8 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION comm)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # XMODEM, YMODEM and ZMODEM transfers run its commands; the rest works without.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS lrzsz)
     set(CPACK_STRIP_FILES ON)
     set(CPACK_PACKAGE_DESCRIPTION [[
 brisvane makes the terminal it runs in a character-cell terminal of 24 rows

@@ -1,7 +1,9 @@
 #include "console/commands.h"
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 #include "core/screen.h"
 
@@ -31,6 +33,10 @@ void AskForFile(Console& c, PromptPurpose purpose, const char* label) {
 }
 
 Reaction BeginSend(Console& c, SendState mode) {
+    if (c.protocol.active) {  // its bytes would land inside the protocol's
+        Say(c.notice, "%s is running: the menu key then e ends it", ProtocolName(c.protocol.protocol));
+        return Nothing;
+    }
     if (SendRunning()) {
         Say(c.notice, "a send is running: the menu key then s e ends it");
         return Nothing;
@@ -54,8 +60,54 @@ Reaction BeginCapture(Console& c, ReceiveMode mode) {
     return Nothing;
 }
 
-Reaction EndSendOrPaste(Console& c) {
-    if (c.pump.PasteWaiting() > 0) {
+// A protocol transfer: a send asks for its file; a receive runs in the home
+// folder and lets the command name the files, but XMODEM carries no name,
+// so one is asked for.
+Reaction BeginProtocol(Console& c, Protocol protocol, ProtocolDirection direction) {
+    if (c.protocol.active) {
+        Say(c.notice, "%s is running: the menu key then e ends it", ProtocolName(c.protocol.protocol));
+        return Nothing;
+    }
+    if (SendRunning() || c.pump.Waiting() > 0) {
+        Say(c.notice, "wait for what is being sent to finish (or end it: the menu key then s e)");
+        return Nothing;
+    }
+    c.protocolAsked = protocol;
+    c.directionAsked = direction;
+    if (direction == ProtocolDirection::Receive && protocol != Protocol::Xmodem) {
+        StartProtocol(c.protocol, protocol, direction, c.options.protocolCommands[int(protocol)],
+                      c.options.homeDirectory, nullptr, c.notice);
+        return Nothing;
+    }
+    char label[48];
+    std::snprintf(label, sizeof label, "%s %s file", ProtocolName(protocol),
+                  direction == ProtocolDirection::Send ? "send" : "receive to");
+    AskForFile(c, PromptPurpose::ProtocolName, label);
+    return Nothing;
+}
+
+void ProtocolNamed(Console& c) {
+    if (!Connected(c)) return;  // it went away while the name was typed
+    char path[PathCapacity];
+    if (!ResolvePath(c.options.homeDirectory, c.prompt.text, path, sizeof path)) {
+        Say(c.notice, "cannot open file: %.100s: %s", c.prompt.text, std::strerror(ENAMETOOLONG));
+        return;
+    }
+    if (c.directionAsked == ProtocolDirection::Send && access(path, R_OK) != 0) {
+        Say(c.notice, "cannot open file: %.100s: %s", c.prompt.text, std::strerror(errno));
+        return;
+    }
+    // A receive runs in the home folder, and lrzsz refuses names that lead
+    // out of it: it is given the name as typed.
+    bool send = c.directionAsked == ProtocolDirection::Send;
+    StartProtocol(c.protocol, c.protocolAsked, c.directionAsked, c.options.protocolCommands[int(c.protocolAsked)],
+                  c.options.homeDirectory, send ? path : c.prompt.text, c.notice);
+}
+
+Reaction EndSendOrPaste(Console& c, int64_t now) {
+    if (c.protocol.active) {
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
+    } else if (c.pump.PasteWaiting() > 0) {
         unsigned dropped = c.pump.DropPaste();
         c.pasteTotal = 0;
         Say(c.notice, "paste ended: %u bytes not sent", dropped);
@@ -163,6 +215,10 @@ void Search(Console& c) {
 }  // namespace
 
 void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
+    if (c.protocol.active) {  // the line is the protocol's
+        Say(c.notice, "not sent: a transfer runs (the menu key then e ends it)");
+        return;
+    }
     if (c.link != LinkState::Open) {
         Say(c.notice, "not connected: the key was not sent");
         return;
@@ -215,11 +271,28 @@ Reaction ShowHelp(Console& c, int64_t) {
 Reaction SendRawFile(Console& c, int64_t) { return BeginSend(c, SendState::SendRaw); }
 Reaction SendBinaryFile(Console& c, int64_t) { return BeginSend(c, SendState::SendBinary); }
 Reaction SendTextFile(Console& c, int64_t) { return BeginSend(c, SendState::SendText); }
-Reaction EndSending(Console& c, int64_t) { return EndSendOrPaste(c); }
+Reaction EndSending(Console& c, int64_t now) { return EndSendOrPaste(c, now); }
 Reaction CaptureRaw(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
 Reaction CaptureText(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
 
-Reaction EndCapturing(Console& c, int64_t) {
+Reaction SendXmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Send); }
+Reaction SendYmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Send); }
+Reaction SendZmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Send); }
+Reaction ReceiveXmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Receive); }
+Reaction ReceiveYmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Receive); }
+Reaction ReceiveZmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Receive); }
+
+Reaction EndTransfer(Console& c, int64_t now) {
+    if (c.protocol.active) {
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
+    } else {
+        Say(c.notice, "no XMODEM, YMODEM or ZMODEM transfer is running");
+    }
+    return Nothing;
+}
+
+Reaction EndCapturing(Console& c, int64_t now) {
+    if (c.protocol.active) return EndTransfer(c, now);
     EndCaptureCommand(c.transfers, c.notice);
     return Nothing;
 }
@@ -243,8 +316,9 @@ Reaction ToggleRts(Console& c, int64_t) {
 const MenuEntry Entries[] = {
     {MenuLevel::Top, 'x', "exit", "exit", Exit, MenuLevel::Closed, false},
     {MenuLevel::Top, 'c', "clear", "clear the screen", Clear, MenuLevel::Closed, false},
-    {MenuLevel::Top, 's', "send", "send a file (then r, b, t or e)", nullptr, MenuLevel::Send, false},
-    {MenuLevel::Top, 'r', "receive", "capture to a file (then r, t or e)", nullptr, MenuLevel::Receive, false},
+    {MenuLevel::Top, 's', "send", "send a file (then r, b, t, x, y, z or e)", nullptr, MenuLevel::Send, false},
+    {MenuLevel::Top, 'r', "receive", "capture or receive (then r, t, x, y, z or e)", nullptr, MenuLevel::Receive, false},
+    {MenuLevel::Top, 'e', "end", "end an X/Y/ZMODEM transfer", EndTransfer, MenuLevel::Closed, false},
     {MenuLevel::Top, 'h', "history", "history: PgUp, /, n, N, q", ShowHistory, MenuLevel::Closed, false},
     {MenuLevel::Top, 'b', "break", "send a BREAK", SendBreak, MenuLevel::Closed, true},
     {MenuLevel::Top, 'p', "settings", "line settings (speed...)", AskForSettings, MenuLevel::Closed, true},
@@ -258,9 +332,15 @@ const MenuEntry Entries[] = {
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},
     {MenuLevel::Send, 't', "text", "send a text file", SendTextFile, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'x', "xmodem", "send a file by XMODEM", SendXmodem, MenuLevel::Closed, true},
+    {MenuLevel::Send, 'y', "ymodem", "send a file by YMODEM", SendYmodem, MenuLevel::Closed, true},
+    {MenuLevel::Send, 'z', "zmodem", "send a file by ZMODEM", SendZmodem, MenuLevel::Closed, true},
     {MenuLevel::Send, 'e', "end", "end the send or paste", EndSending, MenuLevel::Closed, false},
     {MenuLevel::Receive, 'r', "raw", "capture raw", CaptureRaw, MenuLevel::Closed, false},
     {MenuLevel::Receive, 't', "text", "capture text", CaptureText, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 'x', "xmodem", "receive a file by XMODEM", ReceiveXmodem, MenuLevel::Closed, true},
+    {MenuLevel::Receive, 'y', "ymodem", "receive files by YMODEM", ReceiveYmodem, MenuLevel::Closed, true},
+    {MenuLevel::Receive, 'z', "zmodem", "receive files by ZMODEM", ReceiveZmodem, MenuLevel::Closed, true},
     {MenuLevel::Receive, 'e', "end", "end the capture", EndCapturing, MenuLevel::Closed, false},
 };
 
@@ -301,6 +381,7 @@ Reaction PromptAnswered(Console& c) {
         case PromptPurpose::CaptureName: ChooseCapture(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice); break;
         case PromptPurpose::Search: Search(c); break;
         case PromptPurpose::Settings: NewSettings(c, c.prompt.text); break;
+        case PromptPurpose::ProtocolName: ProtocolNamed(c); break;
         case PromptPurpose::None: break;
     }
     return Nothing;

@@ -23,6 +23,7 @@
 #include "console/options.h"
 #include "console/output_pump.h"
 #include "console/prompt.h"
+#include "console/protocol_run.h"
 #include "console/schedule.h"
 #include "console/share.h"
 #include "console/text_rules.h"
@@ -35,7 +36,7 @@ enum class LinkState : uint8_t {
 };
 
 // What the prompt on the status line is asking for.
-enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings };
+enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, ProtocolName };
 
 const unsigned ReadBlockSize = 16384;
 
@@ -51,6 +52,9 @@ struct Console {
 
     OutputPump pump;
     Transfers transfers;
+    ProtocolRun protocol;  // an XMODEM, YMODEM or ZMODEM transfer through its command
+    Protocol protocolAsked = Protocol::Ymodem;  // while its file name is asked for
+    ProtocolDirection directionAsked = ProtocolDirection::Send;
     Prompt prompt = {};
     PromptPurpose promptFor = PromptPurpose::None;
     bool tabListed = false;  // the last key was a Tab that listed nothing new

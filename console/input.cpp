@@ -39,7 +39,8 @@ void StepSpeed(Console& c, int direction) {
 Reaction PromptInput(Console& c, int code, bool isKeyCode) {
     PromptResult result = PromptKey(c.prompt, code, isKeyCode);
     bool settings = c.promptFor == PromptPurpose::Settings;
-    bool fileName = c.promptFor == PromptPurpose::SendName || c.promptFor == PromptPurpose::CaptureName;
+    bool fileName = c.promptFor == PromptPurpose::SendName || c.promptFor == PromptPurpose::CaptureName ||
+                    c.promptFor == PromptPurpose::ProtocolName;
     switch (result) {
         case PromptResult::Accepted: return PromptAnswered(c);
         case PromptResult::Cancelled:
@@ -65,6 +66,10 @@ void Pasted(Console& c, const TranslatedKey& key) {
     if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
     if (c.view.open) {
         Say(c.notice, "not sent: the history is shown (q leaves it)");
+        return;
+    }
+    if (c.protocol.active) {
+        Say(c.notice, "not sent: a transfer runs (the menu key then e ends it)");
         return;
     }
     if (c.link != LinkState::Open) {

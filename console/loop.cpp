@@ -53,7 +53,9 @@ void PumpOutput(Console& c, int64_t now) {
     if (c.link != LinkState::Open) return;
     uint32_t interval = c.options.characterInterval;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
-        if (c.pump.StageEmpty()) {
+        if (c.pump.StageEmpty() && c.protocol.active) {
+            FeedProtocolOutput(c.protocol, c.pump);
+        } else if (c.pump.StageEmpty()) {
             if (SendRunning() && FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
                 Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.transfers.sendDone);
             }
@@ -100,8 +102,16 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
+        // During a transfer the bytes are the protocol's: for its command
+        // alone, taken only as fast as it reads them.
+        unsigned room = sizeof c.readBlock;
+        uint8_t* into = c.protocol.active ? ProtocolInputRoom(c.protocol, &room) : c.readBlock;
+        if (into == nullptr) {  // the command has not taken the last bytes yet
+            if (hungUp && reads == 0) Apply(c, LineLost(c, now));
+            break;
+        }
         unsigned count = 0;
-        IoResult result = c.line->Read(c.readBlock, sizeof c.readBlock, &count);
+        IoResult result = c.line->Read(into, room, &count);
         if (result == IoResult::Lost) {
             Apply(c, LineLost(c, now));
             return;
@@ -111,7 +121,12 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
             break;
         }
         if (count == 0) continue;  // only protocol bytes
-        TakeIn(c, targets, count);
+        if (c.protocol.active) {
+            ProtocolReceived(c.protocol, count);
+            c.redraw = true;
+        } else {
+            TakeIn(c, targets, count);
+        }
     }
     c.readMore = reads == ReadsPerPass;
     if (c.log.Active()) {
@@ -177,6 +192,7 @@ void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     RetryIfDue(c, now);
+    if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
 }
 
 int Timeout(const Console& c, int64_t now) {
@@ -190,6 +206,7 @@ int Timeout(const Console& c, int64_t now) {
             : NoDeadline,
         c.breakEndsAt,
         c.dtrBackAt,
+        ProtocolDeadline(c.protocol, now),
         c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
                                                              : c.outputWaitingSince + HeldCheckMilliseconds,
     };
@@ -224,14 +241,18 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        struct pollfd fds[3 + ShareMaxDescriptors] = {
+        short lineEvents = lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0);
+        if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
+        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
             {STDIN_FILENO, POLLIN, 0},
             {signalPipe, POLLIN, 0},
-            {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},  // -1: ignored
+            {lineFd, lineEvents, 0},  // poll skips it while there is no line
         };
+        nfds_t count = 3 + ProtocolPollFds(c.protocol, c.pump.StageEmpty(), &fds[3]);
         ShareTargets sharing = {c.pump, c.notice, c.link == LinkState::Open, c.options.sevenBit};
-        unsigned shared = ShareDescriptors(c.share, sharing, fds + 3);
-        nfds_t count = 3 + shared;
+        struct pollfd* shareFds = fds + count;
+        unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
+        count += shared;
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -246,8 +267,9 @@ void RunLoop(Console& c, int signalPipe) {
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
         }
+        ServeProtocol(c.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link == LinkState::Open;
-        ServeShare(c.share, sharing, fds + 3, shared);
+        ServeShare(c.share, sharing, shareFds, shared);
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;
@@ -261,6 +283,11 @@ void RunLoop(Console& c, int signalPipe) {
             unsigned written;
             if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) Apply(c, LineLost(c, now));
         }
+    }
+    if (c.protocol.active) {  // leaving mid-transfer: the host's end is told
+        int64_t now = MonotonicMilliseconds();
+        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
+        PumpOutput(c, now);
     }
     DrainLineForCapture(c);
 }

@@ -128,6 +128,16 @@ const char* SetHistory(ConsoleOptions& o, const char* value) {
                                                              : "history is a number of rows from 0 to 1000000";
 }
 
+const char* SetProtocolCommand(char* target, const char* value) {
+    const char* comma = std::strchr(value, ',');
+    if (comma == nullptr || comma == value || comma[1] == '\0') return "expected SEND,RECEIVE commands";
+    int n = std::snprintf(target, ProtocolCommandCapacity, "%s", value);
+    return n >= 0 && unsigned(n) < ProtocolCommandCapacity ? nullptr : "command too long";
+}
+const char* SetXmodem(ConsoleOptions& o, const char* value) { return SetProtocolCommand(o.protocolCommands[0], value); }
+const char* SetYmodem(ConsoleOptions& o, const char* value) { return SetProtocolCommand(o.protocolCommands[1], value); }
+const char* SetZmodem(ConsoleOptions& o, const char* value) { return SetProtocolCommand(o.protocolCommands[2], value); }
+
 enum class Kind : uint8_t {
     Flag,         // no value on the command line; yes/no in a profile
     Value,        // a value after it
@@ -161,6 +171,10 @@ const OptionSpec Specs[] = {
      SetShare},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
     {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it", SetNoReconnect},
+    {"xmodem-cmd", Kind::Value, "S,R", "XMODEM send and receive commands (default 'sx -vv -k,rx -vv -c')",
+     SetXmodem},
+    {"ymodem-cmd", Kind::Value, "S,R", "YMODEM commands (default 'sb -vv -k,rb -vvv')", SetYmodem},
+    {"zmodem-cmd", Kind::Value, "S,R", "ZMODEM commands (default 'sz -vv,rz -vvv')", SetZmodem},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
@@ -186,6 +200,10 @@ void DefaultOptions(ConsoleOptions* options) {
     options->reconnect = true;
     options->dtr = options->rts = Switch::Leave;
     options->historyRows = DefaultHistoryRows;
+    // Verbose enough for progress on stderr; rx is asked for CRC, sx sends 1K blocks.
+    std::snprintf(options->protocolCommands[0], ProtocolCommandCapacity, "sx -vv -k,rx -vv -c");
+    std::snprintf(options->protocolCommands[1], ProtocolCommandCapacity, "sb -vv -k,rb -vvv");
+    std::snprintf(options->protocolCommands[2], ProtocolCommandCapacity, "sz -vv,rz -vvv");
 }
 
 bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {

@@ -16,6 +16,7 @@ enum class ProgramAction : uint8_t { Run, Help, Version, List };
 const unsigned PathCapacity = 1024;
 const unsigned SettingsTextCapacity = 64;
 const unsigned ProblemCapacity = 256;
+const unsigned ProtocolCommandCapacity = 256;
 const uint32_t DefaultHistoryRows = 10000;
 const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
@@ -41,6 +42,8 @@ struct ConsoleOptions {
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
+    // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
+    char protocolCommands[3][ProtocolCommandCapacity];
 };
 
 void DefaultOptions(ConsoleOptions* options);

@@ -37,12 +37,27 @@ void AddView(const Console& c, char* text, unsigned capacity) {
     Add(text, capacity, " q leave  / find  n older  N newer  PgUp PgDn Home End");
 }
 
+// " ymodem send image.bin 524,288/1,048,576 50% 0 errors |"
+void AddProtocol(const ProtocolRun& run, char* text, unsigned capacity) {
+    const ProtocolProgress& p = run.progress;
+    char done[32], total[32];
+    FormatCount(p.bytes, done, sizeof done);
+    Add(text, capacity, " %s %s %s %s", ProtocolName(run.protocol),
+        run.direction == ProtocolDirection::Send ? "send" : "receive", p.file[0] != '\0' ? p.file : "-", done);
+    if (p.total > 0) {
+        FormatCount(p.total, total, sizeof total);
+        Add(text, capacity, "/%s %d%%", total, ProgressPercent(p));
+    }
+    Add(text, capacity, " %u error%s |", p.errors, p.errors == 1 ? "" : "s");
+}
+
 void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capacity) {
     const Transfers& t = c.transfers;
     if (c.link != LinkState::Open) {
         Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |",
             c.line ? c.line->Name() : c.options.device);
     }
+    if (c.protocol.active) AddProtocol(c.protocol, text, capacity);
     if (modes.send != SendState::Idle) {
         Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,
             (unsigned long long)t.sendTotal);

@@ -71,7 +71,7 @@ TEST(MenuTable, TheMenuLineShowsWhatFitsAndAlwaysHelp) {
     ComposeMenuLine(MenuLevel::Top, table, 200, text, sizeof text);
     EXPECT_NE(std::string(text).find("m modem  l redraw  ? help"), std::string::npos) << text;
     ComposeMenuLine(MenuLevel::Receive, table, 80, text, sizeof text);
-    EXPECT_STREQ(text, "receive: r raw  t text  e end");
+    EXPECT_STREQ(text, "receive: r raw  t text  x xmodem  y ymodem  z zmodem  e end");
     ComposeMenuLine(MenuLevel::Closed, table, 80, text, sizeof text);
     EXPECT_STREQ(text, "");
 }

@@ -233,7 +233,7 @@ TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {
     EXPECT_EQ(cursor, 25);
     c.prompt.active = false;
     c.menu = MenuLevel::Send;
-    EXPECT_EQ(Text(&cursor), " send: r raw  b binary  t text  e end");
+    EXPECT_EQ(Text(&cursor), " send: r raw  b binary  t text  x xmodem  y ymodem  z zmodem  e end");
     EXPECT_EQ(cursor, -1);
     c.menu = MenuLevel::Closed;
     ASSERT_TRUE(c.history.Allocate(100));

@@ -18,6 +18,9 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   shared line         receive to screen of a 4 MiB flood (the scrolling mix)
                       with two --share clients reading everything, beside
                       the same flood with no clients, same run (median of 5)
+  YMODEM send         seconds for 1 MiB sent by the program through lrzsz's sb
+                      to rb on the host, beside `sb -k FILE < device > device`
+                      run directly on the same pair (median of 3 each)
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -337,6 +340,54 @@ def transfers(binary, folder, size):
     return send, send_floor, capture, capture_floor
 
 
+def ymodem_receive(host, folder):
+    """rb on the host's end, timed from its start to its exit. It reads the
+    line through socat's pipes: on a pty it flushes its input after each
+    ACK, and on a line this fast it would lose blocks to that."""
+    start = time.monotonic()
+    subprocess.run(['socat', f'{host},raw,echo=0', 'EXEC:rb,pipes'], cwd=folder, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    return time.monotonic() - start
+
+
+def ymodem_send(binary, folder, size, runs=3):
+    """Seconds for a YMODEM send of `size` random bytes (median of `runs`):
+    the program's, and `sb -k FILE < device > device` on the same pair."""
+    data = os.urandom(size)
+    source, received = f'{folder}/image.bin', f'{folder}/host'
+    with open(source, 'wb') as f:
+        f.write(data)
+    os.makedirs(received, exist_ok=True)
+    socat, device, host = pair(folder, 'ymodem')
+
+    def check():
+        with open(f'{received}/image.bin', 'rb') as f:
+            assert f.read() == data, 'ymodem send differs'
+        os.remove(f'{received}/image.bin')
+
+    floors = []
+    for _ in range(runs):
+        with open(device, 'r+b', buffering=0) as line:
+            sb = subprocess.Popen(['sb', '-k', source], stdin=line, stdout=line, stderr=subprocess.DEVNULL)
+            floors.append(ymodem_receive(host, received))
+            sb.wait(30)
+        check()
+    ours = []
+    program = Program(binary, device)
+    time.sleep(0.5)
+    for _ in range(runs):
+        type_keys(program, b'\x01sy' + source.encode())
+        program.key(13)
+        time.sleep(0.2)
+        ours.append(ymodem_receive(host, received))
+        check()
+        time.sleep(0.2)  # the program sees the command end
+    program.close()
+    socat.terminate()
+    socat.wait()
+    return statistics.median(ours), statistics.median(floors)
+
+
 def tmux_screen(socket):
     return subprocess.run(['tmux', '-L', socket, 'capture-pane', '-p', '-t', 'b'],
                           capture_output=True, text=True).stdout
@@ -417,6 +468,12 @@ def main():
         send, send_floor, capture, capture_floor = transfers(args.program, folder, 8 * 1024 * 1024)
         print(f'raw send 8 MiB:    {send:6.1f} MB/s  floor (cat file > device) {send_floor:6.1f} MB/s  ratio {send / send_floor:.2f}')
         print(f'raw capture 8 MiB: {capture:6.1f} MB/s  floor (head -c device > file) {capture_floor:6.1f} MB/s  ratio {capture / capture_floor:.2f}')
+        if shutil.which('sb'):
+            ours, floor = ymodem_send(args.program, folder, 1024 * 1024)
+            print(f'YMODEM send 1 MiB (lrzsz rb on the host): {ours:5.2f} s  floor (sb -k file < device > device)'
+                  f' {floor:5.2f} s  ratio {floor / ours:.2f} (floor time / ours)')
+        else:
+            print('YMODEM send: lrzsz is not installed, not measured')
         ours = [seq_flood(folder, 'brisvane', [args.program, '--seven-bit', '--flow', 'none']) for _ in range(3)]
         peer = [seq_flood(folder, 'picocom', ['picocom', '-q']) for _ in range(3)]
         print(f'seq 1 100000 from a bash host, Enter to the last number on screen (median of 3): '
