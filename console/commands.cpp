@@ -76,7 +76,9 @@ void SetModemOutput(Console& c, ModemOutput which, bool on) {
 void SendBreak(Console& c, int64_t now) {
     ControlResult result = c.line->SetBreak(true);
     if (result == ControlResult::Done) c.breakEndsAt = now + BreakMilliseconds;
-    SayControl(c, result, "break sent", "BREAK");
+    bool stuck = result == ControlResult::Done && c.line->OutputStuck();
+    SayControl(c, result, stuck ? "break not sent yet: the line's output is stuck (the other end stopped reading)"
+                                : "break sent", "BREAK");
 }
 
 void PulseDtr(Console& c, int64_t now) {

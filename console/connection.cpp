@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
 
 #include "console/line/local_line.h"
 #include "console/line/net_address.h"
@@ -17,10 +16,10 @@ int64_t NextDelay(const Console& c) {
     return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
 }
 
-void Opened(Console& c) {
+void Opened(Console& c, int64_t now) {
     c.link = LinkState::Open;
     c.everOpened = true;
-    c.retryDelay = 0;
+    c.openedAt = now;
     c.retryAt = NoDeadline;
     c.dtr = c.controls.dtr != 0;
     c.rts = c.controls.rts != 0;
@@ -29,6 +28,8 @@ void Opened(Console& c) {
 }
 
 void WaitAgain(Console& c, int64_t now) {
+    // A server that accepts and closes at once is retried ever more slowly.
+    if (c.link == LinkState::Open && now - c.openedAt >= LongestRetryMilliseconds) c.retryDelay = 0;
     c.line->Close();
     c.link = LinkState::Down;
     c.readMore = false;
@@ -36,6 +37,20 @@ void WaitAgain(Console& c, int64_t now) {
     c.retryDelay = unsigned(delay);
     c.retryAt = now + delay;
     c.redraw = true;
+}
+
+// A first open that did not come about: leave, unless --wait waits for it.
+void NotOpened(Console& c, OpenResult result, const char* message, int64_t now) {
+    if (!c.everOpened && !(result == OpenResult::Missing && c.options.waitForDevice)) {
+        std::snprintf(c.startFailure, sizeof c.startFailure, "%s", message);
+        c.line->Close();
+        c.link = LinkState::Down;
+        c.quit = true;
+        c.exitCode = 1;
+        return;
+    }
+    if (result == OpenResult::Failed || !c.everOpened) Say(c.notice, "%s", message);
+    WaitAgain(c, now);
 }
 
 }  // namespace
@@ -48,26 +63,20 @@ std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capac
             std::snprintf(problem, capacity, "%s: %s", device, fault);
             return nullptr;
         }
-        return std::unique_ptr<Line>(new NetworkLine(address));  // resolves the name now
+        return std::unique_ptr<Line>(new NetworkLine(address));
     }
     return std::unique_ptr<Line>(new LocalLine(device, LockFolder));
 }
 
 OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
-    OpenResult result = c.line->Open(c.controls, message, capacity);
-    int64_t deadline = MonotonicMilliseconds() + ConnectTimeoutMilliseconds;
-    while (result == OpenResult::InProgress) {
-        int64_t left = deadline - MonotonicMilliseconds();
-        if (left <= 0) {
-            c.line->Close();
-            std::snprintf(message, capacity, "%s: timed out", c.line->Name());
-            return OpenResult::Failed;
-        }
-        struct pollfd wait = {c.line->Descriptor(), c.line->PollEvents(false), 0};
-        if (poll(&wait, 1, int(left)) > 0) result = c.line->Continue(wait.revents, message, capacity);
+    c.link = LinkState::Down;
+    if (IsNetworkDevice(c.options.device)) {
+        c.retryAt = MonotonicMilliseconds();  // due at once
+        return OpenResult::InProgress;
     }
+    OpenResult result = c.line->Open(c.controls, message, capacity);
     if (result == OpenResult::Open) {
-        Opened(c);
+        Opened(c, MonotonicMilliseconds());
     } else if (result == OpenResult::Missing && c.options.waitForDevice) {
         c.line->Close();
         c.link = LinkState::Down;
@@ -96,15 +105,18 @@ void LineLost(Console& c, int64_t now) {
 }
 
 void RetryIfDue(Console& c, int64_t now) {
+    char message[NoticeCapacity];
     if (c.link == LinkState::Connecting && now >= c.connectStarted + ConnectTimeoutMilliseconds) {
-        WaitAgain(c, now);
+        std::snprintf(message, sizeof message, "%s: no answer to %s in %lld s", c.line->Name(),
+                      c.line->Awaiting(), (long long)(ConnectTimeoutMilliseconds / 1000));
+        NotOpened(c, OpenResult::Missing, message, now);
         return;
     }
     if (c.link != LinkState::Down || now < c.retryAt) return;
-    char message[NoticeCapacity];
-    switch (c.line->Open(c.controls, message, sizeof message)) {
+    OpenResult result = c.line->Open(c.controls, message, sizeof message);
+    switch (result) {
         case OpenResult::Open:
-            Opened(c);
+            Opened(c, now);
             break;
         case OpenResult::InProgress:
             c.link = LinkState::Connecting;
@@ -113,7 +125,11 @@ void RetryIfDue(Console& c, int64_t now) {
             break;
         case OpenResult::Missing:
         case OpenResult::Failed:
-            WaitAgain(c, now);
+            if (c.everOpened || !IsNetworkDevice(c.options.device)) {
+                WaitAgain(c, now);  // a device that is not back yet: as before
+            } else {
+                NotOpened(c, result, message, now);
+            }
             break;
     }
 }
@@ -123,10 +139,9 @@ void ContinueConnecting(Console& c, short revents, int64_t now) {
     char message[NoticeCapacity];
     OpenResult result = c.line->Continue(revents, message, sizeof message);
     if (result == OpenResult::Open) {
-        Opened(c);
+        Opened(c, now);
     } else if (result != OpenResult::InProgress) {
-        if (result == OpenResult::Failed) Say(c.notice, "%s", message);
-        WaitAgain(c, now);
+        NotOpened(c, result, message, now);
     }
 }
 

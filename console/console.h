@@ -46,7 +46,9 @@ struct Console {
     bool everOpened = false;  // "waiting for" before, "disconnected" after
     int64_t retryAt = NoDeadline;
     int64_t connectStarted = 0;
+    int64_t openedAt = 0;
     unsigned retryDelay = 0;  // ms, grows for network lines
+    char startFailure[NoticeCapacity] = "";  // why the first open failed: stderr at exit
 
     OutputPump pump;
     Transfers transfers;
@@ -74,6 +76,8 @@ struct Console {
 
     bool redraw = false;  // something changed: flush at the next frame
     bool readMore = false;  // the last read stopped with input left
+    bool keysMore = false;  // the last key read stopped with keys left
+    int64_t lastWrite = 0;  // when the line last took bytes
     int64_t lastFlush = 0;
     bool quit = false;
     int exitCode = 0;

@@ -25,6 +25,14 @@ const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch 
 const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
+// Keys read in one pass: a paste goes out in runs, and the line and the
+// screen are served between them.
+const unsigned KeysPerPass = 4096;
+// A paste waits in the terminal while this little room is left for it and
+// the line still takes bytes; a line that took nothing for a second no
+// longer holds the keys back (the menu key must get through).
+const unsigned PasteRoom = 3 * KeysPerPass;
+const int64_t StalledMilliseconds = 1000;
 
 void Apply(Console& c, Reaction reaction) {
     if (reaction & Draw) c.redraw = true;
@@ -68,6 +76,7 @@ void PumpOutput(Console& c, int64_t now) {
             return;
         }
         if (written > 0) {
+            c.lastWrite = now;
             c.pump.Wrote(written, now, interval);
             c.redraw = true;  // progress
         }
@@ -112,21 +121,35 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         TakeIn(c, targets, count);
     }
     c.readMore = reads == ReadsPerPass;
+    char note[NoticeCapacity];
+    if (c.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     if (c.log.Active()) {
         int failure = c.log.Flush();
         if (failure != 0) Say(c.notice, "log: writing failed: %s", std::strerror(failure));
     }
 }
 
+// True while keys should wait in the terminal: what waits for the line is
+// near full, the line is moving it, and no pacing stretches it out.
+bool HoldKeys(const Console& c, int64_t now) {
+    return c.link == LinkState::Open && c.pump.Waiting() > TypedCapacity - PasteRoom &&
+           c.options.characterInterval == 0 && now - c.lastWrite < StalledMilliseconds;
+}
+
+// A bounded run of keys, then what they queued goes out in as few writes as
+// the line takes.
 void ReadKeys(Console& c, int64_t now) {
     wint_t code;
-    int kind;
-    while (!c.quit && (kind = wget_wch(stdscr, &code)) != ERR) {
+    int kind = OK;
+    unsigned keys = 0;
+    for (; keys < KeysPerPass && !c.quit && !HoldKeys(c, now); ++keys) {
+        if ((kind = wget_wch(stdscr, &code)) == ERR) break;
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
         Apply(c, HandleKey(c, int(code), kind == KEY_CODE_YES, now));
-        // Out at once, so keys typed or pasted together flow while the line takes them.
-        PumpOutput(c, now);
     }
+    // curses may hold keys it read ahead, which poll() cannot see.
+    c.keysMore = kind != ERR && !c.quit;
+    PumpOutput(c, now);
 }
 
 void HandleSignals(Console& c, int signalPipe) {
@@ -186,6 +209,8 @@ int Timeout(const Console& c, int64_t now) {
     int64_t deadlines[] = {
         c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
+        c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
+        c.keysMore && HoldKeys(c, now) ? c.lastWrite + StalledMilliseconds : NoDeadline,
         ConnectionDeadline(c),
         c.pump.WaitsForPace(now, interval) || (sendState == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
@@ -225,8 +250,9 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
+        bool holdKeys = HoldKeys(c, now);
         struct pollfd fds[3] = {
-            {STDIN_FILENO, POLLIN, 0},
+            {STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},
         };
@@ -241,7 +267,7 @@ void RunLoop(Console& c, int signalPipe) {
         // draws only what differs, at most once a frame.
         c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
-        if (fds[0].revents & POLLIN) ReadKeys(c, now);
+        if ((fds[0].revents & POLLIN) || (c.keysMore && !HoldKeys(c, now))) ReadKeys(c, now);
         // A hung-up terminal also reads as ready; without this the loop spins.
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             c.quit = true;  // the user's terminal is gone
@@ -250,6 +276,7 @@ void RunLoop(Console& c, int signalPipe) {
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;
+        char note[NoticeCapacity];
         if (c.link == LinkState::Connecting) {
             if (events != 0) ContinueConnecting(c, events, now);
         } else if ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || c.readMore) {
@@ -260,6 +287,7 @@ void RunLoop(Console& c, int signalPipe) {
             unsigned written;
             if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) LineLost(c, now);
         }
+        if (c.link == LinkState::Open && c.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     }
     DrainLineForCapture(c);
 }

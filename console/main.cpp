@@ -149,7 +149,9 @@ int main(int argc, char** argv) {
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return Fail(message);
     OpenResult opened = OpenAtStart(c, message, sizeof message);
-    if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
+    bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
+                (opened == OpenResult::Missing && c.options.waitForDevice);
+    if (!goOn) {
         return Fail(message);
     }
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
@@ -173,7 +175,9 @@ int main(int argc, char** argv) {
     CloseTransfers(c.transfers);
     c.log.Close();
     c.line->Close();
-    if (c.exitCode == 1 && !c.options.reconnect) {
+    if (c.startFailure[0] != '\0') {
+        std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
+    } else if (c.exitCode == 1 && !c.options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
     }
     return c.exitCode;

@@ -36,9 +36,11 @@ void AddView(const Console& c, char* text, unsigned capacity) {
 
 void AddRunning(const Console& c, char* text, unsigned capacity) {
     const Transfers& t = c.transfers;
-    if (c.link != LinkState::Open) {
-        Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |",
-            c.line ? c.line->Name() : c.options.device);
+    const char* name = c.line ? c.line->Name() : c.options.device;
+    if (c.link == LinkState::Connecting && !c.everOpened) {
+        Add(text, capacity, " connecting to %s%s |", name, c.display.unicodeGraphics ? "\u2026" : "...");
+    } else if (c.link != LinkState::Open) {
+        Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |", name);
     }
     if (sendState != SendState::Idle) {
         Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,

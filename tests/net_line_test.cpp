@@ -41,9 +41,10 @@ std::string Slurp(const std::string& path) {
     return text.str();
 }
 
-// A socket on 127.0.0.1 with a port of its own: listening, or refusing.
+// A socket on 127.0.0.1 with a port of its own: listening (accept never
+// blocks: the line may still be looking the name up), or refusing.
 struct Listener {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     uint16_t port = 0;
     explicit Listener(bool listening = true) {
         sockaddr_in address = {};
@@ -143,6 +144,7 @@ TEST(NetworkLine, Rfc2217WaitsForAcceptanceThenSendsSettingsAndData) {
     std::string offers, message;
     auto serve = [&] {  // reads the offers, then accepts with data and modem state behind
         if (peer < 0) peer = accept4(server.fd, nullptr, nullptr, SOCK_NONBLOCK);
+        if (peer < 0) return;
         char block[64];
         ssize_t n = offers.size() < 15 ? read(peer, block, sizeof block) : 0;
         if (n > 0) offers.append(block, static_cast<size_t>(n));
@@ -170,6 +172,79 @@ TEST(NetworkLine, Rfc2217WaitsForAcceptanceThenSendsSettingsAndData) {
     ExpectLostWhenClosed(line, peer);
 }
 
+// A device that talks before its server answers: every byte, in order;
+// the commands go out once it accepts, and a later refusal is said once.
+TEST(NetworkLine, DataBeforeTheAnswerIsKeptWhole) {
+    Listener server;
+    NetworkLine line = MakeLine("rfc2217://" + server.Name());
+    int peer = -1;
+    std::string flood;
+    for (int i = 0; flood.size() < 110000; ++i) flood += "line " + std::to_string(i) + "\r\n";
+    auto talk = [&] {
+        if (peer < 0 && (peer = accept(server.fd, nullptr, nullptr)) >= 0) Send(peer, flood.substr(0, 100));
+    };
+    std::string message;
+    ASSERT_EQ(Connect(line, &message, talk), OpenResult::Open) << message;
+    Send(peer, flood.substr(100));
+    std::string got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < flood.size() && std::chrono::steady_clock::now() < end) {
+        pollfd entry = {line.Descriptor(), line.PollEvents(false), 0};
+        poll(&entry, 1, 10);
+        static uint8_t block[65536];
+        unsigned count = 0;
+        if (line.Read(block, sizeof block, &count) == IoResult::Lost) break;
+        got.append(reinterpret_cast<char*>(block), count);
+    }
+    EXPECT_TRUE(got == flood) << got.size() << " of " << flood.size() << " bytes, or out of order";
+    char note[256];
+    EXPECT_FALSE(line.TakeNote(note, sizeof note));
+    EXPECT_EQ(line.SetBreak(true), ControlResult::Done);  // waits for the answer
+    Send(peer, IAC + "\xfd" + B(44) + "z");
+    EXPECT_EQ(Receive(&line, -1, 1), "z");
+    std::string offers;
+    EXPECT_TRUE(Eventually([&] {  // the BREAK went once accepted
+        if (offers.find(Sub(B(5) + B(5))) == std::string::npos) offers += Receive(nullptr, peer, 1);
+        return offers.find(Sub(B(5) + B(5))) != std::string::npos;
+    })) << testing::PrintToString(offers);
+    Send(peer, IAC + "\xfe" + B(44) + "still");
+    EXPECT_EQ(Receive(&line, -1, 5), "still");
+    ASSERT_TRUE(line.TakeNote(note, sizeof note));
+    EXPECT_STREQ(note, "the port server refused serial-port control; data still flows");
+    EXPECT_FALSE(line.TakeNote(note, sizeof note));
+    EXPECT_EQ(line.Apply(Controls, note, sizeof note), ControlResult::Refused);
+    EXPECT_STREQ(note, "the port server refused serial-port control; data still flows");
+    close(peer);
+}
+
+// The hand-off from the lookup thread: a result, a failure, and a lookup
+// abandoned midway.
+TEST(Resolver, HandsTheResultBackThroughItsDescriptor) {
+    Resolver resolver;
+    ResolvedAddresses result;
+    auto finish = [&] {
+        pollfd entry = {resolver.Descriptor(), POLLIN, 0};
+        EXPECT_EQ(poll(&entry, 1, 5000), 1);
+        return resolver.Finish(&result);
+    };
+    ASSERT_TRUE(resolver.Start("127.0.0.1", 2217));
+    ASSERT_TRUE(finish());
+    ASSERT_EQ(result.error, 0);
+    ASSERT_GE(result.count, 1u);
+    EXPECT_EQ(result.address[0].ss_family, AF_INET);
+    EXPECT_EQ(ntohs(reinterpret_cast<sockaddr_in*>(&result.address[0])->sin_port), 2217);
+    EXPECT_EQ(resolver.Descriptor(), -1);  // done with
+
+    ASSERT_TRUE(resolver.Start("nothere.invalid", 1));  // a name that never resolves
+    ASSERT_TRUE(finish());
+    EXPECT_NE(result.error, 0);
+    EXPECT_EQ(result.count, 0u);
+
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(resolver.Start("localhost", 1));  // each abandons the last
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(result.error, 0);
+}
+
 TEST(NetworkLine, SaysWhyItCannotOpen) {
     std::string message;
     Listener closed(false);
@@ -182,7 +257,7 @@ TEST(NetworkLine, SaysWhyItCannotOpen) {
     NetworkLine refused = MakeLine("rfc2217://" + server.Name());
     int peer = -1;
     auto refuse = [&] {
-        if (peer < 0) Send(peer = accept(server.fd, nullptr, nullptr), IAC + "\xfe" + B(44));
+        if (peer < 0 && (peer = accept(server.fd, nullptr, nullptr)) >= 0) Send(peer, IAC + "\xfe" + B(44));
     };
     EXPECT_EQ(Connect(refused, &message, refuse), OpenResult::Failed);
     EXPECT_EQ(message, server.Name() + ": the server refused the COM-PORT-OPTION; for a raw port use tcp://" +
