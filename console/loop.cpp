@@ -90,6 +90,15 @@ void PumpOutput(Console& c, int64_t now) {
     }
 }
 
+// True when bytes could go now: staged, queued and not waiting for their
+// pace, or a send's next block (a paced one is woken by its deadline).
+bool HaveOutput(const Console& c, int64_t now) {
+    uint32_t interval = c.options.characterInterval;
+    if (!c.pump.StageEmpty()) return true;
+    if (c.pump.Waiting() > 0 && !c.pump.WaitsForPace(now, interval)) return true;
+    return sendState != SendState::Idle && !(sendState == SendState::SendText && interval > 0);
+}
+
 // `count` bytes read into the console's block: stamped with the time they
 // arrived, received, and counted for a capture.
 void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
@@ -254,7 +263,7 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd fds[3] = {
             {STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
-            {lineFd, lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0), 0},
+            {lineFd, lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0), 0},
         };
         nfds_t count = lineFd >= 0 ? 3 : 2;
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {

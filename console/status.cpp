@@ -53,7 +53,9 @@ void AddRunning(const Console& c, char* text, unsigned capacity) {
     if (receiveMode != ReceiveMode::Off) {
         Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)t.captured);
     }
-    unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
+    unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting(), staged = 0;
+    c.pump.Pending(&staged);
+    if (sendState == SendState::Idle) typed += staged;  // keys go out in runs: the run too
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
 }
