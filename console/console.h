@@ -37,6 +37,8 @@ enum class LinkState : uint8_t {
 enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings };
 
 const unsigned ReadBlockSize = 16384;
+// Output that waited this long without the line taking a byte is stuck.
+const int64_t OutputStalledMilliseconds = 1000;
 
 struct Console {
     ConsoleOptions options;

@@ -32,7 +32,6 @@ const unsigned KeysPerPass = 4096;
 // the line still takes bytes; a line that took nothing for a second no
 // longer holds the keys back (the menu key must get through).
 const unsigned PasteRoom = 3 * KeysPerPass;
-const int64_t StalledMilliseconds = 1000;
 
 void Apply(Console& c, Reaction reaction) {
     if (reaction & Draw) c.redraw = true;
@@ -142,7 +141,7 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
 // near full, the line is moving it, and no pacing stretches it out.
 bool HoldKeys(const Console& c, int64_t now) {
     return c.link == LinkState::Open && c.pump.Waiting() > TypedCapacity - PasteRoom &&
-           c.options.characterInterval == 0 && now - c.lastWrite < StalledMilliseconds;
+           c.options.characterInterval == 0 && now - c.lastWrite < OutputStalledMilliseconds;
 }
 
 // A bounded run of keys, then what they queued goes out in as few writes as
@@ -219,7 +218,7 @@ int Timeout(const Console& c, int64_t now) {
         c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
         c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
-        c.keysMore && HoldKeys(c, now) ? c.lastWrite + StalledMilliseconds : NoDeadline,
+        c.keysMore && HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,
         ConnectionDeadline(c),
         c.pump.WaitsForPace(now, interval) || (sendState == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()

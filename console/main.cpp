@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     }
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
-    if (!c.line) return Fail(message);
+    if (!c.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
                 (opened == OpenResult::Missing && c.options.waitForDevice);

@@ -194,6 +194,7 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
     switch (telnet_->State()) {
         case ComPortState::Accepted: phase_ = Phase::Open; return OpenResult::Open;
         case ComPortState::Refused:
+            if (heldLength_ > 0) break;  // data came first: open, and the refusal is said
             std::snprintf(message, capacity,
                           "%s: the server refused the COM-PORT-OPTION; for a raw port use "
                           "tcp://%s", name_, name_);
