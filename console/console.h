@@ -10,6 +10,7 @@
 #define BRISVANE_CONSOLE_CONSOLE_H
 
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 
 #include "console/display.h"
@@ -62,6 +63,13 @@ struct Console {
     KeyCodes keyCodes = {};
 
     bool inPaste = false;  // between a paste's brackets
+    unsigned pasteEndMatched = 0;  // bytes of the end bracket seen so far
+    mbstate_t pasteDecode = {};    // a character split across reads
+    // Keys read past a paste's end bracket, handed back to curses a few at
+    // a time; cursesHolds: some were and curses has not run dry since.
+    uint8_t keyBacklog[4096];
+    unsigned backlogStart = 0, backlogEnd = 0;
+    bool cursesHolds = false;
     uint64_t pasteTotal = 0;  // bytes of the paste being sent
     TextLineEnds pasteLineEnds;
 

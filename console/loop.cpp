@@ -144,19 +144,65 @@ bool HoldKeys(const Console& c, int64_t now) {
            c.options.characterInterval == 0 && now - c.lastWrite < OutputStalledMilliseconds;
 }
 
+const unsigned PasteBlock = 4096;
+const unsigned HandBack = 64;  // bytes given back to curses at a time: its queue is small
+
+// One block of a paste straight from the terminal; false when none waits.
+// What came after the end bracket goes back to curses, in order.
+bool ReadPaste(Console& c) {
+    struct pollfd probe = {STDIN_FILENO, POLLIN, 0};
+    if (poll(&probe, 1, 0) <= 0 || (probe.revents & POLLIN) == 0) return false;
+    unsigned room = TypedCapacity - c.pump.Waiting();
+    // A full queue reads on once the line stopped: the paste's notice says what was lost.
+    uint8_t block[PasteBlock];
+    ssize_t got = read(STDIN_FILENO, block, room > 0 && room < PasteBlock ? room : PasteBlock);
+    if (got <= 0) return false;
+    unsigned taken = PasteText(c, block, unsigned(got));
+    std::memcpy(c.keyBacklog, block + taken, unsigned(got) - taken);
+    c.backlogStart = 0;
+    c.backlogEnd = unsigned(got) - taken;
+    return true;
+}
+
+// Hands curses the next few bytes read past a paste, once it ran dry.
+bool HandBackKeys(Console& c) {
+    if (c.backlogStart == c.backlogEnd) return false;
+    unsigned count = c.backlogEnd - c.backlogStart < HandBack ? c.backlogEnd - c.backlogStart : HandBack;
+    for (unsigned i = count; i > 0; --i) ungetch(c.keyBacklog[c.backlogStart + i - 1]);
+    c.backlogStart += count;
+    c.cursesHolds = true;
+    return true;
+}
+
 // A bounded run of keys, then what they queued goes out in as few writes as
-// the line takes.
+// the line takes. A paste's text is read in blocks, past curses, whenever
+// curses holds nothing.
 void ReadKeys(Console& c, int64_t now) {
     wint_t code;
     int kind = OK;
     unsigned keys = 0;
     for (; keys < KeysPerPass && !c.quit && !HoldKeys(c, now); ++keys) {
-        if ((kind = wget_wch(stdscr, &code)) == ERR) break;
+        if (c.inPaste && !c.cursesHolds && c.backlogStart == c.backlogEnd) {
+            if (!ReadPaste(c)) {
+                kind = ERR;
+                break;
+            }
+            keys += PasteBlock / 16;  // a block counts for a few keys: a pass reads up to 64 KiB
+            continue;
+        }
+        if ((kind = wget_wch(stdscr, &code)) == ERR) {
+            c.cursesHolds = false;
+            if (HandBackKeys(c)) {
+                kind = OK;
+                continue;
+            }
+            break;
+        }
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
         Apply(c, HandleKey(c, int(code), kind == KEY_CODE_YES, now));
     }
     // curses may hold keys it read ahead, which poll() cannot see.
-    c.keysMore = kind != ERR && !c.quit;
+    c.keysMore = (kind != ERR || c.backlogStart != c.backlogEnd) && !c.quit;
     PumpOutput(c, now);
 }
 

@@ -46,16 +46,18 @@ void AddRunning(const Console& c, char* text, unsigned capacity) {
         Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,
             (unsigned long long)t.sendTotal);
     }
-    if (c.pump.PasteWaiting() > 0) {
-        Add(text, capacity, " paste %llu/%llu |",
-            (unsigned long long)(c.pasteTotal - c.pump.PasteWaiting()), (unsigned long long)c.pasteTotal);
+    unsigned pasteLeft = c.pump.PasteWaiting() + c.pump.PasteStaged();
+    if (pasteLeft > 0) {
+        Add(text, capacity, " paste %llu/%llu |", (unsigned long long)(c.pasteTotal - pasteLeft),
+            (unsigned long long)c.pasteTotal);
     }
     if (receiveMode != ReceiveMode::Off) {
         Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)t.captured);
     }
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting(), staged = 0;
     c.pump.Pending(&staged);
-    if (sendState == SendState::Idle) typed += staged;  // keys go out in runs: the run too
+    // Keys go out in runs: a run not yet taken waits too.
+    if (sendState == SendState::Idle && c.pump.PasteStaged() == 0) typed += staged;
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
 }

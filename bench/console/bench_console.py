@@ -11,6 +11,11 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   idle CPU            processor time over 10 s with nothing arriving
   raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
                       doing the same from the file to the device / back
+  paste               MB/s of a 4 MiB bracketed paste from the user's terminal
+                      to the host, into a tcp:// line and into a local pty,
+                      each beside `cat FILE > the same line`; the host writes
+                      a line every 20 ms meanwhile, and the longest the
+                      screen went without an update during the paste is shown
   network             receive to screen (the scrolling mix) through ser2net on
                       localhost over RFC 2217, beside the floor of socat
                       reading the same port into /dev/null, and beside the
@@ -115,6 +120,122 @@ class Program:
         self.process.terminate()
         self.process.wait(5)
         self.stop = True
+
+
+class PasteServer:
+    """A tcp:// line's far end on 127.0.0.1: counts what arrives, one
+    connection at a time, and can write to the current one."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(('127.0.0.1', 0))
+        self.listener.listen(4)
+        self.port = self.listener.getsockname()[1]
+        self.received = 0
+        self.connection = None
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            self.connection, self.received = connection, 0
+            while True:
+                block = connection.recv(1 << 20)
+                if not block:
+                    break
+                self.received += len(block)
+
+    def close(self):
+        self.listener.close()
+        if self.connection:
+            self.connection.close()
+
+
+def paste_through(binary, device, data, received, host_write):
+    """Seconds for `data` pasted at the program's terminal to reach the host
+    (`received()` counts it there), and the longest gap in the program's
+    screen output while it went, with `host_write` called every 20 ms."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
+    env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
+    process = subprocess.Popen([binary, device, '--flow', 'none', '--seven-bit'], stdin=slave, stdout=slave,
+                               stderr=slave, env=env, start_new_session=True)
+    os.close(slave)
+    updates = []
+    stop = threading.Event()
+    def drain():
+        while not stop.is_set():
+            try:
+                os.read(master, 65536)
+            except OSError:
+                return
+            updates.append(time.monotonic())
+    threading.Thread(target=drain, daemon=True).start()
+    time.sleep(0.8)
+    start = time.monotonic()
+    writer = threading.Thread(target=write_all, args=(master, b'\x1b[200~' + data + b'\x1b[201~'))
+    writer.start()
+    n = 0
+    while received() < len(data) and time.monotonic() - start < 120:
+        host_write(b'host line %d\r\n' % n)
+        n += 1
+        time.sleep(0.02)
+    end = time.monotonic()
+    writer.join()
+    shown = [t for t in updates if start <= t <= end]
+    gaps = [b - a for a, b in zip([start] + shown, shown + [end])]
+    stop.set()
+    process.terminate()
+    process.wait(5)
+    os.close(master)
+    return end - start, max(gaps) * 1000
+
+
+def pastes(binary, folder, size):
+    line = b''.join(b'pasted line %07d of the benchmark\n' % i for i in range(size // 32 + 1))[:size]
+    source = f'{folder}/paste.txt'
+    with open(source, 'wb') as f:
+        f.write(line)
+    results = {}
+    # tcp:// line: the floor is cat into a connection to the same server.
+    server = PasteServer()
+    start = time.monotonic()
+    subprocess.run(['bash', '-c', f'cat {source} > /dev/tcp/127.0.0.1/{server.port}'], check=True)
+    while server.received < size:
+        time.sleep(0.001)
+    floor = size / (time.monotonic() - start) / 1e6
+    time.sleep(0.1)
+    seconds, gap = paste_through(binary, f'tcp://127.0.0.1:{server.port}', line, lambda: server.received,
+                                 lambda b: server.connection and server.connection.send(b))
+    assert server.received == size, server.received
+    results['tcp://'] = (size / seconds / 1e6, floor, gap)
+    server.close()
+    # local pty: the floor is cat into the device while the host reads.
+    socat, device, host = pair(folder, 'paste')
+    fd = host_fd(host)
+    subprocess.run(['stty', '-F', device, 'raw', '-echo'], check=True)
+    start = time.monotonic()
+    cat = subprocess.Popen(['cat', source], stdout=open(device, 'wb'))
+    read_exact(fd, size)
+    floor = size / (time.monotonic() - start) / 1e6
+    cat.wait()
+    got = bytearray()
+    def host_reads():
+        while len(got) < size:
+            got.extend(os.read(fd, 1 << 20))
+    reader = threading.Thread(target=host_reads, daemon=True)
+    reader.start()
+    seconds, gap = paste_through(binary, device, line, lambda: len(got), lambda b: os.write(fd, b))
+    reader.join(5)
+    assert bytes(got) == line.replace(b'\n', b'\r'), 'the pasted text differs'
+    results['local pty'] = (size / seconds / 1e6, floor, gap)
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return results
 
 
 class Ser2net:
@@ -358,6 +479,9 @@ def main():
         send, send_floor, capture, capture_floor = transfers(args.program, folder, 8 * 1024 * 1024)
         print(f'raw send 8 MiB:    {send:6.1f} MB/s  floor (cat file > device) {send_floor:6.1f} MB/s  ratio {send / send_floor:.2f}')
         print(f'raw capture 8 MiB: {capture:6.1f} MB/s  floor (head -c device > file) {capture_floor:6.1f} MB/s  ratio {capture / capture_floor:.2f}')
+        for name, (rate, floor, gap) in pastes(args.program, folder, 4 * 1024 * 1024).items():
+            print(f'paste 4 MiB into {name:9s}: {rate:6.1f} MB/s  floor (cat file > line) {floor:6.1f} MB/s'
+                  f'  ratio {rate / floor:.2f}  longest screen gap meanwhile {gap:.0f} ms')
         ours = [seq_flood(folder, 'brisvane', [args.program, '--seven-bit', '--flow', 'none']) for _ in range(3)]
         peer = [seq_flood(folder, 'picocom', ['picocom', '-q']) for _ in range(3)]
         print(f'seq 1 100000 from a bash host, Enter to the last number on screen (median of 3): '
