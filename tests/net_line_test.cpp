@@ -178,25 +178,15 @@ TEST(NetworkLine, DataBeforeTheAnswerIsKeptWhole) {
     Listener server;
     NetworkLine line = MakeLine("rfc2217://" + server.Name());
     int peer = -1;
-    std::string flood;
-    for (int i = 0; flood.size() < 110000; ++i) flood += "line " + std::to_string(i) + "\r\n";
+    std::string flood;  // past the 1 KiB once kept; the program's tests send 110 kB
+    for (int i = 0; flood.size() < 3000; ++i) flood += "line " + std::to_string(i) + "\r\n";
     auto talk = [&] {
         if (peer < 0 && (peer = accept(server.fd, nullptr, nullptr)) >= 0) Send(peer, flood.substr(0, 100));
     };
     std::string message;
     ASSERT_EQ(Connect(line, &message, talk), OpenResult::Open) << message;
     Send(peer, flood.substr(100));
-    std::string got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (got.size() < flood.size() && std::chrono::steady_clock::now() < end) {
-        pollfd entry = {line.Descriptor(), line.PollEvents(false), 0};
-        poll(&entry, 1, 10);
-        static uint8_t block[65536];
-        unsigned count = 0;
-        if (line.Read(block, sizeof block, &count) == IoResult::Lost) break;
-        got.append(reinterpret_cast<char*>(block), count);
-    }
-    EXPECT_TRUE(got == flood) << got.size() << " of " << flood.size() << " bytes, or out of order";
+    EXPECT_EQ(Receive(&line, -1, flood.size()), flood);
     char note[256];
     EXPECT_FALSE(line.TakeNote(note, sizeof note));
     EXPECT_EQ(line.SetBreak(true), ControlResult::Done);  // waits for the answer

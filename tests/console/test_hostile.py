@@ -10,7 +10,7 @@ from pathlib import Path
 
 from console_session import ConsoleSession, wait_for
 
-IAC, SB, SE, DO, DONT = 255, 250, 240, 253, 254
+IAC, SB, SE, DO = 255, 250, 240, 253
 
 
 class Server:
@@ -103,16 +103,6 @@ class Hostile(unittest.TestCase):
         s.wait_row(0, 'after', timeout=10)
         s.wait_status('an over-long Telnet subnegotiation was dropped')
         self.assertEqual((Path(s.folder) / 'raw.log').read_bytes(), flood + b'\x1bH\x1bJafter')
-
-    def test_a_refusal_after_data_still_lets_data_flow(self):
-        def serve(server, connection):
-            connection.sendall(b'hello' + bytes([IAC, DONT, 44]))
-            server.read_all(connection)
-        s, _, _ = self.start(serve)
-        s.wait_status('the port server refused serial-port control; data still flows')
-        s.keys('C-a', 'p', 'Enter')
-        s.wait_status('the port server refused serial-port control; data still flows')
-        self.assertEqual(s.row(0).rstrip(), 'hello')
 
     def test_accept_and_close_backs_off(self):
         s, server, _ = self.start(lambda server, connection: connection.close(), 'tcp')
