@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -128,6 +130,11 @@ TEST(NetworkLine, RawTcpCarriesBytesUntouched) {
     int peer = accept(server.fd, nullptr, nullptr);
     EXPECT_EQ(line.Name(), name);
     EXPECT_FALSE(line.HasSettings());
+    int keepAlive = 0, idle = 0;  // a vanished server is found within about 30 s
+    socklen_t size = sizeof keepAlive;
+    getsockopt(line.Descriptor(), SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size);
+    getsockopt(line.Descriptor(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+    EXPECT_TRUE(keepAlive == 1 && idle == 10);
     EXPECT_EQ(line.SetBreak(true), ControlResult::Unsupported);
     const std::string telnetLooking = IAC + "\xfd" + B(44) + std::string("\r\0", 2);
     Write(line, telnetLooking);
@@ -230,9 +237,11 @@ TEST(Resolver, HandsTheResultBackThroughItsDescriptor) {
     EXPECT_NE(result.error, 0);
     EXPECT_EQ(result.count, 0u);
 
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(resolver.Start("localhost", 1));  // each abandons the last
+    // Each abandons the last; past a few still running the answer is "try
+    // again" at once, never a wait on this thread.
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(resolver.Start("localhost", 1));
     ASSERT_TRUE(finish());
-    EXPECT_EQ(result.error, 0);
+    EXPECT_TRUE(result.error == 0 || result.error == EAI_AGAIN) << result.error;
 }
 
 TEST(NetworkLine, SaysWhyItCannotOpen) {

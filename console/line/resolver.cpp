@@ -38,9 +38,16 @@ void Lookup(const Job& job, ResolvedAddresses* result) {
     if (result->error == 0 && result->count == 0) result->error = EAI_NONAME;
 }
 
-void Post(Job* job) {
+// `lookUp` false: no thread could take it, and the loop's thread must never
+// wait on a name server, so the answer is "try again".
+void Post(Job* job, bool lookUp) {
     ResolvedAddresses result;
-    Lookup(*job, &result);
+    if (lookUp) {
+        Lookup(*job, &result);
+    } else {
+        std::memset(&result, 0, sizeof result);
+        result.error = EAI_AGAIN;
+    }
     // One message: a reader that went away makes this fail quietly.
     send(job->fd, &result, sizeof result, MSG_NOSIGNAL);
     close(job->fd);
@@ -48,7 +55,7 @@ void Post(Job* job) {
 }
 
 void* Run(void* job) {
-    Post(static_cast<Job*>(job));
+    Post(static_cast<Job*>(job), true);
     --running;
     return nullptr;
 }
@@ -74,7 +81,7 @@ bool Resolver::Start(const char* host, uint16_t port) {
         if (!started) --running;
         pthread_attr_destroy(&attributes);
     }
-    if (!started) Post(job);  // here and now, but through the same hand-off
+    if (!started) Post(job, false);  // lookups stuck on a dead name server, or no threads
     return true;
 }
 

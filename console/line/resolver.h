@@ -26,8 +26,9 @@ public:
     Resolver& operator=(const Resolver&) = delete;
 
     // Starts looking `host` up for a TCP `port`. Where no thread can be made
-    // it looks up here and now, and the result is just as ready to Finish.
-    // False (with errno) only when not even the socket could be made.
+    // (or several earlier lookups still hang) the result is EAI_AGAIN at
+    // once: this thread never waits on a name server. False (with errno)
+    // only when not even the socket could be made.
     bool Start(const char* host, uint16_t port);
     // -1 when no lookup is under way.
     int Descriptor() const { return fd_; }
