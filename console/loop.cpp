@@ -167,7 +167,15 @@ bool ReadPaste(Console& c) {
 // Hands curses the next few bytes read past a paste, once it ran dry.
 bool HandBackKeys(Console& c) {
     if (c.backlogStart == c.backlogEnd) return false;
-    unsigned count = c.backlogEnd - c.backlogStart < HandBack ? c.backlogEnd - c.backlogStart : HandBack;
+    unsigned left = c.backlogEnd - c.backlogStart;
+    unsigned count = left < HandBack ? left : HandBack;
+    // An escape sequence is not cut in two: curses would take its start for Escape.
+    for (unsigned k = count; count < left && k > 1 && k + 8 > count; --k) {
+        if (c.keyBacklog[c.backlogStart + k - 1] == EscapeKey) {
+            count = k - 1;
+            break;
+        }
+    }
     for (unsigned i = count; i > 0; --i) ungetch(c.keyBacklog[c.backlogStart + i - 1]);
     c.backlogStart += count;
     c.cursesHolds = true;
@@ -264,7 +272,7 @@ int Timeout(const Console& c, int64_t now) {
         c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
         c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
-        c.keysMore && HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,
+        HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,  // keys again if it stalls
         ConnectionDeadline(c),
         c.pump.WaitsForPace(now, interval) || (sendState == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
