@@ -65,6 +65,7 @@ struct Console {
     bool inPaste = false;  // between a paste's brackets
     unsigned pasteEndMatched = 0;  // bytes of the end bracket seen so far
     mbstate_t pasteDecode = {};    // a character split across reads
+    bool pasteMidCharacter = false;
     // Keys read past a paste's end bracket, handed back to curses a few at
     // a time; cursesHolds: some were and curses has not run dry since.
     uint8_t keyBacklog[4096];

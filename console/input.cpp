@@ -90,13 +90,17 @@ void Pasted(Console& c, const TranslatedKey& key) {
 // One byte of a paste's text as curses would have handed it over, onto
 // `wire`; returns how many bytes it added (0 or 1).
 unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
+    // Printable ASCII, most of any paste, is itself in every locale.
+    if (byte >= 0x20 && byte < 0x7F && !c.pasteMidCharacter) {
+        return PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, wire);
+    }
     int code = byte;
-    // ASCII is itself in every locale; a locale of single bytes has each
-    // byte as a character.
-    if ((byte >= 0x80 || !mbsinit(&c.pasteDecode)) && MB_CUR_MAX > 1) {
+    // A locale of single bytes has each byte as a character.
+    if ((byte >= 0x80 || c.pasteMidCharacter) && MB_CUR_MAX > 1) {
         wchar_t character;
         char in = char(byte);
         size_t length = mbrtowc(&character, &in, 1, &c.pasteDecode);
+        c.pasteMidCharacter = length == size_t(-2);
         if (length == size_t(-2)) return 0;  // more of it to come
         if (length == size_t(-1)) {          // not a character: dropped, as curses does
             c.pasteDecode = mbstate_t();

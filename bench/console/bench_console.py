@@ -13,9 +13,10 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
                       doing the same from the file to the device / back
   paste               MB/s of a 4 MiB bracketed paste from the user's terminal
                       to the host, into a tcp:// line and into a local pty,
-                      each beside `cat FILE > the same line`; the host writes
-                      a line every 20 ms meanwhile, and the longest the
-                      screen went without an update during the paste is shown
+                      each beside `cat FILE > the same line` (socat into
+                      `head -c` receives the tcp:// line); the local pty's
+                      host writes a line every 20 ms meanwhile, and the
+                      longest the screen went without an update is shown
   network             receive to screen (the scrolling mix) through ser2net on
                       localhost over RFC 2217, beside the floor of socat
                       reading the same port into /dev/null, and beside the
@@ -122,42 +123,31 @@ class Program:
         self.stop = True
 
 
-class PasteServer:
-    """A tcp:// line's far end on 127.0.0.1: counts what arrives, one
-    connection at a time, and can write to the current one."""
-
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(('127.0.0.1', 0))
-        self.listener.listen(4)
-        self.port = self.listener.getsockname()[1]
-        self.received = 0
-        self.connection = None
-        threading.Thread(target=self.serve, daemon=True).start()
-
-    def serve(self):
-        while True:
-            try:
-                connection, _ = self.listener.accept()
-            except OSError:
-                return
-            self.connection, self.received = connection, 0
-            while True:
-                block = connection.recv(1 << 20)
-                if not block:
-                    break
-                self.received += len(block)
-
-    def close(self):
-        self.listener.close()
-        if self.connection:
-            self.connection.close()
+def tcp_receiver(size):
+    """socat on a free port of 127.0.0.1 passing what one client sends to
+    `head -c size`: wait() returns once that much arrived."""
+    with socket.socket() as probe:
+        probe.bind(('127.0.0.1', 0))
+        port = probe.getsockname()[1]
+    socat = subprocess.Popen(['socat', '-u', f'TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr', '-'],
+                             stdout=subprocess.PIPE)
+    head = subprocess.Popen(['head', '-c', str(size)], stdin=socat.stdout, stdout=subprocess.DEVNULL)
+    socat.stdout.close()
+    listen = f':{port:04X} '
+    while not any(listen in row and row.split()[3] == '0A' for row in open('/proc/net/tcp')):
+        time.sleep(0.01)
+    def wait():
+        head.wait()
+        socat.kill()
+        socat.wait()
+    return port, wait
 
 
-def paste_through(binary, device, data, received, host_write):
-    """Seconds for `data` pasted at the program's terminal to reach the host
-    (`received()` counts it there), and the longest gap in the program's
-    screen output while it went, with `host_write` called every 20 ms."""
+def paste_through(binary, device, source, size, done, host_write):
+    """Seconds for the file `source`, pasted at the program's terminal by cat
+    between the brackets, to reach the host (`done()` returns once it has),
+    and the longest gap in the program's screen output meanwhile, with
+    `host_write` called every 20 ms."""
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
     env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
@@ -175,16 +165,20 @@ def paste_through(binary, device, data, received, host_write):
             updates.append(time.monotonic())
     threading.Thread(target=drain, daemon=True).start()
     time.sleep(0.8)
+    finished = threading.Event()
+    def host():
+        n = 0
+        while not finished.wait(0.02):
+            host_write(b'host line %d\r\n' % n)
+            n += 1
     start = time.monotonic()
-    writer = threading.Thread(target=write_all, args=(master, b'\x1b[200~' + data + b'\x1b[201~'))
-    writer.start()
-    n = 0
-    while received() < len(data) and time.monotonic() - start < 120:
-        host_write(b'host line %d\r\n' % n)
-        n += 1
-        time.sleep(0.02)
+    os.write(master, b'\x1b[200~')
+    threading.Thread(target=host, daemon=True).start()
+    subprocess.run(['cat', source], stdout=master, check=True)
+    os.write(master, b'\x1b[201~')
+    done()
     end = time.monotonic()
-    writer.join()
+    finished.set()
     shown = [t for t in updates if start <= t <= end]
     gaps = [b - a for a, b in zip([start] + shown, shown + [end])]
     stop.set()
@@ -195,24 +189,20 @@ def paste_through(binary, device, data, received, host_write):
 
 
 def pastes(binary, folder, size):
-    line = b''.join(b'pasted line %07d of the benchmark\n' % i for i in range(size // 32 + 1))[:size]
+    text = b''.join(b'pasted line %07d of the benchmark\n' % i for i in range(size // 32 + 1))[:size]
     source = f'{folder}/paste.txt'
     with open(source, 'wb') as f:
-        f.write(line)
+        f.write(text)
     results = {}
-    # tcp:// line: the floor is cat into a connection to the same server.
-    server = PasteServer()
+    # tcp:// line: the floor is cat into a connection to the same receiver.
+    port, wait = tcp_receiver(size)
     start = time.monotonic()
-    subprocess.run(['bash', '-c', f'cat {source} > /dev/tcp/127.0.0.1/{server.port}'], check=True)
-    while server.received < size:
-        time.sleep(0.001)
+    subprocess.run(['bash', '-c', f'cat {source} > /dev/tcp/127.0.0.1/{port}'], check=True)
+    wait()
     floor = size / (time.monotonic() - start) / 1e6
-    time.sleep(0.1)
-    seconds, gap = paste_through(binary, f'tcp://127.0.0.1:{server.port}', line, lambda: server.received,
-                                 lambda b: server.connection and server.connection.send(b))
-    assert server.received == size, server.received
+    port, wait = tcp_receiver(size)
+    seconds, gap = paste_through(binary, f'tcp://127.0.0.1:{port}', source, size, wait, lambda b: None)
     results['tcp://'] = (size / seconds / 1e6, floor, gap)
-    server.close()
     # local pty: the floor is cat into the device while the host reads.
     socat, device, host = pair(folder, 'paste')
     fd = host_fd(host)
@@ -223,14 +213,10 @@ def pastes(binary, folder, size):
     floor = size / (time.monotonic() - start) / 1e6
     cat.wait()
     got = bytearray()
-    def host_reads():
-        while len(got) < size:
-            got.extend(os.read(fd, 1 << 20))
-    reader = threading.Thread(target=host_reads, daemon=True)
+    reader = threading.Thread(target=lambda: got.extend(read_exact(fd, size)), daemon=True)
     reader.start()
-    seconds, gap = paste_through(binary, device, line, lambda: len(got), lambda b: os.write(fd, b))
-    reader.join(5)
-    assert bytes(got) == line.replace(b'\n', b'\r'), 'the pasted text differs'
+    seconds, gap = paste_through(binary, device, source, size, reader.join, lambda b: os.write(fd, b))
+    assert bytes(got) == text.replace(b'\n', b'\r'), 'the pasted text differs'
     results['local pty'] = (size / seconds / 1e6, floor, gap)
     os.close(fd)
     socat.terminate()
