@@ -132,7 +132,12 @@ void SetModemOutput(Console& c, ModemOutput which, bool on) {
 Reaction SendBreak(Console& c, int64_t now) {
     ControlResult result = c.line->SetBreak(true);
     if (result == ControlResult::Done) c.breakEndsAt = now + BreakMilliseconds;
-    SayControl(c, result, "break sent", "BREAK");
+    // Behind output the other end stopped reading: it goes when that moves.
+    bool waiting = !c.pump.StageEmpty() || c.pump.Waiting() > 0 || SendRunning() || c.line->OutputStuck();
+    bool stuck = result == ControlResult::Done && waiting &&
+                 now - c.lastWrite >= OutputStalledMilliseconds + c.options.characterInterval;
+    SayControl(c, result, stuck ? "break not sent yet: the line's output is stuck (the other end stopped reading)"
+                                : "break sent", "BREAK");
     return Nothing;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
 
 #include "console/line/local_line.h"
 #include "console/line/net_address.h"
@@ -33,10 +32,10 @@ void CheckModemOutputs(Console& c) {
     }
 }
 
-void Opened(Console& c) {
+void Opened(Console& c, int64_t now) {
     c.link = LinkState::Open;
     c.everOpened = true;
-    c.retryDelay = 0;
+    c.openedAt = now;
     c.retryAt = NoDeadline;
     c.dtr = c.controls.dtr != 0;
     c.rts = c.controls.rts != 0;
@@ -46,6 +45,8 @@ void Opened(Console& c) {
 }
 
 void WaitAgain(Console& c, int64_t now) {
+    // A server that accepts and closes at once is retried ever more slowly.
+    if (c.link == LinkState::Open && now - c.openedAt >= LongestRetryMilliseconds) c.retryDelay = 0;
     c.line->Close();
     c.link = LinkState::Down;
     c.readMore = false;
@@ -53,6 +54,19 @@ void WaitAgain(Console& c, int64_t now) {
     c.retryDelay = unsigned(delay);
     c.retryAt = now + delay;
     c.redraw = true;
+}
+
+// A first open that did not come about: leave, unless --wait waits for it.
+Reaction NotOpened(Console& c, OpenResult result, const char* message, int64_t now) {
+    if (!c.everOpened && !(result == OpenResult::Missing && c.options.waitForDevice)) {
+        std::snprintf(c.startFailure, sizeof c.startFailure, "%s", message);
+        c.line->Close();
+        c.link = LinkState::Down;
+        return Leave(c, 1);
+    }
+    if (result == OpenResult::Failed || !c.everOpened) Say(c.notice, "%s", message);
+    WaitAgain(c, now);
+    return Nothing;
 }
 
 }  // namespace
@@ -65,26 +79,20 @@ std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capac
             std::snprintf(problem, capacity, "%s: %s", device, fault);
             return nullptr;
         }
-        return std::unique_ptr<Line>(new NetworkLine(address));  // resolves the name now
+        return std::unique_ptr<Line>(new NetworkLine(address));
     }
     return std::unique_ptr<Line>(new LocalLine(device, LockFolder));
 }
 
 OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
-    OpenResult result = c.line->Open(c.controls, message, capacity);
-    int64_t deadline = MonotonicMilliseconds() + ConnectTimeoutMilliseconds;
-    while (result == OpenResult::InProgress) {
-        int64_t left = deadline - MonotonicMilliseconds();
-        if (left <= 0) {
-            c.line->Close();
-            std::snprintf(message, capacity, "%s: timed out", c.line->Name());
-            return OpenResult::Failed;
-        }
-        struct pollfd wait = {c.line->Descriptor(), c.line->PollEvents(false), 0};
-        if (poll(&wait, 1, int(left)) > 0) result = c.line->Continue(wait.revents, message, capacity);
+    c.link = LinkState::Down;
+    if (IsNetworkDevice(c.options.device)) {
+        c.retryAt = MonotonicMilliseconds();  // due at once
+        return OpenResult::InProgress;
     }
+    OpenResult result = c.line->Open(c.controls, message, capacity);
     if (result == OpenResult::Open) {
-        Opened(c);
+        Opened(c, MonotonicMilliseconds());
     } else if (result == OpenResult::Missing && c.options.waitForDevice) {
         c.line->Close();
         c.link = LinkState::Down;
@@ -111,16 +119,18 @@ Reaction LineLost(Console& c, int64_t now) {
     return Nothing;
 }
 
-void RetryIfDue(Console& c, int64_t now) {
-    if (c.link == LinkState::Connecting && now >= c.connectStarted + ConnectTimeoutMilliseconds) {
-        WaitAgain(c, now);
-        return;
-    }
-    if (c.link != LinkState::Down || now < c.retryAt) return;
+Reaction RetryIfDue(Console& c, int64_t now) {
     char message[NoticeCapacity];
-    switch (c.line->Open(c.controls, message, sizeof message)) {
+    if (c.link == LinkState::Connecting && now >= c.connectStarted + ConnectTimeoutMilliseconds) {
+        std::snprintf(message, sizeof message, "%s: no answer to %s in %lld s", c.line->Name(),
+                      c.line->Awaiting(), (long long)(ConnectTimeoutMilliseconds / 1000));
+        return NotOpened(c, OpenResult::Missing, message, now);
+    }
+    if (c.link != LinkState::Down || now < c.retryAt) return Nothing;
+    OpenResult result = c.line->Open(c.controls, message, sizeof message);
+    switch (result) {
         case OpenResult::Open:
-            Opened(c);
+            Opened(c, now);
             break;
         case OpenResult::InProgress:
             c.link = LinkState::Connecting;
@@ -129,21 +139,23 @@ void RetryIfDue(Console& c, int64_t now) {
             break;
         case OpenResult::Missing:
         case OpenResult::Failed:
-            WaitAgain(c, now);
+            if (!c.everOpened && IsNetworkDevice(c.options.device)) return NotOpened(c, result, message, now);
+            WaitAgain(c, now);  // a device that is not back yet: as before
             break;
     }
+    return Nothing;
 }
 
-void ContinueConnecting(Console& c, short revents, int64_t now) {
-    if (c.link != LinkState::Connecting) return;
+Reaction ContinueConnecting(Console& c, short revents, int64_t now) {
+    if (c.link != LinkState::Connecting) return Nothing;
     char message[NoticeCapacity];
     OpenResult result = c.line->Continue(revents, message, sizeof message);
     if (result == OpenResult::Open) {
-        Opened(c);
+        Opened(c, now);
     } else if (result != OpenResult::InProgress) {
-        if (result == OpenResult::Failed) Say(c.notice, "%s", message);
-        WaitAgain(c, now);
+        return NotOpened(c, result, message, now);
     }
+    return Nothing;
 }
 
 int64_t ConnectionDeadline(const Console& c) {

@@ -5,7 +5,12 @@
 // closed, what waited to be written is dropped (and said), a running send
 // ends, and the line is opened again with the settings, flow control and
 // modem outputs in force, every half second for a device (backing off to a
-// few seconds for a network line), unless reconnecting is off.
+// few seconds for a network line, and back to the start only after it
+// stayed open that long), unless reconnecting is off.
+//
+// A network line is made in the loop from the start: the first open that
+// fails (refused, no answer in ConnectTimeoutMilliseconds) ends the program
+// with the reason in startFailure, unless --wait makes Missing a wait.
 #ifndef BRISVANE_CONSOLE_CONNECTION_H
 #define BRISVANE_CONSOLE_CONNECTION_H
 
@@ -24,16 +29,18 @@ const char LockFolder[] = "/run/lock";
 // cannot be used.
 std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capacity);
 
-// Opens the line at start-up, waiting (with a timeout) for a network line
-// to be made. Returns Open, Missing (with --wait: the loop keeps trying) or
-// Failed, with a one-line message.
+// Opens a local line at start-up. Returns Open, Missing (with --wait: the
+// loop keeps trying) or Failed, with a one-line message. A network line
+// returns InProgress at once: the loop's first pass starts it.
 OpenResult OpenAtStart(Console& console, char* message, unsigned capacity);
 
 // The loop's calls: the line went away; a retry is due; a connection in
 // progress is ready or overdue.
 Reaction LineLost(Console& console, int64_t now);  // Quit with reconnecting off
-void RetryIfDue(Console& console, int64_t now);
-void ContinueConnecting(Console& console, short revents, int64_t now);
+// A first connection that fails without --wait is a Quit (exit 1, the
+// reason in startFailure).
+Reaction RetryIfDue(Console& console, int64_t now);
+Reaction ContinueConnecting(Console& console, short revents, int64_t now);
 
 // When the loop must next act for the line (a retry, a connect timeout).
 int64_t ConnectionDeadline(const Console& console);

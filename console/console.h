@@ -10,6 +10,7 @@
 #define BRISVANE_CONSOLE_CONSOLE_H
 
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 
 #include "console/display.h"
@@ -39,6 +40,8 @@ enum class LinkState : uint8_t {
 enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, ProtocolName };
 
 const unsigned ReadBlockSize = 16384;
+// Output that waited this long without the line taking a byte is stuck.
+const int64_t OutputStalledMilliseconds = 1000;
 
 struct Console {
     ConsoleOptions options;
@@ -48,7 +51,9 @@ struct Console {
     bool everOpened = false;  // "waiting for" before, "disconnected" after
     int64_t retryAt = NoDeadline;
     int64_t connectStarted = 0;
+    int64_t openedAt = 0;
     unsigned retryDelay = 0;  // ms, grows for network lines
+    char startFailure[NoticeCapacity] = "";  // why the first open failed: stderr at exit
 
     OutputPump pump;
     Transfers transfers;
@@ -65,6 +70,14 @@ struct Console {
     KeyCodes keyCodes = {};
 
     bool inPaste = false;  // between a paste's brackets
+    unsigned pasteEndMatched = 0;  // bytes of the end bracket seen so far
+    mbstate_t pasteDecode = {};    // a character split across reads
+    bool pasteMidCharacter = false;
+    // Keys read past a paste's end bracket, handed back to curses a few at
+    // a time; cursesHolds: some were and curses has not run dry since.
+    uint8_t keyBacklog[4096];
+    unsigned backlogStart = 0, backlogEnd = 0;
+    bool cursesHolds = false;
     uint64_t pasteTotal = 0;  // bytes of the paste being sent
     TextLineEnds pasteLineEnds;
 
@@ -82,6 +95,8 @@ struct Console {
 
     bool redraw = false;  // flush at the next frame
     bool readMore = false;  // the last read stopped with input left
+    bool keysMore = false;  // the last key read stopped with keys left
+    int64_t lastWrite = 0;  // when the line last took bytes
     int64_t lastFlush = 0;
     bool quit = false;
     int exitCode = 0;

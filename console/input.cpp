@@ -3,6 +3,7 @@
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "console/commands.h"
@@ -62,8 +63,9 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
     return Nothing;
 }
 
-void Pasted(Console& c, const TranslatedKey& key) {
-    if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
+// Pasted bytes, already as they go on the wire, after what waits.
+void QueuePasted(Console& c, const uint8_t* wire, unsigned count) {
+    if (count == 0) return;
     if (c.view.open) {
         Say(c.notice, "not sent: the history is shown (q leaves it)");
         return;
@@ -76,13 +78,44 @@ void Pasted(Console& c, const TranslatedKey& key) {
         Say(c.notice, "not connected: the paste was not sent");
         return;
     }
+    unsigned room = TypedCapacity - c.pump.Waiting();
+    unsigned taken = count < room ? count : room;
+    c.pump.Queue(wire, taken, true);
+    c.pasteTotal += taken;
+    if (taken < count) Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
+}
+
+void Pasted(Console& c, const TranslatedKey& key) {
+    if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
     uint8_t wire;
     if (PastedByte(c.pasteLineEnds, key.byte, c.options.sevenBit, &wire) == 0) return;
-    if (!c.pump.Queue(&wire, 1, true)) {
-        Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
-        return;
+    QueuePasted(c, &wire, 1);
+}
+
+// One byte of a paste's text as curses would have handed it over, onto
+// `wire`; returns how many bytes it added (0 or 1).
+unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
+    // Printable ASCII, most of any paste, is itself in every locale.
+    if (byte >= 0x20 && byte < 0x7F && !c.pasteMidCharacter) {
+        return PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, wire);
     }
-    ++c.pasteTotal;
+    int code = byte;
+    // A locale of single bytes has each byte as a character.
+    if ((byte >= 0x80 || c.pasteMidCharacter) && MB_CUR_MAX > 1) {
+        wchar_t character;
+        char in = char(byte);
+        size_t length = mbrtowc(&character, &in, 1, &c.pasteDecode);
+        c.pasteMidCharacter = length == size_t(-2);
+        if (length == size_t(-2)) return 0;  // more of it to come
+        if (length == size_t(-1)) {          // not a character: dropped, as curses does
+            c.pasteDecode = mbstate_t();
+            return 0;
+        }
+        code = length == 0 ? 0 : int(character);
+    }
+    TranslatedKey key = TranslateKey(c.keyCodes, code, false);
+    if (key.action != KeyAction::Byte) return 0;
+    return PastedByte(c.pasteLineEnds, key.byte, c.options.sevenBit, wire);
 }
 
 // q or Escape leaves; the menu key still opens the menu.
@@ -122,6 +155,39 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
 
 }  // namespace
 
+unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
+    static const char End[] = "\033[201~";
+    const unsigned EndLength = sizeof End - 1;
+    uint8_t wire[4096 + EndLength];
+    unsigned length = 0, taken = count;
+    for (unsigned i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i];
+        if (byte == uint8_t(End[c.pasteEndMatched])) {
+            if (++c.pasteEndMatched < EndLength) continue;
+            c.pasteEndMatched = 0;
+            c.inPaste = false;
+            taken = i + 1;
+            break;
+        }
+        // What looked like the end bracket was text; this byte may start it.
+        for (unsigned k = 0; k < c.pasteEndMatched; ++k) {
+            length += PastedCharacter(c, uint8_t(End[k]), wire + length);
+        }
+        c.pasteEndMatched = 0;
+        if (byte == uint8_t(End[0])) {
+            c.pasteEndMatched = 1;
+        } else {
+            length += PastedCharacter(c, byte, wire + length);
+        }
+        if (length >= 4096) {
+            QueuePasted(c, wire, length);
+            length = 0;
+        }
+    }
+    QueuePasted(c, wire, length);
+    return taken;
+}
+
 Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
     if (c.prompt.active) return PromptInput(c, code, isKeyCode);
     if (c.helpOpen) {
@@ -137,7 +203,9 @@ Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
         c.inPaste = key.action == KeyAction::PasteStart;
         if (c.inPaste) {
             c.pasteLineEnds = TextLineEnds();
-            if (c.pump.PasteWaiting() == 0) c.pasteTotal = 0;
+            c.pasteEndMatched = 0;
+            c.pasteDecode = mbstate_t();
+            if (c.pump.PasteWaiting() + c.pump.PasteStaged() == 0) c.pasteTotal = 0;
         }
         return Nothing;
     }

@@ -27,6 +27,13 @@ const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch 
 const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
+// Keys read in one pass: a paste goes out in runs, and the line and the
+// screen are served between them.
+const unsigned KeysPerPass = 4096;
+// A paste waits in the terminal while this little room is left for it and
+// the line still takes bytes; a line that took nothing for a second no
+// longer holds the keys back (the menu key must get through).
+const unsigned PasteRoom = 3 * KeysPerPass;
 
 // The one place a reaction is carried out, and so the one way out.
 void Apply(Console& c, Reaction reaction) {
@@ -71,6 +78,7 @@ void PumpOutput(Console& c, int64_t now) {
             return;
         }
         if (written > 0) {
+            c.lastWrite = now;
             c.pump.Wrote(written, now, interval);
             c.redraw = true;  // progress
         }
@@ -82,6 +90,16 @@ void PumpOutput(Console& c, int64_t now) {
     } else if (c.outputWaitingSince == NoDeadline && !c.pump.WaitsForPace(now, interval)) {
         c.outputWaitingSince = now;
     }
+}
+
+// True when bytes could go now: staged, queued and not waiting for their
+// pace, or a send's next block (a paced one is woken by its deadline).
+bool HaveOutput(const Console& c, int64_t now) {
+    uint32_t interval = c.options.characterInterval;
+    if (!c.pump.StageEmpty()) return true;
+    if (c.pump.Waiting() > 0 && !c.pump.WaitsForPace(now, interval)) return true;
+    TransferModes modes = CurrentTransferModes();
+    return modes.send != SendState::Idle && !(modes.send == SendState::SendText && interval > 0);
 }
 
 // `count` bytes read into the console's block: stamped with the time they
@@ -129,21 +147,89 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         }
     }
     c.readMore = reads == ReadsPerPass;
+    char note[NoticeCapacity];
+    if (c.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     if (c.log.Active()) {
         char text[NoticeCapacity];
         if (!c.log.Flush(text, sizeof text) || c.log.CheckRemoved(now, text, sizeof text)) Say(c.notice, "%s", text);
     }
 }
 
+// True while keys should wait in the terminal: what waits for the line is
+// near full, the line is moving it, and no pacing stretches it out.
+bool HoldKeys(const Console& c, int64_t now) {
+    return c.link == LinkState::Open && c.pump.Waiting() > TypedCapacity - PasteRoom &&
+           c.options.characterInterval == 0 && now - c.lastWrite < OutputStalledMilliseconds;
+}
+
+const unsigned PasteBlock = 4096;
+const unsigned HandBack = 64;  // bytes given back to curses at a time: its queue is small
+
+// One block of a paste straight from the terminal; false when none waits.
+// What came after the end bracket goes back to curses, in order.
+bool ReadPaste(Console& c) {
+    struct pollfd probe = {STDIN_FILENO, POLLIN, 0};
+    if (poll(&probe, 1, 0) <= 0 || (probe.revents & POLLIN) == 0) return false;
+    unsigned room = TypedCapacity - c.pump.Waiting();
+    // A full queue reads on once the line stopped: the paste's notice says what was lost.
+    uint8_t block[PasteBlock];
+    ssize_t got = read(STDIN_FILENO, block, room > 0 && room < PasteBlock ? room : PasteBlock);
+    if (got <= 0) return false;
+    unsigned taken = PasteText(c, block, unsigned(got));
+    std::memcpy(c.keyBacklog, block + taken, unsigned(got) - taken);
+    c.backlogStart = 0;
+    c.backlogEnd = unsigned(got) - taken;
+    return true;
+}
+
+// Hands curses the next few bytes read past a paste, once it ran dry.
+bool HandBackKeys(Console& c) {
+    if (c.backlogStart == c.backlogEnd) return false;
+    unsigned left = c.backlogEnd - c.backlogStart;
+    unsigned count = left < HandBack ? left : HandBack;
+    // An escape sequence is not cut in two: curses would take its start for Escape.
+    for (unsigned k = count; count < left && k > 1 && k + 8 > count; --k) {
+        if (c.keyBacklog[c.backlogStart + k - 1] == EscapeKey) {
+            count = k - 1;
+            break;
+        }
+    }
+    for (unsigned i = count; i > 0; --i) ungetch(c.keyBacklog[c.backlogStart + i - 1]);
+    c.backlogStart += count;
+    c.cursesHolds = true;
+    return true;
+}
+
+// A bounded run of keys, then what they queued goes out in as few writes as
+// the line takes. A paste's text is read in blocks, past curses, whenever
+// curses holds nothing.
 void ReadKeys(Console& c, int64_t now) {
     wint_t code;
-    int kind;
-    while (!c.quit && (kind = wget_wch(stdscr, &code)) != ERR) {
+    int kind = OK;
+    unsigned keys = 0;
+    for (; keys < KeysPerPass && !c.quit && !HoldKeys(c, now); ++keys) {
+        if (c.inPaste && !c.cursesHolds && c.backlogStart == c.backlogEnd) {
+            if (!ReadPaste(c)) {
+                kind = ERR;
+                break;
+            }
+            keys += PasteBlock / 16;  // a block counts for a few keys: a pass reads up to 64 KiB
+            continue;
+        }
+        if ((kind = wget_wch(stdscr, &code)) == ERR) {
+            c.cursesHolds = false;
+            if (HandBackKeys(c)) {
+                kind = OK;
+                continue;
+            }
+            break;
+        }
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
         Apply(c, HandleKey(c, int(code), kind == KEY_CODE_YES, now));
-        // Out at once, so keys typed or pasted together flow while the line takes them.
-        PumpOutput(c, now);
     }
+    // curses may hold keys it read ahead, which poll() cannot see.
+    c.keysMore = (kind != ERR || c.backlogStart != c.backlogEnd) && !c.quit;
+    PumpOutput(c, now);
 }
 
 void HandleSignals(Console& c, int signalPipe) {
@@ -191,7 +277,7 @@ void Flush(Console& c, int64_t now) {
 void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
-    RetryIfDue(c, now);
+    Apply(c, RetryIfDue(c, now));
     if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
 }
 
@@ -200,6 +286,8 @@ int Timeout(const Console& c, int64_t now) {
     int64_t deadlines[] = {
         c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
+        c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
+        HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,  // keys again if it stalls
         ConnectionDeadline(c),
         c.pump.WaitsForPace(now, interval) || (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
@@ -225,7 +313,7 @@ void DrainLineForCapture(Console& c) {
         if (c.line->Read(c.readBlock, sizeof c.readBlock, &count) != IoResult::Done) return;
         TakeIn(c, targets, count);
         // A capture that failed now would be said on a screen about to go.
-        if (receiveMode == ReceiveMode::Off) std::snprintf(c.failedAtExit, sizeof c.failedAtExit, "%s", c.notice.text);
+        if (!Capturing()) std::snprintf(c.failedAtExit, sizeof c.failedAtExit, "%s", c.notice.text);
     }
 }
 
@@ -241,10 +329,11 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        short lineEvents = lineFd >= 0 ? c.line->PollEvents(!c.pump.StageEmpty()) : short(0);
+        bool holdKeys = HoldKeys(c, now);
+        short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
         struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
-            {STDIN_FILENO, POLLIN, 0},
+            {STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineEvents, 0},  // poll skips it while there is no line
         };
@@ -262,7 +351,7 @@ void RunLoop(Console& c, int signalPipe) {
         // draws only what differs, at most once a frame.
         c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
-        if (fds[0].revents & POLLIN) ReadKeys(c, now);
+        if ((fds[0].revents & POLLIN) || (c.keysMore && !HoldKeys(c, now))) ReadKeys(c, now);
         // A hung-up terminal also reads as ready; without this the loop spins.
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
@@ -273,8 +362,9 @@ void RunLoop(Console& c, int signalPipe) {
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;
+        char note[NoticeCapacity];
         if (c.link == LinkState::Connecting) {
-            if (events != 0) ContinueConnecting(c, events, now);
+            if (events != 0) Apply(c, ContinueConnecting(c, events, now));
         } else if ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || c.readMore) {
             ReadLine(c, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
         }
@@ -283,6 +373,7 @@ void RunLoop(Console& c, int signalPipe) {
             unsigned written;
             if (c.line->Write(nullptr, 0, &written) == IoResult::Lost) Apply(c, LineLost(c, now));
         }
+        if (c.link == LinkState::Open && c.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     }
     if (c.protocol.active) {  // leaving mid-transfer: the host's end is told
         int64_t now = MonotonicMilliseconds();

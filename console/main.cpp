@@ -165,9 +165,11 @@ int main(int argc, char** argv) {
     if (logs != PlainFile::Opened) return UsageError(message);
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
-    if (!c.line) return Fail(message);
+    if (!c.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
-    if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
+    bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
+                (opened == OpenResult::Missing && c.options.waitForDevice);
+    if (!goOn) {
         const char* first = commandLine.positional[0];
         bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first);
         if (opened == OpenResult::Missing && nameless) {
@@ -205,7 +207,9 @@ int main(int argc, char** argv) {
     if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.share);
     c.line->Close();
-    if (c.exitCode == 1 && !c.options.reconnect) {
+    if (c.startFailure[0] != '\0') {
+        std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
+    } else if (c.exitCode == 1 && !c.options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
     }
     return c.exitCode;

@@ -31,7 +31,7 @@ unsigned OutputPump::Clear() {
     unsigned dropped = count_ + (length_ - written_);
     head_ = count_ = pasteCount_ = 0;
     length_ = written_ = 0;
-    stagePaced_ = false;
+    stagePaced_ = stagePasted_ = false;
     return dropped;
 }
 
@@ -44,6 +44,7 @@ void OutputPump::Wrote(unsigned count, int64_t now, uint32_t interval) {
 }
 
 void OutputPump::Staged(unsigned count, bool paced) {
+    stagePasted_ = false;
     length_ = count;
     written_ = 0;
     stagePaced_ = paced && count > 0;
@@ -60,12 +61,15 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
     unsigned take = 0;
     while (take < count_ && take < StageCapacity) {
         unsigned at = Index(take);
-        // A paced byte goes alone; plain bytes stop before the next paced one.
-        if (paced ? take == 1 : (interval > 0 && pasted_[at])) break;
+        // A paced byte goes alone; plain bytes stop before the next paced
+        // one, and a run is all typed or all pasted.
+        if (paced ? take == 1 : (interval > 0 && pasted_[at]) || pasted_[at] != pasted_[head_]) break;
         stage_[take++] = queue_[at];
         if (pasted_[at]) --pasteCount_;
     }
+    bool pasted = pasted_[head_];
     head_ = Index(take);
     count_ -= take;
     Staged(take, paced);
+    stagePasted_ = pasted;
 }

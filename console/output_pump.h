@@ -30,6 +30,9 @@ public:
     unsigned Clear();
 
     bool StageEmpty() const { return written_ == length_; }
+    // Staged bytes not yet written that came from a paste (a run from the
+    // queue is all typed or all pasted).
+    unsigned PasteStaged() const { return stagePasted_ ? length_ - written_ : 0; }
     // The staged bytes not yet written.
     const uint8_t* Pending(unsigned* count) const {
         *count = length_ - written_;
@@ -65,6 +68,7 @@ private:
     unsigned length_ = 0;
     unsigned written_ = 0;
     bool stagePaced_ = false;
+    bool stagePasted_ = false;
     int64_t nextPaced_ = 0;
 };
 

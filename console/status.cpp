@@ -53,23 +53,29 @@ void AddProtocol(const ProtocolRun& run, char* text, unsigned capacity) {
 
 void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capacity) {
     const Transfers& t = c.transfers;
-    if (c.link != LinkState::Open) {
-        Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |",
-            c.line ? c.line->Name() : c.options.device);
+    const char* name = c.line ? c.line->Name() : c.options.device;
+    if (c.link == LinkState::Connecting && !c.everOpened) {
+        Add(text, capacity, " connecting to %s%s |", name, c.display.unicodeGraphics ? "\u2026" : "...");
+    } else if (c.link != LinkState::Open) {
+        Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |", name);
     }
     if (c.protocol.active) AddProtocol(c.protocol, text, capacity);
     if (modes.send != SendState::Idle) {
         Add(text, capacity, " send %s %llu/%llu |", t.sendName, (unsigned long long)t.sendDone,
             (unsigned long long)t.sendTotal);
     }
-    if (c.pump.PasteWaiting() > 0) {
-        Add(text, capacity, " paste %llu/%llu |",
-            (unsigned long long)(c.pasteTotal - c.pump.PasteWaiting()), (unsigned long long)c.pasteTotal);
+    unsigned pasteLeft = c.pump.PasteWaiting() + c.pump.PasteStaged();
+    if (pasteLeft > 0) {
+        Add(text, capacity, " paste %llu/%llu |", (unsigned long long)(c.pasteTotal - pasteLeft),
+            (unsigned long long)c.pasteTotal);
     }
     if (modes.capture != ReceiveMode::Off) {
         Add(text, capacity, " capture %s %llu |", t.captureName, (unsigned long long)modes.captured);
     }
-    unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
+    unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting(), staged = 0;
+    c.pump.Pending(&staged);
+    // Keys go out in runs: a run not yet taken waits too.
+    if (modes.send == SendState::Idle && c.pump.PasteStaged() == 0) typed += staged;
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
     if (c.share.listener >= 0) {

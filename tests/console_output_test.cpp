@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdlib>
 #include <string>
 
 #include "console/commands.h"
 #include "console/connection.h"
 #include "console/console.h"
+#include "console/input.h"
 #include "console/schedule.h"
 #include "console/status.h"
 #include "console/transfers.h"
@@ -179,6 +181,33 @@ TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {
     EXPECT_EQ(stages, 4);
     Start(SendState::SendBinary, Bytes("\x80\x41\x12\x80\x55", 5));
     EXPECT_EQ(Run(&now, 0, false, &stages), Bytes("\x80\x41\x12", 3));
+}
+
+// A paste read straight from the terminal: the end bracket split across
+// reads, text that only starts like it, UTF-8 split across reads, and what
+// came after the end left for curses.
+TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
+    std::unique_ptr<Console> console(new Console());
+    Console& c = *console;
+    DefaultOptions(&c.options);
+    c.options.sevenBit = true;
+    c.link = LinkState::Open;
+    c.inPaste = true;
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    auto paste = [&](const std::string& bytes) {
+        return PasteText(c, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()));
+    };
+    EXPECT_EQ(paste("a\n\033[2Xb\xc3"), 8u);  // an escape that is not the end is text
+    EXPECT_EQ(paste("\xa9\xe2\x82\xac\x7f\033[20"), 9u);  // é; the euro sign has no byte
+    EXPECT_TRUE(c.inPaste);
+    EXPECT_EQ(paste("1~typed"), 2u);
+    EXPECT_FALSE(c.inPaste);
+    unsigned length = 0;
+    c.pump.StageQueued(0, 0);
+    const uint8_t* staged = c.pump.Pending(&length);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(staged), length), "a\r\033[2Xb\x69\x08");
+    EXPECT_EQ(c.pasteTotal, 9u);
+    std::setlocale(LC_CTYPE, "C");
 }
 
 class Status : public ::testing::Test {

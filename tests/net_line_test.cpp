@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -41,9 +43,10 @@ std::string Slurp(const std::string& path) {
     return text.str();
 }
 
-// A socket on 127.0.0.1 with a port of its own: listening, or refusing.
+// A socket on 127.0.0.1 with a port of its own: listening (accept never
+// blocks: the line may still be looking the name up), or refusing.
 struct Listener {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     uint16_t port = 0;
     explicit Listener(bool listening = true) {
         sockaddr_in address = {};
@@ -127,6 +130,11 @@ TEST(NetworkLine, RawTcpCarriesBytesUntouched) {
     int peer = accept(server.fd, nullptr, nullptr);
     EXPECT_EQ(line.Name(), name);
     EXPECT_FALSE(line.HasSettings());
+    int keepAlive = 0, idle = 0;  // a vanished server is found within about 30 s
+    socklen_t size = sizeof keepAlive;
+    getsockopt(line.Descriptor(), SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size);
+    getsockopt(line.Descriptor(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+    EXPECT_TRUE(keepAlive == 1 && idle == 10);
     EXPECT_EQ(line.SetBreak(true), ControlResult::Unsupported);
     const std::string telnetLooking = IAC + "\xfd" + B(44) + std::string("\r\0", 2);
     Write(line, telnetLooking);
@@ -143,6 +151,7 @@ TEST(NetworkLine, Rfc2217WaitsForAcceptanceThenSendsSettingsAndData) {
     std::string offers, message;
     auto serve = [&] {  // reads the offers, then accepts with data and modem state behind
         if (peer < 0) peer = accept4(server.fd, nullptr, nullptr, SOCK_NONBLOCK);
+        if (peer < 0) return;
         char block[64];
         ssize_t n = offers.size() < 15 ? read(peer, block, sizeof block) : 0;
         if (n > 0) offers.append(block, static_cast<size_t>(n));
@@ -170,6 +179,71 @@ TEST(NetworkLine, Rfc2217WaitsForAcceptanceThenSendsSettingsAndData) {
     ExpectLostWhenClosed(line, peer);
 }
 
+// A device that talks before its server answers: every byte, in order;
+// the commands go out once it accepts, and a later refusal is said once.
+TEST(NetworkLine, DataBeforeTheAnswerIsKeptWhole) {
+    Listener server;
+    NetworkLine line = MakeLine("rfc2217://" + server.Name());
+    int peer = -1;
+    std::string flood;  // past the 1 KiB once kept; the program's tests send 110 kB
+    for (int i = 0; flood.size() < 3000; ++i) flood += "line " + std::to_string(i) + "\r\n";
+    auto talk = [&] {
+        if (peer < 0 && (peer = accept(server.fd, nullptr, nullptr)) >= 0) Send(peer, flood.substr(0, 100));
+    };
+    std::string message;
+    ASSERT_EQ(Connect(line, &message, talk), OpenResult::Open) << message;
+    Send(peer, flood.substr(100));
+    EXPECT_EQ(Receive(&line, -1, flood.size()), flood);
+    char note[256];
+    EXPECT_FALSE(line.TakeNote(note, sizeof note));
+    EXPECT_EQ(line.SetBreak(true), ControlResult::Done);  // waits for the answer
+    Send(peer, IAC + "\xfd" + B(44) + "z");
+    EXPECT_EQ(Receive(&line, -1, 1), "z");
+    std::string offers;
+    EXPECT_TRUE(Eventually([&] {  // the BREAK went once accepted
+        if (offers.find(Sub(B(5) + B(5))) == std::string::npos) offers += Receive(nullptr, peer, 1);
+        return offers.find(Sub(B(5) + B(5))) != std::string::npos;
+    })) << testing::PrintToString(offers);
+    Send(peer, IAC + "\xfe" + B(44) + "still");
+    EXPECT_EQ(Receive(&line, -1, 5), "still");
+    ASSERT_TRUE(line.TakeNote(note, sizeof note));
+    EXPECT_STREQ(note, "the port server refused serial-port control; data still flows");
+    EXPECT_FALSE(line.TakeNote(note, sizeof note));
+    EXPECT_EQ(line.Apply(Controls, note, sizeof note), ControlResult::Refused);
+    EXPECT_STREQ(note, "the port server refused serial-port control; data still flows");
+    close(peer);
+}
+
+// The hand-off from the lookup thread: a result, a failure, and a lookup
+// abandoned midway.
+TEST(Resolver, HandsTheResultBackThroughItsDescriptor) {
+    Resolver resolver;
+    ResolvedAddresses result;
+    auto finish = [&] {
+        pollfd entry = {resolver.Descriptor(), POLLIN, 0};
+        EXPECT_EQ(poll(&entry, 1, 5000), 1);
+        return resolver.Finish(&result);
+    };
+    ASSERT_TRUE(resolver.Start("127.0.0.1", 2217));
+    ASSERT_TRUE(finish());
+    ASSERT_EQ(result.error, 0);
+    ASSERT_GE(result.count, 1u);
+    EXPECT_EQ(result.address[0].ss_family, AF_INET);
+    EXPECT_EQ(ntohs(reinterpret_cast<sockaddr_in*>(&result.address[0])->sin_port), 2217);
+    EXPECT_EQ(resolver.Descriptor(), -1);  // done with
+
+    ASSERT_TRUE(resolver.Start("nothere.invalid", 1));  // a name that never resolves
+    ASSERT_TRUE(finish());
+    EXPECT_NE(result.error, 0);
+    EXPECT_EQ(result.count, 0u);
+
+    // Each abandons the last; past a few still running the answer is "try
+    // again" at once, never a wait on this thread.
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(resolver.Start("localhost", 1));
+    ASSERT_TRUE(finish());
+    EXPECT_TRUE(result.error == 0 || result.error == EAI_AGAIN) << result.error;
+}
+
 TEST(NetworkLine, SaysWhyItCannotOpen) {
     std::string message;
     Listener closed(false);
@@ -182,7 +256,7 @@ TEST(NetworkLine, SaysWhyItCannotOpen) {
     NetworkLine refused = MakeLine("rfc2217://" + server.Name());
     int peer = -1;
     auto refuse = [&] {
-        if (peer < 0) Send(peer = accept(server.fd, nullptr, nullptr), IAC + "\xfe" + B(44));
+        if (peer < 0 && (peer = accept(server.fd, nullptr, nullptr)) >= 0) Send(peer, IAC + "\xfe" + B(44));
     };
     EXPECT_EQ(Connect(refused, &message, refuse), OpenResult::Failed);
     EXPECT_EQ(message, server.Name() + ": the server refused the COM-PORT-OPTION; for a raw port use tcp://" +

@@ -11,6 +11,12 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   idle CPU            processor time over 10 s with nothing arriving
   raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
                       doing the same from the file to the device / back
+  paste               MB/s of a 4 MiB bracketed paste from the user's terminal
+                      to the host, into a tcp:// line and into a local pty,
+                      each beside `cat FILE > the same line` (socat into
+                      `head -c` receives the tcp:// line); the local pty's
+                      host writes a line every 20 ms meanwhile, and the
+                      longest the screen went without an update is shown
   network             receive to screen (the scrolling mix) through ser2net on
                       localhost over RFC 2217, beside the floor of socat
                       reading the same port into /dev/null, and beside the
@@ -122,6 +128,107 @@ class Program:
         self.process.terminate()
         self.process.wait(5)
         self.stop = True
+
+
+def tcp_receiver(size):
+    """socat on a free port of 127.0.0.1 passing what one client sends to
+    `head -c size`: wait() returns once that much arrived."""
+    with socket.socket() as probe:
+        probe.bind(('127.0.0.1', 0))
+        port = probe.getsockname()[1]
+    socat = subprocess.Popen(['socat', '-u', f'TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr', '-'],
+                             stdout=subprocess.PIPE)
+    head = subprocess.Popen(['head', '-c', str(size)], stdin=socat.stdout, stdout=subprocess.DEVNULL)
+    socat.stdout.close()
+    listen = f':{port:04X} '
+    while not any(listen in row and row.split()[3] == '0A' for row in open('/proc/net/tcp')):
+        time.sleep(0.01)
+    def wait():
+        head.wait()
+        socat.kill()
+        socat.wait()
+    return port, wait
+
+
+def paste_through(binary, device, source, size, done, host_write):
+    """Seconds for the file `source`, pasted at the program's terminal by cat
+    between the brackets, to reach the host (`done()` returns once it has),
+    and the longest gap in the program's screen output meanwhile, with
+    `host_write` called every 20 ms."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
+    env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
+    process = subprocess.Popen([binary, device, '--flow', 'none', '--seven-bit'], stdin=slave, stdout=slave,
+                               stderr=slave, env=env, start_new_session=True)
+    os.close(slave)
+    updates = []
+    stop = threading.Event()
+    def drain():
+        while not stop.is_set():
+            try:
+                os.read(master, 65536)
+            except OSError:
+                return
+            updates.append(time.monotonic())
+    threading.Thread(target=drain, daemon=True).start()
+    time.sleep(0.8)
+    finished = threading.Event()
+    def host():
+        n = 0
+        while not finished.wait(0.02):
+            host_write(b'host line %d\r\n' % n)
+            n += 1
+    start = time.monotonic()
+    os.write(master, b'\x1b[200~')
+    threading.Thread(target=host, daemon=True).start()
+    subprocess.run(['cat', source], stdout=master, check=True)
+    os.write(master, b'\x1b[201~')
+    done()
+    end = time.monotonic()
+    finished.set()
+    shown = [t for t in updates if start <= t <= end]
+    gaps = [b - a for a, b in zip([start] + shown, shown + [end])]
+    stop.set()
+    process.terminate()
+    process.wait(5)
+    os.close(master)
+    return end - start, max(gaps) * 1000
+
+
+def pastes(binary, folder, size):
+    text = b''.join(b'pasted line %07d of the benchmark\n' % i for i in range(size // 32 + 1))[:size]
+    source = f'{folder}/paste.txt'
+    with open(source, 'wb') as f:
+        f.write(text)
+    results = {}
+    # tcp:// line: the floor is cat into a connection to the same receiver.
+    port, wait = tcp_receiver(size)
+    start = time.monotonic()
+    subprocess.run(['bash', '-c', f'cat {source} > /dev/tcp/127.0.0.1/{port}'], check=True)
+    wait()
+    floor = size / (time.monotonic() - start) / 1e6
+    port, wait = tcp_receiver(size)
+    seconds, gap = paste_through(binary, f'tcp://127.0.0.1:{port}', source, size, wait, lambda b: None)
+    results['tcp://'] = (size / seconds / 1e6, floor, gap)
+    # local pty: the floor is cat into the device while the host reads.
+    socat, device, host = pair(folder, 'paste')
+    fd = host_fd(host)
+    subprocess.run(['stty', '-F', device, 'raw', '-echo'], check=True)
+    start = time.monotonic()
+    cat = subprocess.Popen(['cat', source], stdout=open(device, 'wb'))
+    read_exact(fd, size)
+    floor = size / (time.monotonic() - start) / 1e6
+    cat.wait()
+    got = bytearray()
+    reader = threading.Thread(target=lambda: got.extend(read_exact(fd, size)), daemon=True)
+    reader.start()
+    seconds, gap = paste_through(binary, device, source, size, reader.join, lambda b: os.write(fd, b))
+    assert bytes(got) == text.replace(b'\n', b'\r'), 'the pasted text differs'
+    results['local pty'] = (size / seconds / 1e6, floor, gap)
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return results
 
 
 class Ser2net:
@@ -468,6 +575,9 @@ def main():
         send, send_floor, capture, capture_floor = transfers(args.program, folder, 8 * 1024 * 1024)
         print(f'raw send 8 MiB:    {send:6.1f} MB/s  floor (cat file > device) {send_floor:6.1f} MB/s  ratio {send / send_floor:.2f}')
         print(f'raw capture 8 MiB: {capture:6.1f} MB/s  floor (head -c device > file) {capture_floor:6.1f} MB/s  ratio {capture / capture_floor:.2f}')
+        for name, (rate, floor, gap) in pastes(args.program, folder, 4 * 1024 * 1024).items():
+            print(f'paste 4 MiB into {name:9s}: {rate:6.1f} MB/s  floor (cat file > line) {floor:6.1f} MB/s'
+                  f'  ratio {rate / floor:.2f}  longest screen gap meanwhile {gap:.0f} ms')
         if shutil.which('sb'):
             ours, floor = ymodem_send(args.program, folder, 1024 * 1024)
             print(f'YMODEM send 1 MiB (lrzsz rb on the host): {ours:5.2f} s  floor (sb -k file < device > device)'

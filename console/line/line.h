@@ -80,6 +80,17 @@ public:
     virtual ControlResult SetModemOutput(ModemOutput which, bool on) = 0;
     virtual ControlResult ReadModemLines(ModemLines* lines) = 0;
 
+    // What a connection in progress waits for ("the TCP connect"), for the
+    // message when it takes too long.
+    virtual const char* Awaiting() const { return "the device"; }
+    // True, once, with a line for the user about something the line got
+    // over with by itself (a protocol fault it dropped, a control the
+    // server refused); called after reads and writes.
+    virtual bool TakeNote(char*, unsigned) { return false; }
+    // True when the output has not moved for a while: the other end stopped
+    // reading (a stopped server, a held line).
+    virtual bool OutputStuck() const { return false; }
+
     // False when the line's settings are not ours to set (raw TCP).
     virtual bool HasSettings() const = 0;
     // The name shown to the user: the device path, or HOST:PORT.

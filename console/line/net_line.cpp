@@ -9,33 +9,41 @@
 #include <poll.h>
 #include <unistd.h>
 
+namespace {
+
+// Keepalive: probes after this many idle seconds, then every few seconds,
+// and the connection is dead after the last unanswered one (25 s in all);
+// data left unacknowledged gives up after UserTimeout.
+const int KeepIdleSeconds = 10, KeepIntervalSeconds = 5, KeepProbes = 3;
+const unsigned UserTimeoutMilliseconds = 30000;
+
+void KeepAlive(int fd) {
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &KeepIdleSeconds, sizeof KeepIdleSeconds);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &KeepIntervalSeconds, sizeof KeepIntervalSeconds);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepProbes, sizeof KeepProbes);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &UserTimeoutMilliseconds, sizeof UserTimeoutMilliseconds);
+}
+
+bool Transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+}  // namespace
+
 NetworkLine::NetworkLine(const NetworkAddress& address)
-    : resolveError_(0),
-      addressCount_(0),
+    : port_(address.port),
+      addresses_(),
       nextAddress_(0),
       socket_(-1),
       phase_(Phase::Closed),
       telnet_(address.protocol == NetworkProtocol::Rfc2217 ? new TelnetComPort : nullptr),
       dtr_(true),
       rts_(true),
-      heldLength_(0) {
+      heldLength_(0),
+      stuck_(false),
+      refusalSaid_(false) {
     FormatNetworkName(address, name_, sizeof name_);
-    char port[8];
-    std::snprintf(port, sizeof port, "%u", static_cast<unsigned>(address.port));
-    addrinfo hints = {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;  // every family: Open skips those that cannot connect
-    addrinfo* found = nullptr;
-    resolveError_ = getaddrinfo(address.host, port, &hints, &found);
-    for (addrinfo* entry = found; entry != nullptr && addressCount_ < MaxAddresses;
-         entry = entry->ai_next) {
-        if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        std::memcpy(&addresses_[addressCount_], entry->ai_addr, entry->ai_addrlen);
-        addressLengths_[addressCount_++] = entry->ai_addrlen;
-    }
-    if (found != nullptr) freeaddrinfo(found);
-    if (resolveError_ == 0 && addressCount_ == 0) resolveError_ = EAI_NONAME;
+    std::snprintf(host_, sizeof host_, "%s", address.host);
 }
 
 NetworkLine::~NetworkLine() {
@@ -45,11 +53,6 @@ NetworkLine::~NetworkLine() {
 
 OpenResult NetworkLine::Open(const LineControls& controls, char* message, unsigned capacity) {
     Close();
-    if (resolveError_ != 0) {
-        std::snprintf(message, capacity, "%s: name not resolved (%s); check the host name",
-                      name_, gai_strerror(resolveError_));
-        return OpenResult::Failed;
-    }
     if (telnet_ != nullptr) {
         // Queued now, sent when the server accepts the COM-PORT-OPTION.
         telnet_->Reset();
@@ -61,6 +64,23 @@ OpenResult NetworkLine::Open(const LineControls& controls, char* message, unsign
     // Left as the server's driver leaves them: most raise both on open.
     dtr_ = controls.dtr != 0;
     rts_ = controls.rts != 0;
+    if (!resolver_.Start(host_, port_)) {
+        std::snprintf(message, capacity, "%s: cannot look the name up: %s", name_, std::strerror(errno));
+        return OpenResult::Failed;
+    }
+    phase_ = Phase::Resolving;
+    return OpenResult::InProgress;
+}
+
+// The lookup is over: connect to what it found.
+OpenResult NetworkLine::Resolved(char* message, unsigned capacity) {
+    if (!resolver_.Finish(&addresses_)) return OpenResult::InProgress;
+    if (addresses_.error != 0) {
+        std::snprintf(message, capacity, "%s: name not resolved (%s); check the host name", name_,
+                      gai_strerror(addresses_.error));
+        Close();
+        return OpenResult::Missing;  // a name server may yet answer
+    }
     nextAddress_ = 0;
     int error = 0;
     if (!StartConnect(&error)) return ConnectFailed(error, message, capacity);
@@ -70,15 +90,15 @@ OpenResult NetworkLine::Open(const LineControls& controls, char* message, unsign
 // Starts a connect to the next address that takes one; false with *error
 // when none is left.
 bool NetworkLine::StartConnect(int* error) {
-    while (nextAddress_ < addressCount_) {
-        const sockaddr_storage& address = addresses_[nextAddress_++];
+    while (nextAddress_ < addresses_.count) {
+        const sockaddr_storage& address = addresses_.address[nextAddress_++];
         socket_ = socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (socket_ < 0) {
             *error = errno;
             continue;
         }
         if (connect(socket_, reinterpret_cast<const sockaddr*>(&address),
-                    addressLengths_[nextAddress_ - 1]) == 0 ||
+                    addresses_.length[nextAddress_ - 1]) == 0 ||
             errno == EINPROGRESS) {
             phase_ = Phase::Connecting;
             return true;
@@ -117,6 +137,7 @@ OpenResult NetworkLine::Continue(short revents, char* message, unsigned capacity
             return OpenResult::Failed;
         case Phase::Open: return OpenResult::Open;
         case Phase::Negotiating: return Negotiate(revents, message, capacity);
+        case Phase::Resolving: return Resolved(message, capacity);
         case Phase::Connecting: break;
     }
     if ((revents & (POLLOUT | POLLERR | POLLHUP)) == 0) return OpenResult::InProgress;
@@ -130,8 +151,9 @@ OpenResult NetworkLine::Continue(short revents, char* message, unsigned capacity
         if (StartConnect(&error)) return OpenResult::InProgress;
         return ConnectFailed(error, message, capacity);
     }
-    int on = 1;  // keystrokes go out one by one
+    int on = 1;  // keystrokes go out one by one (what waits goes in one send)
     setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    KeepAlive(socket_);
     if (telnet_ == nullptr) {
         phase_ = Phase::Open;
         return OpenResult::Open;
@@ -144,7 +166,7 @@ OpenResult NetworkLine::Continue(short revents, char* message, unsigned capacity
 OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacity) {
     unsigned room = telnet_->InputRoom();  // 0: answers must go out first
     if ((revents & (POLLIN | POLLHUP | POLLERR)) && room > 0) {
-        uint8_t block[512];
+        uint8_t block[NegotiateBlock];
         ssize_t got = recv(socket_, block, room < sizeof block ? room : sizeof block, 0);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             std::snprintf(message, capacity, "%s: the server closed the connection%s%s", name_,
@@ -155,11 +177,8 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
         if (got > 0) {
             unsigned count = 0;
             telnet_->Receive(block, static_cast<unsigned>(got), block, &count);
-            // A device that floods before the server has even answered loses
-            // what does not fit.
-            if (count > HeldCapacity - heldLength_) count = HeldCapacity - heldLength_;
-            std::memcpy(held_ + heldLength_, block, count);
-            heldLength_ += count;
+            std::memcpy(held_, block, count);
+            heldLength_ = count;
         }
     }
     if (!Flush()) {
@@ -175,6 +194,7 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
     switch (telnet_->State()) {
         case ComPortState::Accepted: phase_ = Phase::Open; return OpenResult::Open;
         case ComPortState::Refused:
+            if (heldLength_ > 0) break;  // data came first: open, and the refusal is said
             std::snprintf(message, capacity,
                           "%s: the server refused the COM-PORT-OPTION; for a raw port use "
                           "tcp://%s", name_, name_);
@@ -182,19 +202,54 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
             return OpenResult::Failed;
         case ComPortState::Negotiating: break;
     }
+    // Data before an answer: the server is there and the device talks, so
+    // the line is open; the commands wait for the answer.
+    if (heldLength_ > 0) {
+        phase_ = Phase::Open;
+        return OpenResult::Open;
+    }
     return OpenResult::InProgress;
 }
 
 void NetworkLine::Close() {
+    resolver_.Cancel();
     if (socket_ >= 0) close(socket_);
     socket_ = -1;
     phase_ = Phase::Closed;
     heldLength_ = 0;
+    stuck_ = false;
+    refusalSaid_ = false;
+}
+
+const char* NetworkLine::Awaiting() const {
+    switch (phase_) {
+        case Phase::Resolving: return "the name lookup";
+        case Phase::Connecting: return "the TCP connect";
+        case Phase::Negotiating: return "the COM-PORT-OPTION negotiation";
+        case Phase::Closed:
+        case Phase::Open: break;
+    }
+    return "the server";
+}
+
+bool NetworkLine::TakeNote(char* message, unsigned capacity) {
+    if (telnet_ == nullptr) return false;
+    if (telnet_->TakeDiscarded()) {
+        std::snprintf(message, capacity, "%s: an over-long Telnet subnegotiation was dropped", name_);
+        return true;
+    }
+    if (phase_ == Phase::Open && telnet_->State() == ComPortState::Refused && !refusalSaid_) {
+        refusalSaid_ = true;
+        std::snprintf(message, capacity, "the port server refused serial-port control; data still flows");
+        return true;
+    }
+    return false;
 }
 
 short NetworkLine::PollEvents(bool haveOutput) const {
     switch (phase_) {
         case Phase::Closed: return 0;
+        case Phase::Resolving: return POLLIN;
         case Phase::Connecting: return POLLOUT;
         case Phase::Negotiating:
         case Phase::Open: break;
@@ -215,9 +270,11 @@ bool NetworkLine::Flush() {
         } else if (errno == EINTR) {
             continue;
         } else {
-            return sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            stuck_ = sent < 0 && Transient(errno);
+            return stuck_;
         }
     }
+    stuck_ = false;
     return true;
 }
 
@@ -261,20 +318,30 @@ IoResult NetworkLine::Write(const uint8_t* data, unsigned length, unsigned* coun
         ssize_t sent = send(socket_, data, length, MSG_NOSIGNAL);
         if (sent >= 0) {
             *count = static_cast<unsigned>(sent);
+            stuck_ = *count < length;
             return IoResult::Done;
         }
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? IoResult::WouldBlock
-                                                                          : IoResult::Lost;
+        stuck_ = Transient(errno);
+        return stuck_ ? IoResult::WouldBlock : IoResult::Lost;
     }
-    if (!Flush()) return IoResult::Lost;
-    *count = telnet_->Send(data, length);
+    // Whole runs go in: the Telnet layer takes up to its buffer, which goes
+    // out in one send, and again while the socket takes it all.
+    while (*count < length) {
+        if (!Flush()) return IoResult::Lost;
+        if (stuck_) break;
+        unsigned taken = telnet_->Send(data + *count, length - *count);
+        if (taken == 0) break;
+        *count += taken;
+    }
     if (!Flush()) return IoResult::Lost;
     return *count > 0 ? IoResult::Done : IoResult::WouldBlock;
 }
 
+// Done also while the server has not answered yet: the commands go out
+// when it accepts.
 ControlResult NetworkLine::CanControl() const {
     if (telnet_ == nullptr) return ControlResult::Unsupported;
-    if (phase_ != Phase::Open || telnet_->State() != ComPortState::Accepted) {
+    if (phase_ != Phase::Open || telnet_->State() == ComPortState::Refused) {
         return ControlResult::Refused;
     }
     return ControlResult::Done;
@@ -284,6 +351,8 @@ ControlResult NetworkLine::Apply(const LineControls& controls, char* problem, un
     ControlResult result = CanControl();
     if (result == ControlResult::Unsupported) {
         std::snprintf(problem, capacity, "%s: a raw TCP line has no settings", name_);
+    } else if (result == ControlResult::Refused && phase_ == Phase::Open) {
+        std::snprintf(problem, capacity, "the port server refused serial-port control; data still flows");
     } else if (result == ControlResult::Refused) {
         std::snprintf(problem, capacity, "%s: not connected to the port server", name_);
     } else {

@@ -89,6 +89,9 @@ TelnetComPort::TelnetComPort()
       broken_(false),
       scan_(Scan::Data),
       negotiation_(0),
+      subLength_(0),
+      ignoreSub_(false),
+      discarded_(false),
       modemKnown_(false),
       modemBits_(0),
       pending_(0),
@@ -112,6 +115,9 @@ void TelnetComPort::Reset() {
     state_ = telnet_ != nullptr ? ComPortState::Negotiating : ComPortState::Refused;
     broken_ = false;
     scan_ = Scan::Data;
+    subLength_ = 0;
+    ignoreSub_ = false;
+    discarded_ = false;
     modemKnown_ = false;
     pending_ = PendingModemMask;
     outputLength_ = 0;
@@ -153,7 +159,7 @@ void TelnetComPort::Event(const telnet_event_t& event) {
             break;
         case TELNET_EV_SUBNEGOTIATION: {  // answers (code + 100) ignored
             const uint8_t* sub = reinterpret_cast<const uint8_t*>(event.sub.buffer);
-            if (event.sub.telopt == ComPortOption && event.sub.size >= 2 &&
+            if (!ignoreSub_ && event.sub.telopt == ComPortOption && event.sub.size >= 2 &&
                 sub[0] == NotifyModemstate) {
                 modemKnown_ = true;
                 modemBits_ = sub[1] & (ModemCts | ModemDsr | ModemRi | ModemDcd);
@@ -188,12 +194,15 @@ unsigned TelnetComPort::Receive(const uint8_t* input, unsigned length, uint8_t* 
     data_ = data;
     dataLength_ = 0;
     dataCapacity_ = take;
-    // The scan follows libtelnet's framing for two things it does not offer:
-    // it answers a DONT to our own offer silently (the scan spots the
-    // refusal), and it parses some subnegotiations whatever was negotiated
-    // (the scan hands those over under NeutralOption). Inside a
-    // subnegotiation libtelnet treats IAC IAC, IAC SE and IAC + command as it
-    // does in data, so the scan need not know where one ends.
+    // The scan follows libtelnet's framing for three things it does not
+    // offer: it answers a DONT to our own offer silently (the scan spots the
+    // refusal); it parses some subnegotiations whatever was negotiated (the
+    // scan hands those over under NeutralOption); and past its buffer it
+    // reads the rest of a subnegotiation as data (the scan ends it for
+    // libtelnet at the limit and drops the rest up to IAC SE). Inside a
+    // subnegotiation IAC IAC is a 0xFF, IAC SE ends it, and IAC + any other
+    // command ends it too before the command counts as one.
+    static const uint8_t EndSub[2] = {TELNET_IAC, TELNET_SE};
     unsigned start = 0;  // first byte not yet passed to libtelnet
     for (unsigned i = 0; i < take; ++i) {
         uint8_t byte = input[i];
@@ -201,16 +210,7 @@ unsigned TelnetComPort::Receive(const uint8_t* input, unsigned length, uint8_t* 
             case Scan::Data:
                 if (byte == TELNET_IAC) scan_ = Scan::Command;
                 break;
-            case Scan::Command:
-                if (byte == TELNET_SB) {
-                    scan_ = Scan::SubOption;
-                } else if (byte >= TELNET_WILL && byte <= TELNET_DONT) {
-                    negotiation_ = byte;
-                    scan_ = Scan::Option;
-                } else {
-                    scan_ = Scan::Data;  // escaped 0xFF, or a one-byte command
-                }
-                break;
+            case Scan::Command: ScanCommand(byte); break;
             case Scan::Option:
                 scan_ = Scan::Data;
                 if (negotiation_ == TELNET_DONT && byte == ComPortOption) {
@@ -220,11 +220,50 @@ unsigned TelnetComPort::Receive(const uint8_t* input, unsigned length, uint8_t* 
                 }
                 break;
             case Scan::SubOption:
-                scan_ = Scan::Data;
+                scan_ = Scan::SubData;
+                subLength_ = 0;
                 if (byte != ComPortOption) {
                     Pass(input + start, i - start);
                     Pass(&NeutralOption, 1);
                     start = i + 1;
+                }
+                break;
+            case Scan::SubData:
+            case Scan::SubIac:
+                if (scan_ == Scan::SubData && byte == TELNET_IAC) {
+                    scan_ = Scan::SubIac;
+                    break;
+                }
+                if (scan_ == Scan::SubIac && byte != TELNET_IAC) {
+                    ScanCommand(byte);  // IAC SE, or a command that ends it
+                    break;
+                }
+                scan_ = Scan::SubData;
+                if (++subLength_ <= SubnegotiationLimit) break;
+                // Too long to keep: libtelnet sees it end here, unheeded.
+                Pass(input + start, i + 1 - start);
+                ignoreSub_ = true;
+                Pass(EndSub, 2);
+                ignoreSub_ = false;
+                discarded_ = true;
+                scan_ = Scan::Discard;
+                start = i + 1;
+                break;
+            case Scan::Discard:
+                if (byte == TELNET_IAC) scan_ = Scan::DiscardIac;
+                start = i + 1;
+                break;
+            case Scan::DiscardIac:
+                if (byte == TELNET_IAC) {  // a 0xFF of the body
+                    scan_ = Scan::Discard;
+                    start = i + 1;
+                } else if (byte == TELNET_SE) {
+                    scan_ = Scan::Data;
+                    start = i + 1;
+                } else {  // a command ends it: libtelnet gets it whole
+                    Pass(EndSub, 1);
+                    start = i;
+                    ScanCommand(byte);
                 }
                 break;
         }
@@ -235,6 +274,24 @@ unsigned TelnetComPort::Receive(const uint8_t* input, unsigned length, uint8_t* 
     *dataCount = dataLength_;
     FlushCommands();
     return take;
+}
+
+// The byte after an IAC in data (or ending a subnegotiation).
+void TelnetComPort::ScanCommand(uint8_t byte) {
+    if (byte == TELNET_SB) {
+        scan_ = Scan::SubOption;
+    } else if (byte >= TELNET_WILL && byte <= TELNET_DONT) {
+        negotiation_ = byte;
+        scan_ = Scan::Option;
+    } else {
+        scan_ = Scan::Data;  // escaped 0xFF, SE, or a one-byte command
+    }
+}
+
+bool TelnetComPort::TakeDiscarded() {
+    bool discarded = discarded_;
+    discarded_ = false;
+    return discarded;
 }
 
 unsigned TelnetComPort::Send(const uint8_t* data, unsigned length) {

@@ -36,6 +36,8 @@ const uint8_t ModemCts = 0x10, ModemDsr = 0x20, ModemRi = 0x40, ModemDcd = 0x80;
 class TelnetComPort {
 public:
     static constexpr unsigned OutputCapacity = 4096;
+    // Longest subnegotiation kept (libtelnet's own buffer holds 16384).
+    static constexpr unsigned SubnegotiationLimit = 4096;
 
     // Allocates libtelnet's state; Reset() must come before first use.
     TelnetComPort();
@@ -79,17 +81,25 @@ public:
     // The inputs of the last NOTIFY-MODEMSTATE (Modem* bits): false until one
     // arrived.
     bool ModemState(uint8_t* bits) const;
+    // True once after a subnegotiation longer than SubnegotiationLimit was
+    // cut off: its bytes up to IAC SE are dropped, never read as data.
+    bool TakeDiscarded();
     // True if libtelnet was ever switched into a mode this object never asked
     // for (compression); from then on server bytes are swallowed. Cannot
     // happen by design: the fuzz target checks it never does.
     bool Broken() const { return broken_; }
 
 private:
-    enum class Scan : uint8_t { Data, Command, Option, SubOption };
+    enum class Scan : uint8_t {
+        Data, Command, Option,       // data, IAC, IAC WILL/WONT/DO/DONT
+        SubOption, SubData, SubIac,  // IAC SB, its body, IAC in the body
+        Discard, DiscardIac,         // a body past the limit, IAC in it
+    };
 
     static void OnEvent(telnet_t* telnet, telnet_event_t* event, void* self);
     void Event(const telnet_event_t& event);
     void Pass(const uint8_t* bytes, unsigned length);
+    void ScanCommand(uint8_t byte);
     void Append(const uint8_t* bytes, unsigned length);
     void FlushCommands();
     bool SendCommand(uint8_t command, const uint8_t* value, unsigned length);
@@ -99,6 +109,9 @@ private:
     bool broken_;
     Scan scan_;
     uint8_t negotiation_;    // the WILL/WONT/DO/DONT being scanned
+    unsigned subLength_;     // body bytes of the subnegotiation being scanned
+    bool ignoreSub_;         // the subnegotiation ending now was cut off
+    bool discarded_;         // one was cut off since TakeDiscarded
     bool modemKnown_;
     uint8_t modemBits_;
 

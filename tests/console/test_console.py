@@ -179,6 +179,8 @@ class StartUp(unittest.TestCase):
         self.expect_failure(['/dev/null', '--flow', 'xon'], 'flow control', code=2)
         self.expect_failure(['/dev/null', '--bogus'], 'unknown option', code=2)
         self.expect_failure(['x' * 5000], 'too long', code=2)
+        for address in ('rfc2217://127.0.0.1:99999', 'tcp://127.0.0.1', 'tcp://[::1:1'):
+            self.assertIn('usage:', self.expect_failure([address], address, code=2).stderr)
 
     def test_devices_that_cannot_be_used(self):
         with tempfile.TemporaryDirectory() as folder:
