@@ -3,7 +3,7 @@
 // they need; commands, keys and the loop take the whole.
 //
 // Layering, top down (nothing calls upwards):
-//   main -> loop -> input, commands, connection, status
+//   main -> loop -> input, commands, connection, status, script, batch
 //        -> transfers, prompt, menu, keys, history view, receive, log
 //        -> line (local or network), output pump, history, display, files
 #ifndef BRISVANE_CONSOLE_CONSOLE_H
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "console/batch.h"
 #include "console/display.h"
 #include "console/history.h"
 #include "console/history_view.h"
@@ -24,6 +25,7 @@
 #include "console/output_pump.h"
 #include "console/prompt.h"
 #include "console/schedule.h"
+#include "console/script.h"
 #include "console/text_rules.h"
 #include "console/transfers.h"
 
@@ -34,7 +36,7 @@ enum class LinkState : uint8_t {
 };
 
 // What the prompt on the status line is asking for.
-enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings };
+enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, ScriptName };
 
 const unsigned ReadBlockSize = 16384;
 
@@ -77,6 +79,9 @@ struct Console {
     bool redraw = false;  // flush at the next frame
     bool readMore = false;  // the last read stopped with input left
     int64_t lastFlush = 0;
+    Script script;
+    Batch batch;
+
     bool quit = false;
     int exitCode = 0;
     uint8_t readBlock[ReadBlockSize];

@@ -39,7 +39,8 @@ void StepSpeed(Console& c, int direction) {
 Reaction PromptInput(Console& c, int code, bool isKeyCode) {
     PromptResult result = PromptKey(c.prompt, code, isKeyCode);
     bool settings = c.promptFor == PromptPurpose::Settings;
-    bool fileName = c.promptFor == PromptPurpose::SendName || c.promptFor == PromptPurpose::CaptureName;
+    bool fileName = c.promptFor == PromptPurpose::SendName || c.promptFor == PromptPurpose::CaptureName ||
+                    c.promptFor == PromptPurpose::ScriptName;
     switch (result) {
         case PromptResult::Accepted: return PromptAnswered(c);
         case PromptResult::Cancelled:

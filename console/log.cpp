@@ -67,6 +67,17 @@ void ReceiveLog::Received(const uint8_t* bytes, unsigned count, const struct tim
     }
 }
 
+void ReceiveLog::Note(const char* text) {
+    if (text_.fd < 0) return;
+    if (!stampDue_) text_.Put(LineFeed);  // the host's line so far stays whole
+    clock_gettime(CLOCK_REALTIME, &lineArrived_);
+    if (timestamps_) Stamp();
+    for (const char* at = text; *at != '\0'; ++at) text_.Put(uint8_t(*at));
+    text_.Put(LineFeed);
+    stampDue_ = true;
+    lineBegun_ = false;
+}
+
 int ReceiveLog::Flush() {
     int textFailure = text_.fd >= 0 ? text_.Flush() : 0;
     int rawFailure = raw_.fd >= 0 ? raw_.Flush() : 0;

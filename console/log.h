@@ -24,6 +24,8 @@ public:
     bool Active() const { return text_.fd >= 0 || raw_.fd >= 0; }
     // A block received at `arrived` (wall-clock time).
     void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
+    // A script's log() text in the text log, as a line of its own.
+    void Note(const char* text);
     // Writes out what waits: 0, or the errno of a write that failed.
     int Flush();
     // Flushes (a CR still held is written) and closes.

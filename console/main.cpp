@@ -3,7 +3,8 @@
 // Exit codes: 0 after the user exits, 1 when it cannot start (one line on
 // stderr says why and what to do) or the line is lost with reconnecting
 // off, 2 for a usage error (the command line or the profiles file), 128 + N
-// after a terminating signal N.
+// after a terminating signal N; a script's exit(code) gives its code,
+// --timeout 124.
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -11,11 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console/batch.h"
 #include "console/connection.h"
 #include "console/console.h"
 #include "console/line/device_list.h"
 #include "console/loop.h"
 #include "console/profiles.h"
+#include "console/script.h"
 #include "console/signals.h"
 #include "core/screen.h"
 
@@ -143,21 +146,34 @@ int main(int argc, char** argv) {
     if (opened != OpenResult::Open && !(opened == OpenResult::Missing && c.options.waitForDevice)) {
         return Fail(message);
     }
-    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-        return Fail("the keyboard and screen must be a terminal (run it in a terminal window)");
+    bool batch = c.options.batch;
+    if (!batch && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))) {
+        std::fprintf(stderr, "brisvane: standard input or output is not a terminal: batch mode, no screen\n");
+        batch = true;
     }
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
     ResetTransferModes();
     ResetScreen();
-    if (!StartDisplay(c.display)) return Fail("this terminal cannot be driven (is TERM set?)");
-    LearnTerminalKeys(&c.keyCodes);
+    int64_t now = MonotonicMilliseconds();
+    StartBatch(c, batch, now);
+    if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
+        if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
+        return 1;
+    }
+    if (!batch) {
+        if (!StartDisplay(c.display)) return Fail("this terminal cannot be driven (is TERM set?)");
+        LearnTerminalKeys(&c.keyCodes);
+    }
 
     RunLoop(c, signalPipe);
 
-    StopDisplay(c.display);
-    PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
+    if (!batch) {
+        StopDisplay(c.display);
+        PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
+    }
+    std::fflush(stdout);
     CloseTransfers(c.transfers);
     c.log.Close();
     c.line->Close();

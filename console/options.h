@@ -19,6 +19,7 @@ const unsigned ProblemCapacity = 256;
 const uint32_t DefaultHistoryRows = 10000;
 const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
+const uint32_t DefaultLingerMilliseconds = 500;
 
 // A modem output's state at open: as the driver leaves it, or set.
 enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
@@ -40,6 +41,11 @@ struct ConsoleOptions {
     char logPath[PathCapacity];     // text log; empty: none
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
+    char scriptPath[PathCapacity];  // empty: none
+    bool batch;  // no screen: standard input and output instead
+    bool raw;    // batch output as received, bit 7 and all
+    uint32_t lingerMilliseconds;  // batch: after the end of input
+    uint32_t timeoutSeconds;      // 0: none
 };
 
 void DefaultOptions(ConsoleOptions* options);
