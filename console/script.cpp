@@ -109,8 +109,9 @@ int Wait(lua_State* L) {
     return lua_yield(L, 0);
 }
 
+// The loop's time at this resume: waits are measured on the loop's clock.
 int Now(lua_State* L) {
-    lua_pushinteger(L, MonotonicMilliseconds());
+    lua_pushinteger(L, Owner(L).script.now);
     return 1;
 }
 
@@ -160,7 +161,7 @@ int Control(lua_State* L) {
     if (c.link == LinkState::Open) {
         if (which == 0) {
             result = c.line->SetBreak(true);
-            if (result == ControlResult::Done) c.breakEndsAt = MonotonicMilliseconds() + BreakMilliseconds;
+            if (result == ControlResult::Done) c.breakEndsAt = c.script.now + BreakMilliseconds;
         } else {
             ModemOutput output = which == 1 ? ModemOutput::Dtr : ModemOutput::Rts;
             result = c.line->SetModemOutput(output, on);
@@ -295,7 +296,8 @@ int64_t ScriptDeadline(const Console& c) {
 Reaction RunScript(Console& c, int64_t now) {
     Script& s = c.script;
     if (!ScriptRunning(s) || now < ScriptDeadline(c)) return Nothing;
-    s.sliceStarted = now;
+    s.now = now;
+    s.sliceStarted = MonotonicMilliseconds();
     int results = 0;
     int status = lua_resume(s.thread, s.state, 0, &results);
     if (status == LUA_YIELD && !s.exited) {

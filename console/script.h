@@ -33,7 +33,8 @@ struct Script {
     uint64_t seen = 0;           // text.added when it last looked
     bool exited = false;         // exit() was called
     int exitCode = 0;
-    int64_t sliceStarted = 0;
+    int64_t now = 0;           // the loop's time at this resume
+    int64_t sliceStarted = 0;  // the real time it was resumed
     size_t memory = 0;           // what Lua holds now
     ScriptText text;
 };
