@@ -59,7 +59,7 @@ void WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
 
 Reaction BatchDue(Console& c, int64_t now) {
     if (now >= c.batch.timeoutAt) {
-        std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
+        c.batch.timedOut = true;
         return Leave(c, TimedOutExitCode);
     }
     if (!c.batch.on) return Nothing;

@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
     CloseTransfers(c.transfers);
     c.log.Close();
     c.line->Close();
-    if (c.exitCode == 1 && !c.options.reconnect) {
+    if (c.batch.timedOut) std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
+    if (c.exitCode == 1 && !c.options.reconnect && c.link != LinkState::Open) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
     }
     return c.exitCode;

@@ -19,6 +19,7 @@ namespace {
 
 const size_t MemoryLimit = 64u << 20;
 const int64_t SliceMilliseconds = 20;  // then a busy script lets the loop run
+const int64_t NestedLimitMilliseconds = 2000;  // where it cannot be yielded
 const int HookInstructions = 10000;
 const unsigned SendPiece = 4096;
 
@@ -103,6 +104,7 @@ void* Allocate(void* user, void* block, size_t old, size_t size) {
 // wait(deadline or nil, wants text): yields until then, or new text.
 int Wait(lua_State* L) {
     Script& s = Owner(L).script;
+    if (L != s.thread) return luaL_error(L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
     s.resumeAt = lua_isnoneornil(L, 1) ? NoDeadline : int64_t(luaL_checknumber(L, 1));
     s.waitsForText = lua_toboolean(L, 2);
     s.seen = s.text.added;
@@ -221,10 +223,17 @@ int Row(lua_State* L) {
     return 1;
 }
 
-// A script computing for a whole slice gives the loop its turn.
+// A script computing for a whole slice gives the loop its turn. Inside a
+// coroutine of the script's own a yield would go to the script, so a long
+// computation there is an error instead.
 void Hook(lua_State* L, lua_Debug*) {
     Script& s = Owner(L).script;
-    if (!lua_isyieldable(L) || MonotonicMilliseconds() - s.sliceStarted < SliceMilliseconds) return;
+    int64_t ran = MonotonicMilliseconds() - s.sliceStarted;
+    if (L != s.thread || !lua_isyieldable(L)) {
+        if (ran >= NestedLimitMilliseconds) luaL_error(L, "ran %d ms without waiting", int(ran));
+        return;
+    }
+    if (ran < SliceMilliseconds) return;
     s.resumeAt = 0;
     s.waitsForText = false;
     lua_yield(L, 0);

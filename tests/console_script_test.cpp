@@ -126,6 +126,11 @@ TEST_F(Scripts, ErrorsNameTheFileAndLineAndTheSessionGoesOn) {
     Run(1000);
     EXPECT_NE(std::string(c.notice.text).find("t.lua:1: expect: "), std::string::npos) << c.notice.text;
 
+    Start("coroutine.wrap(function() sleep(5) end)()\n");  // its own coroutine cannot wait for the loop
+    Run(1000);
+    EXPECT_NE(std::string(c.notice.text).find("not in a coroutine of its own"), std::string::npos) << c.notice.text;
+    EXPECT_FALSE(ScriptRunning(c.script));
+
     std::string broken = std::string(folder) + "/broken.lua";
     std::ofstream(broken) << "if then\n";
     EXPECT_FALSE(StartScript(c, broken.c_str(), now));
