@@ -57,7 +57,10 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
-    if (ScriptRunning(c.script)) Add(text, capacity, " script |");
+    if (ScriptRunning(c.script)) {
+        const char* slash = std::strrchr(c.script.name, '/');
+        Add(text, capacity, " script %s |", slash != nullptr ? slash + 1 : c.script.name);
+    }
 }
 
 }  // namespace
