@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <poll.h>
 #include <unistd.h>
 
 #include "console/commands.h"
@@ -11,6 +12,7 @@
 namespace {
 
 const unsigned InputPiece = 4096;
+const unsigned OutputPiece = 4096;  // what a pipe that polls writable takes without blocking
 
 bool InputWritten(const Console& c) { return c.pump.Waiting() == 0 && c.pump.StageEmpty(); }
 
@@ -38,23 +40,29 @@ void ReadBatchInput(Console& c, int64_t) {
     c.pump.Queue(bytes, unsigned(count), false);  // room was there: see BatchInputDescriptor
 }
 
-void WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
-    if (c.batch.on == false || c.quit) return;
+Reaction WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
+    if (!c.batch.on || c.quit) return Nothing;
     uint8_t out[ReadBlockSize];
     // The seam for a colour filter: what the screen would show, cleaned.
     for (unsigned i = 0; i < count; ++i) out[i] = c.options.raw ? bytes[i] : uint8_t(bytes[i] & SevenBits);
     unsigned done = 0;
     while (done < count) {
-        ssize_t n = write(STDOUT_FILENO, out + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            c.batch.inputEnded = true;
-            c.quit = true;  // nobody reads: end as a pipe's writer does
-            c.exitCode = 128 + SIGPIPE;
-            return;
+        // A reader that stops reading holds the loop here, but not past the timeout.
+        int64_t left = c.batch.timeoutAt == NoDeadline ? -1 : c.batch.timeoutAt - MonotonicMilliseconds();
+        struct pollfd out_ready = {STDOUT_FILENO, POLLOUT, 0};
+        int ready = left < 0 && c.batch.timeoutAt != NoDeadline ? 0 : poll(&out_ready, 1, left > INT32_MAX ? -1 : int(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            c.batch.timedOut = true;
+            return Leave(c, TimedOutExitCode);
         }
+        unsigned piece = count - done < OutputPiece ? count - done : OutputPiece;
+        ssize_t n = write(STDOUT_FILENO, out + done, piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return Leave(c, 128 + SIGPIPE);  // nobody reads: end as a pipe's writer does
         done += unsigned(n);
     }
+    return Nothing;
 }
 
 Reaction BatchDue(Console& c, int64_t now) {

@@ -6,8 +6,8 @@
 // once what it gave is written and --linger has passed, or, with a script,
 // when the script ends. --timeout (any mode) leaves with 124.
 //
-// Standard output is written as it comes, blocking: a reader that stops
-// reading holds the line's reading too (the timeout still ends the run).
+// Standard output is written as it comes: a reader that stops reading
+// holds the line's reading too, until the timeout ends the run.
 #ifndef BRISVANE_CONSOLE_BATCH_H
 #define BRISVANE_CONSOLE_BATCH_H
 
@@ -38,8 +38,9 @@ int BatchInputDescriptor(const Console& console);
 // Standard input is readable (or ended): queues one read for the line.
 void ReadBatchInput(Console& console, int64_t now);
 
-// Bytes received, for standard output.
-void WriteBatchOutput(Console& console, const uint8_t* bytes, unsigned count);
+// Bytes received, for standard output; Quit when nobody reads it any more
+// or the timeout passed while it was full.
+Reaction WriteBatchOutput(Console& console, const uint8_t* bytes, unsigned count);
 
 // The linger or the timeout is over, standard output is gone; notices
 // are passed to standard error.

@@ -87,7 +87,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     ReceiveBlock(targets, c.readBlock, count, arrived);
-    WriteBatchOutput(c, c.readBlock, count);
+    Apply(c, WriteBatchOutput(c, c.readBlock, count));
     if (Capturing()) CaptureWritten(c.transfers, count, c.notice);
     c.redraw = true;
 }
