@@ -105,7 +105,9 @@ void* Allocate(void* user, void* block, size_t old, size_t size) {
 int Wait(lua_State* L) {
     Script& s = Owner(L).script;
     if (L != s.thread) return luaL_error(L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
-    s.resumeAt = lua_isnoneornil(L, 1) ? NoDeadline : int64_t(luaL_checknumber(L, 1));
+    double deadline = lua_isnoneornil(L, 1) ? 1e300 : luaL_checknumber(L, 1);
+    if (deadline < 0) deadline = 0;
+    s.resumeAt = deadline < 9e18 ? int64_t(deadline) : NoDeadline;  // NaN and the far future alike
     s.waitsForText = lua_toboolean(L, 2);
     s.seen = s.text.added;
     return lua_yield(L, 0);
