@@ -276,7 +276,32 @@ Reaction ShowHelp(Console& c, int64_t) {
 Reaction SendRawFile(Console& c, int64_t) { return BeginSend(c, SendState::SendRaw); }
 Reaction SendBinaryFile(Console& c, int64_t) { return BeginSend(c, SendState::SendBinary); }
 Reaction SendTextFile(Console& c, int64_t) { return BeginSend(c, SendState::SendText); }
-Reaction EndSending(Console& c, int64_t now) { return EndSendOrPaste(c, now); }
+// The end command ends a running script too; a send or paste beside it ends with it.
+Reaction EndSending(Console& c, int64_t now) {
+    if (!ScriptRunning(c.script)) return EndSendOrPaste(c, now);
+    Say(c.notice, "script stopped: %s", c.script.name);
+    StopScript(c);
+    if (SendRunning() || c.pump.PasteWaiting() > 0) EndSendOrPaste(c, now);
+    return Nothing;
+}
+
+Reaction AskForScript(Console& c, int64_t) {
+    if (ScriptRunning(c.script)) {
+        Say(c.notice, "a script is running: the menu key then s e stops it");
+    } else {
+        AskForFile(c, PromptPurpose::ScriptName, "run script");
+    }
+    return Nothing;
+}
+
+void RunScriptFile(Console& c, const char* name) {
+    char path[PathCapacity];
+    if (!ResolvePath(c.options.homeDirectory, name, path, sizeof path)) {
+        Say(c.notice, "file name too long");
+    } else if (StartScript(c, path, MonotonicMilliseconds())) {
+        Say(c.notice, "script started: %s", path);
+    }
+}
 Reaction CaptureRaw(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
 Reaction CaptureText(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
 
@@ -333,6 +358,7 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 't', "rts", "RTS on or off", ToggleRts, MenuLevel::Closed, true},
     {MenuLevel::Top, 'm', "modem", "show the modem lines", ShowModemLines, MenuLevel::Closed, true},
     {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Redraw, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", AskForScript, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},
@@ -340,7 +366,7 @@ const MenuEntry Entries[] = {
     {MenuLevel::Send, 'x', "xmodem", "send a file by XMODEM", SendXmodem, MenuLevel::Closed, true},
     {MenuLevel::Send, 'y', "ymodem", "send a file by YMODEM", SendYmodem, MenuLevel::Closed, true},
     {MenuLevel::Send, 'z', "zmodem", "send a file by ZMODEM", SendZmodem, MenuLevel::Closed, true},
-    {MenuLevel::Send, 'e', "end", "end the send or paste", EndSending, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'e', "end", "end the send, paste or script", EndSending, MenuLevel::Closed, false},
     {MenuLevel::Receive, 'r', "raw", "capture raw", CaptureRaw, MenuLevel::Closed, false},
     {MenuLevel::Receive, 't', "text", "capture text", CaptureText, MenuLevel::Closed, false},
     {MenuLevel::Receive, 'x', "xmodem", "receive a file by XMODEM", ReceiveXmodem, MenuLevel::Closed, true},
@@ -387,6 +413,7 @@ Reaction PromptAnswered(Console& c) {
         case PromptPurpose::Search: Search(c); break;
         case PromptPurpose::Settings: NewSettings(c, c.prompt.text); break;
         case PromptPurpose::ProtocolName: ProtocolNamed(c); break;
+        case PromptPurpose::ScriptName: RunScriptFile(c, c.prompt.text); break;
         case PromptPurpose::None: break;
     }
     return Nothing;

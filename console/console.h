@@ -3,7 +3,7 @@
 // they need; commands, keys and the loop take the whole.
 //
 // Layering, top down (nothing calls upwards):
-//   main -> loop -> input, commands, connection, status
+//   main -> loop -> input, commands, connection, status, script, batch
 //        -> transfers, prompt, menu, keys, history view, receive, log
 //        -> line (local or network), share, output pump, history, display, files
 #ifndef BRISVANE_CONSOLE_CONSOLE_H
@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "console/batch.h"
 #include "console/display.h"
 #include "console/history.h"
 #include "console/history_view.h"
@@ -26,6 +27,7 @@
 #include "console/prompt.h"
 #include "console/protocol_run.h"
 #include "console/schedule.h"
+#include "console/script.h"
 #include "console/share.h"
 #include "console/text_rules.h"
 #include "console/transfers.h"
@@ -37,7 +39,7 @@ enum class LinkState : uint8_t {
 };
 
 // What the prompt on the status line is asking for.
-enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, ProtocolName };
+enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, ProtocolName, ScriptName };
 
 const unsigned ReadBlockSize = 16384;
 // Output that waited this long without the line taking a byte is stuck.
@@ -98,6 +100,9 @@ struct Console {
     bool keysMore = false;  // the last key read stopped with keys left
     int64_t lastWrite = 0;  // when the line last took bytes
     int64_t lastFlush = 0;
+    Script script;
+    Batch batch;
+
     bool quit = false;
     int exitCode = 0;
     char failedAtExit[NoticeCapacity] = "";  // said on stderr once the terminal is restored

@@ -41,7 +41,7 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
     PromptResult result = PromptKey(c.prompt, code, isKeyCode);
     bool settings = c.promptFor == PromptPurpose::Settings;
     bool fileName = c.promptFor == PromptPurpose::SendName || c.promptFor == PromptPurpose::CaptureName ||
-                    c.promptFor == PromptPurpose::ProtocolName;
+                    c.promptFor == PromptPurpose::ProtocolName || c.promptFor == PromptPurpose::ScriptName;
     switch (result) {
         case PromptResult::Accepted: return PromptAnswered(c);
         case PromptResult::Cancelled:

@@ -112,6 +112,17 @@ bool ReceiveLog::End(File& file, char* text, unsigned capacity) {
     return false;
 }
 
+void ReceiveLog::Note(const char* text) {
+    if (text_.writer.fd < 0) return;
+    if (!stampDue_) text_.writer.Put(LineFeed);  // the host's line so far stays whole
+    clock_gettime(CLOCK_REALTIME, &lineArrived_);
+    if (timestamps_) Stamp();
+    for (const char* at = text; *at != '\0'; ++at) text_.writer.Put(uint8_t(*at));
+    text_.writer.Put(LineFeed);
+    stampDue_ = true;
+    lineBegun_ = false;
+}
+
 bool ReceiveLog::Flush(char* text, unsigned capacity) {
     bool ok = true;
     for (File* file : {&text_, &raw_}) {

@@ -28,6 +28,8 @@ public:
     bool Active() const { return text_.writer.fd >= 0 || raw_.writer.fd >= 0; }
     // A block received at `arrived` (wall-clock time).
     void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
+    // A script's log() text in the text log, as a line of its own.
+    void Note(const char* text);
     // Writes out what waits. When a write failed, that log is closed and
     // false returned, `text` saying which log, what it holds and that the
     // rest is lost.

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "console/batch.h"
 #include "console/commands.h"
 #include "console/connection.h"
 #include "console/input.h"
@@ -109,6 +110,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     clock_gettime(CLOCK_REALTIME, &arrived);
     ReceiveBlock(targets, c.readBlock, count, arrived);
     ShareReceived(c.share, c.notice, c.readBlock, count);
+    Apply(c, WriteBatchOutput(c, c.readBlock, count));
     if (Capturing()) CaptureWritten(c.transfers, c.notice);
     c.redraw = true;
 }
@@ -116,7 +118,8 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit,
+                              ScriptRunning(c.script) ? &c.script.text : nullptr};
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
@@ -235,6 +238,7 @@ void ReadKeys(Console& c, int64_t now) {
 void HandleSignals(Console& c, int signalPipe) {
     int number;
     while ((number = NextSignal(signalPipe)) != 0) {
+        if (c.batch.on && (number == SIGWINCH || number == SIGCONT)) continue;  // no screen
         if (number == SIGWINCH) {
             ResizeDisplay(c.display);
         } else if (number == SIGCONT) {
@@ -279,12 +283,14 @@ void Due(Console& c, int64_t now) {
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     Apply(c, RetryIfDue(c, now));
     if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
+    Apply(c, RunScript(c, now));
+    Apply(c, BatchDue(c, now));
 }
 
 int Timeout(const Console& c, int64_t now) {
     uint32_t interval = c.options.characterInterval;
     int64_t deadlines[] = {
-        c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline,
+        c.redraw && !c.batch.on ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
         c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
         HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,  // keys again if it stalls
@@ -295,6 +301,8 @@ int Timeout(const Console& c, int64_t now) {
         c.breakEndsAt,
         c.dtrBackAt,
         ProtocolDeadline(c.protocol, now),
+        ScriptDeadline(c),
+        BatchDeadline(c),
         c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
                                                              : c.outputWaitingSince + HeldCheckMilliseconds,
     };
@@ -305,7 +313,8 @@ int Timeout(const Console& c, int64_t now) {
 // written, for as long as the line keeps delivering (at most a second).
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit,
+                              ScriptRunning(c.script) ? &c.script.text : nullptr};
     while (Capturing() && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
@@ -326,14 +335,14 @@ void RunLoop(Console& c, int signalPipe) {
         int64_t now = MonotonicMilliseconds();
         Due(c, now);
         PumpOutput(c, now);
-        if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
+        if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        bool holdKeys = HoldKeys(c, now);
+        bool holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
         struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
-            {STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
+            {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineEvents, 0},  // poll skips it while there is no line
         };
@@ -351,9 +360,13 @@ void RunLoop(Console& c, int signalPipe) {
         // draws only what differs, at most once a frame.
         c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
-        if ((fds[0].revents & POLLIN) || (c.keysMore && !HoldKeys(c, now))) ReadKeys(c, now);
+        if (c.batch.on) {
+            if (fds[0].revents != 0) ReadBatchInput(c, now);
+        } else if ((fds[0].revents & POLLIN) || (c.keysMore && !HoldKeys(c, now))) {
+            ReadKeys(c, now);
+        }
         // A hung-up terminal also reads as ready; without this the loop spins.
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if (!c.batch.on && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
         }
         ServeProtocol(c.protocol, c.pump, c.notice, now);

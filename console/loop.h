@@ -1,7 +1,9 @@
 // The Unix program's main loop. It waits only in poll(): on the user's
-// terminal, the signal pipe and the line, with a timeout from the earliest
-// deadline (the next frame, a reconnect, the next paced byte, a BREAK or
-// DTR pulse to end, the check of held output). Nothing in it sleeps or
+// terminal (standard input in batch mode), the signal pipe and the line,
+// with a timeout from the earliest deadline (the next frame, a reconnect,
+// the next paced byte, a BREAK or DTR pulse to end, the check of held
+// output, a script's wait, the batch linger or the timeout). In batch mode
+// nothing is drawn. Nothing in it sleeps or
 // blocks, so keys, signals and host bytes are always seen. Reactions are
 // carried out here alone, and so is leaving.
 //

@@ -5,7 +5,8 @@
 // off, or the last writes of a capture or a log failed (said on stderr once
 // the terminal is restored), 2 for a usage error (the command line or the
 // profiles file, a log or profiles file that is not a regular file), 128 + N
-// after a terminating signal N.
+// after a terminating signal N; a script's exit(code) gives its code,
+// --timeout 124.
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -14,11 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console/batch.h"
 #include "console/connection.h"
 #include "console/console.h"
 #include "console/line/device_list.h"
 #include "console/loop.h"
 #include "console/profiles.h"
+#include "console/script.h"
 #include "console/signals.h"
 #include "console/terminal_check.h"
 #include "core/screen.h"
@@ -177,10 +180,12 @@ int main(int argc, char** argv) {
         }
         return Fail(message);
     }
-    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-        return Fail("the keyboard and screen must be a terminal (run it in a terminal window)");
+    bool batch = c.options.batch;
+    if (!batch && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))) {
+        std::fprintf(stderr, "brisvane: standard input or output is not a terminal: batch mode, no screen\n");
+        batch = true;
     }
-    if (!TerminalCanBeDriven(message, sizeof message)) return Fail(message);
+    if (!batch && !TerminalCanBeDriven(message, sizeof message)) return Fail(message);
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
@@ -190,16 +195,28 @@ int main(int argc, char** argv) {
 
     ResetTransferModes();
     ResetScreen();
-    if (!StartDisplay(c.display)) {
+    int64_t now = MonotonicMilliseconds();
+    StartBatch(c, batch, now);
+    if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
+        if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.share);
-        return Fail("this terminal cannot be driven (is TERM set?)");
+        return 1;
     }
-    LearnTerminalKeys(&c.keyCodes);
+    if (!batch) {
+        if (!StartDisplay(c.display)) {
+            CloseShare(c.share);
+            return Fail("this terminal cannot be driven (is TERM set?)");
+        }
+        LearnTerminalKeys(&c.keyCodes);
+    }
 
     RunLoop(c, signalPipe);
 
-    StopDisplay(c.display);
-    PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
+    if (!batch) {
+        StopDisplay(c.display);
+        PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
+    }
+    std::fflush(stdout);
     // The last writes' failures, now that the terminal is the shell's again.
     char closing[NoticeCapacity + PathCapacity];
     if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
@@ -207,9 +224,10 @@ int main(int argc, char** argv) {
     if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.share);
     c.line->Close();
+    if (c.batch.timedOut) std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
     if (c.startFailure[0] != '\0') {
         std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
-    } else if (c.exitCode == 1 && !c.options.reconnect) {
+    } else if (c.exitCode == 1 && !c.options.reconnect && c.link != LinkState::Open) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
     }
     return c.exitCode;

@@ -77,6 +77,17 @@ const char* SetNoReconnect(ConsoleOptions& o, const char* value) { return SetBoo
 const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
 const char* SetWait(ConsoleOptions& o, const char* value) { return SetBoolean(o.waitForDevice, value, false); }
 const char* SetTimestamps(ConsoleOptions& o, const char* value) { return SetBoolean(o.timestamps, value, false); }
+const char* SetBatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.batch, value, false); }
+const char* SetRaw(ConsoleOptions& o, const char* value) { return SetBoolean(o.raw, value, false); }
+const char* SetScript(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.scriptPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetLinger(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 3600000, &o.lingerMilliseconds) ? nullptr : "linger is a number of milliseconds";
+}
+const char* SetTimeout(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 31536000, &o.timeoutSeconds) ? nullptr : "the timeout is a number of seconds";
+}
 
 const char* SetHome(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.homeDirectory, PathCapacity) ? nullptr : "folder name too long";
@@ -175,6 +186,11 @@ const OptionSpec Specs[] = {
      SetXmodem},
     {"ymodem-cmd", Kind::Value, "S,R", "YMODEM commands (default 'sb -vv -k,rb -vvv')", SetYmodem},
     {"zmodem-cmd", Kind::Value, "S,R", "ZMODEM commands (default 'sz -vv,rz -vvv')", SetZmodem},
+    {"script", Kind::Value, "FILE", "run the Lua script FILE beside the session", SetScript},
+    {"batch", Kind::Flag, "", "no screen: standard input to the line, what arrives to standard output", SetBatch},
+    {"raw", Kind::Flag, "", "batch output as received, bit 7 and all", SetRaw},
+    {"linger", Kind::Value, "MS", "batch: wait this long after the end of input (default 500)", SetLinger},
+    {"timeout", Kind::Value, "S", "leave after S seconds with exit code 124", SetTimeout},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
@@ -204,6 +220,7 @@ void DefaultOptions(ConsoleOptions* options) {
     std::snprintf(options->protocolCommands[0], ProtocolCommandCapacity, "sx -vv -k,rx -vv -c");
     std::snprintf(options->protocolCommands[1], ProtocolCommandCapacity, "sb -vv -k,rb -vvv");
     std::snprintf(options->protocolCommands[2], ProtocolCommandCapacity, "sz -vv,rz -vvv");
+    options->lingerMilliseconds = DefaultLingerMilliseconds;
 }
 
 bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {

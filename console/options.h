@@ -20,6 +20,7 @@ const unsigned ProtocolCommandCapacity = 256;
 const uint32_t DefaultHistoryRows = 10000;
 const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
+const uint32_t DefaultLingerMilliseconds = 500;
 
 // A modem output's state at open: as the driver leaves it, or set.
 enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
@@ -44,6 +45,11 @@ struct ConsoleOptions {
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
+    char scriptPath[PathCapacity];  // empty: none
+    bool batch;  // no screen: standard input and output instead
+    bool raw;    // batch output as received, bit 7 and all
+    uint32_t lingerMilliseconds;  // batch: after the end of input
+    uint32_t timeoutSeconds;      // 0: none
 };
 
 void DefaultOptions(ConsoleOptions* options);

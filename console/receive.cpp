@@ -12,6 +12,7 @@ inline void Show(ReceiveTargets& targets, uint8_t byte) {
     if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
         targets.history.Push(&screen.cells[0]);  // about to scroll off the top
     }
+    if (targets.scriptText != nullptr) TakeShown(*targets.scriptText, byte, terminal.escapeState != EscapeState::Normal);
     InterpretByte(byte);
     if (outputQueue.IsEmpty()) return;
     uint8_t reply[3];

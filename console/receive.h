@@ -4,7 +4,8 @@
 // capture takes the byte (with Unix line ends here), and the interpreter
 // shows it. A line feed on the bottom row scrolls the top row away: it goes
 // into the history first. An identify reply the interpreter queues goes to
-// the output pump at once, so every request in a block is answered.
+// the output pump at once, so every request in a block is answered. A
+// running script gets the text as shown.
 #ifndef BRISVANE_CONSOLE_RECEIVE_H
 #define BRISVANE_CONSOLE_RECEIVE_H
 
@@ -14,6 +15,7 @@
 #include "console/history.h"
 #include "console/log.h"
 #include "console/output_pump.h"
+#include "console/script_text.h"
 #include "console/text_rules.h"
 
 struct ReceiveTargets {
@@ -22,6 +24,7 @@ struct ReceiveTargets {
     OutputPump& pump;
     UnixLineEnds& captureLineEnds;
     bool sevenBit;
+    ScriptText* scriptText;  // what a running script's expect() sees, or null
 };
 
 void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,

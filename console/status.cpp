@@ -81,6 +81,10 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     if (c.share.listener >= 0) {
         Add(text, capacity, " shared: %u client%s |", c.share.clients, c.share.clients == 1 ? "" : "s");
     }
+    if (ScriptRunning(c.script)) {
+        const char* slash = std::strrchr(c.script.name, '/');
+        Add(text, capacity, " script %s |", slash != nullptr ? slash + 1 : c.script.name);
+    }
 }
 
 }  // namespace

@@ -43,6 +43,11 @@ TEST(MenuTable, KeysAfterThePrefixFindTheirEntries) {
     press(1);
     EXPECT_EQ(Words(press('D')), "reset");  // d toggles, D pulses
     press(1);
+    EXPECT_EQ(Words(press('S')), "script");  // s sends, S runs a script
+    press(1);
+    EXPECT_EQ(press('s').kind, MenuStepKind::Opened);
+    press(27);
+    press(1);
     EXPECT_EQ(Words(press('d')), "dtr");
     press(1);
     EXPECT_EQ(Words(press('X')), "exit");
@@ -69,7 +74,7 @@ TEST(MenuTable, TheMenuLineShowsWhatFitsAndAlwaysHelp) {
     ComposeMenuLine(MenuLevel::Top, table, 80, text, sizeof text);
     EXPECT_NE(std::string(text).find("b break"), std::string::npos) << text;
     ComposeMenuLine(MenuLevel::Top, table, 200, text, sizeof text);
-    EXPECT_NE(std::string(text).find("m modem  l redraw  ? help"), std::string::npos) << text;
+    EXPECT_NE(std::string(text).find("m modem  l redraw  S script  ? help"), std::string::npos) << text;
     ComposeMenuLine(MenuLevel::Receive, table, 80, text, sizeof text);
     EXPECT_STREQ(text, "receive: r raw  t text  x xmodem  y ymodem  z zmodem  e end");
     ComposeMenuLine(MenuLevel::Closed, table, 80, text, sizeof text);

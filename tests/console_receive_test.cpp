@@ -102,7 +102,7 @@ protected:
     ReceiveLog log;
     std::unique_ptr<OutputPump> pump{new OutputPump()};
     UnixLineEnds captureEnds;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false};
+    ReceiveTargets targets{history, log, *pump, captureEnds, false, nullptr};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {

@@ -31,6 +31,9 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
                       if missing)
+  batch flood         MB/s of the scrolling mix through --batch to a pipe the
+                      bench reads, without a script and with one waiting in
+                      expect() for text that never comes; floor: head -c
 The program keeps its default history (10,000 rows) throughout.
 
 Usage: bench_console.py PROGRAM [--megabytes N]
@@ -365,6 +368,36 @@ def flood_floor(folder, data):
     return len(data) / elapsed / 1e6
 
 
+def batch_flood(binary, folder, data, script=None):
+    """Seconds from the host's first byte until all of it is on the program's
+    standard output, in batch mode (standard input kept open)."""
+    socat, device, host = pair(folder, 'batch')
+    fd = host_fd(host)
+    extra = []
+    if script:
+        path = f'{folder}/wait.lua'
+        with open(path, 'w') as f:
+            f.write(script)
+        extra = ['--script', path]
+    program = subprocess.Popen([binary, device, '--batch', '--flow', 'none', *extra], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    start = time.monotonic()
+    writer = threading.Thread(target=write_all, args=(fd, data))
+    writer.start()
+    got = 0
+    while got < len(data):
+        got += len(os.read(program.stdout.fileno(), 1 << 16))
+    elapsed = time.monotonic() - start
+    writer.join()
+    program.kill()
+    program.wait()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return len(data) / elapsed / 1e6
+
+
 def keys_and_idle(binary, folder):
     socat, device, host = pair(folder, 'keys')
     fd = host_fd(host)
@@ -569,6 +602,11 @@ def main():
         print(f'shared line, 4 MiB scrolling mix (median of 5): two clients reading {shared:.2f} s'
               f'{"" if complete else " (a client was dropped)"}  no clients {alone:.2f} s'
               f'  ratio {alone / shared:.2f} (goal 0.8 or more)')
+        floor = flood_floor(folder, scrolling)
+        plain = batch_flood(args.program, folder, scrolling)
+        waiting = batch_flood(args.program, folder, scrolling, 'expect("never comes")\n')
+        print(f'batch flood, scrolling mix: {plain:6.1f} MB/s, with a script in expect() {waiting:6.1f} MB/s'
+              f'  floor {floor:6.1f} MB/s  ratios {plain / floor:.2f} {waiting / floor:.2f}')
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')

@@ -5,6 +5,7 @@
 # What every script that builds the Unix program needs.
 console_build_needs=(cmake:cmake g++:g++ make:make pkg-config:pkg-config
     /usr/include/ncursesw/curses.h:libncurses-dev /usr/include/ini.h:libinih-dev
+    /usr/include/lua5.4/lua.h:liblua5.4-dev
     /usr/include/libtelnet.h:libtelnet-dev)
 need_packages() {
     local missing=() pair cmd pkg

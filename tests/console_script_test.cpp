@@ -1,0 +1,140 @@
+// Scripts on a console with a fake line, on a clock the test gives: the
+// text expect() sees, what send() queues, waits, errors, runaway scripts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "console/commands.h"
+#include "console/receive.h"
+#include "console/script.h"
+#include "core/output_queue.h"
+#include "core/screen.h"
+#include "tests/support/fake_line.h"
+
+namespace {
+
+class Scripts : public ::testing::Test {
+protected:
+    std::unique_ptr<Console> console{new Console()};
+    char folder[32] = "/tmp/brisvane-script-XXXXXX";
+    int64_t now = 1000;
+
+    void SetUp() override {
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        Console& c = *console;
+        DefaultOptions(&c.options);
+        c.line.reset(new FakeLine());
+        c.link = LinkState::Open;
+        ASSERT_TRUE(c.history.Allocate(10));
+        ResetScreen();
+        outputQueue.count = 0;
+    }
+    void TearDown() override {
+        StopScript(*console);
+        ASSERT_EQ(std::system((std::string("rm -rf ") + folder).c_str()), 0);
+    }
+    std::string Start(const std::string& source) {
+        std::string path = std::string(folder) + "/t.lua";
+        std::ofstream(path) << source;
+        EXPECT_TRUE(StartScript(*console, path.c_str(), now)) << console->notice.text;
+        return path;
+    }
+    Reaction Run(int64_t at) { return RunScript(*console, now = at); }
+    // Host bytes through the receive rule, as the loop gives them.
+    void Host(const std::string& bytes) {
+        Console& c = *console;
+        ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, false, &c.script.text};
+        struct timespec arrived = {};
+        ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()), arrived);
+    }
+    std::string Queued() {  // all of it fits one stage here
+        unsigned count;
+        console->pump.StageQueued(now, 0);
+        const uint8_t* bytes = console->pump.Pending(&count);
+        std::string all(reinterpret_cast<const char*>(bytes), count);
+        console->pump.Wrote(count, now, 0);
+        return all;
+    }
+};
+
+TEST_F(Scripts, ExpectSeesTheTextAsShownAndSendKeepsTheByteRules) {
+    Console& c = *console;
+    Start("local m, n = expect('login: ')\n"
+          "send('root\\r')\n"
+          "local v, major = expect('v(%d+)%.%d+')\n"
+          "send_raw(v .. major)\n"
+          "exit(expect('ok', 50) == nil and 3 or 4)\n");
+    Run(1000);
+    EXPECT_EQ(ScriptDeadline(c), NoDeadline);  // waits for text alone
+    Host("\x1b[01;31mboard \xecogin: ");  // colour and bit 7 as the screen shows them
+    EXPECT_EQ(ScriptDeadline(c), 0);
+    EXPECT_EQ(Run(1001), Nothing);
+    EXPECT_EQ(Queued(), "\xf2\xef\xef\xf4\x8d");  // bit 7 set, as keys are
+    Host("\x1b" "Y" "\x21\x21" "v12.3 \r\n");  // the cursor address is no text
+    Run(1002);
+    EXPECT_EQ(Queued(), "v12.312");
+    Host("not it");
+    Run(1003);
+    EXPECT_EQ(ScriptDeadline(c), 1052);  // expect's own timeout
+    EXPECT_EQ(Run(1052), Quit);
+    EXPECT_EQ(c.exitCode, 3);
+
+    c.options.sevenBit = true;
+    Start("send('ab')\n");
+    Run(2000);
+    EXPECT_EQ(Queued(), "ab");
+    EXPECT_STREQ(c.notice.text, "script t.lua ended");
+}
+
+TEST_F(Scripts, SleepControlsRowsAndLog) {
+    Console& c = *console;
+    FakeLine& line = static_cast<FakeLine&>(*c.line);
+    Host("first row\r\n\x1b" "Y" "\x37\x20" "last");
+    Start("sleep(100)\n"
+          "assert(break_() and dtr(false) and rts(true))\n"
+          "assert(row(1) == 'first row' and rows()[24] == 'last' and #rows() == 24)\n"
+          "print('all', 3)\n"
+          "sleep(10)\n");
+    Run(1000);
+    EXPECT_EQ(ScriptDeadline(c), 1100);
+    Run(1100);
+    EXPECT_EQ(line.calls, "break on; dtr off; rts on; ");
+    EXPECT_EQ(c.breakEndsAt, 1100 + BreakMilliseconds);
+    EXPECT_STREQ(c.notice.text, "all\t3");
+}
+
+// A runtime error's file and line are in the tmux test.
+TEST_F(Scripts, ErrorsNameTheFileAndLine) {
+    Console& c = *console;
+    Start("expect('(')\n");
+    Run(1000);
+    EXPECT_NE(std::string(c.notice.text).find("t.lua:1: expect: "), std::string::npos) << c.notice.text;
+    Start("coroutine.wrap(function() sleep(5) end)()\n");  // its own coroutine cannot wait for the loop
+    Run(1000);
+    EXPECT_NE(std::string(c.notice.text).find("not in a coroutine of its own"), std::string::npos) << c.notice.text;
+    std::string broken = std::string(folder) + "/broken.lua";
+    std::ofstream(broken) << "if then\n";
+    EXPECT_FALSE(StartScript(c, broken.c_str(), now));
+    EXPECT_NE(std::string(c.notice.text).find("broken.lua:1:"), std::string::npos) << c.notice.text;
+    EXPECT_FALSE(ScriptRunning(c.script));
+}
+
+// A script that never waits gets slices; one that grows without end meets
+// the memory bound; neither takes the program with it.
+TEST_F(Scripts, BusyAndGreedyScriptsLeaveTheLoopItsTurns) {
+    Console& c = *console;
+    Start("while true do end\n");
+    Run(1000);
+    EXPECT_TRUE(ScriptRunning(c.script));
+    EXPECT_EQ(ScriptDeadline(c), 0);  // due again at once
+    StopScript(c);
+
+    Start("local t = {}\nfor i = 1, 1e9 do t[i] = ('x'):rep(1000) .. i end\n");
+    for (int pass = 0; pass < 100000 && ScriptRunning(c.script); ++pass) Run(1000 + pass);
+    EXPECT_FALSE(ScriptRunning(c.script));
+    EXPECT_NE(std::string(c.notice.text).find("not enough memory"), std::string::npos) << c.notice.text;
+}
+
+}  // namespace
