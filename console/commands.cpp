@@ -160,7 +160,9 @@ void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
     for (unsigned i = 0; i < count; ++i) wire[i] = Originated(bytes[i], c.options.sevenBit);
     if (!c.pump.Queue(wire, count, false)) {
         Say(c.notice, "%u bytes wait for the line: the key was not sent", c.pump.Waiting());
+        return;
     }
+    KeysSent(c.bit7, wire, count, MonotonicMilliseconds());
 }
 
 Reaction RunCommand(Console& c, MenuCommand command, int64_t now) {
@@ -175,7 +177,17 @@ Reaction RunCommand(Console& c, MenuCommand command, int64_t now) {
             return Quit;
         case MenuCommand::Clear:
             ResetScreen();
+            AnsiScreenReset(c.ansi);
             RepaintAll();
+            break;
+        case MenuCommand::ToggleAnsi:
+            c.ansi.hide = !c.ansi.hide;
+            c.options.ansiShown = !c.ansi.hide;
+            Say(c.notice, "ANSI sequences: %s", c.ansi.hide ? "hidden" : "shown as received");
+            break;
+        case MenuCommand::ToggleSevenBit:
+            c.options.sevenBit = !c.options.sevenBit;
+            Say(c.notice, "keys and text go out with bit 7 %s", c.options.sevenBit ? "clear (7-bit)" : "set");
             break;
         case MenuCommand::Redraw: return Draw | RedrawAll;
         case MenuCommand::History:

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "console/ansi_filter.h"
+#include "console/bit7_watch.h"
 #include "console/display.h"
 #include "console/history.h"
 #include "console/history_view.h"
@@ -65,6 +67,8 @@ struct Console {
     HistoryView view;
     ReceiveLog log;
     Display display;
+    AnsiFilter ansi;  // between the line and the interpreter
+    Bit7Watch bit7;   // does the host take the keys' bit 7 for data?
 
     bool dtr = true, rts = true;  // modem outputs as last set
     int64_t breakEndsAt = NoDeadline;

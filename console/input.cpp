@@ -144,6 +144,12 @@ Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
         return ViewInput(c, code, isKeyCode);  // keys meant for the host are not sent
     }
     if (command != MenuCommand::PassKey) return RunCommand(c, command, now);
+    if (key.action == KeyAction::Foreign) {
+        char name[32];
+        ForeignKeyName(code, isKeyCode, name, sizeof name);
+        Say(c.notice, "%s: not a key of this terminal", name);
+        return Draw;
+    }
     uint8_t bytes[3];
     unsigned count = KeyBytes(key, bytes);
     if (count > 0) SendTyped(c, bytes, count);

@@ -3,6 +3,8 @@
 // cleared, Unix line ends), each line stamped, with --timestamps, with the
 // local time its first byte arrived: "[2026-12-07 14:03:12.345] ".
 // --log-raw writes the bytes as received. Both append to an existing file.
+// The text log takes what the interpreter gets (sequences the ANSI filter
+// hid are not in it); the raw log takes every byte.
 // Writes are buffered and flushed after each block received; a failed
 // write (a full disk) is reported by Flush and the log goes on.
 #ifndef BRISVANE_CONSOLE_LOG_H
@@ -22,8 +24,14 @@ public:
     bool Open(const char* textPath, const char* rawPath, bool timestamps, char* problem,
               unsigned capacity);
     bool Active() const { return text_.fd >= 0 || raw_.fd >= 0; }
-    // A block received at `arrived` (wall-clock time).
-    void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
+    // A block received at `arrived` (wall-clock time), for both logs.
+    void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+        ReceivedRaw(bytes, count);
+        ReceivedText(bytes, count, arrived);
+    }
+    // The same, one log at a time.
+    void ReceivedRaw(const uint8_t* bytes, unsigned count);
+    void ReceivedText(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
     // Writes out what waits: 0, or the errno of a write that failed.
     int Flush();
     // Flushes (a CR still held is written) and closes.

@@ -25,6 +25,7 @@ const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch 
 const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
+const int64_t Bit7NoticeMilliseconds = 15000;
 
 void Apply(Console& c, Reaction reaction) {
     if (reaction & Draw) c.redraw = true;
@@ -86,6 +87,12 @@ void PumpOutput(Console& c, int64_t now) {
 void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
+    c.ansi.eightBit = c.controls.settings.dataBits == 8;
+    if (!c.options.sevenBit && c.ansi.eightBit &&
+        HostEchoesBit7(c.bit7, c.readBlock, count, MonotonicMilliseconds())) {
+        SayUntil(c.notice, MonotonicMilliseconds() + Bit7NoticeMilliseconds,
+                 "the host sees bit 7: the menu key then 7 clears it (--seven-bit)");
+    }
     ReceiveBlock(targets, c.readBlock, count, arrived);
     if (receiveMode != ReceiveMode::Off) CaptureWritten(c.transfers, count, c.notice);
     c.redraw = true;
@@ -94,7 +101,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.ansi};
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
@@ -203,7 +210,7 @@ int Timeout(const Console& c, int64_t now) {
 // written, for as long as the line keeps delivering (at most a second).
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.ansi};
     while (receiveMode != ReceiveMode::Off && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;

@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
     if (!c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message)) {
         return Fail(message);
     }
+    c.ansi.hide = !c.options.ansiShown;
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return Fail(message);

@@ -23,6 +23,8 @@ MenuCommand TopCommand(MenuLevel& level, char letter) {
         case 'm': return Close(level, MenuCommand::ModemLines);
         case 'p': return Close(level, MenuCommand::LineSettings);
         case 'f': return Close(level, MenuCommand::ToggleFlow);
+        case 'a': return Close(level, MenuCommand::ToggleAnsi);
+        case '7': return Close(level, MenuCommand::ToggleSevenBit);
         case 's': level = MenuLevel::Send; return MenuCommand::Opened;
         case 'r': level = MenuLevel::Receive; return MenuCommand::Opened;
         default: return Close(level, MenuCommand::Cancelled);
@@ -65,7 +67,7 @@ const char* MenuPrompt(MenuLevel level) {
     switch (level) {
         case MenuLevel::Top:
             return "menu: x exit  c clear  s send  r receive  h history  l redraw  p settings  "
-                   "f flow  b break  d dtr  t rts  D reset  m modem  (prefix again: send it)";
+                   "f flow  b break  d dtr  t rts  D reset  m modem  a ansi  7 7-bit  (prefix again: send it)";
         case MenuLevel::Send: return "send: r raw  b binary  t text  e end";
         case MenuLevel::Receive: return "receive: r raw  t text  e end";
         default: return "";

@@ -4,6 +4,7 @@
 //   r then r/t/e: capture raw, text, end
 //   b BREAK   d DTR   t RTS   D pulse DTR (reset)   m modem lines
 //   p line settings   f flow control
+//   a ANSI sequences hidden or shown   7 keys with bit 7 clear or set
 // The prefix twice sends the prefix byte itself. Any other key closes the
 // menu and does nothing. Pure: it moves the menu's level and names the
 // command; others carry it out.
@@ -39,6 +40,8 @@ enum class MenuCommand : uint8_t {
     ModemLines,
     LineSettings,
     ToggleFlow,
+    ToggleAnsi,
+    ToggleSevenBit,
 };
 
 // Moves the menu on by one key and says what to do.

@@ -21,6 +21,7 @@ const OptionSpec Specs[] = {
     {"wait", Kind::Flag},         {"dtr", Kind::Value},          {"rts", Kind::Value},
     {"history", Kind::Value},     {"log", Kind::Value},          {"log-raw", Kind::Value},
     {"timestamps", Kind::Flag},   {"device", Kind::ProfileOnly}, {"settings", Kind::ProfileOnly},
+    {"ansi", Kind::Value},
 };
 
 const OptionSpec* FindSpec(const char* name) {
@@ -166,6 +167,12 @@ bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* pro
     } else if (std::strcmp(name, "dtr") == 0 || std::strcmp(name, "rts") == 0) {
         if (!SetSwitch(name[0] == 'd' ? &o->dtr : &o->rts, value)) {
             return Fail(problem, capacity, "a modem line is on or off", value);
+        }
+    } else if (std::strcmp(name, "ansi") == 0) {
+        if (std::strcmp(value, "hide") == 0 || std::strcmp(value, "show") == 0) {
+            o->ansiShown = value[0] == 's';
+        } else {
+            return Fail(problem, capacity, "ANSI sequences are hide or show", value);
         }
     } else if (std::strcmp(name, "history") == 0) {
         if (!ReadNumber(value, MaxHistoryRows, &o->historyRows)) {

@@ -54,6 +54,11 @@ void AddRunning(const Console& c, char* text, unsigned capacity) {
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
+    if (c.ansi.hide && c.ansi.hidden > 0) {
+        char hidden[32];
+        FormatCount(c.ansi.hidden, hidden, sizeof hidden);
+        Add(text, capacity, " ansi: %s hidden |", hidden);
+    }
 }
 
 }  // namespace

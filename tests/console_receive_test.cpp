@@ -97,7 +97,8 @@ protected:
     ReceiveLog log;
     std::unique_ptr<OutputPump> pump{new OutputPump()};
     UnixLineEnds captureEnds;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false};
+    AnsiFilter ansi;
+    ReceiveTargets targets{history, log, *pump, captureEnds, false, ansi};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
