@@ -105,6 +105,14 @@ TEST(Bit7Watch, SpeaksOnceForAnEchoOfAKeySoonAfterIt) {
     KeysSent(w, keys, 2, 5000);
     EXPECT_TRUE(HostEchoesBit7(w, echo, 2, 5100));
     EXPECT_FALSE(HostEchoesBit7(w, echo, 2, 5200));
+    // A bell for a printable key: taken for a Meta key. Not for Tab.
+    const uint8_t bell[] = {7};
+    const uint8_t tab[] = {0x89};
+    Bit7Watch meta;
+    KeysSent(meta, tab, 1, 0);
+    EXPECT_FALSE(HostEchoesBit7(meta, bell, 1, 10));
+    KeysSent(meta, keys, 1, 20);
+    EXPECT_TRUE(HostEchoesBit7(meta, bell, 1, 30));
 }
 
 }  // namespace
