@@ -78,25 +78,17 @@ class Host(unittest.TestCase):
             cls.home.mkdir()
             (cls.home / 'known.txt').write_text('\n'.join(KNOWN) + '\n')
             compile_description(Path(cls.s.folder) / 'terminfo')
-            tty = os.open(cls.s.line.host, os.O_RDWR | os.O_NOCTTY)
-            try:
-                # setsid -c: the line becomes the shell's controlling terminal.
-                cls.bash = subprocess.Popen(
-                    ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
-                    stdin=tty, stdout=tty, stderr=tty,
-                    env=dict(os.environ, HOME=str(cls.home),
-                             BRISVANE_TERMINFO=str(Path(cls.s.folder) / 'terminfo')))
-            finally:
-                os.close(tty)
+            # setsid -c: the line becomes the shell's controlling terminal.
+            cls.bash = start_host(cls.s, ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
+                                  env=dict(os.environ, HOME=str(cls.home),
+                                           BRISVANE_TERMINFO=str(Path(cls.s.folder) / 'terminfo')))
         except BaseException:
             cls.s.close()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        if cls.bash.poll() is None:
-            cls.bash.send_signal(signal.SIGHUP)
-            cls.bash.wait(10)
+        hang_up(cls.bash)
         cls.s.close()
 
     def clear(self):
@@ -184,7 +176,7 @@ class Host(unittest.TestCase):
                 self.assertFalse([row for row in self.s.screen() if '2004' in row])
 
 
-def start_host(session, home, command, **popen):
+def start_host(session, command, **popen):
     """A login on the line's host end as its controlling terminal."""
     tty = os.open(session.line.host, os.O_RDWR | os.O_NOCTTY)
     try:
@@ -208,7 +200,7 @@ class EightBitHost(unittest.TestCase):
             home = Path(s.folder) / 'home'
             home.mkdir()
             compile_description(Path(s.folder) / 'terminfo')
-            bash = start_host(s, home, ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
+            bash = start_host(s, ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
                               env=dict(os.environ, HOME=str(home),
                                        BRISVANE_TERMINFO=str(Path(s.folder) / 'terminfo')))
             self.addCleanup(hang_up, bash)
@@ -227,11 +219,9 @@ class EightBitHost(unittest.TestCase):
 
 
 class AgettyLogin(unittest.TestCase):
-    """A serial login through a real agetty, set up as the README says: the
-    terminal description in ~/.terminfo, the README's case in ~/.bash_profile
-    (present, so bash reads no ~/.profile), and TERM from agetty's argument.
-    A pty's own name matches none of the case's patterns, so the pty is bound
-    to a /dev/ttyGS name, as a USB gadget line is called."""
+    """A login through a real agetty set up as the README says (its case in
+    ~/.bash_profile, TERM as agetty's argument), on the pty bound to a
+    /dev/ttyGS name: a pty's own name matches none of the case's patterns."""
 
     def setUp(self):
         if os.geteuid() != 0 or shutil.which('agetty') is None:
@@ -258,14 +248,11 @@ class AgettyLogin(unittest.TestCase):
         (home / '.bash_profile').write_text(
             'echo "agetty: $TERM"\n' + re.sub('^    ', '', case, flags=re.M) + "PS1='login$ '\n")
         (home / '.profile').write_text('echo "not to be read"\n')
-        login = start_host(self.s, home, ['agetty', '-n', '-l', '/bin/bash', '-o', '--login', '-J', '-L',
+        login = start_host(self.s, ['agetty', '-n', '-l', '/bin/bash', '-o', '--login', '-J', '-L',
                                           self.name, '9600', 'brisvane'],
                            env={'HOME': str(home), 'PATH': os.environ['PATH']}, start_new_session=True)
         self.addCleanup(hang_up, login)
-        try:
-            wait_for(lambda: any(row.startswith('login$') for row in self.s.screen()), 20, 'the prompt')
-        except TimeoutError:
-            self.fail('no prompt; the screen reads:\n' + '\n'.join(self.s.screen()))
+        wait_for(lambda: any(row.startswith('login$') for row in self.s.screen()), 20, 'the prompt')
         self.s.type('echo "$TERM $LC_ALL $NO_COLOR $(git config color.ui) $(tty)"')
         self.s.keys('Enter')
         expected = f'brisvane C 1 never /dev/{self.name}'
