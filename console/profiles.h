@@ -1,6 +1,6 @@
 // Profiles: an INI file with a [default] section and named sections whose
 // keys are the long options ("device", "settings", "flow", "home",
-// "interval", "prefix", "seven-bit", "history", "log", "timestamps", "dtr",
+// "interval", "prefix", "seven-bit", "ansi", "history", "log", "timestamps", "dtr",
 // "rts", "wait", ...). `brisvane NAME` uses the section NAME; the command
 // line overrides it, and it overrides [default].
 //

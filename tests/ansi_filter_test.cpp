@@ -35,12 +35,9 @@ std::string Passed(const std::string& in, uint64_t* hidden = nullptr, bool eight
 
 TEST(AnsiFilter, DropsColourAndEraseButKeepsTheTerminalsOwnSequences) {
     uint64_t hidden = 0;
-    EXPECT_EQ(Passed("\033[1;32mOK\033[0m\r\n", &hidden), "OK\r\n");
-    EXPECT_EQ(hidden, 2u);
     EXPECT_EQ(Passed("\033[01;31m\033[Kroot\033[m\033[K:x", &hidden), "root:x");
     EXPECT_EQ(hidden, 4u);
-    EXPECT_EQ(Passed("\033[?2004h\033[>4;1m$ "), "$ ");  // private parameters
-    EXPECT_EQ(Passed("\033[1 q"), "");                    // an intermediate
+    EXPECT_EQ(Passed("\033[?2004h\033[1 q$ "), "$ ");  // private parameters, an intermediate
     const std::string own = "\033A\033B\033C\033D\033F\033G\033H\033I\033J\033K\033Z\033Y\040\040";
     EXPECT_EQ(Passed(own, &hidden), own);
     EXPECT_EQ(hidden, 0u);
@@ -53,8 +50,7 @@ TEST(AnsiFilter, ABrokenOrOverlongSequenceGoesOnAsReceived) {
     // A lone ESC [ then the terminal's own sequence: both reach the interpreter.
     EXPECT_EQ(Passed("\033[12\033A"), "\033[12\033A");
     EXPECT_EQ(Passed("\033[1;\033[32mx"), "\033[1;x");   // then a real one, hidden
-    EXPECT_EQ(Passed("\033[1\r\n"), "\033[1\r\n");      // a control breaks it
-    EXPECT_EQ(Passed("\033[ 1m"), "\033[ 1m");          // a parameter after an intermediate
+    EXPECT_EQ(Passed("\033[1\r\033[ 1m"), "\033[1\r\033[ 1m");  // a control; a parameter too late
     std::string overlong = "\033[" + std::string(70, '1') + "m";
     EXPECT_EQ(Passed(overlong), overlong);
     std::string longest = "\033[" + std::string(AnsiCsiLimit - 3, '1') + "m";
@@ -106,8 +102,7 @@ TEST(Bit7Watch, SpeaksOnceForAnEchoOfAKeySoonAfterIt) {
     EXPECT_TRUE(HostEchoesBit7(w, echo, 2, 5100));
     EXPECT_FALSE(HostEchoesBit7(w, echo, 2, 5200));
     // A bell for a printable key: taken for a Meta key. Not for Tab.
-    const uint8_t bell[] = {7};
-    const uint8_t tab[] = {0x89};
+    const uint8_t bell[] = {7}, tab[] = {0x89};
     Bit7Watch meta;
     KeysSent(meta, tab, 1, 0);
     EXPECT_FALSE(HostEchoesBit7(meta, bell, 1, 10));
