@@ -2,10 +2,13 @@
 // fed whole and split at every byte; and the bit-7 echo watch.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "console/ansi_filter.h"
 #include "console/bit7_watch.h"
+#include "core/interpreter.h"
+#include "core/screen.h"
 
 namespace {
 
@@ -87,6 +90,24 @@ TEST(AnsiFilter, ShowPassesEverythingAndWhatWasHeldFirst) {
     EXPECT_EQ(Filter(f, "2mb\033Y\033["), "\033[1;32mb\033Y\033[");
     f.hide = true;
     EXPECT_EQ(Filter(f, "\033[mc"), "c");  // ESC Y's arguments were followed while shown
+}
+
+// The filter keeps its own copy of the interpreter's escape state (the
+// letters it knows, ESC Y's two bytes): random streams keep the two alike.
+TEST(AnsiFilter, FollowsTheInterpretersEscapeState) {
+    const char alphabet[] = "\033[]1;mAYZ\007\\\x9b\x9d\x9cx\r\xc1";
+    std::mt19937 random(2);
+    for (int stream = 0; stream < 2000; ++stream) {
+        ResetScreen();
+        AnsiFilter f;
+        f.hide = random() % 4 != 0;
+        for (int read = 0; read < 30; ++read) {
+            std::string in;
+            for (unsigned k = 1 + random() % 4; k > 0; --k) in += alphabet[random() % (sizeof alphabet - 1)];
+            for (char byte : Filter(f, in)) InterpretByte(uint8_t(byte));
+            ASSERT_EQ(int(terminal.escapeState), int(f.follow)) << "stream " << stream;
+        }
+    }
 }
 
 TEST(Bit7Watch, SpeaksOnceForAnEchoOfAKeySoonAfterIt) {
