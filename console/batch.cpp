@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -42,9 +43,16 @@ void ReadBatchInput(Console& c, int64_t) {
 
 Reaction WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
     if (!c.batch.on || c.quit) return Nothing;
-    uint8_t out[ReadBlockSize];
-    // The seam for a colour filter: what the screen would show, cleaned.
-    for (unsigned i = 0; i < count; ++i) out[i] = c.options.raw ? bytes[i] : uint8_t(bytes[i] & SevenBits);
+    uint8_t out[ReadBlockSize + AnsiFilterSlack];
+    if (!c.options.raw) {
+        // As the screen would have it: colour sequences hidden, bit 7 clear.
+        c.batch.ansi.hide = c.ansi.hide;
+        c.batch.ansi.eightBit = c.ansi.eightBit;
+        count = FilterAnsi(c.batch.ansi, bytes, count, out);
+        for (unsigned i = 0; i < count; ++i) out[i] &= SevenBits;
+    } else {
+        std::memcpy(out, bytes, count);
+    }
     unsigned done = 0;
     while (done < count) {
         // A reader that stops reading holds the loop here, but not past the timeout.

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "console/ansi_filter.h"
 #include "console/reaction.h"
 #include "console/schedule.h"
 
@@ -26,6 +27,7 @@ struct Batch {
     int64_t endsAt = NoDeadline;     // the linger after the end of input
     int64_t timeoutAt = NoDeadline;  // --timeout
     bool timedOut = false;  // said on stderr once the screen is given back
+    AnsiFilter ansi;        // standard output's own, beside the screen's
 };
 
 // Starts the clock for --timeout, and batch mode when `on`.

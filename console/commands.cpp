@@ -233,20 +233,36 @@ void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
     for (unsigned i = 0; i < count; ++i) wire[i] = Originated(bytes[i], c.options.sevenBit);
     if (!c.pump.Queue(wire, count, false)) {
         Say(c.notice, "%u bytes wait for the line: the key was not sent", c.pump.Waiting());
+        return;
     }
+    KeysSent(c.bit7, wire, count, MonotonicMilliseconds());
 }
 
 namespace {
 
 Reaction Exit(Console& c, int64_t) { return Leave(c, 0); }
 
-Reaction Clear(Console&, int64_t) {
+Reaction Clear(Console& c, int64_t) {
     ResetScreen();
+    AnsiScreenReset(c.ansi);
     RepaintAll();
     return Nothing;
 }
 
 Reaction Redraw(Console&, int64_t) { return RedrawAll; }
+
+Reaction ToggleAnsi(Console& c, int64_t) {
+    c.ansi.hide = !c.ansi.hide;
+    c.options.ansiShown = !c.ansi.hide;
+    Say(c.notice, "ANSI sequences: %s", c.ansi.hide ? "hidden" : "shown as received");
+    return Nothing;
+}
+
+Reaction ToggleSevenBit(Console& c, int64_t) {
+    c.options.sevenBit = !c.options.sevenBit;
+    Say(c.notice, "keys and text go out with bit 7 %s", c.options.sevenBit ? "clear (7-bit)" : "set");
+    return Nothing;
+}
 
 Reaction ShowHistory(Console& c, int64_t) {
     if (c.history.Capacity() == 0) {
@@ -358,6 +374,8 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 't', "rts", "RTS on or off", ToggleRts, MenuLevel::Closed, true},
     {MenuLevel::Top, 'm', "modem", "show the modem lines", ShowModemLines, MenuLevel::Closed, true},
     {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Redraw, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'a', "ansi", "ANSI sequences hidden or shown", ToggleAnsi, MenuLevel::Closed, false},
+    {MenuLevel::Top, '7', "7-bit", "keys with bit 7 clear or set", ToggleSevenBit, MenuLevel::Closed, false},
     {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", AskForScript, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},

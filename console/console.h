@@ -13,7 +13,9 @@
 #include <cwchar>
 #include <memory>
 
+#include "console/ansi_filter.h"
 #include "console/batch.h"
+#include "console/bit7_watch.h"
 #include "console/display.h"
 #include "console/history.h"
 #include "console/history_view.h"
@@ -88,6 +90,8 @@ struct Console {
     ReceiveLog log;
     Share share;  // --share: other programs on the line
     Display display;
+    AnsiFilter ansi;  // between the line and the interpreter
+    Bit7Watch bit7;   // does the host take the keys' bit 7 for data?
 
     bool dtr = true, rts = true;  // modem outputs as last set
     int64_t breakEndsAt = NoDeadline;

@@ -214,12 +214,18 @@ Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
         return Nothing;
     }
     if (key.action == KeyAction::Ignore) return Nothing;
-    Forget(c.notice);
+    if (c.notice.expires == 0) Forget(c.notice);
     MenuStep step = MenuKey(c.menu, c.options.prefixKey, key, CommandTable());
     if (c.view.open && step.kind == MenuStepKind::PassKey) {
         return ViewInput(c, code, isKeyCode);  // keys meant for the host are not sent
     }
     if (step.kind != MenuStepKind::PassKey) return RunMenuStep(c, step, now);
+    if (key.action == KeyAction::Foreign) {
+        char name[32];
+        ForeignKeyName(code, isKeyCode, name, sizeof name);
+        Say(c.notice, "%s: not a key of this terminal", name);
+        return Nothing;
+    }
     uint8_t bytes[3];
     unsigned count = KeyBytes(key, bytes);
     if (count > 0) SendTyped(c, bytes, count);

@@ -4,6 +4,9 @@
 #include <curses.h>
 #include <term.h>
 
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 struct KeyCodeEntry {
@@ -71,7 +74,8 @@ TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode) {
     if (!isKeyCode) {
         // Terminals send DEL or ^H for Backspace; the host gets 0x08 either way.
         if (code == DeleteByte || code == BackspaceByte) return Byte(BackspaceByte);
-        if (code < 0 || code > 0xFF) return {KeyAction::Ignore, 0, TerminalKey::Count, false};
+        if (code < 0) return {KeyAction::Ignore, 0, TerminalKey::Count, false};
+        if (code > 0xFF) return {KeyAction::Foreign, 0, TerminalKey::Count, false};
         return Byte(uint8_t(code));
     }
     if (code == KEY_BACKSPACE) return Byte(BackspaceByte);
@@ -84,7 +88,27 @@ TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode) {
     for (unsigned i = 0; i < KeypadCount; ++i) {
         if (codes.keypad[i] != 0 && codes.keypad[i] == code) return Sequence(KeypadKeys[i].key, false);
     }
-    return {KeyAction::Ignore, 0, TerminalKey::Count, false};
+    if (code == KEY_F(1)) return Sequence(TerminalKey::KeypadDivide, false);  // PF1
+    if (code == KEY_F(2)) return Sequence(TerminalKey::KeypadMultiply, false);  // PF2
+    if (code == KEY_F(3)) return Sequence(TerminalKey::KeypadSubtract, false);  // PF3
+    return {KeyAction::Foreign, 0, TerminalKey::Count, false};
+}
+
+void ForeignKeyName(int code, bool isKeyCode, char* text, unsigned capacity) {
+    if (!isKeyCode) {
+        std::snprintf(text, capacity, "U+%04X", unsigned(code));
+    } else if (code >= KEY_F(0) && code <= KEY_F(63)) {
+        std::snprintf(text, capacity, "F%d", code - KEY_F(0));
+    } else if (code == KEY_BTAB) {
+        std::snprintf(text, capacity, "Shift-Tab");
+    } else {
+        const char* name = keyname(code);
+        if (name == nullptr) {
+            std::snprintf(text, capacity, "key %d", code);
+        } else {
+            std::snprintf(text, capacity, "%s", std::strncmp(name, "KEY_", 4) == 0 ? name + 4 : name);
+        }
+    }
 }
 
 unsigned KeyBytes(const TranslatedKey& key, uint8_t bytes[3]) {

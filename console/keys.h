@@ -2,7 +2,9 @@
 // for arrow, editing and keypad keys (Shift variants where the terminal
 // reports them), one byte for everything else (Enter as CR, Backspace as
 // 0x08, Delete as 0x7F, as in the Windows program), and the start and end of
-// a bracketed paste.
+// a bracketed paste. F1-F3 send PF1-PF3, the bytes of keypad /, * and -.
+// A key the terminal has no counterpart for (F4 and up, Shift-Tab, a
+// character beyond one byte) is Foreign: the user is told, nothing is sent.
 #ifndef BRISVANE_CONSOLE_KEYS_H
 #define BRISVANE_CONSOLE_KEYS_H
 
@@ -13,7 +15,7 @@
 // The Escape key as curses hands it over: prompts and questions cancel on it.
 const int EscapeKey = 27;
 
-enum class KeyAction : uint8_t { Ignore, Byte, Sequence, PasteStart, PasteEnd };
+enum class KeyAction : uint8_t { Ignore, Byte, Sequence, PasteStart, PasteEnd, Foreign };
 
 struct TranslatedKey {
     KeyAction action;
@@ -31,6 +33,9 @@ struct KeyCodes {
 // `code` is a curses key code when `isKeyCode`, else a character (a wide
 // character in a UTF-8 locale). Characters beyond one byte are ignored.
 TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode);
+
+// A Foreign key's name for the user: "F10", "Shift-Tab", "U+20AC".
+void ForeignKeyName(int code, bool isKeyCode, char* text, unsigned capacity);
 
 // The bytes a translated Byte or Sequence key queues (1..3), before bit 7.
 unsigned KeyBytes(const TranslatedKey& key, uint8_t bytes[3]);

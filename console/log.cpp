@@ -72,10 +72,12 @@ void ReceiveLog::Stamp() {
     for (int i = 0; i < n && i < int(sizeof stamp); ++i) text_.writer.Put(uint8_t(stamp[i]));
 }
 
-void ReceiveLog::Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
-    if (raw_.writer.fd >= 0) {
-        for (unsigned i = 0; i < count; ++i) raw_.writer.Put(bytes[i]);
-    }
+void ReceiveLog::ReceivedRaw(const uint8_t* bytes, unsigned count) {
+    if (raw_.writer.fd < 0) return;
+    for (unsigned i = 0; i < count; ++i) raw_.writer.Put(bytes[i]);
+}
+
+void ReceiveLog::ReceivedText(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
     if (text_.writer.fd < 0) return;
     for (unsigned i = 0; i < count; ++i) {
         if (!lineBegun_) {

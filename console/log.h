@@ -3,6 +3,8 @@
 // cleared, Unix line ends), each line stamped, with --timestamps, with the
 // local time its first byte arrived: "[2026-12-07 14:03:12.345] ".
 // --log-raw writes the bytes as received. Both append to an existing file.
+// The text log takes what the interpreter gets (sequences the ANSI filter
+// hid are not in it); the raw log takes every byte.
 // Only a regular file (or /dev/null) is taken, so opening never waits.
 // Writes are buffered and flushed after each block received. A failed
 // write (a full disk) ends that log, and is reported once with what the
@@ -26,8 +28,14 @@ public:
     PlainFile Open(const char* textPath, const char* rawPath, bool timestamps, char* problem,
                    unsigned capacity);
     bool Active() const { return text_.writer.fd >= 0 || raw_.writer.fd >= 0; }
-    // A block received at `arrived` (wall-clock time).
-    void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
+    // A block received at `arrived` (wall-clock time), for both logs.
+    void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+        ReceivedRaw(bytes, count);
+        ReceivedText(bytes, count, arrived);
+    }
+    // The same, one log at a time.
+    void ReceivedRaw(const uint8_t* bytes, unsigned count);
+    void ReceivedText(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
     // A script's log() text in the text log, as a line of its own.
     void Note(const char* text);
     // Writes out what waits. When a write failed, that log is closed and

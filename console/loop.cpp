@@ -35,6 +35,7 @@ const unsigned KeysPerPass = 4096;
 // the line still takes bytes; a line that took nothing for a second no
 // longer holds the keys back (the menu key must get through).
 const unsigned PasteRoom = 3 * KeysPerPass;
+const int64_t Bit7NoticeMilliseconds = 15000;
 
 // The one place a reaction is carried out, and so the one way out.
 void Apply(Console& c, Reaction reaction) {
@@ -108,6 +109,12 @@ bool HaveOutput(const Console& c, int64_t now) {
 void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
+    c.ansi.eightBit = c.controls.settings.dataBits == 8;
+    if (!c.options.sevenBit && c.ansi.eightBit &&
+        HostEchoesBit7(c.bit7, c.readBlock, count, MonotonicMilliseconds())) {
+        SayUntil(c.notice, MonotonicMilliseconds() + Bit7NoticeMilliseconds,
+                 "the host sees bit 7: the menu key then 7 clears it (--seven-bit)");
+    }
     ReceiveBlock(targets, c.readBlock, count, arrived);
     ShareReceived(c.share, c.notice, c.readBlock, count);
     Apply(c, WriteBatchOutput(c, c.readBlock, count));
@@ -119,7 +126,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
     ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit,
-                              ScriptRunning(c.script) ? &c.script.text : nullptr};
+                              ScriptRunning(c.script) ? &c.script.text : nullptr, c.ansi};
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
@@ -280,6 +287,7 @@ void Flush(Console& c, int64_t now) {
 
 void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
+    if (c.notice.expires != 0 && now >= c.notice.expires) Forget(c.notice);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     Apply(c, RetryIfDue(c, now));
     if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
@@ -298,6 +306,7 @@ int Timeout(const Console& c, int64_t now) {
         c.pump.WaitsForPace(now, interval) || (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
             : NoDeadline,
+        c.notice.expires != 0 ? c.notice.expires : NoDeadline,
         c.breakEndsAt,
         c.dtrBackAt,
         ProtocolDeadline(c.protocol, now),
@@ -314,7 +323,7 @@ int Timeout(const Console& c, int64_t now) {
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
     ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit,
-                              ScriptRunning(c.script) ? &c.script.text : nullptr};
+                              ScriptRunning(c.script) ? &c.script.text : nullptr, c.ansi};
     while (Capturing() && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;

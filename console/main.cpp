@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     PlainFile logs = c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
+    c.ansi.hide = !c.options.ansiShown;
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return UsageError(message);  // a network address that cannot be one

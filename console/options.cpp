@@ -134,6 +134,11 @@ const char* SetDtr(ConsoleOptions& o, const char* value) {
 const char* SetRts(ConsoleOptions& o, const char* value) {
     return SetSwitch(&o.rts, value) ? nullptr : "a modem line is on or off";
 }
+const char* SetAnsi(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "hide") != 0 && std::strcmp(value, "show") != 0) return "ANSI sequences are hide or show";
+    o.ansiShown = value[0] == 's';
+    return nullptr;
+}
 const char* SetHistory(ConsoleOptions& o, const char* value) {
     return ReadNumber(value, MaxHistoryRows, &o.historyRows) ? nullptr
                                                              : "history is a number of rows from 0 to 1000000";
@@ -172,6 +177,7 @@ const OptionSpec Specs[] = {
     {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
     {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
     {"prefix", Kind::Value, "KEY", "the menu key, such as C-a (the default) or ^B", SetPrefix},
+    {"ansi", Kind::Value, "hide|show", "colour and other ANSI sequences hidden (the default) or shown", SetAnsi},
     {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
     {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
     {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},

@@ -36,6 +36,7 @@ struct ConsoleOptions {
     bool hardwareFlow;  // RTS/CTS
     bool reconnect;
     bool sevenBit;  // originated bytes go out with bit 7 clear
+    bool ansiShown;  // --ansi show: ANSI sequences reach the interpreter
     bool waitForDevice;
     Switch dtr, rts;
     uint32_t historyRows;

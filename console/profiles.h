@@ -1,7 +1,7 @@
 // Profiles: an INI file with a [default] section and named sections whose
 // keys are the long options ("device", "settings", "flow", "home",
-// "interval", "prefix", "seven-bit", "history", "log", "timestamps", "dtr",
-// "rts", "wait", ...). `brisvane NAME` uses the section NAME; the command
+// "interval", "prefix", "seven-bit", "ansi", "history", "log", "timestamps",
+// "dtr", "rts", "wait", ...). `brisvane NAME` uses the section NAME; the command
 // line overrides it, and it overrides [default].
 //
 // The file is $XDG_CONFIG_HOME/brisvane/config (else ~/.config/brisvane/

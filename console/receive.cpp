@@ -8,6 +8,8 @@
 
 namespace {
 
+const unsigned FilterChunk = 4096;
+
 inline void Show(ReceiveTargets& targets, uint8_t byte) {
     if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
         targets.history.Push(&screen.cells[0]);  // about to scroll off the top
@@ -25,22 +27,28 @@ inline void Show(ReceiveTargets& targets, uint8_t byte) {
 
 void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
                   const struct timespec& arrived) {
-    if (targets.log.Active()) targets.log.Received(bytes, count, arrived);
-    switch (CurrentTransferModes().capture) {
-        case ReceiveMode::CaptureRaw:
-            for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
-            return;
-        case ReceiveMode::CaptureText:
-            for (unsigned i = 0; i < count; ++i) {
-                uint8_t byte = bytes[i] & SevenBits;
+    if (targets.log.Active()) targets.log.ReceivedRaw(bytes, count);
+    ReceiveMode capture = CurrentTransferModes().capture;
+    if (capture == ReceiveMode::CaptureRaw) {
+        if (targets.log.Active()) targets.log.ReceivedText(bytes, count, arrived);
+        for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
+        return;
+    }
+    uint8_t shown[FilterChunk + AnsiFilterSlack];
+    for (unsigned offset = 0; offset < count; offset += FilterChunk) {
+        unsigned chunk = count - offset < FilterChunk ? count - offset : FilterChunk;
+        unsigned n = FilterAnsi(targets.ansi, bytes + offset, chunk, shown);
+        if (targets.log.Active()) targets.log.ReceivedText(shown, n, arrived);
+        if (capture == ReceiveMode::CaptureText) {
+            for (unsigned i = 0; i < n; ++i) {
+                uint8_t byte = shown[i] & SevenBits;
                 uint8_t out[2];
-                unsigned n = targets.captureLineEnds.Next(byte, out);
-                for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
+                unsigned m = targets.captureLineEnds.Next(byte, out);
+                for (unsigned j = 0; j < m; ++j) WriteFileByte(captureFile, out[j]);
                 Show(targets, byte);
             }
-            return;
-        case ReceiveMode::Off:
-            for (unsigned i = 0; i < count; ++i) Show(targets, bytes[i] & SevenBits);
-            return;
+        } else {
+            for (unsigned i = 0; i < n; ++i) Show(targets, shown[i] & SevenBits);
+        }
     }
 }

@@ -85,6 +85,11 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
         const char* slash = std::strrchr(c.script.name, '/');
         Add(text, capacity, " script %s |", slash != nullptr ? slash + 1 : c.script.name);
     }
+    if (c.ansi.hide && c.ansi.hidden > 0) {
+        char hidden[32];
+        FormatCount(c.ansi.hidden, hidden, sizeof hidden);
+        Add(text, capacity, " ansi: %s hidden |", hidden);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,24 @@
 # brisvane.profile: a Unix host's login set-up for the brisvane terminal.
-# Source it from the login's profile, only for logins on the terminal's line:
+# Source it from the login's profile, only for logins on a serial line:
 #
-#     case $(tty) in /dev/ttyS0) . ~/brisvane.profile ;; esac
+#     case $(tty) in
+#     /dev/ttyS*|/dev/ttyUSB*|/dev/ttyACM*|/dev/ttyAMA*|/dev/ttyGS*|/dev/ttymxc*)
+#         . ~/brisvane.profile ;;
+#     esac
+#
+# For bash put it in ~/.bash_profile if that exists (bash then never reads
+# ~/.profile), else in ~/.profile, which sh reads too. A shell that is not a
+# login shell reads neither; it inherits what this exports.
+#
+# A serial login through agetty (serial-getty@ttyS0.service) sets TERM
+# itself. To have it set brisvane, run `systemctl edit serial-getty@ttyS0`
+# and add
+#
+#     [Service]
+#     Environment=TERM=brisvane
+#
+# or give agetty the terminal's name as its last argument:
+# `agetty ttyS0 9600 brisvane`.
 #
 # Safe to source from sh and bash, and more than once. It needs the terminal
 # description installed (tic -x -o ~/.terminfo brisvane.terminfo, or the
@@ -46,6 +63,27 @@ case " ${LESS-} " in
 esac
 GROFF_NO_SGR=1
 export GROFF_NO_SGR
+
+# Colour: programs that honour NO_COLOR leave it out, and git is told
+# through its environment (color.ui = never, after any settings already
+# there, so it wins), so logs of the session stay clean too.
+NO_COLOR=1
+export NO_COLOR
+brisvane_n=${GIT_CONFIG_COUNT:-0}
+case $brisvane_n in '' | *[!0-9]*) brisvane_n=0 ;; esac
+brisvane_i=0
+while [ "$brisvane_i" -lt "$brisvane_n" ]; do
+    eval "brisvane_key=\${GIT_CONFIG_KEY_$brisvane_i-}=\${GIT_CONFIG_VALUE_$brisvane_i-}"
+    [ "$brisvane_key" = color.ui=never ] && break  # sourced before
+    brisvane_i=$((brisvane_i + 1))
+done
+if [ "$brisvane_i" -eq "$brisvane_n" ]; then
+    eval "GIT_CONFIG_KEY_$brisvane_n=color.ui GIT_CONFIG_VALUE_$brisvane_n=never"
+    export "GIT_CONFIG_KEY_$brisvane_n" "GIT_CONFIG_VALUE_$brisvane_n"
+    GIT_CONFIG_COUNT=$((brisvane_n + 1))
+    export GIT_CONFIG_COUNT
+fi
+unset brisvane_n brisvane_i brisvane_key
 
 # Bash: bracketed paste would write ESC [ ? 2004 h before each prompt; the
 # Delete key sends DEL, which readline takes for a Backspace.

@@ -244,6 +244,11 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
                       " Ctrl-A: menu");
     c.pump.Clear();
     Forget(c.notice);
+    c.ansi.hidden = 1204;
+    EXPECT_EQ(Text(), " ansi: 1,204 hidden | /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    c.ansi.hide = false;  // shown: nothing more is hidden
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    Forget(c.notice);
     c.link = LinkState::Down;
     c.everOpened = true;
     EXPECT_EQ(Text(), " disconnected, waiting for /dev/ttyUSB0 | Ctrl-A: menu");

@@ -102,7 +102,8 @@ protected:
     ReceiveLog log;
     std::unique_ptr<OutputPump> pump{new OutputPump()};
     UnixLineEnds captureEnds;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false, nullptr};
+    AnsiFilter ansi;
+    ReceiveTargets targets{history, log, *pump, captureEnds, false, nullptr, ansi};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
@@ -175,7 +176,7 @@ TEST_F(Receive, LogsTextWithStampsAndRawAsReceived) {
     char problem[256];
     ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), true, problem, sizeof problem),
               PlainFile::Opened);
-    std::string sent = "\xc8i\r\nsecond\r";
+    std::string sent = "\xc8\x1b[1mi\r\nsecond\r";  // the colour only in the raw log
     Feed(sent);
     Feed("\n\r 50%\r\n");
     EXPECT_TRUE(log.Flush(problem, sizeof problem));
@@ -233,9 +234,9 @@ TEST_F(Receive, LogsTakeRegularFilesOrDevNullAndSayWhichLogWasRemoved) {
 TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
     captureFile = open(Path("text.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     receiveMode = ReceiveMode::CaptureText;
-    Feed("\xc1" "b\r\nc\r");
+    Feed("\xc1\x1b[32m" "b\r\nc\r");
     CloseFileHandle(captureFile);
-    EXPECT_EQ(Contents(Path("text.cap")), "Ab\nc");  // the last CR waits for what follows
+    EXPECT_EQ(Contents(Path("text.cap")), "Ab\nc");  // no colour; the last CR waits for what follows
     captureFile = open(Path("raw.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     receiveMode = ReceiveMode::CaptureRaw;
     ResetScreen();

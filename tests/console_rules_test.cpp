@@ -91,8 +91,10 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     EXPECT_TRUE(o.hardwareFlow);
     EXPECT_TRUE(o.reconnect);
     EXPECT_STREQ(o.settingsText, "9600,n,8,1");
+    EXPECT_FALSE(o.ansiShown);
     ASSERT_TRUE(ParseArgs({"--flow", "none", "/dev/x", "baud=38400 parity=e", "--interval", "99999",
-                           "--prefix", "C-]", "--no-reconnect", "--home", "/tmp"}, &o));
+                           "--prefix", "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show"}, &o));
+    EXPECT_TRUE(o.ansiShown);
     EXPECT_FALSE(o.hardwareFlow);
     EXPECT_FALSE(o.reconnect);
     EXPECT_STREQ(o.settingsText, "38400,e,8,1");
@@ -104,7 +106,7 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     std::string longPath(PathCapacity, 'x');
     for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
              {}, {"a", "b", "c"}, {"a", "--prefix"}, {"a", "--prefix", "ab"}, {"a", "--interval", "-5"},
-             {longPath.c_str()}, {"a", "--home", longPath.c_str()}}) {
+             {"a", "--ansi", "colour"}, {longPath.c_str()}, {"a", "--home", longPath.c_str()}}) {
         EXPECT_FALSE(ParseArgs(bad, &o, &problem));
         EXPECT_FALSE(problem.empty());
     }
@@ -184,6 +186,11 @@ std::string Sent(int code, bool isKeyCode) {
     TranslatedKey key = TranslateKey(KeyCodes{}, code, isKeyCode);
     if (key.action == KeyAction::Byte) return std::string(1, char(key.byte));
     if (key.action == KeyAction::Ignore) return "ignored";
+    if (key.action == KeyAction::Foreign) {
+        char name[32];
+        ForeignKeyName(code, isKeyCode, name, sizeof name);
+        return std::string("foreign ") + name;
+    }
     const uint8_t* bytes;
     unsigned n = KeySequence(key.key, key.shifted, &bytes);
     return std::string(reinterpret_cast<const char*>(bytes), n);
@@ -202,8 +209,11 @@ TEST(ConsoleKeys, SameBytesAsTheWindowsProgram) {
     EXPECT_EQ(Sent(13, false), "\r");
     EXPECT_EQ(Sent(3, false), "\x03");
     EXPECT_EQ(Sent(0xE9, false), "\xe9");
-    EXPECT_EQ(Sent(0x2588, false), "ignored");
-    EXPECT_EQ(Sent(KEY_F(1), true), "ignored");
+    EXPECT_EQ(Sent(0x2588, false), "foreign U+2588");
+    EXPECT_EQ(Sent(KEY_F(1), true), "\x1bP");  // PF1-PF3
+    EXPECT_EQ(Sent(KEY_F(3), true), "\x1bR");
+    EXPECT_EQ(Sent(KEY_F(10), true), "foreign F10");
+    EXPECT_EQ(Sent(KEY_BTAB, true), "foreign Shift-Tab");
 }
 
 }  // namespace

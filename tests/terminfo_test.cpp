@@ -123,6 +123,7 @@ TEST_F(Terminfo, KeyCapabilitiesAreWhatTheKeysSend) {
         {"kcuu1", 38}, {"kcud1", 40}, {"kcuf1", 39}, {"kcub1", 37}, {"kdch1", 46},
         {"khome", 36}, {"kend", 35},  {"kich1", 45}, {"kpp", 33},   {"knp", 34},
         {"ka1", 103},  {"ka3", 105},  {"kb2", 101},  {"kc1", 97},   {"kc3", 99},
+        {"kf1", 111},  {"kf2", 106},  {"kf3", 109},  // PF1-PF3: keypad /, *, -
     };
     for (const auto& key : keys) {
         const KeyMapEntry* entry = FindMappedKey(key.virtualKey);

@@ -4,7 +4,9 @@ The program runs on one end of a socat pty pair, with a pty of its own as the
 user's terminal (80 x 25), drained by a thread that counts what it is sent.
   receive to screen   MB/s from the host's first byte until the identify
                       reply to the ESC Z after the flood, per mix; floor:
-                      `head -c N` reading the same kind of pair into /dev/null
+                      `head -c N` reading the same kind of pair into /dev/null.
+                      The colour mix is `ls --color=always -l /usr/bin`
+                      repeated, run with --ansi hide
   terminal bytes      bytes written to the user's terminal per byte received
   key to wire         median and 99th percentile over 200 keys, from the
                       keystroke at the terminal to the byte at the host
@@ -79,7 +81,11 @@ def mixes(size):
     while len(scrolling) < size:
         scrolling += b'line %d of the log\r\n' % n
         n += 1
-    return {'printable': printable, 'editor mix': bytes(editor[:size]), 'scrolling': bytes(scrolling[:size])}
+    listing = subprocess.run(['ls', '--color=always', '-l', '/usr/bin'], capture_output=True,
+                             env=dict(os.environ, LC_ALL='C')).stdout.replace(b'\n', b'\r\n')
+    colour = listing * (size // len(listing) + 1)
+    return {'printable': printable, 'editor mix': bytes(editor[:size]), 'scrolling': bytes(scrolling[:size]),
+            'colour': colour[:size]}
 
 
 def host_fd(path):
@@ -256,11 +262,11 @@ class Ser2net:
         self.process.wait()
 
 
-def flood_program(binary, folder, data, network=False):
+def flood_program(binary, folder, data, network=False, extra=()):
     socat, device, host = pair(folder, 'program')
     fd = host_fd(host)
     server = Ser2net(folder, device) if network else None
-    program = Program(binary, f'rfc2217://127.0.0.1:{server.port}' if network else device)
+    program = Program(binary, f'rfc2217://127.0.0.1:{server.port}' if network else device, extra)
     time.sleep(0.5)
     write_all(fd, b'\x1bZ')
     assert read_exact(fd, 3) == b'\x9b\xaf\xcb'
@@ -583,7 +589,8 @@ def main():
         print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair)')
         for name, data in mixes(size).items():
             floor = flood_floor(folder, data)
-            rate, per_byte = flood_program(args.program, folder, data)
+            rate, per_byte = flood_program(args.program, folder, data,
+                                           extra=('--ansi', 'hide') if name == 'colour' else ())
             print(f'  {name:10s}: {rate:6.1f} MB/s  floor {floor:6.1f} MB/s  ratio {rate / floor:.2f}'
                   f'  terminal bytes per received byte {per_byte:.4f}')
         scrolling = mixes(size)['scrolling']

@@ -65,7 +65,7 @@ class Keys(unittest.TestCase):
             ('S-DC', b'\x1b?u'), ('PPage', b'\x1bQ'), ('NPage', b'\x1b?x'),
             ('KP5', b'\x1b?u'), ('KP+', b'\x1b?M'), ('KP*', b'\x1bQ'),
             ('BSpace', b'\x08'), ('C-h', b'\x08'), ('Enter', b'\r'), ('Escape', b'\x1b'),
-            ('C-c', b'\x03'), ('C-j', b'\n'),
+            ('C-c', b'\x03'), ('C-j', b'\n'), ('F1', b'\x1bP'), ('F3', b'\x1bR'),
         ]
         with ConsoleSession() as s:
             for name, sequence in expected:
@@ -74,6 +74,8 @@ class Keys(unittest.TestCase):
                 self.assertEqual(s.host_read(len(marked)), marked, name)
             s.type('Paste of several keys at once')
             self.assertEqual(s.host_read(29), bytes(b | 0x80 for b in b'Paste of several keys at once'))
+            s.keys('F10')  # no such key here: said, not sent
+            s.wait_status('F10: not a key of this terminal')
             self.assertEqual(s.line.drain(), b'')
 
     def test_menu_prefix_clear_and_exit(self):

@@ -3,13 +3,17 @@ login's shell, then real programs through the real terminal.
 
 The session: brisvane --seven-bit in tmux on one end of a pty line, and on the
 other, as its controlling terminal, the interactive bash with line editing that
-tools/run uses (tools/lib/local-host, which sources the profile)."""
+tools/run uses (tools/lib/local-host, which sources the profile). Then the
+same bash without --seven-bit, and a login through agetty as the README has
+it, where this machine lets the test run agetty."""
 import os
 import re
+import shutil
 import signal
 import subprocess
 import tempfile
 import unittest
+import uuid
 from pathlib import Path
 
 from console_session import ConsoleSession, wait_for
@@ -29,9 +33,12 @@ class Profile(unittest.TestCase):
 
     def source(self, shell, env):
         # set -eu: a profile must not end a strict shell that sources it.
-        script = f'set -eu; . {PROFILE}; . {PROFILE}; printf "%s|" "$TERM" "$LC_ALL" "$LESS" "$GROFF_NO_SGR"'
+        script = (f'set -eu; . {PROFILE}; . {PROFILE}; printf "%s|" "$TERM" "$LC_ALL" "$LESS" '
+                  '"$GROFF_NO_SGR" "$NO_COLOR" "$GIT_CONFIG_COUNT" "$(git config color.ui)"')
+        # git colour asked for already: the profile's setting comes after it.
+        git = {'GIT_CONFIG_COUNT': '1', 'GIT_CONFIG_KEY_0': 'color.ui', 'GIT_CONFIG_VALUE_0': 'always'}
         return subprocess.run([shell, '-c', script], capture_output=True, text=True, timeout=20,
-                              env=dict(env, PATH=os.environ['PATH']))
+                              env=dict(env, PATH=os.environ['PATH'], **git))
 
     def test_finds_the_description_in_the_home_folder_and_keeps_settings_once(self):
         with tempfile.TemporaryDirectory() as home:
@@ -40,7 +47,7 @@ class Profile(unittest.TestCase):
                 for less, expected in ((None, '-+R'), ('-i', '-i -+R')):
                     env = {'HOME': home} if less is None else {'HOME': home, 'LESS': less}
                     r = self.source(shell, env)
-                    self.assertEqual((r.stdout, r.stderr), (f'brisvane|C|{expected}|1|', ''),
+                    self.assertEqual((r.stdout, r.stderr), (f'brisvane|C|{expected}|1|1|2|never|', ''),
                                      f'{shell} with LESS={less}')
 
     def test_without_a_description_it_says_how_to_install_one(self):
@@ -62,25 +69,17 @@ class Host(unittest.TestCase):
             cls.home.mkdir()
             (cls.home / 'known.txt').write_text('\n'.join(KNOWN) + '\n')
             compile_description(Path(cls.s.folder) / 'terminfo')
-            tty = os.open(cls.s.line.host, os.O_RDWR | os.O_NOCTTY)
-            try:
-                # setsid -c: the line becomes the shell's controlling terminal.
-                cls.bash = subprocess.Popen(
-                    ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
-                    stdin=tty, stdout=tty, stderr=tty,
-                    env=dict(os.environ, HOME=str(cls.home),
-                             BRISVANE_TERMINFO=str(Path(cls.s.folder) / 'terminfo')))
-            finally:
-                os.close(tty)
+            # setsid -c: the line becomes the shell's controlling terminal.
+            cls.bash = start_host(cls.s, ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
+                                  env=dict(os.environ, HOME=str(cls.home),
+                                           BRISVANE_TERMINFO=str(Path(cls.s.folder) / 'terminfo')))
         except BaseException:
             cls.s.close()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        if cls.bash.poll() is None:
-            cls.bash.send_signal(signal.SIGHUP)
-            cls.bash.wait(10)
+        hang_up(cls.bash)
         cls.s.close()
 
     def clear(self):
@@ -124,6 +123,16 @@ class Host(unittest.TestCase):
         self.s.keys('BSpace', 'Enter')
         self.wait_rows({8: 'read abc'})
 
+    def test_colour_sequences_are_hidden(self):
+        self.clear()
+        self.command(r"printf '\033[1;32mOK\033[0m\n'")
+        self.wait_rows({1: 'OK', 2: 'host$'})
+        passwd = next(line for line in Path('/etc/passwd').read_text().split('\n')
+                      if line.startswith('root:'))
+        self.command("grep --color=always '^root:' /etc/passwd")
+        self.wait_rows({3: passwd[:80], 4: 'host$'})
+        self.s.wait_status(' hidden |')
+
     def test_programs_draw_their_first_screen_and_quit_cleanly(self):
         first_page = {n: KNOWN[n] for n in range(23)}
         indent = ' ' * 20
@@ -156,6 +165,92 @@ class Host(unittest.TestCase):
                 # No bracketed-paste trace: nano writes one as it ends, whatever
                 # its settings, and the profile wipes it.
                 self.assertFalse([row for row in self.s.screen() if '2004' in row])
+
+
+def start_host(session, command, **popen):
+    """A login on the line's host end as its controlling terminal."""
+    tty = os.open(session.line.host, os.O_RDWR | os.O_NOCTTY)
+    try:
+        return subprocess.Popen(command, stdin=tty, stdout=tty, stderr=tty, **popen)
+    finally:
+        os.close(tty)
+
+
+def hang_up(process):
+    if process.poll() is None:
+        process.send_signal(signal.SIGHUP)
+        process.wait(10)
+
+
+class EightBitHost(unittest.TestCase):
+    """The same bash, brisvane without --seven-bit: nothing runs until the
+    hint is followed."""
+
+    def test_the_hint_shows_and_the_menus_7_makes_commands_run(self):
+        with ConsoleSession() as s:
+            home = Path(s.folder) / 'home'
+            home.mkdir()
+            compile_description(Path(s.folder) / 'terminfo')
+            bash = start_host(s, ['setsid', '-c', str(REPO / 'tools' / 'lib' / 'local-host')],
+                              env=dict(os.environ, HOME=str(home),
+                                       BRISVANE_TERMINFO=str(Path(s.folder) / 'terminfo')))
+            self.addCleanup(hang_up, bash)
+            wait_for(lambda: s.row(0).startswith('host$'), 20, 'the prompt')
+            s.type('echo hi')
+            s.keys('Enter')
+            s.wait_status('the host sees bit 7: the menu key then 7 clears it (--seven-bit)')
+            self.assertNotIn('hi', s.row(1))
+            s.keys('C-a', '7')
+            s.wait_status('bit 7 clear')
+            s.keys('C-c')  # a fresh prompt, without what went in with bit 7
+            s.wait_status(' 7-bit |')
+            s.type('echo ran')
+            s.keys('Enter')
+            wait_for(lambda: 'ran' in [row.rstrip() for row in s.screen()], 20, 'the command to run')
+
+
+class AgettyLogin(unittest.TestCase):
+    """A login through a real agetty set up as the README says (its case in
+    ~/.bash_profile, TERM as agetty's argument), on the pty bound to a
+    /dev/ttyGS name: a pty's own name matches none of the case's patterns."""
+
+    def setUp(self):
+        if os.geteuid() != 0 or shutil.which('agetty') is None:
+            self.skipTest('agetty needs root here')
+        self.s = ConsoleSession('--seven-bit')
+        self.addCleanup(self.s.close)
+        self.name = 'ttyGSbv' + uuid.uuid4().hex[:6]
+        self.node = Path('/dev') / self.name
+        self.node.touch()
+        self.addCleanup(self.node.unlink)
+        mounted = subprocess.run(['mount', '--bind', os.path.realpath(self.s.line.host), str(self.node)],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest('cannot bind the pty to a serial name here')
+        self.addCleanup(subprocess.run, ['umount', str(self.node)], check=True)
+
+    def test_login_takes_the_profile_and_term(self):
+        home = Path(self.s.folder) / 'home'
+        home.mkdir()
+        compile_description(home / '.terminfo')
+        shutil.copy(PROFILE, home / 'brisvane.profile')
+        readme = (REPO / 'README.md').read_text()
+        case = re.search(r'^    case \$\(tty\) in\n.*?^    esac\n', readme, re.S | re.M).group(0)
+        (home / '.bash_profile').write_text(
+            'echo "agetty: $TERM"\n' + re.sub('^    ', '', case, flags=re.M) + "PS1='login$ '\n")
+        (home / '.profile').write_text('echo "not to be read"\n')
+        login = start_host(self.s, ['agetty', '-n', '-l', '/bin/bash', '-o', '--login', '-J', '-L',
+                                          self.name, '9600', 'brisvane'],
+                           env={'HOME': str(home), 'PATH': os.environ['PATH']}, start_new_session=True)
+        self.addCleanup(hang_up, login)
+        wait_for(lambda: any(row.startswith('login$') for row in self.s.screen()), 20, 'the prompt')
+        self.s.type('echo "$TERM $LC_ALL $NO_COLOR $(git config color.ui) $(tty)"')
+        self.s.keys('Enter')
+        expected = f'brisvane C 1 never /dev/{self.name}'
+        wait_for(lambda: expected in [row.rstrip() for row in self.s.screen()], 20, expected)
+        screen = '\n'.join(self.s.screen())
+        self.assertIn('agetty: brisvane', screen)
+        self.assertNotIn('not to be read', screen)
 
 
 if __name__ == '__main__':
