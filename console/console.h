@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "console/counters.h"
 #include "console/display.h"
 #include "console/history.h"
 #include "console/history_view.h"
@@ -23,6 +24,7 @@
 #include "console/options.h"
 #include "console/output_pump.h"
 #include "console/prompt.h"
+#include "console/receive.h"
 #include "console/schedule.h"
 #include "console/text_rules.h"
 #include "console/transfers.h"
@@ -34,7 +36,7 @@ enum class LinkState : uint8_t {
 };
 
 // What the prompt on the status line is asking for.
-enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings };
+enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, HexBytes, Maps };
 
 const unsigned ReadBlockSize = 16384;
 
@@ -63,6 +65,10 @@ struct Console {
     uint64_t pasteTotal = 0;  // bytes of the paste being sent
     TextLineEnds pasteLineEnds;
 
+    ReceiveStyle style;  // line-end maps, the hex view, local echo
+    Counters counters;
+    char hexInput[PathCapacity] = "";  // the last hex bytes sent, offered again
+
     History history;
     HistoryView view;
     ReceiveLog log;
@@ -81,5 +87,10 @@ struct Console {
     int exitCode = 0;
     uint8_t readBlock[ReadBlockSize];
 };
+
+// Where received (and echoed) bytes go.
+inline ReceiveTargets ReceiveTargetsOf(Console& c) {
+    return {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.style};
+}
 
 #endif

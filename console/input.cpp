@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "console/commands.h"
+#include "console/line_maps.h"
 #include "console/line/line_speed.h"
 #include "core/screen.h"
 
@@ -68,16 +69,22 @@ void Pasted(Console& c, const TranslatedKey& key) {
         return;
     }
     if (c.link != LinkState::Open) {
+        ++c.counters.dropped;
         Say(c.notice, "not connected: the paste was not sent");
         return;
     }
-    uint8_t wire;
-    if (PastedByte(c.pasteLineEnds, key.byte, c.options.sevenBit, &wire) == 0) return;
-    if (!c.pump.Queue(&wire, 1, true)) {
+    uint8_t marked;
+    if (PastedByte(c.pasteLineEnds, key.byte, c.options.sevenBit, &marked) == 0) return;
+    uint8_t wire[2];
+    unsigned count = MapSent(c.style.maps, marked & SevenBits, wire);
+    for (unsigned i = 0; i < count; ++i) wire[i] = Originated(wire[i], c.options.sevenBit);
+    if (!c.pump.Queue(wire, count, true)) {
+        c.counters.dropped += count;
         Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
         return;
     }
-    ++c.pasteTotal;
+    EchoQueued(c, wire, count);
+    c.pasteTotal += count;
 }
 
 // q or Escape leaves; the menu key still opens the menu.

@@ -43,9 +43,10 @@ void ReceiveLog::Stamp() {
     for (int i = 0; i < n && i < int(sizeof stamp); ++i) text_.Put(uint8_t(stamp[i]));
 }
 
-void ReceiveLog::Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+void ReceiveLog::Received(const uint8_t* raw, unsigned rawCount, const uint8_t* bytes, unsigned count,
+                          const struct timespec& arrived) {
     if (raw_.fd >= 0) {
-        for (unsigned i = 0; i < count; ++i) raw_.Put(bytes[i]);
+        for (unsigned i = 0; i < rawCount; ++i) raw_.Put(raw[i]);
     }
     if (text_.fd < 0) return;
     for (unsigned i = 0; i < count; ++i) {

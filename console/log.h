@@ -23,7 +23,12 @@ public:
               unsigned capacity);
     bool Active() const { return text_.fd >= 0 || raw_.fd >= 0; }
     // A block received at `arrived` (wall-clock time).
-    void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived);
+    void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+        Received(bytes, count, bytes, count, arrived);
+    }
+    // The same, with the text log given the block after the line-end maps.
+    void Received(const uint8_t* raw, unsigned rawCount, const uint8_t* text, unsigned textCount,
+                  const struct timespec& arrived);
     // Writes out what waits: 0, or the errno of a write that failed.
     int Flush();
     // Flushes (a CR still held is written) and closes.

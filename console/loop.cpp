@@ -52,8 +52,14 @@ void PumpOutput(Console& c, int64_t now) {
     uint32_t interval = c.options.characterInterval;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
         if (c.pump.StageEmpty()) {
+            bool textSend = CurrentTransferModes().send == SendState::SendText;
             if (SendRunning() && FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
                 Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.transfers.sendDone);
+            }
+            if (textSend && !c.pump.StageEmpty()) {
+                unsigned staged;
+                const uint8_t* bytes = c.pump.Pending(&staged);
+                EchoQueued(c, bytes, staged);
             }
             if (!SendRunning()) c.pump.StageQueued(now, interval);
         }
@@ -67,6 +73,7 @@ void PumpOutput(Console& c, int64_t now) {
             return;
         }
         if (written > 0) {
+            c.counters.sent += written;
             c.pump.Wrote(written, now, interval);
             c.redraw = true;  // progress
         }
@@ -85,6 +92,7 @@ void PumpOutput(Console& c, int64_t now) {
 void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
+    c.counters.received += count;
     ReceiveBlock(targets, c.readBlock, count, arrived);
     if (Capturing()) CaptureWritten(c.transfers, count, c.notice);
     c.redraw = true;
@@ -93,7 +101,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    ReceiveTargets targets = ReceiveTargetsOf(c);
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
@@ -197,7 +205,7 @@ int Timeout(const Console& c, int64_t now) {
 // written, for as long as the line keeps delivering (at most a second).
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit};
+    ReceiveTargets targets = ReceiveTargetsOf(c);
     while (Capturing() && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
@@ -215,6 +223,7 @@ void RunLoop(Console& c, int signalPipe) {
     while (!c.quit) {
         int64_t now = MonotonicMilliseconds();
         Due(c, now);
+        NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
         if (c.redraw && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 

@@ -136,6 +136,10 @@ int main(int argc, char** argv) {
     if (!c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message)) {
         return Fail(message);
     }
+    c.style.maps = c.options.maps;
+    c.style.echo = c.options.echo;
+    c.style.hex = c.options.hex;
+    c.pump.SetLineDelay(c.options.lineDelay);
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return Fail(message);
@@ -163,6 +167,11 @@ int main(int argc, char** argv) {
     c.line->Close();
     if (c.exitCode == 1 && !c.options.reconnect) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
+    }
+    if (c.options.stats) {
+        char counters[256];
+        FormatCounters(c.counters, MonotonicMilliseconds(), counters, sizeof counters);
+        std::fprintf(stderr, "brisvane: %s\n", counters);
     }
     return c.exitCode;
 }

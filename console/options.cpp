@@ -5,6 +5,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "console/line_maps.h"
+
 namespace {
 
 bool Fail(char* problem, unsigned capacity, const char* what, const char* text) {
@@ -75,6 +77,16 @@ const char* SetNoReconnect(ConsoleOptions& o, const char* value) { return SetBoo
 const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
 const char* SetWait(ConsoleOptions& o, const char* value) { return SetBoolean(o.waitForDevice, value, false); }
 const char* SetTimestamps(ConsoleOptions& o, const char* value) { return SetBoolean(o.timestamps, value, false); }
+const char* SetHex(ConsoleOptions& o, const char* value) { return SetBoolean(o.hex, value, false); }
+const char* SetEcho(ConsoleOptions& o, const char* value) { return SetBoolean(o.echo, value, false); }
+const char* SetStats(ConsoleOptions& o, const char* value) { return SetBoolean(o.stats, value, false); }
+const char* SetMaps(ConsoleOptions& o, const char* value) {
+    const char* fault = nullptr;
+    return ParseLineMaps(value, &o.maps, &fault) ? nullptr : fault;
+}
+const char* SetLineDelay(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 60000, &o.lineDelay) ? nullptr : "the line delay is a number of milliseconds (0..60000)";
+}
 
 const char* SetHome(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.homeDirectory, PathCapacity) ? nullptr : "folder name too long";
@@ -137,11 +149,17 @@ const OptionSpec Specs[] = {
      SetSevenBit},
     {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
     {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
+    {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)", SetLineDelay},
+    {"map", Kind::Value, "MAPS", "line-end maps, a comma list: lf-crlf, cr-crlf, ignore-cr, del-bs, bs-del",
+     SetMaps},
+    {"echo", Kind::Flag, "", "show what is sent, as if the host echoed it", SetEcho},
+    {"hex", Kind::Flag, "", "start with the hex view of what arrives", SetHex},
     {"prefix", Kind::Value, "KEY", "the menu key, such as C-a (the default) or ^B", SetPrefix},
     {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
     {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
     {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
+    {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},

@@ -40,6 +40,11 @@ struct ConsoleOptions {
     char logPath[PathCapacity];     // text log; empty: none
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
+    bool hex;    // the hex view from the start
+    bool echo;   // local echo
+    bool stats;  // the counters on stderr at exit
+    uint8_t maps;  // LineMap bits
+    uint32_t lineDelay;  // ms after each line of a paste or text send
 };
 
 void DefaultOptions(ConsoleOptions* options);

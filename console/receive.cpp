@@ -20,26 +20,86 @@ inline void Show(ReceiveTargets& targets, uint8_t byte) {
     outputQueue.Discard();
 }
 
-}  // namespace
+void ShowText(ReceiveTargets& targets, const char* text, unsigned length) {
+    for (unsigned i = 0; i < length; ++i) Show(targets, uint8_t(text[i]));
+}
 
-void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
-                  const struct timespec& arrived) {
-    if (targets.log.Active()) targets.log.Received(bytes, count, arrived);
+// Full rows once, and the row being filled redrawn once a block.
+void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+    HexDump& dump = targets.style.dump;
+    char row[HexRowCapacity + 2];
+    row[0] = CarriageReturn;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!dump.Add(bytes[i])) continue;
+        unsigned length = FormatHexRow(dump, row + 1, HexRowCapacity);
+        row[1 + length] = CarriageReturn;
+        row[2 + length] = LineFeed;
+        ShowText(targets, row, length + 3);
+        dump.NextRow();
+    }
+    if (dump.filled > 0) ShowText(targets, row, 1 + FormatHexRow(dump, row + 1, HexRowCapacity));
+}
+
+void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+    ReceiveStyle& style = targets.style;
+    const uint8_t* text = bytes;
+    unsigned textCount = count;
+    if (style.maps & ReceivedMaps) {
+        textCount = style.map.Apply(style.maps, bytes, count, style.mapped);
+        text = style.mapped;
+    }
+    if (targets.log.Active()) targets.log.Received(bytes, count, text, textCount, arrived);
     switch (CurrentTransferModes().capture) {
         case ReceiveMode::CaptureRaw:
             for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
             return;
         case ReceiveMode::CaptureText:
-            for (unsigned i = 0; i < count; ++i) {
-                uint8_t byte = bytes[i] & SevenBits;
+            for (unsigned i = 0; i < textCount; ++i) {
+                uint8_t byte = text[i] & SevenBits;
                 uint8_t out[2];
                 unsigned n = targets.captureLineEnds.Next(byte, out);
                 for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
-                Show(targets, byte);
+                if (!style.hex) Show(targets, byte);
             }
-            return;
+            break;
         case ReceiveMode::Off:
-            for (unsigned i = 0; i < count; ++i) Show(targets, bytes[i] & SevenBits);
-            return;
+            if (!style.hex) {
+                for (unsigned i = 0; i < textCount; ++i) Show(targets, text[i] & SevenBits);
+            }
+            break;
     }
+    if (style.hex) ShowHex(targets, bytes, count);
+}
+
+}  // namespace
+
+void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
+                  const struct timespec& arrived) {
+    for (unsigned done = 0; done < count; done += MapBlockSize) {
+        unsigned part = count - done < MapBlockSize ? count - done : MapBlockSize;
+        ReceivePart(targets, bytes + done, part, arrived);
+    }
+}
+
+void EchoSent(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+    ReceiveStyle& style = targets.style;
+    for (unsigned done = 0; done < count; done += MapBlockSize) {
+        unsigned part = count - done < MapBlockSize ? count - done : MapBlockSize;
+        if (style.hex) {
+            ShowHex(targets, bytes + done, part);
+            continue;
+        }
+        uint8_t maps = uint8_t((style.maps & MapInLfCrlf) | MapInCrCrlf);
+        unsigned n = style.echoMap.Apply(maps, bytes + done, part, style.mapped);
+        for (unsigned i = 0; i < n; ++i) Show(targets, style.mapped[i] & SevenBits);
+    }
+}
+
+void SetHexView(ReceiveTargets& targets, bool on) {
+    ReceiveStyle& style = targets.style;
+    if (style.hex == on) return;
+    if (style.hex && style.dump.filled > 0) ShowText(targets, "\r\n", 2);  // the last row stays as it is
+    style.hex = on;
+    style.dump = HexDump();
+    if (on && terminal.column != 0) ShowText(targets, "\r\n", 2);
 }

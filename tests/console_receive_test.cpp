@@ -97,7 +97,8 @@ protected:
     ReceiveLog log;
     std::unique_ptr<OutputPump> pump{new OutputPump()};
     UnixLineEnds captureEnds;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false};
+    std::unique_ptr<ReceiveStyle> style{new ReceiveStyle()};
+    ReceiveTargets targets{history, log, *pump, captureEnds, false, *style};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
