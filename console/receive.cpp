@@ -8,12 +8,18 @@
 
 namespace {
 
-inline void Show(ReceiveTargets& targets, uint8_t byte) {
+// `answer`: an identify reply goes to the host; echoed bytes are the
+// user's own, so a request among them is not answered.
+inline void Show(ReceiveTargets& targets, uint8_t byte, bool answer = true) {
     if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
         targets.history.Push(&screen.cells[0]);  // about to scroll off the top
     }
     InterpretByte(byte);
     if (outputQueue.IsEmpty()) return;
+    if (!answer) {
+        outputQueue.Discard();
+        return;
+    }
     uint8_t reply[3];
     for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
     targets.pump.Queue(reply, outputQueue.count, false);  // a full queue drops it, as a busy one does
@@ -91,7 +97,7 @@ void EchoSent(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
         }
         uint8_t maps = uint8_t((style.maps & MapInLfCrlf) | MapInCrCrlf);
         unsigned n = style.echoMap.Apply(maps, bytes + done, part, style.mapped);
-        for (unsigned i = 0; i < n; ++i) Show(targets, style.mapped[i] & SevenBits);
+        for (unsigned i = 0; i < n; ++i) Show(targets, style.mapped[i] & SevenBits, false);
     }
 }
 
