@@ -27,7 +27,7 @@ namespace {
 
 const char Usage[] =
     "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
-    "       brisvane --list | --help | --version\n";
+    "       brisvane --list | --list-profiles | --help | --version\n";
 
 const char HelpIntroduction[] =
     "\n"
@@ -120,6 +120,12 @@ int main(int argc, char** argv) {
     if (commandLine.action == ProgramAction::List) {
         ListSerialDevices(stdout);
         ListProfiles(profiles);
+        return 0;
+    }
+    if (commandLine.action == ProgramAction::ListProfiles) {
+        for (const std::string& section : profiles.sections) {
+            if (section != "default") std::printf("%s\n", section.c_str());
+        }
         return 0;
     }
 

@@ -166,6 +166,7 @@ const OptionSpec Specs[] = {
     {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it", SetNoReconnect},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
+    {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
     {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
 };
@@ -230,6 +231,10 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         }
         if (std::strcmp(argument, "--list") == 0) {
             line->action = ProgramAction::List;
+            continue;
+        }
+        if (std::strcmp(argument, "--list-profiles") == 0) {
+            line->action = ProgramAction::ListProfiles;
             continue;
         }
         if (argument[0] != '-' || argument[1] == '\0') {

@@ -1,6 +1,6 @@
 // What the user chose for a run of the Unix program, from the command line
 //   brisvane [DEVICE|PROFILE] [SETTINGS] [--option value | --flag]...
-//   brisvane --list | --help | --version
+//   brisvane --list | --list-profiles | --help | --version
 // and from the profiles file. Each long option is also a profile key, so
 // one table (name, argument, help, setter) reads both and makes --help. Reading is pure: no file is touched and
 // nothing is printed; problems come back as one line of text.
@@ -11,7 +11,8 @@
 
 #include "link/settings_notation.h"
 
-enum class ProgramAction : uint8_t { Run, Help, Version, List };
+// ListProfiles: the profile names alone, one a line, for shell completion.
+enum class ProgramAction : uint8_t { Run, Help, Version, List, ListProfiles };
 
 const unsigned PathCapacity = 1024;
 const unsigned SettingsTextCapacity = 64;
