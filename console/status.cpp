@@ -57,6 +57,8 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     unsigned typed = c.pump.Waiting() - c.pump.PasteWaiting();
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
+    if (c.style.hex) Add(text, capacity, " hex |");
+    if (c.style.echo) Add(text, capacity, " echo |");
 }
 
 }  // namespace
