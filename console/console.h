@@ -90,7 +90,7 @@ struct Console {
 
 // Where received (and echoed) bytes go.
 inline ReceiveTargets ReceiveTargetsOf(Console& c) {
-    return {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.style};
+    return {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.style, c.counters};
 }
 
 #endif

@@ -22,7 +22,9 @@ inline void Show(ReceiveTargets& targets, uint8_t byte, bool answer = true) {
     }
     uint8_t reply[3];
     for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
-    targets.pump.Queue(reply, outputQueue.count, false);  // a full queue drops it, as a busy one does
+    if (!targets.pump.Queue(reply, outputQueue.count, false)) {
+        targets.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
+    }
     outputQueue.Discard();
 }
 

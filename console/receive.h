@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "console/counters.h"
 #include "console/hex_view.h"
 #include "console/history.h"
 #include "console/line_maps.h"
@@ -44,6 +45,7 @@ struct ReceiveTargets {
     UnixLineEnds& captureLineEnds;
     bool sevenBit;
     ReceiveStyle& style;
+    Counters& counters;  // an identify reply with no room is counted as dropped
 };
 
 void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,

@@ -99,7 +99,8 @@ protected:
     std::unique_ptr<OutputPump> pump{new OutputPump()};
     UnixLineEnds captureEnds;
     std::unique_ptr<ReceiveStyle> style{new ReceiveStyle()};
-    ReceiveTargets targets{history, log, *pump, captureEnds, false, *style};
+    Counters counters;
+    ReceiveTargets targets{history, log, *pump, captureEnds, false, *style, counters};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
