@@ -1,9 +1,9 @@
 // What the line carried in this run, for the menu key then i and for
 // --stats at exit: bytes received and sent, bytes dropped or refused (typed
 // while the line was away, a paste cut short, what waited when the line
-// went away, a key or identify reply with no room left),
-// reconnects, and the time the line was open. Pure: the caller gives the
-// time and says what happened.
+// went away, a key or identify reply with no room left), reconnects, and
+// the time the line was open. Pure: the caller gives the time and says what
+// happened.
 #ifndef BRISVANE_CONSOLE_COUNTERS_H
 #define BRISVANE_CONSOLE_COUNTERS_H
 
