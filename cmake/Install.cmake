@@ -1,6 +1,6 @@
 # What `cmake --install` puts in place. Native builds: the program, its
-# manual page, the compiled terminal description, the host's login set-up and
-# the copyright file, plus the Windows program and its Linux launcher when
+# manual page, the compiled terminal description, the host's login set-up,
+# the bash completion and the copyright file, plus the Windows program and its Linux launcher when
 # BRISVANE_WINDOWS_EXE names a brisvane.exe.
 # Windows builds: the layout of the zip for Windows users.
 include(GNUInstallDirs)
@@ -47,6 +47,9 @@ install(DIRECTORY ${terminfo_dir}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/terminfo
 # The source too, and the login set-up, for users to copy to their hosts.
 install(FILES ${CMAKE_SOURCE_DIR}/host/brisvane.terminfo ${CMAKE_SOURCE_DIR}/host/brisvane.profile
     DESTINATION ${CMAKE_INSTALL_DATADIR}/brisvane)
+# Completion in bash, where bash-completion loads it on demand.
+install(FILES ${CMAKE_SOURCE_DIR}/completion/brisvane.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME brisvane)
 # Where Debian looks for a package's copyright.
 install(FILES ${CMAKE_SOURCE_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

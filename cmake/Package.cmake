@@ -23,14 +23,16 @@ else()
     # XMODEM, YMODEM and ZMODEM transfers run its commands; the rest works without.
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS lrzsz)
     set(CPACK_STRIP_FILES ON)
+    # The completion file does nothing without it.
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
     set(CPACK_PACKAGE_DESCRIPTION [[
 brisvane makes the terminal it runs in a character-cell terminal of 24 rows
 and 80 columns for a host computer on a serial line. It interprets the host's
 control characters, escape sequences and cursor addressing, sends keys as
 short escape sequences, and sends and captures files.
 The package holds the program, its manual page, the terminal description
-that the host's programs use with TERM=brisvane, and brisvane.profile, the
-login set-up for a Unix host on the line.]])
+that the host's programs use with TERM=brisvane, brisvane.profile, the
+login set-up for a Unix host on the line, and completion for bash.]])
 endif()
 
 include(CPack)

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "console/hex_view.h"
+#include "console/line_maps.h"
 #include "core/screen.h"
 
 namespace {
@@ -109,6 +111,7 @@ Reaction EndSendOrPaste(Console& c, int64_t now) {
         CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
     } else if (c.pump.PasteWaiting() > 0) {
         unsigned dropped = c.pump.DropPaste();
+        c.counters.dropped += dropped;
         c.pasteTotal = 0;
         Say(c.notice, "paste ended: %u bytes not sent", dropped);
     } else {
@@ -211,6 +214,38 @@ void NewSettings(Console& c, const char* text) {
     Say(c.notice, "line settings now %s", c.options.settingsText);
 }
 
+void SendHexBytes(Console& c, const char* text) {
+    uint8_t bytes[PathCapacity / 2];
+    const char* fault = nullptr;
+    int count = ParseHexBytes(text, bytes, sizeof bytes, &fault);
+    if (count < 0) {
+        Say(c.notice, "hex bytes '%.60s': %s", text, fault);
+        return;
+    }
+    std::snprintf(c.hexInput, sizeof c.hexInput, "%s", text);
+    if (!Connected(c)) return;
+    if (!c.pump.Queue(bytes, unsigned(count), false)) {  // as they are: no bit-7 mark, no maps
+        c.counters.dropped += unsigned(count);
+        Say(c.notice, "%u bytes wait for the line: the hex bytes were not sent", c.pump.Waiting());
+        return;
+    }
+    EchoQueued(c, bytes, unsigned(count));
+    Say(c.notice, "sent %d bytes", count);
+}
+
+void NewMaps(Console& c, const char* text) {
+    uint8_t maps = 0;
+    const char* fault = nullptr;
+    if (!ParseLineMaps(text, &maps, &fault)) {
+        Say(c.notice, "maps '%.60s': %s", text, fault);
+        return;
+    }
+    c.style.maps = c.options.maps = maps;
+    char names[96];
+    FormatLineMaps(maps, names, sizeof names);
+    Say(c.notice, "line-end maps: %s", names);
+}
+
 void Search(Console& c) {
     std::snprintf(c.view.search, sizeof c.view.search, "%.79s", c.prompt.text);
     c.view.haveMatch = false;
@@ -225,17 +260,31 @@ void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
         return;
     }
     if (c.link != LinkState::Open) {
+        c.counters.dropped += count;
         Say(c.notice, "not connected: the key was not sent");
         return;
     }
-    uint8_t wire[3];
-    if (count > sizeof wire) return;
-    for (unsigned i = 0; i < count; ++i) wire[i] = Originated(bytes[i], c.options.sevenBit);
-    if (!c.pump.Queue(wire, count, false)) {
+    uint8_t wire[6];
+    unsigned length = 0;
+    if (count > 3) return;
+    for (unsigned i = 0; i < count; ++i) {
+        uint8_t mapped[2];
+        unsigned n = MapSent(c.style.maps, bytes[i], mapped);
+        for (unsigned j = 0; j < n; ++j) wire[length++] = Originated(mapped[j], c.options.sevenBit);
+    }
+    if (!c.pump.Queue(wire, length, false)) {
+        c.counters.dropped += length;
         Say(c.notice, "%u bytes wait for the line: the key was not sent", c.pump.Waiting());
         return;
     }
-    KeysSent(c.bit7, wire, count, MonotonicMilliseconds());
+    KeysSent(c.bit7, wire, length, MonotonicMilliseconds());
+    EchoQueued(c, wire, length);
+}
+
+void EchoQueued(Console& c, const uint8_t* bytes, unsigned count) {
+    if (!c.style.echo) return;
+    ReceiveTargets targets = ReceiveTargetsOf(c);
+    EchoSent(targets, bytes, count);
 }
 
 namespace {
@@ -357,6 +406,40 @@ Reaction ToggleRts(Console& c, int64_t) {
     return Nothing;
 }
 
+Reaction ToggleHexView(Console& c, int64_t) {
+    ReceiveTargets targets = ReceiveTargetsOf(c);
+    SetHexView(targets, !c.style.hex);
+    Say(c.notice, "hex view %s", OnOff(c.style.hex));
+    return Nothing;
+}
+
+Reaction AskForHexBytes(Console& c, int64_t) {
+    OpenPrompt(c.prompt, "hex bytes to send", c.hexInput);
+    c.promptFor = PromptPurpose::HexBytes;
+    return Nothing;
+}
+
+Reaction AskForMaps(Console& c, int64_t) {
+    char maps[96];
+    FormatLineMaps(c.style.maps, maps, sizeof maps);
+    OpenPrompt(c.prompt, "line-end maps", c.style.maps != 0 ? maps : "");
+    c.promptFor = PromptPurpose::Maps;
+    return Nothing;
+}
+
+Reaction ToggleEcho(Console& c, int64_t) {
+    c.style.echo = !c.style.echo;
+    Say(c.notice, "local echo %s", OnOff(c.style.echo));
+    return Nothing;
+}
+
+Reaction ShowCounters(Console& c, int64_t now) {
+    char text[NoticeCapacity];
+    FormatCounters(c.counters, now, text, sizeof text);
+    Say(c.notice, "%s", text);
+    return Nothing;
+}
+
 // The table behind the menu: the order is the menu line's and the help
 // page's, most used first, so a narrow line keeps what matters.
 const MenuEntry Entries[] = {
@@ -377,6 +460,11 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'a', "ansi", "ANSI sequences hidden or shown", ToggleAnsi, MenuLevel::Closed, false},
     {MenuLevel::Top, '7', "7-bit", "keys with bit 7 clear or set", ToggleSevenBit, MenuLevel::Closed, false},
     {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", AskForScript, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'H', "hex", "hex view on or off", ToggleHexView, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'w', "write-hex", "send bytes typed in hex", AskForHexBytes, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},
@@ -420,6 +508,10 @@ Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
 Reaction PromptAnswered(Console& c) {
     PromptPurpose purpose = c.promptFor;
     c.promptFor = PromptPurpose::None;
+    if (purpose == PromptPurpose::Maps) {
+        NewMaps(c, c.prompt.text);  // empty: none
+        return Nothing;
+    }
     if (c.prompt.text[0] == '\0') {
         c.transfers.pendingSend = SendState::Idle;
         c.transfers.pendingCapture = ReceiveMode::Off;
@@ -432,6 +524,8 @@ Reaction PromptAnswered(Console& c) {
         case PromptPurpose::Settings: NewSettings(c, c.prompt.text); break;
         case PromptPurpose::ProtocolName: ProtocolNamed(c); break;
         case PromptPurpose::ScriptName: RunScriptFile(c, c.prompt.text); break;
+        case PromptPurpose::HexBytes: SendHexBytes(c, c.prompt.text); break;
+        case PromptPurpose::Maps: break;
         case PromptPurpose::None: break;
     }
     return Nothing;

@@ -32,8 +32,11 @@ Reaction PromptAnswered(Console& console);
 // The loop's timed ends: a BREAK to clear, DTR to raise again.
 void EndTimedControls(Console& console, int64_t now);
 
-// Queues bytes typed for the host (before bit 7), or says why they were not
-// sent: no line, or no room.
+// Queues bytes typed for the host (before bit 7) through the sent maps, or
+// says why they were not sent: no line, or no room (counted as refused).
 void SendTyped(Console& console, const uint8_t* bytes, unsigned count);
+
+// Under local echo, shows bytes queued for the host; otherwise nothing.
+void EchoQueued(Console& console, const uint8_t* bytes, unsigned count);
 
 #endif

@@ -103,6 +103,7 @@ OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
 
 Reaction LineLost(Console& c, int64_t now) {
     unsigned dropped = c.pump.Clear();
+    c.counters.dropped += dropped;
     c.inPaste = false;
     if (SendRunning()) {
         AbandonSend();

@@ -16,6 +16,7 @@
 #include "console/ansi_filter.h"
 #include "console/batch.h"
 #include "console/bit7_watch.h"
+#include "console/counters.h"
 #include "console/display.h"
 #include "console/history.h"
 #include "console/history_view.h"
@@ -28,6 +29,7 @@
 #include "console/output_pump.h"
 #include "console/prompt.h"
 #include "console/protocol_run.h"
+#include "console/receive.h"
 #include "console/schedule.h"
 #include "console/script.h"
 #include "console/share.h"
@@ -41,7 +43,8 @@ enum class LinkState : uint8_t {
 };
 
 // What the prompt on the status line is asking for.
-enum class PromptPurpose : uint8_t { None, SendName, CaptureName, Search, Settings, ProtocolName, ScriptName };
+enum class PromptPurpose : uint8_t {
+    None, SendName, CaptureName, Search, Settings, ProtocolName, ScriptName, HexBytes, Maps };
 
 const unsigned ReadBlockSize = 16384;
 // Output that waited this long without the line taking a byte is stuck.
@@ -85,6 +88,10 @@ struct Console {
     uint64_t pasteTotal = 0;  // bytes of the paste being sent
     TextLineEnds pasteLineEnds;
 
+    ReceiveStyle style;  // line-end maps, the hex view, local echo
+    Counters counters;
+    char hexInput[PathCapacity] = "";  // the last hex bytes sent, offered again
+
     History history;
     HistoryView view;
     ReceiveLog log;
@@ -112,5 +119,11 @@ struct Console {
     char failedAtExit[NoticeCapacity] = "";  // said on stderr once the terminal is restored
     uint8_t readBlock[ReadBlockSize];
 };
+
+// Where received (and echoed) bytes go.
+inline ReceiveTargets ReceiveTargetsOf(Console& c) {
+    return {c.history, c.log,      c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.style, c.counters,
+            ScriptRunning(c.script) ? &c.script.text : nullptr, c.ansi};
+}
 
 #endif

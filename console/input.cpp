@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "console/commands.h"
+#include "console/line_maps.h"
 #include "console/line/line_speed.h"
 #include "core/screen.h"
 
@@ -75,30 +76,41 @@ void QueuePasted(Console& c, const uint8_t* wire, unsigned count) {
         return;
     }
     if (c.link != LinkState::Open) {
+        c.counters.dropped += count;
         Say(c.notice, "not connected: the paste was not sent");
         return;
     }
     unsigned room = TypedCapacity - c.pump.Waiting();
     unsigned taken = count < room ? count : room;
     c.pump.Queue(wire, taken, true);
+    EchoQueued(c, wire, taken);
     c.pasteTotal += taken;
+    c.counters.dropped += count - taken;
     if (taken < count) Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
+}
+
+// A pasted byte through the rules for text and the sent line-end maps, onto
+// `wire` as it goes out; returns how many bytes it added (0 to 2).
+unsigned PastedOut(Console& c, uint8_t byte, uint8_t* wire) {
+    uint8_t marked;
+    if (PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, &marked) == 0) return 0;
+    uint8_t mapped[2];
+    unsigned count = MapSent(c.style.maps, marked & SevenBits, mapped);
+    for (unsigned i = 0; i < count; ++i) wire[i] = Originated(mapped[i], c.options.sevenBit);
+    return count;
 }
 
 void Pasted(Console& c, const TranslatedKey& key) {
     if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
-    uint8_t wire;
-    if (PastedByte(c.pasteLineEnds, key.byte, c.options.sevenBit, &wire) == 0) return;
-    QueuePasted(c, &wire, 1);
+    uint8_t wire[2];
+    QueuePasted(c, wire, PastedOut(c, key.byte, wire));
 }
 
 // One byte of a paste's text as curses would have handed it over, onto
-// `wire`; returns how many bytes it added (0 or 1).
+// `wire`; returns how many bytes it added (0 to 2).
 unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
     // Printable ASCII, most of any paste, is itself in every locale.
-    if (byte >= 0x20 && byte < 0x7F && !c.pasteMidCharacter) {
-        return PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, wire);
-    }
+    if (byte >= 0x20 && byte < 0x7F && !c.pasteMidCharacter) return PastedOut(c, byte, wire);
     int code = byte;
     // A locale of single bytes has each byte as a character.
     if ((byte >= 0x80 || c.pasteMidCharacter) && MB_CUR_MAX > 1) {
@@ -115,7 +127,7 @@ unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
     }
     TranslatedKey key = TranslateKey(c.keyCodes, code, false);
     if (key.action != KeyAction::Byte) return 0;
-    return PastedByte(c.pasteLineEnds, key.byte, c.options.sevenBit, wire);
+    return PastedOut(c, key.byte, wire);
 }
 
 // q or Escape leaves; the menu key still opens the menu.
@@ -158,7 +170,7 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
 unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
     static const char End[] = "\033[201~";
     const unsigned EndLength = sizeof End - 1;
-    uint8_t wire[4096 + EndLength];
+    uint8_t wire[4096 + 2 * (EndLength + 1)];  // a map may double a byte
     unsigned length = 0, taken = count;
     for (unsigned i = 0; i < count; ++i) {
         uint8_t byte = bytes[i];

@@ -65,8 +65,14 @@ void PumpOutput(Console& c, int64_t now) {
         if (c.pump.StageEmpty() && c.protocol.active) {
             FeedProtocolOutput(c.protocol, c.pump);
         } else if (c.pump.StageEmpty()) {
+            bool textSend = CurrentTransferModes().send == SendState::SendText;
             if (SendRunning() && FeedSend(c.transfers, c.pump, now, interval, c.options.sevenBit)) {
                 Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.transfers.sendDone);
+            }
+            if (textSend && !c.pump.StageEmpty()) {
+                unsigned staged;
+                const uint8_t* bytes = c.pump.Pending(&staged);
+                EchoQueued(c, bytes, staged);
             }
             if (!SendRunning()) c.pump.StageQueued(now, interval);
         }
@@ -81,6 +87,7 @@ void PumpOutput(Console& c, int64_t now) {
         }
         if (written > 0) {
             c.lastWrite = now;
+            c.counters.sent += written;
             c.pump.Wrote(written, now, interval);
             c.redraw = true;  // progress
         }
@@ -115,6 +122,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
         SayUntil(c.notice, MonotonicMilliseconds() + Bit7NoticeMilliseconds,
                  "the host sees bit 7: the menu key then 7 clears it (--seven-bit)");
     }
+    c.counters.received += count;
     ReceiveBlock(targets, c.readBlock, count, arrived);
     ShareReceived(c.share, c.notice, c.readBlock, count);
     Apply(c, WriteBatchOutput(c, c.readBlock, count));
@@ -125,8 +133,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit,
-                              ScriptRunning(c.script) ? &c.script.text : nullptr, c.ansi};
+    ReceiveTargets targets = ReceiveTargetsOf(c);
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
@@ -322,8 +329,7 @@ int Timeout(const Console& c, int64_t now) {
 // written, for as long as the line keeps delivering (at most a second).
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
-    ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, c.options.sevenBit,
-                              ScriptRunning(c.script) ? &c.script.text : nullptr, c.ansi};
+    ReceiveTargets targets = ReceiveTargetsOf(c);
     while (Capturing() && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
@@ -343,6 +349,7 @@ void RunLoop(Console& c, int signalPipe) {
     while (!c.quit) {
         int64_t now = MonotonicMilliseconds();
         Due(c, now);
+        NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
         if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 

@@ -34,7 +34,7 @@ namespace {
 
 const char Usage[] =
     "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
-    "       brisvane --list | --help | --version\n";
+    "       brisvane --list | --list-profiles | --help | --version\n";
 
 const char HelpIntroduction[] =
     "\n"
@@ -152,6 +152,12 @@ int main(int argc, char** argv) {
         ListProfiles(profiles);
         return 0;
     }
+    if (commandLine.action == ProgramAction::ListProfiles) {
+        for (const std::string& section : profiles.sections) {
+            if (section != "default") std::printf("%s\n", section.c_str());
+        }
+        return 0;
+    }
 
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
@@ -167,6 +173,10 @@ int main(int argc, char** argv) {
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
     c.ansi.hide = !c.options.ansiShown;
+    c.style.maps = c.options.maps;
+    c.style.echo = c.options.echo;
+    c.style.hex = c.options.hex;
+    c.pump.SetLineDelay(c.options.lineDelay);
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
     c.line = MakeLine(c.options.device, message, sizeof message);
     if (!c.line) return UsageError(message);  // a network address that cannot be one
@@ -230,6 +240,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
     } else if (c.exitCode == 1 && !c.options.reconnect && c.link != LinkState::Open) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
+    }
+    if (c.options.stats) {
+        char counters[256];
+        FormatCounters(c.counters, MonotonicMilliseconds(), counters, sizeof counters);
+        std::fprintf(stderr, "brisvane: %s\n", counters);
     }
     return c.exitCode;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "console/line_maps.h"
 #include "console/share.h"
 
 namespace {
@@ -87,6 +88,16 @@ const char* SetLinger(ConsoleOptions& o, const char* value) {
 }
 const char* SetTimeout(ConsoleOptions& o, const char* value) {
     return ReadNumber(value, 31536000, &o.timeoutSeconds) ? nullptr : "the timeout is a number of seconds";
+}
+const char* SetHex(ConsoleOptions& o, const char* value) { return SetBoolean(o.hex, value, false); }
+const char* SetEcho(ConsoleOptions& o, const char* value) { return SetBoolean(o.echo, value, false); }
+const char* SetStats(ConsoleOptions& o, const char* value) { return SetBoolean(o.stats, value, false); }
+const char* SetMaps(ConsoleOptions& o, const char* value) {
+    const char* fault = nullptr;
+    return ParseLineMaps(value, &o.maps, &fault) ? nullptr : fault;
+}
+const char* SetLineDelay(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 60000, &o.lineDelay) ? nullptr : "the line delay is a number of milliseconds (0..60000)";
 }
 
 const char* SetHome(ConsoleOptions& o, const char* value) {
@@ -176,12 +187,18 @@ const OptionSpec Specs[] = {
      SetSevenBit},
     {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
     {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
+    {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)", SetLineDelay},
+    {"map", Kind::Value, "MAPS", "line-end maps, a comma list: lf-crlf, cr-crlf, ignore-cr, del-bs, bs-del",
+     SetMaps},
+    {"echo", Kind::Flag, "", "show what is sent, as if the host echoed it", SetEcho},
+    {"hex", Kind::Flag, "", "start with the hex view of what arrives", SetHex},
     {"prefix", Kind::Value, "KEY", "the menu key, such as C-a (the default) or ^B", SetPrefix},
     {"ansi", Kind::Value, "hide|show", "colour and other ANSI sequences hidden (the default) or shown", SetAnsi},
     {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
     {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
     {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
+    {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
     {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
@@ -199,6 +216,7 @@ const OptionSpec Specs[] = {
     {"timeout", Kind::Value, "S", "leave after S seconds with exit code 124", SetTimeout},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
+    {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
     {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
 };
@@ -268,6 +286,10 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         }
         if (std::strcmp(argument, "--list") == 0) {
             line->action = ProgramAction::List;
+            continue;
+        }
+        if (std::strcmp(argument, "--list-profiles") == 0) {
+            line->action = ProgramAction::ListProfiles;
             continue;
         }
         if (argument[0] != '-' || argument[1] == '\0') {

@@ -1,6 +1,6 @@
 // What the user chose for a run of the Unix program, from the command line
 //   brisvane [DEVICE|PROFILE] [SETTINGS] [--option value | --flag]...
-//   brisvane --list | --help | --version
+//   brisvane --list | --list-profiles | --help | --version
 // and from the profiles file. Each long option is also a profile key, so
 // one table (name, argument, help, setter) reads both and makes --help. Reading is pure: no file is touched and
 // nothing is printed; problems come back as one line of text.
@@ -11,7 +11,8 @@
 
 #include "link/settings_notation.h"
 
-enum class ProgramAction : uint8_t { Run, Help, Version, List };
+// ListProfiles: the profile names alone, one a line, for shell completion.
+enum class ProgramAction : uint8_t { Run, Help, Version, List, ListProfiles };
 
 const unsigned PathCapacity = 1024;
 const unsigned SettingsTextCapacity = 64;
@@ -51,6 +52,11 @@ struct ConsoleOptions {
     bool raw;    // batch output as received, bit 7 and all
     uint32_t lingerMilliseconds;  // batch: after the end of input
     uint32_t timeoutSeconds;      // 0: none
+    bool hex;    // the hex view from the start
+    bool echo;   // local echo
+    bool stats;  // the counters on stderr at exit
+    uint8_t maps;  // LineMap bits
+    uint32_t lineDelay;  // ms after each line of a paste or text send
 };
 
 void DefaultOptions(ConsoleOptions* options);

@@ -5,8 +5,10 @@
 // when they do not fit. The bytes being written sit in a stage that the loop
 // empties as the line takes them. Paste bytes are paced by the character
 // interval when one is set: one byte per stage, the next no sooner than the
-// interval after the last was written. A file send fills the stage itself
-// (StageRoom, Staged), paced the same way for a text send.
+// interval after the last was written. With a line delay, a pasted line's
+// end (a CR, or the LF right after one) ends its stage, and the next paste
+// byte waits the delay too. A file send fills the stage itself (StageRoom,
+// Staged), paced the same way for a text send.
 // Pure: the caller gives the time and does the writing.
 #ifndef BRISVANE_CONSOLE_OUTPUT_PUMP_H
 #define BRISVANE_CONSOLE_OUTPUT_PUMP_H
@@ -49,7 +51,11 @@ public:
         *capacity = StageCapacity;
         return stage_;
     }
-    void Staged(unsigned count, bool paced);
+    // `lineEnd`: the stage ends a line, so the line delay follows it.
+    void Staged(unsigned count, bool paced, bool lineEnd = false);
+    // The pause after each line of a paste or text send (ms; 0: none).
+    void SetLineDelay(uint32_t milliseconds) { lineDelay_ = milliseconds; }
+    uint32_t LineDelay() const { return lineDelay_; }
     // When the next paced byte may be staged (in the past when it may now).
     int64_t NextPaced() const { return nextPaced_; }
     // True while queued bytes wait for their pace, not for the line.
@@ -69,7 +75,9 @@ private:
     unsigned written_ = 0;
     bool stagePaced_ = false;
     bool stagePasted_ = false;
+    bool stageLineEnd_ = false;
     int64_t nextPaced_ = 0;
+    uint32_t lineDelay_ = 0;
 };
 
 #endif

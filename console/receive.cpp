@@ -8,47 +8,112 @@
 
 namespace {
 
-const unsigned FilterChunk = 4096;
-
-inline void Show(ReceiveTargets& targets, uint8_t byte) {
+// `answer`: an identify reply goes to the host and a script sees the byte;
+// echoed bytes are the user's own, so a request among them is not answered.
+inline void Show(ReceiveTargets& targets, uint8_t byte, bool answer = true) {
     if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
         targets.history.Push(&screen.cells[0]);  // about to scroll off the top
     }
-    if (targets.scriptText != nullptr) TakeShown(*targets.scriptText, byte, terminal.escapeState != EscapeState::Normal);
+    if (answer && targets.scriptText != nullptr) {
+        TakeShown(*targets.scriptText, byte, terminal.escapeState != EscapeState::Normal);
+    }
     InterpretByte(byte);
     if (outputQueue.IsEmpty()) return;
+    if (!answer) {
+        outputQueue.Discard();
+        return;
+    }
     uint8_t reply[3];
     for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
-    targets.pump.Queue(reply, outputQueue.count, false);  // a full queue drops it, as a busy one does
+    if (!targets.pump.Queue(reply, outputQueue.count, false)) {
+        targets.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
+    }
     outputQueue.Discard();
+}
+
+void ShowText(ReceiveTargets& targets, const char* text, unsigned length) {
+    for (unsigned i = 0; i < length; ++i) Show(targets, uint8_t(text[i]));
+}
+
+// Full rows once, and the row being filled redrawn once a block.
+void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+    HexDump& dump = targets.style.dump;
+    char row[HexRowCapacity + 2];
+    row[0] = CarriageReturn;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!dump.Add(bytes[i])) continue;
+        unsigned length = FormatHexRow(dump, row + 1, HexRowCapacity);
+        row[1 + length] = CarriageReturn;
+        row[2 + length] = LineFeed;
+        ShowText(targets, row, length + 3);
+        dump.NextRow();
+    }
+    if (dump.filled > 0) ShowText(targets, row, 1 + FormatHexRow(dump, row + 1, HexRowCapacity));
+}
+
+void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+    ReceiveStyle& style = targets.style;
+    if (targets.log.Active()) targets.log.ReceivedRaw(bytes, count);
+    const uint8_t* text = bytes;
+    unsigned textCount = count;
+    if (style.maps & ReceivedMaps) {
+        textCount = style.map.Apply(style.maps, bytes, count, style.mapped);
+        text = style.mapped;
+    }
+    textCount = FilterAnsi(targets.ansi, text, textCount, style.shown);
+    text = style.shown;
+    if (targets.log.Active()) targets.log.ReceivedText(text, textCount, arrived);
+    switch (CurrentTransferModes().capture) {
+        case ReceiveMode::CaptureRaw:
+            for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
+            return;
+        case ReceiveMode::CaptureText:
+            for (unsigned i = 0; i < textCount; ++i) {
+                uint8_t byte = text[i] & SevenBits;
+                uint8_t out[2];
+                unsigned n = targets.captureLineEnds.Next(byte, out);
+                for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
+                if (!style.hex) Show(targets, byte);
+            }
+            break;
+        case ReceiveMode::Off:
+            if (!style.hex) {
+                for (unsigned i = 0; i < textCount; ++i) Show(targets, text[i] & SevenBits);
+            }
+            break;
+    }
+    if (style.hex) ShowHex(targets, bytes, count);
 }
 
 }  // namespace
 
 void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
                   const struct timespec& arrived) {
-    if (targets.log.Active()) targets.log.ReceivedRaw(bytes, count);
-    ReceiveMode capture = CurrentTransferModes().capture;
-    if (capture == ReceiveMode::CaptureRaw) {
-        if (targets.log.Active()) targets.log.ReceivedText(bytes, count, arrived);
-        for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
-        return;
+    for (unsigned done = 0; done < count; done += MapBlockSize) {
+        unsigned part = count - done < MapBlockSize ? count - done : MapBlockSize;
+        ReceivePart(targets, bytes + done, part, arrived);
     }
-    uint8_t shown[FilterChunk + AnsiFilterSlack];
-    for (unsigned offset = 0; offset < count; offset += FilterChunk) {
-        unsigned chunk = count - offset < FilterChunk ? count - offset : FilterChunk;
-        unsigned n = FilterAnsi(targets.ansi, bytes + offset, chunk, shown);
-        if (targets.log.Active()) targets.log.ReceivedText(shown, n, arrived);
-        if (capture == ReceiveMode::CaptureText) {
-            for (unsigned i = 0; i < n; ++i) {
-                uint8_t byte = shown[i] & SevenBits;
-                uint8_t out[2];
-                unsigned m = targets.captureLineEnds.Next(byte, out);
-                for (unsigned j = 0; j < m; ++j) WriteFileByte(captureFile, out[j]);
-                Show(targets, byte);
-            }
-        } else {
-            for (unsigned i = 0; i < n; ++i) Show(targets, shown[i] & SevenBits);
+}
+
+void EchoSent(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+    ReceiveStyle& style = targets.style;
+    for (unsigned done = 0; done < count; done += MapBlockSize) {
+        unsigned part = count - done < MapBlockSize ? count - done : MapBlockSize;
+        if (style.hex) {
+            ShowHex(targets, bytes + done, part);
+            continue;
         }
+        uint8_t maps = uint8_t((style.maps & MapInLfCrlf) | MapInCrCrlf);
+        unsigned n = style.echoMap.Apply(maps, bytes + done, part, style.mapped);
+        for (unsigned i = 0; i < n; ++i) Show(targets, style.mapped[i] & SevenBits, false);
     }
+}
+
+void SetHexView(ReceiveTargets& targets, bool on) {
+    ReceiveStyle& style = targets.style;
+    if (style.hex == on) return;
+    if (style.hex && style.dump.filled > 0) ShowText(targets, "\r\n", 2);  // the last row stays as it is
+    style.hex = on;
+    style.dump = HexDump();
+    if (on && terminal.column != 0) ShowText(targets, "\r\n", 2);
 }

@@ -90,6 +90,8 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
         FormatCount(c.ansi.hidden, hidden, sizeof hidden);
         Add(text, capacity, " ansi: %s hidden |", hidden);
     }
+    if (c.style.hex) Add(text, capacity, " hex |");
+    if (c.style.echo) Add(text, capacity, " echo |");
 }
 
 }  // namespace

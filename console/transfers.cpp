@@ -185,11 +185,12 @@ bool EndCapture(Transfers& t, char* text, unsigned capacity) {
 bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit) {
     if (sendState == SendState::Idle || !pump.StageEmpty()) return false;
     bool paced = sendState == SendState::SendText && interval > 0;
-    if (paced && now < pump.NextPaced()) return false;
+    bool lineDelay = sendState == SendState::SendText && pump.LineDelay() > 0;
+    if ((paced || lineDelay) && now < pump.NextPaced()) return false;
     unsigned room;
     uint8_t* stage = pump.StageRoom(&room);
     unsigned count = 0;
-    bool ended = false;
+    bool ended = false, lineEnd = false;
     while (count < room) {
         FetchSendByte();
         if (sendState == SendState::Idle) {
@@ -204,9 +205,13 @@ bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bo
         uint8_t byte = outputQueue.Head();
         outputQueue.Discard();
         stage[count++] = marked && sevenBit ? uint8_t(byte & SevenBits) : byte;
+        if (lineDelay && (byte & SevenBits) == CarriageReturn) {
+            lineEnd = true;  // the line delay follows
+            break;
+        }
         if (paced) break;
     }
-    pump.Staged(count, paced);
+    pump.Staged(count, paced, lineEnd);
     return ended;
 }
 

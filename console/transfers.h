@@ -49,8 +49,9 @@ void EndCaptureCommand(Transfers& transfers, Notice& notice);
 // Fills the pump's empty stage from the send file through the shared rules,
 // with Unix line ends for a text send and bit 7 cleared under --seven-bit.
 // A text send with an interval stages one byte at a time, when its pace
-// allows. Returns true when the send ended here (end of file, or a binary
-// send's terminator).
+// allows; with the pump's line delay, a stage ends with each line's CR.
+// Returns true when the send ended here (end of file, or a binary send's
+// terminator).
 bool FeedSend(Transfers& transfers, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit);
 
 // Received bytes went to the capture: on disk before the next wait. A

@@ -12,6 +12,7 @@
 #include "console/commands.h"
 #include "console/connection.h"
 #include "console/menu.h"
+#include "core/screen.h"
 #include "tests/support/fake_line.h"
 
 namespace {
@@ -74,7 +75,7 @@ TEST(MenuTable, TheMenuLineShowsWhatFitsAndAlwaysHelp) {
     ComposeMenuLine(MenuLevel::Top, table, 80, text, sizeof text);
     EXPECT_NE(std::string(text).find("b break"), std::string::npos) << text;
     ComposeMenuLine(MenuLevel::Top, table, 200, text, sizeof text);
-    EXPECT_NE(std::string(text).find("m modem  l redraw  a ansi  7 7-bit  S script  ? help"), std::string::npos) << text;
+    EXPECT_NE(std::string(text).find("l redraw  a ansi  7 7-bit  S script  H hex"), std::string::npos) << text;
     ComposeMenuLine(MenuLevel::Receive, table, 80, text, sizeof text);
     EXPECT_STREQ(text, "receive: r raw  t text  x xmodem  y ymodem  z zmodem  e end");
     ComposeMenuLine(MenuLevel::Closed, table, 80, text, sizeof text);
@@ -201,6 +202,44 @@ TEST_F(Commands, LeavingIsAReactionWithItsCode) {
     EXPECT_EQ(LineLost(c, 5000), Nothing);
     EXPECT_EQ(c.link, LinkState::Down);
     EXPECT_EQ(c.retryAt, 5000 + RetryMilliseconds);
+}
+
+TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
+    Console& c = *console;
+    ResetScreen();
+    auto type = [&](const char* text) {
+        for (const char* at = text; *at != '\0'; ++at) SendTyped(c, reinterpret_cast<const uint8_t*>(at), 1);
+    };
+    auto queued = [&]() {
+        c.pump.StageQueued(0, 0);
+        unsigned n;
+        const uint8_t* bytes = c.pump.Pending(&n);
+        std::string wire(reinterpret_cast<const char*>(bytes), n);
+        c.pump.Wrote(n, 0, 0);
+        return wire;
+    };
+    type("a\r");
+    EXPECT_EQ(screen.cells[0], BlankCell);  // echo is off
+    Menu('E');
+    EXPECT_STREQ(c.notice.text, "local echo on");
+    type("b\rc");
+    EXPECT_EQ(screen.cells[0], Cell('b'));
+    EXPECT_EQ(screen.cells[ScreenColumns], Cell('c'));  // Enter shows as a new line
+    EXPECT_EQ(queued(), "\xe1\x8d\xe2\x8d\xe3");
+    Menu('M');
+    SetPromptText(c.prompt, "out-cr-crlf,del-bs");
+    PromptAnswered(c);
+    EXPECT_STREQ(c.notice.text, "line-end maps: out-cr-crlf,del-bs");
+    type("\r\x7f");
+    EXPECT_EQ(queued(), "\x8d\x8a\x88");
+    Menu('w');
+    SetPromptText(c.prompt, "1b 5a ff");
+    PromptAnswered(c);
+    EXPECT_EQ(queued(), "\x1b\x5a\xff");  // as typed: no bit 7, no maps
+    c.link = LinkState::Down;
+    type("zz");
+    Menu('i');
+    EXPECT_NE(std::string(c.notice.text).find("sent 0  dropped 2"), std::string::npos) << c.notice.text;
 }
 
 }  // namespace

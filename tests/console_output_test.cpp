@@ -82,6 +82,27 @@ TEST(OutputPump, APasteIsPacedByteByByteAndCanBeEnded) {
     EXPECT_EQ(Drain(*pump, 0, 0), "xyz");
 }
 
+TEST(OutputPump, ALineDelayFollowsEachPastedLineEnd) {
+    std::unique_ptr<OutputPump> pump(new OutputPump());
+    pump->SetLineDelay(100);
+    pump->Queue(reinterpret_cast<const uint8_t*>("ab\r"), 3, true);
+    pump->Queue(reinterpret_cast<const uint8_t*>("\x8d\x8a"), 2, true);  // CR LF (out-cr-crlf): one line end
+    pump->Queue(reinterpret_cast<const uint8_t*>("c"), 1, true);
+    EXPECT_EQ(Drain(*pump, 0, 0), "ab\r");
+    EXPECT_TRUE(pump->WaitsForPace(99, 0));
+    EXPECT_EQ(Drain(*pump, 99, 0), "");
+    EXPECT_EQ(Drain(*pump, 100, 0), "\x8d\x8a");
+    EXPECT_EQ(pump->NextPaced(), 200);
+    pump->Queue(reinterpret_cast<const uint8_t*>("k"), 1, false);
+    EXPECT_EQ(Drain(*pump, 150, 0), "");  // typed bytes wait behind the paste, in order
+    EXPECT_EQ(Drain(*pump, 200, 0), "c");  // a run is all pasted or all typed
+    EXPECT_EQ(Drain(*pump, 200, 0), "k");
+    // With an interval too, the delay comes on top of it.
+    pump->Queue(reinterpret_cast<const uint8_t*>("\r"), 1, true);
+    EXPECT_EQ(Drain(*pump, 300, 10), "\r");
+    EXPECT_EQ(pump->NextPaced(), 410);
+}
+
 TEST(TextRules, UnixAndDosLineEndsBothSendOneCr) {
     TextLineEnds ends;
     Bytes sent;
@@ -168,6 +189,11 @@ TEST_F(SendFeed, TextSendsGetUnixLineEndsBit7AndPacing) {
     Start(SendState::SendText, "AB\r\nC\n");
     EXPECT_EQ(Run(&now, 0, true, &stages), "AB\rC\r");  // --seven-bit, no interval: one stage
     EXPECT_EQ(stages, 1);
+    pump->SetLineDelay(100);  // a stage per line, each followed by the delay
+    Start(SendState::SendText, "AB\r\nC\n");
+    EXPECT_EQ(Run(&now, 0, true, &stages), "AB\rC\r");
+    EXPECT_EQ(stages, 2);
+    EXPECT_EQ(now, 50 + 200);
 }
 
 TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {

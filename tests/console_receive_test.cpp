@@ -19,6 +19,7 @@
 
 #include "console/history.h"
 #include "console/history_view.h"
+#include "console/line_maps.h"
 #include "console/log.h"
 #include "console/receive.h"
 #include "console/transfers.h"
@@ -102,8 +103,10 @@ protected:
     ReceiveLog log;
     std::unique_ptr<OutputPump> pump{new OutputPump()};
     UnixLineEnds captureEnds;
+    std::unique_ptr<ReceiveStyle> style{new ReceiveStyle()};
+    Counters counters;
     AnsiFilter ansi;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false, nullptr, ansi};
+    ReceiveTargets targets{history, log, *pump, captureEnds, false, *style, counters, nullptr, ansi};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
@@ -276,6 +279,52 @@ TEST_F(Receive, CaptureCountsBytesWrittenAndRefusesWhatWouldBlock) {
     EXPECT_STREQ(notice.text, "cannot open file: fifo: not a plain file");
     EXPECT_FALSE(t.askingOverwrite);
     EXPECT_EQ(receiveMode, ReceiveMode::Off);
+}
+
+std::string ScreenRow(int row) {
+    std::string text;
+    for (int col = 0; col < ScreenColumns; ++col) text += char(screen.cells[row * ScreenColumns + col]);
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+TEST_F(Receive, MapsReachTheScreenTheTextLogAndCaptureButNotTheRawLog) {
+    char problem[256];
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), Path("raw.log").c_str(), false, problem, sizeof problem),
+              PlainFile::Opened);
+    captureFile = open(Path("text.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    receiveMode = ReceiveMode::CaptureText;
+    style->maps = MapInLfCrlf;
+    Feed("one\ntwo\n");
+    style->maps = MapInIgnoreCr;
+    Feed("x\ry\n");
+    log.Close(problem, sizeof problem);
+    CloseFileHandle(captureFile);
+    receiveMode = ReceiveMode::Off;
+    EXPECT_EQ(ScreenRow(0), "one");
+    EXPECT_EQ(ScreenRow(1), "two");  // no staircase
+    EXPECT_EQ(ScreenRow(2), "xy");
+    EXPECT_EQ(Contents(Path("raw.log")), "one\ntwo\nx\ry\n");
+    EXPECT_EQ(Contents(Path("text.log")), "one\ntwo\nxy\n");
+    EXPECT_EQ(Contents(Path("text.cap")), "one\ntwo\nxy\n");
+}
+
+TEST_F(Receive, TheHexViewShowsAKnownRunAndKeepsItsRowsInTheHistory) {
+    Feed("before");
+    SetHexView(targets, true);
+    std::string run;
+    for (int i = 0; i < 40; ++i) run += char(i * 7);
+    for (int row = 0; row < 24; ++row) Feed(run.substr(0, 16));  // 24 full rows scroll the first ones off
+    Feed(run.substr(16, 3));
+    EXPECT_EQ(HistoryRow(history, 0), "before");
+    EXPECT_EQ(HistoryRow(history, 1), "00000000  00 07 0e 15 1c 23 2a 31  38 3f 46 4d 54 5b 62 69  .....#*18?FMT[bi");
+    EXPECT_EQ(ScreenRow(22), "00000170  00 07 0e 15 1c 23 2a 31  38 3f 46 4d 54 5b 62 69  .....#*18?FMT[bi");
+    EXPECT_EQ(ScreenRow(23), "00000180  70 77 7e                                          pw~");
+    Feed(run.substr(19, 1));  // the row being filled is redrawn in place
+    EXPECT_EQ(ScreenRow(23), "00000180  70 77 7e 85                                       pw~.");
+    SetHexView(targets, false);
+    Feed("text");
+    EXPECT_EQ(ScreenRow(23), "text");
+    EXPECT_EQ(ScreenRow(22), "00000180  70 77 7e 85                                       pw~.");
 }
 
 }  // namespace

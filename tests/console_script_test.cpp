@@ -45,7 +45,8 @@ protected:
     // Host bytes through the receive rule, as the loop gives them.
     void Host(const std::string& bytes) {
         Console& c = *console;
-        ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, false, &c.script.text, c.ansi};
+        ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, false, c.style,
+                                  c.counters, &c.script.text, c.ansi};
         struct timespec arrived = {};
         ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()), arrived);
     }
