@@ -7,16 +7,27 @@
 
 namespace {
 
-inline void Show(ReceiveTargets& targets, uint8_t byte) {
-    if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
-        targets.history.Push(&screen.cells[0]);  // about to scroll off the top
-    }
-    InterpretByte(byte);
-    if (outputQueue.IsEmpty()) return;
+void ForwardReply(ReceiveTargets& targets) {
     uint8_t reply[3];
     for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
     targets.pump.Queue(reply, outputQueue.count, false);  // a full queue drops it, as a busy one does
     outputQueue.Discard();
+}
+
+// The interpreter takes the block in runs and stops where this rule has
+// something to do: a reply to forward, or a line feed about to scroll the
+// top row off, which goes into the history first.
+void Show(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+    unsigned i = 0;
+    while (i < count) {
+        i += InterpretBytes(bytes + i, count - i);
+        if (!outputQueue.IsEmpty()) {
+            ForwardReply(targets);
+        } else if (i < count) {
+            targets.history.Push(&screen.cells[0]);
+            InterpretByte(bytes[i++]);
+        }
+    }
 }
 
 }  // namespace
@@ -30,15 +41,14 @@ void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
             return;
         case ReceiveMode::CaptureText:
             for (unsigned i = 0; i < count; ++i) {
-                uint8_t byte = bytes[i] & SevenBits;
                 uint8_t out[2];
-                unsigned n = targets.captureLineEnds.Next(byte, out);
+                unsigned n = targets.captureLineEnds.Next(bytes[i] & SevenBits, out);
                 for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
-                Show(targets, byte);
             }
+            Show(targets, bytes, count);
             return;
         case ReceiveMode::Off:
-            for (unsigned i = 0; i < count; ++i) Show(targets, bytes[i] & SevenBits);
+            Show(targets, bytes, count);  // the interpreter clears bit 7
             return;
     }
 }

@@ -163,6 +163,44 @@ static void MoveToAddress(uint8_t columnByte) {
     ShowCursor();
 }
 
+// Stores the printable run at the start of `bytes` (bit 7 ignored) and
+// returns its length: the per-byte rule, with the cursor hidden once and the
+// row drawn once for the whole run.
+static unsigned PutPrintableRun(const uint8_t* bytes, unsigned count) {
+    Cell* row = &screen.cells[terminal.row * ScreenColumns];
+    int column = terminal.column;
+    bool graphics = terminal.graphicsMode;
+    unsigned n = 0;
+    for (; n < count; ++n) {
+        uint8_t byte = bytes[n] & 0x7F;
+        if (byte < 32 || byte > 126) break;
+        row[column] = graphics ? GraphicsCell(byte) : byte;
+        if (column < LastColumn) ++column;
+    }
+    HideCursor();
+    terminal.column = column;
+    DrawRow(terminal.row);
+    return n;
+}
+
+unsigned InterpretBytes(const uint8_t* bytes, unsigned count) {
+    unsigned i = 0;
+    while (i < count) {
+        uint8_t byte = bytes[i] & 0x7F;
+        if (terminal.escapeState == EscapeState::Normal) {
+            if (byte >= 32 && byte <= 126) {
+                i += PutPrintableRun(bytes + i, count - i);
+                continue;
+            }
+            if (byte == LineFeed && terminal.row == LastRow) return i;
+        }
+        InterpretByte(byte);
+        ++i;
+        if (!outputQueue.IsEmpty()) return i;
+    }
+    return i;
+}
+
 void InterpretByte(uint8_t byte) {
     byte &= 0x7F;
     switch (terminal.escapeState) {

@@ -15,4 +15,12 @@
 // Interprets one received byte. Bit 7 is ignored (the caller clears it).
 void InterpretByte(uint8_t byte);
 
+// Interprets bytes as InterpretByte would, one after another, except that a
+// run of printable text hides the cursor once and draws its row once. Returns
+// how many it took: all `count`, or fewer when it stopped before a line feed
+// that would scroll (so the caller can keep the top row first; InterpretByte
+// takes that line feed) or after a byte that left something in the output
+// queue.
+unsigned InterpretBytes(const uint8_t* bytes, unsigned count);
+
 #endif

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "core/output_queue.h"
 #include "tests/support/feed.h"
@@ -59,6 +61,70 @@ TEST(Stress, MillionsOfHostileBytesKeepTheModelSound) {
     }
     EXPECT_GT(replies, 1000);
     EXPECT_GT(display.repaints, 1000);
+}
+
+// The block interpreter against the byte one, on the same hostile stream with
+// runs of text mixed in, cut into the same blocks: after every block the
+// screen and the terminal state agree, and it stops only where it says.
+TEST(Stress, BlocksEndWhereByteByByteDoes) {
+    std::mt19937 random(20261208);
+    std::vector<uint8_t> stream;
+    while (stream.size() < 400000) {
+        if (random() % 3 == 0) {
+            for (unsigned n = random() % 100; n > 0; --n) {  // text, some with bit 7 set
+                stream.push_back(uint8_t(32 + random() % 95) | (random() & 128));
+            }
+        } else {
+            stream.push_back(NextByte(random));
+        }
+    }
+    std::vector<unsigned> cuts;
+    for (size_t at = 0; at < stream.size(); at += 1 + random() % 2048) cuts.push_back(unsigned(at));
+    cuts.push_back(unsigned(stream.size()));
+
+    struct State {
+        ScreenBuffer screen;
+        TerminalState terminal;
+    };
+    auto state = [] { return State{screen, terminal}; };
+    std::vector<State> byByte;
+    ResetAll();
+    display.logging = false;
+    for (size_t b = 1; b < cuts.size(); ++b) {
+        for (unsigned i = cuts[b - 1]; i < cuts[b]; ++i) {
+            InterpretByte(stream[i]);
+            outputQueue.count = 0;
+        }
+        if (!terminal.cursorShown && b % 3 == 0) ShowCursor();
+        byByte.push_back(state());
+    }
+
+    ResetAll();
+    display.logging = false;
+    for (size_t b = 1; b < cuts.size(); ++b) {
+        const uint8_t* block = &stream[cuts[b - 1]];
+        unsigned count = cuts[b] - cuts[b - 1];
+        for (unsigned i = 0; i < count;) {
+            i += InterpretBytes(block + i, count - i);
+            if (!outputQueue.IsEmpty()) {
+                outputQueue.count = 0;
+            } else if (i < count) {
+                ASSERT_EQ(block[i] & 0x7F, 10) << "block " << b;
+                ASSERT_EQ(terminal.row, LastRow);
+                ASSERT_EQ(terminal.escapeState, EscapeState::Normal);
+                InterpretByte(block[i++]);
+            }
+        }
+        if (!terminal.cursorShown && b % 3 == 0) ShowCursor();
+        const State& expected = byByte[b - 1];
+        ASSERT_EQ(std::memcmp(screen.cells, expected.screen.cells, sizeof screen.cells), 0) << "block " << b;
+        const TerminalState& t = expected.terminal;
+        ASSERT_TRUE(terminal.row == t.row && terminal.column == t.column &&
+                    terminal.cursorShown == t.cursorShown && terminal.escapeState == t.escapeState &&
+                    terminal.graphicsMode == t.graphicsMode)
+            << "block " << b;
+        ASSERT_EQ(display.invertedCount, terminal.cursorShown ? 1 : 0) << "block " << b;
+    }
 }
 
 }  // namespace
