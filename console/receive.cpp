@@ -14,19 +14,14 @@ void ForwardReply(ReceiveTargets& targets) {
     outputQueue.Discard();
 }
 
-// The interpreter takes the block in runs and stops where this rule has
-// something to do: a reply to forward, or a line feed about to scroll the
-// top row off, which goes into the history first.
+void Keep(const Cell* row, void* history) { static_cast<History*>(history)->Push(row); }
+
+// The interpreter takes the block in runs; it stops after a byte that
+// queued a reply, which goes out at once.
 void Show(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
-    unsigned i = 0;
-    while (i < count) {
-        i += InterpretBytes(bytes + i, count - i);
-        if (!outputQueue.IsEmpty()) {
-            ForwardReply(targets);
-        } else if (i < count) {
-            targets.history.Push(&screen.cells[0]);
-            InterpretByte(bytes[i++]);
-        }
+    for (unsigned i = 0; i < count;) {
+        i += InterpretBytes(bytes + i, count - i, Keep, &targets.history);
+        if (!outputQueue.IsEmpty()) ForwardReply(targets);
     }
 }
 
