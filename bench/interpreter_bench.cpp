@@ -18,6 +18,21 @@ void Run(benchmark::State& state, const std::string& stream) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }
 
+// The same a block at a time, as the Unix program receives; scrolled rows
+// go nowhere.
+void RunBlocks(benchmark::State& state, const std::string& stream) {
+    ResetScreen();
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(stream.data());
+    unsigned count = unsigned(stream.size());
+    for (auto _ : state) {
+        for (unsigned i = 0; i < count; outputQueue.count = 0) {
+            i += InterpretBytes(bytes + i, count - i, nullptr, nullptr);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+}
+
 // Lines of text, each ended by CR, written without line feeds so nothing scrolls.
 std::string PrintableText() {
     std::string s;
@@ -54,9 +69,16 @@ void BM_PrintableText(benchmark::State& state) { Run(state, PrintableText()); }
 void BM_EditorMix(benchmark::State& state) { Run(state, EditorMix()); }
 void BM_Scrolling(benchmark::State& state) { Run(state, Scrolling()); }
 
+void BM_PrintableTextBlocks(benchmark::State& state) { RunBlocks(state, PrintableText()); }
+void BM_EditorMixBlocks(benchmark::State& state) { RunBlocks(state, EditorMix()); }
+void BM_ScrollingBlocks(benchmark::State& state) { RunBlocks(state, Scrolling()); }
+
 BENCHMARK(BM_PrintableText);
 BENCHMARK(BM_EditorMix);
 BENCHMARK(BM_Scrolling);
+BENCHMARK(BM_PrintableTextBlocks);
+BENCHMARK(BM_EditorMixBlocks);
+BENCHMARK(BM_ScrollingBlocks);
 
 }  // namespace
 

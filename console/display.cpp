@@ -78,6 +78,9 @@ bool StartDisplay(Display& display) {
     nonl();
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);
+    // No check for waiting keys while drawing: curses would poll the
+    // keyboard once per row it updates, and the loop reads keys anyway.
+    typeahead(-1);
     SendToTerminal(BracketedPasteOn);
     display.stale = true;
     return true;

@@ -1,5 +1,6 @@
 #include "console/history.h"
 
+#include <cstring>
 #include <new>
 
 namespace {
@@ -30,6 +31,7 @@ Cell Unpack(uint8_t code) {
 bool History::Allocate(uint32_t rows) {
     capacity_ = 0;
     pushed_ = 0;
+    next_ = 0;
     slots_.reset();
     if (rows == 0) return true;
     // Not value-initialised: pages are only touched as rows arrive.
@@ -41,12 +43,28 @@ bool History::Allocate(uint32_t rows) {
 
 void History::Push(const Cell* cells) {
     if (capacity_ == 0) return;
-    uint8_t* slot = &slots_[(pushed_ % capacity_) * SlotSize];
+    uint8_t* slot = &slots_[size_t(next_) * SlotSize];
+    // Trailing blanks four at a time; the pattern reads the same either endian.
+    const uint64_t FourBlanks = 0x0020002000200020u;
     unsigned length = ScreenColumns;
+    for (uint64_t four; length >= 4; length -= 4) {
+        std::memcpy(&four, &cells[length - 4], sizeof four);
+        if (four != FourBlanks) break;
+    }
     while (length > 0 && cells[length - 1] == BlankCell) --length;
     slot[0] = uint8_t(length);
-    for (unsigned i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
+    // Seven-bit cells are most rows: narrow them all in one pass the
+    // compiler can vectorise, and pack the rare row with graphics cell by cell.
+    Cell wide = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        slot[1 + i] = uint8_t(cells[i]);
+        wide |= cells[i];
+    }
+    if (wide >= 0x80) {
+        for (unsigned i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
+    }
     ++pushed_;
+    if (++next_ == capacity_) next_ = 0;
 }
 
 unsigned History::Row(uint64_t number, Cell* cells) const {

@@ -40,6 +40,7 @@ private:
     std::unique_ptr<uint8_t[]> slots_;
     uint32_t capacity_ = 0;
     uint64_t pushed_ = 0;
+    uint32_t next_ = 0;  // the slot the next row goes to: pushed_ % capacity_, without dividing
 };
 
 #endif

@@ -8,6 +8,15 @@
 
 namespace {
 
+void ForwardReply(ReceiveTargets& targets) {
+    uint8_t reply[3];
+    for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
+    if (!targets.pump.Queue(reply, outputQueue.count, false)) {
+        targets.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
+    }
+    outputQueue.Discard();
+}
+
 // `answer`: an identify reply goes to the host and a script sees the byte;
 // echoed bytes are the user's own, so a request among them is not answered.
 inline void Show(ReceiveTargets& targets, uint8_t byte, bool answer = true) {
@@ -19,16 +28,26 @@ inline void Show(ReceiveTargets& targets, uint8_t byte, bool answer = true) {
     }
     InterpretByte(byte);
     if (outputQueue.IsEmpty()) return;
-    if (!answer) {
+    if (answer) {
+        ForwardReply(targets);
+    } else {
         outputQueue.Discard();
+    }
+}
+
+void Keep(const Cell* row, void* history) { static_cast<History*>(history)->Push(row); }
+
+// A block for the screen, in runs; a byte at a time while a script must see
+// each byte with the escape state it met. A reply goes out at once.
+void ShowBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+    if (targets.scriptText != nullptr) {
+        for (unsigned i = 0; i < count; ++i) Show(targets, bytes[i] & SevenBits);
         return;
     }
-    uint8_t reply[3];
-    for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
-    if (!targets.pump.Queue(reply, outputQueue.count, false)) {
-        targets.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
+    for (unsigned i = 0; i < count;) {
+        i += InterpretBytes(bytes + i, count - i, Keep, &targets.history);
+        if (!outputQueue.IsEmpty()) ForwardReply(targets);
     }
-    outputQueue.Discard();
 }
 
 void ShowText(ReceiveTargets& targets, const char* text, unsigned length) {
@@ -69,17 +88,14 @@ void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count, 
             return;
         case ReceiveMode::CaptureText:
             for (unsigned i = 0; i < textCount; ++i) {
-                uint8_t byte = text[i] & SevenBits;
                 uint8_t out[2];
-                unsigned n = targets.captureLineEnds.Next(byte, out);
+                unsigned n = targets.captureLineEnds.Next(text[i] & SevenBits, out);
                 for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
-                if (!style.hex) Show(targets, byte);
             }
+            if (!style.hex) ShowBlock(targets, text, textCount);
             break;
         case ReceiveMode::Off:
-            if (!style.hex) {
-                for (unsigned i = 0; i < textCount; ++i) Show(targets, text[i] & SevenBits);
-            }
+            if (!style.hex) ShowBlock(targets, text, textCount);
             break;
     }
     if (style.hex) ShowHex(targets, bytes, count);

@@ -1,7 +1,9 @@
 #include "core/interpreter.h"
 
-#include "core/screen.h"
+#include <cstring>
+
 #include "core/output_queue.h"
+#include "core/screen.h"
 
 enum : uint8_t {
     Backspace = 8,
@@ -24,6 +26,10 @@ static Cell GraphicsCell(uint8_t byte) {
     }
 }
 
+// The next tab stop from a column left of the last: every 8 up to 72, then
+// every column.
+static int TabStop(int column) { return column > 71 ? column + 1 : (column & ~7) + 8; }
+
 static void PutPrintable(uint8_t byte) {
     Cell value = terminal.graphicsMode ? GraphicsCell(byte) : byte;
     screen.cells[terminal.row * ScreenColumns + terminal.column] = value;
@@ -42,14 +48,10 @@ static void InterpretNormal(uint8_t byte) {
                 ShowCursor();
             }
             break;
-        case HorizontalTab:  // stops every 8 up to 72, then every column
+        case HorizontalTab:
             if (terminal.column <= LastColumn - 1) {
                 HideCursor();
-                if (terminal.column > 71) {
-                    ++terminal.column;
-                } else {
-                    terminal.column = (terminal.column & ~7) + 8;
-                }
+                terminal.column = TabStop(terminal.column);
             }
             break;
         case LineFeed:
@@ -161,6 +163,91 @@ static void MoveToAddress(uint8_t columnByte) {
     }
     terminal.escapeState = EscapeState::Normal;
     ShowCursor();
+}
+
+// Stores the printable run at the start of `bytes` (bit 7 ignored) and
+// returns its length: the per-byte rule, with the cursor hidden once and the
+// row drawn once for the whole run.
+static unsigned PutPrintableRun(const uint8_t* bytes, unsigned count) {
+    Cell* row = &screen.cells[terminal.row * ScreenColumns];
+    int column = terminal.column;
+    bool graphics = terminal.graphicsMode;
+    unsigned n = 0;
+    for (; n < count; ++n) {
+        uint8_t byte = bytes[n] & 0x7F;
+        if (byte < 32 || byte > 126) break;
+        row[column] = graphics ? GraphicsCell(byte) : byte;
+        if (column < LastColumn) ++column;
+    }
+    HideCursor();
+    terminal.column = column;
+    DrawRow(terminal.row);
+    return n;
+}
+
+// Lines scrolling in a flood: rather than moving the screen up a row at each
+// line feed, the rows sit in a taller buffer and a window of 24 slides down
+// it; the screen is copied back once at the end. Starts at a line feed on
+// the bottom row in plain text state and takes what keeps the cursor on that
+// row (text, carriage return, tab, line feed, ignored controls), up to an
+// ESC or backspace. Returns how many bytes it took (at least the first).
+static const int TallRows = 128;
+static Cell tall[TallRows * ScreenColumns];
+
+static unsigned ScrollLines(const uint8_t* bytes, unsigned count, ScrolledOff keep, void* user) {
+    std::memcpy(tall, screen.cells, sizeof screen.cells);
+    int top = 0;  // the tall row shown as row 0
+    Cell* bottom = &tall[LastRow * ScreenColumns];
+    int column = terminal.column;
+    bool graphics = terminal.graphicsMode;
+    unsigned n = 0;
+    for (; n < count; ++n) {
+        uint8_t byte = bytes[n] & 0x7F;
+        if (byte >= 32 && byte <= 126) {
+            bottom[column] = graphics ? GraphicsCell(byte) : byte;
+            if (column < LastColumn) ++column;
+        } else if (byte == LineFeed) {
+            if (keep != nullptr) keep(&tall[top * ScreenColumns], user);
+            if (top + ScreenRows == TallRows) {  // the window reached the end: back to the start
+                std::memmove(tall, &tall[top * ScreenColumns], sizeof screen.cells);
+                top = 0;
+            }
+            ++top;
+            bottom = &tall[(top + LastRow) * ScreenColumns];
+            for (int c = 0; c < ScreenColumns; ++c) bottom[c] = BlankCell;
+        } else if (byte == CarriageReturn) {
+            column = 0;
+        } else if (byte == HorizontalTab) {
+            if (column <= LastColumn - 1) column = TabStop(column);
+        } else if (byte == EscapeByte || byte == Backspace) {
+            break;
+        }  // other controls and DEL are ignored
+    }
+    std::memcpy(screen.cells, &tall[top * ScreenColumns], sizeof screen.cells);
+    terminal.column = column;
+    RepaintAll();  // as each scroll does; also hides the cursor
+    return n;
+}
+
+unsigned InterpretBytes(const uint8_t* bytes, unsigned count, ScrolledOff keep, void* user) {
+    unsigned i = 0;
+    while (i < count) {
+        uint8_t byte = bytes[i] & 0x7F;
+        if (terminal.escapeState == EscapeState::Normal) {
+            if (byte >= 32 && byte <= 126) {
+                i += PutPrintableRun(bytes + i, count - i);
+                continue;
+            }
+            if (byte == LineFeed && terminal.row == LastRow) {
+                i += ScrollLines(bytes + i, count - i, keep, user);
+                continue;
+            }
+        }
+        InterpretByte(byte);
+        ++i;
+        if (!outputQueue.IsEmpty()) return i;
+    }
+    return i;
 }
 
 void InterpretByte(uint8_t byte) {

@@ -12,7 +12,21 @@
 
 #include <cstdint>
 
+#include "core/screen.h"
+
 // Interprets one received byte. Bit 7 is ignored (the caller clears it).
 void InterpretByte(uint8_t byte);
+
+// Called with the top row (80 cells) just before a line feed scrolls it off.
+typedef void (*ScrolledOff)(const Cell* row, void* user);
+
+// Interprets bytes as InterpretByte would, one after another, handing each
+// row that scrolls off to `keep` (may be null) first. Faster for a flood:
+// a run of text hides the cursor and draws its row once, and lines
+// scrolling without escape sequences between them move the screen once
+// (one RepaintAll for them all). Returns how many bytes it took: all
+// `count`, or fewer when it stopped after a byte that left something in the
+// output queue.
+unsigned InterpretBytes(const uint8_t* bytes, unsigned count, ScrolledOff keep, void* user);
 
 #endif

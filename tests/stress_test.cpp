@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "core/output_queue.h"
 #include "tests/support/feed.h"
@@ -59,6 +61,83 @@ TEST(Stress, MillionsOfHostileBytesKeepTheModelSound) {
     }
     EXPECT_GT(replies, 1000);
     EXPECT_GT(display.repaints, 1000);
+}
+
+// The block interpreter against the byte one, on the same hostile stream
+// with text and floods of lines mixed in, cut into the same blocks: after
+// every block the screen and the terminal state agree, and the same rows
+// scrolled off, in the same order.
+TEST(Stress, BlocksEndAsByteByByteDoes) {
+    std::mt19937 random(20261208);
+    std::vector<uint8_t> stream;
+    auto text = [&](unsigned n) {  // some with bit 7 set
+        while (n-- > 0) stream.push_back(uint8_t(32 + random() % 95) | (random() & 128));
+    };
+    while (stream.size() < 600000) {
+        unsigned pick = random() % 10;
+        if (pick < 4) {
+            stream.push_back(NextByte(random));
+        } else if (pick < 7) {
+            text(random() % 100);
+        } else {
+            for (unsigned lines = random() % 300; lines > 0; --lines) {
+                text(random() % 40);
+                static const uint8_t ends[] = {13, 10, 10, 10, 10, 10, 9, 0, 127};
+                stream.push_back(random() % 64 == 0 ? 8 : ends[random() % sizeof ends]);
+            }
+        }
+    }
+    std::vector<unsigned> cuts;
+    for (size_t at = 0; at < stream.size(); at += 1 + random() % 8192) cuts.push_back(unsigned(at));
+    cuts.push_back(unsigned(stream.size()));
+
+    struct State {
+        ScreenBuffer screen;
+        TerminalState terminal;
+    };
+    std::vector<State> byByte;
+    std::vector<Cell> scrolledByByte, scrolled;
+    ResetAll();
+    display.logging = false;
+    for (size_t b = 1; b < cuts.size(); ++b) {
+        for (unsigned i = cuts[b - 1]; i < cuts[b]; ++i) {
+            bool scrolls = terminal.row == LastRow && terminal.escapeState == EscapeState::Normal;
+            if ((stream[i] & 0x7F) == 10 && scrolls) {
+                scrolledByByte.insert(scrolledByByte.end(), screen.cells, screen.cells + ScreenColumns);
+            }
+            InterpretByte(stream[i]);
+            outputQueue.count = 0;
+        }
+        if (!terminal.cursorShown && b % 3 == 0) ShowCursor();
+        byByte.push_back(State{screen, terminal});
+    }
+
+    ResetAll();
+    display.logging = false;
+    auto keep = [](const Cell* row, void* into) {
+        auto& rows = *static_cast<std::vector<Cell>*>(into);
+        rows.insert(rows.end(), row, row + ScreenColumns);
+    };
+    for (size_t b = 1; b < cuts.size(); ++b) {
+        const uint8_t* block = &stream[cuts[b - 1]];
+        unsigned count = cuts[b] - cuts[b - 1];
+        for (unsigned i = 0; i < count;) {
+            i += InterpretBytes(block + i, count - i, keep, &scrolled);
+            ASSERT_TRUE(i == count || outputQueue.count == 3) << "block " << b;
+            outputQueue.count = 0;
+        }
+        if (!terminal.cursorShown && b % 3 == 0) ShowCursor();
+        const State& expected = byByte[b - 1];
+        ASSERT_EQ(std::memcmp(screen.cells, expected.screen.cells, sizeof screen.cells), 0) << "block " << b;
+        const TerminalState& t = expected.terminal;
+        ASSERT_TRUE(terminal.row == t.row && terminal.column == t.column &&
+                    terminal.cursorShown == t.cursorShown && terminal.escapeState == t.escapeState &&
+                    terminal.graphicsMode == t.graphicsMode)
+            << "block " << b;
+        ASSERT_EQ(display.invertedCount, terminal.cursorShown ? 1 : 0) << "block " << b;
+    }
+    EXPECT_GT(scrolled.size() / ScreenColumns, 10000u);
+    EXPECT_TRUE(scrolled == scrolledByByte);
 }
 
 }  // namespace
