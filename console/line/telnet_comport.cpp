@@ -309,34 +309,35 @@ unsigned TelnetComPort::Send(const uint8_t* data, unsigned length) {
     return taken;
 }
 
+// Every port command keeps its latest value and is sent by FlushCommands.
+void TelnetComPort::Queue(unsigned pending) {
+    pending_ |= pending;
+    FlushCommands();
+}
+
 void TelnetComPort::SetSettings(const LineSettings& settings) {
     settings_ = settings;
-    pending_ |= PendingSettings;
-    FlushCommands();
+    Queue(PendingSettings);
 }
 
 void TelnetComPort::SetFlowControl(bool hardware) {
     hardwareFlow_ = hardware;
-    pending_ |= PendingFlow;
-    FlushCommands();
+    Queue(PendingFlow);
 }
 
 void TelnetComPort::SetBreak(bool on) {
     breakOn_ = on;
-    pending_ |= PendingBreak;
-    FlushCommands();
+    Queue(PendingBreak);
 }
 
 void TelnetComPort::SetDtr(bool on) {
     dtrOn_ = on;
-    pending_ |= PendingDtr;
-    FlushCommands();
+    Queue(PendingDtr);
 }
 
 void TelnetComPort::SetRts(bool on) {
     rtsOn_ = on;
-    pending_ |= PendingRts;
-    FlushCommands();
+    Queue(PendingRts);
 }
 
 void TelnetComPort::Consumed(unsigned count) {

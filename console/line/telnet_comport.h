@@ -102,6 +102,7 @@ private:
     void ScanCommand(uint8_t byte);
     void Append(const uint8_t* bytes, unsigned length);
     void FlushCommands();
+    void Queue(unsigned pending);
     bool SendCommand(uint8_t command, const uint8_t* value, unsigned length);
 
     telnet_t* telnet_;
