@@ -53,10 +53,11 @@ void History::Push(const Cell* cells) {
     }
     while (length > 0 && cells[length - 1] == BlankCell) --length;
     slot[0] = uint8_t(length);
-    // Seven-bit cells are most rows: narrow them all in one pass the
-    // compiler can vectorise, and pack the rare row with graphics cell by cell.
+    // Seven-bit cells are most rows: narrow the whole row in one fixed-length
+    // pass the compiler unrolls into vector code (what lies past the length is
+    // never read), and pack the rare row with graphics cell by cell.
     Cell wide = 0;
-    for (unsigned i = 0; i < length; ++i) {
+    for (unsigned i = 0; i < ScreenColumns; ++i) {
         slot[1 + i] = uint8_t(cells[i]);
         wide |= cells[i];
     }

@@ -5,8 +5,8 @@
 // carriage return move it; ESC starts one of twelve sequences (cursor moves,
 // home, reverse line feed, the two erases, graphics on/off, direct cursor
 // addressing and the identify request, whose reply goes to the output queue).
-// Every byte has a defined effect, nothing is reported, and no byte can move
-// the cursor off the screen.
+// Every byte has a defined effect, nothing is reported (but the rows a block
+// scrolls off, to its caller), and no byte can move the cursor off the screen.
 #ifndef BRISVANE_CORE_INTERPRETER_H
 #define BRISVANE_CORE_INTERPRETER_H
 
@@ -20,7 +20,7 @@ void InterpretByte(uint8_t byte);
 // Called with the top row (80 cells) just before a line feed scrolls it off.
 typedef void (*ScrolledOff)(const Cell* row, void* user);
 
-// Interprets bytes as InterpretByte would, one after another, handing each
+// Interprets bytes (bit 7 ignored) as InterpretByte would, one by one, handing each
 // row that scrolls off to `keep` (may be null) first. Faster for a flood:
 // a run of text hides the cursor and draws its row once, and lines
 // scrolling without escape sequences between them move the screen once
