@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+// The keys stay in their groups.
+// clang-format off
 enum class TerminalKey : uint8_t {
     Up, Down, Right, Left,
     KeypadDivide, KeypadMultiply, KeypadSubtract,
@@ -17,6 +19,7 @@ enum class TerminalKey : uint8_t {
     Insert, Delete, Home, End, PageUp, PageDown,
     Count
 };
+// clang-format on
 
 struct KeySequences {
     uint8_t plain[3];  // ended by a zero byte when shorter than three
