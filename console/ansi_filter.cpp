@@ -16,11 +16,19 @@ enum : uint8_t {
 // The letters after ESC the interpreter acts on.
 bool TerminalEscapeLetter(uint8_t byte) {
     switch (byte) {
-        case 'A': case 'B': case 'C': case 'D': case 'F': case 'G':
-        case 'H': case 'I': case 'J': case 'K': case 'Y': case 'Z':
-            return true;
-        default:
-            return false;
+        case 'A':
+        case 'B':
+        case 'C':
+        case 'D':
+        case 'F':
+        case 'G':
+        case 'H':
+        case 'I':
+        case 'J':
+        case 'K':
+        case 'Y':
+        case 'Z': return true;
+        default: return false;
     }
 }
 

@@ -58,7 +58,9 @@ Reaction WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
         // A reader that stops reading holds the loop here, but not past the timeout.
         int64_t left = c.batch.timeoutAt == NoDeadline ? -1 : c.batch.timeoutAt - MonotonicMilliseconds();
         struct pollfd out_ready = {STDOUT_FILENO, POLLOUT, 0};
-        int ready = left < 0 && c.batch.timeoutAt != NoDeadline ? 0 : poll(&out_ready, 1, left > INT32_MAX ? -1 : int(left));
+        int ready = left < 0 && c.batch.timeoutAt != NoDeadline
+                        ? 0
+                        : poll(&out_ready, 1, left > INT32_MAX ? -1 : int(left));
         if (ready < 0 && errno == EINTR) continue;
         if (ready == 0) {
             c.batch.timedOut = true;
@@ -85,7 +87,8 @@ Reaction BatchDue(Console& c, int64_t now) {
     }
     // With a script, the script's end ends the run.
     if (c.batch.inputEnded && !ScriptRunning(c.script) && c.options.scriptPath[0] == '\0') {
-        if (c.batch.endsAt == NoDeadline && InputWritten(c)) c.batch.endsAt = now + c.options.lingerMilliseconds;
+        if (c.batch.endsAt == NoDeadline && InputWritten(c))
+            c.batch.endsAt = now + c.options.lingerMilliseconds;
         if (now >= c.batch.endsAt) return Leave(c, 0);
     }
     return Nothing;

@@ -26,8 +26,8 @@ struct Batch {
     bool inputEnded = false;
     int64_t endsAt = NoDeadline;     // the linger after the end of input
     int64_t timeoutAt = NoDeadline;  // --timeout
-    bool timedOut = false;  // said on stderr once the screen is given back
-    AnsiFilter ansi;        // standard output's own, beside the screen's
+    bool timedOut = false;           // said on stderr once the screen is given back
+    AnsiFilter ansi;                 // standard output's own, beside the screen's
 };
 
 // Starts the clock for --timeout, and batch mode when `on`.

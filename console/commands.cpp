@@ -24,7 +24,9 @@ void SayControl(Console& c, ControlResult result, const char* done, const char* 
         case ControlResult::Done: Say(c.notice, "%s", done); break;
         case ControlResult::Unsupported: Say(c.notice, "this line has no %s", what); break;
         case ControlResult::Refused: Say(c.notice, "the line refused the %s", what); break;
-        case ControlResult::Unsettled: Say(c.notice, "the line refused the %s; its state is unknown", what); break;
+        case ControlResult::Unsettled:
+            Say(c.notice, "the line refused the %s; its state is unknown", what);
+            break;
     }
 }
 
@@ -102,8 +104,9 @@ void ProtocolNamed(Console& c) {
     // A receive runs in the home folder, and lrzsz refuses names that lead
     // out of it: it is given the name as typed.
     bool send = c.directionAsked == ProtocolDirection::Send;
-    StartProtocol(c.protocol, c.protocolAsked, c.directionAsked, c.options.protocolCommands[int(c.protocolAsked)],
-                  c.options.homeDirectory, send ? path : c.prompt.text, c.notice);
+    StartProtocol(c.protocol, c.protocolAsked, c.directionAsked,
+                  c.options.protocolCommands[int(c.protocolAsked)], c.options.homeDirectory,
+                  send ? path : c.prompt.text, c.notice);
 }
 
 Reaction EndSendOrPaste(Console& c, int64_t now) {
@@ -139,8 +142,10 @@ Reaction SendBreak(Console& c, int64_t now) {
     bool waiting = !c.pump.StageEmpty() || c.pump.Waiting() > 0 || SendRunning() || c.line->OutputStuck();
     bool stuck = result == ControlResult::Done && waiting &&
                  now - c.lastWrite >= OutputStalledMilliseconds + c.options.characterInterval;
-    SayControl(c, result, stuck ? "break not sent yet: the line's output is stuck (the other end stopped reading)"
-                                : "break sent", "BREAK");
+    SayControl(c, result,
+               stuck ? "break not sent yet: the line's output is stuck (the other end stopped reading)"
+                     : "break sent",
+               "BREAK");
     return Nothing;
 }
 
@@ -370,12 +375,24 @@ void RunScriptFile(Console& c, const char* name) {
 Reaction CaptureRaw(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
 Reaction CaptureText(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
 
-Reaction SendXmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Send); }
-Reaction SendYmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Send); }
-Reaction SendZmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Send); }
-Reaction ReceiveXmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Receive); }
-Reaction ReceiveYmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Receive); }
-Reaction ReceiveZmodem(Console& c, int64_t) { return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Receive); }
+Reaction SendXmodem(Console& c, int64_t) {
+    return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Send);
+}
+Reaction SendYmodem(Console& c, int64_t) {
+    return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Send);
+}
+Reaction SendZmodem(Console& c, int64_t) {
+    return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Send);
+}
+Reaction ReceiveXmodem(Console& c, int64_t) {
+    return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Receive);
+}
+Reaction ReceiveYmodem(Console& c, int64_t) {
+    return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Receive);
+}
+Reaction ReceiveZmodem(Console& c, int64_t) {
+    return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Receive);
+}
 
 Reaction EndTransfer(Console& c, int64_t now) {
     if (c.protocol.active) {
@@ -445,8 +462,10 @@ Reaction ShowCounters(Console& c, int64_t now) {
 const MenuEntry Entries[] = {
     {MenuLevel::Top, 'x', "exit", "exit", Exit, MenuLevel::Closed, false},
     {MenuLevel::Top, 'c', "clear", "clear the screen", Clear, MenuLevel::Closed, false},
-    {MenuLevel::Top, 's', "send", "send a file (then r, b, t, x, y, z or e)", nullptr, MenuLevel::Send, false},
-    {MenuLevel::Top, 'r', "receive", "capture or receive (then r, t, x, y, z or e)", nullptr, MenuLevel::Receive, false},
+    {MenuLevel::Top, 's', "send", "send a file (then r, b, t, x, y, z or e)", nullptr, MenuLevel::Send,
+     false},
+    {MenuLevel::Top, 'r', "receive", "capture or receive (then r, t, x, y, z or e)", nullptr,
+     MenuLevel::Receive, false},
     {MenuLevel::Top, 'e', "end", "end an X/Y/ZMODEM transfer", EndTransfer, MenuLevel::Closed, false},
     {MenuLevel::Top, 'h', "history", "history: PgUp, /, n, N, q", ShowHistory, MenuLevel::Closed, false},
     {MenuLevel::Top, 'b', "break", "send a BREAK", SendBreak, MenuLevel::Closed, true},
@@ -459,7 +478,8 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Redraw, MenuLevel::Closed, false},
     {MenuLevel::Top, 'a', "ansi", "ANSI sequences hidden or shown", ToggleAnsi, MenuLevel::Closed, false},
     {MenuLevel::Top, '7', "7-bit", "keys with bit 7 clear or set", ToggleSevenBit, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", AskForScript, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", AskForScript, MenuLevel::Closed,
+     false},
     {MenuLevel::Top, 'H', "hex", "hex view on or off", ToggleHexView, MenuLevel::Closed, false},
     {MenuLevel::Top, 'w', "write-hex", "send bytes typed in hex", AskForHexBytes, MenuLevel::Closed, true},
     {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
@@ -518,8 +538,12 @@ Reaction PromptAnswered(Console& c) {
         return Nothing;
     }
     switch (purpose) {
-        case PromptPurpose::SendName: StartSend(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice); break;
-        case PromptPurpose::CaptureName: ChooseCapture(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice); break;
+        case PromptPurpose::SendName:
+            StartSend(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice);
+            break;
+        case PromptPurpose::CaptureName:
+            ChooseCapture(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice);
+            break;
         case PromptPurpose::Search: Search(c); break;
         case PromptPurpose::Settings: NewSettings(c, c.prompt.text); break;
         case PromptPurpose::ProtocolName: ProtocolNamed(c); break;

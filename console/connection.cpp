@@ -27,8 +27,10 @@ void CheckModemOutputs(Console& c) {
     c.rts = lines.rts;
     if (dtrRefused || rtsRefused) {
         Say(c.notice, "%s refused to set %s: DTR is %s, RTS %s", c.line->Name(),
-            dtrRefused && rtsRefused ? "DTR and RTS" : dtrRefused ? "DTR" : "RTS", lines.dtr ? "on" : "off",
-            lines.rts ? "on" : "off");
+            dtrRefused && rtsRefused ? "DTR and RTS"
+            : dtrRefused             ? "DTR"
+                                     : "RTS",
+            lines.dtr ? "on" : "off", lines.rts ? "on" : "off");
     }
 }
 
@@ -130,9 +132,7 @@ Reaction RetryIfDue(Console& c, int64_t now) {
     if (c.link != LinkState::Down || now < c.retryAt) return Nothing;
     OpenResult result = c.line->Open(c.controls, message, sizeof message);
     switch (result) {
-        case OpenResult::Open:
-            Opened(c, now);
-            break;
+        case OpenResult::Open: Opened(c, now); break;
         case OpenResult::InProgress:
             c.link = LinkState::Connecting;
             c.connectStarted = now;

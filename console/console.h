@@ -44,7 +44,16 @@ enum class LinkState : uint8_t {
 
 // What the prompt on the status line is asking for.
 enum class PromptPurpose : uint8_t {
-    None, SendName, CaptureName, Search, Settings, ProtocolName, ScriptName, HexBytes, Maps };
+    None,
+    SendName,
+    CaptureName,
+    Search,
+    Settings,
+    ProtocolName,
+    ScriptName,
+    HexBytes,
+    Maps
+};
 
 const unsigned ReadBlockSize = 16384;
 // Output that waited this long without the line taking a byte is stuck.
@@ -59,12 +68,12 @@ struct Console {
     int64_t retryAt = NoDeadline;
     int64_t connectStarted = 0;
     int64_t openedAt = 0;
-    unsigned retryDelay = 0;  // ms, grows for network lines
+    unsigned retryDelay = 0;                 // ms, grows for network lines
     char startFailure[NoticeCapacity] = "";  // why the first open failed: stderr at exit
 
     OutputPump pump;
     Transfers transfers;
-    ProtocolRun protocol;  // an XMODEM, YMODEM or ZMODEM transfer through its command
+    ProtocolRun protocol;                       // an XMODEM, YMODEM or ZMODEM transfer through its command
     Protocol protocolAsked = Protocol::Ymodem;  // while its file name is asked for
     ProtocolDirection directionAsked = ProtocolDirection::Send;
     Prompt prompt = {};
@@ -76,7 +85,7 @@ struct Console {
     Cell helpCells[ScreenCells];
     KeyCodes keyCodes = {};
 
-    bool inPaste = false;  // between a paste's brackets
+    bool inPaste = false;          // between a paste's brackets
     unsigned pasteEndMatched = 0;  // bytes of the end bracket seen so far
     mbstate_t pasteDecode = {};    // a character split across reads
     bool pasteMidCharacter = false;
@@ -106,7 +115,7 @@ struct Console {
     int64_t outputWaitingSince = NoDeadline;
     bool heldReported = false;  // "output held" said for this wait
 
-    bool redraw = false;  // flush at the next frame
+    bool redraw = false;    // flush at the next frame
     bool readMore = false;  // the last read stopped with input left
     bool keysMore = false;  // the last key read stopped with keys left
     int64_t lastWrite = 0;  // when the line last took bytes
@@ -122,8 +131,15 @@ struct Console {
 
 // Where received (and echoed) bytes go.
 inline ReceiveTargets ReceiveTargetsOf(Console& c) {
-    return {c.history, c.log,      c.pump, c.transfers.captureLineEnds, c.options.sevenBit, c.style, c.counters,
-            ScriptRunning(c.script) ? &c.script.text : nullptr, c.ansi};
+    return {c.history,
+            c.log,
+            c.pump,
+            c.transfers.captureLineEnds,
+            c.options.sevenBit,
+            c.style,
+            c.counters,
+            ScriptRunning(c.script) ? &c.script.text : nullptr,
+            c.ansi};
 }
 
 #endif

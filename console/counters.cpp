@@ -21,7 +21,8 @@ void FormatCounters(const Counters& c, int64_t now, char* text, unsigned capacit
     FormatCount(c.dropped, dropped, sizeof dropped);
     int64_t open = c.openBefore + (c.openSince >= 0 ? now - c.openSince : 0);
     long long seconds = (long long)(open / 1000);
-    std::snprintf(text, capacity, "received %s  sent %s  dropped %s  reconnects %u  connected %lld:%02lld:%02lld",
-                  received, sent, dropped, c.opens > 0 ? unsigned(c.opens - 1) : 0u, seconds / 3600,
-                  seconds / 60 % 60, seconds % 60);
+    std::snprintf(text, capacity,
+                  "received %s  sent %s  dropped %s  reconnects %u  connected %lld:%02lld:%02lld", received,
+                  sent, dropped, c.opens > 0 ? unsigned(c.opens - 1) : 0u, seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
 }

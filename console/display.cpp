@@ -59,7 +59,8 @@ void ShowTooSmall(Display& display) {
     // The longest wording that fits, down to the size alone.
     char text[128];
     std::snprintf(text, sizeof text, "brisvane needs 80 x 25 (now %d x %d): please enlarge", COLS, LINES);
-    if (int(std::strlen(text)) > COLS) std::snprintf(text, sizeof text, "need 80x25 (now %dx%d)", COLS, LINES);
+    if (int(std::strlen(text)) > COLS)
+        std::snprintf(text, sizeof text, "need 80x25 (now %dx%d)", COLS, LINES);
     if (int(std::strlen(text)) > COLS) std::snprintf(text, sizeof text, "need 80x25");
     mvaddnstr(0, 0, text, COLS);
     refresh();
@@ -136,8 +137,7 @@ void FlushDisplay(Display& display, const Frame& frame) {
     }
     bool changed = display.stale;
     if (display.stale) erase();
-    bool markMoved = frame.markRow != display.shownMarkRow ||
-                     frame.markColumn != display.shownMarkColumn ||
+    bool markMoved = frame.markRow != display.shownMarkRow || frame.markColumn != display.shownMarkColumn ||
                      frame.markLength != display.shownMarkLength;
     for (int row = 0; row < ScreenRows; ++row) {
         Cell* shown = &display.shown[row * ScreenColumns];

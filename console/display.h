@@ -32,7 +32,7 @@ struct Frame {
 struct Display {
     SCREEN* terminal = nullptr;
     bool unicodeGraphics = false;
-    bool stale = true;  // nothing shown can be trusted: draw everything
+    bool stale = true;      // nothing shown can be trusted: draw everything
     bool tooSmall = false;  // the request to enlarge is shown
     Cell shown[ScreenCells];
     int shownMarkRow = -1, shownMarkColumn = 0, shownMarkLength = 0;

@@ -19,8 +19,8 @@ void CompleteName(Console& c) {
     char before[PathCapacity];
     std::snprintf(before, sizeof before, "%s", c.prompt.text);
     char names[NoticeCapacity];
-    unsigned matches = CompleteFileName(c.options.homeDirectory, c.prompt.text, sizeof c.prompt.text,
-                                       names, sizeof names);
+    unsigned matches =
+        CompleteFileName(c.options.homeDirectory, c.prompt.text, sizeof c.prompt.text, names, sizeof names);
     c.prompt.length = unsigned(std::strlen(c.prompt.text));
     bool changed = std::strcmp(before, c.prompt.text) != 0;
     if (matches > 1 && !changed && c.tabListed) Say(c.notice, "%s", names);
@@ -86,7 +86,8 @@ void QueuePasted(Console& c, const uint8_t* wire, unsigned count) {
     EchoQueued(c, wire, taken);
     c.pasteTotal += taken;
     c.counters.dropped += count - taken;
-    if (taken < count) Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
+    if (taken < count)
+        Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
 }
 
 // A pasted byte through the rules for text and the sent line-end maps, onto

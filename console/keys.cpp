@@ -16,18 +16,18 @@ struct KeyCodeEntry {
 };
 
 const KeyCodeEntry FixedKeys[] = {
-    {KEY_UP, TerminalKey::Up, false},           {KEY_SR, TerminalKey::Up, true},
-    {KEY_DOWN, TerminalKey::Down, false},       {KEY_SF, TerminalKey::Down, true},
-    {KEY_RIGHT, TerminalKey::Right, false},     {KEY_SRIGHT, TerminalKey::Right, true},
-    {KEY_LEFT, TerminalKey::Left, false},       {KEY_SLEFT, TerminalKey::Left, true},
-    {KEY_IC, TerminalKey::Insert, false},       {KEY_SIC, TerminalKey::Insert, true},
-    {KEY_DC, TerminalKey::Delete, false},       {KEY_SDC, TerminalKey::Delete, true},
-    {KEY_HOME, TerminalKey::Home, false},       {KEY_SHOME, TerminalKey::Home, true},
-    {KEY_END, TerminalKey::End, false},         {KEY_SEND, TerminalKey::End, true},
-    {KEY_PPAGE, TerminalKey::PageUp, false},    {KEY_SPREVIOUS, TerminalKey::PageUp, true},
-    {KEY_NPAGE, TerminalKey::PageDown, false},  {KEY_SNEXT, TerminalKey::PageDown, true},
-    {KEY_A1, TerminalKey::Keypad7, false},      {KEY_A3, TerminalKey::Keypad9, false},
-    {KEY_B2, TerminalKey::Keypad5, false},      {KEY_C1, TerminalKey::Keypad1, false},
+    {KEY_UP, TerminalKey::Up, false},          {KEY_SR, TerminalKey::Up, true},
+    {KEY_DOWN, TerminalKey::Down, false},      {KEY_SF, TerminalKey::Down, true},
+    {KEY_RIGHT, TerminalKey::Right, false},    {KEY_SRIGHT, TerminalKey::Right, true},
+    {KEY_LEFT, TerminalKey::Left, false},      {KEY_SLEFT, TerminalKey::Left, true},
+    {KEY_IC, TerminalKey::Insert, false},      {KEY_SIC, TerminalKey::Insert, true},
+    {KEY_DC, TerminalKey::Delete, false},      {KEY_SDC, TerminalKey::Delete, true},
+    {KEY_HOME, TerminalKey::Home, false},      {KEY_SHOME, TerminalKey::Home, true},
+    {KEY_END, TerminalKey::End, false},        {KEY_SEND, TerminalKey::End, true},
+    {KEY_PPAGE, TerminalKey::PageUp, false},   {KEY_SPREVIOUS, TerminalKey::PageUp, true},
+    {KEY_NPAGE, TerminalKey::PageDown, false}, {KEY_SNEXT, TerminalKey::PageDown, true},
+    {KEY_A1, TerminalKey::Keypad7, false},     {KEY_A3, TerminalKey::Keypad9, false},
+    {KEY_B2, TerminalKey::Keypad5, false},     {KEY_C1, TerminalKey::Keypad1, false},
     {KEY_C3, TerminalKey::Keypad3, false},
 };
 
@@ -88,7 +88,7 @@ TranslatedKey TranslateKey(const KeyCodes& codes, int code, bool isKeyCode) {
     for (unsigned i = 0; i < KeypadCount; ++i) {
         if (codes.keypad[i] != 0 && codes.keypad[i] == code) return Sequence(KeypadKeys[i].key, false);
     }
-    if (code == KEY_F(1)) return Sequence(TerminalKey::KeypadDivide, false);  // PF1
+    if (code == KEY_F(1)) return Sequence(TerminalKey::KeypadDivide, false);    // PF1
     if (code == KEY_F(2)) return Sequence(TerminalKey::KeypadMultiply, false);  // PF2
     if (code == KEY_F(3)) return Sequence(TerminalKey::KeypadSubtract, false);  // PF3
     return {KeyAction::Foreign, 0, TerminalKey::Count, false};

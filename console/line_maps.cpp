@@ -48,7 +48,8 @@ bool ParseLineMaps(const char* text, uint8_t* maps, const char** fault) {
             }
         }
         if (!found) {
-            *fault = "maps are lf-crlf, cr-crlf, ignore-cr, del-bs, bs-del (in- or out- picks a side), or none";
+            *fault =
+                "maps are lf-crlf, cr-crlf, ignore-cr, del-bs, bs-del (in- or out- picks a side), or none";
             return false;
         }
         if (end == nullptr) break;

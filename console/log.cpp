@@ -28,7 +28,8 @@ PlainFile OpenForAppending(const char* option, const char* path, int* fd, char* 
     if (path[0] == '\0') return PlainFile::Opened;
     PlainFile result = OpenPlainFile(path, O_WRONLY | O_CREAT | O_APPEND, true, fd);
     if (result == PlainFile::Failed) {
-        std::snprintf(problem, capacity, "%s %s: cannot open the log: %s", option, path, std::strerror(errno));
+        std::snprintf(problem, capacity, "%s %s: cannot open the log: %s", option, path,
+                      std::strerror(errno));
     } else if (result != PlainFile::Opened) {
         std::snprintf(problem, capacity, "%s %s: %s (give a file, or /dev/null)", option, path,
                       PlainFileProblem(result, 0));

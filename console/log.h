@@ -63,8 +63,8 @@ private:
     File raw_ = {{}, "raw log", "", false};
     UnixLineEnds ends_;
     bool timestamps_ = false;
-    bool lineBegun_ = false;   // the current line's first byte has arrived
-    bool stampDue_ = true;     // nothing of the current line is written yet
+    bool lineBegun_ = false;  // the current line's first byte has arrived
+    bool stampDue_ = true;    // nothing of the current line is written yet
     struct timespec lineArrived_ = {};
     time_t stampSecond_ = -1;  // the second whose text is in stampText_
     char stampText_[32] = "";

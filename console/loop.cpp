@@ -49,7 +49,8 @@ void CheckHeldOutput(Console& c, int64_t now) {
     if (c.heldReported || now < c.outputWaitingSince + HeldCheckMilliseconds) return;
     c.heldReported = true;
     ModemLines lines;
-    if (!c.controls.hardwareFlow || c.line->ReadModemLines(&lines) != ControlResult::Done || lines.cts) return;
+    if (!c.controls.hardwareFlow || c.line->ReadModemLines(&lines) != ControlResult::Done || lines.cts)
+        return;
     char prefix[16];
     FormatPrefixKey(c.options.prefixKey, prefix, sizeof prefix);
     Say(c.notice, "output held: CTS is low (no CTS wire? %s f turns flow control off)", prefix);
@@ -168,7 +169,8 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
     if (c.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     if (c.log.Active()) {
         char text[NoticeCapacity];
-        if (!c.log.Flush(text, sizeof text) || c.log.CheckRemoved(now, text, sizeof text)) Say(c.notice, "%s", text);
+        if (!c.log.Flush(text, sizeof text) || c.log.CheckRemoved(now, text, sizeof text))
+            Say(c.notice, "%s", text);
     }
 }
 
@@ -276,14 +278,16 @@ void Flush(Console& c, int64_t now) {
             frame.markRow = int(c.view.matchRow - c.view.top);
             frame.markColumn = c.view.matchColumn;
             frame.markLength = int(std::strlen(c.view.search));
-            if (frame.markColumn + frame.markLength > ScreenColumns) frame.markLength = ScreenColumns - frame.markColumn;
+            if (frame.markColumn + frame.markLength > ScreenColumns)
+                frame.markLength = ScreenColumns - frame.markColumn;
         }
     } else {
         for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &screen.cells[r * ScreenColumns];
     }
     char status[StatusCapacity];
     frame.status = status;
-    frame.statusCursor = ComposeStatus(c, CurrentTransferModes(), DisplayWidth(c.display), status, sizeof status);
+    frame.statusCursor =
+        ComposeStatus(c, CurrentTransferModes(), DisplayWidth(c.display), status, sizeof status);
     frame.cursorRow = terminal.row;
     frame.cursorColumn = terminal.column;
     frame.cursorVisible = !c.view.open && !c.helpOpen;
@@ -310,7 +314,8 @@ int Timeout(const Console& c, int64_t now) {
         c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
         HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,  // keys again if it stalls
         ConnectionDeadline(c),
-        c.pump.WaitsForPace(now, interval) || (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
+        c.pump.WaitsForPace(now, interval) ||
+                (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
             : NoDeadline,
         c.notice.expires != 0 ? c.notice.expires : NoDeadline,

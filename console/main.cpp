@@ -77,8 +77,8 @@ void ListProfiles(const Profiles& profiles) {
 }
 
 // Defaults, then [default], then the named profile, then the command line.
-bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOptions* options,
-                  char* problem, unsigned capacity) {
+bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOptions* options, char* problem,
+                  unsigned capacity) {
     DefaultOptions(options);
     if (!ApplyProfile(profiles, "default", options, problem, capacity)) return false;
     const char* first = line.positionalCount > 0 ? line.positional[0] : nullptr;
@@ -165,11 +165,13 @@ int main(int argc, char** argv) {
     char message[PathCapacity + 256];
     if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
     if (!c.history.Allocate(c.options.historyRows)) {
-        std::snprintf(message, sizeof message, "cannot keep %u rows of history (%llu MB): give --history fewer",
-                      c.options.historyRows, (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
+        std::snprintf(message, sizeof message,
+                      "cannot keep %u rows of history (%llu MB): give --history fewer", c.options.historyRows,
+                      (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
         return Fail(message);
     }
-    PlainFile logs = c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
+    PlainFile logs =
+        c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
     c.ansi.hide = !c.options.ansiShown;

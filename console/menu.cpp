@@ -45,7 +45,8 @@ const char* LevelName(MenuLevel level) {
 // The letter that opens `level` from the top ("s" for Send).
 char OpeningLetter(const MenuTable& table, MenuLevel level) {
     for (unsigned i = 0; i < table.count; ++i) {
-        if (table.entries[i].run == nullptr && table.entries[i].opens == level) return table.entries[i].letter;
+        if (table.entries[i].run == nullptr && table.entries[i].opens == level)
+            return table.entries[i].letter;
     }
     return '?';
 }

@@ -21,8 +21,8 @@ struct Console;
 enum class MenuLevel : uint8_t { Closed, Top, Send, Receive };
 
 struct MenuEntry {
-    MenuLevel level;  // where the letter is typed
-    char letter;      // the other case works too, unless it has an entry of its own
+    MenuLevel level;    // where the letter is typed
+    char letter;        // the other case works too, unless it has an entry of its own
     const char* words;  // short, for the menu line ("exit", "send")
     const char* help;   // the help page's line
     Reaction (*run)(Console& console, int64_t now);  // null: opens `opens`

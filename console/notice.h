@@ -16,8 +16,7 @@ struct Notice {
 // Replaces the message, cut to fit; it stays until the next key.
 void Say(Notice& notice, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The same, gone by itself at `expires`.
-void SayUntil(Notice& notice, int64_t expires, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+void SayUntil(Notice& notice, int64_t expires, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void Forget(Notice& notice);
 
 #endif

@@ -74,10 +74,16 @@ const char* SetBoolean(bool& target, const char* value, bool inverted) {
     target = on != inverted;
     return nullptr;
 }
-const char* SetNoReconnect(ConsoleOptions& o, const char* value) { return SetBoolean(o.reconnect, value, true); }
+const char* SetNoReconnect(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.reconnect, value, true);
+}
 const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
-const char* SetWait(ConsoleOptions& o, const char* value) { return SetBoolean(o.waitForDevice, value, false); }
-const char* SetTimestamps(ConsoleOptions& o, const char* value) { return SetBoolean(o.timestamps, value, false); }
+const char* SetWait(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.waitForDevice, value, false);
+}
+const char* SetTimestamps(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.timestamps, value, false);
+}
 const char* SetBatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.batch, value, false); }
 const char* SetRaw(ConsoleOptions& o, const char* value) { return SetBoolean(o.raw, value, false); }
 const char* SetScript(ConsoleOptions& o, const char* value) {
@@ -97,7 +103,8 @@ const char* SetMaps(ConsoleOptions& o, const char* value) {
     return ParseLineMaps(value, &o.maps, &fault) ? nullptr : fault;
 }
 const char* SetLineDelay(ConsoleOptions& o, const char* value) {
-    return ReadNumber(value, 60000, &o.lineDelay) ? nullptr : "the line delay is a number of milliseconds (0..60000)";
+    return ReadNumber(value, 60000, &o.lineDelay) ? nullptr
+                                                  : "the line delay is a number of milliseconds (0..60000)";
 }
 
 const char* SetHome(ConsoleOptions& o, const char* value) {
@@ -146,13 +153,15 @@ const char* SetRts(ConsoleOptions& o, const char* value) {
     return SetSwitch(&o.rts, value) ? nullptr : "a modem line is on or off";
 }
 const char* SetAnsi(ConsoleOptions& o, const char* value) {
-    if (std::strcmp(value, "hide") != 0 && std::strcmp(value, "show") != 0) return "ANSI sequences are hide or show";
+    if (std::strcmp(value, "hide") != 0 && std::strcmp(value, "show") != 0)
+        return "ANSI sequences are hide or show";
     o.ansiShown = value[0] == 's';
     return nullptr;
 }
 const char* SetHistory(ConsoleOptions& o, const char* value) {
-    return ReadNumber(value, MaxHistoryRows, &o.historyRows) ? nullptr
-                                                             : "history is a number of rows from 0 to 1000000";
+    return ReadNumber(value, MaxHistoryRows, &o.historyRows)
+               ? nullptr
+               : "history is a number of rows from 0 to 1000000";
 }
 
 const char* SetProtocolCommand(char* target, const char* value) {
@@ -161,9 +170,15 @@ const char* SetProtocolCommand(char* target, const char* value) {
     int n = std::snprintf(target, ProtocolCommandCapacity, "%s", value);
     return n >= 0 && unsigned(n) < ProtocolCommandCapacity ? nullptr : "command too long";
 }
-const char* SetXmodem(ConsoleOptions& o, const char* value) { return SetProtocolCommand(o.protocolCommands[0], value); }
-const char* SetYmodem(ConsoleOptions& o, const char* value) { return SetProtocolCommand(o.protocolCommands[1], value); }
-const char* SetZmodem(ConsoleOptions& o, const char* value) { return SetProtocolCommand(o.protocolCommands[2], value); }
+const char* SetXmodem(ConsoleOptions& o, const char* value) {
+    return SetProtocolCommand(o.protocolCommands[0], value);
+}
+const char* SetYmodem(ConsoleOptions& o, const char* value) {
+    return SetProtocolCommand(o.protocolCommands[1], value);
+}
+const char* SetZmodem(ConsoleOptions& o, const char* value) {
+    return SetProtocolCommand(o.protocolCommands[2], value);
+}
 
 enum class Kind : uint8_t {
     Flag,         // no value on the command line; yes/no in a profile
@@ -187,13 +202,15 @@ const OptionSpec Specs[] = {
      SetSevenBit},
     {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
     {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
-    {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)", SetLineDelay},
+    {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)",
+     SetLineDelay},
     {"map", Kind::Value, "MAPS", "line-end maps, a comma list: lf-crlf, cr-crlf, ignore-cr, del-bs, bs-del",
      SetMaps},
     {"echo", Kind::Flag, "", "show what is sent, as if the host echoed it", SetEcho},
     {"hex", Kind::Flag, "", "start with the hex view of what arrives", SetHex},
     {"prefix", Kind::Value, "KEY", "the menu key, such as C-a (the default) or ^B", SetPrefix},
-    {"ansi", Kind::Value, "hide|show", "colour and other ANSI sequences hidden (the default) or shown", SetAnsi},
+    {"ansi", Kind::Value, "hide|show", "colour and other ANSI sequences hidden (the default) or shown",
+     SetAnsi},
     {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
     {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
     {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
@@ -204,19 +221,22 @@ const OptionSpec Specs[] = {
     {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
      SetShare},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
-    {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it", SetNoReconnect},
+    {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it",
+     SetNoReconnect},
     {"xmodem-cmd", Kind::Value, "S,R", "XMODEM send and receive commands (default 'sx -vv -k,rx -vv -c')",
      SetXmodem},
     {"ymodem-cmd", Kind::Value, "S,R", "YMODEM commands (default 'sb -vv -k,rb -vvv')", SetYmodem},
     {"zmodem-cmd", Kind::Value, "S,R", "ZMODEM commands (default 'sz -vv,rz -vvv')", SetZmodem},
     {"script", Kind::Value, "FILE", "run the Lua script FILE beside the session", SetScript},
-    {"batch", Kind::Flag, "", "no screen: standard input to the line, what arrives to standard output", SetBatch},
+    {"batch", Kind::Flag, "", "no screen: standard input to the line, what arrives to standard output",
+     SetBatch},
     {"raw", Kind::Flag, "", "batch output as received, bit 7 and all", SetRaw},
     {"linger", Kind::Value, "MS", "batch: wait this long after the end of input (default 500)", SetLinger},
     {"timeout", Kind::Value, "S", "leave after S seconds with exit code 124", SetTimeout},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
-    {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)", nullptr},
+    {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)",
+     nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
     {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
 };
@@ -249,8 +269,10 @@ void DefaultOptions(ConsoleOptions* options) {
 
 bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {
     const OptionSpec* spec = FindSpec(name);
-    if (spec == nullptr || spec->kind == Kind::Special) return Fail(problem, capacity, "unknown option", name);
-    if (spec->kind != Kind::Flag && value == nullptr) return Fail(problem, capacity, "missing value for", name);
+    if (spec == nullptr || spec->kind == Kind::Special)
+        return Fail(problem, capacity, "unknown option", name);
+    if (spec->kind != Kind::Flag && value == nullptr)
+        return Fail(problem, capacity, "missing value for", name);
     if (spec->set == nullptr) return SetSettings(o, value, problem, capacity);
     const char* fault = spec->set(*o, value);
     return fault == nullptr || Fail(problem, capacity, fault, value != nullptr ? value : "");
@@ -269,8 +291,7 @@ bool OptionHelp(unsigned index, char* text, unsigned capacity) {
     return false;
 }
 
-bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem,
-                     unsigned capacity) {
+bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity) {
     std::memset(line, 0, sizeof *line);
     line->action = ProgramAction::Run;
     problem[0] = '\0';
@@ -339,8 +360,8 @@ bool LooksLikeDevice(const char* text) {
     return std::strchr(text, '/') != nullptr;  // also rfc2217:// and tcp://
 }
 
-bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options,
-                      char* problem, unsigned capacity) {
+bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options, char* problem,
+                      unsigned capacity) {
     options->action = line.action;
     for (unsigned i = 0; i < line.assignmentCount; ++i) {
         const CommandLine::Assignment& a = line.assignments[i];

@@ -28,7 +28,7 @@ enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
 
 struct ConsoleOptions {
     ProgramAction action;
-    char device[PathCapacity];  // a path, rfc2217://HOST:PORT or tcp://HOST:PORT
+    char device[PathCapacity];                // a path, rfc2217://HOST:PORT or tcp://HOST:PORT
     char settingsText[SettingsTextCapacity];  // as shown on the status line
     LineSettings line;
     char homeDirectory[PathCapacity];  // empty: the current folder
@@ -36,7 +36,7 @@ struct ConsoleOptions {
     uint8_t prefixKey;  // the byte that opens the menu
     bool hardwareFlow;  // RTS/CTS
     bool reconnect;
-    bool sevenBit;  // originated bytes go out with bit 7 clear
+    bool sevenBit;   // originated bytes go out with bit 7 clear
     bool ansiShown;  // --ansi show: ANSI sequences reach the interpreter
     bool waitForDevice;
     Switch dtr, rts;
@@ -48,15 +48,15 @@ struct ConsoleOptions {
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
     char scriptPath[PathCapacity];  // empty: none
-    bool batch;  // no screen: standard input and output instead
-    bool raw;    // batch output as received, bit 7 and all
-    uint32_t lingerMilliseconds;  // batch: after the end of input
-    uint32_t timeoutSeconds;      // 0: none
-    bool hex;    // the hex view from the start
-    bool echo;   // local echo
-    bool stats;  // the counters on stderr at exit
-    uint8_t maps;  // LineMap bits
-    uint32_t lineDelay;  // ms after each line of a paste or text send
+    bool batch;                     // no screen: standard input and output instead
+    bool raw;                       // batch output as received, bit 7 and all
+    uint32_t lingerMilliseconds;    // batch: after the end of input
+    uint32_t timeoutSeconds;        // 0: none
+    bool hex;                       // the hex view from the start
+    bool echo;                      // local echo
+    bool stats;                     // the counters on stderr at exit
+    uint8_t maps;                   // LineMap bits
+    uint32_t lineDelay;             // ms after each line of a paste or text send
 };
 
 void DefaultOptions(ConsoleOptions* options);
@@ -88,14 +88,13 @@ struct CommandLine {
 
 // Splits argv; checks that each option exists and has its value. Values
 // themselves are checked when applied.
-bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem,
-                     unsigned capacity);
+bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity);
 
 // Applies the command line's options and positional arguments over what
 // `options` already holds (defaults, then profiles). `firstIsProfile` says
 // the first positional argument named a profile, so it is not a device.
-bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options,
-                      char* problem, unsigned capacity);
+bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options, char* problem,
+                      unsigned capacity);
 
 // `text` with "~" or a leading "~/" standing for the home folder, as a
 // shell would have it; false when it does not fit.

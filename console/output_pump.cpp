@@ -61,7 +61,8 @@ void OutputPump::Staged(unsigned count, bool paced, bool lineEnd) {
 }
 
 bool OutputPump::WaitsForPace(int64_t now, uint32_t interval) const {
-    return StageEmpty() && count_ > 0 && (interval > 0 || lineDelay_ > 0) && pasted_[head_] && now < nextPaced_;
+    return StageEmpty() && count_ > 0 && (interval > 0 || lineDelay_ > 0) && pasted_[head_] &&
+           now < nextPaced_;
 }
 
 void OutputPump::StageQueued(int64_t now, uint32_t interval) {

@@ -28,7 +28,8 @@ PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd) {
         bool named = stat(path, &status) == 0;
         errno = error;
         if (error == EISDIR || (named && S_ISDIR(status.st_mode))) return PlainFile::Folder;
-        if (named && !S_ISREG(status.st_mode) && !(allowNull && IsNullDevice(status))) return PlainFile::NotPlain;
+        if (named && !S_ISREG(status.st_mode) && !(allowNull && IsNullDevice(status)))
+            return PlainFile::NotPlain;
         return PlainFile::Failed;
     }
     PlainFile result = PlainFile::Opened;

@@ -9,9 +9,9 @@
 
 enum class PlainFile : unsigned char {
     Opened,
-    Failed,      // open or fstat failed: errno says why
-    Folder,      // a folder: refused
-    NotPlain,    // a FIFO, socket or device: refused
+    Failed,    // open or fstat failed: errno says why
+    Folder,    // a folder: refused
+    NotPlain,  // a FIFO, socket or device: refused
 };
 
 // Opens `path` with `flags` (O_RDONLY or O_WRONLY and the like; O_NONBLOCK,

@@ -70,15 +70,15 @@ void DefaultProfilesPath(char* path, unsigned capacity) {
     }
 }
 
-bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* problem,
-                  unsigned capacity) {
+bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* problem, unsigned capacity) {
     std::snprintf(profiles->path, sizeof profiles->path, "%s", path);
     if (path[0] == '\0') return true;
     int fd;
     PlainFile opened = OpenPlainFile(path, O_RDONLY, false, &fd);
     int error = errno;
     // No default file is no fault; nor is a home folder that is not ours.
-    if (opened == PlainFile::Failed && !mustExist && (error == ENOENT || error == ENOTDIR || error == EACCES)) {
+    if (opened == PlainFile::Failed && !mustExist &&
+        (error == ENOENT || error == ENOTDIR || error == EACCES)) {
         return true;
     }
     const char* option = mustExist ? "--config " : "";
@@ -88,7 +88,8 @@ bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* pr
     }
     if (opened != PlainFile::Opened) {
         // A FIFO or a device would keep start-up waiting, or reading, for ever.
-        std::snprintf(problem, capacity, "%s%s: %s (give a profiles file)", option, path, PlainFileProblem(opened, 0));
+        std::snprintf(problem, capacity, "%s%s: %s (give a profiles file)", option, path,
+                      PlainFileProblem(opened, 0));
         return false;
     }
     FILE* file = fdopen(fd, "r");
@@ -105,8 +106,8 @@ bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* pr
     std::fclose(file);
     bool ok = firstFault == 0;
     if (!ok) {
-        const char* what = firstFault == reading->faultLine ? reading->fault
-                                                             : "not a 'key = value' line or a [section]";
+        const char* what =
+            firstFault == reading->faultLine ? reading->fault : "not a 'key = value' line or a [section]";
         std::snprintf(problem, capacity, "%s:%d: %s", path, firstFault, what);
     }
     delete reading;

@@ -30,8 +30,7 @@ void DefaultProfilesPath(char* path, unsigned capacity);
 
 // Reads `path`. A missing file is no fault unless `mustExist`. On a fault
 // returns false with "FILE:LINE: what" (or "FILE: what") in `problem`.
-bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* problem,
-                  unsigned capacity);
+bool ReadProfiles(const char* path, bool mustExist, Profiles* profiles, char* problem, unsigned capacity);
 
 bool HasProfile(const Profiles& profiles, const char* name);
 

@@ -53,25 +53,15 @@ PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode) {
     }
     switch (code) {
         case '\r':
-        case '\n':
-            prompt.active = false;
-            return PromptResult::Accepted;
+        case '\n': prompt.active = false; return PromptResult::Accepted;
         case EscapeKey:
         case CtrlC:
-        case CtrlG:
-            prompt.active = false;
-            return PromptResult::Cancelled;
+        case CtrlG: prompt.active = false; return PromptResult::Cancelled;
         case Backspace:
-        case Delete:
-            DeleteLastCharacter(prompt);
-            return PromptResult::Editing;
-        case CtrlU:
-            SetPromptText(prompt, "");
-            return PromptResult::Editing;
-        case Tab:
-            return PromptResult::Tab;
-        default:
-            break;
+        case Delete: DeleteLastCharacter(prompt); return PromptResult::Editing;
+        case CtrlU: SetPromptText(prompt, ""); return PromptResult::Editing;
+        case Tab: return PromptResult::Tab;
+        default: break;
     }
     if (code < Space) return PromptResult::Editing;
     char bytes[MB_LEN_MAX];
@@ -84,7 +74,8 @@ PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode) {
 bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
     bool fromHome = text[0] == '~' && (text[1] == '/' || text[1] == '\0');
     if (fromHome || text[0] == '/' || base[0] == '\0') return ExpandHome(text, path, capacity);
-    int n = std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
+    int n =
+        std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
     return n >= 0 && unsigned(n) < capacity;
 }
 
@@ -113,7 +104,8 @@ unsigned CompleteFileName(const char* base, char* text, unsigned capacity, char*
         if (candidate[0] == '.' && name[0] != '.') continue;  // hidden unless asked for
         if (std::strncmp(candidate, name, nameLength) != 0) continue;
         if (names != nullptr && listed + 1 < namesCapacity) {
-            int n = std::snprintf(names + listed, namesCapacity - listed, "%s%s", listed > 0 ? "  " : "", candidate);
+            int n = std::snprintf(names + listed, namesCapacity - listed, "%s%s", listed > 0 ? "  " : "",
+                                  candidate);
             listed = n < 0 ? namesCapacity : std::min(size_t(namesCapacity) - 1, listed + size_t(n));
         }
         if (matches++ == 0) {

@@ -6,7 +6,9 @@
 
 namespace {
 
-bool StartsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+bool StartsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
 
 const char* SkipBlanks(const char* text) {
     while (*text == ' ' || *text == '\t') ++text;
@@ -26,7 +28,7 @@ bool Number(const char** text, uint64_t* value) {
 void NameFile(ProtocolProgress& p, const char* name) {
     name = SkipBlanks(name);
     const char* end = name + std::strcspn(name, " ,");  // "Sending NAME, 12 blocks: ..."
-    if (end == name) return;  // a batch's empty closing name
+    if (end == name) return;                            // a batch's empty closing name
     const char* base = name;
     for (const char* c = name; c < end; ++c) {
         if (*c == '/') base = c + 1;
@@ -79,7 +81,8 @@ void ReadProgressLine(ProtocolProgress& p, const char* line) {
         return;
     }
     if (std::strcmp(line, "Transfer incomplete") == 0) return;  // the exit status says it
-    if (std::strstr(line, "caught signal") != nullptr && p.message[0] != '\0') return;  // the reason came before
+    if (std::strstr(line, "caught signal") != nullptr && p.message[0] != '\0')
+        return;  // the reason came before
     std::snprintf(p.message, sizeof p.message, "%s", line);
 }
 

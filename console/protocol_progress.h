@@ -13,12 +13,12 @@ const unsigned ProgressNameCapacity = 64;
 const unsigned ProgressMessageCapacity = 128;
 
 struct ProtocolProgress {
-    char file[ProgressNameCapacity];  // the last file named, without its folder
-    uint64_t bytes;   // moved so far in that file
-    uint64_t total;   // its size, 0 while unknown
-    unsigned files;   // files begun
-    unsigned errors;  // retries reported
-    bool complete;    // "Transfer complete" was said
+    char file[ProgressNameCapacity];        // the last file named, without its folder
+    uint64_t bytes;                         // moved so far in that file
+    uint64_t total;                         // its size, 0 while unknown
+    unsigned files;                         // files begun
+    unsigned errors;                        // retries reported
+    bool complete;                          // "Transfer complete" was said
     char message[ProgressMessageCapacity];  // the last other line
 };
 

@@ -68,7 +68,8 @@ void ReadErrors(ProtocolRun& run) {
 
 void WriteInput(ProtocolRun& run) {
     while (run.pendingWritten < run.pendingLength && run.input >= 0) {
-        ssize_t wrote = write(run.input, run.pending + run.pendingWritten, run.pendingLength - run.pendingWritten);
+        ssize_t wrote =
+            write(run.input, run.pending + run.pendingWritten, run.pendingLength - run.pendingWritten);
         if (wrote > 0) {
             run.pendingWritten += unsigned(wrote);
         } else if (wrote < 0 && errno == EINTR) {
@@ -147,7 +148,7 @@ unsigned ProtocolCommand(const char* optionText, ProtocolDirection direction, co
     const char* comma = std::strchr(optionText, ',');
     const char* start = direction == ProtocolDirection::Send ? optionText : comma != nullptr ? comma + 1 : "";
     size_t length = direction == ProtocolDirection::Send && comma != nullptr ? size_t(comma - optionText)
-                                                                            : std::strlen(start);
+                                                                             : std::strlen(start);
     if (length >= bufferCapacity) return 0;
     std::memcpy(buffer, start, length);
     buffer[length] = '\0';
@@ -171,8 +172,8 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     char buffer[PathCapacity];
     char* words[MaxWords];
     if (ProtocolCommand(optionText, direction, path, buffer, sizeof buffer, words, MaxWords) == 0) {
-        Say(notice, "%s: no %s command (see --%s-cmd)", name, direction == ProtocolDirection::Send ? "send" : "receive",
-            name);
+        Say(notice, "%s: no %s command (see --%s-cmd)", name,
+            direction == ProtocolDirection::Send ? "send" : "receive", name);
         return false;
     }
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
@@ -200,7 +201,8 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setsigmask(&attributes, &none);
     // A session of its own: no controlling terminal to draw on or be stopped by.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
     pid_t child = -1;
     int failure = posix_spawnp(&child, words[0], &actions, &attributes, words, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -294,8 +296,7 @@ void ServeProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, int64_t n
     ReadErrors(run);
     if (run.lineGone) {
         uint8_t dropped[4096];
-        while (run.output >= 0 && read(run.output, dropped, sizeof dropped) > 0) {
-        }
+        while (run.output >= 0 && read(run.output, dropped, sizeof dropped) > 0) {}
         Reap(run);
         if (!run.exited && now >= run.giveUpAt) {
             CancelProtocol(run, pump, notice, "failed: the line went away", now);
@@ -338,8 +339,7 @@ void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const ch
     if (!run.exited && run.child > 0) {
         kill(run.child, SIGKILL);
         int status;
-        while (waitpid(run.child, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(run.child, &status, 0) < 0 && errno == EINTR) {}
     }
     CloseAll(run);
     run.active = false;

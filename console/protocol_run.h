@@ -36,15 +36,15 @@ struct ProtocolRun {
     Protocol protocol = Protocol::Ymodem;
     ProtocolDirection direction = ProtocolDirection::Send;
     pid_t child = -1;
-    int input = -1;   // the child's stdin: what the line received
-    int output = -1;  // its stdout: for the line
-    int errors = -1;  // its stderr: progress
+    int input = -1;         // the child's stdin: what the line received
+    int output = -1;        // its stdout: for the line
+    int errors = -1;        // its stderr: progress
     bool lineGone = false;  // its output goes nowhere; it has until giveUpAt to end
     int64_t giveUpAt = 0;
     int64_t cancelAgainAt = NoDeadline;  // the cancel sequence goes out a second time
     bool exited = false;
-    int status = 0;  // as waitpid gives it, once exited
-    uint64_t size = 0;  // of the file sent
+    int status = 0;                  // as waitpid gives it, once exited
+    uint64_t size = 0;               // of the file sent
     char folder[PathCapacity] = "";  // where a receive puts its files
     ProtocolProgress progress = {};
     ProgressReader reader;

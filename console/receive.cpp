@@ -10,7 +10,8 @@ namespace {
 
 void ForwardReply(ReceiveTargets& targets) {
     uint8_t reply[3];
-    for (unsigned i = 0; i < outputQueue.count; ++i) reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
+    for (unsigned i = 0; i < outputQueue.count; ++i)
+        reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
     if (!targets.pump.Queue(reply, outputQueue.count, false)) {
         targets.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
     }
@@ -70,7 +71,8 @@ void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
     if (dump.filled > 0) ShowText(targets, row, 1 + FormatHexRow(dump, row + 1, HexRowCapacity));
 }
 
-void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
+                 const struct timespec& arrived) {
     ReceiveStyle& style = targets.style;
     if (targets.log.Active()) targets.log.ReceivedRaw(bytes, count);
     const uint8_t* text = bytes;

@@ -51,7 +51,7 @@ struct ReceiveTargets {
     UnixLineEnds& captureLineEnds;
     bool sevenBit;
     ReceiveStyle& style;
-    Counters& counters;  // an identify reply with no room is counted as dropped
+    Counters& counters;      // an identify reply with no room is counted as dropped
     ScriptText* scriptText;  // what a running script's expect() sees, or null
     AnsiFilter& ansi;
 };

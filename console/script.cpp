@@ -18,7 +18,7 @@ extern "C" {
 namespace {
 
 const size_t MemoryLimit = 64u << 20;
-const int64_t SliceMilliseconds = 20;  // then a busy script lets the loop run
+const int64_t SliceMilliseconds = 20;          // then a busy script lets the loop run
 const int64_t NestedLimitMilliseconds = 2000;  // where it cannot be yielded
 const int HookInstructions = 10000;
 const unsigned SendPiece = 4096;
@@ -104,7 +104,9 @@ void* Allocate(void* user, void* block, size_t old, size_t size) {
 // wait(deadline or nil, wants text): yields until then, or new text.
 int Wait(lua_State* L) {
     Script& s = Owner(L).script;
-    if (L != s.thread) return luaL_error(L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
+    if (L != s.thread)
+        return luaL_error(
+            L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
     double deadline = lua_isnoneornil(L, 1) ? 1e300 : luaL_checknumber(L, 1);
     if (deadline < 0) deadline = 0;
     s.resumeAt = deadline < 9e18 ? int64_t(deadline) : NoDeadline;  // NaN and the far future alike
@@ -242,8 +244,8 @@ void Hook(lua_State* L, lua_Debug*) {
 }
 
 const luaL_Reg Primitives[] = {
-    {"wait", Wait}, {"now", Now}, {"text", Text}, {"consume", Consume}, {"queue", QueueBytes},
-    {"control", Control}, {"log", Log}, {"exit", Exit}, {"row", Row}, {nullptr, nullptr},
+    {"wait", Wait},       {"now", Now}, {"text", Text}, {"consume", Consume}, {"queue", QueueBytes},
+    {"control", Control}, {"log", Log}, {"exit", Exit}, {"row", Row},         {nullptr, nullptr},
 };
 
 void Close(Script& s) {
@@ -332,6 +334,4 @@ Reaction RunScript(Console& c, int64_t now) {
     return Nothing;
 }
 
-void StopScript(Console& c) {
-    Close(c.script);
-}
+void StopScript(Console& c) { Close(c.script); }

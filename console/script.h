@@ -28,14 +28,14 @@ struct Script {
     lua_State* state = nullptr;   // null: no script runs
     lua_State* thread = nullptr;  // the coroutine, anchored in `state`
     char name[PathCapacity] = "";
-    int64_t resumeAt = 0;        // when its wait ends (NoDeadline: only text ends it)
-    bool waitsForText = false;   // new text also ends the wait
-    uint64_t seen = 0;           // text.added when it last looked
-    bool exited = false;         // exit() was called
+    int64_t resumeAt = 0;       // when its wait ends (NoDeadline: only text ends it)
+    bool waitsForText = false;  // new text also ends the wait
+    uint64_t seen = 0;          // text.added when it last looked
+    bool exited = false;        // exit() was called
     int exitCode = 0;
     int64_t now = 0;           // the loop's time at this resume
     int64_t sliceStarted = 0;  // the real time it was resumed
-    size_t memory = 0;           // what Lua holds now
+    size_t memory = 0;         // what Lua holds now
     ScriptText text;
 };
 

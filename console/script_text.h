@@ -13,7 +13,7 @@ const unsigned ScriptTextCapacity = 65536;
 
 struct ScriptText {
     uint8_t bytes[ScriptTextCapacity];
-    unsigned head = 0;   // the oldest byte
+    unsigned head = 0;  // the oldest byte
     unsigned count = 0;
     uint64_t added = 0;  // bytes taken ever: a waiting expect looks again when it grew
 };

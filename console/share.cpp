@@ -26,10 +26,11 @@ bool Fail(char* message, unsigned capacity, const char* text, const char* what, 
 // run and may go; anything else stays and is reported.
 bool ClearStaleSocket(const char* text, const char* path, char* message, unsigned capacity) {
     struct stat status;
-    if (lstat(path, &status) != 0) return errno == ENOENT || Fail(message, capacity, text, "cannot look at it", errno);
+    if (lstat(path, &status) != 0)
+        return errno == ENOENT || Fail(message, capacity, text, "cannot look at it", errno);
     if (!S_ISSOCK(status.st_mode)) {
-        std::snprintf(message, capacity, "--share %s: the file exists and is not a socket (name another path)",
-                      text);
+        std::snprintf(message, capacity,
+                      "--share %s: the file exists and is not a socket (name another path)", text);
         return false;
     }
     int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -136,8 +137,9 @@ void Accept(Share& share, Notice& notice) {
         }
         if (free == nullptr || !free->backlog.Allocate(ShareBacklog)) {
             close(fd);
-            Say(notice, free == nullptr ? "share: a client was refused (%u connected already)"
-                                        : "share: a client was refused (no memory for %u clients)",
+            Say(notice,
+                free == nullptr ? "share: a client was refused (%u connected already)"
+                                : "share: a client was refused (no memory for %u clients)",
                 share.clients + (free == nullptr ? 0 : 1));
             continue;
         }

@@ -42,7 +42,7 @@ bool ParseShareAddress(const char* text, ShareAddress* address, const char** pro
 
 struct ShareClient {
     int fd = -1;
-    ShareBuffer backlog;  // host bytes it has not taken yet
+    ShareBuffer backlog;                // host bytes it has not taken yet
     uint8_t input[ShareInputCapacity];  // read from it, not yet in the pump
     unsigned inputStart = 0, inputEnd = 0;
 };

@@ -43,7 +43,8 @@ void AddProtocol(const ProtocolRun& run, char* text, unsigned capacity) {
     char done[32], total[32];
     FormatCount(p.bytes, done, sizeof done);
     Add(text, capacity, " %s %s %s %s", ProtocolName(run.protocol),
-        run.direction == ProtocolDirection::Send ? "send" : "receive", p.file[0] != '\0' ? p.file : "-", done);
+        run.direction == ProtocolDirection::Send ? "send" : "receive", p.file[0] != '\0' ? p.file : "-",
+        done);
     if (p.total > 0) {
         FormatCount(p.total, total, sizeof total);
         Add(text, capacity, "/%s %d%%", total, ProgressPercent(p));

@@ -15,16 +15,16 @@ bool TerminalCanBeDriven(char* problem, unsigned capacity) {
     }
     int error = 0;
     if (setupterm(type, STDOUT_FILENO, &error) != OK) {
-        std::snprintf(problem, capacity, "TERM=%s: a terminal type unknown here: set TERM to your terminal's type",
-                      type);
+        std::snprintf(problem, capacity,
+                      "TERM=%s: a terminal type unknown here: set TERM to your terminal's type", type);
         return false;
     }
     const char* move = tigetstr("cup");
     bool canMove = move != nullptr && move != reinterpret_cast<const char*>(-1);
     del_curterm(cur_term);  // newterm sets up its own
     if (!canMove) {
-        std::snprintf(problem, capacity, "TERM=%s: this terminal cannot place the cursor: run brisvane in one that can",
-                      type);
+        std::snprintf(problem, capacity,
+                      "TERM=%s: this terminal cannot place the cursor: run brisvane in one that can", type);
     }
     return canMove;
 }

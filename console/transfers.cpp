@@ -19,7 +19,9 @@ void CannotOpen(Notice& notice, const char* name, const char* reason) {
     Say(notice, "cannot open file: %.100s: %s", name, reason);
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool InUse(const Transfers& t, const struct stat& status) {
     return (sendState != SendState::Idle && SameFile(status, t.sendStatus)) ||
@@ -87,7 +89,8 @@ void StartSend(Transfers& t, const char* home, const char* name, Notice& notice)
     }
     const char* refusal = !S_ISREG(status.st_mode)
                               ? (S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a plain file")
-                              : InUse(t, status) ? "it is in use by the other transfer" : nullptr;
+                          : InUse(t, status) ? "it is in use by the other transfer"
+                                             : nullptr;
     if (refusal != nullptr) {
         CannotOpen(notice, name, refusal);
         close(fd);
@@ -115,7 +118,7 @@ void ChooseCapture(Transfers& t, const char* home, const char* name, Notice& not
         OpenCapture(t, t.pendingPath, O_EXCL, notice);
         return;
     }
-    const char* refusal = S_ISDIR(status.st_mode)   ? PlainFileProblem(PlainFile::Folder, 0)
+    const char* refusal = S_ISDIR(status.st_mode)    ? PlainFileProblem(PlainFile::Folder, 0)
                           : !S_ISREG(status.st_mode) ? PlainFileProblem(PlainFile::NotPlain, 0)
                           : InUse(t, status)         ? "it is in use by the other transfer"
                                                      : nullptr;

@@ -23,12 +23,12 @@ struct Transfers {
     ReceiveMode pendingCapture = ReceiveMode::Off;
     bool askingOverwrite = false;
     char pendingPath[PathCapacity] = "";
-    char pendingName[PathCapacity] = "";  // as typed
+    char pendingName[PathCapacity] = "";              // as typed
     struct stat sendStatus = {}, captureStatus = {};  // to spot one file used twice
-    uint64_t sendTotal = 0;  // size of the file being sent
-    uint64_t sendDone = 0;   // bytes taken from it so far
-    bool captureAppends = false;  // added to an existing file
-    char sendName[TransferNameCapacity] = "";  // as typed, cut for the status line
+    uint64_t sendTotal = 0;                           // size of the file being sent
+    uint64_t sendDone = 0;                            // bytes taken from it so far
+    bool captureAppends = false;                      // added to an existing file
+    char sendName[TransferNameCapacity] = "";         // as typed, cut for the status line
     char captureName[TransferNameCapacity] = "";
     TextLineEnds sendLineEnds;
     UnixLineEnds captureLineEnds;

@@ -66,9 +66,7 @@ static void InterpretNormal(uint8_t byte) {
             HideCursor();
             terminal.column = 0;
             break;
-        case EscapeByte:
-            terminal.escapeState = EscapeState::Escape;
-            break;
+        case EscapeByte: terminal.escapeState = EscapeState::Escape; break;
         default:
             if (byte >= 32 && byte <= 126) PutPrintable(byte);
             break;  // other controls and DEL are ignored
@@ -157,8 +155,7 @@ static void MoveToAddress(uint8_t columnByte) {
         terminal.column = columnByte - AddressOffset;
     }
     // A row outside the screen leaves the row as it is.
-    if (terminal.pendingRow >= AddressOffset &&
-        terminal.pendingRow - AddressOffset <= unsigned(LastRow)) {
+    if (terminal.pendingRow >= AddressOffset && terminal.pendingRow - AddressOffset <= unsigned(LastRow)) {
         terminal.row = int(terminal.pendingRow - AddressOffset);
     }
     terminal.escapeState = EscapeState::Normal;
@@ -253,18 +250,12 @@ unsigned InterpretBytes(const uint8_t* bytes, unsigned count, ScrolledOff keep, 
 void InterpretByte(uint8_t byte) {
     byte &= 0x7F;
     switch (terminal.escapeState) {
-        case EscapeState::Normal:
-            InterpretNormal(byte);
-            break;
-        case EscapeState::Escape:
-            InterpretEscape(byte);
-            break;
+        case EscapeState::Normal: InterpretNormal(byte); break;
+        case EscapeState::Escape: InterpretEscape(byte); break;
         case EscapeState::RowByte:
             terminal.pendingRow = byte;
             terminal.escapeState = EscapeState::ColumnByte;
             break;
-        case EscapeState::ColumnByte:
-            MoveToAddress(byte);
-            break;
+        case EscapeState::ColumnByte: MoveToAddress(byte); break;
     }
 }

@@ -33,8 +33,7 @@ void ScrollDown() {
 }
 
 void EraseToEndOfLine() {
-    BlankCells(terminal.row * ScreenColumns + terminal.column,
-               ScreenColumns - terminal.column);
+    BlankCells(terminal.row * ScreenColumns + terminal.column, ScreenColumns - terminal.column);
     // Hide before drawing so the inversion is undone on the old pixels.
     HideCursor();
     DrawRow(terminal.row);

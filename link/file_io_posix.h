@@ -18,7 +18,7 @@ const unsigned FileBufferSize = 65536;
 struct BufferedWriter {
     int fd = -1;
     unsigned length = 0;
-    int failure = 0;  // errno of a write that failed since the last Flush
+    int failure = 0;       // errno of a write that failed since the last Flush
     uint64_t written = 0;  // bytes the kernel took, since the count was reset
     uint8_t bytes[FileBufferSize];
 

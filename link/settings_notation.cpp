@@ -24,8 +24,10 @@ static bool ReadBaud(const char* field, size_t length, LineSettings* settings) {
         if (field[i] < '0' || field[i] > '9') return false;
         value = value * 10 + uint32_t(field[i] - '0');
     }
-    static const struct { uint32_t abbreviation, baud; } Old[] = {
-        {11, 110}, {15, 150}, {30, 300}, {60, 600}, {12, 1200},
+    static const struct {
+        uint32_t abbreviation, baud;
+    } Old[] = {
+        {11, 110},  {15, 150},  {30, 300},  {60, 600},   {12, 1200},
         {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200},
     };
     for (const auto& old : Old) {

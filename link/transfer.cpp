@@ -9,7 +9,7 @@ uint32_t characterInterval;
 
 enum : uint8_t {
     MarkBit = 0x80,
-    ArmingBit = 0x40,        // a binary send's body starts at such a byte
+    ArmingBit = 0x40,         // a binary send's body starts at such a byte
     BinaryTerminator = 0x80,  // ends an armed binary send
     MarkedLineFeed = 0x8A,
 };

@@ -1,7 +1,6 @@
 #include "shell/arguments.h"
 
-const char* NextQuotedArgument(const char* cursor, char* destination, size_t capacity,
-                               bool* truncated) {
+const char* NextQuotedArgument(const char* cursor, char* destination, size_t capacity, bool* truncated) {
     size_t length = 0;
     while (*cursor != '\0' && *cursor != '"') ++cursor;
     if (*cursor == '"') {

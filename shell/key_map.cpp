@@ -17,15 +17,15 @@ const KeyMapEntry KeyMap[26] = {
     {102, TerminalKey::Keypad6},
     {103, TerminalKey::Keypad7},
     {104, TerminalKey::Keypad8},
-    {105, TerminalKey::Keypad9},         // VK_NUMPAD9
-    {110, TerminalKey::KeypadDecimal},   // VK_DECIMAL
-    {107, TerminalKey::KeypadAdd},       // VK_ADD
-    {45, TerminalKey::Insert},           // VK_INSERT
-    {46, TerminalKey::Delete},           // VK_DELETE
-    {36, TerminalKey::Home},             // VK_HOME
-    {35, TerminalKey::End},              // VK_END
-    {33, TerminalKey::PageUp},           // VK_PRIOR
-    {34, TerminalKey::PageDown},         // VK_NEXT
+    {105, TerminalKey::Keypad9},        // VK_NUMPAD9
+    {110, TerminalKey::KeypadDecimal},  // VK_DECIMAL
+    {107, TerminalKey::KeypadAdd},      // VK_ADD
+    {45, TerminalKey::Insert},          // VK_INSERT
+    {46, TerminalKey::Delete},          // VK_DELETE
+    {36, TerminalKey::Home},            // VK_HOME
+    {35, TerminalKey::End},             // VK_END
+    {33, TerminalKey::PageUp},          // VK_PRIOR
+    {34, TerminalKey::PageDown},        // VK_NEXT
     {0, TerminalKey::Count},
 };
 

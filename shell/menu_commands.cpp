@@ -26,9 +26,8 @@ HANDLE ChooseFile(bool forSaving) {
     BOOL chosen = forSaving ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
     if (!chosen) return INVALID_HANDLE_VALUE;
 
-    HANDLE file = forSaving
-        ? CreateFileA(fileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL)
-        : CreateFileA(fileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = forSaving ? CreateFileA(fileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL)
+                            : CreateFileA(fileName, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) ShowError(StringCannotOpenFile);
     return file;
 }
@@ -60,35 +59,20 @@ static void EndCapture() {
 
 void OnCommand(unsigned commandId) {
     switch (commandId) {
-        case CommandExit:
-            DestroyWindow(mainWindow);
-            break;
-        case CommandSendRaw:
-            StartSend(SendState::SendRaw);
-            break;
-        case CommandSendBinary:
-            StartSend(SendState::SendBinary);
-            break;
-        case CommandSendText:
-            StartSend(SendState::SendText);
-            break;
+        case CommandExit: DestroyWindow(mainWindow); break;
+        case CommandSendRaw: StartSend(SendState::SendRaw); break;
+        case CommandSendBinary: StartSend(SendState::SendBinary); break;
+        case CommandSendText: StartSend(SendState::SendText); break;
         case CommandSendEnd:
             if (sendState != SendState::Idle) EndSend();
             break;
-        case CommandReceiveRaw:
-            StartCapture(ReceiveMode::CaptureRaw);
-            break;
-        case CommandReceiveText:
-            StartCapture(ReceiveMode::CaptureText);
-            break;
-        case CommandReceiveEnd:
-            EndCapture();
-            break;
+        case CommandReceiveRaw: StartCapture(ReceiveMode::CaptureRaw); break;
+        case CommandReceiveText: StartCapture(ReceiveMode::CaptureText); break;
+        case CommandReceiveEnd: EndCapture(); break;
         case CommandClear:
             ResetScreen();
             RepaintAll();
             break;
-        default:
-            break;
+        default: break;
     }
 }

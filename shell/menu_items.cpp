@@ -9,7 +9,8 @@ static const UINT Greyed = MF_DISABLED | MF_GRAYED;
 static void SetItems(const UINT* starters, int count, UINT end, bool busy) {
     if (mainWindow == NULL) return;
     HMENU menu = GetMenu(mainWindow);
-    for (int i = 0; i < count; ++i) EnableMenuItem(menu, starters[i], MF_BYCOMMAND | (busy ? Greyed : Enabled));
+    for (int i = 0; i < count; ++i)
+        EnableMenuItem(menu, starters[i], MF_BYCOMMAND | (busy ? Greyed : Enabled));
     EnableMenuItem(menu, end, MF_BYCOMMAND | (busy ? Enabled : Greyed));
 }
 

@@ -21,8 +21,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     programInstance = instance;
 
     bool portTooLong = false;
-    const char* cursor = NextQuotedArgument(commandLine, session.portDefinition,
-                                            sizeof session.portDefinition, &portTooLong);
+    const char* cursor =
+        NextQuotedArgument(commandLine, session.portDefinition, sizeof session.portDefinition, &portTooLong);
     if (session.portDefinition[0] == '\0') {
         ShowError(StringUsage);
         return 0;

@@ -30,23 +30,12 @@ static LRESULT MenuGreyedBits(HWND window) {
 
 static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_PAINT:
-            OnPaint(window);
-            return 0;
-        case WM_KILLFOCUS:
-            HideCursor();
-            return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        case WM_KEYDOWN:
-            return OnKeyDown(window, wParam, lParam);
-        case WM_CHAR:
-            OnChar(wParam);
-            return 0;
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam));
-            return 0;
+        case WM_PAINT: OnPaint(window); return 0;
+        case WM_KILLFOCUS: HideCursor(); return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        case WM_KEYDOWN: return OnKeyDown(window, wParam, lParam);
+        case WM_CHAR: OnChar(wParam); return 0;
+        case WM_COMMAND: OnCommand(LOWORD(wParam)); return 0;
         default:
 #ifdef BRISVANE_TEST_HOOKS
             if (message == menuStateMessage && message != 0) return MenuGreyedBits(window);
@@ -72,8 +61,8 @@ bool RegisterTerminalClass(HINSTANCE instance) {
 }
 
 HWND CreateTerminalWindow(HINSTANCE instance, const char* title) {
-    mainWindow = CreateWindowExA(0, ClassName, title, WS_OVERLAPPEDWINDOW, 0, 0, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, NULL, NULL, instance, NULL);
+    mainWindow = CreateWindowExA(0, ClassName, title, WS_OVERLAPPEDWINDOW, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 NULL, NULL, instance, NULL);
     return mainWindow;
 }
 

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 extern HINSTANCE programInstance;
-extern HWND mainWindow;    // NULL until created
+extern HWND mainWindow;     // NULL until created
 extern HFONT terminalFont;  // deleted at shutdown
 extern int lineHeight;      // pixels per row
 extern int cellWidth;       // pixels per column

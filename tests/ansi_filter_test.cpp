@@ -49,7 +49,7 @@ TEST(AnsiFilter, DropsColourAndEraseButKeepsTheTerminalsOwnSequences) {
 TEST(AnsiFilter, ABrokenOrOverlongSequenceGoesOnAsReceived) {
     // A lone ESC [ then the terminal's own sequence: both reach the interpreter.
     EXPECT_EQ(Passed("\033[12\033A"), "\033[12\033A");
-    EXPECT_EQ(Passed("\033[1;\033[32mx"), "\033[1;x");   // then a real one, hidden
+    EXPECT_EQ(Passed("\033[1;\033[32mx"), "\033[1;x");          // then a real one, hidden
     EXPECT_EQ(Passed("\033[1\r\033[ 1m"), "\033[1\r\033[ 1m");  // a control; a parameter too late
     std::string overlong = "\033[" + std::string(70, '1') + "m";
     EXPECT_EQ(Passed(overlong), overlong);
@@ -65,19 +65,39 @@ TEST(AnsiFilter, OscEndsWithBelOrStringTerminator) {
     EXPECT_EQ(hidden, 2u);
     EXPECT_EQ(Passed("\033]0;t\nx"), "\033]0;t\nx");        // a line feed: not a title
     EXPECT_EQ(Passed("\033]0;t\033Ax"), "\033]0;t\033Ax");  // ESC then not a backslash
-    EXPECT_EQ(Passed("\x9d" "0;t\x9c" "x"), "x");
+    EXPECT_EQ(Passed("\x9d"
+                     "0;t\x9c"
+                     "x"),
+              "x");
 }
 
 TEST(AnsiFilter, EightBitFormsOnlyOnAnEightBitLineAndNeverForTheTerminalsLetters) {
     uint64_t hidden = 0;
-    EXPECT_EQ(Passed("\x9b" "1;32mOK\x9b" "m", &hidden), "OK");
+    EXPECT_EQ(Passed("\x9b"
+                     "1;32mOK\x9b"
+                     "m",
+                     &hidden),
+              "OK");
     EXPECT_EQ(hidden, 2u);
     // 0x9B before one of the terminal's letters is its ESC with bit 7 set.
-    EXPECT_EQ(Passed("\x9b" "A\x9b" "Y  "), "\x9b" "A\x9b" "Y  ");
+    EXPECT_EQ(Passed("\x9b"
+                     "A\x9b"
+                     "Y  "),
+              "\x9b"
+              "A\x9b"
+              "Y  ");
     // A host echoing the terminal's keys: every byte has bit 7 set.
     EXPECT_EQ(Passed("\x9b\xbf\xf4\x9b\xc1"), "\x9b\xbf\xf4\x9b\xc1");
-    EXPECT_EQ(Passed("\x9b" "1;32m", nullptr, false), "\x9b" "1;32m");
-    EXPECT_EQ(Passed("\x9d" "0;t\007", nullptr, false), "\x9d" "0;t\007");
+    EXPECT_EQ(Passed("\x9b"
+                     "1;32m",
+                     nullptr, false),
+              "\x9b"
+              "1;32m");
+    EXPECT_EQ(Passed("\x9d"
+                     "0;t\007",
+                     nullptr, false),
+              "\x9d"
+              "0;t\007");
 }
 
 TEST(AnsiFilter, ShowPassesEverythingAndWhatWasHeldFirst) {
@@ -109,7 +129,7 @@ TEST(Bit7Watch, SpeaksOnceForAnEchoOfAKeySoonAfterIt) {
     Bit7Watch w;
     const uint8_t keys[] = {0xe5, 0xe3};
     const uint8_t echo[] = {'x', 0xe3};
-    const uint8_t other[] = {0xc3, 0xa9};  // bit 7, but not what was typed
+    const uint8_t other[] = {0xc3, 0xa9};         // bit 7, but not what was typed
     EXPECT_FALSE(HostEchoesBit7(w, echo, 2, 0));  // nothing typed yet
     KeysSent(w, keys, 2, 1000);
     EXPECT_FALSE(HostEchoesBit7(w, other, 2, 1100));

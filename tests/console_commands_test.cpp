@@ -19,9 +19,7 @@ namespace {
 
 TranslatedKey Key(uint8_t b) { return TranslatedKey{KeyAction::Byte, b, TerminalKey::Count, false}; }
 
-std::string Words(const MenuStep& step) {
-    return step.kind == MenuStepKind::Run ? step.entry->words : "-";
-}
+std::string Words(const MenuStep& step) { return step.kind == MenuStepKind::Run ? step.entry->words : "-"; }
 
 TEST(MenuTable, KeysAfterThePrefixFindTheirEntries) {
     MenuTable table = CommandTable();
@@ -75,7 +73,8 @@ TEST(MenuTable, TheMenuLineShowsWhatFitsAndAlwaysHelp) {
     ComposeMenuLine(MenuLevel::Top, table, 80, text, sizeof text);
     EXPECT_NE(std::string(text).find("b break"), std::string::npos) << text;
     ComposeMenuLine(MenuLevel::Top, table, 200, text, sizeof text);
-    EXPECT_NE(std::string(text).find("l redraw  a ansi  7 7-bit  S script  H hex"), std::string::npos) << text;
+    EXPECT_NE(std::string(text).find("l redraw  a ansi  7 7-bit  S script  H hex"), std::string::npos)
+        << text;
     ComposeMenuLine(MenuLevel::Receive, table, 80, text, sizeof text);
     EXPECT_STREQ(text, "receive: r raw  t text  x xmodem  y ymodem  z zmodem  e end");
     ComposeMenuLine(MenuLevel::Closed, table, 80, text, sizeof text);
@@ -97,8 +96,9 @@ TEST(MenuTable, TheHelpPageHoldsEveryCommandOnTheScreen) {
     for (unsigned i = 0; i < table.count; ++i) {
         const MenuEntry& e = table.entries[i];
         if (e.run == nullptr) continue;
-        std::string keys = e.level == MenuLevel::Top ? std::string(1, e.letter)
-                                                     : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter;
+        std::string keys = e.level == MenuLevel::Top
+                               ? std::string(1, e.letter)
+                               : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter;
         EXPECT_NE(page.find(keys + std::string(5 - keys.size(), ' ') + e.help), std::string::npos) << page;
     }
 }
@@ -127,8 +127,9 @@ TEST(MenuTable, TheManualListsTheSameLetters) {
     for (unsigned i = 0; i < t.count; ++i) {
         const MenuEntry& e = t.entries[i];
         if (e.run == nullptr) continue;
-        table.insert(e.level == MenuLevel::Top ? std::string(1, e.letter)
-                                               : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter);
+        table.insert(e.level == MenuLevel::Top
+                         ? std::string(1, e.letter)
+                         : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter);
     }
     EXPECT_EQ(manual, table);
 }
@@ -148,7 +149,8 @@ protected:
     Reaction Menu(char letter, int64_t now = 1000) {
         Console& c = *console;
         c.menu = MenuLevel::Top;
-        return RunMenuStep(c, MenuKey(c.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()), now);
+        return RunMenuStep(c, MenuKey(c.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()),
+                           now);
     }
 };
 

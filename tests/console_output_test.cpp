@@ -72,10 +72,10 @@ TEST(OutputPump, APasteIsPacedByteByByteAndCanBeEnded) {
     EXPECT_EQ(Drain(*pump, 0, 100), "ab");  // typed bytes stop before the paced ones
     EXPECT_EQ(Drain(*pump, 0, 100), "P");
     EXPECT_TRUE(pump->WaitsForPace(50, 100));
-    EXPECT_EQ(Drain(*pump, 50, 100), "");    // not yet
+    EXPECT_EQ(Drain(*pump, 50, 100), "");  // not yet
     EXPECT_EQ(pump->NextPaced(), 100);
     EXPECT_EQ(Drain(*pump, 100, 100), "A");
-    EXPECT_EQ(pump->DropPaste(), 3u);        // "STE" goes, the typed "z" stays
+    EXPECT_EQ(pump->DropPaste(), 3u);  // "STE" goes, the typed "z" stays
     EXPECT_EQ(Drain(*pump, 100, 100), "z");
     // Without an interval a paste goes as fast as the line takes it.
     pump->Queue(reinterpret_cast<const uint8_t*>("xyz"), 3, true);
@@ -94,7 +94,7 @@ TEST(OutputPump, ALineDelayFollowsEachPastedLineEnd) {
     EXPECT_EQ(Drain(*pump, 100, 0), "\x8d\x8a");
     EXPECT_EQ(pump->NextPaced(), 200);
     pump->Queue(reinterpret_cast<const uint8_t*>("k"), 1, false);
-    EXPECT_EQ(Drain(*pump, 150, 0), "");  // typed bytes wait behind the paste, in order
+    EXPECT_EQ(Drain(*pump, 150, 0), "");   // typed bytes wait behind the paste, in order
     EXPECT_EQ(Drain(*pump, 200, 0), "c");  // a run is all pasted or all typed
     EXPECT_EQ(Drain(*pump, 200, 0), "k");
     // With an interval too, the delay comes on top of it.
@@ -126,7 +126,7 @@ TEST(TextRules, CapturesGetUnixLineEndsAcrossBlocks) {
             written.append(reinterpret_cast<char*>(out), n);
         }
     };
-    feed("one\r");   // the CR waits for the next block
+    feed("one\r");  // the CR waits for the next block
     feed("\ntwo\r\r\n 50%\r");
     EXPECT_EQ(written, "one\ntwo\r\n 50%");
     uint8_t held[1];
@@ -223,7 +223,7 @@ TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
     auto paste = [&](const std::string& bytes) {
         return PasteText(c, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()));
     };
-    EXPECT_EQ(paste("a\n\033[2Xb\xc3"), 8u);  // an escape that is not the end is text
+    EXPECT_EQ(paste("a\n\033[2Xb\xc3"), 8u);              // an escape that is not the end is text
     EXPECT_EQ(paste("\xa9\xe2\x82\xac\x7f\033[20"), 9u);  // é; the euro sign has no byte
     EXPECT_TRUE(c.inPaste);
     EXPECT_EQ(paste("1~typed"), 2u);
@@ -266,8 +266,9 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     c.pump.Queue(reinterpret_cast<const uint8_t*>("paste"), 5, true);
     c.pasteTotal = 12;
     Say(c.notice, "break sent");
-    EXPECT_EQ(Text(), " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 7-bit |"
-                      " Ctrl-A: menu");
+    EXPECT_EQ(Text(),
+              " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 7-bit |"
+              " Ctrl-A: menu");
     c.pump.Clear();
     Forget(c.notice);
     c.ansi.hidden = 1204;

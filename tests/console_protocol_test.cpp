@@ -29,8 +29,9 @@ ProtocolProgress Read(const std::string& text, unsigned piece) {
 
 TEST(ProtocolProgress, ReadsWhatEachCommandSaysInAnyPieces) {
     // As sz -vv writes it: progress redrawn with CR, the end with LF.
-    std::string sz = "Sending: dir/image.bin\r\nBytes Sent:   1024/ 307200   BPS:1270700  ETA 00:00  \r"
-                     "Retry 0: Got ZNAK\r\nBytes Sent: 153600/ 307200   BPS:9173716  ETA 00:00  \r";
+    std::string sz =
+        "Sending: dir/image.bin\r\nBytes Sent:   1024/ 307200   BPS:1270700  ETA 00:00  \r"
+        "Retry 0: Got ZNAK\r\nBytes Sent: 153600/ 307200   BPS:9173716  ETA 00:00  \r";
     for (unsigned piece : {1u, 7u, 4096u}) {
         ProtocolProgress p = Read(sz, piece);
         EXPECT_STREQ(p.file, "image.bin") << piece;
@@ -62,17 +63,23 @@ TEST(ProtocolProgress, ReadsWhatEachCommandSaysInAnyPieces) {
 TEST(ProtocolCommand, SplitsTheOptionIntoTheCommandForEachDirection) {
     char buffer[256];
     char* words[8];
-    ASSERT_EQ(ProtocolCommand("sx -vv  -k,rx -c", ProtocolDirection::Send, "/a b", buffer, sizeof buffer, words, 8), 4u);
+    ASSERT_EQ(
+        ProtocolCommand("sx -vv  -k,rx -c", ProtocolDirection::Send, "/a b", buffer, sizeof buffer, words, 8),
+        4u);
     EXPECT_STREQ(words[0], "sx");
     EXPECT_STREQ(words[2], "-k");
     EXPECT_STREQ(words[3], "/a b");  // the file is one word, blanks and all
     EXPECT_EQ(words[4], nullptr);
-    ASSERT_EQ(ProtocolCommand("sx -vv -k,rx -c", ProtocolDirection::Receive, nullptr, buffer, sizeof buffer, words, 8),
+    ASSERT_EQ(ProtocolCommand("sx -vv -k,rx -c", ProtocolDirection::Receive, nullptr, buffer, sizeof buffer,
+                              words, 8),
               2u);
     EXPECT_STREQ(words[1], "-c");
-    EXPECT_EQ(ProtocolCommand("sx,  ", ProtocolDirection::Receive, nullptr, buffer, sizeof buffer, words, 8), 0u);
+    EXPECT_EQ(ProtocolCommand("sx,  ", ProtocolDirection::Receive, nullptr, buffer, sizeof buffer, words, 8),
+              0u);
     // Too many words: the rest are dropped, and the list still ends.
-    ASSERT_EQ(ProtocolCommand("a b c d e f g h i", ProtocolDirection::Send, "f", buffer, sizeof buffer, words, 4), 3u);
+    ASSERT_EQ(
+        ProtocolCommand("a b c d e f g h i", ProtocolDirection::Send, "f", buffer, sizeof buffer, words, 4),
+        3u);
     EXPECT_STREQ(words[2], "f");
     EXPECT_EQ(words[3], nullptr);
 }
@@ -103,13 +110,14 @@ protected:
 TEST_F(ProtocolChild, GetsOnlyItsPipesAndEchoesTheLineBack) {
     int leaked = open("/dev/null", O_RDONLY);  // no O_CLOEXEC: it must not reach the child
     ASSERT_GE(leaked, 3);
-    ASSERT_TRUE(StartProtocol(*run, Protocol::Ymodem, ProtocolDirection::Receive, "x,ls /proc/self/fd", "", nullptr,
-                              notice));
+    ASSERT_TRUE(StartProtocol(*run, Protocol::Ymodem, ProtocolDirection::Receive, "x,ls /proc/self/fd", "",
+                              nullptr, notice));
     EXPECT_EQ(RunOut(*run, *pump, notice), "0\n1\n2\n3\n");  // 3: ls's own look at the folder
     EXPECT_STREQ(notice.text, "ymodem: received nothing, 0 bytes");
     close(leaked);
 
-    ASSERT_TRUE(StartProtocol(*run, Protocol::Zmodem, ProtocolDirection::Receive, "x,cat", "", nullptr, notice));
+    ASSERT_TRUE(
+        StartProtocol(*run, Protocol::Zmodem, ProtocolDirection::Receive, "x,cat", "", nullptr, notice));
     unsigned room;
     uint8_t* into = ProtocolInputRoom(*run, &room);
     ASSERT_NE(into, nullptr);
@@ -144,15 +152,16 @@ TEST_F(ProtocolChild, FailuresSayWhyAndSendNothing) {
     const char* path = std::getenv("PATH");
     std::string saved = path != nullptr ? path : "";
     setenv("PATH", "/nonexistent", 1);
-    EXPECT_FALSE(StartProtocol(*run, Protocol::Ymodem, ProtocolDirection::Send, "sb -vv,rb", "", "/etc/hostname",
-                               notice));
+    EXPECT_FALSE(StartProtocol(*run, Protocol::Ymodem, ProtocolDirection::Send, "sb -vv,rb", "",
+                               "/etc/hostname", notice));
     setenv("PATH", saved.c_str(), 1);
     EXPECT_STREQ(notice.text, "ymodem: sb not found: install lrzsz");
     EXPECT_FALSE(run->active);
     EXPECT_EQ(pump->Waiting(), 0u);
     EXPECT_TRUE(pump->StageEmpty());
 
-    ASSERT_TRUE(StartProtocol(*run, Protocol::Xmodem, ProtocolDirection::Send, "false,x", "", nullptr, notice));
+    ASSERT_TRUE(
+        StartProtocol(*run, Protocol::Xmodem, ProtocolDirection::Send, "false,x", "", nullptr, notice));
     RunOut(*run, *pump, notice);
     EXPECT_STREQ(notice.text, "xmodem: failed: exit status 1");
 }

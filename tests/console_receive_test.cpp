@@ -153,8 +153,8 @@ TEST_F(Receive, RowsScrolledOffGoToTheHistoryAndClearingAddsNothing) {
     EXPECT_EQ(history.Count(), 7u);  // 30 lines and the empty last row: 7 scrolled off
     EXPECT_EQ(HistoryRow(history, 0), "line 1");
     EXPECT_EQ(HistoryRow(history, 6), "line 7");
-    Feed("\x1bH\x1bJ");                // the host clears the screen
-    Feed("\x1bY\x37\x20\n");           // ESC Y on row 23, then a line feed scrolls once
+    Feed("\x1bH\x1bJ");       // the host clears the screen
+    Feed("\x1bY\x37\x20\n");  // ESC Y on row 23, then a line feed scrolls once
     EXPECT_EQ(history.Count(), 8u);
     EXPECT_EQ(HistoryRow(history, 7), "");
     Feed("\xc1\x8a");  // bit 7 is cleared before anything looks at it
@@ -205,7 +205,8 @@ TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {
     EXPECT_FALSE(log.Flush(problem, sizeof problem));
     std::string said = problem;
     EXPECT_EQ(said.find("log "), 0u) << said;
-    EXPECT_NE(said.find("/text.log: File too large; holds 4096 bytes, the rest is lost"), std::string::npos) << said;
+    EXPECT_NE(said.find("/text.log: File too large; holds 4096 bytes, the rest is lost"), std::string::npos)
+        << said;
     // The raw log's failure is said at its own turn; then both are closed.
     EXPECT_FALSE(log.Flush(problem, sizeof problem));
     EXPECT_EQ(std::string(problem).find("raw log "), 0u) << problem;
@@ -217,27 +218,33 @@ TEST_F(Receive, LogsTakeRegularFilesOrDevNullAndSayWhichLogWasRemoved) {
     char problem[256];
     ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(log.Open(Path("fifo").c_str(), "", false, problem, sizeof problem), PlainFile::NotPlain);
-    EXPECT_EQ(std::string(problem), "--log " + Path("fifo") + ": not a plain file (give a file, or /dev/null)");
+    EXPECT_EQ(std::string(problem),
+              "--log " + Path("fifo") + ": not a plain file (give a file, or /dev/null)");
     EXPECT_EQ(log.Open("", folder, false, problem, sizeof problem), PlainFile::Folder);
     EXPECT_EQ(std::string(problem).find("--log-raw "), 0u);
     EXPECT_EQ(log.Open("/dev/zero", "", false, problem, sizeof problem), PlainFile::NotPlain);
-    EXPECT_EQ(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem), PlainFile::Failed);
+    EXPECT_EQ(log.Open(Path("no/such/folder").c_str(), "", false, problem, sizeof problem),
+              PlainFile::Failed);
     EXPECT_NE(std::string(problem).find("cannot open the log"), std::string::npos);
     EXPECT_FALSE(log.Active());
-    ASSERT_EQ(log.Open("/dev/null", Path("raw.log").c_str(), false, problem, sizeof problem), PlainFile::Opened);
+    ASSERT_EQ(log.Open("/dev/null", Path("raw.log").c_str(), false, problem, sizeof problem),
+              PlainFile::Opened);
     EXPECT_FALSE(log.CheckRemoved(0, problem, sizeof problem));
     ASSERT_EQ(unlink(Path("raw.log").c_str()), 0);
     EXPECT_FALSE(log.CheckRemoved(1, problem, sizeof problem));  // not checked again this soon
     EXPECT_TRUE(log.CheckRemoved(10000, problem, sizeof problem));
     EXPECT_EQ(std::string(problem).find("raw log ..."), 0u) << problem;
-    EXPECT_NE(std::string(problem).find("/raw.log was removed or renamed away"), std::string::npos) << problem;
+    EXPECT_NE(std::string(problem).find("/raw.log was removed or renamed away"), std::string::npos)
+        << problem;
     EXPECT_FALSE(log.CheckRemoved(20000, problem, sizeof problem));  // said once
 }
 
 TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
     captureFile = open(Path("text.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     receiveMode = ReceiveMode::CaptureText;
-    Feed("\xc1\x1b[32m" "b\r\nc\r");
+    Feed(
+        "\xc1\x1b[32m"
+        "b\r\nc\r");
     CloseFileHandle(captureFile);
     EXPECT_EQ(Contents(Path("text.cap")), "Ab\nc");  // no colour; the last CR waits for what follows
     captureFile = open(Path("raw.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -316,7 +323,8 @@ TEST_F(Receive, TheHexViewShowsAKnownRunAndKeepsItsRowsInTheHistory) {
     for (int row = 0; row < 24; ++row) Feed(run.substr(0, 16));  // 24 full rows scroll the first ones off
     Feed(run.substr(16, 3));
     EXPECT_EQ(HistoryRow(history, 0), "before");
-    EXPECT_EQ(HistoryRow(history, 1), "00000000  00 07 0e 15 1c 23 2a 31  38 3f 46 4d 54 5b 62 69  .....#*18?FMT[bi");
+    EXPECT_EQ(HistoryRow(history, 1),
+              "00000000  00 07 0e 15 1c 23 2a 31  38 3f 46 4d 54 5b 62 69  .....#*18?FMT[bi");
     EXPECT_EQ(ScreenRow(22), "00000170  00 07 0e 15 1c 23 2a 31  38 3f 46 4d 54 5b 62 69  .....#*18?FMT[bi");
     EXPECT_EQ(ScreenRow(23), "00000180  70 77 7e                                          pw~");
     Feed(run.substr(19, 1));  // the row being filled is redrawn in place

@@ -45,8 +45,8 @@ TEST(SettingsNotation, BothNotationsAndTheirFaults) {
     EXPECT_STREQ(text, "300,o,5,1.5");
 
     std::string problem;
-    for (const char* bad : {"9600,x,8,1", "9600,n,9,1", "9600,n,8,3", "fast", "0",
-                            "9600,n,8,1,1", "baud=9600 speed=1", "baud", "99999999999"}) {
+    for (const char* bad : {"9600,x,8,1", "9600,n,9,1", "9600,n,8,3", "fast", "0", "9600,n,8,1,1",
+                            "baud=9600 speed=1", "baud", "99999999999"}) {
         Parse(bad, &problem);
         EXPECT_FALSE(problem.empty()) << bad;
     }
@@ -93,7 +93,8 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     EXPECT_STREQ(o.settingsText, "9600,n,8,1");
     EXPECT_FALSE(o.ansiShown);
     ASSERT_TRUE(ParseArgs({"--flow", "none", "/dev/x", "baud=38400 parity=e", "--interval", "99999",
-                           "--prefix", "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show"}, &o));
+                           "--prefix", "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show"},
+                          &o));
     EXPECT_TRUE(o.ansiShown);
     EXPECT_FALSE(o.hardwareFlow);
     EXPECT_FALSE(o.reconnect);
@@ -104,9 +105,15 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
 
     std::string problem;
     std::string longPath(PathCapacity, 'x');
-    for (std::vector<const char*> bad : std::vector<std::vector<const char*>>{
-             {}, {"a", "b", "c"}, {"a", "--prefix"}, {"a", "--prefix", "ab"}, {"a", "--interval", "-5"},
-             {"a", "--ansi", "colour"}, {longPath.c_str()}, {"a", "--home", longPath.c_str()}}) {
+    for (std::vector<const char*> bad :
+         std::vector<std::vector<const char*>>{{},
+                                               {"a", "b", "c"},
+                                               {"a", "--prefix"},
+                                               {"a", "--prefix", "ab"},
+                                               {"a", "--interval", "-5"},
+                                               {"a", "--ansi", "colour"},
+                                               {longPath.c_str()},
+                                               {"a", "--home", longPath.c_str()}}) {
         EXPECT_FALSE(ParseArgs(bad, &o, &problem));
         EXPECT_FALSE(problem.empty());
     }

@@ -45,10 +45,12 @@ protected:
     // Host bytes through the receive rule, as the loop gives them.
     void Host(const std::string& bytes) {
         Console& c = *console;
-        ReceiveTargets targets = {c.history, c.log, c.pump, c.transfers.captureLineEnds, false, c.style,
-                                  c.counters, &c.script.text, c.ansi};
+        ReceiveTargets targets = {c.history, c.log,   c.pump,     c.transfers.captureLineEnds,
+                                  false,     c.style, c.counters, &c.script.text,
+                                  c.ansi};
         struct timespec arrived = {};
-        ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()), arrived);
+        ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()),
+                     arrived);
     }
     std::string Queued() {  // all of it fits one stage here
         unsigned count;
@@ -62,18 +64,23 @@ protected:
 
 TEST_F(Scripts, ExpectSeesTheTextAsShownAndSendKeepsTheByteRules) {
     Console& c = *console;
-    Start("local m, n = expect('login: ')\n"
-          "send('root\\r')\n"
-          "local v, major = expect('v(%d+)%.%d+')\n"
-          "send_raw(v .. major)\n"
-          "exit(expect('ok', 50) == nil and 3 or 4)\n");
+    Start(
+        "local m, n = expect('login: ')\n"
+        "send('root\\r')\n"
+        "local v, major = expect('v(%d+)%.%d+')\n"
+        "send_raw(v .. major)\n"
+        "exit(expect('ok', 50) == nil and 3 or 4)\n");
     Run(1000);
     EXPECT_EQ(ScriptDeadline(c), NoDeadline);  // waits for text alone
-    Host("\x1b[01;31mboard \xecogin: ");  // colour and bit 7 as the screen shows them
+    Host("\x1b[01;31mboard \xecogin: ");       // colour and bit 7 as the screen shows them
     EXPECT_EQ(ScriptDeadline(c), 0);
     EXPECT_EQ(Run(1001), Nothing);
     EXPECT_EQ(Queued(), "\xf2\xef\xef\xf4\x8d");  // bit 7 set, as keys are
-    Host("\x1b" "Y" "\x21\x21" "v12.3 \r\n");  // the cursor address is no text
+    Host(
+        "\x1b"
+        "Y"
+        "\x21\x21"
+        "v12.3 \r\n");  // the cursor address is no text
     Run(1002);
     EXPECT_EQ(Queued(), "v12.312");
     Host("not it");
@@ -92,12 +99,17 @@ TEST_F(Scripts, ExpectSeesTheTextAsShownAndSendKeepsTheByteRules) {
 TEST_F(Scripts, SleepControlsRowsAndLog) {
     Console& c = *console;
     FakeLine& line = static_cast<FakeLine&>(*c.line);
-    Host("first row\r\n\x1b" "Y" "\x37\x20" "last");
-    Start("sleep(100)\n"
-          "assert(break_() and dtr(false) and rts(true))\n"
-          "assert(row(1) == 'first row' and rows()[24] == 'last' and #rows() == 24)\n"
-          "print('all', 3)\n"
-          "sleep(10)\n");
+    Host(
+        "first row\r\n\x1b"
+        "Y"
+        "\x37\x20"
+        "last");
+    Start(
+        "sleep(100)\n"
+        "assert(break_() and dtr(false) and rts(true))\n"
+        "assert(row(1) == 'first row' and rows()[24] == 'last' and #rows() == 24)\n"
+        "print('all', 3)\n"
+        "sleep(10)\n");
     Run(1000);
     EXPECT_EQ(ScriptDeadline(c), 1100);
     Run(1100);
@@ -114,7 +126,8 @@ TEST_F(Scripts, ErrorsNameTheFileAndLine) {
     EXPECT_NE(std::string(c.notice.text).find("t.lua:1: expect: "), std::string::npos) << c.notice.text;
     Start("coroutine.wrap(function() sleep(5) end)()\n");  // its own coroutine cannot wait for the loop
     Run(1000);
-    EXPECT_NE(std::string(c.notice.text).find("not in a coroutine of its own"), std::string::npos) << c.notice.text;
+    EXPECT_NE(std::string(c.notice.text).find("not in a coroutine of its own"), std::string::npos)
+        << c.notice.text;
     std::string broken = std::string(folder) + "/broken.lua";
     std::ofstream(broken) << "if then\n";
     EXPECT_FALSE(StartScript(c, broken.c_str(), now));

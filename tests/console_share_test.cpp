@@ -32,7 +32,7 @@ TEST(ShareBuffer, KeepsOrderAcrossTheWrapAndRefusesWhatDoesNotFitWhole) {
     EXPECT_TRUE(buffer.Append(U("abcdef"), 6));
     unsigned n;
     buffer.Front(&n);
-    buffer.Consume(4);  // "ef" left, at the end of the ring
+    buffer.Consume(4);                           // "ef" left, at the end of the ring
     EXPECT_TRUE(buffer.Append(U("ghijkl"), 6));  // wraps
     EXPECT_FALSE(buffer.Append(U("m"), 1));      // full: refused, nothing cut
     EXPECT_EQ(buffer.Used(), 8u);

@@ -16,7 +16,8 @@ std::string Received(uint8_t maps, const std::string& first, const std::string& 
     uint8_t out[64];
     std::string result;
     for (const std::string* block : {&first, &second}) {
-        unsigned n = map.Apply(maps, reinterpret_cast<const uint8_t*>(block->data()), unsigned(block->size()), out);
+        unsigned n =
+            map.Apply(maps, reinterpret_cast<const uint8_t*>(block->data()), unsigned(block->size()), out);
         result.append(reinterpret_cast<const char*>(out), n);
     }
     return result;

@@ -103,19 +103,32 @@ TEST_F(Interpreter, LineFeedMovesDownAndScrollsOnlyOnTheLastRow) {
 TEST_F(Interpreter, CursorMovesStopAtTheEdgesWithoutHidingOrScrolling) {
     Feed(Address(0, 0));
     display.ForgetLog();
-    Feed("\x1b" "A\x1b" "D");
+    Feed(
+        "\x1b"
+        "A\x1b"
+        "D");
     ExpectCursor(0, 0);
     EXPECT_EQ(Log(), "");  // not even the hide
     EXPECT_TRUE(terminal.cursorShown);
 
     At(23, 79);
-    Feed("\x1b" "B\x1b" "C");
+    Feed(
+        "\x1b"
+        "B\x1b"
+        "C");
     ExpectCursor(23, 79);
     EXPECT_EQ(display.repaints, 0);  // ESC B on row 23 does not scroll
 
-    Feed("\x1b" "A\x1b" "D\x1b" "D");
+    Feed(
+        "\x1b"
+        "A\x1b"
+        "D\x1b"
+        "D");
     ExpectCursor(22, 77);
-    Feed("\x1b" "B\x1b" "C");
+    Feed(
+        "\x1b"
+        "B\x1b"
+        "C");
     ExpectCursor(23, 78);
 }
 
@@ -134,7 +147,13 @@ TEST_F(Interpreter, HomeThenEraseToEndOfScreenBlanksEverything) {
 }
 
 TEST_F(Interpreter, EraseToEndOfLineKeepsTheLeftPart) {
-    Feed("hello world\r\x1b" "C\x1b" "C\x1b" "C\x1b" "C\x1b" "C\x1bK");
+    Feed(
+        "hello world\r\x1b"
+        "C\x1b"
+        "C\x1b"
+        "C\x1b"
+        "C\x1b"
+        "C\x1bK");
     EXPECT_EQ(RowText(0), "hello");
     ExpectCursor(0, 5);
 }
@@ -155,7 +174,9 @@ TEST_F(Interpreter, ReverseLineFeedOnRowZeroScrollsDownAndRepaints) {
 }
 
 TEST_F(Interpreter, GraphicsModeSubstitutesFourCharactersOnly) {
-    Feed("\x1b" "Fahikb\x1bGa");
+    Feed(
+        "\x1b"
+        "Fahikb\x1bGa");
     EXPECT_EQ(CellAt(0, 0), 0x2588);
     EXPECT_EQ(CellAt(0, 1), 0x2192);
     EXPECT_EQ(CellAt(0, 2), 0x2026);

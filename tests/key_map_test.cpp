@@ -35,14 +35,14 @@ TEST(KeyMap, ArrowsEditingAndKeypadKeysQueueTheirSequences) {
     EXPECT_EQ(Press(101, false), (Bytes{27, '?', 'u'}));  // keypad 5
     EXPECT_EQ(Press(46, false), (Bytes{127}));            // delete
     EXPECT_EQ(Press(46, true), (Bytes{27, '?', 'u'}));
-    EXPECT_EQ(Press(34, true), (Bytes{27, '?', 'n'}));    // page down, last entry
+    EXPECT_EQ(Press(34, true), (Bytes{27, '?', 'n'}));  // page down, last entry
     EXPECT_EQ(Press(33, false), (Bytes{27, 'Q'}));
 }
 
 TEST(KeyMap, UnmappedKeysAndTheWholeParameterAreCompared) {
     EXPECT_EQ(Press('A', false), Bytes{0xEE});
     EXPECT_EQ(Press(13, false), Bytes{0xEE});  // Enter goes out as a character
-    EXPECT_EQ(FindMappedKey(0), nullptr);       // the ending entry is not a key
+    EXPECT_EQ(FindMappedKey(0), nullptr);      // the ending entry is not a key
     EXPECT_EQ(FindMappedKey(0x100000026ull), nullptr);
     int mapped = 0;
     for (uint32_t vk = 1; vk < 256; ++vk) mapped += FindMappedKey(vk) != nullptr;
@@ -70,7 +70,7 @@ TEST(KeyMap, ABusyQueueOrAFileSendSwallowsTheKeyWithoutAskingForShift) {
 TEST(KeyMap, TheCharacterAfterAMappedKeyIsDropped) {
     ResetAll();
     QueueKey(TerminalKey::Keypad5, ShiftHeld);  // keypad 5, Num Lock on
-    QueueTypedCharacter('5');                        // what TranslateMessage adds
+    QueueTypedCharacter('5');                   // what TranslateMessage adds
     EXPECT_EQ(outputQueue.count, 3u);
     EXPECT_EQ(outputQueue.bytes[2], 'u');
     outputQueue.count = 0;

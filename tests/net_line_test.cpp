@@ -72,7 +72,8 @@ NetworkLine MakeLine(const std::string& device) {
 const LineControls Controls = {{19200, Parity::Odd, 7, StopBits::Two}, true, 1, -1};
 
 // Polls and calls Continue (running `server` each turn) until decided.
-OpenResult Connect(NetworkLine& line, std::string* message, const std::function<void()>& server = [] {}) {
+OpenResult Connect(
+    NetworkLine& line, std::string* message, const std::function<void()>& server = [] {}) {
     char text[256] = "";
     OpenResult result = line.Open(Controls, text, sizeof text);
     for (int turn = 0; result == OpenResult::InProgress && turn < 500; ++turn) {
@@ -94,8 +95,10 @@ std::string Receive(NetworkLine* line, int fd, size_t want, IoResult* last = nul
         poll(&entry, 1, 10);
         uint8_t block[256];
         unsigned count = 0;
-        if (line != nullptr) result = line->Read(block, sizeof block, &count);
-        else if (entry.revents & POLLIN) count = static_cast<unsigned>(std::max(0l, read(fd, block, sizeof block)));
+        if (line != nullptr)
+            result = line->Read(block, sizeof block, &count);
+        else if (entry.revents & POLLIN)
+            count = static_cast<unsigned>(std::max(0l, read(fd, block, sizeof block)));
         got.append(reinterpret_cast<char*>(block), count);
         return got.size() >= want || result == IoResult::Lost;
     });
@@ -166,12 +169,14 @@ TEST(NetworkLine, Rfc2217WaitsForAcceptanceThenSendsSettingsAndData) {
     EXPECT_FALSE(lines.dsr || lines.dcd || lines.ri);
     // No RTS command: it was -1.
     const std::string settings = Sub(B(1) + B(0) + B(0) + B(0x4B) + B(0)) + Sub(B(2) + B(7)) +
-                                 Sub(B(3) + B(2)) + Sub(B(4) + B(2)) + Sub(B(5) + B(3)) +
-                                 Sub(B(5) + B(8)) + Sub(B(11) + B(0xF0));
+                                 Sub(B(3) + B(2)) + Sub(B(4) + B(2)) + Sub(B(5) + B(3)) + Sub(B(5) + B(8)) +
+                                 Sub(B(11) + B(0xF0));
     EXPECT_EQ(Receive(nullptr, peer, settings.size()), settings);
     EXPECT_EQ(line.SetModemOutput(ModemOutput::Rts, false), ControlResult::Done);
     EXPECT_EQ(line.SetBreak(true), ControlResult::Done);
-    Write(line, "\xff" "a");
+    Write(line,
+          "\xff"
+          "a");
     const std::string expected = Sub(B(5) + B(12)) + Sub(B(5) + B(5)) + IAC + IAC + "a";
     EXPECT_EQ(Receive(nullptr, peer, expected.size()), expected);
     Send(peer, "x" + IAC + IAC + "y");
@@ -270,16 +275,18 @@ TEST(Ser2net, SettingsAndDataReachTheDevice) {
     ASSERT_NE(mkdtemp(folder), nullptr);
     const std::string dir = folder, device = dir + "/device", host = dir + "/host";
     const uint16_t port = Listener(false).port;
-    std::ofstream(dir + "/conf.yaml") << "%YAML 1.1\n---\nconnection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
-                                      << port << "\n  connector: serialdev," << device << ",9600n81,local\n";
+    std::ofstream(dir + "/conf.yaml")
+        << "%YAML 1.1\n---\nconnection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
+        << "\n  connector: serialdev," << device << ",9600n81,local\n";
     // ser2net under strace where it runs: its settings call shows the size
     // and parity, which a pty forces to 8 and none.
     const bool traced = system("strace -o /dev/null true 2>/dev/null") == 0;
     const std::string start = "cd " + dir +
-        " && { socat pty,raw,echo=0,link=device pty,raw,echo=0,link=host >/dev/null 2>&1 & echo $! >socat.pid; }" +
-        " && { while [ ! -e device ] || [ ! -e host ]; do sleep 0.05; done; }" +
-        (traced ? " && { strace -f -v -e trace=ioctl -o ioctl.log" : " && {") +
-        " /usr/sbin/ser2net -n -u -c conf.yaml -P ser2net.pid >/dev/null 2>&1 & }";
+                              " && { socat pty,raw,echo=0,link=device pty,raw,echo=0,link=host >/dev/null "
+                              "2>&1 & echo $! >socat.pid; }" +
+                              " && { while [ ! -e device ] || [ ! -e host ]; do sleep 0.05; done; }" +
+                              (traced ? " && { strace -f -v -e trace=ioctl -o ioctl.log" : " && {") +
+                              " /usr/sbin/ser2net -n -u -c conf.yaml -P ser2net.pid >/dev/null 2>&1 & }";
     ASSERT_EQ(system(("timeout 5 sh -c '" + start + "'").c_str()), 0);
     char listening[40];
     snprintf(listening, sizeof listening, ":%04X 00000000:0000 0A", port);
@@ -291,8 +298,10 @@ TEST(Ser2net, SettingsAndDataReachTheDevice) {
     int far = open(host.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     int near = open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     termios2 settings = {};
-    EXPECT_TRUE(Eventually([&] { return ioctl(near, TCGETS2, &settings) == 0 && settings.c_ospeed == 19200; }))
-        << "speed " << settings.c_ospeed;
+    EXPECT_TRUE(Eventually([&] {
+        return ioctl(near, TCGETS2, &settings) == 0 && settings.c_ospeed == 19200;
+    })) << "speed "
+        << settings.c_ospeed;
     const std::string out = "to the host \xff\r\n", in = "from the host \xff\r\n";
     Write(line, out);
     EXPECT_EQ(Receive(nullptr, far, out.size()), out);

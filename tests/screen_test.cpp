@@ -36,7 +36,7 @@ TEST_F(Screen, ResetBlanksEverythingAndHomesTheHiddenCursor) {
     EXPECT_FALSE(terminal.graphicsMode);
     EXPECT_EQ(terminal.escapeState, EscapeState::Normal);
     EXPECT_EQ(terminal.pendingRow, 40u);  // left as it was
-    EXPECT_EQ(Log(), "");                  // draws nothing
+    EXPECT_EQ(Log(), "");                 // draws nothing
 }
 
 TEST_F(Screen, ScrollUpMovesRowsRepaintsOnceAndKeepsTheCursor) {

@@ -14,14 +14,15 @@
 namespace {
 
 bool Drawable(Cell cell) {
-    return (cell >= 0x20 && cell <= 0x7E) || cell == 0x2588 || cell == 0x2192 ||
-           cell == 0x2026 || cell == 0x2193;
+    return (cell >= 0x20 && cell <= 0x7E) || cell == 0x2588 || cell == 0x2192 || cell == 0x2026 ||
+           cell == 0x2193;
 }
 
 // Weighted towards the bytes that drive the state machine and its edges.
 uint8_t NextByte(std::mt19937& random) {
     static const uint8_t controls[] = {8, 9, 10, 13};
-    static const uint8_t commands[] = {'A', 'B', 'C', 'D', 'F', 'G', 'H', 'I', 'J', 'K', 'Z', 'a', 'h', 'i', 'k'};
+    static const uint8_t commands[] = {'A', 'B', 'C', 'D', 'F', 'G', 'H', 'I',
+                                       'J', 'K', 'Z', 'a', 'h', 'i', 'k'};
     static const uint8_t edges[] = {0, 31, 32, 55, 56, 57, 110, 111, 112, 127};
     unsigned pick = random() % 100;
     if (pick < 15) return 27;

@@ -75,8 +75,8 @@ TEST(TelnetComPort, CommandsWaitForAcceptanceThenGoOutEncoded) {
     std::string answers;
     Feed(port, DO + B(44), &answers);
     EXPECT_EQ(answers, Sub(B(1) + B(0) + B(1) + B(0xC2) + B(0)) + Sub(B(2) + B(7)) + Sub(B(3) + B(3)) +
-                           Sub(B(4) + B(3)) + Sub(B(5) + B(3)) + Sub(B(5) + B(9)) +
-                           Sub(B(5) + B(11)) + Sub(B(11) + B(0xF0)));
+                           Sub(B(4) + B(3)) + Sub(B(5) + B(3)) + Sub(B(5) + B(9)) + Sub(B(5) + B(11)) +
+                           Sub(B(11) + B(0xF0)));
     port.SetBreak(true);
     port.SetBreak(false);
     port.SetFlowControl(false);
@@ -84,8 +84,8 @@ TEST(TelnetComPort, CommandsWaitForAcceptanceThenGoOutEncoded) {
     EXPECT_EQ(Output(port), Sub(B(5) + B(5)) + Sub(B(5) + B(6)) + Sub(B(5) + B(1)) + Sub(B(5) + B(12)));
     // A speed byte of 0xFF is doubled inside the subnegotiation.
     port.SetSettings({0xFF00, Parity::None, 8, StopBits::One});
-    EXPECT_EQ(Output(port), Sub(B(1) + B(0) + B(0) + IAC + IAC + B(0)) + Sub(B(2) + B(8)) +
-                                Sub(B(3) + B(1)) + Sub(B(4) + B(1)));
+    EXPECT_EQ(Output(port), Sub(B(1) + B(0) + B(0) + IAC + IAC + B(0)) + Sub(B(2) + B(8)) + Sub(B(3) + B(1)) +
+                                Sub(B(4) + B(1)));
     port.SetSettings({300, Parity::Odd, 5, StopBits::Two});
     EXPECT_NE(Output(port).find(Sub(B(2) + B(5)) + Sub(B(3) + B(2)) + Sub(B(4) + B(2))), std::string::npos);
     port.SetSettings({300, Parity::Mark, 8, StopBits::One});
@@ -97,16 +97,23 @@ TEST(TelnetComPort, CommandsWaitForAcceptanceThenGoOutEncoded) {
 TEST(TelnetComPort, DataIsEightBitCleanBothWays) {
     TelnetComPort port;
     Accept(port);
-    const std::string data("a\xff" "b\r\0c", 6);
+    const std::string data(
+        "a\xff"
+        "b\r\0c",
+        6);
     EXPECT_EQ(port.Send(reinterpret_cast<const uint8_t*>(data.data()), 6), 6u);
-    EXPECT_EQ(Output(port), std::string("a\xff\xff" "b\r\0c", 7));  // no CR NUL games
+    EXPECT_EQ(Output(port), std::string("a\xff\xff"
+                                        "b\r\0c",
+                                        7));  // no CR NUL games
     EXPECT_EQ(Feed(port, std::string("x\xff\xffy\r\0z", 7)), std::string("x\xffy\r\0z", 6));
     // Cut anywhere: an IAC ending a block, a notification over three blocks.
     std::string split = Feed(port, "a" + IAC);
     split += Feed(port, IAC + "b");
     for (const std::string& block : {IAC + "\xfa" + B(44) + B(107), B(0xB3) + IAC, std::string("\xf0q")})
         split += Feed(port, block);
-    EXPECT_EQ(split, "a\xff" "bq");
+    EXPECT_EQ(split,
+              "a\xff"
+              "bq");
     uint8_t bits = 0;
     ASSERT_TRUE(port.ModemState(&bits));
     EXPECT_EQ(bits, ModemDcd | ModemDsr | ModemCts);  // the delta bits dropped
@@ -134,8 +141,11 @@ TEST(TelnetComPort, GarbageHasDefinedResults) {
     uint8_t bits;
     std::string answers;
     // Answers, a notification without its byte, an empty one: nothing changes.
-    EXPECT_EQ(Feed(port, Sub(B(101) + B(0) + B(0) + B(0x4B) + B(0)) + Sub(B(105) + B(3)) + Sub(B(107)) +
-                             Sub("") + "ok", &answers), "ok");
+    EXPECT_EQ(
+        Feed(port,
+             Sub(B(101) + B(0) + B(0) + B(0x4B) + B(0)) + Sub(B(105) + B(3)) + Sub(B(107)) + Sub("") + "ok",
+             &answers),
+        "ok");
     EXPECT_FALSE(port.ModemState(&bits));
     // Compression nobody asked for stays off; environment and terminal-type
     // requests go unanswered.
@@ -159,12 +169,14 @@ TEST(TelnetComPort, AnOverLongSubnegotiationIsDroppedNeverData) {
     EXPECT_FALSE(port.TakeDiscarded());  // said once
     // One just within the limit is kept: a modem state still counts.
     uint8_t bits = 0;
-    EXPECT_EQ(Feed(port, Sub(B(107) + B(0x10) + std::string(TelnetComPort::SubnegotiationLimit - 2, 'y')) + "d"),
-              "d");
+    EXPECT_EQ(
+        Feed(port, Sub(B(107) + B(0x10) + std::string(TelnetComPort::SubnegotiationLimit - 2, 'y')) + "d"),
+        "d");
     EXPECT_FALSE(port.TakeDiscarded());
     EXPECT_TRUE(port.ModemState(&bits) && bits == 0x10);
     // A command inside a dropped one ends it and still counts.
-    const std::string unended = IAC + "\xfa" + B(44) + std::string(TelnetComPort::SubnegotiationLimit + 10, 'z');
+    const std::string unended =
+        IAC + "\xfa" + B(44) + std::string(TelnetComPort::SubnegotiationLimit + 10, 'z');
     EXPECT_EQ(Feed(port, unended + DONT + B(44) + "e"), "e");
     EXPECT_EQ(port.State(), ComPortState::Refused);
     EXPECT_EQ(Feed(port, "f"), "f");
@@ -201,11 +213,11 @@ TEST(NetworkAddress, FormsAndTheirFaults) {
     EXPECT_TRUE(IsNetworkDevice("tcp://"));
     EXPECT_FALSE(IsNetworkDevice("/dev/ttyUSB0"));
     const char* const Faults[][2] = {
-        {"tcp://host", "give the port"},     {"tcp://host:", "give the port"},
-        {"tcp://[::1]", "give the port"},    {"tcp://:23", "host is empty"},
-        {"tcp://[]:23", "host is empty"},    {"tcp://[::1:23", "closing ]"},
-        {"tcp://::1:23", "in brackets"},     {"tcp://host:0", "1 to 65535"},
-        {"tcp://host:65536", "1 to 65535"},  {"tcp://host:23/x", "1 to 65535"},
+        {"tcp://host", "give the port"},       {"tcp://host:", "give the port"},
+        {"tcp://[::1]", "give the port"},      {"tcp://:23", "host is empty"},
+        {"tcp://[]:23", "host is empty"},      {"tcp://[::1:23", "closing ]"},
+        {"tcp://::1:23", "in brackets"},       {"tcp://host:0", "1 to 65535"},
+        {"tcp://host:65536", "1 to 65535"},    {"tcp://host:23/x", "1 to 65535"},
         {"tcp://h:99999999999", "1 to 65535"}, {"/dev/ttyS0", "starts with"},
     };
     for (const auto& fault : Faults) {

@@ -33,14 +33,11 @@ protected:
         char pattern[] = "/tmp/brisvane-terminfo-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         terminfoDir = pattern;
-        std::string command = "tic -x -o " + terminfoDir + " " BRISVANE_SOURCE_DIR
-                              "/host/brisvane.terminfo";
+        std::string command = "tic -x -o " + terminfoDir + " " BRISVANE_SOURCE_DIR "/host/brisvane.terminfo";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         setenv("TERMINFO", terminfoDir.c_str(), 1);
     }
-    static void TearDownTestSuite() {
-        std::system(("rm -rf " + terminfoDir).c_str());
-    }
+    static void TearDownTestSuite() { std::system(("rm -rf " + terminfoDir).c_str()); }
     void SetUp() override { ResetAll(); }
     void ExpectCursor(int row, int column) {
         EXPECT_EQ(terminal.row, row);

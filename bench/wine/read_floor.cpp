@@ -60,8 +60,8 @@ static bool OpenPort(const char* definition) {
     std::memcpy(name, "\\\\.\\", 4);
     std::memcpy(name + 4, definition, length);
     name[length + 4] = '\0';
-    port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, NULL);
+    port =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
     if (port == INVALID_HANDLE_VALUE) return false;
 
     DCB dcb;
@@ -127,8 +127,7 @@ static void Received(unsigned char byte) {
 }
 
 static void PostRead() {
-    if (ReadFile(port, &readByte, 1, &transferred, &readOverlapped) ||
-        GetLastError() == ERROR_IO_PENDING) {
+    if (ReadFile(port, &readByte, 1, &transferred, &readOverlapped) || GetLastError() == ERROR_IO_PENDING) {
         readPending = true;
         return;
     }
@@ -197,8 +196,8 @@ static bool ShowFloorWindow(HINSTANCE instance, int showCommand) {
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     windowClass.lpszClassName = "BRISVANE_READ_FLOOR";
     if (!RegisterClassA(&windowClass)) return false;
-    floorWindow = CreateWindowExA(0, windowClass.lpszClassName, "read floor", WS_OVERLAPPEDWINDOW,
-                                  0, 0, 800, 400, NULL, NULL, instance, NULL);
+    floorWindow = CreateWindowExA(0, windowClass.lpszClassName, "read floor", WS_OVERLAPPEDWINDOW, 0, 0, 800,
+                                  400, NULL, NULL, instance, NULL);
     if (floorWindow == NULL) return false;
     ShowWindow(floorWindow, showCommand);
     UpdateWindow(floorWindow);

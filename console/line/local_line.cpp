@@ -19,9 +19,9 @@ const struct {
     unsigned long baud;
     speed_t code;
 } Speeds[] = {
-    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200},
-    {300, B300}, {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800},
-    {9600, B9600}, {19200, B19200}, {38400, B38400},
+    {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
+    {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
 #ifdef B57600
     {57600, B57600},
 #endif
@@ -68,7 +68,6 @@ const struct {
     {4000000, B4000000},
 #endif
 };
-
 
 speed_t SpeedCode(uint32_t baud) {
     for (const auto& entry : Speeds) {
@@ -117,7 +116,9 @@ const char* NotTaken(int fd, const struct termios& wanted, uint32_t customBaud) 
 
 bool Unsupported(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
 
-ControlResult ControlError() { return Unsupported(errno) ? ControlResult::Unsupported : ControlResult::Refused; }
+ControlResult ControlError() {
+    return Unsupported(errno) ? ControlResult::Unsupported : ControlResult::Refused;
+}
 
 }  // namespace
 
@@ -155,9 +156,7 @@ bool LineAttributes(const LineSettings& settings, bool hardwareFlow, struct term
         case Parity::Mark: attributes->c_cflag |= PARENB | PARODD | CMSPAR; break;
         case Parity::Space: attributes->c_cflag |= PARENB | CMSPAR; break;
 #else
-        default:
-            *problem = "mark and space parity cannot be set here";
-            return false;
+        default: *problem = "mark and space parity cannot be set here"; return false;
 #endif
     }
     if (settings.stopBits == StopBits::Two) attributes->c_cflag |= CSTOPB;
@@ -191,8 +190,8 @@ OpenResult LocalLine::Open(const LineControls& controls, char* message, unsigned
     pid_t holder = 0;
     if (TakeUucpLock(lockFolder_, device_, &lock_, &holder) == LockResult::Busy) {
         std::snprintf(message, capacity,
-                      "%s: busy: another program (process %d) is using it; close that first",
-                      device_, int(holder));
+                      "%s: busy: another program (process %d) is using it; close that first", device_,
+                      int(holder));
         return OpenResult::Failed;
     }
     fd_ = open(device_, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -203,12 +202,13 @@ OpenResult LocalLine::Open(const LineControls& controls, char* message, unsigned
             result = OpenResult::Missing;
             std::snprintf(message, capacity,
                           "%s: no such device; is it plugged in? ('brisvane --list' shows "
-                          "the serial devices present)", device_);
+                          "the serial devices present)",
+                          device_);
         } else if (error == EACCES || error == EPERM) {
             PermissionMessage(device_, message, capacity);
         } else if (error == EBUSY) {
-            std::snprintf(message, capacity,
-                          "%s: busy: another program has it open; close that first", device_);
+            std::snprintf(message, capacity, "%s: busy: another program has it open; close that first",
+                          device_);
         } else {
             std::snprintf(message, capacity, "%s: cannot open: %s", device_, std::strerror(error));
         }
@@ -216,8 +216,10 @@ OpenResult LocalLine::Open(const LineControls& controls, char* message, unsigned
         return result;
     }
     if (!isatty(fd_)) {
-        std::snprintf(message, capacity, "%s: not a terminal device; give a serial device "
-                      "such as /dev/ttyUSB0", device_);
+        std::snprintf(message, capacity,
+                      "%s: not a terminal device; give a serial device "
+                      "such as /dev/ttyUSB0",
+                      device_);
         Abandon();
         return OpenResult::Failed;
     }
@@ -225,8 +227,7 @@ OpenResult LocalLine::Open(const LineControls& controls, char* message, unsigned
     // this one); the exclusive flag keeps out the rest, root excepted.
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0 || ioctl(fd_, TIOCEXCL) != 0) {
         std::snprintf(message, capacity,
-                      "%s: busy: another program (or brisvane) is using it; close that first",
-                      device_);
+                      "%s: busy: another program (or brisvane) is using it; close that first", device_);
         Abandon();
         return OpenResult::Failed;
     }
@@ -303,7 +304,8 @@ ControlResult LocalLine::Apply(const LineControls& controls, char* problem, unsi
     if (Configure(controls, problem, capacity)) return ControlResult::Done;
     // What the driver took of a refused set is undone: the old settings stay.
     int error = tcsetattr(fd_, TCSANOW, &before) == 0 ? 0 : errno;
-    if (error == 0 && speedBefore != 0 && SpeedCode(speedBefore) == B0) error = SetCustomSpeed(fd_, speedBefore);
+    if (error == 0 && speedBefore != 0 && SpeedCode(speedBefore) == B0)
+        error = SetCustomSpeed(fd_, speedBefore);
     if (error == 0) return ControlResult::Refused;
     size_t used = std::strlen(problem);
     if (used < capacity) {

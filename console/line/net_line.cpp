@@ -114,8 +114,7 @@ OpenResult NetworkLine::ConnectFailed(int error, char* message, unsigned capacit
     Close();
     switch (error) {
         case ECONNREFUSED:
-            std::snprintf(message, capacity, "%s: connection refused; is the server running?",
-                          name_);
+            std::snprintf(message, capacity, "%s: connection refused; is the server running?", name_);
             return OpenResult::Missing;
         case ETIMEDOUT:
         case EHOSTUNREACH:
@@ -197,7 +196,8 @@ OpenResult NetworkLine::Negotiate(short revents, char* message, unsigned capacit
             if (heldLength_ > 0) break;  // data came first: open, and the refusal is said
             std::snprintf(message, capacity,
                           "%s: the server refused the COM-PORT-OPTION; for a raw port use "
-                          "tcp://%s", name_, name_);
+                          "tcp://%s",
+                          name_, name_);
             Close();
             return OpenResult::Failed;
         case ComPortState::Negotiating: break;
@@ -298,7 +298,7 @@ IoResult NetworkLine::Read(uint8_t* data, unsigned capacity, unsigned* count) {
     ssize_t got = recv(socket_, data, capacity, 0);
     if (got < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? IoResult::WouldBlock
-                                                                          : IoResult::Lost;
+                                                                         : IoResult::Lost;
     }
     if (got == 0) return IoResult::Lost;
     if (telnet_ == nullptr) {

@@ -80,12 +80,12 @@ private:
 
     int socket_;
     Phase phase_;
-    TelnetComPort* telnet_;  // null for raw TCP
-    bool dtr_, rts_;         // as last set
+    TelnetComPort* telnet_;         // null for raw TCP
+    bool dtr_, rts_;                // as last set
     uint8_t held_[NegotiateBlock];  // data that came while negotiating
     unsigned heldLength_;
-    bool stuck_;             // bytes the socket would not take
-    bool refusalSaid_;       // the server's DONT after it began
+    bool stuck_;        // bytes the socket would not take
+    bool refusalSaid_;  // the server's DONT after it began
 };
 
 #endif

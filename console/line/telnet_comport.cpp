@@ -186,8 +186,7 @@ void TelnetComPort::Pass(const uint8_t* bytes, unsigned length) {
     if (length > 0 && !broken_) telnet_recv(telnet_, reinterpret_cast<const char*>(bytes), length);
 }
 
-unsigned TelnetComPort::Receive(const uint8_t* input, unsigned length, uint8_t* data,
-                                unsigned* dataCount) {
+unsigned TelnetComPort::Receive(const uint8_t* input, unsigned length, uint8_t* data, unsigned* dataCount) {
     unsigned take = length < InputRoom() ? length : InputRoom();
     *dataCount = 0;
     if (telnet_ == nullptr || broken_) return take;

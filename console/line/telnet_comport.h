@@ -91,9 +91,14 @@ public:
 
 private:
     enum class Scan : uint8_t {
-        Data, Command, Option,       // data, IAC, IAC WILL/WONT/DO/DONT
-        SubOption, SubData, SubIac,  // IAC SB, its body, IAC in the body
-        Discard, DiscardIac,         // a body past the limit, IAC in it
+        Data,
+        Command,
+        Option,  // data, IAC, IAC WILL/WONT/DO/DONT
+        SubOption,
+        SubData,
+        SubIac,  // IAC SB, its body, IAC in the body
+        Discard,
+        DiscardIac,  // a body past the limit, IAC in it
     };
 
     static void OnEvent(telnet_t* telnet, telnet_event_t* event, void* self);
@@ -109,10 +114,10 @@ private:
     ComPortState state_;
     bool broken_;
     Scan scan_;
-    uint8_t negotiation_;    // the WILL/WONT/DO/DONT being scanned
-    unsigned subLength_;     // body bytes of the subnegotiation being scanned
-    bool ignoreSub_;         // the subnegotiation ending now was cut off
-    bool discarded_;         // one was cut off since TakeDiscarded
+    uint8_t negotiation_;  // the WILL/WONT/DO/DONT being scanned
+    unsigned subLength_;   // body bytes of the subnegotiation being scanned
+    bool ignoreSub_;       // the subnegotiation ending now was cut off
+    bool discarded_;       // one was cut off since TakeDiscarded
     bool modemKnown_;
     uint8_t modemBits_;
 
@@ -121,7 +126,7 @@ private:
     LineSettings settings_;
     bool hardwareFlow_, breakOn_, dtrOn_, rtsOn_;
 
-    uint8_t* data_;          // where Receive puts data bytes
+    uint8_t* data_;  // where Receive puts data bytes
     unsigned dataLength_, dataCapacity_;
 
     uint8_t output_[OutputCapacity];

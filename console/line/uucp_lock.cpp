@@ -100,14 +100,9 @@ LockResult TakeUucpLock(const char* folder, const char* device, UucpLock* lock, 
         char path[LockPathCapacity];
         std::snprintf(path, sizeof path, "%s/%s", folder, names[i]);
         switch (MakeLockFile(path, holder)) {
-            case Made::Yes:
-                std::snprintf(lock->paths[lock->count++], LockPathCapacity, "%s", path);
-                break;
-            case Made::Busy:
-                ReleaseUucpLock(lock);
-                return LockResult::Busy;
-            case Made::Skipped:
-                break;
+            case Made::Yes: std::snprintf(lock->paths[lock->count++], LockPathCapacity, "%s", path); break;
+            case Made::Busy: ReleaseUucpLock(lock); return LockResult::Busy;
+            case Made::Skipped: break;
         }
     }
     return LockResult::Taken;

@@ -29,8 +29,8 @@ namespace {
 const int kRows = 24, kCols = 80;
 
 struct Options {
-    const char *cls = "BRISVANE";
-    const char *face = "Courier New";
+    const char* cls = "BRISVANE";
+    const char* face = "Courier New";
     int timeoutMs = 0;
     bool fromScreen = false;
 };
@@ -40,7 +40,7 @@ HWND wnd;
 HFONT font;
 int cellW, lineH;
 
-int Fail(const char *msg) {
+int Fail(const char* msg) {
     fprintf(stderr, "inspector: %s\n", msg);
     return 2;
 }
@@ -69,7 +69,7 @@ struct Bitmap {
     HDC dc = nullptr;
     HBITMAP bmp = nullptr;
     HGDIOBJ old = nullptr;
-    DWORD *px = nullptr;
+    DWORD* px = nullptr;
     int w = 0, h = 0;
 
     Bitmap(int width, int height) : w(width), h(height) {
@@ -81,7 +81,7 @@ struct Bitmap {
         bi.bmiHeader.biBitCount = 32;
         bi.bmiHeader.biCompression = BI_RGB;
         dc = CreateCompatibleDC(nullptr);
-        bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, (void **)&px, nullptr, 0);
+        bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, (void**)&px, nullptr, 0);
         old = SelectObject(dc, bmp);
     }
     ~Bitmap() {
@@ -93,7 +93,7 @@ struct Bitmap {
 };
 
 // Copies the client rectangle (x, y, w, h) of the window into dst at (0, dy).
-bool Capture(Bitmap &dst, int dy, int x, int y, int w, int h) {
+bool Capture(Bitmap& dst, int dy, int x, int y, int w, int h) {
     HDC src;
     int sx = x, sy = y;
     if (opt.fromScreen) {
@@ -112,14 +112,14 @@ bool Capture(Bitmap &dst, int dy, int x, int y, int w, int h) {
 }
 
 // Fills 80 columns from HEX; false on malformed input.
-bool ParseRow(const char *hex, WCHAR *row) {
+bool ParseRow(const char* hex, WCHAR* row) {
     for (int c = 0; c < kCols; ++c) row[c] = L' ';
     if (!strcmp(hex, "-")) return true;
     size_t n = strlen(hex);
     if (n % 4 || n / 4 > (size_t)kCols) return false;
     for (size_t i = 0; i < n / 4; ++i) {
         char digits[5] = {hex[4 * i], hex[4 * i + 1], hex[4 * i + 2], hex[4 * i + 3], 0};
-        char *end;
+        char* end;
         unsigned long v = strtoul(digits, &end, 16);
         if (*end) return false;
         row[i] = (WCHAR)v;
@@ -129,7 +129,7 @@ bool ParseRow(const char *hex, WCHAR *row) {
 
 // Draws one row as the program does (white on opaque black, cursor inverted
 // one pixel short of the cell) at y in the bitmap.
-void DrawRow(Bitmap &b, int y, const WCHAR *row, int curCol) {
+void DrawRow(Bitmap& b, int y, const WCHAR* row, int curCol) {
     HGDIOBJ old = SelectObject(b.dc, font);
     SetTextColor(b.dc, RGB(255, 255, 255));
     SetBkColor(b.dc, RGB(0, 0, 0));
@@ -151,7 +151,7 @@ struct RowSpec {
 
 // Compares the given rows with the window, retrying until they match or the
 // timeout passes. Prints the total and which rows and columns differ.
-int Compare(const RowSpec *specs, int count) {
+int Compare(const RowSpec* specs, int count) {
     int w = kCols * cellW;
     Bitmap want(w, lineH * count), got(w, lineH * count);
     for (int i = 0; i < count; ++i) DrawRow(want, i * lineH, specs[i].text, specs[i].curCol);
@@ -175,8 +175,8 @@ int Compare(const RowSpec *specs, int count) {
                         if (c > lastCol) lastCol = c;
                     }
             if (rowDiff && len < sizeof detail - 64)
-                len += snprintf(detail + len, sizeof detail - len, " row%d=%ld@cols%d-%d",
-                                specs[i].row, rowDiff, firstCol, lastCol);
+                len += snprintf(detail + len, sizeof detail - len, " row%d=%ld@cols%d-%d", specs[i].row,
+                                rowDiff, firstCol, lastCol);
             total += rowDiff;
         }
         if (total == 0 || GetTickCount() - start >= (DWORD)opt.timeoutMs) {
@@ -194,12 +194,12 @@ int CmdWindow() {
     GetClientRect(wnd, &rc);
     POINT o = {0, 0};
     ClientToScreen(wnd, &o);
-    printf("title=%s client=%ldx%ld cell=%dx%d origin=%ld,%ld\n", title, rc.right, rc.bottom,
-           cellW, lineH, o.x, o.y);
+    printf("title=%s client=%ldx%ld cell=%dx%d origin=%ld,%ld\n", title, rc.right, rc.bottom, cellW, lineH,
+           o.x, o.y);
     return 0;
 }
 
-int CmdRow(int argc, char **argv) {
+int CmdRow(int argc, char** argv) {
     if (argc < 2 || argc > 3) return Fail("usage: row R HEX [CURSORCOL]");
     RowSpec s;
     s.row = atoi(argv[0]);
@@ -209,7 +209,7 @@ int CmdRow(int argc, char **argv) {
     return Compare(&s, 1);
 }
 
-int CmdScreen(int argc, char **argv) {
+int CmdScreen(int argc, char** argv) {
     if (argc != 2 + kRows) return Fail("usage: screen CURROW CURCOL HEX0 .. HEX23");
     static RowSpec s[kRows];
     int curRow = atoi(argv[0]), curCol = atoi(argv[1]);
@@ -221,7 +221,7 @@ int CmdScreen(int argc, char **argv) {
     return Compare(s, kRows);
 }
 
-int CmdCell(int argc, char **argv) {
+int CmdCell(int argc, char** argv) {
     if (argc != 2) return Fail("usage: cell R C");
     int r = atoi(argv[0]), c = atoi(argv[1]);
     Bitmap got(cellW, lineH);
@@ -233,7 +233,7 @@ int CmdCell(int argc, char **argv) {
     return 0;
 }
 
-int CmdDump(int argc, char **argv) {
+int CmdDump(int argc, char** argv) {
     if (argc != 1) return Fail("usage: dump FILE.bmp");
     RECT rc;
     GetClientRect(wnd, &rc);
@@ -251,7 +251,7 @@ int CmdDump(int argc, char **argv) {
     fh.bfType = 0x4D42;
     fh.bfOffBits = sizeof fh + sizeof ih;
     fh.bfSize = fh.bfOffBits + bytes;
-    FILE *f = fopen(argv[0], "wb");
+    FILE* f = fopen(argv[0], "wb");
     if (!f) return Fail("cannot write the file");
     bool ok = fwrite(&fh, sizeof fh, 1, f) == 1 && fwrite(&ih, sizeof ih, 1, f) == 1 &&
               fwrite(got.px, bytes, 1, f) == 1;
@@ -259,7 +259,7 @@ int CmdDump(int argc, char **argv) {
     return 0;
 }
 
-int CmdSend(int argc, char **argv) {
+int CmdSend(int argc, char** argv) {
     if (argc != 3) return Fail("usage: send MSG WPARAM LPARAM");
     UINT msg = (UINT)strtoul(argv[0], nullptr, 0);
     WPARAM wp = (WPARAM)strtoull(argv[1], nullptr, 0);
@@ -279,7 +279,7 @@ int CmdMenu() {
     if (!SendMessageTimeoutA(wnd, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &bits))
         return Fail("SendMessage timed out");
     printf("greyed=");
-    const char *separator = "";
+    const char* separator = "";
     for (int id = 0; id < 32; ++id) {
         if (bits & (DWORD_PTR(1) << id)) {
             printf("%s%d", separator, id);
@@ -293,12 +293,11 @@ int CmdMenu() {
 BOOL CALLBACK PrintStatic(HWND child, LPARAM) {
     char cls[32], text[512];
     GetClassNameA(child, cls, sizeof cls);
-    if (!lstrcmpiA(cls, "Static") && GetWindowTextA(child, text, sizeof text) > 0)
-        printf("%s\n", text);
+    if (!lstrcmpiA(cls, "Static") && GetWindowTextA(child, text, sizeof text) > 0) printf("%s\n", text);
     return TRUE;
 }
 
-int CmdText(int argc, char **argv) {
+int CmdText(int argc, char** argv) {
     if (argc != 1) return Fail("usage: text TITLE");
     HWND box = FindWindowA("#32770", argv[0]);
     if (!box) return Fail("no dialog with that title");
@@ -306,9 +305,9 @@ int CmdText(int argc, char **argv) {
     return 0;
 }
 
-int CmdLaunch(int argc, char **argv) {
+int CmdLaunch(int argc, char** argv) {
     if (argc != 1) return Fail("usage: launch FILE");
-    FILE *f = fopen(argv[0], "rb");
+    FILE* f = fopen(argv[0], "rb");
     if (!f) return Fail("cannot read the command line file");
     static char line[65536];
     size_t n = fread(line, 1, sizeof line - 1, f);
@@ -329,15 +328,21 @@ int CmdLaunch(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int i = 1;
     for (; i < argc && !strncmp(argv[i], "--", 2); ++i) {
-        if (!strcmp(argv[i], "--screen")) opt.fromScreen = true;
-        else if (i + 1 >= argc) return Fail("option needs a value");
-        else if (!strcmp(argv[i], "--class")) opt.cls = argv[++i];
-        else if (!strcmp(argv[i], "--face")) opt.face = argv[++i];
-        else if (!strcmp(argv[i], "--timeout")) opt.timeoutMs = atoi(argv[++i]);
-        else return Fail("unknown option");
+        if (!strcmp(argv[i], "--screen"))
+            opt.fromScreen = true;
+        else if (i + 1 >= argc)
+            return Fail("option needs a value");
+        else if (!strcmp(argv[i], "--class"))
+            opt.cls = argv[++i];
+        else if (!strcmp(argv[i], "--face"))
+            opt.face = argv[++i];
+        else if (!strcmp(argv[i], "--timeout"))
+            opt.timeoutMs = atoi(argv[++i]);
+        else
+            return Fail("unknown option");
     }
     if (i >= argc) return Fail("usage: inspector [options] window|row|screen|cell|dump|send|text|launch ...");
     if (!strcmp(argv[i], "text")) return CmdText(argc - i - 1, argv + i + 1);
@@ -348,9 +353,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     MakeFont();
-    const char *cmd = argv[i];
+    const char* cmd = argv[i];
     int n = argc - i - 1;
-    char **rest = argv + i + 1;
+    char** rest = argv + i + 1;
     if (!strcmp(cmd, "window")) return CmdWindow();
     if (!strcmp(cmd, "row")) return CmdRow(n, rest);
     if (!strcmp(cmd, "screen")) return CmdScreen(n, rest);
