@@ -320,7 +320,7 @@ while got < want:
     if n == 0:
         break
     got += n
-print(got)
+print(got, flush=True)
 '''
 
 
@@ -344,8 +344,11 @@ def share_flood(binary, folder, data, clients):
     writer = threading.Thread(target=write_all, args=(fd, sent))
     writer.start()
     reply = read_exact(fd, 3)
-    counts = [int(reader.communicate(timeout=60)[0]) for reader in readers]
+    # Each client says so once it has read everything: the time is not its exit's.
+    counts = [int(reader.stdout.readline() or 0) for reader in readers]
     elapsed = time.monotonic() - start
+    for reader in readers:
+        reader.communicate(timeout=60)
     writer.join()
     assert reply == b'\x9b\xaf\xcb', reply
     program.close()
