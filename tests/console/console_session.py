@@ -15,6 +15,7 @@ import os
 import shutil
 import struct
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -33,6 +34,19 @@ def wait_for(predicate, timeout=5.0, what='condition'):
         if time.monotonic() > deadline:
             raise TimeoutError(f'timed out waiting for {what}')
         time.sleep(0.02)
+
+
+def free_port():
+    """A TCP port of 127.0.0.1 that nothing listens on now."""
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    """True once something listens on `port` of this machine."""
+    return any(f':{port:04X} ' in row and row.split()[3] == '0A'
+               for row in Path('/proc/net/tcp').read_text().splitlines()[1:])
 
 
 class Line:

@@ -5,26 +5,14 @@ import hashlib
 import os
 import re
 import signal
-import socket
 import subprocess
 import time
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, line_speed, wait_for
+from console_session import ConsoleSession, free_port, listening, line_speed, wait_for
 
 SER2NET = '/usr/sbin/ser2net'
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    return any(f':{port:04X} ' in row and row.split()[3] == '0A'
-               for row in Path('/proc/net/tcp').read_text().splitlines()[1:])
 
 
 class Ser2net:

@@ -7,31 +7,19 @@ timeout retry (run directly on the pty pair, without brisvane, too)."""
 import hashlib
 import os
 import shutil
-import socket
 import subprocess
 import threading
 import time
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, wait_for
+from console_session import ConsoleSession, free_port, listening, wait_for
 
 SIZE = 300 * 1024
 
 
 def digest(data):
     return hashlib.sha256(data).hexdigest()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    return any(f':{port:04X} ' in row and row.split()[3] == '0A'
-               for row in Path('/proc/net/tcp').read_text().splitlines()[1:])
 
 
 @unittest.skipUnless(shutil.which('sb'), 'lrzsz is not installed (tools/test installs it)')
