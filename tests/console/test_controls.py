@@ -1,11 +1,13 @@
 """The line's own controls from the menu and the command line: BREAK, DTR
 and RTS, modem lines, live settings, flow control, any speed, profiles and
 waiting for a device. A pty has no modem lines and no BREAK, so what the
-program asked of the driver is read from strace, and the speed with TCGETS2."""
+program asked of the driver is read from strace, and the speed with TCGETS2.
+Devices that come and go live in a sysfs and /dev the test lays out."""
 import os
 import re
 import subprocess
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -94,6 +96,56 @@ class StartUp(unittest.TestCase):
             broken = run_program('--config', str(config), 'board')
             self.assertEqual(broken.returncode, 2)
             self.assertIn(f'{config}:3: unknown option', broken.stderr)
+
+    def test_auto_connect_takes_a_new_device_and_waits_again_when_it_goes(self):
+        with ConsoleSession(start=False) as s:
+            folder = Path(s.folder)
+            sys_root, dev_root = folder / 'sys', folder / 'dev'
+            tag = folder.name[-6:]  # lock files are named after the node
+
+            def adapter(name, port, driver):
+                """A USB adapter's sysfs entry; its node is made by socat."""
+                tty = sys_root / f'devices/usb1/1-1/{port}/{port}:1.0/{name}/tty/{name}'
+                tty.mkdir(parents=True)
+                (tty / 'dev').write_text('188:0\n')
+                (tty / 'device').symlink_to(f'../../../{name}')
+                (tty.parent.parent / 'driver').symlink_to(f'../../../../../../bus/usb-serial/drivers/{driver}')
+                for field, value in (('idVendor', '0403'), ('idProduct', '6001'), ('product', name)):
+                    (sys_root / f'devices/usb1/1-1/{port}' / field).write_text(value + '\n')
+                (sys_root / 'class/tty').mkdir(parents=True, exist_ok=True)
+                (sys_root / 'class/tty' / name).symlink_to(f'../../devices/usb1/1-1/{port}/{port}:1.0/{name}/tty/{name}')
+                line = Line(s.folder)
+                line.device, line.host = str(dev_root / name), str(folder / f'host-{name}')
+                self.addCleanup(lambda: line.process is not None and line.stop())
+                return line
+
+            dev_root.mkdir()
+            (dev_root / f'ttyUSBa{tag}').write_text('')  # there before the start: not new
+            adapter(f'ttyUSBa{tag}', '1-1.1', 'ftdi_sio')
+            skipped, taken = adapter(f'ttyUSBb{tag}', '1-1.2', 'cp210x'), adapter(f'ttyUSBc{tag}', '1-1.3', 'ftdi_sio')
+            roots = ('--sysfs-root', str(sys_root), '--dev-root', str(dev_root))
+            listed = run_program('--list', *roots, '--exclude', '*b' + tag).stdout
+            self.assertIn(f'ttyUSBa{tag}\n  driver       ftdi_sio\n  usb          0403:6001\n', listed)
+            self.assertIn('  topology     1-1.1\n', listed)
+            self.assertNotIn(f'ttyUSBb{tag}', listed)
+            s.wrapper = []
+            s.start('new', *roots, '--exclude', 'cp210x', cols=80, rows=25, conf=folder / 'tmux.conf', env=None,
+                    first='--auto-connect')
+            s.wait_status('waiting for a new device')
+            skipped.start()  # excluded by its driver
+            time.sleep(0.5)
+            taken.start()
+            s.wait_status(f'connected to {taken.device} at 1-1.3 (ttyUSBc{tag})')
+            taken.write(b'from the new one')
+            s.wait_row(0, 'from the new one')
+            s.keys('k')
+            self.assertEqual(taken.read(1), b'\xeb')  # the keys go out with bit 7 set
+            taken.stop()
+            s.wait_status('disconnected, waiting for a new device')
+            taken.start()  # plugged in again
+            s.wait_status(f'connected to {taken.device}')
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 0)
 
     def test_wait_for_a_device_that_appears(self):
         with ConsoleSession(start=False) as s:
