@@ -20,6 +20,7 @@
 #include "console/connection.h"
 #include "console/console.h"
 #include "console/line/device_list.h"
+#include "console/line/serial_devices.h"
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/script.h"
@@ -195,7 +196,8 @@ int main(int argc, char** argv) {
                  (c.options.waitForDevice || c.options.autoConnect != AutoConnect::Off));
     if (!goOn) {
         const char* first = commandLine.positional[0];
-        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first);
+        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first) &&
+                        ClassifyDeviceName(first) == DeviceNameForm::Name;
         if (opened == OpenResult::Missing && nameless) {
             NoSuchName(first, profiles, message, sizeof message);
         }

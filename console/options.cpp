@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "console/line/serial_devices.h"
 #include "console/line_maps.h"
 #include "console/share.h"
 
@@ -155,6 +156,8 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
 }
 const char* SetDevice(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "empty device name";
+    if (ClassifyDeviceName(value) == DeviceNameForm::Usb && !ValidUsbName(value))
+        return "a USB device is named usb:VID:PID or usb:VID:PID:SERIAL (hex)";
     return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
 }
 const char* SetInterval(ConsoleOptions& o, const char* value) {

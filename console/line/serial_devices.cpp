@@ -240,17 +240,6 @@ bool MatchesUsb(const SerialDevice& device, const char* name) {
     return fields.size() < 3 || fields[2] == device.serial;
 }
 
-bool ValidUsb(const char* name) {
-    std::string rest = name + 4;
-    size_t first = rest.find(':');
-    if (first == std::string::npos) return false;
-    size_t second = rest.find(':', first + 1);
-    std::string product =
-        rest.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-    return IsHex(rest.substr(0, first)) && IsHex(product) &&
-           (second == std::string::npos || second + 1 < rest.size());
-}
-
 bool MatchesTopology(const SerialDevice& device, const char* name) {
     if (device.topology == name) return true;
     size_t length = std::strlen(name);
@@ -311,6 +300,17 @@ void PrintSerialDevices(const std::vector<SerialDevice>& devices, FILE* out) {
     }
 }
 
+bool ValidUsbName(const char* name) {
+    std::string rest = name + 4;
+    size_t first = rest.find(':');
+    if (first == std::string::npos) return false;
+    size_t second = rest.find(':', first + 1);
+    std::string product =
+        rest.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    return IsHex(rest.substr(0, first)) && IsHex(product) &&
+           (second == std::string::npos || second + 1 < rest.size());
+}
+
 DeviceNameForm ClassifyDeviceName(const char* name) {
     if (std::strchr(name, '/') != nullptr) return DeviceNameForm::Path;
     if (strncasecmp(name, "usb:", 4) == 0) return DeviceNameForm::Usb;
@@ -342,7 +342,7 @@ Resolved ResolveDeviceName(const DeviceRoots& roots, const char* name, std::stri
         *path = name;
         return Resolved::Found;
     }
-    if (form == DeviceNameForm::Usb && !ValidUsb(name)) {
+    if (form == DeviceNameForm::Usb && !ValidUsbName(name)) {
         std::snprintf(problem, capacity, "%s: a USB device is named usb:VID:PID or usb:VID:PID:SERIAL (hex)",
                       name);
         return Resolved::Invalid;

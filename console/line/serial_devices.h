@@ -58,6 +58,8 @@ enum class DeviceNameForm : uint8_t {
     Name,      // a bare word: a by-id or by-path name, or a node in <dev>
 };
 DeviceNameForm ClassifyDeviceName(const char* name);
+// True for a usb: form that can name a device (1 to 4 hex digits each).
+bool ValidUsbName(const char* name);
 
 // The devices `name` stands for (Usb, Topology or Name): indexes into
 // `devices`. A topology id without ":N" also names the other interfaces
