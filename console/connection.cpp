@@ -224,6 +224,9 @@ Reaction RetryIfDue(Console& c, int64_t now) {
         case OpenResult::Missing:
         case OpenResult::Failed:
             if (!c.everOpened && IsNetworkDevice(c.options.device)) return NotOpened(c, result, message, now);
+            // A name that now fits several devices: said, and waited out.
+            if (result == OpenResult::Failed && ClassifyDeviceName(c.options.device) != DeviceNameForm::Path)
+                Say(c.notice, "%s", message);
             WaitAgain(c, now);  // a device that is not back yet: as before
             break;
     }

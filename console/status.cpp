@@ -6,6 +6,7 @@
 
 #include "console/commands.h"
 #include "console/display.h"
+#include "console/line/serial_devices.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     } else if (c.link != LinkState::Open) {
         if (c.options.autoConnect != AutoConnect::Off) {  // no name to give
             name = c.options.autoConnect == AutoConnect::New ? "a new device" : "a device";
+        } else if (ClassifyDeviceName(c.options.device) != DeviceNameForm::Path) {
+            name = c.options.device;  // what it answers to, wherever it comes back
         }
         Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |", name);
     }
