@@ -21,6 +21,7 @@
 #include "console/history.h"
 #include "console/history_view.h"
 #include "console/keys.h"
+#include "console/line/device_watch.h"
 #include "console/line/line.h"
 #include "console/log.h"
 #include "console/menu.h"
@@ -70,6 +71,9 @@ struct Console {
     int64_t openedAt = 0;
     unsigned retryDelay = 0;                 // ms, grows for network lines
     char startFailure[NoticeCapacity] = "";  // why the first open failed: stderr at exit
+    DeviceWatch devices;                     // --auto-connect: devices coming and going
+    std::vector<std::string> passedOver;     // identities --auto-connect leaves alone
+    int64_t rescanAt = NoDeadline;           // devices changed: look again then
 
     OutputPump pump;
     Transfers transfers;

@@ -362,7 +362,7 @@ void RunLoop(Console& c, int signalPipe) {
         bool holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
-        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
+        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors + 1] = {
             {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -372,6 +372,8 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
         count += shared;
+        nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
+        fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -393,6 +395,7 @@ void RunLoop(Console& c, int signalPipe) {
         ServeProtocol(c.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link == LinkState::Open;
         ServeShare(c.share, sharing, shareFds, shared);
+        if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;

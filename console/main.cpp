@@ -13,12 +13,14 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 #include <unistd.h>
 
 #include "console/batch.h"
 #include "console/connection.h"
 #include "console/console.h"
 #include "console/line/device_list.h"
+#include "console/line/serial_devices.h"
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/script.h"
@@ -34,13 +36,15 @@ namespace {
 
 const char Usage[] =
     "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
+    "       brisvane --auto-connect new|latest [SETTINGS] [OPTIONS]\n"
     "       brisvane --list | --list-profiles | --help | --version\n";
 
 const char HelpIntroduction[] =
     "\n"
     "A 24 x 80 character terminal for a host on a serial line: DEVICE is a\n"
     "serial device, rfc2217://HOST:PORT or tcp://HOST:PORT; PROFILE a section\n"
-    "of the profiles file.\n"
+    "of the profiles file. A device may also be named by its /dev/serial/by-id\n"
+    "name, usb:VID:PID[:SERIAL] or its topology id (--list shows them).\n"
     "\n"
     "  SETTINGS           speed,parity,data,stop (default 9600,n,8,1), or\n"
     "                     'baud=9600 parity=n data=8 stop=1'; any speed the driver takes\n";
@@ -148,7 +152,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (commandLine.action == ProgramAction::List) {
-        ListSerialDevices(stdout);
+        ConsoleOptions options;  // for the roots and the exclusions
+        if (!BuildOptions(commandLine, profiles, &options, problem, sizeof problem))
+            return UsageError(problem);
+        std::vector<std::string> excludes(options.excludes, options.excludes + options.excludeCount);
+        ListSerialDevices({options.sysfsRoot, options.devRoot}, excludes, stdout);
         ListProfiles(profiles);
         return 0;
     }
@@ -184,10 +192,12 @@ int main(int argc, char** argv) {
     if (!c.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
-                (opened == OpenResult::Missing && c.options.waitForDevice);
+                (opened == OpenResult::Missing &&
+                 (c.options.waitForDevice || c.options.autoConnect != AutoConnect::Off));
     if (!goOn) {
         const char* first = commandLine.positional[0];
-        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first);
+        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first) &&
+                        ClassifyDeviceName(first) == DeviceNameForm::Name;
         if (opened == OpenResult::Missing && nameless) {
             NoSuchName(first, profiles, message, sizeof message);
         }
@@ -241,7 +251,8 @@ int main(int argc, char** argv) {
     if (c.startFailure[0] != '\0') {
         std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
     } else if (c.exitCode == 1 && !c.options.reconnect && c.link != LinkState::Open) {
-        std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
+        std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n",
+                     c.options.device[0] != '\0' ? c.options.device : c.line->Name());
     }
     if (c.options.stats) {
         char counters[256];

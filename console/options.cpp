@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "console/line/serial_devices.h"
 #include "console/line_maps.h"
 #include "console/share.h"
 
@@ -106,6 +107,32 @@ const char* SetLineDelay(ConsoleOptions& o, const char* value) {
     return ReadNumber(value, 60000, &o.lineDelay) ? nullptr
                                                   : "the line delay is a number of milliseconds (0..60000)";
 }
+const char* SetAutoConnect(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "new") == 0) {
+        o.autoConnect = AutoConnect::New;
+    } else if (std::strcmp(value, "latest") == 0) {
+        o.autoConnect = AutoConnect::Latest;
+    } else if (std::strcmp(value, "off") == 0) {
+        o.autoConnect = AutoConnect::Off;
+    } else {
+        return "auto-connect is new, latest or off";
+    }
+    return nullptr;
+}
+const char* SetExclude(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0') return "an empty pattern";
+    if (o.excludeCount == MaxExcludes) return "too many --exclude patterns (at most 16)";
+    int n = std::snprintf(o.excludes[o.excludeCount], ExcludeCapacity, "%s", value);
+    if (n < 0 || unsigned(n) >= ExcludeCapacity) return "pattern too long";
+    ++o.excludeCount;
+    return nullptr;
+}
+const char* SetRoot(char* target, const char* value) {
+    if (value[0] == '\0') return "an empty folder name";
+    return ExpandHome(value, target, PathCapacity) ? nullptr : "folder name too long";
+}
+const char* SetSysfsRoot(ConsoleOptions& o, const char* value) { return SetRoot(o.sysfsRoot, value); }
+const char* SetDevRoot(ConsoleOptions& o, const char* value) { return SetRoot(o.devRoot, value); }
 
 const char* SetHome(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.homeDirectory, PathCapacity) ? nullptr : "folder name too long";
@@ -129,6 +156,8 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
 }
 const char* SetDevice(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "empty device name";
+    if (ClassifyDeviceName(value) == DeviceNameForm::Usb && !ValidUsbName(value))
+        return "a USB device is named usb:VID:PID or usb:VID:PID:SERIAL (hex)";
     return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
 }
 const char* SetInterval(ConsoleOptions& o, const char* value) {
@@ -233,6 +262,12 @@ const OptionSpec Specs[] = {
     {"raw", Kind::Flag, "", "batch output as received, bit 7 and all", SetRaw},
     {"linger", Kind::Value, "MS", "batch: wait this long after the end of input (default 500)", SetLinger},
     {"timeout", Kind::Value, "S", "leave after S seconds with exit code 124", SetTimeout},
+    {"auto-connect", Kind::Value, "new|latest",
+     "no device named: take one that appears after the start, or the newest present", SetAutoConnect},
+    {"exclude", Kind::Value, "GLOB", "leave out devices whose path, by-id name or driver match (repeatable)",
+     SetExclude},
+    {"sysfs-root", Kind::Value, "DIR", "where devices are described (default /sys)", SetSysfsRoot},
+    {"dev-root", Kind::Value, "DIR", "where device nodes are (default /dev)", SetDevRoot},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
     {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)",
@@ -265,6 +300,8 @@ void DefaultOptions(ConsoleOptions* options) {
     std::snprintf(options->protocolCommands[1], ProtocolCommandCapacity, "sb -vv -k,rb -vvv");
     std::snprintf(options->protocolCommands[2], ProtocolCommandCapacity, "sz -vv,rz -vvv");
     options->lingerMilliseconds = DefaultLingerMilliseconds;
+    std::snprintf(options->sysfsRoot, PathCapacity, "/sys");
+    std::snprintf(options->devRoot, PathCapacity, "/dev");
 }
 
 bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {
@@ -367,15 +404,27 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
         const CommandLine::Assignment& a = line.assignments[i];
         if (!SetOption(options, a.name, a.value, problem, capacity)) return false;
     }
-    if (line.positionalCount > 0 && !firstIsProfile &&
-        !SetOption(options, "device", line.positional[0], problem, capacity)) {
+    unsigned next = firstIsProfile ? 1 : 0;
+    // With --auto-connect a lone first word may be the settings.
+    LineSettings settings;
+    const char* fault;
+    bool settingsFirst = options->autoConnect != AutoConnect::Off && line.positionalCount == 1 &&
+                         !firstIsProfile && ParseLineSettings(line.positional[0], &settings, &fault);
+    if (line.positionalCount > 0 && !firstIsProfile && !settingsFirst) {
+        if (!SetOption(options, "device", line.positional[0], problem, capacity)) return false;
+        next = 1;
+    }
+    if (line.positionalCount > next &&
+        !SetOption(options, "settings", line.positional[next], problem, capacity)) {
         return false;
     }
-    if (line.positionalCount > 1 && !SetOption(options, "settings", line.positional[1], problem, capacity)) {
+    if (options->action != ProgramAction::Run) return true;
+    if (options->autoConnect != AutoConnect::Off && options->device[0] != '\0') {
+        std::snprintf(problem, capacity, "--auto-connect takes no device ('%.60s' given)", options->device);
         return false;
     }
-    if (options->action == ProgramAction::Run && options->device[0] == '\0') {
-        std::snprintf(problem, capacity, "no device given (try --list)");
+    if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0') {
+        std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
         return false;
     }
     return true;

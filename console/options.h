@@ -23,6 +23,13 @@ const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
 const uint32_t DefaultLingerMilliseconds = 500;
 
+const unsigned MaxExcludes = 16;
+const unsigned ExcludeCapacity = 256;
+
+// --auto-connect: off (a device is named), a device that appears after the
+// start, or the newest one present.
+enum class AutoConnect : uint8_t { Off, New, Latest };
+
 // A modem output's state at open: as the driver leaves it, or set.
 enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
 
@@ -57,6 +64,11 @@ struct ConsoleOptions {
     bool stats;                     // the counters on stderr at exit
     uint8_t maps;                   // LineMap bits
     uint32_t lineDelay;             // ms after each line of a paste or text send
+    AutoConnect autoConnect;
+    char excludes[MaxExcludes][ExcludeCapacity];  // globs on path, by-id name or driver
+    unsigned excludeCount;
+    char sysfsRoot[PathCapacity];  // where devices are found: /sys and /dev
+    char devRoot[PathCapacity];
 };
 
 void DefaultOptions(ConsoleOptions* options);

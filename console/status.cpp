@@ -6,6 +6,7 @@
 
 #include "console/commands.h"
 #include "console/display.h"
+#include "console/line/serial_devices.h"
 
 namespace {
 
@@ -58,6 +59,11 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     if (c.link == LinkState::Connecting && !c.everOpened) {
         Add(text, capacity, " connecting to %s%s |", name, c.display.unicodeGraphics ? "\u2026" : "...");
     } else if (c.link != LinkState::Open) {
+        if (c.options.autoConnect != AutoConnect::Off) {  // no name to give
+            name = c.options.autoConnect == AutoConnect::New ? "a new device" : "a device";
+        } else if (ClassifyDeviceName(c.options.device) != DeviceNameForm::Path) {
+            name = c.options.device;  // what it answers to, wherever it comes back
+        }
         Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |", name);
     }
     if (c.protocol.active) AddProtocol(c.protocol, text, capacity);
