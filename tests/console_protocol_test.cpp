@@ -3,10 +3,13 @@
 // command standing in for lrzsz): what it inherits, what a cancel leaves.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
 #include <signal.h>
 #include <string>
 #include <unistd.h>
@@ -47,6 +50,19 @@ TEST(ProtocolProgress, ReadsWhatEachCommandSaysInAnyPieces) {
     EXPECT_EQ(p.bytes, 24u * 128);
     EXPECT_EQ(p.files, 1u);
     EXPECT_EQ(ProgressPercent(p), -1);
+    // A send's size, known from the start, stays to the end: the command
+    // names the file again, and counts from 0 after the batch's closing name.
+    p = {};
+    std::snprintf(p.file, sizeof p.file, "big.bin");
+    p.total = 8388608;
+    ProgressReader reader;
+    std::string sb =
+        "Sending: big.bin\r\nYmodem sectors/kbytes sent: 20001/2500k\rSending: \r\n"
+        "Ymodem sectors/kbytes sent:   0/ 0k\r";
+    reader.Take(p, reinterpret_cast<const uint8_t*>(sb.data()), unsigned(sb.size()));
+    EXPECT_EQ(p.total, 8388608u);
+    EXPECT_EQ(p.bytes, 20001u * 128);
+    EXPECT_EQ(ProgressPercent(p), 30);
     p = Read("Sending /home/me/x.bin, 2400 blocks: Give your local XMODEM receive command now.\r\n", 64);
     EXPECT_STREQ(p.file, "x.bin");
     p = Read("Receiving: f.bin\r\nBytes received:  307200   BPS:293328\r\n\r\nTransfer complete\n", 3);
@@ -164,6 +180,50 @@ TEST_F(ProtocolChild, FailuresSayWhyAndSendNothing) {
         StartProtocol(*run, Protocol::Xmodem, ProtocolDirection::Send, "false,x", "", nullptr, notice));
     RunOut(*run, *pump, notice);
     EXPECT_STREQ(notice.text, "xmodem: failed: exit status 1");
+
+    // Reaped behind our back (SIGCHLD ignored): how it ended is unknown,
+    // which is no success.
+    signal(SIGCHLD, SIG_IGN);
+    ASSERT_TRUE(
+        StartProtocol(*run, Protocol::Xmodem, ProtocolDirection::Send, "true,x", "", nullptr, notice));
+    RunOut(*run, *pump, notice);
+    signal(SIGCHLD, SIG_DFL);
+    EXPECT_STREQ(notice.text, "xmodem: failed: its exit status was lost");
+}
+
+// A cancel ends what the tool started too: it runs in a process group of
+// its own.
+TEST_F(ProtocolChild, ACancelEndsTheToolsChildren) {
+    char folder[] = "/tmp/brisvane-tool-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string tool = std::string(folder) + "/tool", pidFile = std::string(folder) + "/pid";
+    FILE* script = std::fopen(tool.c_str(), "w");
+    ASSERT_NE(script, nullptr);
+    std::fprintf(script, "#!/bin/sh\nsleep 300 &\necho $! > %s\nwait\n", pidFile.c_str());
+    std::fclose(script);
+    chmod(tool.c_str(), 0755);
+    ASSERT_TRUE(StartProtocol(*run, Protocol::Zmodem, ProtocolDirection::Receive, ("x," + tool).c_str(), "",
+                              nullptr, notice));
+    pid_t sleeper = 0;
+    for (int i = 0; i < 500 && sleeper <= 0; ++i) {
+        usleep(10000);
+        FILE* file = std::fopen(pidFile.c_str(), "r");
+        if (file != nullptr && std::fscanf(file, "%d", &sleeper) != 1) sleeper = 0;
+        if (file != nullptr) std::fclose(file);
+    }
+    ASSERT_GT(sleeper, 0);
+    CancelProtocol(*run, *pump, notice, "cancelled", 1000);
+    // Gone, or a zombie left for init to reap.
+    std::string stat = "/proc/" + std::to_string(sleeper) + "/stat";
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {
+        std::ifstream in(stat);
+        std::string pid, name, state;
+        ended = !(in >> pid >> name >> state) || state == "Z";
+        if (!ended) usleep(10000);
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(std::system(("rm -rf " + std::string(folder)).c_str()), 0);
 }
 
 }  // namespace
