@@ -104,18 +104,18 @@ void ProtocolLineGone(ProtocolRun& run, int64_t now);
 // (The child's end wakes the loop through SIGCHLD.)
 int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now);
 
-// Ends a running transfer at once: the child's process group is killed and
-// the child reaped, what it
-// had not written is dropped, and the cancel sequence (8 CAN, then 8
-// Backspace to wipe them from a shell's line) is queued for the line,
-// unless the line went away. It goes out again half a second later: a
-// receiver that flushes its input after each block can lose the first one
-// behind the block it was reading. `why` is said: "ymodem: cancelled"...
 // How long nothing has moved, in whole seconds, once it is at least
 // ProtocolStallSeconds; else 0.
 const unsigned ProtocolStallSeconds = 5;
 unsigned ProtocolStalledSeconds(const ProtocolRun& run, int64_t now);
 
+// Ends a running transfer at once: the child's process group is killed and
+// the child reaped, what it had not written is dropped, and the cancel
+// sequence (8 CAN, then 8 Backspace to wipe them from a shell's line) is
+// queued for the line, unless the line went away. It goes out again half a
+// second later: a receiver that flushes its input after each block can
+// lose the first one behind the block it was reading. `why` is said:
+// "ymodem: cancelled"...
 void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why, int64_t now);
 
 #endif
