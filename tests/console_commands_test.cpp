@@ -135,7 +135,7 @@ TEST(MenuTable, TheManualListsTheSameLetters) {
 }
 
 // The manual's OPTIONS section names the options of the table, no more, no
-// fewer; and each option's kind of value (for completion) is one it knows.
+// fewer.
 TEST(OptionTable, TheManualListsTheSameOptions) {
     std::ifstream file(BRISVANE_SOURCE_DIR "/doc/brisvane.1.scd");
     ASSERT_TRUE(file) << "doc/brisvane.1.scd";
@@ -152,11 +152,8 @@ TEST(OptionTable, TheManualListsTheSameOptions) {
         }
     }
     char listed[256];
-    static const std::set<std::string> Kinds = {"flag", "words", "list", "file", "folder", "number", "text"};
     for (unsigned i = 0; OptionListing(i, listed, sizeof listed); ++i) {
-        std::string text(listed), name = text.substr(0, text.find(' ')), rest = text.substr(name.size() + 1);
-        table.insert(name);
-        EXPECT_EQ(Kinds.count(rest.substr(0, rest.find(' '))), 1u) << text;
+        table.insert(std::string(listed).substr(0, std::string(listed).find(' ')));
     }
     EXPECT_EQ(manual, table);
 }
