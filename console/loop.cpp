@@ -121,7 +121,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     if (!c.options.sevenBit && c.ansi.eightBit &&
         HostEchoesBit7(c.bit7, c.readBlock, count, MonotonicMilliseconds())) {
         SayUntil(c.notice, MonotonicMilliseconds() + Bit7NoticeMilliseconds,
-                 "the host sees bit 7: the menu key then 7 clears it (--seven-bit)");
+                 "the host sees bit 7: the menu key then 7 clears it (leave out --eight-bit)");
     }
     c.counters.received += count;
     ReceiveBlock(targets, c.readBlock, count, arrived);
@@ -255,6 +255,7 @@ void HandleSignals(Console& c, int signalPipe) {
     int number;
     while ((number = NextSignal(signalPipe)) != 0) {
         if (c.batch.on && (number == SIGWINCH || number == SIGCONT)) continue;  // no screen
+        if (number == SIGCHLD) continue;  // the pass's ServeProtocol reaps it
         if (number == SIGWINCH) {
             ResizeDisplay(c.display);
         } else if (number == SIGCONT) {
@@ -356,6 +357,9 @@ void RunLoop(Console& c, int signalPipe) {
         Due(c, now);
         NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
+        // Quit from a deadline (a script's exit()): leave now, not after a
+        // poll that may wait for a key.
+        if (c.quit) break;
         if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;

@@ -4,12 +4,15 @@
 // stderr says why and what to do) or the line is lost with reconnecting
 // off, or the last writes of a capture or a log failed (said on stderr once
 // the terminal is restored), 2 for a usage error (the command line or the
-// profiles file, a log or profiles file that is not a regular file), 128 + N
+// profiles file, a first word that names no profile and no device, a log
+// or profiles file that is not a regular file), 128 + N
 // after a terminating signal N; a script's exit(code) gives its code,
 // --timeout 124.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -37,7 +40,7 @@ namespace {
 const char Usage[] =
     "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
     "       brisvane --auto-connect new|latest [SETTINGS] [OPTIONS]\n"
-    "       brisvane --list | --list-profiles | --help | --version\n";
+    "       brisvane --list | --list-profiles | --list-options | --help | --version\n";
 
 const char HelpIntroduction[] =
     "\n"
@@ -128,9 +131,21 @@ bool CheckHome(const char* folder, char* message, unsigned capacity) {
     return true;
 }
 
+// A descriptor 0, 1 or 2 closed by the caller would be the next one opened
+// (the device, read as standard input): each is /dev/null instead.
+void OpenClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) close(opened);  // cannot be: fd was the lowest free
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
+    ResetChildSignal();
     std::setlocale(LC_ALL, "");
     char problem[ProblemCapacity];
     CommandLine commandLine;
@@ -138,6 +153,11 @@ int main(int argc, char** argv) {
     switch (commandLine.action) {
         case ProgramAction::Help: PrintHelp(); return 0;
         case ProgramAction::Version: std::printf("brisvane %s\n", BRISVANE_VERSION); return 0;
+        case ProgramAction::ListOptions: {
+            char line[256];
+            for (unsigned i = 0; OptionListing(i, line, sizeof line); ++i) std::printf("%s\n", line);
+            return 0;
+        }
         default: break;
     }
     Profiles profiles;
@@ -200,6 +220,7 @@ int main(int argc, char** argv) {
                         ClassifyDeviceName(first) == DeviceNameForm::Name;
         if (opened == OpenResult::Missing && nameless) {
             NoSuchName(first, profiles, message, sizeof message);
+            return UsageError(message);
         }
         return Fail(message);
     }
@@ -234,6 +255,7 @@ int main(int argc, char** argv) {
     }
 
     RunLoop(c, signalPipe);
+    StopScript(c);  // left mid-wait: its Lua state goes now, not with the process
 
     if (!batch) {
         StopDisplay(c.display);

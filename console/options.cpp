@@ -1,5 +1,6 @@
 #include "console/options.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,8 +43,9 @@ bool ReadBoolean(const char* value, bool* result) {
 bool ReadNumber(const char* text, uint32_t maximum, uint32_t* result) {
     if (text[0] < '0' || text[0] > '9') return false;
     char* end = nullptr;
+    errno = 0;
     unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || value > maximum) return false;
+    if (*end != '\0' || errno == ERANGE || value > maximum) return false;
     *result = uint32_t(value);
     return true;
 }
@@ -79,6 +81,7 @@ const char* SetNoReconnect(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.reconnect, value, true);
 }
 const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
+const char* SetEightBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, true); }
 const char* SetWait(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.waitForDevice, value, false);
 }
@@ -91,16 +94,21 @@ const char* SetScript(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.scriptPath, PathCapacity) ? nullptr : "file name too long";
 }
 const char* SetLinger(ConsoleOptions& o, const char* value) {
-    return ReadNumber(value, 3600000, &o.lingerMilliseconds) ? nullptr : "linger is a number of milliseconds";
+    return ReadNumber(value, 3600000, &o.lingerMilliseconds)
+               ? nullptr
+               : "linger is a number of milliseconds (0..3600000)";
 }
 const char* SetTimeout(ConsoleOptions& o, const char* value) {
-    return ReadNumber(value, 31536000, &o.timeoutSeconds) ? nullptr : "the timeout is a number of seconds";
+    return ReadNumber(value, 31536000, &o.timeoutSeconds)
+               ? nullptr
+               : "the timeout is a number of seconds (0..31536000)";
 }
 const char* SetHex(ConsoleOptions& o, const char* value) { return SetBoolean(o.hex, value, false); }
 const char* SetEcho(ConsoleOptions& o, const char* value) { return SetBoolean(o.echo, value, false); }
 const char* SetStats(ConsoleOptions& o, const char* value) { return SetBoolean(o.stats, value, false); }
 const char* SetMaps(ConsoleOptions& o, const char* value) {
     const char* fault = nullptr;
+    if (value[0] == '\0') return "no map named: give maps such as lf-crlf, or none";
     return ParseLineMaps(value, &o.maps, &fault) ? nullptr : fault;
 }
 const char* SetLineDelay(ConsoleOptions& o, const char* value) {
@@ -161,9 +169,9 @@ const char* SetDevice(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
 }
 const char* SetInterval(ConsoleOptions& o, const char* value) {
-    if (value[0] < '0' || value[0] > '9') return "the interval must be a number of milliseconds";
-    o.characterInterval = CharacterIntervalFromText(value);
-    return nullptr;
+    return ReadNumber(value, MaxCharacterInterval, &o.characterInterval)
+               ? nullptr
+               : "the interval is a number of milliseconds (0..10000)";
 }
 const char* SetPrefix(ConsoleOptions& o, const char* value) {
     return ParsePrefixKey(value, &o.prefixKey) ? nullptr : "the prefix must be a key such as C-a or ^B";
@@ -226,9 +234,10 @@ struct OptionSpec {
 
 // Every long option, in --help's order.
 const OptionSpec Specs[] = {
-    {"flow", Kind::Value, "F", "rtscts (the default) or none, for three-wire cables", SetFlow},
-    {"seven-bit", Kind::Flag, "", "send keys and text with bit 7 clear (an 8-bit line to a Unix host)",
-     SetSevenBit},
+    {"flow", Kind::Value, "none|rtscts", "flow control: none (the default) or RTS/CTS", SetFlow},
+    {"eight-bit", Kind::Flag, "", "send keys and text with bit 7 set, as the terminal makes them",
+     SetEightBit},
+    {"seven-bit", Kind::Flag, "", "send keys and text with bit 7 clear (the default)", SetSevenBit},
     {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
     {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
     {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)",
@@ -272,8 +281,28 @@ const OptionSpec Specs[] = {
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
     {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)",
      nullptr},
+    {"list-options", Kind::Special, "", "each option and the kind of value it takes (for shell completion)",
+     nullptr},
+    {"help", Kind::Special, "", "this list", nullptr},
+    {"version", Kind::Special, "", "the version", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
     {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
+};
+
+// The kind of value an option takes, for completion, from its --help
+// argument: a word list where that says "a|b", else by the placeholder.
+struct ValueKind {
+    const char* argument;
+    const char* kind;
+};
+const ValueKind ValueKinds[] = {
+    {"FILE", "file"},
+    {"DIR", "folder"},
+    {"MS", "number"},
+    {"S", "number"},
+    {"ROWS", "number"},
+    {"MAPS", "list lf-crlf cr-crlf ignore-cr del-bs bs-del in-cr-crlf out-cr-crlf none"},
+    {"KEY", "words C-a C-b C-t C-x"},
 };
 
 const OptionSpec* FindSpec(const char* name) {
@@ -291,7 +320,10 @@ void DefaultOptions(ConsoleOptions* options) {
     options->line = DefaultLineSettings;
     FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
     options->prefixKey = DefaultPrefixKey;
-    options->hardwareFlow = true;
+    // Three wires and a Unix host are the usual first run: no flow
+    // control, and keys without the bit 7 the terminal would set.
+    options->hardwareFlow = false;
+    options->sevenBit = true;
     options->reconnect = true;
     options->dtr = options->rts = Switch::Leave;
     options->historyRows = DefaultHistoryRows;
@@ -328,6 +360,25 @@ bool OptionHelp(unsigned index, char* text, unsigned capacity) {
     return false;
 }
 
+bool OptionListing(unsigned index, char* text, unsigned capacity) {
+    unsigned shown = 0;
+    for (const OptionSpec& spec : Specs) {
+        if (spec.kind == Kind::ProfileOnly || shown++ != index) continue;
+        const char* kind = spec.argument[0] == '\0' ? "flag" : "text";
+        for (const ValueKind& known : ValueKinds) {
+            if (std::strcmp(spec.argument, known.argument) == 0) kind = known.kind;
+        }
+        int n = std::strchr(spec.argument, '|') != nullptr
+                    ? std::snprintf(text, capacity, "--%s words %s", spec.name, spec.argument)
+                    : std::snprintf(text, capacity, "--%s %s", spec.name, kind);
+        for (int i = 0; i < n && unsigned(i) < capacity; ++i) {
+            if (text[i] == '|') text[i] = ' ';
+        }
+        return true;
+    }
+    return false;
+}
+
 bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity) {
     std::memset(line, 0, sizeof *line);
     line->action = ProgramAction::Run;
@@ -348,6 +399,10 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         }
         if (std::strcmp(argument, "--list-profiles") == 0) {
             line->action = ProgramAction::ListProfiles;
+            continue;
+        }
+        if (std::strcmp(argument, "--list-options") == 0) {
+            line->action = ProgramAction::ListOptions;
             continue;
         }
         if (argument[0] != '-' || argument[1] == '\0') {
@@ -373,6 +428,11 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
             return Fail(problem, capacity, "missing value after", argument);
         } else {
             ++i;
+        }
+        // One shared line a run: a second --share would silently win.
+        for (unsigned j = 0; spec->set == SetShare && j < line->assignmentCount; ++j) {
+            if (line->assignments[j].name == spec->name)
+                return Fail(problem, capacity, "--share given twice (one is allowed)", value);
         }
         if (line->assignmentCount == CommandLine::MaxAssignments) {
             return Fail(problem, capacity, "too many options", argument);

@@ -1,6 +1,6 @@
 // What the user chose for a run of the Unix program, from the command line
 //   brisvane [DEVICE|PROFILE] [SETTINGS] [--option value | --flag]...
-//   brisvane --list | --list-profiles | --help | --version
+//   brisvane --list | --list-profiles | --list-options | --help | --version
 // and from the profiles file. Each long option is also a profile key, so
 // one table (name, argument, help, setter) reads both and makes --help. Reading is pure: no file is touched and
 // nothing is printed; problems come back as one line of text.
@@ -11,8 +11,9 @@
 
 #include "link/settings_notation.h"
 
-// ListProfiles: the profile names alone, one a line, for shell completion.
-enum class ProgramAction : uint8_t { Run, Help, Version, List, ListProfiles };
+// ListProfiles: the profile names alone, one a line, for shell completion;
+// ListOptions: the options and their kinds of value, likewise.
+enum class ProgramAction : uint8_t { Run, Help, Version, List, ListProfiles, ListOptions };
 
 const unsigned PathCapacity = 1024;
 const unsigned SettingsTextCapacity = 64;
@@ -84,6 +85,13 @@ bool SetOption(ConsoleOptions* options, const char* name, const char* value, cha
 // false past the last.
 bool OptionHelp(unsigned index, char* text, unsigned capacity);
 
+// The `index`th line of --list-options, or false past the last: the option
+// and the kind of value it takes, "--NAME KIND [WORDS...]", KIND one of
+// flag (none), words (one of the WORDS), list (a comma list of them), file,
+// folder, number, text. Made from the same table, so completion cannot go
+// stale.
+bool OptionListing(unsigned index, char* text, unsigned capacity);
+
 // The command line taken apart, before any profile is read.
 struct CommandLine {
     static const unsigned MaxAssignments = 64;
@@ -98,8 +106,8 @@ struct CommandLine {
     unsigned assignmentCount;
 };
 
-// Splits argv; checks that each option exists and has its value. Values
-// themselves are checked when applied.
+// Splits argv; checks that each option exists and has its value, and that
+// --share is not given twice. Values themselves are checked when applied.
 bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity);
 
 // Applies the command line's options and positional arguments over what

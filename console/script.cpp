@@ -1,8 +1,10 @@
 #include "console/script.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 extern "C" {
 #include <lauxlib.h>
@@ -28,14 +30,15 @@ const unsigned SendPiece = 4096;
 const char Prelude[] = R"lua(
 local P = ...
 local find, sub, unpack = string.find, string.sub, table.unpack
+local function finite(ms) return type(ms) == "number" and ms == ms and ms > -math.huge and ms < math.huge end
 function sleep(ms)
-  if type(ms) ~= "number" then error("sleep: give a number of milliseconds", 2) end
+  if not finite(ms) then error("sleep: give a number of milliseconds", 2) end
   local deadline = P.now() + ms
   while P.now() < deadline do P.wait(deadline, false) end
 end
 function expect(pattern, ms)
   if type(pattern) ~= "string" then error("expect: the pattern must be a string", 2) end
-  if ms ~= nil and type(ms) ~= "number" then error("expect: the timeout is a number of milliseconds", 2) end
+  if ms ~= nil and not finite(ms) then error("expect: the timeout is a number of milliseconds", 2) end
   local deadline = ms and P.now() + ms
   while true do
     local text = P.text()
@@ -83,6 +86,32 @@ print = function(...)
   log(table.concat(parts, "\t"))
 end
 os.exit = exit
+-- What would wait outside the loop (a command, the keyboard, a FIFO or a
+-- device) is not there: the screen, the keys and the line would stop.
+local function refuse(name, instead) return function() P.refuse(name, instead) end end
+os.execute = refuse("os.execute", "sleep(ms) pauses; run commands before or after")
+io.popen = refuse("io.popen", "run commands before or after")
+io.read = refuse("io.read", "expect() reads the line")
+io.input = refuse("io.input", "io.open(file):read()")
+io.stdin = nil
+local function regular(path, name)
+  if type(path) == "string" and not P.regular(path) then P.refuse(name .. " " .. path, "regular files only") end
+end
+local open, lines, output, load_file = io.open, io.lines, io.output, loadfile
+function io.open(path, ...) regular(path, "io.open"); return open(path, ...) end
+function io.lines(path, ...)
+  if path == nil then P.refuse("io.lines on standard input", "expect() reads the line") end
+  regular(path, "io.lines"); return lines(path, ...)
+end
+function io.output(path) regular(path, "io.output"); return output(path) end
+function loadfile(path, ...)
+  if path == nil then P.refuse("loadfile of standard input", "give a file") end
+  regular(path, "loadfile"); return load_file(path, ...)
+end
+function dofile(path)
+  local chunk = assert(loadfile(path))
+  return chunk()
+end
 )lua";
 
 Console& Owner(lua_State* L) { return **static_cast<Console**>(lua_getextraspace(L)); }
@@ -193,6 +222,29 @@ int Log(lua_State* L) {
     return 0;
 }
 
+// refuse(name, instead): the script asked for something that would wait
+// outside the loop. It ends, whatever pcall it is in: the flag outlives
+// the error, and RunScript reads it.
+int Refuse(lua_State* L) {
+    Script& s = Owner(L).script;
+    const char* name = luaL_checkstring(L, 1);
+    const char* instead = luaL_optstring(L, 2, "");
+    s.refused = true;
+    std::snprintf(s.refusal, sizeof s.refusal, "%s would stop the terminal while it waits (%s)", name,
+                  instead);
+    if (L == s.thread && lua_isyieldable(L)) return lua_yield(L, 0);
+    return luaL_error(L, "%s", s.refusal);
+}
+
+// regular(path): true for a regular file, or a name not there yet (made
+// as one); false for a FIFO, a device, a folder...
+int Regular(lua_State* L) {
+    struct stat status;
+    const char* path = luaL_checkstring(L, 1);
+    lua_pushboolean(L, stat(path, &status) == 0 ? S_ISREG(status.st_mode) : errno == ENOENT);
+    return 1;
+}
+
 int Exit(lua_State* L) {
     Script& s = Owner(L).script;
     lua_Integer code = luaL_checkinteger(L, 1);
@@ -233,6 +285,13 @@ int Row(lua_State* L) {
 void Hook(lua_State* L, lua_Debug*) {
     Script& s = Owner(L).script;
     int64_t ran = MonotonicMilliseconds() - s.sliceStarted;
+    if (s.refused) {  // a pcall caught it: end it here, or raise it again
+        if (L == s.thread && lua_isyieldable(L)) {
+            lua_yield(L, 0);
+            return;
+        }
+        luaL_error(L, "%s", s.refusal);
+    }
     if (L != s.thread || !lua_isyieldable(L)) {
         if (ran >= NestedLimitMilliseconds) luaL_error(L, "ran %d ms without waiting", int(ran));
         return;
@@ -244,8 +303,9 @@ void Hook(lua_State* L, lua_Debug*) {
 }
 
 const luaL_Reg Primitives[] = {
-    {"wait", Wait},       {"now", Now}, {"text", Text}, {"consume", Consume}, {"queue", QueueBytes},
-    {"control", Control}, {"log", Log}, {"exit", Exit}, {"row", Row},         {nullptr, nullptr},
+    {"wait", Wait},        {"now", Now},         {"text", Text},       {"consume", Consume},
+    {"queue", QueueBytes}, {"control", Control}, {"log", Log},         {"exit", Exit},
+    {"row", Row},          {"refuse", Refuse},   {"regular", Regular}, {nullptr, nullptr},
 };
 
 void Close(Script& s) {
@@ -294,6 +354,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     s.waitsForText = false;
     s.exited = false;
     s.exitCode = 0;
+    s.refused = false;
     ClearText(s.text);
     s.seen = s.text.added;
     return true;
@@ -313,14 +374,17 @@ Reaction RunScript(Console& c, int64_t now) {
     s.sliceStarted = MonotonicMilliseconds();
     int results = 0;
     int status = lua_resume(s.thread, s.state, 0, &results);
-    if (status == LUA_YIELD && !s.exited) {
+    if (status == LUA_YIELD && !s.exited && !s.refused) {
         lua_pop(s.thread, results);
         return Nothing;
     }
     const char* base = std::strrchr(s.name, '/');
     base = base != nullptr ? base + 1 : s.name;
     int code = 0;
-    if (s.exited) {
+    if (s.refused) {
+        Failed(c, "script stopped", s.refusal);
+        code = ScriptRefusedExitCode;
+    } else if (s.exited) {
         code = s.exitCode;
     } else if (status == LUA_OK) {
         if (!c.batch.on) Say(c.notice, "script %s ended", base);
@@ -335,3 +399,5 @@ Reaction RunScript(Console& c, int64_t now) {
 }
 
 void StopScript(Console& c) { Close(c.script); }
+
+Script::~Script() { Close(*this); }

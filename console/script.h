@@ -11,6 +11,13 @@
 // (the program leaves with the code), or when stopped from the menu.
 // In batch mode its end ends the run: 0 when it returned, 1 on an error
 // (said on stderr), else the code it gave exit().
+//
+// Lua's libraries come without what would wait outside the loop:
+// os.execute, io.popen, io.read, io.input, io.lines and loadfile/dofile of
+// standard input, and io.open, io.lines, io.output or loadfile of anything
+// but a regular file. A script that calls one is stopped with a message
+// (even inside pcall); in batch mode the run exits ScriptRefusedExitCode.
+// The Lua state is closed however the session ends, mid-wait included.
 #ifndef BRISVANE_CONSOLE_SCRIPT_H
 #define BRISVANE_CONSOLE_SCRIPT_H
 
@@ -24,7 +31,13 @@
 struct Console;
 struct lua_State;
 
+const int ScriptRefusedExitCode = 3;
+
 struct Script {
+    Script() = default;
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+    ~Script();                    // closes a state left running
     lua_State* state = nullptr;   // null: no script runs
     lua_State* thread = nullptr;  // the coroutine, anchored in `state`
     char name[PathCapacity] = "";
@@ -33,6 +46,8 @@ struct Script {
     uint64_t seen = 0;          // text.added when it last looked
     bool exited = false;        // exit() was called
     int exitCode = 0;
+    bool refused = false;  // it called something that would wait: it ends
+    char refusal[160] = "";
     int64_t now = 0;           // the loop's time at this resume
     int64_t sliceStarted = 0;  // the real time it was resumed
     size_t memory = 0;         // what Lua holds now

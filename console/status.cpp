@@ -50,7 +50,10 @@ void AddProtocol(const ProtocolRun& run, char* text, unsigned capacity) {
         FormatCount(p.total, total, sizeof total);
         Add(text, capacity, "/%s %d%%", total, ProgressPercent(p));
     }
-    Add(text, capacity, " %u error%s |", p.errors, p.errors == 1 ? "" : "s");
+    Add(text, capacity, " %u error%s", p.errors, p.errors == 1 ? "" : "s");
+    unsigned stalled = ProtocolStalledSeconds(run, MonotonicMilliseconds());
+    if (stalled > 0) Add(text, capacity, ", nothing moved for %u s", stalled);
+    Add(text, capacity, " |");
 }
 
 void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capacity) {
@@ -149,10 +152,10 @@ int ComposeStatus(const Console& c, TransferModes modes, int width, char* text, 
     if (c.link == LinkState::Open) {
         if (c.line->HasSettings()) {
             Add(text, capacity, " %s %s %s%s |", c.line->Name(), c.options.settingsText,
-                c.controls.hardwareFlow ? "rtscts" : "none", c.options.sevenBit ? " 7-bit" : "");
+                c.controls.hardwareFlow ? "rtscts" : "none", c.options.sevenBit ? "" : " 8-bit");
         } else {
             Add(text, capacity, " %s (settings: the server's)%s |", c.line->Name(),
-                c.options.sevenBit ? " 7-bit" : "");
+                c.options.sevenBit ? "" : " 8-bit");
         }
     }
     char prefix[16];

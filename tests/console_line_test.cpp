@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -40,12 +41,16 @@ std::string Contents(const std::string& path) {
 }
 
 TEST(UucpLock, NamesAndOwnersAsOtherProgramsWriteThem) {
-    char names[2][256];
-    ASSERT_EQ(UucpLockNames("/dev/ttyUSB0", "/dev/ttyUSB0", names), 1u);
-    EXPECT_STREQ(names[0], "LCK..ttyUSB0");
-    ASSERT_EQ(UucpLockNames("/dev/serial/by-id/usb-FTDI-if00", "/dev/ttyUSB1", names), 2u);
-    EXPECT_STREQ(names[0], "LCK..usb-FTDI-if00");
-    EXPECT_STREQ(names[1], "LCK..ttyUSB1");
+    // From the real path: one name per device, however it was reached.
+    char name[256];
+    UucpLockName("/dev/ttyUSB0", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..ttyUSB0");
+    UucpLockName("/dev/pts/3", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..pts_3");
+    UucpLockName("/tmp/a/ttyA", name, sizeof name);  // and not the same as /tmp/b/ttyA
+    EXPECT_STREQ(name, "LCK..tmp_a_ttyA");
+    UucpLockName("/dev/pts/3", name, 9);
+    EXPECT_STREQ(name, "LCK..pts");
     pid_t pid;
     ASSERT_TRUE(ParseLockOwner("      4242\n", 11, &pid));
     EXPECT_EQ(pid, 4242);
@@ -59,21 +64,28 @@ TEST(UucpLock, NamesAndOwnersAsOtherProgramsWriteThem) {
 TEST(UucpLock, ALiveOwnerIsBusyAStaleOneIsTakenOverAndOursGoes) {
     TempFolder folder;
     std::string device = folder / "ttyV0";
-    std::ofstream(folder / "LCK..ttyV0") << "         1\n";  // init: alive
+    std::ofstream(device) << "";  // the device, reached through a link below
+    std::string link = folder / "by-id";
+    ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
+    char real[PATH_MAX], name[256];
+    ASSERT_NE(realpath(device.c_str(), real), nullptr);
+    UucpLockName(real, name, sizeof name);
+    std::string lockFile = folder / name;
+    std::ofstream(lockFile) << "         1\n";  // init: alive
     UucpLock lock;
     pid_t holder = 0;
-    EXPECT_EQ(TakeUucpLock(folder.path(), device.c_str(), &lock, &holder), LockResult::Busy);
+    EXPECT_EQ(TakeUucpLock(folder.path(), link.c_str(), &lock, &holder), LockResult::Busy);
     EXPECT_EQ(holder, 1);
     pid_t gone = fork();
     if (gone == 0) _exit(0);
     waitpid(gone, nullptr, 0);
-    std::ofstream(folder / "LCK..ttyV0", std::ios::trunc) << "     " << gone << "\n";
+    std::ofstream(lockFile, std::ios::trunc) << "     " << gone << "\n";
     ASSERT_EQ(TakeUucpLock(folder.path(), device.c_str(), &lock, &holder), LockResult::Taken);
     char mine[16];
     std::snprintf(mine, sizeof mine, "%10d\n", int(getpid()));
-    EXPECT_EQ(Contents(folder / "LCK..ttyV0"), mine);
+    EXPECT_EQ(Contents(lockFile), mine);
     ReleaseUucpLock(&lock);
-    EXPECT_NE(access((folder / "LCK..ttyV0").c_str(), F_OK), 0);
+    EXPECT_NE(access(lockFile.c_str(), F_OK), 0);
     // A folder nobody may write: no lock file, and no complaint.
     EXPECT_EQ(TakeUucpLock("/proc", device.c_str(), &lock, &holder), LockResult::Taken);
     EXPECT_EQ(lock.count, 0u);

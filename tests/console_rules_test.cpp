@@ -88,15 +88,18 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     ConsoleOptions o;
     ASSERT_TRUE(ParseArgs({"/dev/ttyUSB0"}, &o));
     EXPECT_EQ(o.prefixKey, 1);
-    EXPECT_TRUE(o.hardwareFlow);
+    EXPECT_FALSE(o.hardwareFlow);  // three wires, the usual first run
+    EXPECT_TRUE(o.sevenBit);
     EXPECT_TRUE(o.reconnect);
     EXPECT_STREQ(o.settingsText, "9600,n,8,1");
     EXPECT_FALSE(o.ansiShown);
-    ASSERT_TRUE(ParseArgs({"--flow", "none", "/dev/x", "baud=38400 parity=e", "--interval", "99999",
-                           "--prefix", "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show"},
-                          &o));
+    ASSERT_TRUE(
+        ParseArgs({"--flow", "rtscts", "/dev/x", "baud=38400 parity=e", "--interval", "10000", "--prefix",
+                   "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show", "--eight-bit"},
+                  &o));
     EXPECT_TRUE(o.ansiShown);
-    EXPECT_FALSE(o.hardwareFlow);
+    EXPECT_TRUE(o.hardwareFlow);
+    EXPECT_FALSE(o.sevenBit);
     EXPECT_FALSE(o.reconnect);
     EXPECT_STREQ(o.settingsText, "38400,e,8,1");
     EXPECT_EQ(o.characterInterval, 10000u);
@@ -111,12 +114,24 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
                                                {"a", "--prefix"},
                                                {"a", "--prefix", "ab"},
                                                {"a", "--interval", "-5"},
+                                               // Each number in its range, however large.
+                                               {"a", "--interval", "10001"},
+                                               {"a", "--interval", "99999999999999999999"},
+                                               {"a", "--line-delay", "60001"},
+                                               {"a", "--history", "1000001"},
+                                               {"a", "--linger", "3600001"},
+                                               {"a", "--timeout", "18446744073709551617"},
+                                               {"a", "--map", ",,,"},
+                                               {"a", "--map", ""},
+                                               {"a", "--share", "tcp:5000", "--share", "tcp:5001"},
                                                {"a", "--ansi", "colour"},
                                                {longPath.c_str()},
                                                {"a", "--home", longPath.c_str()}}) {
         EXPECT_FALSE(ParseArgs(bad, &o, &problem));
         EXPECT_FALSE(problem.empty());
     }
+    EXPECT_FALSE(ParseArgs({"a", "--interval", "10001"}, &o, &problem));
+    EXPECT_NE(problem.find("(0..10000)"), std::string::npos) << problem;  // the range, said
     uint8_t key;
     EXPECT_TRUE(ParsePrefixKey("^a", &key));
     EXPECT_EQ(key, 1);

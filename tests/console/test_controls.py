@@ -57,7 +57,7 @@ class Controls(unittest.TestCase):
         return re.findall(pattern, Path(self.trace).read_text())
 
     def test_break_dtr_rts_and_modem_lines(self):
-        with self.traced() as s:
+        with self.traced('--flow', 'rtscts') as s:
             s.keys('C-a', 'b')
             s.wait_status('break sent')
             wait_for(lambda: self.calls(r'TIOCCBRK'), what='the BREAK to end')
@@ -122,7 +122,7 @@ class StartUp(unittest.TestCase):
             s.wrapper = []
             s.start('--config', str(config), '--history', '5', cols=80, rows=25,
                     conf=Path(s.folder) / 'tmux.conf', env=None, first='board')
-            s.wait_status('19200,n,8,1 none 7-bit')
+            s.wait_status('19200,n,8,1 none |')
             s.keys('a')
             self.assertEqual(s.host_read(1), b'a')
             config.write_text('[board]\nflow = none\nspeed = 9600\n')

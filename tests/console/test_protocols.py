@@ -122,6 +122,13 @@ class Protocols(unittest.TestCase):
             s.keys('C-a', 'e')
             s.wait_status('no XMODEM, YMODEM or ZMODEM transfer is running')
 
+    def test_a_failing_tool_fails_though_the_parent_ignored_sigchld(self):
+        # Ignored SIGCHLD survives exec: its exit status could not be read.
+        ignoring = ['bash', '-c', 'trap "" CHLD; exec "$0" "$@"']
+        with ConsoleSession('--ymodem-cmd', 'sb,false', wrapper=ignoring) as s:
+            s.keys('C-a', 'r', 'y')
+            s.wait_status('ymodem: failed: exit status 1', 10)
+
     def test_zmodem_over_raw_tcp(self):
         s = ConsoleSession(start=False, home=True)
         self.addCleanup(s.close)

@@ -84,7 +84,7 @@ class Scripts(unittest.TestCase):
             s.keys('Enter')
             s.wait_status('broken.lua:2: attempt to perform arithmetic')
             s.type('a')  # the session goes on
-            self.assertEqual(s.host_read(1), b'\xe1')
+            self.assertEqual(s.host_read(1), b'a')
 
             s.keys('C-a', 'S')
             s.type('wait.lua')
@@ -96,6 +96,13 @@ class Scripts(unittest.TestCase):
             s.host_write(b'go\r\n')
             s.sync()
             self.assertEqual(s.line.drain(), b'')
+
+            # exit() after a wait leaves at once, with no key to wake the loop.
+            (Path(s.folder) / 'leave.lua').write_text('sleep(50)\nexit(5)\n')
+            s.keys('C-a', 'S')
+            s.type('leave.lua')
+            s.keys('Enter')
+            self.assertEqual(s.exit_code(), 5)
 
 
 class Batch(unittest.TestCase):
@@ -110,11 +117,29 @@ class Batch(unittest.TestCase):
                 with open(given, 'rb') as stdin:
                     program = subprocess.Popen([PROGRAM, s.line.device, '--linger', '1000', *args], stdin=stdin,
                                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                    self.assertEqual(s.host_read(12), bytes(b | 0x80 for b in b'hello\nworld\n'))
+                    self.assertEqual(s.host_read(12), b'hello\nworld\n')
                     s.host_write(b'\x1b[1mHELLO\xc1\r\n')
                     stdout, stderr = program.communicate(timeout=20 * SCALE)
                 self.assertEqual((program.returncode, stdout), (0, output))
                 self.assertEqual(note in stderr and bool(stderr), bool(note), stderr)
+
+    def test_a_script_that_would_stop_the_loop_is_stopped(self):
+        # A command or the keyboard would stop the loop: --timeout could not
+        # end the run, nor would the line be read meanwhile.
+        with ConsoleSession(start=False) as s:
+            script = Path(s.folder) / 'wait.lua'
+            for call, said in (('os.execute("sleep 4")', b'os.execute would stop the terminal'),
+                               ('pcall(io.read)', b'io.read would stop the terminal')):
+                script.write_text(f'{call}\nsend("not reached")\n')
+                started = time.monotonic()
+                with subprocess.Popen([PROGRAM, s.line.device, '--batch', '--timeout', '3', '--script', str(script)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE) as program:
+                    program.wait(timeout=20 * SCALE)  # standard input stays open
+                    self.assertEqual(program.returncode, 3)
+                    self.assertIn(b'script stopped: ' + said, program.stderr.read())
+                self.assertLess(time.monotonic() - started, 3)
+                self.assertEqual(s.line.drain(), b'')
 
     def test_timeout(self):
         with ConsoleSession(start=False) as s:
