@@ -34,7 +34,7 @@ class Share(unittest.TestCase):
         got = bytearray()
         threading.Thread(target=read_all, args=(reading, got), daemon=True).start()
 
-        # What a client writes goes to the line as typed, bit 7 set.
+        # What a client writes goes to the line as typed, bit 7 clear by default.
         reading.sendall(b'ls\r')
         self.assertEqual(s.host_read(3), b'ls\r')
 
