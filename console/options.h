@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "console/pulses.h"
+#include "console/timestamp.h"
 #include "link/settings_notation.h"
 
 // ListProfiles: the profile names alone, one a line, for shell completion.
@@ -22,6 +24,8 @@ const uint32_t DefaultHistoryRows = 10000;
 const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
 const uint32_t DefaultLingerMilliseconds = 500;
+const unsigned MaxMarkOptions = 16;
+const unsigned MarkOptionCapacity = 128;
 
 // A modem output's state at open: as the driver leaves it, or set.
 enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
@@ -47,16 +51,24 @@ struct ConsoleOptions {
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
-    char scriptPath[PathCapacity];  // empty: none
-    bool batch;                     // no screen: standard input and output instead
-    bool raw;                       // batch output as received, bit 7 and all
-    uint32_t lingerMilliseconds;    // batch: after the end of input
-    uint32_t timeoutSeconds;        // 0: none
-    bool hex;                       // the hex view from the start
-    bool echo;                      // local echo
-    bool stats;                     // the counters on stderr at exit
-    uint8_t maps;                   // LineMap bits
-    uint32_t lineDelay;             // ms after each line of a paste or text send
+    char scriptPath[PathCapacity];                   // empty: none
+    bool batch;                                      // no screen: standard input and output instead
+    bool raw;                                        // batch output as received, bit 7 and all
+    uint32_t lingerMilliseconds;                     // batch: after the end of input
+    uint32_t timeoutSeconds;                         // 0: none
+    bool hex;                                        // the hex view from the start
+    bool echo;                                       // local echo
+    bool stats;                                      // the counters on stderr at exit
+    uint8_t maps;                                    // LineMap bits
+    uint32_t lineDelay;                              // ms after each line of a paste or text send
+    StampStyle stampStyle;                           // --timestamp-format
+    bool stampSent;                                  // sent lines in the text log too
+    uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
+    char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
+    unsigned markCount;
+    char marksJson[PathCapacity];  // empty: none
+    PulseStep pulses[MaxPulses];   // at the first open, in order
+    unsigned pulseCount;
 };
 
 void DefaultOptions(ConsoleOptions* options);
