@@ -493,7 +493,7 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'w', "write-hex", "send bytes typed in hex", AskForHexBytes, MenuLevel::Closed, true},
     {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
     {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'T', "stamps", "log timestamps: off or the next format", SwitchStamps, MenuLevel::Closed,
+    {MenuLevel::Top, 'T', "stamps", "log stamps: next format, off", SwitchStamps, MenuLevel::Closed,
      false},
     {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},

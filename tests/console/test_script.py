@@ -2,6 +2,7 @@
 logged into by a script, in tmux and in batch mode; a script error; a
 script stopped from the menu; batch input from a file with the output
 compared; the timeout."""
+import json
 import subprocess
 import threading
 import time
@@ -115,6 +116,47 @@ class Batch(unittest.TestCase):
                     stdout, stderr = program.communicate(timeout=20 * SCALE)
                 self.assertEqual((program.returncode, stdout), (0, output))
                 self.assertEqual(note in stderr and bool(stderr), bool(note), stderr)
+
+    def test_boot_marks_timed_to_the_host_pauses_in_json_and_on_stderr(self):
+        with ConsoleSession(start=False) as s:
+            folder = Path(s.folder)
+            (folder / 'wait.lua').write_text('send("go\\r")\nexpect("login:", 10000)\nmark("logged in")\n')
+            pauses = []
+
+            def board():
+                s.line.read(3, timeout=10)
+                s.line.write(b'U-Boot 2024\r\n')
+                written = time.monotonic()
+                for piece, pause in ((b'Start', 0.5), (b'login:', 0.7)):
+                    time.sleep(pause)
+                    s.line.write(piece)
+                    pauses.append(time.monotonic() - written)
+                    written = time.monotonic()
+                    if piece == b'Start':  # the pattern split across two blocks
+                        time.sleep(0.05)
+                        s.line.write(b'ing kernel\r\n')
+            host = threading.Thread(target=board, daemon=True)
+            host.start()
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(folder / 'wait.lua'),
+                                     '--mark', 'U-Boot', '--mark', 'Starting kernel', '--mark', 'login:',
+                                     '--mark', 'never', '--marks-json', str(folder / 'marks.json'),
+                                     '--pulse', 'DTR=50'],
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            host.join(10)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            marks = json.loads((folder / 'marks.json').read_text())
+            self.assertEqual([(m['name'], m['pattern']) for m in marks],
+                             [('U-Boot', 'U-Boot'), ('Starting kernel', 'Starting kernel'), ('login:', 'login:'),
+                              ('never', 'never'), ('logged in', None)])
+            self.assertEqual((marks[3]['seconds'], marks[3]['since_previous']), (None, None))
+            for mark, pause in zip(marks[1:3], pauses):
+                self.assertAlmostEqual(mark['since_previous'], pause, delta=0.08 * SCALE)
+            self.assertAlmostEqual(marks[2]['seconds'], marks[0]['seconds'] + sum(pauses), delta=0.08 * SCALE)
+            stderr = result.stderr.decode()
+            # A pty has no modem lines: said once, and the run goes on.
+            self.assertEqual(stderr.count('cannot pulse DTR: started without the reset'), 1, stderr)
+            self.assertIn("brisvane: mark 'never' not reached\n", stderr)
+            self.assertRegex(stderr, r"brisvane: mark 'login:' \d+\.\d{3} s \(\+0\.[67]\d\d s\)\n")
 
     def test_timeout(self):
         with ConsoleSession(start=False) as s:
