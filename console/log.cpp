@@ -13,7 +13,7 @@
 namespace {
 
 const int64_t LinkCheckMilliseconds = 2000;
-const uint8_t BackspaceByte = 8, DeleteByte = 127;
+const uint8_t BackspaceByte = 8, EscapeByte = 27, DeleteByte = 127;
 const size_t ShownPathLength = 32;
 
 // The end of a long path says more than its start, and the status line is
@@ -54,6 +54,7 @@ PlainFile ReceiveLog::Open(const char* textPath, const char* rawPath, bool times
     previous_ = started_;
     lineBegun_ = false;
     lineLength_ = column_ = sentLength_ = 0;
+    sentEscape_ = 0;
     std::snprintf(text_.path, sizeof text_.path, "%s", textPath);
     std::snprintf(raw_.path, sizeof raw_.path, "%s", rawPath);
     text_.removedReported = raw_.removedReported = false;
@@ -74,13 +75,13 @@ void ReceiveLog::SetStamps(bool on, const StampStyle& style, bool sent) {
 
 const char* ReceiveLog::NextStamps() {
     if (!timestamps_) {
-        style_.format = cycled_ = StampFormat::Clock;
+        style_.format = StampFormat::Clock;
         timestamps_ = true;
     } else if (style_.format == StampFormat::EpochMicro) {
         timestamps_ = false;
         return "off";
     } else {
-        style_.format = cycled_ = NextStampFormat(style_.format);
+        style_.format = NextStampFormat(style_.format);
     }
     return StampFormatName(style_);
 }
@@ -142,6 +143,23 @@ void ReceiveLog::Sent(const uint8_t* bytes, unsigned count) {
     if (text_.writer.fd < 0 || !logSent_) return;
     for (unsigned i = 0; i < count; ++i) {
         uint8_t byte = bytes[i] & SevenBits;
+        // A key's escape sequence (an arrow, an identify reply) is no text.
+        if (sentEscape_ == 1) {
+            sentEscape_ = byte == '[' || byte == 'O' ? 2 : byte == '/' ? 3 : 0;
+            continue;
+        }
+        if (sentEscape_ == 3) {  // the identify reply's last byte
+            sentEscape_ = 0;
+            continue;
+        }
+        if (sentEscape_ == 2) {
+            if (byte >= 0x40) sentEscape_ = 0;
+            continue;
+        }
+        if (byte == EscapeByte) {
+            sentEscape_ = 1;
+            continue;
+        }
         bool ends = byte == CarriageReturn || byte == LineFeed;
         if (byte == BackspaceByte || byte == DeleteByte) {
             if (sentLength_ > 0) --sentLength_;

@@ -84,8 +84,7 @@ private:
     bool timestamps_ = false;
     bool logSent_ = false;
     StampStyle style_ = {};
-    StampFormat cycled_ = StampFormat::Clock;  // where the menu's cycle goes on from
-    bool lineBegun_ = false;                   // the current line's first byte has arrived
+    bool lineBegun_ = false;  // the current line's first byte has arrived
     struct timespec lineArrived_ = {};
     struct timespec started_ = {};   // the log opened
     struct timespec previous_ = {};  // the last line written began
@@ -93,6 +92,7 @@ private:
     unsigned lineLength_ = 0, column_ = 0;
     uint8_t sent_[SentCapacity];
     unsigned sentLength_ = 0;
+    uint8_t sentEscape_ = 0;  // 1 after ESC, 2 inside ESC [ or ESC O, 3 after ESC /
     int64_t nextLinkCheck_ = 0;
 };
 
