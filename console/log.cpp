@@ -89,7 +89,7 @@ const char* ReceiveLog::NextStamps() {
 void ReceiveLog::Stamp(const struct timespec& at, const char* mark) {
     if (timestamps_) {
         char stamp[StampCapacity];
-        unsigned n = FormatStamp(style_, at, started_, previous_, stamp, sizeof stamp);
+        unsigned n = FormatStamp(style_, at, started_, previous_, stamp, sizeof stamp, &stampCache_);
         for (unsigned i = 0; i < n; ++i) text_.writer.Put(uint8_t(stamp[i]));
         previous_ = at;
     }

@@ -84,6 +84,7 @@ private:
     bool timestamps_ = false;
     bool logSent_ = false;
     StampStyle style_ = {};
+    StampCache stampCache_;
     bool lineBegun_ = false;  // the current line's first byte has arrived
     struct timespec lineArrived_ = {};
     struct timespec started_ = {};   // the log opened

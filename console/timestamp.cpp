@@ -79,31 +79,41 @@ StampFormat NextStampFormat(StampFormat format) {
     return format >= StampFormat::EpochMicro ? StampFormat::Clock : StampFormat(uint8_t(format) + 1);
 }
 
+// The date and time of `at`'s second for Clock or Iso8601, from the cache
+// when it holds that second.
+static const StampCache& LocalSecond(StampFormat format, time_t second, StampCache& c) {
+    if (c.second == second && c.format == format) return c;
+    struct tm local;
+    localtime_r(&second, &local);
+    strftime(c.text, sizeof c.text, format == StampFormat::Clock ? "%Y-%m-%d %H:%M:%S" : "%Y-%m-%dT%H:%M:%S",
+             &local);
+    c.offset = local.tm_gmtoff / 60;
+    c.second = second;
+    c.format = format;
+    return c;
+}
+
 unsigned FormatStamp(const StampStyle& style, const struct timespec& at, const struct timespec& start,
-                     const struct timespec& previous, char* text, unsigned capacity) {
+                     const struct timespec& previous, char* text, unsigned capacity, StampCache* cache) {
     if (capacity == 0) return 0;
     text[0] = '\0';
+    StampCache once;
+    if (cache == nullptr) cache = &once;
     long ms = at.tv_nsec / 1000000;
-    struct tm local;
-    char date[64];
     int n = 0;
     switch (style.format) {
         case StampFormat::Clock:
-            localtime_r(&at.tv_sec, &local);
-            strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-            n = std::snprintf(text, capacity, "[%s.%03ld] ", date, ms);
+            n = std::snprintf(text, capacity, "[%s.%03ld] ",
+                              LocalSecond(style.format, at.tv_sec, *cache).text, ms);
             break;
         case StampFormat::SinceStart: return Duration(Microseconds(at) - Microseconds(start), text, capacity);
         case StampFormat::SincePrevious:
             return Duration(Microseconds(at) - Microseconds(previous), text, capacity);
         case StampFormat::Iso8601: {
-            localtime_r(&at.tv_sec, &local);
-            strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-            long offset = local.tm_gmtoff / 60;  // minutes east of UTC
-            char sign = offset < 0 ? '-' : '+';
-            if (offset < 0) offset = -offset;
-            n = std::snprintf(text, capacity, "[%s.%03ld%c%02ld:%02ld] ", date, ms, sign, offset / 60,
-                              offset % 60);
+            const StampCache& local = LocalSecond(style.format, at.tv_sec, *cache);
+            long offset = local.offset < 0 ? -local.offset : local.offset;
+            n = std::snprintf(text, capacity, "[%s.%03ld%c%02ld:%02ld] ", local.text, ms,
+                              local.offset < 0 ? '-' : '+', offset / 60, offset % 60);
             break;
         }
         case StampFormat::Epoch:

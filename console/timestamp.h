@@ -37,9 +37,19 @@ const char* StampFormatName(const StampStyle& style);
 // The next format of the menu's cycle after `format` (Pattern goes to Clock).
 StampFormat NextStampFormat(StampFormat format);
 
+// The local date and time of one second, kept between stamps: the time
+// zone is looked up once a second, not once a line.
+struct StampCache {
+    time_t second = -1;
+    StampFormat format = StampFormat::Clock;
+    char text[64] = "";
+    long offset = 0;  // minutes east of UTC
+};
+
 // The stamp for a line that began at `at`; returns its length (the text is
 // cut to `capacity`). A time before `start` or `previous` counts as 0.
 unsigned FormatStamp(const StampStyle& style, const struct timespec& at, const struct timespec& start,
-                     const struct timespec& previous, char* text, unsigned capacity);
+                     const struct timespec& previous, char* text, unsigned capacity,
+                     StampCache* cache = nullptr);
 
 #endif
