@@ -16,7 +16,7 @@ _brisvane() {
         case $word in
             --config) config=(--config "${COMP_WORDS[i + 1]}") ;&
             --flow | --home | --interval | --line-delay | --map | --prefix | --history | --log | --log-raw | \
-                --dtr | --rts) ((i++)) ;;
+                --dtr | --rts | --timestamp-format | --timestamp-gap | --mark | --marks-json | --pulse) ((i++)) ;;
             -*) ;;
             *) ((positional++)) ;;
         esac
@@ -27,8 +27,11 @@ _brisvane() {
         --dtr | --rts) _brisvane_words $'on\noff' "$cur"; return ;;
         --prefix) _brisvane_words $'C-a\nC-b\nC-t\nC-x' "$cur"; return ;;
         --home) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --log | --log-raw | --config) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        --interval | --line-delay | --history) return ;;
+        --log | --log-raw | --config | --marks-json) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --interval | --line-delay | --history | --timestamp-gap | --mark) return ;;
+        --timestamp-format)
+            _brisvane_words $'24h\n24h-start\n24h-delta\niso8601\nepoch\nepoch-usec' "$cur"; return ;;
+        --pulse) _brisvane_words $'DTR=100\nRTS=100' "$cur"; return ;;
         --map)
             # A comma list: complete its last name, keeping the ones before.
             local before= last=$cur

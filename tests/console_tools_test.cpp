@@ -92,6 +92,21 @@ TEST(HexView, RowsKeepTheirColumnsAsTheyFill) {
     EXPECT_EQ(std::string(text).substr(60), "~");
 }
 
+TEST(HexView, APauseLongerThanTheGapStartsAStampedRow) {
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    HexDump dump;
+    dump.gapMilliseconds = 100;
+    char text[HexRowCapacity];
+    unsigned n = HexGapStamp(dump, {3600, 5000000}, text, sizeof text);
+    EXPECT_EQ(std::string(text, n), "-- 01:00:00.005 --");                   // the first bytes
+    EXPECT_EQ(HexGapStamp(dump, {3600, 105000000}, text, sizeof text), 0u);  // exactly the gap: same row
+    n = HexGapStamp(dump, {3601, 355000000}, text, sizeof text);
+    EXPECT_EQ(std::string(text, n), "-- 01:00:01.355 (+1.250 s) --");
+    unsetenv("TZ");
+    tzset();
+}
+
 TEST(HexView, InputTakesPairsInSeveralSpellingsAndRefusesTheRest) {
     uint8_t bytes[8];
     const char* fault = nullptr;
