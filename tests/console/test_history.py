@@ -83,6 +83,26 @@ class Logs(unittest.TestCase):
                 self.assertTrue(STAMP.match(got), got)
                 self.assertEqual(got[len(STAMP.match(got).group(0)):], want)
 
+    def test_the_last_mark_on_the_status_line_and_the_stamps_switched_from_the_menu(self):
+        with ConsoleSession(start=False) as s:
+            text_log = Path(s.folder) / 'text.log'
+            s.start('--log', str(text_log), '--mark', 'ready', cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
+                    env=None)
+            s.host_write(b'boot: rea')
+            s.wait_row(0, 'boot: rea')
+            s.host_write(b'dy\r\n')
+            s.wait_status('| mark ready 0.')
+            s.keys('C-a', 'T')
+            s.wait_status('log timestamps: 24h |')
+            s.host_write(b'stamped\r\n')
+            s.keys('C-a', 'T')
+            s.wait_status('log timestamps: 24h-start')
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 0)
+            lines = text_log.read_bytes().split(b'\n')
+            self.assertEqual(lines[0], b'boot: ready')
+            self.assertTrue(STAMP.match(lines[1]) and lines[1].endswith(b'] stamped'), lines)
+
     def test_a_full_disk_ends_the_log_says_what_it_holds_and_the_program_goes_on(self):
         with small_filesystem(self) as disk, ConsoleSession('--log', str(disk / 'l'), cols=110) as s:
             s.host_write(b'x' * 100000 + b'\r\n')
