@@ -267,7 +267,8 @@ void Hook(lua_State* L, lua_Debug*) {
 int MarkNow(lua_State* L) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    ReachMark(Owner(L).marks, luaL_checkstring(L, 1), now);
+    if (!ReachMark(Owner(L).marks, luaL_checkstring(L, 1), now))
+        return luaL_error(L, "mark: at most %d marks", int(MaxMarks));
     return 0;
 }
 
