@@ -67,6 +67,7 @@ void Opened(Console& c, int64_t now) {
     c.dtr = c.controls.dtr != 0;
     c.rts = c.controls.rts != 0;
     CheckModemOutputs(c);
+    StartPulses(c, now);  // boot timers and resets: the first open only
     c.redraw = true;
     c.readMore = true;  // a network line may hold what came with its acceptance
 }

@@ -24,12 +24,14 @@
 #include "console/line/device_watch.h"
 #include "console/line/line.h"
 #include "console/log.h"
+#include "console/marks.h"
 #include "console/menu.h"
 #include "console/notice.h"
 #include "console/options.h"
 #include "console/output_pump.h"
 #include "console/prompt.h"
 #include "console/protocol_run.h"
+#include "console/pulses.h"
 #include "console/receive.h"
 #include "console/schedule.h"
 #include "console/script.h"
@@ -108,7 +110,9 @@ struct Console {
     History history;
     HistoryView view;
     ReceiveLog log;
-    Share share;  // --share: other programs on the line
+    Marks marks;      // --mark and a script's mark(): boot timers
+    PulseRun pulses;  // --pulse at the first open
+    Share share;      // --share: other programs on the line
     Display display;
     AnsiFilter ansi;  // between the line and the interpreter
     Bit7Watch bit7;   // does the host take the keys' bit 7 for data?
@@ -143,7 +147,8 @@ inline ReceiveTargets ReceiveTargetsOf(Console& c) {
             c.style,
             c.counters,
             ScriptRunning(c.script) ? &c.script.text : nullptr,
-            c.ansi};
+            c.ansi,
+            &c.marks};
 }
 
 #endif

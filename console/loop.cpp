@@ -87,6 +87,7 @@ void PumpOutput(Console& c, int64_t now) {
             return;
         }
         if (written > 0) {
+            if (!c.protocol.active) c.log.Sent(bytes, written);
             c.lastWrite = now;
             c.counters.sent += written;
             c.pump.Wrote(written, now, interval);
@@ -299,6 +300,7 @@ void Flush(Console& c, int64_t now) {
 
 void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
+    ServePulses(c, now);
     if (c.notice.expires != 0 && now >= c.notice.expires) Forget(c.notice);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     Apply(c, RetryIfDue(c, now));
@@ -322,6 +324,7 @@ int Timeout(const Console& c, int64_t now) {
         c.notice.expires != 0 ? c.notice.expires : NoDeadline,
         c.breakEndsAt,
         c.dtrBackAt,
+        PulsesDeadline(c),
         ProtocolDeadline(c.protocol, now),
         ScriptDeadline(c),
         BatchDeadline(c),

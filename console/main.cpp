@@ -28,6 +28,7 @@
 #include "console/profiles.h"
 #include "console/script.h"
 #include "console/signals.h"
+#include "console/stamps.h"
 #include "console/terminal_check.h"
 #include "core/screen.h"
 
@@ -202,6 +203,7 @@ int main(int argc, char** argv) {
         c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
+    StartStamps(c);
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;
     c.style.echo = c.options.echo;
@@ -276,9 +278,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n",
                      c.options.device[0] != '\0' ? c.options.device : c.line->Name());
     }
+    if (!FinishStamps(c, closing, sizeof closing)) FailAtExit(c, closing);
     if (c.options.stats) {
         char counters[256];
         FormatCounters(c.counters, MonotonicMilliseconds(), counters, sizeof counters);
+        LineErrorCounts errors;
+        AddLineErrors(c.line->ReadErrorCounts(&errors) == ControlResult::Done ? &errors : nullptr, counters,
+                      sizeof counters);
         std::fprintf(stderr, "brisvane: %s\n", counters);
     }
     return c.exitCode;

@@ -88,6 +88,32 @@ const char* SetWait(ConsoleOptions& o, const char* value) {
 const char* SetTimestamps(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.timestamps, value, false);
 }
+const char* SetStampFormat(ConsoleOptions& o, const char* value) {
+    if (!ParseStampFormat(value, &o.stampStyle))
+        return "the format is 24h, 24h-start, 24h-delta, iso8601, epoch, epoch-usec or a strftime pattern";
+    o.timestamps = true;
+    return nullptr;
+}
+const char* SetStampSent(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.stampSent, value, false);
+}
+const char* SetHexGap(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 3600000, &o.hexGap) ? nullptr : "the gap is a number of milliseconds";
+}
+const char* SetMark(ConsoleOptions& o, const char* value) {
+    size_t length = std::strlen(value);
+    if (length == 0 || length >= MarkOptionCapacity) return "a mark is 1 to 127 characters of text";
+    if (o.markCount == MaxMarkOptions) return "at most 16 marks";
+    std::memcpy(o.marks[o.markCount++], value, length + 1);
+    return nullptr;
+}
+const char* SetMarksJson(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.marksJson, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetPulse(ConsoleOptions& o, const char* value) {
+    const char* fault = nullptr;
+    return ParsePulses(value, o.pulses, &o.pulseCount, &fault) ? nullptr : fault;
+}
 const char* SetBatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.batch, value, false); }
 const char* SetRaw(ConsoleOptions& o, const char* value) { return SetBoolean(o.raw, value, false); }
 const char* SetScript(ConsoleOptions& o, const char* value) {
@@ -253,6 +279,15 @@ const OptionSpec Specs[] = {
     {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
     {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
+    {"timestamp-format", Kind::Value, "FMT", "24h[-start|-delta], iso8601, epoch[-usec] or a strftime %-form",
+     SetStampFormat},
+    {"timestamps-sent", Kind::Flag, "", "log the lines sent too, stamped and marked apart", SetStampSent},
+    {"timestamp-gap", Kind::Value, "MS", "hex view: a pause longer than MS starts a new, stamped row",
+     SetHexGap},
+    {"mark", Kind::Value, "TEXT", "note the time TEXT first arrives (repeatable): boot stages", SetMark},
+    {"marks-json", Kind::Value, "FILE", "write the marks' times to FILE as JSON at exit", SetMarksJson},
+    {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
+     SetPulse},
     {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
@@ -303,6 +338,8 @@ const ValueKind ValueKinds[] = {
     {"ROWS", "number"},
     {"MAPS", "list lf-crlf cr-crlf ignore-cr del-bs bs-del in-cr-crlf out-cr-crlf none"},
     {"KEY", "words C-a C-b C-t C-x"},
+    {"FMT", "words 24h 24h-start 24h-delta iso8601 epoch epoch-usec"},
+    {"DTR=MS", "words DTR=100 RTS=100"},
 };
 
 const OptionSpec* FindSpec(const char* name) {

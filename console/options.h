@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "console/pulses.h"
+#include "console/timestamp.h"
 #include "link/settings_notation.h"
 
 // ListProfiles: the profile names alone, one a line, for shell completion;
@@ -23,6 +25,8 @@ const uint32_t DefaultHistoryRows = 10000;
 const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
 const uint32_t DefaultLingerMilliseconds = 500;
+const unsigned MaxMarkOptions = 16;
+const unsigned MarkOptionCapacity = 128;
 
 const unsigned MaxExcludes = 16;
 const unsigned ExcludeCapacity = 256;
@@ -70,6 +74,14 @@ struct ConsoleOptions {
     unsigned excludeCount;
     char sysfsRoot[PathCapacity];  // where devices are found: /sys and /dev
     char devRoot[PathCapacity];
+    StampStyle stampStyle;                           // --timestamp-format
+    bool stampSent;                                  // sent lines in the text log too
+    uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
+    char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
+    unsigned markCount;
+    char marksJson[PathCapacity];  // empty: none
+    PulseStep pulses[MaxPulses];   // at the first open, in order
+    unsigned pulseCount;
 };
 
 void DefaultOptions(ConsoleOptions* options);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 extern "C" {
 #include <lauxlib.h>
@@ -15,6 +17,7 @@ extern "C" {
 #include "console/batch.h"
 #include "console/commands.h"
 #include "console/console.h"
+#include "console/prompt.h"
 #include "core/screen.h"
 
 namespace {
@@ -112,6 +115,22 @@ function dofile(path)
   local chunk = assert(loadfile(path))
   return chunk()
 end
+function mark(name)
+  if type(name) ~= "string" then error("mark: give the mark a name", 2) end
+  P.mark(name)
+end
+local function transfer(who, protocol, sending, path)
+  if type(protocol) ~= "string" or type(path) ~= "string" then
+    error(who .. ": give a protocol and a file or folder name", 3)
+  end
+  local started, why = P.transfer(protocol, sending, path)
+  if started == nil then error(who .. ": " .. why, 3) end
+  if not started then return false, 0, why end
+  while P.transferring() do P.wait(P.now() + 20, false) end
+  return P.outcome()
+end
+function send_file(protocol, path) return transfer("send_file", protocol, true, path) end
+function receive_file(protocol, folder) return transfer("receive_file", protocol, false, folder) end
 )lua";
 
 Console& Owner(lua_State* L) { return **static_cast<Console**>(lua_getextraspace(L)); }
@@ -302,10 +321,169 @@ void Hook(lua_State* L, lua_Debug*) {
     lua_yield(L, 0);
 }
 
+int MarkNow(lua_State* L) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (!ReachMark(Owner(L).marks, luaL_checkstring(L, 1), now))
+        return luaL_error(L, "mark: at most %d marks", int(MaxMarks));
+    return 0;
+}
+
+// transfer(protocol, sending, path): true once started; false and why when
+// it could not start (nothing went on the line); nil and why for a
+// protocol with no such transfer.
+int StartTransfer(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.script;
+    const char* name = luaL_checkstring(L, 1);
+    bool sending = lua_toboolean(L, 2);
+    const char* path = luaL_checkstring(L, 3);
+    static const char* const Protocols[] = {"xmodem", "ymodem", "zmodem"};
+    static const struct {
+        const char* name;
+        SendState mode;
+    } Sends[] = {
+        {"raw", SendState::SendRaw}, {"binary", SendState::SendBinary}, {"text", SendState::SendText}};
+    int protocol = -1;
+    SendState mode = SendState::Idle;
+    for (int i = 0; i < 3; ++i) {
+        if (std::strcmp(name, Protocols[i]) == 0) protocol = i;
+        if (std::strcmp(name, Sends[i].name) == 0) mode = Sends[i].mode;
+    }
+    if (protocol < 0 && (mode == SendState::Idle || !sending)) {
+        lua_pushnil(L);
+        lua_pushstring(
+            L, sending ? "the protocol is xmodem, ymodem, zmodem, raw, binary or text"
+                       : "the protocol is xmodem, ymodem or zmodem (a capture has no end to wait for)");
+        return 2;
+    }
+    s.transferFailed = true;  // until one ends well
+    const char* refusal = nullptr;
+    char why[NoticeCapacity];
+    if (c.link != LinkState::Open) {
+        refusal = "the line is not open";
+    } else if (c.protocol.active || SendRunning()) {
+        refusal = "a transfer is running already";
+    }
+    if (refusal == nullptr && mode != SendState::Idle) {
+        c.transfers.pendingSend = mode;
+        StartSend(c.transfers, c.options.homeDirectory, path, c.notice);
+        if (SendRunning()) s.transfer = 2;
+    } else if (refusal == nullptr) {
+        // As the menu's: a send gets the full path, a receive runs in its
+        // folder (xmodem's name: the file to write there).
+        char full[PathCapacity];
+        char folder[PathCapacity];
+        const char* file = nullptr;
+        bool named = ResolvePath(c.options.homeDirectory, path, full, sizeof full);
+        std::snprintf(folder, sizeof folder, "%s", full);
+        if (named && !sending && protocol == 0) {
+            char* slash = std::strrchr(folder, '/');
+            if (slash == nullptr) {
+                file = full;
+                std::snprintf(folder, sizeof folder, ".");
+            } else {
+                file = full + (slash + 1 - folder);
+                slash[slash == folder ? 1 : 0] = '\0';
+            }
+        }
+        struct stat status;
+        if (!named) {
+            refusal = std::strerror(ENAMETOOLONG);
+        } else if (sending && access(full, R_OK) != 0) {
+            std::snprintf(why, sizeof why, "cannot open %.200s: %s", path, std::strerror(errno));
+            refusal = why;
+        } else if (!sending && (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode))) {
+            std::snprintf(why, sizeof why, "%.200s: not a folder", folder);
+            refusal = why;
+        } else {
+            StartProtocol(c.protocol, Protocol(protocol),
+                          sending ? ProtocolDirection::Send : ProtocolDirection::Receive,
+                          c.options.protocolCommands[protocol], sending ? c.options.homeDirectory : folder,
+                          sending ? full : file, c.notice);
+            if (c.protocol.active) s.transfer = 1;
+        }
+    }
+    if (refusal == nullptr && s.transfer == 0) refusal = c.notice.text;  // what the start said
+    if (refusal != nullptr) {
+        lua_pushboolean(L, false);
+        lua_pushstring(L, refusal);
+        return 2;
+    }
+    lua_pushboolean(L, true);
+    return 1;
+}
+
+int Transferring(lua_State* L) {
+    Console& c = Owner(L);
+    uint8_t kind = c.script.transfer;
+    lua_pushboolean(L, (kind == 1 && c.protocol.active) || (kind == 2 && SendRunning()));
+    return 1;
+}
+
+// outcome(): ok, bytes, and the words said about it.
+int Outcome(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.script;
+    bool ok;
+    uint64_t bytes;
+    char words[NoticeCapacity];
+    if (s.transfer == 1) {
+        const ProtocolRun& run = c.protocol;
+        const ProtocolProgress& p = run.progress;
+        ok = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+        bytes = run.direction == ProtocolDirection::Send ? run.size : p.bytes;
+        if (ok) {
+            std::snprintf(words, sizeof words, "%s %s",
+                          run.direction == ProtocolDirection::Send ? "sent" : "received",
+                          p.file[0] != '\0' ? p.file : "nothing");
+        } else if (WIFSIGNALED(run.status)) {
+            std::snprintf(words, sizeof words, "%s%skilled by signal %d", p.message, p.message[0] ? ": " : "",
+                          WTERMSIG(run.status));
+        } else {
+            std::snprintf(words, sizeof words, "%s%sexit status %d", p.message, p.message[0] ? ": " : "",
+                          WEXITSTATUS(run.status));
+        }
+    } else {
+        bytes = c.transfers.sendDone;
+        ok = bytes == c.transfers.sendTotal;
+        std::snprintf(words, sizeof words, ok ? "sent %s" : "the send ended early: %s", c.transfers.sendName);
+    }
+    s.transfer = 0;
+    s.transferFailed = !ok;
+    lua_pushboolean(L, ok);
+    lua_pushinteger(L, lua_Integer(bytes));
+    lua_pushstring(L, words);
+    return 3;
+}
+
 const luaL_Reg Primitives[] = {
-    {"wait", Wait},        {"now", Now},         {"text", Text},       {"consume", Consume},
-    {"queue", QueueBytes}, {"control", Control}, {"log", Log},         {"exit", Exit},
-    {"row", Row},          {"refuse", Refuse},   {"regular", Regular}, {nullptr, nullptr},
+    {"wait", Wait},
+    {"now", Now},
+    {"text", Text},
+    {"consume", Consume},
+    {"queue", QueueBytes},
+    {"control", Control},
+    {"log", Log},
+    {"exit", Exit},
+    {"row", Row},
+    {"refuse", Refuse},
+    {"regular", Regular},
+    {nullptr, nullptr},
+    {"wait", Wait},
+    {"now", Now},
+    {"text", Text},
+    {"consume", Consume},
+    {"queue", QueueBytes},
+    {"control", Control},
+    {"log", Log},
+    {"exit", Exit},
+    {"row", Row},
+    {"mark", MarkNow},
+    {"transfer", StartTransfer},
+    {"transferring", Transferring},
+    {"outcome", Outcome},
+    {nullptr, nullptr},
 };
 
 void Close(Script& s) {
@@ -355,6 +533,8 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     s.exited = false;
     s.exitCode = 0;
     s.refused = false;
+    s.transfer = 0;
+    s.transferFailed = false;
     ClearText(s.text);
     s.seen = s.text.added;
     return true;
@@ -386,6 +566,9 @@ Reaction RunScript(Console& c, int64_t now) {
         code = ScriptRefusedExitCode;
     } else if (s.exited) {
         code = s.exitCode;
+    } else if (status == LUA_OK && c.batch.on && s.transferFailed) {
+        Failed(c, "script", "it ended after a failed transfer");
+        code = 1;
     } else if (status == LUA_OK) {
         if (!c.batch.on) Say(c.notice, "script %s ended", base);
     } else {

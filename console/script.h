@@ -5,8 +5,11 @@
 // waiting is yielded every slice too. Lua's memory is bounded.
 //
 // The calls: expect(pattern [, ms]), send(text), send_raw(bytes), sleep(ms),
-// break_(), dtr(on), rts(on), log(text), exit(code), rows(), row(n) (the
-// manual lists them). The script ends when it returns, on an error (the
+// break_(), dtr(on), rts(on), log(text), exit(code), rows(), row(n),
+// mark(name), send_file(protocol, path), receive_file(protocol, folder)
+// (the manual lists them). A transfer runs as the menu's does, and the
+// script waits for its end; in batch mode a script that returns after a
+// failed transfer ends the run with 1. The script ends when it returns, on an error (the
 // file and line on the status line; the session goes on), on exit(code)
 // (the program leaves with the code), or when stopped from the menu.
 // In batch mode its end ends the run: 0 when it returned, 1 on an error
@@ -51,6 +54,8 @@ struct Script {
     int64_t now = 0;           // the loop's time at this resume
     int64_t sliceStarted = 0;  // the real time it was resumed
     size_t memory = 0;         // what Lua holds now
+    uint8_t transfer = 0;         // what send_file or receive_file waits for: 0 none, 1 protocol, 2 send
+    bool transferFailed = false;  // the last one did not succeed
     ScriptText text;
 };
 

@@ -7,6 +7,7 @@
 #include "console/commands.h"
 #include "console/display.h"
 #include "console/line/serial_devices.h"
+#include "console/stamps.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     if (modes.send == SendState::Idle && c.pump.PasteStaged() == 0) typed += staged;
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
+    AddLastMark(c, text, capacity);
     if (c.share.listener >= 0) {
         Add(text, capacity, " shared: %u client%s |", c.share.clients, c.share.clients == 1 ? "" : "s");
     }

@@ -198,6 +198,29 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
     EXPECT_FALSE(c.dtr);  // not recorded as set
 }
 
+TEST_F(Commands, PulsesAtTheFirstOpenGoInOrderOnTheLoopsClock) {
+    Console& c = *console;
+    const char* fault = nullptr;
+    ASSERT_TRUE(ParsePulses("DTR=100,RTS=50", c.options.pulses, &c.options.pulseCount, &fault));
+    StartPulses(c, 1000);
+    EXPECT_EQ(line->calls, "dtr off; ");
+    ServePulses(c, 1099);
+    EXPECT_EQ(PulsesDeadline(c), 1100);
+    ServePulses(c, 1100);
+    ServePulses(c, 1150);
+    EXPECT_EQ(line->calls, "dtr off; dtr on; rts off; rts on; ");
+    EXPECT_EQ(PulsesDeadline(c), NoDeadline);
+    StartPulses(c, 5000);  // a reconnect: no reset again
+    EXPECT_EQ(line->calls, "dtr off; dtr on; rts off; rts on; ");
+
+    // A line without modem lines: said once, and nothing waits.
+    c.pulses = PulseRun();
+    line->controlResult = ControlResult::Unsupported;
+    StartPulses(c, 6000);
+    EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 cannot pulse DTR: started without the reset");
+    EXPECT_EQ(PulsesDeadline(c), NoDeadline);
+}
+
 TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
     Console& c = *console;
     c.link = LinkState::Down;

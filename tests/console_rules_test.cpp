@@ -142,6 +142,32 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     EXPECT_FALSE(ParsePrefixKey("C-1", &key));
 }
 
+TEST(CommandLine, PulsesAndMarksKeepTheirOrderAndOtherLinesAreRefused) {
+    ConsoleOptions o;
+    ASSERT_TRUE(ParseArgs({"/dev/x", "--pulse", "DTR=100", "--mark", "U-Boot", "--pulse", "rts=50,DTR=20",
+                           "--mark", "login:", "--timestamp-format", "%H:%M:%S.%f"},
+                          &o));
+    ASSERT_EQ(o.pulseCount, 3u);
+    EXPECT_EQ((std::vector<std::pair<bool, uint32_t>>{{o.pulses[0].rts, o.pulses[0].milliseconds},
+                                                      {o.pulses[1].rts, o.pulses[1].milliseconds},
+                                                      {o.pulses[2].rts, o.pulses[2].milliseconds}}),
+              (std::vector<std::pair<bool, uint32_t>>{{false, 100}, {true, 50}, {false, 20}}));
+    EXPECT_EQ(o.markCount, 2u);
+    EXPECT_STREQ(o.marks[1], "login:");
+    EXPECT_TRUE(o.timestamps);  // a format implies the stamps
+    EXPECT_EQ(o.stampStyle.format, StampFormat::Pattern);
+
+    std::string problem;
+    for (const char* bad : {"CTS=100", "DTR=0", "DTR=", "DTR=100,", "DTR=100ms", "DTR=20000"}) {
+        EXPECT_FALSE(ParseArgs({"/dev/x", "--pulse", bad}, &o, &problem)) << bad;
+        EXPECT_NE(problem.find("DTR=MS or RTS=MS"), std::string::npos) << problem;
+    }
+    EXPECT_FALSE(
+        ParseArgs({"/dev/x", "--pulse", "DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1"}, &o));
+    EXPECT_FALSE(ParseArgs({"/dev/x", "--timestamp-format", "12h"}, &o));
+    EXPECT_FALSE(ParseArgs({"/dev/x", "--mark", ""}, &o));
+}
+
 // A profiles file in a fresh folder, read as main reads it.
 struct ProfilesFile {
     char folder[32] = "/tmp/brisvane-profiles-XXXXXX";

@@ -2,6 +2,8 @@
 logged into by a script, in tmux and in batch mode; a script error; a
 script stopped from the menu; batch input from a file with the output
 compared; the timeout."""
+import json
+import re
 import subprocess
 import threading
 import time
@@ -140,6 +142,55 @@ class Batch(unittest.TestCase):
                     self.assertIn(b'script stopped: ' + said, program.stderr.read())
                 self.assertLess(time.monotonic() - started, 3)
                 self.assertEqual(s.line.drain(), b'')
+
+    def test_boot_marks_timed_to_the_host_pauses_in_json_and_on_stderr(self):
+        with ConsoleSession(start=False) as s:
+            folder = Path(s.folder)
+            (folder / 'wait.lua').write_text('send("go\\r")\nexpect("login:", 10000)\nmark("logged in")\n')
+            times = []
+
+            def board():
+                s.line.read(3, timeout=10)
+                s.line.write(b'U-Boot 2024\r\n')
+                times.append(time.monotonic())
+                time.sleep(0.5)
+                s.line.write(b'Start')  # the pattern split across two reads
+                times.append(time.monotonic())
+                time.sleep(0.05)
+                s.line.write(b'ing kernel\r\n')
+                times.append(time.monotonic())
+                time.sleep(0.7)
+                s.line.write(b'login:')
+                times.append(time.monotonic())
+            host = threading.Thread(target=board, daemon=True)
+            host.start()
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(folder / 'wait.lua'),
+                                     '--mark', 'U-Boot', '--mark', 'Starting kernel', '--mark', 'login:',
+                                     '--mark', 'never', '--marks-json', str(folder / 'marks.json'),
+                                     '--pulse', 'DTR=50', '--log', str(folder / 'boot.log'),
+                                     '--timestamp-format', '24h-delta'],
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            host.join(10)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            marks = json.loads((folder / 'marks.json').read_text())
+            self.assertEqual([(m['name'], m['pattern']) for m in marks],
+                             [('U-Boot', 'U-Boot'), ('Starting kernel', 'Starting kernel'), ('login:', 'login:'),
+                              ('never', 'never'), ('logged in', None)])
+            self.assertEqual((marks[3]['seconds'], marks[3]['since_previous']), (None, None))
+            for mark, pause in zip(marks[1:3], (times[2] - times[0], times[3] - times[2])):
+                self.assertAlmostEqual(mark['since_previous'], pause, delta=0.08 * SCALE)
+            self.assertAlmostEqual(marks[2]['seconds'] - marks[0]['seconds'], times[3] - times[0],
+                                   delta=0.08 * SCALE)
+            # The log: each line stamped with the time since the line before began.
+            logged = re.findall(r'^\[\+00:00:(\d\d\.\d{3})\] (.*)$', (folder / 'boot.log').read_text(), re.M)
+            self.assertEqual([text for _, text in logged], ['U-Boot 2024', 'Starting kernel', 'login:'])
+            for (delta, _), pause in zip(logged[1:], (times[1] - times[0], times[3] - times[1])):
+                self.assertAlmostEqual(float(delta), pause, delta=0.08 * SCALE)
+            stderr = result.stderr.decode()
+            # A pty has no modem lines: said once, and the run goes on.
+            self.assertEqual(stderr.count('cannot pulse DTR: started without the reset'), 1, stderr)
+            self.assertIn("brisvane: mark 'never' not reached\n", stderr)
+            self.assertRegex(stderr, r"brisvane: mark 'login:' \d+\.\d{3} s \(\+0\.[67]\d\d s\)\n")
 
     def test_timeout(self):
         with ConsoleSession(start=False) as s:

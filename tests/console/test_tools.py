@@ -80,6 +80,7 @@ class Counters(unittest.TestCase):
             self.assertEqual(s.exit_code(), 0)
             wait_for(lambda: any('brisvane: received 5  sent 2  dropped 0' in row for row in s.screen()),
                      what='the counters after exit')
+            self.assertIn('not reported', ''.join(s.screen()))  # a pty keeps no error counts
 
 
 if __name__ == '__main__':
