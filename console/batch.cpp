@@ -13,15 +13,56 @@
 namespace {
 
 const unsigned InputPiece = 4096;
-const unsigned OutputPiece = 4096;  // what a pipe that polls writable takes without blocking
+// What a pipe that polls writable takes without blocking (PIPE_BUF), and
+// how many such pieces one pass writes before the loop's other work.
+const unsigned OutputPiece = 4096;
+const unsigned OutputPiecesPerPass = 64;
 
 bool InputWritten(const Console& c) { return c.pump.Waiting() == 0 && c.pump.StageEmpty(); }
 
 }  // namespace
 
-void StartBatch(Console& c, bool on, int64_t now) {
+bool BatchOutput::Allocate(unsigned capacity) {
+    if (!backlog_.Allocate(capacity)) return false;
+    capacity_ = capacity;
+    return true;
+}
+
+void BatchOutput::Take(const uint8_t* bytes, unsigned count, const struct timespec&) {
+    if (raw) {
+        backlog_.Append(bytes, count);  // Room() said it fits
+        return;
+    }
+    uint8_t piece[OutputPiece];
+    for (unsigned done = 0; done < count; done += OutputPiece) {
+        unsigned n = count - done < OutputPiece ? count - done : OutputPiece;
+        for (unsigned i = 0; i < n; ++i) piece[i] = bytes[done + i] & SevenBits;
+        backlog_.Append(piece, n);
+    }
+}
+
+bool BatchOutput::WriteTo(int fd) {
+    for (unsigned round = 0; round < OutputPiecesPerPass && !backlog_.Empty(); ++round) {
+        // A blocking descriptor writes a whole piece without waiting only while it polls writable.
+        struct pollfd ready = {fd, POLLOUT, 0};
+        if (round > 0 && (poll(&ready, 1, 0) <= 0 || (ready.revents & POLLOUT) == 0)) break;
+        unsigned length;
+        const uint8_t* bytes = backlog_.Front(&length);
+        ssize_t n = write(fd, bytes, length < OutputPiece ? length : OutputPiece);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) break;
+        if (n <= 0) return false;
+        backlog_.Consume(unsigned(n));
+    }
+    return true;
+}
+
+bool StartBatch(Console& c, bool on, int64_t now) {
     c.batch.on = on;
     if (c.options.timeoutSeconds > 0) c.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
+    if (!on) return true;
+    if (!c.batch.output.Allocate(BatchBacklog)) return false;
+    c.batch.output.raw = c.options.raw;
+    return AddSink(c.chain, c.options.raw ? SinkStage::Raw : SinkStage::Text, c.batch.output);
 }
 
 int BatchInputDescriptor(const Console& c) {
@@ -41,43 +82,19 @@ void ReadBatchInput(Console& c, int64_t) {
     c.pump.Queue(bytes, unsigned(count), false);  // room was there: see BatchInputDescriptor
 }
 
-Reaction WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
-    if (!c.batch.on || c.quit) return Nothing;
-    uint8_t out[ReadBlockSize + AnsiFilterSlack];
-    if (!c.options.raw) {
-        // As the screen would have it: colour sequences hidden, bit 7 clear.
-        c.batch.ansi.hide = c.ansi.hide;
-        c.batch.ansi.eightBit = c.ansi.eightBit;
-        count = FilterAnsi(c.batch.ansi, bytes, count, out);
-        for (unsigned i = 0; i < count; ++i) out[i] &= SevenBits;
-    } else {
-        std::memcpy(out, bytes, count);
-    }
-    unsigned done = 0;
-    while (done < count) {
-        // A reader that stops reading holds the loop here, but not past the timeout.
-        int64_t left = c.batch.timeoutAt == NoDeadline ? -1 : c.batch.timeoutAt - MonotonicMilliseconds();
-        struct pollfd out_ready = {STDOUT_FILENO, POLLOUT, 0};
-        int ready = left < 0 && c.batch.timeoutAt != NoDeadline
-                        ? 0
-                        : poll(&out_ready, 1, left > INT32_MAX ? -1 : int(left));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) {
-            c.batch.timedOut = true;
-            return Leave(c, TimedOutExitCode);
-        }
-        unsigned piece = count - done < OutputPiece ? count - done : OutputPiece;
-        ssize_t n = write(STDOUT_FILENO, out + done, piece);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return Leave(c, 128 + SIGPIPE);  // nobody reads: end as a pipe's writer does
-        done += unsigned(n);
-    }
-    return Nothing;
+int BatchOutputDescriptor(const Console& c) {
+    return c.batch.on && c.batch.output.Waiting() ? STDOUT_FILENO : -1;
+}
+
+Reaction WriteBatchOutput(Console& c) {
+    if (c.batch.output.WriteTo(STDOUT_FILENO)) return Nothing;
+    c.batch.cutShort = true;
+    return Leave(c, 128 + SIGPIPE);  // nobody reads: end as a pipe's writer does
 }
 
 Reaction BatchDue(Console& c, int64_t now) {
     if (now >= c.batch.timeoutAt) {
-        c.batch.timedOut = true;
+        c.batch.timedOut = c.batch.cutShort = true;
         return Leave(c, TimedOutExitCode);
     }
     if (!c.batch.on) return Nothing;

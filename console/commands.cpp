@@ -287,9 +287,7 @@ void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
 }
 
 void EchoQueued(Console& c, const uint8_t* bytes, unsigned count) {
-    if (!c.style.echo) return;
-    ReceiveTargets targets = ReceiveTargetsOf(c);
-    EchoSent(targets, bytes, count);
+    if (c.style.echo) EchoSent(c.chain, bytes, count);
 }
 
 namespace {
@@ -424,8 +422,7 @@ Reaction ToggleRts(Console& c, int64_t) {
 }
 
 Reaction ToggleHexView(Console& c, int64_t) {
-    ReceiveTargets targets = ReceiveTargetsOf(c);
-    SetHexView(targets, !c.style.hex);
+    SetHexView(c.chain, !c.style.hex);
     Say(c.notice, "hex view %s", OnOff(c.style.hex));
     return Nothing;
 }

@@ -30,6 +30,7 @@
 #include "console/prompt.h"
 #include "console/protocol_run.h"
 #include "console/receive.h"
+#include "console/receive_sinks.h"
 #include "console/schedule.h"
 #include "console/script.h"
 #include "console/share.h"
@@ -117,6 +118,9 @@ struct Console {
 
     bool redraw = false;    // flush at the next frame
     bool readMore = false;  // the last read stopped with input left
+    // The line hung up while a full sink held its reading: left out of the
+    // wait until there is room, then read to its end.
+    bool heldHangUp = false;
     bool keysMore = false;  // the last key read stopped with keys left
     int64_t lastWrite = 0;  // when the line last took bytes
     int64_t lastFlush = 0;
@@ -127,19 +131,25 @@ struct Console {
     int exitCode = 0;
     char failedAtExit[NoticeCapacity] = "";  // said on stderr once the terminal is restored
     uint8_t readBlock[ReadBlockSize];
-};
 
-// Where received (and echoed) bytes go.
-inline ReceiveTargets ReceiveTargetsOf(Console& c) {
-    return {c.history,
-            c.log,
-            c.pump,
-            c.transfers.captureLineEnds,
-            c.options.sevenBit,
-            c.style,
-            c.counters,
-            ScriptRunning(c.script) ? &c.script.text : nullptr,
-            c.ansi};
-}
+    // The receive chain, in its order (receive.h); the front end adds its
+    // own sink at start-up.
+    RawLogSink rawLogSink{log};
+    RawCaptureSink rawCaptureSink;
+    ShareSink shareSink{share, notice};
+    TextLogSink textLogSink{log};
+    TextCaptureSink textCaptureSink{transfers.captureLineEnds};
+    ReceiveChain chain{style, ansi, {history, pump, options.sevenBit, counters, script.text}};
+
+    Console() {
+        AddSink(chain, SinkStage::Raw, rawLogSink);
+        AddSink(chain, SinkStage::Raw, rawCaptureSink);
+        AddSink(chain, SinkStage::Raw, shareSink);
+        AddSink(chain, SinkStage::Text, textLogSink);
+        AddSink(chain, SinkStage::Text, textCaptureSink);
+    }
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+};
 
 #endif

@@ -114,7 +114,7 @@ bool HaveOutput(const Console& c, int64_t now) {
 
 // `count` bytes read into the console's block: stamped with the time they
 // arrived, received, and counted for a capture.
-void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
+void TakeIn(Console& c, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     c.ansi.eightBit = c.controls.settings.dataBits == 8;
@@ -124,9 +124,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
                  "the host sees bit 7: the menu key then 7 clears it (--seven-bit)");
     }
     c.counters.received += count;
-    ReceiveBlock(targets, c.readBlock, count, arrived);
-    ShareReceived(c.share, c.notice, c.readBlock, count);
-    Apply(c, WriteBatchOutput(c, c.readBlock, count));
+    ReceiveBlock(c.chain, c.readBlock, count, arrived);
     if (Capturing()) CaptureWritten(c.transfers, c.notice);
     c.redraw = true;
 }
@@ -134,7 +132,6 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
-    ReceiveTargets targets = ReceiveTargetsOf(c);
     c.readMore = false;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
@@ -142,6 +139,8 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         // alone, taken only as fast as it reads them.
         unsigned room = sizeof c.readBlock;
         uint8_t* into = c.protocol.active ? ProtocolInputRoom(c.protocol, &room) : c.readBlock;
+        // A full sink (standard output not read) leaves the rest in the line.
+        if (!c.protocol.active && (room = ReadAllowance(c.chain, room)) == 0) break;
         if (into == nullptr) {  // the command has not taken the last bytes yet
             if (hungUp && reads == 0) Apply(c, LineLost(c, now));
             break;
@@ -161,7 +160,7 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
             ProtocolReceived(c.protocol, count);
             c.redraw = true;
         } else {
-            TakeIn(c, targets, count);
+            TakeIn(c, count);
         }
     }
     c.readMore = reads == ReadsPerPass;
@@ -260,6 +259,7 @@ void HandleSignals(Console& c, int signalPipe) {
         } else if (number == SIGCONT) {
             ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
         } else {
+            c.batch.cutShort = true;
             Apply(c, Leave(c, 128 + number));
         }
     }
@@ -334,15 +334,28 @@ int Timeout(const Console& c, int64_t now) {
 // written, for as long as the line keeps delivering (at most a second).
 void DrainLineForCapture(Console& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
-    ReceiveTargets targets = ReceiveTargetsOf(c);
     while (Capturing() && c.link == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.line->Descriptor(), POLLIN, 0};
         if (poll(&probe, 1, DrainPollMilliseconds) <= 0 || (probe.revents & POLLIN) == 0) return;
-        unsigned count = 0;
-        if (c.line->Read(c.readBlock, sizeof c.readBlock, &count) != IoResult::Done) return;
-        TakeIn(c, targets, count);
+        unsigned count = 0, room = ReadAllowance(c.chain, sizeof c.readBlock);
+        if (room == 0 || c.line->Read(c.readBlock, room, &count) != IoResult::Done) return;
+        TakeIn(c, count);
         // A capture that failed now would be said on a screen about to go.
         if (!Capturing()) std::snprintf(c.failedAtExit, sizeof c.failedAtExit, "%s", c.notice.text);
+    }
+}
+
+// Leaving a batch run that ended as it should: what waits for standard
+// output is written first, while a signal or the timeout still end it.
+void DrainBatchOutput(Console& c, int signalPipe) {
+    while (c.batch.output.Waiting() && !c.batch.cutShort) {
+        int64_t now = MonotonicMilliseconds();
+        Apply(c, BatchDue(c, now));  // the timeout
+        if (c.batch.cutShort) return;
+        struct pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {signalPipe, POLLIN, 0}};
+        if (poll(fds, 2, PollTimeout(now, &c.batch.timeoutAt, 1)) < 0 && errno != EINTR) return;
+        if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
+        if (fds[0].revents != 0 && !c.batch.cutShort) Apply(c, WriteBatchOutput(c));
     }
 }
 
@@ -361,13 +374,18 @@ void RunLoop(Console& c, int signalPipe) {
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
         bool holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
-        if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
-        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
+        // While a sink is full the line is not read; one that hung up meanwhile
+        // is left out of the wait, or it would wake it at once, over and over.
+        bool held = !c.protocol.active && ReadAllowance(c.chain, 1) == 0;
+        if (held) c.readMore = false;  // poll says when there is more, once there is room
+        if (!ProtocolTakesInput(c.protocol) || held) lineEvents &= short(~POLLIN);
+        struct pollfd fds[4 + ProtocolPollCount + ShareMaxDescriptors] = {
             {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
-            {lineFd, lineEvents, 0},  // poll skips it while there is no line
+            {held && c.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
+            {BatchOutputDescriptor(c), POLLOUT, 0},
         };
-        nfds_t count = 3 + ProtocolPollFds(c.protocol, c.pump.StageEmpty(), &fds[3]);
+        nfds_t count = 4 + ProtocolPollFds(c.protocol, c.pump.StageEmpty(), &fds[4]);
         ShareTargets sharing = {c.pump, c.notice, c.link == LinkState::Open, c.options.sevenBit};
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
@@ -381,6 +399,7 @@ void RunLoop(Console& c, int signalPipe) {
         // draws only what differs, at most once a frame.
         c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
+        if (fds[3].revents != 0 && !c.quit) Apply(c, WriteBatchOutput(c));
         if (c.batch.on) {
             if (fds[0].revents != 0) ReadBatchInput(c, now);
         } else if ((fds[0].revents & POLLIN) || (c.keysMore && !HoldKeys(c, now))) {
@@ -396,10 +415,11 @@ void RunLoop(Console& c, int signalPipe) {
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;
+        c.heldHangUp = held && (c.heldHangUp || (events & (POLLHUP | POLLERR)) != 0);
         char note[NoticeCapacity];
         if (c.link == LinkState::Connecting) {
             if (events != 0) Apply(c, ContinueConnecting(c, events, now));
-        } else if ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || c.readMore) {
+        } else if (!held && ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || c.readMore)) {
             ReadLine(c, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
         }
         if (c.link == LinkState::Open && (events & POLLOUT) && c.pump.StageEmpty()) {
@@ -415,4 +435,5 @@ void RunLoop(Console& c, int signalPipe) {
         PumpOutput(c, now);
     }
     DrainLineForCapture(c);
+    DrainBatchOutput(c, signalPipe);
 }

@@ -209,7 +209,10 @@ int main(int argc, char** argv) {
     ResetTransferModes();
     ResetScreen();
     int64_t now = MonotonicMilliseconds();
-    StartBatch(c, batch, now);
+    if (!StartBatch(c, batch, now)) {
+        CloseShare(c.share);
+        return Fail("no memory for what waits for standard output");
+    }
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.share);

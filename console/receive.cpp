@@ -8,29 +8,29 @@
 
 namespace {
 
-void ForwardReply(ReceiveTargets& targets) {
+void ForwardReply(ScreenStage& screen) {
     uint8_t reply[3];
     for (unsigned i = 0; i < outputQueue.count; ++i)
-        reply[i] = Originated(outputQueue.bytes[i], targets.sevenBit);
-    if (!targets.pump.Queue(reply, outputQueue.count, false)) {
-        targets.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
+        reply[i] = Originated(outputQueue.bytes[i], screen.sevenBit);
+    if (!screen.pump.Queue(reply, outputQueue.count, false)) {
+        screen.counters.dropped += outputQueue.count;  // a full queue drops it, as a busy one does
     }
     outputQueue.Discard();
 }
 
 // `answer`: an identify reply goes to the host and a script sees the byte;
 // echoed bytes are the user's own, so a request among them is not answered.
-inline void Show(ReceiveTargets& targets, uint8_t byte, bool answer = true) {
+inline void Show(ScreenStage& screen, uint8_t byte, bool answer = true) {
     if (byte == LineFeed && terminal.row == LastRow && terminal.escapeState == EscapeState::Normal) {
-        targets.history.Push(&screen.cells[0]);  // about to scroll off the top
+        screen.history.Push(&::screen.cells[0]);  // about to scroll off the top
     }
-    if (answer && targets.scriptText != nullptr) {
-        TakeShown(*targets.scriptText, byte, terminal.escapeState != EscapeState::Normal);
+    if (answer && screen.scriptText.listening) {
+        TakeShown(screen.scriptText, byte, terminal.escapeState != EscapeState::Normal);
     }
     InterpretByte(byte);
     if (outputQueue.IsEmpty()) return;
     if (answer) {
-        ForwardReply(targets);
+        ForwardReply(screen);
     } else {
         outputQueue.Discard();
     }
@@ -40,24 +40,24 @@ void Keep(const Cell* row, void* history) { static_cast<History*>(history)->Push
 
 // A block for the screen, in runs; a byte at a time while a script must see
 // each byte with the escape state it met. A reply goes out at once.
-void ShowBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
-    if (targets.scriptText != nullptr) {
-        for (unsigned i = 0; i < count; ++i) Show(targets, bytes[i] & SevenBits);
+void ShowBlock(ScreenStage& screen, const uint8_t* bytes, unsigned count) {
+    if (screen.scriptText.listening) {
+        for (unsigned i = 0; i < count; ++i) Show(screen, bytes[i] & SevenBits);
         return;
     }
     for (unsigned i = 0; i < count;) {
-        i += InterpretBytes(bytes + i, count - i, Keep, &targets.history);
-        if (!outputQueue.IsEmpty()) ForwardReply(targets);
+        i += InterpretBytes(bytes + i, count - i, Keep, &screen.history);
+        if (!outputQueue.IsEmpty()) ForwardReply(screen);
     }
 }
 
-void ShowText(ReceiveTargets& targets, const char* text, unsigned length) {
-    for (unsigned i = 0; i < length; ++i) Show(targets, uint8_t(text[i]));
+void ShowText(ScreenStage& screen, const char* text, unsigned length) {
+    for (unsigned i = 0; i < length; ++i) Show(screen, uint8_t(text[i]));
 }
 
 // Full rows once, and the row being filled redrawn once a block.
-void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
-    HexDump& dump = targets.style.dump;
+void ShowHex(ReceiveChain& chain, const uint8_t* bytes, unsigned count) {
+    HexDump& dump = chain.style.dump;
     char row[HexRowCapacity + 2];
     row[0] = CarriageReturn;
     for (unsigned i = 0; i < count; ++i) {
@@ -65,73 +65,86 @@ void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
         unsigned length = FormatHexRow(dump, row + 1, HexRowCapacity);
         row[1 + length] = CarriageReturn;
         row[2 + length] = LineFeed;
-        ShowText(targets, row, length + 3);
+        ShowText(chain.screen, row, length + 3);
         dump.NextRow();
     }
-    if (dump.filled > 0) ShowText(targets, row, 1 + FormatHexRow(dump, row + 1, HexRowCapacity));
+    if (dump.filled > 0) ShowText(chain.screen, row, 1 + FormatHexRow(dump, row + 1, HexRowCapacity));
 }
 
-void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
-                 const struct timespec& arrived) {
-    ReceiveStyle& style = targets.style;
-    if (targets.log.Active()) targets.log.ReceivedRaw(bytes, count);
+void ReceivePart(ReceiveChain& chain, const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
+    ReceiveStyle& style = chain.style;
+    for (unsigned i = 0; i < chain.rawCount; ++i) chain.raw[i]->Take(bytes, count, arrived);
     const uint8_t* text = bytes;
     unsigned textCount = count;
     if (style.maps & ReceivedMaps) {
         textCount = style.map.Apply(style.maps, bytes, count, style.mapped);
         text = style.mapped;
     }
-    textCount = FilterAnsi(targets.ansi, text, textCount, style.shown);
+    textCount = FilterAnsi(chain.ansi, text, textCount, style.shown);
     text = style.shown;
-    if (targets.log.Active()) targets.log.ReceivedText(text, textCount, arrived);
-    switch (CurrentTransferModes().capture) {
-        case ReceiveMode::CaptureRaw:
-            for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
-            return;
-        case ReceiveMode::CaptureText:
-            for (unsigned i = 0; i < textCount; ++i) {
-                uint8_t out[2];
-                unsigned n = targets.captureLineEnds.Next(text[i] & SevenBits, out);
-                for (unsigned j = 0; j < n; ++j) WriteFileByte(captureFile, out[j]);
-            }
-            if (!style.hex) ShowBlock(targets, text, textCount);
-            break;
-        case ReceiveMode::Off:
-            if (!style.hex) ShowBlock(targets, text, textCount);
-            break;
+    for (unsigned i = 0; i < chain.textCount; ++i) chain.text[i]->Take(text, textCount, arrived);
+    if (CurrentTransferModes().capture == ReceiveMode::CaptureRaw) return;  // nothing is shown
+    if (style.hex) {
+        ShowHex(chain, bytes, count);
+    } else {
+        ShowBlock(chain.screen, text, textCount);
     }
-    if (style.hex) ShowHex(targets, bytes, count);
+}
+
+unsigned Least(ReceiveSink* const* sinks, unsigned count) {
+    unsigned least = SinkNoLimit;
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned room = sinks[i]->Room();
+        if (room < least) least = room;
+    }
+    return least;
 }
 
 }  // namespace
 
-void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
-                  const struct timespec& arrived) {
+bool AddSink(ReceiveChain& chain, SinkStage stage, ReceiveSink& sink) {
+    ReceiveSink** sinks = stage == SinkStage::Raw ? chain.raw : chain.text;
+    unsigned& count = stage == SinkStage::Raw ? chain.rawCount : chain.textCount;
+    if (count == ChainSinkCapacity) return false;
+    sinks[count++] = &sink;
+    return true;
+}
+
+unsigned ReadAllowance(const ReceiveChain& chain, unsigned wanted) {
+    unsigned raw = Least(chain.raw, chain.rawCount);
+    if (raw < wanted) wanted = raw;
+    unsigned text = Least(chain.text, chain.textCount);
+    if (text == SinkNoLimit) return wanted;
+    unsigned fits = text < AnsiFilterSlack ? 0 : (text - AnsiFilterSlack) / 2;
+    return fits < wanted ? fits : wanted;
+}
+
+void ReceiveBlock(ReceiveChain& chain, const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
     for (unsigned done = 0; done < count; done += MapBlockSize) {
         unsigned part = count - done < MapBlockSize ? count - done : MapBlockSize;
-        ReceivePart(targets, bytes + done, part, arrived);
+        ReceivePart(chain, bytes + done, part, arrived);
     }
 }
 
-void EchoSent(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
-    ReceiveStyle& style = targets.style;
+void EchoSent(ReceiveChain& chain, const uint8_t* bytes, unsigned count) {
+    ReceiveStyle& style = chain.style;
     for (unsigned done = 0; done < count; done += MapBlockSize) {
         unsigned part = count - done < MapBlockSize ? count - done : MapBlockSize;
         if (style.hex) {
-            ShowHex(targets, bytes + done, part);
+            ShowHex(chain, bytes + done, part);
             continue;
         }
         uint8_t maps = uint8_t((style.maps & MapInLfCrlf) | MapInCrCrlf);
         unsigned n = style.echoMap.Apply(maps, bytes + done, part, style.mapped);
-        for (unsigned i = 0; i < n; ++i) Show(targets, style.mapped[i] & SevenBits, false);
+        for (unsigned i = 0; i < n; ++i) Show(chain.screen, style.mapped[i] & SevenBits, false);
     }
 }
 
-void SetHexView(ReceiveTargets& targets, bool on) {
-    ReceiveStyle& style = targets.style;
+void SetHexView(ReceiveChain& chain, bool on) {
+    ReceiveStyle& style = chain.style;
     if (style.hex == on) return;
-    if (style.hex && style.dump.filled > 0) ShowText(targets, "\r\n", 2);  // the last row stays as it is
+    if (style.hex && style.dump.filled > 0) ShowText(chain.screen, "\r\n", 2);  // the last row stays as it is
     style.hex = on;
     style.dump = HexDump();
-    if (on && terminal.column != 0) ShowText(targets, "\r\n", 2);
+    if (on && terminal.column != 0) ShowText(chain.screen, "\r\n", 2);
 }

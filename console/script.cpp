@@ -251,6 +251,7 @@ const luaL_Reg Primitives[] = {
 void Close(Script& s) {
     if (s.state != nullptr) lua_close(s.state);
     s.state = s.thread = nullptr;
+    s.text.listening = false;
 }
 
 void Failed(Console& c, const char* what, const char* message) {
@@ -295,6 +296,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     s.exited = false;
     s.exitCode = 0;
     ClearText(s.text);
+    s.text.listening = true;
     s.seen = s.text.added;
     return true;
 }

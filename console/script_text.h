@@ -15,7 +15,8 @@ struct ScriptText {
     uint8_t bytes[ScriptTextCapacity];
     unsigned head = 0;  // the oldest byte
     unsigned count = 0;
-    uint64_t added = 0;  // bytes taken ever: a waiting expect looks again when it grew
+    uint64_t added = 0;      // bytes taken ever: a waiting expect looks again when it grew
+    bool listening = false;  // a script runs: the receive chain feeds the ring
 };
 
 // A byte about to be shown; `inSequence` says the interpreter is inside an

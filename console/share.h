@@ -12,7 +12,7 @@
 // ShareMaxClients are refused with a notice.
 //
 // The loop's calls, each pass: ShareDescriptors before poll, ServeShare
-// after; ShareReceived for every block read from the line.
+// after; the receive chain gives it every block read from the line.
 #ifndef BRISVANE_CONSOLE_SHARE_H
 #define BRISVANE_CONSOLE_SHARE_H
 
@@ -22,6 +22,7 @@
 #include "console/notice.h"
 #include "console/output_pump.h"
 #include "console/share_buffer.h"
+#include "console/sink.h"
 
 const unsigned ShareMaxClients = 8;
 const unsigned ShareMaxDescriptors = ShareMaxClients + 1;  // and the listener
@@ -83,5 +84,19 @@ void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, u
 // Host bytes just read from the line: kept for every client, to be sent
 // before the next wait.
 void ShareReceived(Share& share, Notice& notice, const uint8_t* bytes, unsigned count);
+
+// The share as a raw sink of the receive chain. It has room always: a
+// client that does not keep up is dropped, never waited for.
+class ShareSink : public ReceiveSink {
+public:
+    ShareSink(Share& share, Notice& notice) : share_(share), notice_(notice) {}
+    void Take(const uint8_t* bytes, unsigned count, const struct timespec&) override {
+        ShareReceived(share_, notice_, bytes, count);
+    }
+
+private:
+    Share& share_;
+    Notice& notice_;
+};
 
 #endif

@@ -44,12 +44,8 @@ protected:
     Reaction Run(int64_t at) { return RunScript(*console, now = at); }
     // Host bytes through the receive rule, as the loop gives them.
     void Host(const std::string& bytes) {
-        Console& c = *console;
-        ReceiveTargets targets = {c.history, c.log,   c.pump,     c.transfers.captureLineEnds,
-                                  false,     c.style, c.counters, &c.script.text,
-                                  c.ansi};
         struct timespec arrived = {};
-        ReceiveBlock(targets, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()),
+        ReceiveBlock(console->chain, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()),
                      arrived);
     }
     std::string Queued() {  // all of it fits one stage here
