@@ -9,6 +9,7 @@
 
 #include "console/commands.h"
 #include "console/console.h"
+#include "console/send.h"
 
 namespace {
 
@@ -78,8 +79,7 @@ void ReadBatchInput(Console& c, int64_t) {
         c.batch.inputEnded = true;
         return;
     }
-    for (ssize_t i = 0; i < count; ++i) bytes[i] = Originated(bytes[i], c.options.sevenBit);
-    c.pump.Queue(bytes, unsigned(count), false);  // room was there: see BatchInputDescriptor
+    Send(c, SendSource::BatchInput, bytes, unsigned(count));  // room was there: see BatchInputDescriptor
 }
 
 int BatchOutputDescriptor(const Console& c) {

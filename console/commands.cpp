@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include "console/hex_view.h"
+#include "console/line_controls.h"
 #include "console/line_maps.h"
+#include "console/send.h"
 #include "core/screen.h"
 
 namespace {
@@ -17,17 +19,6 @@ bool Connected(Console& c) {
     if (c.link == LinkState::Open) return true;
     Say(c.notice, "not connected: %s is not open", c.options.device);
     return false;
-}
-
-void SayControl(Console& c, ControlResult result, const char* done, const char* what) {
-    switch (result) {
-        case ControlResult::Done: Say(c.notice, "%s", done); break;
-        case ControlResult::Unsupported: Say(c.notice, "this line has no %s", what); break;
-        case ControlResult::Refused: Say(c.notice, "the line refused the %s", what); break;
-        case ControlResult::Unsettled:
-            Say(c.notice, "the line refused the %s; its state is unknown", what);
-            break;
-    }
 }
 
 void AskForFile(Console& c, PromptPurpose purpose, const char* label) {
@@ -123,44 +114,11 @@ Reaction EndSendOrPaste(Console& c, int64_t now) {
     return Nothing;
 }
 
-void SetModemOutput(Console& c, ModemOutput which, bool on) {
-    ControlResult result = c.line->SetModemOutput(which, on);
-    const char* name = which == ModemOutput::Dtr ? "DTR" : "RTS";
-    if (result == ControlResult::Done) {
-        (which == ModemOutput::Dtr ? c.dtr : c.rts) = on;
-        (which == ModemOutput::Dtr ? c.controls.dtr : c.controls.rts) = on ? 1 : 0;
-    }
-    char done[32];
-    std::snprintf(done, sizeof done, "%s %s", name, OnOff(on));
-    SayControl(c, result, done, "modem lines (DTR, RTS)");
-}
-
-Reaction SendBreak(Console& c, int64_t now) {
-    ControlResult result = c.line->SetBreak(true);
-    if (result == ControlResult::Done) c.breakEndsAt = now + BreakMilliseconds;
-    // Behind output the other end stopped reading: it goes when that moves.
-    bool waiting = !c.pump.StageEmpty() || c.pump.Waiting() > 0 || SendRunning() || c.line->OutputStuck();
-    bool stuck = result == ControlResult::Done && waiting &&
-                 now - c.lastWrite >= OutputStalledMilliseconds + c.options.characterInterval;
-    SayControl(c, result,
-               stuck ? "break not sent yet: the line's output is stuck (the other end stopped reading)"
-                     : "break sent",
-               "BREAK");
-    return Nothing;
-}
-
-Reaction PulseDtr(Console& c, int64_t now) {
-    ControlResult result = c.line->SetModemOutput(ModemOutput::Dtr, false);
-    if (result == ControlResult::Done) c.dtrBackAt = now + DtrPulseMilliseconds;
-    SayControl(c, result, "DTR pulsed off and on (reset)", "modem lines (DTR, RTS)");
-    return Nothing;
-}
-
 Reaction ShowModemLines(Console& c, int64_t) {
     ModemLines lines = {};
     ControlResult result = c.line->ReadModemLines(&lines);
     if (result != ControlResult::Done) {
-        SayControl(c, result, "", "modem lines (CTS, DSR, DCD, RI)");
+        SayControl(c.notice, result, "", "modem lines (CTS, DSR, DCD, RI)");
     } else {
         Say(c.notice, "CTS %s  DSR %s  DCD %s  RI %s  |  DTR %s  RTS %s", OnOff(lines.cts), OnOff(lines.dsr),
             OnOff(lines.dcd), OnOff(lines.ri), OnOff(lines.dtr), OnOff(lines.rts));
@@ -168,28 +126,10 @@ Reaction ShowModemLines(Console& c, int64_t) {
     return Nothing;
 }
 
-// Applies `controls` to the open line; they are in force only if it took them.
-bool ApplyControls(Console& c, const LineControls& controls) {
-    char problem[NoticeCapacity];
-    ControlResult result = c.line->Apply(controls, problem, sizeof problem);
-    if (result == ControlResult::Done) {
-        c.controls = controls;
-        return true;
-    }
-    if (result == ControlResult::Unsupported) {
-        Say(c.notice, "line settings are the server's business on %s", c.line->Name());
-    } else if (result == ControlResult::Unsettled) {
-        Say(c.notice, "%.200s: the line's settings are unknown", problem);
-    } else {
-        Say(c.notice, "%.200s; the old settings stay", problem);
-    }
-    return false;
-}
-
 Reaction ToggleFlow(Console& c, int64_t) {
     LineControls controls = c.controls;
     controls.hardwareFlow = !controls.hardwareFlow;
-    if (ApplyControls(c, controls)) {
+    if (ApplyControls(c, controls, &c.notice)) {
         c.options.hardwareFlow = controls.hardwareFlow;
         Say(c.notice, "flow control: %s", controls.hardwareFlow ? "rtscts" : "none");
     }
@@ -213,7 +153,7 @@ void NewSettings(Console& c, const char* text) {
         Say(c.notice, "line settings '%.60s': %s", text, fault);
         return;
     }
-    if (!Connected(c) || !ApplyControls(c, controls)) return;
+    if (!ApplyControls(c, controls, &c.notice)) return;
     c.options.line = controls.settings;
     FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
     Say(c.notice, "line settings now %s", c.options.settingsText);
@@ -228,14 +168,8 @@ void SendHexBytes(Console& c, const char* text) {
         return;
     }
     std::snprintf(c.hexInput, sizeof c.hexInput, "%s", text);
-    if (!Connected(c)) return;
-    if (!c.pump.Queue(bytes, unsigned(count), false)) {  // as they are: no bit-7 mark, no maps
-        c.counters.dropped += unsigned(count);
-        Say(c.notice, "%u bytes wait for the line: the hex bytes were not sent", c.pump.Waiting());
-        return;
-    }
-    EchoQueued(c, bytes, unsigned(count));
-    Say(c.notice, "sent %d bytes", count);
+    if (Send(c, SendSource::HexInput, bytes, unsigned(count)) == unsigned(count))
+        Say(c.notice, "sent %d bytes", count);
 }
 
 void NewMaps(Console& c, const char* text) {
@@ -258,37 +192,6 @@ void Search(Console& c) {
 }
 
 }  // namespace
-
-void SendTyped(Console& c, const uint8_t* bytes, unsigned count) {
-    if (c.protocol.active) {  // the line is the protocol's
-        Say(c.notice, "not sent: a transfer runs (the menu key then e ends it)");
-        return;
-    }
-    if (c.link != LinkState::Open) {
-        c.counters.dropped += count;
-        Say(c.notice, "not connected: the key was not sent");
-        return;
-    }
-    uint8_t wire[6];
-    unsigned length = 0;
-    if (count > 3) return;
-    for (unsigned i = 0; i < count; ++i) {
-        uint8_t mapped[2];
-        unsigned n = MapSent(c.style.maps, bytes[i], mapped);
-        for (unsigned j = 0; j < n; ++j) wire[length++] = Originated(mapped[j], c.options.sevenBit);
-    }
-    if (!c.pump.Queue(wire, length, false)) {
-        c.counters.dropped += length;
-        Say(c.notice, "%u bytes wait for the line: the key was not sent", c.pump.Waiting());
-        return;
-    }
-    KeysSent(c.bit7, wire, length, MonotonicMilliseconds());
-    EchoQueued(c, wire, length);
-}
-
-void EchoQueued(Console& c, const uint8_t* bytes, unsigned count) {
-    if (c.style.echo) EchoSent(c.chain, bytes, count);
-}
 
 namespace {
 
@@ -407,17 +310,23 @@ Reaction EndCapturing(Console& c, int64_t now) {
     return Nothing;
 }
 
+Reaction Break(Console& c, int64_t now) {
+    SendBreak(c, now, &c.notice);
+    return Nothing;
+}
+
+Reaction Reset(Console& c, int64_t now) {
+    PulseDtr(c, now, &c.notice);
+    return Nothing;
+}
+
 Reaction ToggleDtr(Console& c, int64_t) {
-    SetModemOutput(c, ModemOutput::Dtr, !c.dtr);
+    SetModemOutput(c, ModemOutput::Dtr, !ModemOutputOn(c, ModemOutput::Dtr), &c.notice);
     return Nothing;
 }
 
 Reaction ToggleRts(Console& c, int64_t) {
-    if (c.controls.hardwareFlow) {
-        Say(c.notice, "RTS/CTS flow control drives RTS: turn it off first (menu key, f)");
-    } else {
-        SetModemOutput(c, ModemOutput::Rts, !c.rts);
-    }
+    SetModemOutput(c, ModemOutput::Rts, !ModemOutputOn(c, ModemOutput::Rts), &c.notice);
     return Nothing;
 }
 
@@ -465,11 +374,11 @@ const MenuEntry Entries[] = {
      MenuLevel::Receive, false},
     {MenuLevel::Top, 'e', "end", "end an X/Y/ZMODEM transfer", EndTransfer, MenuLevel::Closed, false},
     {MenuLevel::Top, 'h', "history", "history: PgUp, /, n, N, q", ShowHistory, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'b', "break", "send a BREAK", SendBreak, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'b', "break", "send a BREAK", Break, MenuLevel::Closed, true},
     {MenuLevel::Top, 'p', "settings", "line settings (speed...)", AskForSettings, MenuLevel::Closed, true},
     {MenuLevel::Top, 'f', "flow", "flow control on or off", ToggleFlow, MenuLevel::Closed, true},
     {MenuLevel::Top, 'd', "dtr", "DTR on or off", ToggleDtr, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'D', "reset", "pulse DTR (reset a board)", PulseDtr, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'D', "reset", "pulse DTR (reset a board)", Reset, MenuLevel::Closed, true},
     {MenuLevel::Top, 't', "rts", "RTS on or off", ToggleRts, MenuLevel::Closed, true},
     {MenuLevel::Top, 'm', "modem", "show the modem lines", ShowModemLines, MenuLevel::Closed, true},
     {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Redraw, MenuLevel::Closed, false},
@@ -512,7 +421,7 @@ Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
         case MenuStepKind::PassKey:
         case MenuStepKind::Opened:
         case MenuStepKind::Cancelled: return Nothing;
-        case MenuStepKind::SendPrefix: SendTyped(c, &c.options.prefixKey, 1); return Nothing;
+        case MenuStepKind::SendPrefix: Send(c, SendSource::Key, &c.options.prefixKey, 1); return Nothing;
         case MenuStepKind::Run: break;
     }
     if (step.entry->needsLine && c.link != LinkState::Open) {
@@ -550,24 +459,4 @@ Reaction PromptAnswered(Console& c) {
         case PromptPurpose::None: break;
     }
     return Nothing;
-}
-
-void EndTimedControls(Console& c, int64_t now) {
-    if (now >= c.breakEndsAt) {
-        c.breakEndsAt = NoDeadline;
-        if (c.link == LinkState::Open && c.line->SetBreak(false) != ControlResult::Done) {
-            Say(c.notice, "the line refused to end the BREAK: it may still be held (%s)", c.line->Name());
-        }
-    }
-    if (now >= c.dtrBackAt) {
-        c.dtrBackAt = NoDeadline;
-        if (c.link != LinkState::Open) return;
-        if (c.line->SetModemOutput(ModemOutput::Dtr, true) == ControlResult::Done) {
-            c.dtr = true;
-            c.controls.dtr = 1;
-        } else {
-            c.dtr = false;
-            Say(c.notice, "the line refused to set DTR on again after the pulse: DTR is off");
-        }
-    }
 }

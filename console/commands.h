@@ -1,9 +1,8 @@
 // The menu's commands, carried out on the console's state, and the table
 // that names them (letters, words, needs-a-line): transfers, the screen, the
 // history view, the help page, and the line's own controls (BREAK, DTR, RTS,
-// modem lines, live settings, flow control). Timed ends (a BREAK, a DTR
-// pulse) are left as deadlines for the loop. What a command did or why it
-// was refused is said in the console's notice.
+// modem lines, live settings, flow control: line_controls.h does them).
+// What a command did or why it was refused is said in the console's notice.
 #ifndef BRISVANE_CONSOLE_COMMANDS_H
 #define BRISVANE_CONSOLE_COMMANDS_H
 
@@ -12,9 +11,6 @@
 #include "console/console.h"
 #include "console/menu.h"
 #include "console/reaction.h"
-
-const int64_t BreakMilliseconds = 250;
-const int64_t DtrPulseMilliseconds = 100;
 
 // Every menu command, in the order the menu line and the help page show them.
 MenuTable CommandTable();
@@ -28,15 +24,5 @@ Reaction Leave(Console& console, int exitCode);
 
 // The prompt was answered (Accepted) for its purpose.
 Reaction PromptAnswered(Console& console);
-
-// The loop's timed ends: a BREAK to clear, DTR to raise again.
-void EndTimedControls(Console& console, int64_t now);
-
-// Queues bytes typed for the host (before bit 7) through the sent maps, or
-// says why they were not sent: no line, or no room (counted as refused).
-void SendTyped(Console& console, const uint8_t* bytes, unsigned count);
-
-// Under local echo, shows bytes queued for the host; otherwise nothing.
-void EchoQueued(Console& console, const uint8_t* bytes, unsigned count);
 
 #endif

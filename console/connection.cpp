@@ -17,14 +17,16 @@ int64_t NextDelay(const Console& c) {
 }
 
 // The line sets DTR and RTS as asked when it opens; what the driver
-// reports is what is recorded, and a refusal is said.
+// reports is what is recorded (in the controls, their one record), and a
+// refusal is said.
 void CheckModemOutputs(Console& c) {
     ModemLines lines;
     if (c.line->ReadModemLines(&lines) != ControlResult::Done) return;  // nothing to read them back from
     bool dtrRefused = c.controls.dtr != -1 && lines.dtr != (c.controls.dtr == 1);
     bool rtsRefused = c.controls.rts != -1 && !c.controls.hardwareFlow && lines.rts != (c.controls.rts == 1);
-    c.dtr = lines.dtr;
-    c.rts = lines.rts;
+    // Kept as the line has them, so a reopen restores what was in force.
+    c.controls.dtr = lines.dtr ? 1 : 0;
+    if (!c.controls.hardwareFlow) c.controls.rts = lines.rts ? 1 : 0;
     if (dtrRefused || rtsRefused) {
         Say(c.notice, "%s refused to set %s: DTR is %s, RTS %s", c.line->Name(),
             dtrRefused && rtsRefused ? "DTR and RTS"
@@ -39,8 +41,6 @@ void Opened(Console& c, int64_t now) {
     c.everOpened = true;
     c.openedAt = now;
     c.retryAt = NoDeadline;
-    c.dtr = c.controls.dtr != 0;
-    c.rts = c.controls.rts != 0;
     CheckModemOutputs(c);
     c.redraw = true;
     c.readMore = true;  // a network line may hold what came with its acceptance

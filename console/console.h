@@ -110,7 +110,6 @@ struct Console {
     AnsiFilter ansi;  // between the line and the interpreter
     Bit7Watch bit7;   // does the host take the keys' bit 7 for data?
 
-    bool dtr = true, rts = true;  // modem outputs as last set
     int64_t breakEndsAt = NoDeadline;
     int64_t dtrBackAt = NoDeadline;  // the end of a DTR pulse
     int64_t outputWaitingSince = NoDeadline;

@@ -9,6 +9,7 @@
 #include "console/commands.h"
 #include "console/line_maps.h"
 #include "console/line/line_speed.h"
+#include "console/send.h"
 #include "core/screen.h"
 
 namespace {
@@ -64,51 +65,32 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
     return Nothing;
 }
 
-// Pasted bytes, already as they go on the wire, after what waits.
-void QueuePasted(Console& c, const uint8_t* wire, unsigned count) {
+// Pasted text, its line ends done, after what waits.
+void QueuePasted(Console& c, const uint8_t* text, unsigned count) {
     if (count == 0) return;
     if (c.view.open) {
         Say(c.notice, "not sent: the history is shown (q leaves it)");
         return;
     }
-    if (c.protocol.active) {
-        Say(c.notice, "not sent: a transfer runs (the menu key then e ends it)");
-        return;
-    }
-    if (c.link != LinkState::Open) {
-        c.counters.dropped += count;
-        Say(c.notice, "not connected: the paste was not sent");
-        return;
-    }
-    unsigned room = TypedCapacity - c.pump.Waiting();
-    unsigned taken = count < room ? count : room;
-    c.pump.Queue(wire, taken, true);
-    EchoQueued(c, wire, taken);
-    c.pasteTotal += taken;
-    c.counters.dropped += count - taken;
-    if (taken < count)
-        Say(c.notice, "the paste did not fit in what waits for the line: the rest was not sent");
+    unsigned queued;
+    Send(c, SendSource::Paste, text, count, &queued);
+    c.pasteTotal += queued;
 }
 
-// A pasted byte through the rules for text and the sent line-end maps, onto
-// `wire` as it goes out; returns how many bytes it added (0 to 2).
-unsigned PastedOut(Console& c, uint8_t byte, uint8_t* wire) {
-    uint8_t marked;
-    if (PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, &marked) == 0) return 0;
-    uint8_t mapped[2];
-    unsigned count = MapSent(c.style.maps, marked & SevenBits, mapped);
-    for (unsigned i = 0; i < count; ++i) wire[i] = Originated(mapped[i], c.options.sevenBit);
-    return count;
+// A pasted byte through the rules for text onto `text`; returns how many
+// bytes it added (0 or 1).
+unsigned PastedOut(Console& c, uint8_t byte, uint8_t* text) {
+    return PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, text);
 }
 
 void Pasted(Console& c, const TranslatedKey& key) {
     if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
-    uint8_t wire[2];
-    QueuePasted(c, wire, PastedOut(c, key.byte, wire));
+    uint8_t text[1];
+    QueuePasted(c, text, PastedOut(c, key.byte, text));
 }
 
 // One byte of a paste's text as curses would have handed it over, onto
-// `wire`; returns how many bytes it added (0 to 2).
+// `wire`; returns how many bytes it added (0 or 1).
 unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
     // Printable ASCII, most of any paste, is itself in every locale.
     if (byte >= 0x20 && byte < 0x7F && !c.pasteMidCharacter) return PastedOut(c, byte, wire);
@@ -171,7 +153,7 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
 unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
     static const char End[] = "\033[201~";
     const unsigned EndLength = sizeof End - 1;
-    uint8_t wire[4096 + 2 * (EndLength + 1)];  // a map may double a byte
+    uint8_t wire[4096 + EndLength + 1];
     unsigned length = 0, taken = count;
     for (unsigned i = 0; i < count; ++i) {
         uint8_t byte = bytes[i];
@@ -241,6 +223,6 @@ Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
     }
     uint8_t bytes[3];
     unsigned count = KeyBytes(key, bytes);
-    if (count > 0) SendTyped(c, bytes, count);
+    if (count > 0) Send(c, SendSource::Key, bytes, count);
     return Nothing;
 }

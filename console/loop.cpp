@@ -14,7 +14,9 @@
 #include "console/commands.h"
 #include "console/connection.h"
 #include "console/input.h"
+#include "console/line_controls.h"
 #include "console/receive.h"
+#include "console/send.h"
 #include "console/share.h"
 #include "console/signals.h"
 #include "console/status.h"
@@ -386,7 +388,7 @@ void RunLoop(Console& c, int signalPipe) {
             {BatchOutputDescriptor(c), POLLOUT, 0},
         };
         nfds_t count = 4 + ProtocolPollFds(c.protocol, c.pump.StageEmpty(), &fds[4]);
-        ShareTargets sharing = {c.pump, c.notice, c.link == LinkState::Open, c.options.sevenBit};
+        ShareTargets sharing = {c.notice, c.link == LinkState::Open, SendFromShare, &c};
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
         count += shared;

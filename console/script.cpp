@@ -13,6 +13,8 @@ extern "C" {
 #include "console/batch.h"
 #include "console/commands.h"
 #include "console/console.h"
+#include "console/line_controls.h"
+#include "console/send.h"
 #include "core/screen.h"
 
 namespace {
@@ -144,17 +146,10 @@ int QueueBytes(lua_State* L) {
     Console& c = Owner(L);
     size_t length;
     const char* bytes = luaL_checklstring(L, 1, &length);
-    bool raw = lua_toboolean(L, 2);
-    uint8_t wire[SendPiece];
-    if (length > sizeof wire || c.link != LinkState::Open) {
-        lua_pushboolean(L, false);
-        return 1;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        uint8_t byte = uint8_t(bytes[i]);
-        wire[i] = raw ? byte : Originated(byte, c.options.sevenBit);
-    }
-    lua_pushboolean(L, c.pump.Queue(wire, unsigned(length), false));
+    SendSource source = lua_toboolean(L, 2) ? SendSource::ScriptRaw : SendSource::Script;
+    bool taken = length <= SendPiece &&
+                 Send(c, source, reinterpret_cast<const uint8_t*>(bytes), unsigned(length)) == length;
+    lua_pushboolean(L, taken);
     return 1;
 }
 
@@ -163,20 +158,9 @@ int Control(lua_State* L) {
     Console& c = Owner(L);
     lua_Integer which = luaL_checkinteger(L, 1);
     bool on = lua_toboolean(L, 2);
-    ControlResult result = ControlResult::Refused;
-    if (c.link == LinkState::Open) {
-        if (which == 0) {
-            result = c.line->SetBreak(true);
-            if (result == ControlResult::Done) c.breakEndsAt = c.script.now + BreakMilliseconds;
-        } else {
-            ModemOutput output = which == 1 ? ModemOutput::Dtr : ModemOutput::Rts;
-            result = c.line->SetModemOutput(output, on);
-            if (result == ControlResult::Done) {
-                (which == 1 ? c.dtr : c.rts) = on;
-                (which == 1 ? c.controls.dtr : c.controls.rts) = on ? 1 : 0;
-            }
-        }
-    }
+    ControlResult result =
+        which == 0 ? SendBreak(c, c.script.now, nullptr)
+                   : SetModemOutput(c, which == 1 ? ModemOutput::Dtr : ModemOutput::Rts, on, nullptr);
     lua_pushboolean(L, result == ControlResult::Done);
     return 1;
 }

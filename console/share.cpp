@@ -167,23 +167,20 @@ bool WriteBacklog(ShareClient& client) {
 }
 
 // False when the client is gone.
-bool ReadClient(ShareClient& client, bool sevenBit) {
+bool ReadClient(ShareClient& client) {
     ssize_t got = recv(client.fd, client.input, sizeof client.input, MSG_DONTWAIT);
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    for (ssize_t i = 0; i < got; ++i) client.input[i] = Originated(client.input[i], sevenBit);
     client.inputStart = 0;
     client.inputEnd = unsigned(got);
     return true;
 }
 
-// As much of the client's input as the pump has room for.
-void MoveInput(ShareClient& client, OutputPump& pump) {
-    unsigned room = TypedCapacity - pump.Waiting();
-    unsigned take = client.inputEnd - client.inputStart;
-    if (take > room) take = room;
-    if (take == 0 || !pump.Queue(client.input + client.inputStart, take, false)) return;
-    client.inputStart += take;
+// As much of the client's input as the line takes now.
+void MoveInput(ShareClient& client, ShareTargets& targets) {
+    unsigned waiting = client.inputEnd - client.inputStart;
+    if (waiting == 0) return;
+    client.inputStart += targets.send(targets.user, client.input + client.inputStart, waiting);
     if (client.inputStart == client.inputEnd) client.inputStart = client.inputEnd = 0;
 }
 
@@ -271,7 +268,7 @@ unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fd
     for (unsigned i = 0; i < ShareMaxClients; ++i) {
         ShareClient& client = share.client[i];
         if (client.fd >= 0 && !WriteBacklog(client)) Drop(share, client);
-        if (client.fd >= 0 && targets.lineOpen) MoveInput(client, targets.pump);
+        if (client.fd >= 0 && targets.lineOpen) MoveInput(client, targets);
         short events = 0;
         if (client.fd >= 0 && targets.lineOpen && client.inputEnd == 0) events |= POLLIN;
         if (client.fd >= 0 && !client.backlog.Empty()) events |= POLLOUT;
@@ -291,8 +288,8 @@ void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, u
         bool alive = true;
         if (events & (POLLOUT | POLLERR | POLLHUP)) alive = WriteBacklog(client);
         if (alive && targets.lineOpen && client.inputEnd == 0 && (events & (POLLIN | POLLERR | POLLHUP))) {
-            alive = ReadClient(client, targets.sevenBit);
-            if (alive) MoveInput(client, targets.pump);
+            alive = ReadClient(client);
+            if (alive) MoveInput(client, targets);
         }
         if (!alive) Drop(share, client);
     }

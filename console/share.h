@@ -5,9 +5,10 @@
 // client that does not keep up has its bytes wait in a buffer of its own
 // (ShareBacklog bytes, taken when it connects); when that fills, it is
 // dropped with a notice, so it never holds up the line or the screen. What
-// a client writes goes to the output pump as typed keys do, with the
-// terminal's byte rule for bit 7; when the pump has no room, that client is
-// not read until it has, so nothing is lost. Clients are read only while the
+// a client writes goes to the line through the send callback (the console's
+// one way out, which gives it the terminal's byte rule for bit 7); what it
+// does not take yet, the client is not read again until it has, so nothing
+// is lost. Clients are read only while the
 // line is open; one that ends its writing half has left. More clients than
 // ShareMaxClients are refused with a notice.
 //
@@ -20,7 +21,6 @@
 #include <poll.h>
 
 #include "console/notice.h"
-#include "console/output_pump.h"
 #include "console/share_buffer.h"
 #include "console/sink.h"
 
@@ -58,12 +58,16 @@ struct Share {
     ShareClient client[ShareMaxClients];
 };
 
+// Gives a client's bytes to the line (the console's one way out) and
+// returns how many it took; the client keeps the rest for later.
+typedef unsigned (*ShareSend)(void* user, const uint8_t* bytes, unsigned count);
+
 // What a pass of the loop lends the share.
 struct ShareTargets {
-    OutputPump& pump;
     Notice& notice;
     bool lineOpen;  // clients are read only then
-    bool sevenBit;
+    ShareSend send;
+    void* user;
 };
 
 // Opens the listening socket for `text` (a --share value). A UNIX socket is

@@ -11,7 +11,9 @@
 
 #include "console/commands.h"
 #include "console/connection.h"
+#include "console/line_controls.h"
 #include "console/menu.h"
+#include "console/send.h"
 #include "core/screen.h"
 #include "tests/support/fake_line.h"
 
@@ -164,14 +166,102 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
     EndTimedControls(c, 2000 + DtrPulseMilliseconds);
     Menu('d');
     EXPECT_EQ(line->calls, "break on; break off; dtr off; dtr on; dtr off; ");
-    EXPECT_FALSE(c.dtr);
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));
     c.controls.hardwareFlow = true;
-    Menu('t');  // RTS belongs to the flow control then
+    Menu('t');  // RTS belongs to the flow control then, for a script too
+    EXPECT_EQ(SetModemOutput(c, ModemOutput::Rts, false, nullptr), ControlResult::Refused);
     EXPECT_EQ(line->calls.find("rts"), std::string::npos);
     line->controlResult = ControlResult::Refused;
     Menu('d');
     EXPECT_STREQ(c.notice.text, "the line refused the modem lines (DTR, RTS)");
-    EXPECT_FALSE(c.dtr);  // not recorded as set
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));  // not recorded as set
+}
+
+// The send table, a rule at a time: what each source's bytes become on the
+// wire, and what happens to those the line cannot take.
+class SendTable : public Commands {
+protected:
+    unsigned Give(SendSource source, const std::string& bytes) {
+        return Send(*console, source, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()));
+    }
+    std::string Wire() {
+        OutputPump& pump = console->pump;
+        std::string wire;
+        for (pump.StageQueued(0, 0); !pump.StageEmpty(); pump.StageQueued(0, 0)) {
+            unsigned n;
+            const uint8_t* bytes = pump.Pending(&n);
+            wire.append(reinterpret_cast<const char*>(bytes), n);
+            pump.Wrote(n, 0, 0);
+        }
+        return wire;
+    }
+};
+
+TEST_F(SendTable, MapsAndBit7ApplyToWhatTheTerminalOriginates) {
+    Console& c = *console;
+    c.style.maps = MapOutCrCrlf;
+    const std::pair<SendSource, const char*> expected[] = {
+        {SendSource::Key, "\x8d\x8a"},     {SendSource::Paste, "\x8d\x8a"}, {SendSource::HexInput, "\r"},
+        {SendSource::ShareClient, "\x8d"}, {SendSource::Script, "\x8d"},    {SendSource::ScriptRaw, "\r"},
+        {SendSource::BatchInput, "\x8d"},
+    };
+    for (auto [source, wire] : expected) {
+        EXPECT_EQ(Give(source, "\r"), 1u);
+        EXPECT_EQ(Wire(), wire) << SendRuleOf(source).what;
+    }
+    c.options.sevenBit = true;
+    Give(SendSource::Key, "\xe9\r");
+    EXPECT_EQ(Wire(), "i\r\n");
+}
+
+TEST_F(SendTable, ATransferRefusesTheUsersBytesAndHoldsTheProgramsBytes) {
+    Console& c = *console;
+    c.protocol.active = true;
+    EXPECT_EQ(Give(SendSource::Key, "a"), 0u);
+    EXPECT_STREQ(c.notice.text, "not sent: a transfer runs (the menu key then e ends it)");
+    EXPECT_EQ(c.counters.dropped, 1u);
+    Forget(c.notice);
+    for (SendSource held : {SendSource::ShareClient, SendSource::Script, SendSource::BatchInput}) {
+        EXPECT_EQ(Give(held, "b"), 0u);
+    }
+    EXPECT_EQ(c.notice.text[0], '\0');
+    EXPECT_EQ(c.counters.dropped, 1u);
+    c.protocol.active = false;
+    EXPECT_EQ(Wire(), "");
+}
+
+TEST_F(SendTable, EchoShowsOnlyWhatTheUserSent) {
+    Console& c = *console;
+    ResetScreen();
+    c.style.echo = true;
+    Give(SendSource::Script, "s");
+    Give(SendSource::ShareClient, "c");
+    Give(SendSource::Key, "k");
+    Give(SendSource::HexInput, "h");
+    EXPECT_EQ(screen.cells[0], Cell('k'));
+    EXPECT_EQ(screen.cells[1], Cell('h'));
+    EXPECT_EQ(Wire(), "\xf3\xe3\xebh");
+}
+
+TEST_F(SendTable, WhatDoesNotFitIsDroppedAndCountedOrLeftToItsProducer) {
+    Console& c = *console;
+    static uint8_t filler[TypedCapacity - 2];
+    ASSERT_TRUE(c.pump.Queue(filler, sizeof filler, false));
+    EXPECT_EQ(Give(SendSource::Script, "abc"), 0u);       // all or nothing, kept: the script waits
+    EXPECT_EQ(Give(SendSource::ShareClient, "abc"), 2u);  // the client keeps "c"
+    EXPECT_EQ(c.counters.dropped, 0u);
+    c.pump.Clear();
+    ASSERT_TRUE(c.pump.Queue(filler, sizeof filler, false));
+    EXPECT_EQ(Give(SendSource::Key, "\x1b[A"), 0u);
+    EXPECT_STREQ(c.notice.text, "65534 bytes wait for the line: the key was not sent");
+    EXPECT_EQ(Give(SendSource::Paste, "xyz"), 2u);
+    EXPECT_STREQ(c.notice.text, "the paste did not fit in what waits for the line: the rest was not sent");
+    EXPECT_EQ(c.counters.dropped, 4u);
+    c.link = LinkState::Down;
+    EXPECT_EQ(Give(SendSource::BatchInput, "q"), 0u);
+    EXPECT_EQ(Give(SendSource::HexInput, "q"), 0u);
+    EXPECT_STREQ(c.notice.text, "not connected: the hex bytes were not sent");
+    EXPECT_EQ(c.counters.dropped, 5u);
 }
 
 TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
@@ -210,7 +300,8 @@ TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
     Console& c = *console;
     ResetScreen();
     auto type = [&](const char* text) {
-        for (const char* at = text; *at != '\0'; ++at) SendTyped(c, reinterpret_cast<const uint8_t*>(at), 1);
+        for (const char* at = text; *at != '\0'; ++at)
+            Send(c, SendSource::Key, reinterpret_cast<const uint8_t*>(at), 1);
     };
     auto queued = [&]() {
         c.pump.StageQueued(0, 0);

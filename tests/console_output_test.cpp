@@ -15,6 +15,7 @@
 #include "console/connection.h"
 #include "console/console.h"
 #include "console/input.h"
+#include "console/line_controls.h"
 #include "console/schedule.h"
 #include "console/status.h"
 #include "console/transfers.h"
@@ -330,7 +331,7 @@ TEST_F(Status, LineControlsThatDidNotTakeAreSaidAndRecordedAsTheyAre) {
     char message[256];
     ASSERT_EQ(OpenAtStart(c, message, sizeof message), OpenResult::Open);
     EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 refused to set DTR: DTR is off, RTS on");
-    EXPECT_FALSE(c.dtr);
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));
     c.breakEndsAt = 10;
     c.dtrBackAt = 20;
     EndTimedControls(c, 10);

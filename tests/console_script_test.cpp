@@ -7,6 +7,7 @@
 #include <string>
 
 #include "console/commands.h"
+#include "console/line_controls.h"
 #include "console/receive.h"
 #include "console/script.h"
 #include "core/output_queue.h"

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "console/console.h"
+#include "console/send.h"
 #include "console/share.h"
 
 namespace {
@@ -69,7 +71,8 @@ TEST(ShareAddress, ReadsTheThreeFormsAndRefusesTheRest) {
 // A share whose one client is the near end of a socket pair; the test holds the far end.
 struct Fixture {
     std::unique_ptr<Share> share{new Share()};
-    std::unique_ptr<OutputPump> pump{new OutputPump()};
+    std::unique_ptr<Console> console{new Console()};
+    OutputPump* pump = &console->pump;
     Notice notice = {};
     int far = -1;
 
@@ -80,6 +83,8 @@ struct Fixture {
         share->client[0].backlog.Allocate(ShareBacklog);
         share->clients = 1;
         far = ends[1];
+        DefaultOptions(&console->options);
+        console->link = LinkState::Open;
         share->listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);  // never connected to
     }
     ~Fixture() {
@@ -93,7 +98,7 @@ TEST(Share, AClientsKeysWaitForRoomInThePumpInsteadOfBeingLost) {
     static uint8_t filler[TypedCapacity - 2];
     ASSERT_TRUE(f.pump->Queue(filler, sizeof filler, false));
     ASSERT_EQ(write(f.far, "abcd", 4), 4);
-    ShareTargets targets = {*f.pump, f.notice, true, false};
+    ShareTargets targets = {f.notice, true, SendFromShare, f.console.get()};
     struct pollfd fds[ShareMaxDescriptors] = {};
     ShareDescriptors(*f.share, targets, fds);
     fds[1].revents = POLLIN;
