@@ -19,7 +19,12 @@ const unsigned InputPiece = 4096;
 const unsigned OutputPiece = 4096;
 const unsigned OutputPiecesPerPass = 64;
 
-bool InputWritten(const Console& c) { return c.pump.Waiting() == 0 && c.pump.StageEmpty(); }
+// The end of input, all of it written, and no script to end the run
+// instead: the linger starts.
+bool LingerStarts(const Console& c) {
+    return c.batch.inputEnded && c.batch.endsAt == NoDeadline && !ScriptRunning(c.script) &&
+           c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 && c.pump.StageEmpty();
+}
 
 }  // namespace
 
@@ -93,25 +98,26 @@ Reaction WriteBatchOutput(Console& c) {
 }
 
 Reaction BatchDue(Console& c, int64_t now) {
-    if (now >= c.batch.timeoutAt) {
-        c.batch.timedOut = c.batch.cutShort = true;
-        return Leave(c, TimedOutExitCode);
-    }
     if (!c.batch.on) return Nothing;
     if (c.notice.text[0] != '\0') {
         std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         Forget(c.notice);
     }
     // With a script, the script's end ends the run.
-    if (c.batch.inputEnded && !ScriptRunning(c.script) && c.options.scriptPath[0] == '\0') {
-        if (c.batch.endsAt == NoDeadline && InputWritten(c))
-            c.batch.endsAt = now + c.options.lingerMilliseconds;
-        if (now >= c.batch.endsAt) return Leave(c, 0);
-    }
-    return Nothing;
+    if (LingerStarts(c)) c.batch.endsAt = now + c.options.lingerMilliseconds;
+    return now >= c.batch.endsAt ? Leave(c, 0) : Nothing;
 }
 
 int64_t BatchDeadline(const Console& c) {
-    if (c.batch.on && c.batch.inputEnded && c.batch.endsAt == NoDeadline && InputWritten(c)) return 0;
-    return c.batch.endsAt < c.batch.timeoutAt ? c.batch.endsAt : c.batch.timeoutAt;
+    if (!c.batch.on) return NoDeadline;
+    // Notices go out at once, and the linger starts once the input is written.
+    if (c.notice.text[0] != '\0' || LingerStarts(c)) return 0;
+    return c.batch.endsAt;
+}
+
+int64_t RunTimeoutDue(const Console& c) { return c.batch.timeoutAt; }
+
+Reaction RunTimedOut(Console& c, int64_t) {
+    c.batch.timedOut = c.batch.cutShort = true;
+    return Leave(c, TimedOutExitCode);
 }

@@ -75,10 +75,12 @@ int BatchOutputDescriptor(const Console& console);
 // nobody reads it any more.
 Reaction WriteBatchOutput(Console& console);
 
-// The linger or the timeout is over, standard output is gone; notices
-// are passed to standard error.
+// The linger is over; notices are passed to standard error.
 Reaction BatchDue(Console& console, int64_t now);
-
 int64_t BatchDeadline(const Console& console);
+
+// --timeout, in any mode: when, and leaving with TimedOutExitCode then.
+int64_t RunTimeoutDue(const Console& console);
+Reaction RunTimedOut(Console& console, int64_t now);
 
 #endif

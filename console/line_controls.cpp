@@ -95,7 +95,7 @@ int64_t TimedControlsDue(const Console& c) {
     return c.breakEndsAt < c.dtrBackAt ? c.breakEndsAt : c.dtrBackAt;
 }
 
-void EndTimedControls(Console& c, int64_t now) {
+Reaction EndTimedControls(Console& c, int64_t now) {
     if (now >= c.breakEndsAt) {
         c.breakEndsAt = NoDeadline;
         if (c.link == LinkState::Open && c.line->SetBreak(false) != ControlResult::Done) {
@@ -104,9 +104,10 @@ void EndTimedControls(Console& c, int64_t now) {
     }
     if (now >= c.dtrBackAt) {
         c.dtrBackAt = NoDeadline;
-        if (c.link != LinkState::Open) return;
+        if (c.link != LinkState::Open) return Nothing;
         bool back = c.line->SetModemOutput(ModemOutput::Dtr, true) == ControlResult::Done;
         c.controls.dtr = back ? 1 : 0;
         if (!back) Say(c.notice, "the line refused to set DTR on again after the pulse: DTR is off");
     }
+    return Nothing;
 }

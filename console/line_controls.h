@@ -14,6 +14,7 @@
 
 #include "console/line/line.h"
 #include "console/notice.h"
+#include "console/reaction.h"
 
 struct Console;
 
@@ -33,6 +34,6 @@ bool ApplyControls(Console& console, const LineControls& controls, Notice* notic
 
 // The timed ends: a BREAK to clear, DTR to raise again.
 int64_t TimedControlsDue(const Console& console);
-void EndTimedControls(Console& console, int64_t now);
+Reaction EndTimedControls(Console& console, int64_t now);
 
 #endif

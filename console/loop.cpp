@@ -47,16 +47,16 @@ void Apply(Console& c, Reaction reaction) {
 
 // Output that has waited a while with RTS/CTS on: a low CTS is the usual
 // reason (a cable without the wire), so say so.
-void CheckHeldOutput(Console& c, int64_t now) {
-    if (c.heldReported || now < c.outputWaitingSince + HeldCheckMilliseconds) return;
+Reaction CheckHeldOutput(Console& c, int64_t) {
     c.heldReported = true;
     ModemLines lines;
     if (!c.controls.hardwareFlow || c.line->ReadModemLines(&lines) != ControlResult::Done || lines.cts)
-        return;
+        return Nothing;
     char prefix[16];
     FormatPrefixKey(c.options.prefixKey, prefix, sizeof prefix);
     Say(c.notice, "output held: CTS is low (no CTS wire? %s f turns flow control off)", prefix);
     c.redraw = true;
+    return Nothing;
 }
 
 // Feeds the stage (a send, else what was typed) and writes it as the line
@@ -298,37 +298,64 @@ void Flush(Console& c, int64_t now) {
     c.lastFlush = now;
 }
 
-void Due(Console& c, int64_t now) {
-    EndTimedControls(c, now);
-    if (c.notice.expires != 0 && now >= c.notice.expires) Forget(c.notice);
-    if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
-    Apply(c, RetryIfDue(c, now));
-    if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
-    Apply(c, RunScript(c, now));
-    Apply(c, BatchDue(c, now));
+int64_t NoticeDue(const Console& c) { return c.notice.expires != 0 ? c.notice.expires : NoDeadline; }
+Reaction ForgetNotice(Console& c, int64_t) {
+    Forget(c.notice);
+    return Nothing;
 }
 
-int Timeout(const Console& c, int64_t now) {
+int64_t HeldOutputDue(const Console& c) {
+    if (c.link != LinkState::Open || c.heldReported || c.outputWaitingSince == NoDeadline) return NoDeadline;
+    return c.outputWaitingSince + HeldCheckMilliseconds;
+}
+
+// Work done at a time: when it is next due, and what it does then. Each
+// pass asks every row once for the wait and carries out those due.
+struct TimedWork {
+    int64_t (*due)(const Console&);
+    Reaction (*act)(Console&, int64_t now);
+};
+const TimedWork Timed[] = {
+    {TimedControlsDue, EndTimedControls},  // a BREAK to end, DTR back after a pulse
+    {NoticeDue, ForgetNotice},
+    {HeldOutputDue, CheckHeldOutput},
+    {ConnectionDeadline, RetryIfDue},  // a retry, a connect timeout
+    {ScriptDeadline, RunScript},
+    {BatchDeadline, BatchDue},     // the linger, notices to stderr
+    {RunTimeoutDue, RunTimedOut},  // --timeout
+};
+const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
+
+// What one pass works out once.
+struct Pass {
+    int64_t now;
+    bool holdKeys;
+};
+
+void Due(Console& c, Pass& pass) {
+    for (unsigned i = 0; i < TimedCount && !c.quit; ++i) {
+        if (pass.now >= Timed[i].due(c)) Apply(c, Timed[i].act(c, pass.now));
+    }
+    if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, pass.now);
+}
+
+int Timeout(const Console& c, const Pass& pass) {
+    int64_t now = pass.now;
     uint32_t interval = c.options.characterInterval;
-    int64_t deadlines[] = {
+    int64_t deadlines[5 + TimedCount] = {
         c.redraw && !c.batch.on ? c.lastFlush + FrameMilliseconds : NoDeadline,
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
-        c.keysMore && !HoldKeys(c, now) ? now : NoDeadline,
-        HoldKeys(c, now) ? c.lastWrite + OutputStalledMilliseconds : NoDeadline,  // keys again if it stalls
-        ConnectionDeadline(c),
+        // Keys now, or again once the line stalls while they are held.
+        pass.holdKeys ? c.lastWrite + OutputStalledMilliseconds
+        : c.keysMore  ? now
+                      : NoDeadline,
         c.pump.WaitsForPace(now, interval) ||
                 (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
             ? c.pump.NextPaced()
             : NoDeadline,
-        c.notice.expires != 0 ? c.notice.expires : NoDeadline,
-        c.breakEndsAt,
-        c.dtrBackAt,
         ProtocolDeadline(c.protocol, now),
-        ScriptDeadline(c),
-        BatchDeadline(c),
-        c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
-                                                             : c.outputWaitingSince + HeldCheckMilliseconds,
     };
+    for (unsigned i = 0; i < TimedCount; ++i) deadlines[5 + i] = Timed[i].due(c);
     return PollTimeout(now, deadlines, sizeof deadlines / sizeof deadlines[0]);
 }
 
@@ -352,10 +379,11 @@ void DrainLineForCapture(Console& c) {
 void DrainBatchOutput(Console& c, int signalPipe) {
     while (c.batch.output.Waiting() && !c.batch.cutShort) {
         int64_t now = MonotonicMilliseconds();
-        Apply(c, BatchDue(c, now));  // the timeout
+        int64_t timeoutAt = RunTimeoutDue(c);
+        if (now >= timeoutAt) Apply(c, RunTimedOut(c, now));
         if (c.batch.cutShort) return;
         struct pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {signalPipe, POLLIN, 0}};
-        if (poll(fds, 2, PollTimeout(now, &c.batch.timeoutAt, 1)) < 0 && errno != EINTR) return;
+        if (poll(fds, 2, PollTimeout(now, &timeoutAt, 1)) < 0 && errno != EINTR) return;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
         if (fds[0].revents != 0 && !c.batch.cutShort) Apply(c, WriteBatchOutput(c));
     }
@@ -368,13 +396,15 @@ void RunLoop(Console& c, int signalPipe) {
     c.redraw = true;
     while (!c.quit) {
         int64_t now = MonotonicMilliseconds();
-        Due(c, now);
+        Pass pass = {now, false};
+        Due(c, pass);
+        if (c.quit) break;
         NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
         if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        bool holdKeys = !c.batch.on && HoldKeys(c, now);
+        pass.holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         // While a sink is full the line is not read; one that hung up meanwhile
         // is left out of the wait, or it would wake it at once, over and over.
@@ -382,7 +412,8 @@ void RunLoop(Console& c, int signalPipe) {
         if (held) c.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.protocol) || held) lineEvents &= short(~POLLIN);
         struct pollfd fds[4 + ProtocolPollCount + ShareMaxDescriptors] = {
-            {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
+            {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, pass.holdKeys ? short(0) : short(POLLIN),
+             0},
             {signalPipe, POLLIN, 0},
             {held && c.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
             {BatchOutputDescriptor(c), POLLOUT, 0},
@@ -392,7 +423,7 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
         count += shared;
-        if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
+        if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
         }
@@ -404,7 +435,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (fds[3].revents != 0 && !c.quit) Apply(c, WriteBatchOutput(c));
         if (c.batch.on) {
             if (fds[0].revents != 0) ReadBatchInput(c, now);
-        } else if ((fds[0].revents & POLLIN) || (c.keysMore && !HoldKeys(c, now))) {
+        } else if ((fds[0].revents & POLLIN) || (c.keysMore && !pass.holdKeys)) {
             ReadKeys(c, now);
         }
         // A hung-up terminal also reads as ready; without this the loop spins.

@@ -1,11 +1,14 @@
 // The Unix program's main loop. It waits only in poll(): on the user's
-// terminal (standard input in batch mode), the signal pipe and the line,
-// with a timeout from the earliest deadline (the next frame, a reconnect,
-// the next paced byte, a BREAK or DTR pulse to end, the check of held
-// output, a script's wait, the batch linger or the timeout). In batch mode
-// nothing is drawn. Nothing in it sleeps or
-// blocks, so keys, signals and host bytes are always seen. Reactions are
-// carried out here alone, and so is leaving.
+// terminal (standard input in batch mode), the signal pipe, the line,
+// standard output while batch output waits for it, a transfer's command and
+// share clients, with a timeout from the earliest deadline. Timed work (a
+// BREAK or DTR pulse to end, a notice to clear, the check of held output, a
+// reconnect, a script's wait, the batch linger, --timeout) is one table of
+// "when is it due" and "act now" pairs, asked once for the wait and once to
+// act; the frame, the next paced byte and more to read join them. In batch
+// mode nothing is drawn. Nothing in it sleeps or blocks, so keys, signals
+// and host bytes are always seen. Reactions are carried out here alone, and
+// so is leaving.
 //
 // Received bytes are read in blocks; the screen is drawn at most once per
 // frame while a flood lasts, and at once for a lone change.
