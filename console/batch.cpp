@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "console/commands.h"
 #include "console/console.h"
 #include "console/send.h"
 
@@ -66,6 +65,7 @@ bool StartBatch(Console& c, bool on, int64_t now) {
     c.batch.on = on;
     if (c.options.timeoutSeconds > 0) c.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
     if (!on) return true;
+    c.front = BatchFrontEnd();
     if (!c.batch.output.Allocate(BatchBacklog)) return false;
     c.batch.output.raw = c.options.raw;
     return AddSink(c.chain, c.options.raw ? SinkStage::Raw : SinkStage::Text, c.batch.output);
@@ -121,3 +121,30 @@ Reaction RunTimedOut(Console& c, int64_t) {
     c.batch.timedOut = c.batch.cutShort = true;
     return Leave(c, TimedOutExitCode);
 }
+
+namespace {
+
+// Standard input to the line, no screen: notices and script lines go to
+// standard error.
+class BatchFront : public FrontEnd {
+public:
+    bool HoldKeys(const Console&, int64_t) const override { return false; }
+    struct pollfd Input(const Console& c, bool) const override {
+        return {BatchInputDescriptor(c), POLLIN, 0};
+    }
+    Reaction ReadInput(Console& c, short revents, bool, int64_t now) override {
+        if (revents != 0) ReadBatchInput(c, now);
+        return Nothing;
+    }
+    int64_t FrameDue(const Console&) const override { return NoDeadline; }
+    void Draw(Console&, int64_t) override {}
+    void Signal(Console&, int) override {}
+    void Tell(Console&, const char* text, bool fault) override {
+        std::fprintf(stderr, "%s%s\n", fault ? "brisvane: " : "", text);
+    }
+    bool ScriptEndsRun() const override { return true; }
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> BatchFrontEnd() { return std::unique_ptr<FrontEnd>(new BatchFront()); }

@@ -411,11 +411,6 @@ const MenuEntry Entries[] = {
 
 MenuTable CommandTable() { return {Entries, sizeof Entries / sizeof Entries[0]}; }
 
-Reaction Leave(Console& c, int exitCode) {
-    c.exitCode = exitCode;
-    return Quit;
-}
-
 Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
     switch (step.kind) {
         case MenuStepKind::PassKey:

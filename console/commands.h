@@ -19,9 +19,6 @@ MenuTable CommandTable();
 // is refused, with a word, while it is not open.
 Reaction RunMenuStep(Console& console, const MenuStep& step, int64_t now);
 
-// The one way out: records the exit code and asks the loop to leave.
-Reaction Leave(Console& console, int exitCode);
-
 // The prompt was answered (Accepted) for its purpose.
 Reaction PromptAnswered(Console& console);
 

@@ -6,7 +6,6 @@
 #include "console/line/local_line.h"
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
-#include "console/commands.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "console/bit7_watch.h"
 #include "console/counters.h"
 #include "console/display.h"
+#include "console/front_end.h"
 #include "console/history.h"
 #include "console/history_view.h"
 #include "console/keys.h"
@@ -29,6 +30,7 @@
 #include "console/output_pump.h"
 #include "console/prompt.h"
 #include "console/protocol_run.h"
+#include "console/reaction.h"
 #include "console/receive.h"
 #include "console/receive_sinks.h"
 #include "console/schedule.h"
@@ -125,6 +127,7 @@ struct Console {
     int64_t lastFlush = 0;
     Script script;
     Batch batch;
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();  // batch's, when chosen at start-up
 
     bool quit = false;
     int exitCode = 0;
@@ -150,5 +153,11 @@ struct Console {
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 };
+
+// The one way out: records the exit code and asks the loop to leave.
+inline Reaction Leave(Console& console, int exitCode) {
+    console.exitCode = exitCode;
+    return Quit;
+}
 
 #endif

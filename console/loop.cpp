@@ -255,11 +255,8 @@ void ReadKeys(Console& c, int64_t now) {
 void HandleSignals(Console& c, int signalPipe) {
     int number;
     while ((number = NextSignal(signalPipe)) != 0) {
-        if (c.batch.on && (number == SIGWINCH || number == SIGCONT)) continue;  // no screen
-        if (number == SIGWINCH) {
-            ResizeDisplay(c.display);
-        } else if (number == SIGCONT) {
-            ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
+        if (number == SIGWINCH || number == SIGCONT) {
+            c.front->Signal(c, number);
         } else {
             c.batch.cutShort = true;
             Apply(c, Leave(c, 128 + number));
@@ -343,7 +340,7 @@ int Timeout(const Console& c, const Pass& pass) {
     int64_t now = pass.now;
     uint32_t interval = c.options.characterInterval;
     int64_t deadlines[5 + TimedCount] = {
-        c.redraw && !c.batch.on ? c.lastFlush + FrameMilliseconds : NoDeadline,
+        c.front->FrameDue(c),
         c.readMore && c.link == LinkState::Open ? now : NoDeadline,
         // Keys now, or again once the line stalls while they are held.
         pass.holdKeys ? c.lastWrite + OutputStalledMilliseconds
@@ -389,7 +386,38 @@ void DrainBatchOutput(Console& c, int signalPipe) {
     }
 }
 
+// Keys in from curses, frames out.
+class Screen : public FrontEnd {
+public:
+    bool HoldKeys(const Console& c, int64_t now) const override { return ::HoldKeys(c, now); }
+    struct pollfd Input(const Console&, bool holdKeys) const override {
+        return {STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0};
+    }
+    Reaction ReadInput(Console& c, short revents, bool holdKeys, int64_t now) override {
+        if ((revents & POLLIN) || (c.keysMore && !holdKeys)) ReadKeys(c, now);
+        // A hung-up terminal also reads as ready; without this the loop spins.
+        if (revents & (POLLHUP | POLLERR | POLLNVAL))
+            return Leave(c, 128 + SIGHUP);  // the user's terminal is gone
+        return Nothing;
+    }
+    int64_t FrameDue(const Console& c) const override {
+        return c.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline;
+    }
+    void Draw(Console& c, int64_t now) override { Flush(c, now); }
+    void Signal(Console& c, int number) override {
+        if (number == SIGWINCH) {
+            ResizeDisplay(c.display);
+        } else {
+            ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
+        }
+    }
+    void Tell(Console& c, const char* text, bool) override { Say(c.notice, "%s", text); }
+    bool ScriptEndsRun() const override { return false; }
+};
+
 }  // namespace
+
+std::unique_ptr<FrontEnd> ScreenFrontEnd() { return std::unique_ptr<FrontEnd>(new Screen()); }
 
 void RunLoop(Console& c, int signalPipe) {
     c.lastFlush = MonotonicMilliseconds() - FrameMilliseconds;
@@ -401,10 +429,10 @@ void RunLoop(Console& c, int signalPipe) {
         if (c.quit) break;
         NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
-        if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
+        if (now >= c.front->FrameDue(c)) c.front->Draw(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
-        pass.holdKeys = !c.batch.on && HoldKeys(c, now);
+        pass.holdKeys = c.front->HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         // While a sink is full the line is not read; one that hung up meanwhile
         // is left out of the wait, or it would wake it at once, over and over.
@@ -412,8 +440,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (held) c.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.protocol) || held) lineEvents &= short(~POLLIN);
         struct pollfd fds[4 + ProtocolPollCount + ShareMaxDescriptors] = {
-            {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, pass.holdKeys ? short(0) : short(POLLIN),
-             0},
+            c.front->Input(c, pass.holdKeys),
             {signalPipe, POLLIN, 0},
             {held && c.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
             {BatchOutputDescriptor(c), POLLOUT, 0},
@@ -433,15 +460,7 @@ void RunLoop(Console& c, int signalPipe) {
         c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
         if (fds[3].revents != 0 && !c.quit) Apply(c, WriteBatchOutput(c));
-        if (c.batch.on) {
-            if (fds[0].revents != 0) ReadBatchInput(c, now);
-        } else if ((fds[0].revents & POLLIN) || (c.keysMore && !pass.holdKeys)) {
-            ReadKeys(c, now);
-        }
-        // A hung-up terminal also reads as ready; without this the loop spins.
-        if (!c.batch.on && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            Apply(c, Leave(c, 128 + SIGHUP));  // the user's terminal is gone
-        }
+        Apply(c, c.front->ReadInput(c, fds[0].revents, pass.holdKeys, now));
         ServeProtocol(c.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link == LinkState::Open;
         ServeShare(c.share, sharing, shareFds, shared);

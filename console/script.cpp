@@ -10,8 +10,6 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "console/batch.h"
-#include "console/commands.h"
 #include "console/console.h"
 #include "console/line_controls.h"
 #include "console/send.h"
@@ -168,11 +166,7 @@ int Control(lua_State* L) {
 int Log(lua_State* L) {
     Console& c = Owner(L);
     const char* text = luaL_checkstring(L, 1);
-    if (c.batch.on) {
-        std::fprintf(stderr, "%s\n", text);
-    } else {
-        Say(c.notice, "%s", text);
-    }
+    c.front->Tell(c, text, false);
     c.log.Note(text);
     return 0;
 }
@@ -239,14 +233,14 @@ void Close(Script& s) {
 }
 
 void Failed(Console& c, const char* what, const char* message) {
-    if (c.batch.on) {
-        std::fprintf(stderr, "brisvane: %s: %s\n", what, message);
-    } else {
-        Say(c.notice, "%s: %s", what, message);
-    }
+    char text[1024];
+    std::snprintf(text, sizeof text, "%s: %s", what, message);
+    c.front->Tell(c, text, true);
 }
 
 }  // namespace
+
+Script::~Script() { Close(*this); }
 
 bool StartScript(Console& c, const char* path, int64_t now) {
     Script& s = c.script;
@@ -309,14 +303,14 @@ Reaction RunScript(Console& c, int64_t now) {
     if (s.exited) {
         code = s.exitCode;
     } else if (status == LUA_OK) {
-        if (!c.batch.on) Say(c.notice, "script %s ended", base);
+        if (!c.front->ScriptEndsRun()) Say(c.notice, "script %s ended", base);
     } else {
         const char* message = lua_tostring(s.thread, -1);
         Failed(c, "script error", message != nullptr ? message : "(not a message)");
         code = 1;
     }
     Close(s);
-    if (s.exited || c.batch.on) return Leave(c, code);
+    if (s.exited || c.front->ScriptEndsRun()) return Leave(c, code);
     return Nothing;
 }
 

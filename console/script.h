@@ -37,6 +37,11 @@ struct Script {
     int64_t sliceStarted = 0;  // the real time it was resumed
     size_t memory = 0;         // what Lua holds now
     ScriptText text;
+
+    Script() = default;
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+    ~Script();  // a script still running is closed
 };
 
 inline bool ScriptRunning(const Script& script) { return script.state != nullptr; }

@@ -262,6 +262,8 @@ void CloseShare(Share& share) {
     }
 }
 
+Share::~Share() { CloseShare(*this); }
+
 unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fds) {
     if (share.listener < 0) return 0;
     fds[0] = {share.acceptPaused ? -1 : share.listener, POLLIN, 0};

@@ -56,6 +56,11 @@ struct Share {
     unsigned clients = 0;
     bool acceptPaused = false;  // out of descriptors: until a client leaves
     ShareClient client[ShareMaxClients];
+
+    Share() = default;
+    Share(const Share&) = delete;
+    Share& operator=(const Share&) = delete;
+    ~Share();  // closes it all, as CloseShare
 };
 
 // Gives a client's bytes to the line (the console's one way out) and
