@@ -21,8 +21,9 @@ const unsigned OutputPiecesPerPass = 64;
 // The end of input, all of it written, and no script to end the run
 // instead: the linger starts.
 bool LingerStarts(const Console& c) {
-    return c.batch.inputEnded && c.batch.endsAt == NoDeadline && !ScriptRunning(c.script) &&
-           c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 && c.pump.StageEmpty();
+    return c.features.batch.inputEnded && c.features.batch.endsAt == NoDeadline &&
+           !ScriptRunning(c.features.script) && c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 &&
+           c.pump.StageEmpty();
 }
 
 }  // namespace
@@ -62,17 +63,18 @@ bool BatchOutput::WriteTo(int fd) {
 }
 
 bool StartBatch(Console& c, bool on, int64_t now) {
-    c.batch.on = on;
-    if (c.options.timeoutSeconds > 0) c.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
+    c.features.batch.on = on;
+    if (c.options.timeoutSeconds > 0)
+        c.features.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
     if (!on) return true;
     c.front = BatchFrontEnd();
-    if (!c.batch.output.Allocate(BatchBacklog)) return false;
-    c.batch.output.raw = c.options.raw;
-    return AddSink(c.chain, c.options.raw ? SinkStage::Raw : SinkStage::Text, c.batch.output);
+    if (!c.features.batch.output.Allocate(BatchBacklog)) return false;
+    c.features.batch.output.raw = c.options.raw;
+    return AddSink(c.chain, c.options.raw ? SinkStage::Raw : SinkStage::Text, c.features.batch.output);
 }
 
 int BatchInputDescriptor(const Console& c) {
-    if (c.batch.inputEnded || c.link != LinkState::Open) return -1;
+    if (c.features.batch.inputEnded || c.link.state != LinkState::Open) return -1;
     return TypedCapacity - c.pump.Waiting() >= InputPiece ? STDIN_FILENO : -1;
 }
 
@@ -81,44 +83,44 @@ void ReadBatchInput(Console& c, int64_t) {
     ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (count <= 0) {
-        c.batch.inputEnded = true;
+        c.features.batch.inputEnded = true;
         return;
     }
     Send(c, SendSource::BatchInput, bytes, unsigned(count));  // room was there: see BatchInputDescriptor
 }
 
 int BatchOutputDescriptor(const Console& c) {
-    return c.batch.on && c.batch.output.Waiting() ? STDOUT_FILENO : -1;
+    return c.features.batch.on && c.features.batch.output.Waiting() ? STDOUT_FILENO : -1;
 }
 
 Reaction WriteBatchOutput(Console& c) {
-    if (c.batch.output.WriteTo(STDOUT_FILENO)) return Nothing;
-    c.batch.cutShort = true;
+    if (c.features.batch.output.WriteTo(STDOUT_FILENO)) return Nothing;
+    c.features.batch.cutShort = true;
     return Leave(c, 128 + SIGPIPE);  // nobody reads: end as a pipe's writer does
 }
 
 Reaction BatchDue(Console& c, int64_t now) {
-    if (!c.batch.on) return Nothing;
+    if (!c.features.batch.on) return Nothing;
     if (c.notice.text[0] != '\0') {
         std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         Forget(c.notice);
     }
     // With a script, the script's end ends the run.
-    if (LingerStarts(c)) c.batch.endsAt = now + c.options.lingerMilliseconds;
-    return now >= c.batch.endsAt ? Leave(c, 0) : Nothing;
+    if (LingerStarts(c)) c.features.batch.endsAt = now + c.options.lingerMilliseconds;
+    return now >= c.features.batch.endsAt ? Leave(c, 0) : Nothing;
 }
 
 int64_t BatchDeadline(const Console& c) {
-    if (!c.batch.on) return NoDeadline;
+    if (!c.features.batch.on) return NoDeadline;
     // Notices go out at once, and the linger starts once the input is written.
     if (c.notice.text[0] != '\0' || LingerStarts(c)) return 0;
-    return c.batch.endsAt;
+    return c.features.batch.endsAt;
 }
 
-int64_t RunTimeoutDue(const Console& c) { return c.batch.timeoutAt; }
+int64_t RunTimeoutDue(const Console& c) { return c.features.batch.timeoutAt; }
 
 Reaction RunTimedOut(Console& c, int64_t) {
-    c.batch.timedOut = c.batch.cutShort = true;
+    c.features.batch.timedOut = c.features.batch.cutShort = true;
     return Leave(c, TimedOutExitCode);
 }
 

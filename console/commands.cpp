@@ -16,27 +16,28 @@ namespace {
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
 bool Connected(Console& c) {
-    if (c.link == LinkState::Open) return true;
+    if (c.link.state == LinkState::Open) return true;
     Say(c.notice, "not connected: %s is not open", c.options.device);
     return false;
 }
 
 void AskForFile(Console& c, PromptPurpose purpose, const char* label) {
-    OpenPrompt(c.prompt, label, "");
-    c.promptFor = purpose;
-    c.tabListed = false;
+    OpenPrompt(c.ui.prompt, label, "");
+    c.ui.promptFor = purpose;
+    c.ui.tabListed = false;
 }
 
 Reaction BeginSend(Console& c, SendState mode) {
-    if (c.protocol.active) {  // its bytes would land inside the protocol's
-        Say(c.notice, "%s is running: the menu key then e ends it", ProtocolName(c.protocol.protocol));
+    if (c.features.protocol.active) {  // its bytes would land inside the protocol's
+        Say(c.notice, "%s is running: the menu key then e ends it",
+            ProtocolName(c.features.protocol.protocol));
         return Nothing;
     }
     if (SendRunning()) {
         Say(c.notice, "a send is running: the menu key then s e ends it");
         return Nothing;
     }
-    c.transfers.pendingSend = mode;
+    c.features.transfers.pendingSend = mode;
     const char* name = mode == SendState::SendText ? "text" : mode == SendState::SendRaw ? "raw" : "binary";
     char label[48];
     std::snprintf(label, sizeof label, "send %s file", name);
@@ -49,7 +50,7 @@ Reaction BeginCapture(Console& c, ReceiveMode mode) {
         Say(c.notice, "a capture is running: the menu key then r e ends it");
         return Nothing;
     }
-    c.transfers.pendingCapture = mode;
+    c.features.transfers.pendingCapture = mode;
     AskForFile(c, PromptPurpose::CaptureName,
                mode == ReceiveMode::CaptureRaw ? "capture raw to file" : "capture text to file");
     return Nothing;
@@ -59,18 +60,19 @@ Reaction BeginCapture(Console& c, ReceiveMode mode) {
 // folder and lets the command name the files, but XMODEM carries no name,
 // so one is asked for.
 Reaction BeginProtocol(Console& c, Protocol protocol, ProtocolDirection direction) {
-    if (c.protocol.active) {
-        Say(c.notice, "%s is running: the menu key then e ends it", ProtocolName(c.protocol.protocol));
+    if (c.features.protocol.active) {
+        Say(c.notice, "%s is running: the menu key then e ends it",
+            ProtocolName(c.features.protocol.protocol));
         return Nothing;
     }
     if (SendRunning() || c.pump.Waiting() > 0) {
         Say(c.notice, "wait for what is being sent to finish (or end it: the menu key then s e)");
         return Nothing;
     }
-    c.protocolAsked = protocol;
-    c.directionAsked = direction;
+    c.features.protocolAsked = protocol;
+    c.features.directionAsked = direction;
     if (direction == ProtocolDirection::Receive && protocol != Protocol::Xmodem) {
-        StartProtocol(c.protocol, protocol, direction, c.options.protocolCommands[int(protocol)],
+        StartProtocol(c.features.protocol, protocol, direction, c.options.protocolCommands[int(protocol)],
                       c.options.homeDirectory, nullptr, c.notice);
         return Nothing;
     }
@@ -84,39 +86,39 @@ Reaction BeginProtocol(Console& c, Protocol protocol, ProtocolDirection directio
 void ProtocolNamed(Console& c) {
     if (!Connected(c)) return;  // it went away while the name was typed
     char path[PathCapacity];
-    if (!ResolvePath(c.options.homeDirectory, c.prompt.text, path, sizeof path)) {
-        Say(c.notice, "cannot open file: %.100s: %s", c.prompt.text, std::strerror(ENAMETOOLONG));
+    if (!ResolvePath(c.options.homeDirectory, c.ui.prompt.text, path, sizeof path)) {
+        Say(c.notice, "cannot open file: %.100s: %s", c.ui.prompt.text, std::strerror(ENAMETOOLONG));
         return;
     }
-    if (c.directionAsked == ProtocolDirection::Send && access(path, R_OK) != 0) {
-        Say(c.notice, "cannot open file: %.100s: %s", c.prompt.text, std::strerror(errno));
+    if (c.features.directionAsked == ProtocolDirection::Send && access(path, R_OK) != 0) {
+        Say(c.notice, "cannot open file: %.100s: %s", c.ui.prompt.text, std::strerror(errno));
         return;
     }
     // A receive runs in the home folder, and lrzsz refuses names that lead
     // out of it: it is given the name as typed.
-    bool send = c.directionAsked == ProtocolDirection::Send;
-    StartProtocol(c.protocol, c.protocolAsked, c.directionAsked,
-                  c.options.protocolCommands[int(c.protocolAsked)], c.options.homeDirectory,
-                  send ? path : c.prompt.text, c.notice);
+    bool send = c.features.directionAsked == ProtocolDirection::Send;
+    StartProtocol(c.features.protocol, c.features.protocolAsked, c.features.directionAsked,
+                  c.options.protocolCommands[int(c.features.protocolAsked)], c.options.homeDirectory,
+                  send ? path : c.ui.prompt.text, c.notice);
 }
 
 Reaction EndSendOrPaste(Console& c, int64_t now) {
-    if (c.protocol.active) {
-        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
+    if (c.features.protocol.active) {
+        CancelProtocol(c.features.protocol, c.pump, c.notice, "cancelled", now);
     } else if (c.pump.PasteWaiting() > 0) {
         unsigned dropped = c.pump.DropPaste();
         c.counters.dropped += dropped;
-        c.pasteTotal = 0;
+        c.input.pasteTotal = 0;
         Say(c.notice, "paste ended: %u bytes not sent", dropped);
     } else {
-        EndSendCommand(c.transfers, c.notice);
+        EndSendCommand(c.features.transfers, c.notice);
     }
     return Nothing;
 }
 
 Reaction ShowModemLines(Console& c, int64_t) {
     ModemLines lines = {};
-    ControlResult result = c.line->ReadModemLines(&lines);
+    ControlResult result = c.link.line->ReadModemLines(&lines);
     if (result != ControlResult::Done) {
         SayControl(c.notice, result, "", "modem lines (CTS, DSR, DCD, RI)");
     } else {
@@ -127,7 +129,7 @@ Reaction ShowModemLines(Console& c, int64_t) {
 }
 
 Reaction ToggleFlow(Console& c, int64_t) {
-    LineControls controls = c.controls;
+    LineControls controls = c.link.controls;
     controls.hardwareFlow = !controls.hardwareFlow;
     if (ApplyControls(c, controls, &c.notice)) {
         c.options.hardwareFlow = controls.hardwareFlow;
@@ -137,17 +139,17 @@ Reaction ToggleFlow(Console& c, int64_t) {
 }
 
 Reaction AskForSettings(Console& c, int64_t) {
-    if (!c.line->HasSettings()) {
-        Say(c.notice, "line settings are the server's business on %s", c.line->Name());
+    if (!c.link.line->HasSettings()) {
+        Say(c.notice, "line settings are the server's business on %s", c.link.line->Name());
     } else {
-        OpenPrompt(c.prompt, "line settings", c.options.settingsText);
-        c.promptFor = PromptPurpose::Settings;
+        OpenPrompt(c.ui.prompt, "line settings", c.options.settingsText);
+        c.ui.promptFor = PromptPurpose::Settings;
     }
     return Nothing;
 }
 
 void NewSettings(Console& c, const char* text) {
-    LineControls controls = c.controls;
+    LineControls controls = c.link.controls;
     const char* fault = nullptr;
     if (!ParseLineSettings(text, &controls.settings, &fault)) {
         Say(c.notice, "line settings '%.60s': %s", text, fault);
@@ -167,7 +169,7 @@ void SendHexBytes(Console& c, const char* text) {
         Say(c.notice, "hex bytes '%.60s': %s", text, fault);
         return;
     }
-    std::snprintf(c.hexInput, sizeof c.hexInput, "%s", text);
+    std::snprintf(c.input.hexInput, sizeof c.input.hexInput, "%s", text);
     if (Send(c, SendSource::HexInput, bytes, unsigned(count)) == unsigned(count))
         Say(c.notice, "sent %d bytes", count);
 }
@@ -186,9 +188,10 @@ void NewMaps(Console& c, const char* text) {
 }
 
 void Search(Console& c) {
-    std::snprintf(c.view.search, sizeof c.view.search, "%.79s", c.prompt.text);
-    c.view.haveMatch = false;
-    if (!FindInView(c.view, c.history, screen.cells, true)) Say(c.notice, "not found: %s", c.view.search);
+    std::snprintf(c.ui.view.search, sizeof c.ui.view.search, "%.79s", c.ui.prompt.text);
+    c.ui.view.haveMatch = false;
+    if (!FindInView(c.ui.view, c.ui.history, screen.cells, true))
+        Say(c.notice, "not found: %s", c.ui.view.search);
 }
 
 }  // namespace
@@ -220,10 +223,10 @@ Reaction ToggleSevenBit(Console& c, int64_t) {
 }
 
 Reaction ShowHistory(Console& c, int64_t) {
-    if (c.history.Capacity() == 0) {
+    if (c.ui.history.Capacity() == 0) {
         Say(c.notice, "the history is off (--history 0)");
     } else {
-        OpenView(c.view, c.history);
+        OpenView(c.ui.view, c.ui.history);
     }
     return Nothing;
 }
@@ -237,10 +240,10 @@ Reaction ShowHelp(Console& c, int64_t) {
         bool ended = false;
         for (int col = 0; col < ScreenColumns; ++col) {
             if (rows[r][col] == '\0') ended = true;
-            c.helpCells[r * ScreenColumns + col] = ended ? BlankCell : Cell(uint8_t(rows[r][col]));
+            c.ui.helpCells[r * ScreenColumns + col] = ended ? BlankCell : Cell(uint8_t(rows[r][col]));
         }
     }
-    c.helpOpen = true;
+    c.ui.helpOpen = true;
     return Nothing;
 }
 
@@ -249,15 +252,15 @@ Reaction SendBinaryFile(Console& c, int64_t) { return BeginSend(c, SendState::Se
 Reaction SendTextFile(Console& c, int64_t) { return BeginSend(c, SendState::SendText); }
 // The end command ends a running script too; a send or paste beside it ends with it.
 Reaction EndSending(Console& c, int64_t now) {
-    if (!ScriptRunning(c.script)) return EndSendOrPaste(c, now);
-    Say(c.notice, "script stopped: %s", c.script.name);
+    if (!ScriptRunning(c.features.script)) return EndSendOrPaste(c, now);
+    Say(c.notice, "script stopped: %s", c.features.script.name);
     StopScript(c);
     if (SendRunning() || c.pump.PasteWaiting() > 0) EndSendOrPaste(c, now);
     return Nothing;
 }
 
 Reaction AskForScript(Console& c, int64_t) {
-    if (ScriptRunning(c.script)) {
+    if (ScriptRunning(c.features.script)) {
         Say(c.notice, "a script is running: the menu key then s e stops it");
     } else {
         AskForFile(c, PromptPurpose::ScriptName, "run script");
@@ -296,8 +299,8 @@ Reaction ReceiveZmodem(Console& c, int64_t) {
 }
 
 Reaction EndTransfer(Console& c, int64_t now) {
-    if (c.protocol.active) {
-        CancelProtocol(c.protocol, c.pump, c.notice, "cancelled", now);
+    if (c.features.protocol.active) {
+        CancelProtocol(c.features.protocol, c.pump, c.notice, "cancelled", now);
     } else {
         Say(c.notice, "no XMODEM, YMODEM or ZMODEM transfer is running");
     }
@@ -305,8 +308,8 @@ Reaction EndTransfer(Console& c, int64_t now) {
 }
 
 Reaction EndCapturing(Console& c, int64_t now) {
-    if (c.protocol.active) return EndTransfer(c, now);
-    EndCaptureCommand(c.transfers, c.notice);
+    if (c.features.protocol.active) return EndTransfer(c, now);
+    EndCaptureCommand(c.features.transfers, c.notice);
     return Nothing;
 }
 
@@ -337,16 +340,16 @@ Reaction ToggleHexView(Console& c, int64_t) {
 }
 
 Reaction AskForHexBytes(Console& c, int64_t) {
-    OpenPrompt(c.prompt, "hex bytes to send", c.hexInput);
-    c.promptFor = PromptPurpose::HexBytes;
+    OpenPrompt(c.ui.prompt, "hex bytes to send", c.input.hexInput);
+    c.ui.promptFor = PromptPurpose::HexBytes;
     return Nothing;
 }
 
 Reaction AskForMaps(Console& c, int64_t) {
     char maps[96];
     FormatLineMaps(c.style.maps, maps, sizeof maps);
-    OpenPrompt(c.prompt, "line-end maps", c.style.maps != 0 ? maps : "");
-    c.promptFor = PromptPurpose::Maps;
+    OpenPrompt(c.ui.prompt, "line-end maps", c.style.maps != 0 ? maps : "");
+    c.ui.promptFor = PromptPurpose::Maps;
     return Nothing;
 }
 
@@ -419,7 +422,7 @@ Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
         case MenuStepKind::SendPrefix: Send(c, SendSource::Key, &c.options.prefixKey, 1); return Nothing;
         case MenuStepKind::Run: break;
     }
-    if (step.entry->needsLine && c.link != LinkState::Open) {
+    if (step.entry->needsLine && c.link.state != LinkState::Open) {
         Say(c.notice, "not connected: %s is not open", c.options.device);
         return Nothing;
     }
@@ -427,29 +430,29 @@ Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
 }
 
 Reaction PromptAnswered(Console& c) {
-    PromptPurpose purpose = c.promptFor;
-    c.promptFor = PromptPurpose::None;
+    PromptPurpose purpose = c.ui.promptFor;
+    c.ui.promptFor = PromptPurpose::None;
     if (purpose == PromptPurpose::Maps) {
-        NewMaps(c, c.prompt.text);  // empty: none
+        NewMaps(c, c.ui.prompt.text);  // empty: none
         return Nothing;
     }
-    if (c.prompt.text[0] == '\0') {
-        c.transfers.pendingSend = SendState::Idle;
-        c.transfers.pendingCapture = ReceiveMode::Off;
+    if (c.ui.prompt.text[0] == '\0') {
+        c.features.transfers.pendingSend = SendState::Idle;
+        c.features.transfers.pendingCapture = ReceiveMode::Off;
         return Nothing;
     }
     switch (purpose) {
         case PromptPurpose::SendName:
-            StartSend(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice);
+            StartSend(c.features.transfers, c.options.homeDirectory, c.ui.prompt.text, c.notice);
             break;
         case PromptPurpose::CaptureName:
-            ChooseCapture(c.transfers, c.options.homeDirectory, c.prompt.text, c.notice);
+            ChooseCapture(c.features.transfers, c.options.homeDirectory, c.ui.prompt.text, c.notice);
             break;
         case PromptPurpose::Search: Search(c); break;
-        case PromptPurpose::Settings: NewSettings(c, c.prompt.text); break;
+        case PromptPurpose::Settings: NewSettings(c, c.ui.prompt.text); break;
         case PromptPurpose::ProtocolName: ProtocolNamed(c); break;
-        case PromptPurpose::ScriptName: RunScriptFile(c, c.prompt.text); break;
-        case PromptPurpose::HexBytes: SendHexBytes(c, c.prompt.text); break;
+        case PromptPurpose::ScriptName: RunScriptFile(c, c.ui.prompt.text); break;
+        case PromptPurpose::HexBytes: SendHexBytes(c, c.ui.prompt.text); break;
         case PromptPurpose::Maps: break;
         case PromptPurpose::None: break;
     }

@@ -18,38 +18,39 @@ namespace {
 // the names that match.
 void CompleteName(Console& c) {
     char before[PathCapacity];
-    std::snprintf(before, sizeof before, "%s", c.prompt.text);
+    std::snprintf(before, sizeof before, "%s", c.ui.prompt.text);
     char names[NoticeCapacity];
-    unsigned matches =
-        CompleteFileName(c.options.homeDirectory, c.prompt.text, sizeof c.prompt.text, names, sizeof names);
-    c.prompt.length = unsigned(std::strlen(c.prompt.text));
-    bool changed = std::strcmp(before, c.prompt.text) != 0;
-    if (matches > 1 && !changed && c.tabListed) Say(c.notice, "%s", names);
-    c.tabListed = matches > 1 && !changed;
+    unsigned matches = CompleteFileName(c.options.homeDirectory, c.ui.prompt.text, sizeof c.ui.prompt.text,
+                                        names, sizeof names);
+    c.ui.prompt.length = unsigned(std::strlen(c.ui.prompt.text));
+    bool changed = std::strcmp(before, c.ui.prompt.text) != 0;
+    if (matches > 1 && !changed && c.ui.tabListed) Say(c.notice, "%s", names);
+    c.ui.tabListed = matches > 1 && !changed;
 }
 
 // Tab and Up step the prompt's speed up through the standard ones, Down down.
 void StepSpeed(Console& c, int direction) {
-    LineSettings settings = c.controls.settings;
+    LineSettings settings = c.link.controls.settings;
     const char* fault = nullptr;
-    if (!ParseLineSettings(c.prompt.text, &settings, &fault)) settings = c.controls.settings;
+    if (!ParseLineSettings(c.ui.prompt.text, &settings, &fault)) settings = c.link.controls.settings;
     settings.baud = StepStandardSpeed(settings.baud, direction);
     char text[SettingsTextCapacity];
     FormatLineSettings(settings, text, sizeof text);
-    SetPromptText(c.prompt, text);
+    SetPromptText(c.ui.prompt, text);
 }
 
 Reaction PromptInput(Console& c, int code, bool isKeyCode) {
-    PromptResult result = PromptKey(c.prompt, code, isKeyCode);
-    bool settings = c.promptFor == PromptPurpose::Settings;
-    bool fileName = c.promptFor == PromptPurpose::SendName || c.promptFor == PromptPurpose::CaptureName ||
-                    c.promptFor == PromptPurpose::ProtocolName || c.promptFor == PromptPurpose::ScriptName;
+    PromptResult result = PromptKey(c.ui.prompt, code, isKeyCode);
+    bool settings = c.ui.promptFor == PromptPurpose::Settings;
+    bool fileName =
+        c.ui.promptFor == PromptPurpose::SendName || c.ui.promptFor == PromptPurpose::CaptureName ||
+        c.ui.promptFor == PromptPurpose::ProtocolName || c.ui.promptFor == PromptPurpose::ScriptName;
     switch (result) {
         case PromptResult::Accepted: return PromptAnswered(c);
         case PromptResult::Cancelled:
-            c.promptFor = PromptPurpose::None;
-            c.transfers.pendingSend = SendState::Idle;
-            c.transfers.pendingCapture = ReceiveMode::Off;
+            c.ui.promptFor = PromptPurpose::None;
+            c.features.transfers.pendingSend = SendState::Idle;
+            c.features.transfers.pendingCapture = ReceiveMode::Off;
             break;
         case PromptResult::Tab:
             if (fileName) CompleteName(c);
@@ -61,26 +62,26 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
             break;
         case PromptResult::Editing: break;
     }
-    c.tabListed = false;
+    c.ui.tabListed = false;
     return Nothing;
 }
 
 // Pasted text, its line ends done, after what waits.
 void QueuePasted(Console& c, const uint8_t* text, unsigned count) {
     if (count == 0) return;
-    if (c.view.open) {
+    if (c.ui.view.open) {
         Say(c.notice, "not sent: the history is shown (q leaves it)");
         return;
     }
     unsigned queued;
     Send(c, SendSource::Paste, text, count, &queued);
-    c.pasteTotal += queued;
+    c.input.pasteTotal += queued;
 }
 
 // A pasted byte through the rules for text onto `text`; returns how many
 // bytes it added (0 or 1).
 unsigned PastedOut(Console& c, uint8_t byte, uint8_t* text) {
-    return PastedByte(c.pasteLineEnds, byte, c.options.sevenBit, text);
+    return PastedByte(c.input.pasteLineEnds, byte, c.options.sevenBit, text);
 }
 
 void Pasted(Console& c, const TranslatedKey& key) {
@@ -93,54 +94,55 @@ void Pasted(Console& c, const TranslatedKey& key) {
 // `wire`; returns how many bytes it added (0 or 1).
 unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
     // Printable ASCII, most of any paste, is itself in every locale.
-    if (byte >= 0x20 && byte < 0x7F && !c.pasteMidCharacter) return PastedOut(c, byte, wire);
+    if (byte >= 0x20 && byte < 0x7F && !c.input.pasteMidCharacter) return PastedOut(c, byte, wire);
     int code = byte;
     // A locale of single bytes has each byte as a character.
-    if ((byte >= 0x80 || c.pasteMidCharacter) && MB_CUR_MAX > 1) {
+    if ((byte >= 0x80 || c.input.pasteMidCharacter) && MB_CUR_MAX > 1) {
         wchar_t character;
         char in = char(byte);
-        size_t length = mbrtowc(&character, &in, 1, &c.pasteDecode);
-        c.pasteMidCharacter = length == size_t(-2);
+        size_t length = mbrtowc(&character, &in, 1, &c.input.pasteDecode);
+        c.input.pasteMidCharacter = length == size_t(-2);
         if (length == size_t(-2)) return 0;  // more of it to come
         if (length == size_t(-1)) {          // not a character: dropped, as curses does
-            c.pasteDecode = mbstate_t();
+            c.input.pasteDecode = mbstate_t();
             return 0;
         }
         code = length == 0 ? 0 : int(character);
     }
-    TranslatedKey key = TranslateKey(c.keyCodes, code, false);
+    TranslatedKey key = TranslateKey(c.input.keyCodes, code, false);
     if (key.action != KeyAction::Byte) return 0;
     return PastedOut(c, key.byte, wire);
 }
 
 // q or Escape leaves; the menu key still opens the menu.
 Reaction ViewInput(Console& c, int code, bool isKeyCode) {
-    const History& h = c.history;
+    const History& h = c.ui.history;
     if (isKeyCode) {
         switch (code) {
-            case KEY_UP: MoveView(c.view, h, ViewMove::LineUp); break;
-            case KEY_DOWN: MoveView(c.view, h, ViewMove::LineDown); break;
-            case KEY_PPAGE: MoveView(c.view, h, ViewMove::PageUp); break;
-            case KEY_NPAGE: MoveView(c.view, h, ViewMove::PageDown); break;
-            case KEY_HOME: MoveView(c.view, h, ViewMove::Oldest); break;
-            case KEY_END: MoveView(c.view, h, ViewMove::Newest); break;
+            case KEY_UP: MoveView(c.ui.view, h, ViewMove::LineUp); break;
+            case KEY_DOWN: MoveView(c.ui.view, h, ViewMove::LineDown); break;
+            case KEY_PPAGE: MoveView(c.ui.view, h, ViewMove::PageUp); break;
+            case KEY_NPAGE: MoveView(c.ui.view, h, ViewMove::PageDown); break;
+            case KEY_HOME: MoveView(c.ui.view, h, ViewMove::Oldest); break;
+            case KEY_END: MoveView(c.ui.view, h, ViewMove::Newest); break;
             default: break;
         }
         return Nothing;
     }
     switch (code) {
         case 'q':
-        case EscapeKey: c.view.open = false; break;
+        case EscapeKey: c.ui.view.open = false; break;
         case '/':
-            OpenPrompt(c.prompt, "search", "");
-            c.promptFor = PromptPurpose::Search;
+            OpenPrompt(c.ui.prompt, "search", "");
+            c.ui.promptFor = PromptPurpose::Search;
             break;
         case 'n':
         case 'N':
-            if (c.view.search[0] == '\0') {
+            if (c.ui.view.search[0] == '\0') {
                 Say(c.notice, "nothing to find yet: / asks for the text");
-            } else if (!FindInView(c.view, h, screen.cells, code == 'n')) {
-                Say(c.notice, "not found: %s (no %s match)", c.view.search, code == 'n' ? "older" : "newer");
+            } else if (!FindInView(c.ui.view, h, screen.cells, code == 'n')) {
+                Say(c.notice, "not found: %s (no %s match)", c.ui.view.search,
+                    code == 'n' ? "older" : "newer");
             }
             break;
         default: break;
@@ -157,20 +159,20 @@ unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
     unsigned length = 0, taken = count;
     for (unsigned i = 0; i < count; ++i) {
         uint8_t byte = bytes[i];
-        if (byte == uint8_t(End[c.pasteEndMatched])) {
-            if (++c.pasteEndMatched < EndLength) continue;
-            c.pasteEndMatched = 0;
-            c.inPaste = false;
+        if (byte == uint8_t(End[c.input.pasteEndMatched])) {
+            if (++c.input.pasteEndMatched < EndLength) continue;
+            c.input.pasteEndMatched = 0;
+            c.input.inPaste = false;
             taken = i + 1;
             break;
         }
         // What looked like the end bracket was text; this byte may start it.
-        for (unsigned k = 0; k < c.pasteEndMatched; ++k) {
+        for (unsigned k = 0; k < c.input.pasteEndMatched; ++k) {
             length += PastedCharacter(c, uint8_t(End[k]), wire + length);
         }
-        c.pasteEndMatched = 0;
+        c.input.pasteEndMatched = 0;
         if (byte == uint8_t(End[0])) {
-            c.pasteEndMatched = 1;
+            c.input.pasteEndMatched = 1;
         } else {
             length += PastedCharacter(c, byte, wire + length);
         }
@@ -184,34 +186,34 @@ unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
 }
 
 Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
-    if (c.prompt.active) return PromptInput(c, code, isKeyCode);
-    if (c.helpOpen) {
-        c.helpOpen = false;  // any key goes back
+    if (c.ui.prompt.active) return PromptInput(c, code, isKeyCode);
+    if (c.ui.helpOpen) {
+        c.ui.helpOpen = false;  // any key goes back
         return Nothing;
     }
-    if (c.transfers.askingOverwrite) {
-        OverwriteKey(c.transfers, code, isKeyCode, c.notice);
+    if (c.features.transfers.askingOverwrite) {
+        OverwriteKey(c.features.transfers, code, isKeyCode, c.notice);
         return Nothing;
     }
-    TranslatedKey key = TranslateKey(c.keyCodes, code, isKeyCode);
+    TranslatedKey key = TranslateKey(c.input.keyCodes, code, isKeyCode);
     if (key.action == KeyAction::PasteStart || key.action == KeyAction::PasteEnd) {
-        c.inPaste = key.action == KeyAction::PasteStart;
-        if (c.inPaste) {
-            c.pasteLineEnds = TextLineEnds();
-            c.pasteEndMatched = 0;
-            c.pasteDecode = mbstate_t();
-            if (c.pump.PasteWaiting() + c.pump.PasteStaged() == 0) c.pasteTotal = 0;
+        c.input.inPaste = key.action == KeyAction::PasteStart;
+        if (c.input.inPaste) {
+            c.input.pasteLineEnds = TextLineEnds();
+            c.input.pasteEndMatched = 0;
+            c.input.pasteDecode = mbstate_t();
+            if (c.pump.PasteWaiting() + c.pump.PasteStaged() == 0) c.input.pasteTotal = 0;
         }
         return Nothing;
     }
-    if (c.inPaste) {
+    if (c.input.inPaste) {
         Pasted(c, key);
         return Nothing;
     }
     if (key.action == KeyAction::Ignore) return Nothing;
     if (c.notice.expires == 0) Forget(c.notice);
-    MenuStep step = MenuKey(c.menu, c.options.prefixKey, key, CommandTable());
-    if (c.view.open && step.kind == MenuStepKind::PassKey) {
+    MenuStep step = MenuKey(c.ui.menu, c.options.prefixKey, key, CommandTable());
+    if (c.ui.view.open && step.kind == MenuStepKind::PassKey) {
         return ViewInput(c, code, isKeyCode);  // keys meant for the host are not sent
     }
     if (step.kind != MenuStepKind::PassKey) return RunMenuStep(c, step, now);

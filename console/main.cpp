@@ -164,14 +164,14 @@ int main(int argc, char** argv) {
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
     char message[PathCapacity + 256];
     if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
-    if (!c.history.Allocate(c.options.historyRows)) {
+    if (!c.ui.history.Allocate(c.options.historyRows)) {
         std::snprintf(message, sizeof message,
                       "cannot keep %u rows of history (%llu MB): give --history fewer", c.options.historyRows,
                       (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
         return Fail(message);
     }
-    PlainFile logs =
-        c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
+    PlainFile logs = c.features.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps,
+                                         message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
     c.ansi.hide = !c.options.ansiShown;
@@ -179,9 +179,9 @@ int main(int argc, char** argv) {
     c.style.echo = c.options.echo;
     c.style.hex = c.options.hex;
     c.pump.SetLineDelay(c.options.lineDelay);
-    c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
-    c.line = MakeLine(c.options.device, message, sizeof message);
-    if (!c.line) return UsageError(message);  // a network address that cannot be one
+    c.link.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
+    c.link.line = MakeLine(c.options.device, message, sizeof message);
+    if (!c.link.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
                 (opened == OpenResult::Missing && c.options.waitForDevice);
@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
-    if (c.options.share[0] != '\0' && !OpenShare(c.share, c.options.share, message, sizeof message)) {
+    if (c.options.share[0] != '\0' &&
+        !OpenShare(c.features.share, c.options.share, message, sizeof message)) {
         return Fail(message);
     }
 
@@ -210,40 +211,41 @@ int main(int argc, char** argv) {
     ResetScreen();
     int64_t now = MonotonicMilliseconds();
     if (!StartBatch(c, batch, now)) {
-        CloseShare(c.share);
+        CloseShare(c.features.share);
         return Fail("no memory for what waits for standard output");
     }
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
-        CloseShare(c.share);
+        CloseShare(c.features.share);
         return 1;
     }
     if (!batch) {
-        if (!StartDisplay(c.display)) {
-            CloseShare(c.share);
+        if (!StartDisplay(c.ui.display)) {
+            CloseShare(c.features.share);
             return Fail("this terminal cannot be driven (is TERM set?)");
         }
-        LearnTerminalKeys(&c.keyCodes);
+        LearnTerminalKeys(&c.input.keyCodes);
     }
 
     RunLoop(c, signalPipe);
 
     if (!batch) {
-        StopDisplay(c.display);
-        PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
+        StopDisplay(c.ui.display);
+        PrintScreen(c.ui.display, screen.cells, stdout);  // left in the terminal's own scrollback
     }
     std::fflush(stdout);
     // The last writes' failures, now that the terminal is the shell's again.
     char closing[NoticeCapacity + PathCapacity];
     if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
-    if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
-    if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
-    CloseShare(c.share);
-    c.line->Close();
-    if (c.batch.timedOut) std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
-    if (c.startFailure[0] != '\0') {
-        std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
-    } else if (c.exitCode == 1 && !c.options.reconnect && c.link != LinkState::Open) {
+    if (!CloseTransfers(c.features.transfers, closing, sizeof closing)) FailAtExit(c, closing);
+    if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
+    CloseShare(c.features.share);
+    c.link.line->Close();
+    if (c.features.batch.timedOut)
+        std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
+    if (c.link.startFailure[0] != '\0') {
+        std::fprintf(stderr, "brisvane: %s\n", c.link.startFailure);
+    } else if (c.exitCode == 1 && !c.options.reconnect && c.link.state != LinkState::Open) {
         std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
     }
     if (c.options.stats) {

@@ -103,7 +103,7 @@ void* Allocate(void* user, void* block, size_t old, size_t size) {
 
 // wait(deadline or nil, wants text): yields until then, or new text.
 int Wait(lua_State* L) {
-    Script& s = Owner(L).script;
+    Script& s = Owner(L).features.script;
     if (L != s.thread)
         return luaL_error(
             L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
@@ -117,12 +117,12 @@ int Wait(lua_State* L) {
 
 // The loop's time at this resume: waits are measured on the loop's clock.
 int Now(lua_State* L) {
-    lua_pushinteger(L, Owner(L).script.now);
+    lua_pushinteger(L, Owner(L).features.script.now);
     return 1;
 }
 
 int Text(lua_State* L) {
-    const ScriptText& text = Owner(L).script.text;
+    const ScriptText& text = Owner(L).features.script.text;
     const uint8_t *first, *second;
     unsigned firstCount, secondCount;
     TextRuns(text, &first, &firstCount, &second, &secondCount);
@@ -134,7 +134,7 @@ int Text(lua_State* L) {
 
 int Consume(lua_State* L) {
     lua_Integer count = luaL_checkinteger(L, 1);
-    if (count > 0) ConsumeText(Owner(L).script.text, unsigned(count));
+    if (count > 0) ConsumeText(Owner(L).features.script.text, unsigned(count));
     return 0;
 }
 
@@ -157,7 +157,7 @@ int Control(lua_State* L) {
     lua_Integer which = luaL_checkinteger(L, 1);
     bool on = lua_toboolean(L, 2);
     ControlResult result =
-        which == 0 ? SendBreak(c, c.script.now, nullptr)
+        which == 0 ? SendBreak(c, c.features.script.now, nullptr)
                    : SetModemOutput(c, which == 1 ? ModemOutput::Dtr : ModemOutput::Rts, on, nullptr);
     lua_pushboolean(L, result == ControlResult::Done);
     return 1;
@@ -167,12 +167,12 @@ int Log(lua_State* L) {
     Console& c = Owner(L);
     const char* text = luaL_checkstring(L, 1);
     c.front->Tell(c, text, false);
-    c.log.Note(text);
+    c.features.log.Note(text);
     return 0;
 }
 
 int Exit(lua_State* L) {
-    Script& s = Owner(L).script;
+    Script& s = Owner(L).features.script;
     lua_Integer code = luaL_checkinteger(L, 1);
     s.exited = true;
     s.exitCode = code < 0 || code > 255 ? 255 : int(code);
@@ -209,7 +209,7 @@ int Row(lua_State* L) {
 // coroutine of the script's own a yield would go to the script, so a long
 // computation there is an error instead.
 void Hook(lua_State* L, lua_Debug*) {
-    Script& s = Owner(L).script;
+    Script& s = Owner(L).features.script;
     int64_t ran = MonotonicMilliseconds() - s.sliceStarted;
     if (L != s.thread || !lua_isyieldable(L)) {
         if (ran >= NestedLimitMilliseconds) luaL_error(L, "ran %d ms without waiting", int(ran));
@@ -243,7 +243,7 @@ void Failed(Console& c, const char* what, const char* message) {
 Script::~Script() { Close(*this); }
 
 bool StartScript(Console& c, const char* path, int64_t now) {
-    Script& s = c.script;
+    Script& s = c.features.script;
     Close(s);
     s.memory = 0;
     lua_State* L = lua_newstate(Allocate, &s);
@@ -280,14 +280,14 @@ bool StartScript(Console& c, const char* path, int64_t now) {
 }
 
 int64_t ScriptDeadline(const Console& c) {
-    const Script& s = c.script;
+    const Script& s = c.features.script;
     if (!ScriptRunning(s)) return NoDeadline;
     if (s.waitsForText && s.text.added != s.seen) return 0;
     return s.resumeAt;
 }
 
 Reaction RunScript(Console& c, int64_t now) {
-    Script& s = c.script;
+    Script& s = c.features.script;
     if (!ScriptRunning(s) || now < ScriptDeadline(c)) return Nothing;
     s.now = now;
     s.sliceStarted = MonotonicMilliseconds();
@@ -314,4 +314,4 @@ Reaction RunScript(Console& c, int64_t now) {
     return Nothing;
 }
 
-void StopScript(Console& c) { Close(c.script); }
+void StopScript(Console& c) { Close(c.features.script); }

@@ -73,11 +73,11 @@ unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned coun
     if (queued == nullptr) queued = &wire;
     *queued = 0;
     if (count == 0) return 0;
-    if (c.protocol.active) {  // the line is the protocol's
+    if (c.features.protocol.active) {  // the line is the protocol's
         if (rule.heldInTransfer) return 0;
         return Refuse(c, rule, count, Why::Transfer);
     }
-    if (c.link != LinkState::Open) return Refuse(c, rule, count, Why::NoLine);
+    if (c.link.state != LinkState::Open) return Refuse(c, rule, count, Why::NoLine);
     bool whole = rule.refused == WhenRefused::Drop || rule.refused == WhenRefused::Keep;
     // All or nothing must fit as one piece.
     if (whole && count > SendPiece) return Refuse(c, rule, count, Why::TooLong);

@@ -144,14 +144,14 @@ protected:
         Console& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
-        c.controls = {c.options.line, false, -1, -1};
-        c.line.reset(line);
-        c.link = LinkState::Open;
+        c.link.controls = {c.options.line, false, -1, -1};
+        c.link.line.reset(line);
+        c.link.state = LinkState::Open;
     }
     Reaction Menu(char letter, int64_t now = 1000) {
         Console& c = *console;
-        c.menu = MenuLevel::Top;
-        return RunMenuStep(c, MenuKey(c.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()),
+        c.ui.menu = MenuLevel::Top;
+        return RunMenuStep(c, MenuKey(c.ui.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()),
                            now);
     }
 };
@@ -160,14 +160,14 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
     Console& c = *console;
     EXPECT_EQ(Menu('b', 1000), Nothing);
     EXPECT_STREQ(c.notice.text, "break sent");
-    EXPECT_EQ(c.breakEndsAt, 1000 + BreakMilliseconds);
+    EXPECT_EQ(c.link.breakEndsAt, 1000 + BreakMilliseconds);
     EndTimedControls(c, 1000 + BreakMilliseconds);
     Menu('D', 2000);
     EndTimedControls(c, 2000 + DtrPulseMilliseconds);
     Menu('d');
     EXPECT_EQ(line->calls, "break on; break off; dtr off; dtr on; dtr off; ");
     EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));
-    c.controls.hardwareFlow = true;
+    c.link.controls.hardwareFlow = true;
     Menu('t');  // RTS belongs to the flow control then, for a script too
     EXPECT_EQ(SetModemOutput(c, ModemOutput::Rts, false, nullptr), ControlResult::Refused);
     EXPECT_EQ(line->calls.find("rts"), std::string::npos);
@@ -216,7 +216,7 @@ TEST_F(SendTable, MapsAndBit7ApplyToWhatTheTerminalOriginates) {
 
 TEST_F(SendTable, ATransferRefusesTheUsersBytesAndHoldsTheProgramsBytes) {
     Console& c = *console;
-    c.protocol.active = true;
+    c.features.protocol.active = true;
     EXPECT_EQ(Give(SendSource::Key, "a"), 0u);
     EXPECT_STREQ(c.notice.text, "not sent: a transfer runs (the menu key then e ends it)");
     EXPECT_EQ(c.counters.dropped, 1u);
@@ -226,7 +226,7 @@ TEST_F(SendTable, ATransferRefusesTheUsersBytesAndHoldsTheProgramsBytes) {
     }
     EXPECT_EQ(c.notice.text[0], '\0');
     EXPECT_EQ(c.counters.dropped, 1u);
-    c.protocol.active = false;
+    c.features.protocol.active = false;
     EXPECT_EQ(Wire(), "");
 }
 
@@ -257,7 +257,7 @@ TEST_F(SendTable, WhatDoesNotFitIsDroppedAndCountedOrLeftToItsProducer) {
     EXPECT_EQ(Give(SendSource::Paste, "xyz"), 2u);
     EXPECT_STREQ(c.notice.text, "the paste did not fit in what waits for the line: the rest was not sent");
     EXPECT_EQ(c.counters.dropped, 4u);
-    c.link = LinkState::Down;
+    c.link.state = LinkState::Down;
     EXPECT_EQ(Give(SendSource::BatchInput, "q"), 0u);
     EXPECT_EQ(Give(SendSource::HexInput, "q"), 0u);
     EXPECT_STREQ(c.notice.text, "not connected: the hex bytes were not sent");
@@ -266,16 +266,16 @@ TEST_F(SendTable, WhatDoesNotFitIsDroppedAndCountedOrLeftToItsProducer) {
 
 TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
     Console& c = *console;
-    c.link = LinkState::Down;
+    c.link.state = LinkState::Down;
     for (char letter : {'b', 'd', 'D', 'p', 'f', 'm'}) {
         EXPECT_EQ(Menu(letter), Nothing);
         EXPECT_STREQ(c.notice.text, "not connected: /dev/ttyUSB0 is not open") << letter;
     }
     EXPECT_EQ(line->calls, "");
     Menu('c');  // the screen's own commands still work
-    EXPECT_FALSE(c.prompt.active);
+    EXPECT_FALSE(c.ui.prompt.active);
     Menu('?');
-    EXPECT_TRUE(c.helpOpen);
+    EXPECT_TRUE(c.ui.helpOpen);
 }
 
 TEST_F(Commands, LeavingIsAReactionWithItsCode) {
@@ -290,10 +290,10 @@ TEST_F(Commands, LeavingIsAReactionWithItsCode) {
     EXPECT_EQ(LineLost(c, 5000), Quit);
     EXPECT_EQ(c.exitCode, 1);
     c.options.reconnect = true;
-    c.link = LinkState::Open;
+    c.link.state = LinkState::Open;
     EXPECT_EQ(LineLost(c, 5000), Nothing);
-    EXPECT_EQ(c.link, LinkState::Down);
-    EXPECT_EQ(c.retryAt, 5000 + RetryMilliseconds);
+    EXPECT_EQ(c.link.state, LinkState::Down);
+    EXPECT_EQ(c.link.retryAt, 5000 + RetryMilliseconds);
 }
 
 TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
@@ -320,16 +320,16 @@ TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
     EXPECT_EQ(screen.cells[ScreenColumns], Cell('c'));  // Enter shows as a new line
     EXPECT_EQ(queued(), "\xe1\x8d\xe2\x8d\xe3");
     Menu('M');
-    SetPromptText(c.prompt, "out-cr-crlf,del-bs");
+    SetPromptText(c.ui.prompt, "out-cr-crlf,del-bs");
     PromptAnswered(c);
     EXPECT_STREQ(c.notice.text, "line-end maps: out-cr-crlf,del-bs");
     type("\r\x7f");
     EXPECT_EQ(queued(), "\x8d\x8a\x88");
     Menu('w');
-    SetPromptText(c.prompt, "1b 5a ff");
+    SetPromptText(c.ui.prompt, "1b 5a ff");
     PromptAnswered(c);
     EXPECT_EQ(queued(), "\x1b\x5a\xff");  // as typed: no bit 7, no maps
-    c.link = LinkState::Down;
+    c.link.state = LinkState::Down;
     type("zz");
     Menu('i');
     EXPECT_NE(std::string(c.notice.text).find("sent 0  dropped 2"), std::string::npos) << c.notice.text;

@@ -26,9 +26,9 @@ protected:
         ASSERT_NE(mkdtemp(folder), nullptr);
         Console& c = *console;
         DefaultOptions(&c.options);
-        c.line.reset(new FakeLine());
-        c.link = LinkState::Open;
-        ASSERT_TRUE(c.history.Allocate(10));
+        c.link.line.reset(new FakeLine());
+        c.link.state = LinkState::Open;
+        ASSERT_TRUE(c.ui.history.Allocate(10));
         ResetScreen();
         outputQueue.count = 0;
     }
@@ -95,7 +95,7 @@ TEST_F(Scripts, ExpectSeesTheTextAsShownAndSendKeepsTheByteRules) {
 
 TEST_F(Scripts, SleepControlsRowsAndLog) {
     Console& c = *console;
-    FakeLine& line = static_cast<FakeLine&>(*c.line);
+    FakeLine& line = static_cast<FakeLine&>(*c.link.line);
     Host(
         "first row\r\n\x1b"
         "Y"
@@ -111,7 +111,7 @@ TEST_F(Scripts, SleepControlsRowsAndLog) {
     EXPECT_EQ(ScriptDeadline(c), 1100);
     Run(1100);
     EXPECT_EQ(line.calls, "break on; dtr off; rts on; ");
-    EXPECT_EQ(c.breakEndsAt, 1100 + BreakMilliseconds);
+    EXPECT_EQ(c.link.breakEndsAt, 1100 + BreakMilliseconds);
     EXPECT_STREQ(c.notice.text, "all\t3");
 }
 
@@ -129,7 +129,7 @@ TEST_F(Scripts, ErrorsNameTheFileAndLine) {
     std::ofstream(broken) << "if then\n";
     EXPECT_FALSE(StartScript(c, broken.c_str(), now));
     EXPECT_NE(std::string(c.notice.text).find("broken.lua:1:"), std::string::npos) << c.notice.text;
-    EXPECT_FALSE(ScriptRunning(c.script));
+    EXPECT_FALSE(ScriptRunning(c.features.script));
 }
 
 // A script that never waits gets slices; one that grows without end meets
@@ -138,13 +138,13 @@ TEST_F(Scripts, BusyAndGreedyScriptsLeaveTheLoopItsTurns) {
     Console& c = *console;
     Start("while true do end\n");
     Run(1000);
-    EXPECT_TRUE(ScriptRunning(c.script));
+    EXPECT_TRUE(ScriptRunning(c.features.script));
     EXPECT_EQ(ScriptDeadline(c), 0);  // due again at once
     StopScript(c);
 
     Start("local t = {}\nfor i = 1, 1e9 do t[i] = ('x'):rep(1000) .. i end\n");
-    for (int pass = 0; pass < 100000 && ScriptRunning(c.script); ++pass) Run(1000 + pass);
-    EXPECT_FALSE(ScriptRunning(c.script));
+    for (int pass = 0; pass < 100000 && ScriptRunning(c.features.script); ++pass) Run(1000 + pass);
+    EXPECT_FALSE(ScriptRunning(c.features.script));
     EXPECT_NE(std::string(c.notice.text).find("not enough memory"), std::string::npos) << c.notice.text;
 }
 

@@ -84,7 +84,7 @@ struct Fixture {
         share->clients = 1;
         far = ends[1];
         DefaultOptions(&console->options);
-        console->link = LinkState::Open;
+        console->link.state = LinkState::Open;
         share->listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);  // never connected to
     }
     ~Fixture() {
