@@ -69,10 +69,6 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
 // Pasted text, its line ends done, after what waits.
 void QueuePasted(Console& c, const uint8_t* text, unsigned count) {
     if (count == 0) return;
-    if (c.ui.view.open) {
-        Say(c.notice, "not sent: the history is shown (q leaves it)");
-        return;
-    }
     unsigned queued;
     Send(c, SendSource::Paste, text, count, &queued);
     c.input.pasteTotal += queued;

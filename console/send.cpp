@@ -9,14 +9,15 @@ namespace {
 const unsigned SendPiece = 4096;
 
 const SendRule Rules[] = {
-    // what             held   maps   bit7   echo   paste  watch  refused
-    {"the key", false, true, true, true, false, true, WhenRefused::Drop},                       // Key
-    {"the paste", false, true, true, true, true, false, WhenRefused::DropRest},                 // Paste
-    {"the hex bytes", false, false, false, true, false, false, WhenRefused::Drop},              // HexInput
-    {"a share client's bytes", true, false, true, false, false, false, WhenRefused::KeepRest},  // ShareClient
-    {"the script's text", true, false, true, false, false, false, WhenRefused::Keep},           // Script
-    {"the script's bytes", true, false, false, false, false, false, WhenRefused::Keep},         // ScriptRaw
-    {"standard input", true, false, true, false, false, false, WhenRefused::KeepRest},          // BatchInput
+    // what, held in a transfer, refused in the history, maps, bit 7, echo, paste, watched, when refused
+    {"the key", false, false, true, true, true, false, true, WhenRefused::Drop},           // Key
+    {"the paste", false, true, true, true, true, true, false, WhenRefused::DropRest},      // Paste
+    {"the hex bytes", false, false, false, false, true, false, false, WhenRefused::Drop},  // HexInput
+    {"a client's bytes", true, false, false, true, false, false, false,
+     WhenRefused::KeepRest},                                                                    // ShareClient
+    {"the script's text", true, false, false, true, false, false, false, WhenRefused::Keep},    // Script
+    {"the script's bytes", true, false, false, false, false, false, false, WhenRefused::Keep},  // ScriptRaw
+    {"standard input", true, false, false, true, false, false, false, WhenRefused::KeepRest},   // BatchInput
 };
 static_assert(sizeof Rules / sizeof Rules[0] == unsigned(SendSource::Count), "a rule for every source");
 
@@ -28,7 +29,7 @@ const char* Was(const SendRule& rule) {
     return rule.what[std::strlen(rule.what) - 1] == 's' ? "were" : "was";
 }
 
-enum class Why : uint8_t { Transfer, NoLine, TooLong };
+enum class Why : uint8_t { Transfer, History, NoLine, TooLong };
 
 // Nothing of it goes: said and counted, or left to the producer.
 unsigned Refuse(Console& c, const SendRule& rule, unsigned count, Why why) {
@@ -36,6 +37,7 @@ unsigned Refuse(Console& c, const SendRule& rule, unsigned count, Why why) {
     c.counters.dropped += count;
     switch (why) {
         case Why::Transfer: Say(c.notice, "not sent: a transfer runs (the menu key then e ends it)"); break;
+        case Why::History: Say(c.notice, "not sent: the history is shown (q leaves it)"); break;
         case Why::NoLine: Say(c.notice, "not connected: %s %s not sent", rule.what, Was(rule)); break;
         case Why::TooLong: Say(c.notice, "%s %s too long to send at once", rule.what, Was(rule)); break;
     }
@@ -77,6 +79,7 @@ unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned coun
         if (rule.heldInTransfer) return 0;
         return Refuse(c, rule, count, Why::Transfer);
     }
+    if (rule.refusedInHistory && c.ui.view.open) return Refuse(c, rule, count, Why::History);
     if (c.link.state != LinkState::Open) return Refuse(c, rule, count, Why::NoLine);
     bool whole = rule.refused == WhenRefused::Drop || rule.refused == WhenRefused::Keep;
     // All or nothing must fit as one piece.

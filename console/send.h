@@ -1,7 +1,7 @@
 // The one way onto the line for bytes that users and programs give. Every
 // producer calls Send with its source; the table behind it says, per
 // source, whether it is refused while an XMODEM, YMODEM or ZMODEM transfer
-// runs (or held until it ends), whether the sent line-end maps, the
+// runs (or held until it ends) or while the history is shown, whether the sent line-end maps, the
 // terminal's bit-7 rule and local echo apply, and what happens when the
 // line is not open or there is no room: dropped with a notice and counted,
 // or kept by the producer to be given again. Refusals and their notices
@@ -35,13 +35,14 @@ enum class WhenRefused : uint8_t {
 };
 
 struct SendRule {
-    const char* what;     // in notices: "the key"
-    bool heldInTransfer;  // false: refused during a transfer, true: waits for its end
-    bool maps;            // the sent line-end maps
-    bool bit7;            // set as the terminal's own (or cleared, --seven-bit)
-    bool echo;            // shown under local echo
-    bool paste;           // ends with the paste (the menu's s e)
-    bool watched;         // looked at for a host that echoes bit 7
+    const char* what;       // in notices: "the key"
+    bool heldInTransfer;    // false: refused during a transfer, true: waits for its end
+    bool refusedInHistory;  // refused while the history is shown (its keys are the view's)
+    bool maps;              // the sent line-end maps
+    bool bit7;              // set as the terminal's own (or cleared, --seven-bit)
+    bool echo;              // shown under local echo
+    bool paste;             // ends with the paste (the menu's s e)
+    bool watched;           // looked at for a host that echoes bit 7
     WhenRefused refused;
 };
 

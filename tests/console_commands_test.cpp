@@ -214,7 +214,7 @@ TEST_F(SendTable, MapsAndBit7ApplyToWhatTheTerminalOriginates) {
     EXPECT_EQ(Wire(), "i\r\n");
 }
 
-TEST_F(SendTable, ATransferRefusesTheUsersBytesAndHoldsTheProgramsBytes) {
+TEST_F(SendTable, ATransferOrTheHistoryRefusesTheUsersBytesAndATransferHoldsTheProgramsBytes) {
     Console& c = *console;
     c.features.protocol.active = true;
     EXPECT_EQ(Give(SendSource::Key, "a"), 0u);
@@ -227,6 +227,10 @@ TEST_F(SendTable, ATransferRefusesTheUsersBytesAndHoldsTheProgramsBytes) {
     EXPECT_EQ(c.notice.text[0], '\0');
     EXPECT_EQ(c.counters.dropped, 1u);
     c.features.protocol.active = false;
+    c.ui.view.open = true;  // the history has the keys: a paste is not sent under it
+    EXPECT_EQ(Give(SendSource::Paste, "p"), 0u);
+    EXPECT_STREQ(c.notice.text, "not sent: the history is shown (q leaves it)");
+    c.ui.view.open = false;
     EXPECT_EQ(Wire(), "");
 }
 
