@@ -334,6 +334,15 @@ int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now) {
     return run.exited || (run.output < 0 && run.errors < 0) ? now + ReapMilliseconds : NoDeadline;
 }
 
+ProtocolRun::~ProtocolRun() {
+    if (!exited && child > 0) {
+        kill(child, SIGKILL);
+        int status;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    }
+    CloseAll(*this);
+}
+
 void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why, int64_t now) {
     if (!run.active) return;
     if (!run.exited && run.child > 0) {

@@ -50,6 +50,11 @@ struct ProtocolRun {
     ProgressReader reader;
     uint8_t pending[ProtocolInputCapacity];  // line bytes the child has not taken yet
     unsigned pendingLength = 0, pendingWritten = 0;
+
+    ProtocolRun() = default;
+    ProtocolRun(const ProtocolRun&) = delete;
+    ProtocolRun& operator=(const ProtocolRun&) = delete;
+    ~ProtocolRun();  // a command still running is killed and reaped, its pipes closed
 };
 
 // "xmodem", "ymodem", "zmodem".
