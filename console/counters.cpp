@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "console/status.h"
-
 void NoteLineOpen(Counters& c, bool open, int64_t now) {
     if (open && c.openSince < 0) {
         c.openSince = now;
@@ -25,4 +23,17 @@ void FormatCounters(const Counters& c, int64_t now, char* text, unsigned capacit
                   "received %s  sent %s  dropped %s  reconnects %u  connected %lld:%02lld:%02lld", received,
                   sent, dropped, c.opens > 0 ? unsigned(c.opens - 1) : 0u, seconds / 3600, seconds / 60 % 60,
                   seconds % 60);
+}
+
+void FormatCount(uint64_t value, char* text, unsigned capacity) {
+    char digits[24];
+    int length = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)value);
+    char grouped[32];
+    int out = 0;
+    for (int i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) grouped[out++] = ',';
+        grouped[out++] = digits[i];
+    }
+    grouped[out] = '\0';
+    std::snprintf(text, capacity, "%s", grouped);
 }

@@ -24,4 +24,7 @@ void NoteLineOpen(Counters& counters, bool open, int64_t now);
 // "received 1,234  sent 56  dropped 0  reconnects 1  connected 0:01:02"
 void FormatCounters(const Counters& counters, int64_t now, char* text, unsigned capacity);
 
+// 1234567 as "1,234,567".
+void FormatCount(uint64_t value, char* text, unsigned capacity);
+
 #endif

@@ -6,7 +6,7 @@
 #include <strings.h>
 
 #include "console/line_maps.h"
-#include "console/share.h"
+#include "console/share_address.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "console/prompt.h"
 #include "console/schedule.h"
-#include "console/status.h"
+#include "console/counters.h"
 
 extern char** environ;
 

@@ -1,6 +1,5 @@
 #include "console/receive.h"
 
-#include "console/transfers.h"
 #include "core/interpreter.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
@@ -83,7 +82,7 @@ void ReceivePart(ReceiveChain& chain, const uint8_t* bytes, unsigned count, cons
     textCount = FilterAnsi(chain.ansi, text, textCount, style.shown);
     text = style.shown;
     for (unsigned i = 0; i < chain.textCount; ++i) chain.text[i]->Take(text, textCount, arrived);
-    if (CurrentTransferModes().capture == ReceiveMode::CaptureRaw) return;  // nothing is shown
+    if (receiveMode == ReceiveMode::CaptureRaw) return;  // nothing is shown
     if (style.hex) {
         ShowHex(chain, bytes, count);
     } else {

@@ -1,16 +1,15 @@
 #include "console/receive_sinks.h"
 
-#include "console/transfers.h"
 #include "link/file_io.h"
 #include "link/transfer.h"
 
 void RawCaptureSink::Take(const uint8_t* bytes, unsigned count, const struct timespec&) {
-    if (CurrentTransferModes().capture != ReceiveMode::CaptureRaw) return;
+    if (receiveMode != ReceiveMode::CaptureRaw) return;
     for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
 }
 
 void TextCaptureSink::Take(const uint8_t* bytes, unsigned count, const struct timespec&) {
-    if (CurrentTransferModes().capture != ReceiveMode::CaptureText) return;
+    if (receiveMode != ReceiveMode::CaptureText) return;
     for (unsigned i = 0; i < count; ++i) {
         uint8_t out[2];
         unsigned n = lineEnds_.Next(bytes[i] & SevenBits, out);

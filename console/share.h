@@ -21,6 +21,7 @@
 #include <poll.h>
 
 #include "console/notice.h"
+#include "console/share_address.h"
 #include "console/share_buffer.h"
 #include "console/sink.h"
 
@@ -28,18 +29,6 @@ const unsigned ShareMaxClients = 8;
 const unsigned ShareMaxDescriptors = ShareMaxClients + 1;  // and the listener
 const unsigned ShareBacklog = 1u << 20;
 const unsigned ShareInputCapacity = 4096;
-const unsigned SharePathCapacity = 108;  // a UNIX socket's path, as the kernel takes it
-
-// "unix:PATH", "tcp:PORT" (127.0.0.1) or "tcp:HOST:PORT" (HOST may be
-// "[::1]"), taken apart. Pure.
-struct ShareAddress {
-    bool unixSocket;
-    char path[SharePathCapacity];
-    char host[256];
-    char port[6];
-};
-// False with a one-line `problem` for a form that is not one of those.
-bool ParseShareAddress(const char* text, ShareAddress* address, const char** problem);
 
 struct ShareClient {
     int fd = -1;

@@ -99,19 +99,6 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
 
 }  // namespace
 
-void FormatCount(uint64_t value, char* text, unsigned capacity) {
-    char digits[24];
-    int length = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)value);
-    char grouped[32];
-    int out = 0;
-    for (int i = 0; i < length; ++i) {
-        if (i > 0 && (length - i) % 3 == 0) grouped[out++] = ',';
-        grouped[out++] = digits[i];
-    }
-    grouped[out] = '\0';
-    std::snprintf(text, capacity, "%s", grouped);
-}
-
 int ComposeStatus(const Console& c, TransferModes modes, int width, char* text, unsigned capacity) {
     text[0] = '\0';
     if (c.ui.menu != MenuLevel::Closed) {

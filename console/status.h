@@ -18,7 +18,4 @@
 // there, else -1.
 int ComposeStatus(const Console& console, TransferModes modes, int width, char* text, unsigned capacity);
 
-// 1234567 as "1,234,567".
-void FormatCount(uint64_t value, char* text, unsigned capacity);
-
 #endif
