@@ -9,11 +9,11 @@
 #include <sstream>
 #include <string>
 
-#include "console/commands.h"
-#include "console/connection.h"
-#include "console/line_controls.h"
-#include "console/menu.h"
-#include "console/send.h"
+#include "console/program/commands.h"
+#include "console/program/connection.h"
+#include "console/program/line_controls.h"
+#include "console/rules/menu.h"
+#include "console/program/send.h"
 #include "core/screen.h"
 #include "tests/support/fake_line.h"
 

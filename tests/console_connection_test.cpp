@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "console/connection.h"
-#include "console/console.h"
-#include "console/input.h"
+#include "console/program/connection.h"
+#include "console/program/console.h"
+#include "console/program/input.h"
 #include "tests/support/fake_line.h"
 
 namespace {

@@ -11,14 +11,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/commands.h"
-#include "console/connection.h"
-#include "console/console.h"
-#include "console/input.h"
-#include "console/line_controls.h"
-#include "console/schedule.h"
-#include "console/status.h"
-#include "console/transfers.h"
+#include "console/program/commands.h"
+#include "console/program/connection.h"
+#include "console/program/console.h"
+#include "console/program/input.h"
+#include "console/program/line_controls.h"
+#include "console/rules/schedule.h"
+#include "console/program/status.h"
+#include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "tests/support/fake_line.h"
 

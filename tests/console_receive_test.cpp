@@ -17,13 +17,13 @@
 #include <sstream>
 #include <string>
 
-#include "console/history.h"
-#include "console/history_view.h"
-#include "console/line_maps.h"
-#include "console/log.h"
-#include "console/receive.h"
-#include "console/receive_sinks.h"
-#include "console/transfers.h"
+#include "console/rules/history.h"
+#include "console/rules/history_view.h"
+#include "console/rules/line_maps.h"
+#include "console/features/log.h"
+#include "console/screen/receive.h"
+#include "console/features/receive_sinks.h"
+#include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"

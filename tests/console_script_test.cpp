@@ -6,10 +6,10 @@
 #include <fstream>
 #include <string>
 
-#include "console/commands.h"
-#include "console/line_controls.h"
-#include "console/receive.h"
-#include "console/script.h"
+#include "console/program/commands.h"
+#include "console/program/line_controls.h"
+#include "console/screen/receive.h"
+#include "console/program/script.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "tests/support/fake_line.h"

@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "console/console.h"
-#include "console/send.h"
-#include "console/share.h"
+#include "console/program/console.h"
+#include "console/program/send.h"
+#include "console/features/share.h"
 
 namespace {
 

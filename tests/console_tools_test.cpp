@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "console/counters.h"
-#include "console/hex_view.h"
-#include "console/line_maps.h"
+#include "console/rules/counters.h"
+#include "console/rules/hex_view.h"
+#include "console/rules/line_maps.h"
 
 namespace {
 
