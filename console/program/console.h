@@ -5,10 +5,15 @@
 // below it take only the parts they need; commands, keys and the loop take
 // the whole.
 //
-// Layering, top down (nothing calls upwards):
-//   main -> loop -> input, commands, connection, status, script, batch
-//        -> transfers, prompt, menu, keys, history view, receive, log
-//        -> line (local or network), share, output pump, history, display, files
+// Floors, top down; a file includes its own floor or those below, and
+// screen and features do not include each other (cmake/CheckConsoleLayers.cmake):
+//   program/   this state, the front ends, the loop, commands, input, send,
+//              line controls, connection, script, batch, status, main
+//   screen/    display, the receive chain      features/  transfers, protocol
+//                                                          runs, logs, share, sinks
+//   rules/     pure rules and small records: filters, maps, the output pump,
+//              history, keys, menu, prompt, options, notices
+//   line/      the line: a local device or a network line
 #ifndef BRISVANE_CONSOLE_CONSOLE_H
 #define BRISVANE_CONSOLE_CONSOLE_H
 
