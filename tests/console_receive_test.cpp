@@ -17,12 +17,13 @@
 #include <sstream>
 #include <string>
 
-#include "console/history.h"
-#include "console/history_view.h"
-#include "console/line_maps.h"
-#include "console/log.h"
-#include "console/receive.h"
-#include "console/transfers.h"
+#include "console/rules/history.h"
+#include "console/rules/history_view.h"
+#include "console/rules/line_maps.h"
+#include "console/features/log.h"
+#include "console/screen/receive.h"
+#include "console/features/receive_sinks.h"
+#include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"
@@ -106,10 +107,20 @@ protected:
     std::unique_ptr<ReceiveStyle> style{new ReceiveStyle()};
     Counters counters;
     AnsiFilter ansi;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false, *style, counters, nullptr, ansi};
+    bool sevenBit = false;
+    std::unique_ptr<ScriptText> scriptText{new ScriptText()};
+    ReceiveChain targets{*style, ansi, {history, *pump, sevenBit, counters, *scriptText}};
+    RawLogSink rawLog{log};
+    RawCaptureSink rawCapture;
+    TextLogSink textLog{log};
+    TextCaptureSink textCapture{captureEnds};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
+        AddSink(targets, SinkStage::Raw, rawLog);
+        AddSink(targets, SinkStage::Raw, rawCapture);
+        AddSink(targets, SinkStage::Text, textLog);
+        AddSink(targets, SinkStage::Text, textCapture);
         ASSERT_NE(mkdtemp(folder), nullptr);
         ASSERT_TRUE(history.Allocate(100));
         ResetScreen();
@@ -168,7 +179,7 @@ TEST_F(Receive, EveryIdentifyRequestIsAnsweredWithTheOriginatedBit) {
     const uint8_t* bytes = pump->Pending(&n);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), n), "\x9b\xaf\xcb\x9b\xaf\xcb");
     pump->Clear();
-    targets.sevenBit = true;
+    sevenBit = true;
     Feed("\x1bZ");
     pump->StageQueued(0, 0);
     bytes = pump->Pending(&n);
