@@ -44,26 +44,28 @@ bool History::Allocate(uint32_t rows) {
 void History::Push(const Cell* cells) {
     if (capacity_ == 0) return;
     uint8_t* slot = &slots_[size_t(next_) * SlotSize];
-    // Trailing blanks four at a time; the pattern reads the same either endian.
-    const uint64_t FourBlanks = 0x0020002000200020u;
-    unsigned length = ScreenColumns;
-    for (uint64_t four; length >= 4; length -= 4) {
-        std::memcpy(&four, &cells[length - 4], sizeof four);
-        if (four != FourBlanks) break;
-    }
-    while (length > 0 && cells[length - 1] == BlankCell) --length;
-    slot[0] = uint8_t(length);
     // Seven-bit cells are most rows: narrow the whole row in one fixed-length
-    // pass the compiler unrolls into vector code (what lies past the length is
-    // never read), and pack the rare row with graphics cell by cell.
+    // pass the compiler unrolls into vector code, then trim the narrowed
+    // blanks eight at a time. The rare row with wider cells is packed and
+    // trimmed cell by cell.
     Cell wide = 0;
     for (unsigned i = 0; i < ScreenColumns; ++i) {
         slot[1 + i] = uint8_t(cells[i]);
         wide |= cells[i];
     }
-    if (wide >= 0x80) {
+    unsigned length = ScreenColumns;
+    if (wide < 0x80) {
+        const uint64_t EightBlanks = 0x2020202020202020u;
+        for (uint64_t eight; length >= 8; length -= 8) {
+            std::memcpy(&eight, &slot[1 + length - 8], sizeof eight);
+            if (eight != EightBlanks) break;
+        }
+        while (length > 0 && slot[length] == BlankCell) --length;
+    } else {
+        while (length > 0 && cells[length - 1] == BlankCell) --length;
         for (unsigned i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
     }
+    slot[0] = uint8_t(length);
     ++pushed_;
     if (++next_ == capacity_) next_ = 0;
 }

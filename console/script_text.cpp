@@ -23,6 +23,34 @@ void TakeShown(ScriptText& text, uint8_t byte, bool inSequence) {
     ++text.added;
 }
 
+void TakeShownBlock(ScriptText& text, const uint8_t* bytes, unsigned count, EscapeState state) {
+    unsigned at = (text.head + text.count) % ScriptTextCapacity;
+    uint64_t taken = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i] & 0x7F;
+        bool inSequence = state != EscapeState::Normal;
+        switch (state) {  // as the interpreter moves, ignoring what the byte does otherwise
+            case EscapeState::Normal:
+                if (byte == Escape) state = EscapeState::Escape;
+                break;
+            case EscapeState::Escape: state = byte == 'Y' ? EscapeState::RowByte : EscapeState::Normal; break;
+            case EscapeState::RowByte: state = EscapeState::ColumnByte; break;
+            case EscapeState::ColumnByte: state = EscapeState::Normal; break;
+        }
+        if (inSequence || byte == Escape || !Kept(byte)) continue;
+        text.bytes[at] = byte;
+        if (++at == ScriptTextCapacity) at = 0;
+        ++taken;
+    }
+    text.added += taken;
+    if (text.count + taken >= ScriptTextCapacity) {
+        text.count = ScriptTextCapacity;
+        text.head = at;  // full: the oldest is where the next goes
+    } else {
+        text.count += unsigned(taken);
+    }
+}
+
 void TextRuns(const ScriptText& text, const uint8_t** first, unsigned* firstCount, const uint8_t** second,
               unsigned* secondCount) {
     unsigned toEnd = ScriptTextCapacity - text.head;

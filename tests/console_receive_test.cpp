@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -22,7 +24,9 @@
 #include "console/line_maps.h"
 #include "console/log.h"
 #include "console/receive.h"
+#include "console/script_text.h"
 #include "console/transfers.h"
+#include "core/interpreter.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"
@@ -62,10 +66,50 @@ TEST(HistoryRing, KeepsTheNewestRowsTrimmedAcrossTheWrap) {
     EXPECT_EQ(history.Row(5, back), unsigned(ScreenColumns));
     EXPECT_EQ(back[0], 0x2588);
     EXPECT_EQ(back[1], 0x2193);
+    // Trimmed at every length, a blank past the eighth from the end among them.
+    for (unsigned length : {0u, 1u, 7u, 8u, 9u, 16u, 72u, 79u, 80u}) {
+        std::string row(length, 'x');
+        if (length > 9) row[length - 9] = ' ';
+        PushText(history, row + "  ");
+        EXPECT_EQ(HistoryRow(history, history.End() - 1), row.substr(0, 80));
+    }
+    Cell odd[ScreenColumns];
+    for (Cell& cell : odd) cell = BlankCell;
+    odd[3] = 0x0120;  // narrows to a blank, but is no blank: kept as unknown
+    history.Push(odd);
+    EXPECT_EQ(HistoryRow(history, history.End() - 1), "   ?");
     History none;
     ASSERT_TRUE(none.Allocate(0));
     none.Push(graphics);
     EXPECT_EQ(none.Count(), 0u);
+}
+
+// A script's text taken a block at a time is what a byte at a time takes
+// with the interpreter's own escape state, across the ring's wrap.
+TEST(ScriptTextRing, ABlockTakesWhatEachByteWould) {
+    std::mt19937 random(11);
+    const char alphabet[] = "\033YAZK[m\r\n\t\x08\x07 ab\xc1\x9b\x7f";
+    static ScriptText bytewise, blockwise;
+    ClearText(bytewise);
+    ClearText(blockwise);
+    ResetScreen();
+    for (int block = 0; block < 400; ++block) {
+        std::string in;
+        for (unsigned k = random() % 700; k > 0; --k) in += alphabet[random() % (sizeof alphabet - 1)];
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(in.data());
+        TakeShownBlock(blockwise, bytes, unsigned(in.size()), terminal.escapeState);
+        for (uint8_t byte : in) {
+            TakeShown(bytewise, byte, terminal.escapeState != EscapeState::Normal);
+            InterpretByte(byte);
+            outputQueue.Discard();
+        }
+        ASSERT_EQ(blockwise.added, bytewise.added);
+        ASSERT_EQ(blockwise.count, bytewise.count);
+        ASSERT_EQ(blockwise.head, bytewise.head);
+        if (block % 50 == 0) ConsumeText(blockwise, 1000), ConsumeText(bytewise, 1000);
+    }
+    EXPECT_EQ(std::memcmp(blockwise.bytes, bytewise.bytes, ScriptTextCapacity), 0);
+    EXPECT_EQ(blockwise.count, ScriptTextCapacity);  // it wrapped
 }
 
 TEST(HistoryView, FindsOlderAndNewerAndBringsTheMatchIntoView) {
