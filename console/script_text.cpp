@@ -1,5 +1,7 @@
 #include "console/script_text.h"
 
+#include <cstring>
+
 namespace {
 
 const uint8_t Escape = 0x1B;
@@ -24,10 +26,24 @@ void TakeShown(ScriptText& text, uint8_t byte, bool inSequence) {
 }
 
 void TakeShownBlock(ScriptText& text, const uint8_t* bytes, unsigned count, EscapeState state) {
+    const uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
     unsigned at = (text.head + text.count) % ScriptTextCapacity;
     uint64_t taken = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        uint8_t byte = bytes[i] & 0x7F;
+    for (unsigned i = 0; i < count;) {
+        // Printable text eight at a time while it lasts and the ring has room
+        // before its end: (x - n * ones) & ~x & highs finds a byte below n.
+        while (state == EscapeState::Normal && count - i >= 8 && ScriptTextCapacity - at >= 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof word);
+            uint64_t seven = word & ~Highs, del = seven ^ (Ones * 0x7F);
+            if ((((seven - Ones * 0x20) & ~seven) | ((del - Ones) & ~del)) & Highs) break;
+            std::memcpy(text.bytes + at, &seven, sizeof seven);
+            at += 8;
+            i += 8;
+            taken += 8;
+        }
+        if (i == count) break;
+        uint8_t byte = bytes[i++] & 0x7F;
         bool inSequence = state != EscapeState::Normal;
         switch (state) {  // as the interpreter moves, ignoring what the byte does otherwise
             case EscapeState::Normal:
