@@ -174,6 +174,13 @@ unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
     uint8_t wire[4096 + 2 * (EndLength + 1)];  // a map may double a byte
     unsigned length = 0, taken = count;
     for (unsigned i = 0; i < count; ++i) {
+        if (c.pasteEndMatched == 0 && !c.pasteMidCharacter && (c.style.maps & SentMaps) == 0) {
+            unsigned written, room = 4096 - length;
+            i += PastePlainRun(c.pasteLineEnds, bytes + i, count - i < room ? count - i : room,
+                               c.options.sevenBit, wire + length, &written);
+            length += written;
+            if (i == count) break;
+        }
         uint8_t byte = bytes[i];
         if (byte == uint8_t(End[c.pasteEndMatched])) {
             if (++c.pasteEndMatched < EndLength) continue;

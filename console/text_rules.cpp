@@ -13,6 +13,27 @@ unsigned PastedByte(TextLineEnds& ends, uint8_t byte, bool sevenBit, uint8_t* ou
     return 1;
 }
 
+unsigned PastePlainRun(TextLineEnds& ends, const uint8_t* in, unsigned count, bool sevenBit, uint8_t* out,
+                       unsigned* written) {
+    const uint8_t Escape = 0x1B, Backspace = 0x08, Delete = 0x7F;
+    uint8_t mark = sevenBit ? 0 : Bit7;
+    uint8_t previous = ends.previous;
+    unsigned n = 0, w = 0;
+    for (; n < count; ++n) {
+        uint8_t byte = in[n];
+        if (byte >= Delete || byte == Escape || byte == Backspace) break;
+        if (byte != LineFeed) {
+            out[w++] = byte | mark;
+        } else if ((previous & SevenBits) != CarriageReturn) {
+            out[w++] = CarriageReturn | mark;  // a lone LF; after a CR it went already
+        }
+        previous = byte;
+    }
+    ends.previous = previous;
+    *written = w;
+    return n;
+}
+
 unsigned UnixLineEnds::Next(uint8_t byte, uint8_t out[2]) {
     unsigned count = 0;
     if (byte == LineFeed) {
