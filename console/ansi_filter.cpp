@@ -15,6 +15,21 @@ enum : uint8_t {
     EightBitOsc = 0x9D,
 };
 
+// The index of the lowest byte of a word read from memory that has its top
+// bit set in `found` (not zero). The marks above the first true one may be
+// false, the lowest never is.
+inline unsigned FirstMarked(uint64_t found) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return unsigned(__builtin_ctzll(found)) / 8;
+#else
+    uint8_t bytes[8];
+    std::memcpy(bytes, &found, sizeof bytes);
+    unsigned k = 0;
+    while ((bytes[k] & 0x80) == 0) ++k;
+    return k;
+#endif
+}
+
 // How many bytes at the start of `in` are plain text: no ESC, no 0x9B (an
 // ESC with bit 7) and no 0x9D. Eight at a time: a zero byte in `x` shows as
 // (x - ones) & ~x & highs (exact as a yes or no).
@@ -26,7 +41,8 @@ unsigned PlainRun(const uint8_t* in, unsigned count) {
         std::memcpy(&word, in + n, sizeof word);
         uint64_t esc = (word & ~Highs) ^ (Ones * Esc);
         uint64_t osc = word ^ (Ones * EightBitOsc);
-        if ((((esc - Ones) & ~esc) | ((osc - Ones) & ~osc)) & Highs) break;
+        uint64_t found = (((esc - Ones) & ~esc) | ((osc - Ones) & ~osc)) & Highs;
+        if (found != 0) return n + FirstMarked(found);
     }
     while (n < count && (in[n] & 0x7F) != Esc && in[n] != EightBitOsc) ++n;
     return n;
@@ -185,9 +201,10 @@ unsigned FilterAnsi(AnsiFilter& f, const uint8_t* in, unsigned count, uint8_t* o
             // The terminal's own two-byte escapes, mostly: straight on, as Step would.
             uint8_t next = i + 1 < count ? in[i + 1] : 0;
             if (in[i] == Esc && next >= 'A' && next <= 'Z') {
-                Pass(f, out, Esc);
-                Pass(f, out, next);
-                i += 2;
+                // A cursor address takes its row and column bytes whatever they are.
+                unsigned length = next == 'Y' && count - i >= 4 ? 4 : 2;
+                for (unsigned k = 0; k < length; ++k) Pass(f, out, in[i + k]);
+                i += length;
                 continue;
             }
         }

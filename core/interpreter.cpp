@@ -164,6 +164,21 @@ static void MoveToAddress(uint8_t columnByte) {
 
 static bool Printable(uint8_t byte) { return byte >= 32 && byte <= 126; }
 
+// The index of the lowest byte of a word read from memory that has its top
+// bit set in `found` (not zero). The marks above the first true one may be
+// false, the lowest never is.
+static unsigned FirstMarked(uint64_t found) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return unsigned(__builtin_ctzll(found)) / 8;
+#else
+    uint8_t bytes[8];
+    std::memcpy(bytes, &found, sizeof bytes);
+    unsigned k = 0;
+    while ((bytes[k] & 0x80) == 0) ++k;
+    return k;
+#endif
+}
+
 // How many bytes at the start of `bytes` are printable (bit 7 ignored).
 // Eight at a time: for bytes below 128, (x - n * ones) & ~x & highs is not
 // zero exactly when some byte of x is below n.
@@ -175,7 +190,8 @@ static unsigned PrintableRun(const uint8_t* bytes, unsigned count) {
         std::memcpy(&word, bytes + n, sizeof word);
         uint64_t seven = word & ~Highs;
         uint64_t del = seven ^ (Ones * 127);
-        if ((((seven - Ones * 32) & ~seven) | ((del - Ones) & ~del)) & Highs) break;
+        uint64_t found = (((seven - Ones * 32) & ~seven) | ((del - Ones) & ~del)) & Highs;
+        if (found != 0) return n + FirstMarked(found);
     }
     while (n < count && Printable(bytes[n] & 0x7F)) ++n;
     return n;
@@ -340,6 +356,12 @@ unsigned InterpretBytes(const uint8_t* bytes, unsigned count, ScrolledOff keep, 
             }
             if (byte == LineFeed && terminal.row == LastRow) {
                 i += ScrollLines(bytes + i, count - i, keep, user);
+                continue;
+            }
+            if (byte == EscapeByte && count - i >= 4 && (bytes[i + 1] & 0x7F) == 'Y') {
+                terminal.pendingRow = bytes[i + 2] & 0x7F;  // a whole cursor address at once
+                MoveToAddress(bytes[i + 3] & 0x7F);
+                i += 4;
                 continue;
             }
         }
