@@ -203,8 +203,10 @@ unsigned FilterAnsi(AnsiFilter& f, const uint8_t* in, unsigned count, uint8_t* o
             if (in[i] == Esc && next >= 'A' && next <= 'Z') {
                 // A cursor address takes its row and column bytes whatever they are.
                 unsigned length = next == 'Y' && count - i >= 4 ? 4 : 2;
-                for (unsigned k = 0; k < length; ++k) Pass(f, out, in[i + k]);
+                std::memcpy(out, in + i, length);
+                out += length;
                 i += length;
+                f.follow = next == 'Y' && length == 2 ? Follow::RowByte : Follow::Normal;
                 continue;
             }
         }

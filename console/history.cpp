@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -26,6 +29,45 @@ Cell Unpack(uint8_t code) {
     return code;
 }
 
+// Narrows a row of cells into `narrow` (80 bytes) and returns its length
+// with trailing blanks trimmed, or -1 when a cell is beyond seven bits (what
+// was written then is not to be used).
+int NarrowSevenBitRow(const Cell* cells, uint8_t* narrow) {
+    int length = ScreenColumns;
+#ifdef __SSE2__
+    // Sixteen cells at a time, narrowed once none has a bit above the
+    // seventh. Then the last group of sixteen with something not blank
+    // holds the end.
+    const __m128i blanks = _mm_set1_epi8(char(BlankCell)), zero = _mm_setzero_si128();
+    const __m128i beyondSeven = _mm_set1_epi16(short(0xFF80));
+    unsigned notBlank[ScreenColumns / 16];
+    for (unsigned g = 0; g < ScreenColumns / 16; ++g) {
+        __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 16 * g));
+        __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 16 * g + 8));
+        __m128i over = _mm_and_si128(_mm_or_si128(low, high), beyondSeven);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)) != 0xFFFF) return -1;
+        __m128i packed = _mm_packus_epi16(low, high);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + 16 * g), packed);
+        notBlank[g] = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(packed, blanks))) & 0xFFFFu;
+    }
+    int g = ScreenColumns / 16;
+    while (g > 0 && notBlank[g - 1] == 0) --g;
+    if (g == 0) return 0;
+    length = 16 * (g - 1) + 16;
+    while (((notBlank[g - 1] >> (length - 1 - 16 * (g - 1))) & 1u) == 0) --length;
+    return length;
+#else
+    Cell wide = 0;
+    for (int i = 0; i < ScreenColumns; ++i) {
+        narrow[i] = uint8_t(cells[i]);
+        wide |= cells[i];
+    }
+    if (wide >= 0x80) return -1;
+    while (length > 0 && narrow[length - 1] == BlankCell) --length;
+    return length;
+#endif
+}
+
 }  // namespace
 
 bool History::Allocate(uint32_t rows) {
@@ -44,26 +86,13 @@ bool History::Allocate(uint32_t rows) {
 void History::Push(const Cell* cells) {
     if (capacity_ == 0) return;
     uint8_t* slot = &slots_[size_t(next_) * SlotSize];
-    // Seven-bit cells are most rows: narrow the whole row in one fixed-length
-    // pass the compiler unrolls into vector code, then trim the narrowed
-    // blanks eight at a time. The rare row with wider cells is packed and
-    // trimmed cell by cell.
-    Cell wide = 0;
-    for (unsigned i = 0; i < ScreenColumns; ++i) {
-        slot[1 + i] = uint8_t(cells[i]);
-        wide |= cells[i];
-    }
-    unsigned length = ScreenColumns;
-    if (wide < 0x80) {
-        const uint64_t EightBlanks = 0x2020202020202020u;
-        for (uint64_t eight; length >= 8; length -= 8) {
-            std::memcpy(&eight, &slot[1 + length - 8], sizeof eight);
-            if (eight != EightBlanks) break;
-        }
-        while (length > 0 && slot[length] == BlankCell) --length;
-    } else {
+    // Seven-bit cells are most rows: narrowed and trimmed a group at a time.
+    // The rare row with wider cells is packed and trimmed cell by cell.
+    int length = NarrowSevenBitRow(cells, slot + 1);
+    if (length < 0) {
+        length = ScreenColumns;
         while (length > 0 && cells[length - 1] == BlankCell) --length;
-        for (unsigned i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
+        for (int i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
     }
     slot[0] = uint8_t(length);
     ++pushed_;

@@ -76,8 +76,9 @@ TEST(HistoryRing, KeepsTheNewestRowsTrimmedAcrossTheWrap) {
     Cell odd[ScreenColumns];
     for (Cell& cell : odd) cell = BlankCell;
     odd[3] = 0x0120;  // narrows to a blank, but is no blank: kept as unknown
+    odd[5] = 0x8041;  // and to nothing at all
     history.Push(odd);
-    EXPECT_EQ(HistoryRow(history, history.End() - 1), "   ?");
+    EXPECT_EQ(HistoryRow(history, history.End() - 1), "   ? ?");
     History none;
     ASSERT_TRUE(none.Allocate(0));
     none.Push(graphics);
