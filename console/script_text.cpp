@@ -38,7 +38,7 @@ void TakeShownBlock(ScriptText& text, const uint8_t* bytes, unsigned count, Esca
             uint64_t seven = word & ~Highs, del = seven ^ (Ones * 0x7F);
             if ((((seven - Ones * 0x20) & ~seven) | ((del - Ones) & ~del)) & Highs) break;
             std::memcpy(text.bytes + at, &seven, sizeof seven);
-            at += 8;
+            at = (at + 8) % ScriptTextCapacity;
             i += 8;
             taken += 8;
         }

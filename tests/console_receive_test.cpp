@@ -89,11 +89,23 @@ TEST(HistoryRing, KeepsTheNewestRowsTrimmedAcrossTheWrap) {
 // with the interpreter's own escape state, across the ring's wrap.
 TEST(ScriptTextRing, ABlockTakesWhatEachByteWould) {
     std::mt19937 random(11);
-    const char alphabet[] = "\033YAZK[m\r\n\t\x08\x07 ab\xc1\x9b\x7f";
+    const char alphabet[] =
+        "\033YAZK[m\r\n\t\x08\x07 ab\xc1\x9b\x7f"
+        "0123456789cdefghijklmnopqrstuvwxyz";
     static ScriptText bytewise, blockwise;
     ClearText(bytewise);
     ClearText(blockwise);
     ResetScreen();
+    // Eight bytes at a time up to the ring's very end, then on from its start.
+    static ScriptText edge;
+    std::string upToEnd(ScriptTextCapacity - 8, 'x');
+    for (const std::string& in : {upToEnd, std::string("abcdefghijklmnop")}) {
+        TakeShownBlock(edge, reinterpret_cast<const uint8_t*>(in.data()), unsigned(in.size()),
+                       EscapeState::Normal);
+    }
+    EXPECT_EQ(edge.count, ScriptTextCapacity);
+    EXPECT_EQ(edge.head, 8u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(edge.bytes), 8), "ijklmnop");
     for (int block = 0; block < 400; ++block) {
         std::string in;
         for (unsigned k = random() % 700; k > 0; --k) in += alphabet[random() % (sizeof alphabet - 1)];
