@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/byte_words.h"
+
 namespace {
 
 using Stage = AnsiFilter::Stage;
@@ -15,33 +17,13 @@ enum : uint8_t {
     EightBitOsc = 0x9D,
 };
 
-// The index of the lowest byte of a word read from memory that has its top
-// bit set in `found` (not zero). The marks above the first true one may be
-// false, the lowest never is.
-inline unsigned FirstMarked(uint64_t found) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return unsigned(__builtin_ctzll(found)) / 8;
-#else
-    uint8_t bytes[8];
-    std::memcpy(bytes, &found, sizeof bytes);
-    unsigned k = 0;
-    while ((bytes[k] & 0x80) == 0) ++k;
-    return k;
-#endif
-}
-
 // How many bytes at the start of `in` are plain text: no ESC, no 0x9B (an
-// ESC with bit 7) and no 0x9D. Eight at a time: a zero byte in `x` shows as
-// (x - ones) & ~x & highs (exact as a yes or no).
+// ESC with bit 7) and no 0x9D. Eight at a time.
 unsigned PlainRun(const uint8_t* in, unsigned count) {
-    const uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
     unsigned n = 0;
     for (; n + 8 <= count; n += 8) {
-        uint64_t word;
-        std::memcpy(&word, in + n, sizeof word);
-        uint64_t esc = (word & ~Highs) ^ (Ones * Esc);
-        uint64_t osc = word ^ (Ones * EightBitOsc);
-        uint64_t found = (((esc - Ones) & ~esc) | ((osc - Ones) & ~osc)) & Highs;
+        uint64_t word = LoadWord(in + n);
+        uint64_t found = BytesEqual(word & ~ByteHighs, Esc) | BytesEqual(word, EightBitOsc);
         if (found != 0) return n + FirstMarked(found);
     }
     while (n < count && (in[n] & 0x7F) != Esc && in[n] != EightBitOsc) ++n;

@@ -33,7 +33,6 @@ Cell Unpack(uint8_t code) {
 // with trailing blanks trimmed, or -1 when a cell is beyond seven bits (what
 // was written then is not to be used).
 int NarrowSevenBitRow(const Cell* cells, uint8_t* narrow) {
-    int length = ScreenColumns;
 #ifdef __SSE2__
     // Sixteen cells at a time, narrowed once none has a bit above the
     // seventh. Then the last group of sixteen with something not blank
@@ -53,9 +52,13 @@ int NarrowSevenBitRow(const Cell* cells, uint8_t* narrow) {
     int g = ScreenColumns / 16;
     while (g > 0 && notBlank[g - 1] == 0) --g;
     if (g == 0) return 0;
-    length = 16 * (g - 1) + 16;
-    while (((notBlank[g - 1] >> (length - 1 - 16 * (g - 1))) & 1u) == 0) --length;
-    return length;
+    unsigned last = notBlank[g - 1], highest = 15;  // of the bits set in it
+#ifdef __GNUC__
+    highest = 31 - unsigned(__builtin_clz(last));
+#else
+    while (((last >> highest) & 1u) == 0) --highest;
+#endif
+    return 16 * (g - 1) + int(highest) + 1;
 #else
     Cell wide = 0;
     for (int i = 0; i < ScreenColumns; ++i) {
@@ -63,6 +66,7 @@ int NarrowSevenBitRow(const Cell* cells, uint8_t* narrow) {
         wide |= cells[i];
     }
     if (wide >= 0x80) return -1;
+    int length = ScreenColumns;
     while (length > 0 && narrow[length - 1] == BlankCell) --length;
     return length;
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/byte_words.h"
+
 namespace {
 
 const uint8_t Escape = 0x1B;
@@ -26,21 +28,20 @@ void TakeShown(ScriptText& text, uint8_t byte, bool inSequence) {
 }
 
 void TakeShownBlock(ScriptText& text, const uint8_t* bytes, unsigned count, EscapeState state) {
-    const uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
     unsigned at = (text.head + text.count) % ScriptTextCapacity;
     uint64_t taken = 0;
     for (unsigned i = 0; i < count;) {
         // Printable text eight at a time while it lasts and the ring has room
-        // before its end: (x - n * ones) & ~x & highs finds a byte below n.
+        // before its end; the printable start of the word that ends it too.
         while (state == EscapeState::Normal && count - i >= 8 && ScriptTextCapacity - at >= 8) {
-            uint64_t word;
-            std::memcpy(&word, bytes + i, sizeof word);
-            uint64_t seven = word & ~Highs, del = seven ^ (Ones * 0x7F);
-            if ((((seven - Ones * 0x20) & ~seven) | ((del - Ones) & ~del)) & Highs) break;
-            std::memcpy(text.bytes + at, &seven, sizeof seven);
-            at = (at + 8) % ScriptTextCapacity;
-            i += 8;
-            taken += 8;
+            uint64_t seven = LoadWord(bytes + i) & ~ByteHighs;
+            uint64_t found = BytesBelow(seven, 0x20) | BytesEqual(seven, 0x7F);
+            unsigned printable = found != 0 ? FirstMarked(found) : 8;
+            std::memcpy(text.bytes + at, &seven, printable);
+            at = (at + printable) % ScriptTextCapacity;
+            i += printable;
+            taken += printable;
+            if (found != 0) break;
         }
         if (i == count) break;
         uint8_t byte = bytes[i++] & 0x7F;

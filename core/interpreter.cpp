@@ -1,10 +1,8 @@
 #include "core/interpreter.h"
 
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
+#include "core/byte_words.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 
@@ -167,33 +165,13 @@ static void MoveToAddress(uint8_t columnByte) {
 
 static bool Printable(uint8_t byte) { return byte >= 32 && byte <= 126; }
 
-// The index of the lowest byte of a word read from memory that has its top
-// bit set in `found` (not zero). The marks above the first true one may be
-// false, the lowest never is.
-static unsigned FirstMarked(uint64_t found) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return unsigned(__builtin_ctzll(found)) / 8;
-#else
-    uint8_t bytes[8];
-    std::memcpy(bytes, &found, sizeof bytes);
-    unsigned k = 0;
-    while ((bytes[k] & 0x80) == 0) ++k;
-    return k;
-#endif
-}
-
-// How many bytes at the start of `bytes` are printable (bit 7 ignored).
-// Eight at a time: for bytes below 128, (x - n * ones) & ~x & highs is not
-// zero exactly when some byte of x is below n.
+// How many bytes at the start of `bytes` are printable (bit 7 ignored),
+// eight at a time.
 static unsigned PrintableRun(const uint8_t* bytes, unsigned count) {
-    const uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
     unsigned n = 0;
     for (; n + 8 <= count; n += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + n, sizeof word);
-        uint64_t seven = word & ~Highs;
-        uint64_t del = seven ^ (Ones * 127);
-        uint64_t found = (((seven - Ones * 32) & ~seven) | ((del - Ones) & ~del)) & Highs;
+        uint64_t seven = LoadWord(bytes + n) & ~ByteHighs;
+        uint64_t found = BytesBelow(seven, 32) | BytesEqual(seven, 127);
         if (found != 0) return n + FirstMarked(found);
     }
     while (n < count && Printable(bytes[n] & 0x7F)) ++n;
@@ -210,16 +188,17 @@ static void StoreRun(Cell* row, int* column, const uint8_t* bytes, unsigned coun
     if (graphics) {
         for (unsigned k = 0; k < direct; ++k) at[k] = GraphicsCell(bytes[k] & 0x7F);
     } else {
+        // Four bytes widened to four cells at a time: byte j of the word
+        // read becomes cell j of the word written, in either byte order.
         unsigned k = 0;
-#ifdef __SSE2__
-        // Eight bytes widened to eight cells at a time.
-        const __m128i seven = _mm_set1_epi8(0x7F), zero = _mm_setzero_si128();
-        for (; k + 8 <= direct; k += 8) {
-            __m128i eight =
-                _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + k)), seven);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + k), _mm_unpacklo_epi8(eight, zero));
+        for (; k + 4 <= direct; k += 4) {
+            uint32_t four;
+            std::memcpy(&four, bytes + k, sizeof four);
+            four &= 0x7F7F7F7Fu;
+            uint64_t cells = (four & 0xFFu) | uint64_t((four >> 8) & 0xFFu) << 16 |
+                             uint64_t((four >> 16) & 0xFFu) << 32 | uint64_t(four >> 24) << 48;
+            std::memcpy(at + k, &cells, sizeof cells);
         }
-#endif
         for (; k < direct; ++k) at[k] = Cell(bytes[k] & 0x7F);
     }
     *column += int(direct);
