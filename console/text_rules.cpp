@@ -1,5 +1,9 @@
 #include "console/text_rules.h"
 
+#include <cstring>
+
+#include "core/byte_words.h"
+
 uint8_t TextLineEnds::Next(uint8_t byte) {
     bool loneLineFeed = (byte & SevenBits) == LineFeed && (previous & SevenBits) != CarriageReturn;
     previous = byte;
@@ -19,7 +23,21 @@ unsigned PastePlainRun(TextLineEnds& ends, const uint8_t* in, unsigned count, bo
     uint8_t mark = sevenBit ? 0 : Bit7;
     uint8_t previous = ends.previous;
     unsigned n = 0, w = 0;
-    for (; n < count; ++n) {
+    while (n < count) {
+        // Eight bytes with no line feed either: each goes as it is, marked.
+        if (count - n >= 8) {
+            uint64_t word = LoadWord(in + n);
+            uint64_t stops = (word & ByteHighs) | BytesEqual(word, Delete) | BytesEqual(word, Escape) |
+                             BytesEqual(word, Backspace) | BytesEqual(word, LineFeed);
+            if (stops == 0) {
+                uint64_t marked = word | ByteOnes * mark;
+                std::memcpy(out + w, &marked, sizeof marked);
+                previous = in[n + 7];
+                n += 8;
+                w += 8;
+                continue;
+            }
+        }
         uint8_t byte = in[n];
         if (byte >= Delete || byte == Escape || byte == Backspace) break;
         if (byte != LineFeed) {
@@ -28,6 +46,7 @@ unsigned PastePlainRun(TextLineEnds& ends, const uint8_t* in, unsigned count, bo
             out[w++] = CarriageReturn | mark;  // a lone LF; after a CR it went already
         }
         previous = byte;
+        ++n;
     }
     ends.previous = previous;
     *written = w;
