@@ -24,17 +24,19 @@ unsigned PastePlainRun(TextLineEnds& ends, const uint8_t* in, unsigned count, bo
     uint8_t previous = ends.previous;
     unsigned n = 0, w = 0;
     while (n < count) {
-        // Eight bytes with no line feed either: each goes as it is, marked.
+        // Eight bytes with no line feed either go as they are, marked.
         if (count - n >= 8) {
             uint64_t word = LoadWord(in + n);
             uint64_t stops = (word & ByteHighs) | BytesEqual(word, Delete) | BytesEqual(word, Escape) |
                              BytesEqual(word, Backspace) | BytesEqual(word, LineFeed);
-            if (stops == 0) {
+            // Or the bytes before the first that is not.
+            unsigned plain = stops == 0 ? 8 : FirstMarked(stops);
+            if (plain > 0) {
                 uint64_t marked = word | ByteOnes * mark;
-                std::memcpy(out + w, &marked, sizeof marked);
-                previous = in[n + 7];
-                n += 8;
-                w += 8;
+                std::memcpy(out + w, &marked, plain);
+                previous = in[n + plain - 1];
+                n += plain;
+                w += plain;
                 continue;
             }
         }
