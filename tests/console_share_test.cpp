@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -19,8 +22,10 @@
 #include <vector>
 
 #include "console/serve/access.h"
+#include "console/serve/attach_line.h"
 #include "console/serve/log_rotation.h"
 #include "console/serve/roster.h"
+#include "console/serve/server.h"
 #include "console/serve/snapshot.h"
 #include "console/serve/wire.h"
 #include "console/share.h"
@@ -561,6 +566,182 @@ TEST(LogRotation, SizesAndAFloodLosesNoByteAcrossRotations) {
     close(writer.fd);
     std::string command = std::string("rm -rf ") + folder;
     ASSERT_EQ(std::system(command.c_str()), 0);
+}
+
+// --- A served line and clients attached to it, in one process over a real
+// socket: roles, refusals, and the seam between the snapshot and the bytes.
+
+class Served : public ::testing::Test {
+protected:
+    char folder[32] = "/tmp/brisvane-serve-XXXXXX";
+    std::string where;
+    History history;
+    Server server;
+    std::string line;  // what writers gave the line
+    std::vector<WireControl> controls;
+    std::vector<std::string> said;
+
+    static unsigned Send(void* user, const uint8_t* bytes, unsigned count) {
+        static_cast<Served*>(user)->line.append(reinterpret_cast<const char*>(bytes), count);
+        return count;
+    }
+    static ControlResult Control(void* user, const WireControlMessage& control, char*, unsigned) {
+        static_cast<Served*>(user)->controls.push_back(control.control);
+        return ControlResult::Done;
+    }
+    static void Say(void* user, const char* text) { static_cast<Served*>(user)->said.push_back(text); }
+
+    void SetUp() override {
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        where = std::string("unix:") + folder + "/line.sock";
+        ASSERT_TRUE(history.Allocate(100));
+        ResetScreen();
+        for (int i = 0; i < 30; ++i) Interpret("before\r\n", history);
+        AccessRules rules = {};
+        rules.owner = getuid();
+        char message[256];
+        ServeHooks hooks = {this, Send, Control, Say, nullptr};
+        ASSERT_TRUE(OpenServer(server, where.c_str(), rules, hooks, history, message, sizeof message))
+            << message;
+    }
+    void TearDown() override {
+        CloseServer(server);
+        std::string command = std::string("rm -rf ") + folder;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    std::unique_ptr<AttachLine> Attach(WireAsk ask, History& mine) {
+        ShareAddress address;
+        const char* problem;
+        EXPECT_TRUE(ParseAttachAddress(where.c_str(), &address, &problem));
+        WireHello hello = {};
+        hello.version = WireVersion;
+        hello.ask = ask;
+        std::unique_ptr<AttachLine> client(new AttachLine(address, hello, mine));
+        char message[256];
+        LineControls controls = {};
+        EXPECT_EQ(client->Open(controls, message, sizeof message), OpenResult::Open) << message;
+        return client;
+    }
+    // Passes of the server's loop, and what each client read meanwhile.
+    void Run(std::vector<std::pair<AttachLine*, std::string*>> clients, int passes = 20) {
+        for (int pass = 0; pass < passes; ++pass) {
+            struct pollfd fds[ServeMaxDescriptors];
+            unsigned n = ServeDescriptors(server, true, fds, 0);
+            poll(fds, n, 5);
+            ServeEvents(server, true, fds, n, 0);
+            for (auto& c : clients) {
+                uint8_t bytes[512];
+                unsigned got;
+                while (c.first->Read(bytes, sizeof bytes, &got) == IoResult::Done) {
+                    c.second->append(reinterpret_cast<char*>(bytes), got);
+                }
+            }
+        }
+    }
+    static std::string Note(AttachLine& client) {
+        char text[NoticeCapacity];
+        return client.TakeNote(text, sizeof text) ? text : "";
+    }
+};
+
+TEST_F(Served, TheFirstWritesALaterOneWatchesUntilItTakesTheLine) {
+    History historyA, historyB;
+    ASSERT_TRUE(historyA.Allocate(100));
+    ASSERT_TRUE(historyB.Allocate(100));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, historyA);
+    Run({{a.get(), &readA}});
+    ASSERT_TRUE(a->Attached().snapshotComplete);
+    EXPECT_EQ(Rows(historyA), Rows(history));  // the server's history came with the screen
+    EXPECT_EQ(historyA.End(), 7u);
+    auto b = Attach(WireAsk::Write, historyB);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(a->Attached().role, WireRole::Writing);
+    EXPECT_EQ(b->Attached().role, WireRole::Watching);
+    EXPECT_EQ(b->Others(), 1u);
+
+    // The bytes after the snapshot reach both, whole and once.
+    ServeReceived(server, U("after"), 5);
+    unsigned n;
+    ASSERT_EQ(a->Write(U("typed"), 5, &n), IoResult::Done);
+    ASSERT_EQ(b->Write(U("ignored"), 7, &n), IoResult::Done);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(readA, "after");
+    EXPECT_EQ(readB, "after");
+    EXPECT_EQ(line, "typed");
+    EXPECT_NE(Note(*b).find("take"), std::string::npos);
+
+    b->Ask(WireType::Take);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(b->Attached().role, WireRole::Writing);
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);
+    EXPECT_NE(Note(*a).find("took the line"), std::string::npos);
+    ASSERT_EQ(b->SetBreak(true), ControlResult::Done);
+    ASSERT_EQ(b->Write(U("mine"), 4, &n), IoResult::Done);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(line, "typedmine");
+    ASSERT_EQ(controls.size(), 1u);
+    EXPECT_EQ(controls[0], WireControl::Break);
+}
+
+TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Watch, mine);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);  // --watch never asks for the line
+
+    // A second connection sends a header no type has: it alone ends.
+    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un at = {};
+    at.sun_family = AF_UNIX;
+    std::strcpy(at.sun_path, where.c_str() + 5);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    uint8_t hello[WireMaxMessage];
+    WireHello h = {};
+    h.version = WireVersion;
+    ASSERT_EQ(write(raw, hello, PutHello(hello, sizeof hello, h)), ssize_t(WireHeaderSize + 6));
+    Run({{a.get(), &read}});
+    EXPECT_EQ(ServeClients(server), 2u);
+    ASSERT_EQ(write(raw, "\x63\0\0\0", 4), 4);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(ServeClients(server), 1u);
+    ServeReceived(server, U("still"), 5);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(read, "still");
+    close(raw);
+
+    // One that says nothing is dropped at its deadline (raw watchers are off).
+    raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    Run({{a.get(), &read}}, 3);
+    EXPECT_LT(ServeDue(server), INT64_MAX);
+    ServeTimers(server, HelloWaitMilliseconds);
+    EXPECT_EQ(ServeDue(server), INT64_MAX);
+    char byte;
+    EXPECT_EQ(::read(raw, &byte, 1), 0);
+    close(raw);
+
+    // Only the owner is on the list: a server that lists nobody refuses us,
+    // and the refusal ends the attach for good.
+    CloseServer(server);
+    server.~Server();
+    new (&server) Server();
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.listsGiven = true;
+    char message[256];
+    ASSERT_TRUE(OpenServer(server, where.c_str(), rules, {this, Send, Control, Say, nullptr}, history,
+                           message, sizeof message));
+    auto refused = Attach(WireAsk::Write, mine);
+    std::string none;
+    Run({{refused.get(), &none}});
+    EXPECT_NE(Note(*refused).find("share-write"), std::string::npos);
+    LineControls controls = {};
+    EXPECT_EQ(refused->Open(controls, message, sizeof message), OpenResult::Failed);
+    EXPECT_NE(std::string(message).find("refused"), std::string::npos);
+    EXPECT_FALSE(said.empty());
 }
 
 }  // namespace

@@ -171,9 +171,11 @@ public:
     // The next whole message, if there is one. A type not known or a length
     // over its type's limit is an Error, said in `problem`.
     WireStatus Next(WireMessage* message, const char** problem);
-    // Bytes of a message begun and not yet whole: nonzero at a peer's end
+    // Bytes held and not yet read as messages: nonzero at a peer's end
     // means it broke off mid-message.
     unsigned Pending() const { return end_ - start_; }
+    // How many bytes the next Feed takes at most.
+    unsigned Room() const { return unsigned(sizeof buffer_) - (end_ - start_); }
     void Reset() {
         start_ = end_ = 0;
         failed_ = nullptr;
