@@ -322,7 +322,8 @@ bool WriteClient(ServeClient& client, const History& history) {
             client.stagingStart = 0;
             client.stagingEnd =
                 FillSnapshot(*client.snapshot, history, client.staging.get(), StagingCapacity);
-            if (SnapshotDone(*client.snapshot) && client.stagingEnd == 0) client.snapshot.reset();
+            // Nothing more: it is done (every message fits the staging buffer whole).
+            if (client.stagingEnd == 0) client.snapshot.reset();
         }
         const uint8_t* bytes;
         unsigned length;
@@ -330,8 +331,6 @@ bool WriteClient(ServeClient& client, const History& history) {
         if (staged) {
             bytes = client.staging.get() + client.stagingStart;
             length = client.stagingEnd - client.stagingStart;
-        } else if (client.snapshot) {
-            continue;
         } else if (!client.backlog.Empty()) {
             bytes = client.backlog.Front(&length);
         } else {
