@@ -16,7 +16,8 @@ _brisvane() {
         case $word in
             --config) config=(--config "${COMP_WORDS[i + 1]}") ;&
             --flow | --home | --interval | --line-delay | --map | --prefix | --history | --log | --log-raw | \
-                --dtr | --rts) ((i++)) ;;
+                --dtr | --rts | --log-max | --log-keep | --attach | --token | --share-token | --share-write | \
+                --share-watch) ((i++)) ;;
             -*) ;;
             *) ((positional++)) ;;
         esac
@@ -27,8 +28,14 @@ _brisvane() {
         --dtr | --rts) _brisvane_words $'on\noff' "$cur"; return ;;
         --prefix) _brisvane_words $'C-a\nC-b\nC-t\nC-x' "$cur"; return ;;
         --home) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --log | --log-raw | --config) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        --interval | --line-delay | --history) return ;;
+        --log | --log-raw | --config | --token | --share-token) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --interval | --line-delay | --history | --log-max | --log-keep | --share-write | --share-watch) return ;;
+        --attach)
+            # The served lines of this machine by name, or a form to type on.
+            local names=$(cd /run/brisvane 2>/dev/null && compgen -G '*.sock' | sed 's/\.sock$//')
+            COMPREPLY=($(compgen -W "$names unix: tcp:" -- "$cur"))
+            return
+            ;;
         --map)
             # A comma list: complete its last name, keeping the ones before.
             local before= last=$cur
