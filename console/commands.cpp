@@ -7,6 +7,7 @@
 
 #include "console/hex_view.h"
 #include "console/line_maps.h"
+#include "console/serve/served.h"
 #include "core/screen.h"
 
 namespace {
@@ -485,6 +486,8 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
     {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
     {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'T', "take", "take the served line", TakeTheLine, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'W', "who", "who is attached, since when", ListAttached, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},

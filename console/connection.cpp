@@ -7,11 +7,12 @@
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
 #include "console/commands.h"
+#include "console/serve/served.h"
 
 namespace {
 
 int64_t NextDelay(const Console& c) {
-    if (!IsNetworkDevice(c.options.device)) return RetryMilliseconds;
+    if (!BacksOff(c)) return RetryMilliseconds;
     int64_t delay = c.retryDelay == 0 ? RetryMilliseconds : int64_t(c.retryDelay) * 2;
     return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
 }
@@ -88,7 +89,7 @@ std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capac
 
 OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
     c.link = LinkState::Down;
-    if (IsNetworkDevice(c.options.device)) {
+    if (BacksOff(c)) {
         c.retryAt = MonotonicMilliseconds();  // due at once
         return OpenResult::InProgress;
     }
@@ -140,7 +141,7 @@ Reaction RetryIfDue(Console& c, int64_t now) {
             break;
         case OpenResult::Missing:
         case OpenResult::Failed:
-            if (!c.everOpened && IsNetworkDevice(c.options.device)) return NotOpened(c, result, message, now);
+            if (!c.everOpened && BacksOff(c)) return NotOpened(c, result, message, now);
             WaitAgain(c, now);  // a device that is not back yet: as before
             break;
     }

@@ -31,6 +31,7 @@
 #include "console/protocol_run.h"
 #include "console/receive.h"
 #include "console/schedule.h"
+#include "console/serve/attach_line.h"
 #include "console/script.h"
 #include "console/share.h"
 #include "console/text_rules.h"
@@ -63,6 +64,7 @@ struct Console {
     ConsoleOptions options;
     LineControls controls;  // in force now, live changes included
     std::unique_ptr<Line> line;
+    AttachLine* attached = nullptr;  // --attach: the line, as a served line's client
     LinkState link = LinkState::Down;
     bool everOpened = false;  // "waiting for" before, "disconnected" after
     int64_t retryAt = NoDeadline;

@@ -22,6 +22,7 @@
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/script.h"
+#include "console/serve/served.h"
 #include "console/signals.h"
 #include "console/terminal_check.h"
 #include "core/screen.h"
@@ -180,7 +181,11 @@ int main(int argc, char** argv) {
     c.style.hex = c.options.hex;
     c.pump.SetLineDelay(c.options.lineDelay);
     c.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
-    c.line = MakeLine(c.options.device, message, sizeof message);
+    if (c.options.attach[0] != '\0') {
+        if (!MakeAttachLine(c, message, sizeof message)) return UsageError(message);
+    } else {
+        c.line = MakeLine(c.options.device, message, sizeof message);
+    }
     if (!c.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||

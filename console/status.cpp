@@ -6,6 +6,7 @@
 
 #include "console/commands.h"
 #include "console/display.h"
+#include "console/serve/served.h"
 
 namespace {
 
@@ -82,6 +83,8 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     if (c.share.listener >= 0) {
         Add(text, capacity, " shared: %u client%s |", c.share.clients, c.share.clients == 1 ? "" : "s");
     }
+    char attached[64];
+    if (AttachedStatus(c, attached, sizeof attached)) Add(text, capacity, " %s |", attached);
     if (ScriptRunning(c.script)) {
         const char* slash = std::strrchr(c.script.name, '/');
         Add(text, capacity, " script %s |", slash != nullptr ? slash + 1 : c.script.name);

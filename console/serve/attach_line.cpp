@@ -102,29 +102,67 @@ OpenResult AttachLine::Open(const LineControls&, char* message, unsigned capacit
     }
     uint8_t hello[WireMaxMessage];
     Queue(hello, PutHello(hello, sizeof hello, hello_));
-    if (connecting_) return OpenResult::InProgress;
-    Flush();
-    return OpenResult::Open;
+    greeting_ = true;
+    if (!connecting_) Flush();
+    // Open only once the server has answered: a refusal is then the open's.
+    return OpenResult::InProgress;
 }
 
 OpenResult AttachLine::Continue(short, char* message, unsigned capacity) {
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
-    if (error != 0) {
+    if (connecting_) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+        if (error != 0) {
+            Close();
+            std::snprintf(message, capacity, "no served line at %s: %s", name_, std::strerror(error));
+            return OpenResult::Missing;
+        }
+        connecting_ = false;
+    }
+    if (!Flush()) {
         Close();
-        std::snprintf(message, capacity, "no served line at %s: %s", name_, std::strerror(error));
+        std::snprintf(message, capacity, "the served line %s hung up", name_);
         return OpenResult::Missing;
     }
-    connecting_ = false;
-    Flush();
+    // The answer to the hello: a welcome, or a refusal.
+    while (!state_.welcomed) {
+        WireMessage m;
+        const char* problem;
+        WireStatus status = decoder_.Next(&m, &problem);
+        if (status == WireStatus::Message && (m.type == WireType::Welcome || m.type == WireType::Refusal)) {
+            Handle(m);
+            if (lost_) {
+                Close();
+                std::snprintf(message, capacity, "%s refused us: %s", name_, refusal_);
+                return OpenResult::Failed;
+            }
+            continue;
+        }
+        if (status != WireStatus::NeedMore) {
+            Close();
+            std::snprintf(message, capacity, "%s does not speak as a served line does", name_);
+            return OpenResult::Failed;
+        }
+        uint8_t bytes[4096];
+        ssize_t got = recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return OpenResult::InProgress;
+        if (got <= 0) {
+            Close();
+            std::snprintf(message, capacity, "the served line %s hung up", name_);
+            return OpenResult::Missing;
+        }
+        decoder_.Feed(bytes, unsigned(got));
+    }
+    greeting_ = false;
     return OpenResult::Open;
 }
 
 void AttachLine::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
-    connecting_ = false;
+    connecting_ = greeting_ = false;
     decoder_.Reset();
     out_.Release();
     dataStart_ = dataEnd_ = 0;
@@ -135,6 +173,7 @@ void AttachLine::Close() {
 
 short AttachLine::PollEvents(bool haveOutput) const {
     if (connecting_) return POLLOUT;
+    if (greeting_) return short(POLLIN | (out_.Empty() ? 0 : POLLOUT));
     return short(POLLIN | (haveOutput || !out_.Empty() ? POLLOUT : 0));
 }
 

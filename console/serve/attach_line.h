@@ -7,8 +7,9 @@
 // On each connect it says hello and receives the snapshot: the screen and
 // terminal record are restored into the process's records, the history
 // into `history` (emptied first, so a reconnect does not double it), before
-// any byte Read gives. A refusal ends the connection and the next Open
-// fails with its reason, so the loop does not knock again. Everything else
+// any byte Read gives. Open is InProgress until the server answers the
+// hello (Continue then gives Open, or Failed with a refusal's reason); a
+// refusal later, or a reopen after one, fails the same way. Everything else
 // the server says (roles, the roster, notices) is kept in the state read by
 // Attached() and said through TakeNote.
 #ifndef BRISVANE_CONSOLE_SERVE_ATTACH_LINE_H
@@ -76,7 +77,8 @@ private:
     History& history_;
     char name_[sizeof(ShareAddress::host) + 8];
     int fd_ = -1;
-    bool connecting_ = false;
+    bool connecting_ = false;  // the connect is under way
+    bool greeting_ = false;    // the hello is sent: waiting for the answer
     WireDecoder decoder_;
     ShareBuffer out_;
     uint8_t data_[WireMaxPayload];  // a data message's bytes not yet read

@@ -1,0 +1,33 @@
+// The served line's glue to the console: what main, the loop, the menu and
+// the status line call, so each of them gains a line or two and the served
+// line's own modules stay free of the console.
+//
+// Attaching (--attach): the console's line is an AttachLine, kept also in
+// Console::attached for its role and roster. Serving (--serve, or any
+// --share of a served line): Console::server instead of the raw share.
+#ifndef BRISVANE_CONSOLE_SERVE_SERVED_H
+#define BRISVANE_CONSOLE_SERVE_SERVED_H
+
+#include <cstdint>
+
+#include "console/reaction.h"
+
+struct Console;
+
+// Makes the console's line the served line --attach names, saying hello
+// with --watch or --take and --token's token. False with a one-line
+// message (a bad address, a token file refused).
+bool MakeAttachLine(Console& console, char* message, unsigned capacity);
+// True when the console's line is reached over a connection that is
+// retried with a growing back-off: a network line or a served one.
+bool BacksOff(const Console& console);
+
+// Menu commands: take the line (or say it is already ours), list who is
+// attached and since when.
+Reaction TakeTheLine(Console& console, int64_t now);
+Reaction ListAttached(Console& console, int64_t now);
+
+// "writing, 2 others" or "watching, 1 other" while attached; false otherwise.
+bool AttachedStatus(const Console& console, char* text, unsigned capacity);
+
+#endif
