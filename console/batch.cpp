@@ -9,6 +9,7 @@
 
 #include "console/commands.h"
 #include "console/console.h"
+#include "console/serve/served.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void StartBatch(Console& c, bool on, int64_t now) {
 }
 
 int BatchInputDescriptor(const Console& c) {
-    if (c.batch.inputEnded || c.link != LinkState::Open) return -1;
+    if (c.batch.inputEnded || c.link != LinkState::Open || c.options.serve) return -1;  // --serve reads none
     return TypedCapacity - c.pump.Waiting() >= InputPiece ? STDIN_FILENO : -1;
 }
 
@@ -42,7 +43,7 @@ void ReadBatchInput(Console& c, int64_t) {
 }
 
 Reaction WriteBatchOutput(Console& c, const uint8_t* bytes, unsigned count) {
-    if (!c.batch.on || c.quit) return Nothing;
+    if (!c.batch.on || c.quit || c.options.serve) return Nothing;  // --serve writes none
     uint8_t out[ReadBlockSize + AnsiFilterSlack];
     if (!c.options.raw) {
         // As the screen would have it: colour sequences hidden, bit 7 clear.
@@ -82,7 +83,11 @@ Reaction BatchDue(Console& c, int64_t now) {
     }
     if (!c.batch.on) return Nothing;
     if (c.notice.text[0] != '\0') {
-        std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
+        if (c.options.serve) {
+            SayServed(c.notice.text);
+        } else {
+            std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
+        }
         Forget(c.notice);
     }
     // With a script, the script's end ends the run.

@@ -32,6 +32,7 @@
 #include "console/receive.h"
 #include "console/schedule.h"
 #include "console/serve/attach_line.h"
+#include "console/serve/server.h"
 #include "console/script.h"
 #include "console/share.h"
 #include "console/text_rules.h"
@@ -106,7 +107,8 @@ struct Console {
     History history;
     HistoryView view;
     ReceiveLog log;
-    Share share;  // --share: other programs on the line
+    Share share;    // --share: other programs on the line
+    Server server;  // --serve's --share: attached clients, with roles
     Display display;
     AnsiFilter ansi;  // between the line and the interpreter
     Bit7Watch bit7;   // does the host take the keys' bit 7 for data?

@@ -126,6 +126,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     c.counters.received += count;
     ReceiveBlock(targets, c.readBlock, count, arrived);
     ShareReceived(c.share, c.notice, c.readBlock, count);
+    ServeReceived(c.server, c.readBlock, count);
     Apply(c, WriteBatchOutput(c, c.readBlock, count));
     if (Capturing()) CaptureWritten(c.transfers, c.notice);
     c.redraw = true;
@@ -259,6 +260,8 @@ void HandleSignals(Console& c, int signalPipe) {
             ResizeDisplay(c.display);
         } else if (number == SIGCONT) {
             ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
+        } else if (c.options.serve && (number == SIGTERM || number == SIGINT)) {
+            Apply(c, Leave(c, 0));  // a service stopped as asked
         } else {
             Apply(c, Leave(c, 128 + number));
         }
@@ -304,6 +307,7 @@ void Due(Console& c, int64_t now) {
     if (c.link != LinkState::Open) ProtocolLineGone(c.protocol, now);
     Apply(c, RunScript(c, now));
     Apply(c, BatchDue(c, now));
+    if (now >= ServeDue(c.server)) ServeTimers(c.server, now);
 }
 
 int Timeout(const Console& c, int64_t now) {
@@ -324,6 +328,7 @@ int Timeout(const Console& c, int64_t now) {
         ProtocolDeadline(c.protocol, now),
         ScriptDeadline(c),
         BatchDeadline(c),
+        ServeDue(c.server),
         c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
                                                              : c.outputWaitingSince + HeldCheckMilliseconds,
     };
@@ -362,7 +367,7 @@ void RunLoop(Console& c, int signalPipe) {
         bool holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
-        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
+        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors] = {
             {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -372,6 +377,9 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
         count += shared;
+        struct pollfd* servedFds = fds + count;
+        unsigned served = ServeDescriptors(c.server, c.link == LinkState::Open, servedFds, now);
+        count += served;
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -393,6 +401,7 @@ void RunLoop(Console& c, int signalPipe) {
         ServeProtocol(c.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link == LinkState::Open;
         ServeShare(c.share, sharing, shareFds, shared);
+        ServeEvents(c.server, c.link == LinkState::Open, servedFds, served, now);
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;

@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
         }
         return Fail(message);
     }
-    bool batch = c.options.batch;
+    bool batch = c.options.batch || c.options.serve;  // --serve: no terminal at all
     if (!batch && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))) {
         std::fprintf(stderr, "brisvane: standard input or output is not a terminal: batch mode, no screen\n");
         batch = true;
@@ -207,7 +207,9 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
-    if (c.options.share[0] != '\0' && !OpenShare(c.share, c.options.share, message, sizeof message)) {
+    if (c.options.share[0] != '\0' && c.options.serve) {
+        if (!OpenServed(c, message, sizeof message)) return Fail(message);
+    } else if (c.options.share[0] != '\0' && !OpenShare(c.share, c.options.share, message, sizeof message)) {
         return Fail(message);
     }
 
@@ -218,11 +220,13 @@ int main(int argc, char** argv) {
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.share);
+        CloseServer(c.server);
         return 1;
     }
     if (!batch) {
         if (!StartDisplay(c.display)) {
             CloseShare(c.share);
+            CloseServer(c.server);
             return Fail("this terminal cannot be driven (is TERM set?)");
         }
         LearnTerminalKeys(&c.keyCodes);
@@ -241,6 +245,7 @@ int main(int argc, char** argv) {
     if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.share);
+    CloseServer(c.server);
     c.line->Close();
     if (c.batch.timedOut) std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
     if (c.startFailure[0] != '\0') {

@@ -6,10 +6,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "console/commands.h"
 #include "console/console.h"
 #include "console/line/net_address.h"
 #include "console/serve/access.h"
 #include "console/serve/attach_line.h"
+#include "console/serve/server.h"
 
 bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     ShareAddress address;
@@ -87,4 +89,110 @@ bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
                   c.attached->Attached().role == WireRole::Writing ? "writing" : "watching", others,
                   others == 1 ? "" : "s");
     return true;
+}
+
+void SayServed(const char* text) {
+    time_t now = time(nullptr);
+    struct tm local;
+    char when[32] = "";
+    if (localtime_r(&now, &local) != nullptr) strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S ", &local);
+    std::fprintf(stderr, "brisvane: %s%s\n", when, text);
+}
+
+namespace {
+
+// A writer's bytes, as a --share client's: through the output pump as they
+// are (the client's program applied the line's byte rules), only as far as
+// it has room.
+unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count) {
+    Console& c = *static_cast<Console*>(user);
+    if (c.link != LinkState::Open) return 0;
+    unsigned room = TypedCapacity - c.pump.Waiting();
+    unsigned take = count < room ? count : room;
+    return take > 0 && c.pump.Queue(bytes, take, false) ? take : 0;
+}
+
+ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,
+                                unsigned capacity) {
+    Console& c = *static_cast<Console*>(user);
+    if (c.link != LinkState::Open) {
+        std::snprintf(problem, capacity, "the served line is not open");
+        return ControlResult::Refused;
+    }
+    int64_t now = MonotonicMilliseconds();
+    ControlResult result = ControlResult::Done;
+    switch (control.control) {
+        case WireControl::Break:
+            result = c.line->SetBreak(true);
+            if (result == ControlResult::Done) c.breakEndsAt = now + BreakMilliseconds;
+            break;
+        case WireControl::Dtr:
+        case WireControl::Rts: {
+            bool dtr = control.control == WireControl::Dtr;
+            if (!dtr && c.controls.hardwareFlow) {
+                std::snprintf(problem, capacity, "RTS/CTS flow control drives RTS on the served line");
+                return ControlResult::Refused;
+            }
+            result = c.line->SetModemOutput(dtr ? ModemOutput::Dtr : ModemOutput::Rts, control.value != 0);
+            if (result == ControlResult::Done) (dtr ? c.dtr : c.rts) = control.value != 0;
+            break;
+        }
+        case WireControl::DtrPulse:
+            result = c.line->SetModemOutput(ModemOutput::Dtr, false);
+            if (result == ControlResult::Done) c.dtrBackAt = now + DtrPulseMilliseconds;
+            break;
+        case WireControl::Settings: {
+            LineControls controls = c.controls;
+            const char* fault = nullptr;
+            if (!ParseLineSettings(control.settings.text, &controls.settings, &fault)) {
+                std::snprintf(problem, capacity, "line settings '%.60s': %s", control.settings.text, fault);
+                return ControlResult::Refused;
+            }
+            result = c.line->Apply(controls, problem, capacity);
+            if (result == ControlResult::Done) {
+                c.controls = controls;
+                c.options.line = controls.settings;
+                FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
+            }
+            break;
+        }
+    }
+    return result;
+}
+
+void SayFromServer(void*, const char* text) { SayServed(text); }
+
+}  // namespace
+
+bool OpenServed(Console& c, char* message, unsigned capacity) {
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.rawWatch = c.options.shareRawWatch;
+    rules.listsGiven = c.options.shareWrite[0] != '\0' || c.options.shareWatch[0] != '\0';
+    char problem[256];
+    if (c.options.shareWrite[0] != '\0' &&
+        !ParseAccessList(c.options.shareWrite, &rules.write, problem, sizeof problem)) {
+        std::snprintf(message, capacity, "share-write: %s", problem);
+        return false;
+    }
+    if (c.options.shareWatch[0] != '\0' &&
+        !ParseAccessList(c.options.shareWatch, &rules.watch, problem, sizeof problem)) {
+        std::snprintf(message, capacity, "share-watch: %s", problem);
+        return false;
+    }
+    if (c.options.shareTokenPath[0] != '\0' &&
+        !ReadTokenFile("--share-token", c.options.shareTokenPath, rules.token, &rules.tokenLength, message,
+                       capacity)) {
+        return false;
+    }
+    ShareAddress address;
+    const char* fault;
+    if (ParseShareAddress(c.options.share, &address, &fault) && !address.unixSocket &&
+        rules.tokenLength == 0) {
+        std::snprintf(message, capacity, "--share %s: a served TCP share needs --share-token FILE",
+                      c.options.share);
+        return false;
+    }
+    ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, nullptr};
+    return OpenServer(c.server, c.options.share, rules, hooks, c.history, message, capacity);
 }

@@ -27,6 +27,14 @@ bool BacksOff(const Console& console);
 Reaction TakeTheLine(Console& console, int64_t now);
 Reaction ListAttached(Console& console, int64_t now);
 
+// Serving (--serve with --share): opens Console::server for the --share
+// address with the access rules of the options (share-write, share-watch,
+// share-raw-watch, --share-token). False with a one-line message.
+bool OpenServed(Console& console, char* message, unsigned capacity);
+// One line on standard error, stamped with the local time: a served line's
+// messages, for a service manager's journal.
+void SayServed(const char* text);
+
 // "writing, 2 others" or "watching, 1 other" while attached; false otherwise.
 bool AttachedStatus(const Console& console, char* text, unsigned capacity);
 
