@@ -17,6 +17,7 @@
 
 #include "console/options.h"
 #include "console/plain_file.h"
+#include "console/serve/log_rotation.h"
 #include "console/text_rules.h"
 #include "link/file_io_posix.h"
 
@@ -28,6 +29,8 @@ public:
     PlainFile Open(const char* textPath, const char* rawPath, bool timestamps, char* problem,
                    unsigned capacity);
     bool Active() const { return text_.writer.fd >= 0 || raw_.writer.fd >= 0; }
+    // --log-max and --log-keep: each log starts a new file at its flush once it reached the size.
+    void SetRotation(const LogRotation& rotation) { rotation_ = rotation; }
     // A block received at `arrived` (wall-clock time), for both logs.
     void Received(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
         ReceivedRaw(bytes, count);
@@ -69,6 +72,7 @@ private:
     time_t stampSecond_ = -1;  // the second whose text is in stampText_
     char stampText_[32] = "";
     int64_t nextLinkCheck_ = 0;
+    LogRotation rotation_;
 };
 
 #endif

@@ -175,6 +175,7 @@ int main(int argc, char** argv) {
         c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
+    c.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;
     c.style.echo = c.options.echo;

@@ -98,7 +98,10 @@ class Served(unittest.TestCase):
     def served_with(self):
         # A group list widens the socket's mode, so another user's connect
         # reaches the server's own check.
-        return ('--share-watch', '@root') if 'peer' in self._testMethodName else ()
+        if 'peer' not in self._testMethodName:
+            return ()
+        return ('--share-watch', '@root', '--log-raw', str(Path(self.folder) / 'raw.log'), '--log-max', '4K',
+                '--log-keep', '999')
 
     def attach(self, *args):
         s = ConsoleSession(start=False, home=False)
@@ -186,7 +189,16 @@ class Served(unittest.TestCase):
         raw.sendall(b'hello there\r')  # no hello: dropped, and nothing reaches the line
         wait_for(lambda: raw.recv(1) == b'', what='the raw client to be dropped')
         self.assertEqual(self.line.drain(), b'')
+
+        # The log rotates under a flood, and its files end to end are what came.
+        flood = b''.join(b'%06d flood\r\n' % n for n in range(20000)) + b'\x1bZ'
+        self.line.write(flood)
+        self.assertEqual(self.line.read(3, 20), b'\x9b\xaf\xcb')
         journal = self.stop()
+        logs = sorted(Path(self.folder).glob('raw.log.*'), key=lambda p: -int(p.suffix[1:]))
+        self.assertGreaterEqual(len(logs), 3)
+        self.assertTrue(all(p.stat().st_size >= 4096 for p in logs))  # each went on to its size
+        self.assertEqual(b''.join(p.read_bytes() for p in logs) + (Path(self.folder) / 'raw.log').read_bytes(), flood)
         self.assertIn('nobody refused', journal)
         self.assertIn('without a hello', journal)
 
