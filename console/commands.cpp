@@ -486,7 +486,7 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
     {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
     {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'T', "take", "take the served line", TakeTheLine, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'T', "take", "take or give back the line", TakeTheLine, MenuLevel::Closed, true},
     {MenuLevel::Top, 'W', "who", "who is attached, since when", ListAttached, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},

@@ -15,6 +15,7 @@
 #include "console/connection.h"
 #include "console/input.h"
 #include "console/receive.h"
+#include "console/serve/served.h"
 #include "console/share.h"
 #include "console/signals.h"
 #include "console/status.h"
@@ -308,6 +309,7 @@ void Due(Console& c, int64_t now) {
     Apply(c, RunScript(c, now));
     Apply(c, BatchDue(c, now));
     if (now >= ServeDue(c.server)) ServeTimers(c.server, now);
+    ServedScriptState(c);
 }
 
 int Timeout(const Console& c, int64_t now) {

@@ -301,7 +301,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
 
 int64_t ScriptDeadline(const Console& c) {
     const Script& s = c.script;
-    if (!ScriptRunning(s)) return NoDeadline;
+    if (!ScriptRunning(s) || s.paused) return NoDeadline;
     if (s.waitsForText && s.text.added != s.seen) return 0;
     return s.resumeAt;
 }
@@ -330,7 +330,8 @@ Reaction RunScript(Console& c, int64_t now) {
         code = 1;
     }
     Close(s);
-    if (s.exited || c.batch.on) return Leave(c, code);
+    // A served line goes on without its script.
+    if (s.exited || (c.batch.on && !c.options.serve)) return Leave(c, code);
     return Nothing;
 }
 

@@ -36,6 +36,7 @@ struct Script {
     int64_t now = 0;           // the loop's time at this resume
     int64_t sliceStarted = 0;  // the real time it was resumed
     size_t memory = 0;         // what Lua holds now
+    bool paused = false;       // a client attached to the served line took the line
     ScriptText text;
 };
 

@@ -52,7 +52,8 @@ Reaction TakeTheLine(Console& c, int64_t) {
     if (c.attached == nullptr) {
         Say(c.notice, "take: only a served line (--attach) has a line to take");
     } else if (c.attached->Attached().role == WireRole::Writing) {
-        Say(c.notice, "you are writing already");
+        c.attached->Ask(WireType::Give);  // to a script it was taken from, or to whoever asks next
+        Say(c.notice, "handing the line back...");
     } else {
         c.attached->Ask(WireType::Take);
         Say(c.notice, "asking for the line...");
@@ -162,6 +163,14 @@ ControlResult ControlFromClient(void* user, const WireControlMessage& control, c
 
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
+void ScriptWrites(void* user, bool writes) {
+    Console& c = *static_cast<Console*>(user);
+    if (!ScriptRunning(c.script) || c.script.paused == !writes) return;
+    c.script.paused = !writes;
+    SayServed(writes ? "script: the line is back, it goes on"
+                     : "script: paused while a client holds the line");
+}
+
 }  // namespace
 
 bool OpenServed(Console& c, char* message, unsigned capacity) {
@@ -193,6 +202,17 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
                       c.options.share);
         return false;
     }
-    ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, nullptr};
+    ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
     return OpenServer(c.server, c.options.share, rules, hooks, c.history, message, capacity);
+}
+
+void ServedScriptState(Console& c) {
+    if (c.server.listener.listener < 0) return;
+    bool running = ScriptRunning(c.script);
+    if (running && c.server.script == RosterNobody) {
+        c.script.paused = false;
+        ServeScriptBegins(c.server, int64_t(time(nullptr)));
+    } else if (!running && c.server.script != RosterNobody) {
+        ServeScriptEnds(c.server);
+    }
 }

@@ -22,8 +22,8 @@ bool MakeAttachLine(Console& console, char* message, unsigned capacity);
 // retried with a growing back-off: a network line or a served one.
 bool BacksOff(const Console& console);
 
-// Menu commands: take the line (or say it is already ours), list who is
-// attached and since when.
+// Menu commands: take the line (or hand it back when it is ours), list who
+// is attached and since when.
 Reaction TakeTheLine(Console& console, int64_t now);
 Reaction ListAttached(Console& console, int64_t now);
 
@@ -31,6 +31,9 @@ Reaction ListAttached(Console& console, int64_t now);
 // address with the access rules of the options (share-write, share-watch,
 // share-raw-watch, --share-token). False with a one-line message.
 bool OpenServed(Console& console, char* message, unsigned capacity);
+// Tells the roster when a script on the served line starts or ends: it is
+// a writer of its own kind, paused while a client holds the line.
+void ServedScriptState(Console& console);
 // One line on standard error, stamped with the local time: a served line's
 // messages, for a service manager's journal.
 void SayServed(const char* text);

@@ -98,6 +98,10 @@ class Served(unittest.TestCase):
     def served_with(self):
         # A group list widens the socket's mode, so another user's connect
         # reaches the server's own check.
+        if 'script' in self._testMethodName:
+            script = Path(self.folder) / 'tick.lua'
+            script.write_text('while true do send("tick\\r") sleep(100) end\n')
+            return ('--script', str(script))
         if 'peer' not in self._testMethodName:
             return ()
         return ('--share-watch', '@root', '--log-raw', str(Path(self.folder) / 'raw.log'), '--log-max', '4K',
@@ -173,6 +177,21 @@ class Served(unittest.TestCase):
         journal = self.stop()
         self.assertIn('took the line', journal)
         a.wait_status('disconnected, waiting for')  # and it waits for the server to come back
+
+    def test_a_script_writes_until_a_client_takes_the_line_and_goes_on_when_it_is_given_back(self):
+        tick = bytes(b | 0x80 for b in b'tick\r')  # sent as typed: bit 7 set
+        self.assertIn(tick, self.line.read(10))
+        a = self.attach()
+        a.wait_status('watching, 1 other')  # the script holds the line
+        a.keys('C-a', 'T')
+        a.wait_status('writing, 1 other')
+        self.line.drain(0.3)
+        self.assertEqual(self.line.drain(0.5), b'')  # paused
+        a.keys('C-a', 'T')
+        a.wait_status('watching, 1 other')
+        self.assertIn(tick, self.line.read(10))
+        journal = self.stop()
+        self.assertIn('script: paused', journal)
 
     def test_a_peer_of_another_user_is_refused_and_a_raw_client_dropped(self):
         if os.getuid() != 0 or not shutil.which('setpriv'):
