@@ -8,6 +8,7 @@
 #include "console/hex_view.h"
 #include "console/line_maps.h"
 #include "console/serve/served.h"
+#include "console/stamps.h"
 #include "core/screen.h"
 
 namespace {
@@ -454,7 +455,15 @@ Reaction ToggleEcho(Console& c, int64_t) {
 Reaction ShowCounters(Console& c, int64_t now) {
     char text[NoticeCapacity];
     FormatCounters(c.counters, now, text, sizeof text);
+    LineErrorCounts errors;
+    bool reported = c.link == LinkState::Open && c.line->ReadErrorCounts(&errors) == ControlResult::Done;
+    AddLineErrors(reported ? &errors : nullptr, text, sizeof text);
     Say(c.notice, "%s", text);
+    return Nothing;
+}
+
+Reaction SwitchStamps(Console& c, int64_t) {
+    CycleStamps(c);
     return Nothing;
 }
 
@@ -485,8 +494,9 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'w', "write-hex", "send bytes typed in hex", AskForHexBytes, MenuLevel::Closed, true},
     {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
     {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'T', "stamps", "log stamps: next format, off", SwitchStamps, MenuLevel::Closed, false},
     {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'T', "take", "take or give back the line", TakeTheLine, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'g', "take", "take or give back the line", TakeTheLine, MenuLevel::Closed, true},
     {MenuLevel::Top, 'W', "who", "who is attached, since when", ListAttached, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},

@@ -4,12 +4,37 @@
 #include <cstring>
 
 #include "console/line/local_line.h"
+#include "console/line/serial_devices.h"
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
 #include "console/commands.h"
 #include "console/serve/served.h"
 
 namespace {
+
+bool Automatic(const Console& c) { return c.options.autoConnect != AutoConnect::Off; }
+
+DeviceRoots RootsOf(const Console& c) { return {c.options.sysfsRoot, c.options.devRoot}; }
+
+std::vector<std::string> Excludes(const Console& c) {
+    return std::vector<std::string>(c.options.excludes, c.options.excludes + c.options.excludeCount);
+}
+
+// A device named by identity is looked up again at each open: after a
+// replug it may be another node.
+OpenResult OpenLocal(Console& c, char* message, unsigned capacity) {
+    if (ClassifyDeviceName(c.options.device) != DeviceNameForm::Path) {
+        std::string path;
+        switch (ResolveDeviceName(RootsOf(c), c.options.device, &path, message, capacity)) {
+            case Resolved::Found: break;
+            case Resolved::Missing: return OpenResult::Missing;
+            case Resolved::Ambiguous:
+            case Resolved::Invalid: return OpenResult::Failed;
+        }
+        if (path != c.line->Name()) c.line.reset(new LocalLine(path.c_str(), LockFolder));
+    }
+    return c.line->Open(c.controls, message, capacity);
+}
 
 int64_t NextDelay(const Console& c) {
     if (!BacksOff(c)) return RetryMilliseconds;
@@ -43,8 +68,53 @@ void Opened(Console& c, int64_t now) {
     c.dtr = c.controls.dtr != 0;
     c.rts = c.controls.rts != 0;
     CheckModemOutputs(c);
+    StartPulses(c, now);  // boot timers and resets: the first open only
     c.redraw = true;
     c.readMore = true;  // a network line may hold what came with its acceptance
+}
+
+// The device --auto-connect chooses now, opened; one that will not open is
+// passed over until it comes again. True when the line is open.
+bool TakeDevice(Console& c, int64_t now) {
+    std::vector<std::string> excludes = Excludes(c);
+    const std::vector<SerialDevice>& present = c.devices.Present();
+    int chosen;
+    while ((chosen = ChooseDevice(present, c.passedOver, excludes)) >= 0) {
+        const SerialDevice& d = present[unsigned(chosen)];
+        c.line.reset(new LocalLine(d.path.c_str(), LockFolder));
+        char message[NoticeCapacity];
+        if (c.line->Open(c.controls, message, sizeof message) == OpenResult::Open) {
+            Opened(c, now);
+            Say(c.notice, "connected to %s%s%s%s", d.path.c_str(), d.topology.empty() ? "" : " at ",
+                d.topology.c_str(), d.description.empty() ? "" : (" (" + d.description + ")").c_str());
+            return true;
+        }
+        c.line->Close();
+        c.passedOver.push_back(DeviceIdentity(d));
+        Say(c.notice, "%s", message);
+    }
+    return false;
+}
+
+// A settled change under --auto-connect: the devices scanned again; the
+// open one gone is a lost line, and a waiting console takes what it may.
+Reaction RescanDevices(Console& c, int64_t now) {
+    c.rescanAt = NoDeadline;
+    DeviceChanges changes = c.devices.Rescan();
+    for (const SerialDevice& d : changes.went) {  // a passed-over device may come back
+        std::string identity = DeviceIdentity(d);
+        for (size_t i = c.passedOver.size(); i > 0; --i) {
+            if (c.passedOver[i - 1] == identity) c.passedOver.erase(c.passedOver.begin() + long(i - 1));
+        }
+    }
+    if (c.link == LinkState::Open) {
+        for (const SerialDevice& d : c.devices.Present()) {
+            if (d.path == c.line->Name()) return Nothing;
+        }
+        return LineLost(c, now);
+    }
+    TakeDevice(c, now);
+    return Nothing;
 }
 
 void WaitAgain(Console& c, int64_t now) {
@@ -57,6 +127,10 @@ void WaitAgain(Console& c, int64_t now) {
     c.retryDelay = unsigned(delay);
     c.retryAt = now + delay;
     c.redraw = true;
+    if (Automatic(c)) {  // the next device, or this one again if it stayed
+        c.retryAt = NoDeadline;
+        c.rescanAt = now + delay;
+    }
 }
 
 // A first open that did not come about: leave, unless --wait waits for it.
@@ -93,7 +167,15 @@ OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
         c.retryAt = MonotonicMilliseconds();  // due at once
         return OpenResult::InProgress;
     }
-    OpenResult result = c.line->Open(c.controls, message, capacity);
+    if (Automatic(c)) {
+        if (!c.devices.Start(RootsOf(c), message, capacity)) return OpenResult::Failed;
+        if (c.options.autoConnect == AutoConnect::New) {
+            for (const SerialDevice& d : c.devices.Present()) c.passedOver.push_back(DeviceIdentity(d));
+        }
+        c.retryAt = NoDeadline;
+        return TakeDevice(c, MonotonicMilliseconds()) ? OpenResult::Open : OpenResult::Missing;
+    }
+    OpenResult result = OpenLocal(c, message, capacity);
     if (result == OpenResult::Open) {
         Opened(c, MonotonicMilliseconds());
     } else if (result == OpenResult::Missing && c.options.waitForDevice) {
@@ -124,6 +206,7 @@ Reaction LineLost(Console& c, int64_t now) {
 }
 
 Reaction RetryIfDue(Console& c, int64_t now) {
+    if (Automatic(c)) return now >= c.rescanAt ? RescanDevices(c, now) : Nothing;
     char message[NoticeCapacity];
     if (c.link == LinkState::Connecting && now >= c.connectStarted + ConnectTimeoutMilliseconds) {
         std::snprintf(message, sizeof message, "%s: no answer to %s in %lld s", c.line->Name(),
@@ -131,7 +214,8 @@ Reaction RetryIfDue(Console& c, int64_t now) {
         return NotOpened(c, OpenResult::Missing, message, now);
     }
     if (c.link != LinkState::Down || now < c.retryAt) return Nothing;
-    OpenResult result = c.line->Open(c.controls, message, sizeof message);
+    OpenResult result = IsNetworkDevice(c.options.device) ? c.line->Open(c.controls, message, sizeof message)
+                                                          : OpenLocal(c, message, sizeof message);
     switch (result) {
         case OpenResult::Open: Opened(c, now); break;
         case OpenResult::InProgress:
@@ -142,6 +226,9 @@ Reaction RetryIfDue(Console& c, int64_t now) {
         case OpenResult::Missing:
         case OpenResult::Failed:
             if (!c.everOpened && BacksOff(c)) return NotOpened(c, result, message, now);
+            // A name that now fits several devices: said, and waited out.
+            if (result == OpenResult::Failed && ClassifyDeviceName(c.options.device) != DeviceNameForm::Path)
+                Say(c.notice, "%s", message);
             WaitAgain(c, now);  // a device that is not back yet: as before
             break;
     }
@@ -160,7 +247,15 @@ Reaction ContinueConnecting(Console& c, short revents, int64_t now) {
     return Nothing;
 }
 
+int DeviceWatchDescriptor(const Console& c) { return c.devices.Descriptor(); }
+
+Reaction DevicesChanged(Console& c, int64_t now) {
+    if (c.devices.Drain() && c.rescanAt == NoDeadline) c.rescanAt = now + SettleMilliseconds;
+    return Nothing;
+}
+
 int64_t ConnectionDeadline(const Console& c) {
+    if (Automatic(c)) return c.rescanAt;
     if (c.link == LinkState::Down) return c.retryAt;
     if (c.link == LinkState::Connecting) return c.connectStarted + ConnectTimeoutMilliseconds;
     return NoDeadline;

@@ -21,14 +21,17 @@
 #include "console/history.h"
 #include "console/history_view.h"
 #include "console/keys.h"
+#include "console/line/device_watch.h"
 #include "console/line/line.h"
 #include "console/log.h"
+#include "console/marks.h"
 #include "console/menu.h"
 #include "console/notice.h"
 #include "console/options.h"
 #include "console/output_pump.h"
 #include "console/prompt.h"
 #include "console/protocol_run.h"
+#include "console/pulses.h"
 #include "console/receive.h"
 #include "console/schedule.h"
 #include "console/serve/attach_line.h"
@@ -73,6 +76,9 @@ struct Console {
     int64_t openedAt = 0;
     unsigned retryDelay = 0;                 // ms, grows for network lines
     char startFailure[NoticeCapacity] = "";  // why the first open failed: stderr at exit
+    DeviceWatch devices;                     // --auto-connect: devices coming and going
+    std::vector<std::string> passedOver;     // identities --auto-connect leaves alone
+    int64_t rescanAt = NoDeadline;           // devices changed: look again then
 
     OutputPump pump;
     Transfers transfers;
@@ -107,8 +113,10 @@ struct Console {
     History history;
     HistoryView view;
     ReceiveLog log;
-    Share share;    // --share: other programs on the line
-    Server server;  // --serve's --share: attached clients, with roles
+    Marks marks;      // --mark and a script's mark(): boot timers
+    PulseRun pulses;  // --pulse at the first open
+    Share share;      // --share: other programs on the line
+    Server server;    // --serve's --share: attached clients, with roles
     Display display;
     AnsiFilter ansi;  // between the line and the interpreter
     Bit7Watch bit7;   // does the host take the keys' bit 7 for data?
@@ -143,7 +151,8 @@ inline ReceiveTargets ReceiveTargetsOf(Console& c) {
             c.style,
             c.counters,
             ScriptRunning(c.script) ? &c.script.text : nullptr,
-            c.ansi};
+            c.ansi,
+            &c.marks};
 }
 
 #endif

@@ -1,6 +1,9 @@
 #include "console/counters.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "console/line/line.h"
 
 #include "console/status.h"
 
@@ -25,4 +28,15 @@ void FormatCounters(const Counters& c, int64_t now, char* text, unsigned capacit
                   "received %s  sent %s  dropped %s  reconnects %u  connected %lld:%02lld:%02lld", received,
                   sent, dropped, c.opens > 0 ? unsigned(c.opens - 1) : 0u, seconds / 3600, seconds / 60 % 60,
                   seconds % 60);
+}
+
+void AddLineErrors(const LineErrorCounts* e, char* text, unsigned capacity) {
+    size_t used = std::strlen(text);
+    if (used + 1 >= capacity) return;
+    if (e == nullptr) {
+        std::snprintf(text + used, capacity - used, "  line errors: not reported");
+    } else {
+        std::snprintf(text + used, capacity - used, "  framing %u  parity %u  overrun %u  breaks %u",
+                      e->framing, e->parity, e->overrun, e->breaks);
+    }
 }

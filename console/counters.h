@@ -24,4 +24,10 @@ void NoteLineOpen(Counters& counters, bool open, int64_t now);
 // "received 1,234  sent 56  dropped 0  reconnects 1  connected 0:01:02"
 void FormatCounters(const Counters& counters, int64_t now, char* text, unsigned capacity);
 
+// The driver's error counts after them: "  framing 0  parity 0  overrun 2
+// breaks 1", or "  line errors: not reported" when `errors` is null (the
+// line keeps none: never a 0 it did not count).
+struct LineErrorCounts;
+void AddLineErrors(const LineErrorCounts* errors, char* text, unsigned capacity);
+
 #endif

@@ -58,3 +58,20 @@ int ParseHexBytes(const char* text, uint8_t* bytes, unsigned capacity, const cha
     }
     return int(count);
 }
+
+unsigned HexGapStamp(HexDump& dump, const struct timespec& at, char* text, unsigned capacity) {
+    int64_t pause =
+        (int64_t(at.tv_sec) - dump.last.tv_sec) * 1000 + (at.tv_nsec - dump.last.tv_nsec) / 1000000;
+    bool first = !dump.seen;
+    dump.seen = true;
+    dump.last = at;
+    if (!first && pause <= int64_t(dump.gapMilliseconds)) return 0;
+    struct tm local;
+    localtime_r(&at.tv_sec, &local);
+    char clock[16];
+    strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    int n = first ? std::snprintf(text, capacity, "-- %s.%03ld --", clock, at.tv_nsec / 1000000)
+                  : std::snprintf(text, capacity, "-- %s.%03ld (+%lld.%03lld s) --", clock,
+                                  at.tv_nsec / 1000000, (long long)(pause / 1000), (long long)(pause % 1000));
+    return n < 0 ? 0 : unsigned(n) < capacity ? unsigned(n) : capacity - 1;
+}

@@ -4,11 +4,15 @@
 // printable ASCII:
 //   "00000010  48 65 6c 6c 6f 0d 0a 00  ff 41 ...     Hello...A"
 // A row not yet full is padded, so the characters keep their column as it
-// fills. All pure; the dump's row lives in the record.
+// fills. With --timestamp-gap, the first block and each block after a
+// pause longer than the gap start a new row under a stamp line:
+//   "-- 14:03:12.345 (+1.250 s) --"
+// All pure; the dump's row lives in the record.
 #ifndef BRISVANE_CONSOLE_HEX_VIEW_H
 #define BRISVANE_CONSOLE_HEX_VIEW_H
 
 #include <cstdint>
+#include <ctime>
 
 const unsigned HexRowBytes = 16;
 const unsigned HexRowCapacity = 96;  // a row's text and its end
@@ -17,6 +21,9 @@ struct HexDump {
     uint64_t offset = 0;  // of the row's first byte
     uint8_t row[HexRowBytes];
     unsigned filled = 0;
+    uint32_t gapMilliseconds = 0;  // 0: no stamps
+    bool seen = false;             // a block arrived since the view began
+    struct timespec last = {};     // when the last block arrived
     // Adds a byte; true when the row is now full (format it, then NextRow).
     bool Add(uint8_t byte) {
         row[filled++] = byte;
@@ -27,6 +34,10 @@ struct HexDump {
         filled = 0;
     }
 };
+
+// A block arriving at `at`: the stamp line's text (without its end) when a
+// new stamped row is due, and its length; 0 when the block goes on the row.
+unsigned HexGapStamp(HexDump& dump, const struct timespec& at, char* text, unsigned capacity);
 
 // The row so far as text; returns its length.
 unsigned FormatHexRow(const HexDump& dump, char* text, unsigned capacity);

@@ -34,12 +34,14 @@ const MapName Names[] = {
 bool ParseLineMaps(const char* text, uint8_t* maps, const char** fault) {
     uint8_t bits = 0;
     const char* at = text;
+    bool named = text[0] == '\0';  // "" is none (the menu's empty answer); ",,," a slip
     while (*at != '\0') {
         const char* end = std::strchr(at, ',');
         size_t length = end != nullptr ? size_t(end - at) : std::strlen(at);
         while (length > 0 && *at == ' ') ++at, --length;
         while (length > 0 && at[length - 1] == ' ') --length;
         bool found = length == 0 || (length == 4 && std::strncmp(at, "none", 4) == 0);
+        named = named || length > 0;
         for (const MapName& entry : Names) {
             if (found) break;
             if (std::strlen(entry.name) == length && std::strncmp(at, entry.name, length) == 0) {
@@ -54,6 +56,10 @@ bool ParseLineMaps(const char* text, uint8_t* maps, const char** fault) {
         }
         if (end == nullptr) break;
         at = end + 1;
+    }
+    if (!named) {
+        *fault = "no map named: give maps such as lf-crlf, or none";
+        return false;
     }
     *maps = bits;
     return true;

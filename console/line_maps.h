@@ -24,8 +24,9 @@ enum LineMap : uint8_t {
 const uint8_t ReceivedMaps = MapInLfCrlf | MapInCrCrlf | MapInIgnoreCr;
 const uint8_t SentMaps = MapOutCrCrlf | MapOutDelBs | MapOutBsDel;
 
-// Reads "lf-crlf,del-bs" into map bits. Returns false with `fault` naming
-// what is wrong; `maps` is then unchanged.
+// Reads "lf-crlf,del-bs" into map bits ("" and "none": none). Returns false
+// with `fault` naming what is wrong, a list of only commas among it; `maps`
+// is then unchanged.
 bool ParseLineMaps(const char* text, uint8_t* maps, const char** fault);
 // The maps as ParseLineMaps reads them back ("none" for none).
 void FormatLineMaps(uint8_t maps, char* text, unsigned capacity);

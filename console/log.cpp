@@ -13,6 +13,7 @@
 namespace {
 
 const int64_t LinkCheckMilliseconds = 2000;
+const uint8_t BackspaceByte = 8, EscapeByte = 27, DeleteByte = 127;
 const size_t ShownPathLength = 32;
 
 // The end of a long path says more than its start, and the status line is
@@ -48,7 +49,12 @@ PlainFile ReceiveLog::Open(const char* textPath, const char* rawPath, bool times
                            unsigned capacity) {
     char ignored[8];
     Close(ignored, sizeof ignored);
-    timestamps_ = timestamps;
+    timestamps_ = timestamps || logSent_;
+    clock_gettime(CLOCK_REALTIME, &started_);
+    previous_ = started_;
+    lineBegun_ = false;
+    lineLength_ = column_ = sentLength_ = 0;
+    sentEscape_ = 0;
     std::snprintf(text_.path, sizeof text_.path, "%s", textPath);
     std::snprintf(raw_.path, sizeof raw_.path, "%s", rawPath);
     text_.removedReported = raw_.removedReported = false;
@@ -61,16 +67,44 @@ PlainFile ReceiveLog::Open(const char* textPath, const char* rawPath, bool times
     return result;
 }
 
-void ReceiveLog::Stamp() {
-    if (lineArrived_.tv_sec != stampSecond_) {
-        struct tm local;
-        localtime_r(&lineArrived_.tv_sec, &local);
-        strftime(stampText_, sizeof stampText_, "[%Y-%m-%d %H:%M:%S", &local);
-        stampSecond_ = lineArrived_.tv_sec;
+void ReceiveLog::SetStamps(bool on, const StampStyle& style, bool sent) {
+    timestamps_ = on || sent;
+    style_ = style;
+    logSent_ = sent;
+}
+
+const char* ReceiveLog::NextStamps() {
+    if (!timestamps_) {
+        style_.format = StampFormat::Clock;
+        timestamps_ = true;
+    } else if (style_.format == StampFormat::EpochMicro) {
+        timestamps_ = false;
+        return "off";
+    } else {
+        style_.format = NextStampFormat(style_.format);
     }
-    char stamp[48];
-    int n = std::snprintf(stamp, sizeof stamp, "%s.%03ld] ", stampText_, lineArrived_.tv_nsec / 1000000);
-    for (int i = 0; i < n && i < int(sizeof stamp); ++i) text_.writer.Put(uint8_t(stamp[i]));
+    return StampFormatName(style_);
+}
+
+void ReceiveLog::Stamp(const struct timespec& at, const char* mark) {
+    if (timestamps_) {
+        char stamp[StampCapacity];
+        unsigned n = FormatStamp(style_, at, started_, previous_, stamp, sizeof stamp, &stampCache_);
+        for (unsigned i = 0; i < n; ++i) text_.writer.Put(uint8_t(stamp[i]));
+        previous_ = at;
+    }
+    if (logSent_) {
+        for (const char* m = mark; *m != '\0'; ++m) text_.writer.Put(uint8_t(*m));
+    }
+}
+
+// The line as shown, stamped with its first byte's time.
+void ReceiveLog::EndLine() {
+    Stamp(lineArrived_, "< ");
+    for (unsigned i = 0; i < lineLength_; ++i) text_.writer.Put(line_[i]);
+    text_.writer.Put(LineFeed);
+    lineLength_ = column_ = 0;
+    lineBegun_ = false;
 }
 
 void ReceiveLog::ReceivedRaw(const uint8_t* bytes, unsigned count) {
@@ -81,20 +115,65 @@ void ReceiveLog::ReceivedRaw(const uint8_t* bytes, unsigned count) {
 void ReceiveLog::ReceivedText(const uint8_t* bytes, unsigned count, const struct timespec& arrived) {
     if (text_.writer.fd < 0) return;
     for (unsigned i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i] & SevenBits;
         if (!lineBegun_) {
             lineArrived_ = arrived;
             lineBegun_ = true;
         }
-        uint8_t out[2];
-        unsigned n = ends_.Next(uint8_t(bytes[i] & SevenBits), out);
-        for (unsigned j = 0; j < n; ++j) {
-            if (stampDue_ && timestamps_) Stamp();
-            stampDue_ = false;
-            text_.writer.Put(out[j]);
-            if (out[j] == LineFeed) {
-                stampDue_ = true;
-                lineBegun_ = false;
-            }
+        switch (byte) {
+            case LineFeed: EndLine(); break;
+            case CarriageReturn: column_ = 0; break;
+            case BackspaceByte:
+                if (column_ > 0) --column_;
+                break;
+            default:
+                if (column_ == LineCapacity) {  // a line longer than any screen's: written in pieces
+                    EndLine();
+                    lineArrived_ = arrived;
+                    lineBegun_ = true;
+                }
+                line_[column_++] = byte;
+                if (column_ > lineLength_) lineLength_ = column_;
+                break;
+        }
+    }
+}
+
+void ReceiveLog::Sent(const uint8_t* bytes, unsigned count) {
+    if (text_.writer.fd < 0 || !logSent_) return;
+    for (unsigned i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i] & SevenBits;
+        // A key's escape sequence (an arrow, an identify reply) is no text.
+        if (sentEscape_ == 1) {
+            sentEscape_ = byte == '[' || byte == 'O' ? 2 : byte == '/' ? 3 : 0;
+            continue;
+        }
+        if (sentEscape_ == 3) {  // the identify reply's last byte
+            sentEscape_ = 0;
+            continue;
+        }
+        if (sentEscape_ == 2) {
+            if (byte >= 0x40) sentEscape_ = 0;
+            continue;
+        }
+        if (byte == EscapeByte) {
+            sentEscape_ = 1;
+            continue;
+        }
+        bool ends = byte == CarriageReturn || byte == LineFeed;
+        if (byte == BackspaceByte || byte == DeleteByte) {
+            if (sentLength_ > 0) --sentLength_;
+        } else if (!ends && (byte >= ' ' || byte == '\t')) {
+            sent_[sentLength_++] = byte;
+        }
+        if (sentLength_ == SentCapacity || (ends && sentLength_ > 0)) {
+            // The host's line in progress stays whole: it is written at its own end.
+            struct timespec now;
+            clock_gettime(CLOCK_REALTIME, &now);
+            Stamp(now, "> ");
+            for (unsigned j = 0; j < sentLength_; ++j) text_.writer.Put(sent_[j]);
+            text_.writer.Put(LineFeed);
+            sentLength_ = 0;
         }
     }
 }
@@ -117,13 +196,12 @@ bool ReceiveLog::End(File& file, char* text, unsigned capacity) {
 
 void ReceiveLog::Note(const char* text) {
     if (text_.writer.fd < 0) return;
-    if (!stampDue_) text_.writer.Put(LineFeed);  // the host's line so far stays whole
-    clock_gettime(CLOCK_REALTIME, &lineArrived_);
-    if (timestamps_) Stamp();
+    if (lineBegun_) EndLine();  // the host's line so far comes first, whole
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    Stamp(now, "");
     for (const char* at = text; *at != '\0'; ++at) text_.writer.Put(uint8_t(*at));
     text_.writer.Put(LineFeed);
-    stampDue_ = true;
-    lineBegun_ = false;
 }
 
 bool ReceiveLog::Flush(char* text, unsigned capacity) {
@@ -157,11 +235,7 @@ bool ReceiveLog::CheckRemoved(int64_t now, char* text, unsigned capacity) {
 bool ReceiveLog::Close(char* text, unsigned capacity) {
     bool ok = true;
     if (text_.writer.fd >= 0) {
-        uint8_t held[1];
-        if (ends_.Finish(held) == 1) {
-            if (stampDue_ && timestamps_) Stamp();
-            text_.writer.Put(held[0]);
-        }
+        if (lineBegun_) EndLine();  // the last line, whole, though the host did not end it
         ok = End(text_, text, capacity);
     }
     char second[NoticeCapacity + PathCapacity];  // the first failure is the one said

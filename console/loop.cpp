@@ -88,6 +88,7 @@ void PumpOutput(Console& c, int64_t now) {
             return;
         }
         if (written > 0) {
+            if (!c.protocol.active) c.log.Sent(bytes, written);
             c.lastWrite = now;
             c.counters.sent += written;
             c.pump.Wrote(written, now, interval);
@@ -122,7 +123,7 @@ void TakeIn(Console& c, ReceiveTargets& targets, unsigned count) {
     if (!c.options.sevenBit && c.ansi.eightBit &&
         HostEchoesBit7(c.bit7, c.readBlock, count, MonotonicMilliseconds())) {
         SayUntil(c.notice, MonotonicMilliseconds() + Bit7NoticeMilliseconds,
-                 "the host sees bit 7: the menu key then 7 clears it (--seven-bit)");
+                 "the host sees bit 7: the menu key then 7 clears it (leave out --eight-bit)");
     }
     c.counters.received += count;
     ReceiveBlock(targets, c.readBlock, count, arrived);
@@ -257,6 +258,7 @@ void HandleSignals(Console& c, int signalPipe) {
     int number;
     while ((number = NextSignal(signalPipe)) != 0) {
         if (c.batch.on && (number == SIGWINCH || number == SIGCONT)) continue;  // no screen
+        if (number == SIGCHLD) continue;  // the pass's ServeProtocol reaps it
         if (number == SIGWINCH) {
             ResizeDisplay(c.display);
         } else if (number == SIGCONT) {
@@ -302,6 +304,7 @@ void Flush(Console& c, int64_t now) {
 
 void Due(Console& c, int64_t now) {
     EndTimedControls(c, now);
+    ServePulses(c, now);
     if (c.notice.expires != 0 && now >= c.notice.expires) Forget(c.notice);
     if (c.link == LinkState::Open && c.outputWaitingSince != NoDeadline) CheckHeldOutput(c, now);
     Apply(c, RetryIfDue(c, now));
@@ -327,6 +330,7 @@ int Timeout(const Console& c, int64_t now) {
         c.notice.expires != 0 ? c.notice.expires : NoDeadline,
         c.breakEndsAt,
         c.dtrBackAt,
+        PulsesDeadline(c),
         ProtocolDeadline(c.protocol, now),
         ScriptDeadline(c),
         BatchDeadline(c),
@@ -363,13 +367,16 @@ void RunLoop(Console& c, int signalPipe) {
         Due(c, now);
         NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
+        // Quit from a deadline (a script's exit()): leave now, not after a
+        // poll that may wait for a key.
+        if (c.quit) break;
         if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
         bool holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
-        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors] = {
+        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors + 1 + ServeMaxDescriptors] = {
             {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -382,6 +389,8 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* servedFds = fds + count;
         unsigned served = ServeDescriptors(c.server, c.link == LinkState::Open, servedFds, now);
         count += served;
+        nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
+        fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -404,6 +413,7 @@ void RunLoop(Console& c, int signalPipe) {
         sharing.lineOpen = c.link == LinkState::Open;
         ServeShare(c.share, sharing, shareFds, shared);
         ServeEvents(c.server, c.link == LinkState::Open, servedFds, served, now);
+        if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;

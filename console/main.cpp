@@ -4,26 +4,32 @@
 // stderr says why and what to do) or the line is lost with reconnecting
 // off, or the last writes of a capture or a log failed (said on stderr once
 // the terminal is restored), 2 for a usage error (the command line or the
-// profiles file, a log or profiles file that is not a regular file), 128 + N
+// profiles file, a first word that names no profile and no device, a log
+// or profiles file that is not a regular file), 128 + N
 // after a terminating signal N; a script's exit(code) gives its code,
 // --timeout 124.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 #include <unistd.h>
 
 #include "console/batch.h"
 #include "console/connection.h"
 #include "console/console.h"
 #include "console/line/device_list.h"
+#include "console/line/serial_devices.h"
 #include "console/loop.h"
 #include "console/profiles.h"
 #include "console/script.h"
 #include "console/serve/served.h"
 #include "console/signals.h"
+#include "console/stamps.h"
 #include "console/terminal_check.h"
 #include "core/screen.h"
 
@@ -35,13 +41,15 @@ namespace {
 
 const char Usage[] =
     "usage: brisvane DEVICE|PROFILE [SETTINGS] [OPTIONS]\n"
-    "       brisvane --list | --list-profiles | --help | --version\n";
+    "       brisvane --auto-connect new|latest [SETTINGS] [OPTIONS]\n"
+    "       brisvane --list | --list-profiles | --list-options | --help | --version\n";
 
 const char HelpIntroduction[] =
     "\n"
     "A 24 x 80 character terminal for a host on a serial line: DEVICE is a\n"
     "serial device, rfc2217://HOST:PORT or tcp://HOST:PORT; PROFILE a section\n"
-    "of the profiles file.\n"
+    "of the profiles file. A device may also be named by its /dev/serial/by-id\n"
+    "name, usb:VID:PID[:SERIAL] or its topology id (--list shows them).\n"
     "\n"
     "  SETTINGS           speed,parity,data,stop (default 9600,n,8,1), or\n"
     "                     'baud=9600 parity=n data=8 stop=1'; any speed the driver takes\n";
@@ -125,9 +133,21 @@ bool CheckHome(const char* folder, char* message, unsigned capacity) {
     return true;
 }
 
+// A descriptor 0, 1 or 2 closed by the caller would be the next one opened
+// (the device, read as standard input): each is /dev/null instead.
+void OpenClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) close(opened);  // cannot be: fd was the lowest free
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
+    ResetChildSignal();
     std::setlocale(LC_ALL, "");
     char problem[ProblemCapacity];
     CommandLine commandLine;
@@ -135,6 +155,11 @@ int main(int argc, char** argv) {
     switch (commandLine.action) {
         case ProgramAction::Help: PrintHelp(); return 0;
         case ProgramAction::Version: std::printf("brisvane %s\n", BRISVANE_VERSION); return 0;
+        case ProgramAction::ListOptions: {
+            char line[256];
+            for (unsigned i = 0; OptionListing(i, line, sizeof line); ++i) std::printf("%s\n", line);
+            return 0;
+        }
         default: break;
     }
     Profiles profiles;
@@ -149,7 +174,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (commandLine.action == ProgramAction::List) {
-        ListSerialDevices(stdout);
+        ConsoleOptions options;  // for the roots and the exclusions
+        if (!BuildOptions(commandLine, profiles, &options, problem, sizeof problem))
+            return UsageError(problem);
+        std::vector<std::string> excludes(options.excludes, options.excludes + options.excludeCount);
+        ListSerialDevices({options.sysfsRoot, options.devRoot}, excludes, stdout);
         ListProfiles(profiles);
         return 0;
     }
@@ -175,6 +204,7 @@ int main(int argc, char** argv) {
         c.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps, message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
+    StartStamps(c);
     c.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;
@@ -190,12 +220,15 @@ int main(int argc, char** argv) {
     if (!c.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
-                (opened == OpenResult::Missing && c.options.waitForDevice);
+                (opened == OpenResult::Missing &&
+                 (c.options.waitForDevice || c.options.autoConnect != AutoConnect::Off));
     if (!goOn) {
         const char* first = commandLine.positional[0];
-        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first);
+        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first) &&
+                        ClassifyDeviceName(first) == DeviceNameForm::Name;
         if (opened == OpenResult::Missing && nameless) {
             NoSuchName(first, profiles, message, sizeof message);
+            return UsageError(message);
         }
         return Fail(message);
     }
@@ -234,6 +267,7 @@ int main(int argc, char** argv) {
     }
 
     RunLoop(c, signalPipe);
+    StopScript(c);  // left mid-wait: its Lua state goes now, not with the process
 
     if (!batch) {
         StopDisplay(c.display);
@@ -252,11 +286,16 @@ int main(int argc, char** argv) {
     if (c.startFailure[0] != '\0') {
         std::fprintf(stderr, "brisvane: %s\n", c.startFailure);
     } else if (c.exitCode == 1 && !c.options.reconnect && c.link != LinkState::Open) {
-        std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n", c.options.device);
+        std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n",
+                     c.options.device[0] != '\0' ? c.options.device : c.line->Name());
     }
+    if (!FinishStamps(c, closing, sizeof closing)) FailAtExit(c, closing);
     if (c.options.stats) {
         char counters[256];
         FormatCounters(c.counters, MonotonicMilliseconds(), counters, sizeof counters);
+        LineErrorCounts errors;
+        AddLineErrors(c.line->ReadErrorCounts(&errors) == ControlResult::Done ? &errors : nullptr, counters,
+                      sizeof counters);
         std::fprintf(stderr, "brisvane: %s\n", counters);
     }
     return c.exitCode;

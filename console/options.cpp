@@ -1,10 +1,12 @@
 #include "console/options.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
+#include "console/line/serial_devices.h"
 #include "console/line_maps.h"
 #include "console/serve/attach_line.h"
 #include "console/serve/log_rotation.h"
@@ -43,8 +45,9 @@ bool ReadBoolean(const char* value, bool* result) {
 bool ReadNumber(const char* text, uint32_t maximum, uint32_t* result) {
     if (text[0] < '0' || text[0] > '9') return false;
     char* end = nullptr;
+    errno = 0;
     unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || value > maximum) return false;
+    if (*end != '\0' || errno == ERANGE || value > maximum) return false;
     *result = uint32_t(value);
     return true;
 }
@@ -80,11 +83,38 @@ const char* SetNoReconnect(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.reconnect, value, true);
 }
 const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
+const char* SetEightBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, true); }
 const char* SetWait(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.waitForDevice, value, false);
 }
 const char* SetTimestamps(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.timestamps, value, false);
+}
+const char* SetStampFormat(ConsoleOptions& o, const char* value) {
+    if (!ParseStampFormat(value, &o.stampStyle))
+        return "the format is 24h, 24h-start, 24h-delta, iso8601, epoch, epoch-usec or a strftime pattern";
+    o.timestamps = true;
+    return nullptr;
+}
+const char* SetStampSent(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.stampSent, value, false);
+}
+const char* SetHexGap(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 3600000, &o.hexGap) ? nullptr : "the gap is a number of milliseconds";
+}
+const char* SetMark(ConsoleOptions& o, const char* value) {
+    size_t length = std::strlen(value);
+    if (length == 0 || length >= MarkOptionCapacity) return "a mark is 1 to 127 characters of text";
+    if (o.markCount == MaxMarkOptions) return "at most 16 marks";
+    std::memcpy(o.marks[o.markCount++], value, length + 1);
+    return nullptr;
+}
+const char* SetMarksJson(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.marksJson, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetPulse(ConsoleOptions& o, const char* value) {
+    const char* fault = nullptr;
+    return ParsePulses(value, o.pulses, &o.pulseCount, &fault) ? nullptr : fault;
 }
 const char* SetBatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.batch, value, false); }
 const char* SetRaw(ConsoleOptions& o, const char* value) { return SetBoolean(o.raw, value, false); }
@@ -92,22 +122,53 @@ const char* SetScript(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.scriptPath, PathCapacity) ? nullptr : "file name too long";
 }
 const char* SetLinger(ConsoleOptions& o, const char* value) {
-    return ReadNumber(value, 3600000, &o.lingerMilliseconds) ? nullptr : "linger is a number of milliseconds";
+    return ReadNumber(value, 3600000, &o.lingerMilliseconds)
+               ? nullptr
+               : "linger is a number of milliseconds (0..3600000)";
 }
 const char* SetTimeout(ConsoleOptions& o, const char* value) {
-    return ReadNumber(value, 31536000, &o.timeoutSeconds) ? nullptr : "the timeout is a number of seconds";
+    return ReadNumber(value, 31536000, &o.timeoutSeconds)
+               ? nullptr
+               : "the timeout is a number of seconds (0..31536000)";
 }
 const char* SetHex(ConsoleOptions& o, const char* value) { return SetBoolean(o.hex, value, false); }
 const char* SetEcho(ConsoleOptions& o, const char* value) { return SetBoolean(o.echo, value, false); }
 const char* SetStats(ConsoleOptions& o, const char* value) { return SetBoolean(o.stats, value, false); }
 const char* SetMaps(ConsoleOptions& o, const char* value) {
     const char* fault = nullptr;
+    if (value[0] == '\0') return "no map named: give maps such as lf-crlf, or none";
     return ParseLineMaps(value, &o.maps, &fault) ? nullptr : fault;
 }
 const char* SetLineDelay(ConsoleOptions& o, const char* value) {
     return ReadNumber(value, 60000, &o.lineDelay) ? nullptr
                                                   : "the line delay is a number of milliseconds (0..60000)";
 }
+const char* SetAutoConnect(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "new") == 0) {
+        o.autoConnect = AutoConnect::New;
+    } else if (std::strcmp(value, "latest") == 0) {
+        o.autoConnect = AutoConnect::Latest;
+    } else if (std::strcmp(value, "off") == 0) {
+        o.autoConnect = AutoConnect::Off;
+    } else {
+        return "auto-connect is new, latest or off";
+    }
+    return nullptr;
+}
+const char* SetExclude(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0') return "an empty pattern";
+    if (o.excludeCount == MaxExcludes) return "too many --exclude patterns (at most 16)";
+    int n = std::snprintf(o.excludes[o.excludeCount], ExcludeCapacity, "%s", value);
+    if (n < 0 || unsigned(n) >= ExcludeCapacity) return "pattern too long";
+    ++o.excludeCount;
+    return nullptr;
+}
+const char* SetRoot(char* target, const char* value) {
+    if (value[0] == '\0') return "an empty folder name";
+    return ExpandHome(value, target, PathCapacity) ? nullptr : "folder name too long";
+}
+const char* SetSysfsRoot(ConsoleOptions& o, const char* value) { return SetRoot(o.sysfsRoot, value); }
+const char* SetDevRoot(ConsoleOptions& o, const char* value) { return SetRoot(o.devRoot, value); }
 
 const char* SetHome(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.homeDirectory, PathCapacity) ? nullptr : "folder name too long";
@@ -131,12 +192,14 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
 }
 const char* SetDevice(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "empty device name";
+    if (ClassifyDeviceName(value) == DeviceNameForm::Usb && !ValidUsbName(value))
+        return "a USB device is named usb:VID:PID or usb:VID:PID:SERIAL (hex)";
     return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
 }
 const char* SetInterval(ConsoleOptions& o, const char* value) {
-    if (value[0] < '0' || value[0] > '9') return "the interval must be a number of milliseconds";
-    o.characterInterval = CharacterIntervalFromText(value);
-    return nullptr;
+    return ReadNumber(value, MaxCharacterInterval, &o.characterInterval)
+               ? nullptr
+               : "the interval is a number of milliseconds (0..10000)";
 }
 const char* SetPrefix(ConsoleOptions& o, const char* value) {
     return ParsePrefixKey(value, &o.prefixKey) ? nullptr : "the prefix must be a key such as C-a or ^B";
@@ -238,9 +301,10 @@ struct OptionSpec {
 
 // Every long option, in --help's order.
 const OptionSpec Specs[] = {
-    {"flow", Kind::Value, "F", "rtscts (the default) or none, for three-wire cables", SetFlow},
-    {"seven-bit", Kind::Flag, "", "send keys and text with bit 7 clear (an 8-bit line to a Unix host)",
-     SetSevenBit},
+    {"flow", Kind::Value, "none|rtscts", "flow control: none (the default) or RTS/CTS", SetFlow},
+    {"eight-bit", Kind::Flag, "", "send keys and text with bit 7 set, as the terminal makes them",
+     SetEightBit},
+    {"seven-bit", Kind::Flag, "", "send keys and text with bit 7 clear (the default)", SetSevenBit},
     {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
     {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
     {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)",
@@ -259,6 +323,15 @@ const OptionSpec Specs[] = {
      SetLogMax},
     {"log-keep", Kind::Value, "N", "old logs kept by --log-max: FILE.1 the newest (default 5)", SetLogKeep},
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
+    {"timestamp-format", Kind::Value, "FMT", "24h[-start|-delta], iso8601, epoch[-usec] or a strftime %-form",
+     SetStampFormat},
+    {"timestamps-sent", Kind::Flag, "", "log the lines sent too, stamped and marked apart", SetStampSent},
+    {"timestamp-gap", Kind::Value, "MS", "hex view: a pause longer than MS starts a new, stamped row",
+     SetHexGap},
+    {"mark", Kind::Value, "TEXT", "note the time TEXT first arrives (repeatable): boot stages", SetMark},
+    {"marks-json", Kind::Value, "FILE", "write the marks' times to FILE as JSON at exit", SetMarksJson},
+    {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
+     SetPulse},
     {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
@@ -288,12 +361,40 @@ const OptionSpec Specs[] = {
     {"raw", Kind::Flag, "", "batch output as received, bit 7 and all", SetRaw},
     {"linger", Kind::Value, "MS", "batch: wait this long after the end of input (default 500)", SetLinger},
     {"timeout", Kind::Value, "S", "leave after S seconds with exit code 124", SetTimeout},
+    {"auto-connect", Kind::Value, "new|latest",
+     "no device named: take one that appears after the start, or the newest present", SetAutoConnect},
+    {"exclude", Kind::Value, "GLOB", "leave out devices whose path, by-id name or driver match (repeatable)",
+     SetExclude},
+    {"sysfs-root", Kind::Value, "DIR", "where devices are described (default /sys)", SetSysfsRoot},
+    {"dev-root", Kind::Value, "DIR", "where device nodes are (default /dev)", SetDevRoot},
     {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
     {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
     {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)",
      nullptr},
+    {"list-options", Kind::Special, "", "each option and the kind of value it takes (for shell completion)",
+     nullptr},
+    {"help", Kind::Special, "", "this list", nullptr},
+    {"version", Kind::Special, "", "the version", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
     {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
+};
+
+// The kind of value an option takes, for completion, from its --help
+// argument: a word list where that says "a|b", else by the placeholder.
+struct ValueKind {
+    const char* argument;
+    const char* kind;
+};
+const ValueKind ValueKinds[] = {
+    {"FILE", "file"},
+    {"DIR", "folder"},
+    {"MS", "number"},
+    {"S", "number"},
+    {"ROWS", "number"},
+    {"MAPS", "list lf-crlf cr-crlf ignore-cr del-bs bs-del in-cr-crlf out-cr-crlf none"},
+    {"KEY", "words C-a C-b C-t C-x"},
+    {"FMT", "words 24h 24h-start 24h-delta iso8601 epoch epoch-usec"},
+    {"DTR=MS", "words DTR=100 RTS=100"},
 };
 
 const OptionSpec* FindSpec(const char* name) {
@@ -311,7 +412,10 @@ void DefaultOptions(ConsoleOptions* options) {
     options->line = DefaultLineSettings;
     FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
     options->prefixKey = DefaultPrefixKey;
-    options->hardwareFlow = true;
+    // Three wires and a Unix host are the usual first run: no flow
+    // control, and keys without the bit 7 the terminal would set.
+    options->hardwareFlow = false;
+    options->sevenBit = true;
     options->reconnect = true;
     options->dtr = options->rts = Switch::Leave;
     options->historyRows = DefaultHistoryRows;
@@ -321,6 +425,8 @@ void DefaultOptions(ConsoleOptions* options) {
     std::snprintf(options->protocolCommands[2], ProtocolCommandCapacity, "sz -vv,rz -vvv");
     options->lingerMilliseconds = DefaultLingerMilliseconds;
     options->logKeep = LogKeepDefault;
+    std::snprintf(options->sysfsRoot, PathCapacity, "/sys");
+    std::snprintf(options->devRoot, PathCapacity, "/dev");
 }
 
 bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {
@@ -342,6 +448,25 @@ bool OptionHelp(unsigned index, char* text, unsigned capacity) {
         char left[32];
         std::snprintf(left, sizeof left, "--%s%s%s", spec.name, spec.argument[0] ? " " : "", spec.argument);
         std::snprintf(text, capacity, "  %-18s %s", left, spec.help);
+        return true;
+    }
+    return false;
+}
+
+bool OptionListing(unsigned index, char* text, unsigned capacity) {
+    unsigned shown = 0;
+    for (const OptionSpec& spec : Specs) {
+        if (spec.kind == Kind::ProfileOnly || shown++ != index) continue;
+        const char* kind = spec.argument[0] == '\0' ? "flag" : "text";
+        for (const ValueKind& known : ValueKinds) {
+            if (std::strcmp(spec.argument, known.argument) == 0) kind = known.kind;
+        }
+        int n = std::strchr(spec.argument, '|') != nullptr
+                    ? std::snprintf(text, capacity, "--%s words %s", spec.name, spec.argument)
+                    : std::snprintf(text, capacity, "--%s %s", spec.name, kind);
+        for (int i = 0; i < n && unsigned(i) < capacity; ++i) {
+            if (text[i] == '|') text[i] = ' ';
+        }
         return true;
     }
     return false;
@@ -369,6 +494,10 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
             line->action = ProgramAction::ListProfiles;
             continue;
         }
+        if (std::strcmp(argument, "--list-options") == 0) {
+            line->action = ProgramAction::ListOptions;
+            continue;
+        }
         if (argument[0] != '-' || argument[1] == '\0') {
             if (line->positionalCount == 2) return Fail(problem, capacity, "unexpected argument", argument);
             line->positional[line->positionalCount++] = argument;
@@ -392,6 +521,11 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
             return Fail(problem, capacity, "missing value after", argument);
         } else {
             ++i;
+        }
+        // One shared line a run: a second --share would silently win.
+        for (unsigned j = 0; spec->set == SetShare && j < line->assignmentCount; ++j) {
+            if (line->assignments[j].name == spec->name)
+                return Fail(problem, capacity, "--share given twice (one is allowed)", value);
         }
         if (line->assignmentCount == CommandLine::MaxAssignments) {
             return Fail(problem, capacity, "too many options", argument);
@@ -423,11 +557,23 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
         const CommandLine::Assignment& a = line.assignments[i];
         if (!SetOption(options, a.name, a.value, problem, capacity)) return false;
     }
-    if (line.positionalCount > 0 && !firstIsProfile &&
-        !SetOption(options, "device", line.positional[0], problem, capacity)) {
+    unsigned next = firstIsProfile ? 1 : 0;
+    // With --auto-connect a lone first word may be the settings.
+    LineSettings settings;
+    const char* fault;
+    bool settingsFirst = options->autoConnect != AutoConnect::Off && line.positionalCount == 1 &&
+                         !firstIsProfile && ParseLineSettings(line.positional[0], &settings, &fault);
+    if (line.positionalCount > 0 && !firstIsProfile && !settingsFirst) {
+        if (!SetOption(options, "device", line.positional[0], problem, capacity)) return false;
+        next = 1;
+    }
+    if (line.positionalCount > next &&
+        !SetOption(options, "settings", line.positional[next], problem, capacity)) {
         return false;
     }
-    if (line.positionalCount > 1 && !SetOption(options, "settings", line.positional[1], problem, capacity)) {
+    if (options->action != ProgramAction::Run) return true;
+    if (options->autoConnect != AutoConnect::Off && options->device[0] != '\0') {
+        std::snprintf(problem, capacity, "--auto-connect takes no device ('%.60s' given)", options->device);
         return false;
     }
     if (options->attachWatch && options->attachTake) {
@@ -439,8 +585,9 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
                       options->serve ? "serve" : "batch");
         return false;
     }
-    if (options->action == ProgramAction::Run && options->device[0] == '\0' && options->attach[0] == '\0') {
-        std::snprintf(problem, capacity, "no device given (try --list)");
+    if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0' &&
+        options->attach[0] == '\0') {
+        std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
         return false;
     }
     return true;

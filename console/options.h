@@ -1,6 +1,6 @@
 // What the user chose for a run of the Unix program, from the command line
 //   brisvane [DEVICE|PROFILE] [SETTINGS] [--option value | --flag]...
-//   brisvane --list | --list-profiles | --help | --version
+//   brisvane --list | --list-profiles | --list-options | --help | --version
 // and from the profiles file. Each long option is also a profile key, so
 // one table (name, argument, help, setter) reads both and makes --help. Reading is pure: no file is touched and
 // nothing is printed; problems come back as one line of text.
@@ -9,10 +9,13 @@
 
 #include <cstdint>
 
+#include "console/pulses.h"
+#include "console/timestamp.h"
 #include "link/settings_notation.h"
 
-// ListProfiles: the profile names alone, one a line, for shell completion.
-enum class ProgramAction : uint8_t { Run, Help, Version, List, ListProfiles };
+// ListProfiles: the profile names alone, one a line, for shell completion;
+// ListOptions: the options and their kinds of value, likewise.
+enum class ProgramAction : uint8_t { Run, Help, Version, List, ListProfiles, ListOptions };
 
 const unsigned PathCapacity = 1024;
 const unsigned SettingsTextCapacity = 64;
@@ -22,6 +25,15 @@ const uint32_t DefaultHistoryRows = 10000;
 const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
 const uint32_t DefaultLingerMilliseconds = 500;
+const unsigned MaxMarkOptions = 16;
+const unsigned MarkOptionCapacity = 128;
+
+const unsigned MaxExcludes = 16;
+const unsigned ExcludeCapacity = 256;
+
+// --auto-connect: off (a device is named), a device that appears after the
+// start, or the newest one present.
+enum class AutoConnect : uint8_t { Off, New, Latest };
 
 // A modem output's state at open: as the driver leaves it, or set.
 enum class Switch : int8_t { Leave = -1, Off = 0, On = 1 };
@@ -68,6 +80,19 @@ struct ConsoleOptions {
     bool shareRawWatch;                 // clients without a hello may watch
     uint64_t logMaxBytes;               // 0: the log never rotates
     uint32_t logKeep;                   // old logs kept
+    AutoConnect autoConnect;
+    char excludes[MaxExcludes][ExcludeCapacity];  // globs on path, by-id name or driver
+    unsigned excludeCount;
+    char sysfsRoot[PathCapacity];  // where devices are found: /sys and /dev
+    char devRoot[PathCapacity];
+    StampStyle stampStyle;                           // --timestamp-format
+    bool stampSent;                                  // sent lines in the text log too
+    uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
+    char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
+    unsigned markCount;
+    char marksJson[PathCapacity];  // empty: none
+    PulseStep pulses[MaxPulses];   // at the first open, in order
+    unsigned pulseCount;
 };
 
 void DefaultOptions(ConsoleOptions* options);
@@ -83,6 +108,13 @@ bool SetOption(ConsoleOptions* options, const char* name, const char* value, cha
 // false past the last.
 bool OptionHelp(unsigned index, char* text, unsigned capacity);
 
+// The `index`th line of --list-options, or false past the last: the option
+// and the kind of value it takes, "--NAME KIND [WORDS...]", KIND one of
+// flag (none), words (one of the WORDS), list (a comma list of them), file,
+// folder, number, text. Made from the same table, so completion cannot go
+// stale.
+bool OptionListing(unsigned index, char* text, unsigned capacity);
+
 // The command line taken apart, before any profile is read.
 struct CommandLine {
     static const unsigned MaxAssignments = 64;
@@ -97,8 +129,8 @@ struct CommandLine {
     unsigned assignmentCount;
 };
 
-// Splits argv; checks that each option exists and has its value. Values
-// themselves are checked when applied.
+// Splits argv; checks that each option exists and has its value, and that
+// --share is not given twice. Values themselves are checked when applied.
 bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity);
 
 // Applies the command line's options and positional arguments over what

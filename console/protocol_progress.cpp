@@ -33,8 +33,12 @@ void NameFile(ProtocolProgress& p, const char* name) {
     for (const char* c = name; c < end; ++c) {
         if (*c == '/') base = c + 1;
     }
+    // The file a send began with, named again: its size, known from the
+    // start, stays.
+    bool known = p.files == 0 && std::strlen(p.file) == size_t(end - base) &&
+                 std::strncmp(p.file, base, size_t(end - base)) == 0;
     std::snprintf(p.file, sizeof p.file, "%.*s", int(end - base), base);
-    p.bytes = p.total = 0;
+    if (!known) p.bytes = p.total = 0;
     ++p.files;
 }
 
@@ -63,7 +67,8 @@ void ReadProgressLine(ProtocolProgress& p, const char* line) {
     if (sectors != nullptr) {
         const char* at = sectors + std::strlen("sectors/kbytes sent:");
         uint64_t count;
-        if (Number(&at, &count)) p.bytes = count * 128;
+        // Only forward: a batch's closing empty name counts from 0 again.
+        if (Number(&at, &count) && count * 128 > p.bytes) p.bytes = count * 128;
         return;
     }
     if (StartsWith(line, "Blocks received:")) return;  // the block size is not said

@@ -20,7 +20,6 @@ extern char** environ;
 namespace {
 
 const unsigned MaxWords = 32;
-const int64_t ReapMilliseconds = 5;
 const int64_t GraceMilliseconds = 1000;
 const uint8_t Cancel = 0x18, Backspace = 0x08;
 const unsigned CancelCount = 8;
@@ -93,20 +92,28 @@ void QueueCancel(OutputPump& pump) {
 void Reap(ProtocolRun& run) {
     if (run.exited || run.child < 0) return;
     int status;
-    pid_t got = waitpid(run.child, &status, WNOHANG);
-    if (got == run.child || (got < 0 && errno == ECHILD)) {
+    pid_t got;
+    do {
+        got = waitpid(run.child, &status, WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got == run.child) {
         run.exited = true;
-        run.status = got == run.child ? status : 0;
+        run.status = status;
+    } else if (got < 0) {  // ECHILD: gone, and how it went is lost
+        run.exited = true;
+        run.statusLost = true;
     }
 }
 
 void SayOutcome(ProtocolRun& run, Notice& notice) {
     const char* name = ProtocolName(run.protocol);
     ProtocolProgress& p = run.progress;
-    bool succeeded = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+    bool succeeded = !run.statusLost && WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
     if (!succeeded) {
         char why[64];
-        if (WIFSIGNALED(run.status)) {
+        if (run.statusLost) {
+            std::snprintf(why, sizeof why, "its exit status was lost");
+        } else if (WIFSIGNALED(run.status)) {
             std::snprintf(why, sizeof why, "killed by signal %d", WTERMSIG(run.status));
         } else {
             std::snprintf(why, sizeof why, "exit status %d", WEXITSTATUS(run.status));
@@ -233,6 +240,9 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     run.lineGone = false;
     run.cancelAgainAt = NoDeadline;
     run.status = 0;
+    run.statusLost = false;
+    run.movedBytes = 0;
+    run.movedAt = MonotonicMilliseconds();
     run.pendingLength = run.pendingWritten = 0;
     run.progress = ProtocolProgress();
     run.reader = ProgressReader();
@@ -294,6 +304,10 @@ void ServeProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, int64_t n
     if (!run.active) return;
     WriteInput(run);
     ReadErrors(run);
+    if (run.progress.bytes != run.movedBytes) {
+        run.movedBytes = run.progress.bytes;
+        run.movedAt = now;
+    }
     if (run.lineGone) {
         uint8_t dropped[4096];
         while (run.output >= 0 && read(run.output, dropped, sizeof dropped) > 0) {}
@@ -330,16 +344,24 @@ void ProtocolLineGone(ProtocolRun& run, int64_t now) {
 
 int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now) {
     if (!run.active) return run.cancelAgainAt;
-    if (run.lineGone) return now + ReapMilliseconds;
-    return run.exited || (run.output < 0 && run.errors < 0) ? now + ReapMilliseconds : NoDeadline;
+    if (run.lineGone) return run.giveUpAt;
+    // A stall is said when it begins, then each second it lasts.
+    int64_t stall = run.movedAt + int64_t(ProtocolStallSeconds) * 1000;
+    if (now >= stall) stall = now + 1000 - (now - run.movedAt) % 1000;
+    return stall;
+}
+
+unsigned ProtocolStalledSeconds(const ProtocolRun& run, int64_t now) {
+    if (!run.active || run.exited || now - run.movedAt < int64_t(ProtocolStallSeconds) * 1000) return 0;
+    return unsigned((now - run.movedAt) / 1000);
 }
 
 void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why, int64_t now) {
     if (!run.active) return;
-    if (!run.exited && run.child > 0) {
-        kill(run.child, SIGKILL);
+    if (run.child > 0) {
+        kill(-run.child, SIGKILL);  // its group: what it started goes too
         int status;
-        while (waitpid(run.child, &status, 0) < 0 && errno == EINTR) {}
+        while (!run.exited && waitpid(run.child, &status, 0) < 0 && errno == EINTR) {}
     }
     CloseAll(run);
     run.active = false;

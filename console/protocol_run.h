@@ -10,8 +10,10 @@
 //
 // Nothing blocks: the pipes are non-blocking and polled with the rest; the
 // buffers live in the record, made once. One transfer at a time. The child
-// is reaped with waitpid(WNOHANG) on each pass; the loop asks for a short
-// wake-up while it is expected to end (ProtocolDeadline).
+// is reaped with waitpid(WNOHANG) on the pass after SIGCHLD wakes the loop
+// (the signal pipe), not by polling; its session is its own process group,
+// so a cancel ends whatever it started too. An exit status that cannot be
+// read (the child was reaped behind our back) is a failure, never a success.
 #ifndef BRISVANE_CONSOLE_PROTOCOL_RUN_H
 #define BRISVANE_CONSOLE_PROTOCOL_RUN_H
 
@@ -44,6 +46,9 @@ struct ProtocolRun {
     int64_t cancelAgainAt = NoDeadline;  // the cancel sequence goes out a second time
     bool exited = false;
     int status = 0;                  // as waitpid gives it, once exited
+    bool statusLost = false;         // it ended, but how could not be read
+    uint64_t movedBytes = 0;         // progress.bytes when it last changed
+    int64_t movedAt = 0;             // and when
     uint64_t size = 0;               // of the file sent
     char folder[PathCapacity] = "";  // where a receive puts its files
     ProtocolProgress progress = {};
@@ -93,17 +98,24 @@ void ServeProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, int64_t n
 // last acknowledgement); if it has not within a second, it is cancelled.
 void ProtocolLineGone(ProtocolRun& run, int64_t now);
 
-// When the loop must look again without a wake-up of its own: while the
-// child has closed its pipes but is not yet reaped, or the cancel sequence
-// is to be repeated.
+// When the loop must look again without a wake-up of its own: the end of
+// the grace after the line went away, the cancel sequence's repeat, or the
+// moment the progress is to say it has stalled.
+// (The child's end wakes the loop through SIGCHLD.)
 int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now);
 
-// Ends a running transfer at once: the child is killed and reaped, what it
-// had not written is dropped, and the cancel sequence (8 CAN, then 8
-// Backspace to wipe them from a shell's line) is queued for the line,
-// unless the line went away. It goes out again half a second later: a
-// receiver that flushes its input after each block can lose the first one
-// behind the block it was reading. `why` is said: "ymodem: cancelled"...
+// How long nothing has moved, in whole seconds, once it is at least
+// ProtocolStallSeconds; else 0.
+const unsigned ProtocolStallSeconds = 5;
+unsigned ProtocolStalledSeconds(const ProtocolRun& run, int64_t now);
+
+// Ends a running transfer at once: the child's process group is killed and
+// the child reaped, what it had not written is dropped, and the cancel
+// sequence (8 CAN, then 8 Backspace to wipe them from a shell's line) is
+// queued for the line, unless the line went away. It goes out again half a
+// second later: a receiver that flushes its input after each block can
+// lose the first one behind the block it was reading. `why` is said:
+// "ymodem: cancelled"...
 void CancelProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, const char* why, int64_t now);
 
 #endif

@@ -55,11 +55,22 @@ void ShowText(ReceiveTargets& targets, const char* text, unsigned length) {
     for (unsigned i = 0; i < length; ++i) Show(targets, uint8_t(text[i]));
 }
 
-// Full rows once, and the row being filled redrawn once a block.
-void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count) {
+// Full rows once, and the row being filled redrawn once a block. A block
+// after a pause longer than the gap ends the row and starts a stamped one.
+void ShowHex(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
+             const struct timespec* arrived = nullptr) {
     HexDump& dump = targets.style.dump;
     char row[HexRowCapacity + 2];
     row[0] = CarriageReturn;
+    if (arrived != nullptr && dump.gapMilliseconds > 0) {
+        unsigned length = HexGapStamp(dump, *arrived, row + 1, HexRowCapacity);
+        if (length > 0) {
+            if (dump.filled > 0) ShowText(targets, "\r\n", 2);
+            dump.NextRow();
+            ShowText(targets, row + 1, length);
+            ShowText(targets, "\r\n", 2);
+        }
+    }
     for (unsigned i = 0; i < count; ++i) {
         if (!dump.Add(bytes[i])) continue;
         unsigned length = FormatHexRow(dump, row + 1, HexRowCapacity);
@@ -84,6 +95,7 @@ void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
     textCount = FilterAnsi(targets.ansi, text, textCount, style.shown);
     text = style.shown;
     if (targets.log.Active()) targets.log.ReceivedText(text, textCount, arrived);
+    if (targets.marks != nullptr) MatchMarks(*targets.marks, text, textCount, arrived);
     switch (CurrentTransferModes().capture) {
         case ReceiveMode::CaptureRaw:
             for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
@@ -100,7 +112,7 @@ void ReceivePart(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,
             if (!style.hex) ShowBlock(targets, text, textCount);
             break;
     }
-    if (style.hex) ShowHex(targets, bytes, count);
+    if (style.hex) ShowHex(targets, bytes, count, &arrived);
 }
 
 }  // namespace
@@ -132,6 +144,8 @@ void SetHexView(ReceiveTargets& targets, bool on) {
     if (style.hex == on) return;
     if (style.hex && style.dump.filled > 0) ShowText(targets, "\r\n", 2);  // the last row stays as it is
     style.hex = on;
+    uint32_t gap = style.dump.gapMilliseconds;
     style.dump = HexDump();
+    style.dump.gapMilliseconds = gap;
     if (on && terminal.column != 0) ShowText(targets, "\r\n", 2);
 }

@@ -26,6 +26,7 @@
 #include "console/history.h"
 #include "console/line_maps.h"
 #include "console/log.h"
+#include "console/marks.h"
 #include "console/output_pump.h"
 #include "console/script_text.h"
 #include "console/text_rules.h"
@@ -54,6 +55,7 @@ struct ReceiveTargets {
     Counters& counters;      // an identify reply with no room is counted as dropped
     ScriptText* scriptText;  // what a running script's expect() sees, or null
     AnsiFilter& ansi;
+    Marks* marks = nullptr;  // boot timers looking at the text, or null
 };
 
 void ReceiveBlock(ReceiveTargets& targets, const uint8_t* bytes, unsigned count,

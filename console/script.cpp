@@ -1,8 +1,12 @@
 #include "console/script.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 extern "C" {
 #include <lauxlib.h>
@@ -13,6 +17,7 @@ extern "C" {
 #include "console/batch.h"
 #include "console/commands.h"
 #include "console/console.h"
+#include "console/prompt.h"
 #include "core/screen.h"
 
 namespace {
@@ -28,14 +33,15 @@ const unsigned SendPiece = 4096;
 const char Prelude[] = R"lua(
 local P = ...
 local find, sub, unpack = string.find, string.sub, table.unpack
+local function finite(ms) return type(ms) == "number" and ms == ms and ms > -math.huge and ms < math.huge end
 function sleep(ms)
-  if type(ms) ~= "number" then error("sleep: give a number of milliseconds", 2) end
+  if not finite(ms) then error("sleep: give a number of milliseconds", 2) end
   local deadline = P.now() + ms
   while P.now() < deadline do P.wait(deadline, false) end
 end
 function expect(pattern, ms)
   if type(pattern) ~= "string" then error("expect: the pattern must be a string", 2) end
-  if ms ~= nil and type(ms) ~= "number" then error("expect: the timeout is a number of milliseconds", 2) end
+  if ms ~= nil and not finite(ms) then error("expect: the timeout is a number of milliseconds", 2) end
   local deadline = ms and P.now() + ms
   while true do
     local text = P.text()
@@ -83,6 +89,48 @@ print = function(...)
   log(table.concat(parts, "\t"))
 end
 os.exit = exit
+-- What would wait outside the loop (a command, the keyboard, a FIFO or a
+-- device) is not there: the screen, the keys and the line would stop.
+local function refuse(name, instead) return function() P.refuse(name, instead) end end
+os.execute = refuse("os.execute", "sleep(ms) pauses; run commands before or after")
+io.popen = refuse("io.popen", "run commands before or after")
+io.read = refuse("io.read", "expect() reads the line")
+io.input = refuse("io.input", "io.open(file):read()")
+io.stdin = nil
+local function regular(path, name)
+  if type(path) == "string" and not P.regular(path) then P.refuse(name .. " " .. path, "regular files only") end
+end
+local open, lines, output, load_file = io.open, io.lines, io.output, loadfile
+function io.open(path, ...) regular(path, "io.open"); return open(path, ...) end
+function io.lines(path, ...)
+  if path == nil then P.refuse("io.lines on standard input", "expect() reads the line") end
+  regular(path, "io.lines"); return lines(path, ...)
+end
+function io.output(path) regular(path, "io.output"); return output(path) end
+function loadfile(path, ...)
+  if path == nil then P.refuse("loadfile of standard input", "give a file") end
+  regular(path, "loadfile"); return load_file(path, ...)
+end
+function dofile(path)
+  local chunk = assert(loadfile(path))
+  return chunk()
+end
+function mark(name)
+  if type(name) ~= "string" then error("mark: give the mark a name", 2) end
+  P.mark(name)
+end
+local function transfer(who, protocol, sending, path)
+  if type(protocol) ~= "string" or type(path) ~= "string" then
+    error(who .. ": give a protocol and a file or folder name", 3)
+  end
+  local started, why = P.transfer(protocol, sending, path)
+  if started == nil then error(who .. ": " .. why, 3) end
+  if not started then return false, 0, why end
+  while P.transferring() do P.wait(P.now() + 20, false) end
+  return P.outcome()
+end
+function send_file(protocol, path) return transfer("send_file", protocol, true, path) end
+function receive_file(protocol, folder) return transfer("receive_file", protocol, false, folder) end
 )lua";
 
 Console& Owner(lua_State* L) { return **static_cast<Console**>(lua_getextraspace(L)); }
@@ -193,6 +241,29 @@ int Log(lua_State* L) {
     return 0;
 }
 
+// refuse(name, instead): the script asked for something that would wait
+// outside the loop. It ends, whatever pcall it is in: the flag outlives
+// the error, and RunScript reads it.
+int Refuse(lua_State* L) {
+    Script& s = Owner(L).script;
+    const char* name = luaL_checkstring(L, 1);
+    const char* instead = luaL_optstring(L, 2, "");
+    s.refused = true;
+    std::snprintf(s.refusal, sizeof s.refusal, "%s would stop the terminal while it waits (%s)", name,
+                  instead);
+    if (L == s.thread && lua_isyieldable(L)) return lua_yield(L, 0);
+    return luaL_error(L, "%s", s.refusal);
+}
+
+// regular(path): true for a regular file, or a name not there yet (made
+// as one); false for a FIFO, a device, a folder...
+int Regular(lua_State* L) {
+    struct stat status;
+    const char* path = luaL_checkstring(L, 1);
+    lua_pushboolean(L, stat(path, &status) == 0 ? S_ISREG(status.st_mode) : errno == ENOENT);
+    return 1;
+}
+
 int Exit(lua_State* L) {
     Script& s = Owner(L).script;
     lua_Integer code = luaL_checkinteger(L, 1);
@@ -233,6 +304,13 @@ int Row(lua_State* L) {
 void Hook(lua_State* L, lua_Debug*) {
     Script& s = Owner(L).script;
     int64_t ran = MonotonicMilliseconds() - s.sliceStarted;
+    if (s.refused) {  // a pcall caught it: end it here, or raise it again
+        if (L == s.thread && lua_isyieldable(L)) {
+            lua_yield(L, 0);
+            return;
+        }
+        luaL_error(L, "%s", s.refusal);
+    }
     if (L != s.thread || !lua_isyieldable(L)) {
         if (ran >= NestedLimitMilliseconds) luaL_error(L, "ran %d ms without waiting", int(ran));
         return;
@@ -243,9 +321,169 @@ void Hook(lua_State* L, lua_Debug*) {
     lua_yield(L, 0);
 }
 
+int MarkNow(lua_State* L) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (!ReachMark(Owner(L).marks, luaL_checkstring(L, 1), now))
+        return luaL_error(L, "mark: at most %d marks", int(MaxMarks));
+    return 0;
+}
+
+// transfer(protocol, sending, path): true once started; false and why when
+// it could not start (nothing went on the line); nil and why for a
+// protocol with no such transfer.
+int StartTransfer(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.script;
+    const char* name = luaL_checkstring(L, 1);
+    bool sending = lua_toboolean(L, 2);
+    const char* path = luaL_checkstring(L, 3);
+    static const char* const Protocols[] = {"xmodem", "ymodem", "zmodem"};
+    static const struct {
+        const char* name;
+        SendState mode;
+    } Sends[] = {
+        {"raw", SendState::SendRaw}, {"binary", SendState::SendBinary}, {"text", SendState::SendText}};
+    int protocol = -1;
+    SendState mode = SendState::Idle;
+    for (int i = 0; i < 3; ++i) {
+        if (std::strcmp(name, Protocols[i]) == 0) protocol = i;
+        if (std::strcmp(name, Sends[i].name) == 0) mode = Sends[i].mode;
+    }
+    if (protocol < 0 && (mode == SendState::Idle || !sending)) {
+        lua_pushnil(L);
+        lua_pushstring(
+            L, sending ? "the protocol is xmodem, ymodem, zmodem, raw, binary or text"
+                       : "the protocol is xmodem, ymodem or zmodem (a capture has no end to wait for)");
+        return 2;
+    }
+    s.transferFailed = true;  // until one ends well
+    const char* refusal = nullptr;
+    char why[NoticeCapacity];
+    if (c.link != LinkState::Open) {
+        refusal = "the line is not open";
+    } else if (c.protocol.active || SendRunning()) {
+        refusal = "a transfer is running already";
+    }
+    if (refusal == nullptr && mode != SendState::Idle) {
+        c.transfers.pendingSend = mode;
+        StartSend(c.transfers, c.options.homeDirectory, path, c.notice);
+        if (SendRunning()) s.transfer = 2;
+    } else if (refusal == nullptr) {
+        // As the menu's: a send gets the full path, a receive runs in its
+        // folder (xmodem's name: the file to write there).
+        char full[PathCapacity];
+        char folder[PathCapacity];
+        const char* file = nullptr;
+        bool named = ResolvePath(c.options.homeDirectory, path, full, sizeof full);
+        std::snprintf(folder, sizeof folder, "%s", full);
+        if (named && !sending && protocol == 0) {
+            char* slash = std::strrchr(folder, '/');
+            if (slash == nullptr) {
+                file = full;
+                std::snprintf(folder, sizeof folder, ".");
+            } else {
+                file = full + (slash + 1 - folder);
+                slash[slash == folder ? 1 : 0] = '\0';
+            }
+        }
+        struct stat status;
+        if (!named) {
+            refusal = std::strerror(ENAMETOOLONG);
+        } else if (sending && access(full, R_OK) != 0) {
+            std::snprintf(why, sizeof why, "cannot open %.200s: %s", path, std::strerror(errno));
+            refusal = why;
+        } else if (!sending && (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode))) {
+            std::snprintf(why, sizeof why, "%.200s: not a folder", folder);
+            refusal = why;
+        } else {
+            StartProtocol(c.protocol, Protocol(protocol),
+                          sending ? ProtocolDirection::Send : ProtocolDirection::Receive,
+                          c.options.protocolCommands[protocol], sending ? c.options.homeDirectory : folder,
+                          sending ? full : file, c.notice);
+            if (c.protocol.active) s.transfer = 1;
+        }
+    }
+    if (refusal == nullptr && s.transfer == 0) refusal = c.notice.text;  // what the start said
+    if (refusal != nullptr) {
+        lua_pushboolean(L, false);
+        lua_pushstring(L, refusal);
+        return 2;
+    }
+    lua_pushboolean(L, true);
+    return 1;
+}
+
+int Transferring(lua_State* L) {
+    Console& c = Owner(L);
+    uint8_t kind = c.script.transfer;
+    lua_pushboolean(L, (kind == 1 && c.protocol.active) || (kind == 2 && SendRunning()));
+    return 1;
+}
+
+// outcome(): ok, bytes, and the words said about it.
+int Outcome(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.script;
+    bool ok;
+    uint64_t bytes;
+    char words[NoticeCapacity];
+    if (s.transfer == 1) {
+        const ProtocolRun& run = c.protocol;
+        const ProtocolProgress& p = run.progress;
+        ok = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+        bytes = run.direction == ProtocolDirection::Send ? run.size : p.bytes;
+        if (ok) {
+            std::snprintf(words, sizeof words, "%s %s",
+                          run.direction == ProtocolDirection::Send ? "sent" : "received",
+                          p.file[0] != '\0' ? p.file : "nothing");
+        } else if (WIFSIGNALED(run.status)) {
+            std::snprintf(words, sizeof words, "%s%skilled by signal %d", p.message, p.message[0] ? ": " : "",
+                          WTERMSIG(run.status));
+        } else {
+            std::snprintf(words, sizeof words, "%s%sexit status %d", p.message, p.message[0] ? ": " : "",
+                          WEXITSTATUS(run.status));
+        }
+    } else {
+        bytes = c.transfers.sendDone;
+        ok = bytes == c.transfers.sendTotal;
+        std::snprintf(words, sizeof words, ok ? "sent %s" : "the send ended early: %s", c.transfers.sendName);
+    }
+    s.transfer = 0;
+    s.transferFailed = !ok;
+    lua_pushboolean(L, ok);
+    lua_pushinteger(L, lua_Integer(bytes));
+    lua_pushstring(L, words);
+    return 3;
+}
+
 const luaL_Reg Primitives[] = {
-    {"wait", Wait},       {"now", Now}, {"text", Text}, {"consume", Consume}, {"queue", QueueBytes},
-    {"control", Control}, {"log", Log}, {"exit", Exit}, {"row", Row},         {nullptr, nullptr},
+    {"wait", Wait},
+    {"now", Now},
+    {"text", Text},
+    {"consume", Consume},
+    {"queue", QueueBytes},
+    {"control", Control},
+    {"log", Log},
+    {"exit", Exit},
+    {"row", Row},
+    {"refuse", Refuse},
+    {"regular", Regular},
+    {nullptr, nullptr},
+    {"wait", Wait},
+    {"now", Now},
+    {"text", Text},
+    {"consume", Consume},
+    {"queue", QueueBytes},
+    {"control", Control},
+    {"log", Log},
+    {"exit", Exit},
+    {"row", Row},
+    {"mark", MarkNow},
+    {"transfer", StartTransfer},
+    {"transferring", Transferring},
+    {"outcome", Outcome},
+    {nullptr, nullptr},
 };
 
 void Close(Script& s) {
@@ -294,6 +532,9 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     s.waitsForText = false;
     s.exited = false;
     s.exitCode = 0;
+    s.refused = false;
+    s.transfer = 0;
+    s.transferFailed = false;
     ClearText(s.text);
     s.seen = s.text.added;
     return true;
@@ -313,15 +554,21 @@ Reaction RunScript(Console& c, int64_t now) {
     s.sliceStarted = MonotonicMilliseconds();
     int results = 0;
     int status = lua_resume(s.thread, s.state, 0, &results);
-    if (status == LUA_YIELD && !s.exited) {
+    if (status == LUA_YIELD && !s.exited && !s.refused) {
         lua_pop(s.thread, results);
         return Nothing;
     }
     const char* base = std::strrchr(s.name, '/');
     base = base != nullptr ? base + 1 : s.name;
     int code = 0;
-    if (s.exited) {
+    if (s.refused) {
+        Failed(c, "script stopped", s.refusal);
+        code = ScriptRefusedExitCode;
+    } else if (s.exited) {
         code = s.exitCode;
+    } else if (status == LUA_OK && c.batch.on && s.transferFailed) {
+        Failed(c, "script", "it ended after a failed transfer");
+        code = 1;
     } else if (status == LUA_OK) {
         if (!c.batch.on) Say(c.notice, "script %s ended", base);
     } else {
@@ -336,3 +583,5 @@ Reaction RunScript(Console& c, int64_t now) {
 }
 
 void StopScript(Console& c) { Close(c.script); }
+
+Script::~Script() { Close(*this); }

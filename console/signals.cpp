@@ -26,8 +26,18 @@ int InstallSignalPipe() {
     action.sa_flags = SA_RESTART;
     static const int Caught[] = {SIGWINCH, SIGCONT, SIGTERM, SIGHUP, SIGINT, SIGQUIT};
     for (int number : Caught) sigaction(number, &action, nullptr);
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;  // an end, not a stop
+    sigaction(SIGCHLD, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     return ends[0];
+}
+
+void ResetChildSignal() {
+    signal(SIGCHLD, SIG_DFL);
+    sigset_t child;  // a blocked one would never wake the loop
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    sigprocmask(SIG_UNBLOCK, &child, nullptr);
 }
 
 int NextSignal(int pipeReadEnd) {

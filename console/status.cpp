@@ -7,6 +7,8 @@
 #include "console/commands.h"
 #include "console/display.h"
 #include "console/serve/served.h"
+#include "console/line/serial_devices.h"
+#include "console/stamps.h"
 
 namespace {
 
@@ -50,7 +52,10 @@ void AddProtocol(const ProtocolRun& run, char* text, unsigned capacity) {
         FormatCount(p.total, total, sizeof total);
         Add(text, capacity, "/%s %d%%", total, ProgressPercent(p));
     }
-    Add(text, capacity, " %u error%s |", p.errors, p.errors == 1 ? "" : "s");
+    Add(text, capacity, " %u error%s", p.errors, p.errors == 1 ? "" : "s");
+    unsigned stalled = ProtocolStalledSeconds(run, MonotonicMilliseconds());
+    if (stalled > 0) Add(text, capacity, ", nothing moved for %u s", stalled);
+    Add(text, capacity, " |");
 }
 
 void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capacity) {
@@ -59,6 +64,11 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     if (c.link == LinkState::Connecting && !c.everOpened) {
         Add(text, capacity, " connecting to %s%s |", name, c.display.unicodeGraphics ? "\u2026" : "...");
     } else if (c.link != LinkState::Open) {
+        if (c.options.autoConnect != AutoConnect::Off) {  // no name to give
+            name = c.options.autoConnect == AutoConnect::New ? "a new device" : "a device";
+        } else if (ClassifyDeviceName(c.options.device) != DeviceNameForm::Path) {
+            name = c.options.device;  // what it answers to, wherever it comes back
+        }
         Add(text, capacity, c.everOpened ? " disconnected, waiting for %s |" : " waiting for %s |", name);
     }
     if (c.protocol.active) AddProtocol(c.protocol, text, capacity);
@@ -80,6 +90,7 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     if (modes.send == SendState::Idle && c.pump.PasteStaged() == 0) typed += staged;
     if (typed > 0) Add(text, capacity, " %u bytes wait |", typed);
     if (c.log.Active()) Add(text, capacity, " log |");
+    AddLastMark(c, text, capacity);
     if (c.share.listener >= 0) {
         Add(text, capacity, " shared: %u client%s |", c.share.clients, c.share.clients == 1 ? "" : "s");
     }
@@ -146,10 +157,10 @@ int ComposeStatus(const Console& c, TransferModes modes, int width, char* text, 
     if (c.link == LinkState::Open) {
         if (c.line->HasSettings()) {
             Add(text, capacity, " %s %s %s%s |", c.line->Name(), c.options.settingsText,
-                c.controls.hardwareFlow ? "rtscts" : "none", c.options.sevenBit ? " 7-bit" : "");
+                c.controls.hardwareFlow ? "rtscts" : "none", c.options.sevenBit ? "" : " 8-bit");
         } else {
             Add(text, capacity, " %s (settings: the server's)%s |", c.line->Name(),
-                c.options.sevenBit ? " 7-bit" : "");
+                c.options.sevenBit ? "" : " 8-bit");
         }
     }
     char prefix[16];

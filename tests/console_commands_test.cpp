@@ -134,6 +134,30 @@ TEST(MenuTable, TheManualListsTheSameLetters) {
     EXPECT_EQ(manual, table);
 }
 
+// The manual's OPTIONS section names the options of the table, no more, no
+// fewer.
+TEST(OptionTable, TheManualListsTheSameOptions) {
+    std::ifstream file(BRISVANE_SOURCE_DIR "/doc/brisvane.1.scd");
+    ASSERT_TRUE(file) << "doc/brisvane.1.scd";
+    std::string line;
+    bool inOptions = false;
+    std::set<std::string> manual, table;
+    while (std::getline(file, line)) {
+        if (line.rfind("# ", 0) == 0) inOptions = line == "# OPTIONS";
+        if (!inOptions || line.rfind("*--", 0) != 0) continue;
+        // "*--dtr* *on*|*off*, *--rts* *on*|*off*" names two.
+        for (size_t at = 0; (at = line.find("*--", at)) != std::string::npos; at += 3) {
+            size_t end = line.find('*', at + 3);
+            manual.insert(line.substr(at + 1, end - at - 1));
+        }
+    }
+    char listed[256];
+    for (unsigned i = 0; OptionListing(i, listed, sizeof listed); ++i) {
+        table.insert(std::string(listed).substr(0, std::string(listed).find(' ')));
+    }
+    EXPECT_EQ(manual, table);
+}
+
 class Commands : public ::testing::Test {
 protected:
     std::unique_ptr<Console> console{new Console()};
@@ -172,6 +196,29 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
     Menu('d');
     EXPECT_STREQ(c.notice.text, "the line refused the modem lines (DTR, RTS)");
     EXPECT_FALSE(c.dtr);  // not recorded as set
+}
+
+TEST_F(Commands, PulsesAtTheFirstOpenGoInOrderOnTheLoopsClock) {
+    Console& c = *console;
+    const char* fault = nullptr;
+    ASSERT_TRUE(ParsePulses("DTR=100,RTS=50", c.options.pulses, &c.options.pulseCount, &fault));
+    StartPulses(c, 1000);
+    EXPECT_EQ(line->calls, "dtr off; ");
+    ServePulses(c, 1099);
+    EXPECT_EQ(PulsesDeadline(c), 1100);
+    ServePulses(c, 1100);
+    ServePulses(c, 1150);
+    EXPECT_EQ(line->calls, "dtr off; dtr on; rts off; rts on; ");
+    EXPECT_EQ(PulsesDeadline(c), NoDeadline);
+    StartPulses(c, 5000);  // a reconnect: no reset again
+    EXPECT_EQ(line->calls, "dtr off; dtr on; rts off; rts on; ");
+
+    // A line without modem lines: said once, and nothing waits.
+    c.pulses = PulseRun();
+    line->controlResult = ControlResult::Unsupported;
+    StartPulses(c, 6000);
+    EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 cannot pulse DTR: started without the reset");
+    EXPECT_EQ(PulsesDeadline(c), NoDeadline);
 }
 
 TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
@@ -227,13 +274,13 @@ TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
     type("b\rc");
     EXPECT_EQ(screen.cells[0], Cell('b'));
     EXPECT_EQ(screen.cells[ScreenColumns], Cell('c'));  // Enter shows as a new line
-    EXPECT_EQ(queued(), "\xe1\x8d\xe2\x8d\xe3");
+    EXPECT_EQ(queued(), "a\rb\rc");                     // bit 7 clear: the default
     Menu('M');
     SetPromptText(c.prompt, "out-cr-crlf,del-bs");
     PromptAnswered(c);
     EXPECT_STREQ(c.notice.text, "line-end maps: out-cr-crlf,del-bs");
     type("\r\x7f");
-    EXPECT_EQ(queued(), "\x8d\x8a\x88");
+    EXPECT_EQ(queued(), "\r\n\b");
     Menu('w');
     SetPromptText(c.prompt, "1b 5a ff");
     PromptAnswered(c);

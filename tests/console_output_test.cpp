@@ -260,21 +260,22 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     Console& c = *console;
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 rtscts | Ctrl-A: menu");
     c.controls.hardwareFlow = false;
-    c.options.sevenBit = true;
-    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none | Ctrl-A: menu");
+    c.options.sevenBit = false;  // --eight-bit: said, as it is not the default
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     c.pump.Queue(reinterpret_cast<const uint8_t*>("typed"), 5, false);
     c.pump.Queue(reinterpret_cast<const uint8_t*>("paste"), 5, true);
     c.pasteTotal = 12;
     Say(c.notice, "break sent");
     EXPECT_EQ(Text(),
-              " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 7-bit |"
+              " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 8-bit |"
               " Ctrl-A: menu");
     c.pump.Clear();
     Forget(c.notice);
     c.ansi.hidden = 1204;
-    EXPECT_EQ(Text(), " ansi: 1,204 hidden | /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    EXPECT_EQ(Text(), " ansi: 1,204 hidden | /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     c.ansi.hide = false;  // shown: nothing more is hidden
-    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     Forget(c.notice);
     c.link = LinkState::Down;
     c.everOpened = true;
@@ -283,7 +284,7 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     EXPECT_EQ(Text(), " waiting for /dev/ttyUSB0 | Ctrl-A: menu");
     c.line.reset(new FakeLine(false));
     c.link = LinkState::Open;
-    EXPECT_EQ(Text(), " host:7000 (settings: the server's) 7-bit | Ctrl-A: menu");
+    EXPECT_EQ(Text(), " host:7000 (settings: the server's) 8-bit | Ctrl-A: menu");
 }
 
 TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {

@@ -17,7 +17,7 @@ namespace {
 
 const unsigned StagingCapacity = WireMaxMessage;
 const unsigned InputCapacity = WireMaxPayload;
-const char TakeHint[] = "you are watching: take the line to type (the menu's T, or --attach ... --take)";
+const char TakeHint[] = "you are watching: take the line to type (the menu's g, or --attach ... --take)";
 
 void Log(Server& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Log(Server& server, const char* format, ...) {

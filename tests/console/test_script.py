@@ -2,6 +2,8 @@
 logged into by a script, in tmux and in batch mode; a script error; a
 script stopped from the menu; batch input from a file with the output
 compared; the timeout."""
+import json
+import re
 import subprocess
 import threading
 import time
@@ -84,7 +86,7 @@ class Scripts(unittest.TestCase):
             s.keys('Enter')
             s.wait_status('broken.lua:2: attempt to perform arithmetic')
             s.type('a')  # the session goes on
-            self.assertEqual(s.host_read(1), b'\xe1')
+            self.assertEqual(s.host_read(1), b'a')
 
             s.keys('C-a', 'S')
             s.type('wait.lua')
@@ -96,6 +98,13 @@ class Scripts(unittest.TestCase):
             s.host_write(b'go\r\n')
             s.sync()
             self.assertEqual(s.line.drain(), b'')
+
+            # exit() after a wait leaves at once, with no key to wake the loop.
+            (Path(s.folder) / 'leave.lua').write_text('sleep(50)\nexit(5)\n')
+            s.keys('C-a', 'S')
+            s.type('leave.lua')
+            s.keys('Enter')
+            self.assertEqual(s.exit_code(), 5)
 
 
 class Batch(unittest.TestCase):
@@ -110,11 +119,78 @@ class Batch(unittest.TestCase):
                 with open(given, 'rb') as stdin:
                     program = subprocess.Popen([PROGRAM, s.line.device, '--linger', '1000', *args], stdin=stdin,
                                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                    self.assertEqual(s.host_read(12), bytes(b | 0x80 for b in b'hello\nworld\n'))
+                    self.assertEqual(s.host_read(12), b'hello\nworld\n')
                     s.host_write(b'\x1b[1mHELLO\xc1\r\n')
                     stdout, stderr = program.communicate(timeout=20 * SCALE)
                 self.assertEqual((program.returncode, stdout), (0, output))
                 self.assertEqual(note in stderr and bool(stderr), bool(note), stderr)
+
+    def test_a_script_that_would_stop_the_loop_is_stopped(self):
+        # A command or the keyboard would stop the loop: --timeout could not
+        # end the run, nor would the line be read meanwhile.
+        with ConsoleSession(start=False) as s:
+            script = Path(s.folder) / 'wait.lua'
+            for call, said in (('os.execute("sleep 4")', b'os.execute would stop the terminal'),
+                               ('pcall(io.read)', b'io.read would stop the terminal')):
+                script.write_text(f'{call}\nsend("not reached")\n')
+                started = time.monotonic()
+                with subprocess.Popen([PROGRAM, s.line.device, '--batch', '--timeout', '3', '--script', str(script)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE) as program:
+                    program.wait(timeout=20 * SCALE)  # standard input stays open
+                    self.assertEqual(program.returncode, 3)
+                    self.assertIn(b'script stopped: ' + said, program.stderr.read())
+                self.assertLess(time.monotonic() - started, 3)
+                self.assertEqual(s.line.drain(), b'')
+
+    def test_boot_marks_timed_to_the_host_pauses_in_json_and_on_stderr(self):
+        with ConsoleSession(start=False) as s:
+            folder = Path(s.folder)
+            (folder / 'wait.lua').write_text('send("go\\r")\nexpect("login:", 10000)\nmark("logged in")\n')
+            times = []
+
+            def board():
+                s.line.read(3, timeout=10)
+                s.line.write(b'U-Boot 2024\r\n')
+                times.append(time.monotonic())
+                time.sleep(0.5)
+                s.line.write(b'Start')  # the pattern split across two reads
+                times.append(time.monotonic())
+                time.sleep(0.05)
+                s.line.write(b'ing kernel\r\n')
+                times.append(time.monotonic())
+                time.sleep(0.7)
+                s.line.write(b'login:')
+                times.append(time.monotonic())
+            host = threading.Thread(target=board, daemon=True)
+            host.start()
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(folder / 'wait.lua'),
+                                     '--mark', 'U-Boot', '--mark', 'Starting kernel', '--mark', 'login:',
+                                     '--mark', 'never', '--marks-json', str(folder / 'marks.json'),
+                                     '--pulse', 'DTR=50', '--log', str(folder / 'boot.log'),
+                                     '--timestamp-format', '24h-delta'],
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            host.join(10)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            marks = json.loads((folder / 'marks.json').read_text())
+            self.assertEqual([(m['name'], m['pattern']) for m in marks],
+                             [('U-Boot', 'U-Boot'), ('Starting kernel', 'Starting kernel'), ('login:', 'login:'),
+                              ('never', 'never'), ('logged in', None)])
+            self.assertEqual((marks[3]['seconds'], marks[3]['since_previous']), (None, None))
+            for mark, pause in zip(marks[1:3], (times[2] - times[0], times[3] - times[2])):
+                self.assertAlmostEqual(mark['since_previous'], pause, delta=0.08 * SCALE)
+            self.assertAlmostEqual(marks[2]['seconds'] - marks[0]['seconds'], times[3] - times[0],
+                                   delta=0.08 * SCALE)
+            # The log: each line stamped with the time since the line before began.
+            logged = re.findall(r'^\[\+00:00:(\d\d\.\d{3})\] (.*)$', (folder / 'boot.log').read_text(), re.M)
+            self.assertEqual([text for _, text in logged], ['U-Boot 2024', 'Starting kernel', 'login:'])
+            for (delta, _), pause in zip(logged[1:], (times[1] - times[0], times[3] - times[1])):
+                self.assertAlmostEqual(float(delta), pause, delta=0.08 * SCALE)
+            stderr = result.stderr.decode()
+            # A pty has no modem lines: said once, and the run goes on.
+            self.assertEqual(stderr.count('cannot pulse DTR: started without the reset'), 1, stderr)
+            self.assertIn("brisvane: mark 'never' not reached\n", stderr)
+            self.assertRegex(stderr, r"brisvane: mark 'login:' \d+\.\d{3} s \(\+0\.[67]\d\d s\)\n")
 
     def test_timeout(self):
         with ConsoleSession(start=False) as s:
