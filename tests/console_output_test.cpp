@@ -6,18 +6,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
+#include <random>
 #include <string>
 
-#include "console/commands.h"
-#include "console/connection.h"
-#include "console/console.h"
-#include "console/input.h"
-#include "console/schedule.h"
-#include "console/status.h"
-#include "console/transfers.h"
+#include "console/program/commands.h"
+#include "console/program/connection.h"
+#include "console/program/console.h"
+#include "console/program/input.h"
+#include "console/program/line_controls.h"
+#include "console/rules/schedule.h"
+#include "console/program/status.h"
+#include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "tests/support/fake_line.h"
 
@@ -114,6 +117,36 @@ TEST(TextRules, UnixAndDosLineEndsBothSendOneCr) {
     uint8_t out;
     ASSERT_EQ(PastedByte(ends, 'A', true, &out), 1u);
     EXPECT_EQ(out, 'A');  // --seven-bit: bit 7 clear
+    // A plain run taken whole gives what each byte gives, and stops where the
+    // byte rules would need more than the text rule.
+    std::mt19937 random(5);
+    const char alphabet[] = "ab \r\n\r\n\t\x01\x7f\x08\x1b\xc3";
+    for (int paste = 0; paste < 500; ++paste) {
+        bool sevenBit = paste % 2 == 0;
+        TextLineEnds whole, bytewise;
+        Bytes in, fast, slow;
+        for (unsigned k = random() % 60; k > 0; --k) in += alphabet[random() % (sizeof alphabet - 1)];
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(in.data());
+        for (unsigned i = 0; i < in.size();) {
+            uint8_t wire[64];
+            unsigned written = 0, room = 1 + random() % 20;
+            unsigned run = PastePlainRun(whole, bytes + i, std::min(unsigned(in.size()) - i, room), sevenBit,
+                                         wire, &written);
+            fast.append(reinterpret_cast<const char*>(wire), written);
+            for (unsigned k = i; k < i + run; ++k) {
+                if (PastedByte(bytewise, bytes[k], sevenBit, &out) == 1) slow += char(out);
+            }
+            if (run < std::min(unsigned(in.size()) - i, room)) {  // stopped at a byte it leaves
+                uint8_t stop = bytes[i + run];
+                ASSERT_TRUE(stop >= 0x7F || stop == 0x1B || stop == 0x08) << int(stop);
+                if (PastedByte(whole, stop, sevenBit, &out) == 1) fast += char(out);
+                if (PastedByte(bytewise, stop, sevenBit, &out) == 1) slow += char(out);
+                ++run;
+            }
+            i += run;
+        }
+        ASSERT_EQ(fast, slow) << "paste " << paste;
+    }
 }
 
 TEST(TextRules, CapturesGetUnixLineEndsAcrossBlocks) {
@@ -217,22 +250,22 @@ TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
     Console& c = *console;
     DefaultOptions(&c.options);
     c.options.sevenBit = true;
-    c.link = LinkState::Open;
-    c.inPaste = true;
+    c.link.state = LinkState::Open;
+    c.input.inPaste = true;
     ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
     auto paste = [&](const std::string& bytes) {
         return PasteText(c, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()));
     };
     EXPECT_EQ(paste("a\n\033[2Xb\xc3"), 8u);              // an escape that is not the end is text
     EXPECT_EQ(paste("\xa9\xe2\x82\xac\x7f\033[20"), 9u);  // é; the euro sign has no byte
-    EXPECT_TRUE(c.inPaste);
+    EXPECT_TRUE(c.input.inPaste);
     EXPECT_EQ(paste("1~typed"), 2u);
-    EXPECT_FALSE(c.inPaste);
+    EXPECT_FALSE(c.input.inPaste);
     unsigned length = 0;
     c.pump.StageQueued(0, 0);
     const uint8_t* staged = c.pump.Pending(&length);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(staged), length), "a\r\033[2Xb\x69\x08");
-    EXPECT_EQ(c.pasteTotal, 9u);
+    EXPECT_EQ(c.input.pasteTotal, 9u);
     std::setlocale(LC_CTYPE, "C");
 }
 
@@ -243,9 +276,9 @@ protected:
         Console& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
-        c.controls = {c.options.line, true, -1, -1};
-        c.line.reset(new FakeLine(true));
-        c.link = LinkState::Open;
+        c.link.controls = {c.options.line, true, -1, -1};
+        c.link.line.reset(new FakeLine(true));
+        c.link.state = LinkState::Open;
     }
     TransferModes modes = {SendState::Idle, ReceiveMode::Off, 0};
     std::string Text(int* cursor = nullptr) {
@@ -259,13 +292,13 @@ protected:
 TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     Console& c = *console;
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 rtscts | Ctrl-A: menu");
-    c.controls.hardwareFlow = false;
+    c.link.controls.hardwareFlow = false;
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none | Ctrl-A: menu");
     c.options.sevenBit = false;  // --eight-bit: said, as it is not the default
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     c.pump.Queue(reinterpret_cast<const uint8_t*>("typed"), 5, false);
     c.pump.Queue(reinterpret_cast<const uint8_t*>("paste"), 5, true);
-    c.pasteTotal = 12;
+    c.input.pasteTotal = 12;
     Say(c.notice, "break sent");
     EXPECT_EQ(Text(),
               " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 8-bit |"
@@ -277,34 +310,34 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     c.ansi.hide = false;  // shown: nothing more is hidden
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     Forget(c.notice);
-    c.link = LinkState::Down;
-    c.everOpened = true;
+    c.link.state = LinkState::Down;
+    c.link.everOpened = true;
     EXPECT_EQ(Text(), " disconnected, waiting for /dev/ttyUSB0 | Ctrl-A: menu");
-    c.everOpened = false;
+    c.link.everOpened = false;
     EXPECT_EQ(Text(), " waiting for /dev/ttyUSB0 | Ctrl-A: menu");
-    c.line.reset(new FakeLine(false));
-    c.link = LinkState::Open;
+    c.link.line.reset(new FakeLine(false));
+    c.link.state = LinkState::Open;
     EXPECT_EQ(Text(), " host:7000 (settings: the server's) 8-bit | Ctrl-A: menu");
 }
 
 TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {
     Console& c = *console;
-    OpenPrompt(c.prompt, "send raw file", "notes.txt");
+    OpenPrompt(c.ui.prompt, "send raw file", "notes.txt");
     int cursor;
     EXPECT_EQ(Text(&cursor), " send raw file: notes.txt");
     EXPECT_EQ(cursor, 25);
-    c.prompt.active = false;
-    c.menu = MenuLevel::Send;
+    c.ui.prompt.active = false;
+    c.ui.menu = MenuLevel::Send;
     EXPECT_EQ(Text(&cursor), " send: r raw  b binary  t text  x xmodem  y ymodem  z zmodem  e end");
     EXPECT_EQ(cursor, -1);
-    c.menu = MenuLevel::Closed;
-    ASSERT_TRUE(c.history.Allocate(100));
+    c.ui.menu = MenuLevel::Closed;
+    ASSERT_TRUE(c.ui.history.Allocate(100));
     Cell row[ScreenColumns];
     for (Cell& cell : row) cell = 'x';
-    for (int i = 0; i < 30; ++i) c.history.Push(row);
-    OpenView(c.view, c.history);
-    MoveView(c.view, c.history, ViewMove::PageUp);
-    c.history.Push(row);
+    for (int i = 0; i < 30; ++i) c.ui.history.Push(row);
+    OpenView(c.ui.view, c.ui.history);
+    MoveView(c.ui.view, c.ui.history, ViewMove::PageUp);
+    c.ui.history.Push(row);
     EXPECT_EQ(Text().substr(0, 30), " history 8-31 of 55 | 1 new | ");
     char count[32];
     FormatCount(1234567, count, sizeof count);
@@ -326,14 +359,14 @@ public:
 
 TEST_F(Status, LineControlsThatDidNotTakeAreSaidAndRecordedAsTheyAre) {
     Console& c = *console;
-    c.line.reset(new StubbornLine());
-    c.controls.dtr = 1;
+    c.link.line.reset(new StubbornLine());
+    c.link.controls.dtr = 1;
     char message[256];
     ASSERT_EQ(OpenAtStart(c, message, sizeof message), OpenResult::Open);
     EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 refused to set DTR: DTR is off, RTS on");
-    EXPECT_FALSE(c.dtr);
-    c.breakEndsAt = 10;
-    c.dtrBackAt = 20;
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));
+    c.link.breakEndsAt = 10;
+    c.link.dtrBackAt = 20;
     EndTimedControls(c, 10);
     EXPECT_STREQ(c.notice.text, "the line refused to end the BREAK: it may still be held (/dev/ttyUSB0)");
     EndTimedControls(c, 20);

@@ -12,8 +12,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "console/protocol_run.h"
-#include "console/schedule.h"
+#include "console/features/protocol_run.h"
+#include "console/rules/schedule.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "console/keys.h"
+#include "console/rules/keys.h"
 #include "console/line/local_line.h"
-#include "console/menu.h"
-#include "console/options.h"
-#include "console/profiles.h"
+#include "console/rules/menu.h"
+#include "console/rules/options.h"
+#include "console/rules/profiles.h"
 #include "link/settings_notation.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/counters.h"
-#include "console/hex_view.h"
+#include "console/rules/counters.h"
+#include "console/rules/hex_view.h"
 #include "console/line/line.h"
-#include "console/line_maps.h"
-#include "console/marks.h"
-#include "console/timestamp.h"
+#include "console/rules/line_maps.h"
+#include "console/rules/marks.h"
+#include "console/rules/timestamp.h"
 
 namespace {
 

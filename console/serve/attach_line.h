@@ -17,13 +17,13 @@
 
 #include <cstdint>
 
-#include "console/history.h"
+#include "console/rules/history.h"
 #include "console/line/line.h"
-#include "console/notice.h"
+#include "console/rules/notice.h"
 #include "console/serve/snapshot.h"
 #include "console/serve/wire.h"
-#include "console/share.h"
-#include "console/share_buffer.h"
+#include "console/rules/share_address.h"
+#include "console/rules/share_buffer.h"
 
 // "unix:PATH", "tcp:HOST:PORT", or a NAME for /run/brisvane/NAME.sock,
 // into a share address. False with a one-line `problem`.

@@ -6,8 +6,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "console/commands.h"
-#include "console/console.h"
+#include "console/program/commands.h"
+#include "console/program/front_end.h"
+#include "console/program/line_controls.h"
+#include "console/program/script.h"
+#include "console/program/send.h"
+#include "console/program/console.h"
 #include "console/line/net_address.h"
 #include "console/serve/access.h"
 #include "console/serve/attach_line.h"
@@ -38,35 +42,35 @@ bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
         return false;
     }
     hello.tokenLength = uint8_t(length);
-    std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.history));
-    c.attached = line.get();
-    c.line = std::move(line);
+    std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.ui.history));
+    c.link.attached = line.get();
+    c.link.line = std::move(line);
     // Messages name the served line where they would name the device.
-    std::snprintf(c.options.device, sizeof c.options.device, "%s", c.line->Name());
+    std::snprintf(c.options.device, sizeof c.options.device, "%s", c.link.line->Name());
     return true;
 }
 
-bool BacksOff(const Console& c) { return c.attached != nullptr || IsNetworkDevice(c.options.device); }
+bool BacksOff(const Console& c) { return c.link.attached != nullptr || IsNetworkDevice(c.options.device); }
 
 Reaction TakeTheLine(Console& c, int64_t) {
-    if (c.attached == nullptr) {
+    if (c.link.attached == nullptr) {
         Say(c.notice, "take: only a served line (--attach) has a line to take");
-    } else if (c.attached->Attached().role == WireRole::Writing) {
-        c.attached->Ask(WireType::Give);  // to a script it was taken from, or to whoever asks next
+    } else if (c.link.attached->Attached().role == WireRole::Writing) {
+        c.link.attached->Ask(WireType::Give);  // to a script it was taken from, or to whoever asks next
         Say(c.notice, "handing the line back...");
     } else {
-        c.attached->Ask(WireType::Take);
+        c.link.attached->Ask(WireType::Take);
         Say(c.notice, "asking for the line...");
     }
     return Nothing;
 }
 
 Reaction ListAttached(Console& c, int64_t) {
-    if (c.attached == nullptr) {
+    if (c.link.attached == nullptr) {
         Say(c.notice, "who: only a served line (--attach) has others attached");
         return Nothing;
     }
-    const WireRoster& roster = c.attached->Attached().roster;
+    const WireRoster& roster = c.link.attached->Attached().roster;
     char text[NoticeCapacity] = "attached:";
     for (unsigned i = 0; i < roster.count; ++i) {
         const WireRosterEntry& e = roster.entry[i];
@@ -76,7 +80,7 @@ Reaction ListAttached(Console& c, int64_t) {
         if (localtime_r(&since, &local) != nullptr) strftime(when, sizeof when, "%H:%M", &local);
         size_t used = std::strlen(text);
         std::snprintf(text + used, sizeof text - used, "%s %s%s %s since %s", i > 0 ? "," : "", e.name.text,
-                      e.id == c.attached->Attached().id ? " (you)" : "",
+                      e.id == c.link.attached->Attached().id ? " (you)" : "",
                       e.role == WireRole::Writing ? "writing" : "watching", when);
     }
     Say(c.notice, "%s", text);
@@ -84,10 +88,10 @@ Reaction ListAttached(Console& c, int64_t) {
 }
 
 bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
-    if (c.attached == nullptr || c.link != LinkState::Open) return false;
-    unsigned others = c.attached->Others();
+    if (c.link.attached == nullptr || c.link.state != LinkState::Open) return false;
+    unsigned others = c.link.attached->Others();
     std::snprintf(text, capacity, "%s, %u other%s",
-                  c.attached->Attached().role == WireRole::Writing ? "writing" : "watching", others,
+                  c.link.attached->Attached().role == WireRole::Writing ? "writing" : "watching", others,
                   others == 1 ? "" : "s");
     return true;
 }
@@ -102,71 +106,46 @@ void SayServed(const char* text) {
 
 namespace {
 
-// A writer's bytes, as a --share client's: through the output pump as they
-// are (the client's program applied the line's byte rules), only as far as
-// it has room.
+// A writer's bytes: to the line as they are, only as far as it has room.
 unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count) {
-    Console& c = *static_cast<Console*>(user);
-    if (c.link != LinkState::Open) return 0;
-    unsigned room = TypedCapacity - c.pump.Waiting();
-    unsigned take = count < room ? count : room;
-    return take > 0 && c.pump.Queue(bytes, take, false) ? take : 0;
+    return Send(*static_cast<Console*>(user), SendSource::Attached, bytes, count);
 }
 
 ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,
                                 unsigned capacity) {
     Console& c = *static_cast<Console*>(user);
-    if (c.link != LinkState::Open) {
+    if (c.link.state != LinkState::Open) {
         std::snprintf(problem, capacity, "the served line is not open");
         return ControlResult::Refused;
     }
     int64_t now = MonotonicMilliseconds();
-    ControlResult result = ControlResult::Done;
     switch (control.control) {
-        case WireControl::Break:
-            result = c.line->SetBreak(true);
-            if (result == ControlResult::Done) c.breakEndsAt = now + BreakMilliseconds;
-            break;
-        case WireControl::Dtr:
-        case WireControl::Rts: {
-            bool dtr = control.control == WireControl::Dtr;
-            if (!dtr && c.controls.hardwareFlow) {
-                std::snprintf(problem, capacity, "RTS/CTS flow control drives RTS on the served line");
-                return ControlResult::Refused;
-            }
-            result = c.line->SetModemOutput(dtr ? ModemOutput::Dtr : ModemOutput::Rts, control.value != 0);
-            if (result == ControlResult::Done) (dtr ? c.dtr : c.rts) = control.value != 0;
-            break;
-        }
-        case WireControl::DtrPulse:
-            result = c.line->SetModemOutput(ModemOutput::Dtr, false);
-            if (result == ControlResult::Done) c.dtrBackAt = now + DtrPulseMilliseconds;
-            break;
+        case WireControl::Break: return SendBreak(c, now, nullptr);
+        case WireControl::Dtr: return SetModemOutput(c, ModemOutput::Dtr, control.value != 0, nullptr);
+        case WireControl::Rts: return SetModemOutput(c, ModemOutput::Rts, control.value != 0, nullptr);
+        case WireControl::DtrPulse: return PulseDtr(c, now, nullptr);
         case WireControl::Settings: {
-            LineControls controls = c.controls;
+            LineControls controls = c.link.controls;
             const char* fault = nullptr;
             if (!ParseLineSettings(control.settings.text, &controls.settings, &fault)) {
                 std::snprintf(problem, capacity, "line settings '%.60s': %s", control.settings.text, fault);
                 return ControlResult::Refused;
             }
-            result = c.line->Apply(controls, problem, capacity);
-            if (result == ControlResult::Done) {
-                c.controls = controls;
-                c.options.line = controls.settings;
-                FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
-            }
-            break;
+            if (!ApplyControls(c, controls, nullptr)) return ControlResult::Refused;
+            c.options.line = controls.settings;
+            FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
+            return ControlResult::Done;
         }
     }
-    return result;
+    return ControlResult::Unsupported;
 }
 
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
 void ScriptWrites(void* user, bool writes) {
     Console& c = *static_cast<Console*>(user);
-    if (!ScriptRunning(c.script) || c.script.paused == !writes) return;
-    c.script.paused = !writes;
+    if (!ScriptRunning(c.features.script) || c.features.script.paused == !writes) return;
+    c.features.script.paused = !writes;
     SayServed(writes ? "script: the line is back, it goes on"
                      : "script: paused while a client holds the line");
 }
@@ -203,16 +182,55 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
         return false;
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
-    return OpenServer(c.server, c.options.share, rules, hooks, c.history, message, capacity);
+    return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
 }
 
+namespace {
+
 void ServedScriptState(Console& c) {
-    if (c.server.listener.listener < 0) return;
-    bool running = ScriptRunning(c.script);
-    if (running && c.server.script == RosterNobody) {
-        c.script.paused = false;
-        ServeScriptBegins(c.server, int64_t(time(nullptr)));
-    } else if (!running && c.server.script != RosterNobody) {
-        ServeScriptEnds(c.server);
+    Server& server = c.features.server;
+    if (server.listener.listener < 0) return;
+    bool running = ScriptRunning(c.features.script);
+    if (running && server.script == RosterNobody) {
+        c.features.script.paused = false;
+        ServeScriptBegins(server, int64_t(time(nullptr)));
+    } else if (!running && server.script != RosterNobody) {
+        ServeScriptEnds(server);
     }
+}
+
+// No terminal: nothing to read or draw; what is said goes to standard error.
+class ServeFront : public FrontEnd {
+public:
+    bool HoldKeys(const Console&, int64_t) const override { return false; }
+    struct pollfd Input(const Console&, bool) const override {
+        return {-1, 0, 0};
+    }
+    Reaction ReadInput(Console&, short, bool, int64_t) override { return Nothing; }
+    int64_t FrameDue(const Console&) const override { return NoDeadline; }
+    void Draw(Console&, int64_t) override {}
+    void Signal(Console&, int) override {}
+    void Tell(Console&, const char* text, bool) override { SayServed(text); }
+    bool ScriptEndsRun() const override { return false; }  // the line goes on without it
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> ServeFrontEnd() { return std::unique_ptr<FrontEnd>(new ServeFront()); }
+
+int64_t ServedDue(const Console& c) {
+    if (c.options.serve && c.notice.text[0] != '\0') return 0;
+    // The script's role is looked at every pass a script starts or ends in.
+    if (ScriptRunning(c.features.script) != (c.features.server.script != RosterNobody)) return 0;
+    return ServeDue(c.features.server);
+}
+
+Reaction ServedTimers(Console& c, int64_t now) {
+    if (c.options.serve && c.notice.text[0] != '\0') {
+        SayServed(c.notice.text);
+        Forget(c.notice);
+    }
+    ServedScriptState(c);
+    if (now >= ServeDue(c.features.server)) ServeTimers(c.features.server, now);
+    return Nothing;
 }

@@ -9,10 +9,12 @@
 #define BRISVANE_CONSOLE_SERVE_SERVED_H
 
 #include <cstdint>
+#include <memory>
 
-#include "console/reaction.h"
+#include "console/rules/reaction.h"
 
 struct Console;
+class FrontEnd;
 
 // Makes the console's line the served line --attach names, saying hello
 // with --watch or --take and --token's token. False with a one-line
@@ -31,9 +33,13 @@ Reaction ListAttached(Console& console, int64_t now);
 // address with the access rules of the options (share-write, share-watch,
 // share-raw-watch, --share-token). False with a one-line message.
 bool OpenServed(Console& console, char* message, unsigned capacity);
-// Tells the roster when a script on the served line starts or ends: it is
-// a writer of its own kind, paused while a client holds the line.
-void ServedScriptState(Console& console);
+// --serve's front end: no terminal; what is said goes to standard error.
+std::unique_ptr<FrontEnd> ServeFrontEnd();
+// The loop's timed row: a served line's hello waits and refusals, its
+// notices for the journal, and its script's role (a writer of its own kind,
+// paused while a client holds the line).
+int64_t ServedDue(const Console& console);
+Reaction ServedTimers(Console& console, int64_t now);
 // One line on standard error, stamped with the local time: a served line's
 // messages, for a service manager's journal.
 void SayServed(const char* text);

@@ -29,14 +29,15 @@
 #include <memory>
 #include <poll.h>
 
-#include "console/history.h"
+#include "console/rules/history.h"
 #include "console/line/line.h"
 #include "console/serve/access.h"
 #include "console/serve/roster.h"
 #include "console/serve/snapshot.h"
 #include "console/serve/wire.h"
-#include "console/share.h"
-#include "console/share_buffer.h"
+#include "console/features/share.h"
+#include "console/rules/share_buffer.h"
+#include "console/rules/sink.h"
 
 const unsigned ServeMaxClients = 16;
 const unsigned ServeMaxDescriptors = ServeMaxClients + 1;
@@ -104,5 +105,18 @@ void ServeScriptEnds(Server& server);
 bool ServeScriptWrites(const Server& server);
 // Attached clients, raw watchers too.
 unsigned ServeClients(const Server& server);
+
+// The server as a raw sink of the receive chain: room always, a client
+// that does not keep up is dropped, never waited for.
+class ServeSink : public ReceiveSink {
+public:
+    explicit ServeSink(Server& server) : server_(server) {}
+    void Take(const uint8_t* bytes, unsigned count, const struct timespec&) override {
+        ServeReceived(server_, bytes, count);
+    }
+
+private:
+    Server& server_;
+};
 
 #endif

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "console/history.h"
+#include "console/rules/history.h"
 #include "console/serve/wire.h"
 #include "core/screen.h"
 

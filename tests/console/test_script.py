@@ -1,9 +1,12 @@
 """Lua scripts and batch mode: a fake boot loader on the host end stopped and
 logged into by a script, in tmux and in batch mode; a script error; a
 script stopped from the menu; batch input from a file with the output
-compared; the timeout."""
+compared; the timeout; a reader of standard output that stops reading."""
 import json
+import os
 import re
+import signal
+import socket
 import subprocess
 import threading
 import time
@@ -69,12 +72,15 @@ class Scripts(unittest.TestCase):
             self.assertIn('board login: root', screen)
 
             board = start_board(s)
-            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(script)],
-                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            with subprocess.Popen([PROGRAM, s.line.device, '--batch', '--script', str(script)],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as program:
+                # Input ended at once: the script's wait is a wait, not a spin.
+                self.assertLess(cpu_seconds(program.pid, 1.0), 0.5)
+                stdout, stderr = program.communicate(timeout=30 * SCALE)
             board.join(10 * SCALE)
-            self.assertEqual((result.returncode, result.stderr), (42, b'logged in\n'))
-            self.assertIn(b'autoboot:  3\r\n=> version\r\nloader 2.1.7\r\n', result.stdout)  # no colour
-            self.assertTrue(result.stdout.endswith(b'login: root\r\nPassword: secret\r\n# '), result.stdout)
+            self.assertEqual((program.returncode, stderr), (42, b'logged in\n'))
+            self.assertIn(b'autoboot:  3\r\n=> version\r\nloader 2.1.7\r\n', stdout)  # no colour
+            self.assertTrue(stdout.endswith(b'login: root\r\nPassword: secret\r\n# '), stdout)
 
     def test_a_script_error_and_a_script_stopped_from_the_menu(self):
         with ConsoleSession(home=True) as s:
@@ -107,6 +113,23 @@ class Scripts(unittest.TestCase):
             self.assertEqual(s.exit_code(), 5)
 
 
+def ignore_errors(call, *args):
+    try:
+        call(*args)
+    except OSError:
+        pass
+
+
+def cpu_seconds(pid, interval):
+    """The processor time `pid` used over `interval` seconds."""
+    def used():
+        fields = Path(f'/proc/{pid}/stat').read_text().rsplit(')', 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+    before = used()
+    time.sleep(interval)
+    return used() - before
+
+
 class Batch(unittest.TestCase):
     def test_input_from_a_file_and_the_output_compared(self):
         with ConsoleSession(start=False) as s:
@@ -115,6 +138,7 @@ class Batch(unittest.TestCase):
             # Without --batch: standard output is not a terminal, which says so.
             # Colour hidden, bit 7 clear; or every byte as received.
             for args, output, note in ((['--batch'], b'HELLOA\r\n', b''),
+                                       (['--batch', '--map', 'ignore-cr'], b'HELLOA\n', b''),
                                        (['--raw'], b'\x1b[1mHELLO\xc1\r\n', b'not a terminal')):
                 with open(given, 'rb') as stdin:
                     program = subprocess.Popen([PROGRAM, s.line.device, '--linger', '1000', *args], stdin=stdin,
@@ -201,6 +225,52 @@ class Batch(unittest.TestCase):
                 self.assertEqual((program.returncode, program.stderr.read()), (124, b'brisvane: timed out after 1 s\n'))
             self.assertLess(time.monotonic() - started, 10 * SCALE)
 
+    def test_a_stalled_reader_holds_the_line_not_the_loop(self):
+        # A TCP line: a pty pair's relay would stop both ways once its one way is full.
+        flood = b''.join(b'line %06d of the flood\r\n' % n for n in range(130000))  # 3 MiB
+        for ending in ('signal', 'reader reads'):
+            with ConsoleSession(start=False) as s, socket.create_server(('127.0.0.1', 0)) as server, \
+                    socket.socket(socket.AF_UNIX) as client:
+                share = Path(s.folder) / 'share'
+                program = subprocess.Popen([PROGRAM, f'tcp://127.0.0.1:{server.getsockname()[1]}', '--batch',
+                                            '--share', f'unix:{share}'], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.addCleanup(program.kill)
+                server.settimeout(10 * SCALE)
+                host, _ = server.accept()
+                self.addCleanup(host.close)
+                host.settimeout(10 * SCALE)
+                writer = threading.Thread(target=lambda: ignore_errors(host.sendall, flood), daemon=True)
+                writer.start()
+                # Standard output is not read: the rest of the flood waits in the line (here the
+                # socket's buffers), and the loop goes on.
+                time.sleep(2 * SCALE)
+                self.assertLess(cpu_seconds(program.pid, 1.0), 0.5)  # it waits, it does not spin
+                client.connect(str(share))
+                threading.Thread(target=ignore_errors, args=(lambda: [*iter(lambda: client.recv(65536), b'')],),
+                                 daemon=True).start()
+                client.sendall(b'ls\r')
+                self.assertEqual(host.recv(3), b'ls\r')
+                if ending == 'signal':
+                    started = time.monotonic()
+                    program.send_signal(signal.SIGTERM)
+                    program.wait(timeout=20 * SCALE)
+                    self.assertEqual(program.returncode, 128 + signal.SIGTERM)
+                    self.assertLess(time.monotonic() - started, 1.0 * SCALE)
+                    host.close()
+                    program.stdin.close()
+                else:
+                    got = bytearray()
+                    reader = threading.Thread(target=lambda: got.extend(program.stdout.read()), daemon=True)
+                    reader.start()
+                    writer.join(timeout=60 * SCALE)
+                    host.sendall(b'the end\r\n')
+                    program.stdin.close()
+                    program.wait(timeout=60 * SCALE)
+                    reader.join(timeout=10 * SCALE)
+                    self.assertEqual((program.returncode, bytes(got)), (0, flood + b'the end\r\n'))
+                program.stdout.close()
+                program.stderr.close()
 
 if __name__ == '__main__':
     unittest.main()
