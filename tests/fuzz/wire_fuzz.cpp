@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "console/history.h"
+#include "console/rules/history.h"
 #include "console/serve/snapshot.h"
 #include "console/serve/wire.h"
 #include "core/screen.h"
