@@ -47,6 +47,8 @@
 #include "console/rules/schedule.h"
 #include "console/rules/script_state.h"
 #include "console/features/share.h"
+#include "console/serve/attach_line.h"
+#include "console/serve/server.h"
 #include "console/rules/text_rules.h"
 #include "console/features/transfers.h"
 
@@ -79,6 +81,7 @@ const int64_t OutputStalledMilliseconds = 1000;
 struct LinkPart {
     LineControls controls;  // in force now, live changes included; DTR and RTS's one record
     std::unique_ptr<Line> line;
+    AttachLine* attached = nullptr;  // --attach: the line, as a served line's client
     LinkState state = LinkState::Down;
     bool everOpened = false;  // "waiting for" before, "disconnected" after
     int64_t retryAt = NoDeadline;
@@ -144,6 +147,7 @@ struct FeaturesPart {
     Marks marks;      // --mark and a script's mark(): boot timers
     PulseRun pulses;  // --pulse at the first open
     Share share;      // --share: other programs on the line
+    Server server;    // --serve's --share: attached clients, with roles
     Script script;
     Batch batch;
 };
@@ -173,6 +177,7 @@ struct Console {
     RawLogSink rawLogSink{features.log};
     RawCaptureSink rawCaptureSink;
     ShareSink shareSink{features.share, notice};
+    ServeSink serveSink{features.server};
     TextLogSink textLogSink{features.log};
     TextCaptureSink textCaptureSink{features.transfers.captureLineEnds};
     MarksSink marksSink{features.marks};
@@ -182,6 +187,7 @@ struct Console {
         AddSink(chain, SinkStage::Raw, rawLogSink);
         AddSink(chain, SinkStage::Raw, rawCaptureSink);
         AddSink(chain, SinkStage::Raw, shareSink);
+        AddSink(chain, SinkStage::Raw, serveSink);
         AddSink(chain, SinkStage::Text, textLogSink);
         AddSink(chain, SinkStage::Text, textCaptureSink);
         AddSink(chain, SinkStage::Text, marksSink);

@@ -22,6 +22,7 @@
 #include "console/features/share.h"
 #include "console/program/signals.h"
 #include "console/program/status.h"
+#include "console/serve/served.h"
 #include "core/screen.h"
 
 namespace {
@@ -263,6 +264,8 @@ void HandleSignals(Console& c, int signalPipe) {
         if (number == SIGCHLD) continue;  // the pass's ServeProtocol reaps it
         if (number == SIGWINCH || number == SIGCONT) {
             c.front->Signal(c, number);
+        } else if (c.options.serve && (number == SIGTERM || number == SIGINT)) {
+            Apply(c, Leave(c, 0));  // a service stopped as asked
         } else {
             c.features.batch.cutShort = true;
             Apply(c, Leave(c, 128 + number));
@@ -329,6 +332,7 @@ const TimedWork Timed[] = {
     {ScriptDeadline, RunScript},
     {BatchDeadline, BatchDue},     // the linger, notices to stderr
     {RunTimeoutDue, RunTimedOut},  // --timeout
+    {ServedDue, ServedTimers},     // a served line's hello waits and refusals; its script's role
 };
 const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
 
@@ -448,7 +452,7 @@ void RunLoop(Console& c, int signalPipe) {
         bool held = !c.features.protocol.active && ReadAllowance(c.chain, 1) == 0;
         if (held) c.link.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
-        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors] = {
+        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors] = {
             c.front->Input(c, pass.holdKeys),
             {signalPipe, POLLIN, 0},
             {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -459,6 +463,10 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.features.share, sharing, shareFds);
         count += shared;
+        struct pollfd* servedFds = fds + count;
+        unsigned served =
+            ServeDescriptors(c.features.server, c.link.state == LinkState::Open, servedFds, now);
+        count += served;
         nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
         fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
         if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {
@@ -475,6 +483,7 @@ void RunLoop(Console& c, int signalPipe) {
         ServeProtocol(c.features.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link.state == LinkState::Open;
         ServeShare(c.features.share, sharing, shareFds, shared);
+        ServeEvents(c.features.server, c.link.state == LinkState::Open, servedFds, served, now);
         if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.link.line->Descriptor() != lineFd) continue;

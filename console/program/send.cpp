@@ -18,6 +18,8 @@ const SendRule Rules[] = {
     {"the script's text", true, false, false, true, false, false, false, WhenRefused::Keep},    // Script
     {"the script's bytes", true, false, false, false, false, false, false, WhenRefused::Keep},  // ScriptRaw
     {"standard input", true, false, false, true, false, false, false, WhenRefused::KeepRest},   // BatchInput
+    {"an attached writer's bytes", true, false, false, false, false, false, false,
+     WhenRefused::KeepRest},  // Attached
 };
 static_assert(sizeof Rules / sizeof Rules[0] == unsigned(SendSource::Count), "a rule for every source");
 

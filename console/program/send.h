@@ -24,6 +24,7 @@ enum class SendSource : uint8_t {
     Script,       // a script's send()
     ScriptRaw,    // a script's send_raw(): as they are
     BatchInput,   // standard input in batch mode
+    Attached,     // an attached writer's bytes: as they are (its own program applied the byte rules)
     Count
 };
 
