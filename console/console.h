@@ -35,6 +35,7 @@
 #include "console/share.h"
 #include "console/text_rules.h"
 #include "console/transfers.h"
+#include "console/web/web_server.h"
 
 enum class LinkState : uint8_t {
     Open,        // reads and writes flow
@@ -105,6 +106,7 @@ struct Console {
     HistoryView view;
     ReceiveLog log;
     Share share;  // --share: other programs on the line
+    std::unique_ptr<Web> web;  // --web: browser pages, when serving
     Display display;
     AnsiFilter ansi;  // between the line and the interpreter
     Bit7Watch bit7;   // does the host take the keys' bit 7 for data?

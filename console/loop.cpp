@@ -16,6 +16,7 @@
 #include "console/input.h"
 #include "console/receive.h"
 #include "console/share.h"
+#include "console/web/web_console.h"
 #include "console/signals.h"
 #include "console/status.h"
 #include "core/screen.h"
@@ -292,6 +293,7 @@ void Flush(Console& c, int64_t now) {
     frame.cursorColumn = terminal.column;
     frame.cursorVisible = !c.view.open && !c.helpOpen;
     FlushDisplay(c.display, frame);
+    ShowWebPages(c);
     c.redraw = false;
     c.lastFlush = now;
 }
@@ -324,6 +326,7 @@ int Timeout(const Console& c, int64_t now) {
         ProtocolDeadline(c.protocol, now),
         ScriptDeadline(c),
         BatchDeadline(c),
+        WebPagesDeadline(const_cast<Console&>(c), now),
         c.heldReported || c.outputWaitingSince == NoDeadline ? NoDeadline
                                                              : c.outputWaitingSince + HeldCheckMilliseconds,
     };
@@ -362,7 +365,7 @@ void RunLoop(Console& c, int signalPipe) {
         bool holdKeys = !c.batch.on && HoldKeys(c, now);
         short lineEvents = lineFd >= 0 ? c.line->PollEvents(HaveOutput(c, now)) : short(0);
         if (!ProtocolTakesInput(c.protocol)) lineEvents &= short(~POLLIN);
-        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors] = {
+        struct pollfd fds[3 + ProtocolPollCount + ShareMaxDescriptors + WebMaxDescriptors] = {
             {c.batch.on ? BatchInputDescriptor(c) : STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0},
             {signalPipe, POLLIN, 0},
             {lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -372,6 +375,9 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.share, sharing, shareFds);
         count += shared;
+        struct pollfd* webFds = fds + count;
+        unsigned webCount = WebPagesDescriptors(c, webFds);
+        count += webCount;
         if (poll(fds, count, Timeout(c, now)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
@@ -393,6 +399,7 @@ void RunLoop(Console& c, int signalPipe) {
         ServeProtocol(c.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link == LinkState::Open;
         ServeShare(c.share, sharing, shareFds, shared);
+        ServeWebPages(c, webFds, webCount);
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.line->Descriptor() != lineFd) continue;
         short events = fds[2].revents;

@@ -24,6 +24,7 @@
 #include "console/script.h"
 #include "console/signals.h"
 #include "console/terminal_check.h"
+#include "console/web/web_console.h"
 #include "core/screen.h"
 
 #ifndef BRISVANE_VERSION
@@ -205,6 +206,11 @@ int main(int argc, char** argv) {
     if (c.options.share[0] != '\0' && !OpenShare(c.share, c.options.share, message, sizeof message)) {
         return Fail(message);
     }
+    if (!StartWebPages(c, message, sizeof message)) {
+        CloseShare(c.share);
+        std::fprintf(stderr, "brisvane: %s\n", message);
+        return 2;  // as a wrong command line: nobody could use the pages
+    }
 
     ResetTransferModes();
     ResetScreen();
@@ -213,11 +219,13 @@ int main(int argc, char** argv) {
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.share);
+        StopWebPages(c);
         return 1;
     }
     if (!batch) {
         if (!StartDisplay(c.display)) {
             CloseShare(c.share);
+            StopWebPages(c);
             return Fail("this terminal cannot be driven (is TERM set?)");
         }
         LearnTerminalKeys(&c.keyCodes);
@@ -236,6 +244,7 @@ int main(int argc, char** argv) {
     if (!CloseTransfers(c.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.share);
+    StopWebPages(c);
     c.line->Close();
     if (c.batch.timedOut) std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
     if (c.startFailure[0] != '\0') {

@@ -7,6 +7,7 @@
 
 #include "console/line_maps.h"
 #include "console/share.h"
+#include "console/web/web_server.h"
 
 namespace {
 
@@ -127,6 +128,24 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
     const char* problem;
     return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
 }
+const char* SetShareToken(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.shareToken, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetWeb(ConsoleOptions& o, const char* value) {
+    char host[256];
+    int port;
+    const char* problem = nullptr;
+    if (!ParseWebAddress(value, host, sizeof host, &port, &problem)) return problem;
+    int n = std::snprintf(o.web, PathCapacity, "%s", value);
+    return n < 0 || unsigned(n) >= PathCapacity ? "address too long" : nullptr;
+}
+const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.webOpenWatch, value, false); }
+const char* SetWebCert(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetWebKey(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.webKey, PathCapacity) ? nullptr : "file name too long";
+}
 const char* SetDevice(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "empty device name";
     return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
@@ -220,6 +239,12 @@ const OptionSpec Specs[] = {
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
     {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
      SetShare},
+    {"share-token", Kind::Value, "FILE", "the token pages log in with (a file only you may read)", SetShareToken},
+    {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
+    {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
+     SetWebOpenWatch},
+    {"web-cert", Kind::Value, "FILE", "TLS certificate for --web (with --web-key)", SetWebCert},
+    {"web-key", Kind::Value, "FILE", "TLS private key for --web", SetWebKey},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
     {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it",
      SetNoReconnect},
