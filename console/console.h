@@ -105,7 +105,7 @@ struct Console {
     History history;
     HistoryView view;
     ReceiveLog log;
-    Share share;  // --share: other programs on the line
+    Share share;               // --share: other programs on the line
     std::unique_ptr<Web> web;  // --web: browser pages, when serving
     Display display;
     AnsiFilter ansi;  // between the line and the interpreter

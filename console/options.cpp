@@ -139,7 +139,9 @@ const char* SetWeb(ConsoleOptions& o, const char* value) {
     int n = std::snprintf(o.web, PathCapacity, "%s", value);
     return n < 0 || unsigned(n) >= PathCapacity ? "address too long" : nullptr;
 }
-const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.webOpenWatch, value, false); }
+const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.webOpenWatch, value, false);
+}
 const char* SetWebCert(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
 }
@@ -239,7 +241,8 @@ const OptionSpec Specs[] = {
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
     {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
      SetShare},
-    {"share-token", Kind::Value, "FILE", "the token pages log in with (a file only you may read)", SetShareToken},
+    {"share-token", Kind::Value, "FILE", "the token pages log in with (a file only you may read)",
+     SetShareToken},
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
     {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
      SetWebOpenWatch},

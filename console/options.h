@@ -44,7 +44,7 @@ struct ConsoleOptions {
     char logPath[PathCapacity];     // text log; empty: none
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
-    char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
+    char share[PathCapacity];       // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
     char shareToken[PathCapacity];  // the token's file; empty: none
     char web[PathCapacity];         // --web [HOST:]PORT; empty: no pages
     bool webOpenWatch;              // pages may watch without the token

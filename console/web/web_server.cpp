@@ -2,13 +2,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <libwebsockets.h>
 #include <sys/random.h>
 #include <unistd.h>
 
+#include "console/schedule.h"
 #include "console/web/web_assets.h"
+#include <netdb.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -28,6 +32,25 @@ struct HttpState {
 };
 
 Web& WebOf(struct lws* wsi) { return *static_cast<Web*>(lws_context_user(lws_get_context(wsi))); }
+
+WebConnection* ConnectionOf(Web& web, const struct lws* wsi) {
+    for (unsigned i = 0; i < web.connections; ++i) {
+        if (web.connection[i].wsi == wsi) return &web.connection[i];
+    }
+    return nullptr;
+}
+
+// Asks the library for a chance to write, and poll to watch for it.
+void WantWrite(Web& web, struct lws* wsi) {
+    WebConnection* connection = ConnectionOf(web, wsi);
+    if (connection != nullptr) connection->wantWrite = true;
+    lws_callback_on_writable(wsi);
+}
+
+void Forget(Web& web, const struct lws* wsi) {
+    WebConnection* connection = ConnectionOf(web, wsi);
+    if (connection != nullptr) *connection = web.connection[--web.connections];
+}
 
 void Say(Web& web, const char* text) {
     if (web.hooks.say != nullptr) web.hooks.say(web.hooks.user, text);
@@ -84,7 +107,7 @@ int Answer(struct lws* wsi, unsigned code, const char* type, const char* body, u
         if (!asset) std::memcpy(state->own, body, length);
         state->send = asset ? body : state->own;
         state->sendLength = length;
-        lws_callback_on_writable(wsi);
+        WantWrite(WebOf(wsi), wsi);
         return 0;
     }
     return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
@@ -158,29 +181,7 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
 int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, void* in, size_t len) {
     HttpState* state = static_cast<HttpState*>(user);
     switch (reason) {
-        case LWS_CALLBACK_ADD_POLL_FD: {
-            Web& web = *static_cast<Web*>(lws_context_user(lws_get_context(wsi)));
-            const struct lws_pollargs* args = static_cast<const struct lws_pollargs*>(in);
-            if (web.fdCount == WebMaxDescriptors) return 1;  // the library then drops that connection
-            web.fds[web.fdCount++] = {args->fd, short(args->events), 0};
-            return 0;
-        }
-        case LWS_CALLBACK_DEL_POLL_FD: {
-            Web& web = *static_cast<Web*>(lws_context_user(lws_get_context(wsi)));
-            const struct lws_pollargs* args = static_cast<const struct lws_pollargs*>(in);
-            for (unsigned i = 0; i < web.fdCount; ++i) {
-                if (web.fds[i].fd == args->fd) web.fds[i] = web.fds[--web.fdCount];
-            }
-            return 0;
-        }
-        case LWS_CALLBACK_CHANGE_MODE_POLL_FD: {
-            Web& web = *static_cast<Web*>(lws_context_user(lws_get_context(wsi)));
-            const struct lws_pollargs* args = static_cast<const struct lws_pollargs*>(in);
-            for (unsigned i = 0; i < web.fdCount; ++i) {
-                if (web.fds[i].fd == args->fd) web.fds[i].events = short(args->events);
-            }
-            return 0;
-        }
+        case LWS_CALLBACK_WSI_DESTROY: Forget(WebOf(wsi), wsi); return 0;
         case LWS_CALLBACK_HTTP:
             if (state == nullptr) return -1;
             return Http(WebOf(wsi), wsi, state, static_cast<const char*>(in));
@@ -194,6 +195,7 @@ int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, 
             return 0;
         case LWS_CALLBACK_HTTP_BODY_COMPLETION: return Login(WebOf(wsi), wsi, state);
         case LWS_CALLBACK_HTTP_WRITEABLE: {
+            if (WebConnection* connection = ConnectionOf(WebOf(wsi), wsi)) connection->wantWrite = false;
             if (state == nullptr || state->send == nullptr) return 0;
             // Our bodies are small: one write, the library keeps what the socket does not take.
             static uint8_t body[LWS_PRE + 65536];
@@ -204,7 +206,9 @@ int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, 
             if (lws_write(wsi, body + LWS_PRE, length, LWS_WRITE_HTTP_FINAL) != int(length)) return -1;
             return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
         }
-        case LWS_CALLBACK_HTTP_FILE_COMPLETION: return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
+        case LWS_CALLBACK_HTTP_FILE_COMPLETION:
+            if (WebConnection* connection = ConnectionOf(WebOf(wsi), wsi)) connection->sendingFile = false;
+            return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
         default: return lws_callback_http_dummy(wsi, reason, user, in, len);
     }
 }
@@ -251,8 +255,7 @@ void Established(Web& web, struct lws* wsi) {
     page.inputLength = 0;
     page.inputTooLong = false;
     ++web.pages;
-    for (WebPage& other : web.page) other.view.status = true;  // "who" changed
-    lws_callback_on_writable_all_protocol(web.context, lws_get_protocol(wsi));
+    SetWebWriter(web, web.writer);  // "who" changed for every page
 }
 
 void Act(Web& web, int index) {
@@ -263,7 +266,7 @@ void Act(Web& web, int index) {
     if (input.command == WebCommand::History) {
         page.historyAsked = !input.live;
         page.historyFrom = input.row;
-        lws_callback_on_writable(page.wsi);
+        WantWrite(web, page.wsi);
         return;
     }
     if (input.command == WebCommand::Take) {
@@ -275,13 +278,13 @@ void Act(Web& web, int index) {
             std::snprintf(text, sizeof text, "web: page %d took the line", index + 1);
             Say(web, text);
         }
-        lws_callback_on_writable(page.wsi);
+        WantWrite(web, page.wsi);
         return;
     }
     if (input.command == WebCommand::Ignore) return;
     if (web.writer != index) {  // a watcher sends nothing
         std::snprintf(page.notice, sizeof page.notice, "watching: take the line to type");
-        lws_callback_on_writable(page.wsi);
+        WantWrite(web, page.wsi);
         return;
     }
     if (input.command == WebCommand::Bytes) {
@@ -289,7 +292,7 @@ void Act(Web& web, int index) {
         if (dropped > 0) {
             std::snprintf(page.notice, sizeof page.notice,
                           "%u characters of the paste have no byte: left out", dropped);
-            lws_callback_on_writable(page.wsi);
+            WantWrite(web, page.wsi);
         }
     } else if (web.hooks.control != nullptr) {
         web.hooks.control(web.hooks.user, input.command, input.on);
@@ -310,7 +313,7 @@ void Receive(Web& web, struct lws* wsi, const void* in, size_t len) {
     if (page.inputTooLong) {
         std::snprintf(page.notice, sizeof page.notice, "a message over %u bytes was left out",
                       WebInputCapacity);
-        lws_callback_on_writable(wsi);
+        WantWrite(WebOf(wsi), wsi);
     } else {
         Act(web, index);
     }
@@ -319,6 +322,7 @@ void Receive(Web& web, struct lws* wsi, const void* in, size_t len) {
 }
 
 int Writeable(Web& web, struct lws* wsi) {
+    if (WebConnection* connection = ConnectionOf(web, wsi)) connection->wantWrite = false;
     int index = PageIndex(web, wsi);
     if (index < 0) return 0;
     WebPage& page = web.page[index];
@@ -335,7 +339,7 @@ int Writeable(Web& web, struct lws* wsi) {
         length = ComposeWebUpdate(page.view, web.shown, role, out, WebMessageCapacity);
     }
     if (length > 0 && lws_write(wsi, web.message + LWS_PRE, length, LWS_WRITE_TEXT) < int(length)) return -1;
-    if (page.notice[0] != '\0' || page.historyAsked || page.view.Pending()) lws_callback_on_writable(wsi);
+    if (page.notice[0] != '\0' || page.historyAsked || page.view.Pending()) WantWrite(WebOf(wsi), wsi);
     return 0;
 }
 
@@ -351,9 +355,7 @@ int PageCallback(struct lws* wsi, enum lws_callback_reasons reason, void*, void*
             if (index < 0) return 0;
             web.page[index].wsi = nullptr;
             --web.pages;
-            if (web.writer == index) SetWebWriter(web, WebLocalWriter);
-            for (WebPage& other : web.page) other.view.status = true;
-            lws_callback_on_writable_all_protocol(web.context, lws_get_protocol(wsi));
+            SetWebWriter(web, web.writer == index ? WebLocalWriter : web.writer);
             return 0;
         }
         default: return 0;
@@ -374,6 +376,62 @@ bool ReadFileText(const char* path, char* text, unsigned capacity) {
     if (count < 0) return false;
     text[count] = '\0';
     return true;
+}
+
+int Listen(const char* host, int port, char* message, unsigned capacity, const char* address) {
+    struct addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    char service[8];
+    std::snprintf(service, sizeof service, "%d", port);
+    struct addrinfo* found = nullptr;
+    int failed = getaddrinfo(host, service, &hints, &found);
+    if (failed != 0) {
+        std::snprintf(message, capacity, "--web %s: %s", address, gai_strerror(failed));
+        return -1;
+    }
+    int fd = -1, error = 0;
+    for (struct addrinfo* at = found; at != nullptr && fd < 0; at = at->ai_next) {
+        fd = socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (bind(fd, at->ai_addr, at->ai_addrlen) != 0 || listen(fd, 16) != 0) {
+            error = errno;
+            close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    if (fd < 0) std::snprintf(message, capacity, "--web %s: %s", address, std::strerror(error));
+    return fd;
+}
+
+// Takes the connections waiting, up to the limit, and gives them to the library.
+void Accept(Web& web) {
+    while (web.connections < WebMaxConnections) {
+        int fd = accept4(web.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        lws_sock_file_fd_type descriptor;
+        descriptor.sockfd = fd;
+        unsigned type = LWS_ADOPT_SOCKET | LWS_ADOPT_HTTP | (web.tls ? LWS_ADOPT_ALLOW_SSL : 0);
+        // Known before the library calls back about it.
+        web.connection[web.connections++] = {fd, nullptr, false, false};
+        struct lws* wsi =
+            lws_adopt_descriptor_vhost(web.vhost, lws_adoption_type(type), descriptor, nullptr, nullptr);
+        WebConnection* added = nullptr;
+        for (unsigned i = 0; i < web.connections; ++i) {
+            if (web.connection[i].fd == fd && web.connection[i].wsi == nullptr) added = &web.connection[i];
+        }
+        if (added == nullptr) continue;
+        if (wsi == nullptr) {  // the library closed it
+            *added = web.connection[--web.connections];
+        } else {
+            added->wsi = wsi;
+        }
+    }
 }
 
 }  // namespace
@@ -449,19 +507,21 @@ bool OpenWeb(Web& web, const WebSettings& settings, const WebHooks& hooks, const
     }
     web.hooks = hooks;
     web.history = history;
-    web.fdCount = 0;
     web.pages = 0;
     web.writer = WebLocalWriter;
     ResetWebShown(web.shown);
     lws_set_log_level(0, nullptr);
 
+    web.listener = Listen(host, port, message, capacity, settings.address);
+    if (web.listener < 0) return false;
     struct lws_context_creation_info info;
     std::memset(&info, 0, sizeof info);
-    info.port = port;
-    info.iface = host;
+    // We listen and accept in our own loop, and hand each connection over:
+    // so every descriptor the pages use is one we know to poll.
+    info.port = CONTEXT_PORT_NO_LISTEN_SERVER;
     info.protocols = Protocols;
     info.user = &web;
-    info.fd_limit_per_thread = WebMaxDescriptors + 4;  // and the library's own
+    info.fd_limit_per_thread = WebMaxConnections + 8;  // and the library's own
     info.max_http_header_data = 4096;
     info.timeout_secs = 20;
     info.options = LWS_SERVER_OPTION_VALIDATE_UTF8;
@@ -471,44 +531,57 @@ bool OpenWeb(Web& web, const WebSettings& settings, const WebHooks& hooks, const
         info.ssl_private_key_filepath = settings.key;
     }
     web.context = lws_create_context(&info);
-    if (web.context == nullptr) {
-        std::snprintf(message, capacity, "--web %s: cannot listen there (in use, or no such address%s)",
-                      settings.address, web.tls ? ", or the certificate and key do not load" : "");
+    web.vhost = web.context != nullptr ? lws_get_vhost_by_name(web.context, "default") : nullptr;
+    if (web.vhost == nullptr) {
+        std::snprintf(message, capacity, "--web %s: the server does not start%s", settings.address,
+                      web.tls ? " (do the certificate and key load?)" : "");
+        CloseWeb(web);
         return false;
     }
-    web.boundPort = port;
     return true;
 }
 
 void CloseWeb(Web& web) {
-    if (web.context == nullptr) return;
-    lws_context_destroy(web.context);
+    if (web.context != nullptr) lws_context_destroy(web.context);
+    if (web.listener >= 0) close(web.listener);
     web.context = nullptr;
-    web.fdCount = 0;
+    web.vhost = nullptr;
+    web.listener = -1;
+    web.connections = 0;
     web.pages = 0;
     for (WebPage& page : web.page) page.wsi = nullptr;
 }
 
 unsigned WebDescriptors(const Web& web, struct pollfd* fds) {
-    for (unsigned i = 0; i < web.fdCount; ++i) fds[i] = {web.fds[i].fd, web.fds[i].events, 0};
-    return web.fdCount;
+    if (web.context == nullptr) return 0;
+    unsigned count = 0;
+    fds[count++] = {web.listener, short(web.connections < WebMaxConnections ? POLLIN : 0), 0};
+    for (unsigned i = 0; i < web.connections; ++i) {
+        const WebConnection& connection = web.connection[i];
+        bool out = connection.wantWrite || connection.sendingFile || lws_partial_buffered(connection.wsi);
+        fds[count++] = {connection.fd, short(POLLIN | (out ? POLLOUT : 0)), 0};
+    }
+    return count;
 }
 
 void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
     if (web.context == nullptr) return;
-    for (unsigned i = 0; i < count; ++i) {
-        if (fds[i].revents == 0) continue;
-        struct lws_pollfd ready = {fds[i].fd, fds[i].events, fds[i].revents};
-        lws_service_fd(web.context, &ready);
+    bool ready = false;
+    for (unsigned i = 1; i < count; ++i) ready = ready || fds[i].revents != 0;
+    if (count > 0 && (fds[0].revents & POLLIN)) Accept(web);
+    int64_t now = MonotonicMilliseconds();
+    // The library polls its own descriptors without waiting and serves
+    // what is ready, its timers too: ours only told us when to ask.
+    if (ready || now >= web.serviceDue) {
+        lws_service_tsi(web.context, -1, 0);
+        web.serviceDue = now + (web.connections > 0 ? WebTickMilliseconds : 1000);
     }
-    // Timers and connections the library wants served without a descriptor.
-    if (lws_service_adjust_timeout(web.context, 1, 0) == 0) lws_service_tsi(web.context, -1, 0);
 }
 
 int WebTimeout(Web& web) {
     if (web.context == nullptr) return -1;
-    // The library's own timeouts are in seconds: a second's wait is soon enough.
-    return lws_service_adjust_timeout(web.context, 1000, 0);
+    int64_t wait = web.serviceDue - MonotonicMilliseconds();
+    return wait < 0 ? 0 : int(wait);
 }
 
 void WebShowFrame(Web& web, const WebFrame& frame) {
@@ -518,7 +591,7 @@ void WebShowFrame(Web& web, const WebFrame& frame) {
     for (WebPage& page : web.page) {
         if (page.wsi == nullptr) continue;
         MarkWebView(page.view, change);
-        lws_callback_on_writable(page.wsi);
+        WantWrite(web, page.wsi);
     }
 }
 
@@ -526,7 +599,7 @@ void WebSayToPages(Web& web, const char* text) {
     for (WebPage& page : web.page) {
         if (page.wsi == nullptr) continue;
         std::snprintf(page.notice, sizeof page.notice, "%s", text);
-        lws_callback_on_writable(page.wsi);
+        WantWrite(web, page.wsi);
     }
 }
 
@@ -535,6 +608,6 @@ void SetWebWriter(Web& web, int writer) {
     for (WebPage& page : web.page) {
         if (page.wsi == nullptr) continue;
         page.view.status = true;
-        lws_callback_on_writable(page.wsi);
+        WantWrite(web, page.wsi);
     }
 }

@@ -32,10 +32,15 @@
 
 struct lws;
 struct lws_context;
+struct lws_vhost;
 
 const unsigned WebMaxPages = 16;
 const unsigned WebMaxHttp = 16;  // page loads and logins at once
-const unsigned WebMaxDescriptors = WebMaxPages + WebMaxHttp + 2;
+const unsigned WebMaxConnections = WebMaxPages + WebMaxHttp;
+const unsigned WebMaxDescriptors = WebMaxConnections + 1;  // and the listener
+// While connections are open the library is asked this often for what it
+// wants done that poll cannot tell us (a close, a ping's answer).
+const int64_t WebTickMilliseconds = 200;
 const unsigned WebInputCapacity = 4 * WebPasteCapacity + 16;  // one message from a page
 const int WebLocalWriter = -1;  // the local terminal (or a served line's client)
 
@@ -70,16 +75,27 @@ struct WebPage {
     uint8_t input[WebInputCapacity];
 };
 
+// A connection we accepted and gave the library.
+struct WebConnection {
+    int fd;
+    struct lws* wsi;
+    bool wantWrite;    // we asked for a chance to write
+    bool sendingFile;  // the library sends the log as the socket takes it
+};
+
 struct Web {
     struct lws_context* context = nullptr;  // null: not serving
+    struct lws_vhost* vhost = nullptr;
+    int listener = -1;
+    WebConnection connection[WebMaxConnections];
+    unsigned connections = 0;
+    int64_t serviceDue = 0;
     WebSettings settings = {};
     char token[WebTokenCapacity] = "";
     bool tls = false;
     WebHooks hooks;
     const History* history = nullptr;
     const char* logPath = nullptr;  // the current log, or null
-    struct pollfd fds[WebMaxDescriptors];
-    unsigned fdCount = 0;
     WebSessions sessions;
     WebShown shown;
     int writer = WebLocalWriter;  // a page's index, or the local side
@@ -87,7 +103,6 @@ struct Web {
     WebPage page[WebMaxPages];
     WebInput parsed;
     uint8_t message[16 + WebMessageCapacity];  // the library's header room, then a message
-    int boundPort = 0;
 };
 
 // Takes the address apart: false with `problem` when it is not [HOST:]PORT.
