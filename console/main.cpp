@@ -163,6 +163,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    if (c.options.web[0] != '\0' && c.options.shareToken[0] == '\0' && !c.options.webOpenWatch) {
+        return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
+    }
     char message[PathCapacity + 256];
     if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
     if (!c.history.Allocate(c.options.historyRows)) {

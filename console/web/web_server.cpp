@@ -178,10 +178,13 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
     return AnswerText(wsi, 404, "not found\n");
 }
 
+int Filter(Web& web, struct lws* wsi);
+
 int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, void* in, size_t len) {
     HttpState* state = static_cast<HttpState*>(user);
     switch (reason) {
         case LWS_CALLBACK_WSI_DESTROY: Forget(WebOf(wsi), wsi); return 0;
+        case LWS_CALLBACK_HTTP_CONFIRM_UPGRADE: return Filter(WebOf(wsi), wsi);
         case LWS_CALLBACK_HTTP:
             if (state == nullptr) return -1;
             return Http(WebOf(wsi), wsi, state, static_cast<const char*>(in));
@@ -220,7 +223,8 @@ int PageIndex(const Web& web, const struct lws* wsi) {
     return -1;
 }
 
-// The WebSocket handshake: room, Origin, and the right to watch.
+// The WebSocket handshake: room, Origin, and the right to watch. A refusal
+// is answered with its status here (1); 0 lets the upgrade on.
 int Filter(Web& web, struct lws* wsi) {
     char origin[256], host[256];
     Header(wsi, WSI_TOKEN_ORIGIN, origin, sizeof origin);
@@ -346,7 +350,6 @@ int Writeable(Web& web, struct lws* wsi) {
 int PageCallback(struct lws* wsi, enum lws_callback_reasons reason, void*, void* in, size_t len) {
     Web& web = WebOf(wsi);
     switch (reason) {
-        case LWS_CALLBACK_FILTER_PROTOCOL_CONNECTION: return Filter(web, wsi);
         case LWS_CALLBACK_ESTABLISHED: Established(web, wsi); return 0;
         case LWS_CALLBACK_RECEIVE: Receive(web, wsi, in, len); return 0;
         case LWS_CALLBACK_SERVER_WRITEABLE: return Writeable(web, wsi);
