@@ -164,7 +164,8 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
                 return AnswerText(wsi, 403, "log in first\n");
             if (web.logPath == nullptr) return AnswerText(wsi, 404, "no log\n");
             static const char disposition[] =
-                "content-disposition: attachment; filename=\"brisvane.log\"\x0d\x0a";
+                "content-disposition: attachment; filename=\"brisvane.log\"\x0d\x0a"
+                "x-content-type-options: nosniff\x0d\x0acontent-security-policy: default-src 'none'\x0d\x0a";
             int n =
                 lws_serve_http_file(wsi, web.logPath, "text/plain", disposition, int(sizeof disposition - 1));
             if (n < 0 || (n > 0 && lws_http_transaction_completed(wsi))) return -1;
