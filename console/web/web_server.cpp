@@ -259,6 +259,8 @@ void Established(Web& web, struct lws* wsi) {
     page.notice[0] = '\0';
     page.inputLength = 0;
     page.inputTooLong = false;
+    page.held = false;
+    page.lastUpdate = 0;
     ++web.pages;
     SetWebWriter(web, web.writer);  // "who" changed for every page
 }
@@ -342,6 +344,7 @@ int Writeable(Web& web, struct lws* wsi) {
     } else {
         WebRole role = web.writer == index ? WebRole::Writer : WebRole::Watcher;
         length = ComposeWebUpdate(page.view, web.shown, role, out, WebMessageCapacity);
+        if (length > 0) page.lastUpdate = MonotonicMilliseconds();
     }
     if (length > 0 && lws_write(wsi, web.message + LWS_PRE, length, LWS_WRITE_TEXT) < int(length)) return -1;
     if (page.notice[0] != '\0' || page.historyAsked || page.view.Pending()) WantWrite(WebOf(wsi), wsi);
@@ -576,6 +579,12 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
     int64_t now = MonotonicMilliseconds();
     // The library polls its own descriptors without waiting and serves
     // what is ready, its timers too: ours only told us when to ask.
+    for (WebPage& page : web.page) {  // held updates whose time has come
+        if (page.wsi == nullptr || !page.held || now - page.lastUpdate < WebUpdateMilliseconds) continue;
+        page.held = false;
+        WantWrite(web, page.wsi);
+        ready = true;
+    }
     if (ready || now >= web.serviceDue) {
         lws_service_tsi(web.context, -1, 0);
         web.serviceDue = now + (web.connections > 0 ? WebTickMilliseconds : 1000);
@@ -584,7 +593,13 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
 
 int WebTimeout(Web& web) {
     if (web.context == nullptr) return -1;
-    int64_t wait = web.serviceDue - MonotonicMilliseconds();
+    int64_t due = web.serviceDue;
+    for (const WebPage& page : web.page) {
+        if (page.wsi != nullptr && page.held && page.lastUpdate + WebUpdateMilliseconds < due) {
+            due = page.lastUpdate + WebUpdateMilliseconds;
+        }
+    }
+    int64_t wait = due - MonotonicMilliseconds();
     return wait < 0 ? 0 : int(wait);
 }
 
@@ -592,10 +607,16 @@ void WebShowFrame(Web& web, const WebFrame& frame) {
     if (web.context == nullptr) return;
     WebChange change = NoteWebFrame(web.shown, frame);
     if (change.rows == 0 && !change.cursor && !change.status) return;
+    int64_t now = MonotonicMilliseconds();
     for (WebPage& page : web.page) {
         if (page.wsi == nullptr) continue;
         MarkWebView(page.view, change);
-        WantWrite(web, page.wsi);
+        // Soon after the last update the change waits (marked) for its turn.
+        if (now - page.lastUpdate < WebUpdateMilliseconds) {
+            page.held = true;
+        } else {
+            WantWrite(web, page.wsi);
+        }
     }
 }
 

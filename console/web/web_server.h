@@ -41,6 +41,9 @@ const unsigned WebMaxDescriptors = WebMaxConnections + 1;  // and the listener
 // While connections are open the library is asked this often for what it
 // wants done that poll cannot tell us (a close, a ping's answer).
 const int64_t WebTickMilliseconds = 200;
+// A page is sent at most one screen update in this time: the first change
+// goes at once, those during a flood are gathered (25 a second at most).
+const int64_t WebUpdateMilliseconds = 40;
 const unsigned WebInputCapacity = 4 * WebPasteCapacity + 16;  // one message from a page
 const int WebLocalWriter = -1;  // the local terminal (or a served line's client)
 
@@ -67,6 +70,8 @@ struct WebPage {
     struct lws* wsi = nullptr;  // null: a free slot
     bool mayWrite = false;      // came with a session
     WebPageView view;
+    int64_t lastUpdate = 0;  // when it was last sent an update
+    bool held = false;       // marked, waiting for WebUpdateMilliseconds to pass
     bool historyAsked = false;
     uint64_t historyFrom = 0;
     char notice[128] = "";  // to send before the next update
