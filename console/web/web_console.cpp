@@ -7,13 +7,37 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "console/bit7_watch.h"
 #include "console/commands.h"
+#include "console/line_maps.h"
+#include "console/text_rules.h"
 #include "console/console.h"
 
 namespace {
 
-void SendFromPage(void* user, const uint8_t* bytes, unsigned count, bool) {
-    SendTyped(*static_cast<Console*>(user), bytes, count);
+// As typed keys go: the sent maps, the terminal's bit 7, local echo; a byte
+// at a time, so a paste the queue cannot hold yet waits with the page.
+unsigned SendFromPage(void* user, const uint8_t* bytes, unsigned count, bool paste) {
+    Console& c = *static_cast<Console*>(user);
+    if (c.protocol.active) {
+        Say(c.notice, "not sent: a transfer runs (the menu key then e ends it)");
+        return count;
+    }
+    if (c.link != LinkState::Open) {
+        c.counters.dropped += count;
+        Say(c.notice, "not connected: the page's keys were not sent");
+        return count;
+    }
+    unsigned taken = 0;
+    for (; taken < count; ++taken) {
+        uint8_t mapped[2], wire[2];
+        unsigned n = MapSent(c.style.maps, bytes[taken], mapped);
+        for (unsigned j = 0; j < n; ++j) wire[j] = Originated(mapped[j], c.options.sevenBit);
+        if (!c.pump.Queue(wire, n, paste)) break;
+        KeysSent(c.bit7, wire, n, MonotonicMilliseconds());
+        EchoQueued(c, wire, n);
+    }
+    return taken;
 }
 
 void ControlFromPage(void* user, WebCommand command, bool on) {

@@ -26,6 +26,7 @@ struct HttpState {
     const char* send;  // the body still to write: an asset, or `own`
     unsigned sendLength;
     char own[256];
+    bool login;  // a POST to /login: its body is the form
     unsigned bodyLength;
     bool bodyTooLong;
     char body[LoginBodyCapacity];
@@ -150,6 +151,7 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
     state->bodyLength = 0;
     state->bodyTooLong = false;
     bool post = lws_hdr_total_length(wsi, WSI_TOKEN_POST_URI) > 0;
+    state->login = post && ClassifyWebPath(path) == WebPath::Login;
     switch (ClassifyWebPath(path)) {
         case WebPath::Page:
             return Answer(wsi, 200, "text/html; charset=utf-8", WebAssets[0].bytes, WebAssets[0].length);
@@ -197,7 +199,9 @@ int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, 
                 state->bodyLength += unsigned(len);
             }
             return 0;
-        case LWS_CALLBACK_HTTP_BODY_COMPLETION: return Login(WebOf(wsi), wsi, state);
+        case LWS_CALLBACK_HTTP_BODY_COMPLETION:
+            if (!state->login) return AnswerText(wsi, 405, "only /login takes a form\n");
+            return Login(WebOf(wsi), wsi, state);
         case LWS_CALLBACK_HTTP_WRITEABLE: {
             if (WebConnection* connection = ConnectionOf(WebOf(wsi), wsi)) connection->wantWrite = false;
             if (state == nullptr || state->send == nullptr) return 0;
@@ -248,9 +252,10 @@ int Filter(Web& web, struct lws* wsi) {
     return 0;
 }
 
-void Established(Web& web, struct lws* wsi) {
+// Returns -1 (close it) when two handshakes at once took the last place.
+int Established(Web& web, struct lws* wsi) {
     int index = PageIndex(web, nullptr);
-    if (index < 0) return;  // Filter keeps this from happening
+    if (index < 0) return -1;
     WebPage& page = web.page[index];
     page.wsi = wsi;
     page.mayWrite = HasSession(web, wsi);
@@ -261,8 +266,10 @@ void Established(Web& web, struct lws* wsi) {
     page.inputTooLong = false;
     page.held = false;
     page.lastUpdate = 0;
+    page.pendingStart = page.pendingEnd = 0;
     ++web.pages;
     SetWebWriter(web, web.writer);  // "who" changed for every page
+    return 0;
 }
 
 void Act(Web& web, int index) {
@@ -295,7 +302,16 @@ void Act(Web& web, int index) {
         return;
     }
     if (input.command == WebCommand::Bytes) {
-        if (web.hooks.send != nullptr) web.hooks.send(web.hooks.user, input.bytes, input.count, input.paste);
+        unsigned taken = web.hooks.send != nullptr
+                             ? web.hooks.send(web.hooks.user, input.bytes, input.count, input.paste)
+                             : input.count;
+        if (taken < input.count) {  // held: the page is not read until the line takes these
+            std::memcpy(page.pending, input.bytes + taken, input.count - taken);
+            page.pendingStart = 0;
+            page.pendingEnd = input.count - taken;
+            page.pendingPaste = input.paste;
+            lws_rx_flow_control(page.wsi, 0);
+        }
         if (dropped > 0) {
             std::snprintf(page.notice, sizeof page.notice,
                           "%u characters of the paste have no byte: left out", dropped);
@@ -354,7 +370,7 @@ int Writeable(Web& web, struct lws* wsi) {
 int PageCallback(struct lws* wsi, enum lws_callback_reasons reason, void*, void* in, size_t len) {
     Web& web = WebOf(wsi);
     switch (reason) {
-        case LWS_CALLBACK_ESTABLISHED: Established(web, wsi); return 0;
+        case LWS_CALLBACK_ESTABLISHED: return Established(web, wsi);
         case LWS_CALLBACK_RECEIVE: Receive(web, wsi, in, len); return 0;
         case LWS_CALLBACK_SERVER_WRITEABLE: return Writeable(web, wsi);
         case LWS_CALLBACK_CLOSED: {
@@ -579,6 +595,17 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
     int64_t now = MonotonicMilliseconds();
     // The library polls its own descriptors without waiting and serves
     // what is ready, its timers too: ours only told us when to ask.
+    for (unsigned i = 0; i < WebMaxPages; ++i) {  // what the line did not take before
+        WebPage& page = web.page[i];
+        if (page.wsi == nullptr || page.pendingStart == page.pendingEnd) continue;
+        if (web.writer != int(i)) {  // no longer the writer: what waits is not sent
+            page.pendingStart = page.pendingEnd = 0;
+        } else if (web.hooks.send != nullptr) {
+            page.pendingStart += web.hooks.send(web.hooks.user, page.pending + page.pendingStart,
+                                                page.pendingEnd - page.pendingStart, page.pendingPaste);
+        }
+        if (page.pendingStart == page.pendingEnd) lws_rx_flow_control(page.wsi, 1);
+    }
     for (WebPage& page : web.page) {  // held updates whose time has come
         if (page.wsi == nullptr || !page.held || now - page.lastUpdate < WebUpdateMilliseconds) continue;
         page.held = false;

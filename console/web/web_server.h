@@ -58,8 +58,10 @@ struct WebSettings {
 // What the program lends the pages. Every hook may be null.
 struct WebHooks {
     void* user = nullptr;
-    // Bytes from the writer's page (a key, or a paste when `paste`).
-    void (*send)(void* user, const uint8_t* bytes, unsigned count, bool paste) = nullptr;
+    // Bytes from the writer's page (a key, or a paste when `paste`). Returns
+    // how many it took: the page keeps the rest, and is not read, until
+    // they are taken (the line is slow, its queue full).
+    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, bool paste) = nullptr;
     // BREAK, DTR or RTS from the writer's page.
     void (*control)(void* user, WebCommand command, bool on) = nullptr;
     // Something to tell the local user: a refusal, a page that took the line.
@@ -78,6 +80,9 @@ struct WebPage {
     unsigned inputLength = 0;
     bool inputTooLong = false;
     uint8_t input[WebInputCapacity];
+    unsigned pendingStart = 0, pendingEnd = 0;  // bytes the line did not take yet
+    bool pendingPaste = false;
+    uint8_t pending[WebPasteCapacity];
 };
 
 // A connection we accepted and gave the library.

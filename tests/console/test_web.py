@@ -145,6 +145,14 @@ class Page(unittest.TestCase):
                 expected = b'ls\r\x1b?t\x08\x1bP\x03'
                 got = s.host_read(len(expected))
                 self.assertEqual(bytes(b & 0x7F for b in got), expected)
+                # A paste larger than the line's queue holds arrives whole, Enter as CR.
+                text = ''.join(f'paste line {n:05d}\n' for n in range(6000))
+                d.execute_script(
+                    'const e = new ClipboardEvent("paste", {clipboardData: new DataTransfer()});'
+                    'e.clipboardData.setData("text", arguments[0]); arguments[1].dispatchEvent(e);',
+                    text, terminal)
+                got = s.host_read(len(text), timeout=30)
+                self.assertEqual(bytes(b & 0x7F for b in got), text.replace('\n', '\r').encode())
             finally:
                 d.quit()
 
