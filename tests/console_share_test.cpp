@@ -143,6 +143,7 @@ TEST(WebInput, KeysSendWhatTheTerminalSendsForThem) {
     EXPECT_EQ(Bytes(*Parse("kC c")), "\x03");
     EXPECT_EQ(Bytes(*Parse("kCS C")), "\x03");
     EXPECT_EQ(Bytes(*Parse("kC [")), "\x1b");
+    EXPECT_EQ(Bytes(*Parse("kCA @")), "@");                  // AltGr: the character, not Ctrl-@
     EXPECT_EQ(Bytes(*Parse("kC  ")), std::string("\0", 1));  // Ctrl-Space
     EXPECT_EQ(Bytes(*Parse("k- \xc3\xa9")), "\xe9");         // é: one byte
     // No counterpart: nothing is sent, nothing guessed.

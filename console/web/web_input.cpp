@@ -58,7 +58,9 @@ long DecodeUtf8(const uint8_t* text, unsigned length, unsigned* used) {
 }
 
 void Key(const char* mods, unsigned modsLength, const char* name, unsigned nameLength, WebInput* input) {
-    bool ctrl = std::memchr(mods, 'C', modsLength) != nullptr;
+    // Ctrl with Alt is AltGr on many layouts: the character is what it typed.
+    bool ctrl =
+        std::memchr(mods, 'C', modsLength) != nullptr && std::memchr(mods, 'A', modsLength) == nullptr;
     bool shift = std::memchr(mods, 'S', modsLength) != nullptr;
     auto is = [&](const char* what) {
         return std::strlen(what) == nameLength && std::memcmp(what, name, nameLength) == 0;

@@ -189,6 +189,7 @@ async function start() {
   if (!s.session && !s.openWatch) { $("login").hidden = false; showWhy(""); return; }
   if (s.full) { showWhy("The server has all 16 pages it takes open: try again later."); return; }
   if (!s.session) $("login").hidden = false;  // watching; a login lets this page write
+  $("terminal").focus();
   connect();
 }
 
