@@ -360,6 +360,7 @@ void RunLoop(Console& c, int signalPipe) {
         NoteLineOpen(c.counters, c.link == LinkState::Open, now);
         PumpOutput(c, now);
         if (c.redraw && !c.batch.on && now - c.lastFlush >= FrameMilliseconds) Flush(c, now);
+        if (c.batch.on) ShowWebPages(c);  // no display: the pages are shown at each pass
 
         int lineFd = c.link != LinkState::Down ? c.line->Descriptor() : -1;
         bool holdKeys = !c.batch.on && HoldKeys(c, now);
