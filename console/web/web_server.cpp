@@ -18,6 +18,7 @@ namespace {
 
 const char ProtocolName[] = "brisvane";
 const unsigned LoginBodyCapacity = 1024;
+const int64_t WrongTokenMicroseconds = 1000000;
 const char SecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self'; "
     "form-action 'self'; base-uri 'none'; frame-ancestors 'none'";
@@ -134,7 +135,9 @@ int Login(Web& web, struct lws* wsi, HttpState* state) {
     if (state->bodyTooLong || !WebFormToken(state->body, state->bodyLength, token, sizeof token) ||
         !WebTokenMatches(web.token, token, unsigned(std::strlen(token)))) {
         Say(web, "web: a login with a wrong or missing token was refused");
-        return AnswerText(wsi, 403, "wrong token\n");
+        // Answered in a second (a timer, never a wait), so guessing is slow.
+        lws_set_timer_usecs(wsi, WrongTokenMicroseconds);
+        return 0;
     }
     uint8_t random[16];
     if (getrandom(random, sizeof random, 0) != ssize_t(sizeof random))
@@ -214,6 +217,7 @@ int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, 
             if (lws_write(wsi, body + LWS_PRE, length, LWS_WRITE_HTTP_FINAL) != int(length)) return -1;
             return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
         }
+        case LWS_CALLBACK_TIMER: return AnswerText(wsi, 403, "wrong token\n");  // a refused login's answer
         case LWS_CALLBACK_HTTP_FILE_COMPLETION:
             if (WebConnection* connection = ConnectionOf(WebOf(wsi), wsi)) connection->sendingFile = false;
             return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
