@@ -1,9 +1,9 @@
 # cpack: a Debian package from a native build, a zip from a Windows build.
 # The version is the one the program reports.
-file(STRINGS ${CMAKE_SOURCE_DIR}/console/main.cpp version_line
+file(STRINGS ${CMAKE_SOURCE_DIR}/console/program/main.cpp version_line
     REGEX "^#define BRISVANE_VERSION \"[^\"]+\"")
 if(NOT version_line MATCHES "\"([^\"]+)\"")
-    message(FATAL_ERROR "cannot find BRISVANE_VERSION in console/main.cpp")
+    message(FATAL_ERROR "cannot find BRISVANE_VERSION in console/program/main.cpp")
 endif()
 set(CPACK_PACKAGE_VERSION ${CMAKE_MATCH_1})
 set(CPACK_PACKAGE_NAME brisvane)

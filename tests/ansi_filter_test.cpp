@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "console/ansi_filter.h"
-#include "console/bit7_watch.h"
+#include "console/rules/ansi_filter.h"
+#include "console/rules/bit7_watch.h"
 #include "core/interpreter.h"
 #include "core/screen.h"
 

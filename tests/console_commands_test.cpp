@@ -9,9 +9,11 @@
 #include <sstream>
 #include <string>
 
-#include "console/commands.h"
-#include "console/connection.h"
-#include "console/menu.h"
+#include "console/program/commands.h"
+#include "console/program/connection.h"
+#include "console/program/line_controls.h"
+#include "console/rules/menu.h"
+#include "console/program/send.h"
 #include "core/screen.h"
 #include "tests/support/fake_line.h"
 
@@ -134,6 +136,30 @@ TEST(MenuTable, TheManualListsTheSameLetters) {
     EXPECT_EQ(manual, table);
 }
 
+// The manual's OPTIONS section names the options of the table, no more, no
+// fewer.
+TEST(OptionTable, TheManualListsTheSameOptions) {
+    std::ifstream file(BRISVANE_SOURCE_DIR "/doc/brisvane.1.scd");
+    ASSERT_TRUE(file) << "doc/brisvane.1.scd";
+    std::string line;
+    bool inOptions = false;
+    std::set<std::string> manual, table;
+    while (std::getline(file, line)) {
+        if (line.rfind("# ", 0) == 0) inOptions = line == "# OPTIONS";
+        if (!inOptions || line.rfind("*--", 0) != 0) continue;
+        // "*--dtr* *on*|*off*, *--rts* *on*|*off*" names two.
+        for (size_t at = 0; (at = line.find("*--", at)) != std::string::npos; at += 3) {
+            size_t end = line.find('*', at + 3);
+            manual.insert(line.substr(at + 1, end - at - 1));
+        }
+    }
+    char listed[256];
+    for (unsigned i = 0; OptionListing(i, listed, sizeof listed); ++i) {
+        table.insert(std::string(listed).substr(0, std::string(listed).find(' ')));
+    }
+    EXPECT_EQ(manual, table);
+}
+
 class Commands : public ::testing::Test {
 protected:
     std::unique_ptr<Console> console{new Console()};
@@ -142,14 +168,14 @@ protected:
         Console& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
-        c.controls = {c.options.line, false, -1, -1};
-        c.line.reset(line);
-        c.link = LinkState::Open;
+        c.link.controls = {c.options.line, false, -1, -1};
+        c.link.line.reset(line);
+        c.link.state = LinkState::Open;
     }
     Reaction Menu(char letter, int64_t now = 1000) {
         Console& c = *console;
-        c.menu = MenuLevel::Top;
-        return RunMenuStep(c, MenuKey(c.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()),
+        c.ui.menu = MenuLevel::Top;
+        return RunMenuStep(c, MenuKey(c.ui.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()),
                            now);
     }
 };
@@ -158,34 +184,151 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
     Console& c = *console;
     EXPECT_EQ(Menu('b', 1000), Nothing);
     EXPECT_STREQ(c.notice.text, "break sent");
-    EXPECT_EQ(c.breakEndsAt, 1000 + BreakMilliseconds);
+    EXPECT_EQ(c.link.breakEndsAt, 1000 + BreakMilliseconds);
     EndTimedControls(c, 1000 + BreakMilliseconds);
     Menu('D', 2000);
     EndTimedControls(c, 2000 + DtrPulseMilliseconds);
     Menu('d');
     EXPECT_EQ(line->calls, "break on; break off; dtr off; dtr on; dtr off; ");
-    EXPECT_FALSE(c.dtr);
-    c.controls.hardwareFlow = true;
-    Menu('t');  // RTS belongs to the flow control then
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));
+    c.link.controls.hardwareFlow = true;
+    Menu('t');  // RTS belongs to the flow control then, for a script too
+    EXPECT_EQ(SetModemOutput(c, ModemOutput::Rts, false, nullptr), ControlResult::Refused);
     EXPECT_EQ(line->calls.find("rts"), std::string::npos);
     line->controlResult = ControlResult::Refused;
     Menu('d');
     EXPECT_STREQ(c.notice.text, "the line refused the modem lines (DTR, RTS)");
-    EXPECT_FALSE(c.dtr);  // not recorded as set
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));  // not recorded as set
+}
+
+// The send table, a rule at a time: what each source's bytes become on the
+// wire, and what happens to those the line cannot take.
+class SendTable : public Commands {
+protected:
+    unsigned Give(SendSource source, const std::string& bytes) {
+        return Send(*console, source, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()));
+    }
+    std::string Wire() {
+        OutputPump& pump = console->pump;
+        std::string wire;
+        for (pump.StageQueued(0, 0); !pump.StageEmpty(); pump.StageQueued(0, 0)) {
+            unsigned n;
+            const uint8_t* bytes = pump.Pending(&n);
+            wire.append(reinterpret_cast<const char*>(bytes), n);
+            pump.Wrote(n, 0, 0);
+        }
+        return wire;
+    }
+};
+
+TEST_F(SendTable, MapsAndBit7ApplyToWhatTheTerminalOriginates) {
+    Console& c = *console;
+    c.style.maps = MapOutCrCrlf;
+    c.options.sevenBit = false;  // --eight-bit: the terminal's own bit 7
+    const std::pair<SendSource, const char*> expected[] = {
+        {SendSource::Key, "\x8d\x8a"},     {SendSource::Paste, "\x8d\x8a"}, {SendSource::HexInput, "\r"},
+        {SendSource::ShareClient, "\x8d"}, {SendSource::Script, "\x8d"},    {SendSource::ScriptRaw, "\r"},
+        {SendSource::BatchInput, "\x8d"},
+    };
+    for (auto [source, wire] : expected) {
+        EXPECT_EQ(Give(source, "\r"), 1u);
+        EXPECT_EQ(Wire(), wire) << SendRuleOf(source).what;
+    }
+    c.options.sevenBit = true;
+    Give(SendSource::Key, "\xe9\r");
+    EXPECT_EQ(Wire(), "i\r\n");
+}
+
+TEST_F(SendTable, ATransferOrTheHistoryRefusesTheUsersBytesAndATransferHoldsTheProgramsBytes) {
+    Console& c = *console;
+    c.features.protocol.active = true;
+    EXPECT_EQ(Give(SendSource::Key, "a"), 0u);
+    EXPECT_STREQ(c.notice.text, "not sent: a transfer runs (the menu key then e ends it)");
+    EXPECT_EQ(c.counters.dropped, 1u);
+    Forget(c.notice);
+    for (SendSource held : {SendSource::ShareClient, SendSource::Script, SendSource::BatchInput}) {
+        EXPECT_EQ(Give(held, "b"), 0u);
+    }
+    EXPECT_EQ(c.notice.text[0], '\0');
+    EXPECT_EQ(c.counters.dropped, 1u);
+    c.features.protocol.active = false;
+    c.ui.view.open = true;  // the history has the keys: a paste is not sent under it
+    EXPECT_EQ(Give(SendSource::Paste, "p"), 0u);
+    EXPECT_STREQ(c.notice.text, "not sent: the history is shown (q leaves it)");
+    c.ui.view.open = false;
+    EXPECT_EQ(Wire(), "");
+}
+
+TEST_F(SendTable, EchoShowsOnlyWhatTheUserSent) {
+    Console& c = *console;
+    ResetScreen();
+    c.style.echo = true;
+    c.options.sevenBit = false;
+    Give(SendSource::Script, "s");
+    Give(SendSource::ShareClient, "c");
+    Give(SendSource::Key, "k");
+    Give(SendSource::HexInput, "h");
+    EXPECT_EQ(screen.cells[0], Cell('k'));
+    EXPECT_EQ(screen.cells[1], Cell('h'));
+    EXPECT_EQ(Wire(), "\xf3\xe3\xebh");
+}
+
+TEST_F(SendTable, WhatDoesNotFitIsDroppedAndCountedOrLeftToItsProducer) {
+    Console& c = *console;
+    static uint8_t filler[TypedCapacity - 2];
+    ASSERT_TRUE(c.pump.Queue(filler, sizeof filler, false));
+    EXPECT_EQ(Give(SendSource::Script, "abc"), 0u);       // all or nothing, kept: the script waits
+    EXPECT_EQ(Give(SendSource::ShareClient, "abc"), 2u);  // the client keeps "c"
+    EXPECT_EQ(c.counters.dropped, 0u);
+    c.pump.Clear();
+    ASSERT_TRUE(c.pump.Queue(filler, sizeof filler, false));
+    EXPECT_EQ(Give(SendSource::Key, "\x1b[A"), 0u);
+    EXPECT_STREQ(c.notice.text, "65534 bytes wait for the line: the key was not sent");
+    EXPECT_EQ(Give(SendSource::Paste, "xyz"), 2u);
+    EXPECT_STREQ(c.notice.text, "the paste did not fit in what waits for the line: the rest was not sent");
+    EXPECT_EQ(c.counters.dropped, 4u);
+    c.link.state = LinkState::Down;
+    EXPECT_EQ(Give(SendSource::BatchInput, "q"), 0u);
+    EXPECT_EQ(Give(SendSource::HexInput, "q"), 0u);
+    EXPECT_STREQ(c.notice.text, "not connected: the hex bytes were not sent");
+    EXPECT_EQ(c.counters.dropped, 5u);
+}
+
+TEST_F(Commands, PulsesAtTheFirstOpenGoInOrderOnTheLoopsClock) {
+    Console& c = *console;
+    const char* fault = nullptr;
+    ASSERT_TRUE(ParsePulses("DTR=100,RTS=50", c.options.pulses, &c.options.pulseCount, &fault));
+    StartPulses(c, 1000);
+    EXPECT_EQ(line->calls, "dtr off; ");
+    ServePulses(c, 1099);
+    EXPECT_EQ(PulsesDeadline(c), 1100);
+    ServePulses(c, 1100);
+    ServePulses(c, 1150);
+    EXPECT_EQ(line->calls, "dtr off; dtr on; rts off; rts on; ");
+    EXPECT_EQ(PulsesDeadline(c), NoDeadline);
+    StartPulses(c, 5000);  // a reconnect: no reset again
+    EXPECT_EQ(line->calls, "dtr off; dtr on; rts off; rts on; ");
+
+    // A line without modem lines: said once, and nothing waits.
+    c.features.pulses = PulseRun();
+    line->controlResult = ControlResult::Unsupported;
+    StartPulses(c, 6000);
+    EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 cannot pulse DTR: started without the reset");
+    EXPECT_EQ(PulsesDeadline(c), NoDeadline);
 }
 
 TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
     Console& c = *console;
-    c.link = LinkState::Down;
+    c.link.state = LinkState::Down;
     for (char letter : {'b', 'd', 'D', 'p', 'f', 'm'}) {
         EXPECT_EQ(Menu(letter), Nothing);
         EXPECT_STREQ(c.notice.text, "not connected: /dev/ttyUSB0 is not open") << letter;
     }
     EXPECT_EQ(line->calls, "");
     Menu('c');  // the screen's own commands still work
-    EXPECT_FALSE(c.prompt.active);
+    EXPECT_FALSE(c.ui.prompt.active);
     Menu('?');
-    EXPECT_TRUE(c.helpOpen);
+    EXPECT_TRUE(c.ui.helpOpen);
 }
 
 TEST_F(Commands, LeavingIsAReactionWithItsCode) {
@@ -200,17 +343,18 @@ TEST_F(Commands, LeavingIsAReactionWithItsCode) {
     EXPECT_EQ(LineLost(c, 5000), Quit);
     EXPECT_EQ(c.exitCode, 1);
     c.options.reconnect = true;
-    c.link = LinkState::Open;
+    c.link.state = LinkState::Open;
     EXPECT_EQ(LineLost(c, 5000), Nothing);
-    EXPECT_EQ(c.link, LinkState::Down);
-    EXPECT_EQ(c.retryAt, 5000 + RetryMilliseconds);
+    EXPECT_EQ(c.link.state, LinkState::Down);
+    EXPECT_EQ(c.link.retryAt, 5000 + RetryMilliseconds);
 }
 
 TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
     Console& c = *console;
     ResetScreen();
     auto type = [&](const char* text) {
-        for (const char* at = text; *at != '\0'; ++at) SendTyped(c, reinterpret_cast<const uint8_t*>(at), 1);
+        for (const char* at = text; *at != '\0'; ++at)
+            Send(c, SendSource::Key, reinterpret_cast<const uint8_t*>(at), 1);
     };
     auto queued = [&]() {
         c.pump.StageQueued(0, 0);
@@ -227,18 +371,18 @@ TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
     type("b\rc");
     EXPECT_EQ(screen.cells[0], Cell('b'));
     EXPECT_EQ(screen.cells[ScreenColumns], Cell('c'));  // Enter shows as a new line
-    EXPECT_EQ(queued(), "\xe1\x8d\xe2\x8d\xe3");
+    EXPECT_EQ(queued(), "a\rb\rc");                     // bit 7 clear: the default
     Menu('M');
-    SetPromptText(c.prompt, "out-cr-crlf,del-bs");
+    SetPromptText(c.ui.prompt, "out-cr-crlf,del-bs");
     PromptAnswered(c);
     EXPECT_STREQ(c.notice.text, "line-end maps: out-cr-crlf,del-bs");
     type("\r\x7f");
-    EXPECT_EQ(queued(), "\x8d\x8a\x88");
+    EXPECT_EQ(queued(), "\r\n\b");
     Menu('w');
-    SetPromptText(c.prompt, "1b 5a ff");
+    SetPromptText(c.ui.prompt, "1b 5a ff");
     PromptAnswered(c);
     EXPECT_EQ(queued(), "\x1b\x5a\xff");  // as typed: no bit 7, no maps
-    c.link = LinkState::Down;
+    c.link.state = LinkState::Down;
     type("zz");
     Menu('i');
     EXPECT_NE(std::string(c.notice.text).find("sent 0  dropped 2"), std::string::npos) << c.notice.text;

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "console/connection.h"
-#include "console/console.h"
-#include "console/input.h"
+#include "console/program/connection.h"
+#include "console/program/console.h"
+#include "console/program/input.h"
 #include "tests/support/fake_line.h"
 
 namespace {
@@ -37,10 +37,10 @@ protected:
         Console& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "tcp://host:7000");
-        c.line.reset(line);
+        c.link.line.reset(line);
         char message[256];
         ASSERT_EQ(OpenAtStart(c, message, sizeof message), OpenResult::InProgress);
-        c.retryAt = 0;
+        c.link.retryAt = 0;
     }
     Reaction reaction = Nothing;  // of the last call
     // Runs the loop's connection calls at `now`; returns the next deadline.
@@ -53,12 +53,12 @@ protected:
 TEST_F(Connecting, TheFirstConnectHasFiveSecondsThenExitsWithTheStepThatGotNoAnswer) {
     Console& c = *console;
     EXPECT_EQ(At(0), 5000);
-    EXPECT_EQ(c.link, LinkState::Connecting);
+    EXPECT_EQ(c.link.state, LinkState::Connecting);
     EXPECT_EQ(At(4999), 5000);
     At(5000);
     EXPECT_EQ(reaction, Quit);
     EXPECT_EQ(c.exitCode, 1);
-    EXPECT_STREQ(c.startFailure, "host:7000: no answer to the TCP connect in 5 s");
+    EXPECT_STREQ(c.link.startFailure, "host:7000: no answer to the TCP connect in 5 s");
 }
 
 TEST_F(Connecting, TheMenuKeyThenXLeavesAtOnceWhileConnecting) {
@@ -67,7 +67,7 @@ TEST_F(Connecting, TheMenuKeyThenXLeavesAtOnceWhileConnecting) {
     EXPECT_EQ(HandleKey(c, c.options.prefixKey, false, 10), Nothing);
     EXPECT_TRUE(HandleKey(c, 'x', false, 20) & Quit);
     EXPECT_EQ(c.exitCode, 0);
-    EXPECT_STREQ(c.startFailure, "");
+    EXPECT_STREQ(c.link.startFailure, "");
 }
 
 TEST_F(Connecting, WaitBacksOffAndAShortOpenDoesNotResetIt) {
@@ -85,15 +85,15 @@ TEST_F(Connecting, WaitBacksOffAndAShortOpenDoesNotResetIt) {
     EXPECT_EQ(reaction, Nothing);
     EXPECT_STREQ(c.notice.text, "host:7000: connection refused; is the server running?");
     // A server that accepts and closes at once: the delay goes on growing...
-    c.retryDelay = 500;
+    c.link.retryDelay = 500;
     line->open = OpenResult::Open;
-    At(now = c.retryAt);
+    At(now = c.link.retryAt);
     LineLost(c, now + 10);
-    EXPECT_EQ(c.retryAt - (now + 10), 1000);
+    EXPECT_EQ(c.link.retryAt - (now + 10), 1000);
     // ...and starts afresh only after a line that stayed open.
-    At(now = c.retryAt);
+    At(now = c.link.retryAt);
     LineLost(c, now + LongestRetryMilliseconds);
-    EXPECT_EQ(c.retryAt - (now + LongestRetryMilliseconds), 500);
+    EXPECT_EQ(c.link.retryAt - (now + LongestRetryMilliseconds), 500);
 }
 
 TEST_F(Connecting, WithoutWaitARefusalExitsAtOnce) {
@@ -102,7 +102,7 @@ TEST_F(Connecting, WithoutWaitARefusalExitsAtOnce) {
     At(0);
     EXPECT_EQ(reaction, Quit);
     EXPECT_EQ(c.exitCode, 1);
-    EXPECT_STREQ(c.startFailure, "host:7000: connection refused; is the server running?");
+    EXPECT_STREQ(c.link.startFailure, "host:7000: connection refused; is the server running?");
 }
 
 }  // namespace

@@ -1,20 +1,25 @@
-// The local line: the lock files other programs look for, and a real pty
+// The local line: the lock files other programs look for, a real pty
 // opened the way a serial device is (raw, no software flow control, any
-// speed, a refused setting undone, controls a pty lacks reported as such).
+// speed, a refused setting undone, controls a pty lacks reported as such),
+// and the devices found in a sysfs and /dev laid out in a temp folder.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "console/line/line_speed.h"
+#include "console/line/device_list.h"
 #include "console/line/local_line.h"
+#include "console/line/serial_devices.h"
 #include "console/line/uucp_lock.h"
 
 namespace {
@@ -36,12 +41,16 @@ std::string Contents(const std::string& path) {
 }
 
 TEST(UucpLock, NamesAndOwnersAsOtherProgramsWriteThem) {
-    char names[2][256];
-    ASSERT_EQ(UucpLockNames("/dev/ttyUSB0", "/dev/ttyUSB0", names), 1u);
-    EXPECT_STREQ(names[0], "LCK..ttyUSB0");
-    ASSERT_EQ(UucpLockNames("/dev/serial/by-id/usb-FTDI-if00", "/dev/ttyUSB1", names), 2u);
-    EXPECT_STREQ(names[0], "LCK..usb-FTDI-if00");
-    EXPECT_STREQ(names[1], "LCK..ttyUSB1");
+    // From the real path: one name per device, however it was reached.
+    char name[256];
+    UucpLockName("/dev/ttyUSB0", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..ttyUSB0");
+    UucpLockName("/dev/pts/3", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..pts_3");
+    UucpLockName("/tmp/a/ttyA", name, sizeof name);  // and not the same as /tmp/b/ttyA
+    EXPECT_STREQ(name, "LCK..tmp_a_ttyA");
+    UucpLockName("/dev/pts/3", name, 9);
+    EXPECT_STREQ(name, "LCK..pts");
     pid_t pid;
     ASSERT_TRUE(ParseLockOwner("      4242\n", 11, &pid));
     EXPECT_EQ(pid, 4242);
@@ -55,21 +64,28 @@ TEST(UucpLock, NamesAndOwnersAsOtherProgramsWriteThem) {
 TEST(UucpLock, ALiveOwnerIsBusyAStaleOneIsTakenOverAndOursGoes) {
     TempFolder folder;
     std::string device = folder / "ttyV0";
-    std::ofstream(folder / "LCK..ttyV0") << "         1\n";  // init: alive
+    std::ofstream(device) << "";  // the device, reached through a link below
+    std::string link = folder / "by-id";
+    ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
+    char real[PATH_MAX], name[256];
+    ASSERT_NE(realpath(device.c_str(), real), nullptr);
+    UucpLockName(real, name, sizeof name);
+    std::string lockFile = folder / name;
+    std::ofstream(lockFile) << "         1\n";  // init: alive
     UucpLock lock;
     pid_t holder = 0;
-    EXPECT_EQ(TakeUucpLock(folder.path(), device.c_str(), &lock, &holder), LockResult::Busy);
+    EXPECT_EQ(TakeUucpLock(folder.path(), link.c_str(), &lock, &holder), LockResult::Busy);
     EXPECT_EQ(holder, 1);
     pid_t gone = fork();
     if (gone == 0) _exit(0);
     waitpid(gone, nullptr, 0);
-    std::ofstream(folder / "LCK..ttyV0", std::ios::trunc) << "     " << gone << "\n";
+    std::ofstream(lockFile, std::ios::trunc) << "     " << gone << "\n";
     ASSERT_EQ(TakeUucpLock(folder.path(), device.c_str(), &lock, &holder), LockResult::Taken);
     char mine[16];
     std::snprintf(mine, sizeof mine, "%10d\n", int(getpid()));
-    EXPECT_EQ(Contents(folder / "LCK..ttyV0"), mine);
+    EXPECT_EQ(Contents(lockFile), mine);
     ReleaseUucpLock(&lock);
-    EXPECT_NE(access((folder / "LCK..ttyV0").c_str(), F_OK), 0);
+    EXPECT_NE(access(lockFile.c_str(), F_OK), 0);
     // A folder nobody may write: no lock file, and no complaint.
     EXPECT_EQ(TakeUucpLock("/proc", device.c_str(), &lock, &holder), LockResult::Taken);
     EXPECT_EQ(lock.count, 0u);
@@ -139,6 +155,160 @@ TEST_F(PtyLine, AMissingDeviceIsMissingAndAFileIsNoTerminal) {
     EXPECT_EQ(plain.Open(Controls("9600"), message, sizeof message), OpenResult::Failed);
     EXPECT_NE(std::string(message).find("not a terminal"), std::string::npos);
     EXPECT_EQ(access((locks / "LCK..plain").c_str(), F_OK), -1);  // its lock file went with it
+}
+
+// Three adapters on one hub as the kernel and udev lay them out: two of
+// one make (told apart by serial number and port), one ACM on interface 2
+// whose node udev named otherwise, and a console with no device behind it.
+class DeviceTree : public ::testing::Test {
+protected:
+    TempFolder root;
+    std::string sys = root / "sys", dev = root / "dev";
+    DeviceRoots roots{sys.c_str(), dev.c_str()};
+    const std::string hub = "devices/pci0000:00/0000:00:14.0/usb1/1-1/";
+
+    static void FolderOf(const std::string& path) {
+        for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+            mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+    static void Write(const std::string& path, const std::string& text) {
+        FolderOf(path);
+        std::ofstream(path) << text;
+    }
+    static void Link(const std::string& target, const std::string& path) {
+        FolderOf(path);
+        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+    }
+    // The USB device at `port` with one serial interface, number `face`.
+    std::string Usb(const std::string& port, int face, const char* ids, const char* serial, const char* maker,
+                    const char* product) {
+        std::string usb = sys + "/" + hub + port;
+        Write(usb + "/idVendor", std::string(ids, 4) + "\n");
+        Write(usb + "/idProduct", std::string(ids + 5, 4) + "\n");
+        if (serial[0] != '\0') Write(usb + "/serial", std::string(serial) + "\n");
+        Write(usb + "/manufacturer", std::string(maker) + "\n");
+        Write(usb + "/product", std::string(product) + "\n");
+        std::string face_ = port + ":1." + std::to_string(face);
+        Write(usb + "/" + face_ + "/bInterfaceNumber", "0" + std::to_string(face) + "\n");
+        return hub + port + "/" + face_;
+    }
+    void SetUp() override {
+        // ttyUSB0: the class link relative, as the kernel makes it.
+        std::string one = Usb("1-1.1", 0, "0403:6001", "A10K", "FTDI", "FT232R USB UART") + "/ttyUSB0";
+        Write(sys + "/" + one + "/tty/ttyUSB0/dev", "188:0\n");
+        Link("../../../ttyUSB0", sys + "/" + one + "/tty/ttyUSB0/device");
+        Link("../../../../../../../../bus/usb-serial/drivers/ftdi_sio", sys + "/" + one + "/driver");
+        Link("../../" + one + "/tty/ttyUSB0", sys + "/class/tty/ttyUSB0");
+        // ttyUSB1: an absolute link, meaning the root's own /devices.
+        std::string two = Usb("1-1.2", 0, "0403:6001", "B20K", "FTDI", "FT232R USB UART") + "/ttyUSB1";
+        Write(sys + "/" + two + "/tty/ttyUSB1/dev", "188:1\n");
+        Link("../../../ttyUSB1", sys + "/" + two + "/tty/ttyUSB1/device");
+        Link("../../../../../../../../bus/usb-serial/drivers/ftdi_sio", sys + "/" + two + "/driver");
+        Link("/" + two + "/tty/ttyUSB1", sys + "/class/tty/ttyUSB1");
+        // ttyACM0 on interface 2, its node named "probe": found by number
+        // (a link to /dev/null stands for a node with 1:3).
+        std::string acm = Usb("1-1.4.3", 2, "2e8a:000c", "", "Raspberry Pi", "Debugprobe");
+        Write(sys + "/" + acm + "/tty/ttyACM0/dev", "1:3\n");
+        Link("../../../1-1.4.3:1.2", sys + "/" + acm + "/tty/ttyACM0/device");
+        Link("../../../../../../../bus/usb/drivers/cdc_acm", sys + "/" + acm + "/driver");
+        Link("../../" + acm + "/tty/ttyACM0", sys + "/class/tty/ttyACM0");
+        // A console: no device link, never listed.
+        Write(sys + "/devices/virtual/tty/tty1/dev", "4:1\n");
+        Link("../../devices/virtual/tty/tty1", sys + "/class/tty/tty1");
+        // A link that climbs out of the root stays inside it, and finds
+        // nothing (outside, it would be this machine's first port).
+        Link("../../../../../../../../../sys/class/tty/ttyS0", sys + "/class/tty/ttyX9");
+        Write(dev + "/ttyX9", "");
+
+        Write(dev + "/ttyUSB0", "");
+        Write(dev + "/ttyUSB1", "");
+        Write(dev + "/tty1", "");
+        Link("/dev/null", dev + "/probe");
+        Link("../../ttyUSB0", dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0");
+        Link("../../ttyUSB1", dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_B20K-if00-port0");
+        Link("../../probe", dev + "/serial/by-id/usb-Raspberry_Pi_Debugprobe-if02");
+        Link("../../ttyUSB1", dev + "/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0");
+    }
+    std::string Resolve(const char* name, Resolved expected) {
+        std::string path;
+        char problem[512] = "";
+        EXPECT_EQ(ResolveDeviceName(roots, name, &path, problem, sizeof problem), expected) << name;
+        return expected == Resolved::Found ? path : std::string(problem);
+    }
+};
+
+TEST_F(DeviceTree, ListsEachAdapterWithItsNamesDriverIdsAndTopology) {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ListSerialDevices(roots, {}, out);
+    std::fclose(out);
+    std::string listed(text, size);
+    std::free(text);
+    EXPECT_EQ(listed, dev +
+                          "/probe\n"
+                          "  by-id        usb-Raspberry_Pi_Debugprobe-if02\n"
+                          "  driver       cdc_acm\n"
+                          "  usb          2e8a:000c\n"
+                          "  description  Raspberry Pi Debugprobe\n"
+                          "  topology     1-1.4.3:2\n" +
+                          dev +
+                          "/ttyUSB0\n"
+                          "  by-id        usb-FTDI_FT232R_USB_UART_A10K-if00-port0\n"
+                          "  driver       ftdi_sio\n"
+                          "  usb          0403:6001\n"
+                          "  serial       A10K\n"
+                          "  description  FTDI FT232R USB UART\n"
+                          "  topology     1-1.1\n" +
+                          dev +
+                          "/ttyUSB1\n"
+                          "  by-id        usb-FTDI_FT232R_USB_UART_B20K-if00-port0\n"
+                          "  by-path      pci-0000:00:14.0-usb-0:1.2:1.0-port0\n"
+                          "  driver       ftdi_sio\n"
+                          "  usb          0403:6001\n"
+                          "  serial       B20K\n"
+                          "  description  FTDI FT232R USB UART\n"
+                          "  topology     1-1.2\n");
+    // Left out by driver, by a by-id glob, by a path glob.
+    out = open_memstream(&text, &size);
+    ListSerialDevices(roots, {"cdc_acm", "*B20K*", "*/ttyUSB0"}, out);
+    std::fclose(out);
+    EXPECT_STREQ(text, "no serial devices\n");
+    std::free(text);
+}
+
+TEST_F(DeviceTree, NamesByIdUsbAndTopologyAndRefusesSeveral) {
+    EXPECT_EQ(Resolve("usb-FTDI_FT232R_USB_UART_B20K-if00-port0", Resolved::Found), dev + "/ttyUSB1");
+    EXPECT_EQ(Resolve("pci-0000:00:14.0-usb-0:1.2:1.0-port0", Resolved::Found), dev + "/ttyUSB1");
+    EXPECT_EQ(Resolve("usb:0403:6001:A10K", Resolved::Found), dev + "/ttyUSB0");
+    EXPECT_EQ(Resolve("USB:2E8A:C", Resolved::Found), dev + "/probe");
+    EXPECT_EQ(Resolve("1-1.2", Resolved::Found), dev + "/ttyUSB1");
+    EXPECT_EQ(Resolve("1-1.4.3", Resolved::Found), dev + "/probe");  // its only interface
+    EXPECT_EQ(Resolve("/dev/ttyUSB7", Resolved::Found), "/dev/ttyUSB7");
+    EXPECT_EQ(Resolve("ttyUSB7", Resolved::Found), "ttyUSB7");  // a file here, as before
+    EXPECT_EQ(Resolve("usb:0403:6001", Resolved::Ambiguous),
+              "usb:0403:6001 names 2 devices: " + dev + "/ttyUSB0 (1-1.1, serial A10K), " + dev +
+                  "/ttyUSB1 (1-1.2, serial B20K); give one of those or its topology");
+    EXPECT_NE(Resolve("1-1", Resolved::Missing).find("no such device present"), std::string::npos);
+    EXPECT_NE(Resolve("1-1.4.3:1", Resolved::Missing).find("1-1.4.3:1"), std::string::npos);
+    EXPECT_NE(Resolve("usb:0403:6001:C30K", Resolved::Missing).find("--list"), std::string::npos);
+    Resolve("usb:ftdi", Resolved::Invalid);
+    Resolve("usb:0403:6001:", Resolved::Invalid);
+    Resolve("usb:04031:6001", Resolved::Invalid);
+}
+
+TEST_F(DeviceTree, AutoConnectTakesTheNewestNeitherExcludedNorPassedOver) {
+    std::vector<SerialDevice> devices = ScanSerialDevices(roots);
+    ASSERT_EQ(devices.size(), 3u);
+    devices[0].appeared = 300;  // probe
+    devices[1].appeared = 100;  // ttyUSB0
+    devices[2].appeared = 200;  // ttyUSB1
+    EXPECT_EQ(ChooseDevice(devices, {}, {}), 0);
+    EXPECT_EQ(ChooseDevice(devices, {}, {"cdc_acm"}), 2);
+    EXPECT_EQ(ChooseDevice(devices, {DeviceIdentity(devices[2])}, {"cdc_acm"}), 1);
+    EXPECT_EQ(ChooseDevice(devices, {}, {"cdc_acm", dev + "/serial/by-id/*B20K*", "ttyUSB0"}), -1);
+    devices[2].appeared = 101;  // replugged: another appearance, no longer passed over
+    EXPECT_EQ(ChooseDevice(devices, {DeviceIdentity(devices[2]) + "x"}, {"cdc_acm"}), 2);
 }
 
 TEST(StandardSpeeds, StepUpAndDownWrapping) {

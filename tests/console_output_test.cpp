@@ -11,13 +11,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/commands.h"
-#include "console/connection.h"
-#include "console/console.h"
-#include "console/input.h"
-#include "console/schedule.h"
-#include "console/status.h"
-#include "console/transfers.h"
+#include "console/program/commands.h"
+#include "console/program/connection.h"
+#include "console/program/console.h"
+#include "console/program/input.h"
+#include "console/program/line_controls.h"
+#include "console/rules/schedule.h"
+#include "console/program/status.h"
+#include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "tests/support/fake_line.h"
 
@@ -217,22 +218,22 @@ TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
     Console& c = *console;
     DefaultOptions(&c.options);
     c.options.sevenBit = true;
-    c.link = LinkState::Open;
-    c.inPaste = true;
+    c.link.state = LinkState::Open;
+    c.input.inPaste = true;
     ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
     auto paste = [&](const std::string& bytes) {
         return PasteText(c, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()));
     };
     EXPECT_EQ(paste("a\n\033[2Xb\xc3"), 8u);              // an escape that is not the end is text
     EXPECT_EQ(paste("\xa9\xe2\x82\xac\x7f\033[20"), 9u);  // é; the euro sign has no byte
-    EXPECT_TRUE(c.inPaste);
+    EXPECT_TRUE(c.input.inPaste);
     EXPECT_EQ(paste("1~typed"), 2u);
-    EXPECT_FALSE(c.inPaste);
+    EXPECT_FALSE(c.input.inPaste);
     unsigned length = 0;
     c.pump.StageQueued(0, 0);
     const uint8_t* staged = c.pump.Pending(&length);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(staged), length), "a\r\033[2Xb\x69\x08");
-    EXPECT_EQ(c.pasteTotal, 9u);
+    EXPECT_EQ(c.input.pasteTotal, 9u);
     std::setlocale(LC_CTYPE, "C");
 }
 
@@ -243,9 +244,9 @@ protected:
         Console& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
-        c.controls = {c.options.line, true, -1, -1};
-        c.line.reset(new FakeLine(true));
-        c.link = LinkState::Open;
+        c.link.controls = {c.options.line, true, -1, -1};
+        c.link.line.reset(new FakeLine(true));
+        c.link.state = LinkState::Open;
     }
     TransferModes modes = {SendState::Idle, ReceiveMode::Off, 0};
     std::string Text(int* cursor = nullptr) {
@@ -259,51 +260,52 @@ protected:
 TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
     Console& c = *console;
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 rtscts | Ctrl-A: menu");
-    c.controls.hardwareFlow = false;
-    c.options.sevenBit = true;
-    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    c.link.controls.hardwareFlow = false;
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none | Ctrl-A: menu");
+    c.options.sevenBit = false;  // --eight-bit: said, as it is not the default
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     c.pump.Queue(reinterpret_cast<const uint8_t*>("typed"), 5, false);
     c.pump.Queue(reinterpret_cast<const uint8_t*>("paste"), 5, true);
-    c.pasteTotal = 12;
+    c.input.pasteTotal = 12;
     Say(c.notice, "break sent");
     EXPECT_EQ(Text(),
-              " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 7-bit |"
+              " break sent | paste 7/12 | 5 bytes wait | /dev/ttyUSB0 9600,n,8,1 none 8-bit |"
               " Ctrl-A: menu");
     c.pump.Clear();
     Forget(c.notice);
     c.ansi.hidden = 1204;
-    EXPECT_EQ(Text(), " ansi: 1,204 hidden | /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    EXPECT_EQ(Text(), " ansi: 1,204 hidden | /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     c.ansi.hide = false;  // shown: nothing more is hidden
-    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 7-bit | Ctrl-A: menu");
+    EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none 8-bit | Ctrl-A: menu");
     Forget(c.notice);
-    c.link = LinkState::Down;
-    c.everOpened = true;
+    c.link.state = LinkState::Down;
+    c.link.everOpened = true;
     EXPECT_EQ(Text(), " disconnected, waiting for /dev/ttyUSB0 | Ctrl-A: menu");
-    c.everOpened = false;
+    c.link.everOpened = false;
     EXPECT_EQ(Text(), " waiting for /dev/ttyUSB0 | Ctrl-A: menu");
-    c.line.reset(new FakeLine(false));
-    c.link = LinkState::Open;
-    EXPECT_EQ(Text(), " host:7000 (settings: the server's) 7-bit | Ctrl-A: menu");
+    c.link.line.reset(new FakeLine(false));
+    c.link.state = LinkState::Open;
+    EXPECT_EQ(Text(), " host:7000 (settings: the server's) 8-bit | Ctrl-A: menu");
 }
 
 TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {
     Console& c = *console;
-    OpenPrompt(c.prompt, "send raw file", "notes.txt");
+    OpenPrompt(c.ui.prompt, "send raw file", "notes.txt");
     int cursor;
     EXPECT_EQ(Text(&cursor), " send raw file: notes.txt");
     EXPECT_EQ(cursor, 25);
-    c.prompt.active = false;
-    c.menu = MenuLevel::Send;
+    c.ui.prompt.active = false;
+    c.ui.menu = MenuLevel::Send;
     EXPECT_EQ(Text(&cursor), " send: r raw  b binary  t text  x xmodem  y ymodem  z zmodem  e end");
     EXPECT_EQ(cursor, -1);
-    c.menu = MenuLevel::Closed;
-    ASSERT_TRUE(c.history.Allocate(100));
+    c.ui.menu = MenuLevel::Closed;
+    ASSERT_TRUE(c.ui.history.Allocate(100));
     Cell row[ScreenColumns];
     for (Cell& cell : row) cell = 'x';
-    for (int i = 0; i < 30; ++i) c.history.Push(row);
-    OpenView(c.view, c.history);
-    MoveView(c.view, c.history, ViewMove::PageUp);
-    c.history.Push(row);
+    for (int i = 0; i < 30; ++i) c.ui.history.Push(row);
+    OpenView(c.ui.view, c.ui.history);
+    MoveView(c.ui.view, c.ui.history, ViewMove::PageUp);
+    c.ui.history.Push(row);
     EXPECT_EQ(Text().substr(0, 30), " history 8-31 of 55 | 1 new | ");
     char count[32];
     FormatCount(1234567, count, sizeof count);
@@ -325,14 +327,14 @@ public:
 
 TEST_F(Status, LineControlsThatDidNotTakeAreSaidAndRecordedAsTheyAre) {
     Console& c = *console;
-    c.line.reset(new StubbornLine());
-    c.controls.dtr = 1;
+    c.link.line.reset(new StubbornLine());
+    c.link.controls.dtr = 1;
     char message[256];
     ASSERT_EQ(OpenAtStart(c, message, sizeof message), OpenResult::Open);
     EXPECT_STREQ(c.notice.text, "/dev/ttyUSB0 refused to set DTR: DTR is off, RTS on");
-    EXPECT_FALSE(c.dtr);
-    c.breakEndsAt = 10;
-    c.dtrBackAt = 20;
+    EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));
+    c.link.breakEndsAt = 10;
+    c.link.dtrBackAt = 20;
     EndTimedControls(c, 10);
     EXPECT_STREQ(c.notice.text, "the line refused to end the BREAK: it may still be held (/dev/ttyUSB0)");
     EndTimedControls(c, 20);

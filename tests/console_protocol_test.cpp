@@ -7,12 +7,13 @@
 #include <cstring>
 #include <memory>
 #include <fcntl.h>
+#include <fstream>
 #include <signal.h>
 #include <string>
 #include <unistd.h>
 
-#include "console/protocol_run.h"
-#include "console/schedule.h"
+#include "console/features/protocol_run.h"
+#include "console/rules/schedule.h"
 
 namespace {
 
@@ -47,6 +48,19 @@ TEST(ProtocolProgress, ReadsWhatEachCommandSaysInAnyPieces) {
     EXPECT_EQ(p.bytes, 24u * 128);
     EXPECT_EQ(p.files, 1u);
     EXPECT_EQ(ProgressPercent(p), -1);
+    // A send's size, known from the start, stays to the end: the command
+    // names the file again, and counts from 0 after the batch's closing name.
+    p = {};
+    std::snprintf(p.file, sizeof p.file, "big.bin");
+    p.total = 8388608;
+    ProgressReader reader;
+    std::string sb =
+        "Sending: big.bin\r\nYmodem sectors/kbytes sent: 20001/2500k\rSending: \r\n"
+        "Ymodem sectors/kbytes sent:   0/ 0k\r";
+    reader.Take(p, reinterpret_cast<const uint8_t*>(sb.data()), unsigned(sb.size()));
+    EXPECT_EQ(p.total, 8388608u);
+    EXPECT_EQ(p.bytes, 20001u * 128);
+    EXPECT_EQ(ProgressPercent(p), 30);
     p = Read("Sending /home/me/x.bin, 2400 blocks: Give your local XMODEM receive command now.\r\n", 64);
     EXPECT_STREQ(p.file, "x.bin");
     p = Read("Receiving: f.bin\r\nBytes received:  307200   BPS:293328\r\n\r\nTransfer complete\n", 3);
@@ -164,6 +178,27 @@ TEST_F(ProtocolChild, FailuresSayWhyAndSendNothing) {
         StartProtocol(*run, Protocol::Xmodem, ProtocolDirection::Send, "false,x", "", nullptr, notice));
     RunOut(*run, *pump, notice);
     EXPECT_STREQ(notice.text, "xmodem: failed: exit status 1");
+}
+
+// A cancel ends what the tool started too (its process group): here
+// timeout's sleep, which a kill of timeout alone would leave running.
+TEST_F(ProtocolChild, ACancelEndsWhatTheToolStarted) {
+    ASSERT_TRUE(StartProtocol(*run, Protocol::Zmodem, ProtocolDirection::Receive, "x,timeout 300 sleep 300",
+                              "", nullptr, notice));
+    std::string children =
+        "/proc/" + std::to_string(run->child) + "/task/" + std::to_string(run->child) + "/children";
+    pid_t sleeper = 0;
+    for (int i = 0; i < 500 && !(std::ifstream(children) >> sleeper); ++i) usleep(10000);
+    ASSERT_GT(sleeper, 0);
+    CancelProtocol(*run, *pump, notice, "cancelled", 1000);
+    std::string state = "R";  // gone, or a zombie left for init
+    for (int i = 0; i < 500 && state != "Z" && state != "gone"; ++i) {
+        std::string pid, name;
+        if (!(std::ifstream("/proc/" + std::to_string(sleeper) + "/stat") >> pid >> name >> state))
+            state = "gone";
+        usleep(10000);
+    }
+    EXPECT_TRUE(state == "Z" || state == "gone") << state;
 }
 
 }  // namespace

@@ -17,12 +17,13 @@
 #include <sstream>
 #include <string>
 
-#include "console/history.h"
-#include "console/history_view.h"
-#include "console/line_maps.h"
-#include "console/log.h"
-#include "console/receive.h"
-#include "console/transfers.h"
+#include "console/rules/history.h"
+#include "console/rules/history_view.h"
+#include "console/rules/line_maps.h"
+#include "console/features/log.h"
+#include "console/screen/receive.h"
+#include "console/features/receive_sinks.h"
+#include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"
@@ -106,10 +107,20 @@ protected:
     std::unique_ptr<ReceiveStyle> style{new ReceiveStyle()};
     Counters counters;
     AnsiFilter ansi;
-    ReceiveTargets targets{history, log, *pump, captureEnds, false, *style, counters, nullptr, ansi};
+    bool sevenBit = false;
+    std::unique_ptr<ScriptText> scriptText{new ScriptText()};
+    ReceiveChain targets{*style, ansi, {history, *pump, sevenBit, counters, *scriptText}};
+    RawLogSink rawLog{log};
+    RawCaptureSink rawCapture;
+    TextLogSink textLog{log};
+    TextCaptureSink textCapture{captureEnds};
     char folder[32] = "/tmp/brisvane-receive-XXXXXX";
 
     void SetUp() override {
+        AddSink(targets, SinkStage::Raw, rawLog);
+        AddSink(targets, SinkStage::Raw, rawCapture);
+        AddSink(targets, SinkStage::Text, textLog);
+        AddSink(targets, SinkStage::Text, textCapture);
         ASSERT_NE(mkdtemp(folder), nullptr);
         ASSERT_TRUE(history.Allocate(100));
         ResetScreen();
@@ -168,7 +179,7 @@ TEST_F(Receive, EveryIdentifyRequestIsAnsweredWithTheOriginatedBit) {
     const uint8_t* bytes = pump->Pending(&n);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), n), "\x9b\xaf\xcb\x9b\xaf\xcb");
     pump->Clear();
-    targets.sevenBit = true;
+    sevenBit = true;
     Feed("\x1bZ");
     pump->StageQueued(0, 0);
     bytes = pump->Pending(&n);
@@ -187,13 +198,38 @@ TEST_F(Receive, LogsTextWithStampsAndRawAsReceived) {
     EXPECT_EQ(Contents(Path("raw.log")), sent + "\n\r 50%\r\n");
     std::string text = Contents(Path("text.log"));
     std::string stamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )";
-    EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "Hi\n" + stamp + "second\n" + stamp + "\r 50%\n")))
+    EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "Hi\n" + stamp + "second\n" + stamp + " 50%\n")))
         << text;
     // Appends to what is there.
     ASSERT_EQ(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem), PlainFile::Opened);
     Feed("more\r\n");
     EXPECT_TRUE(log.Close(problem, sizeof problem));
     EXPECT_EQ(Contents(Path("text.log")).substr(text.size()), "more\n");
+}
+
+TEST_F(Receive, TheTextLogHoldsLinesAsTheScreenShowedThemAndSentLinesApart) {
+    char problem[256];
+    ASSERT_EQ(log.Open(Path("text.log").c_str(), "", false, problem, sizeof problem), PlainFile::Opened);
+    Feed("Hit any key to stop autoboot:  3\b\b\b  2\b\b\b  1\b\b\b  0\r\n");
+    Feed("\b\bLoading 10%\rLoading 100%\r\nabcdef\rXY\b\bZ");
+    Feed("\r\n");
+    Feed("login: ");
+    StampStyle delta = {};
+    ASSERT_TRUE(ParseStampFormat("24h-delta", &delta));
+    log.SetStamps(false, delta, true);
+    // Bit 7 as keys go out; two erased; an arrow key and an identify reply are no text.
+    std::string typed = "root\r\xe6\xef\x7f\x7fls\x9b\xdb\xc1 -l\x9b\xaf\xcb\r\n";
+    log.Sent(reinterpret_cast<const uint8_t*>(typed.data()), unsigned(typed.size()));
+    Feed("root\r\n");
+    EXPECT_TRUE(log.Close(problem, sizeof problem));
+    std::string text = Contents(Path("text.log"));
+    std::string lines = text.substr(0, text.find("[+"));
+    EXPECT_EQ(lines, "Hit any key to stop autoboot:  0\nLoading 100%\nZYcdef\n");
+    std::string stamp = R"(\[\+00:00:\d\d\.\d{3}\] )";
+    EXPECT_TRUE(
+        std::regex_match(text.substr(lines.size()),
+                         std::regex(stamp + "> root\n" + stamp + "> ls -l\n" + stamp + "< login: root\n")))
+        << text;
 }
 
 TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "console/keys.h"
+#include "console/rules/keys.h"
 #include "console/line/local_line.h"
-#include "console/menu.h"
-#include "console/options.h"
-#include "console/profiles.h"
+#include "console/rules/menu.h"
+#include "console/rules/options.h"
+#include "console/rules/profiles.h"
 #include "link/settings_notation.h"
 
 namespace {
@@ -88,15 +88,18 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     ConsoleOptions o;
     ASSERT_TRUE(ParseArgs({"/dev/ttyUSB0"}, &o));
     EXPECT_EQ(o.prefixKey, 1);
-    EXPECT_TRUE(o.hardwareFlow);
+    EXPECT_FALSE(o.hardwareFlow);  // three wires, the usual first run
+    EXPECT_TRUE(o.sevenBit);
     EXPECT_TRUE(o.reconnect);
     EXPECT_STREQ(o.settingsText, "9600,n,8,1");
     EXPECT_FALSE(o.ansiShown);
-    ASSERT_TRUE(ParseArgs({"--flow", "none", "/dev/x", "baud=38400 parity=e", "--interval", "99999",
-                           "--prefix", "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show"},
-                          &o));
+    ASSERT_TRUE(
+        ParseArgs({"--flow", "rtscts", "/dev/x", "baud=38400 parity=e", "--interval", "10000", "--prefix",
+                   "C-]", "--no-reconnect", "--home", "/tmp", "--ansi", "show", "--eight-bit"},
+                  &o));
     EXPECT_TRUE(o.ansiShown);
-    EXPECT_FALSE(o.hardwareFlow);
+    EXPECT_TRUE(o.hardwareFlow);
+    EXPECT_FALSE(o.sevenBit);
     EXPECT_FALSE(o.reconnect);
     EXPECT_STREQ(o.settingsText, "38400,e,8,1");
     EXPECT_EQ(o.characterInterval, 10000u);
@@ -111,12 +114,24 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
                                                {"a", "--prefix"},
                                                {"a", "--prefix", "ab"},
                                                {"a", "--interval", "-5"},
+                                               // Each number in its range, however large.
+                                               {"a", "--interval", "10001"},
+                                               {"a", "--interval", "99999999999999999999"},
+                                               {"a", "--line-delay", "60001"},
+                                               {"a", "--history", "1000001"},
+                                               {"a", "--linger", "3600001"},
+                                               {"a", "--timeout", "18446744073709551617"},
+                                               {"a", "--map", ",,,"},
+                                               {"a", "--map", ""},
+                                               {"a", "--share", "tcp:5000", "--share", "tcp:5001"},
                                                {"a", "--ansi", "colour"},
                                                {longPath.c_str()},
                                                {"a", "--home", longPath.c_str()}}) {
         EXPECT_FALSE(ParseArgs(bad, &o, &problem));
         EXPECT_FALSE(problem.empty());
     }
+    EXPECT_FALSE(ParseArgs({"a", "--interval", "10001"}, &o, &problem));
+    EXPECT_NE(problem.find("(0..10000)"), std::string::npos) << problem;  // the range, said
     uint8_t key;
     EXPECT_TRUE(ParsePrefixKey("^a", &key));
     EXPECT_EQ(key, 1);
@@ -125,6 +140,32 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     EXPECT_TRUE(ParsePrefixKey("~", &key));
     EXPECT_EQ(key, '~');
     EXPECT_FALSE(ParsePrefixKey("C-1", &key));
+}
+
+TEST(CommandLine, PulsesAndMarksKeepTheirOrderAndOtherLinesAreRefused) {
+    ConsoleOptions o;
+    ASSERT_TRUE(ParseArgs({"/dev/x", "--pulse", "DTR=100", "--mark", "U-Boot", "--pulse", "rts=50,DTR=20",
+                           "--mark", "login:", "--timestamp-format", "%H:%M:%S.%f"},
+                          &o));
+    ASSERT_EQ(o.pulseCount, 3u);
+    EXPECT_EQ((std::vector<std::pair<bool, uint32_t>>{{o.pulses[0].rts, o.pulses[0].milliseconds},
+                                                      {o.pulses[1].rts, o.pulses[1].milliseconds},
+                                                      {o.pulses[2].rts, o.pulses[2].milliseconds}}),
+              (std::vector<std::pair<bool, uint32_t>>{{false, 100}, {true, 50}, {false, 20}}));
+    EXPECT_EQ(o.markCount, 2u);
+    EXPECT_STREQ(o.marks[1], "login:");
+    EXPECT_TRUE(o.timestamps);  // a format implies the stamps
+    EXPECT_EQ(o.stampStyle.format, StampFormat::Pattern);
+
+    std::string problem;
+    for (const char* bad : {"CTS=100", "DTR=0", "DTR=", "DTR=100,", "DTR=100ms", "DTR=20000"}) {
+        EXPECT_FALSE(ParseArgs({"/dev/x", "--pulse", bad}, &o, &problem)) << bad;
+        EXPECT_NE(problem.find("DTR=MS or RTS=MS"), std::string::npos) << problem;
+    }
+    EXPECT_FALSE(
+        ParseArgs({"/dev/x", "--pulse", "DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1"}, &o));
+    EXPECT_FALSE(ParseArgs({"/dev/x", "--timestamp-format", "12h"}, &o));
+    EXPECT_FALSE(ParseArgs({"/dev/x", "--mark", ""}, &o));
 }
 
 // A profiles file in a fresh folder, read as main reads it.

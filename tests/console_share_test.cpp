@@ -11,10 +11,12 @@
 #include <memory>
 #include <string>
 
-#include "console/share.h"
-#include "console/web/web_auth.h"
-#include "console/web/web_input.h"
-#include "console/web/web_view.h"
+#include "console/program/console.h"
+#include "console/program/send.h"
+#include "console/features/share.h"
+#include "console/rules/web_auth.h"
+#include "console/rules/web_input.h"
+#include "console/rules/web_view.h"
 
 namespace {
 
@@ -74,7 +76,8 @@ TEST(ShareAddress, ReadsTheThreeFormsAndRefusesTheRest) {
 // A share whose one client is the near end of a socket pair; the test holds the far end.
 struct Fixture {
     std::unique_ptr<Share> share{new Share()};
-    std::unique_ptr<OutputPump> pump{new OutputPump()};
+    std::unique_ptr<Console> console{new Console()};
+    OutputPump* pump = &console->pump;
     Notice notice = {};
     int far = -1;
 
@@ -85,6 +88,8 @@ struct Fixture {
         share->client[0].backlog.Allocate(ShareBacklog);
         share->clients = 1;
         far = ends[1];
+        DefaultOptions(&console->options);
+        console->link.state = LinkState::Open;
         share->listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);  // never connected to
     }
     ~Fixture() {
@@ -98,7 +103,7 @@ TEST(Share, AClientsKeysWaitForRoomInThePumpInsteadOfBeingLost) {
     static uint8_t filler[TypedCapacity - 2];
     ASSERT_TRUE(f.pump->Queue(filler, sizeof filler, false));
     ASSERT_EQ(write(f.far, "abcd", 4), 4);
-    ShareTargets targets = {*f.pump, f.notice, true, false};
+    ShareTargets targets = {f.notice, true, SendFromShare, f.console.get()};
     struct pollfd fds[ShareMaxDescriptors] = {};
     ShareDescriptors(*f.share, targets, fds);
     fds[1].revents = POLLIN;
@@ -110,12 +115,12 @@ TEST(Share, AClientsKeysWaitForRoomInThePumpInsteadOfBeingLost) {
     ShareDescriptors(*f.share, targets, fds);
     EXPECT_EQ(f.pump->Waiting(), 2u);
     EXPECT_NE(fds[1].events & POLLIN, 0);
-    // Bit 7 as typed keys have it.
+    // Bit 7 as typed keys have it: clear by default.
     f.pump->StageQueued(0, 0);
     unsigned n;
     const uint8_t* staged = f.pump->Pending(&n);
     ASSERT_EQ(n, 2u);
-    EXPECT_EQ(staged[0], 'c' | 0x80);
+    EXPECT_EQ(staged[0], 'c');
 }
 
 std::unique_ptr<WebInput> Parse(const std::string& message, unsigned* dropped = nullptr) {

@@ -1,13 +1,17 @@
 // The engineer's tools as pure rules: line-end maps both ways (pairs split
-// across blocks included), the hex view's rows and the hex input, and the
-// line's counters.
+// across blocks included), the hex view's rows and the hex input, the
+// line's counters, the log's stamps and the boot marks.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
-#include "console/counters.h"
-#include "console/hex_view.h"
-#include "console/line_maps.h"
+#include "console/rules/counters.h"
+#include "console/rules/hex_view.h"
+#include "console/line/line.h"
+#include "console/rules/line_maps.h"
+#include "console/rules/marks.h"
+#include "console/rules/timestamp.h"
 
 namespace {
 
@@ -88,6 +92,21 @@ TEST(HexView, RowsKeepTheirColumnsAsTheyFill) {
     EXPECT_EQ(std::string(text).substr(60), "~");
 }
 
+TEST(HexView, APauseLongerThanTheGapStartsAStampedRow) {
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    HexDump dump;
+    dump.gapMilliseconds = 100;
+    char text[HexRowCapacity];
+    unsigned n = HexGapStamp(dump, {3600, 5000000}, text, sizeof text);
+    EXPECT_EQ(std::string(text, n), "-- 01:00:00.005 --");                   // the first bytes
+    EXPECT_EQ(HexGapStamp(dump, {3600, 105000000}, text, sizeof text), 0u);  // exactly the gap: same row
+    n = HexGapStamp(dump, {3601, 355000000}, text, sizeof text);
+    EXPECT_EQ(std::string(text, n), "-- 01:00:01.355 (+1.250 s) --");
+    unsetenv("TZ");
+    tzset();
+}
+
 TEST(HexView, InputTakesPairsInSeveralSpellingsAndRefusesTheRest) {
     uint8_t bytes[8];
     const char* fault = nullptr;
@@ -117,3 +136,81 @@ TEST(Counters, CountOpenTimeAcrossReconnects) {
 }
 
 }  // namespace
+
+TEST(Counters, TheDriversErrorsOrNotReportedNeverAZeroItDidNotCount) {
+    char text[128] = "sent 0";
+    AddLineErrors(nullptr, text, sizeof text);
+    EXPECT_STREQ(text, "sent 0  line errors: not reported");
+    LineErrorCounts errors = {1, 2, 3, 4};
+    text[6] = '\0';
+    AddLineErrors(&errors, text, sizeof text);
+    EXPECT_STREQ(text, "sent 0  framing 1  parity 2  overrun 3  breaks 4");
+}
+
+TEST(Timestamps, EachFormatAgainstAFixedClock) {
+    setenv("TZ", "CET-1", 1);  // an hour east of UTC, no summer time
+    tzset();
+    const struct timespec start = {1765112400, 0};           // 2025-12-07 13:00:00 UTC
+    const struct timespec previous = {1765112532, 5000000};  // 2:12.005 later
+    const struct timespec at = {1765112592, 345678901};      // 3:12.345678901 after the start
+    const struct {
+        const char* format;
+        const char* stamp;
+    } Cases[] = {
+        {"24h", "[2025-12-07 14:03:12.345] "}, {"24h-start", "[+00:03:12.345] "},
+        {"24h-delta", "[+00:01:00.340] "},     {"iso8601", "[2025-12-07T14:03:12.345+01:00] "},
+        {"epoch", "[1765112592.345] "},        {"epoch-usec", "[1765112592.345678] "},
+        {"%H:%M:%S.%f", "14:03:12.345678 "},   {"%%f %f", "%f 345678 "},
+    };
+    for (const auto& c : Cases) {
+        StampStyle style = {};
+        ASSERT_TRUE(ParseStampFormat(c.format, &style)) << c.format;
+        char text[StampCapacity];
+        unsigned n = FormatStamp(style, at, start, previous, text, sizeof text);
+        EXPECT_EQ(std::string(text, n), c.stamp) << c.format;
+    }
+    StampStyle style = {};
+    char text[StampCapacity];
+    ASSERT_TRUE(ParseStampFormat("24h-delta", &style));
+    FormatStamp(style, start, start, at, text, sizeof text);  // a clock set back: no negative time
+    EXPECT_STREQ(text, "[+00:00:00.000] ");
+    EXPECT_FALSE(ParseStampFormat("12h", &style));
+    EXPECT_FALSE(ParseStampFormat(std::string(StampPatternCapacity, '%').c_str(), &style));
+    EXPECT_EQ(style.format, StampFormat::SincePrevious);  // untouched by a refusal
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST(Marks, FoundOnceEvenAcrossBlocksAndTimedFromTheOpen) {
+    Marks marks;
+    ASSERT_TRUE(AddMark(marks, "Starting kernel"));
+    ASSERT_TRUE(AddMark(marks, "login:"));
+    ASSERT_TRUE(AddMark(marks, "aab"));
+    EXPECT_FALSE(AddMark(marks, ""));
+    StartMarks(marks, {100, 0});
+    auto feed = [&](const std::string& text, time_t second) {
+        MatchMarks(marks, reinterpret_cast<const uint8_t*>(text.data()), unsigned(text.size()),
+                   {second, 500000000});
+    };
+    feed("U-Boot\r\nStar", 101);
+    feed("t", 102);
+    EXPECT_FALSE(marks.marks[0].reached);
+    feed("ing kernel", 103);
+    EXPECT_TRUE(marks.marks[0].reached);
+    EXPECT_DOUBLE_EQ(marks.marks[0].seconds, 3.5);
+    feed("a", 104);  // "aab" split as a, a, b: the second a restarts the match
+    feed("a", 104);
+    feed("b login:", 105);
+    EXPECT_TRUE(marks.marks[2].reached);
+    EXPECT_DOUBLE_EQ(marks.marks[1].seconds, 5.5);
+    EXPECT_DOUBLE_EQ(marks.marks[1].sincePrevious, 2.0);
+    EXPECT_DOUBLE_EQ(marks.marks[2].sincePrevious, 0);  // the same block
+    EXPECT_EQ(marks.pending, 0u);
+    feed("login:", 106);  // the first time only
+    EXPECT_DOUBLE_EQ(marks.marks[1].seconds, 5.5);
+    ASSERT_TRUE(ReachMark(marks, "shell", {107, 0}));
+    char text[64];
+    FormatLastMark(marks, text, sizeof text);
+    EXPECT_STREQ(text, "shell 7.000 s");
+    EXPECT_DOUBLE_EQ(marks.marks[3].sincePrevious, 1.5);
+}

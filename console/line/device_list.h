@@ -1,12 +1,16 @@
-// `brisvane --list`: the serial devices present, one per line. First the
-// stable names under /dev/serial/by-id with the device each points to, then
-// the other ttyUSB, ttyACM and ttyS devices that answer as terminals.
+// `brisvane --list`: the serial devices present, each with what is known of
+// it (by-id and by-path names, driver, USB ids, serial number, description,
+// topology), those the exclusion globs match left out.
 #ifndef BRISVANE_CONSOLE_DEVICE_LIST_H
 #define BRISVANE_CONSOLE_DEVICE_LIST_H
 
 #include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/line/serial_devices.h"
 
 // Prints the list to `out`; an empty list is no error.
-void ListSerialDevices(FILE* out);
+void ListSerialDevices(const DeviceRoots& roots, const std::vector<std::string>& excludes, FILE* out);
 
 #endif

@@ -51,6 +51,12 @@ struct ModemLines {
 
 enum class ModemOutput : uint8_t { Dtr, Rts };
 
+// The driver's own counts of what went wrong on the wire since the device
+// was opened by anyone.
+struct LineErrorCounts {
+    uint32_t framing, parity, overrun, breaks;
+};
+
 class Line {
 public:
     virtual ~Line() {}
@@ -79,6 +85,8 @@ public:
     virtual ControlResult SetBreak(bool on) = 0;
     virtual ControlResult SetModemOutput(ModemOutput which, bool on) = 0;
     virtual ControlResult ReadModemLines(ModemLines* lines) = 0;
+    // Unsupported where the driver keeps no such counts (a pty, a network line).
+    virtual ControlResult ReadErrorCounts(LineErrorCounts*) { return ControlResult::Unsupported; }
 
     // What a connection in progress waits for ("the TCP connect"), for the
     // message when it takes too long.

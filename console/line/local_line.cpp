@@ -10,6 +10,9 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include "console/line/line_speed.h"
 
@@ -337,4 +340,20 @@ ControlResult LocalLine::ReadModemLines(ModemLines* lines) {
     lines->dtr = (bits & TIOCM_DTR) != 0;
     lines->rts = (bits & TIOCM_RTS) != 0;
     return ControlResult::Done;
+}
+
+ControlResult LocalLine::ReadErrorCounts(LineErrorCounts* counts) {
+#ifdef TIOCGICOUNT
+    struct serial_icounter_struct icount;
+    std::memset(&icount, 0, sizeof icount);
+    if (ioctl(fd_, TIOCGICOUNT, &icount) != 0) return ControlResult::Unsupported;  // a pty has none
+    counts->framing = uint32_t(icount.frame);
+    counts->parity = uint32_t(icount.parity);
+    counts->overrun = uint32_t(icount.overrun + icount.buf_overrun);
+    counts->breaks = uint32_t(icount.brk);
+    return ControlResult::Done;
+#else
+    (void)counts;
+    return ControlResult::Unsupported;
+#endif
 }

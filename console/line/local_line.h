@@ -39,6 +39,7 @@ public:
     ControlResult SetBreak(bool on) override;
     ControlResult SetModemOutput(ModemOutput which, bool on) override;
     ControlResult ReadModemLines(ModemLines* lines) override;
+    ControlResult ReadErrorCounts(LineErrorCounts* counts) override;
     bool HasSettings() const override { return true; }
     const char* Name() const override { return device_; }
 

@@ -14,11 +14,6 @@ namespace {
 const char LockPrefix[] = "LCK..";
 const unsigned OwnerTextLength = 11;  // "%10d\n"
 
-const char* LastPart(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
-}
-
 bool OwnerAlive(pid_t pid) {
     if (pid <= 0) return false;
     if (pid == getpid()) return false;  // ours, left by an earlier open
@@ -63,11 +58,15 @@ Made MakeLockFile(const char* path, pid_t* holder) {
 
 }  // namespace
 
-unsigned UucpLockNames(const char* device, const char* resolved, char names[2][256]) {
-    std::snprintf(names[0], 256, "%s%s", LockPrefix, LastPart(device));
-    if (resolved == nullptr || resolved[0] == '\0') return 1;
-    std::snprintf(names[1], 256, "%s%s", LockPrefix, LastPart(resolved));
-    return std::strcmp(names[0], names[1]) == 0 ? 1 : 2;
+void UucpLockName(const char* resolved, char* name, unsigned capacity) {
+    const char* part = resolved;
+    if (std::strncmp(part, "/dev/", 5) == 0) part += 5;
+    while (*part == '/') ++part;
+    int n = std::snprintf(name, capacity, "%s%s", LockPrefix, part);
+    unsigned length = n < 0 ? 0 : unsigned(n) < capacity ? unsigned(n) : capacity - 1;
+    for (unsigned i = sizeof LockPrefix - 1; i < length; ++i) {
+        if (name[i] == '/') name[i] = '_';
+    }
 }
 
 bool ParseLockOwner(const char* text, unsigned length, pid_t* pid) {
@@ -93,17 +92,15 @@ bool ParseLockOwner(const char* text, unsigned length, pid_t* pid) {
 LockResult TakeUucpLock(const char* folder, const char* device, UucpLock* lock, pid_t* holder) {
     ReleaseUucpLock(lock);
     char resolved[PATH_MAX];
-    if (realpath(device, resolved) == nullptr) resolved[0] = '\0';
-    char names[2][256];
-    unsigned count = UucpLockNames(device, resolved, names);
-    for (unsigned i = 0; i < count; ++i) {
-        char path[LockPathCapacity];
-        std::snprintf(path, sizeof path, "%s/%s", folder, names[i]);
-        switch (MakeLockFile(path, holder)) {
-            case Made::Yes: std::snprintf(lock->paths[lock->count++], LockPathCapacity, "%s", path); break;
-            case Made::Busy: ReleaseUucpLock(lock); return LockResult::Busy;
-            case Made::Skipped: break;
-        }
+    // A device not there yet (waiting for it) is named as given.
+    if (realpath(device, resolved) == nullptr) std::snprintf(resolved, sizeof resolved, "%s", device);
+    char name[256], path[LockPathCapacity];
+    UucpLockName(resolved, name, sizeof name);
+    std::snprintf(path, sizeof path, "%s/%s", folder, name);
+    switch (MakeLockFile(path, holder)) {
+        case Made::Yes: std::snprintf(lock->paths[lock->count++], LockPathCapacity, "%s", path); break;
+        case Made::Busy: return LockResult::Busy;
+        case Made::Skipped: break;
     }
     return LockResult::Taken;
 }

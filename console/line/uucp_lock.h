@@ -1,8 +1,10 @@
 // UUCP lock files, the lock other serial programs look for: a file
 // LCK..NAME in the lock folder holding the owner's PID as ten characters,
-// right-aligned, and a newline. NAME is the last part of the device path as
-// given; for a link (a /dev/serial/by-id name) the device it points to gets
-// a lock file too. A lock whose owner is alive means busy; a stale one is
+// right-aligned, and a newline. NAME comes from the device's real path,
+// links resolved, so a /dev/serial/by-id name and the device it points to
+// share one lock: the path after /dev/ (after the leading / for a device
+// elsewhere), each further / made _ ("ttyUSB0" for /dev/ttyUSB0, "pts_3"
+// for /dev/pts/3). A lock whose owner is alive means busy; a stale one is
 // removed. Where the folder cannot be written, no lock file is made and
 // nothing is said: the other locks still hold.
 #ifndef BRISVANE_CONSOLE_UUCP_LOCK_H
@@ -13,16 +15,16 @@
 const unsigned LockPathCapacity = 1200;
 
 struct UucpLock {
-    char paths[2][LockPathCapacity];  // the lock files this program made
+    char paths[1][LockPathCapacity];  // the lock file this program made
     unsigned count = 0;
 };
 
 enum class LockResult { Taken, Busy };
 
-// The lock file names for `device` ("LCK..ttyUSB0"), and for `resolved`
-// when it names another device (a link's target; null or empty: none).
-// Returns how many (1 or 2) were written to `names`.
-unsigned UucpLockNames(const char* device, const char* resolved, char names[2][256]);
+// The lock file's name for a device whose real path is `resolved`
+// ("LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for /dev/pts/3). A name
+// too long for `capacity` is cut.
+void UucpLockName(const char* resolved, char* name, unsigned capacity);
 
 // The owner in a lock file's text: ten characters with the PID, or the
 // four-byte binary form older programs write. False when it holds none.

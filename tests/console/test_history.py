@@ -46,6 +46,18 @@ class HistoryView(unittest.TestCase):
             s.wait_status('the history is off (--history 0)')
 
 
+def as_shown(line):
+    """A line as the screen leaves it: a CR goes back to its start, and what follows overwrites."""
+    shown, column = bytearray(), 0
+    for byte in line:
+        if byte == 13:
+            column = 0
+            continue
+        shown[column:column + 1] = bytes([byte])
+        column += 1
+    return bytes(shown)
+
+
 class Logs(unittest.TestCase):
     def test_text_and_raw_logs_of_a_megabyte(self):
         with ConsoleSession(start=False) as s:
@@ -64,12 +76,32 @@ class Logs(unittest.TestCase):
             self.assertEqual(s.exit_code(), 0)
             self.assertEqual(raw_log.read_bytes(), data + b'\x1bZ')
             logged = text_log.read_bytes().split(b'\n')
-            self.assertEqual(logged[0], b'already there')
-            expected = bytes(b & 0x7F for b in data + b'\x1bZ').split(b'\r\n')
-            self.assertEqual(len(logged) - 1, len(expected))
-            for got, want in zip(logged[1:], expected):
+            self.assertEqual((logged[0], logged[-1]), (b'already there', b''))  # the last line ended too
+            expected = [as_shown(line) for line in bytes(b & 0x7F for b in data + b'\x1bZ').split(b'\n')]
+            self.assertEqual(len(logged) - 2, len(expected))
+            for got, want in zip(logged[1:-1], expected):
                 self.assertTrue(STAMP.match(got), got)
                 self.assertEqual(got[len(STAMP.match(got).group(0)):], want)
+
+    def test_the_last_mark_on_the_status_line_and_the_stamps_switched_from_the_menu(self):
+        with ConsoleSession(start=False) as s:
+            text_log = Path(s.folder) / 'text.log'
+            s.start('--log', str(text_log), '--mark', 'ready', cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
+                    env=None)
+            s.host_write(b'boot: rea')
+            s.wait_row(0, 'boot: rea')
+            s.host_write(b'dy\r\n')
+            s.wait_status('| mark ready 0.')
+            s.keys('C-a', 'T')
+            s.wait_status('log timestamps: 24h |')
+            s.host_write(b'stamped\r\n')
+            s.keys('C-a', 'T')
+            s.wait_status('log timestamps: 24h-start')
+            s.keys('C-a', 'x')
+            self.assertEqual(s.exit_code(), 0)
+            lines = text_log.read_bytes().split(b'\n')
+            self.assertEqual(lines[0], b'boot: ready')
+            self.assertTrue(STAMP.match(lines[1]) and lines[1].endswith(b'] stamped'), lines)
 
     def test_a_full_disk_ends_the_log_says_what_it_holds_and_the_program_goes_on(self):
         with small_filesystem(self) as disk, ConsoleSession('--log', str(disk / 'l'), cols=110) as s:

@@ -13,7 +13,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, free_port, listening, wait_for
+from console_session import PROGRAM, SCALE, ConsoleSession, free_port, listening, wait_for
 
 SIZE = 300 * 1024
 
@@ -103,6 +103,35 @@ class Protocols(unittest.TestCase):
                     # XMODEM pads the last block: the file is whole blocks long.
                     self.assertEqual(digest((home / f'back-{name}.bin').read_bytes()), digest(back))
 
+    def test_a_batch_script_sends_and_receives_by_ymodem_and_a_failed_send_fails_the_run(self):
+        with ConsoleSession(start=False, home=True) as s:
+            home = Path(s.folder)
+            hosted = home / 'host'
+            (home / 'in').mkdir()
+            hosted.mkdir()
+            data, back = os.urandom(SIZE), os.urandom(SIZE // 3)
+            (home / 'image.bin').write_bytes(data)
+            (hosted / 'back.bin').write_bytes(back)
+            (hosted / 'board.sh').write_text('rb && sb -k back.bin\n')
+            (home / 'load.lua').write_text(
+                'for _, go in ipairs({{send_file, "image.bin"}, {receive_file, "in"}, {send_file, "missing.bin"}}) do\n'
+                '  local ok, bytes, words = go[1]("ymodem", go[2])\n'
+                '  log(string.format("%s %d %s", tostring(ok), bytes, words))\n'
+                'end\n')
+            host = self.host(s, 'sh board.sh', hosted)
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--home', str(home), '--script',
+                                     str(home / 'load.lua')], stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=60 * SCALE)
+            self.assertEqual(host.wait(30), 0)
+            self.assertEqual(digest((hosted / 'image.bin').read_bytes()), digest(data))
+            self.assertEqual(digest((home / 'in' / 'back.bin').read_bytes()), digest(back))
+            self.assertEqual(result.returncode, 1, result.stderr)
+            lines = result.stderr.decode().splitlines()
+            said = [line for line in lines if not line.startswith('brisvane: ')]  # the script's own log()
+            self.assertEqual(said, ['true 307200 sent image.bin', f'true {SIZE // 3} received back.bin',
+                                    'false 0 cannot open missing.bin: No such file or directory'])
+            self.assertEqual(lines[-1], 'brisvane: script: it ended after a failed transfer')
+
     def test_a_cancel_ends_the_host_end_and_the_terminal_goes_on(self):
         with ConsoleSession(home=True) as s:
             home = Path(s.folder)
@@ -121,6 +150,13 @@ class Protocols(unittest.TestCase):
             s.sync()  # the host's bytes are interpreted again
             s.keys('C-a', 'e')
             s.wait_status('no XMODEM, YMODEM or ZMODEM transfer is running')
+
+    def test_a_failing_tool_fails_though_the_parent_ignored_sigchld(self):
+        # Ignored SIGCHLD survives exec: its exit status could not be read.
+        ignoring = ['bash', '-c', 'trap "" CHLD; exec "$0" "$@"']
+        with ConsoleSession('--ymodem-cmd', 'sb,false', wrapper=ignoring) as s:
+            s.keys('C-a', 'r', 'y')
+            s.wait_status('ymodem: failed: exit status 1', 10)
 
     def test_zmodem_over_raw_tcp(self):
         s = ConsoleSession(start=False, home=True)

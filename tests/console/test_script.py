@@ -1,7 +1,12 @@
 """Lua scripts and batch mode: a fake boot loader on the host end stopped and
 logged into by a script, in tmux and in batch mode; a script error; a
 script stopped from the menu; batch input from a file with the output
-compared; the timeout."""
+compared; the timeout; a reader of standard output that stops reading."""
+import json
+import os
+import re
+import signal
+import socket
 import subprocess
 import threading
 import time
@@ -67,12 +72,15 @@ class Scripts(unittest.TestCase):
             self.assertIn('board login: root', screen)
 
             board = start_board(s)
-            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(script)],
-                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            with subprocess.Popen([PROGRAM, s.line.device, '--batch', '--script', str(script)],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as program:
+                # Input ended at once: the script's wait is a wait, not a spin.
+                self.assertLess(cpu_seconds(program.pid, 1.0), 0.5)
+                stdout, stderr = program.communicate(timeout=30 * SCALE)
             board.join(10 * SCALE)
-            self.assertEqual((result.returncode, result.stderr), (42, b'logged in\n'))
-            self.assertIn(b'autoboot:  3\r\n=> version\r\nloader 2.1.7\r\n', result.stdout)  # no colour
-            self.assertTrue(result.stdout.endswith(b'login: root\r\nPassword: secret\r\n# '), result.stdout)
+            self.assertEqual((program.returncode, stderr), (42, b'logged in\n'))
+            self.assertIn(b'autoboot:  3\r\n=> version\r\nloader 2.1.7\r\n', stdout)  # no colour
+            self.assertTrue(stdout.endswith(b'login: root\r\nPassword: secret\r\n# '), stdout)
 
     def test_a_script_error_and_a_script_stopped_from_the_menu(self):
         with ConsoleSession(home=True) as s:
@@ -84,7 +92,7 @@ class Scripts(unittest.TestCase):
             s.keys('Enter')
             s.wait_status('broken.lua:2: attempt to perform arithmetic')
             s.type('a')  # the session goes on
-            self.assertEqual(s.host_read(1), b'\xe1')
+            self.assertEqual(s.host_read(1), b'a')
 
             s.keys('C-a', 'S')
             s.type('wait.lua')
@@ -97,6 +105,30 @@ class Scripts(unittest.TestCase):
             s.sync()
             self.assertEqual(s.line.drain(), b'')
 
+            # exit() after a wait leaves at once, with no key to wake the loop.
+            (Path(s.folder) / 'leave.lua').write_text('sleep(50)\nexit(5)\n')
+            s.keys('C-a', 'S')
+            s.type('leave.lua')
+            s.keys('Enter')
+            self.assertEqual(s.exit_code(), 5)
+
+
+def ignore_errors(call, *args):
+    try:
+        call(*args)
+    except OSError:
+        pass
+
+
+def cpu_seconds(pid, interval):
+    """The processor time `pid` used over `interval` seconds."""
+    def used():
+        fields = Path(f'/proc/{pid}/stat').read_text().rsplit(')', 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+    before = used()
+    time.sleep(interval)
+    return used() - before
+
 
 class Batch(unittest.TestCase):
     def test_input_from_a_file_and_the_output_compared(self):
@@ -106,15 +138,83 @@ class Batch(unittest.TestCase):
             # Without --batch: standard output is not a terminal, which says so.
             # Colour hidden, bit 7 clear; or every byte as received.
             for args, output, note in ((['--batch'], b'HELLOA\r\n', b''),
+                                       (['--batch', '--map', 'ignore-cr'], b'HELLOA\n', b''),
                                        (['--raw'], b'\x1b[1mHELLO\xc1\r\n', b'not a terminal')):
                 with open(given, 'rb') as stdin:
                     program = subprocess.Popen([PROGRAM, s.line.device, '--linger', '1000', *args], stdin=stdin,
                                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                    self.assertEqual(s.host_read(12), bytes(b | 0x80 for b in b'hello\nworld\n'))
+                    self.assertEqual(s.host_read(12), b'hello\nworld\n')
                     s.host_write(b'\x1b[1mHELLO\xc1\r\n')
                     stdout, stderr = program.communicate(timeout=20 * SCALE)
                 self.assertEqual((program.returncode, stdout), (0, output))
                 self.assertEqual(note in stderr and bool(stderr), bool(note), stderr)
+
+    def test_a_script_that_would_stop_the_loop_is_stopped(self):
+        # A command or the keyboard would stop the loop: --timeout could not
+        # end the run, nor would the line be read meanwhile.
+        with ConsoleSession(start=False) as s:
+            script = Path(s.folder) / 'wait.lua'
+            for call, said in (('os.execute("sleep 4")', b'os.execute would stop the terminal'),
+                               ('pcall(io.read)', b'io.read would stop the terminal')):
+                script.write_text(f'{call}\nsend("not reached")\n')
+                started = time.monotonic()
+                with subprocess.Popen([PROGRAM, s.line.device, '--batch', '--timeout', '3', '--script', str(script)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE) as program:
+                    program.wait(timeout=20 * SCALE)  # standard input stays open
+                    self.assertEqual(program.returncode, 3)
+                    self.assertIn(b'script stopped: ' + said, program.stderr.read())
+                self.assertLess(time.monotonic() - started, 3)
+                self.assertEqual(s.line.drain(), b'')
+
+    def test_boot_marks_timed_to_the_host_pauses_in_json_and_on_stderr(self):
+        with ConsoleSession(start=False) as s:
+            folder = Path(s.folder)
+            (folder / 'wait.lua').write_text('send("go\\r")\nexpect("login:", 10000)\nmark("logged in")\n')
+            times = []
+
+            def board():
+                s.line.read(3, timeout=10)
+                s.line.write(b'U-Boot 2024\r\n')
+                times.append(time.monotonic())
+                time.sleep(0.5)
+                s.line.write(b'Start')  # the pattern split across two reads
+                times.append(time.monotonic())
+                time.sleep(0.05)
+                s.line.write(b'ing kernel\r\n')
+                times.append(time.monotonic())
+                time.sleep(0.7)
+                s.line.write(b'login:')
+                times.append(time.monotonic())
+            host = threading.Thread(target=board, daemon=True)
+            host.start()
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(folder / 'wait.lua'),
+                                     '--mark', 'U-Boot', '--mark', 'Starting kernel', '--mark', 'login:',
+                                     '--mark', 'never', '--marks-json', str(folder / 'marks.json'),
+                                     '--pulse', 'DTR=50', '--log', str(folder / 'boot.log'),
+                                     '--timestamp-format', '24h-delta'],
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            host.join(10)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            marks = json.loads((folder / 'marks.json').read_text())
+            self.assertEqual([(m['name'], m['pattern']) for m in marks],
+                             [('U-Boot', 'U-Boot'), ('Starting kernel', 'Starting kernel'), ('login:', 'login:'),
+                              ('never', 'never'), ('logged in', None)])
+            self.assertEqual((marks[3]['seconds'], marks[3]['since_previous']), (None, None))
+            for mark, pause in zip(marks[1:3], (times[2] - times[0], times[3] - times[2])):
+                self.assertAlmostEqual(mark['since_previous'], pause, delta=0.08 * SCALE)
+            self.assertAlmostEqual(marks[2]['seconds'] - marks[0]['seconds'], times[3] - times[0],
+                                   delta=0.08 * SCALE)
+            # The log: each line stamped with the time since the line before began.
+            logged = re.findall(r'^\[\+00:00:(\d\d\.\d{3})\] (.*)$', (folder / 'boot.log').read_text(), re.M)
+            self.assertEqual([text for _, text in logged], ['U-Boot 2024', 'Starting kernel', 'login:'])
+            for (delta, _), pause in zip(logged[1:], (times[1] - times[0], times[3] - times[1])):
+                self.assertAlmostEqual(float(delta), pause, delta=0.08 * SCALE)
+            stderr = result.stderr.decode()
+            # A pty has no modem lines: said once, and the run goes on.
+            self.assertEqual(stderr.count('cannot pulse DTR: started without the reset'), 1, stderr)
+            self.assertIn("brisvane: mark 'never' not reached\n", stderr)
+            self.assertRegex(stderr, r"brisvane: mark 'login:' \d+\.\d{3} s \(\+0\.[67]\d\d s\)\n")
 
     def test_timeout(self):
         with ConsoleSession(start=False) as s:
@@ -125,6 +225,52 @@ class Batch(unittest.TestCase):
                 self.assertEqual((program.returncode, program.stderr.read()), (124, b'brisvane: timed out after 1 s\n'))
             self.assertLess(time.monotonic() - started, 10 * SCALE)
 
+    def test_a_stalled_reader_holds_the_line_not_the_loop(self):
+        # A TCP line: a pty pair's relay would stop both ways once its one way is full.
+        flood = b''.join(b'line %06d of the flood\r\n' % n for n in range(130000))  # 3 MiB
+        for ending in ('signal', 'reader reads'):
+            with ConsoleSession(start=False) as s, socket.create_server(('127.0.0.1', 0)) as server, \
+                    socket.socket(socket.AF_UNIX) as client:
+                share = Path(s.folder) / 'share'
+                program = subprocess.Popen([PROGRAM, f'tcp://127.0.0.1:{server.getsockname()[1]}', '--batch',
+                                            '--share', f'unix:{share}'], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.addCleanup(program.kill)
+                server.settimeout(10 * SCALE)
+                host, _ = server.accept()
+                self.addCleanup(host.close)
+                host.settimeout(10 * SCALE)
+                writer = threading.Thread(target=lambda: ignore_errors(host.sendall, flood), daemon=True)
+                writer.start()
+                # Standard output is not read: the rest of the flood waits in the line (here the
+                # socket's buffers), and the loop goes on.
+                time.sleep(2 * SCALE)
+                self.assertLess(cpu_seconds(program.pid, 1.0), 0.5)  # it waits, it does not spin
+                client.connect(str(share))
+                threading.Thread(target=ignore_errors, args=(lambda: [*iter(lambda: client.recv(65536), b'')],),
+                                 daemon=True).start()
+                client.sendall(b'ls\r')
+                self.assertEqual(host.recv(3), b'\xec\xf3\x8d')
+                if ending == 'signal':
+                    started = time.monotonic()
+                    program.send_signal(signal.SIGTERM)
+                    program.wait(timeout=20 * SCALE)
+                    self.assertEqual(program.returncode, 128 + signal.SIGTERM)
+                    self.assertLess(time.monotonic() - started, 1.0 * SCALE)
+                    host.close()
+                    program.stdin.close()
+                else:
+                    got = bytearray()
+                    reader = threading.Thread(target=lambda: got.extend(program.stdout.read()), daemon=True)
+                    reader.start()
+                    writer.join(timeout=60 * SCALE)
+                    host.sendall(b'the end\r\n')
+                    program.stdin.close()
+                    program.wait(timeout=60 * SCALE)
+                    reader.join(timeout=10 * SCALE)
+                    self.assertEqual((program.returncode, bytes(got)), (0, flood + b'the end\r\n'))
+                program.stdout.close()
+                program.stderr.close()
 
 if __name__ == '__main__':
     unittest.main()

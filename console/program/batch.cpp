@@ -1,0 +1,152 @@
+#include "console/program/batch.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+#include "console/program/console.h"
+#include "console/program/send.h"
+
+namespace {
+
+const unsigned InputPiece = 4096;
+// What a pipe that polls writable takes without blocking (PIPE_BUF), and
+// how many such pieces one pass writes before the loop's other work.
+const unsigned OutputPiece = 4096;
+const unsigned OutputPiecesPerPass = 64;
+
+// The end of input, all of it written, and no script to end the run
+// instead: the linger starts.
+bool LingerStarts(const Console& c) {
+    return c.features.batch.inputEnded && c.features.batch.endsAt == NoDeadline &&
+           !ScriptRunning(c.features.script) && c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 &&
+           c.pump.StageEmpty();
+}
+
+}  // namespace
+
+bool BatchOutput::Allocate(unsigned capacity) {
+    if (!backlog_.Allocate(capacity)) return false;
+    capacity_ = capacity;
+    return true;
+}
+
+void BatchOutput::Take(const uint8_t* bytes, unsigned count, const struct timespec&) {
+    if (raw) {
+        backlog_.Append(bytes, count);  // Room() said it fits
+        return;
+    }
+    uint8_t piece[OutputPiece];
+    for (unsigned done = 0; done < count; done += OutputPiece) {
+        unsigned n = count - done < OutputPiece ? count - done : OutputPiece;
+        for (unsigned i = 0; i < n; ++i) piece[i] = bytes[done + i] & SevenBits;
+        backlog_.Append(piece, n);
+    }
+}
+
+bool BatchOutput::WriteTo(int fd) {
+    for (unsigned round = 0; round < OutputPiecesPerPass && !backlog_.Empty(); ++round) {
+        // A blocking descriptor writes a whole piece without waiting only while it polls writable.
+        struct pollfd ready = {fd, POLLOUT, 0};
+        if (round > 0 && (poll(&ready, 1, 0) <= 0 || (ready.revents & POLLOUT) == 0)) break;
+        unsigned length;
+        const uint8_t* bytes = backlog_.Front(&length);
+        ssize_t n = write(fd, bytes, length < OutputPiece ? length : OutputPiece);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) break;
+        if (n <= 0) return false;
+        backlog_.Consume(unsigned(n));
+    }
+    return true;
+}
+
+bool StartBatch(Console& c, bool on, int64_t now) {
+    c.features.batch.on = on;
+    if (c.options.timeoutSeconds > 0)
+        c.features.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
+    if (!on) return true;
+    c.front = BatchFrontEnd();
+    if (!c.features.batch.output.Allocate(BatchBacklog)) return false;
+    c.features.batch.output.raw = c.options.raw;
+    return AddSink(c.chain, c.options.raw ? SinkStage::Raw : SinkStage::Text, c.features.batch.output);
+}
+
+int BatchInputDescriptor(const Console& c) {
+    if (c.features.batch.inputEnded || c.link.state != LinkState::Open) return -1;
+    return TypedCapacity - c.pump.Waiting() >= InputPiece ? STDIN_FILENO : -1;
+}
+
+void ReadBatchInput(Console& c, int64_t) {
+    uint8_t bytes[InputPiece];
+    ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (count <= 0) {
+        c.features.batch.inputEnded = true;
+        return;
+    }
+    Send(c, SendSource::BatchInput, bytes, unsigned(count));  // room was there: see BatchInputDescriptor
+}
+
+int BatchOutputDescriptor(const Console& c) {
+    return c.features.batch.on && c.features.batch.output.Waiting() ? STDOUT_FILENO : -1;
+}
+
+Reaction WriteBatchOutput(Console& c) {
+    if (c.features.batch.output.WriteTo(STDOUT_FILENO)) return Nothing;
+    c.features.batch.cutShort = true;
+    return Leave(c, 128 + SIGPIPE);  // nobody reads: end as a pipe's writer does
+}
+
+Reaction BatchDue(Console& c, int64_t now) {
+    if (!c.features.batch.on) return Nothing;
+    if (c.notice.text[0] != '\0') {
+        std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
+        Forget(c.notice);
+    }
+    // With a script, the script's end ends the run.
+    if (LingerStarts(c)) c.features.batch.endsAt = now + c.options.lingerMilliseconds;
+    return now >= c.features.batch.endsAt ? Leave(c, 0) : Nothing;
+}
+
+int64_t BatchDeadline(const Console& c) {
+    if (!c.features.batch.on) return NoDeadline;
+    // Notices go out at once, and the linger starts once the input is written.
+    if (c.notice.text[0] != '\0' || LingerStarts(c)) return 0;
+    return c.features.batch.endsAt;
+}
+
+int64_t RunTimeoutDue(const Console& c) { return c.features.batch.timeoutAt; }
+
+Reaction RunTimedOut(Console& c, int64_t) {
+    c.features.batch.timedOut = c.features.batch.cutShort = true;
+    return Leave(c, TimedOutExitCode);
+}
+
+namespace {
+
+// Standard input to the line, no screen: notices and script lines go to
+// standard error.
+class BatchFront : public FrontEnd {
+public:
+    bool HoldKeys(const Console&, int64_t) const override { return false; }
+    struct pollfd Input(const Console& c, bool) const override {
+        return {BatchInputDescriptor(c), POLLIN, 0};
+    }
+    Reaction ReadInput(Console& c, short revents, bool, int64_t now) override {
+        if (revents != 0) ReadBatchInput(c, now);
+        return Nothing;
+    }
+    int64_t FrameDue(const Console&) const override { return NoDeadline; }
+    void Draw(Console&, int64_t) override {}
+    void Signal(Console&, int) override {}
+    void Tell(Console&, const char* text, bool fault) override {
+        std::fprintf(stderr, "%s%s\n", fault ? "brisvane: " : "", text);
+    }
+    bool ScriptEndsRun() const override { return true; }
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> BatchFrontEnd() { return std::unique_ptr<FrontEnd>(new BatchFront()); }

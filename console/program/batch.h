@@ -1,0 +1,86 @@
+// Batch mode (--batch, or when standard input or output is not a
+// terminal): no screen at all. Standard input goes to the line with the
+// terminal's byte rules (or --seven-bit), as typed keys do; what arrives
+// goes to standard output as the screen gets it (received maps applied,
+// hidden sequences taken out) with bit 7 cleared, or as it came with --raw.
+// Notices go to standard error. The run ends at the end of standard input
+// once what it gave is written and --linger has passed, or, with a script,
+// when the script ends; what waits for standard output is written first.
+// --timeout (any mode) leaves with 124.
+//
+// Standard output is a sink of the receive chain with a backlog of
+// BatchBacklog bytes, written when the loop finds it writable. While the
+// backlog is full the line is not read (the device's buffer, flow control
+// or TCP hold the rest): signals, the timeout, keepalive, share clients and
+// scripts go on meanwhile.
+#ifndef BRISVANE_CONSOLE_BATCH_H
+#define BRISVANE_CONSOLE_BATCH_H
+
+#include <cstdint>
+
+#include "console/rules/reaction.h"
+#include "console/rules/schedule.h"
+#include "console/rules/share_buffer.h"
+#include "console/rules/sink.h"
+
+struct Console;
+
+const int TimedOutExitCode = 124;
+const unsigned BatchBacklog = 1u << 20;
+
+// What waits for standard output.
+class BatchOutput : public ReceiveSink {
+public:
+    // Takes the backlog's room; false when there is no memory.
+    bool Allocate(unsigned capacity);
+    // At the text stage bit 7 is cleared; at the raw stage bytes stay as they came.
+    void Take(const uint8_t* bytes, unsigned count, const struct timespec& arrived) override;
+    unsigned Room() const override { return capacity_ - backlog_.Used(); }
+    bool Waiting() const { return !backlog_.Empty(); }
+    // Writes what `fd` takes without waiting; false when nobody reads it any more.
+    bool WriteTo(int fd);
+
+    bool raw = false;
+
+private:
+    ShareBuffer backlog_;
+    unsigned capacity_ = 0;
+};
+
+struct Batch {
+    bool on = false;
+    bool inputEnded = false;
+    int64_t endsAt = NoDeadline;     // the linger after the end of input
+    int64_t timeoutAt = NoDeadline;  // --timeout
+    bool timedOut = false;           // said on stderr once the screen is given back
+    bool cutShort = false;           // a signal, the timeout or a gone reader: nothing more is written
+    BatchOutput output;
+};
+
+// Starts the clock for --timeout, and batch mode when `on`: standard output
+// joins the receive chain. False when there is no memory for its backlog.
+bool StartBatch(Console& console, bool on, int64_t now);
+
+// The descriptor to wait on for input, or -1 when there is no room for more
+// on the way to the line, or it ended.
+int BatchInputDescriptor(const Console& console);
+
+// Standard input is readable (or ended): queues one read for the line.
+void ReadBatchInput(Console& console, int64_t now);
+
+// The descriptor to wait on for standard output (-1: nothing waits for it).
+int BatchOutputDescriptor(const Console& console);
+
+// Standard output is writable (or gone): writes what it takes; Quit when
+// nobody reads it any more.
+Reaction WriteBatchOutput(Console& console);
+
+// The linger is over; notices are passed to standard error.
+Reaction BatchDue(Console& console, int64_t now);
+int64_t BatchDeadline(const Console& console);
+
+// --timeout, in any mode: when, and leaving with TimedOutExitCode then.
+int64_t RunTimeoutDue(const Console& console);
+Reaction RunTimedOut(Console& console, int64_t now);
+
+#endif

@@ -1,0 +1,555 @@
+#include "console/program/script.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
+
+#include "console/program/console.h"
+#include "console/program/line_controls.h"
+#include "console/program/send.h"
+#include "console/rules/prompt.h"
+#include "core/screen.h"
+
+namespace {
+
+const size_t MemoryLimit = 64u << 20;
+const int64_t SliceMilliseconds = 20;          // then a busy script lets the loop run
+const int64_t NestedLimitMilliseconds = 2000;  // where it cannot be yielded
+const int HookInstructions = 10000;
+const unsigned SendPiece = 4096;
+
+// The calls a script sees, written in Lua over the few primitives below, so
+// an error names the script's own line (level 2).
+const char Prelude[] = R"lua(
+local P = ...
+local find, sub, unpack = string.find, string.sub, table.unpack
+local function finite(ms) return type(ms) == "number" and ms == ms and ms > -math.huge and ms < math.huge end
+function sleep(ms)
+  if not finite(ms) then error("sleep: give a number of milliseconds", 2) end
+  local deadline = P.now() + ms
+  while P.now() < deadline do P.wait(deadline, false) end
+end
+function expect(pattern, ms)
+  if type(pattern) ~= "string" then error("expect: the pattern must be a string", 2) end
+  if ms ~= nil and not finite(ms) then error("expect: the timeout is a number of milliseconds", 2) end
+  local deadline = ms and P.now() + ms
+  while true do
+    local text = P.text()
+    local found = {pcall(find, text, pattern)}
+    if not found[1] then error("expect: " .. tostring(found[2]), 2) end
+    if found[2] then
+      P.consume(found[3])
+      return sub(text, found[2], found[3]), unpack(found, 4)
+    end
+    if deadline and P.now() >= deadline then return nil end
+    P.wait(deadline, true)
+  end
+end
+local function put(text, raw, who)
+  if type(text) == "number" then text = tostring(text) end
+  if type(text) ~= "string" then error(who .. ": give a string", 3) end
+  local at = 1
+  while at <= #text do
+    local piece = sub(text, at, at + 4095)
+    if P.queue(piece, raw) then at = at + #piece else P.wait(P.now() + 10, false) end
+  end
+end
+function send(text) put(text, false, "send") end
+function send_raw(bytes) put(bytes, true, "send_raw") end
+function break_() return P.control(0, true) end
+function dtr(on) return P.control(1, on and true or false) end
+function rts(on) return P.control(2, on and true or false) end
+function log(text) P.log(tostring(text)) end
+function exit(code)
+  if code ~= nil and math.type(code) ~= "integer" then error("exit: the code must be a whole number", 2) end
+  P.exit(code or 0)
+end
+function row(n)
+  if math.type(n) ~= "integer" or n < 1 or n > 24 then error("row: give a row from 1 to 24", 2) end
+  return P.row(n)
+end
+function rows()
+  local all = {}
+  for n = 1, 24 do all[n] = P.row(n) end
+  return all
+end
+print = function(...)
+  local parts = {}
+  for i = 1, select("#", ...) do parts[i] = tostring((select(i, ...))) end
+  log(table.concat(parts, "\t"))
+end
+os.exit = exit
+-- What would wait outside the loop (a command, the keyboard, a FIFO or a
+-- device) is not there: the screen, the keys and the line would stop.
+local function refuse(name, instead) return function() P.refuse(name, instead) end end
+os.execute = refuse("os.execute", "sleep(ms) pauses; run commands before or after")
+io.popen = refuse("io.popen", "run commands before or after")
+io.read = refuse("io.read", "expect() reads the line")
+io.input = refuse("io.input", "io.open(file):read()")
+io.stdin = nil
+local function regular(path, name)
+  if type(path) == "string" and not P.regular(path) then P.refuse(name .. " " .. path, "regular files only") end
+end
+local open, lines, output, load_file = io.open, io.lines, io.output, loadfile
+function io.open(path, ...) regular(path, "io.open"); return open(path, ...) end
+function io.lines(path, ...)
+  if path == nil then P.refuse("io.lines on standard input", "expect() reads the line") end
+  regular(path, "io.lines"); return lines(path, ...)
+end
+function io.output(path) regular(path, "io.output"); return output(path) end
+function loadfile(path, ...)
+  if path == nil then P.refuse("loadfile of standard input", "give a file") end
+  regular(path, "loadfile"); return load_file(path, ...)
+end
+function dofile(path)
+  local chunk = assert(loadfile(path))
+  return chunk()
+end
+function mark(name)
+  if type(name) ~= "string" then error("mark: give the mark a name", 2) end
+  P.mark(name)
+end
+local function transfer(who, protocol, sending, path)
+  if type(protocol) ~= "string" or type(path) ~= "string" then
+    error(who .. ": give a protocol and a file or folder name", 3)
+  end
+  local started, why = P.transfer(protocol, sending, path)
+  if started == nil then error(who .. ": " .. why, 3) end
+  if not started then return false, 0, why end
+  while P.transferring() do P.wait(P.now() + 20, false) end
+  return P.outcome()
+end
+function send_file(protocol, path) return transfer("send_file", protocol, true, path) end
+function receive_file(protocol, folder) return transfer("receive_file", protocol, false, folder) end
+)lua";
+
+Console& Owner(lua_State* L) { return **static_cast<Console**>(lua_getextraspace(L)); }
+
+void* Allocate(void* user, void* block, size_t old, size_t size) {
+    Script& script = *static_cast<Script*>(user);
+    if (block == nullptr) old = 0;
+    if (size == 0) {
+        std::free(block);
+        script.memory -= old;
+        return nullptr;
+    }
+    if (size > old && script.memory + (size - old) > MemoryLimit) return nullptr;
+    void* grown = std::realloc(block, size);
+    if (grown != nullptr) script.memory = script.memory - old + size;
+    return grown;
+}
+
+// wait(deadline or nil, wants text): yields until then, or new text.
+int Wait(lua_State* L) {
+    Script& s = Owner(L).features.script;
+    if (L != s.thread)
+        return luaL_error(
+            L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
+    double deadline = lua_isnoneornil(L, 1) ? 1e300 : luaL_checknumber(L, 1);
+    if (deadline < 0) deadline = 0;
+    s.resumeAt = deadline < 9e18 ? int64_t(deadline) : NoDeadline;  // NaN and the far future alike
+    s.waitsForText = lua_toboolean(L, 2);
+    s.seen = s.text.added;
+    return lua_yield(L, 0);
+}
+
+// The loop's time at this resume: waits are measured on the loop's clock.
+int Now(lua_State* L) {
+    lua_pushinteger(L, Owner(L).features.script.now);
+    return 1;
+}
+
+int Text(lua_State* L) {
+    const ScriptText& text = Owner(L).features.script.text;
+    const uint8_t *first, *second;
+    unsigned firstCount, secondCount;
+    TextRuns(text, &first, &firstCount, &second, &secondCount);
+    lua_pushlstring(L, reinterpret_cast<const char*>(first), firstCount);
+    lua_pushlstring(L, reinterpret_cast<const char*>(second), secondCount);
+    lua_concat(L, 2);
+    return 1;
+}
+
+int Consume(lua_State* L) {
+    lua_Integer count = luaL_checkinteger(L, 1);
+    if (count > 0) ConsumeText(Owner(L).features.script.text, unsigned(count));
+    return 0;
+}
+
+// queue(bytes, raw): all of them or none; false while the line is not open
+// or has no room.
+int QueueBytes(lua_State* L) {
+    Console& c = Owner(L);
+    size_t length;
+    const char* bytes = luaL_checklstring(L, 1, &length);
+    SendSource source = lua_toboolean(L, 2) ? SendSource::ScriptRaw : SendSource::Script;
+    bool taken = length <= SendPiece &&
+                 Send(c, source, reinterpret_cast<const uint8_t*>(bytes), unsigned(length)) == length;
+    lua_pushboolean(L, taken);
+    return 1;
+}
+
+// control(0 BREAK, 1 DTR, 2 RTS, on): true when the line did it.
+int Control(lua_State* L) {
+    Console& c = Owner(L);
+    lua_Integer which = luaL_checkinteger(L, 1);
+    bool on = lua_toboolean(L, 2);
+    ControlResult result =
+        which == 0 ? SendBreak(c, c.features.script.now, nullptr)
+                   : SetModemOutput(c, which == 1 ? ModemOutput::Dtr : ModemOutput::Rts, on, nullptr);
+    lua_pushboolean(L, result == ControlResult::Done);
+    return 1;
+}
+
+int Log(lua_State* L) {
+    Console& c = Owner(L);
+    const char* text = luaL_checkstring(L, 1);
+    c.front->Tell(c, text, false);
+    c.features.log.Note(text);
+    return 0;
+}
+
+// refuse(name, instead): the script asked for something that would wait
+// outside the loop. It ends, whatever pcall it is in: the flag outlives
+// the error, and RunScript reads it.
+int Refuse(lua_State* L) {
+    Script& s = Owner(L).features.script;
+    const char* name = luaL_checkstring(L, 1);
+    const char* instead = luaL_optstring(L, 2, "");
+    s.refused = true;
+    std::snprintf(s.refusal, sizeof s.refusal, "%s would stop the terminal while it waits (%s)", name,
+                  instead);
+    if (L == s.thread && lua_isyieldable(L)) return lua_yield(L, 0);
+    return luaL_error(L, "%s", s.refusal);
+}
+
+// regular(path): true for a regular file, or a name not there yet (made
+// as one); false for a FIFO, a device, a folder...
+int Regular(lua_State* L) {
+    struct stat status;
+    const char* path = luaL_checkstring(L, 1);
+    lua_pushboolean(L, stat(path, &status) == 0 ? S_ISREG(status.st_mode) : errno == ENOENT);
+    return 1;
+}
+
+int Exit(lua_State* L) {
+    Script& s = Owner(L).features.script;
+    lua_Integer code = luaL_checkinteger(L, 1);
+    s.exited = true;
+    s.exitCode = code < 0 || code > 255 ? 255 : int(code);
+    return lua_yield(L, 0);
+}
+
+// row(n): the screen's row n (from 1) as UTF-8, without trailing blanks.
+int Row(lua_State* L) {
+    lua_Integer n = luaL_checkinteger(L, 1);
+    if (n < 1 || n > ScreenRows) return luaL_error(L, "no row %d", int(n));
+    const Cell* cells = &screen.cells[(n - 1) * ScreenColumns];
+    int length = ScreenColumns;
+    while (length > 0 && cells[length - 1] == BlankCell) --length;
+    char text[ScreenColumns * 3 + 1];
+    unsigned used = 0;
+    for (int i = 0; i < length; ++i) {
+        Cell cell = cells[i];
+        if (cell < 0x80) {
+            text[used++] = char(cell);
+        } else if (cell < 0x800) {
+            text[used++] = char(0xC0 | (cell >> 6));
+            text[used++] = char(0x80 | (cell & 0x3F));
+        } else {
+            text[used++] = char(0xE0 | (cell >> 12));
+            text[used++] = char(0x80 | ((cell >> 6) & 0x3F));
+            text[used++] = char(0x80 | (cell & 0x3F));
+        }
+    }
+    lua_pushlstring(L, text, used);
+    return 1;
+}
+
+// A script computing for a whole slice gives the loop its turn. Inside a
+// coroutine of the script's own a yield would go to the script, so a long
+// computation there is an error instead.
+void Hook(lua_State* L, lua_Debug*) {
+    Script& s = Owner(L).features.script;
+    int64_t ran = MonotonicMilliseconds() - s.sliceStarted;
+    if (s.refused) {  // a pcall caught it: end it here, or raise it again
+        if (L == s.thread && lua_isyieldable(L)) {
+            lua_yield(L, 0);
+            return;
+        }
+        luaL_error(L, "%s", s.refusal);
+    }
+    if (L != s.thread || !lua_isyieldable(L)) {
+        if (ran >= NestedLimitMilliseconds) luaL_error(L, "ran %d ms without waiting", int(ran));
+        return;
+    }
+    if (ran < SliceMilliseconds) return;
+    s.resumeAt = 0;
+    s.waitsForText = false;
+    lua_yield(L, 0);
+}
+
+int MarkNow(lua_State* L) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (!ReachMark(Owner(L).features.marks, luaL_checkstring(L, 1), now))
+        return luaL_error(L, "mark: at most %d marks", int(MaxMarks));
+    return 0;
+}
+
+// transfer(protocol, sending, path): true once started; false and why when
+// it could not start (nothing went on the line); nil and why for a
+// protocol with no such transfer.
+int StartTransfer(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.features.script;
+    const char* name = luaL_checkstring(L, 1);
+    bool sending = lua_toboolean(L, 2);
+    const char* path = luaL_checkstring(L, 3);
+    static const char* const Protocols[] = {"xmodem", "ymodem", "zmodem"};
+    static const struct {
+        const char* name;
+        SendState mode;
+    } Sends[] = {
+        {"raw", SendState::SendRaw}, {"binary", SendState::SendBinary}, {"text", SendState::SendText}};
+    int protocol = -1;
+    SendState mode = SendState::Idle;
+    for (int i = 0; i < 3; ++i) {
+        if (std::strcmp(name, Protocols[i]) == 0) protocol = i;
+        if (std::strcmp(name, Sends[i].name) == 0) mode = Sends[i].mode;
+    }
+    if (protocol < 0 && (mode == SendState::Idle || !sending)) {
+        lua_pushnil(L);
+        lua_pushstring(
+            L, sending ? "the protocol is xmodem, ymodem, zmodem, raw, binary or text"
+                       : "the protocol is xmodem, ymodem or zmodem (a capture has no end to wait for)");
+        return 2;
+    }
+    s.transferFailed = true;  // until one ends well
+    const char* refusal = nullptr;
+    char why[NoticeCapacity];
+    if (c.link.state != LinkState::Open) {
+        refusal = "the line is not open";
+    } else if (c.features.protocol.active || SendRunning()) {
+        refusal = "a transfer is running already";
+    }
+    if (refusal == nullptr && mode != SendState::Idle) {
+        c.features.transfers.pendingSend = mode;
+        StartSend(c.features.transfers, c.options.homeDirectory, path, c.notice);
+        if (SendRunning()) s.transfer = 2;
+    } else if (refusal == nullptr) {
+        // As the menu's: a send gets the full path, a receive runs in its
+        // folder (xmodem's name: the file to write there).
+        char full[PathCapacity];
+        char folder[PathCapacity];
+        const char* file = nullptr;
+        bool named = ResolvePath(c.options.homeDirectory, path, full, sizeof full);
+        std::snprintf(folder, sizeof folder, "%s", full);
+        if (named && !sending && protocol == 0) {
+            char* slash = std::strrchr(folder, '/');
+            if (slash == nullptr) {
+                file = full;
+                std::snprintf(folder, sizeof folder, ".");
+            } else {
+                file = full + (slash + 1 - folder);
+                slash[slash == folder ? 1 : 0] = '\0';
+            }
+        }
+        struct stat status;
+        if (!named) {
+            refusal = std::strerror(ENAMETOOLONG);
+        } else if (sending && access(full, R_OK) != 0) {
+            std::snprintf(why, sizeof why, "cannot open %.200s: %s", path, std::strerror(errno));
+            refusal = why;
+        } else if (!sending && (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode))) {
+            std::snprintf(why, sizeof why, "%.200s: not a folder", folder);
+            refusal = why;
+        } else {
+            StartProtocol(c.features.protocol, Protocol(protocol),
+                          sending ? ProtocolDirection::Send : ProtocolDirection::Receive,
+                          c.options.protocolCommands[protocol], sending ? c.options.homeDirectory : folder,
+                          sending ? full : file, c.notice);
+            if (c.features.protocol.active) s.transfer = 1;
+        }
+    }
+    if (refusal == nullptr && s.transfer == 0) refusal = c.notice.text;  // what the start said
+    if (refusal != nullptr) {
+        lua_pushboolean(L, false);
+        lua_pushstring(L, refusal);
+        return 2;
+    }
+    lua_pushboolean(L, true);
+    return 1;
+}
+
+int Transferring(lua_State* L) {
+    Console& c = Owner(L);
+    uint8_t kind = c.features.script.transfer;
+    lua_pushboolean(L, (kind == 1 && c.features.protocol.active) || (kind == 2 && SendRunning()));
+    return 1;
+}
+
+// outcome(): ok, bytes, and the words said about it.
+int Outcome(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.features.script;
+    bool ok;
+    uint64_t bytes;
+    char words[NoticeCapacity];
+    if (s.transfer == 1) {
+        const ProtocolRun& run = c.features.protocol;
+        const ProtocolProgress& p = run.progress;
+        ok = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+        bytes = run.direction == ProtocolDirection::Send ? run.size : p.bytes;
+        if (ok) {
+            std::snprintf(words, sizeof words, "%s %s",
+                          run.direction == ProtocolDirection::Send ? "sent" : "received",
+                          p.file[0] != '\0' ? p.file : "nothing");
+        } else if (WIFSIGNALED(run.status)) {
+            std::snprintf(words, sizeof words, "%s%skilled by signal %d", p.message, p.message[0] ? ": " : "",
+                          WTERMSIG(run.status));
+        } else {
+            std::snprintf(words, sizeof words, "%s%sexit status %d", p.message, p.message[0] ? ": " : "",
+                          WEXITSTATUS(run.status));
+        }
+    } else {
+        bytes = c.features.transfers.sendDone;
+        ok = bytes == c.features.transfers.sendTotal;
+        std::snprintf(words, sizeof words, ok ? "sent %s" : "the send ended early: %s",
+                      c.features.transfers.sendName);
+    }
+    s.transfer = 0;
+    s.transferFailed = !ok;
+    lua_pushboolean(L, ok);
+    lua_pushinteger(L, lua_Integer(bytes));
+    lua_pushstring(L, words);
+    return 3;
+}
+
+const luaL_Reg Primitives[] = {
+    {"wait", Wait},
+    {"now", Now},
+    {"text", Text},
+    {"consume", Consume},
+    {"queue", QueueBytes},
+    {"control", Control},
+    {"log", Log},
+    {"exit", Exit},
+    {"row", Row},
+    {"refuse", Refuse},
+    {"regular", Regular},
+    {"mark", MarkNow},
+    {"transfer", StartTransfer},
+    {"transferring", Transferring},
+    {"outcome", Outcome},
+    {nullptr, nullptr},
+};
+
+void Close(Script& s) {
+    if (s.state != nullptr) lua_close(s.state);
+    s.state = s.thread = nullptr;
+    s.text.listening = false;
+}
+
+void Failed(Console& c, const char* what, const char* message) {
+    char text[1024];
+    std::snprintf(text, sizeof text, "%s: %s", what, message);
+    c.front->Tell(c, text, true);
+}
+
+}  // namespace
+
+Script::~Script() { Close(*this); }
+
+bool StartScript(Console& c, const char* path, int64_t now) {
+    Script& s = c.features.script;
+    Close(s);
+    s.memory = 0;
+    lua_State* L = lua_newstate(Allocate, &s);
+    if (L == nullptr) {
+        Failed(c, "script", "no memory for Lua");
+        return false;
+    }
+    s.state = L;
+    *static_cast<Console**>(lua_getextraspace(L)) = &c;
+    luaL_openlibs(L);
+    luaL_newlib(L, Primitives);
+    if (luaL_loadbuffer(L, Prelude, sizeof Prelude - 1, "=prelude") != LUA_OK ||
+        (lua_insert(L, -2), lua_pcall(L, 1, 0, 0)) != LUA_OK) {
+        Failed(c, "script", lua_tostring(L, -1));  // a fault of ours, kept visible
+        Close(s);
+        return false;
+    }
+    s.thread = lua_newthread(L);  // stays on the main stack, so it lives
+    if (luaL_loadfilex(s.thread, path, "t") != LUA_OK) {
+        Failed(c, "script", lua_tostring(s.thread, -1));
+        Close(s);
+        return false;
+    }
+    lua_sethook(s.thread, Hook, LUA_MASKCOUNT, HookInstructions);
+    std::snprintf(s.name, sizeof s.name, "%s", path);
+    s.resumeAt = now;
+    s.waitsForText = false;
+    s.exited = false;
+    s.exitCode = 0;
+    s.refused = false;
+    s.transfer = 0;
+    s.transferFailed = false;
+    ClearText(s.text);
+    s.text.listening = true;
+    s.seen = s.text.added;
+    return true;
+}
+
+int64_t ScriptDeadline(const Console& c) {
+    const Script& s = c.features.script;
+    if (!ScriptRunning(s)) return NoDeadline;
+    if (s.waitsForText && s.text.added != s.seen) return 0;
+    return s.resumeAt;
+}
+
+Reaction RunScript(Console& c, int64_t now) {
+    Script& s = c.features.script;
+    if (!ScriptRunning(s) || now < ScriptDeadline(c)) return Nothing;
+    s.now = now;
+    s.sliceStarted = MonotonicMilliseconds();
+    int results = 0;
+    int status = lua_resume(s.thread, s.state, 0, &results);
+    if (status == LUA_YIELD && !s.exited && !s.refused) {
+        lua_pop(s.thread, results);
+        return Nothing;
+    }
+    const char* base = std::strrchr(s.name, '/');
+    base = base != nullptr ? base + 1 : s.name;
+    int code = 0;
+    if (s.refused) {
+        Failed(c, "script stopped", s.refusal);
+        code = ScriptRefusedExitCode;
+    } else if (s.exited) {
+        code = s.exitCode;
+    } else if (status == LUA_OK && c.features.batch.on && s.transferFailed) {
+        Failed(c, "script", "it ended after a failed transfer");
+        code = 1;
+    } else if (status == LUA_OK) {
+        if (!c.front->ScriptEndsRun()) Say(c.notice, "script %s ended", base);
+    } else {
+        const char* message = lua_tostring(s.thread, -1);
+        Failed(c, "script error", message != nullptr ? message : "(not a message)");
+        code = 1;
+    }
+    Close(s);
+    if (s.exited || c.front->ScriptEndsRun()) return Leave(c, code);
+    return Nothing;
+}
+
+void StopScript(Console& c) { Close(c.features.script); }

@@ -1,0 +1,78 @@
+// A Lua script run beside the session (--script, the profile key, the
+// menu's S). It is a coroutine the loop resumes: a call that waits
+// (expect, sleep, a send the line cannot take yet) yields, so the screen,
+// the keys and the line go on meanwhile. A script that computes without
+// waiting is yielded every slice too. Lua's memory is bounded.
+//
+// The calls: expect(pattern [, ms]), send(text), send_raw(bytes), sleep(ms),
+// break_(), dtr(on), rts(on), log(text), exit(code), rows(), row(n),
+// mark(name), send_file(protocol, path), receive_file(protocol, folder)
+// (the manual lists them). A transfer runs as the menu's does, and the
+// script waits for its end; in batch mode a script that returns after a
+// failed transfer ends the run with 1. The script ends when it returns, on an error (the
+// file and line on the status line; the session goes on), on exit(code)
+// (the program leaves with the code), or when stopped from the menu.
+// In batch mode its end ends the run: 0 when it returned, 1 on an error
+// (said on stderr), else the code it gave exit().
+//
+// Lua's libraries come without what would wait outside the loop:
+// os.execute, io.popen, io.read, io.input, io.lines and loadfile/dofile of
+// standard input, and io.open, io.lines, io.output or loadfile of anything
+// but a regular file. A script that calls one is stopped with a message
+// (even inside pcall); in batch mode the run exits ScriptRefusedExitCode.
+// The Lua state is closed however the session ends, mid-wait included.
+#ifndef BRISVANE_CONSOLE_SCRIPT_H
+#define BRISVANE_CONSOLE_SCRIPT_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "console/rules/options.h"
+#include "console/rules/reaction.h"
+#include "console/rules/script_text.h"
+
+struct Console;
+struct lua_State;
+
+const int ScriptRefusedExitCode = 3;
+
+struct Script {
+    Script() = default;
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+    ~Script();                    // closes a state left running
+    lua_State* state = nullptr;   // null: no script runs
+    lua_State* thread = nullptr;  // the coroutine, anchored in `state`
+    char name[PathCapacity] = "";
+    int64_t resumeAt = 0;       // when its wait ends (NoDeadline: only text ends it)
+    bool waitsForText = false;  // new text also ends the wait
+    uint64_t seen = 0;          // text.added when it last looked
+    bool exited = false;        // exit() was called
+    int exitCode = 0;
+    bool refused = false;  // it called something that would wait: it ends
+    char refusal[160] = "";
+    int64_t now = 0;              // the loop's time at this resume
+    int64_t sliceStarted = 0;     // the real time it was resumed
+    size_t memory = 0;            // what Lua holds now
+    uint8_t transfer = 0;         // what send_file or receive_file waits for: 0 none, 1 protocol, 2 send
+    bool transferFailed = false;  // the last one did not succeed
+    ScriptText text;
+};
+
+inline bool ScriptRunning(const Script& script) { return script.state != nullptr; }
+
+// Loads the script in `path` to run from the next pass. False when it
+// cannot be read or does not compile, with why in the notice.
+bool StartScript(Console& console, const char* path, int64_t now);
+
+// Resumes the script when its wait is over, and closes it when it ended;
+// Quit when it called exit() or, in batch mode, when it ended at all.
+Reaction RunScript(Console& console, int64_t now);
+
+// When the loop must resume it next.
+int64_t ScriptDeadline(const Console& console);
+
+// Ends a running script where it waits (the menu's end command).
+void StopScript(Console& console);
+
+#endif

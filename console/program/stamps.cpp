@@ -1,0 +1,35 @@
+#include "console/program/stamps.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "console/program/console.h"
+
+void StartStamps(Console& c) {
+    const ConsoleOptions& o = c.options;
+    c.features.log.SetStamps(o.timestamps, o.stampStyle, o.stampSent);
+    c.style.dump.gapMilliseconds = o.hexGap;
+    for (unsigned i = 0; i < o.markCount; ++i) AddMark(c.features.marks, o.marks[i]);
+}
+
+void CycleStamps(Console& c) {
+    if (!c.features.log.Active()) {
+        Say(c.notice, "no text log to stamp (--log FILE)");
+        return;
+    }
+    Say(c.notice, "log timestamps: %s", c.features.log.NextStamps());
+}
+
+void AddLastMark(const Console& c, char* text, unsigned capacity) {
+    char mark[64];
+    FormatLastMark(c.features.marks, mark, sizeof mark);
+    size_t used = std::strlen(text);
+    if (mark[0] != '\0' && used + 1 < capacity)
+        std::snprintf(text + used, capacity - used, " mark %s |", mark);
+}
+
+bool FinishStamps(Console& c, char* problem, unsigned capacity) {
+    if (c.features.batch.on && c.features.marks.count > 0) PrintMarks(c.features.marks, stderr);
+    if (c.options.marksJson[0] == '\0') return true;
+    return WriteMarksJson(c.features.marks, c.options.marksJson, problem, capacity);
+}

@@ -1,0 +1,21 @@
+// Where the timestamps and boot timers meet the running program: the
+// options put into the log, the hex view and the marks at start, the
+// menu's live switch of the log's stamps, the last mark for the status
+// line, and the marks' summary (batch mode, on stderr) and JSON file at
+// exit.
+#ifndef BRISVANE_CONSOLE_STAMPS_H
+#define BRISVANE_CONSOLE_STAMPS_H
+
+struct Console;
+
+// After the logs opened: the stamps' style, the hex gap, the --mark patterns.
+void StartStamps(Console& console);
+// The menu's switch: the text log's stamps off, or the next format.
+void CycleStamps(Console& console);
+// " mark login 12.345 s |" for the status line, or nothing.
+void AddLastMark(const Console& console, char* text, unsigned capacity);
+// At exit: the summary in batch mode, --marks-json written. False with
+// `problem` when the file could not be written.
+bool FinishStamps(Console& console, char* problem, unsigned capacity);
+
+#endif

@@ -1,0 +1,160 @@
+#include "console/rules/ansi_filter.h"
+
+namespace {
+
+using Stage = AnsiFilter::Stage;
+using Follow = AnsiFilter::Follow;
+
+enum : uint8_t {
+    Bel = 7,
+    Esc = 27,
+    EightBitCsi = 0x9B,
+    StringTerminator = 0x9C,
+    EightBitOsc = 0x9D,
+};
+
+// The letters after ESC the interpreter acts on.
+bool TerminalEscapeLetter(uint8_t byte) {
+    switch (byte) {
+        case 'A':
+        case 'B':
+        case 'C':
+        case 'D':
+        case 'F':
+        case 'G':
+        case 'H':
+        case 'I':
+        case 'J':
+        case 'K':
+        case 'Y':
+        case 'Z': return true;
+        default: return false;
+    }
+}
+
+// A byte for the interpreter; its escape state moves as the interpreter's
+// does (which ignores bit 7).
+inline void Pass(AnsiFilter& f, uint8_t*& out, uint8_t byte) {
+    *out++ = byte;
+    uint8_t seven = byte & 0x7F;
+    switch (f.follow) {
+        case Follow::Normal:
+            if (seven == Esc) f.follow = Follow::Escape;
+            break;
+        case Follow::Escape: f.follow = seven == 'Y' ? Follow::RowByte : Follow::Normal; break;
+        case Follow::RowByte: f.follow = Follow::ColumnByte; break;
+        case Follow::ColumnByte: f.follow = Follow::Normal; break;
+    }
+}
+
+// Not a sequence after all: what was held goes on as received.
+void Release(AnsiFilter& f, uint8_t*& out) {
+    for (unsigned i = 0; i < f.heldCount; ++i) Pass(f, out, f.held[i]);
+    f.heldCount = 0;
+    f.stage = Stage::Ground;
+}
+
+void Drop(AnsiFilter& f) {
+    f.heldCount = 0;
+    f.stage = Stage::Ground;
+    ++f.hidden;
+}
+
+void Hold(AnsiFilter& f, uint8_t*& out, uint8_t byte, Stage stage) {
+    f.held[f.heldCount++] = byte;
+    f.stage = stage;
+    bool csi = stage == Stage::Csi || stage == Stage::Escape;
+    if (f.heldCount >= (csi ? AnsiCsiLimit : AnsiOscLimit)) Release(f, out);  // too long to be one
+}
+
+void Step(AnsiFilter& f, uint8_t*& out, uint8_t byte) {
+    switch (f.stage) {
+        case Stage::Ground:
+            if (f.follow != Follow::Normal) {
+                Pass(f, out, byte);  // an argument of the terminal's own sequence
+            } else if (byte == Esc) {
+                Hold(f, out, byte, Stage::Escape);
+            } else if (f.eightBit && byte == EightBitCsi) {
+                f.intermediates = false;
+                Hold(f, out, byte, Stage::Csi);
+            } else if (f.eightBit && byte == EightBitOsc) {
+                Hold(f, out, byte, Stage::Osc);
+            } else {
+                Pass(f, out, byte);
+            }
+            return;
+        case Stage::Escape:
+            if (byte == '[') {
+                f.intermediates = false;
+                Hold(f, out, byte, Stage::Csi);
+            } else if (byte == ']') {
+                Hold(f, out, byte, Stage::Osc);
+            } else {
+                Release(f, out);
+                Pass(f, out, byte);  // the interpreter's own escape, or one it ignores
+            }
+            return;
+        case Stage::Csi:
+            // 0x9B then a letter of the terminal's: ESC with bit 7 set.
+            if (f.heldCount == 1 && f.held[0] == EightBitCsi && TerminalEscapeLetter(byte)) {
+                Release(f, out);
+                Pass(f, out, byte);
+            } else if (byte >= 0x30 && byte <= 0x3F && !f.intermediates) {
+                Hold(f, out, byte, Stage::Csi);
+            } else if (byte >= 0x20 && byte <= 0x2F) {
+                f.intermediates = true;
+                Hold(f, out, byte, Stage::Csi);
+            } else if (byte >= 0x40 && byte <= 0x7E) {
+                Drop(f);
+            } else {
+                Release(f, out);
+                Step(f, out, byte);
+            }
+            return;
+        case Stage::Osc:
+            if (byte == Bel || (f.eightBit && byte == StringTerminator)) {
+                Drop(f);
+            } else if (byte == Esc) {
+                Hold(f, out, byte, Stage::OscEscape);
+            } else if (byte < 0x20) {
+                Release(f, out);
+                Step(f, out, byte);
+            } else {
+                Hold(f, out, byte, Stage::Osc);
+            }
+            return;
+        case Stage::OscEscape:
+            if (byte == '\\') {
+                Drop(f);
+                return;
+            }
+            // The ESC began something else: the text before it goes as received.
+            --f.heldCount;
+            Release(f, out);
+            Step(f, out, Esc);
+            Step(f, out, byte);
+            return;
+    }
+}
+
+}  // namespace
+
+unsigned FilterAnsi(AnsiFilter& f, const uint8_t* in, unsigned count, uint8_t* out) {
+    uint8_t* start = out;
+    if (!f.hide) {
+        if (f.heldCount > 0) Release(f, out);
+        for (unsigned i = 0; i < count; ++i) Pass(f, out, in[i]);
+        return unsigned(out - start);
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        uint8_t byte = in[i];
+        // Text: neither an escape for the interpreter nor the start of one.
+        if (f.stage == Stage::Ground && f.follow == Follow::Normal && (byte & 0x7F) != Esc &&
+            byte != EightBitOsc) {
+            *out++ = byte;
+            continue;
+        }
+        Step(f, out, byte);
+    }
+    return unsigned(out - start);
+}

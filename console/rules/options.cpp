@@ -1,0 +1,580 @@
+#include "console/rules/options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "console/line/serial_devices.h"
+#include "console/rules/line_maps.h"
+#include "console/rules/share_address.h"
+#include "console/rules/web_auth.h"
+
+namespace {
+
+bool Fail(char* problem, unsigned capacity, const char* what, const char* text) {
+    std::snprintf(problem, capacity, "%s: '%.60s'", what, text);
+    return false;
+}
+
+// A flag's value in a profile; a flag on the command line (null) is on.
+bool ReadBoolean(const char* value, bool* result) {
+    if (value == nullptr) {
+        *result = true;
+        return true;
+    }
+    static const char* const Yes[] = {"yes", "true", "on", "1"};
+    static const char* const No[] = {"no", "false", "off", "0"};
+    for (const char* word : Yes) {
+        if (strcasecmp(value, word) == 0) {
+            *result = true;
+            return true;
+        }
+    }
+    for (const char* word : No) {
+        if (strcasecmp(value, word) == 0) {
+            *result = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ReadNumber(const char* text, uint32_t maximum, uint32_t* result) {
+    if (text[0] < '0' || text[0] > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE || value > maximum) return false;
+    *result = uint32_t(value);
+    return true;
+}
+
+bool SetSettings(ConsoleOptions* options, const char* text, char* problem, unsigned capacity) {
+    const char* fault = nullptr;
+    if (!ParseLineSettings(text, &options->line, &fault)) {
+        std::snprintf(problem, capacity, "line settings '%.60s': %s", text, fault);
+        return false;
+    }
+    FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
+    return true;
+}
+
+bool SetSwitch(Switch* target, const char* value) {
+    bool on;
+    if (!ReadBoolean(value, &on)) return false;
+    *target = on ? Switch::On : Switch::Off;
+    return true;
+}
+
+// Each setter takes the option's value (null for a flag on the command
+// line) and returns null, or what is wrong with the value.
+typedef const char* (*Setter)(ConsoleOptions& o, const char* value);
+
+const char* SetBoolean(bool& target, const char* value, bool inverted) {
+    bool on;
+    if (!ReadBoolean(value, &on)) return "expected yes or no";
+    target = on != inverted;
+    return nullptr;
+}
+const char* SetNoReconnect(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.reconnect, value, true);
+}
+const char* SetSevenBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, false); }
+const char* SetEightBit(ConsoleOptions& o, const char* value) { return SetBoolean(o.sevenBit, value, true); }
+const char* SetWait(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.waitForDevice, value, false);
+}
+const char* SetTimestamps(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.timestamps, value, false);
+}
+const char* SetStampFormat(ConsoleOptions& o, const char* value) {
+    if (!ParseStampFormat(value, &o.stampStyle))
+        return "the format is 24h, 24h-start, 24h-delta, iso8601, epoch, epoch-usec or a strftime pattern";
+    o.timestamps = true;
+    return nullptr;
+}
+const char* SetStampSent(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.stampSent, value, false);
+}
+const char* SetHexGap(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 3600000, &o.hexGap) ? nullptr : "the gap is a number of milliseconds";
+}
+const char* SetMark(ConsoleOptions& o, const char* value) {
+    size_t length = std::strlen(value);
+    if (length == 0 || length >= MarkOptionCapacity) return "a mark is 1 to 127 characters of text";
+    if (o.markCount == MaxMarkOptions) return "at most 16 marks";
+    std::memcpy(o.marks[o.markCount++], value, length + 1);
+    return nullptr;
+}
+const char* SetMarksJson(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.marksJson, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetPulse(ConsoleOptions& o, const char* value) {
+    const char* fault = nullptr;
+    return ParsePulses(value, o.pulses, &o.pulseCount, &fault) ? nullptr : fault;
+}
+const char* SetBatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.batch, value, false); }
+const char* SetRaw(ConsoleOptions& o, const char* value) { return SetBoolean(o.raw, value, false); }
+const char* SetScript(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.scriptPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetLinger(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 3600000, &o.lingerMilliseconds)
+               ? nullptr
+               : "linger is a number of milliseconds (0..3600000)";
+}
+const char* SetTimeout(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 31536000, &o.timeoutSeconds)
+               ? nullptr
+               : "the timeout is a number of seconds (0..31536000)";
+}
+const char* SetHex(ConsoleOptions& o, const char* value) { return SetBoolean(o.hex, value, false); }
+const char* SetEcho(ConsoleOptions& o, const char* value) { return SetBoolean(o.echo, value, false); }
+const char* SetStats(ConsoleOptions& o, const char* value) { return SetBoolean(o.stats, value, false); }
+const char* SetMaps(ConsoleOptions& o, const char* value) {
+    const char* fault = nullptr;
+    if (value[0] == '\0') return "no map named: give maps such as lf-crlf, or none";
+    return ParseLineMaps(value, &o.maps, &fault) ? nullptr : fault;
+}
+const char* SetLineDelay(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, 60000, &o.lineDelay) ? nullptr
+                                                  : "the line delay is a number of milliseconds (0..60000)";
+}
+const char* SetAutoConnect(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "new") == 0) {
+        o.autoConnect = AutoConnect::New;
+    } else if (std::strcmp(value, "latest") == 0) {
+        o.autoConnect = AutoConnect::Latest;
+    } else if (std::strcmp(value, "off") == 0) {
+        o.autoConnect = AutoConnect::Off;
+    } else {
+        return "auto-connect is new, latest or off";
+    }
+    return nullptr;
+}
+const char* SetExclude(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0') return "an empty pattern";
+    if (o.excludeCount == MaxExcludes) return "too many --exclude patterns (at most 16)";
+    int n = std::snprintf(o.excludes[o.excludeCount], ExcludeCapacity, "%s", value);
+    if (n < 0 || unsigned(n) >= ExcludeCapacity) return "pattern too long";
+    ++o.excludeCount;
+    return nullptr;
+}
+const char* SetRoot(char* target, const char* value) {
+    if (value[0] == '\0') return "an empty folder name";
+    return ExpandHome(value, target, PathCapacity) ? nullptr : "folder name too long";
+}
+const char* SetSysfsRoot(ConsoleOptions& o, const char* value) { return SetRoot(o.sysfsRoot, value); }
+const char* SetDevRoot(ConsoleOptions& o, const char* value) { return SetRoot(o.devRoot, value); }
+
+const char* SetHome(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.homeDirectory, PathCapacity) ? nullptr : "folder name too long";
+}
+const char* SetLog(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.logPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetRawLog(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.rawLogPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetShare(ConsoleOptions& o, const char* value) {
+    // unix:~/PATH as well: the shell leaves a ~ after a colon alone.
+    char path[PathCapacity];
+    bool home = std::strncmp(value, "unix:~", 6) == 0;
+    if (home && !ExpandHome(value + 5, path, sizeof path)) return "socket name too long";
+    int n = std::snprintf(o.share, PathCapacity, "%s%s", home ? "unix:" : "", home ? path : value);
+    if (n < 0 || unsigned(n) >= PathCapacity) return "socket name too long";
+    ShareAddress address;
+    const char* problem;
+    return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
+}
+const char* SetShareToken(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.shareToken, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetWeb(ConsoleOptions& o, const char* value) {
+    char host[256];
+    int port;
+    const char* problem = nullptr;
+    if (!ParseWebAddress(value, host, sizeof host, &port, &problem)) return problem;
+    int n = std::snprintf(o.web, PathCapacity, "%s", value);
+    return n < 0 || unsigned(n) >= PathCapacity ? "address too long" : nullptr;
+}
+const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.webOpenWatch, value, false);
+}
+const char* SetWebCert(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetWebKey(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.webKey, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetDevice(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0') return "empty device name";
+    if (ClassifyDeviceName(value) == DeviceNameForm::Usb && !ValidUsbName(value))
+        return "a USB device is named usb:VID:PID or usb:VID:PID:SERIAL (hex)";
+    return ExpandHome(value, o.device, PathCapacity) ? nullptr : "device name too long";
+}
+const char* SetInterval(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, MaxCharacterInterval, &o.characterInterval)
+               ? nullptr
+               : "the interval is a number of milliseconds (0..10000)";
+}
+const char* SetPrefix(ConsoleOptions& o, const char* value) {
+    return ParsePrefixKey(value, &o.prefixKey) ? nullptr : "the prefix must be a key such as C-a or ^B";
+}
+const char* SetFlow(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "rtscts") == 0 || std::strcmp(value, "none") == 0) {
+        o.hardwareFlow = value[0] == 'r';
+        return nullptr;
+    }
+    return "flow control is rtscts or none";
+}
+const char* SetDtr(ConsoleOptions& o, const char* value) {
+    return SetSwitch(&o.dtr, value) ? nullptr : "a modem line is on or off";
+}
+const char* SetRts(ConsoleOptions& o, const char* value) {
+    return SetSwitch(&o.rts, value) ? nullptr : "a modem line is on or off";
+}
+const char* SetAnsi(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "hide") != 0 && std::strcmp(value, "show") != 0)
+        return "ANSI sequences are hide or show";
+    o.ansiShown = value[0] == 's';
+    return nullptr;
+}
+const char* SetHistory(ConsoleOptions& o, const char* value) {
+    return ReadNumber(value, MaxHistoryRows, &o.historyRows)
+               ? nullptr
+               : "history is a number of rows from 0 to 1000000";
+}
+
+const char* SetProtocolCommand(char* target, const char* value) {
+    const char* comma = std::strchr(value, ',');
+    if (comma == nullptr || comma == value || comma[1] == '\0') return "expected SEND,RECEIVE commands";
+    int n = std::snprintf(target, ProtocolCommandCapacity, "%s", value);
+    return n >= 0 && unsigned(n) < ProtocolCommandCapacity ? nullptr : "command too long";
+}
+const char* SetXmodem(ConsoleOptions& o, const char* value) {
+    return SetProtocolCommand(o.protocolCommands[0], value);
+}
+const char* SetYmodem(ConsoleOptions& o, const char* value) {
+    return SetProtocolCommand(o.protocolCommands[1], value);
+}
+const char* SetZmodem(ConsoleOptions& o, const char* value) {
+    return SetProtocolCommand(o.protocolCommands[2], value);
+}
+
+enum class Kind : uint8_t {
+    Flag,         // no value on the command line; yes/no in a profile
+    Value,        // a value after it
+    ProfileOnly,  // given positionally on the command line
+    Special,      // the command line's own (--config, --list...), not a profile key
+};
+
+struct OptionSpec {
+    const char* name;
+    Kind kind;
+    const char* argument;  // for --help
+    const char* help;
+    Setter set;
+};
+
+// Every long option, in --help's order.
+const OptionSpec Specs[] = {
+    {"flow", Kind::Value, "none|rtscts", "flow control: none (the default) or RTS/CTS", SetFlow},
+    {"eight-bit", Kind::Flag, "", "send keys and text with bit 7 set, as the terminal makes them",
+     SetEightBit},
+    {"seven-bit", Kind::Flag, "", "send keys and text with bit 7 clear (the default)", SetSevenBit},
+    {"home", Kind::Value, "DIR", "folder that file names for sending and capturing start from", SetHome},
+    {"interval", Kind::Value, "MS", "pause after each byte of a text send or paste (0..10000)", SetInterval},
+    {"line-delay", Kind::Value, "MS", "pause after each line of a text send or paste (0..60000)",
+     SetLineDelay},
+    {"map", Kind::Value, "MAPS", "line-end maps, a comma list: lf-crlf, cr-crlf, ignore-cr, del-bs, bs-del",
+     SetMaps},
+    {"echo", Kind::Flag, "", "show what is sent, as if the host echoed it", SetEcho},
+    {"hex", Kind::Flag, "", "start with the hex view of what arrives", SetHex},
+    {"prefix", Kind::Value, "KEY", "the menu key, such as C-a (the default) or ^B", SetPrefix},
+    {"ansi", Kind::Value, "hide|show", "colour and other ANSI sequences hidden (the default) or shown",
+     SetAnsi},
+    {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
+    {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
+    {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
+    {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
+    {"timestamp-format", Kind::Value, "FMT", "24h[-start|-delta], iso8601, epoch[-usec] or a strftime %-form",
+     SetStampFormat},
+    {"timestamps-sent", Kind::Flag, "", "log the lines sent too, stamped and marked apart", SetStampSent},
+    {"timestamp-gap", Kind::Value, "MS", "hex view: a pause longer than MS starts a new, stamped row",
+     SetHexGap},
+    {"mark", Kind::Value, "TEXT", "note the time TEXT first arrives (repeatable): boot stages", SetMark},
+    {"marks-json", Kind::Value, "FILE", "write the marks' times to FILE as JSON at exit", SetMarksJson},
+    {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
+     SetPulse},
+    {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
+    {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
+    {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
+    {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
+     SetShare},
+    {"share-token", Kind::Value, "FILE", "the token pages log in with (a file only you may read)",
+     SetShareToken},
+    {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
+    {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
+     SetWebOpenWatch},
+    {"web-cert", Kind::Value, "FILE", "TLS certificate for --web (with --web-key)", SetWebCert},
+    {"web-key", Kind::Value, "FILE", "TLS private key for --web", SetWebKey},
+    {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
+    {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it",
+     SetNoReconnect},
+    {"xmodem-cmd", Kind::Value, "S,R", "XMODEM send and receive commands (default 'sx -vv -k,rx -vv -c')",
+     SetXmodem},
+    {"ymodem-cmd", Kind::Value, "S,R", "YMODEM commands (default 'sb -vv -k,rb -vvv')", SetYmodem},
+    {"zmodem-cmd", Kind::Value, "S,R", "ZMODEM commands (default 'sz -vv,rz -vvv')", SetZmodem},
+    {"script", Kind::Value, "FILE", "run the Lua script FILE beside the session", SetScript},
+    {"batch", Kind::Flag, "", "no screen: standard input to the line, what arrives to standard output",
+     SetBatch},
+    {"raw", Kind::Flag, "", "batch output as received, bit 7 and all", SetRaw},
+    {"linger", Kind::Value, "MS", "batch: wait this long after the end of input (default 500)", SetLinger},
+    {"timeout", Kind::Value, "S", "leave after S seconds with exit code 124", SetTimeout},
+    {"auto-connect", Kind::Value, "new|latest",
+     "no device named: take one that appears after the start, or the newest present", SetAutoConnect},
+    {"exclude", Kind::Value, "GLOB", "leave out devices whose path, by-id name or driver match (repeatable)",
+     SetExclude},
+    {"sysfs-root", Kind::Value, "DIR", "where devices are described (default /sys)", SetSysfsRoot},
+    {"dev-root", Kind::Value, "DIR", "where device nodes are (default /dev)", SetDevRoot},
+    {"config", Kind::Special, "FILE", "read profiles from FILE", nullptr},
+    {"list", Kind::Special, "", "show the serial devices present and the profiles", nullptr},
+    {"list-profiles", Kind::Special, "", "only the profile names, one a line (for shell completion)",
+     nullptr},
+    {"list-options", Kind::Special, "", "each option and the kind of value it takes (for shell completion)",
+     nullptr},
+    {"help", Kind::Special, "", "this list", nullptr},
+    {"version", Kind::Special, "", "the version", nullptr},
+    {"device", Kind::ProfileOnly, "", "", SetDevice},
+    {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
+};
+
+// The kind of value an option takes, for completion, from its --help
+// argument: a word list where that says "a|b", else by the placeholder.
+struct ValueKind {
+    const char* argument;
+    const char* kind;
+};
+const ValueKind ValueKinds[] = {
+    {"FILE", "file"},
+    {"DIR", "folder"},
+    {"MS", "number"},
+    {"S", "number"},
+    {"ROWS", "number"},
+    {"MAPS", "list lf-crlf cr-crlf ignore-cr del-bs bs-del in-cr-crlf out-cr-crlf none"},
+    {"KEY", "words C-a C-b C-t C-x"},
+    {"FMT", "words 24h 24h-start 24h-delta iso8601 epoch epoch-usec"},
+    {"DTR=MS", "words DTR=100 RTS=100"},
+};
+
+const OptionSpec* FindSpec(const char* name) {
+    for (const OptionSpec& spec : Specs) {
+        if (std::strcmp(spec.name, name) == 0) return &spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void DefaultOptions(ConsoleOptions* options) {
+    std::memset(options, 0, sizeof *options);
+    options->action = ProgramAction::Run;
+    options->line = DefaultLineSettings;
+    FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
+    options->prefixKey = DefaultPrefixKey;
+    // Three wires and a Unix host are the usual first run: no flow
+    // control, and keys without the bit 7 the terminal would set.
+    options->hardwareFlow = false;
+    options->sevenBit = true;
+    options->reconnect = true;
+    options->dtr = options->rts = Switch::Leave;
+    options->historyRows = DefaultHistoryRows;
+    // Verbose enough for progress on stderr; rx is asked for CRC, sx sends 1K blocks.
+    std::snprintf(options->protocolCommands[0], ProtocolCommandCapacity, "sx -vv -k,rx -vv -c");
+    std::snprintf(options->protocolCommands[1], ProtocolCommandCapacity, "sb -vv -k,rb -vvv");
+    std::snprintf(options->protocolCommands[2], ProtocolCommandCapacity, "sz -vv,rz -vvv");
+    options->lingerMilliseconds = DefaultLingerMilliseconds;
+    std::snprintf(options->sysfsRoot, PathCapacity, "/sys");
+    std::snprintf(options->devRoot, PathCapacity, "/dev");
+}
+
+bool SetOption(ConsoleOptions* o, const char* name, const char* value, char* problem, unsigned capacity) {
+    const OptionSpec* spec = FindSpec(name);
+    if (spec == nullptr || spec->kind == Kind::Special)
+        return Fail(problem, capacity, "unknown option", name);
+    if (spec->kind != Kind::Flag && value == nullptr)
+        return Fail(problem, capacity, "missing value for", name);
+    if (spec->set == nullptr) return SetSettings(o, value, problem, capacity);
+    const char* fault = spec->set(*o, value);
+    return fault == nullptr || Fail(problem, capacity, fault, value != nullptr ? value : "");
+}
+
+bool OptionHelp(unsigned index, char* text, unsigned capacity) {
+    unsigned shown = 0;
+    for (const OptionSpec& spec : Specs) {
+        if (spec.kind == Kind::ProfileOnly) continue;
+        if (shown++ != index) continue;
+        char left[32];
+        std::snprintf(left, sizeof left, "--%s%s%s", spec.name, spec.argument[0] ? " " : "", spec.argument);
+        std::snprintf(text, capacity, "  %-18s %s", left, spec.help);
+        return true;
+    }
+    return false;
+}
+
+bool OptionListing(unsigned index, char* text, unsigned capacity) {
+    unsigned shown = 0;
+    for (const OptionSpec& spec : Specs) {
+        if (spec.kind == Kind::ProfileOnly || shown++ != index) continue;
+        const char* kind = spec.argument[0] == '\0' ? "flag" : "text";
+        for (const ValueKind& known : ValueKinds) {
+            if (std::strcmp(spec.argument, known.argument) == 0) kind = known.kind;
+        }
+        int n = std::strchr(spec.argument, '|') != nullptr
+                    ? std::snprintf(text, capacity, "--%s words %s", spec.name, spec.argument)
+                    : std::snprintf(text, capacity, "--%s %s", spec.name, kind);
+        for (int i = 0; i < n && unsigned(i) < capacity; ++i) {
+            if (text[i] == '|') text[i] = ' ';
+        }
+        return true;
+    }
+    return false;
+}
+
+bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity) {
+    std::memset(line, 0, sizeof *line);
+    line->action = ProgramAction::Run;
+    problem[0] = '\0';
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+            line->action = ProgramAction::Help;
+            return true;
+        }
+        if (std::strcmp(argument, "--version") == 0) {
+            line->action = ProgramAction::Version;
+            return true;
+        }
+        if (std::strcmp(argument, "--list") == 0) {
+            line->action = ProgramAction::List;
+            continue;
+        }
+        if (std::strcmp(argument, "--list-profiles") == 0) {
+            line->action = ProgramAction::ListProfiles;
+            continue;
+        }
+        if (std::strcmp(argument, "--list-options") == 0) {
+            line->action = ProgramAction::ListOptions;
+            continue;
+        }
+        if (argument[0] != '-' || argument[1] == '\0') {
+            if (line->positionalCount == 2) return Fail(problem, capacity, "unexpected argument", argument);
+            line->positional[line->positionalCount++] = argument;
+            continue;
+        }
+        const char* name = argument + (argument[1] == '-' ? 2 : 1);
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (std::strcmp(name, "config") == 0) {
+            if (value == nullptr) return Fail(problem, capacity, "missing value after", argument);
+            line->configPath = value;
+            ++i;
+            continue;
+        }
+        const OptionSpec* spec = argument[1] == '-' ? FindSpec(name) : nullptr;
+        if (spec == nullptr || spec->kind == Kind::ProfileOnly || spec->kind == Kind::Special) {
+            return Fail(problem, capacity, "unknown option", argument);
+        }
+        if (spec->kind == Kind::Flag) {
+            value = nullptr;
+        } else if (value == nullptr) {
+            return Fail(problem, capacity, "missing value after", argument);
+        } else {
+            ++i;
+        }
+        // One shared line a run: a second --share would silently win.
+        for (unsigned j = 0; spec->set == SetShare && j < line->assignmentCount; ++j) {
+            if (line->assignments[j].name == spec->name)
+                return Fail(problem, capacity, "--share given twice (one is allowed)", value);
+        }
+        if (line->assignmentCount == CommandLine::MaxAssignments) {
+            return Fail(problem, capacity, "too many options", argument);
+        }
+        line->assignments[line->assignmentCount++] = {spec->name, value};
+    }
+    return true;
+}
+
+bool ExpandHome(const char* text, char* path, unsigned capacity) {
+    const char* home = std::getenv("HOME");
+    int n;
+    if (text[0] == '~' && (text[1] == '/' || text[1] == '\0') && home != nullptr && home[0] != '\0') {
+        n = std::snprintf(path, capacity, "%s%s", home, text + 1);
+    } else {
+        n = std::snprintf(path, capacity, "%s", text);
+    }
+    return n >= 0 && unsigned(n) < capacity;
+}
+
+bool LooksLikeDevice(const char* text) {
+    return std::strchr(text, '/') != nullptr;  // also rfc2217:// and tcp://
+}
+
+bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options, char* problem,
+                      unsigned capacity) {
+    options->action = line.action;
+    for (unsigned i = 0; i < line.assignmentCount; ++i) {
+        const CommandLine::Assignment& a = line.assignments[i];
+        if (!SetOption(options, a.name, a.value, problem, capacity)) return false;
+    }
+    unsigned next = firstIsProfile ? 1 : 0;
+    // With --auto-connect a lone first word may be the settings.
+    LineSettings settings;
+    const char* fault;
+    bool settingsFirst = options->autoConnect != AutoConnect::Off && line.positionalCount == 1 &&
+                         !firstIsProfile && ParseLineSettings(line.positional[0], &settings, &fault);
+    if (line.positionalCount > 0 && !firstIsProfile && !settingsFirst) {
+        if (!SetOption(options, "device", line.positional[0], problem, capacity)) return false;
+        next = 1;
+    }
+    if (line.positionalCount > next &&
+        !SetOption(options, "settings", line.positional[next], problem, capacity)) {
+        return false;
+    }
+    if (options->action != ProgramAction::Run) return true;
+    if (options->autoConnect != AutoConnect::Off && options->device[0] != '\0') {
+        std::snprintf(problem, capacity, "--auto-connect takes no device ('%.60s' given)", options->device);
+        return false;
+    }
+    if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0') {
+        std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
+        return false;
+    }
+    return true;
+}
+
+bool ParsePrefixKey(const char* text, uint8_t* key) {
+    static const char* const ControlPrefixes[] = {"^", "C-", "ctrl-", "ctrl+"};
+    for (const char* prefix : ControlPrefixes) {
+        size_t length = std::strlen(prefix);
+        if (strncasecmp(text, prefix, length) != 0 || std::strlen(text) != length + 1) continue;
+        char c = text[length];
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        if (c < '@' || c > '_') return false;
+        *key = uint8_t(c - '@');
+        return true;
+    }
+    if (std::strlen(text) != 1 || (unsigned char)text[0] >= 0x80) return false;
+    *key = uint8_t(text[0]);
+    return true;
+}
+
+void FormatPrefixKey(uint8_t key, char* text, unsigned capacity) {
+    if (key < 32) {
+        std::snprintf(text, capacity, "Ctrl-%c", char(key + '@'));
+    } else {
+        std::snprintf(text, capacity, "%c", char(key));
+    }
+}

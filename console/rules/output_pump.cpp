@@ -1,0 +1,96 @@
+#include "console/rules/output_pump.h"
+
+namespace {
+
+const uint8_t Return = 13, Feed = 10;
+
+bool IsByte(uint8_t byte, uint8_t low) { return (byte & 0x7F) == low; }
+
+}  // namespace
+
+bool OutputPump::Queue(const uint8_t* bytes, unsigned count, bool paste) {
+    if (count > TypedCapacity - count_) return false;
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned at = Index(count_ + i);
+        queue_[at] = bytes[i];
+        pasted_[at] = paste;
+    }
+    count_ += count;
+    if (paste) pasteCount_ += count;
+    return true;
+}
+
+unsigned OutputPump::DropPaste() {
+    unsigned kept = 0;
+    for (unsigned i = 0; i < count_; ++i) {
+        unsigned from = Index(i);
+        if (pasted_[from]) continue;
+        unsigned to = Index(kept++);
+        queue_[to] = queue_[from];
+        pasted_[to] = false;
+    }
+    unsigned dropped = count_ - kept;
+    count_ = kept;
+    pasteCount_ = 0;
+    return dropped;
+}
+
+unsigned OutputPump::Clear() {
+    unsigned dropped = count_ + (length_ - written_);
+    head_ = count_ = pasteCount_ = 0;
+    length_ = written_ = 0;
+    stagePaced_ = stagePasted_ = stageLineEnd_ = false;
+    return dropped;
+}
+
+void OutputPump::Wrote(unsigned count, int64_t now, uint32_t interval) {
+    written_ += count;
+    if (written_ < length_) return;
+    length_ = written_ = 0;
+    if (stagePaced_) nextPaced_ = now + interval;
+    if (stageLineEnd_) nextPaced_ = now + (stagePaced_ ? interval : 0) + lineDelay_;
+    stagePaced_ = stageLineEnd_ = false;
+}
+
+void OutputPump::Staged(unsigned count, bool paced, bool lineEnd) {
+    stagePasted_ = false;
+    length_ = count;
+    written_ = 0;
+    stagePaced_ = paced && count > 0;
+    stageLineEnd_ = lineEnd && count > 0 && lineDelay_ > 0;
+}
+
+bool OutputPump::WaitsForPace(int64_t now, uint32_t interval) const {
+    return StageEmpty() && count_ > 0 && (interval > 0 || lineDelay_ > 0) && pasted_[head_] &&
+           now < nextPaced_;
+}
+
+void OutputPump::StageQueued(int64_t now, uint32_t interval) {
+    if (!StageEmpty() || count_ == 0) return;
+    bool paced = interval > 0 && pasted_[head_];
+    if (pasted_[head_] && (interval > 0 || lineDelay_ > 0) && now < nextPaced_) return;
+    unsigned take = 0;
+    bool lineEnd = false;
+    while (take < count_ && take < StageCapacity) {
+        unsigned at = Index(take);
+        // A paced byte goes alone; plain bytes stop before the next paced
+        // one, and a run is all typed or all pasted.
+        if (paced ? take == 1 : (interval > 0 && pasted_[at]) || pasted_[at] != pasted_[head_]) break;
+        uint8_t byte = queue_[at];
+        stage_[take++] = byte;
+        if (pasted_[at]) --pasteCount_;
+        if (lineDelay_ > 0 && pasted_[at] && (IsByte(byte, Feed) || IsByte(byte, Return))) {
+            // A CR with its LF still to come is not yet the line's end.
+            bool feedFollows = take < count_ && pasted_[Index(take)] && IsByte(queue_[Index(take)], Feed);
+            if (IsByte(byte, Feed) || !feedFollows) {
+                lineEnd = true;
+                break;
+            }
+        }
+    }
+    bool pasted = pasted_[head_];
+    head_ = Index(take);
+    count_ -= take;
+    Staged(take, paced, lineEnd);
+    stagePasted_ = pasted;
+}
