@@ -253,7 +253,7 @@ TEST(WebView, RowTextIsEightyCharactersOfEscapedUtf8) {
                        std::string(57, ' ') + "\"]";
     EXPECT_NE(message.find(row0), std::string::npos) << message.substr(0, 200);
     EXPECT_NE(message.find("\"cursor\":[5,79,true]"), std::string::npos);
-    EXPECT_NE(message.find("\"role\":\"writer\""), std::string::npos);
+    EXPECT_NE(message.find("\"role\":\"writing\""), std::string::npos);
     EXPECT_NE(message.find("\"who\":\"a \\\"name\\\"\""), std::string::npos);
     // The worst screen still fits one message.
     for (Cell& cell : s->cells) cell = 0x01;

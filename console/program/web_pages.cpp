@@ -105,7 +105,7 @@ void ShowWebPages(Console& c) {
     char who[WebFieldCapacity];
     Web& web = *c.features.web;
     if (web.writer == WebLocalWriter) {
-        std::snprintf(who, sizeof who, "terminal (writer), %u page%s", web.pages, web.pages == 1 ? "" : "s");
+        std::snprintf(who, sizeof who, "terminal (writing), %u page%s", web.pages, web.pages == 1 ? "" : "s");
     } else {
         std::snprintf(who, sizeof who, "terminal, %u page%s (page %d writes)", web.pages,
                       web.pages == 1 ? "" : "s", web.writer + 1);

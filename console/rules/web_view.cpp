@@ -145,7 +145,7 @@ unsigned ComposeWebUpdate(WebPageView& view, const WebShown& shown, WebRole role
     }
     if (view.status) {
         w.Text(",\"status\":{\"role\":");
-        w.String(role == WebRole::Writer ? "writer" : "watching");
+        w.String(role == WebRole::Writer ? "writing" : "watching");
         w.Text(",\"line\":");
         w.String(shown.line);
         w.Text(",\"speed\":");

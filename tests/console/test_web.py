@@ -138,7 +138,7 @@ class Page(unittest.TestCase):
                 terminal.send_keys('x')
                 self.assertEqual(s.line.drain(0.5), b'')
                 d.find_element(By.ID, 'take').click()
-                wait_for(lambda: d.find_element(By.ID, 'role').text == 'writer', what='the writer role')
+                wait_for(lambda: d.find_element(By.ID, 'role').text == 'writing', what='the writer role')
                 s.wait_status('took the line')
                 terminal.send_keys('ls', Keys.ENTER, Keys.ARROW_UP, Keys.BACKSPACE, Keys.F1)
                 terminal.send_keys(Keys.CONTROL, 'c')

@@ -63,7 +63,7 @@ function receive(event) {
     }
     if (m.status) {
       status = m.status;
-      role = status.role === "writer" ? "writer" : "watching";
+      role = status.role === "writing" ? "writing" : "watching";
       drawStatus();
     }
   } else if (m.t === "h") {
@@ -96,13 +96,13 @@ function onKey(e) {
   const name = keyName(e);
   if (name === null) return;
   e.preventDefault();
-  if (role !== "writer") { say("watching: take the line to type"); return; }
+  if (role !== "writing") { say("watching: take the line to type"); return; }
   send("k" + name);
 }
 
 function onPaste(e) {
   e.preventDefault();
-  if (role !== "writer") { say("watching: take the line to paste"); return; }
+  if (role !== "writing") { say("watching: take the line to paste"); return; }
   const text = e.clipboardData.getData("text");
   for (let i = 0; i < text.length; i += PasteChunk) send("p" + text.slice(i, i + PasteChunk));
 }
