@@ -27,7 +27,11 @@ void ControlFromPage(void* user, WebCommand command, bool on) {
     }
 }
 
-void SayFromPages(void* user, const char* text) { Say(static_cast<Console*>(user)->notice, "%s", text); }
+// Refusals and takes: on the status line, or standard error without a screen.
+void SayFromPages(void* user, const char* text) {
+    Console& c = *static_cast<Console*>(user);
+    c.front->Tell(c, text, false);
+}
 
 }  // namespace
 
