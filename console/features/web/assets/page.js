@@ -56,10 +56,12 @@ function receive(event) {
   try { m = JSON.parse(event.data); } catch (e) { return; }
   if (m.t === "u") {
     const old = cursor;
-    if (m.rows) for (const [r, text] of m.rows) { live[r] = text; if (!history) drawRow(r); }
+    // A tab out of sight keeps the rows and draws them when it is shown.
+    const drawing = !history && !document.hidden;
+    if (m.rows) for (const [r, text] of m.rows) { live[r] = text; if (drawing) drawRow(r); }
     if (m.cursor) {
       cursor = m.cursor;
-      if (!history) { drawRow(old[0]); drawRow(cursor[0]); }
+      if (drawing) { drawRow(old[0]); drawRow(cursor[0]); }
     }
     if (m.status) {
       status = m.status;
@@ -196,6 +198,7 @@ async function start() {
 // The token leaves the address bar once it is used.
 function history_replace() { window.history.replaceState(null, "", location.pathname); }
 
+document.addEventListener("visibilitychange", () => { if (!document.hidden) drawAll(); });
 $("terminal").addEventListener("keydown", onKey);
 $("terminal").addEventListener("paste", onPaste);
 $("terminal").addEventListener("wheel", (e) => { e.preventDefault(); pageBy(e.deltaY < 0 ? -3 : 3); }, {passive: false});
