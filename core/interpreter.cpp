@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/byte_words.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 
@@ -162,20 +163,59 @@ static void MoveToAddress(uint8_t columnByte) {
     ShowCursor();
 }
 
+static bool Printable(uint8_t byte) { return byte >= 32 && byte <= 126; }
+
+// How many bytes at the start of `bytes` are printable (bit 7 ignored),
+// eight at a time.
+static unsigned PrintableRun(const uint8_t* bytes, unsigned count) {
+    unsigned n = 0;
+    for (; n + 8 <= count; n += 8) {
+        uint64_t seven = LoadWord(bytes + n) & ~ByteHighs;
+        uint64_t found = BytesBelow(seven, 32) | BytesEqual(seven, 127);
+        if (found != 0) return n + FirstMarked(found);
+    }
+    while (n < count && Printable(bytes[n] & 0x7F)) ++n;
+    return n;
+}
+
+// Stores `count` printable bytes (bit 7 ignored) from `column` on in `row`,
+// as the per-byte rule would: the bytes past the last column overwrite it,
+// so only the run's last byte stays there.
+static void StoreRun(Cell* row, int* column, const uint8_t* bytes, unsigned count, bool graphics) {
+    unsigned room = unsigned(LastColumn - *column);
+    unsigned direct = count < room ? count : room;
+    Cell* at = row + *column;
+    if (graphics) {
+        for (unsigned k = 0; k < direct; ++k) at[k] = GraphicsCell(bytes[k] & 0x7F);
+    } else {
+        // Four bytes widened to four cells at a time: byte j of the word
+        // read becomes cell j of the word written, in either byte order.
+        unsigned k = 0;
+        for (; k + 4 <= direct; k += 4) {
+            uint32_t four;
+            std::memcpy(&four, bytes + k, sizeof four);
+            four &= 0x7F7F7F7Fu;
+            uint64_t cells = (four & 0xFFu) | uint64_t((four >> 8) & 0xFFu) << 16 |
+                             uint64_t((four >> 16) & 0xFFu) << 32 | uint64_t(four >> 24) << 48;
+            std::memcpy(at + k, &cells, sizeof cells);
+        }
+        for (; k < direct; ++k) at[k] = Cell(bytes[k] & 0x7F);
+    }
+    *column += int(direct);
+    if (count > direct) {
+        uint8_t last = bytes[count - 1] & 0x7F;
+        row[LastColumn] = graphics ? GraphicsCell(last) : last;
+        *column = LastColumn;
+    }
+}
+
 // Stores the printable run at the start of `bytes` (bit 7 ignored) and
 // returns its length: the per-byte rule, with the cursor hidden once and the
 // row drawn once for the whole run.
 static unsigned PutPrintableRun(const uint8_t* bytes, unsigned count) {
-    Cell* row = &screen.cells[terminal.row * ScreenColumns];
+    unsigned n = PrintableRun(bytes, count);
     int column = terminal.column;
-    bool graphics = terminal.graphicsMode;
-    unsigned n = 0;
-    for (; n < count; ++n) {
-        uint8_t byte = bytes[n] & 0x7F;
-        if (byte < 32 || byte > 126) break;
-        row[column] = graphics ? GraphicsCell(byte) : byte;
-        if (column < LastColumn) ++column;
-    }
+    StoreRun(&screen.cells[terminal.row * ScreenColumns], &column, bytes, n, terminal.graphicsMode);
     HideCursor();
     terminal.column = column;
     DrawRow(terminal.row);
@@ -186,10 +226,60 @@ static unsigned PutPrintableRun(const uint8_t* bytes, unsigned count) {
 // line feed, the rows sit in a taller buffer and a window of 24 slides down
 // it; the screen is copied back once at the end. Starts at a line feed on
 // the bottom row in plain text state and takes what keeps the cursor on that
-// row (text, carriage return, tab, line feed, ignored controls), up to an
-// ESC or backspace. Returns how many bytes it took (at least the first).
+// row: text, carriage return, tab, backspace, ignored controls, line feeds,
+// and the escapes that stay there (a cursor address on the bottom row, as a
+// full-screen program writes its last line; erase to end of line, left,
+// right, down, graphics on and off). Stops before any other escape, or one
+// cut off by the block's end. Returns how many bytes it took (at least the
+// first).
 static const int TallRows = 128;
 static Cell tall[TallRows * ScreenColumns];
+
+// The escape at the start of `bytes` (ESC first) on the bottom row `bottom`:
+// how many bytes it takes, or 0 when it leaves the row, queues a reply, or
+// is not all there. `shown`: the cursor is inverted after it, as the
+// per-byte rule leaves it.
+static unsigned BottomRowEscape(const uint8_t* bytes, unsigned count, Cell* bottom, int* column,
+                                bool* graphics, bool* shown) {
+    if (count < 2) return 0;
+    switch (bytes[1] & 0x7F) {
+        case 'B': return 2;  // down: already on the last row
+        case 'C':
+            if (*column < LastColumn) {
+                ++*column;
+                *shown = false;
+            }
+            return 2;
+        case 'D':
+            if (*column > 0) {
+                --*column;
+                *shown = false;
+            }
+            return 2;
+        case 'F': *graphics = true; return 2;
+        case 'G': *graphics = false; return 2;
+        case 'K':
+            for (int c = *column; c < ScreenColumns; ++c) bottom[c] = BlankCell;
+            *shown = false;
+            return 2;
+        case 'Y': {
+            if (count < 4) return 0;
+            unsigned rowByte = bytes[2] & 0x7F, columnByte = bytes[3] & 0x7F;
+            // A row on the screen other than the last leaves this row.
+            if (rowByte >= AddressOffset && rowByte - AddressOffset < unsigned(LastRow)) return 0;
+            if (columnByte < AddressOffset) {
+                *column = 0;
+            } else if (columnByte - AddressOffset > unsigned(LastColumn)) {
+                *column = LastColumn;
+            } else {
+                *column = int(columnByte - AddressOffset);
+            }
+            *shown = true;
+            return 4;
+        }
+        default: return 0;
+    }
+}
 
 static unsigned ScrollLines(const uint8_t* bytes, unsigned count, ScrolledOff keep, void* user) {
     std::memcpy(tall, screen.cells, sizeof screen.cells);
@@ -197,13 +287,18 @@ static unsigned ScrollLines(const uint8_t* bytes, unsigned count, ScrolledOff ke
     Cell* bottom = &tall[LastRow * ScreenColumns];
     int column = terminal.column;
     bool graphics = terminal.graphicsMode;
+    bool shown = false;  // the first line feed's repaint hides the cursor
     unsigned n = 0;
-    for (; n < count; ++n) {
+    while (n < count) {
         uint8_t byte = bytes[n] & 0x7F;
-        if (byte >= 32 && byte <= 126) {
-            bottom[column] = graphics ? GraphicsCell(byte) : byte;
-            if (column < LastColumn) ++column;
-        } else if (byte == LineFeed) {
+        if (Printable(byte)) {
+            unsigned run = PrintableRun(bytes + n, count - n);
+            StoreRun(bottom, &column, bytes + n, run, graphics);
+            shown = false;
+            n += run;
+            continue;
+        }
+        if (byte == LineFeed) {
             if (keep != nullptr) keep(&tall[top * ScreenColumns], user);
             if (top + ScreenRows == TallRows) {  // the window reached the end: back to the start
                 std::memmove(tall, &tall[top * ScreenColumns], sizeof screen.cells);
@@ -212,17 +307,33 @@ static unsigned ScrollLines(const uint8_t* bytes, unsigned count, ScrolledOff ke
             ++top;
             bottom = &tall[(top + LastRow) * ScreenColumns];
             for (int c = 0; c < ScreenColumns; ++c) bottom[c] = BlankCell;
+            shown = false;
         } else if (byte == CarriageReturn) {
             column = 0;
+            shown = false;
         } else if (byte == HorizontalTab) {
-            if (column <= LastColumn - 1) column = TabStop(column);
-        } else if (byte == EscapeByte || byte == Backspace) {
-            break;
+            if (column <= LastColumn - 1) {
+                column = TabStop(column);
+                shown = false;
+            }
+        } else if (byte == Backspace) {
+            if (column > 0) {
+                --column;
+                shown = true;
+            }
+        } else if (byte == EscapeByte) {
+            unsigned taken = BottomRowEscape(bytes + n, count - n, bottom, &column, &graphics, &shown);
+            if (taken == 0) break;
+            n += taken;
+            continue;
         }  // other controls and DEL are ignored
+        ++n;
     }
     std::memcpy(screen.cells, &tall[top * ScreenColumns], sizeof screen.cells);
     terminal.column = column;
+    terminal.graphicsMode = graphics;
     RepaintAll();  // as each scroll does; also hides the cursor
+    if (shown) ShowCursor();
     return n;
 }
 
@@ -231,12 +342,18 @@ unsigned InterpretBytes(const uint8_t* bytes, unsigned count, ScrolledOff keep, 
     while (i < count) {
         uint8_t byte = bytes[i] & 0x7F;
         if (terminal.escapeState == EscapeState::Normal) {
-            if (byte >= 32 && byte <= 126) {
+            if (Printable(byte)) {
                 i += PutPrintableRun(bytes + i, count - i);
                 continue;
             }
             if (byte == LineFeed && terminal.row == LastRow) {
                 i += ScrollLines(bytes + i, count - i, keep, user);
+                continue;
+            }
+            if (byte == EscapeByte && count - i >= 4 && (bytes[i + 1] & 0x7F) == 'Y') {
+                terminal.pendingRow = bytes[i + 2] & 0x7F;  // a whole cursor address at once
+                MoveToAddress(bytes[i + 3] & 0x7F);
+                i += 4;
                 continue;
             }
         }

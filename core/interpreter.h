@@ -23,8 +23,10 @@ typedef void (*ScrolledOff)(const Cell* row, void* user);
 // Interprets bytes (bit 7 ignored) as InterpretByte would, one by one, handing each
 // row that scrolls off to `keep` (may be null) first. Faster for a flood:
 // a run of text hides the cursor and draws its row once, and lines
-// scrolling without escape sequences between them move the screen once
-// (one RepaintAll for them all). Returns how many bytes it took: all
+// scrolling with nothing between them that leaves the bottom row (text,
+// line ends, and the escapes that stay there: a cursor address on it,
+// erase to end of line, left, right, graphics) move the screen once (one
+// RepaintAll for them all). Returns how many bytes it took: all
 // `count`, or fewer when it stopped after a byte that left something in the
 // output queue.
 unsigned InterpretBytes(const uint8_t* bytes, unsigned count, ScrolledOff keep, void* user);

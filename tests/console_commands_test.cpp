@@ -12,6 +12,7 @@
 #include "console/program/commands.h"
 #include "console/program/connection.h"
 #include "console/program/line_controls.h"
+#include "console/program/pulses.h"
 #include "console/rules/menu.h"
 #include "console/program/send.h"
 #include "core/screen.h"

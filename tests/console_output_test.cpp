@@ -6,9 +6,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "console/program/commands.h"
@@ -115,6 +117,36 @@ TEST(TextRules, UnixAndDosLineEndsBothSendOneCr) {
     uint8_t out;
     ASSERT_EQ(PastedByte(ends, 'A', true, &out), 1u);
     EXPECT_EQ(out, 'A');  // --seven-bit: bit 7 clear
+    // A plain run taken whole gives what each byte gives, and stops where the
+    // byte rules would need more than the text rule.
+    std::mt19937 random(5);
+    const char alphabet[] = "ab \r\n\r\n\t\x01\x7f\x08\x1b\xc3";
+    for (int paste = 0; paste < 500; ++paste) {
+        bool sevenBit = paste % 2 == 0;
+        TextLineEnds whole, bytewise;
+        Bytes in, fast, slow;
+        for (unsigned k = random() % 60; k > 0; --k) in += alphabet[random() % (sizeof alphabet - 1)];
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(in.data());
+        for (unsigned i = 0; i < in.size();) {
+            uint8_t wire[64];
+            unsigned written = 0, room = 1 + random() % 20;
+            unsigned run = PastePlainRun(whole, bytes + i, std::min(unsigned(in.size()) - i, room), sevenBit,
+                                         wire, &written);
+            fast.append(reinterpret_cast<const char*>(wire), written);
+            for (unsigned k = i; k < i + run; ++k) {
+                if (PastedByte(bytewise, bytes[k], sevenBit, &out) == 1) slow += char(out);
+            }
+            if (run < std::min(unsigned(in.size()) - i, room)) {  // stopped at a byte it leaves
+                uint8_t stop = bytes[i + run];
+                ASSERT_TRUE(stop >= 0x7F || stop == 0x1B || stop == 0x08) << int(stop);
+                if (PastedByte(whole, stop, sevenBit, &out) == 1) fast += char(out);
+                if (PastedByte(bytewise, stop, sevenBit, &out) == 1) slow += char(out);
+                ++run;
+            }
+            i += run;
+        }
+        ASSERT_EQ(fast, slow) << "paste " << paste;
+    }
 }
 
 TEST(TextRules, CapturesGetUnixLineEndsAcrossBlocks) {

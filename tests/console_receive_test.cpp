@@ -12,18 +12,22 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 
+#include "console/features/log.h"
+#include "console/features/receive_sinks.h"
+#include "console/features/transfers.h"
 #include "console/rules/history.h"
 #include "console/rules/history_view.h"
 #include "console/rules/line_maps.h"
-#include "console/features/log.h"
+#include "console/rules/script_text.h"
 #include "console/screen/receive.h"
-#include "console/features/receive_sinks.h"
-#include "console/features/transfers.h"
+#include "core/interpreter.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "link/file_io_posix.h"
@@ -63,10 +67,63 @@ TEST(HistoryRing, KeepsTheNewestRowsTrimmedAcrossTheWrap) {
     EXPECT_EQ(history.Row(5, back), unsigned(ScreenColumns));
     EXPECT_EQ(back[0], 0x2588);
     EXPECT_EQ(back[1], 0x2193);
+    // Trimmed at every length, a blank past the eighth from the end among them.
+    for (unsigned length : {0u, 1u, 7u, 8u, 9u, 16u, 72u, 79u, 80u}) {
+        std::string row(length, 'x');
+        if (length > 9) row[length - 9] = ' ';
+        PushText(history, row + "  ");
+        EXPECT_EQ(HistoryRow(history, history.End() - 1), row.substr(0, 80));
+    }
+    Cell odd[ScreenColumns];
+    for (Cell& cell : odd) cell = BlankCell;
+    odd[3] = 0x0120;  // narrows to a blank, but is no blank: kept as unknown
+    odd[5] = 0x8041;  // and to nothing at all
+    history.Push(odd);
+    EXPECT_EQ(HistoryRow(history, history.End() - 1), "   ? ?");
     History none;
     ASSERT_TRUE(none.Allocate(0));
     none.Push(graphics);
     EXPECT_EQ(none.Count(), 0u);
+}
+
+// A script's text taken a block at a time is what a byte at a time takes
+// with the interpreter's own escape state, across the ring's wrap.
+TEST(ScriptTextRing, ABlockTakesWhatEachByteWould) {
+    std::mt19937 random(11);
+    const char alphabet[] =
+        "\033YAZK[m\r\n\t\x08\x07 ab\xc1\x9b\x7f"
+        "0123456789cdefghijklmnopqrstuvwxyz";
+    static ScriptText bytewise, blockwise;
+    ClearText(bytewise);
+    ClearText(blockwise);
+    ResetScreen();
+    // Eight bytes at a time up to the ring's very end, then on from its start.
+    static ScriptText edge;
+    std::string upToEnd(ScriptTextCapacity - 8, 'x');
+    for (const std::string& in : {upToEnd, std::string("abcdefghijklmnop")}) {
+        TakeShownBlock(edge, reinterpret_cast<const uint8_t*>(in.data()), unsigned(in.size()),
+                       EscapeState::Normal);
+    }
+    EXPECT_EQ(edge.count, ScriptTextCapacity);
+    EXPECT_EQ(edge.head, 8u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(edge.bytes), 8), "ijklmnop");
+    for (int block = 0; block < 400; ++block) {
+        std::string in;
+        for (unsigned k = random() % 700; k > 0; --k) in += alphabet[random() % (sizeof alphabet - 1)];
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(in.data());
+        TakeShownBlock(blockwise, bytes, unsigned(in.size()), terminal.escapeState);
+        for (uint8_t byte : in) {
+            TakeShown(bytewise, byte, terminal.escapeState != EscapeState::Normal);
+            InterpretByte(byte);
+            outputQueue.Discard();
+        }
+        ASSERT_EQ(blockwise.added, bytewise.added);
+        ASSERT_EQ(blockwise.count, bytewise.count);
+        ASSERT_EQ(blockwise.head, bytewise.head);
+        if (block % 50 == 0) ConsumeText(blockwise, 1000), ConsumeText(bytewise, 1000);
+    }
+    EXPECT_EQ(std::memcmp(blockwise.bytes, bytewise.bytes, ScriptTextCapacity), 0);
+    EXPECT_EQ(blockwise.count, ScriptTextCapacity);  // it wrapped
 }
 
 TEST(HistoryView, FindsOlderAndNewerAndBringsTheMatchIntoView) {

@@ -3,6 +3,7 @@
 // agrees with what the display has actually inverted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -65,15 +66,39 @@ TEST(Stress, MillionsOfHostileBytesKeepTheModelSound) {
 }
 
 // The block interpreter against the byte one, on the same hostile stream
-// with text and floods of lines mixed in, cut into the same blocks: after
+// with text, floods of lines and bottom-row cursor addressing mixed in, cut into the same blocks: after
 // every block the screen and terminal agree, and the same rows scrolled off.
 TEST(Stress, BlocksEndAsByteByByteDoes) {
     std::mt19937 random(20261208);
     std::vector<uint8_t> stream;
+    std::vector<unsigned> marks;
     static const uint8_t ends[] = {13, 10, 10, 10, 10, 10, 10, 9, 0, 127};
     while (stream.size() < 600000) {
         unsigned pick = random() % 10;
         if (pick < 4) stream.push_back(NextByte(random));
+        if (pick == 3 && random() % 2 == 0) {
+            // A full-screen program writing its last line, mostly, between line feeds.
+            static const uint8_t rows[] = {55, 55, 55, 55 | 128, 54, 31, 56, 127};
+            static const uint8_t moves[] = {'B', 'C', 'D', 'F', 'G', 'K', 'K', 'A', 'Z', 'H'};
+            const uint8_t line[] = {27,
+                                    'Y',
+                                    rows[random() % sizeof rows],
+                                    uint8_t(32 + random() % 90),
+                                    'a',
+                                    'k',
+                                    8,
+                                    27,
+                                    moves[random() % sizeof moves],
+                                    'x',
+                                    27,
+                                    'K',
+                                    13,
+                                    10};
+            // Cut short now and then, and the block cut there: every state at a block's end.
+            unsigned length = random() % 3 == 0 ? 4 + random() % (sizeof line - 4) : sizeof line;
+            stream.insert(stream.end(), line, line + length);
+            if (random() % 4 == 0) marks.push_back(unsigned(stream.size()));
+        }
         for (unsigned n = pick < 4 ? 0 : random() % (pick < 7 ? 100 : 8000); n > 0; --n) {
             bool end = pick >= 7 && random() % 20 == 0;  // a flood of lines, some with bit 7 set
             uint8_t text = uint8_t(32 + random() % 95) | (random() & 128);
@@ -83,6 +108,9 @@ TEST(Stress, BlocksEndAsByteByByteDoes) {
     std::vector<unsigned> cuts;
     for (size_t at = 0; at < stream.size(); at += 1 + random() % 8192) cuts.push_back(unsigned(at));
     cuts.push_back(unsigned(stream.size()));
+    cuts.insert(cuts.end(), marks.begin(), marks.end());
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
 
     std::vector<std::pair<ScreenBuffer, TerminalState>> byByte;
     std::vector<Cell> scrolledByByte, scrolled;

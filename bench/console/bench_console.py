@@ -2,6 +2,9 @@
 
 The program runs on one end of a socat pty pair, with a pty of its own as the
 user's terminal (80 x 25), drained by a thread that counts what it is sent.
+Every figure is the median of at least three runs with their spread
+(min-max), beside its floor or peer measured in the same run, the two
+taking turns.
   receive to screen   MB/s from the host's first byte until the identify
                       reply to the ESC Z after the flood, per mix; floor:
                       `head -c N` reading the same kind of pair into /dev/null.
@@ -26,9 +29,9 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
   shared line         receive to screen of a 4 MiB flood (the scrolling mix)
                       with two --share clients reading everything, beside
                       the same flood with no clients, same run (median of 5)
-  YMODEM send         seconds for 1 MiB sent by the program through lrzsz's sb
+  YMODEM send         seconds for 8 MiB sent by the program through lrzsz's sb
                       to rb on the host, beside `sb -k FILE < device > device`
-                      run directly on the same pair (median of 3 each)
+                      run directly on the same pair
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -46,7 +49,7 @@ user's terminal (80 x 25), drained by a thread that counts what it is sent.
                       expect() for text that never comes; floor: head -c
 The program keeps its default history (10,000 rows) throughout.
 
-Usage: bench_console.py PROGRAM [--megabytes N]
+Usage: bench_console.py PROGRAM [--megabytes N] [--runs N]
 """
 import argparse
 import fcntl
@@ -527,8 +530,8 @@ def ymodem_receive(host, folder):
 
 
 def ymodem_send(binary, folder, size, runs=3):
-    """Seconds for a YMODEM send of `size` random bytes (median of `runs`):
-    the program's, and `sb -k FILE < device > device` on the same pair."""
+    """Seconds for each of `runs` YMODEM sends of `size` random bytes: the
+    program's, and `sb -k FILE < device > device` on the same pair."""
     data = os.urandom(size)
     source, received = f'{folder}/image.bin', f'{folder}/host'
     with open(source, 'wb') as f:
@@ -561,7 +564,7 @@ def ymodem_send(binary, folder, size, runs=3):
     program.close()
     socat.terminate()
     socat.wait()
-    return statistics.median(ours), statistics.median(floors)
+    return ours, floors
 
 
 def tmux_screen(socket):
@@ -608,6 +611,7 @@ def seq_flood(folder, name, command):
         host.wait()
 
 
+<<<<<<< HEAD
 def free_port():
     with socket.socket() as s:
         s.bind(('127.0.0.1', 0))
@@ -745,13 +749,26 @@ def web_figures(binary, folder):
               f' (the browser shares the cores)')
     finally:
         d.quit()
+=======
+def spread(values, digits=1):
+    """The median of `values` with their spread: "12.3 (11.0-13.9)"."""
+    return f'{statistics.median(values):.{digits}f} ({min(values):.{digits}f}-{max(values):.{digits}f})'
+
+
+def ratio(ours, floor):
+    return statistics.median(ours) / statistics.median(floor)
+>>>>>>> main
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('program')
     parser.add_argument('--megabytes', type=float, default=8)
+<<<<<<< HEAD
     parser.add_argument('--only-web', action='store_true', help='the browser pages alone')
+=======
+    parser.add_argument('--runs', type=int, default=3, help='runs per figure (at least 3)')
+>>>>>>> main
     args = parser.parse_args()
     if args.only_web:
         folder = tempfile.mkdtemp(prefix='brisvane-bench-')
@@ -761,28 +778,34 @@ def main():
             shutil.rmtree(folder, ignore_errors=True)
         return
     size = int(args.megabytes * 1e6)
+    runs = max(3, args.runs)
     folder = tempfile.mkdtemp(prefix='brisvane-bench-')
+    print(f'load average at the start: {" ".join(open("/proc/loadavg").read().split()[:3])}'
+          f' ({os.cpu_count()} processors)')
+    print(f'each figure: median (min-max) of {runs} runs, the floor or peer measured in turn with it')
     try:
-        print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair;'
-              f' median of 3, floor and program taking turns)')
+        print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair)')
         for name, data in mixes(size).items():
-            floors, rates = [], []
-            for _ in range(3):
+            floors, rates, per_byte = [], [], []
+            for _ in range(runs):
                 floors.append(flood_floor(folder, data))
-                rates.append(flood_program(args.program, folder, data,
-                                           extra=('--ansi', 'hide') if name == 'colour' else ()))
-            floor = statistics.median(floors)
-            rate, per_byte = sorted(rates)[1]
-            print(f'  {name:10s}: {rate:6.1f} MB/s  floor {floor:6.1f} MB/s  ratio {rate / floor:.2f}'
-                  f'  terminal bytes per received byte {per_byte:.4f}')
+                rate, out = flood_program(args.program, folder, data,
+                                          extra=('--ansi', 'hide') if name == 'colour' else ())
+                rates.append(rate)
+                per_byte.append(out)
+            print(f'  {name:10s}: {spread(rates)} MB/s  floor {spread(floors)} MB/s  ratio {ratio(rates, floors):.2f}'
+                  f'  terminal bytes per received byte {statistics.median(per_byte):.4f}')
         scrolling = mixes(size)['scrolling']
-        local, _ = flood_program(args.program, folder, scrolling)
-        floor = network_floor(folder, scrolling)
-        remote, _ = flood_program(args.program, folder, scrolling, network=True)
-        print(f'network, scrolling mix through ser2net (RFC 2217, localhost): {remote:6.1f} MB/s'
-              f'  floor (socat on the port) {floor:6.1f} MB/s  ratio {remote / floor:.2f}'
-              f'  local pty {local:6.1f} MB/s')
+        local, floor, remote = [], [], []
+        for _ in range(runs):
+            local.append(flood_program(args.program, folder, scrolling)[0])
+            floor.append(network_floor(folder, scrolling))
+            remote.append(flood_program(args.program, folder, scrolling, network=True)[0])
+        print(f'network, scrolling mix through ser2net (RFC 2217, localhost): {spread(remote)} MB/s'
+              f'  floor (socat on the port) {spread(floor)} MB/s  ratio {ratio(remote, floor):.2f}'
+              f'  local pty {spread(local)} MB/s')
         flood = mixes(4 * 1024 * 1024)['scrolling']
+<<<<<<< HEAD
         runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
                 for _ in range(5)]
         alone = statistics.median(a for (a, _), _ in runs)
@@ -797,29 +820,57 @@ def main():
         waiting = batch_flood(args.program, folder, scrolling, 'expect("never comes")\n')
         print(f'batch flood, scrolling mix: {plain:6.1f} MB/s, with a script in expect() {waiting:6.1f} MB/s'
               f'  floor {floor:6.1f} MB/s  ratios {plain / floor:.2f} {waiting / floor:.2f}')
+=======
+        flood_runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
+                      for _ in range(max(5, runs))]
+        alone = [a for (a, _), _ in flood_runs]
+        shared = [s for _, (s, _) in flood_runs]
+        complete = all(c for _, (_, c) in flood_runs)
+        print(f'shared line, 4 MiB scrolling mix: two clients reading {spread(shared, 2)} s'
+              f'{"" if complete else " (a client was dropped)"}  no clients {spread(alone, 2)} s'
+              f'  ratio {ratio(alone, shared):.2f} (goal 0.8 or more)')
+        floor, plain, waiting = [], [], []
+        for _ in range(runs):
+            floor.append(flood_floor(folder, scrolling))
+            plain.append(batch_flood(args.program, folder, scrolling))
+            waiting.append(batch_flood(args.program, folder, scrolling, 'expect("never comes")\n'))
+        print(f'batch flood, scrolling mix: {spread(plain)} MB/s  floor {spread(floor)} MB/s'
+              f'  ratio {ratio(plain, floor):.2f}')
+        print(f'  with a script waiting in expect(): {spread(waiting)} MB/s  ratio {ratio(waiting, floor):.2f}')
+>>>>>>> main
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
-        send, send_floor, capture, capture_floor = transfers(args.program, folder, 8 * 1024 * 1024)
-        print(f'raw send 8 MiB:    {send:6.1f} MB/s  floor (cat file > device) {send_floor:6.1f} MB/s  ratio {send / send_floor:.2f}')
-        print(f'raw capture 8 MiB: {capture:6.1f} MB/s  floor (head -c device > file) {capture_floor:6.1f} MB/s  ratio {capture / capture_floor:.2f}')
-        for name, (rate, floor, gap) in pastes(args.program, folder, 4 * 1024 * 1024).items():
-            print(f'paste 4 MiB into {name:9s}: {rate:6.1f} MB/s  floor (cat file > line) {floor:6.1f} MB/s'
-                  f'  ratio {rate / floor:.2f}  longest screen gap meanwhile {gap:.0f} ms')
-        through = terminal_floor(folder + '/paste.txt', 4 * 1024 * 1024)
+        raw = [transfers(args.program, folder, 8 * 1024 * 1024) for _ in range(runs)]
+        send, send_floor, capture, capture_floor = ([r[i] for r in raw] for i in range(4))
+        print(f'raw send 8 MiB:    {spread(send)} MB/s  floor (cat file > device) {spread(send_floor)} MB/s'
+              f'  ratio {ratio(send, send_floor):.2f}')
+        print(f'raw capture 8 MiB: {spread(capture)} MB/s  floor (head -c device > file) {spread(capture_floor)} MB/s'
+              f'  ratio {ratio(capture, capture_floor):.2f}')
+        pasted = {}
+        for _ in range(runs):
+            for name, figures in pastes(args.program, folder, 4 * 1024 * 1024).items():
+                pasted.setdefault(name, []).append(figures)
+        for name, figures in pasted.items():
+            rates, floors, gaps = ([f[i] for f in figures] for i in range(3))
+            print(f'paste 4 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
+                  f'  ratio {ratio(rates, floors):.2f}  longest screen gap meanwhile {max(gaps):.0f} ms')
+        through = [terminal_floor(folder + '/paste.txt', 4 * 1024 * 1024) for _ in range(runs)]
         print(f'  (a paste comes through the terminal the program runs in: cat file > a terminal, a raw'
-              f' reader on its other end {through:6.1f} MB/s)')
+              f' reader on its other end {spread(through)} MB/s)')
         if shutil.which('sb'):
-            ours, floor = ymodem_send(args.program, folder, 1024 * 1024)
-            print(f'YMODEM send 1 MiB (lrzsz rb on the host): {ours:5.2f} s  floor (sb -k file < device > device)'
-                  f' {floor:5.2f} s  ratio {floor / ours:.2f} (floor time / ours)')
+            ours, floor = ymodem_send(args.program, folder, 8 * 1024 * 1024, runs)
+            print(f'YMODEM send 8 MiB (lrzsz rb on the host): {spread(ours, 2)} s'
+                  f'  floor (sb -k file < device > device) {spread(floor, 2)} s'
+                  f'  ratio {ratio(floor, ours):.2f} (floor time / ours)')
         else:
             print('YMODEM send: lrzsz is not installed, not measured')
-        ours = [seq_flood(folder, 'brisvane', [args.program, '--seven-bit', '--flow', 'none']) for _ in range(3)]
-        peer = [seq_flood(folder, 'picocom', ['picocom', '-q']) for _ in range(3)]
-        print(f'seq 1 100000 from a bash host, Enter to the last number on screen (median of 3): '
-              f'{statistics.median(ours):.2f} s  picocom {statistics.median(peer):.2f} s'
-              f'  ratio {statistics.median(peer) / statistics.median(ours):.2f} (above 1: faster than picocom)')
+        ours = [seq_flood(folder, 'brisvane', [args.program, '--seven-bit', '--flow', 'none']) for _ in range(runs)]
+        peer = [seq_flood(folder, 'picocom', ['picocom', '-q']) for _ in range(runs)]
+        print(f'seq 1 100000 from a bash host, Enter to the last number on screen: '
+              f'{spread(ours, 2)} s  picocom {spread(peer, 2)} s'
+              f'  ratio {ratio(peer, ours):.2f} (above 1: faster than picocom)')
+        print(f'load average at the end: {" ".join(open("/proc/loadavg").read().split()[:3])}')
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

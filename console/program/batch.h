@@ -18,44 +18,10 @@
 
 #include <cstdint>
 
+#include "console/features/batch_output.h"
 #include "console/rules/reaction.h"
-#include "console/rules/schedule.h"
-#include "console/rules/share_buffer.h"
-#include "console/rules/sink.h"
 
 struct Console;
-
-const int TimedOutExitCode = 124;
-const unsigned BatchBacklog = 1u << 20;
-
-// What waits for standard output.
-class BatchOutput : public ReceiveSink {
-public:
-    // Takes the backlog's room; false when there is no memory.
-    bool Allocate(unsigned capacity);
-    // At the text stage bit 7 is cleared; at the raw stage bytes stay as they came.
-    void Take(const uint8_t* bytes, unsigned count, const struct timespec& arrived) override;
-    unsigned Room() const override { return capacity_ - backlog_.Used(); }
-    bool Waiting() const { return !backlog_.Empty(); }
-    // Writes what `fd` takes without waiting; false when nobody reads it any more.
-    bool WriteTo(int fd);
-
-    bool raw = false;
-
-private:
-    ShareBuffer backlog_;
-    unsigned capacity_ = 0;
-};
-
-struct Batch {
-    bool on = false;
-    bool inputEnded = false;
-    int64_t endsAt = NoDeadline;     // the linger after the end of input
-    int64_t timeoutAt = NoDeadline;  // --timeout
-    bool timedOut = false;           // said on stderr once the screen is given back
-    bool cutShort = false;           // a signal, the timeout or a gone reader: nothing more is written
-    BatchOutput output;
-};
 
 // Starts the clock for --timeout, and batch mode when `on`: standard output
 // joins the receive chain. False when there is no memory for its backlog.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "console/program/line_controls.h"
+#include "console/program/script.h"
 #include "console/program/send.h"
 #include "console/program/stamps.h"
 #include "console/rules/hex_view.h"

@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "console/rules/ansi_filter.h"
-#include "console/program/batch.h"
+#include "console/features/batch_output.h"
 #include "console/rules/bit7_watch.h"
 #include "console/rules/counters.h"
 #include "console/screen/display.h"
@@ -40,12 +40,12 @@
 #include "console/rules/output_pump.h"
 #include "console/rules/prompt.h"
 #include "console/features/protocol_run.h"
-#include "console/program/pulses.h"
+#include "console/rules/pulse_steps.h"
 #include "console/rules/reaction.h"
 #include "console/screen/receive.h"
 #include "console/features/receive_sinks.h"
 #include "console/rules/schedule.h"
-#include "console/program/script.h"
+#include "console/rules/script_state.h"
 #include "console/features/share.h"
 #include "console/features/web/web_server.h"
 #include "console/rules/text_rules.h"

@@ -154,6 +154,13 @@ unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
     uint8_t wire[4096 + EndLength + 1];
     unsigned length = 0, taken = count;
     for (unsigned i = 0; i < count; ++i) {
+        if (c.input.pasteEndMatched == 0 && !c.input.pasteMidCharacter) {  // plain text: a run at once
+            unsigned written, room = 4096 - length;
+            i += PastePlainRun(c.input.pasteLineEnds, bytes + i, count - i < room ? count - i : room,
+                               c.options.sevenBit, wire + length, &written);
+            length += written;
+            if (i == count) break;
+        }
         uint8_t byte = bytes[i];
         if (byte == uint8_t(End[c.input.pasteEndMatched])) {
             if (++c.input.pasteEndMatched < EndLength) continue;

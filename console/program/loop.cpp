@@ -16,6 +16,7 @@
 #include "console/program/input.h"
 #include "console/program/line_controls.h"
 #include "console/program/pulses.h"
+#include "console/program/script.h"
 #include "console/screen/receive.h"
 #include "console/program/send.h"
 #include "console/features/share.h"

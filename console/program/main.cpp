@@ -94,8 +94,8 @@ bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOpti
     bool isProfile = first != nullptr && !LooksLikeDevice(first) && HasProfile(profiles, first);
     if (isProfile && !ApplyProfile(profiles, first, options, problem, capacity)) return false;
     if (isProfile && options->device[0] == '\0') {
-        std::snprintf(problem, capacity, "profile %.64s in %.128s gives no device: add 'device = ...' to it", first,
-                      profiles.path);
+        std::snprintf(problem, capacity, "profile %.40s in %.150s gives no device: add 'device = ...' to it",
+                      first, profiles.path);
         return false;
     }
     return ApplyCommandLine(line, isProfile, options, problem, capacity);

@@ -16,13 +16,6 @@
 
 struct Console;
 
-struct PulseRun {
-    unsigned next = 0;           // the step to start
-    bool held = false;           // steps[next - 1] is under way
-    bool begun = false;          // the first open started them
-    int64_t dueAt = NoDeadline;  // the held step ends
-};
-
 // The line opened: the first time, the pulses start, and the marks' clock.
 void StartPulses(Console& console, int64_t now);
 // Ends a pulse that is due and starts the next.

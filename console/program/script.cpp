@@ -129,8 +129,30 @@ local function transfer(who, protocol, sending, path)
   while P.transferring() do P.wait(P.now() + 20, false) end
   return P.outcome()
 end
+-- A capture has no end of its own: it ends when the line has been quiet
+-- for `quiet` ms (2000 unless given).
+local function capture(protocol, path, quiet)
+  quiet = quiet == nil and 2000 or quiet
+  if type(path) ~= "string" then error("receive_file: give a file name", 3) end
+  if type(quiet) ~= "number" or quiet ~= quiet or quiet < 0 or quiet == math.huge then
+    error("receive_file: the quiet time is a number of milliseconds", 3)
+  end
+  local started, why = P.capture(protocol, path)
+  if not started then return false, 0, why end
+  local seen, last = P.captured(), P.now()
+  while true do
+    P.wait(P.now() + 20, false)
+    local n = P.captured()
+    if n == nil then break end
+    if n ~= seen then seen, last = n, P.now() elseif P.now() - last >= quiet then break end
+  end
+  return P.endcapture()
+end
 function send_file(protocol, path) return transfer("send_file", protocol, true, path) end
-function receive_file(protocol, folder) return transfer("receive_file", protocol, false, folder) end
+function receive_file(protocol, folder, quiet)
+  if protocol == "raw" or protocol == "text" then return capture(protocol, folder, quiet) end
+  return transfer("receive_file", protocol, false, folder)
+end
 )lua";
 
 Console& Owner(lua_State* L) { return **static_cast<Console**>(lua_getextraspace(L)); }
@@ -330,9 +352,8 @@ int StartTransfer(lua_State* L) {
     }
     if (protocol < 0 && (mode == SendState::Idle || !sending)) {
         lua_pushnil(L);
-        lua_pushstring(
-            L, sending ? "the protocol is xmodem, ymodem, zmodem, raw, binary or text"
-                       : "the protocol is xmodem, ymodem or zmodem (a capture has no end to wait for)");
+        lua_pushstring(L, sending ? "the protocol is xmodem, ymodem, zmodem, raw, binary or text"
+                                  : "the protocol is xmodem, ymodem, zmodem, raw or text");
         return 2;
     }
     s.transferFailed = true;  // until one ends well
@@ -436,6 +457,61 @@ int Outcome(lua_State* L) {
     return 3;
 }
 
+// capture(mode, path): a raw or text capture to `path` (an existing file is
+// overwritten: the script named it), or false and why.
+int StartCapture(lua_State* L) {
+    Console& c = Owner(L);
+    Transfers& t = c.features.transfers;
+    bool raw = std::strcmp(luaL_checkstring(L, 1), "raw") == 0;
+    const char* path = luaL_checkstring(L, 2);
+    const char* refusal = nullptr;
+    if (c.link.state != LinkState::Open) {
+        refusal = "the line is not open";
+    } else if (Capturing() || c.features.protocol.active) {
+        refusal = "a capture or transfer is running already";
+    } else {
+        t.pendingCapture = raw ? ReceiveMode::CaptureRaw : ReceiveMode::CaptureText;
+        Forget(c.notice);
+        ChooseCapture(t, c.options.homeDirectory, path, c.notice);
+        if (t.askingOverwrite) OverwriteKey(t, 'o', false, c.notice);
+        if (!Capturing()) refusal = c.notice.text[0] != '\0' ? c.notice.text : "the capture did not start";
+    }
+    c.features.script.transferFailed = refusal != nullptr;
+    if (refusal != nullptr) {
+        lua_pushboolean(L, false);
+        lua_pushstring(L, refusal);
+        return 2;
+    }
+    lua_pushboolean(L, true);
+    return 1;
+}
+
+// captured(): bytes in the capture file so far; nil once it ended (a
+// failed write).
+int Captured(lua_State* L) {
+    TransferModes modes = CurrentTransferModes();
+    if (modes.capture == ReceiveMode::Off) {
+        lua_pushnil(L);
+    } else {
+        lua_pushinteger(L, lua_Integer(modes.captured));
+    }
+    return 1;
+}
+
+// endcapture(): ok, bytes, and the words said about it.
+int EndScriptCapture(lua_State* L) {
+    Console& c = Owner(L);
+    uint64_t bytes = CurrentTransferModes().captured;
+    char words[NoticeCapacity];
+    bool ok = Capturing() && EndCapture(c.features.transfers, words, sizeof words);
+    if (!Capturing() && !ok) std::snprintf(words, sizeof words, "%s", c.notice.text);
+    c.features.script.transferFailed = !ok;
+    lua_pushboolean(L, ok);
+    lua_pushinteger(L, lua_Integer(bytes));
+    lua_pushstring(L, words);
+    return 3;
+}
+
 const luaL_Reg Primitives[] = {
     {"wait", Wait},
     {"now", Now},
@@ -452,6 +528,9 @@ const luaL_Reg Primitives[] = {
     {"transfer", StartTransfer},
     {"transferring", Transferring},
     {"outcome", Outcome},
+    {"capture", StartCapture},
+    {"captured", Captured},
+    {"endcapture", EndScriptCapture},
     {nullptr, nullptr},
 };
 

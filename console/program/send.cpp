@@ -52,6 +52,16 @@ unsigned Refuse(Console& c, const SendRule& rule, unsigned count, Why why) {
 unsigned SendPart(Console& c, const SendRule& rule, const uint8_t* bytes, unsigned count, unsigned* queued) {
     uint8_t wire[2 * SendPiece];
     unsigned room = TypedCapacity - c.pump.Waiting(), length = 0, taken = 0;
+    if (!rule.maps || (c.style.maps & SentMaps) == 0) {  // no map doubles a byte: a run at once
+        taken = length = count < room ? count : room;
+        if (!rule.bit7 && !rule.maps) {
+            std::memcpy(wire, bytes, length);
+        } else if (!rule.bit7 || c.options.sevenBit) {  // the maps see 7 bits too
+            for (unsigned i = 0; i < length; ++i) wire[i] = uint8_t(bytes[i] & SevenBits);
+        } else {
+            for (unsigned i = 0; i < length; ++i) wire[i] = uint8_t(bytes[i] | Bit7);
+        }
+    }
     for (; taken < count; ++taken) {
         uint8_t out[2] = {bytes[taken], 0};
         unsigned n = rule.maps ? MapSent(c.style.maps, uint8_t(bytes[taken] & SevenBits), out) : 1;

@@ -1,5 +1,9 @@
 #include "console/rules/ansi_filter.h"
 
+#include <cstring>
+
+#include "core/byte_words.h"
+
 namespace {
 
 using Stage = AnsiFilter::Stage;
@@ -12,6 +16,19 @@ enum : uint8_t {
     StringTerminator = 0x9C,
     EightBitOsc = 0x9D,
 };
+
+// How many bytes at the start of `in` are plain text: no ESC, no 0x9B (an
+// ESC with bit 7) and no 0x9D. Eight at a time.
+unsigned PlainRun(const uint8_t* in, unsigned count) {
+    unsigned n = 0;
+    for (; n + 8 <= count; n += 8) {
+        uint64_t word = LoadWord(in + n);
+        uint64_t found = BytesEqual(word & ~ByteHighs, Esc) | BytesEqual(word, EightBitOsc);
+        if (found != 0) return n + FirstMarked(found);
+    }
+    while (n < count && (in[n] & 0x7F) != Esc && in[n] != EightBitOsc) ++n;
+    return n;
+}
 
 // The letters after ESC the interpreter acts on.
 bool TerminalEscapeLetter(uint8_t byte) {
@@ -143,18 +160,39 @@ unsigned FilterAnsi(AnsiFilter& f, const uint8_t* in, unsigned count, uint8_t* o
     uint8_t* start = out;
     if (!f.hide) {
         if (f.heldCount > 0) Release(f, out);
-        for (unsigned i = 0; i < count; ++i) Pass(f, out, in[i]);
+        for (unsigned i = 0; i < count;) {
+            if (f.follow == Follow::Normal) {
+                unsigned n = PlainRun(in + i, count - i);  // cannot move the escape state
+                std::memcpy(out, in + i, n);
+                out += n;
+                i += n;
+                if (i == count) break;
+            }
+            Pass(f, out, in[i++]);
+        }
         return unsigned(out - start);
     }
-    for (unsigned i = 0; i < count; ++i) {
-        uint8_t byte = in[i];
-        // Text: neither an escape for the interpreter nor the start of one.
-        if (f.stage == Stage::Ground && f.follow == Follow::Normal && (byte & 0x7F) != Esc &&
-            byte != EightBitOsc) {
-            *out++ = byte;
-            continue;
+    for (unsigned i = 0; i < count;) {
+        if (f.stage == Stage::Ground && f.follow == Follow::Normal) {
+            // Text: neither an escape for the interpreter nor the start of one.
+            unsigned n = PlainRun(in + i, count - i);
+            std::memcpy(out, in + i, n);
+            out += n;
+            i += n;
+            if (i == count) break;
+            // The terminal's own two-byte escapes, mostly: straight on, as Step would.
+            uint8_t next = i + 1 < count ? in[i + 1] : 0;
+            if (in[i] == Esc && next >= 'A' && next <= 'Z') {
+                // A cursor address takes its row and column bytes whatever they are.
+                unsigned length = next == 'Y' && count - i >= 4 ? 4 : 2;
+                std::memcpy(out, in + i, length);
+                out += length;
+                i += length;
+                f.follow = next == 'Y' && length == 2 ? Follow::RowByte : Follow::Normal;
+                continue;
+            }
         }
-        Step(f, out, byte);
+        Step(f, out, in[i++]);
     }
     return unsigned(out - start);
 }

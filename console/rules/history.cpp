@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -26,6 +29,49 @@ Cell Unpack(uint8_t code) {
     return code;
 }
 
+// Narrows a row of cells into `narrow` (80 bytes) and returns its length
+// with trailing blanks trimmed, or -1 when a cell is beyond seven bits (what
+// was written then is not to be used).
+int NarrowSevenBitRow(const Cell* cells, uint8_t* narrow) {
+#ifdef __SSE2__
+    // Sixteen cells at a time, narrowed once none has a bit above the
+    // seventh. Then the last group of sixteen with something not blank
+    // holds the end.
+    const __m128i blanks = _mm_set1_epi8(char(BlankCell)), zero = _mm_setzero_si128();
+    const __m128i beyondSeven = _mm_set1_epi16(short(0xFF80));
+    unsigned notBlank[ScreenColumns / 16];
+    for (unsigned g = 0; g < ScreenColumns / 16; ++g) {
+        __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 16 * g));
+        __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 16 * g + 8));
+        __m128i over = _mm_and_si128(_mm_or_si128(low, high), beyondSeven);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)) != 0xFFFF) return -1;
+        __m128i packed = _mm_packus_epi16(low, high);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + 16 * g), packed);
+        notBlank[g] = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(packed, blanks))) & 0xFFFFu;
+    }
+    int g = ScreenColumns / 16;
+    while (g > 0 && notBlank[g - 1] == 0) --g;
+    if (g == 0) return 0;
+    unsigned last = notBlank[g - 1], highest = 15;  // of the bits set in it
+#ifdef __GNUC__
+    highest = 31 - unsigned(__builtin_clz(last));
+#else
+    while (((last >> highest) & 1u) == 0) --highest;
+#endif
+    return 16 * (g - 1) + int(highest) + 1;
+#else
+    Cell wide = 0;
+    for (int i = 0; i < ScreenColumns; ++i) {
+        narrow[i] = uint8_t(cells[i]);
+        wide |= cells[i];
+    }
+    if (wide >= 0x80) return -1;
+    int length = ScreenColumns;
+    while (length > 0 && narrow[length - 1] == BlankCell) --length;
+    return length;
+#endif
+}
+
 }  // namespace
 
 bool History::Allocate(uint32_t rows) {
@@ -44,26 +90,15 @@ bool History::Allocate(uint32_t rows) {
 void History::Push(const Cell* cells) {
     if (capacity_ == 0) return;
     uint8_t* slot = &slots_[size_t(next_) * SlotSize];
-    // Trailing blanks four at a time; the pattern reads the same either endian.
-    const uint64_t FourBlanks = 0x0020002000200020u;
-    unsigned length = ScreenColumns;
-    for (uint64_t four; length >= 4; length -= 4) {
-        std::memcpy(&four, &cells[length - 4], sizeof four);
-        if (four != FourBlanks) break;
+    // Seven-bit cells are most rows: narrowed and trimmed a group at a time.
+    // The rare row with wider cells is packed and trimmed cell by cell.
+    int length = NarrowSevenBitRow(cells, slot + 1);
+    if (length < 0) {
+        length = ScreenColumns;
+        while (length > 0 && cells[length - 1] == BlankCell) --length;
+        for (int i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
     }
-    while (length > 0 && cells[length - 1] == BlankCell) --length;
     slot[0] = uint8_t(length);
-    // Seven-bit cells are most rows: narrow the whole row in one fixed-length
-    // pass the compiler unrolls into vector code (what lies past the length is
-    // never read), and pack the rare row with graphics cell by cell.
-    Cell wide = 0;
-    for (unsigned i = 0; i < ScreenColumns; ++i) {
-        slot[1 + i] = uint8_t(cells[i]);
-        wide |= cells[i];
-    }
-    if (wide >= 0x80) {
-        for (unsigned i = 0; i < length; ++i) slot[1 + i] = Pack(cells[i]);
-    }
     ++pushed_;
     if (++next_ == capacity_) next_ = 0;
 }

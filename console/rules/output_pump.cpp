@@ -1,5 +1,7 @@
 #include "console/rules/output_pump.h"
 
+#include <cstring>
+
 namespace {
 
 const uint8_t Return = 13, Feed = 10;
@@ -10,11 +12,13 @@ bool IsByte(uint8_t byte, uint8_t low) { return (byte & 0x7F) == low; }
 
 bool OutputPump::Queue(const uint8_t* bytes, unsigned count, bool paste) {
     if (count > TypedCapacity - count_) return false;
-    for (unsigned i = 0; i < count; ++i) {
-        unsigned at = Index(count_ + i);
-        queue_[at] = bytes[i];
-        pasted_[at] = paste;
-    }
+    // At most two pieces: up to the ring's end, then from its start.
+    unsigned at = Index(count_);
+    unsigned first = count < TypedCapacity - at ? count : TypedCapacity - at;
+    std::memcpy(queue_ + at, bytes, first);
+    std::memset(pasted_ + at, paste, first);
+    std::memcpy(queue_, bytes + first, count - first);
+    std::memset(pasted_, paste, count - first);
     count_ += count;
     if (paste) pasteCount_ += count;
     return true;
@@ -71,6 +75,28 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
     if (pasted_[head_] && (interval > 0 || lineDelay_ > 0) && now < nextPaced_) return;
     unsigned take = 0;
     bool lineEnd = false;
+    if (!paced && (lineDelay_ == 0 || !pasted_[head_])) {
+        // A run of all typed or all pasted bytes, no pace and no line delay
+        // to watch: found and copied whole, in at most two pieces.
+        bool kind = pasted_[head_];
+        unsigned most = count_ < StageCapacity ? count_ : StageCapacity;
+        while (take < most) {
+            unsigned at = Index(take);
+            unsigned piece = most - take < TypedCapacity - at ? most - take : TypedCapacity - at;
+            const void* other = std::memchr(pasted_ + at, !kind, piece);
+            unsigned same =
+                other == nullptr ? piece : unsigned(static_cast<const bool*>(other) - (pasted_ + at));
+            std::memcpy(stage_ + take, queue_ + at, same);
+            take += same;
+            if (same < piece) break;
+        }
+        if (kind) pasteCount_ -= take;
+        head_ = Index(take);
+        count_ -= take;
+        Staged(take, false, false);
+        stagePasted_ = kind;
+        return;
+    }
     while (take < count_ && take < StageCapacity) {
         unsigned at = Index(take);
         // A paced byte goes alone; plain bytes stop before the next paced

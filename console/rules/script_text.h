@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "core/screen.h"
+
 const unsigned ScriptTextCapacity = 65536;
 
 struct ScriptText {
@@ -22,6 +24,11 @@ struct ScriptText {
 // A byte about to be shown; `inSequence` says the interpreter is inside an
 // escape sequence (it takes the byte as part of it).
 void TakeShown(ScriptText& text, uint8_t byte, bool inSequence);
+
+// A block about to be shown, the interpreter in escape state `state` before
+// its first byte: takes what TakeShown would, byte by byte, following the
+// interpreter's escape state through the block as it will go.
+void TakeShownBlock(ScriptText& text, const uint8_t* bytes, unsigned count, EscapeState state);
 
 // The text as at most two runs, oldest first (`second` may be empty).
 void TextRuns(const ScriptText& text, const uint8_t** first, unsigned* firstCount, const uint8_t** second,

@@ -29,6 +29,13 @@ struct TextLineEnds {
 // or 1, marked as originated.
 unsigned PastedByte(TextLineEnds& ends, uint8_t byte, bool sevenBit, uint8_t* out);
 
+// The leading run of a paste that is plain ASCII (below 0x7F, but ESC, which
+// may begin the paste's end, and BS), as PastedByte gives it byte by byte:
+// for a paste with no sent maps and no character begun. Writes onto `out`
+// (room for `count`) and sets `*written`; returns how many bytes it took.
+unsigned PastePlainRun(TextLineEnds& ends, const uint8_t* in, unsigned count, bool sevenBit, uint8_t* out,
+                       unsigned* written);
+
 // Unix line ends for what a text capture or a text log writes.
 struct UnixLineEnds {
     bool heldReturn = false;  // a CR waits to see whether LF follows

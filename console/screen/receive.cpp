@@ -37,13 +37,10 @@ inline void Show(ScreenStage& screen, uint8_t byte, bool answer = true) {
 
 void Keep(const Cell* row, void* history) { static_cast<History*>(history)->Push(row); }
 
-// A block for the screen, in runs; a byte at a time while a script must see
-// each byte with the escape state it met. A reply goes out at once.
+// A block for the screen, in runs; a running script gets its text first,
+// with the escape state each byte will meet. A reply goes out at once.
 void ShowBlock(ScreenStage& screen, const uint8_t* bytes, unsigned count) {
-    if (screen.scriptText.listening) {
-        for (unsigned i = 0; i < count; ++i) Show(screen, bytes[i] & SevenBits);
-        return;
-    }
+    if (screen.scriptText.listening) TakeShownBlock(screen.scriptText, bytes, count, terminal.escapeState);
     for (unsigned i = 0; i < count;) {
         i += InterpretBytes(bytes + i, count - i, Keep, &screen.history);
         if (!outputQueue.IsEmpty()) ForwardReply(screen);

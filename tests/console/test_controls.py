@@ -152,7 +152,7 @@ class StartUp(unittest.TestCase):
             taken.write(b'from the new one')
             s.wait_row(0, 'from the new one')
             s.keys('k')
-        self.assertEqual(taken.read(1), b'k')  # the keys go out with bit 7 clear by default
+            self.assertEqual(taken.read(1), b'k')  # the keys go out with bit 7 clear by default
             taken.stop()
             s.wait_status('disconnected, waiting for a new device')
             taken.start()  # plugged in again

@@ -112,10 +112,11 @@ class Protocols(unittest.TestCase):
             data, back = os.urandom(SIZE), os.urandom(SIZE // 3)
             (home / 'image.bin').write_bytes(data)
             (hosted / 'back.bin').write_bytes(back)
-            (hosted / 'board.sh').write_text('rb && sb -k back.bin\n')
+            (hosted / 'board.sh').write_text("rb && sb -k back.bin && sleep 1 && printf 'booted\\r\\nlogin: '\n")
             (home / 'load.lua').write_text(
-                'for _, go in ipairs({{send_file, "image.bin"}, {receive_file, "in"}, {send_file, "missing.bin"}}) do\n'
-                '  local ok, bytes, words = go[1]("ymodem", go[2])\n'
+                'for _, go in ipairs({{send_file, "ymodem", "image.bin"}, {receive_file, "ymodem", "in"},\n'
+                '                     {receive_file, "text", "boot.txt", 1500}, {send_file, "ymodem", "missing.bin"}}) do\n'
+                '  local ok, bytes, words = go[1](go[2], go[3], go[4])\n'
                 '  log(string.format("%s %d %s", tostring(ok), bytes, words))\n'
                 'end\n')
             host = self.host(s, 'sh board.sh', hosted)
@@ -125,10 +126,12 @@ class Protocols(unittest.TestCase):
             self.assertEqual(host.wait(30), 0)
             self.assertEqual(digest((hosted / 'image.bin').read_bytes()), digest(data))
             self.assertEqual(digest((home / 'in' / 'back.bin').read_bytes()), digest(back))
+            self.assertEqual((home / 'boot.txt').read_text(), 'booted\nlogin: ')  # until the line went quiet
             self.assertEqual(result.returncode, 1, result.stderr)
             lines = result.stderr.decode().splitlines()
             said = [line for line in lines if not line.startswith('brisvane: ')]  # the script's own log()
             self.assertEqual(said, ['true 307200 sent image.bin', f'true {SIZE // 3} received back.bin',
+                                    'true 14 capture ended: 14 bytes in boot.txt',
                                     'false 0 cannot open missing.bin: No such file or directory'])
             self.assertEqual(lines[-1], 'brisvane: script: it ended after a failed transfer')
 

@@ -250,7 +250,7 @@ class Batch(unittest.TestCase):
                 threading.Thread(target=ignore_errors, args=(lambda: [*iter(lambda: client.recv(65536), b'')],),
                                  daemon=True).start()
                 client.sendall(b'ls\r')
-                self.assertEqual(host.recv(3), b'\xec\xf3\x8d')
+                self.assertEqual(host.recv(3), b'ls\r')
                 if ending == 'signal':
                     started = time.monotonic()
                     program.send_signal(signal.SIGTERM)
