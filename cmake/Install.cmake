@@ -50,6 +50,13 @@ install(FILES ${CMAKE_SOURCE_DIR}/host/brisvane.terminfo ${CMAKE_SOURCE_DIR}/hos
 # Completion in bash, where bash-completion loads it on demand.
 install(FILES ${CMAKE_SOURCE_DIR}/completion/brisvane.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME brisvane)
+# The template unit that serves a profile's line (brisvane@PROFILE). Its
+# program's path is known at install time (cpack installs under /usr).
+install(CODE "
+    set(BRISVANE_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/brisvane\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/console/serve/brisvane@.service.in\"
+        \"${CMAKE_BINARY_DIR}/brisvane@.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/brisvane@.service DESTINATION lib/systemd/system)
 # Where Debian looks for a package's copyright.
 install(FILES ${CMAKE_SOURCE_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

@@ -23,6 +23,9 @@ else()
     # XMODEM, YMODEM and ZMODEM transfers run its commands; the rest works without.
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS lrzsz)
     set(CPACK_STRIP_FILES ON)
+    # Makes the system user brisvane@.service runs as.
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/console/serve/postinst)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     # The completion file does nothing without it.
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
     set(CPACK_PACKAGE_DESCRIPTION [[
@@ -32,7 +35,8 @@ control characters, escape sequences and cursor addressing, sends keys as
 short escape sequences, and sends and captures files.
 The package holds the program, its manual page, the terminal description
 that the host's programs use with TERM=brisvane, brisvane.profile, the
-login set-up for a Unix host on the line, and completion for bash.]])
+login set-up for a Unix host on the line, completion for bash, and a
+systemd template unit that serves a profile's line as a service.]])
 endif()
 
 include(CPack)

@@ -105,6 +105,10 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     EXPECT_EQ(o.characterInterval, 10000u);
     EXPECT_EQ(o.prefixKey, 0x1D);
     EXPECT_STREQ(o.homeDirectory, "/tmp");
+    // A served line's name stands for its device.
+    ASSERT_TRUE(ParseArgs({"--attach", "board1", "--take", "--log-max", "64K", "--log-keep", "0"}, &o));
+    EXPECT_EQ(o.logMaxBytes, 65536u);
+    EXPECT_EQ(o.logKeep, 0u);
 
     std::string problem;
     std::string longPath(PathCapacity, 'x');
@@ -126,7 +130,11 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
                                                {"a", "--share", "tcp:5000", "--share", "tcp:5001"},
                                                {"a", "--ansi", "colour"},
                                                {longPath.c_str()},
-                                               {"a", "--home", longPath.c_str()}}) {
+                                               {"a", "--home", longPath.c_str()},
+                                               {"--attach", "x", "--watch", "--take"},
+                                               {"--attach", "../x"},
+                                               {"--attach", "x", "--serve"},
+                                               {"a", "--log-max", "10MB"}}) {
         EXPECT_FALSE(ParseArgs(bad, &o, &problem));
         EXPECT_FALSE(problem.empty());
     }

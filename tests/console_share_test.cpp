@@ -1,19 +1,39 @@
 // The shared line's own rules: a client's bounded buffer, the --share forms,
-// and a client's keys when the output pump is full; and the browser pages'
-// rules: what a page's keys send, what a page is shown, who gets in. (A slow
-// client's drop is seen whole in tests/console/test_share.py, pages in a
-// real browser in tests/console/test_web.py.)
+// and a client's keys when the output pump is full; for a served line, the
+// wire, the snapshot an attaching client restores, who may attach, the
+// roster's roles and log rotation. (A slow client's drop is seen whole in
+// tests/console/test_share.py.) And the browser pages' rules: what a page's
+// keys send, what a page is shown, who gets in (pages in a real browser in
+// tests/console/test_web.py).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "console/program/console.h"
 #include "console/program/send.h"
 #include "console/features/share.h"
+#include "console/serve/access.h"
+#include "console/serve/attach_line.h"
+#include "console/serve/log_rotation.h"
+#include "console/serve/roster.h"
+#include "console/serve/server.h"
+#include "console/serve/snapshot.h"
+#include "console/serve/wire.h"
+#include "core/interpreter.h"
 #include "console/rules/web_auth.h"
 #include "console/rules/web_input.h"
 #include "console/rules/web_view.h"
@@ -121,6 +141,624 @@ TEST(Share, AClientsKeysWaitForRoomInThePumpInsteadOfBeingLost) {
     const uint8_t* staged = f.pump->Pending(&n);
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(staged[0], 'c');
+}
+
+// --- The wire.
+
+// Every message `stream` holds, decoded from pieces of `piece` bytes.
+std::vector<std::pair<WireType, std::string>> Decode(const std::vector<uint8_t>& stream, unsigned piece,
+                                                     std::string* problem = nullptr) {
+    static WireDecoder decoder;
+    decoder.Reset();
+    std::vector<std::pair<WireType, std::string>> out;
+    for (unsigned at = 0; at < stream.size();) {
+        unsigned n = std::min<unsigned>(piece, unsigned(stream.size()) - at);
+        at += decoder.Feed(&stream[at], n);
+        WireMessage m;
+        const char* why = nullptr;
+        WireStatus status;
+        while ((status = decoder.Next(&m, &why)) == WireStatus::Message) {
+            out.emplace_back(m.type, std::string(reinterpret_cast<const char*>(m.payload), m.length));
+        }
+        if (status == WireStatus::Error) {
+            if (problem != nullptr) *problem = why;
+            return out;
+        }
+    }
+    EXPECT_EQ(decoder.Pending(), 0u);
+    return out;
+}
+
+WireMessage AsMessage(const std::pair<WireType, std::string>& decoded) {
+    return {decoded.first, reinterpret_cast<const uint8_t*>(decoded.second.data()),
+            unsigned(decoded.second.size())};
+}
+
+void Append(std::vector<uint8_t>& stream, const uint8_t* bytes, unsigned n) {
+    ASSERT_GT(n, 0u);
+    stream.insert(stream.end(), bytes, bytes + n);
+}
+
+TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
+    uint8_t out[WireMaxMessage];
+    std::vector<uint8_t> stream;
+    WireHello hello = {};
+    hello.version = WireVersion;
+    hello.ask = WireAsk::Take;
+    hello.kind = WireClientKind::Person;
+    std::strcpy(hello.name.text, "ana");
+    hello.tokenLength = 5;
+    std::memcpy(hello.token, "s\0\nc\xff", 5);
+    Append(stream, out, PutHello(out, sizeof out, hello));
+    std::vector<uint8_t> data(WireMaxPayload);
+    for (unsigned i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    Append(stream, out, PutData(out, sizeof out, data.data(), unsigned(data.size())));
+    WireRoster roster = {};
+    roster.count = 2;
+    roster.entry[0] = {3, WireRole::Writing, WireClientKind::Script, 1700000000, {}};
+    roster.entry[1] = {9, WireRole::Watching, WireClientKind::Browser, -1, {}};
+    std::strcpy(roster.entry[1].name.text, "bo");
+    roster.entry[1].name.length = 2;
+    Append(stream, out, PutRoster(out, sizeof out, roster));
+    WireControlMessage settings = {WireControl::Settings, 0, {}};
+    std::strcpy(settings.settings.text, "115200,e,7,2");
+    Append(stream, out, PutControl(out, sizeof out, settings));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Take));
+    Append(stream, out, PutRoleChange(out, sizeof out, {WireRole::Watching, 9, {2, "bo"}}));
+
+    for (unsigned piece : {1u, 3u, 4096u, 1u << 20}) {
+        auto messages = Decode(stream, piece);
+        ASSERT_EQ(messages.size(), 6u) << piece;
+        WireHello h;
+        ASSERT_TRUE(ReadHello(AsMessage(messages[0]), &h));
+        EXPECT_EQ(h.ask, WireAsk::Take);
+        EXPECT_STREQ(h.name.text, "ana");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(h.token), h.tokenLength), std::string("s\0\nc\xff", 5));
+        EXPECT_EQ(messages[1].second, std::string(data.begin(), data.end()));
+        WireRoster r;
+        ASSERT_TRUE(ReadRoster(AsMessage(messages[2]), &r));
+        EXPECT_EQ(r.count, 2u);
+        EXPECT_EQ(r.entry[0].since, 1700000000);
+        EXPECT_EQ(r.entry[1].since, -1);
+        EXPECT_STREQ(r.entry[1].name.text, "bo");
+        WireControlMessage c;
+        ASSERT_TRUE(ReadControl(AsMessage(messages[3]), &c));
+        EXPECT_STREQ(c.settings.text, "115200,e,7,2");
+        EXPECT_EQ(messages[4].first, WireType::Take);
+        WireRoleChange change;
+        ASSERT_TRUE(ReadRoleChange(AsMessage(messages[5]), &change));
+        EXPECT_STREQ(change.byName.text, "bo");
+    }
+    // Data over the limit is the caller's fault, and is not written.
+    data.push_back(0);
+    EXPECT_EQ(PutData(out, sizeof out, data.data(), unsigned(data.size())), 0u);
+    EXPECT_EQ(PutData(out, 10, data.data(), 7), 0u);
+}
+
+TEST(Wire, ABrokenStreamIsAnErrorBeforeItsPayloadIsWaitedFor) {
+    std::string problem;
+    // A type not known.
+    Decode({42, 0, 0, 0}, 1, &problem);
+    EXPECT_NE(problem.find("type"), std::string::npos);
+    // A length over its type's limit, said from the header alone.
+    problem.clear();
+    Decode({uint8_t(WireType::Data), 0xff, 0xff, 0xff}, 4, &problem);
+    EXPECT_NE(problem.find("longer"), std::string::npos);
+    problem.clear();
+    Decode({uint8_t(WireType::Take), 0, 0, 1, 0}, 5, &problem);
+    EXPECT_FALSE(problem.empty());
+
+    // Payloads that do not parse exactly.
+    auto read = [](WireType type, std::vector<uint8_t> payload) {
+        return WireMessage{type, payload.data(), unsigned(payload.size())};
+    };
+    WireControlMessage c;
+    std::vector<uint8_t> dtrTwo = {uint8_t(WireControl::Dtr), 2};
+    EXPECT_FALSE(ReadControl(read(WireType::Control, dtrTwo), &c));
+    std::vector<uint8_t> breakLong = {uint8_t(WireControl::Break), 0, 0};
+    EXPECT_FALSE(ReadControl({WireType::Control, breakLong.data(), 3}, &c));
+    WireRoster r;
+    std::vector<uint8_t> tooMany = {uint8_t(WireRosterMax + 1)};
+    EXPECT_FALSE(ReadRoster({WireType::Roster, tooMany.data(), 1}, &r));
+    std::vector<uint8_t> shortText = {5, 'a'};
+    WireText text;
+    EXPECT_FALSE(ReadText({WireType::Notice, shortText.data(), 2}, &text));
+    WireHello h;
+    std::vector<uint8_t> helloBigToken = {0, 1, 0, 0, 0, 200};
+    EXPECT_FALSE(ReadHello({WireType::Hello, helloBigToken.data(), 6}, &h));
+    // Another version reads only as far as its version, to be refused by it.
+    std::vector<uint8_t> future = {0, 9, 1, 2, 3};
+    ASSERT_TRUE(ReadHello({WireType::Hello, future.data(), 5}, &h));
+    EXPECT_EQ(h.version, 9);
+}
+
+// --- The snapshot: what a client restores gives the server's screen, and the
+// same screen after the next bytes.
+
+struct Saved {
+    ScreenBuffer cells;
+    TerminalState state;
+};
+Saved Now() { return {screen, terminal}; }
+void ExpectSame(const Saved& a, const Saved& b) {
+    for (int i = 0; i < ScreenCells; ++i) {
+        ASSERT_EQ(a.cells.cells[i], b.cells.cells[i])
+            << "row " << i / ScreenColumns << " column " << i % ScreenColumns;
+    }
+    EXPECT_EQ(a.state.row, b.state.row);
+    EXPECT_EQ(a.state.column, b.state.column);
+    EXPECT_EQ(a.state.cursorShown, b.state.cursorShown);
+    EXPECT_EQ(a.state.escapeState, b.state.escapeState);
+    EXPECT_EQ(a.state.graphicsMode, b.state.graphicsMode);
+    EXPECT_EQ(a.state.pendingRow, b.state.pendingRow);
+}
+void Interpret(const std::string& bytes, History& history) {
+    InterpretBytes(
+        reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()),
+        [](const Cell* row, void* h) { static_cast<History*>(h)->Push(row); }, &history);
+}
+std::vector<std::string> Rows(const History& history) {
+    std::vector<std::string> rows;
+    Cell cells[ScreenColumns];
+    for (uint64_t n = history.Oldest(); n < history.End(); ++n) {
+        history.Row(n, cells);
+        rows.emplace_back(reinterpret_cast<const char*>(cells), sizeof cells);
+    }
+    return rows;
+}
+
+TEST(Snapshot, AClientRestoresTheScreenAndHistoryExactlyAndContinuesAlike) {
+    History server, client;
+    ASSERT_TRUE(server.Allocate(20000));
+    ASSERT_TRUE(client.Allocate(20000));
+    ResetScreen();
+    std::string before;
+    for (int i = 0; i < 10000; ++i)
+        before += "line " + std::to_string(i) + (i % 7 ? "\tx\r\n" : "\033Fahik\033G\r\n");
+    // A full-screen program: a framed screen in graphics mode, left part-way
+    // through a cursor address (the row byte given, the column byte not).
+    before += "\033H\033J";
+    for (int row = 0; row < ScreenRows; ++row) {
+        before += "\033Y" + std::string(1, char(32 + row)) + " " +
+                  std::string(row % 3 ? "menu item" : "\033Faaaa\033G");
+    }
+    before += "\033F\033Y" + std::string(1, char(32 + 5));
+    Interpret(before, server);
+    ASSERT_EQ(terminal.escapeState, EscapeState::ColumnByte);
+
+    SnapshotCursor cursor;
+    BeginSnapshot(cursor, server);
+    std::vector<uint8_t> stream;
+    // Through a small buffer, as a slow client's room allows.
+    std::vector<uint8_t> room(WireMaxMessage);
+    for (unsigned n; (n = FillSnapshot(cursor, server, room.data(), unsigned(room.size()))) > 0;) {
+        stream.insert(stream.end(), room.begin(), room.begin() + n);
+    }
+    ASSERT_TRUE(SnapshotDone(cursor));
+    Saved atSnapshot = Now();
+    std::vector<std::string> historyAtSnapshot = Rows(server);
+    const std::string after = "(k\033G tail\r\n\n\033I\033Kend";
+    Interpret(after, server);
+    Saved serverAfter = Now();
+
+    ResetScreen();
+    SnapshotRestore restore;
+    for (auto& message : Decode(stream, 1000))
+        ASSERT_TRUE(RestoreSnapshot(restore, AsMessage(message), client));
+    ASSERT_TRUE(restore.complete);
+    ExpectSame(Now(), atSnapshot);
+    EXPECT_EQ(Rows(client), historyAtSnapshot);
+    Interpret(after, client);
+    ExpectSame(Now(), serverAfter);
+    EXPECT_EQ(Rows(client), Rows(server));
+}
+
+TEST(Snapshot, ABadSnapshotLeavesTheScreenAsItWas) {
+    History history;
+    ASSERT_TRUE(history.Allocate(10));
+    ResetScreen();
+    Interpret("kept", history);
+    Saved kept = Now();
+    std::vector<uint8_t> payload(WireScreenPayload, 0);
+    for (int i = 0; i < ScreenCells; ++i) payload[2 * i + 1] = 'x';
+    payload[ScreenCells * 2] = 24;  // row off the screen
+    SnapshotRestore restore;
+    EXPECT_FALSE(
+        RestoreSnapshot(restore, {WireType::Screen, payload.data(), unsigned(payload.size())}, history));
+    payload[ScreenCells * 2] = 0;
+    payload[7] = 7;  // a bell in a cell
+    EXPECT_FALSE(
+        RestoreSnapshot(restore, {WireType::Screen, payload.data(), unsigned(payload.size())}, history));
+    ExpectSame(Now(), kept);
+    // History before the screen, and an end whose count is not the rows given.
+    std::vector<uint8_t> rows = {0, 1, 1, 'a'};
+    EXPECT_FALSE(RestoreSnapshot(restore, {WireType::History, rows.data(), 4}, history));
+    payload[7] = 'x';
+    ASSERT_TRUE(
+        RestoreSnapshot(restore, {WireType::Screen, payload.data(), unsigned(payload.size())}, history));
+    std::vector<uint8_t> cutRow = {0, 1, 3, 'a'};
+    EXPECT_FALSE(RestoreSnapshot(restore, {WireType::History, cutRow.data(), 4}, history));
+    EXPECT_EQ(history.End(), 0u);
+    std::vector<uint8_t> end = {0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_FALSE(RestoreSnapshot(restore, {WireType::HistoryEnd, end.data(), 8}, history));
+}
+
+// --- Who may attach.
+
+TEST(Access, TheListsTheTokenAndTheVersionDecide) {
+    AccessRules rules = {};
+    rules.owner = 1000;
+    Peer owner = {true, 1000, 1000, 0, {}};
+    Peer other = {true, 1001, 100, 2, {27, 20}};
+    Peer unknown = {};
+    WireHello hello = {};
+    hello.version = WireVersion;
+    hello.ask = WireAsk::Write;
+
+    // No lists: the owner writes, nobody else comes in.
+    EXPECT_EQ(PeerAccessOf(rules, owner), PeerAccess::Write);
+    EXPECT_EQ(PeerAccessOf(rules, other), PeerAccess::Refused);
+    EXPECT_EQ(ShareSocketMode(rules), 0600u);
+    Admission refused = Admit(rules, other, hello);
+    EXPECT_EQ(refused.access, PeerAccess::Refused);
+    EXPECT_NE(std::string(refused.reason).find("share-write"), std::string::npos);
+    EXPECT_FALSE(refused.delayed);
+
+    char problem[128];
+    rules.listsGiven = true;
+    ASSERT_TRUE(ParseAccessList("1000", &rules.write, problem, sizeof problem));
+    EXPECT_EQ(ShareSocketMode(rules), 0600u);
+    // A group matches by a supplementary group as well as the primary one.
+    ASSERT_TRUE(ParseAccessList(" root , @20 ", &rules.watch, problem, sizeof problem)) << problem;
+    EXPECT_EQ(ShareSocketMode(rules), 0666u);
+    EXPECT_EQ(PeerAccessOf(rules, other), PeerAccess::Watch);
+    EXPECT_EQ(PeerAccessOf(rules, unknown), PeerAccess::Refused);
+    Admission watcher = Admit(rules, other, hello);
+    EXPECT_EQ(watcher.access, PeerAccess::Watch);
+    EXPECT_EQ(watcher.role, WireRole::Watching);
+    hello.ask = WireAsk::Watch;
+    EXPECT_EQ(Admit(rules, owner, hello).role, WireRole::Watching);
+    hello.ask = WireAsk::Write;
+    EXPECT_FALSE(ParseAccessList("root,,1", &rules.watch, problem, sizeof problem));
+    EXPECT_FALSE(ParseAccessList("no-such-user-here", &rules.watch, problem, sizeof problem));
+    EXPECT_NE(std::string(problem).find("no-such-user-here"), std::string::npos);
+
+    // TCP: the token alone, and a wrong one refused late.
+    rules.tcp = true;
+    rules.tokenLength = 6;
+    std::memcpy(rules.token, "secret", 6);
+    EXPECT_EQ(Admit(rules, unknown, hello).access, PeerAccess::Refused);
+    EXPECT_TRUE(Admit(rules, unknown, hello).delayed);
+    hello.tokenLength = 7;
+    std::memcpy(hello.token, "secrets", 7);  // a longer one with the same start
+    EXPECT_TRUE(Admit(rules, unknown, hello).delayed);
+    hello.tokenLength = 6;
+    EXPECT_EQ(Admit(rules, unknown, hello).role, WireRole::Writing);
+    hello.version = WireVersion + 1;
+    EXPECT_NE(std::string(Admit(rules, unknown, hello).reason).find("version"), std::string::npos);
+}
+
+TEST(Access, TheKernelNamesAUnixPeerAndATokenFileMustBePrivate) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    Peer peer = ReadPeer(pair[0]);
+    EXPECT_TRUE(peer.known);
+    EXPECT_EQ(peer.uid, getuid());
+    EXPECT_EQ(peer.gid, getgid());
+    close(pair[0]);
+    close(pair[1]);
+
+    char path[] = "/tmp/brisvane-token-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "abc\r\n", 5), 5);
+    close(fd);
+    uint8_t token[WireTokenCapacity];
+    unsigned length;
+    char problem[256];
+    ASSERT_TRUE(ReadTokenFile("--share-token", path, token, &length, problem, sizeof problem)) << problem;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(token), length), "abc");
+    ASSERT_EQ(chmod(path, 0640), 0);
+    EXPECT_FALSE(ReadTokenFile("--share-token", path, token, &length, problem, sizeof problem));
+    EXPECT_NE(std::string(problem).find("chmod 600"), std::string::npos);
+    ASSERT_EQ(chmod(path, 0600), 0);
+    ASSERT_EQ(truncate(path, 0), 0);
+    EXPECT_FALSE(ReadTokenFile("--token", path, token, &length, problem, sizeof problem));
+    unlink(path);
+}
+
+// --- Roles.
+
+TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
+    Roster roster;
+    RoleChanges changes;
+    uint16_t ana = RosterJoin(roster, WireClientKind::Person, "ana", 10, true, WireAsk::Write, &changes);
+    uint16_t bo = RosterJoin(roster, WireClientKind::Person, "bo", 11, true, WireAsk::Write, &changes);
+    uint16_t raw = RosterJoin(roster, WireClientKind::Raw, "", 12, true, WireAsk::Write, &changes);
+    EXPECT_TRUE(RosterWrites(roster, ana));
+    EXPECT_FALSE(RosterWrites(roster, bo));
+    EXPECT_EQ(RosterOthers(roster, bo), 2u);
+    EXPECT_FALSE(RosterTake(roster, raw, &changes));  // raw clients never type
+
+    changes = {};
+    ASSERT_TRUE(RosterTake(roster, bo, &changes));
+    ASSERT_EQ(changes.count, 2u);
+    EXPECT_EQ(changes.change[0].id, ana);
+    EXPECT_EQ(changes.change[0].role, WireRole::Watching);
+    EXPECT_EQ(changes.change[0].by, bo);  // ana is told who took it
+    EXPECT_TRUE(RosterWrites(roster, bo));
+    changes = {};
+    RosterLeave(roster, bo, &changes);  // a person's leaving frees the line
+    EXPECT_EQ(roster.writer, RosterNobody);
+    EXPECT_EQ(changes.count, 0u);
+
+    uint16_t script = RosterJoin(roster, WireClientKind::Script, "script", 13, true, WireAsk::Take, &changes);
+    EXPECT_TRUE(RosterWrites(roster, script));
+    uint16_t watcher = RosterJoin(roster, WireClientKind::Person, "cy", 14, false, WireAsk::Take, &changes);
+    EXPECT_FALSE(RosterWrites(roster, watcher));  // may only watch: asking changes nothing
+    changes = {};
+    ASSERT_TRUE(RosterTake(roster, ana, &changes));
+    EXPECT_TRUE(RosterScriptPaused(roster));
+    EXPECT_EQ(changes.change[0].id, script);
+    changes = {};
+    RosterGive(roster, ana, &changes);
+    EXPECT_TRUE(RosterWrites(roster, script));
+    ASSERT_EQ(changes.count, 2u);
+    EXPECT_EQ(changes.change[1].id, script);
+    EXPECT_EQ(changes.change[1].role, WireRole::Writing);
+
+    WireRoster wire;
+    RosterToWire(roster, &wire);
+    ASSERT_EQ(wire.count, 4u);
+    EXPECT_STREQ(wire.entry[0].name.text, "ana");
+    EXPECT_EQ(wire.entry[2].role, WireRole::Writing);
+}
+
+// --- Log rotation.
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(LogRotation, SizesAndAFloodLosesNoByteAcrossRotations) {
+    uint64_t size;
+    const char* problem;
+    ASSERT_TRUE(ParseLogSize("64K", &size, &problem));
+    EXPECT_EQ(size, 65536u);
+    ASSERT_TRUE(ParseLogSize("10m", &size, &problem));
+    EXPECT_EQ(size, 10u << 20);
+    ASSERT_TRUE(ParseLogSize("4096", &size, &problem));
+    for (const char* bad : {"", "K", "10MB", "-1", "1.5M", "512", "99999999999G"}) {
+        EXPECT_FALSE(ParseLogSize(bad, &size, &problem)) << bad;
+    }
+    unsigned keep;
+    EXPECT_TRUE(ParseLogKeep("0", &keep, &problem));
+    EXPECT_FALSE(ParseLogKeep("1000", &keep, &problem));
+
+    char folder[] = "/tmp/brisvane-rotate-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string path = std::string(folder) + "/line.log";
+    LogRotation rotation;
+    rotation.maxBytes = 4096;
+    rotation.keep = 3;
+    BufferedWriter writer;
+    writer.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ASSERT_GE(writer.fd, 0);
+    std::string all;
+    char text[256];
+    int rotations = 0;
+    for (int block = 0; block < 40; ++block) {
+        for (int i = 0; i < 700; ++i) {
+            uint8_t byte = uint8_t(block * 31 + i);
+            writer.Put(byte);
+            all += char(byte);
+        }
+        Rotated r = RotateIfDue(rotation, path.c_str(), writer, text, sizeof text);
+        ASSERT_NE(r, Rotated::Failed) << text;
+        if (r == Rotated::Yes) ++rotations;
+        // Only the newest `keep` old files are kept: the concatenation of
+        // what is kept is the end of all that was written.
+        std::string kept;
+        for (int n = 3; n >= 1; --n) kept += ReadWhole(path + "." + std::to_string(n));
+        writer.WriteOut();
+        kept += ReadWhole(path);
+        ASSERT_EQ(kept, all.substr(all.size() - kept.size())) << "block " << block;
+        if (rotations <= 3) {
+            ASSERT_EQ(kept, all) << "block " << block;
+        }
+    }
+    EXPECT_GE(rotations, 5);
+    EXPECT_NE(access((path + ".3").c_str(), F_OK), -1);
+    EXPECT_EQ(access((path + ".4").c_str(), F_OK), -1);
+    close(writer.fd);
+    std::string command = std::string("rm -rf ") + folder;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+}
+
+// --- A served line and clients attached to it, in one process over a real
+// socket: roles, refusals, and the seam between the snapshot and the bytes.
+
+class Served : public ::testing::Test {
+protected:
+    char folder[32] = "/tmp/brisvane-serve-XXXXXX";
+    std::string where;
+    History history;
+    Server server;
+    std::string line;  // what writers gave the line
+    std::vector<WireControl> controls;
+    std::vector<std::string> said;
+
+    static unsigned Send(void* user, const uint8_t* bytes, unsigned count) {
+        static_cast<Served*>(user)->line.append(reinterpret_cast<const char*>(bytes), count);
+        return count;
+    }
+    static ControlResult Control(void* user, const WireControlMessage& control, char*, unsigned) {
+        static_cast<Served*>(user)->controls.push_back(control.control);
+        return ControlResult::Done;
+    }
+    static void Say(void* user, const char* text) { static_cast<Served*>(user)->said.push_back(text); }
+
+    void SetUp() override {
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        where = std::string("unix:") + folder + "/line.sock";
+        ASSERT_TRUE(history.Allocate(100));
+        ResetScreen();
+        for (int i = 0; i < 30; ++i) Interpret("before\r\n", history);
+        AccessRules rules = {};
+        rules.owner = getuid();
+        char message[256];
+        ServeHooks hooks = {this, Send, Control, Say, nullptr};
+        ASSERT_TRUE(OpenServer(server, where.c_str(), rules, hooks, history, message, sizeof message))
+            << message;
+    }
+    void TearDown() override {
+        CloseServer(server);
+        std::string command = std::string("rm -rf ") + folder;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    // Attaches as a loop would: connect, then Continue until the server answered.
+    std::unique_ptr<AttachLine> Attach(WireAsk ask, History& mine, OpenResult expected = OpenResult::Open,
+                                       std::string* why = nullptr) {
+        ShareAddress address;
+        const char* problem;
+        EXPECT_TRUE(ParseAttachAddress(where.c_str(), &address, &problem));
+        WireHello hello = {};
+        hello.version = WireVersion;
+        hello.ask = ask;
+        std::unique_ptr<AttachLine> client(new AttachLine(address, hello, mine));
+        char message[256] = "";
+        LineControls controls = {};
+        OpenResult result = client->Open(controls, message, sizeof message);
+        for (int pass = 0; pass < 50 && result == OpenResult::InProgress; ++pass) {
+            Run({}, 1);
+            result = client->Continue(POLLIN, message, sizeof message);
+        }
+        EXPECT_EQ(result, expected) << message;
+        if (why != nullptr) *why = message;
+        return client;
+    }
+    // Passes of the server's loop, and what each client read meanwhile.
+    void Run(std::vector<std::pair<AttachLine*, std::string*>> clients, int passes = 20) {
+        for (int pass = 0; pass < passes; ++pass) {
+            struct pollfd fds[ServeMaxDescriptors];
+            unsigned n = ServeDescriptors(server, true, fds, 0);
+            poll(fds, n, 5);
+            ServeEvents(server, true, fds, n, 0);
+            for (auto& c : clients) {
+                uint8_t bytes[512];
+                unsigned got;
+                while (c.first->Read(bytes, sizeof bytes, &got) == IoResult::Done) {
+                    c.second->append(reinterpret_cast<char*>(bytes), got);
+                }
+            }
+        }
+    }
+    static std::string Note(AttachLine& client) {
+        char text[NoticeCapacity];
+        return client.TakeNote(text, sizeof text) ? text : "";
+    }
+};
+
+TEST_F(Served, TheFirstWritesALaterOneWatchesUntilItTakesTheLine) {
+    History historyA, historyB;
+    ASSERT_TRUE(historyA.Allocate(100));
+    ASSERT_TRUE(historyB.Allocate(100));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, historyA);
+    Run({{a.get(), &readA}});
+    ASSERT_TRUE(a->Attached().snapshotComplete);
+    EXPECT_EQ(Rows(historyA), Rows(history));  // the server's history came with the screen
+    EXPECT_EQ(historyA.End(), 7u);
+    auto b = Attach(WireAsk::Write, historyB);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(a->Attached().role, WireRole::Writing);
+    EXPECT_EQ(b->Attached().role, WireRole::Watching);
+    EXPECT_EQ(b->Others(), 1u);
+
+    // The bytes after the snapshot reach both, whole and once.
+    ServeReceived(server, U("after"), 5);
+    unsigned n;
+    ASSERT_EQ(a->Write(U("typed"), 5, &n), IoResult::Done);
+    ASSERT_EQ(b->Write(U("ignored"), 7, &n), IoResult::Done);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(readA, "after");
+    EXPECT_EQ(readB, "after");
+    EXPECT_EQ(line, "typed");
+    EXPECT_NE(Note(*b).find("take"), std::string::npos);
+
+    b->Ask(WireType::Take);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(b->Attached().role, WireRole::Writing);
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);
+    EXPECT_NE(Note(*a).find("took the line"), std::string::npos);
+    ASSERT_EQ(b->SetBreak(true), ControlResult::Done);
+    ASSERT_EQ(b->Write(U("mine"), 4, &n), IoResult::Done);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_EQ(line, "typedmine");
+    ASSERT_EQ(controls.size(), 1u);
+    EXPECT_EQ(controls[0], WireControl::Break);
+}
+
+TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Watch, mine);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);  // --watch never asks for the line
+
+    // A second connection sends a header no type has: it alone ends.
+    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un at = {};
+    at.sun_family = AF_UNIX;
+    std::strcpy(at.sun_path, where.c_str() + 5);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    uint8_t hello[WireMaxMessage];
+    WireHello h = {};
+    h.version = WireVersion;
+    ASSERT_EQ(write(raw, hello, PutHello(hello, sizeof hello, h)), ssize_t(WireHeaderSize + 6));
+    Run({{a.get(), &read}});
+    EXPECT_EQ(ServeClients(server), 2u);
+    ASSERT_EQ(write(raw, "\x63\0\0\0", 4), 4);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(ServeClients(server), 1u);
+    ServeReceived(server, U("still"), 5);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(read, "still");
+    close(raw);
+
+    // One that says nothing is dropped at its deadline (raw watchers are off).
+    raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    Run({{a.get(), &read}}, 3);
+    EXPECT_LT(ServeDue(server), INT64_MAX);
+    ServeTimers(server, HelloWaitMilliseconds);
+    EXPECT_EQ(ServeDue(server), INT64_MAX);
+    char byte;
+    EXPECT_EQ(::read(raw, &byte, 1), 0);
+    close(raw);
+
+    // Only the owner is on the list: a server that lists nobody refuses us,
+    // and the refusal ends the attach for good.
+    CloseServer(server);
+    server.~Server();
+    new (&server) Server();
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.listsGiven = true;
+    char message[256];
+    ASSERT_TRUE(OpenServer(server, where.c_str(), rules, {this, Send, Control, Say, nullptr}, history,
+                           message, sizeof message));
+    std::string why;
+    auto refused = Attach(WireAsk::Write, mine, OpenResult::Failed, &why);
+    EXPECT_NE(why.find("share-write"), std::string::npos);
+    LineControls controls = {};
+    EXPECT_EQ(refused->Open(controls, message, sizeof message), OpenResult::Failed);
+    EXPECT_NE(std::string(message).find("refused"), std::string::npos);
+    EXPECT_FALSE(said.empty());
 }
 
 std::unique_ptr<WebInput> Parse(const std::string& message, unsigned* dropped = nullptr) {

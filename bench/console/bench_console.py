@@ -29,6 +29,14 @@ taking turns.
   shared line         receive to screen of a 4 MiB flood (the scrolling mix)
                       with two --share clients reading everything, beside
                       the same flood with no clients, same run (median of 5)
+  served line         receive of a 4 MiB flood (the scrolling mix) by
+                      --serve with eight attached clients (processes that
+                      speak the attach protocol and read every data
+                      message), beside the same flood with none (median of 5)
+  attach              seconds from starting `--attach` to its first full
+                      frame, on a served line holding a full screen and
+                      10,000 rows of history, beside starting the program on
+                      the line locally and drawing the same screen (median of 5)
   YMODEM send         seconds for 8 MiB sent by the program through lrzsz's sb
                       to rb on the host, beside `sb -k FILE < device > device`
                       run directly on the same pair
@@ -49,7 +57,7 @@ taking turns.
                       expect() for text that never comes; floor: head -c
 The program keeps its default history (10,000 rows) throughout.
 
-Usage: bench_console.py PROGRAM [--megabytes N] [--runs N]
+Usage: bench_console.py PROGRAM [--megabytes N] [--served-only] [--runs N]
 """
 import argparse
 import fcntl
@@ -367,6 +375,160 @@ def share_flood(binary, folder, data, clients):
     socat.terminate()
     socat.wait()
     return elapsed, all(count == len(sent) + 2 for count in counts)  # the ESC Z before the flood too
+
+
+# An attached client: says hello (to watch), then counts the bytes of the data
+# messages until it has COUNT (or the end), and prints how many.
+ATTACH_CLIENT = '''
+import socket, sys
+client = socket.socket(socket.AF_UNIX)
+client.connect(sys.argv[1])
+hello = bytes([0, 1, 1, 0, 5]) + b'bench' + bytes([0])
+client.sendall(bytes([1, 0, 0, len(hello)]) + hello)
+want, got, pending = int(sys.argv[2]), 0, bytearray()
+while got < want:
+    block = client.recv(1 << 20)
+    if not block:
+        break
+    pending += block
+    at = 0
+    while len(pending) - at >= 4:
+        size = int.from_bytes(pending[at + 1:at + 4], 'big')
+        if len(pending) - at - 4 < size:
+            break
+        if pending[at] == 7:
+            got += size
+        at += 4 + size
+    del pending[:at]
+print(got, flush=True)
+'''
+
+
+class Served:
+    """--serve on one end of a pty pair; the bench holds the host's end."""
+
+    def __init__(self, binary, folder, name):
+        self.socat, device, host = pair(folder, name)
+        self.fd = host_fd(host)
+        self.path = f'{folder}/{name}.sock'
+        self.process = subprocess.Popen([binary, device, '--flow', 'none', '--serve', '--share', f'unix:{self.path}'],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        while not os.path.exists(self.path):
+            time.sleep(0.01)
+
+    def sync(self):
+        write_all(self.fd, b'\r\r\r\x1bZ')
+        assert read_exact(self.fd, 3) == b'\x1b/K'
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(10)
+        os.close(self.fd)
+        self.socat.terminate()
+        self.socat.wait()
+
+
+def served_flood(binary, folder, data, clients):
+    """Seconds from the host's first byte until the served line has answered
+    the ESC Z after the flood and every attached client has read it all;
+    and whether every client did."""
+    served = Served(binary, folder, 'served')
+    sent = data + b'\r\r\r\x1bZ'
+    readers = [subprocess.Popen([sys.executable, '-c', ATTACH_CLIENT, served.path, str(len(sent) + 5)],
+                                stdout=subprocess.PIPE) for _ in range(clients)]
+    time.sleep(0.5)  # attached
+    served.sync()
+    start = time.monotonic()
+    writer = threading.Thread(target=write_all, args=(served.fd, sent))
+    writer.start()
+    reply = read_exact(served.fd, 3)
+    counts = [int(reader.stdout.readline() or 0) for reader in readers]
+    elapsed = time.monotonic() - start
+    for reader in readers:
+        reader.communicate(timeout=60)
+    writer.join()
+    assert reply == b'\x1b/K', reply
+    served.close()
+    return elapsed, all(count == len(sent) + 5 for count in counts)
+
+
+def full_screen():
+    """10,000 lines, then a full-screen program's frame whose last row says so."""
+    lines = b''.join(b'history line %05d\r\n' % n for n in range(10000))
+    frame = b'\x1bH\x1bJ' + b''.join(b'\x1bY%c%c row %02d of a full-screen program' % (32 + r, 32, r) for r in range(23))
+    return lines, frame + b'\x1bY%c%c the last row' % (32 + 23, 32)
+
+
+def first_frame(program, marker, timeout=20):
+    """Seconds until the program's terminal output holds MARKER."""
+    start = time.monotonic()
+    seen = bytearray()
+    while marker not in seen:
+        if time.monotonic() - start > timeout:
+            raise TimeoutError('no full frame')
+        try:
+            seen += os.read(program.master, 65536)
+        except BlockingIOError:
+            time.sleep(0.001)
+        except OSError:
+            time.sleep(0.001)
+    return time.monotonic() - start
+
+
+class Watching(Program):
+    """The program on a pty of its own, its output read by the bench itself."""
+
+    def __init__(self, binary, args):
+        self.master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
+        os.set_blocking(self.master, False)
+        env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
+        self.process = subprocess.Popen([binary, *args], stdin=slave, stdout=slave, stderr=slave, env=env,
+                                        start_new_session=True)
+        os.close(slave)
+        self.stop = True
+
+
+def attach_time(binary, folder):
+    """Seconds to the first full frame: --attach to a served line holding
+    the screen and 10,000 rows of history, and the program started locally
+    on a line whose host then draws the same screen."""
+    lines, frame = full_screen()
+    served = Served(binary, folder, 'attach')
+    write_all(served.fd, lines + frame)
+    served.sync()
+    client = Watching(binary, ['--attach', f'unix:{served.path}'])
+    attached = first_frame(client, b'the last row')
+    client.close()
+    served.close()
+
+    socat, device, host = pair(folder, 'local')
+    fd = host_fd(host)
+    local = Watching(binary, [device, '--flow', 'none'])
+    write_all(fd, frame)  # what the host sends once the program has the line
+    drawn = first_frame(local, b'the last row')
+    local.close()
+    os.close(fd)
+    socat.terminate()
+    socat.wait()
+    return attached, drawn
+
+
+def served_figures(binary, folder):
+    flood = mixes(4 * 1024 * 1024)['scrolling']
+    runs = [(served_flood(binary, folder, flood, 0), served_flood(binary, folder, flood, 8)) for _ in range(5)]
+    alone = statistics.median(a for (a, _), _ in runs)
+    attached = statistics.median(s for _, (s, _) in runs)
+    complete = all(c for _, (_, c) in runs)
+    print(f'served line, 4 MiB scrolling mix (median of 5): eight attached clients {attached:.2f} s'
+          f'{"" if complete else " (a client was dropped)"}  none {alone:.2f} s'
+          f'  ratio {alone / attached:.2f} (goal 0.8 or more)')
+    times = [attach_time(binary, folder) for _ in range(5)]
+    attach = statistics.median(a for a, _ in times)
+    local = statistics.median(d for _, d in times)
+    print(f'attach to a full screen and 10,000 rows of history, to the first full frame (median of 5):'
+          f' {attach * 1000:.0f} ms  the same screen drawn locally from start {local * 1000:.0f} ms')
 
 
 def network_floor(folder, data):
@@ -784,6 +946,9 @@ def main():
           f' ({os.cpu_count()} processors)')
     print(f'each figure: median (min-max) of {runs} runs, the floor or peer measured in turn with it')
     try:
+        if args.served_only:
+            served_figures(args.program, folder)
+            return
         print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair)')
         for name, data in mixes(size).items():
             floors, rates, per_byte = [], [], []
@@ -829,6 +994,7 @@ def main():
         print(f'shared line, 4 MiB scrolling mix: two clients reading {spread(shared, 2)} s'
               f'{"" if complete else " (a client was dropped)"}  no clients {spread(alone, 2)} s'
               f'  ratio {ratio(alone, shared):.2f} (goal 0.8 or more)')
+        served_figures(args.program, folder)
         floor, plain, waiting = [], [], []
         for _ in range(runs):
             floor.append(flood_floor(folder, scrolling))

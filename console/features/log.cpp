@@ -211,6 +211,8 @@ bool ReceiveLog::Flush(char* text, unsigned capacity) {
         file->writer.WriteOut();
         // The first failure is said; the other log's, if any, at its next flush.
         if (ok && file->writer.failure != 0) ok = End(*file, text, capacity);
+        if (ok && RotateIfDue(rotation_, file->path, file->writer, text, capacity) == Rotated::Failed)
+            ok = false;
     }
     return ok;
 }

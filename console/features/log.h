@@ -23,6 +23,7 @@
 
 #include "console/rules/options.h"
 #include "console/rules/plain_file.h"
+#include "console/serve/log_rotation.h"
 #include "console/rules/text_rules.h"
 #include "console/rules/timestamp.h"
 #include "link/file_io_posix.h"
@@ -35,6 +36,8 @@ public:
     PlainFile Open(const char* textPath, const char* rawPath, bool timestamps, char* problem,
                    unsigned capacity);
     bool Active() const { return text_.writer.fd >= 0 || raw_.writer.fd >= 0; }
+    // --log-max and --log-keep: each log starts a new file at its flush once it reached the size.
+    void SetRotation(const LogRotation& rotation) { rotation_ = rotation; }
     // The stamps' style, and whether sent lines are logged; live.
     void SetStamps(bool on, const StampStyle& style, bool sent);
     bool Stamping() const { return timestamps_; }
@@ -95,6 +98,7 @@ private:
     unsigned sentLength_ = 0;
     uint8_t sentEscape_ = 0;  // 1 after ESC, 2 inside ESC [ or ESC O, 3 after ESC /
     int64_t nextLinkCheck_ = 0;
+    LogRotation rotation_;
 };
 
 #endif

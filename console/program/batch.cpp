@@ -24,7 +24,6 @@ bool LingerStarts(const Console& c) {
 
 }  // namespace
 
-
 bool StartBatch(Console& c, bool on, int64_t now) {
     c.features.batch.on = on;
     if (c.options.timeoutSeconds > 0)

@@ -11,6 +11,7 @@
 #include "console/program/stamps.h"
 #include "console/rules/hex_view.h"
 #include "console/rules/line_maps.h"
+#include "console/serve/served.h"
 #include "core/screen.h"
 
 namespace {
@@ -406,6 +407,8 @@ const MenuEntry Entries[] = {
     {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
     {MenuLevel::Top, 'T', "stamps", "log stamps: next format, off", SwitchStamps, MenuLevel::Closed, false},
     {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'g', "take", "take or give back the line", TakeTheLine, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'W', "who", "who is attached, since when", ListAttached, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},

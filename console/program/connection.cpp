@@ -8,6 +8,7 @@
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
 #include "console/program/pulses.h"
+#include "console/serve/served.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ OpenResult OpenLocal(Console& c, char* message, unsigned capacity) {
 }
 
 int64_t NextDelay(const Console& c) {
-    if (!IsNetworkDevice(c.options.device)) return RetryMilliseconds;
+    if (!BacksOff(c)) return RetryMilliseconds;
     int64_t delay = c.link.retryDelay == 0 ? RetryMilliseconds : int64_t(c.link.retryDelay) * 2;
     return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
 }
@@ -165,7 +166,7 @@ std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capac
 
 OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
     c.link.state = LinkState::Down;
-    if (IsNetworkDevice(c.options.device)) {
+    if (BacksOff(c)) {
         c.link.retryAt = MonotonicMilliseconds();  // due at once
         return OpenResult::InProgress;
     }
@@ -229,8 +230,7 @@ Reaction RetryIfDue(Console& c, int64_t now) {
             break;
         case OpenResult::Missing:
         case OpenResult::Failed:
-            if (!c.link.everOpened && IsNetworkDevice(c.options.device))
-                return NotOpened(c, result, message, now);
+            if (!c.link.everOpened && BacksOff(c)) return NotOpened(c, result, message, now);
             // A name that now fits several devices: said, and waited out.
             if (result == OpenResult::Failed && ClassifyDeviceName(c.options.device) != DeviceNameForm::Path)
                 Say(c.notice, "%s", message);

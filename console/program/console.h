@@ -48,6 +48,8 @@
 #include "console/rules/script_state.h"
 #include "console/features/share.h"
 #include "console/features/web/web_server.h"
+#include "console/serve/attach_line.h"
+#include "console/serve/server.h"
 #include "console/rules/text_rules.h"
 #include "console/features/transfers.h"
 
@@ -80,6 +82,7 @@ const int64_t OutputStalledMilliseconds = 1000;
 struct LinkPart {
     LineControls controls;  // in force now, live changes included; DTR and RTS's one record
     std::unique_ptr<Line> line;
+    AttachLine* attached = nullptr;  // --attach: the line, as a served line's client
     LinkState state = LinkState::Down;
     bool everOpened = false;  // "waiting for" before, "disconnected" after
     int64_t retryAt = NoDeadline;
@@ -145,6 +148,7 @@ struct FeaturesPart {
     Marks marks;               // --mark and a script's mark(): boot timers
     PulseRun pulses;           // --pulse at the first open
     Share share;               // --share: other programs on the line
+    Server server;             // --serve's --share: attached clients, with roles
     std::unique_ptr<Web> web;  // --web: browser pages, when serving
     Script script;
     Batch batch;
@@ -175,6 +179,7 @@ struct Console {
     RawLogSink rawLogSink{features.log};
     RawCaptureSink rawCaptureSink;
     ShareSink shareSink{features.share, notice};
+    ServeSink serveSink{features.server};
     TextLogSink textLogSink{features.log};
     TextCaptureSink textCaptureSink{features.transfers.captureLineEnds};
     MarksSink marksSink{features.marks};
@@ -184,6 +189,7 @@ struct Console {
         AddSink(chain, SinkStage::Raw, rawLogSink);
         AddSink(chain, SinkStage::Raw, rawCaptureSink);
         AddSink(chain, SinkStage::Raw, shareSink);
+        AddSink(chain, SinkStage::Raw, serveSink);
         AddSink(chain, SinkStage::Text, textLogSink);
         AddSink(chain, SinkStage::Text, textCaptureSink);
         AddSink(chain, SinkStage::Text, marksSink);

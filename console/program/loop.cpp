@@ -23,6 +23,7 @@
 #include "console/program/web_pages.h"
 #include "console/program/signals.h"
 #include "console/program/status.h"
+#include "console/serve/served.h"
 #include "core/screen.h"
 
 namespace {
@@ -264,6 +265,8 @@ void HandleSignals(Console& c, int signalPipe) {
         if (number == SIGCHLD) continue;  // the pass's ServeProtocol reaps it
         if (number == SIGWINCH || number == SIGCONT) {
             c.front->Signal(c, number);
+        } else if (c.options.serve && (number == SIGTERM || number == SIGINT)) {
+            Apply(c, Leave(c, 0));  // a service stopped as asked
         } else {
             c.features.batch.cutShort = true;
             Apply(c, Leave(c, 128 + number));
@@ -331,6 +334,7 @@ const TimedWork Timed[] = {
     {ScriptDeadline, RunScript},
     {BatchDeadline, BatchDue},     // the linger, notices to stderr
     {RunTimeoutDue, RunTimedOut},  // --timeout
+    {ServedDue, ServedTimers},     // a served line's hello waits and refusals; its script's role
 };
 const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
 
@@ -442,7 +446,8 @@ void RunLoop(Console& c, int signalPipe) {
         NoteLineOpen(c.counters, c.link.state == LinkState::Open, now);
         PumpOutput(c, now);
         if (now >= c.front->FrameDue(c)) c.front->Draw(c, now);
-        if (c.features.batch.on) ShowWebPages(c);  // no display: the pages are shown at each pass
+        // No display (batch, a served line): the pages are shown at each pass.
+        if (c.features.batch.on || c.options.serve) ShowWebPages(c);
 
         int lineFd = c.link.state != LinkState::Down ? c.link.line->Descriptor() : -1;
         pass.holdKeys = c.front->HoldKeys(c, now);
@@ -452,7 +457,8 @@ void RunLoop(Console& c, int signalPipe) {
         bool held = !c.features.protocol.active && ReadAllowance(c.chain, 1) == 0;
         if (held) c.link.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
-        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + WebMaxDescriptors] = {
+        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
+                          WebMaxDescriptors] = {
             c.front->Input(c, pass.holdKeys),
             {signalPipe, POLLIN, 0},
             {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -463,6 +469,10 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.features.share, sharing, shareFds);
         count += shared;
+        struct pollfd* servedFds = fds + count;
+        unsigned served =
+            ServeDescriptors(c.features.server, c.link.state == LinkState::Open, servedFds, now);
+        count += served;
         struct pollfd* webFds = fds + count;
         unsigned webCount = WebPagesDescriptors(c, webFds);
         count += webCount;
@@ -482,6 +492,7 @@ void RunLoop(Console& c, int signalPipe) {
         ServeProtocol(c.features.protocol, c.pump, c.notice, now);
         sharing.lineOpen = c.link.state == LinkState::Open;
         ServeShare(c.features.share, sharing, shareFds, shared);
+        ServeEvents(c.features.server, c.link.state == LinkState::Open, servedFds, served, now);
         ServeWebPages(c, webFds, webCount);
         if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.

@@ -27,6 +27,7 @@
 #include "console/program/loop.h"
 #include "console/rules/profiles.h"
 #include "console/program/script.h"
+#include "console/serve/served.h"
 #include "console/program/signals.h"
 #include "console/program/stamps.h"
 #include "console/screen/terminal_check.h"
@@ -192,7 +193,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
-    if (c.options.web[0] != '\0' && c.options.shareToken[0] == '\0' && !c.options.webOpenWatch) {
+    if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }
     char message[PathCapacity + 256];
@@ -208,13 +209,18 @@ int main(int argc, char** argv) {
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
     StartStamps(c);
+    c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;
     c.style.echo = c.options.echo;
     c.style.hex = c.options.hex;
     c.pump.SetLineDelay(c.options.lineDelay);
     c.link.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
-    c.link.line = MakeLine(c.options.device, message, sizeof message);
+    if (c.options.attach[0] != '\0') {
+        if (!MakeAttachLine(c, message, sizeof message)) return UsageError(message);
+    } else {
+        c.link.line = MakeLine(c.options.device, message, sizeof message);
+    }
     if (!c.link.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
@@ -230,7 +236,7 @@ int main(int argc, char** argv) {
         }
         return Fail(message);
     }
-    bool batch = c.options.batch;
+    bool batch = c.options.batch || c.options.serve;  // --serve: no terminal at all
     if (!batch && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))) {
         std::fprintf(stderr, "brisvane: standard input or output is not a terminal: batch mode, no screen\n");
         batch = true;
@@ -239,8 +245,10 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
-    if (c.options.share[0] != '\0' &&
-        !OpenShare(c.features.share, c.options.share, message, sizeof message)) {
+    if (c.options.share[0] != '\0' && c.options.serve) {
+        if (!OpenServed(c, message, sizeof message)) return Fail(message);
+    } else if (c.options.share[0] != '\0' &&
+               !OpenShare(c.features.share, c.options.share, message, sizeof message)) {
         return Fail(message);
     }
     if (!StartWebPages(c, message, sizeof message)) {
@@ -252,21 +260,25 @@ int main(int argc, char** argv) {
     ResetTransferModes();
     ResetScreen();
     int64_t now = MonotonicMilliseconds();
-    if (!StartBatch(c, batch, now)) {
+    if (!StartBatch(c, batch && !c.options.serve, now)) {
         CloseShare(c.features.share);
         StopWebPages(c);
+        CloseServer(c.features.server);
         return Fail("no memory for what waits for standard output");
     }
+    if (c.options.serve) c.front = ServeFrontEnd();
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.features.share);
         StopWebPages(c);
+        CloseServer(c.features.server);
         return 1;
     }
     if (!batch) {
         if (!StartDisplay(c.ui.display)) {
             CloseShare(c.features.share);
             StopWebPages(c);
+            CloseServer(c.features.server);
             return Fail("this terminal cannot be driven (is TERM set?)");
         }
         LearnTerminalKeys(&c.input.keyCodes);
@@ -287,6 +299,7 @@ int main(int argc, char** argv) {
     if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.features.share);
     StopWebPages(c);
+    CloseServer(c.features.server);
     c.link.line->Close();
     if (c.features.batch.timedOut)
         std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);

@@ -592,7 +592,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
 
 int64_t ScriptDeadline(const Console& c) {
     const Script& s = c.features.script;
-    if (!ScriptRunning(s)) return NoDeadline;
+    if (!ScriptRunning(s) || s.paused) return NoDeadline;
     if (s.waitsForText && s.text.added != s.seen) return 0;
     return s.resumeAt;
 }

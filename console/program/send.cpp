@@ -21,6 +21,8 @@ const SendRule Rules[] = {
     // A page is not read while what it sent waits, as a share client.
     {"the page's key", true, false, true, true, true, false, true, WhenRefused::KeepRest},    // WebKey
     {"the page's paste", true, false, true, true, true, true, false, WhenRefused::KeepRest},  // WebPaste
+    {"an attached writer's bytes", true, false, false, false, false, false, false,
+     WhenRefused::KeepRest},  // Attached
 };
 static_assert(sizeof Rules / sizeof Rules[0] == unsigned(SendSource::Count), "a rule for every source");
 

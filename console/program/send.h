@@ -26,6 +26,7 @@ enum class SendSource : uint8_t {
     BatchInput,   // standard input in batch mode
     WebKey,       // a key from the writer's browser page
     WebPaste,     // a paste from it, its line ends done
+    Attached,     // an attached writer's bytes: as they are (its own program applied the byte rules)
     Count
 };
 

@@ -1,4 +1,5 @@
 #include "console/program/status.h"
+#include "console/serve/served.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -95,6 +96,8 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
         Add(text, capacity, " shared: %u client%s |", c.features.share.clients,
             c.features.share.clients == 1 ? "" : "s");
     }
+    char attached[64];
+    if (AttachedStatus(c, attached, sizeof attached)) Add(text, capacity, " %s |", attached);
     if (ScriptRunning(c.features.script)) {
         const char* slash = std::strrchr(c.features.script.name, '/');
         Add(text, capacity, " script %s |", slash != nullptr ? slash + 1 : c.features.script.name);

@@ -65,12 +65,16 @@ bool ReadWebToken(const char* path, char* token, unsigned capacity, char* messag
 bool StartWebPages(Console& c, char* message, unsigned capacity) {
     if (c.options.web[0] == '\0') return true;
     char token[WebTokenCapacity] = "";
-    if (c.options.shareToken[0] != '\0' &&
-        !ReadWebToken(c.options.shareToken, token, sizeof token, message, capacity)) {
+    if (c.options.shareTokenPath[0] != '\0' &&
+        !ReadWebToken(c.options.shareTokenPath, token, sizeof token, message, capacity)) {
         return false;
     }
     c.features.web.reset(new Web());
-    WebSettings settings = {c.options.web, token, c.options.webOpenWatch,
+    // On a served line the roster decides who writes; pages are not in it yet.
+    WebSettings settings = {c.options.web,
+                            token,
+                            c.options.webOpenWatch,
+                            c.options.serve,
                             c.options.webCert[0] != '\0' ? c.options.webCert : nullptr,
                             c.options.webKey[0] != '\0' ? c.options.webKey : nullptr};
     WebHooks hooks;
@@ -108,7 +112,14 @@ void ShowWebPages(Console& c) {
     if (!c.features.web) return;
     char who[WebFieldCapacity];
     Web& web = *c.features.web;
-    if (web.writer == WebLocalWriter) {
+    if (c.options.serve) {
+        const Roster& roster = c.features.server.roster;
+        const RosterMember* writer = RosterFind(roster, roster.writer);
+        unsigned attached = 0;
+        for (const RosterMember& member : roster.member) attached += member.id != RosterNobody ? 1 : 0;
+        std::snprintf(who, sizeof who, "%u attached%s%s, %u page%s", attached, writer ? ", writing: " : "",
+                      writer ? writer->name : "", web.pages, web.pages == 1 ? "" : "s");
+    } else if (web.writer == WebLocalWriter) {
         std::snprintf(who, sizeof who, "terminal (writing), %u page%s", web.pages, web.pages == 1 ? "" : "s");
     } else {
         std::snprintf(who, sizeof who, "terminal, %u page%s (page %d writes)", web.pages,

@@ -10,6 +10,8 @@
 #include "console/rules/line_maps.h"
 #include "console/rules/share_address.h"
 #include "console/rules/web_auth.h"
+#include "console/serve/attach_line.h"
+#include "console/serve/log_rotation.h"
 
 namespace {
 
@@ -189,9 +191,6 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
     const char* problem;
     return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
 }
-const char* SetShareToken(ConsoleOptions& o, const char* value) {
-    return ExpandHome(value, o.shareToken, PathCapacity) ? nullptr : "file name too long";
-}
 const char* SetWeb(ConsoleOptions& o, const char* value) {
     char host[256];
     int port;
@@ -248,6 +247,45 @@ const char* SetHistory(ConsoleOptions& o, const char* value) {
                : "history is a number of rows from 0 to 1000000";
 }
 
+const char* SetServe(ConsoleOptions& o, const char* value) { return SetBoolean(o.serve, value, false); }
+const char* SetAttach(ConsoleOptions& o, const char* value) {
+    ShareAddress address;
+    const char* problem;
+    if (!ParseAttachAddress(value, &address, &problem)) return problem;
+    return ExpandHome(value, o.attach, PathCapacity) ? nullptr : "address too long";
+}
+const char* SetWatch(ConsoleOptions& o, const char* value) { return SetBoolean(o.attachWatch, value, false); }
+const char* SetTake(ConsoleOptions& o, const char* value) { return SetBoolean(o.attachTake, value, false); }
+const char* SetToken(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.tokenPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetShareToken(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.shareTokenPath, PathCapacity) ? nullptr : "file name too long";
+}
+// The names are looked up when the line is served, not here: reading stays pure.
+const char* SetShareWrite(ConsoleOptions& o, const char* value) {
+    return std::snprintf(o.shareWrite, PathCapacity, "%s", value) < int(PathCapacity) ? nullptr
+                                                                                      : "list too long";
+}
+const char* SetShareWatch(ConsoleOptions& o, const char* value) {
+    return std::snprintf(o.shareWatch, PathCapacity, "%s", value) < int(PathCapacity) ? nullptr
+                                                                                      : "list too long";
+}
+const char* SetShareRawWatch(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.shareRawWatch, value, false);
+}
+const char* SetLogMax(ConsoleOptions& o, const char* value) {
+    const char* problem;
+    return ParseLogSize(value, &o.logMaxBytes, &problem) ? nullptr : problem;
+}
+const char* SetLogKeep(ConsoleOptions& o, const char* value) {
+    unsigned keep;
+    const char* problem;
+    if (!ParseLogKeep(value, &keep, &problem)) return problem;
+    o.logKeep = keep;
+    return nullptr;
+}
+
 const char* SetProtocolCommand(char* target, const char* value) {
     const char* comma = std::strchr(value, ',');
     if (comma == nullptr || comma == value || comma[1] == '\0') return "expected SEND,RECEIVE commands";
@@ -299,6 +337,9 @@ const OptionSpec Specs[] = {
     {"history", Kind::Value, "ROWS", "rows kept after they scroll off (default 10000; 0: none)", SetHistory},
     {"log", Kind::Value, "FILE", "append what arrives to FILE as text", SetLog},
     {"log-raw", Kind::Value, "FILE", "append what arrives to FILE byte for byte", SetRawLog},
+    {"log-max", Kind::Value, "SIZE", "start a new log at SIZE (64K, 10M), keeping --log-keep old ones",
+     SetLogMax},
+    {"log-keep", Kind::Value, "N", "old logs kept by --log-max: FILE.1 the newest (default 5)", SetLogKeep},
     {"timestamps", Kind::Flag, "", "start each line of the text log with the time", SetTimestamps},
     {"timestamp-format", Kind::Value, "FMT", "24h[-start|-delta], iso8601, epoch[-usec] or a strftime %-form",
      SetStampFormat},
@@ -314,8 +355,17 @@ const OptionSpec Specs[] = {
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
     {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
      SetShare},
-    {"share-token", Kind::Value, "FILE", "the token pages log in with (a file only you may read)",
+    {"serve", Kind::Flag, "", "no terminal: hold the line, log and share it until SIGTERM", SetServe},
+    {"attach", Kind::Value, "WHERE", "use a served line: unix:PATH, tcp:HOST:PORT or its NAME", SetAttach},
+    {"watch", Kind::Flag, "", "attach only to watch: never ask for the line", SetWatch},
+    {"take", Kind::Flag, "", "attach and take the line from whoever writes", SetTake},
+    {"token", Kind::Value, "FILE", "attach over TCP with the token in FILE", SetToken},
+    {"share-token", Kind::Value, "FILE", "a served TCP share admits clients with the token in FILE",
      SetShareToken},
+    {"share-write", Kind::Value, "WHO", "users and @groups who may write on a served line", SetShareWrite},
+    {"share-watch", Kind::Value, "WHO", "users and @groups who may watch a served line", SetShareWatch},
+    {"share-raw-watch", Kind::Flag, "", "clients that say no hello may watch a served line",
+     SetShareRawWatch},
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
     {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
      SetWebOpenWatch},
@@ -397,6 +447,7 @@ void DefaultOptions(ConsoleOptions* options) {
     std::snprintf(options->protocolCommands[1], ProtocolCommandCapacity, "sb -vv -k,rb -vvv");
     std::snprintf(options->protocolCommands[2], ProtocolCommandCapacity, "sz -vv,rz -vvv");
     options->lingerMilliseconds = DefaultLingerMilliseconds;
+    options->logKeep = LogKeepDefault;
     std::snprintf(options->sysfsRoot, PathCapacity, "/sys");
     std::snprintf(options->devRoot, PathCapacity, "/dev");
 }
@@ -548,7 +599,17 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
         std::snprintf(problem, capacity, "--auto-connect takes no device ('%.60s' given)", options->device);
         return false;
     }
-    if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0') {
+    if (options->attachWatch && options->attachTake) {
+        std::snprintf(problem, capacity, "--watch and --take ask for opposite things: give one");
+        return false;
+    }
+    if (options->attach[0] != '\0' && (options->serve || options->batch)) {
+        std::snprintf(problem, capacity, "--attach is the interactive program: not with --%s",
+                      options->serve ? "serve" : "batch");
+        return false;
+    }
+    if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0' &&
+        options->attach[0] == '\0') {
         std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
         return false;
     }

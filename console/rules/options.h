@@ -56,10 +56,9 @@ struct ConsoleOptions {
     char logPath[PathCapacity];     // text log; empty: none
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
-    char share[PathCapacity];       // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
-    char shareToken[PathCapacity];  // the token's file; empty: none
-    char web[PathCapacity];         // --web [HOST:]PORT; empty: no pages
-    bool webOpenWatch;              // pages may watch without the token
+    char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
+    char web[PathCapacity];    // --web [HOST:]PORT; empty: no pages
+    bool webOpenWatch;         // pages may watch without the token
     char webCert[PathCapacity], webKey[PathCapacity];  // TLS for the pages
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
@@ -73,6 +72,17 @@ struct ConsoleOptions {
     bool stats;                     // the counters on stderr at exit
     uint8_t maps;                   // LineMap bits
     uint32_t lineDelay;             // ms after each line of a paste or text send
+    // A served line (--serve) and attaching to one (--attach).
+    bool serve;                         // no terminal: hold the line until SIGTERM
+    char attach[PathCapacity];          // unix:PATH, tcp:HOST:PORT or NAME; empty: not attached
+    bool attachWatch, attachTake;       // --watch, --take
+    char tokenPath[PathCapacity];       // --token: the client's
+    char shareTokenPath[PathCapacity];  // --share-token: the server's
+    char shareWrite[PathCapacity];      // users and groups who may write, as given
+    char shareWatch[PathCapacity];      // ... who may watch
+    bool shareRawWatch;                 // clients without a hello may watch
+    uint64_t logMaxBytes;               // 0: the log never rotates
+    uint32_t logKeep;                   // old logs kept
     AutoConnect autoConnect;
     char excludes[MaxExcludes][ExcludeCapacity];  // globs on path, by-id name or driver
     unsigned excludeCount;

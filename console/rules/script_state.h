@@ -34,6 +34,7 @@ struct Script {
     int64_t now = 0;              // the loop's time at this resume
     int64_t sliceStarted = 0;     // the real time it was resumed
     size_t memory = 0;            // what Lua holds now
+    bool paused = false;          // a client attached to the served line took the line
     uint8_t transfer = 0;         // what send_file or receive_file waits for: 0 none, 1 protocol, 2 send
     bool transferFailed = false;  // the last one did not succeed
     ScriptText text;

@@ -288,7 +288,9 @@ void Act(Web& web, int index) {
         return;
     }
     if (input.command == WebCommand::Take) {
-        if (!page.mayWrite) {
+        if (web.settings.watchOnly) {
+            std::snprintf(page.notice, sizeof page.notice, "pages watch a served line: attach to take it");
+        } else if (!page.mayWrite) {
             std::snprintf(page.notice, sizeof page.notice, "taking the line needs the token: log in");
         } else {
             SetWebWriter(web, index);

@@ -51,6 +51,7 @@ struct WebSettings {
     const char* address;  // "[HOST:]PORT", HOST 127.0.0.1 unless named
     const char* token;    // the share token, or "" for none
     bool openWatch;       // watching needs no token
+    bool watchOnly;       // no page may take the line (a served line's roster decides who writes)
     const char* cert;     // TLS: both or neither
     const char* key;
 };

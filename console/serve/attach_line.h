@@ -1,0 +1,93 @@
+// A served line, attached to (--attach): a Line like any other to the rest
+// of the program, so the screen, menu, history, logs, captures, keys,
+// pastes and transfers work on it unchanged. Bytes written go to the server
+// as data messages (it passes the writer's to the line and refuses a
+// watcher's with a notice), BREAK, DTR, RTS and settings as controls.
+//
+// On each connect it says hello and receives the snapshot: the screen and
+// terminal record are restored into the process's records, the history
+// into `history` (emptied first, so a reconnect does not double it), before
+// any byte Read gives. Open is InProgress until the server answers the
+// hello (Continue then gives Open, or Failed with a refusal's reason); a
+// refusal later, or a reopen after one, fails the same way. Everything else
+// the server says (roles, the roster, notices) is kept in the state read by
+// Attached() and said through TakeNote.
+#ifndef BRISVANE_CONSOLE_SERVE_ATTACH_LINE_H
+#define BRISVANE_CONSOLE_SERVE_ATTACH_LINE_H
+
+#include <cstdint>
+
+#include "console/rules/history.h"
+#include "console/line/line.h"
+#include "console/rules/notice.h"
+#include "console/serve/snapshot.h"
+#include "console/serve/wire.h"
+#include "console/rules/share_address.h"
+#include "console/rules/share_buffer.h"
+
+// "unix:PATH", "tcp:HOST:PORT", or a NAME for /run/brisvane/NAME.sock,
+// into a share address. False with a one-line `problem`.
+bool ParseAttachAddress(const char* text, ShareAddress* address, const char** problem);
+
+struct AttachState {
+    bool welcomed = false;  // the server took us (role and id are its)
+    WireRole role = WireRole::Watching;
+    uint16_t id = 0;
+    WireRoster roster = {};
+    bool snapshotComplete = false;
+};
+
+class AttachLine : public Line {
+public:
+    // `hello` is sent on every connect; `history` receives the server's.
+    AttachLine(const ShareAddress& address, const WireHello& hello, History& history);
+    ~AttachLine() override;
+
+    OpenResult Open(const LineControls& controls, char* message, unsigned capacity) override;
+    OpenResult Continue(short revents, char* message, unsigned capacity) override;
+    void Close() override;
+    int Descriptor() const override { return fd_; }
+    short PollEvents(bool haveOutput) const override;
+    IoResult Read(uint8_t* data, unsigned capacity, unsigned* count) override;
+    IoResult Write(const uint8_t* data, unsigned length, unsigned* count) override;
+    ControlResult Apply(const LineControls& controls, char* problem, unsigned capacity) override;
+    ControlResult SetBreak(bool on) override;
+    ControlResult SetModemOutput(ModemOutput which, bool on) override;
+    ControlResult ReadModemLines(ModemLines* lines) override;
+    const char* Awaiting() const override { return "the served line"; }
+    bool TakeNote(char* text, unsigned capacity) override;
+    bool HasSettings() const override { return true; }
+    const char* Name() const override { return name_; }
+
+    const AttachState& Attached() const { return state_; }
+    // Asks for the line (Take) or hands it back (Give).
+    void Ask(WireType takeOrGive);
+    // Others attached beside us.
+    unsigned Others() const;
+
+private:
+    bool Queue(const uint8_t* message, unsigned length);
+    bool Flush();  // false: the connection is gone
+    void Handle(const WireMessage& message);
+    void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    ControlResult SendControl(WireControl control, uint8_t value, const char* settings);
+
+    ShareAddress address_;
+    WireHello hello_;
+    History& history_;
+    char name_[sizeof(ShareAddress::host) + 8];
+    int fd_ = -1;
+    bool connecting_ = false;  // the connect is under way
+    bool greeting_ = false;    // the hello is sent: waiting for the answer
+    WireDecoder decoder_;
+    ShareBuffer out_;
+    uint8_t data_[WireMaxPayload];  // a data message's bytes not yet read
+    unsigned dataStart_ = 0, dataEnd_ = 0;
+    SnapshotRestore restore_;
+    AttachState state_;
+    char refusal_[WireTextCapacity] = "";
+    bool lost_ = false;
+    char note_[NoticeCapacity] = "";
+};
+
+#endif

@@ -1,0 +1,236 @@
+#include "console/serve/served.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "console/program/commands.h"
+#include "console/program/front_end.h"
+#include "console/program/line_controls.h"
+#include "console/program/script.h"
+#include "console/program/send.h"
+#include "console/program/console.h"
+#include "console/line/net_address.h"
+#include "console/serve/access.h"
+#include "console/serve/attach_line.h"
+#include "console/serve/server.h"
+
+bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
+    ShareAddress address;
+    const char* problem;
+    if (!ParseAttachAddress(c.options.attach, &address, &problem)) {
+        std::snprintf(message, capacity, "--attach %s: %s", c.options.attach, problem);
+        return false;
+    }
+    WireHello hello = {};
+    hello.version = WireVersion;
+    hello.ask = c.options.attachWatch  ? WireAsk::Watch
+                : c.options.attachTake ? WireAsk::Take
+                                       : WireAsk::Write;
+    hello.kind = WireClientKind::Person;
+    char buffer[4096];
+    struct passwd entry, *found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+        std::snprintf(hello.name.text, sizeof hello.name.text, "%.64s", found->pw_name);
+        hello.name.length = uint8_t(std::strlen(hello.name.text));
+    }
+    unsigned length = 0;
+    if (c.options.tokenPath[0] != '\0' &&
+        !ReadTokenFile("--token", c.options.tokenPath, hello.token, &length, message, capacity)) {
+        return false;
+    }
+    hello.tokenLength = uint8_t(length);
+    std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.ui.history));
+    c.link.attached = line.get();
+    c.link.line = std::move(line);
+    // Messages name the served line where they would name the device.
+    std::snprintf(c.options.device, sizeof c.options.device, "%s", c.link.line->Name());
+    return true;
+}
+
+bool BacksOff(const Console& c) { return c.link.attached != nullptr || IsNetworkDevice(c.options.device); }
+
+Reaction TakeTheLine(Console& c, int64_t) {
+    if (c.link.attached == nullptr) {
+        Say(c.notice, "take: only a served line (--attach) has a line to take");
+    } else if (c.link.attached->Attached().role == WireRole::Writing) {
+        c.link.attached->Ask(WireType::Give);  // to a script it was taken from, or to whoever asks next
+        Say(c.notice, "handing the line back...");
+    } else {
+        c.link.attached->Ask(WireType::Take);
+        Say(c.notice, "asking for the line...");
+    }
+    return Nothing;
+}
+
+Reaction ListAttached(Console& c, int64_t) {
+    if (c.link.attached == nullptr) {
+        Say(c.notice, "who: only a served line (--attach) has others attached");
+        return Nothing;
+    }
+    const WireRoster& roster = c.link.attached->Attached().roster;
+    char text[NoticeCapacity] = "attached:";
+    for (unsigned i = 0; i < roster.count; ++i) {
+        const WireRosterEntry& e = roster.entry[i];
+        time_t since = time_t(e.since);
+        struct tm local;
+        char when[16] = "?";
+        if (localtime_r(&since, &local) != nullptr) strftime(when, sizeof when, "%H:%M", &local);
+        size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, "%s %s%s %s since %s", i > 0 ? "," : "", e.name.text,
+                      e.id == c.link.attached->Attached().id ? " (you)" : "",
+                      e.role == WireRole::Writing ? "writing" : "watching", when);
+    }
+    Say(c.notice, "%s", text);
+    return Nothing;
+}
+
+bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
+    if (c.link.attached == nullptr || c.link.state != LinkState::Open) return false;
+    unsigned others = c.link.attached->Others();
+    std::snprintf(text, capacity, "%s, %u other%s",
+                  c.link.attached->Attached().role == WireRole::Writing ? "writing" : "watching", others,
+                  others == 1 ? "" : "s");
+    return true;
+}
+
+void SayServed(const char* text) {
+    time_t now = time(nullptr);
+    struct tm local;
+    char when[32] = "";
+    if (localtime_r(&now, &local) != nullptr) strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S ", &local);
+    std::fprintf(stderr, "brisvane: %s%s\n", when, text);
+}
+
+namespace {
+
+// A writer's bytes: to the line as they are, only as far as it has room.
+unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count) {
+    return Send(*static_cast<Console*>(user), SendSource::Attached, bytes, count);
+}
+
+ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,
+                                unsigned capacity) {
+    Console& c = *static_cast<Console*>(user);
+    if (c.link.state != LinkState::Open) {
+        std::snprintf(problem, capacity, "the served line is not open");
+        return ControlResult::Refused;
+    }
+    int64_t now = MonotonicMilliseconds();
+    switch (control.control) {
+        case WireControl::Break: return SendBreak(c, now, nullptr);
+        case WireControl::Dtr: return SetModemOutput(c, ModemOutput::Dtr, control.value != 0, nullptr);
+        case WireControl::Rts: return SetModemOutput(c, ModemOutput::Rts, control.value != 0, nullptr);
+        case WireControl::DtrPulse: return PulseDtr(c, now, nullptr);
+        case WireControl::Settings: {
+            LineControls controls = c.link.controls;
+            const char* fault = nullptr;
+            if (!ParseLineSettings(control.settings.text, &controls.settings, &fault)) {
+                std::snprintf(problem, capacity, "line settings '%.60s': %s", control.settings.text, fault);
+                return ControlResult::Refused;
+            }
+            if (!ApplyControls(c, controls, nullptr)) return ControlResult::Refused;
+            c.options.line = controls.settings;
+            FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
+            return ControlResult::Done;
+        }
+    }
+    return ControlResult::Unsupported;
+}
+
+void SayFromServer(void*, const char* text) { SayServed(text); }
+
+void ScriptWrites(void* user, bool writes) {
+    Console& c = *static_cast<Console*>(user);
+    if (!ScriptRunning(c.features.script) || c.features.script.paused == !writes) return;
+    c.features.script.paused = !writes;
+    SayServed(writes ? "script: the line is back, it goes on"
+                     : "script: paused while a client holds the line");
+}
+
+}  // namespace
+
+bool OpenServed(Console& c, char* message, unsigned capacity) {
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.rawWatch = c.options.shareRawWatch;
+    rules.listsGiven = c.options.shareWrite[0] != '\0' || c.options.shareWatch[0] != '\0';
+    char problem[256];
+    if (c.options.shareWrite[0] != '\0' &&
+        !ParseAccessList(c.options.shareWrite, &rules.write, problem, sizeof problem)) {
+        std::snprintf(message, capacity, "share-write: %s", problem);
+        return false;
+    }
+    if (c.options.shareWatch[0] != '\0' &&
+        !ParseAccessList(c.options.shareWatch, &rules.watch, problem, sizeof problem)) {
+        std::snprintf(message, capacity, "share-watch: %s", problem);
+        return false;
+    }
+    if (c.options.shareTokenPath[0] != '\0' &&
+        !ReadTokenFile("--share-token", c.options.shareTokenPath, rules.token, &rules.tokenLength, message,
+                       capacity)) {
+        return false;
+    }
+    ShareAddress address;
+    const char* fault;
+    if (ParseShareAddress(c.options.share, &address, &fault) && !address.unixSocket &&
+        rules.tokenLength == 0) {
+        std::snprintf(message, capacity, "--share %s: a served TCP share needs --share-token FILE",
+                      c.options.share);
+        return false;
+    }
+    ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
+    return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
+}
+
+namespace {
+
+void ServedScriptState(Console& c) {
+    Server& server = c.features.server;
+    if (server.listener.listener < 0) return;
+    bool running = ScriptRunning(c.features.script);
+    if (running && server.script == RosterNobody) {
+        c.features.script.paused = false;
+        ServeScriptBegins(server, int64_t(time(nullptr)));
+    } else if (!running && server.script != RosterNobody) {
+        ServeScriptEnds(server);
+    }
+}
+
+// No terminal: nothing to read or draw; what is said goes to standard error.
+class ServeFront : public FrontEnd {
+public:
+    bool HoldKeys(const Console&, int64_t) const override { return false; }
+    struct pollfd Input(const Console&, bool) const override {
+        return {-1, 0, 0};
+    }
+    Reaction ReadInput(Console&, short, bool, int64_t) override { return Nothing; }
+    int64_t FrameDue(const Console&) const override { return NoDeadline; }
+    void Draw(Console&, int64_t) override {}
+    void Signal(Console&, int) override {}
+    void Tell(Console&, const char* text, bool) override { SayServed(text); }
+    bool ScriptEndsRun() const override { return false; }  // the line goes on without it
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> ServeFrontEnd() { return std::unique_ptr<FrontEnd>(new ServeFront()); }
+
+int64_t ServedDue(const Console& c) {
+    if (c.options.serve && c.notice.text[0] != '\0') return 0;
+    // The script's role is looked at every pass a script starts or ends in.
+    if (ScriptRunning(c.features.script) != (c.features.server.script != RosterNobody)) return 0;
+    return ServeDue(c.features.server);
+}
+
+Reaction ServedTimers(Console& c, int64_t now) {
+    if (c.options.serve && c.notice.text[0] != '\0') {
+        SayServed(c.notice.text);
+        Forget(c.notice);
+    }
+    ServedScriptState(c);
+    if (now >= ServeDue(c.features.server)) ServeTimers(c.features.server, now);
+    return Nothing;
+}

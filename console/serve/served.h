@@ -1,0 +1,50 @@
+// The served line's glue to the console: what main, the loop, the menu and
+// the status line call, so each of them gains a line or two and the served
+// line's own modules stay free of the console.
+//
+// Attaching (--attach): the console's line is an AttachLine, kept also in
+// Console::attached for its role and roster. Serving (--serve, or any
+// --share of a served line): Console::server instead of the raw share.
+#ifndef BRISVANE_CONSOLE_SERVE_SERVED_H
+#define BRISVANE_CONSOLE_SERVE_SERVED_H
+
+#include <cstdint>
+#include <memory>
+
+#include "console/rules/reaction.h"
+
+struct Console;
+class FrontEnd;
+
+// Makes the console's line the served line --attach names, saying hello
+// with --watch or --take and --token's token. False with a one-line
+// message (a bad address, a token file refused).
+bool MakeAttachLine(Console& console, char* message, unsigned capacity);
+// True when the console's line is reached over a connection that is
+// retried with a growing back-off: a network line or a served one.
+bool BacksOff(const Console& console);
+
+// Menu commands: take the line (or hand it back when it is ours), list who
+// is attached and since when.
+Reaction TakeTheLine(Console& console, int64_t now);
+Reaction ListAttached(Console& console, int64_t now);
+
+// Serving (--serve with --share): opens Console::server for the --share
+// address with the access rules of the options (share-write, share-watch,
+// share-raw-watch, --share-token). False with a one-line message.
+bool OpenServed(Console& console, char* message, unsigned capacity);
+// --serve's front end: no terminal; what is said goes to standard error.
+std::unique_ptr<FrontEnd> ServeFrontEnd();
+// The loop's timed row: a served line's hello waits and refusals, its
+// notices for the journal, and its script's role (a writer of its own kind,
+// paused while a client holds the line).
+int64_t ServedDue(const Console& console);
+Reaction ServedTimers(Console& console, int64_t now);
+// One line on standard error, stamped with the local time: a served line's
+// messages, for a service manager's journal.
+void SayServed(const char* text);
+
+// "writing, 2 others" or "watching, 1 other" while attached; false otherwise.
+bool AttachedStatus(const Console& console, char* text, unsigned capacity);
+
+#endif

@@ -1,0 +1,545 @@
+#include "console/serve/server.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const unsigned StagingCapacity = WireMaxMessage;
+const unsigned InputCapacity = WireMaxPayload;
+const char TakeHint[] = "you are watching: take the line to type (the menu's g, or --attach ... --take)";
+
+void Log(Server& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Log(Server& server, const char* format, ...) {
+    if (server.hooks.say == nullptr) return;
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    server.hooks.say(server.hooks.user, text);
+}
+
+void Tell(Server& server, const RoleChanges& changes);
+
+void Drop(Server& server, ServeClient& client, const char* why) {
+    if (client.fd < 0) return;
+    const RosterMember* member = RosterFind(server.roster, client.id);
+    if (why != nullptr) Log(server, "serve: %s left: %s", member != nullptr ? member->name : "a client", why);
+    close(client.fd);
+    client.fd = -1;
+    client.state = ServeState::Free;
+    client.backlog.Release();
+    client.decoder.reset();
+    client.staging.reset();
+    client.snapshot.reset();
+    client.input.reset();
+    client.inputStart = client.inputEnd = client.stagingStart = client.stagingEnd = 0;
+    uint16_t id = client.id;
+    client.id = RosterNobody;
+    if (id != RosterNobody) {
+        RoleChanges changes;
+        RosterLeave(server.roster, id, &changes);
+        Tell(server, changes);
+    }
+}
+
+// A message for one client, after what waits for it; a client that cannot
+// take it is dropped.
+bool Queue(Server& server, ServeClient& client, const uint8_t* message, unsigned length) {
+    if (client.fd < 0 || length == 0) return false;
+    if (client.backlog.Append(message, length)) return true;
+    Drop(server, client, "it did not keep up");
+    return false;
+}
+
+void QueueText(Server& server, ServeClient& client, WireType type, const char* text) {
+    uint8_t message[WireHeaderSize + 256];
+    Queue(server, client, message, PutText(message, sizeof message, type, text));
+}
+
+ServeClient* ClientOf(Server& server, uint16_t id) {
+    for (ServeClient& c : server.client) {
+        if (c.fd >= 0 && c.state == ServeState::Active && c.id == id) return &c;
+    }
+    return nullptr;
+}
+
+void SendRoster(Server& server) {
+    static WireRoster roster;
+    static uint8_t message[WireMaxMessage];
+    RosterToWire(server.roster, &roster);
+    unsigned length = PutRoster(message, sizeof message, roster);
+    for (ServeClient& c : server.client) {
+        if (c.fd >= 0 && c.state == ServeState::Active) Queue(server, c, message, length);
+    }
+}
+
+// Tells each member whose role changed, then everyone the roster.
+void Tell(Server& server, const RoleChanges& changes) {
+    for (unsigned i = 0; i < changes.count; ++i) {
+        const RoleChange& change = changes.change[i];
+        if (change.id == server.script && server.script != RosterNobody) {
+            if (server.hooks.scriptWrites != nullptr)
+                server.hooks.scriptWrites(server.hooks.user, change.role == WireRole::Writing);
+            continue;
+        }
+        ServeClient* client = ClientOf(server, change.id);
+        if (client == nullptr) continue;
+        client->toldWatching = false;
+        WireRoleChange message = {change.role, change.by, {}};
+        const RosterMember* by = RosterFind(server.roster, change.by);
+        if (by != nullptr) {
+            std::snprintf(message.byName.text, sizeof message.byName.text, "%s", by->name);
+            message.byName.length = uint8_t(std::strlen(message.byName.text));
+        }
+        uint8_t out[WireHeaderSize + 260];
+        Queue(server, *client, out, PutRoleChange(out, sizeof out, message));
+    }
+    SendRoster(server);
+}
+
+void Refuse(Server& server, ServeClient& client, const char* reason) {
+    uint8_t message[WireHeaderSize + 256];
+    unsigned length = PutText(message, sizeof message, WireType::Refusal, reason);
+    // A few bytes into an empty socket: they go, or the client is gone anyway.
+    (void)!send(client.fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    Drop(server, client, nullptr);
+}
+
+void UserName(uint32_t uid, char* name, unsigned capacity) {
+    char buffer[4096];
+    struct passwd entry, *found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+        std::snprintf(name, capacity, "%s", found->pw_name);
+    } else {
+        std::snprintf(name, capacity, "uid %u", uid);
+    }
+}
+
+void Admitted(Server& server, ServeClient& client, const WireHello& hello, const Admission& admission) {
+    char name[RosterNameCapacity];
+    if (server.rules.tcp) {
+        // A name the client gives, cut to fit: only a label in the roster.
+        std::snprintf(name, sizeof name, "%.48s (tcp)", hello.name.length > 0 ? hello.name.text : "someone");
+    } else {
+        UserName(client.peer.uid, name, sizeof name);
+    }
+    RoleChanges changes;
+    bool mayWrite = admission.access == PeerAccess::Write;
+    uint16_t id =
+        RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
+                   name, int64_t(time(nullptr)), mayWrite, hello.ask, &changes);
+    if (id == RosterNobody) {
+        Refuse(server, client, "the line has as many clients as it takes");
+        return;
+    }
+    client.id = id;
+    client.staging.reset(new (std::nothrow) uint8_t[StagingCapacity]);
+    client.snapshot.reset(new (std::nothrow) SnapshotCursor);
+    client.input.reset(new (std::nothrow) uint8_t[InputCapacity]);
+    if (!client.staging || !client.snapshot || !client.input) {
+        Refuse(server, client, "the server has no memory for another client");
+        return;
+    }
+    client.state = ServeState::Active;
+    WireWelcome welcome = {WireVersion,
+                           RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id};
+    client.stagingEnd = PutWelcome(client.staging.get(), StagingCapacity, welcome);
+    BeginSnapshot(*client.snapshot, *server.history);
+    Log(server, "serve: %s attached, %s", name, welcome.role == WireRole::Writing ? "writing" : "watching");
+    Tell(server, changes);
+}
+
+void Hello(Server& server, ServeClient& client, const WireMessage& message, int64_t now) {
+    WireHello hello;
+    if (!ReadHello(message, &hello)) {
+        Drop(server, client, "a malformed hello");
+        return;
+    }
+    Admission admission = Admit(server.rules, client.peer, hello);
+    if (admission.access != PeerAccess::Refused) {
+        Admitted(server, client, hello, admission);
+        return;
+    }
+    char who[64];
+    if (client.peer.known) {
+        UserName(client.peer.uid, who, sizeof who);
+    } else {
+        std::snprintf(who, sizeof who, "a TCP client");
+    }
+    Log(server, "serve: %s refused: %s", who, admission.reason);
+    if (!admission.delayed) {
+        Refuse(server, client, admission.reason);
+        return;
+    }
+    client.state = ServeState::Refusing;
+    client.refusal = admission.reason;
+    client.deadline = now + WrongTokenDelayMilliseconds;
+}
+
+void Control(Server& server, ServeClient& client, const WireMessage& message) {
+    WireControlMessage control;
+    if (!ReadControl(message, &control)) {
+        Drop(server, client, "a malformed control");
+        return;
+    }
+    if (!RosterWrites(server.roster, client.id)) {
+        QueueText(server, client, WireType::Notice, TakeHint);
+        return;
+    }
+    char problem[200] = "";
+    ControlResult result = server.hooks.control != nullptr
+                               ? server.hooks.control(server.hooks.user, control, problem, sizeof problem)
+                               : ControlResult::Unsupported;
+    uint8_t out[WireHeaderSize + 2];
+    if (Queue(server, client, out, PutControlDone(out, sizeof out, control.control, uint8_t(result))) &&
+        problem[0] != '\0') {
+        QueueText(server, client, WireType::Notice, problem);
+    }
+}
+
+// One message from an admitted client. False when it ended the client.
+bool Handle(Server& server, ServeClient& client, const WireMessage& message, int64_t now) {
+    RoleChanges changes;
+    switch (message.type) {
+        case WireType::Hello:
+            if (client.state != ServeState::Hello) break;
+            Hello(server, client, message, now);
+            return client.fd >= 0;
+        case WireType::Data:
+            if (client.state != ServeState::Active) break;
+            if (!RosterWrites(server.roster, client.id)) {
+                if (!client.toldWatching) QueueText(server, client, WireType::Notice, TakeHint);
+                client.toldWatching = true;
+                return client.fd >= 0;
+            }
+            std::memcpy(client.input.get(), message.payload, message.length);
+            client.inputStart = 0;
+            client.inputEnd = message.length;
+            return true;
+        case WireType::Control:
+            if (client.state != ServeState::Active) break;
+            Control(server, client, message);
+            return client.fd >= 0;
+        case WireType::Take:
+            if (client.state != ServeState::Active) break;
+            if (!RosterTake(server.roster, client.id, &changes)) {
+                QueueText(server, client, WireType::Notice, "you may only watch this line");
+            } else {
+                const RosterMember* m = RosterFind(server.roster, client.id);
+                Log(server, "serve: %s took the line", m != nullptr ? m->name : "a client");
+                Tell(server, changes);
+            }
+            return client.fd >= 0;
+        case WireType::Give:
+            if (client.state != ServeState::Active) break;
+            RosterGive(server.roster, client.id, &changes);
+            Tell(server, changes);
+            return client.fd >= 0;
+        default: break;
+    }
+    Drop(server, client, "a message it may not send");
+    return false;
+}
+
+void MoveInput(Server& server, ServeClient& client) {
+    if (client.inputEnd == client.inputStart || server.hooks.send == nullptr) return;
+    if (!RosterWrites(server.roster, client.id)) {  // the line was taken meanwhile
+        client.inputStart = client.inputEnd = 0;
+        return;
+    }
+    unsigned taken = server.hooks.send(server.hooks.user, client.input.get() + client.inputStart,
+                                       client.inputEnd - client.inputStart);
+    client.inputStart += taken;
+    if (client.inputStart == client.inputEnd) client.inputStart = client.inputEnd = 0;
+}
+
+// Handles the messages the decoder holds while the client's input is free.
+void Drain(Server& server, ServeClient& client, int64_t now) {
+    while (client.fd >= 0 && client.inputEnd == 0 && client.state != ServeState::Refusing) {
+        WireMessage message;
+        const char* problem;
+        WireStatus status = client.decoder->Next(&message, &problem);
+        if (status == WireStatus::NeedMore) return;
+        if (status == WireStatus::Error) {
+            Log(server, "serve: a client sent %s and was dropped", problem);
+            Drop(server, client, nullptr);
+            return;
+        }
+        if (!Handle(server, client, message, now)) return;
+        // The line takes what it can now; the rest waits, and so does the client.
+        MoveInput(server, client);
+    }
+}
+
+// Reads what the client sent, as much as its decoder has room for.
+void ReadClient(Server& server, ServeClient& client, int64_t now) {
+    uint8_t bytes[4096];
+    unsigned room = client.decoder->Room() < sizeof bytes ? client.decoder->Room() : unsigned(sizeof bytes);
+    if (room == 0) return;  // a whole message waits for the line
+    ssize_t got = recv(client.fd, bytes, room, MSG_DONTWAIT);
+    if (got == 0) {
+        Drop(server, client, client.state == ServeState::Active ? "it hung up" : nullptr);
+        return;
+    }
+    if (got < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            Drop(server, client, std::strerror(errno));
+        return;
+    }
+    if (client.state == ServeState::Raw || client.state == ServeState::Refusing) return;  // never typed
+    if (client.state == ServeState::Hello && client.decoder->Pending() == 0 &&
+        bytes[0] != uint8_t(WireType::Hello)) {
+        if (!server.rules.rawWatch) {
+            Log(server, "serve: a client without a hello was dropped (share-raw-watch is off)");
+            Drop(server, client, nullptr);
+        } else {
+            client.state = ServeState::Raw;
+            Log(server, "serve: a raw client watches");
+        }
+        return;
+    }
+    client.decoder->Feed(bytes, unsigned(got));
+    Drain(server, client, now);
+}
+
+// The snapshot, then the backlog, as far as the socket takes them. False
+// when the client is gone.
+bool WriteClient(ServeClient& client, const History& history) {
+    for (;;) {
+        if (client.stagingStart == client.stagingEnd && client.snapshot) {
+            client.stagingStart = 0;
+            client.stagingEnd =
+                FillSnapshot(*client.snapshot, history, client.staging.get(), StagingCapacity);
+            // Nothing more: it is done (every message fits the staging buffer whole).
+            if (client.stagingEnd == 0) client.snapshot.reset();
+        }
+        const uint8_t* bytes;
+        unsigned length;
+        bool staged = client.stagingStart < client.stagingEnd;
+        if (staged) {
+            bytes = client.staging.get() + client.stagingStart;
+            length = client.stagingEnd - client.stagingStart;
+        } else if (!client.backlog.Empty()) {
+            bytes = client.backlog.Front(&length);
+        } else {
+            return true;
+        }
+        ssize_t sent = send(client.fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        if (staged) {
+            client.stagingStart += unsigned(sent);
+        } else {
+            client.backlog.Consume(unsigned(sent));
+        }
+        if (unsigned(sent) < length) return true;
+    }
+}
+
+bool Pending(const ServeClient& client) {
+    return client.stagingStart < client.stagingEnd || client.snapshot || !client.backlog.Empty();
+}
+
+void Accept(Server& server, int64_t now) {
+    for (;;) {
+        int fd = accept4(server.listener.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        ServeClient* free = nullptr;
+        for (ServeClient& c : server.client) {
+            if (c.fd < 0) {
+                free = &c;
+                break;
+            }
+        }
+        if (free == nullptr) {
+            uint8_t message[WireHeaderSize + 64];
+            unsigned length = PutText(message, sizeof message, WireType::Refusal,
+                                      "the line has as many clients as it takes");
+            (void)!send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+            close(fd);
+            Log(server, "serve: a client was refused: %u attached already", ServeMaxClients);
+            continue;
+        }
+        free->decoder.reset(new (std::nothrow) WireDecoder);
+        if (!free->decoder || !free->backlog.Allocate(ServeBacklog)) {
+            free->decoder.reset();
+            close(fd);
+            Log(server, "serve: a client was refused: no memory");
+            continue;
+        }
+        if (!server.listener.unixSocket) {
+            int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
+        free->fd = fd;
+        free->state = ServeState::Hello;
+        free->deadline = now + HelloWaitMilliseconds;
+        free->peer = server.listener.unixSocket ? ReadPeer(fd) : Peer{};
+        free->toldWatching = false;
+        free->id = RosterNobody;
+    }
+}
+
+}  // namespace
+
+bool OpenServer(Server& server, const char* where, const AccessRules& rules, const ServeHooks& hooks,
+                const History& history, char* message, unsigned capacity) {
+    server.rules = rules;
+    server.hooks = hooks;
+    server.history = &history;
+    if (!OpenShare(server.listener, where, message, capacity)) return false;
+    if (server.listener.unixSocket && chmod(server.listener.path, ShareSocketMode(rules)) != 0) {
+        std::snprintf(message, capacity, "--share %s: cannot set its mode: %s", where, std::strerror(errno));
+        CloseShare(server.listener);
+        return false;
+    }
+    server.rules.tcp = !server.listener.unixSocket;
+    return true;
+}
+
+void CloseServer(Server& server) {
+    for (ServeClient& c : server.client) {
+        if (c.fd >= 0) {
+            WriteClient(c, *server.history);  // what the socket takes now; never waits
+            Drop(server, c, nullptr);
+        }
+    }
+    CloseShare(server.listener);
+}
+
+unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now) {
+    if (server.listener.listener < 0) return 0;
+    fds[0] = {server.listener.listener, POLLIN, 0};
+    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+        ServeClient& c = server.client[i];
+        if (c.fd >= 0 && c.state != ServeState::Refusing && !WriteClient(c, *server.history))
+            Drop(server, c, "it hung up");
+        if (c.fd >= 0 && c.state == ServeState::Active && lineOpen) {
+            MoveInput(server, c);
+            Drain(server, c, now);
+        }
+        short events = 0;
+        if (c.fd >= 0 && c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active)) events |= POLLIN;
+        if (c.fd >= 0 && Pending(c) && c.state != ServeState::Refusing) events |= POLLOUT;
+        fds[1 + i] = {events != 0 ? c.fd : -1, events, 0};
+    }
+    return ServeMaxDescriptors;
+}
+
+void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsigned count, int64_t now) {
+    if (server.listener.listener < 0 || count < ServeMaxDescriptors) return;
+    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+        ServeClient& c = server.client[i];
+        short events = fds[1 + i].revents;
+        if (c.fd < 0 || fds[1 + i].fd != c.fd || events == 0) continue;
+        if ((events & (POLLOUT | POLLERR | POLLHUP)) && c.state != ServeState::Refusing &&
+            !WriteClient(c, *server.history)) {
+            Drop(server, c, "it hung up");
+            continue;
+        }
+        if (c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active) &&
+            (events & (POLLIN | POLLERR | POLLHUP))) {
+            ReadClient(server, c, now);
+        }
+    }
+    if (fds[0].revents & POLLIN) Accept(server, now);
+}
+
+int64_t ServeDue(const Server& server) {
+    int64_t due = INT64_MAX;
+    for (const ServeClient& c : server.client) {
+        if (c.fd >= 0 && (c.state == ServeState::Hello || c.state == ServeState::Refusing) &&
+            c.deadline < due) {
+            due = c.deadline;
+        }
+    }
+    return due;
+}
+
+void ServeTimers(Server& server, int64_t now) {
+    for (ServeClient& c : server.client) {
+        if (c.fd < 0 || now < c.deadline) continue;
+        if (c.state == ServeState::Refusing) {
+            Refuse(server, c, c.refusal);
+        } else if (c.state == ServeState::Hello && c.decoder->Pending() == 0) {
+            if (server.rules.rawWatch) {
+                c.state = ServeState::Raw;
+                Log(server, "serve: a raw client watches");
+            } else {
+                Log(server, "serve: a client that said no hello was dropped");
+                Drop(server, c, nullptr);
+            }
+        } else if (c.state == ServeState::Hello) {
+            Log(server, "serve: a client's hello did not come whole in time");
+            Drop(server, c, nullptr);
+        }
+    }
+}
+
+void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
+    uint8_t header[WireHeaderSize];
+    for (ServeClient& c : server.client) {
+        if (c.fd < 0) continue;
+        if (c.state == ServeState::Raw) {
+            if (!c.backlog.Append(bytes, count)) Drop(server, c, "it did not keep up");
+            continue;
+        }
+        if (c.state != ServeState::Active) continue;
+        for (unsigned at = 0; at < count && c.fd >= 0;) {
+            unsigned n = count - at < WireMaxPayload ? count - at : WireMaxPayload;
+            PutHeader(header, WireType::Data, n);
+            // Header and payload whole, or the client is dropped.
+            if (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
+                !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n)) {
+                Drop(server, c, "it did not keep up");
+                break;
+            }
+            at += n;
+        }
+    }
+}
+
+void ServeScriptBegins(Server& server, int64_t since) {
+    if (server.script != RosterNobody) return;
+    RoleChanges changes;
+    server.script =
+        RosterJoin(server.roster, WireClientKind::Script, "script", since, true, WireAsk::Write, &changes);
+    // A script finds the line held: it waits for it, paused.
+    if (server.script != RosterNobody && !RosterWrites(server.roster, server.script) &&
+        server.hooks.scriptWrites != nullptr) {
+        server.hooks.scriptWrites(server.hooks.user, false);
+    }
+    Tell(server, changes);
+}
+
+void ServeScriptEnds(Server& server) {
+    if (server.script == RosterNobody) return;
+    RoleChanges changes;
+    uint16_t script = server.script;
+    server.script = RosterNobody;
+    RosterLeave(server.roster, script, &changes);
+    Tell(server, changes);
+}
+
+bool ServeScriptWrites(const Server& server) {
+    return server.script == RosterNobody || RosterWrites(server.roster, server.script);
+}
+
+unsigned ServeClients(const Server& server) {
+    unsigned count = 0;
+    for (const ServeClient& c : server.client) {
+        if (c.fd >= 0 && (c.state == ServeState::Active || c.state == ServeState::Raw)) ++count;
+    }
+    return count;
+}

@@ -1,0 +1,122 @@
+// The served line's side of attaching: the listening socket (opened as
+// --share opens it), the clients on it, their roles, and what goes to each.
+//
+// A client first says hello (wire.h). Until then it waits at most
+// HelloWaitMilliseconds; one whose first bytes are not a hello, or that says
+// nothing, is a raw client: dropped, or kept as a raw watcher where the
+// rules allow it (it gets the line's bytes as they are and never types).
+// The hello is decided by the access rules (access.h); a refusal is sent
+// with its reason, logged, and the client closed (a wrong token only after
+// WrongTokenDelayMilliseconds, kept as a deadline: nothing here waits).
+// An admitted client gets the snapshot (snapshot.h), then the line's bytes;
+// both drain through a bounded buffer, so a client that does not keep up is
+// dropped and never holds the line. A malformed or oversized message ends
+// that client alone.
+//
+// The writer's bytes and controls go to the console through ServeHooks; a
+// watcher's are refused with a notice that says how to take the line.
+// Every change of role is told to the client concerned (with who caused
+// it) and the roster to everyone. A script on the server is a member of its
+// own kind (ServeScriptBegins).
+//
+// The loop's calls, as for --share: ServeDescriptors before poll,
+// ServeEvents after, ServeTimers at ServeDue, ServeReceived for each block
+// the line gave.
+#ifndef BRISVANE_CONSOLE_SERVE_SERVER_H
+#define BRISVANE_CONSOLE_SERVE_SERVER_H
+
+#include <cstdint>
+#include <memory>
+#include <poll.h>
+
+#include "console/rules/history.h"
+#include "console/line/line.h"
+#include "console/serve/access.h"
+#include "console/serve/roster.h"
+#include "console/serve/snapshot.h"
+#include "console/serve/wire.h"
+#include "console/features/share.h"
+#include "console/rules/share_buffer.h"
+#include "console/rules/sink.h"
+
+const unsigned ServeMaxClients = 16;
+const unsigned ServeMaxDescriptors = ServeMaxClients + 1;
+const unsigned ServeBacklog = 1u << 20;
+
+struct ServeHooks {
+    void* user;
+    // The writer's bytes for the line; returns how many it took (the rest is
+    // given again later, and that client is not read meanwhile).
+    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count);
+    // The writer's control; a refusal's reason in `problem`.
+    ControlResult (*control)(void* user, const WireControlMessage& control, char* problem, unsigned capacity);
+    // One line for the server's log (a connect, a refusal, a drop).
+    void (*say)(void* user, const char* text);
+    // The script's role changed: false pauses it, true resumes it.
+    void (*scriptWrites)(void* user, bool writes);
+};
+
+enum class ServeState : uint8_t { Free, Hello, Refusing, Active, Raw };
+
+struct ServeClient {
+    int fd = -1;
+    ServeState state = ServeState::Free;
+    int64_t deadline = 0;      // Hello: when it is a raw client; Refusing: when to say no
+    const char* refusal = "";  // Refusing: why
+    Peer peer = {};
+    uint16_t id = RosterNobody;
+    bool toldWatching = false;  // a watcher's keys were refused once with the notice
+    std::unique_ptr<WireDecoder> decoder;
+    ShareBuffer backlog;                 // the line's bytes, after the snapshot
+    std::unique_ptr<uint8_t[]> staging;  // the snapshot's messages not yet sent
+    unsigned stagingStart = 0, stagingEnd = 0;
+    std::unique_ptr<SnapshotCursor> snapshot;  // null once sent
+    std::unique_ptr<uint8_t[]> input;          // a writer's bytes the line has not taken
+    unsigned inputStart = 0, inputEnd = 0;
+};
+
+struct Server {
+    Share listener;  // only its listening socket is used
+    AccessRules rules = {};
+    ServeHooks hooks = {};
+    const History* history = nullptr;
+    Roster roster;
+    uint16_t script = RosterNobody;
+    ServeClient client[ServeMaxClients];
+};
+
+// Opens the listener for `where` (a --share value): a UNIX socket gets the
+// mode the rules give. False with a one-line message.
+bool OpenServer(Server& server, const char* where, const AccessRules& rules, const ServeHooks& hooks,
+                const History& history, char* message, unsigned capacity);
+void CloseServer(Server& server);
+
+unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now);
+void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsigned count, int64_t now);
+// The earliest deadline (monotonic ms) a client waits for; INT64_MAX: none.
+int64_t ServeDue(const Server& server);
+void ServeTimers(Server& server, int64_t now);
+void ServeReceived(Server& server, const uint8_t* bytes, unsigned count);
+
+// A script on the server starts or ends: it writes unless a client holds the
+// line (it is then paused until the line comes back).
+void ServeScriptBegins(Server& server, int64_t since);
+void ServeScriptEnds(Server& server);
+bool ServeScriptWrites(const Server& server);
+// Attached clients, raw watchers too.
+unsigned ServeClients(const Server& server);
+
+// The server as a raw sink of the receive chain: room always, a client
+// that does not keep up is dropped, never waited for.
+class ServeSink : public ReceiveSink {
+public:
+    explicit ServeSink(Server& server) : server_(server) {}
+    void Take(const uint8_t* bytes, unsigned count, const struct timespec&) override {
+        ServeReceived(server_, bytes, count);
+    }
+
+private:
+    Server& server_;
+};
+
+#endif
