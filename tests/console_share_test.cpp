@@ -2,7 +2,9 @@
 // and a client's keys when the output pump is full; for a served line, the
 // wire, the snapshot an attaching client restores, who may attach, the
 // roster's roles and log rotation. (A slow client's drop is seen whole in
-// tests/console/test_share.py.)
+// tests/console/test_share.py.) And the browser pages' rules: what a page's
+// keys send, what a page is shown, who gets in (pages in a real browser in
+// tests/console/test_web.py).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -32,6 +34,9 @@
 #include "console/serve/snapshot.h"
 #include "console/serve/wire.h"
 #include "core/interpreter.h"
+#include "console/rules/web_auth.h"
+#include "console/rules/web_input.h"
+#include "console/rules/web_view.h"
 
 namespace {
 
@@ -754,6 +759,208 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     EXPECT_EQ(refused->Open(controls, message, sizeof message), OpenResult::Failed);
     EXPECT_NE(std::string(message).find("refused"), std::string::npos);
     EXPECT_FALSE(said.empty());
+}
+
+std::unique_ptr<WebInput> Parse(const std::string& message, unsigned* dropped = nullptr) {
+    std::unique_ptr<WebInput> input(new WebInput());
+    unsigned none;
+    ParseWebInput(message.data(), unsigned(message.size()), input.get(), dropped ? dropped : &none);
+    return input;
+}
+
+std::string Bytes(const WebInput& input) {
+    return input.command == WebCommand::Bytes
+               ? std::string(reinterpret_cast<const char*>(input.bytes), input.count)
+               : "(none)";
+}
+
+TEST(WebInput, KeysSendWhatTheTerminalSendsForThem) {
+    EXPECT_EQ(Bytes(*Parse("k- ArrowUp")), "\x1b?t");
+    EXPECT_EQ(Bytes(*Parse("kS ArrowUp")), "\x1bP");  // the shifted sequence
+    EXPECT_EQ(Bytes(*Parse("k- F1")), "\x1bP");       // PF1
+    EXPECT_EQ(Bytes(*Parse("k- Numpad5")), "\x1b?u");
+    EXPECT_EQ(Bytes(*Parse("k- NumpadAdd")), "\x1b?M");
+    EXPECT_EQ(Bytes(*Parse("k- Enter")), "\r");
+    EXPECT_EQ(Bytes(*Parse("k- Backspace")), "\x08");
+    EXPECT_EQ(Bytes(*Parse("k- Delete")), "\x7f");
+    EXPECT_EQ(Bytes(*Parse("kC c")), "\x03");
+    EXPECT_EQ(Bytes(*Parse("kCS C")), "\x03");
+    EXPECT_EQ(Bytes(*Parse("kC [")), "\x1b");
+    EXPECT_EQ(Bytes(*Parse("kCA @")), "@");                  // AltGr: the character, not Ctrl-@
+    EXPECT_EQ(Bytes(*Parse("kC  ")), std::string("\0", 1));  // Ctrl-Space
+    EXPECT_EQ(Bytes(*Parse("k- \xc3\xa9")), "\xe9");         // é: one byte
+    // No counterpart: nothing is sent, nothing guessed.
+    EXPECT_EQ(Bytes(*Parse("k- \xe2\x82\xac")), "(none)");  // €
+    EXPECT_EQ(Bytes(*Parse("k- F9")), "(none)");
+    EXPECT_EQ(Bytes(*Parse("kS Tab")), "(none)");
+    EXPECT_EQ(Bytes(*Parse("k-ArrowUp")), "(none)");  // no space: malformed
+    EXPECT_EQ(Bytes(*Parse("k- \xc3")), "(none)");    // half a character
+}
+
+TEST(WebInput, APasteIsTypedEnterAndLeavesOutWhatHasNoByte) {
+    unsigned dropped = 0;
+    std::unique_ptr<WebInput> paste = Parse("pone\r\ntwo\nthree\r\xe2\x82\xac!", &dropped);
+    EXPECT_TRUE(paste->paste);
+    EXPECT_EQ(Bytes(*paste), "one\rtwo\rthree\r!");
+    EXPECT_EQ(dropped, 1u);
+    std::string huge = "p" + std::string(WebPasteCapacity + 5, 'x');
+    EXPECT_EQ(Parse(huge, &dropped)->count, WebPasteCapacity);
+    EXPECT_EQ(dropped, 5u);  // counted, never written past the buffer
+}
+
+TEST(WebInput, ControlsAndHistoryRequests) {
+    EXPECT_EQ(Parse("b")->command, WebCommand::Break);
+    std::unique_ptr<WebInput> dtr = Parse("d0");
+    EXPECT_EQ(dtr->command, WebCommand::Dtr);
+    EXPECT_FALSE(dtr->on);
+    EXPECT_TRUE(Parse("r1")->on);
+    EXPECT_EQ(Parse("r2")->command, WebCommand::Ignore);
+    EXPECT_EQ(Parse("t")->command, WebCommand::Take);
+    EXPECT_EQ(Parse("h9999")->row, 9999u);
+    EXPECT_TRUE(Parse("h-")->live);
+    EXPECT_EQ(Parse("h12a")->command, WebCommand::Ignore);
+    EXPECT_EQ(Parse("h99999999999999999999")->command, WebCommand::Ignore);  // would overflow
+    EXPECT_EQ(Parse("")->command, WebCommand::Ignore);
+}
+
+struct Screen {
+    Cell cells[ScreenCells];
+    WebFrame frame;
+    Screen() {
+        for (Cell& cell : cells) cell = BlankCell;
+        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &cells[r * ScreenColumns];
+        frame.cursorRow = frame.cursorColumn = 0;
+        frame.cursorVisible = true;
+        frame.line = "/dev/ttyS0";
+        frame.speed = "9600,n,8,1";
+        frame.who = "terminal";
+        frame.log = false;
+    }
+    void Put(int row, const char* text) {
+        for (int c = 0; text[c] != '\0'; ++c) cells[row * ScreenColumns + c] = Cell(uint8_t(text[c]));
+    }
+};
+
+std::string Update(WebPageView& view, const WebShown& shown, WebRole role = WebRole::Watcher) {
+    std::unique_ptr<char[]> out(new char[WebMessageCapacity]);
+    unsigned length = ComposeWebUpdate(view, shown, role, out.get(), WebMessageCapacity);
+    return std::string(out.get(), length);
+}
+
+TEST(WebView, APageThatFellBehindGetsTheRowsAsTheyAreNowOnce) {
+    std::unique_ptr<Screen> s(new Screen());
+    std::unique_ptr<WebShown> shown(new WebShown());
+    ResetWebShown(*shown);
+    WebPageView late;  // a new page: everything
+    WebPageView current;
+    MarkWebView(current, NoteWebFrame(*shown, s->frame));
+    Update(current, *shown);
+    std::string first = Update(late, *shown);
+    EXPECT_NE(first.find("[23,\""), std::string::npos);
+    EXPECT_NE(first.find("\"status\""), std::string::npos);
+
+    for (int turn = 0; turn < 100; ++turn) {  // the page does not read meanwhile
+        char text[16];
+        std::snprintf(text, sizeof text, "turn %d", turn);
+        s->Put(3, text);
+        MarkWebView(current, NoteWebFrame(*shown, s->frame));
+    }
+    std::string caught = Update(current, *shown);
+    EXPECT_EQ(caught.substr(0, 22), "{\"t\":\"u\",\"rows\":[[3,\"t");
+    EXPECT_NE(caught.find("turn 99"), std::string::npos);
+    EXPECT_EQ(caught.find("turn 98"), std::string::npos);  // no backlog
+    EXPECT_EQ(caught.find("cursor"), std::string::npos);   // it did not move
+    EXPECT_EQ(Update(current, *shown), "");                // nothing more to say
+}
+
+TEST(WebView, RowTextIsEightyCharactersOfEscapedUtf8) {
+    std::unique_ptr<Screen> s(new Screen());
+    std::unique_ptr<WebShown> shown(new WebShown());
+    ResetWebShown(*shown);
+    s->Put(0, "\"q\" \\ <b>");
+    s->cells[20] = 0x2588;  // full block
+    s->cells[21] = 0x1b;    // a control byte never reaches JSON raw
+    s->cells[22] = 0xD800;  // half a surrogate pair
+    s->frame.cursorRow = 5;
+    s->frame.cursorColumn = 79;
+    s->frame.who = "a \"name\"";
+    WebPageView view;
+    NoteWebFrame(*shown, s->frame);
+    std::string message = Update(view, *shown, WebRole::Writer);
+    std::string row0 = "[0,\"\\\"q\\\" \\\\ <b>" + std::string(11, ' ') + "\xe2\x96\x88\\u001b\xef\xbf\xbd" +
+                       std::string(57, ' ') + "\"]";
+    EXPECT_NE(message.find(row0), std::string::npos) << message.substr(0, 200);
+    EXPECT_NE(message.find("\"cursor\":[5,79,true]"), std::string::npos);
+    EXPECT_NE(message.find("\"role\":\"writing\""), std::string::npos);
+    EXPECT_NE(message.find("\"who\":\"a \\\"name\\\"\""), std::string::npos);
+    // The worst screen still fits one message.
+    for (Cell& cell : s->cells) cell = 0x01;
+    WebPageView again;
+    MarkWebView(again, NoteWebFrame(*shown, s->frame));
+    EXPECT_GT(Update(again, *shown).size(), 24u * 80 * 6);
+}
+
+TEST(WebView, HistoryWindowsAreClampedAndRunIntoTheScreen) {
+    History history;
+    ASSERT_TRUE(history.Allocate(30));
+    Cell row[ScreenColumns];
+    for (unsigned n = 1; n <= 40; ++n) {  // 10 forgotten
+        for (Cell& cell : row) cell = BlankCell;
+        std::string text = "line " + std::to_string(n);
+        for (unsigned c = 0; c < text.size(); ++c) row[c] = Cell(text[c]);
+        history.Push(row);
+    }
+    std::unique_ptr<WebShown> shown(new WebShown());
+    ResetWebShown(*shown);
+    shown->cells[0] = 'S';
+    std::unique_ptr<char[]> out(new char[WebMessageCapacity]);
+    std::string top(out.get(), ComposeWebHistory(history, *shown, 0, out.get(), WebMessageCapacity));
+    EXPECT_NE(top.find("\"first\":10,\"oldest\":10,\"end\":40"), std::string::npos);
+    EXPECT_NE(top.find("[\"line 11 "), std::string::npos);
+    std::string bottom(out.get(), ComposeWebHistory(history, *shown, 30, out.get(), WebMessageCapacity));
+    EXPECT_NE(bottom.find(",\"S "), std::string::npos);  // row 40 is the screen's first
+    std::string past(out.get(), ComposeWebHistory(history, *shown, ~0ull, out.get(), WebMessageCapacity));
+    EXPECT_NE(past.find("\"first\":40"), std::string::npos);
+}
+
+TEST(WebAuth, TokensSessionsAndOrigins) {
+    EXPECT_TRUE(WebTokenMatches("open sesame", "open sesame", 11));
+    EXPECT_FALSE(WebTokenMatches("open sesame", "open", 4));
+    EXPECT_FALSE(WebTokenMatches("open", "open sesame", 11));
+    EXPECT_FALSE(WebTokenMatches("", "", 0));  // no token: nobody
+
+    char token[WebTokenCapacity];
+    ASSERT_TRUE(WebFormToken("a=1&token=open+sesame%21&b=2", 28, token, sizeof token));
+    EXPECT_STREQ(token, "open sesame!");
+    EXPECT_FALSE(WebFormToken("token=%2", 8, token, sizeof token));
+    EXPECT_FALSE(WebFormToken("tokens=x", 8, token, sizeof token));
+    std::string longer = "token=" + std::string(WebTokenCapacity, 'x');
+    EXPECT_FALSE(WebFormToken(longer.data(), unsigned(longer.size()), token, sizeof token));
+
+    std::unique_ptr<WebSessions> sessions(new WebSessions());
+    uint8_t random[16] = {0xde, 0xad, 0xbe, 0xef};
+    std::string id = StartWebSession(*sessions, random);
+    EXPECT_EQ(id.size(), WebSessionIdLength);
+    EXPECT_TRUE(WebCookieHasSession(*sessions, ("x=1; brisvane_session=" + id + "; y=2").c_str()));
+    EXPECT_FALSE(WebCookieHasSession(*sessions, ("brisvane_session=" + id + "0").c_str()));
+    EXPECT_FALSE(WebCookieHasSession(*sessions, ("other_session=" + id).c_str()));
+    EXPECT_FALSE(WebCookieHasSession(*sessions, ""));
+    // An empty slot is no session.
+    EXPECT_FALSE(WebCookieHasSession(*sessions, ("brisvane_session=" + std::string(32, '\0')).c_str()));
+
+    EXPECT_TRUE(WebOriginMatches("http://127.0.0.1:8080", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebOriginMatches("http://127.0.0.1:8080", "127.0.0.1:8080", true));
+    EXPECT_FALSE(WebOriginMatches("http://127.0.0.1:8080.evil", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebOriginMatches("null", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebOriginMatches("http://", "", false));
+
+    EXPECT_EQ(ClassifyWebPath("/"), WebPath::Page);
+    EXPECT_EQ(ClassifyWebPath("/page.js?v=1"), WebPath::Script);
+    EXPECT_EQ(ClassifyWebPath("/login"), WebPath::Login);
+    EXPECT_EQ(ClassifyWebPath("/page.js/../../etc/passwd"), WebPath::BadRequest);
+    EXPECT_EQ(ClassifyWebPath("/%2e%2E/x"), WebPath::BadRequest);
+    EXPECT_EQ(ClassifyWebPath("/favicon.ico"), WebPath::NotFound);
+    EXPECT_EQ(ClassifyWebPath(("/" + std::string(400, 'a')).c_str()), WebPath::NotFound);
 }
 
 }  // namespace

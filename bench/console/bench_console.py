@@ -44,6 +44,14 @@ taking turns.
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
                       if missing)
+  browser pages       --web: host byte to browser paint (the page's next
+                      animation frame after its row changed), median and 99th
+                      percentile over 100 writes 60 ms apart (closer ones are
+                      gathered, 25 updates a second), with 1 and with 8 pages open
+                      (tabs of one headless Chromium, the measured one in
+                      front); and a 16 MiB flood (the scrolling mix) with 4
+                      pages open beside none, same run (median of 3), and
+                      the program's own processor time in each
   batch flood         MB/s of the scrolling mix through --batch to a pipe the
                       bench reads, without a script and with one waiting in
                       expect() for text that never comes; floor: head -c
@@ -765,6 +773,145 @@ def seq_flood(folder, name, command):
         host.wait()
 
 
+<<<<<<< HEAD
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+# Records, in the page, when each marker "M<n>" written to row 0 is painted:
+# the next animation frame after the row's text changed.
+PAINT_WATCH = """
+window.paints = {};
+const row = document.getElementById('row0');
+new MutationObserver(() => {
+  const m = /^M(\\d+) /.exec(row.textContent);
+  if (m && !(m[1] in window.paints)) {
+    const n = m[1];
+    window.paints[n] = 0;
+    requestAnimationFrame(() => { window.paints[n] = performance.timeOrigin + performance.now(); });
+  }
+}).observe(row, {childList: true, characterData: true, subtree: true});
+"""
+
+
+def web_browser():
+    from selenium import webdriver
+    from selenium.webdriver.chrome.options import Options
+    o = Options()
+    for a in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+              '--disable-component-update', '--disable-sync', '--no-first-run',
+              f'--user-data-dir={tempfile.mkdtemp(prefix="bv-chrome-")}'):
+        o.add_argument(a)
+    return webdriver.Chrome(options=o)
+
+
+def open_pages(d, url, count):
+    """`count` tabs on the page, each with its screen up; the first in front."""
+    first = d.current_window_handle
+    for n in range(count):
+        if n > 0:
+            d.switch_to.new_window('tab')
+        d.get(url)
+        deadline = time.monotonic() + 20
+        while d.execute_script('return document.querySelectorAll("#screen .row").length') != 24 or \
+                'page' not in (d.execute_script('return document.getElementById("who").textContent') or ''):
+            if time.monotonic() > deadline:
+                raise TimeoutError('a page did not open')
+            time.sleep(0.05)
+    d.switch_to.window(first)
+
+
+def web_paint(binary, folder, d, pages, samples=100):
+    """Milliseconds from the host's write to the measured page's paint."""
+    socat, device, host = pair(folder, 'web')
+    fd = host_fd(host)
+    port = free_port()
+    program = Program(binary, device, ['--web', str(port), '--web-open-watch'])
+    try:
+        time.sleep(0.5)
+        open_pages(d, f'http://127.0.0.1:{port}/', pages)
+        d.execute_script(PAINT_WATCH)
+        sent = {}
+        for n in range(samples):
+            sent[n] = time.time() * 1000
+            write_all(fd, f'\x1bHM{n} '.encode())
+            time.sleep(0.06)  # typing's pace: closer writes are gathered into one update
+        time.sleep(0.5)
+        paints = d.execute_script('return window.paints')
+        delays = sorted(paints[str(n)] - sent[n] for n in range(samples) if paints.get(str(n)))
+        return statistics.median(delays), delays[int(len(delays) * 0.99) - 1], len(delays)
+    finally:
+        for handle in d.window_handles[1:]:
+            d.switch_to.window(handle)
+            d.close()
+        d.switch_to.window(d.window_handles[0])
+        d.get('about:blank')
+        program.close()
+        os.close(fd)
+        socat.terminate()
+        socat.wait()
+
+
+def web_flood(binary, folder, d, data, pages):
+    """Seconds from the host's first byte to the identify reply after a
+    flood, with `pages` pages open."""
+    socat, device, host = pair(folder, 'webflood')
+    fd = host_fd(host)
+    port = free_port()
+    program = Program(binary, device, ['--web', str(port), '--web-open-watch'])
+    try:
+        time.sleep(0.5)
+        if pages:
+            open_pages(d, f'http://127.0.0.1:{port}/', pages)
+        write_all(fd, b'\x1bZ')
+        assert read_exact(fd, 3) == b'\x1b/K'
+        cpu = program.cpu_seconds()
+        start = time.monotonic()
+        writer = threading.Thread(target=write_all, args=(fd, data + b'\r\r\r\x1bZ'))
+        writer.start()
+        reply = read_exact(fd, 3)
+        elapsed = time.monotonic() - start
+        writer.join()
+        assert reply == b'\x1b/K', reply
+        return elapsed, program.cpu_seconds() - cpu
+    finally:
+        for handle in d.window_handles[1:]:
+            d.switch_to.window(handle)
+            d.close()
+        d.switch_to.window(d.window_handles[0])
+        d.get('about:blank')
+        program.close()
+        os.close(fd)
+        socat.terminate()
+        socat.wait()
+
+
+def web_figures(binary, folder):
+    try:
+        d = web_browser()
+    except Exception as missing:  # selenium or chromium absent: said, not hidden
+        print(f'browser pages: no headless Chromium here ({type(missing).__name__}), not measured')
+        return
+    try:
+        for pages in (1, 8):
+            median, p99, count = web_paint(binary, folder, d, pages)
+            print(f'host byte to browser paint, {pages} page{"s" if pages > 1 else ""} open: median {median:.1f} ms,'
+                  f' 99th percentile {p99:.1f} ms ({count} writes)')
+        flood = mixes(16 * 1024 * 1024)['scrolling']
+        runs = [(web_flood(binary, folder, d, flood, 0), web_flood(binary, folder, d, flood, 4)) for _ in range(3)]
+        alone = statistics.median(a for (a, _), _ in runs)
+        watched = statistics.median(w for _, (w, _) in runs)
+        cpu_alone = statistics.median(c for (_, c), _ in runs)
+        cpu_watched = statistics.median(c for _, (_, c) in runs)
+        print(f'browser pages, 16 MiB scrolling mix (median of 3): four pages open {watched:.2f} s'
+              f'  none {alone:.2f} s  ratio {alone / watched:.2f} (goal 0.8 or more);'
+              f' the program\'s own CPU {cpu_watched:.2f} s beside {cpu_alone:.2f} s'
+              f' (the browser shares the cores)')
+    finally:
+        d.quit()
+=======
 def spread(values, digits=1):
     """The median of `values` with their spread: "12.3 (11.0-13.9)"."""
     return f'{statistics.median(values):.{digits}f} ({min(values):.{digits}f}-{max(values):.{digits}f})'
@@ -772,14 +919,26 @@ def spread(values, digits=1):
 
 def ratio(ours, floor):
     return statistics.median(ours) / statistics.median(floor)
+>>>>>>> main
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('program')
     parser.add_argument('--megabytes', type=float, default=8)
+<<<<<<< HEAD
+    parser.add_argument('--only-web', action='store_true', help='the browser pages alone')
+=======
     parser.add_argument('--runs', type=int, default=3, help='runs per figure (at least 3)')
+>>>>>>> main
     args = parser.parse_args()
+    if args.only_web:
+        folder = tempfile.mkdtemp(prefix='brisvane-bench-')
+        try:
+            web_figures(args.program, folder)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+        return
     size = int(args.megabytes * 1e6)
     runs = max(3, args.runs)
     folder = tempfile.mkdtemp(prefix='brisvane-bench-')
@@ -811,6 +970,22 @@ def main():
               f'  floor (socat on the port) {spread(floor)} MB/s  ratio {ratio(remote, floor):.2f}'
               f'  local pty {spread(local)} MB/s')
         flood = mixes(4 * 1024 * 1024)['scrolling']
+<<<<<<< HEAD
+        runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
+                for _ in range(5)]
+        alone = statistics.median(a for (a, _), _ in runs)
+        shared = statistics.median(s for _, (s, _) in runs)
+        complete = all(c for _, (_, c) in runs)
+        print(f'shared line, 4 MiB scrolling mix (median of 5): two clients reading {shared:.2f} s'
+              f'{"" if complete else " (a client was dropped)"}  no clients {alone:.2f} s'
+              f'  ratio {alone / shared:.2f} (goal 0.8 or more)')
+        web_figures(args.program, folder)
+        floor = flood_floor(folder, scrolling)
+        plain = batch_flood(args.program, folder, scrolling)
+        waiting = batch_flood(args.program, folder, scrolling, 'expect("never comes")\n')
+        print(f'batch flood, scrolling mix: {plain:6.1f} MB/s, with a script in expect() {waiting:6.1f} MB/s'
+              f'  floor {floor:6.1f} MB/s  ratios {plain / floor:.2f} {waiting / floor:.2f}')
+=======
         flood_runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
                       for _ in range(max(5, runs))]
         alone = [a for (a, _), _ in flood_runs]
@@ -828,6 +1003,7 @@ def main():
         print(f'batch flood, scrolling mix: {spread(plain)} MB/s  floor {spread(floor)} MB/s'
               f'  ratio {ratio(plain, floor):.2f}')
         print(f'  with a script waiting in expect(): {spread(waiting)} MB/s  ratio {ratio(waiting, floor):.2f}')
+>>>>>>> main
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')

@@ -47,6 +47,7 @@
 #include "console/rules/schedule.h"
 #include "console/rules/script_state.h"
 #include "console/features/share.h"
+#include "console/features/web/web_server.h"
 #include "console/serve/attach_line.h"
 #include "console/serve/server.h"
 #include "console/rules/text_rules.h"
@@ -144,10 +145,11 @@ struct FeaturesPart {
     Protocol protocolAsked = Protocol::Ymodem;  // while its file name is asked for
     ProtocolDirection directionAsked = ProtocolDirection::Send;
     ReceiveLog log;
-    Marks marks;      // --mark and a script's mark(): boot timers
-    PulseRun pulses;  // --pulse at the first open
-    Share share;      // --share: other programs on the line
-    Server server;    // --serve's --share: attached clients, with roles
+    Marks marks;               // --mark and a script's mark(): boot timers
+    PulseRun pulses;           // --pulse at the first open
+    Share share;               // --share: other programs on the line
+    Server server;             // --serve's --share: attached clients, with roles
+    std::unique_ptr<Web> web;  // --web: browser pages, when serving
     Script script;
     Batch batch;
 };

@@ -20,6 +20,7 @@
 #include "console/screen/receive.h"
 #include "console/program/send.h"
 #include "console/features/share.h"
+#include "console/program/web_pages.h"
 #include "console/program/signals.h"
 #include "console/program/status.h"
 #include "console/serve/served.h"
@@ -301,6 +302,7 @@ void Flush(Console& c, int64_t now) {
     frame.cursorColumn = terminal.column;
     frame.cursorVisible = !c.ui.view.open && !c.ui.helpOpen;
     FlushDisplay(c.ui.display, frame);
+    ShowWebPages(c);
     c.ui.redraw = false;
     c.ui.lastFlush = now;
 }
@@ -352,7 +354,7 @@ void Due(Console& c, Pass& pass) {
 int Timeout(const Console& c, const Pass& pass) {
     int64_t now = pass.now;
     uint32_t interval = c.options.characterInterval;
-    int64_t deadlines[5 + TimedCount] = {
+    int64_t deadlines[6 + TimedCount] = {
         c.front->FrameDue(c),
         c.link.readMore && c.link.state == LinkState::Open ? now : NoDeadline,
         // Keys now, or again once the line stalls while they are held.
@@ -364,8 +366,9 @@ int Timeout(const Console& c, const Pass& pass) {
             ? c.pump.NextPaced()
             : NoDeadline,
         ProtocolDeadline(c.features.protocol, now),
+        WebPagesDeadline(c, now),
     };
-    for (unsigned i = 0; i < TimedCount; ++i) deadlines[5 + i] = Timed[i].due(c);
+    for (unsigned i = 0; i < TimedCount; ++i) deadlines[6 + i] = Timed[i].due(c);
     return PollTimeout(now, deadlines, sizeof deadlines / sizeof deadlines[0]);
 }
 
@@ -443,6 +446,8 @@ void RunLoop(Console& c, int signalPipe) {
         NoteLineOpen(c.counters, c.link.state == LinkState::Open, now);
         PumpOutput(c, now);
         if (now >= c.front->FrameDue(c)) c.front->Draw(c, now);
+        // No display (batch, a served line): the pages are shown at each pass.
+        if (c.features.batch.on || c.options.serve) ShowWebPages(c);
 
         int lineFd = c.link.state != LinkState::Down ? c.link.line->Descriptor() : -1;
         pass.holdKeys = c.front->HoldKeys(c, now);
@@ -452,7 +457,8 @@ void RunLoop(Console& c, int signalPipe) {
         bool held = !c.features.protocol.active && ReadAllowance(c.chain, 1) == 0;
         if (held) c.link.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
-        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors] = {
+        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
+                          WebMaxDescriptors] = {
             c.front->Input(c, pass.holdKeys),
             {signalPipe, POLLIN, 0},
             {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -467,6 +473,9 @@ void RunLoop(Console& c, int signalPipe) {
         unsigned served =
             ServeDescriptors(c.features.server, c.link.state == LinkState::Open, servedFds, now);
         count += served;
+        struct pollfd* webFds = fds + count;
+        unsigned webCount = WebPagesDescriptors(c, webFds);
+        count += webCount;
         nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
         fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
         if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {
@@ -484,6 +493,7 @@ void RunLoop(Console& c, int signalPipe) {
         sharing.lineOpen = c.link.state == LinkState::Open;
         ServeShare(c.features.share, sharing, shareFds, shared);
         ServeEvents(c.features.server, c.link.state == LinkState::Open, servedFds, served, now);
+        ServeWebPages(c, webFds, webCount);
         if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.link.line->Descriptor() != lineFd) continue;

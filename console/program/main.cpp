@@ -31,6 +31,7 @@
 #include "console/program/signals.h"
 #include "console/program/stamps.h"
 #include "console/screen/terminal_check.h"
+#include "console/program/web_pages.h"
 #include "core/screen.h"
 
 #ifndef BRISVANE_VERSION
@@ -192,6 +193,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
+        return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
+    }
     char message[PathCapacity + 256];
     if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
     if (!c.ui.history.Allocate(c.options.historyRows)) {
@@ -247,12 +251,18 @@ int main(int argc, char** argv) {
                !OpenShare(c.features.share, c.options.share, message, sizeof message)) {
         return Fail(message);
     }
+    if (!StartWebPages(c, message, sizeof message)) {
+        CloseShare(c.features.share);
+        std::fprintf(stderr, "brisvane: %s\n", message);
+        return 2;  // as a wrong command line: nobody could use the pages
+    }
 
     ResetTransferModes();
     ResetScreen();
     int64_t now = MonotonicMilliseconds();
     if (!StartBatch(c, batch && !c.options.serve, now)) {
         CloseShare(c.features.share);
+        StopWebPages(c);
         CloseServer(c.features.server);
         return Fail("no memory for what waits for standard output");
     }
@@ -260,12 +270,14 @@ int main(int argc, char** argv) {
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.features.share);
+        StopWebPages(c);
         CloseServer(c.features.server);
         return 1;
     }
     if (!batch) {
         if (!StartDisplay(c.ui.display)) {
             CloseShare(c.features.share);
+            StopWebPages(c);
             CloseServer(c.features.server);
             return Fail("this terminal cannot be driven (is TERM set?)");
         }
@@ -286,6 +298,7 @@ int main(int argc, char** argv) {
     if (!CloseTransfers(c.features.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.features.share);
+    StopWebPages(c);
     CloseServer(c.features.server);
     c.link.line->Close();
     if (c.features.batch.timedOut)

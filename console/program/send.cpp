@@ -18,6 +18,9 @@ const SendRule Rules[] = {
     {"the script's text", true, false, false, true, false, false, false, WhenRefused::Keep},    // Script
     {"the script's bytes", true, false, false, false, false, false, false, WhenRefused::Keep},  // ScriptRaw
     {"standard input", true, false, false, true, false, false, false, WhenRefused::KeepRest},   // BatchInput
+    // A page is not read while what it sent waits, as a share client.
+    {"the page's key", true, false, true, true, true, false, true, WhenRefused::KeepRest},    // WebKey
+    {"the page's paste", true, false, true, true, true, true, false, WhenRefused::KeepRest},  // WebPaste
     {"an attached writer's bytes", true, false, false, false, false, false, false,
      WhenRefused::KeepRest},  // Attached
 };

@@ -24,6 +24,8 @@ enum class SendSource : uint8_t {
     Script,       // a script's send()
     ScriptRaw,    // a script's send_raw(): as they are
     BatchInput,   // standard input in batch mode
+    WebKey,       // a key from the writer's browser page
+    WebPaste,     // a paste from it, its line ends done
     Attached,     // an attached writer's bytes: as they are (its own program applied the byte rules)
     Count
 };

@@ -9,6 +9,7 @@
 #include "console/line/serial_devices.h"
 #include "console/rules/line_maps.h"
 #include "console/rules/share_address.h"
+#include "console/rules/web_auth.h"
 #include "console/serve/attach_line.h"
 #include "console/serve/log_rotation.h"
 
@@ -190,6 +191,23 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
     const char* problem;
     return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
 }
+const char* SetWeb(ConsoleOptions& o, const char* value) {
+    char host[256];
+    int port;
+    const char* problem = nullptr;
+    if (!ParseWebAddress(value, host, sizeof host, &port, &problem)) return problem;
+    int n = std::snprintf(o.web, PathCapacity, "%s", value);
+    return n < 0 || unsigned(n) >= PathCapacity ? "address too long" : nullptr;
+}
+const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) {
+    return SetBoolean(o.webOpenWatch, value, false);
+}
+const char* SetWebCert(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetWebKey(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.webKey, PathCapacity) ? nullptr : "file name too long";
+}
 const char* SetDevice(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "empty device name";
     if (ClassifyDeviceName(value) == DeviceNameForm::Usb && !ValidUsbName(value))
@@ -348,6 +366,11 @@ const OptionSpec Specs[] = {
     {"share-watch", Kind::Value, "WHO", "users and @groups who may watch a served line", SetShareWatch},
     {"share-raw-watch", Kind::Flag, "", "clients that say no hello may watch a served line",
      SetShareRawWatch},
+    {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
+    {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
+     SetWebOpenWatch},
+    {"web-cert", Kind::Value, "FILE", "TLS certificate for --web (with --web-key)", SetWebCert},
+    {"web-key", Kind::Value, "FILE", "TLS private key for --web", SetWebKey},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
     {"no-reconnect", Kind::Flag, "", "exit when the line goes away instead of waiting for it",
      SetNoReconnect},

@@ -57,6 +57,9 @@ struct ConsoleOptions {
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
+    char web[PathCapacity];    // --web [HOST:]PORT; empty: no pages
+    bool webOpenWatch;         // pages may watch without the token
+    char webCert[PathCapacity], webKey[PathCapacity];  // TLS for the pages
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
     char scriptPath[PathCapacity];  // empty: none

@@ -1,0 +1,142 @@
+// The line in a browser (--web): one page over HTTP (or HTTPS with a
+// certificate and key) and a WebSocket per open page, on libwebsockets
+// driven from the program's own poll loop. The library's descriptors come
+// and go through its external-poll callbacks; nothing runs on another
+// thread and nothing here waits.
+//
+// Serves only its embedded page, script and stylesheet, /login and /log
+// (the current log, to a page that may watch), each with a
+// Content-Security-Policy of 'self'. At most WebMaxPages WebSockets: more
+// handshakes are answered 503. Pages are shown the screen through
+// WebShowFrame (see web_view.h), and what they send (keys, pastes, BREAK,
+// DTR, RTS, taking the line) comes back through the hooks, from a page that
+// is the writer only.
+//
+// Roles: a page is a watcher until it takes the line, which needs a session
+// (the token, given once at /login). One writer at a time: taking the line
+// moves it from whoever had it, a page or the local side (WebLocalWriter).
+//
+// The loop's calls, each pass: WebDescriptors before poll, ServeWeb after,
+// WebTimeout for poll's deadline.
+#ifndef BRISVANE_CONSOLE_WEB_WEB_SERVER_H
+#define BRISVANE_CONSOLE_WEB_WEB_SERVER_H
+
+#include <cstdint>
+#include <memory>
+#include <poll.h>
+
+#include "console/rules/history.h"
+#include "console/rules/web_auth.h"
+#include "console/rules/web_input.h"
+#include "console/rules/web_view.h"
+
+struct lws;
+struct lws_context;
+struct lws_vhost;
+
+const unsigned WebMaxPages = 16;
+const unsigned WebMaxHttp = 16;  // page loads and logins at once
+const unsigned WebMaxConnections = WebMaxPages + WebMaxHttp;
+const unsigned WebMaxDescriptors = WebMaxConnections + 1;  // and the listener
+// While connections are open the library is asked this often for what it
+// wants done that poll cannot tell us (a close, a ping's answer).
+const int64_t WebTickMilliseconds = 200;
+// A page is sent at most one screen update in this time: the first change
+// goes at once, those during a flood are gathered (25 a second at most).
+const int64_t WebUpdateMilliseconds = 40;
+const unsigned WebInputCapacity = 4 * WebPasteCapacity + 16;  // one message from a page
+const int WebLocalWriter = -1;  // the local terminal (or a served line's client)
+
+struct WebSettings {
+    const char* address;  // "[HOST:]PORT", HOST 127.0.0.1 unless named
+    const char* token;    // the share token, or "" for none
+    bool openWatch;       // watching needs no token
+    bool watchOnly;       // no page may take the line (a served line's roster decides who writes)
+    const char* cert;     // TLS: both or neither
+    const char* key;
+};
+
+// What the program lends the pages. Every hook may be null.
+struct WebHooks {
+    void* user = nullptr;
+    // Bytes from the writer's page (a key, or a paste when `paste`). Returns
+    // how many it took: the page keeps the rest, and is not read, until
+    // they are taken (the line is slow, its queue full).
+    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, bool paste) = nullptr;
+    // BREAK, DTR or RTS from the writer's page.
+    void (*control)(void* user, WebCommand command, bool on) = nullptr;
+    // Something to tell the local user: a refusal, a page that took the line.
+    void (*say)(void* user, const char* text) = nullptr;
+};
+
+struct WebPage {
+    struct lws* wsi = nullptr;  // null: a free slot
+    bool mayWrite = false;      // came with a session
+    WebPageView view;
+    int64_t lastUpdate = 0;  // when it was last sent an update
+    bool held = false;       // marked, waiting for WebUpdateMilliseconds to pass
+    bool historyAsked = false;
+    uint64_t historyFrom = 0;
+    char notice[128] = "";  // to send before the next update
+    unsigned inputLength = 0;
+    bool inputTooLong = false;
+    uint8_t input[WebInputCapacity];
+    unsigned pendingStart = 0, pendingEnd = 0;  // bytes the line did not take yet
+    bool pendingPaste = false;
+    uint8_t pending[WebPasteCapacity];
+};
+
+// A connection we accepted and gave the library.
+struct WebConnection {
+    int fd;
+    struct lws* wsi;
+    bool wantWrite;    // we asked for a chance to write
+    bool sendingFile;  // the library sends the log as the socket takes it
+};
+
+struct Web {
+    struct lws_context* context = nullptr;  // null: not serving
+    struct lws_vhost* vhost = nullptr;
+    int listener = -1;
+    WebConnection connection[WebMaxConnections];
+    unsigned connections = 0;
+    int64_t serviceDue = 0;
+    WebSettings settings = {};
+    char token[WebTokenCapacity] = "";
+    bool tls = false;
+    WebHooks hooks;
+    const History* history = nullptr;
+    const char* logPath = nullptr;  // the current log, or null
+    WebSessions sessions;
+    WebShown shown;
+    int writer = WebLocalWriter;  // a page's index, or the local side
+    unsigned pages = 0;
+    WebPage page[WebMaxPages];
+    WebInput parsed;
+    uint8_t message[16 + WebMessageCapacity];  // the library's header room, then a message
+};
+
+// Starts serving. False with a one-line message (the address, a missing
+// token without --web-open-watch, a certificate that will not load).
+bool OpenWeb(Web& web, const WebSettings& settings, const WebHooks& hooks, const History* history,
+             char* message, unsigned capacity);
+// Closes every page and the listener. Safe when not serving.
+void CloseWeb(Web& web);
+
+// Fills `fds` (room for WebMaxDescriptors) and returns how many.
+unsigned WebDescriptors(const Web& web, struct pollfd* fds);
+// Acts on what poll reported for them, and on the library's timers.
+void ServeWeb(Web& web, const struct pollfd* fds, unsigned count);
+// How long poll may wait for the pages' sake, in milliseconds (-1: no limit).
+int WebTimeout(const Web& web);
+
+// What the pages show now: sends what changed to every page.
+void WebShowFrame(Web& web, const WebFrame& frame);
+// A notice for every page ("the host is gone").
+void WebSayToPages(Web& web, const char* text);
+// The writer now: a page's index or WebLocalWriter; the local side taking it back.
+void SetWebWriter(Web& web, int writer);
+// The log pages may download, or null.
+inline void SetWebLog(Web& web, const char* path) { web.logPath = path; }
+
+#endif

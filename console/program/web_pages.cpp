@@ -1,0 +1,138 @@
+#include "console/program/web_pages.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console/program/console.h"
+#include "console/program/line_controls.h"
+#include "console/program/send.h"
+
+namespace {
+
+unsigned SendFromPage(void* user, const uint8_t* bytes, unsigned count, bool paste) {
+    return Send(*static_cast<Console*>(user), paste ? SendSource::WebPaste : SendSource::WebKey, bytes,
+                count);
+}
+
+void ControlFromPage(void* user, WebCommand command, bool on) {
+    Console& c = *static_cast<Console*>(user);
+    if (command == WebCommand::Break) {
+        SendBreak(c, MonotonicMilliseconds(), &c.notice);
+    } else {
+        SetModemOutput(c, command == WebCommand::Dtr ? ModemOutput::Dtr : ModemOutput::Rts, on, &c.notice);
+    }
+}
+
+// Refusals and takes: on the status line, or standard error without a screen.
+void SayFromPages(void* user, const char* text) {
+    Console& c = *static_cast<Console*>(user);
+    c.front->Tell(c, text, false);
+}
+
+}  // namespace
+
+bool ReadWebToken(const char* path, char* token, unsigned capacity, char* message, unsigned messageCapacity) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat about;
+    if (fd < 0 || fstat(fd, &about) != 0) {
+        std::snprintf(message, messageCapacity, "--share-token %s: %s", path, std::strerror(errno));
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    if (!S_ISREG(about.st_mode) || (about.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        close(fd);
+        std::snprintf(message, messageCapacity, "--share-token %s: %s", path,
+                      S_ISREG(about.st_mode) ? "others may read it (chmod 600 it)" : "not a plain file");
+        return false;
+    }
+    ssize_t count = read(fd, token, capacity);
+    close(fd);
+    if (count > 0 && token[count - 1] == '\n') --count;
+    if (count > 0 && token[count - 1] == '\r') --count;
+    if (count <= 0 || unsigned(count) >= capacity) {
+        std::snprintf(message, messageCapacity, "--share-token %s: %s", path,
+                      count <= 0 ? "empty" : "longer than a token may be");
+        return false;
+    }
+    token[count] = '\0';
+    return true;
+}
+
+bool StartWebPages(Console& c, char* message, unsigned capacity) {
+    if (c.options.web[0] == '\0') return true;
+    char token[WebTokenCapacity] = "";
+    if (c.options.shareTokenPath[0] != '\0' &&
+        !ReadWebToken(c.options.shareTokenPath, token, sizeof token, message, capacity)) {
+        return false;
+    }
+    c.features.web.reset(new Web());
+    // On a served line the roster decides who writes; pages are not in it yet.
+    WebSettings settings = {c.options.web,
+                            token,
+                            c.options.webOpenWatch,
+                            c.options.serve,
+                            c.options.webCert[0] != '\0' ? c.options.webCert : nullptr,
+                            c.options.webKey[0] != '\0' ? c.options.webKey : nullptr};
+    WebHooks hooks;
+    hooks.user = &c;
+    hooks.send = SendFromPage;
+    hooks.control = ControlFromPage;
+    hooks.say = SayFromPages;
+    bool opened = OpenWeb(*c.features.web, settings, hooks, &c.ui.history, message, capacity);
+    std::memset(token, 0, sizeof token);
+    if (!opened) c.features.web.reset();
+    if (opened && c.options.logPath[0] != '\0') SetWebLog(*c.features.web, c.options.logPath);
+    return opened;
+}
+
+void StopWebPages(Console& c) {
+    if (c.features.web) CloseWeb(*c.features.web);
+    c.features.web.reset();
+}
+
+unsigned WebPagesDescriptors(const Console& c, struct pollfd* fds) {
+    return c.features.web ? WebDescriptors(*c.features.web, fds) : 0;
+}
+
+void ServeWebPages(Console& c, const struct pollfd* fds, unsigned count) {
+    if (c.features.web) ServeWeb(*c.features.web, fds, count);
+}
+
+int64_t WebPagesDeadline(const Console& c, int64_t now) {
+    if (!c.features.web) return NoDeadline;
+    int wait = WebTimeout(*c.features.web);
+    return wait < 0 ? NoDeadline : now + wait;
+}
+
+void ShowWebPages(Console& c) {
+    if (!c.features.web) return;
+    char who[WebFieldCapacity];
+    Web& web = *c.features.web;
+    if (c.options.serve) {
+        const Roster& roster = c.features.server.roster;
+        const RosterMember* writer = RosterFind(roster, roster.writer);
+        unsigned attached = 0;
+        for (const RosterMember& member : roster.member) attached += member.id != RosterNobody ? 1 : 0;
+        std::snprintf(who, sizeof who, "%u attached%s%s, %u page%s", attached, writer ? ", writing: " : "",
+                      writer ? writer->name : "", web.pages, web.pages == 1 ? "" : "s");
+    } else if (web.writer == WebLocalWriter) {
+        std::snprintf(who, sizeof who, "terminal (writing), %u page%s", web.pages, web.pages == 1 ? "" : "s");
+    } else {
+        std::snprintf(who, sizeof who, "terminal, %u page%s (page %d writes)", web.pages,
+                      web.pages == 1 ? "" : "s", web.writer + 1);
+    }
+    WebFrame frame;
+    for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &screen.cells[r * ScreenColumns];
+    frame.cursorRow = terminal.row;
+    frame.cursorColumn = terminal.column;
+    frame.cursorVisible = true;
+    frame.line = c.options.device;
+    frame.speed = c.options.settingsText;
+    frame.who = who;
+    frame.log = c.options.logPath[0] != '\0';
+    WebShowFrame(web, frame);
+}

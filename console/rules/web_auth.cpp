@@ -1,0 +1,145 @@
+#include "console/rules/web_auth.h"
+
+#include <cstdio>
+#include <cstring>
+
+bool WebTokenMatches(const char* right, const char* given, unsigned givenLength) {
+    unsigned rightLength = unsigned(std::strlen(right));
+    if (rightLength == 0) return false;
+    unsigned differ = rightLength ^ givenLength;
+    for (unsigned i = 0; i < rightLength; ++i) {
+        differ |= unsigned(uint8_t(right[i]) ^ uint8_t(i < givenLength ? given[i] : 0));
+    }
+    return differ == 0;
+}
+
+const char* StartWebSession(WebSessions& sessions, const uint8_t random[16]) {
+    char* id = sessions.id[sessions.next];
+    sessions.next = (sessions.next + 1) % WebMaxSessions;
+    for (unsigned i = 0; i < 16; ++i) std::snprintf(id + 2 * i, 3, "%02x", random[i]);
+    return id;
+}
+
+bool WebCookieHasSession(const WebSessions& sessions, const char* cookieHeader) {
+    const unsigned nameLength = sizeof WebCookieName - 1;
+    for (const char* p = cookieHeader; p != nullptr && *p != '\0';) {
+        while (*p == ' ' || *p == ';') ++p;
+        const char* end = std::strchr(p, ';');
+        unsigned length = end != nullptr ? unsigned(end - p) : unsigned(std::strlen(p));
+        if (length == nameLength + 1 + WebSessionIdLength &&
+            std::strncmp(p, WebCookieName, nameLength) == 0 && p[nameLength] == '=') {
+            const char* value = p + nameLength + 1;
+            for (const auto& id : sessions.id) {
+                if (id[0] != '\0' && WebTokenMatches(id, value, WebSessionIdLength)) return true;
+            }
+        }
+        p = end;
+    }
+    return false;
+}
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool WebFormToken(const char* body, unsigned length, char* token, unsigned capacity) {
+    unsigned at = 0;
+    while (at < length) {
+        unsigned end = at;
+        while (end < length && body[end] != '&') ++end;
+        if (end - at >= 6 && std::strncmp(body + at, "token=", 6) == 0) {
+            unsigned count = 0;
+            for (unsigned i = at + 6; i < end; ++i) {
+                char c = body[i];
+                if (c == '+') {
+                    c = ' ';
+                } else if (c == '%') {
+                    int high = i + 2 < end ? HexDigit(body[i + 1]) : -1;
+                    int low = high >= 0 ? HexDigit(body[i + 2]) : -1;
+                    if (low < 0) return false;
+                    c = char(high * 16 + low);
+                    i += 2;
+                }
+                if (count + 1 >= capacity) return false;
+                token[count++] = c;
+            }
+            token[count] = '\0';
+            return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+bool WebOriginMatches(const char* origin, const char* host, bool tls) {
+    const char* scheme = tls ? "https://" : "http://";
+    unsigned schemeLength = unsigned(std::strlen(scheme));
+    if (origin == nullptr || host == nullptr || host[0] == '\0') return false;
+    return std::strncmp(origin, scheme, schemeLength) == 0 && std::strcmp(origin + schemeLength, host) == 0;
+}
+
+WebPath ClassifyWebPath(const char* path) {
+    char clean[256];
+    unsigned length = 0;
+    while (path[length] != '\0' && path[length] != '?' && path[length] != '#') {
+        if (length + 1 >= sizeof clean) return WebPath::NotFound;
+        clean[length] = path[length];
+        ++length;
+    }
+    clean[length] = '\0';
+    if (std::strstr(clean, "..") != nullptr || std::strstr(clean, "%2e") != nullptr ||
+        std::strstr(clean, "%2E") != nullptr) {
+        return WebPath::BadRequest;
+    }
+    if (std::strcmp(clean, "/") == 0 || std::strcmp(clean, "/index.html") == 0) return WebPath::Page;
+    if (std::strcmp(clean, "/page.js") == 0) return WebPath::Script;
+    if (std::strcmp(clean, "/page.css") == 0) return WebPath::Style;
+    if (std::strcmp(clean, "/login") == 0) return WebPath::Login;
+    if (std::strcmp(clean, "/log") == 0) return WebPath::Log;
+    return WebPath::NotFound;
+}
+
+bool ParseWebAddress(const char* text, char* host, unsigned hostCapacity, int* port, const char** problem) {
+    const char* colon = std::strrchr(text, ':');
+    const char* digits = colon != nullptr ? colon + 1 : text;
+    unsigned hostLength = colon != nullptr ? unsigned(colon - text) : 0;
+    if (colon != nullptr && hostLength >= 2 && text[0] == '[' && text[hostLength - 1] == ']') {
+        ++text;  // [::1]: the brackets are the notation's, not the name's
+        hostLength -= 2;
+    }
+    long value = 0;
+    for (const char* p = digits; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || value > 65535) {
+            *problem = "not a port number";
+            return false;
+        }
+        value = value * 10 + (*p - '0');
+    }
+    if (*digits == '\0' || value < 1 || value > 65535) {
+        *problem = "a port is 1 to 65535";
+        return false;
+    }
+    if (colon != nullptr && hostLength == 0) {
+        *problem = "no host before the colon";
+        return false;
+    }
+    if (hostLength >= hostCapacity) {
+        *problem = "the host's name is too long";
+        return false;
+    }
+    if (colon != nullptr) {
+        std::memcpy(host, text, hostLength);
+        host[hostLength] = '\0';
+    } else {
+        std::snprintf(host, hostCapacity, "127.0.0.1");
+    }
+    *port = int(value);
+    return true;
+}

@@ -1,0 +1,224 @@
+"""The line in a browser (--web): a real headless Chromium reads the page's
+rows from its DOM and types into it; raw HTTP and WebSocket connections
+count and get refused. Run with Debian's /usr/bin/python3 (selenium and
+websockets are Debian packages)."""
+import asyncio
+import os
+import socket
+import shutil
+import subprocess
+import tempfile
+import unittest
+import urllib.error
+import urllib.request
+from pathlib import Path
+
+from console_session import ConsoleSession, free_port, listening, wait_for
+
+try:
+    import websockets
+    from selenium import webdriver
+    from selenium.webdriver.chrome.options import Options
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+except ImportError as missing:  # pragma: no cover - said, not hidden
+    raise SystemExit(f'test_web needs python3-selenium and python3-websockets: {missing}')
+
+TOKEN = 'open sesame 42'
+SHOTS = os.environ.get('BRISVANE_WEB_SHOTS')  # a folder for the page's screenshot and the terminal's text
+
+
+def token_file(folder):
+    path = Path(folder) / 'token'
+    path.write_text(TOKEN + '\n')
+    path.chmod(0o600)
+    return str(path)
+
+
+def browser():
+    o = Options()
+    for a in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+              '--disable-component-update', '--disable-sync', '--no-first-run', '--window-size=1000,800',
+              f'--user-data-dir={tempfile.mkdtemp(prefix="bv-chrome-")}'):
+        o.add_argument(a)
+    return webdriver.Chrome(options=o)
+
+
+def page_rows(d):
+    return d.execute_script(
+        'return Array.from(document.querySelectorAll("#screen .row"), r => r.textContent);')
+
+
+def page_cursor(d):
+    return d.execute_script(
+        'const c = document.querySelector("#screen .cursor"); if (!c) return null;'
+        'const row = c.parentElement; return [Number(row.id.slice(3)), row.firstChild.textContent.length];')
+
+
+class WebSession(ConsoleSession):
+    """The program with --web on a free port, and the page's address."""
+
+    def __init__(self, *args, token=True, **kwargs):
+        self.port = free_port()
+        folder = tempfile.mkdtemp(prefix='bv-tok-')
+        self.token_folder = folder
+        extra = ('--share-token', token_file(folder)) if token else ()
+        super().__init__('--web', str(self.port), *extra, *args, **kwargs)
+        wait_for(lambda: listening(self.port), what='the web port')
+        self.url = f'http://127.0.0.1:{self.port}'
+
+    def close(self):
+        super().close()
+        shutil.rmtree(self.token_folder, ignore_errors=True)
+
+    def status(self, path, data=None, headers=None):
+        request = urllib.request.Request(self.url + path, data=data, headers=headers or {})
+        try:
+            with urllib.request.urlopen(request, timeout=5) as answer:
+                return answer.status, dict(answer.headers)
+        except urllib.error.HTTPError as refused:
+            return refused.code, dict(refused.headers)
+
+    def cookie(self):
+        """A session cookie, logged in with the token."""
+        class Keep(urllib.request.HTTPRedirectHandler):
+            def redirect_request(self, *a):
+                return None
+        opener = urllib.request.build_opener(Keep)
+        try:
+            opener.open(self.url + '/login', data=b'token=' + TOKEN.replace(' ', '+').encode(), timeout=5)
+        except urllib.error.HTTPError as moved:
+            assert moved.code == 303, moved.code
+            return moved.headers['Set-Cookie'].split(';')[0]
+        raise AssertionError('no redirect after the login')
+
+
+def socket_to(session, cookie=None, origin=None):
+    headers = {'Cookie': cookie} if cookie else {}
+    return websockets.connect(f'ws://127.0.0.1:{session.port}/', subprotocols=['brisvane'],
+                              origin=origin or session.url, extra_headers=headers, open_timeout=5)
+
+
+def handshake_status(session, cookie=None, origin=None):
+    """The status a WebSocket handshake gets (101 when taken), read raw:
+    a refusal may come as HTTP/1.0, which the client library will not parse."""
+    request = (f'GET / HTTP/1.1\r\nHost: 127.0.0.1:{session.port}\r\nUpgrade: websocket\r\n'
+               'Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n'
+               'Sec-WebSocket-Version: 13\r\nSec-WebSocket-Protocol: brisvane\r\n'
+               f'Origin: {origin or session.url}\r\n' + (f'Cookie: {cookie}\r\n' if cookie else '') + '\r\n')
+    with socket.create_connection(('127.0.0.1', session.port), timeout=5) as raw:
+        raw.sendall(request.encode())
+        return int(raw.recv(64).split()[1])
+
+
+class Page(unittest.TestCase):
+    def test_the_page_shows_the_terminals_cells_and_its_writer_types_to_the_host(self):
+        with WebSession() as s:
+            # A full-screen program's picture: rows everywhere, graphics, a cursor move.
+            s.host_write(b'\x1bH\x1bJ')
+            for row in range(23):
+                s.host_write(b'\x1bY' + bytes([32 + row, 32 + row]) + f'row {row} |'.encode())
+            s.host_write(b'\x1bY\x37\x20\x1bFahik\x1bG graphics\x1bY\x25\x2a')
+            s.sync()
+            d = browser()
+            try:
+                d.get(s.url + '/#token=' + TOKEN.replace(' ', '%20'))
+                wait_for(lambda: page_rows(d) == s.screen()[:24], 10, 'the page to equal the terminal')
+                self.assertEqual(page_rows(d)[23][:16], '█→…↓ graphics   ')
+                self.assertEqual(page_cursor(d), [5, 10])
+                self.assertEqual(s.cursor(), (5, 10))
+                self.assertNotIn('token', d.current_url)
+                if SHOTS:
+                    d.save_screenshot(str(Path(SHOTS) / 'web-page.png'))
+                    (Path(SHOTS) / 'web-terminal.txt').write_text('\n'.join(s.screen()) + '\n')
+
+                # A page holding the token watches until it takes the line.
+                wait_for(lambda: d.find_element(By.ID, 'role').text == 'watching', what='watching')
+                terminal = d.find_element(By.ID, 'terminal')
+                terminal.send_keys('x')
+                self.assertEqual(s.line.drain(0.5), b'')
+                d.find_element(By.ID, 'take').click()
+                wait_for(lambda: d.find_element(By.ID, 'role').text == 'writing', what='the writer role')
+                s.wait_status('took the line')
+                terminal.send_keys('ls', Keys.ENTER, Keys.ARROW_UP, Keys.BACKSPACE, Keys.F1)
+                terminal.send_keys(Keys.CONTROL, 'c')
+                expected = b'ls\r\x1b?t\x08\x1bP\x03'
+                got = s.host_read(len(expected))
+                self.assertEqual(bytes(b & 0x7F for b in got), expected)
+                # A paste larger than the line's queue holds arrives whole, Enter as CR.
+                text = ''.join(f'paste line {n:05d}\n' for n in range(6000))
+                d.execute_script(
+                    'const e = new ClipboardEvent("paste", {clipboardData: new DataTransfer()});'
+                    'e.clipboardData.setData("text", arguments[0]); arguments[1].dispatchEvent(e);',
+                    text, terminal)
+                got = s.host_read(len(text), timeout=30)
+                self.assertEqual(bytes(b & 0x7F for b in got), text.replace('\n', '\r').encode())
+            finally:
+                d.quit()
+
+    def test_a_late_page_shows_the_screen_at_once_and_scrolls_back_to_line_1(self):
+        with WebSession() as s:
+            s.host_write(b''.join(f'line {n}\r\n'.encode() for n in range(1, 10001)))
+            s.wait_row(22, 'line 10000')
+            d = browser()
+            try:
+                d.get(s.url + '/#token=' + TOKEN)
+                wait_for(lambda: page_rows(d) == s.screen()[:24], 10, 'the current screen')
+                d.find_element(By.ID, 'top').click()
+                wait_for(lambda: page_rows(d)[0].rstrip() == 'line 1', 10, 'line 1 at the top')
+                self.assertEqual(page_rows(d)[23].rstrip(), 'line 24')
+                d.find_element(By.ID, 'down').click()
+                wait_for(lambda: page_rows(d)[0].rstrip() == 'line 25', 10, 'a page further')
+                d.find_element(By.ID, 'live').click()
+                wait_for(lambda: page_rows(d) == s.screen()[:24], 10, 'the live screen again')
+            finally:
+                d.quit()
+
+
+class Refusals(unittest.TestCase):
+    def test_tokens_origins_paths_and_the_seventeenth_page_are_refused(self):
+        with WebSession() as s:
+            status, headers = s.status('/')
+            self.assertEqual(status, 200)
+            self.assertIn("default-src 'none'", headers['content-security-policy'])
+            self.assertEqual(s.status('/etc/passwd')[0], 404)
+            self.assertIn(s.status('/a/..%2e/x')[0], (400, 404))
+            self.assertEqual(s.status('/login', data=b'token=wrong')[0], 403)
+            self.assertEqual(s.status('/login', data=b'other=1')[0], 403)
+            self.assertEqual(handshake_status(s), 403)  # no session
+            cookie = s.cookie()
+            self.assertEqual(handshake_status(s, cookie=cookie, origin='http://evil.example'), 403)
+            self.assertEqual(handshake_status(s, cookie=cookie + 'x'), 403)
+
+            async def seventeen():
+                pages = [await socket_to(s, cookie=cookie).__aenter__() for _ in range(16)]
+                try:
+                    return handshake_status(s, cookie=cookie)
+                finally:
+                    for page in pages:
+                        await page.close()
+            self.assertEqual(asyncio.run(seventeen()), 503)
+
+    def test_a_watcher_sends_nothing_and_web_without_a_token_is_refused(self):
+        with WebSession('--web-open-watch', token=False) as s:
+            async def watch():
+                async with socket_to(s) as page:
+                    await page.recv()
+                    for message in ('k- a', 'pnot sent', 'b', 't'):
+                        await page.send(message)
+                    while 'needs the token' not in await page.recv():
+                        pass
+            asyncio.run(asyncio.wait_for(watch(), 10))
+            self.assertEqual(s.line.drain(0.3), b'')
+        folder = tempfile.mkdtemp(prefix='bv-')
+        try:
+            refused = subprocess.run([os.environ.get('BRISVANE_CONSOLE', 'brisvane'), '/dev/null', '--web',
+                                      str(free_port())], capture_output=True, text=True, timeout=10)
+            self.assertEqual(refused.returncode, 2)
+            self.assertIn('--share-token', refused.stderr)
+        finally:
+            shutil.rmtree(folder)
+
+
+if __name__ == '__main__':
+    unittest.main()
