@@ -54,7 +54,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/completion/brisvane.bash
 # program's path is known at install time (cpack installs under /usr).
 install(CODE "
     set(BRISVANE_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/brisvane\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/console/serve/brisvane@.service.in\"
+    configure_file(\"${CMAKE_SOURCE_DIR}/console/features/serve/brisvane@.service.in\"
         \"${CMAKE_BINARY_DIR}/brisvane@.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/brisvane@.service DESTINATION lib/systemd/system)
 # Where Debian looks for a package's copyright.

@@ -24,7 +24,7 @@ else()
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS lrzsz)
     set(CPACK_STRIP_FILES ON)
     # Makes the system user brisvane@.service runs as.
-    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/console/serve/postinst)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/console/features/serve/postinst)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     # The completion file does nothing without it.
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)

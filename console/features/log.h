@@ -23,7 +23,7 @@
 
 #include "console/rules/options.h"
 #include "console/rules/plain_file.h"
-#include "console/serve/log_rotation.h"
+#include "console/rules/log_rotation.h"
 #include "console/rules/text_rules.h"
 #include "console/rules/timestamp.h"
 #include "link/file_io_posix.h"

@@ -11,7 +11,7 @@
 #include "console/program/stamps.h"
 #include "console/rules/hex_view.h"
 #include "console/rules/line_maps.h"
-#include "console/serve/served.h"
+#include "console/program/served.h"
 #include "core/screen.h"
 
 namespace {

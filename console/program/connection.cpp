@@ -8,7 +8,7 @@
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
 #include "console/program/pulses.h"
-#include "console/serve/served.h"
+#include "console/program/served.h"
 
 namespace {
 

@@ -48,8 +48,8 @@
 #include "console/rules/script_state.h"
 #include "console/features/share.h"
 #include "console/features/web/web_server.h"
-#include "console/serve/attach_line.h"
-#include "console/serve/server.h"
+#include "console/features/serve/attach_line.h"
+#include "console/features/serve/server.h"
 #include "console/rules/text_rules.h"
 #include "console/features/transfers.h"
 

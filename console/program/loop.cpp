@@ -23,7 +23,7 @@
 #include "console/program/web_pages.h"
 #include "console/program/signals.h"
 #include "console/program/status.h"
-#include "console/serve/served.h"
+#include "console/program/served.h"
 #include "core/screen.h"
 
 namespace {

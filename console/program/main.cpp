@@ -27,7 +27,7 @@
 #include "console/program/loop.h"
 #include "console/rules/profiles.h"
 #include "console/program/script.h"
-#include "console/serve/served.h"
+#include "console/program/served.h"
 #include "console/program/signals.h"
 #include "console/program/stamps.h"
 #include "console/screen/terminal_check.h"

@@ -1,5 +1,5 @@
 #include "console/program/status.h"
-#include "console/serve/served.h"
+#include "console/program/served.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -10,8 +10,7 @@
 #include "console/rules/line_maps.h"
 #include "console/rules/share_address.h"
 #include "console/rules/web_auth.h"
-#include "console/serve/attach_line.h"
-#include "console/serve/log_rotation.h"
+#include "console/rules/log_rotation.h"
 
 namespace {
 

@@ -15,4 +15,8 @@ struct ShareAddress {
 // False with a one-line `problem` for a form that is not one of those.
 bool ParseShareAddress(const char* text, ShareAddress* address, const char** problem);
 
+// "unix:PATH", "tcp:HOST:PORT", or a NAME for /run/brisvane/NAME.sock,
+// into a share address. False with a one-line `problem`.
+bool ParseAttachAddress(const char* text, ShareAddress* address, const char** problem);
+
 #endif

@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "console/rules/history.h"
-#include "console/serve/snapshot.h"
-#include "console/serve/wire.h"
+#include "console/rules/snapshot.h"
+#include "console/rules/wire.h"
 #include "core/screen.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "console/serve/wire.h"
+#include "console/rules/wire.h"
 
 const unsigned RosterMax = WireRosterMax;
 const unsigned RosterNameCapacity = 64;

@@ -1,4 +1,4 @@
-#include "console/serve/snapshot.h"
+#include "console/rules/snapshot.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "console/serve/served.h"
+#include "console/program/served.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,16 +6,15 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "console/program/commands.h"
 #include "console/program/front_end.h"
 #include "console/program/line_controls.h"
 #include "console/program/script.h"
 #include "console/program/send.h"
 #include "console/program/console.h"
 #include "console/line/net_address.h"
-#include "console/serve/access.h"
-#include "console/serve/attach_line.h"
-#include "console/serve/server.h"
+#include "console/features/serve/access.h"
+#include "console/features/serve/attach_line.h"
+#include "console/features/serve/server.h"
 
 bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     ShareAddress address;

@@ -22,7 +22,7 @@
 
 #include <cstdint>
 
-#include "console/serve/wire.h"
+#include "console/rules/wire.h"
 
 const unsigned AccessListMax = 32;
 const unsigned PeerGroupsMax = 64;

@@ -1,4 +1,4 @@
-#include "console/serve/roster.h"
+#include "console/rules/roster.h"
 
 #include <cstdio>
 #include <cstring>

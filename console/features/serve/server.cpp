@@ -1,4 +1,4 @@
-#include "console/serve/server.h"
+#include "console/features/serve/server.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "console/serve/access.h"
+#include "console/features/serve/access.h"
 
 #include <cctype>
 #include <cerrno>

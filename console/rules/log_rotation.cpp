@@ -1,4 +1,4 @@
-#include "console/serve/log_rotation.h"
+#include "console/rules/log_rotation.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "console/serve/wire.h"
+#include "console/rules/wire.h"
 
 #include <cstring>
 

@@ -20,14 +20,10 @@
 #include "console/rules/history.h"
 #include "console/line/line.h"
 #include "console/rules/notice.h"
-#include "console/serve/snapshot.h"
-#include "console/serve/wire.h"
+#include "console/rules/snapshot.h"
+#include "console/rules/wire.h"
 #include "console/rules/share_address.h"
 #include "console/rules/share_buffer.h"
-
-// "unix:PATH", "tcp:HOST:PORT", or a NAME for /run/brisvane/NAME.sock,
-// into a share address. False with a one-line `problem`.
-bool ParseAttachAddress(const char* text, ShareAddress* address, const char** problem);
 
 struct AttachState {
     bool welcomed = false;  // the server took us (role and id are its)

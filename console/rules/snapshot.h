@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "console/rules/history.h"
-#include "console/serve/wire.h"
+#include "console/rules/wire.h"
 #include "core/screen.h"
 
 enum class SnapshotStage : uint8_t { Screen, History, End, Done };

@@ -1,4 +1,4 @@
-#include "console/serve/attach_line.h"
+#include "console/features/serve/attach_line.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -15,30 +15,8 @@
 namespace {
 
 const unsigned OutCapacity = 1u << 16;
-const char RunFolder[] = "/run/brisvane/";
 
 }  // namespace
-
-bool ParseAttachAddress(const char* text, ShareAddress* address, const char** problem) {
-    // tcp:PORT is this machine, as --share reads it.
-    if (std::strncmp(text, "unix:", 5) == 0 || std::strncmp(text, "tcp:", 4) == 0) {
-        return ParseShareAddress(text, address, problem);
-    }
-    // A served line's name: letters, digits and . _ - only, so it stays a
-    // file in the run folder.
-    size_t length = std::strlen(text);
-    *problem = "give --attach unix:PATH, tcp:HOST:PORT or the NAME of a served line";
-    if (length == 0 || length + sizeof RunFolder + 5 > SharePathCapacity || text[0] == '.') return false;
-    for (const char* at = text; *at != '\0'; ++at) {
-        bool fine = (*at >= 'a' && *at <= 'z') || (*at >= 'A' && *at <= 'Z') || (*at >= '0' && *at <= '9') ||
-                    *at == '.' || *at == '_' || *at == '-' || *at == '@';
-        if (!fine) return false;
-    }
-    std::memset(address, 0, sizeof *address);
-    address->unixSocket = true;
-    std::snprintf(address->path, sizeof address->path, "%s%s.sock", RunFolder, text);
-    return true;
-}
 
 AttachLine::AttachLine(const ShareAddress& address, const WireHello& hello, History& history)
     : address_(address), hello_(hello), history_(history) {
