@@ -231,11 +231,14 @@ class ServedLine(unittest.TestCase):
         s = WebSession.__new__(WebSession)  # only its address and login
         s.port = free_port()
         s.url = f'http://127.0.0.1:{s.port}'
-        server = subprocess.Popen([PROGRAM, line.device, '--serve', '--share', f'unix:{folder}/line.sock', '--flow',
-                                   'none', '--web', str(s.port), '--share-token', token_file(folder)],
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: server.poll() is None and server.kill())
+        log = Path(folder) / 'serve.err'
+        with open(log, 'wb') as err:
+            server = subprocess.Popen([PROGRAM, line.device, '--serve', '--share', f'unix:{folder}/line.sock',
+                                       '--flow', 'none', '--web', str(s.port), '--share-token', token_file(folder)],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait(10)))
         wait_for(lambda: listening(s.port) or server.poll() is not None, what='the web port')
+        self.assertIsNone(server.poll(), log.read_text())
         cookie = s.cookie()
 
         async def until(page, text):
@@ -258,6 +261,10 @@ class ServedLine(unittest.TestCase):
         asyncio.run(asyncio.wait_for(pages(), 20))
         self.assertEqual(line.read(1), b'x')  # the watcher's 'a' never went
         self.assertEqual(line.drain(0.3), b'')
+        server.terminate()  # its lock on the line goes with it
+        self.assertEqual(server.wait(10), 0)
+        self.assertIn('web 127.0.0.1 took the line', log.read_text())
+
 
 if __name__ == '__main__':
     unittest.main()
