@@ -71,6 +71,12 @@ void PageRole(void* user, uint16_t member, WireRole role, const char* by) {
     }
 }
 
+// A page that got a free line as it joined is told so once it has a slot.
+void PageJoined(void* user, uint16_t member) {
+    Console& c = *static_cast<Console*>(user);
+    if (RosterWrites(c.features.server.roster, member)) PageRole(user, member, WireRole::Writing, "");
+}
+
 }  // namespace
 
 bool ReadWebToken(const char* path, char* token, unsigned capacity, char* message, unsigned messageCapacity) {
@@ -122,6 +128,7 @@ bool StartWebPages(Console& c, char* message, unsigned capacity) {
     hooks.say = SayFromPages;
     if (c.options.serve) {
         hooks.join = PageJoins;
+        hooks.joined = PageJoined;
         hooks.leave = PageLeaves;
         hooks.take = PageTakes;
         c.features.server.pagesUser = &c;

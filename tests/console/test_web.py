@@ -246,14 +246,13 @@ class ServedLine(unittest.TestCase):
                 pass
 
         async def pages():
-            async with socket_to(s, cookie) as first:
-                await first.send('k- a')
-                await until(first, 'take the line to type')
-                await first.send('t')
-                await until(first, 'you are writing')
+            async with socket_to(s, cookie) as first:  # the first with the token gets the free line
+                await until(first, '"role":"writing","line"')
                 await first.send('k- x')
-                await until(first, '0 others, writing: web 127.0.0.1')
                 async with socket_to(s, cookie) as second:
+                    await until(second, '"role":"watching","line"')
+                    await second.send('k- a')
+                    await until(second, 'take the line to type')
                     await second.send('t')
                     await until(first, 'web 127.0.0.1 took the line')
                     await until(first, '"role":"watching","line"')

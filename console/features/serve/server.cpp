@@ -542,10 +542,11 @@ bool ServeScriptWrites(const Server& server) {
 
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite) {
     RoleChanges changes;
+    // As an attached client: the first with the right to write gets a free line.
     uint16_t id =
-        RosterJoin(server.roster, WireClientKind::Browser, name, since, mayWrite, WireAsk::Watch, &changes);
+        RosterJoin(server.roster, WireClientKind::Browser, name, since, mayWrite, WireAsk::Write, &changes);
     if (id == RosterNobody) return id;
-    Log(server, "serve: %s attached, watching", name);
+    Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
     Tell(server, changes);
     return id;
 }

@@ -277,6 +277,7 @@ int Established(Web& web, struct lws* wsi) {
         char address[64] = "";
         lws_get_peer_simple(wsi, address, sizeof address);
         page.member = web.hooks.join(web.hooks.user, address, page.mayWrite);
+        if (page.member != 0 && web.hooks.joined != nullptr) web.hooks.joined(web.hooks.user, page.member);
     }
     SetWebWriter(web, web.writer);  // "who" changed for every page
     return 0;

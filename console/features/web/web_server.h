@@ -73,6 +73,9 @@ struct WebHooks {
     uint16_t (*join)(void* user, const char* address, bool mayWrite) = nullptr;
     void (*leave)(void* user, uint16_t member) = nullptr;
     bool (*take)(void* user, uint16_t member) = nullptr;
+    // The page now known as `member` joined: its role, if it came with the
+    // line, is told through SetWebWriter and WebSayToPage.
+    void (*joined)(void* user, uint16_t member) = nullptr;
 };
 
 struct WebPage {
