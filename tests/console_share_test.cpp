@@ -751,6 +751,28 @@ TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
     EXPECT_EQ(wire, "i\r\n\xe9\r\r\n");
 }
 
+// A page is one more member: listed and counted, the client it takes the
+// line from is told its name, and one without the token never takes.
+TEST_F(Served, APageIsAMemberThatTakesTheLine) {
+    History historyA;
+    ASSERT_TRUE(historyA.Allocate(100));
+    std::string readA;
+    auto a = Attach(WireAsk::Write, historyA);
+    uint16_t page = ServePageJoins(server, "web 127.0.0.1", 0, true);
+    uint16_t open = ServePageJoins(server, "web 10.0.0.2", 0, false);
+    EXPECT_FALSE(ServePageTakes(server, open));
+    Run({{a.get(), &readA}});
+    const WireRoster& roster = a->Attached().roster;
+    ASSERT_EQ(roster.count, 3u);
+    EXPECT_EQ(roster.entry[1].kind, WireClientKind::Browser);
+    EXPECT_STREQ(roster.entry[1].name.text, "web 127.0.0.1");
+    EXPECT_EQ(a->Others(), 2u);
+    ASSERT_TRUE(ServePageTakes(server, page));
+    Run({{a.get(), &readA}});
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);
+    EXPECT_NE(Note(*a).find("web 127.0.0.1 took the line"), std::string::npos);
+}
+
 TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     History mine;
     ASSERT_TRUE(mine.Allocate(10));

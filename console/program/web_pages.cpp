@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,43 @@ void ControlFromPage(void* user, WebCommand command, bool on) {
 void SayFromPages(void* user, const char* text) {
     Console& c = *static_cast<Console*>(user);
     c.front->Tell(c, text, false);
+}
+
+// A served line: a page is one more member of its roster.
+uint16_t PageJoins(void* user, const char* address, bool mayWrite) {
+    Console& c = *static_cast<Console*>(user);
+    char name[RosterNameCapacity];
+    std::snprintf(name, sizeof name, "web %s", address[0] != '\0' ? address : "page");
+    return ServePageJoins(c.features.server, name, int64_t(time(nullptr)), mayWrite);
+}
+
+void PageLeaves(void* user, uint16_t member) {
+    ServePageLeaves(static_cast<Console*>(user)->features.server, member);
+}
+
+bool PageTakes(void* user, uint16_t member) {
+    return ServePageTakes(static_cast<Console*>(user)->features.server, member);
+}
+
+void PageRole(void* user, uint16_t member, WireRole role, const char* by) {
+    Console& c = *static_cast<Console*>(user);
+    if (!c.features.web) return;
+    Web& web = *c.features.web;
+    int index = WebPageOf(web, member);
+    if (index < 0) return;
+    char text[128];
+    if (role == WireRole::Writing) {
+        SetWebWriter(web, index);
+        WebSayToPage(web, index, "you are writing");
+    } else if (web.writer == index) {
+        SetWebWriter(web, WebLocalWriter);
+        if (by[0] != '\0') {
+            std::snprintf(text, sizeof text, "%s took the line: you are watching", by);
+        } else {
+            std::snprintf(text, sizeof text, "you are watching");
+        }
+        WebSayToPage(web, index, text);
+    }
 }
 
 }  // namespace
@@ -70,7 +108,7 @@ bool StartWebPages(Console& c, char* message, unsigned capacity) {
         return false;
     }
     c.features.web.reset(new Web());
-    // On a served line the roster decides who writes; pages are not in it yet.
+    // On a served line the roster decides who writes, pages among its members.
     WebSettings settings = {c.options.web,
                             token,
                             c.options.webOpenWatch,
@@ -82,6 +120,13 @@ bool StartWebPages(Console& c, char* message, unsigned capacity) {
     hooks.send = SendFromPage;
     hooks.control = ControlFromPage;
     hooks.say = SayFromPages;
+    if (c.options.serve) {
+        hooks.join = PageJoins;
+        hooks.leave = PageLeaves;
+        hooks.take = PageTakes;
+        c.features.server.pagesUser = &c;
+        c.features.server.pageRole = PageRole;
+    }
     bool opened = OpenWeb(*c.features.web, settings, hooks, &c.ui.history, message, capacity);
     std::memset(token, 0, sizeof token);
     if (!opened) c.features.web.reset();
@@ -113,12 +158,13 @@ void ShowWebPages(Console& c) {
     char who[WebFieldCapacity];
     Web& web = *c.features.web;
     if (c.options.serve) {
+        // Every page is a member: the others are all but one.
         const Roster& roster = c.features.server.roster;
         const RosterMember* writer = RosterFind(roster, roster.writer);
-        unsigned attached = 0;
-        for (const RosterMember& member : roster.member) attached += member.id != RosterNobody ? 1 : 0;
-        std::snprintf(who, sizeof who, "%u attached%s%s, %u page%s", attached, writer ? ", writing: " : "",
-                      writer ? writer->name : "", web.pages, web.pages == 1 ? "" : "s");
+        unsigned members = RosterOthers(roster, RosterNobody);
+        unsigned others = members > 0 ? members - 1 : 0;
+        std::snprintf(who, sizeof who, "%u other%s%s%s", others, others == 1 ? "" : "s",
+                      writer ? ", writing: " : ", the line is free", writer ? writer->name : "");
     } else if (web.writer == WebLocalWriter) {
         std::snprintf(who, sizeof who, "terminal (writing), %u page%s", web.pages, web.pages == 1 ? "" : "s");
     } else {

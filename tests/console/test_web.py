@@ -13,7 +13,7 @@ import urllib.error
 import urllib.request
 from pathlib import Path
 
-from console_session import ConsoleSession, free_port, listening, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, free_port, listening, wait_for
 
 try:
     import websockets
@@ -218,6 +218,52 @@ class Refusals(unittest.TestCase):
             self.assertIn('--share-token', refused.stderr)
         finally:
             shutil.rmtree(folder)
+
+
+
+class ServedLine(unittest.TestCase):
+    def test_a_page_on_a_served_line_takes_it_types_and_is_told_who_took_it_back(self):
+        folder = tempfile.mkdtemp(prefix='bv-web-served-')
+        self.addCleanup(shutil.rmtree, folder, True)
+        line = Line(folder)
+        line.start()
+        self.addCleanup(line.stop)
+        s = WebSession.__new__(WebSession)  # only its address and login
+        s.port = free_port()
+        s.url = f'http://127.0.0.1:{s.port}'
+        log = Path(folder) / 'serve.err'
+        with open(log, 'wb') as err:
+            server = subprocess.Popen([PROGRAM, line.device, '--serve', '--share', f'unix:{folder}/line.sock',
+                                       '--flow', 'none', '--web', str(s.port), '--share-token', token_file(folder)],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait(10)))
+        wait_for(lambda: listening(s.port) or server.poll() is not None, what='the web port')
+        self.assertIsNone(server.poll(), log.read_text())
+        cookie = s.cookie()
+
+        async def until(page, text):
+            while text not in await page.recv():
+                pass
+
+        async def pages():
+            async with socket_to(s, cookie) as first:
+                await first.send('k- a')
+                await until(first, 'take the line to type')
+                await first.send('t')
+                await until(first, 'you are writing')
+                await first.send('k- x')
+                await until(first, '0 others, writing: web 127.0.0.1')
+                async with socket_to(s, cookie) as second:
+                    await second.send('t')
+                    await until(first, 'web 127.0.0.1 took the line')
+                    await until(first, '"role":"watching","line"')
+                await until(first, '0 others, the line is free')
+        asyncio.run(asyncio.wait_for(pages(), 20))
+        self.assertEqual(line.read(1), b'x')  # the watcher's 'a' never went
+        self.assertEqual(line.drain(0.3), b'')
+        server.terminate()  # its lock on the line goes with it
+        self.assertEqual(server.wait(10), 0)
+        self.assertIn('web 127.0.0.1 took the line', log.read_text())
 
 
 if __name__ == '__main__':

@@ -94,11 +94,15 @@ void Tell(Server& server, const RoleChanges& changes) {
                 server.hooks.scriptWrites(server.hooks.user, change.role == WireRole::Writing);
             continue;
         }
+        const RosterMember* by = RosterFind(server.roster, change.by);
         ServeClient* client = ClientOf(server, change.id);
-        if (client == nullptr) continue;
+        if (client == nullptr) {
+            if (server.pageRole != nullptr)
+                server.pageRole(server.pagesUser, change.id, change.role, by != nullptr ? by->name : "");
+            continue;
+        }
         client->toldWatching = false;
         WireRoleChange message = {change.role, change.by, {}};
-        const RosterMember* by = RosterFind(server.roster, change.by);
         if (by != nullptr) {
             std::snprintf(message.byName.text, sizeof message.byName.text, "%s", by->name);
             message.byName.length = uint8_t(std::strlen(message.byName.text));
@@ -536,6 +540,35 @@ void ServeScriptEnds(Server& server) {
 
 bool ServeScriptWrites(const Server& server) {
     return server.script == RosterNobody || RosterWrites(server.roster, server.script);
+}
+
+uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite) {
+    RoleChanges changes;
+    uint16_t id =
+        RosterJoin(server.roster, WireClientKind::Browser, name, since, mayWrite, WireAsk::Watch, &changes);
+    if (id == RosterNobody) return id;
+    Log(server, "serve: %s attached, watching", name);
+    Tell(server, changes);
+    return id;
+}
+
+void ServePageLeaves(Server& server, uint16_t id) {
+    const RosterMember* m = RosterFind(server.roster, id);
+    if (m == nullptr || m->kind != WireClientKind::Browser) return;
+    Log(server, "serve: %s left", m->name);
+    RoleChanges changes;
+    RosterLeave(server.roster, id, &changes);
+    Tell(server, changes);
+}
+
+bool ServePageTakes(Server& server, uint16_t id) {
+    const RosterMember* m = RosterFind(server.roster, id);
+    RoleChanges changes;
+    if (m == nullptr || m->kind != WireClientKind::Browser || !RosterTake(server.roster, id, &changes))
+        return false;
+    Log(server, "serve: %s took the line", m->name);
+    Tell(server, changes);
+    return true;
 }
 
 unsigned ServeClients(const Server& server) {

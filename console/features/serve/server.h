@@ -85,6 +85,10 @@ struct Server {
     Roster roster;
     uint16_t script = RosterNobody;
     ServeClient client[ServeMaxClients];
+    // Members that are not this socket's clients (browser pages): told of
+    // their role changes here, with the name of who caused each ("" none).
+    void* pagesUser = nullptr;
+    void (*pageRole)(void* user, uint16_t id, WireRole role, const char* by) = nullptr;
 };
 
 // Opens the listener for `where` (a --share value): a UNIX socket gets the
@@ -105,6 +109,12 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count);
 void ServeScriptBegins(Server& server, int64_t since);
 void ServeScriptEnds(Server& server);
 bool ServeScriptWrites(const Server& server);
+// A browser page joins the roster (watching; one with the token may take
+// the line later): its id, or RosterNobody when the roster is full.
+uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite);
+void ServePageLeaves(Server& server, uint16_t id);
+// The page takes the line as a client's Take does. False: it may only watch.
+bool ServePageTakes(Server& server, uint16_t id);
 // Attached clients, raw watchers too.
 unsigned ServeClients(const Server& server);
 

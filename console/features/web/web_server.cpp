@@ -271,7 +271,13 @@ int Established(Web& web, struct lws* wsi) {
     page.held = false;
     page.lastUpdate = 0;
     page.pendingStart = page.pendingEnd = 0;
+    page.member = 0;
     ++web.pages;
+    if (web.hooks.join != nullptr) {
+        char address[64] = "";
+        lws_get_peer_simple(wsi, address, sizeof address);
+        page.member = web.hooks.join(web.hooks.user, address, page.mayWrite);
+    }
     SetWebWriter(web, web.writer);  // "who" changed for every page
     return 0;
 }
@@ -288,10 +294,11 @@ void Act(Web& web, int index) {
         return;
     }
     if (input.command == WebCommand::Take) {
-        if (web.settings.watchOnly) {
-            std::snprintf(page.notice, sizeof page.notice, "pages watch a served line: attach to take it");
-        } else if (!page.mayWrite) {
+        if (!page.mayWrite) {
             std::snprintf(page.notice, sizeof page.notice, "taking the line needs the token: log in");
+        } else if (web.settings.watchOnly) {  // the roster moves the role, and says so
+            if (web.hooks.take == nullptr || page.member == 0 || !web.hooks.take(web.hooks.user, page.member))
+                std::snprintf(page.notice, sizeof page.notice, "you may only watch this line");
         } else {
             SetWebWriter(web, index);
             char text[64];
@@ -385,6 +392,9 @@ int PageCallback(struct lws* wsi, enum lws_callback_reasons reason, void*, void*
             web.page[index].wsi = nullptr;
             --web.pages;
             SetWebWriter(web, web.writer == index ? WebLocalWriter : web.writer);
+            uint16_t member = web.page[index].member;
+            web.page[index].member = 0;
+            if (member != 0 && web.hooks.leave != nullptr) web.hooks.leave(web.hooks.user, member);
             return 0;
         }
         default: return 0;
@@ -621,6 +631,19 @@ void WebSayToPages(Web& web, const char* text) {
         std::snprintf(page.notice, sizeof page.notice, "%s", text);
         WantWrite(web, page.wsi);
     }
+}
+
+void WebSayToPage(Web& web, int index, const char* text) {
+    if (index < 0 || unsigned(index) >= WebMaxPages || web.page[index].wsi == nullptr) return;
+    std::snprintf(web.page[index].notice, sizeof web.page[index].notice, "%s", text);
+    WantWrite(web, web.page[index].wsi);
+}
+
+int WebPageOf(const Web& web, uint16_t member) {
+    for (unsigned i = 0; i < WebMaxPages; ++i) {
+        if (member != 0 && web.page[i].wsi != nullptr && web.page[i].member == member) return int(i);
+    }
+    return -1;
 }
 
 void SetWebWriter(Web& web, int writer) {

@@ -51,7 +51,7 @@ struct WebSettings {
     const char* address;  // "[HOST:]PORT", HOST 127.0.0.1 unless named
     const char* token;    // the share token, or "" for none
     bool openWatch;       // watching needs no token
-    bool watchOnly;       // no page may take the line (a served line's roster decides who writes)
+    bool watchOnly;       // a served line: its roster (the hooks below) decides who writes
     const char* cert;     // TLS: both or neither
     const char* key;
 };
@@ -67,11 +67,18 @@ struct WebHooks {
     void (*control)(void* user, WebCommand command, bool on) = nullptr;
     // Something to tell the local user: a refusal, a page that took the line.
     void (*say)(void* user, const char* text) = nullptr;
+    // A served line's roster: a page joins with its address (a member id,
+    // 0 when it has none), leaves, and asks to take the line (false: refused).
+    // Role changes come back through SetWebWriter and WebSayToPage.
+    uint16_t (*join)(void* user, const char* address, bool mayWrite) = nullptr;
+    void (*leave)(void* user, uint16_t member) = nullptr;
+    bool (*take)(void* user, uint16_t member) = nullptr;
 };
 
 struct WebPage {
     struct lws* wsi = nullptr;  // null: a free slot
     bool mayWrite = false;      // came with a session
+    uint16_t member = 0;        // its id in a served line's roster
     WebPageView view;
     int64_t lastUpdate = 0;  // when it was last sent an update
     bool held = false;       // marked, waiting for WebUpdateMilliseconds to pass
@@ -134,6 +141,10 @@ int WebTimeout(const Web& web);
 void WebShowFrame(Web& web, const WebFrame& frame);
 // A notice for every page ("the host is gone").
 void WebSayToPages(Web& web, const char* text);
+// A notice for one page.
+void WebSayToPage(Web& web, int index, const char* text);
+// The page that is `member` of a served line's roster, or -1.
+int WebPageOf(const Web& web, uint16_t member);
 // The writer now: a page's index or WebLocalWriter; the local side taking it back.
 void SetWebWriter(Web& web, int writer);
 // The log pages may download, or null.
