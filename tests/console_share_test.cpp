@@ -590,9 +590,14 @@ protected:
     std::string line;  // what writers gave the line
     std::vector<WireControl> controls;
     std::vector<std::string> said;
+    Console* console = nullptr;  // when set, writers' bytes go through its send table
 
-    static unsigned Send(void* user, const uint8_t* bytes, unsigned count) {
-        static_cast<Served*>(user)->line.append(reinterpret_cast<const char*>(bytes), count);
+    static unsigned Send(void* user, const uint8_t* bytes, unsigned count, bool typed) {
+        Served& s = *static_cast<Served*>(user);
+        if (s.console != nullptr) {
+            return ::Send(*s.console, typed ? SendSource::AttachedTyped : SendSource::Attached, bytes, count);
+        }
+        s.line.append(reinterpret_cast<const char*>(bytes), count);
         return count;
     }
     static ControlResult Control(void* user, const WireControlMessage& control, char*, unsigned) {
@@ -700,6 +705,50 @@ TEST_F(Served, TheFirstWritesALaterOneWatchesUntilItTakesTheLine) {
     EXPECT_EQ(line, "typedmine");
     ASSERT_EQ(controls.size(), 1u);
     EXPECT_EQ(controls[0], WireControl::Break);
+}
+
+// The served line's byte rules, not the client's, make a writer's typing;
+// its exact bytes (hex input here, a transfer's alike) go as they are.
+TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
+    std::unique_ptr<Console> served{new Console()}, client{new Console()};
+    for (Console* c : {served.get(), client.get()}) {
+        DefaultOptions(&c->options);
+        c->link.state = LinkState::Open;
+    }
+    served->style.maps = MapOutCrCrlf;  // and bit 7 cleared, the default
+    client->options.sevenBit = false;   // the client would have set it
+    console = served.get();
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Write, mine);
+    client->link.attached = a.get();
+    Run({{a.get(), &read}});
+    auto give = [&](SendSource source, const char* bytes) {
+        ::Send(*client, source, U(bytes), unsigned(std::strlen(bytes)));
+    };
+    give(SendSource::Key, "\xe9\r");
+    give(SendSource::HexInput, "\xe9\r");
+    give(SendSource::Paste, "\r");
+    // As the loop writes: the stage's runs, each told typed or exact.
+    OutputPump& pump = client->pump;
+    for (pump.StageQueued(0, 0); !pump.StageEmpty(); pump.StageQueued(0, 0)) {
+        unsigned n, written;
+        const uint8_t* bytes = pump.Pending(&n);
+        a->SetExact(pump.StageExact());
+        ASSERT_EQ(a->Write(bytes, n, &written), IoResult::Done);
+        pump.Wrote(written, 0, 0);
+    }
+    Run({{a.get(), &read}});
+    std::string wire;
+    OutputPump& out = served->pump;
+    for (out.StageQueued(0, 0); !out.StageEmpty(); out.StageQueued(0, 0)) {
+        unsigned n;
+        const uint8_t* bytes = out.Pending(&n);
+        wire.append(reinterpret_cast<const char*>(bytes), n);
+        out.Wrote(n, 0, 0);
+    }
+    EXPECT_EQ(wire, "i\r\n\xe9\r\r\n");
 }
 
 // A page is one more member: listed and counted, the client it takes the

@@ -23,6 +23,8 @@ const SendRule Rules[] = {
     {"the page's paste", true, false, true, true, true, true, false, WhenRefused::KeepRest},  // WebPaste
     {"an attached writer's bytes", true, false, false, false, false, false, false,
      WhenRefused::KeepRest},  // Attached
+    {"an attached writer's keys", true, false, true, true, false, false, false,
+     WhenRefused::KeepRest},  // AttachedTyped
 };
 static_assert(sizeof Rules / sizeof Rules[0] == unsigned(SendSource::Count), "a rule for every source");
 
@@ -54,9 +56,11 @@ unsigned Refuse(Console& c, const SendRule& rule, unsigned count, Why why) {
 unsigned SendPart(Console& c, const SendRule& rule, const uint8_t* bytes, unsigned count, unsigned* queued) {
     uint8_t wire[2 * SendPiece];
     unsigned room = TypedCapacity - c.pump.Waiting(), length = 0, taken = 0;
-    if (!rule.maps || (c.style.maps & SentMaps) == 0) {  // no map doubles a byte: a run at once
+    // Attached: the served line applies its own rules to typed bytes.
+    bool exact = !rule.maps && !rule.bit7, served = c.link.attached != nullptr;
+    if (served || !rule.maps || (c.style.maps & SentMaps) == 0) {  // no map doubles a byte: a run at once
         taken = length = count < room ? count : room;
-        if (!rule.bit7 && !rule.maps) {
+        if (served || exact) {
             std::memcpy(wire, bytes, length);
         } else if (!rule.bit7 || c.options.sevenBit) {  // the maps see 7 bits too
             for (unsigned i = 0; i < length; ++i) wire[i] = uint8_t(bytes[i] & SevenBits);
@@ -73,7 +77,7 @@ unsigned SendPart(Console& c, const SendRule& rule, const uint8_t* bytes, unsign
     }
     bool whole = rule.refused == WhenRefused::Drop || rule.refused == WhenRefused::Keep;
     if (taken < count && whole) return 0;
-    if (length == 0 || !c.pump.Queue(wire, length, rule.paste)) return 0;
+    if (length == 0 || !c.pump.Queue(wire, length, rule.paste, exact)) return 0;
     if (rule.watched) KeysSent(c.bit7, wire, length, MonotonicMilliseconds());
     if (rule.echo) EchoQueued(c, wire, length);
     *queued += length;

@@ -9,6 +9,12 @@
 //
 // A new producer (an attached client, a browser page) is one more source
 // and one more row.
+//
+// Attached to a served line (--attach), the served line's byte rules are
+// the ones that count: a row with maps or bit 7 queues its bytes as the
+// user gave them, marked typed, and the server sends them by its Attached
+// Typed row; a row with neither (hex input, send_raw), and the transfers'
+// and file sends' stage, go as exact bytes, by its Attached row.
 #ifndef BRISVANE_CONSOLE_SEND_H
 #define BRISVANE_CONSOLE_SEND_H
 
@@ -17,16 +23,17 @@
 struct Console;
 
 enum class SendSource : uint8_t {
-    Key,          // typed: one key's bytes
-    Paste,        // a paste's text, its line ends done
-    HexInput,     // bytes typed in hex: as they are
-    ShareClient,  // what a --share client wrote
-    Script,       // a script's send()
-    ScriptRaw,    // a script's send_raw(): as they are
-    BatchInput,   // standard input in batch mode
-    WebKey,       // a key from the writer's browser page
-    WebPaste,     // a paste from it, its line ends done
-    Attached,     // an attached writer's bytes: as they are (its own program applied the byte rules)
+    Key,            // typed: one key's bytes
+    Paste,          // a paste's text, its line ends done
+    HexInput,       // bytes typed in hex: as they are
+    ShareClient,    // what a --share client wrote
+    Script,         // a script's send()
+    ScriptRaw,      // a script's send_raw(): as they are
+    BatchInput,     // standard input in batch mode
+    WebKey,         // a key from the writer's browser page
+    WebPaste,       // a paste from it, its line ends done
+    Attached,       // an attached writer's exact bytes: as they are
+    AttachedTyped,  // an attached writer's typed bytes: this line's maps and bit 7
     Count
 };
 

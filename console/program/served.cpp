@@ -105,9 +105,11 @@ void SayServed(const char* text) {
 
 namespace {
 
-// A writer's bytes: to the line as they are, only as far as it has room.
-unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count) {
-    return Send(*static_cast<Console*>(user), SendSource::Attached, bytes, count);
+// A writer's bytes: typed ones by this line's byte rules, exact ones as they
+// are, only as far as it has room.
+unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, bool typed) {
+    return Send(*static_cast<Console*>(user), typed ? SendSource::AttachedTyped : SendSource::Attached, bytes,
+                count);
 }
 
 ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,

@@ -10,15 +10,17 @@ bool IsByte(uint8_t byte, uint8_t low) { return (byte & 0x7F) == low; }
 
 }  // namespace
 
-bool OutputPump::Queue(const uint8_t* bytes, unsigned count, bool paste) {
+bool OutputPump::Queue(const uint8_t* bytes, unsigned count, bool paste, bool exact) {
     if (count > TypedCapacity - count_) return false;
     // At most two pieces: up to the ring's end, then from its start.
     unsigned at = Index(count_);
     unsigned first = count < TypedCapacity - at ? count : TypedCapacity - at;
     std::memcpy(queue_ + at, bytes, first);
     std::memset(pasted_ + at, paste, first);
+    std::memset(exact_ + at, exact, first);
     std::memcpy(queue_, bytes + first, count - first);
     std::memset(pasted_, paste, count - first);
+    std::memset(exact_, exact, count - first);
     count_ += count;
     if (paste) pasteCount_ += count;
     return true;
@@ -31,6 +33,7 @@ unsigned OutputPump::DropPaste() {
         if (pasted_[from]) continue;
         unsigned to = Index(kept++);
         queue_[to] = queue_[from];
+        exact_[to] = exact_[from];
         pasted_[to] = false;
     }
     unsigned dropped = count_ - kept;
@@ -44,6 +47,7 @@ unsigned OutputPump::Clear() {
     head_ = count_ = pasteCount_ = 0;
     length_ = written_ = 0;
     stagePaced_ = stagePasted_ = stageLineEnd_ = false;
+    stageExact_ = true;
     return dropped;
 }
 
@@ -58,6 +62,7 @@ void OutputPump::Wrote(unsigned count, int64_t now, uint32_t interval) {
 
 void OutputPump::Staged(unsigned count, bool paced, bool lineEnd) {
     stagePasted_ = false;
+    stageExact_ = true;
     length_ = count;
     written_ = 0;
     stagePaced_ = paced && count > 0;
@@ -78,7 +83,7 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
     if (!paced && (lineDelay_ == 0 || !pasted_[head_])) {
         // A run of all typed or all pasted bytes, no pace and no line delay
         // to watch: found and copied whole, in at most two pieces.
-        bool kind = pasted_[head_];
+        bool kind = pasted_[head_], exact = exact_[head_];
         unsigned most = count_ < StageCapacity ? count_ : StageCapacity;
         while (take < most) {
             unsigned at = Index(take);
@@ -86,6 +91,8 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
             const void* other = std::memchr(pasted_ + at, !kind, piece);
             unsigned same =
                 other == nullptr ? piece : unsigned(static_cast<const bool*>(other) - (pasted_ + at));
+            const void* otherExact = std::memchr(exact_ + at, !exact, same);
+            if (otherExact != nullptr) same = unsigned(static_cast<const bool*>(otherExact) - (exact_ + at));
             std::memcpy(stage_ + take, queue_ + at, same);
             take += same;
             if (same < piece) break;
@@ -95,13 +102,17 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
         count_ -= take;
         Staged(take, false, false);
         stagePasted_ = kind;
+        stageExact_ = exact;
         return;
     }
     while (take < count_ && take < StageCapacity) {
         unsigned at = Index(take);
         // A paced byte goes alone; plain bytes stop before the next paced
         // one, and a run is all typed or all pasted.
-        if (paced ? take == 1 : (interval > 0 && pasted_[at]) || pasted_[at] != pasted_[head_]) break;
+        if (paced ? take == 1
+                  : (interval > 0 && pasted_[at]) || pasted_[at] != pasted_[head_] ||
+                        exact_[at] != exact_[head_])
+            break;
         uint8_t byte = queue_[at];
         stage_[take++] = byte;
         if (pasted_[at]) --pasteCount_;
@@ -114,9 +125,10 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
             }
         }
     }
-    bool pasted = pasted_[head_];
+    bool pasted = pasted_[head_], exact = exact_[head_];
     head_ = Index(take);
     count_ -= take;
     Staged(take, paced, lineEnd);
     stagePasted_ = pasted;
+    stageExact_ = exact;
 }

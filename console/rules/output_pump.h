@@ -8,7 +8,10 @@
 // interval after the last was written. With a line delay, a pasted line's
 // end (a CR, or the LF right after one) ends its stage, and the next paste
 // byte waits the delay too. A file send fills the stage itself (StageRoom,
-// Staged), paced the same way for a text send.
+// Staged), paced the same way for a text send. Each queued byte is also
+// exact or not (the user's typing, before a served line's byte rules: see
+// send.h); a run is all one or the other, and the stage says which, so an
+// attached line can tell the server. A file send's stage is exact.
 // Pure: the caller gives the time and does the writing.
 #ifndef BRISVANE_CONSOLE_OUTPUT_PUMP_H
 #define BRISVANE_CONSOLE_OUTPUT_PUMP_H
@@ -22,7 +25,7 @@ class OutputPump {
 public:
     // Queues `count` bytes after what waits: all of them, or none when they
     // do not fit (returns false).
-    bool Queue(const uint8_t* bytes, unsigned count, bool paste);
+    bool Queue(const uint8_t* bytes, unsigned count, bool paste, bool exact = true);
     // Bytes queued and not yet staged, and how many of them are pasted.
     unsigned Waiting() const { return count_; }
     unsigned PasteWaiting() const { return pasteCount_; }
@@ -35,6 +38,8 @@ public:
     // Staged bytes not yet written that came from a paste (a run from the
     // queue is all typed or all pasted).
     unsigned PasteStaged() const { return stagePasted_ ? length_ - written_ : 0; }
+    // The staged bytes must go exactly as they are.
+    bool StageExact() const { return stageExact_; }
     // The staged bytes not yet written.
     const uint8_t* Pending(unsigned* count) const {
         *count = length_ - written_;
@@ -66,6 +71,7 @@ private:
 
     uint8_t queue_[TypedCapacity];
     bool pasted_[TypedCapacity];
+    bool exact_[TypedCapacity];
     unsigned head_ = 0;
     unsigned count_ = 0;
     unsigned pasteCount_ = 0;
@@ -75,6 +81,7 @@ private:
     unsigned written_ = 0;
     bool stagePaced_ = false;
     bool stagePasted_ = false;
+    bool stageExact_ = true;
     bool stageLineEnd_ = false;
     int64_t nextPaced_ = 0;
     uint32_t lineDelay_ = 0;

@@ -13,7 +13,10 @@
 // and, over TCP, its token; the server's answers with the role given, or a
 // refusal with a one-line reason. Then the server sends the snapshot (the
 // screen, then the history, oldest first, then the end of the history), and
-// from then on data, roster and role messages as they come.
+// from then on data, roster and role messages as they come. A writer's
+// bytes come as Typed (what its user typed: the served line's sent maps and
+// bit-7 rule apply, the client applied none) or Data (a transfer's or a
+// raw send's bytes: they go on the line exactly).
 //
 // Encoding writes into a caller's buffer and never allocates; decoding works
 // on bytes as they arrive, in any pieces, from a buffer of a fixed size.
@@ -22,7 +25,8 @@
 
 #include <cstdint>
 
-const uint16_t WireVersion = 1;
+// 2: a client's typed bytes (Typed) apart from its exact ones (Data).
+const uint16_t WireVersion = 2;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -47,7 +51,7 @@ enum class WireType : uint8_t {
     Screen = 4,        // server -> client: the screen and the terminal record
     History = 5,       // server -> client: rows that scrolled off, oldest first
     HistoryEnd = 6,    // server -> client: the snapshot is complete
-    Data = 7,          // both ways: the line's bytes / the writer's bytes
+    Data = 7,          // both ways: the line's bytes / the writer's exact bytes
     Control = 8,       // client -> server: BREAK, DTR, RTS, settings
     Roster = 9,        // server -> client: who is attached
     Role = 10,         // server -> client: the client's role changed, and who did it
@@ -55,6 +59,7 @@ enum class WireType : uint8_t {
     Give = 12,         // client -> server: hands the line back
     Notice = 13,       // server -> client: one line for the status line
     ControlDone = 14,  // server -> client: a control's result
+    Typed = 15,        // client -> server: the user's bytes, for the line's own byte rules
 };
 
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };
@@ -130,8 +135,10 @@ unsigned PutHello(uint8_t* out, unsigned capacity, const WireHello& hello);
 unsigned PutWelcome(uint8_t* out, unsigned capacity, const WireWelcome& welcome);
 // Refusal and Notice: one line of text.
 unsigned PutText(uint8_t* out, unsigned capacity, WireType type, const char* text);
-// Data: at most WireMaxPayload bytes; more is a caller's fault and gives 0.
-unsigned PutData(uint8_t* out, unsigned capacity, const uint8_t* bytes, unsigned count);
+// Data (or Typed): at most WireMaxPayload bytes; more is a caller's fault
+// and gives 0.
+unsigned PutData(uint8_t* out, unsigned capacity, const uint8_t* bytes, unsigned count,
+                 WireType type = WireType::Data);
 unsigned PutControl(uint8_t* out, unsigned capacity, const WireControlMessage& control);
 unsigned PutControlDone(uint8_t* out, unsigned capacity, WireControl control, uint8_t result);
 unsigned PutRoster(uint8_t* out, unsigned capacity, const WireRoster& roster);

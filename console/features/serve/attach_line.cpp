@@ -282,7 +282,8 @@ IoResult AttachLine::Write(const uint8_t* data, unsigned length, unsigned* count
     static uint8_t message[WireMaxMessage];
     while (*count < length) {
         unsigned n = length - *count < 4096 ? length - *count : 4096;
-        unsigned made = PutData(message, sizeof message, data + *count, n);
+        unsigned made =
+            PutData(message, sizeof message, data + *count, n, exact_ ? WireType::Data : WireType::Typed);
         if (!Queue(message, made)) break;
         *count += n;
     }

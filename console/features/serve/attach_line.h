@@ -1,8 +1,9 @@
 // A served line, attached to (--attach): a Line like any other to the rest
 // of the program, so the screen, menu, history, logs, captures, keys,
 // pastes and transfers work on it unchanged. Bytes written go to the server
-// as data messages (it passes the writer's to the line and refuses a
-// watcher's with a notice), BREAK, DTR, RTS and settings as controls.
+// as data messages, typed or exact as SetExact says (it passes the
+// writer's to the line and refuses a watcher's with a notice), BREAK, DTR,
+// RTS and settings as controls.
 //
 // On each connect it says hello and receives the snapshot: the screen and
 // terminal record are restored into the process's records, the history
@@ -60,6 +61,9 @@ public:
     void Ask(WireType takeOrGive);
     // Others attached beside us.
     unsigned Others() const;
+    // What the next Write gives: exact bytes (Data) or the user's typing,
+    // for the served line's byte rules (Typed).
+    void SetExact(bool exact) { exact_ = exact; }
 
 private:
     bool Queue(const uint8_t* message, unsigned length);
@@ -83,6 +87,7 @@ private:
     AttachState state_;
     char refusal_[WireTextCapacity] = "";
     bool lost_ = false;
+    bool exact_ = true;
     char note_[NoticeCapacity] = "";
 };
 

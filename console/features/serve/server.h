@@ -46,8 +46,9 @@ const unsigned ServeBacklog = 1u << 20;
 struct ServeHooks {
     void* user;
     // The writer's bytes for the line; returns how many it took (the rest is
-    // given again later, and that client is not read meanwhile).
-    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count);
+    // given again later, and that client is not read meanwhile). `typed`:
+    // its user's typing, for the line's own byte rules; else exact bytes.
+    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, bool typed);
     // The writer's control; a refusal's reason in `problem`.
     ControlResult (*control)(void* user, const WireControlMessage& control, char* problem, unsigned capacity);
     // One line for the server's log (a connect, a refusal, a drop).
@@ -73,6 +74,7 @@ struct ServeClient {
     std::unique_ptr<SnapshotCursor> snapshot;  // null once sent
     std::unique_ptr<uint8_t[]> input;          // a writer's bytes the line has not taken
     unsigned inputStart = 0, inputEnd = 0;
+    bool inputTyped = false;  // it came as Typed
 };
 
 struct Server {
