@@ -1,13 +1,10 @@
 #include "console/program/web_pages.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "console/features/serve/access.h"
 #include "console/program/console.h"
 #include "console/program/line_controls.h"
 #include "console/program/send.h"
@@ -79,39 +76,17 @@ void PageJoined(void* user, uint16_t member) {
 
 }  // namespace
 
-bool ReadWebToken(const char* path, char* token, unsigned capacity, char* message, unsigned messageCapacity) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    struct stat about;
-    if (fd < 0 || fstat(fd, &about) != 0) {
-        std::snprintf(message, messageCapacity, "--share-token %s: %s", path, std::strerror(errno));
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    if (!S_ISREG(about.st_mode) || (about.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        close(fd);
-        std::snprintf(message, messageCapacity, "--share-token %s: %s", path,
-                      S_ISREG(about.st_mode) ? "others may read it (chmod 600 it)" : "not a plain file");
-        return false;
-    }
-    ssize_t count = read(fd, token, capacity);
-    close(fd);
-    if (count > 0 && token[count - 1] == '\n') --count;
-    if (count > 0 && token[count - 1] == '\r') --count;
-    if (count <= 0 || unsigned(count) >= capacity) {
-        std::snprintf(message, messageCapacity, "--share-token %s: %s", path,
-                      count <= 0 ? "empty" : "longer than a token may be");
-        return false;
-    }
-    token[count] = '\0';
-    return true;
-}
-
 bool StartWebPages(Console& c, char* message, unsigned capacity) {
     if (c.options.web[0] == '\0') return true;
+    // The same token, and the same rules for its file, as attached clients use.
     char token[WebTokenCapacity] = "";
-    if (c.options.shareTokenPath[0] != '\0' &&
-        !ReadWebToken(c.options.shareTokenPath, token, sizeof token, message, capacity)) {
-        return false;
+    if (c.options.shareTokenPath[0] != '\0') {
+        uint8_t bytes[WireTokenCapacity];
+        unsigned length = 0;
+        if (!ReadTokenFile("--share-token", c.options.shareTokenPath, bytes, &length, message, capacity))
+            return false;
+        std::memcpy(token, bytes, length);
+        token[length] = '\0';
     }
     c.features.web.reset(new Web());
     // On a served line the roster decides who writes, pages among its members.

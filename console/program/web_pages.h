@@ -12,10 +12,6 @@
 
 struct Console;
 
-// Reads --share-token's file: refused when others may read it; one
-// trailing newline is not part of the token. False with a message.
-bool ReadWebToken(const char* path, char* token, unsigned capacity, char* message, unsigned messageCapacity);
-
 // Starts serving when --web was given (true and nothing done otherwise).
 // False with a message: the program then exits 2.
 bool StartWebPages(Console& console, char* message, unsigned capacity);

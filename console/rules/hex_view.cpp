@@ -2,17 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 unsigned FormatHexRow(const HexDump& dump, char* text, unsigned capacity) {
     static const char Digits[] = "0123456789abcdef";
     char row[HexRowCapacity];
@@ -74,4 +63,11 @@ unsigned HexGapStamp(HexDump& dump, const struct timespec& at, char* text, unsig
                   : std::snprintf(text, capacity, "-- %s.%03ld (+%lld.%03lld s) --", clock,
                                   at.tv_nsec / 1000000, (long long)(pause / 1000), (long long)(pause % 1000));
     return n < 0 ? 0 : unsigned(n) < capacity ? unsigned(n) : capacity - 1;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }

@@ -47,4 +47,7 @@ unsigned FormatHexRow(const HexDump& dump, char* text, unsigned capacity);
 // the number of bytes, or -1 with `fault` saying what is wrong.
 int ParseHexBytes(const char* text, uint8_t* bytes, unsigned capacity, const char** fault);
 
+// The value of a hex digit, either case; -1 for anything else.
+int HexDigit(char c);
+
 #endif

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/rules/hex_view.h"
+
 bool WebTokenMatches(const char* right, const char* given, unsigned givenLength) {
     unsigned rightLength = unsigned(std::strlen(right));
     if (rightLength == 0) return false;
@@ -37,17 +39,6 @@ bool WebCookieHasSession(const WebSessions& sessions, const char* cookieHeader) 
     }
     return false;
 }
-
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 bool WebFormToken(const char* body, unsigned length, char* token, unsigned capacity) {
     unsigned at = 0;
