@@ -329,6 +329,14 @@ int MarkNow(lua_State* L) {
     return 0;
 }
 
+// What a start gives the script: true, or false and why it did not start.
+int Started(lua_State* L, const char* refusal) {
+    lua_pushboolean(L, refusal == nullptr);
+    if (refusal == nullptr) return 1;
+    lua_pushstring(L, refusal);
+    return 2;
+}
+
 // transfer(protocol, sending, path): true once started; false and why when
 // it could not start (nothing went on the line); nil and why for a
 // protocol with no such transfer.
@@ -404,13 +412,7 @@ int StartTransfer(lua_State* L) {
         }
     }
     if (refusal == nullptr && s.transfer == 0) refusal = c.notice.text;  // what the start said
-    if (refusal != nullptr) {
-        lua_pushboolean(L, false);
-        lua_pushstring(L, refusal);
-        return 2;
-    }
-    lua_pushboolean(L, true);
-    return 1;
+    return Started(L, refusal);
 }
 
 int Transferring(lua_State* L) {
@@ -477,13 +479,7 @@ int StartCapture(lua_State* L) {
         if (!Capturing()) refusal = c.notice.text[0] != '\0' ? c.notice.text : "the capture did not start";
     }
     c.features.script.transferFailed = refusal != nullptr;
-    if (refusal != nullptr) {
-        lua_pushboolean(L, false);
-        lua_pushstring(L, refusal);
-        return 2;
-    }
-    lua_pushboolean(L, true);
-    return 1;
+    return Started(L, refusal);
 }
 
 // captured(): bytes in the capture file so far; nil once it ended (a
