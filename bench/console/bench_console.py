@@ -773,7 +773,6 @@ def seq_flood(folder, name, command):
         host.wait()
 
 
-<<<<<<< HEAD
 def free_port():
     with socket.socket() as s:
         s.bind(('127.0.0.1', 0))
@@ -911,7 +910,8 @@ def web_figures(binary, folder):
               f' (the browser shares the cores)')
     finally:
         d.quit()
-=======
+
+
 def spread(values, digits=1):
     """The median of `values` with their spread: "12.3 (11.0-13.9)"."""
     return f'{statistics.median(values):.{digits}f} ({min(values):.{digits}f}-{max(values):.{digits}f})'
@@ -919,18 +919,15 @@ def spread(values, digits=1):
 
 def ratio(ours, floor):
     return statistics.median(ours) / statistics.median(floor)
->>>>>>> main
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('program')
     parser.add_argument('--megabytes', type=float, default=8)
-<<<<<<< HEAD
     parser.add_argument('--only-web', action='store_true', help='the browser pages alone')
-=======
+    parser.add_argument('--served-only', action='store_true', help='the served line alone')
     parser.add_argument('--runs', type=int, default=3, help='runs per figure (at least 3)')
->>>>>>> main
     args = parser.parse_args()
     if args.only_web:
         folder = tempfile.mkdtemp(prefix='brisvane-bench-')
@@ -970,22 +967,6 @@ def main():
               f'  floor (socat on the port) {spread(floor)} MB/s  ratio {ratio(remote, floor):.2f}'
               f'  local pty {spread(local)} MB/s')
         flood = mixes(4 * 1024 * 1024)['scrolling']
-<<<<<<< HEAD
-        runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
-                for _ in range(5)]
-        alone = statistics.median(a for (a, _), _ in runs)
-        shared = statistics.median(s for _, (s, _) in runs)
-        complete = all(c for _, (_, c) in runs)
-        print(f'shared line, 4 MiB scrolling mix (median of 5): two clients reading {shared:.2f} s'
-              f'{"" if complete else " (a client was dropped)"}  no clients {alone:.2f} s'
-              f'  ratio {alone / shared:.2f} (goal 0.8 or more)')
-        web_figures(args.program, folder)
-        floor = flood_floor(folder, scrolling)
-        plain = batch_flood(args.program, folder, scrolling)
-        waiting = batch_flood(args.program, folder, scrolling, 'expect("never comes")\n')
-        print(f'batch flood, scrolling mix: {plain:6.1f} MB/s, with a script in expect() {waiting:6.1f} MB/s'
-              f'  floor {floor:6.1f} MB/s  ratios {plain / floor:.2f} {waiting / floor:.2f}')
-=======
         flood_runs = [(share_flood(args.program, folder, flood, 0), share_flood(args.program, folder, flood, 2))
                       for _ in range(max(5, runs))]
         alone = [a for (a, _), _ in flood_runs]
@@ -995,6 +976,7 @@ def main():
               f'{"" if complete else " (a client was dropped)"}  no clients {spread(alone, 2)} s'
               f'  ratio {ratio(alone, shared):.2f} (goal 0.8 or more)')
         served_figures(args.program, folder)
+        web_figures(args.program, folder)
         floor, plain, waiting = [], [], []
         for _ in range(runs):
             floor.append(flood_floor(folder, scrolling))
@@ -1003,7 +985,6 @@ def main():
         print(f'batch flood, scrolling mix: {spread(plain)} MB/s  floor {spread(floor)} MB/s'
               f'  ratio {ratio(plain, floor):.2f}')
         print(f'  with a script waiting in expect(): {spread(waiting)} MB/s  ratio {ratio(waiting, floor):.2f}')
->>>>>>> main
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
