@@ -185,10 +185,12 @@ bool EndCapture(Transfers& t, char* text, unsigned capacity) {
     return failure == 0;
 }
 
-bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit) {
+bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit, bool served) {
     if (sendState == SendState::Idle || !pump.StageEmpty()) return false;
     bool paced = sendState == SendState::SendText && interval > 0;
     bool lineDelay = sendState == SendState::SendText && pump.LineDelay() > 0;
+    // Typed for a served line: its bit-7 rule, not ours, marks the text.
+    bool typed = served && sendState == SendState::SendText;
     if ((paced || lineDelay) && now < pump.NextPaced()) return false;
     unsigned room;
     uint8_t* stage = pump.StageRoom(&room);
@@ -203,18 +205,19 @@ bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bo
         ++t.sendDone;
         bool text = sendState == SendState::SendText;
         if (text) outputQueue.Head() = t.sendLineEnds.Next(outputQueue.Head());
+        uint8_t unmarked = outputQueue.Head();
         bool marked = MarksOutgoingBytes(sendState);
         if (!PrepareHead()) continue;  // the LF of a CR LF pair
         uint8_t byte = outputQueue.Head();
         outputQueue.Discard();
-        stage[count++] = marked && sevenBit ? uint8_t(byte & SevenBits) : byte;
+        stage[count++] = typed ? unmarked : marked && sevenBit ? uint8_t(byte & SevenBits) : byte;
         if (lineDelay && (byte & SevenBits) == CarriageReturn) {
             lineEnd = true;  // the line delay follows
             break;
         }
         if (paced) break;
     }
-    pump.Staged(count, paced, lineEnd);
+    pump.Staged(count, paced, lineEnd, !typed);
     return ended;
 }
 

@@ -50,9 +50,13 @@ void EndCaptureCommand(Transfers& transfers, Notice& notice);
 // with Unix line ends for a text send and bit 7 cleared under --seven-bit.
 // A text send with an interval stages one byte at a time, when its pace
 // allows; with the pump's line delay, a stage ends with each line's CR.
-// Returns true when the send ended here (end of file, or a binary send's
-// terminator).
-bool FeedSend(Transfers& transfers, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit);
+// `served` (attached to a served line): a text send's lines still end here
+// and its pace is still kept here, but its bytes are staged as typed, with
+// no bit-7 rule: the served line applies its own maps and bit 7 to them.
+// Raw and binary sends are exact either way. Returns true when the send
+// ended here (end of file, or a binary send's terminator).
+bool FeedSend(Transfers& transfers, OutputPump& pump, int64_t now, uint32_t interval, bool sevenBit,
+              bool served = false);
 
 // Received bytes went to the capture: on disk before the next wait. A
 // failed write ends the capture, saying how much the file holds.

@@ -74,7 +74,8 @@ void PumpOutput(Console& c, int64_t now) {
             FeedProtocolOutput(c.features.protocol, c.pump);
         } else if (c.pump.StageEmpty()) {
             bool textSend = CurrentTransferModes().send == SendState::SendText;
-            if (SendRunning() && FeedSend(c.features.transfers, c.pump, now, interval, c.options.sevenBit)) {
+            if (SendRunning() && FeedSend(c.features.transfers, c.pump, now, interval, c.options.sevenBit,
+                                          c.link.attached != nullptr)) {
                 Say(c.notice, "send finished: %llu bytes", (unsigned long long)c.features.transfers.sendDone);
             }
             if (textSend && !c.pump.StageEmpty()) {

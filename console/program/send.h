@@ -14,7 +14,9 @@
 // the ones that count: a row with maps or bit 7 queues its bytes as the
 // user gave them, marked typed, and the server sends them by its Attached
 // Typed row; a row with neither (hex input, send_raw), and the transfers'
-// and file sends' stage, go as exact bytes, by its Attached row.
+// and raw and binary file sends' stage, go as exact bytes, by its Attached
+// row. A text file's send is typed too (FeedSend): its lines end and its
+// pace is kept here, its maps and bit 7 are the served line's.
 #ifndef BRISVANE_CONSOLE_SEND_H
 #define BRISVANE_CONSOLE_SEND_H
 

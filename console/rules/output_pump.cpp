@@ -60,9 +60,9 @@ void OutputPump::Wrote(unsigned count, int64_t now, uint32_t interval) {
     stagePaced_ = stageLineEnd_ = false;
 }
 
-void OutputPump::Staged(unsigned count, bool paced, bool lineEnd) {
+void OutputPump::Staged(unsigned count, bool paced, bool lineEnd, bool exact) {
     stagePasted_ = false;
-    stageExact_ = true;
+    stageExact_ = exact;
     length_ = count;
     written_ = 0;
     stagePaced_ = paced && count > 0;

@@ -11,7 +11,8 @@
 // Staged), paced the same way for a text send. Each queued byte is also
 // exact or not (the user's typing, before a served line's byte rules: see
 // send.h); a run is all one or the other, and the stage says which, so an
-// attached line can tell the server. A file send's stage is exact.
+// attached line can tell the server. A file send's stage is exact, but a
+// text send's to a served line, which is typed.
 // Pure: the caller gives the time and does the writing.
 #ifndef BRISVANE_CONSOLE_OUTPUT_PUMP_H
 #define BRISVANE_CONSOLE_OUTPUT_PUMP_H
@@ -56,8 +57,9 @@ public:
         *capacity = StageCapacity;
         return stage_;
     }
-    // `lineEnd`: the stage ends a line, so the line delay follows it.
-    void Staged(unsigned count, bool paced, bool lineEnd = false);
+    // `lineEnd`: the stage ends a line, so the line delay follows it;
+    // `exact` false: the bytes are typed (a text send to a served line).
+    void Staged(unsigned count, bool paced, bool lineEnd = false, bool exact = true);
     // The pause after each line of a paste or text send (ms; 0: none).
     void SetLineDelay(uint32_t milliseconds) { lineDelay_ = milliseconds; }
     uint32_t LineDelay() const { return lineDelay_; }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -46,38 +47,83 @@ OpenResult AttachLine::Open(const LineControls&, char* message, unsigned capacit
         std::snprintf(message, capacity, "%s: no memory", name_);
         return OpenResult::Failed;
     }
-    int connected;
     if (address_.unixSocket) {
         fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         struct sockaddr_un at = {};
         at.sun_family = AF_UNIX;
         std::memcpy(at.sun_path, address_.path, std::strlen(address_.path));
-        connected = fd_ < 0 ? -1 : connect(fd_, reinterpret_cast<struct sockaddr*>(&at), sizeof at);
-    } else {
-        // Numbers only: a name would be looked up here, and the loop may not wait.
-        struct addrinfo hints = {};
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-        struct addrinfo* found = nullptr;
-        if (getaddrinfo(address_.host, address_.port, &hints, &found) != 0) {
-            std::snprintf(message, capacity, "--attach %s: give the host as an address (127.0.0.1, [::1])",
-                          name_);
-            return OpenResult::Failed;
+        if (fd_ >= 0 && connect(fd_, reinterpret_cast<struct sockaddr*>(&at), sizeof at) == 0) return Greet();
+        if (fd_ >= 0 && errno == EINPROGRESS) {
+            connecting_ = true;
+            return Greet();
         }
-        fd_ = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        connected = fd_ < 0 ? -1 : connect(fd_, found->ai_addr, found->ai_addrlen);
-        freeaddrinfo(found);
-        int on = 1;
-        if (fd_ >= 0) setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    if (connected != 0 && errno == EINPROGRESS) {
-        connecting_ = true;
-    } else if (connected != 0) {
         int error = errno;
         Close();
         std::snprintf(message, capacity, "no served line at %s: %s", name_, std::strerror(error));
         return OpenResult::Missing;
     }
+    // An address needs no lookup: connected to at once.
+    struct addrinfo hints = {};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    struct addrinfo* found = nullptr;
+    if (getaddrinfo(address_.host, address_.port, &hints, &found) == 0) {
+        addresses_ = {};
+        for (struct addrinfo* entry = found;
+             entry != nullptr && addresses_.count < ResolvedAddresses::Capacity; entry = entry->ai_next) {
+            if (entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
+            std::memcpy(&addresses_.address[addresses_.count], entry->ai_addr, entry->ai_addrlen);
+            addresses_.length[addresses_.count++] = entry->ai_addrlen;
+        }
+        freeaddrinfo(found);
+        nextAddress_ = 0;
+        return ConnectNext(EADDRNOTAVAIL, message, capacity);
+    }
+    // A name: looked up off this thread, as the loop may not wait.
+    if (!resolver_.Start(address_.host, uint16_t(std::strtoul(address_.port, nullptr, 10)))) {
+        int error = errno;
+        Close();
+        std::snprintf(message, capacity, "--attach %s: cannot look the name up: %s", name_,
+                      std::strerror(error));
+        return OpenResult::Failed;
+    }
+    resolving_ = true;
+    return OpenResult::InProgress;
+}
+
+// Starts a connect to the next address that takes one; with none left, the
+// last error (`error` when there was none to try) says why.
+OpenResult AttachLine::ConnectNext(int error, char* message, unsigned capacity) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    while (nextAddress_ < addresses_.count) {
+        const sockaddr_storage& at = addresses_.address[nextAddress_];
+        socklen_t length = addresses_.length[nextAddress_++];
+        fd_ = socket(at.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) {
+            error = errno;
+            continue;
+        }
+        int on = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (connect(fd_, reinterpret_cast<const sockaddr*>(&at), length) == 0) return Greet();
+        if (errno == EINPROGRESS) {
+            connecting_ = true;
+            return Greet();
+        }
+        error = errno;
+        close(fd_);
+        fd_ = -1;
+    }
+    Close();
+    std::snprintf(message, capacity, "no served line at %s: %s", name_, std::strerror(error));
+    return OpenResult::Missing;
+}
+
+// A connect is started: the hello waits for it (one hello, whichever
+// address takes it).
+OpenResult AttachLine::Greet() {
+    out_.Consume(out_.Used());
     uint8_t hello[WireMaxMessage];
     Queue(hello, PutHello(hello, sizeof hello, hello_));
     greeting_ = true;
@@ -86,17 +132,32 @@ OpenResult AttachLine::Open(const LineControls&, char* message, unsigned capacit
     return OpenResult::InProgress;
 }
 
-OpenResult AttachLine::Continue(short, char* message, unsigned capacity) {
+OpenResult AttachLine::Continue(short revents, char* message, unsigned capacity) {
+    if (resolving_) {
+        if (!resolver_.Finish(&addresses_)) return OpenResult::InProgress;
+        resolving_ = false;
+        if (addresses_.error != 0) {
+            Close();
+            std::snprintf(message, capacity, "--attach %s: name not resolved (%s); check the host name",
+                          name_, gai_strerror(addresses_.error));
+            return OpenResult::Missing;  // a name server may yet answer
+        }
+        nextAddress_ = 0;
+        return ConnectNext(EADDRNOTAVAIL, message, capacity);
+    }
     if (connecting_) {
+        if ((revents & (POLLOUT | POLLERR | POLLHUP)) == 0) return OpenResult::InProgress;
         int error = 0;
         socklen_t size = sizeof error;
         if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+        if (error == EINPROGRESS) return OpenResult::InProgress;
+        connecting_ = false;
         if (error != 0) {
+            if (!address_.unixSocket) return ConnectNext(error, message, capacity);  // the next address
             Close();
             std::snprintf(message, capacity, "no served line at %s: %s", name_, std::strerror(error));
             return OpenResult::Missing;
         }
-        connecting_ = false;
     }
     if (!Flush()) {
         Close();
@@ -138,6 +199,8 @@ OpenResult AttachLine::Continue(short, char* message, unsigned capacity) {
 }
 
 void AttachLine::Close() {
+    resolver_.Cancel();
+    resolving_ = false;
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     connecting_ = greeting_ = false;
@@ -150,6 +213,7 @@ void AttachLine::Close() {
 }
 
 short AttachLine::PollEvents(bool haveOutput) const {
+    if (resolving_) return POLLIN;
     if (connecting_) return POLLOUT;
     if (greeting_) return short(POLLIN | (out_.Empty() ? 0 : POLLOUT));
     return short(POLLIN | (haveOutput || !out_.Empty() ? POLLOUT : 0));

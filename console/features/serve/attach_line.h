@@ -10,7 +10,11 @@
 // into `history` (emptied first, so a reconnect does not double it), before
 // any byte Read gives. Open is InProgress until the server answers the
 // hello (Continue then gives Open, or Failed with a refusal's reason); a
-// refusal later, or a reopen after one, fails the same way. Everything else
+// refusal later, or a reopen after one, fails the same way. A TCP host given
+// as an address is connected to at once; a name is looked up off the loop's
+// thread first (Descriptor is the lookup's meanwhile), and each address it
+// gives is tried in turn. A name that does not resolve, or no address that
+// takes the connect, is Missing, so the open is tried again. Everything else
 // the server says (roles, the roster, notices) is kept in the state read by
 // Attached() and said through TakeNote.
 #ifndef BRISVANE_CONSOLE_SERVE_ATTACH_LINE_H
@@ -20,6 +24,7 @@
 
 #include "console/rules/history.h"
 #include "console/line/line.h"
+#include "console/line/resolver.h"
 #include "console/rules/notice.h"
 #include "console/rules/snapshot.h"
 #include "console/rules/wire.h"
@@ -43,7 +48,7 @@ public:
     OpenResult Open(const LineControls& controls, char* message, unsigned capacity) override;
     OpenResult Continue(short revents, char* message, unsigned capacity) override;
     void Close() override;
-    int Descriptor() const override { return fd_; }
+    int Descriptor() const override { return resolving_ ? resolver_.Descriptor() : fd_; }
     short PollEvents(bool haveOutput) const override;
     IoResult Read(uint8_t* data, unsigned capacity, unsigned* count) override;
     IoResult Write(const uint8_t* data, unsigned length, unsigned* count) override;
@@ -51,7 +56,7 @@ public:
     ControlResult SetBreak(bool on) override;
     ControlResult SetModemOutput(ModemOutput which, bool on) override;
     ControlResult ReadModemLines(ModemLines* lines) override;
-    const char* Awaiting() const override { return "the served line"; }
+    const char* Awaiting() const override { return resolving_ ? "the name lookup" : "the served line"; }
     bool TakeNote(char* text, unsigned capacity) override;
     bool HasSettings() const override { return true; }
     const char* Name() const override { return name_; }
@@ -66,6 +71,8 @@ public:
     void SetExact(bool exact) { exact_ = exact; }
 
 private:
+    OpenResult ConnectNext(int error, char* message, unsigned capacity);
+    OpenResult Greet();
     bool Queue(const uint8_t* message, unsigned length);
     bool Flush();  // false: the connection is gone
     void Handle(const WireMessage& message);
@@ -77,6 +84,10 @@ private:
     History& history_;
     char name_[sizeof(ShareAddress::host) + 8];
     int fd_ = -1;
+    Resolver resolver_;
+    bool resolving_ = false;            // the TCP host's name is being looked up
+    ResolvedAddresses addresses_ = {};  // the TCP host's, tried in turn
+    unsigned nextAddress_ = 0;
     bool connecting_ = false;  // the connect is under way
     bool greeting_ = false;    // the hello is sent: waiting for the answer
     WireDecoder decoder_;
