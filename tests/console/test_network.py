@@ -10,7 +10,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import ConsoleSession, free_port, listening, line_speed, wait_for
+from console_session import PROGRAM, ConsoleSession, free_port, listening, line_speed, wait_for
 
 SER2NET = '/usr/sbin/ser2net'
 
@@ -122,6 +122,36 @@ class Network(unittest.TestCase):
         self.assertEqual(s.host_read(1), b'b')
         s.keys('C-a', 'p')
         s.wait_status(f"line settings are the server's business on localhost:{server.raw}")
+
+
+    def test_attach_by_host_name_and_a_text_send_takes_the_served_lines_rules(self):
+        # A served TCP line found by name; a text file's lines end at the
+        # client, the served line's map and bit-7 rule make its bytes.
+        s = ConsoleSession(start=False)
+        self.addCleanup(s.close)
+        port = free_port()
+        token = Path(s.folder) / 'token'
+        token.write_text('sesame\n')
+        token.chmod(0o600)
+        with open(Path(s.folder) / 'serve.err', 'wb') as err:
+            server = subprocess.Popen([PROGRAM, s.line.device, '--serve', '--share', f'tcp:{port}', '--share-token',
+                                       str(token), '--flow', 'none', '--map', 'out-cr-crlf'],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
+        wait_for(lambda: listening(port), what='the served line')
+        (Path(s.folder) / 'notes.txt').write_bytes(b'one\r\ntwo\xe9\n')
+        # The client's own rules differ: bit 7 set, no map.
+        s.start(f'tcp:localhost:{port}', '--token', str(token), '--eight-bit', '--home', s.folder, cols=80,
+                rows=25, conf=Path(s.folder) / 'tmux.conf', env=None, first='--attach')
+        s.wait_status('writing, 0 others')
+        s.keys('C-a', 's', 't')
+        s.wait_status('file:')
+        s.type('notes.txt')
+        s.keys('Enter')
+        self.assertEqual(s.line.read(11), b'one\r\ntwoi\r\n')  # the server's map, bit 7 cleared
+        self.assertEqual(s.line.drain(), b'')
+        server.send_signal(signal.SIGTERM)
+        self.assertEqual(server.wait(10), 0)
 
 
 if __name__ == '__main__':
