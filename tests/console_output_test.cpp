@@ -173,7 +173,6 @@ protected:
     Transfers transfers;
     Notice notice = {};
     char folder[32] = "/tmp/brisvane-send-XXXXXX";
-    bool served = false;  // attached to a served line
 
     void SetUp() override {
         ASSERT_NE(mkdtemp(folder), nullptr);
@@ -200,13 +199,9 @@ protected:
         Bytes wire;
         *stages = 0;
         for (int pass = 0; pass < 100000; ++pass) {
-            bool typed = served && sendState == SendState::SendText;
-            bool ended = FeedSend(transfers, *pump, *now, interval, sevenBit, served);
+            bool ended = FeedSend(transfers, *pump, *now, interval, sevenBit);
             unsigned n;
             const uint8_t* bytes = pump->Pending(&n);
-            if (n > 0) {
-                EXPECT_EQ(pump->StageExact(), !typed);
-            }
             wire.append(reinterpret_cast<const char*>(bytes), n);
             pump->Wrote(n, *now, interval);
             if (n > 0) ++*stages;
@@ -232,12 +227,6 @@ TEST_F(SendFeed, TextSendsGetUnixLineEndsBit7AndPacing) {
     EXPECT_EQ(Run(&now, 0, true, &stages), "AB\rC\r");
     EXPECT_EQ(stages, 2);
     EXPECT_EQ(now, 50 + 200);
-    // To a served line: typed, bit 7 as in the file (the server's rule marks
-    // it), the line ends and the line delay still ours.
-    served = true;
-    Start(SendState::SendText, "A\xc2\r\nC\n");
-    EXPECT_EQ(Run(&now, 0, true, &stages), "A\xc2\rC\r");
-    EXPECT_EQ(stages, 2);
 }
 
 TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {

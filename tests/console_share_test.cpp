@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -764,67 +763,6 @@ TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
         out.Wrote(n, 0, 0);
     }
     EXPECT_EQ(wire, "i\r\n\xe9\r\r\nAi\r\nC\r\n\xe9\n");
-}
-
-// A TCP host by name: looked up off the loop's thread, then greeted as an
-// address is; a name that does not resolve is Missing and says so, as is a
-// port with no one at it, so the loop tries again later.
-TEST(AttachByName, LooksTheHostUpThenAttachesAndAnUnknownNameIsMissing) {
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof at;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size), 0);
-    std::string port = std::to_string(ntohs(at.sin_port));
-    History mine;
-    ASSERT_TRUE(mine.Allocate(10));
-    // Polls as the loop does; the listener's side answers a hello with a welcome.
-    auto attach = [&](const std::string& where, std::string* message) {
-        ShareAddress address;
-        const char* problem;
-        EXPECT_TRUE(ParseAttachAddress(where.c_str(), &address, &problem)) << problem;
-        WireHello hello = {};
-        hello.version = WireVersion;
-        hello.ask = WireAsk::Write;
-        AttachLine line(address, hello, mine);
-        char text[256] = "";
-        OpenResult result = line.Open(LineControls{}, text, sizeof text);
-        int peer = -1;
-        WireDecoder decoder;
-        for (int pass = 0; pass < 500 && result == OpenResult::InProgress; ++pass) {
-            struct pollfd fds[2] = {{line.Descriptor(), line.PollEvents(false), 0},
-                                    {peer >= 0 ? peer : listener, POLLIN, 0}};
-            poll(fds, 2, 20);
-            if (fds[1].revents != 0 && peer < 0) {
-                peer = accept(listener, nullptr, nullptr);
-            } else if (fds[1].revents != 0) {
-                uint8_t bytes[512];
-                ssize_t got = recv(peer, bytes, sizeof bytes, 0);
-                if (got > 0) decoder.Feed(bytes, unsigned(got));
-                WireMessage m;
-                const char* fault;
-                if (decoder.Next(&m, &fault) == WireStatus::Message && m.type == WireType::Hello) {
-                    uint8_t welcome[WireMaxMessage];
-                    WireWelcome w = {WireVersion, WireRole::Writing, 1};
-                    EXPECT_GT(send(peer, welcome, PutWelcome(welcome, sizeof welcome, w), 0), 0);
-                }
-            }
-            if (fds[0].revents != 0) result = line.Continue(fds[0].revents, text, sizeof text);
-        }
-        if (peer >= 0) close(peer);
-        *message = text;
-        return result;
-    };
-    std::string message;
-    EXPECT_EQ(attach("tcp:localhost:" + port, &message), OpenResult::Open) << message;
-    EXPECT_EQ(attach("tcp:nothere.invalid:" + port, &message), OpenResult::Missing);
-    EXPECT_EQ(message.find("--attach nothere.invalid:" + port + ": name not resolved"), 0u) << message;
-    close(listener);
-    EXPECT_EQ(attach("tcp:localhost:" + port, &message), OpenResult::Missing);
-    EXPECT_NE(message.find("refused"), std::string::npos) << message;
 }
 
 // A page is one more member: listed and counted, the client it takes the

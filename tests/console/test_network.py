@@ -10,7 +10,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, free_port, listening, line_speed, wait_for
+from console_session import PROGRAM, ConsoleSession, free_port, listening, line_speed, run_program, wait_for
 
 SER2NET = '/usr/sbin/ser2net'
 
@@ -125,8 +125,9 @@ class Network(unittest.TestCase):
 
 
     def test_attach_by_host_name_and_a_text_send_takes_the_served_lines_rules(self):
-        # A served TCP line found by name; a text file's lines end at the
-        # client, the served line's map and bit-7 rule make its bytes.
+        # A served TCP line found by name (one that is not found is said); a
+        # text file's lines end at the client, the served line's map and
+        # bit-7 rule make its bytes.
         s = ConsoleSession(start=False)
         self.addCleanup(s.close)
         port = free_port()
@@ -152,6 +153,9 @@ class Network(unittest.TestCase):
         self.assertEqual(s.line.drain(), b'')
         server.send_signal(signal.SIGTERM)
         self.assertEqual(server.wait(10), 0)
+        unknown = run_program('--attach', 'tcp:nothere.invalid:9')  # said, and no wait for a name server
+        self.assertEqual(unknown.returncode, 1)
+        self.assertIn('nothere.invalid:9: name not resolved', unknown.stderr)
 
 
 if __name__ == '__main__':
