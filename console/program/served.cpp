@@ -42,6 +42,7 @@ bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     }
     hello.tokenLength = uint8_t(length);
     std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.ui.history));
+    line->SetSeam({&c.ansi, &c.style.map});
     c.link.attached = line.get();
     c.link.line = std::move(line);
     // Messages name the served line where they would name the device.
@@ -183,6 +184,7 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
         return false;
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
+    c.features.server.seam = {&c.ansi, &c.style.map};
     return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
 }
 
