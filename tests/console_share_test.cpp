@@ -370,11 +370,12 @@ struct ChainEnd {
         n = FilterAnsi(ansi, mapped.data(), n, shown.data());
         Interpret(std::string(reinterpret_cast<char*>(shown.data()), n), history);
     }
-    ReceiveSeam Seam() { return {&ansi, &map}; }
+    ReceiveSeam Seam() { return {&ansi, &map, &maps}; }
 };
 
 // A sequence the snapshot cuts in two ends on the client as on the server:
-// the filter's held bytes and stage, and a CR whose LF the map still owes.
+// the filter's held bytes and stage, a CR whose LF the map still owes, and
+// the line's received maps (the client's sent ones stay).
 TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
     struct Case {
         const char *before, *after, *row;
@@ -388,6 +389,7 @@ TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
         {"\033]0;t\033", "Hhome", "home", 0},  // not a string's end: the title shows
         {"\033Y", "\033[abc", nullptr, 0},     // the row and column bytes of an address
         {"one\r", "\ntwo", "one", MapInCrCrlf},
+        {"one\n", "two\n3", "one", MapInLfCrlf},  // the line's maps, not the client's
     };
     for (const Case& c : cases) {
         History server, client;
@@ -395,7 +397,8 @@ TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
         ASSERT_TRUE(client.Allocate(10));
         ResetScreen();
         ChainEnd there, here;
-        there.maps = here.maps = c.maps;
+        there.maps = c.maps;
+        here.maps = MapInIgnoreCr | MapOutDelBs;
         there.Take(c.before, server);
         SnapshotCursor cursor;
         BeginSnapshot(cursor, server, there.Seam());
@@ -411,6 +414,7 @@ TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
         for (auto& message : Decode(stream, 7))
             ASSERT_TRUE(RestoreSnapshot(restore, AsMessage(message), client, here.Seam())) << c.before;
         ASSERT_TRUE(restore.complete);
+        EXPECT_EQ(here.maps, c.maps | MapOutDelBs);
         here.Take(c.after, client);
         ExpectSame(Now(), serverAfter);
         std::string row;
@@ -446,20 +450,24 @@ TEST(Snapshot, ABadSnapshotLeavesTheScreenAsItWas) {
         RestoreSnapshot(restore, {WireType::Screen, payload.data(), unsigned(payload.size())}, history));
     // Filter states no filter reaches leave the client's as it was: a CSI
     // opened by '[', one held while an address waits for its row byte, an
-    // 8-bit opener on a 7-bit line, a count the bytes do not match.
+    // 8-bit opener on a 7-bit line, a count the bytes do not match, a sent
+    // map among the received ones.
     ChainEnd mine;
     mine.Take("\033]", history);
     const uint8_t csi = uint8_t(AnsiFilter::Stage::Csi), row = uint8_t(AnsiFilter::Follow::RowByte);
-    for (std::vector<uint8_t> chain : std::vector<std::vector<uint8_t>>{
-             {1, csi, 0, 1, '['}, {1, csi, row, 2, 27, '['}, {0, csi, 0, 1, 0x9b}, {1, 0, 0, 2, 'a'}}) {
+    for (std::vector<uint8_t> chain : std::vector<std::vector<uint8_t>>{{1, 0, csi, 0, 1, '['},
+                                                                        {1, 0, csi, row, 2, 27, '['},
+                                                                        {0, 0, csi, 0, 1, 0x9b},
+                                                                        {1, 0, 0, 0, 2, 'a'},
+                                                                        {1, MapOutCrCrlf, 0, 0, 0}}) {
         EXPECT_FALSE(RestoreSnapshot(restore, {WireType::Chain, chain.data(), unsigned(chain.size())},
                                      history, mine.Seam()));
     }
     EXPECT_EQ(mine.ansi.stage, AnsiFilter::Stage::Osc);
     EXPECT_EQ(mine.ansi.heldCount, 2u);
-    std::vector<uint8_t> cutRow = {0, 1, 3, 'a'}, ground = {1, 0, 0, 0};
+    std::vector<uint8_t> cutRow = {0, 1, 3, 'a'}, ground = {1, 0, 0, 0, 0};
     EXPECT_FALSE(RestoreSnapshot(restore, {WireType::History, rows.data(), 4}, history));  // before the chain
-    ASSERT_TRUE(RestoreSnapshot(restore, {WireType::Chain, ground.data(), 4}, history, mine.Seam()));
+    ASSERT_TRUE(RestoreSnapshot(restore, {WireType::Chain, ground.data(), 5}, history, mine.Seam()));
     EXPECT_EQ(mine.ansi.stage, AnsiFilter::Stage::Ground);
     EXPECT_FALSE(RestoreSnapshot(restore, {WireType::History, cutRow.data(), 4}, history));
     EXPECT_EQ(history.End(), 0u);

@@ -9,7 +9,7 @@ const uint8_t CursorShownFlag = 1, GraphicsFlag = 2;
 const uint8_t EightBitFlag = 1, IntermediatesFlag = 2, AfterReturnFlag = 4;
 
 static_assert(WireScreenPayload == ScreenCells * 2 + 5, "the screen message holds the cells and five bytes");
-static_assert(WireChainPayloadMax == 4 + AnsiOscLimit - 1, "the chain message holds what a filter may hold");
+static_assert(WireChainPayloadMax == 5 + AnsiOscLimit - 1, "the chain message holds what a filter may hold");
 
 // Cells the interpreter can store: printable seven-bit ones and the wider
 // graphics cells; never a control, whose drawing would upset a terminal.
@@ -34,12 +34,13 @@ unsigned PutScreen(const SnapshotCursor& cursor, uint8_t* out, unsigned capacity
 
 unsigned PutChain(const SnapshotCursor& cursor, uint8_t* out, unsigned capacity) {
     const AnsiFilter& f = cursor.ansi;
-    unsigned length = 4 + f.heldCount;
+    unsigned length = 5 + f.heldCount;
     if (capacity < WireHeaderSize + length) return 0;
     PutHeader(out, WireType::Chain, length);
     uint8_t* at = out + WireHeaderSize;
     *at++ = uint8_t((f.eightBit ? EightBitFlag : 0) | (f.intermediates ? IntermediatesFlag : 0) |
                     (cursor.afterReturn ? AfterReturnFlag : 0));
+    *at++ = cursor.maps;
     *at++ = uint8_t(f.stage);
     *at++ = uint8_t(f.follow);
     *at++ = uint8_t(f.heldCount);
@@ -107,19 +108,20 @@ bool RestoreScreen(const WireMessage& message) {
 
 bool RestoreChain(const WireMessage& message, const ReceiveSeam& seam) {
     const uint8_t* at = message.payload;
-    if (message.length < 4 || message.length != 4u + at[3] ||
-        at[0] > (EightBitFlag | IntermediatesFlag | AfterReturnFlag)) {
+    if (message.length < 5 || message.length != 5u + at[4] ||
+        at[0] > (EightBitFlag | IntermediatesFlag | AfterReturnFlag) || (at[1] & ~ReceivedMaps) != 0) {
         return false;
     }
     static AnsiFilter given, scratch;  // checked whole before the chain is touched
     given.eightBit = (at[0] & EightBitFlag) != 0;
     given.intermediates = (at[0] & IntermediatesFlag) != 0;
-    given.stage = AnsiFilter::Stage(at[1]);
-    given.follow = AnsiFilter::Follow(at[2]);
-    given.heldCount = at[3];
-    std::memcpy(given.held, at + 4, at[3]);
+    given.stage = AnsiFilter::Stage(at[2]);
+    given.follow = AnsiFilter::Follow(at[3]);
+    given.heldCount = at[4];
+    std::memcpy(given.held, at + 5, at[4]);
     if (!AdoptAnsiState(seam.ansi != nullptr ? *seam.ansi : scratch, given)) return false;
     if (seam.map != nullptr) seam.map->afterReturn = (at[0] & AfterReturnFlag) != 0;
+    if (seam.maps != nullptr) *seam.maps = uint8_t((*seam.maps & ~ReceivedMaps) | at[1]);
     return true;
 }
 
@@ -170,6 +172,7 @@ void BeginSnapshot(SnapshotCursor& cursor, const History& history, const Receive
     cursor.terminal = terminal;
     cursor.ansi = seam.ansi != nullptr ? *seam.ansi : AnsiFilter();
     cursor.afterReturn = seam.map != nullptr && seam.map->afterReturn;
+    cursor.maps = seam.maps != nullptr ? uint8_t(*seam.maps & ReceivedMaps) : 0;
     cursor.nextRow = history.Oldest();
     cursor.endRow = history.End();
     cursor.sent = 0;

@@ -1,11 +1,12 @@
 // The state an attaching client is given before any new byte: the screen
 // and the terminal record (cursor, escape state, graphics mode, the pending
 // row byte) as they were at its hello, then the receive chain's state
-// before the interpreter (the ANSI filter part-way through a sequence, the
-// received map after a CR), then the history's rows, oldest first, then
-// the history's end. The client restores them into its own records, chain
-// and history; the bytes that follow then give the same screen on both
-// sides (with the same maps and filter setting: those stay each side's).
+// before the interpreter (the received line-end maps, the map after a CR,
+// the ANSI filter part-way through a sequence), then the history's rows,
+// oldest first, then the history's end. The client restores them into its
+// own records, chain and history; the bytes that follow then give the same
+// screen on both sides. Whether ANSI sequences are hidden or shown stays
+// each side's own choice.
 //
 // On the server a snapshot is a small cursor per client: the screen is
 // copied once (a few KB, in the client's slot), the history is read as the
@@ -30,6 +31,7 @@ enum class SnapshotStage : uint8_t { Screen, Chain, History, End, Done };
 struct ReceiveSeam {
     AnsiFilter* ansi = nullptr;
     ReceivedMap* map = nullptr;
+    uint8_t* maps = nullptr;  // LineMap bits: the received ones are the line's
 };
 
 struct SnapshotCursor {
@@ -37,6 +39,7 @@ struct SnapshotCursor {
     TerminalState terminal;
     AnsiFilter ansi;
     bool afterReturn;
+    uint8_t maps;      // the received ones
     uint64_t nextRow;  // the history row to send next
     uint64_t endRow;   // the history's End() at the hello
     uint64_t sent;     // rows sent so far

@@ -47,9 +47,10 @@ const unsigned WireHistoryRowsMax = 64;
 const unsigned WireHistoryRowMax = 1 + 80 * 3;
 // The receive chain between the line and the interpreter: flags (the line
 // has 8 data bits, a CSI's intermediates began, the last byte mapped was a
-// CR), the ANSI filter's stage and the escape state it follows, then the
-// count of bytes it holds (below 256) and those bytes.
-const unsigned WireChainPayloadMax = 4 + 255;
+// CR), the received line-end maps, the ANSI filter's stage and the escape
+// state it follows, then the count of bytes it holds (below 256) and those
+// bytes.
+const unsigned WireChainPayloadMax = 5 + 255;
 
 enum class WireType : uint8_t {
     Hello = 1,         // client -> server: version, asks, name, token
