@@ -13,8 +13,8 @@
 // and, over TCP, its token; the server's answers with the role given, or a
 // refusal with a one-line reason. Then the server sends the snapshot (the
 // screen, the receive chain's state, then the history, oldest first, then
-// the end of the history), and
-// from then on data, roster and role messages as they come. A writer's
+// the end of the history), and from then on data, roster and role messages
+// as they come. A writer's
 // bytes come as Typed (what its user typed: the served line's sent maps and
 // bit-7 rule apply, the client applied none) or Data (a transfer's or a
 // raw send's bytes: they go on the line exactly).
