@@ -378,20 +378,21 @@ struct ChainEnd {
 // the line's received maps (the client's sent ones stay).
 TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
     struct Case {
-        const char *before, *after, *row;
+        const char *before, *after;
         uint8_t maps;
     } cases[] = {
-        {"a\033[3", "1mred\033[0m", "ared", 0},
-        {"\033", "[1mbold", "bold", 0},
-        {"\x9b", "31mcsi", "csi", 0},
-        {"\033]0;ti", "tle\007text", "text", 0},
-        {"\033]0;t\033", "\\st", "st", 0},
-        {"\033]0;t\033", "Hhome", "home", 0},  // not a string's end: the title shows
-        {"\033Y", "\033[abc", nullptr, 0},     // the row and column bytes of an address
-        {"one\r", "\ntwo", "one", MapInCrCrlf},
-        {"one\n", "two\n3", "one", MapInLfCrlf},  // the line's maps, not the client's
+        {"a\033[3", "1mred\033[0m", 0},
+        {"\033", "[1mbold", 0},
+        {"\x9b", "31mcsi", 0},
+        {"\033]0;ti", "tle\007text", 0},
+        {"\033]0;t\033", "\\st", 0},
+        {"\033]0;t\033", "Hhome", 0},  // not a string's end: the title shows
+        {"\033Y", "\033[abc", 0},      // the row and column bytes of an address
+        {"one\r", "\ntwo", MapInCrCrlf},
+        {"one\n", "two\n3", MapInLfCrlf},  // the line's maps, not the client's
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
         History server, client;
         ASSERT_TRUE(server.Allocate(10));
         ASSERT_TRUE(client.Allocate(10));
@@ -412,16 +413,11 @@ TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
         here.Take("\033[", client);
         SnapshotRestore restore;
         for (auto& message : Decode(stream, 7))
-            ASSERT_TRUE(RestoreSnapshot(restore, AsMessage(message), client, here.Seam())) << c.before;
+            ASSERT_TRUE(RestoreSnapshot(restore, AsMessage(message), client, here.Seam()));
         ASSERT_TRUE(restore.complete);
         EXPECT_EQ(here.maps, c.maps | MapOutDelBs);
         here.Take(c.after, client);
         ExpectSame(Now(), serverAfter);
-        std::string row;
-        for (int i = 0; c.row != nullptr && c.row[i] != '\0'; ++i) row += char(screen.cells[i]);
-        if (c.row != nullptr) {
-            EXPECT_EQ(row, c.row) << c.before;
-        }
     }
 }
 
