@@ -34,6 +34,7 @@
 #include "console/rules/snapshot.h"
 #include "console/rules/wire.h"
 #include "core/interpreter.h"
+#include "core/output_queue.h"
 #include "console/rules/web_auth.h"
 #include "console/rules/web_input.h"
 #include "console/rules/web_view.h"
@@ -292,10 +293,15 @@ void ExpectSame(const Saved& a, const Saved& b) {
     EXPECT_EQ(a.state.graphicsMode, b.state.graphicsMode);
     EXPECT_EQ(a.state.pendingRow, b.state.pendingRow);
 }
+// All of `bytes`, whatever an identify reply queues (an earlier case's
+// reply left in the queue would stop the interpreter short).
 void Interpret(const std::string& bytes, History& history) {
-    InterpretBytes(
-        reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()),
-        [](const Cell* row, void* h) { static_cast<History*>(h)->Push(row); }, &history);
+    outputQueue.Discard();
+    for (unsigned at = 0; at < bytes.size(); outputQueue.Discard()) {
+        at += InterpretBytes(
+            reinterpret_cast<const uint8_t*>(bytes.data()) + at, unsigned(bytes.size()) - at,
+            [](const Cell* row, void* h) { static_cast<History*>(h)->Push(row); }, &history);
+    }
 }
 std::vector<std::string> Rows(const History& history) {
     std::vector<std::string> rows;
@@ -353,6 +359,68 @@ TEST(Snapshot, AClientRestoresTheScreenAndHistoryExactlyAndContinuesAlike) {
     EXPECT_EQ(Rows(client), Rows(server));
 }
 
+// The chain between the raw bytes and the interpreter, as receive.cpp runs it.
+struct ChainEnd {
+    AnsiFilter ansi;
+    ReceivedMap map;
+    uint8_t maps = 0;
+    void Take(const std::string& bytes, History& history) {
+        std::vector<uint8_t> mapped(2 * bytes.size() + 1), shown(2 * bytes.size() + AnsiFilterSlack);
+        unsigned n = map.Apply(maps, U(bytes.c_str()), unsigned(bytes.size()), mapped.data());
+        n = FilterAnsi(ansi, mapped.data(), n, shown.data());
+        Interpret(std::string(reinterpret_cast<char*>(shown.data()), n), history);
+    }
+    ReceiveSeam Seam() { return {&ansi, &map, &maps}; }
+};
+
+// A sequence the snapshot cuts in two ends on the client as on the server:
+// the filter's held bytes and stage, a CR whose LF the map still owes, and
+// the line's received maps (the client's sent ones stay).
+TEST(Snapshot, ASequenceSplitAcrossTheSnapshotEndsAlikeOnBothSides) {
+    struct Case {
+        const char *before, *after;
+        uint8_t maps;
+    } cases[] = {
+        {"a\033[3", "1mred\033[0m", 0},
+        {"\033", "[1mbold", 0},
+        {"\x9b", "31mcsi", 0},
+        {"\033]0;ti", "tle\007text", 0},
+        {"\033]0;t\033", "\\st", 0},
+        {"\033]0;t\033", "Hhome", 0},  // not a string's end: the title shows
+        {"\033Y", "\033[abc", 0},      // the row and column bytes of an address
+        {"one\r", "\ntwo", MapInCrCrlf},
+        {"one\n", "two\n3", MapInLfCrlf},  // the line's maps, not the client's
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        History server, client;
+        ASSERT_TRUE(server.Allocate(10));
+        ASSERT_TRUE(client.Allocate(10));
+        ResetScreen();
+        ChainEnd there, here;
+        there.maps = c.maps;
+        here.maps = MapInIgnoreCr | MapOutDelBs;
+        there.Take(c.before, server);
+        SnapshotCursor cursor;
+        BeginSnapshot(cursor, server, there.Seam());
+        std::vector<uint8_t> stream(WireMaxMessage);
+        stream.resize(FillSnapshot(cursor, server, stream.data(), unsigned(stream.size())));
+        there.Take(c.after, server);
+        Saved serverAfter = Now();
+
+        // The client held part of another sequence when it attached again.
+        ResetScreen();
+        here.Take("\033[", client);
+        SnapshotRestore restore;
+        for (auto& message : Decode(stream, 7))
+            ASSERT_TRUE(RestoreSnapshot(restore, AsMessage(message), client, here.Seam()));
+        ASSERT_TRUE(restore.complete);
+        EXPECT_EQ(here.maps, c.maps | MapOutDelBs);
+        here.Take(c.after, client);
+        ExpectSame(Now(), serverAfter);
+    }
+}
+
 TEST(Snapshot, ABadSnapshotLeavesTheScreenAsItWas) {
     History history;
     ASSERT_TRUE(history.Allocate(10));
@@ -376,7 +444,27 @@ TEST(Snapshot, ABadSnapshotLeavesTheScreenAsItWas) {
     payload[7] = 'x';
     ASSERT_TRUE(
         RestoreSnapshot(restore, {WireType::Screen, payload.data(), unsigned(payload.size())}, history));
-    std::vector<uint8_t> cutRow = {0, 1, 3, 'a'};
+    // Filter states no filter reaches leave the client's as it was: a CSI
+    // opened by '[', one held while an address waits for its row byte, an
+    // 8-bit opener on a 7-bit line, a count the bytes do not match, a sent
+    // map among the received ones.
+    ChainEnd mine;
+    mine.Take("\033]", history);
+    const uint8_t csi = uint8_t(AnsiFilter::Stage::Csi), row = uint8_t(AnsiFilter::Follow::RowByte);
+    for (std::vector<uint8_t> chain : std::vector<std::vector<uint8_t>>{{1, 0, csi, 0, 1, '['},
+                                                                        {1, 0, csi, row, 2, 27, '['},
+                                                                        {0, 0, csi, 0, 1, 0x9b},
+                                                                        {1, 0, 0, 0, 2, 'a'},
+                                                                        {1, MapOutCrCrlf, 0, 0, 0}}) {
+        EXPECT_FALSE(RestoreSnapshot(restore, {WireType::Chain, chain.data(), unsigned(chain.size())},
+                                     history, mine.Seam()));
+    }
+    EXPECT_EQ(mine.ansi.stage, AnsiFilter::Stage::Osc);
+    EXPECT_EQ(mine.ansi.heldCount, 2u);
+    std::vector<uint8_t> cutRow = {0, 1, 3, 'a'}, ground = {1, 0, 0, 0, 0};
+    EXPECT_FALSE(RestoreSnapshot(restore, {WireType::History, rows.data(), 4}, history));  // before the chain
+    ASSERT_TRUE(RestoreSnapshot(restore, {WireType::Chain, ground.data(), 5}, history, mine.Seam()));
+    EXPECT_EQ(mine.ansi.stage, AnsiFilter::Stage::Ground);
     EXPECT_FALSE(RestoreSnapshot(restore, {WireType::History, cutRow.data(), 4}, history));
     EXPECT_EQ(history.End(), 0u);
     std::vector<uint8_t> end = {0, 0, 0, 0, 0, 0, 0, 1};

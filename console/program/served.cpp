@@ -42,6 +42,8 @@ bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     }
     hello.tokenLength = uint8_t(length);
     std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.ui.history));
+    line->SetSeam({&c.ansi, &c.style.map, &c.style.maps});
+    c.chain.screen.answers = false;  // the server answers identify requests
     c.link.attached = line.get();
     c.link.line = std::move(line);
     // Messages name the served line where they would name the device.
@@ -183,6 +185,7 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
         return false;
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
+    c.features.server.seam = {&c.ansi, &c.style.map, &c.style.maps};
     return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
 }
 

@@ -196,3 +196,35 @@ unsigned FilterAnsi(AnsiFilter& f, const uint8_t* in, unsigned count, uint8_t* o
     }
     return unsigned(out - start);
 }
+
+bool AdoptAnsiState(AnsiFilter& f, const AnsiFilter& from) {
+    unsigned count = from.heldCount;
+    uint8_t first = count > 0 ? from.held[0] : 0;
+    bool sound = false;
+    switch (from.stage) {
+        case Stage::Ground: sound = count == 0; break;
+        case Stage::Escape: sound = count == 1 && first == Esc; break;
+        case Stage::Csi:
+            sound = count < AnsiCsiLimit && ((count >= 2 && first == Esc && from.held[1] == '[') ||
+                                             (count >= 1 && first == EightBitCsi));
+            break;
+        case Stage::Osc:
+        case Stage::OscEscape:
+            sound = count < AnsiOscLimit && ((count >= 2 && first == Esc && from.held[1] == ']') ||
+                                             (count >= 1 && first == EightBitOsc));
+            if (from.stage == Stage::OscEscape) sound = sound && from.held[count - 1] == Esc;
+            break;
+    }
+    // Sequences are held only from ground, where the interpreter waits for
+    // nothing; and an 8-bit opener only on an 8-bit line.
+    if (from.stage != Stage::Ground && from.follow != Follow::Normal) sound = false;
+    if ((first == EightBitCsi || first == EightBitOsc) && !from.eightBit) sound = false;
+    if (from.stage > Stage::OscEscape || from.follow > Follow::ColumnByte || !sound) return false;
+    f.eightBit = from.eightBit;
+    f.stage = from.stage;
+    f.follow = from.follow;
+    f.intermediates = from.intermediates;
+    f.heldCount = count;
+    std::memcpy(f.held, from.held, count);
+    return true;
+}

@@ -12,7 +12,9 @@
 // terminal's keys), and a sequence that breaks off or runs too long, which
 // goes on exactly as received.
 // A byte at a time, with a fixed hold buffer: no allocation, any split
-// across reads. Pure; the caller owns the record.
+// across reads. Pure; the caller owns the record. Its state mid-stream can
+// be taken over by another filter (a client attaching to a served line),
+// which then goes on exactly where this one stands.
 #ifndef BRISVANE_CONSOLE_ANSI_FILTER_H
 #define BRISVANE_CONSOLE_ANSI_FILTER_H
 
@@ -43,6 +45,13 @@ const unsigned AnsiFilterSlack = AnsiOscLimit;
 // returns how many were written. Bytes of an unfinished sequence stay held
 // for the next call.
 unsigned FilterAnsi(AnsiFilter& filter, const uint8_t* in, unsigned count, uint8_t* out);
+
+// Takes over `from`'s place in the stream: its stage, the escape state it
+// follows, its held bytes and the line's width; `hide` and the count stay
+// this filter's own. False, with nothing changed, for a state no filter
+// reaches (a held sequence that does not open as one, too long for its
+// stage, or held while the interpreter waits for an argument byte).
+bool AdoptAnsiState(AnsiFilter& filter, const AnsiFilter& from);
 
 // The screen was reset: the interpreter waits for no escape byte now.
 inline void AnsiScreenReset(AnsiFilter& filter) { filter.follow = AnsiFilter::Follow::Normal; }

@@ -6,8 +6,10 @@ namespace {
 
 const uint8_t WideCell = 0x80;  // then the cell in two bytes
 const uint8_t CursorShownFlag = 1, GraphicsFlag = 2;
+const uint8_t EightBitFlag = 1, IntermediatesFlag = 2, AfterReturnFlag = 4;
 
 static_assert(WireScreenPayload == ScreenCells * 2 + 5, "the screen message holds the cells and five bytes");
+static_assert(WireChainPayloadMax == 5 + AnsiOscLimit - 1, "the chain message holds what a filter may hold");
 
 // Cells the interpreter can store: printable seven-bit ones and the wider
 // graphics cells; never a control, whose drawing would upset a terminal.
@@ -28,6 +30,22 @@ unsigned PutScreen(const SnapshotCursor& cursor, uint8_t* out, unsigned capacity
     *at++ = uint8_t(t.escapeState);
     *at++ = uint8_t(t.pendingRow);
     return WireHeaderSize + WireScreenPayload;
+}
+
+unsigned PutChain(const SnapshotCursor& cursor, uint8_t* out, unsigned capacity) {
+    const AnsiFilter& f = cursor.ansi;
+    unsigned length = 5 + f.heldCount;
+    if (capacity < WireHeaderSize + length) return 0;
+    PutHeader(out, WireType::Chain, length);
+    uint8_t* at = out + WireHeaderSize;
+    *at++ = uint8_t((f.eightBit ? EightBitFlag : 0) | (f.intermediates ? IntermediatesFlag : 0) |
+                    (cursor.afterReturn ? AfterReturnFlag : 0));
+    *at++ = cursor.maps;
+    *at++ = uint8_t(f.stage);
+    *at++ = uint8_t(f.follow);
+    *at++ = uint8_t(f.heldCount);
+    std::memcpy(at, f.held, f.heldCount);
+    return WireHeaderSize + length;
 }
 
 // One history row in its wire form at `out` (room for WireHistoryRowMax).
@@ -88,6 +106,25 @@ bool RestoreScreen(const WireMessage& message) {
     return true;
 }
 
+bool RestoreChain(const WireMessage& message, const ReceiveSeam& seam) {
+    const uint8_t* at = message.payload;
+    if (message.length < 5 || message.length != 5u + at[4] ||
+        at[0] > (EightBitFlag | IntermediatesFlag | AfterReturnFlag) || (at[1] & ~ReceivedMaps) != 0) {
+        return false;
+    }
+    static AnsiFilter given, scratch;  // checked whole before the chain is touched
+    given.eightBit = (at[0] & EightBitFlag) != 0;
+    given.intermediates = (at[0] & IntermediatesFlag) != 0;
+    given.stage = AnsiFilter::Stage(at[2]);
+    given.follow = AnsiFilter::Follow(at[3]);
+    given.heldCount = at[4];
+    std::memcpy(given.held, at + 5, at[4]);
+    if (!AdoptAnsiState(seam.ansi != nullptr ? *seam.ansi : scratch, given)) return false;
+    if (seam.map != nullptr) seam.map->afterReturn = (at[0] & AfterReturnFlag) != 0;
+    if (seam.maps != nullptr) *seam.maps = uint8_t((*seam.maps & ~ReceivedMaps) | at[1]);
+    return true;
+}
+
 bool RestoreHistory(SnapshotRestore& restore, const WireMessage& message, History& history) {
     if (message.length < 2) return false;
     const uint8_t* at = message.payload + 2;
@@ -130,9 +167,12 @@ bool RestoreHistory(SnapshotRestore& restore, const WireMessage& message, Histor
 
 }  // namespace
 
-void BeginSnapshot(SnapshotCursor& cursor, const History& history) {
+void BeginSnapshot(SnapshotCursor& cursor, const History& history, const ReceiveSeam& seam) {
     cursor.screen = screen;
     cursor.terminal = terminal;
+    cursor.ansi = seam.ansi != nullptr ? *seam.ansi : AnsiFilter();
+    cursor.afterReturn = seam.map != nullptr && seam.map->afterReturn;
+    cursor.maps = seam.maps != nullptr ? uint8_t(*seam.maps & ReceivedMaps) : 0;
     cursor.nextRow = history.Oldest();
     cursor.endRow = history.End();
     cursor.sent = 0;
@@ -146,6 +186,10 @@ unsigned FillSnapshot(SnapshotCursor& cursor, const History& history, uint8_t* o
         switch (cursor.stage) {
             case SnapshotStage::Screen:
                 n = PutScreen(cursor, out + at, capacity - at);
+                if (n > 0) cursor.stage = SnapshotStage::Chain;
+                break;
+            case SnapshotStage::Chain:
+                n = PutChain(cursor, out + at, capacity - at);
                 if (n > 0) cursor.stage = SnapshotStage::History;
                 break;
             case SnapshotStage::History:
@@ -173,16 +217,21 @@ unsigned FillSnapshot(SnapshotCursor& cursor, const History& history, uint8_t* o
     }
 }
 
-bool RestoreSnapshot(SnapshotRestore& restore, const WireMessage& message, History& history) {
+bool RestoreSnapshot(SnapshotRestore& restore, const WireMessage& message, History& history,
+                     const ReceiveSeam& seam) {
     switch (message.type) {
         case WireType::Screen:
-            if (!RestoreScreen(message)) return false;
+            if (restore.chain || !RestoreScreen(message)) return false;
             restore.screen = true;
             return true;
+        case WireType::Chain:
+            if (!restore.screen || restore.chain || !RestoreChain(message, seam)) return false;
+            restore.chain = true;
+            return true;
         case WireType::History:
-            return restore.screen && !restore.complete && RestoreHistory(restore, message, history);
+            return restore.chain && !restore.complete && RestoreHistory(restore, message, history);
         case WireType::HistoryEnd: {
-            if (message.length != 8 || !restore.screen || restore.complete) return false;
+            if (message.length != 8 || !restore.chain || restore.complete) return false;
             uint64_t total = 0;
             for (int i = 0; i < 8; ++i) total = total << 8 | message.payload[i];
             if (total != restore.rows) return false;

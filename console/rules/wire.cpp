@@ -123,6 +123,7 @@ unsigned WirePayloadLimit(uint8_t type) {
         case WireType::Take:
         case WireType::Give: return 0;
         case WireType::ControlDone: return 2;
+        case WireType::Chain: return WireChainPayloadMax;
     }
     return 0;
 }
@@ -312,7 +313,7 @@ WireStatus WireDecoder::Next(WireMessage* message, const char** problem) {
     if (failed_ == nullptr && end_ - start_ >= WireHeaderSize) {
         const uint8_t* header = buffer_ + start_;
         unsigned length = unsigned(header[1]) << 16 | unsigned(header[2]) << 8 | header[3];
-        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::Typed)) {
+        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::Chain)) {
             failed_ = "a message of a type not known";
         } else if (length > WirePayloadLimit(header[0])) {
             failed_ = "a message longer than its type allows";

@@ -12,8 +12,9 @@
 // speaks, what it asks for (to write, to watch, to take the line), its name
 // and, over TCP, its token; the server's answers with the role given, or a
 // refusal with a one-line reason. Then the server sends the snapshot (the
-// screen, then the history, oldest first, then the end of the history), and
-// from then on data, roster and role messages as they come. A writer's
+// screen, the receive chain's state, then the history, oldest first, then
+// the end of the history), and from then on data, roster and role messages
+// as they come. A writer's
 // bytes come as Typed (what its user typed: the served line's sent maps and
 // bit-7 rule apply, the client applied none) or Data (a transfer's or a
 // raw send's bytes: they go on the line exactly).
@@ -26,7 +27,8 @@
 #include <cstdint>
 
 // 2: a client's typed bytes (Typed) apart from its exact ones (Data).
-const uint16_t WireVersion = 2;
+// 3: the snapshot carries the receive chain's state (Chain).
+const uint16_t WireVersion = 3;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -43,6 +45,12 @@ const unsigned WireScreenPayload = 24 * 80 * 2 + 5;
 // a wider one. So a row takes at most 241 bytes.
 const unsigned WireHistoryRowsMax = 64;
 const unsigned WireHistoryRowMax = 1 + 80 * 3;
+// The receive chain between the line and the interpreter: flags (the line
+// has 8 data bits, a CSI's intermediates began, the last byte mapped was a
+// CR), the received line-end maps, the ANSI filter's stage and the escape
+// state it follows, then the count of bytes it holds (below 256) and those
+// bytes.
+const unsigned WireChainPayloadMax = 5 + 255;
 
 enum class WireType : uint8_t {
     Hello = 1,         // client -> server: version, asks, name, token
@@ -60,6 +68,7 @@ enum class WireType : uint8_t {
     Notice = 13,       // server -> client: one line for the status line
     ControlDone = 14,  // server -> client: a control's result
     Typed = 15,        // client -> server: the user's bytes, for the line's own byte rules
+    Chain = 16,        // server -> client: the receive chain's state, after the screen
 };
 
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };

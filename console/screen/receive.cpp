@@ -8,6 +8,10 @@
 namespace {
 
 void ForwardReply(ScreenStage& screen) {
+    if (!screen.answers) {
+        outputQueue.Discard();
+        return;
+    }
     uint8_t reply[3];
     for (unsigned i = 0; i < outputQueue.count; ++i)
         reply[i] = Originated(outputQueue.bytes[i], screen.sevenBit);

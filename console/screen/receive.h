@@ -8,7 +8,8 @@
 // A raw capture takes the bytes untouched and nothing is shown (the text log
 // still takes them). A line feed on the bottom row scrolls the top row away:
 // it goes into the history first. An identify reply the interpreter queues
-// goes to the output pump at once, so every request in a block is answered.
+// goes to the output pump at once, so every request in a block is answered
+// (unless the screen stage does not answer: see ScreenStage).
 // A running script's ring gets the text as the interpreter takes it (it
 // needs the interpreter's escape state, so it sits with the screen).
 //
@@ -56,6 +57,9 @@ struct ScreenStage {
     const bool& sevenBit;    // the replies' bit 7, as set now
     Counters& counters;      // a reply with no room is counted as dropped
     ScriptText& scriptText;  // fed while it listens (a script runs)
+    // False on a served line's client: the server's own screen answers the
+    // host, and a second reply would reach the line after it.
+    bool answers = true;
 };
 
 struct ReceiveChain {

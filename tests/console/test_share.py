@@ -1,8 +1,10 @@
 """The line shared with other programs: clients on --share's socket beside
 the user at the screen, and a second brisvane watching through tcp://; a
 served line (--serve) with brisvane attached to it, in roles."""
+import contextlib
 import hashlib
 import os
+import re
 import shutil
 import signal
 import socket
@@ -10,10 +12,11 @@ import stat
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, Line, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, listening, wait_for
 from test_network import free_port
 
 
@@ -76,6 +79,30 @@ class Share(unittest.TestCase):
         first.wait_status('shared: 0 clients')
 
 
+class PortServer:
+    """A port server on 127.0.0.1 that agrees to the options a line offers
+    (COM-PORT-OPTION, binary, no go-ahead) and keeps what it is sent."""
+
+    def __init__(self):
+        self.listener = socket.create_server(('127.0.0.1', 0))
+        self.port = self.listener.getsockname()[1]
+        self.got = bytearray()
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        with contextlib.suppress(OSError), self.listener.accept()[0] as peer:
+            peer.sendall(b'\xff\xfd\x2c\xff\xfd\x00\xff\xfb\x00\xff\xfb\x03')  # DO 44, DO/WILL 0, WILL 3
+            while block := peer.recv(4096):
+                self.got += block
+
+    def controls(self):
+        """The values of each SET-CONTROL, in order."""
+        return [value[0] for value in re.findall(rb'\xff\xfa\x2c\x05(.)\xff\xf0', bytes(self.got), re.S)]
+
+    def close(self):
+        self.listener.close()
+
+
 class Served(unittest.TestCase):
     """brisvane --serve on a pty pair, and brisvane --attach in tmux."""
 
@@ -85,15 +112,35 @@ class Served(unittest.TestCase):
         self.line = Line(self.folder)
         self.line.start()
         self.addCleanup(self.line.stop)
+        self.device = self.line.device
+        if 'break' in self._testMethodName:
+            self.port_server = PortServer()
+            self.addCleanup(self.port_server.close)
+            self.device = f'rfc2217://127.0.0.1:{self.port_server.port}'
         self.socket = str(Path(self.folder) / 'line.sock')
+        self.where = f'unix:{self.socket}'
+        self.token = ()
+        if 'token' in self._testMethodName:
+            self.port = free_port()
+            self.where = f'tcp:127.0.0.1:{self.port}'
+            token = Path(self.folder) / 'token'
+            token.write_text('the right one\n')
+            token.chmod(0o600)
+            self.token = ('--share-token', str(token))
         self.log = Path(self.folder) / 'serve.err'
-        with open(self.log, 'wb') as err:
-            self.server = subprocess.Popen([PROGRAM, self.line.device, '--serve', '--share', f'unix:{self.socket}',
-                                            '--flow', 'none', *self.served_with()], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                           stderr=err)
-        self.addCleanup(lambda: self.server.poll() is None and self.server.kill())
-        wait_for(lambda: os.path.exists(self.socket) or self.server.poll() is not None, what='the served socket')
-        self.assertTrue(os.path.exists(self.socket), self.log.read_text())
+        self.serve()
+
+    def serve(self):
+        """Starts the server, or a new one on the same line and socket."""
+        with open(self.log, 'ab') as err:
+            server = subprocess.Popen([PROGRAM, self.device, '--serve', '--share', self.where, *self.token,
+                                       '--flow', 'none', *self.served_with()], stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=err)
+        self.server = server
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
+        up = (lambda: listening(self.port)) if self.token else (lambda: os.path.exists(self.socket))
+        wait_for(lambda: up() or server.poll() is not None, what='the served socket')
+        self.assertTrue(up(), self.log.read_text())
 
     def served_with(self):
         # A group list widens the socket's mode, so another user's connect
@@ -110,7 +157,8 @@ class Served(unittest.TestCase):
     def attach(self, *args):
         s = ConsoleSession(start=False, home=False)
         self.addCleanup(s.close)
-        s.start(f'unix:{self.socket}', *args, cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
+        token = ('--token', self.token[1]) if self.token else ()
+        s.start(self.where, *token, *args, cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
                 env=None, first='--attach')
         return s
 
@@ -192,6 +240,68 @@ class Served(unittest.TestCase):
         self.assertIn(tick, self.line.read(10))
         journal = self.stop()
         self.assertIn('script: paused', journal)
+
+    def test_a_wrong_token_is_refused_after_a_second_and_the_right_one_attaches(self):
+        wrong = Path(self.folder) / 'wrong'
+        wrong.write_text('not the one\n')
+        wrong.chmod(0o600)
+        started = time.monotonic()
+        refused = subprocess.run([PROGRAM, '--attach', self.where, '--token', str(wrong)], capture_output=True,
+                                 text=True, timeout=30, stdin=subprocess.DEVNULL)
+        took = time.monotonic() - started
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn('refused us: wrong token', refused.stderr)
+        self.assertGreaterEqual(took, 0.8)  # a deadline in the server, not at once
+        self.assertLess(took, 15)
+        self.line.write(b'in\r\n')
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        a.wait_row(0, 'in')
+        self.assertIn('a TCP client refused: wrong token', self.stop())
+
+    # The client says the server went away and waits; a new server on the
+    # same line and socket has a screen of its own, and the client, attached
+    # again by itself, shows that screen, a sequence the snapshot cut in two
+    # ending as on the server's. The host's identify request is answered
+    # once, by the server.
+    def test_a_client_attaches_again_to_a_new_server_and_gets_its_screen(self):
+        self.line.write(b'the old server\'s screen\r\n')
+        a = self.attach()
+        a.wait_row(0, "the old server's screen")
+        self.stop()
+        a.wait_status('disconnected, waiting for')
+        self.serve()
+        self.line.write(b'\x1bZfresh\r\n\x1b[3')
+        self.assertEqual(self.line.read(3), b'\x1b/K')
+        a.wait_status('writing, 0 others', 15)  # back-off, then attached again
+        self.line.write(b'1mred\x1bZ')
+        self.assertEqual(self.line.read(3), b'\x1b/K')
+        self.assertEqual(self.line.drain(), b'')  # the server answers, not its writer too
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        a.wait_row(1, 'red')
+        b.wait_row(1, 'red')
+        self.assertEqual(a.screen()[:24], b.screen()[:24])
+        self.assertEqual(a.row(0).rstrip(), 'fresh')
+        self.assertEqual(a.cursor(), b.cursor())
+
+    def test_break_and_dtr_from_the_writer_reach_a_network_line_and_a_watchers_are_refused(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        self.assertNotIn(5, self.port_server.controls())
+        a.keys('C-a', 'b')
+        wait_for(lambda: self.port_server.controls()[-2:] == [5, 6], what='BREAK on, then off')
+        a.keys('C-a', 'd')
+        wait_for(lambda: self.port_server.controls()[-1:] == [9], what='DTR off')
+        a.keys('C-a', 't')
+        wait_for(lambda: self.port_server.controls()[-1:] == [12], what='RTS off')
+        sent = self.port_server.controls()
+        b.keys('C-a', 'b')
+        b.wait_status('you are watching')
+        time.sleep(0.5)
+        self.assertEqual(self.port_server.controls(), sent)
 
     def test_a_peer_of_another_user_is_refused_and_a_raw_client_dropped(self):
         if os.getuid() != 0 or not shutil.which('setpriv'):

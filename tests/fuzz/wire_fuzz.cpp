@@ -3,7 +3,8 @@
 // that holds more than one message, or a snapshot that leaves the cursor off
 // the screen. The bytes are fed in pieces whose sizes the input's first
 // byte sets, and every message is handed to its reader and, for snapshot
-// messages, restored.
+// messages, restored; an ANSI filter state taken from one then filters the
+// message's own bytes, as the stream after it would be.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decoder.Reset();
     ResetScreen();
     SnapshotRestore restore;
+    static AnsiFilter ansi;
+    static ReceivedMap map;
+    ansi = AnsiFilter();
+    static uint8_t shown[WireMaxPayload + AnsiFilterSlack];
     unsigned piece = 1 + data[0] % 97;
     for (size_t at = 1; at < size;) {
         unsigned n = size - at < piece ? unsigned(size - at) : piece;
@@ -46,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ReadControlDone(m, &which, &result);
             ReadRoster(m, &roster);
             ReadRoleChange(m, &change);
-            RestoreSnapshot(restore, m, history);
+            if (RestoreSnapshot(restore, m, history, {&ansi, &map}) && m.type == WireType::Chain &&
+                FilterAnsi(ansi, m.payload, m.length, shown) > m.length + AnsiFilterSlack) {
+                abort();
+            }
             if (terminal.row < 0 || terminal.row > LastRow || terminal.column < 0 ||
                 terminal.column > LastColumn)
                 abort();

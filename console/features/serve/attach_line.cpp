@@ -255,9 +255,10 @@ void AttachLine::Handle(const WireMessage& message) {
             return;
         }
         case WireType::Screen:
+        case WireType::Chain:
         case WireType::History:
         case WireType::HistoryEnd:
-            if (!state_.welcomed || !RestoreSnapshot(restore_, message, history_)) break;
+            if (!state_.welcomed || !RestoreSnapshot(restore_, message, history_, seam_)) break;
             state_.snapshotComplete = restore_.complete;
             return;
         case WireType::Roster:

@@ -69,6 +69,9 @@ public:
     // What the next Write gives: exact bytes (Data) or the user's typing,
     // for the served line's byte rules (Typed).
     void SetExact(bool exact) { exact_ = exact; }
+    // The receive chain's stages the snapshot sets, so the first bytes after
+    // it meet them as the server's did.
+    void SetSeam(const ReceiveSeam& seam) { seam_ = seam; }
 
 private:
     OpenResult ConnectNext(int error, char* message, unsigned capacity);
@@ -95,6 +98,7 @@ private:
     uint8_t data_[WireMaxPayload];  // a data message's bytes not yet read
     unsigned dataStart_ = 0, dataEnd_ = 0;
     SnapshotRestore restore_;
+    ReceiveSeam seam_;
     AttachState state_;
     char refusal_[WireTextCapacity] = "";
     bool lost_ = false;

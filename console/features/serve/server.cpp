@@ -160,7 +160,7 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     WireWelcome welcome = {WireVersion,
                            RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id};
     client.stagingEnd = PutWelcome(client.staging.get(), StagingCapacity, welcome);
-    BeginSnapshot(*client.snapshot, *server.history);
+    BeginSnapshot(*client.snapshot, *server.history, server.seam);
     Log(server, "serve: %s attached, %s", name, welcome.role == WireRole::Writing ? "writing" : "watching");
     Tell(server, changes);
 }

@@ -82,6 +82,7 @@ struct Server {
     AccessRules rules = {};
     ServeHooks hooks = {};
     const History* history = nullptr;
+    ReceiveSeam seam;  // the console's chain, read into each snapshot
     Roster roster;
     uint16_t script = RosterNobody;
     ServeClient client[ServeMaxClients];
