@@ -680,10 +680,13 @@ protected:
     std::vector<std::string> said;
     Console* console = nullptr;  // when set, writers' bytes go through its send table
 
-    static unsigned Send(void* user, const uint8_t* bytes, unsigned count, bool typed) {
+    static unsigned Send(void* user, const uint8_t* bytes, unsigned count, WireType type) {
         Served& s = *static_cast<Served*>(user);
         if (s.console != nullptr) {
-            return ::Send(*s.console, typed ? SendSource::AttachedTyped : SendSource::Attached, bytes, count);
+            SendSource source = type == WireType::Typed       ? SendSource::AttachedTyped
+                                : type == WireType::TypedText ? SendSource::AttachedText
+                                                              : SendSource::Attached;
+            return ::Send(*s.console, source, bytes, count);
         }
         s.line.append(reinterpret_cast<const char*>(bytes), count);
         return count;
@@ -796,8 +799,9 @@ TEST_F(Served, TheFirstWritesALaterOneWatchesUntilItTakesTheLine) {
 }
 
 // The served line's byte rules, not the client's, make a writer's typing
-// and its text file's send (whose lines still end at the client); its exact
-// bytes (hex input, a raw file's send, a transfer's alike) go as they are.
+// (maps and bit 7) and its text file's send (bit 7 alone, as a text send on
+// the line itself; its lines still end at the client); its exact bytes (hex
+// input, a raw file's send, a transfer's alike) go as they are.
 TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
     std::unique_ptr<Console> served{new Console()}, client{new Console()};
     for (Console* c : {served.get(), client.get()}) {
@@ -825,7 +829,7 @@ TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
         for (pump.StageQueued(0, 0); !pump.StageEmpty(); pump.StageQueued(0, 0)) {
             unsigned n, written;
             const uint8_t* bytes = pump.Pending(&n);
-            a->SetExact(pump.StageExact());
+            a->SetRules(pump.Rules());
             ASSERT_EQ(a->Write(bytes, n, &written), IoResult::Done);
             pump.Wrote(written, 0, 0);
         }
@@ -850,7 +854,7 @@ TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
         wire.append(reinterpret_cast<const char*>(bytes), n);
         out.Wrote(n, 0, 0);
     }
-    EXPECT_EQ(wire, "i\r\n\xe9\r\r\nAi\r\nC\r\n\xe9\n");
+    EXPECT_EQ(wire, "i\r\n\xe9\r\r\nAi\rC\r\xe9\n");
 }
 
 // A page is one more member: listed and counted, the client it takes the

@@ -189,7 +189,7 @@ bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bo
     if (sendState == SendState::Idle || !pump.StageEmpty()) return false;
     bool paced = sendState == SendState::SendText && interval > 0;
     bool lineDelay = sendState == SendState::SendText && pump.LineDelay() > 0;
-    // Typed for a served line: its bit-7 rule, not ours, marks the text.
+    // Text for a served line: its bit-7 rule, not ours, marks the text.
     bool typed = served && sendState == SendState::SendText;
     if ((paced || lineDelay) && now < pump.NextPaced()) return false;
     unsigned room;
@@ -217,7 +217,7 @@ bool FeedSend(Transfers& t, OutputPump& pump, int64_t now, uint32_t interval, bo
         }
         if (paced) break;
     }
-    pump.Staged(count, paced, lineEnd, !typed);
+    pump.Staged(count, paced, lineEnd, typed ? StageRules::Text : StageRules::Exact);
     return ended;
 }
 

@@ -89,7 +89,7 @@ void PumpOutput(Console& c, int64_t now) {
         const uint8_t* bytes = c.pump.Pending(&length);
         if (length == 0) break;
         unsigned written = 0;
-        if (c.link.attached != nullptr) c.link.attached->SetExact(c.pump.StageExact());
+        if (c.link.attached != nullptr) c.link.attached->SetRules(c.pump.Rules());
         IoResult result = c.link.line->Write(bytes, length, &written);
         if (result == IoResult::Lost) {
             Apply(c, LineLost(c, now));

@@ -25,6 +25,8 @@ const SendRule Rules[] = {
      WhenRefused::KeepRest},  // Attached
     {"an attached writer's keys", true, false, true, true, false, false, false,
      WhenRefused::KeepRest},  // AttachedTyped
+    {"an attached writer's text", true, false, false, true, false, false, false,
+     WhenRefused::KeepRest},  // AttachedText
 };
 static_assert(sizeof Rules / sizeof Rules[0] == unsigned(SendSource::Count), "a rule for every source");
 

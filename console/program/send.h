@@ -15,8 +15,9 @@
 // user gave them, marked typed, and the server sends them by its Attached
 // Typed row; a row with neither (hex input, send_raw), and the transfers'
 // and raw and binary file sends' stage, go as exact bytes, by its Attached
-// row. A text file's send is typed too (FeedSend): its lines end and its
-// pace is kept here, its maps and bit 7 are the served line's.
+// row. A text file's send goes as text (FeedSend): its lines end and its
+// pace is kept here, its bit 7 is the served line's (no maps, as a text send
+// on the line itself), by the Attached Text row.
 #ifndef BRISVANE_CONSOLE_SEND_H
 #define BRISVANE_CONSOLE_SEND_H
 
@@ -36,6 +37,7 @@ enum class SendSource : uint8_t {
     WebPaste,       // a paste from it, its line ends done
     Attached,       // an attached writer's exact bytes: as they are
     AttachedTyped,  // an attached writer's typed bytes: this line's maps and bit 7
+    AttachedText,   // an attached writer's text file: this line's bit 7, as a text send here
     Count
 };
 

@@ -107,11 +107,13 @@ void SayServed(const char* text) {
 
 namespace {
 
-// A writer's bytes: typed ones by this line's byte rules, exact ones as they
-// are, only as far as it has room.
-unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, bool typed) {
-    return Send(*static_cast<Console*>(user), typed ? SendSource::AttachedTyped : SendSource::Attached, bytes,
-                count);
+// A writer's bytes: typed ones and a text file's by this line's byte rules,
+// exact ones as they are, only as far as it has room.
+unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireType type) {
+    SendSource source = type == WireType::Typed       ? SendSource::AttachedTyped
+                        : type == WireType::TypedText ? SendSource::AttachedText
+                                                      : SendSource::Attached;
+    return Send(*static_cast<Console*>(user), source, bytes, count);
 }
 
 ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,

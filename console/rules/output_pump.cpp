@@ -47,7 +47,7 @@ unsigned OutputPump::Clear() {
     head_ = count_ = pasteCount_ = 0;
     length_ = written_ = 0;
     stagePaced_ = stagePasted_ = stageLineEnd_ = false;
-    stageExact_ = true;
+    stageRules_ = StageRules::Exact;
     return dropped;
 }
 
@@ -60,9 +60,9 @@ void OutputPump::Wrote(unsigned count, int64_t now, uint32_t interval) {
     stagePaced_ = stageLineEnd_ = false;
 }
 
-void OutputPump::Staged(unsigned count, bool paced, bool lineEnd, bool exact) {
+void OutputPump::Staged(unsigned count, bool paced, bool lineEnd, StageRules rules) {
     stagePasted_ = false;
-    stageExact_ = exact;
+    stageRules_ = rules;
     length_ = count;
     written_ = 0;
     stagePaced_ = paced && count > 0;
@@ -100,9 +100,8 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
         if (kind) pasteCount_ -= take;
         head_ = Index(take);
         count_ -= take;
-        Staged(take, false, false);
+        Staged(take, false, false, exact ? StageRules::Exact : StageRules::Typed);
         stagePasted_ = kind;
-        stageExact_ = exact;
         return;
     }
     while (take < count_ && take < StageCapacity) {
@@ -128,7 +127,6 @@ void OutputPump::StageQueued(int64_t now, uint32_t interval) {
     bool pasted = pasted_[head_], exact = exact_[head_];
     head_ = Index(take);
     count_ -= take;
-    Staged(take, paced, lineEnd);
+    Staged(take, paced, lineEnd, exact ? StageRules::Exact : StageRules::Typed);
     stagePasted_ = pasted;
-    stageExact_ = exact;
 }

@@ -12,7 +12,8 @@
 // exact or not (the user's typing, before a served line's byte rules: see
 // send.h); a run is all one or the other, and the stage says which, so an
 // attached line can tell the server. A file send's stage is exact, but a
-// text send's to a served line, which is typed.
+// text send's to a served line, which is text (the line's bit 7, not its
+// maps, as a text send made on the line itself).
 // Pure: the caller gives the time and does the writing.
 #ifndef BRISVANE_CONSOLE_OUTPUT_PUMP_H
 #define BRISVANE_CONSOLE_OUTPUT_PUMP_H
@@ -21,6 +22,13 @@
 
 const unsigned TypedCapacity = 65536;
 const unsigned StageCapacity = 4096;
+
+// Which of a served line's byte rules the staged bytes still need.
+enum class StageRules : uint8_t {
+    Exact,  // none: as they are
+    Typed,  // the sent maps and bit 7
+    Text,   // bit 7 alone
+};
 
 class OutputPump {
 public:
@@ -39,8 +47,8 @@ public:
     // Staged bytes not yet written that came from a paste (a run from the
     // queue is all typed or all pasted).
     unsigned PasteStaged() const { return stagePasted_ ? length_ - written_ : 0; }
-    // The staged bytes must go exactly as they are.
-    bool StageExact() const { return stageExact_; }
+    // What the served line's rules still owe the staged bytes.
+    StageRules Rules() const { return stageRules_; }
     // The staged bytes not yet written.
     const uint8_t* Pending(unsigned* count) const {
         *count = length_ - written_;
@@ -58,8 +66,8 @@ public:
         return stage_;
     }
     // `lineEnd`: the stage ends a line, so the line delay follows it;
-    // `exact` false: the bytes are typed (a text send to a served line).
-    void Staged(unsigned count, bool paced, bool lineEnd = false, bool exact = true);
+    // `rules`: a text send to a served line stages Text.
+    void Staged(unsigned count, bool paced, bool lineEnd = false, StageRules rules = StageRules::Exact);
     // The pause after each line of a paste or text send (ms; 0: none).
     void SetLineDelay(uint32_t milliseconds) { lineDelay_ = milliseconds; }
     uint32_t LineDelay() const { return lineDelay_; }
@@ -83,7 +91,7 @@ private:
     unsigned written_ = 0;
     bool stagePaced_ = false;
     bool stagePasted_ = false;
-    bool stageExact_ = true;
+    StageRules stageRules_ = StageRules::Exact;
     bool stageLineEnd_ = false;
     int64_t nextPaced_ = 0;
     uint32_t lineDelay_ = 0;

@@ -116,7 +116,8 @@ unsigned WirePayloadLimit(uint8_t type) {
         case WireType::History: return 2 + WireHistoryRowsMax * WireHistoryRowMax;
         case WireType::HistoryEnd: return 8;
         case WireType::Data:
-        case WireType::Typed: return WireMaxPayload;
+        case WireType::Typed:
+        case WireType::TypedText: return WireMaxPayload;
         case WireType::Control: return 2 + 256;
         case WireType::Roster: return 1 + WireRosterMax * (2 + 1 + 1 + 8 + 256);
         case WireType::Role: return 1 + 2 + 256;
@@ -313,7 +314,7 @@ WireStatus WireDecoder::Next(WireMessage* message, const char** problem) {
     if (failed_ == nullptr && end_ - start_ >= WireHeaderSize) {
         const uint8_t* header = buffer_ + start_;
         unsigned length = unsigned(header[1]) << 16 | unsigned(header[2]) << 8 | header[3];
-        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::Chain)) {
+        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::TypedText)) {
             failed_ = "a message of a type not known";
         } else if (length > WirePayloadLimit(header[0])) {
             failed_ = "a message longer than its type allows";

@@ -16,8 +16,9 @@
 // the end of the history), and from then on data, roster and role messages
 // as they come. A writer's
 // bytes come as Typed (what its user typed: the served line's sent maps and
-// bit-7 rule apply, the client applied none) or Data (a transfer's or a
-// raw send's bytes: they go on the line exactly).
+// bit-7 rule apply, the client applied none), TypedText (a text file's:
+// the bit-7 rule alone, as for a text file sent on the line itself) or Data
+// (a transfer's or a raw send's bytes: they go on the line exactly).
 //
 // Encoding writes into a caller's buffer and never allocates; decoding works
 // on bytes as they arrive, in any pieces, from a buffer of a fixed size.
@@ -27,7 +28,8 @@
 #include <cstdint>
 
 // 2: a client's typed bytes (Typed) apart from its exact ones (Data).
-// 3: the snapshot carries the receive chain's state (Chain).
+// 3: the snapshot carries the receive chain's state (Chain); a text file's
+//    bytes (TypedText) apart from typing.
 const uint16_t WireVersion = 3;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
@@ -69,6 +71,7 @@ enum class WireType : uint8_t {
     ControlDone = 14,  // server -> client: a control's result
     Typed = 15,        // client -> server: the user's bytes, for the line's own byte rules
     Chain = 16,        // server -> client: the receive chain's state, after the screen
+    TypedText = 17,    // client -> server: a text file's bytes, for the line's bit 7 (not its maps)
 };
 
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };
@@ -144,7 +147,7 @@ unsigned PutHello(uint8_t* out, unsigned capacity, const WireHello& hello);
 unsigned PutWelcome(uint8_t* out, unsigned capacity, const WireWelcome& welcome);
 // Refusal and Notice: one line of text.
 unsigned PutText(uint8_t* out, unsigned capacity, WireType type, const char* text);
-// Data (or Typed): at most WireMaxPayload bytes; more is a caller's fault
+// Data (or Typed, TypedText): at most WireMaxPayload bytes; more is a caller's fault
 // and gives 0.
 unsigned PutData(uint8_t* out, unsigned capacity, const uint8_t* bytes, unsigned count,
                  WireType type = WireType::Data);

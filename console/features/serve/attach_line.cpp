@@ -17,6 +17,15 @@ namespace {
 
 const unsigned OutCapacity = 1u << 16;
 
+WireType WireOf(StageRules rules) {
+    switch (rules) {
+        case StageRules::Typed: return WireType::Typed;
+        case StageRules::Text: return WireType::TypedText;
+        case StageRules::Exact: break;
+    }
+    return WireType::Data;
+}
+
 }  // namespace
 
 AttachLine::AttachLine(const ShareAddress& address, const WireHello& hello, History& history)
@@ -347,8 +356,7 @@ IoResult AttachLine::Write(const uint8_t* data, unsigned length, unsigned* count
     static uint8_t message[WireMaxMessage];
     while (*count < length) {
         unsigned n = length - *count < 4096 ? length - *count : 4096;
-        unsigned made =
-            PutData(message, sizeof message, data + *count, n, exact_ ? WireType::Data : WireType::Typed);
+        unsigned made = PutData(message, sizeof message, data + *count, n, WireOf(rules_));
         if (!Queue(message, made)) break;
         *count += n;
     }

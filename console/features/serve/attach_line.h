@@ -1,7 +1,7 @@
 // A served line, attached to (--attach): a Line like any other to the rest
 // of the program, so the screen, menu, history, logs, captures, keys,
 // pastes and transfers work on it unchanged. Bytes written go to the server
-// as data messages, typed or exact as SetExact says (it passes the
+// as data messages, typed, text or exact as SetRules says (it passes the
 // writer's to the line and refuses a watcher's with a notice), BREAK, DTR,
 // RTS and settings as controls.
 //
@@ -26,6 +26,7 @@
 #include "console/line/line.h"
 #include "console/line/resolver.h"
 #include "console/rules/notice.h"
+#include "console/rules/output_pump.h"
 #include "console/rules/snapshot.h"
 #include "console/rules/wire.h"
 #include "console/rules/share_address.h"
@@ -66,9 +67,10 @@ public:
     void Ask(WireType takeOrGive);
     // Others attached beside us.
     unsigned Others() const;
-    // What the next Write gives: exact bytes (Data) or the user's typing,
-    // for the served line's byte rules (Typed).
-    void SetExact(bool exact) { exact_ = exact; }
+    // What the next Write gives: exact bytes (Data), the user's typing for
+    // the served line's maps and bit 7 (Typed), or a text file's bytes for
+    // its bit 7 alone (TypedText).
+    void SetRules(StageRules rules) { rules_ = rules; }
     // The receive chain's stages the snapshot sets, so the first bytes after
     // it meet them as the server's did.
     void SetSeam(const ReceiveSeam& seam) { seam_ = seam; }
@@ -102,7 +104,7 @@ private:
     AttachState state_;
     char refusal_[WireTextCapacity] = "";
     bool lost_ = false;
-    bool exact_ = true;
+    StageRules rules_ = StageRules::Exact;
     char note_[NoticeCapacity] = "";
 };
 

@@ -223,6 +223,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             return client.fd >= 0;
         case WireType::Data:
         case WireType::Typed:
+        case WireType::TypedText:
             if (client.state != ServeState::Active) break;
             if (!RosterWrites(server.roster, client.id)) {
                 if (!client.toldWatching) QueueText(server, client, WireType::Notice, TakeHint);
@@ -232,7 +233,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             std::memcpy(client.input.get(), message.payload, message.length);
             client.inputStart = 0;
             client.inputEnd = message.length;
-            client.inputTyped = message.type == WireType::Typed;
+            client.inputType = message.type;
             return true;
         case WireType::Control:
             if (client.state != ServeState::Active) break;
@@ -266,7 +267,7 @@ void MoveInput(Server& server, ServeClient& client) {
         return;
     }
     unsigned taken = server.hooks.send(server.hooks.user, client.input.get() + client.inputStart,
-                                       client.inputEnd - client.inputStart, client.inputTyped);
+                                       client.inputEnd - client.inputStart, client.inputType);
     client.inputStart += taken;
     if (client.inputStart == client.inputEnd) client.inputStart = client.inputEnd = 0;
 }

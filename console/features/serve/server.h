@@ -47,8 +47,9 @@ struct ServeHooks {
     void* user;
     // The writer's bytes for the line; returns how many it took (the rest is
     // given again later, and that client is not read meanwhile). `typed`:
-    // its user's typing, for the line's own byte rules; else exact bytes.
-    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, bool typed);
+    // `type`: Typed (its user's typing, for the line's maps and bit 7),
+    // TypedText (a text file's, for its bit 7) or Data (exact bytes).
+    unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, WireType type);
     // The writer's control; a refusal's reason in `problem`.
     ControlResult (*control)(void* user, const WireControlMessage& control, char* problem, unsigned capacity);
     // One line for the server's log (a connect, a refusal, a drop).
@@ -74,7 +75,7 @@ struct ServeClient {
     std::unique_ptr<SnapshotCursor> snapshot;  // null once sent
     std::unique_ptr<uint8_t[]> input;          // a writer's bytes the line has not taken
     unsigned inputStart = 0, inputEnd = 0;
-    bool inputTyped = false;  // it came as Typed
+    WireType inputType = WireType::Data;  // Data, Typed or TypedText
 };
 
 struct Server {
