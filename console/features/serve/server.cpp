@@ -45,6 +45,7 @@ void Drop(Server& server, ServeClient& client, const char* why) {
     client.snapshot.reset();
     client.input.reset();
     client.inputStart = client.inputEnd = client.stagingStart = client.stagingEnd = 0;
+    client.socketFull = false;
     uint16_t id = client.id;
     client.id = RosterNobody;
     if (id != RosterNobody) {
@@ -58,7 +59,10 @@ void Drop(Server& server, ServeClient& client, const char* why) {
 // take it is dropped.
 bool Queue(Server& server, ServeClient& client, const uint8_t* message, unsigned length) {
     if (client.fd < 0 || length == 0) return false;
-    if (client.backlog.Append(message, length)) return true;
+    if (client.backlog.Append(message, length)) {
+        server.sendNow = true;
+        return true;
+    }
     Drop(server, client, "it did not keep up");
     return false;
 }
@@ -388,6 +392,9 @@ void Accept(Server& server, int64_t now) {
             int on = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
+        // As much as the system allows up to this; less only means less slack.
+        int room = ServeSocketBuffer;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
         free->fd = fd;
         free->state = ServeState::Hello;
         free->deadline = now + HelloWaitMilliseconds;
@@ -427,19 +434,35 @@ void CloseServer(Server& server) {
 unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now) {
     if (server.listener.listener < 0) return 0;
     fds[0] = {server.listener.listener, POLLIN, 0};
+    // The line's bytes go once per pass at most, when enough are gathered or
+    // they have waited long enough; everything else goes at once.
+    bool due = server.sendNow || now >= server.sendDue;
+    server.sendNow = false;
+    if (due) {
+        server.gathering = false;
+        server.sendDue = INT64_MAX;
+    }
     for (unsigned i = 0; i < ServeMaxClients; ++i) {
         ServeClient& c = server.client[i];
-        if (c.fd >= 0 && c.state != ServeState::Refusing && !WriteClient(c, *server.history))
-            Drop(server, c, "it hung up");
+        bool write = due || c.socketFull || c.backlog.Used() >= ServeGatherBytes || c.snapshot ||
+                     c.stagingStart < c.stagingEnd;
+        if (c.fd >= 0 && c.state != ServeState::Refusing && write) {
+            if (!WriteClient(c, *server.history)) {
+                Drop(server, c, "it hung up");
+            } else {
+                c.socketFull = Pending(c);
+            }
+        }
         if (c.fd >= 0 && c.state == ServeState::Active && lineOpen) {
             MoveInput(server, c);
             Drain(server, c, now);
         }
         short events = 0;
         if (c.fd >= 0 && c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active)) events |= POLLIN;
-        if (c.fd >= 0 && Pending(c) && c.state != ServeState::Refusing) events |= POLLOUT;
+        if (c.fd >= 0 && c.socketFull && c.state != ServeState::Refusing) events |= POLLOUT;
         fds[1 + i] = {events != 0 ? c.fd : -1, events, 0};
     }
+    if (server.gathering && server.sendDue == INT64_MAX) server.sendDue = now + ServeGatherMilliseconds;
     return ServeMaxDescriptors;
 }
 
@@ -449,10 +472,12 @@ void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsign
         ServeClient& c = server.client[i];
         short events = fds[1 + i].revents;
         if (c.fd < 0 || fds[1 + i].fd != c.fd || events == 0) continue;
-        if ((events & (POLLOUT | POLLERR | POLLHUP)) && c.state != ServeState::Refusing &&
-            !WriteClient(c, *server.history)) {
-            Drop(server, c, "it hung up");
-            continue;
+        if ((events & (POLLOUT | POLLERR | POLLHUP)) && c.state != ServeState::Refusing) {
+            if (!WriteClient(c, *server.history)) {
+                Drop(server, c, "it hung up");
+                continue;
+            }
+            c.socketFull = Pending(c);
         }
         if (c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active) &&
             (events & (POLLIN | POLLERR | POLLHUP))) {
@@ -470,7 +495,7 @@ int64_t ServeDue(const Server& server) {
             due = c.deadline;
         }
     }
-    return due;
+    return server.sendDue < due ? server.sendDue : due;
 }
 
 void ServeTimers(Server& server, int64_t now) {
@@ -497,6 +522,7 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
     uint8_t header[WireHeaderSize];
     for (ServeClient& c : server.client) {
         if (c.fd < 0) continue;
+        server.gathering = true;
         if (c.state == ServeState::Raw) {
             if (!c.backlog.Append(bytes, count)) Drop(server, c, "it did not keep up");
             continue;

@@ -1,0 +1,191 @@
+// A served line's client for the benchmark: cheap, so that what is measured
+// is the server. It speaks the attach wire with the program's own encoder and
+// decoder (every header is decoded), and never waits without a deadline.
+//
+//   attach_reader flood PATH COUNT SECONDS
+//       says hello as a watcher, reads the snapshot, prints "attached", then
+//       counts the payload bytes of Data messages until it has COUNT; prints
+//       "COUNT USER SYSTEM" (bytes, its own processor seconds). Exit 1 when
+//       the server hung up first (it was dropped), 2 on the deadline.
+//   attach_reader churn PATH CYCLES
+//       connects and leaves CYCLES times, in turn: attached fully (the whole
+//       snapshot read), gone mid-snapshot, a raw client that says nothing,
+//       half a hello. Prints "CYCLES cycles".
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "console/rules/wire.h"
+
+namespace {
+
+int64_t Now() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+int Connect(const char* path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
+    if (fd < 0 || connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        std::fprintf(stderr, "attach_reader: %s: %s\n", path, std::strerror(errno));
+        std::exit(3);
+    }
+    return fd;
+}
+
+unsigned Hello(uint8_t* out, unsigned capacity) {
+    WireHello hello = {};
+    hello.version = WireVersion;
+    hello.ask = WireAsk::Watch;
+    hello.kind = WireClientKind::Person;
+    std::snprintf(hello.name.text, sizeof hello.name.text, "bench");
+    hello.name.length = 5;
+    return PutHello(out, capacity, hello);
+}
+
+void SendAll(int fd, const uint8_t* bytes, unsigned count) {
+    while (count > 0) {
+        ssize_t sent = send(fd, bytes, count, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) {
+            std::fprintf(stderr, "attach_reader: the hello did not go: %s\n", std::strerror(errno));
+            std::exit(3);
+        }
+        bytes += sent;
+        count -= unsigned(sent);
+    }
+}
+
+// Waits for bytes until `deadline`: what recv gave, 0 at the end, -1 on the deadline.
+ssize_t Receive(int fd, uint8_t* into, unsigned capacity, int64_t deadline) {
+    for (;;) {
+        int64_t left = deadline - Now();
+        if (left <= 0) return -1;
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, int(left)) <= 0) continue;
+        ssize_t got = recv(fd, into, capacity, 0);
+        if (got >= 0) return got;
+        if (errno != EINTR && errno != EAGAIN) return 0;
+    }
+}
+
+struct Reading {
+    WireDecoder decoder;
+    uint8_t block[1 << 16];
+    unsigned long long data = 0;
+    bool historyEnd = false;
+    bool refused = false;
+};
+
+// Reads one block and decodes every message in it. False at the end or on
+// the deadline (*late says which).
+bool ReadSome(int fd, Reading& r, int64_t deadline, bool* late) {
+    ssize_t got = Receive(fd, r.block, sizeof r.block, deadline);
+    *late = got < 0;
+    if (got <= 0) return false;
+    for (unsigned at = 0; at < unsigned(got);) {
+        at += r.decoder.Feed(r.block + at, unsigned(got) - at);
+        WireMessage message;
+        const char* problem;
+        WireStatus status;
+        while ((status = r.decoder.Next(&message, &problem)) == WireStatus::Message) {
+            if (message.type == WireType::Data) r.data += message.length;
+            if (message.type == WireType::HistoryEnd) {
+                r.historyEnd = true;
+                r.data = 0;  // the flood's bytes are counted from here
+            }
+            if (message.type == WireType::Refusal) r.refused = true;
+        }
+        if (status == WireStatus::Error) {
+            std::fprintf(stderr, "attach_reader: the server sent %s\n", problem);
+            std::exit(3);
+        }
+    }
+    return true;
+}
+
+int Flood(const char* path, unsigned long long want, int seconds) {
+    int fd = Connect(path);
+    uint8_t hello[WireMaxMessage];
+    SendAll(fd, hello, Hello(hello, sizeof hello));
+    static Reading r;
+    int64_t deadline = Now() + int64_t(seconds) * 1000;
+    bool late = false;
+    while (!r.historyEnd && !r.refused && ReadSome(fd, r, deadline, &late)) {}
+    if (!r.historyEnd) {
+        std::fprintf(stderr, "attach_reader: %s\n",
+                     r.refused ? "refused"
+                     : late    ? "no snapshot before the deadline"
+                               : "the server hung up");
+        return late ? 2 : 1;
+    }
+    std::printf("attached\n");
+    std::fflush(stdout);
+    while (r.data < want && ReadSome(fd, r, deadline, &late)) {}
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%llu %.3f %.3f\n", r.data, usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
+                usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6);
+    std::fflush(stdout);
+    if (late) std::fprintf(stderr, "attach_reader: %llu of %llu bytes before the deadline\n", r.data, want);
+    close(fd);
+    return r.data >= want ? 0 : late ? 2 : 1;
+}
+
+int Churn(const char* path, unsigned cycles) {
+    static Reading r;
+    uint8_t hello[WireMaxMessage];
+    unsigned helloLength = Hello(hello, sizeof hello);
+    for (unsigned i = 0; i < cycles; ++i) {
+        int fd = Connect(path);
+        int64_t deadline = Now() + 10000;
+        bool late = false;
+        r.decoder.Reset();
+        r.historyEnd = false;
+        switch (i % 4) {
+            case 0:  // attached: the whole snapshot
+                SendAll(fd, hello, helloLength);
+                while (!r.historyEnd && ReadSome(fd, r, deadline, &late)) {}
+                if (!r.historyEnd) {
+                    std::fprintf(stderr, "attach_reader: cycle %u: no whole snapshot%s\n", i,
+                                 late ? " before the deadline" : "");
+                    return 2;
+                }
+                break;
+            case 1:  // gone after its first block
+                SendAll(fd, hello, helloLength);
+                if (!ReadSome(fd, r, deadline, &late)) {
+                    std::fprintf(stderr, "attach_reader: cycle %u: nothing came\n", i);
+                    return 2;
+                }
+                break;
+            case 2: break;  // raw: says nothing
+            case 3: SendAll(fd, hello, helloLength / 2); break;
+        }
+        close(fd);
+    }
+    std::printf("%u cycles\n", cycles);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "flood") == 0)
+        return Flood(argv[2], std::strtoull(argv[3], nullptr, 10), std::atoi(argv[4]));
+    if (argc == 4 && std::strcmp(argv[1], "churn") == 0)
+        return Churn(argv[2], unsigned(std::strtoul(argv[3], nullptr, 10)));
+    std::fprintf(stderr, "usage: attach_reader flood PATH COUNT SECONDS | churn PATH CYCLES\n");
+    return 3;
+}
