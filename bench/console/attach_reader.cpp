@@ -32,6 +32,8 @@ int64_t Now() {
     return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+double Seconds(const struct timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
+
 int Connect(const char* path) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_un address = {};
@@ -82,7 +84,7 @@ ssize_t Receive(int fd, uint8_t* into, unsigned capacity, int64_t deadline) {
 
 struct Reading {
     WireDecoder decoder;
-    uint8_t block[1 << 16];
+    uint8_t block[1 << 18];
     unsigned long long data = 0;
     bool historyEnd = false;
     bool refused = false;
@@ -132,11 +134,13 @@ int Flood(const char* path, unsigned long long want, int seconds) {
     }
     std::printf("attached\n");
     std::fflush(stdout);
+    struct rusage start;
+    getrusage(RUSAGE_SELF, &start);
     while (r.data < want && ReadSome(fd, r, deadline, &late)) {}
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%llu %.3f %.3f\n", r.data, usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
-                usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6);
+    std::printf("%llu %.4f %.4f\n", r.data, Seconds(usage.ru_utime) - Seconds(start.ru_utime),
+                Seconds(usage.ru_stime) - Seconds(start.ru_stime));
     std::fflush(stdout);
     if (late) std::fprintf(stderr, "attach_reader: %llu of %llu bytes before the deadline\n", r.data, want);
     close(fd);

@@ -77,12 +77,20 @@ import threading
 import time
 
 
+def wait_until(ready, seconds, what):
+    """Polls READY until it holds; TimeoutError naming WHAT after SECONDS."""
+    deadline = time.monotonic() + seconds
+    while not ready():
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'{what}: not in {seconds} s')
+        time.sleep(0.01)
+
+
 def pair(folder, name):
     device, host = f'{folder}/{name}-dev', f'{folder}/{name}-host'
     process = subprocess.Popen(['socat', f'pty,raw,echo=0,link={device}', f'pty,raw,echo=0,link={host}'],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    while not (os.path.exists(device) and os.path.exists(host)):
-        time.sleep(0.01)
+    wait_until(lambda: os.path.exists(device) and os.path.exists(host), 20, f'socat\'s pty pair {name}')
     return process, device, host
 
 
@@ -356,8 +364,7 @@ def share_flood(binary, folder, data, clients):
     fd = host_fd(host)
     path = f'{folder}/share.sock'
     program = Program(binary, device, ['--share', f'unix:{path}'])
-    while not os.path.exists(path):
-        time.sleep(0.01)
+    wait_until(lambda: os.path.exists(path), 20, 'the --share socket')
     sent = data + b'\r\r\r\x1bZ'
     readers = [subprocess.Popen([sys.executable, '-c', SHARE_CLIENT, path, str(len(sent) + 2)],
                                 stdout=subprocess.PIPE) for _ in range(clients)]
@@ -407,8 +414,9 @@ class Served:
         self.process = subprocess.Popen([binary, device, '--flow', 'none', '--serve', '--share', f'unix:{self.path}'],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        while not os.path.exists(self.path):
-            time.sleep(0.01)
+        wait_until(lambda: os.path.exists(self.path) or self.process.poll() is not None, 20, 'the --serve socket')
+        if self.process.poll() is not None:
+            raise RuntimeError(f'--serve on {device} ended at once (status {self.process.returncode})')
 
     def sync(self):
         write_all(self.fd, b'\r\r\r\x1bZ')
@@ -468,7 +476,7 @@ def served_flood(binary, folder, data, clients):
                 reader.wait()
         served.close()
     complete = all(len(c) == 3 and int(c[0]) == want for c in counts)
-    return elapsed, complete, cpu, sum(float(c[1]) + float(c[2]) for c in counts if len(c) == 3)
+    return elapsed, complete, cpu, [(float(c[1]), float(c[2])) for c in counts if len(c) == 3]
 
 
 def served_memory(binary, folder, cycles=3000):

@@ -46,7 +46,7 @@ const unsigned ServeBacklog = 1u << 20;
 // The line's bytes are gathered for a client until this many wait, or for
 // at most ServeGatherMilliseconds: a flood then costs each client a send (and
 // a wake-up) per gathered block, not per block the line gave.
-const unsigned ServeGatherBytes = 32u << 10;
+const unsigned ServeGatherBytes = 128u << 10;
 const int64_t ServeGatherMilliseconds = 2;
 // Asked of the kernel for each client's socket, beside ServeBacklog: a client
 // descheduled for a while is not dropped for it.
