@@ -591,6 +591,7 @@ protected:
     std::vector<WireControl> controls;
     std::vector<std::string> said;
     Console* console = nullptr;  // when set, writers' bytes go through its send table
+    int64_t clock = 0;           // the loop's time: each pass takes as long as the line's bytes wait
 
     static unsigned Send(void* user, const uint8_t* bytes, unsigned count, bool typed) {
         Served& s = *static_cast<Served*>(user);
@@ -649,9 +650,10 @@ protected:
     void Run(std::vector<std::pair<AttachLine*, std::string*>> clients, int passes = 20) {
         for (int pass = 0; pass < passes; ++pass) {
             struct pollfd fds[ServeMaxDescriptors];
-            unsigned n = ServeDescriptors(server, true, fds, 0);
+            unsigned n = ServeDescriptors(server, true, fds, clock);
             poll(fds, n, 5);
-            ServeEvents(server, true, fds, n, 0);
+            ServeEvents(server, true, fds, n, clock);
+            clock += ServeGatherMilliseconds;
             for (auto& c : clients) {
                 uint8_t bytes[512];
                 unsigned got;
@@ -806,7 +808,7 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     Run({{a.get(), &read}}, 3);
     EXPECT_LT(ServeDue(server), INT64_MAX);
-    ServeTimers(server, HelloWaitMilliseconds);
+    ServeTimers(server, clock + HelloWaitMilliseconds);
     EXPECT_EQ(ServeDue(server), INT64_MAX);
     char byte;
     EXPECT_EQ(::read(raw, &byte, 1), 0);
@@ -830,6 +832,67 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     EXPECT_EQ(refused->Open(controls, message, sizeof message), OpenResult::Failed);
     EXPECT_NE(std::string(message).find("refused"), std::string::npos);
     EXPECT_FALSE(said.empty());
+}
+
+// The line's bytes are gathered for a client, but never longer than the
+// deadline, and a full gathering goes at once: nothing is held back for good,
+// and nothing waits for a client that stopped.
+TEST_F(Served, TheLinesBytesAreGatheredButNeverHeldAndAStoppedClientIsDropped) {
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Watch, mine);
+    Run({{a.get(), &read}});
+    ASSERT_TRUE(a->Attached().snapshotComplete);
+    ServeClient* client = nullptr;
+    for (ServeClient& c : server.client) {
+        if (c.state == ServeState::Active) client = &c;
+    }
+    ASSERT_NE(client, nullptr);
+
+    struct pollfd fds[ServeMaxDescriptors];
+    ServeReceived(server, U("one"), 3);
+    ServeDescriptors(server, true, fds, clock);
+    EXPECT_EQ(client->backlog.Used(), WireHeaderSize + 3);
+    EXPECT_EQ(ServeDue(server), clock + ServeGatherMilliseconds);
+    ServeDescriptors(server, true, fds, clock + ServeGatherMilliseconds);
+    EXPECT_EQ(client->backlog.Used(), 0u);
+    EXPECT_EQ(ServeDue(server), INT64_MAX);
+
+    std::string flood(ServeGatherBytes, 'x');
+    ServeReceived(server, U(flood.c_str()), unsigned(flood.size()));
+    ServeDescriptors(server, true, fds, clock);  // before any deadline
+    EXPECT_LT(client->backlog.Used(), ServeGatherBytes);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(read, "one" + flood);
+
+    // One that says hello and then stops reading is dropped within its
+    // slack, while the reader beside it gets every byte.
+    int stalled = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un at = {};
+    at.sun_family = AF_UNIX;
+    std::strcpy(at.sun_path, where.c_str() + 5);
+    ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    uint8_t hello[WireMaxMessage];
+    WireHello h = {};
+    h.version = WireVersion;
+    h.ask = WireAsk::Watch;
+    unsigned length = PutHello(hello, sizeof hello, h);
+    ASSERT_EQ(write(stalled, hello, length), ssize_t(length));
+    Run({{a.get(), &read}});
+    ASSERT_EQ(ServeClients(server), 2u);
+    read.clear();
+    std::string block(16384, 'y');
+    unsigned sent = 0;
+    for (; sent < 8u << 20 && ServeClients(server) == 2; sent += unsigned(block.size())) {
+        ServeReceived(server, U(block.c_str()), unsigned(block.size()));
+        Run({{a.get(), &read}}, 1);
+    }
+    EXPECT_EQ(ServeClients(server), 1u);
+    EXPECT_NE(said.back().find("did not keep up"), std::string::npos);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(read.size(), sent);
+    close(stalled);
 }
 
 std::unique_ptr<WebInput> Parse(const std::string& message, unsigned* dropped = nullptr) {
