@@ -43,9 +43,11 @@
 const unsigned ServeMaxClients = 16;
 const unsigned ServeMaxDescriptors = ServeMaxClients + 1;
 const unsigned ServeBacklog = 1u << 20;
-// The line's bytes are gathered for a client until this many wait, or for
-// at most ServeGatherMilliseconds: a flood then costs each client a send (and
-// a wake-up) per gathered block, not per block the line gave.
+// The line's bytes are gathered until this many wait, or for at most
+// ServeGatherMilliseconds: a flood then costs each client a send (and a
+// wake-up) per gathered block, not per block the line gave. Clients that
+// have nothing else waiting share one gathering, sent to each from the same
+// bytes; a client with its own messages or a backlog gets a copy in it.
 const unsigned ServeGatherBytes = 128u << 10;
 const int64_t ServeGatherMilliseconds = 2;
 // Asked of the kernel for each client's socket, beside ServeBacklog: a client
@@ -85,6 +87,7 @@ struct ServeClient {
     unsigned inputStart = 0, inputEnd = 0;
     bool inputTyped = false;  // it came as Typed
     bool socketFull = false;  // the last send stopped short: POLLOUT says when to go on
+    bool inStep = false;      // its next bytes are the shared gathering's, from its start
 };
 
 struct Server {
@@ -95,7 +98,9 @@ struct Server {
     Roster roster;
     uint16_t script = RosterNobody;
     ServeClient client[ServeMaxClients];
-    bool gathering = false;       // the line's bytes wait for sendDue
+    bool gathering = false;             // the line's bytes wait for sendDue
+    std::unique_ptr<uint8_t[]> gather;  // framed Data for the clients in step
+    unsigned gathered = 0;
     bool sendNow = false;         // a message of the server's own waits: no gathering
     int64_t sendDue = INT64_MAX;  // when gathered bytes go
     // Members that are not this socket's clients (browser pages): told of
