@@ -911,6 +911,22 @@ TEST_F(Served, TheLinesBytesAreGatheredButNeverHeldAndAStoppedClientIsDropped) {
     EXPECT_EQ(ServeClients(server), 1u);
     Run({{a.get(), &read}});
     EXPECT_EQ(read, "two");
+
+    // A raw watcher alone: its bytes are gathered too, and go by the same deadline.
+    a.reset();
+    server.rules.rawWatch = true;
+    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(write(raw, "?", 1), 1);
+    Run({});
+    ASSERT_EQ(ServeClients(server), 1u);
+    ServeReceived(server, U("three"), 5);
+    ServeDescriptors(server, true, fds, clock);
+    ServeDescriptors(server, true, fds, clock + ServeGatherMilliseconds);
+    char bytes[8] = "";
+    EXPECT_EQ(recv(raw, bytes, sizeof bytes, MSG_DONTWAIT), 5);
+    EXPECT_STREQ(bytes, "three");
+    close(raw);
 }
 
 std::unique_ptr<WebInput> Parse(const std::string& message, unsigned* dropped = nullptr) {

@@ -576,6 +576,7 @@ void ServeTimers(Server& server, int64_t now) {
 void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
     for (ServeClient& c : server.client) {
         if (c.fd < 0 || c.state != ServeState::Raw) continue;
+        server.gathering = true;
         if (!c.backlog.Append(bytes, count)) Drop(server, c, "it did not keep up");
     }
     uint8_t header[WireHeaderSize];
