@@ -881,19 +881,28 @@ TEST_F(Served, TheLinesBytesAreGatheredButNeverHeldAndAStoppedClientIsDropped) {
     unsigned length = PutHello(hello, sizeof hello, h);
     ASSERT_EQ(write(stalled, hello, length), ssize_t(length));
     Run({{a.get(), &read}});
-    ASSERT_EQ(ServeClients(server), 2u);
+    History later;
+    ASSERT_TRUE(later.Allocate(10));
+    std::string readLater;
+    auto c = Attach(WireAsk::Watch, later);  // after the stalled one: told of its drop
+    Run({{a.get(), &read}, {c.get(), &readLater}});
+    ASSERT_EQ(ServeClients(server), 3u);
     read.clear();
+    readLater.clear();
     std::string block(16384, 'y');
     unsigned sent = 0;
-    for (; sent < 8u << 20 && ServeClients(server) == 2; sent += unsigned(block.size())) {
+    for (; sent < 8u << 20 && ServeClients(server) == 3; sent += unsigned(block.size())) {
         ServeReceived(server, U(block.c_str()), unsigned(block.size()));
-        Run({{a.get(), &read}}, 1);
+        Run({{a.get(), &read}, {c.get(), &readLater}}, 1);
     }
-    EXPECT_EQ(ServeClients(server), 1u);
+    EXPECT_EQ(ServeClients(server), 2u);
     EXPECT_NE(said.back().find("did not keep up"), std::string::npos);
-    Run({{a.get(), &read}});
+    Run({{a.get(), &read}, {c.get(), &readLater}});
     EXPECT_EQ(read.size(), sent);
+    EXPECT_EQ(readLater.size(), sent);
     close(stalled);
+    c.reset();
+    Run({{a.get(), &read}});
 
     // One that hangs up finds out at the shared send: the other still gets
     // the gathering once, and the news of the drop after it.

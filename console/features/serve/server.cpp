@@ -584,8 +584,8 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
         unsigned n = count - at < WireMaxPayload ? count - at : WireMaxPayload;
         PutHeader(header, WireType::Data, n);
         if (server.gathered + WireHeaderSize + n > GatherCapacity) SendGathered(server);
-        // Gathered first: a drop below tells the others, and one leaving step
-        // for that takes this piece with it.
+        // Gathered first: a drop below tells the others, and one that leaves
+        // step for that takes this piece with it.
         for (ServeClient& c : server.client) {
             if (c.fd < 0 || c.state != ServeState::Active || !c.inStep) continue;
             std::memcpy(server.gather.get() + server.gathered, header, WireHeaderSize);
@@ -593,15 +593,19 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
             server.gathered += WireHeaderSize + n;
             break;
         }
-        for (ServeClient& c : server.client) {
+        // Drops after, as for a shared send: none may leave step halfway.
+        bool full[ServeMaxClients] = {};
+        for (unsigned i = 0; i < ServeMaxClients; ++i) {
+            ServeClient& c = server.client[i];
             if (c.fd < 0 || c.state != ServeState::Active) continue;
             server.gathering = true;
-            if (c.inStep) continue;
             // Header and payload whole, or the client is dropped.
-            if (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
-                !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n)) {
-                Drop(server, c, "it did not keep up");
-            }
+            full[i] =
+                !c.inStep && (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
+                              !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n));
+        }
+        for (unsigned i = 0; i < ServeMaxClients; ++i) {
+            if (full[i]) Drop(server, server.client[i], "it did not keep up");
         }
         at += n;
     }
