@@ -453,12 +453,14 @@ def served_flood(binary, folder, data, clients):
     the ESC Z after the flood and every attached client has read it all;
     whether every client did; the server's processor seconds meanwhile; and
     the clients' own, summed."""
+    client = attach_reader(binary)
     served = Served(binary, folder, 'served')
     sent = data + b'\r\r\r\x1bZ'
     want = len(sent) + 5  # the sync's bytes too
-    readers = [subprocess.Popen([attach_reader(binary), 'flood', served.path, str(want), '120'],
-                                stdout=subprocess.PIPE) for _ in range(clients)]
+    readers = []
     try:
+        readers = [subprocess.Popen([client, 'flood', served.path, str(want), '120'], stdout=subprocess.PIPE)
+                   for _ in range(clients)]
         for reader in readers:
             attached = line_of(reader, 30, 'an attach client\'s snapshot')
             assert attached == 'attached', attached
@@ -493,11 +495,11 @@ def served_memory(binary, folder, cycles=3000):
     100 connects, and after CYCLES more (attached, gone mid-snapshot, raw,
     half a hello, in turn)."""
     lines, frame = full_screen()
+    reader = attach_reader(binary)
     served = Served(binary, folder, 'churn')
     try:
         write_all(served.fd, lines + frame)
         served.sync()
-        reader = attach_reader(binary)
         subprocess.run([reader, 'churn', served.path, '100'], check=True, stdout=subprocess.DEVNULL, timeout=120)
         before = served.rss_kib()
         subprocess.run([reader, 'churn', served.path, str(cycles)], check=True, stdout=subprocess.DEVNULL,
