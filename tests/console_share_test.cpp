@@ -679,6 +679,7 @@ protected:
     std::vector<WireControl> controls;
     std::vector<std::string> said;
     Console* console = nullptr;  // when set, writers' bytes go through its send table
+    int64_t clock = 0;           // the loop's time: each pass takes as long as the line's bytes wait
 
     static unsigned Send(void* user, const uint8_t* bytes, unsigned count, WireType type) {
         Served& s = *static_cast<Served*>(user);
@@ -740,9 +741,10 @@ protected:
     void Run(std::vector<std::pair<AttachLine*, std::string*>> clients, int passes = 20) {
         for (int pass = 0; pass < passes; ++pass) {
             struct pollfd fds[ServeMaxDescriptors];
-            unsigned n = ServeDescriptors(server, true, fds, 0);
+            unsigned n = ServeDescriptors(server, true, fds, clock);
             poll(fds, n, 5);
-            ServeEvents(server, true, fds, n, 0);
+            ServeEvents(server, true, fds, n, clock);
+            clock += ServeGatherMilliseconds;
             for (auto& c : clients) {
                 uint8_t bytes[512];
                 unsigned got;
@@ -912,7 +914,7 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     Run({{a.get(), &read}}, 3);
     EXPECT_LT(ServeDue(server), INT64_MAX);
-    ServeTimers(server, HelloWaitMilliseconds);
+    ServeTimers(server, clock + HelloWaitMilliseconds);
     EXPECT_EQ(ServeDue(server), INT64_MAX);
     char byte;
     EXPECT_EQ(::read(raw, &byte, 1), 0);
@@ -936,6 +938,110 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     EXPECT_EQ(refused->Open(controls, message, sizeof message), OpenResult::Failed);
     EXPECT_NE(std::string(message).find("refused"), std::string::npos);
     EXPECT_FALSE(said.empty());
+}
+
+// The line's bytes are gathered for a client, but never longer than the
+// deadline, and a full gathering goes at once: nothing is held back for good,
+// and nothing waits for a client that stopped.
+TEST_F(Served, TheLinesBytesAreGatheredButNeverHeldAndAStoppedClientIsDropped) {
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Watch, mine);
+    Run({{a.get(), &read}});
+    ASSERT_TRUE(a->Attached().snapshotComplete);
+    ServeClient* client = nullptr;
+    for (ServeClient& c : server.client) {
+        if (c.state == ServeState::Active) client = &c;
+    }
+    ASSERT_NE(client, nullptr);
+
+    auto waiting = [&] { return client->backlog.Used() + (client->inStep ? server.gathered : 0); };
+    struct pollfd fds[ServeMaxDescriptors];
+    ServeReceived(server, U("one"), 3);
+    ServeDescriptors(server, true, fds, clock);
+    EXPECT_EQ(waiting(), WireHeaderSize + 3);
+    EXPECT_EQ(ServeDue(server), clock + ServeGatherMilliseconds);
+    ServeDescriptors(server, true, fds, clock + ServeGatherMilliseconds);
+    EXPECT_EQ(waiting(), 0u);
+    EXPECT_EQ(ServeDue(server), INT64_MAX);
+
+    std::string flood(ServeGatherBytes, 'x');
+    ServeReceived(server, U(flood.c_str()), unsigned(flood.size()));
+    ServeDescriptors(server, true, fds, clock);  // before any deadline
+    EXPECT_LT(waiting(), ServeGatherBytes);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(read, "one" + flood);
+
+    // One that says hello and then stops reading is dropped within its
+    // slack, while the reader beside it gets every byte.
+    int stalled = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un at = {};
+    at.sun_family = AF_UNIX;
+    std::strcpy(at.sun_path, where.c_str() + 5);
+    ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    uint8_t hello[WireMaxMessage];
+    WireHello h = {};
+    h.version = WireVersion;
+    h.ask = WireAsk::Watch;
+    unsigned length = PutHello(hello, sizeof hello, h);
+    ASSERT_EQ(write(stalled, hello, length), ssize_t(length));
+    Run({{a.get(), &read}});
+    History later;
+    ASSERT_TRUE(later.Allocate(10));
+    std::string readLater;
+    auto c = Attach(WireAsk::Watch, later);  // after the stalled one: told of its drop
+    Run({{a.get(), &read}, {c.get(), &readLater}});
+    ASSERT_EQ(ServeClients(server), 3u);
+    read.clear();
+    readLater.clear();
+    std::string block(16384, 'y');
+    unsigned sent = 0;
+    for (; sent < 8u << 20 && ServeClients(server) == 3; sent += unsigned(block.size())) {
+        ServeReceived(server, U(block.c_str()), unsigned(block.size()));
+        Run({{a.get(), &read}, {c.get(), &readLater}}, 1);
+    }
+    EXPECT_EQ(ServeClients(server), 2u);
+    EXPECT_NE(said.back().find("did not keep up"), std::string::npos);
+    Run({{a.get(), &read}, {c.get(), &readLater}});
+    EXPECT_EQ(read.size(), sent);
+    EXPECT_EQ(readLater.size(), sent);
+    close(stalled);
+    c.reset();
+    Run({{a.get(), &read}});
+
+    // One that hangs up finds out at the shared send: the other still gets
+    // the gathering once, and the news of the drop after it.
+    History theirs;
+    ASSERT_TRUE(theirs.Allocate(10));
+    std::string ignored;
+    auto b = Attach(WireAsk::Watch, theirs);
+    Run({{a.get(), &read}, {b.get(), &ignored}});
+    ASSERT_EQ(ServeClients(server), 2u);
+    b.reset();
+    read.clear();
+    ServeReceived(server, U("two"), 3);
+    ServeDescriptors(server, true, fds, clock);
+    ServeDescriptors(server, true, fds, clock + ServeGatherMilliseconds);
+    EXPECT_EQ(ServeClients(server), 1u);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(read, "two");
+
+    // A raw watcher alone: its bytes are gathered too, and go by the same deadline.
+    a.reset();
+    server.rules.rawWatch = true;
+    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(write(raw, "?", 1), 1);
+    Run({});
+    ASSERT_EQ(ServeClients(server), 1u);
+    ServeReceived(server, U("three"), 5);
+    ServeDescriptors(server, true, fds, clock);
+    ServeDescriptors(server, true, fds, clock + ServeGatherMilliseconds);
+    char bytes[8] = "";
+    EXPECT_EQ(recv(raw, bytes, sizeof bytes, MSG_DONTWAIT), 5);
+    EXPECT_STREQ(bytes, "three");
+    close(raw);
 }
 
 std::unique_ptr<WebInput> Parse(const std::string& message, unsigned* dropped = nullptr) {

@@ -30,9 +30,15 @@ taking turns.
                       with two --share clients reading everything, beside
                       the same flood with no clients, same run (median of 5)
   served line         receive of a 4 MiB flood (the scrolling mix) by
-                      --serve with eight attached clients (processes that
-                      speak the attach protocol and read every data
-                      message), beside the same flood with none (median of 5)
+                      --serve with eight attached clients (attach_reader,
+                      built beside the program: each decodes every message
+                      and counts the data), beside the same flood with none
+                      (median of 5); a dropped client makes it invalid, said
+                      loudly. The server's processor time in each, and the
+                      clients' own during the flood
+  served memory       the server's VmRSS with 10,000 rows of history after
+                      100 connects and after 3,000 more (attached fully,
+                      gone mid-snapshot, raw, half a hello, in turn)
   attach              seconds from starting `--attach` to its first full
                       frame, on a served line holding a full screen and
                       10,000 rows of history, beside starting the program on
@@ -64,6 +70,7 @@ import fcntl
 import os
 import pty
 import random
+import select
 import shutil
 import socket
 import statistics
@@ -76,12 +83,20 @@ import threading
 import time
 
 
+def wait_until(ready, seconds, what):
+    """Polls READY until it holds; TimeoutError naming WHAT after SECONDS."""
+    deadline = time.monotonic() + seconds
+    while not ready():
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'{what}: not in {seconds} s')
+        time.sleep(0.01)
+
+
 def pair(folder, name):
     device, host = f'{folder}/{name}-dev', f'{folder}/{name}-host'
     process = subprocess.Popen(['socat', f'pty,raw,echo=0,link={device}', f'pty,raw,echo=0,link={host}'],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    while not (os.path.exists(device) and os.path.exists(host)):
-        time.sleep(0.01)
+    wait_until(lambda: os.path.exists(device) and os.path.exists(host), 20, f'socat\'s pty pair {name}')
     return process, device, host
 
 
@@ -119,9 +134,13 @@ def write_all(fd, data):
         view = view[os.write(fd, view[:65536]):]
 
 
-def read_exact(fd, count):
+def read_exact(fd, count, seconds=None):
+    """COUNT bytes from FD; with SECONDS, TimeoutError when they do not come in time."""
     data = bytearray()
+    deadline = None if seconds is None else time.monotonic() + seconds
     while len(data) < count:
+        if deadline is not None and not select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
+            raise TimeoutError(f'{count} bytes expected, {len(data)} came in {seconds} s: {bytes(data)!r}')
         data += os.read(fd, min(count - len(data), 1 << 20))
     return bytes(data)
 
@@ -351,8 +370,7 @@ def share_flood(binary, folder, data, clients):
     fd = host_fd(host)
     path = f'{folder}/share.sock'
     program = Program(binary, device, ['--share', f'unix:{path}'])
-    while not os.path.exists(path):
-        time.sleep(0.01)
+    wait_until(lambda: os.path.exists(path), 20, 'the --share socket')
     sent = data + b'\r\r\r\x1bZ'
     readers = [subprocess.Popen([sys.executable, '-c', SHARE_CLIENT, path, str(len(sent) + 2)],
                                 stdout=subprocess.PIPE) for _ in range(clients)]
@@ -377,31 +395,19 @@ def share_flood(binary, folder, data, clients):
     return elapsed, all(count == len(sent) + 2 for count in counts)  # the ESC Z before the flood too
 
 
-# An attached client: says hello (to watch), then counts the bytes of the data
-# messages until it has COUNT (or the end), and prints how many.
-ATTACH_CLIENT = '''
-import socket, sys
-client = socket.socket(socket.AF_UNIX)
-client.connect(sys.argv[1])
-hello = bytes([0, 1, 1, 0, 5]) + b'bench' + bytes([0])
-client.sendall(bytes([1, 0, 0, len(hello)]) + hello)
-want, got, pending = int(sys.argv[2]), 0, bytearray()
-while got < want:
-    block = client.recv(1 << 20)
-    if not block:
-        break
-    pending += block
-    at = 0
-    while len(pending) - at >= 4:
-        size = int.from_bytes(pending[at + 1:at + 4], 'big')
-        if len(pending) - at - 4 < size:
-            break
-        if pending[at] == 7:
-            got += size
-        at += 4 + size
-    del pending[:at]
-print(got, flush=True)
-'''
+def attach_reader(binary):
+    """The C++ attach client built beside the program (bench/console/attach_reader.cpp)."""
+    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(binary))), 'bench', 'attach_reader')
+    if not os.access(path, os.X_OK):
+        sys.exit(f'bench_console.py: {path} is missing: build with -DBRISVANE_BENCH=ON')
+    return path
+
+
+def line_of(process, seconds, what):
+    """The next line `process` prints, or TimeoutError naming WHAT."""
+    if not select.select([process.stdout], [], [], seconds)[0]:
+        raise TimeoutError(f'{what}: nothing in {seconds} s')
+    return process.stdout.readline().decode().strip()
 
 
 class Served:
@@ -414,12 +420,25 @@ class Served:
         self.process = subprocess.Popen([binary, device, '--flow', 'none', '--serve', '--share', f'unix:{self.path}'],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        while not os.path.exists(self.path):
-            time.sleep(0.01)
+        wait_until(lambda: os.path.exists(self.path) or self.process.poll() is not None, 20, 'the --serve socket')
+        if self.process.poll() is not None:
+            raise RuntimeError(f'--serve on {device} ended at once (status {self.process.returncode})')
 
     def sync(self):
         write_all(self.fd, b'\r\r\r\x1bZ')
-        assert read_exact(self.fd, 3) == b'\x1b/K'
+        assert read_exact(self.fd, 3, 30) == b'\x1b/K'
+
+    def cpu_seconds(self):
+        try:  # nanoseconds on a processor: finer than the clock ticks of stat
+            return int(open(f'/proc/{self.process.pid}/schedstat').read().split()[0]) / 1e9
+        except (OSError, ValueError, IndexError):
+            return Program.cpu_seconds(self)
+
+    def rss_kib(self):
+        for row in open(f'/proc/{self.process.pid}/status'):
+            if row.startswith('VmRSS:'):
+                return int(row.split()[1])
+        return 0
 
     def close(self):
         self.process.terminate()
@@ -432,25 +451,63 @@ class Served:
 def served_flood(binary, folder, data, clients):
     """Seconds from the host's first byte until the served line has answered
     the ESC Z after the flood and every attached client has read it all;
-    and whether every client did."""
+    whether every client did; the server's processor seconds meanwhile; and
+    the clients' own, summed."""
+    client = attach_reader(binary)
     served = Served(binary, folder, 'served')
     sent = data + b'\r\r\r\x1bZ'
-    readers = [subprocess.Popen([sys.executable, '-c', ATTACH_CLIENT, served.path, str(len(sent) + 5)],
-                                stdout=subprocess.PIPE) for _ in range(clients)]
-    time.sleep(0.5)  # attached
-    served.sync()
-    start = time.monotonic()
-    writer = threading.Thread(target=write_all, args=(served.fd, sent))
-    writer.start()
-    reply = read_exact(served.fd, 3)
-    counts = [int(reader.stdout.readline() or 0) for reader in readers]
-    elapsed = time.monotonic() - start
-    for reader in readers:
-        reader.communicate(timeout=60)
-    writer.join()
-    assert reply == b'\x1b/K', reply
-    served.close()
-    return elapsed, all(count == len(sent) + 5 for count in counts)
+    want = len(sent) + 5  # the sync's bytes too
+    readers = []
+    try:
+        readers = [subprocess.Popen([client, 'flood', served.path, str(want), '120'], stdout=subprocess.PIPE)
+                   for _ in range(clients)]
+        for reader in readers:
+            attached = line_of(reader, 30, 'an attach client\'s snapshot')
+            assert attached == 'attached', attached
+        served.sync()
+        cpu = served.cpu_seconds()
+        start = time.monotonic()
+        writer = threading.Thread(target=write_all, args=(served.fd, sent), daemon=True)
+        writer.start()
+        reply = read_exact(served.fd, 3, 60)
+        # Each client says so once it has read everything (or was dropped): the time is not its exit's.
+        counts = [line_of(reader, 120, 'an attach client\'s count').split() for reader in readers]
+        elapsed = time.monotonic() - start
+        cpu = served.cpu_seconds() - cpu
+        writer.join(60)
+        if writer.is_alive():
+            raise TimeoutError('the flood was not all written to the line in 60 s')
+        assert reply == b'\x1b/K', reply
+        for reader in readers:
+            reader.communicate(timeout=30)
+    finally:
+        for reader in readers:
+            if reader.poll() is None:
+                reader.kill()
+                reader.wait()
+        served.close()
+    complete = all(len(c) == 3 and int(c[0]) == want for c in counts)
+    return elapsed, complete, cpu, sum(float(c[1]) + float(c[2]) for c in counts if len(c) == 3)
+
+
+def served_memory(binary, folder, cycles=3000):
+    """The server's VmRSS (KiB) with 10,000 rows of history: after a first
+    100 connects, and after CYCLES more (attached, gone mid-snapshot, raw,
+    half a hello, in turn)."""
+    lines, frame = full_screen()
+    reader = attach_reader(binary)
+    served = Served(binary, folder, 'churn')
+    try:
+        write_all(served.fd, lines + frame)
+        served.sync()
+        subprocess.run([reader, 'churn', served.path, '100'], check=True, stdout=subprocess.DEVNULL, timeout=120)
+        before = served.rss_kib()
+        subprocess.run([reader, 'churn', served.path, str(cycles)], check=True, stdout=subprocess.DEVNULL,
+                       timeout=600)
+        served.sync()  # the server has seen every client go
+        return before, served.rss_kib()
+    finally:
+        served.close()
 
 
 def full_screen():
@@ -518,12 +575,18 @@ def attach_time(binary, folder):
 def served_figures(binary, folder):
     flood = mixes(4 * 1024 * 1024)['scrolling']
     runs = [(served_flood(binary, folder, flood, 0), served_flood(binary, folder, flood, 8)) for _ in range(5)]
-    alone = statistics.median(a for (a, _), _ in runs)
-    attached = statistics.median(s for _, (s, _) in runs)
-    complete = all(c for _, (_, c) in runs)
-    print(f'served line, 4 MiB scrolling mix (median of 5): eight attached clients {attached:.2f} s'
-          f'{"" if complete else " (a client was dropped)"}  none {alone:.2f} s'
-          f'  ratio {alone / attached:.2f} (goal 0.8 or more)')
+    alone, attached = [a[0] for a, _ in runs], [e[0] for _, e in runs]
+    complete = all(e[1] for _, e in runs)
+    print(f'served line, 4 MiB scrolling mix: eight attached clients {spread(attached, 3)} s'
+          f'  none {spread(alone, 3)} s  ratio {ratio(alone, attached):.2f} (goal 0.8 or more)')
+    if not complete:
+        print('  !!! AN ATTACHED CLIENT WAS DROPPED: the figure above is not valid !!!')
+    print(f'  the server\'s processor time: eight clients {spread([e[2] for _, e in runs], 3)} s'
+          f'  none {spread([a[2] for a, _ in runs], 3)} s;'
+          f' the eight clients\' own, summed {spread([e[3] for _, e in runs], 3)} s')
+    before, after = served_memory(binary, folder)
+    print(f'served line with 10,000 rows of history, its memory (VmRSS): {before} KiB after 100 connects,'
+          f' {after} KiB after 3,000 more (attached, gone mid-snapshot, raw, half a hello)')
     times = [attach_time(binary, folder) for _ in range(5)]
     attach = statistics.median(a for a, _ in times)
     local = statistics.median(d for _, d in times)

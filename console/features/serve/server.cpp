@@ -16,6 +16,7 @@
 namespace {
 
 const unsigned StagingCapacity = WireMaxMessage;
+const unsigned GatherCapacity = ServeGatherBytes + WireMaxMessage;
 const unsigned InputCapacity = WireMaxPayload;
 const char TakeHint[] = "you are watching: take the line to type (the menu's g, or --attach ... --take)";
 
@@ -45,6 +46,7 @@ void Drop(Server& server, ServeClient& client, const char* why) {
     client.snapshot.reset();
     client.input.reset();
     client.inputStart = client.inputEnd = client.stagingStart = client.stagingEnd = 0;
+    client.socketFull = client.inStep = false;
     uint16_t id = client.id;
     client.id = RosterNobody;
     if (id != RosterNobody) {
@@ -54,11 +56,53 @@ void Drop(Server& server, ServeClient& client, const char* why) {
     }
 }
 
+// The client takes its own copy of what was gathered so far: a message of
+// its own goes after it. False when it was dropped.
+bool LeaveStep(Server& server, ServeClient& client) {
+    if (!client.inStep) return true;
+    client.inStep = false;
+    // Its backlog is empty while it is in step: this always fits.
+    if (server.gathered == 0 || client.backlog.Append(server.gather.get(), server.gathered)) return true;
+    Drop(server, client, "it did not keep up");
+    return false;
+}
+
+// What was gathered goes to every client in step, from the same bytes; what
+// a socket does not take now waits in that client's backlog. Drops come
+// after: a drop tells the others, and they must find the gathering gone.
+void SendGathered(Server& server) {
+    unsigned length = server.gathered;
+    if (length == 0) return;
+    server.gathered = 0;
+    const char* gone[ServeMaxClients] = {};
+    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+        ServeClient& c = server.client[i];
+        if (c.fd < 0 || !c.inStep) continue;
+        ssize_t sent = send(c.fd, server.gather.get(), length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            gone[i] = "it hung up";
+            continue;
+        }
+        if (sent < 0) sent = 0;
+        if (unsigned(sent) == length) continue;
+        c.inStep = false;
+        c.socketFull = true;
+        if (!c.backlog.Append(server.gather.get() + sent, length - unsigned(sent)))
+            gone[i] = "it did not keep up";
+    }
+    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+        if (gone[i] != nullptr) Drop(server, server.client[i], gone[i]);
+    }
+}
+
 // A message for one client, after what waits for it; a client that cannot
 // take it is dropped.
 bool Queue(Server& server, ServeClient& client, const uint8_t* message, unsigned length) {
-    if (client.fd < 0 || length == 0) return false;
-    if (client.backlog.Append(message, length)) return true;
+    if (client.fd < 0 || length == 0 || !LeaveStep(server, client)) return false;
+    if (client.backlog.Append(message, length)) {
+        server.sendNow = true;
+        return true;
+    }
     Drop(server, client, "it did not keep up");
     return false;
 }
@@ -389,6 +433,9 @@ void Accept(Server& server, int64_t now) {
             int on = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
+        // As much as the system allows up to this; less only means less slack.
+        int room = ServeSocketBuffer;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
         free->fd = fd;
         free->state = ServeState::Hello;
         free->deadline = now + HelloWaitMilliseconds;
@@ -412,10 +459,18 @@ bool OpenServer(Server& server, const char* where, const AccessRules& rules, con
         return false;
     }
     server.rules.tcp = !server.listener.unixSocket;
+    server.gather.reset(new (std::nothrow) uint8_t[GatherCapacity]);
+    server.gathered = 0;
+    if (!server.gather) {
+        std::snprintf(message, capacity, "--share %s: no memory", where);
+        CloseShare(server.listener);
+        return false;
+    }
     return true;
 }
 
 void CloseServer(Server& server) {
+    SendGathered(server);
     for (ServeClient& c : server.client) {
         if (c.fd >= 0) {
             WriteClient(c, *server.history);  // what the socket takes now; never waits
@@ -428,19 +483,42 @@ void CloseServer(Server& server) {
 unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now) {
     if (server.listener.listener < 0) return 0;
     fds[0] = {server.listener.listener, POLLIN, 0};
+    // The line's bytes go once per pass at most, when enough are gathered or
+    // they have waited long enough; everything else goes at once.
+    bool due = server.sendNow || now >= server.sendDue;
+    server.sendNow = false;
+    if (due) {
+        server.gathering = false;
+        server.sendDue = INT64_MAX;
+    }
+    if (due || server.gathered >= ServeGatherBytes) SendGathered(server);
     for (unsigned i = 0; i < ServeMaxClients; ++i) {
         ServeClient& c = server.client[i];
-        if (c.fd >= 0 && c.state != ServeState::Refusing && !WriteClient(c, *server.history))
-            Drop(server, c, "it hung up");
+        bool write = due || c.socketFull || c.backlog.Used() >= ServeGatherBytes || c.snapshot ||
+                     c.stagingStart < c.stagingEnd;
+        if (c.fd >= 0 && c.state != ServeState::Refusing && write) {
+            if (!WriteClient(c, *server.history)) {
+                Drop(server, c, "it hung up");
+            } else {
+                c.socketFull = Pending(c);
+            }
+        }
         if (c.fd >= 0 && c.state == ServeState::Active && lineOpen) {
             MoveInput(server, c);
             Drain(server, c, now);
         }
         short events = 0;
         if (c.fd >= 0 && c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active)) events |= POLLIN;
-        if (c.fd >= 0 && Pending(c) && c.state != ServeState::Refusing) events |= POLLOUT;
+        if (c.fd >= 0 && c.socketFull && c.state != ServeState::Refusing) events |= POLLOUT;
         fds[1 + i] = {events != 0 ? c.fd : -1, events, 0};
     }
+    // Nothing gathered: a client with nothing waiting shares the next gathering.
+    for (ServeClient& c : server.client) {
+        if (server.gathered == 0 && c.fd >= 0 && c.state == ServeState::Active && !Pending(c) &&
+            server.gather)
+            c.inStep = true;
+    }
+    if (server.gathering && server.sendDue == INT64_MAX) server.sendDue = now + ServeGatherMilliseconds;
     return ServeMaxDescriptors;
 }
 
@@ -450,10 +528,12 @@ void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsign
         ServeClient& c = server.client[i];
         short events = fds[1 + i].revents;
         if (c.fd < 0 || fds[1 + i].fd != c.fd || events == 0) continue;
-        if ((events & (POLLOUT | POLLERR | POLLHUP)) && c.state != ServeState::Refusing &&
-            !WriteClient(c, *server.history)) {
-            Drop(server, c, "it hung up");
-            continue;
+        if ((events & (POLLOUT | POLLERR | POLLHUP)) && c.state != ServeState::Refusing) {
+            if (!WriteClient(c, *server.history)) {
+                Drop(server, c, "it hung up");
+                continue;
+            }
+            c.socketFull = Pending(c);
         }
         if (c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active) &&
             (events & (POLLIN | POLLERR | POLLHUP))) {
@@ -471,7 +551,7 @@ int64_t ServeDue(const Server& server) {
             due = c.deadline;
         }
     }
-    return due;
+    return server.sendDue < due ? server.sendDue : due;
 }
 
 void ServeTimers(Server& server, int64_t now) {
@@ -495,25 +575,40 @@ void ServeTimers(Server& server, int64_t now) {
 }
 
 void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
-    uint8_t header[WireHeaderSize];
     for (ServeClient& c : server.client) {
-        if (c.fd < 0) continue;
-        if (c.state == ServeState::Raw) {
-            if (!c.backlog.Append(bytes, count)) Drop(server, c, "it did not keep up");
-            continue;
+        if (c.fd < 0 || c.state != ServeState::Raw) continue;
+        server.gathering = true;
+        if (!c.backlog.Append(bytes, count)) Drop(server, c, "it did not keep up");
+    }
+    uint8_t header[WireHeaderSize];
+    for (unsigned at = 0; at < count;) {
+        unsigned n = count - at < WireMaxPayload ? count - at : WireMaxPayload;
+        PutHeader(header, WireType::Data, n);
+        if (server.gathered + WireHeaderSize + n > GatherCapacity) SendGathered(server);
+        // Gathered first: a drop below tells the others, and one that leaves
+        // step for that takes this piece with it.
+        for (ServeClient& c : server.client) {
+            if (c.fd < 0 || c.state != ServeState::Active || !c.inStep) continue;
+            std::memcpy(server.gather.get() + server.gathered, header, WireHeaderSize);
+            std::memcpy(server.gather.get() + server.gathered + WireHeaderSize, bytes + at, n);
+            server.gathered += WireHeaderSize + n;
+            break;
         }
-        if (c.state != ServeState::Active) continue;
-        for (unsigned at = 0; at < count && c.fd >= 0;) {
-            unsigned n = count - at < WireMaxPayload ? count - at : WireMaxPayload;
-            PutHeader(header, WireType::Data, n);
+        // Drops after, as for a shared send: none may leave step halfway.
+        bool full[ServeMaxClients] = {};
+        for (unsigned i = 0; i < ServeMaxClients; ++i) {
+            ServeClient& c = server.client[i];
+            if (c.fd < 0 || c.state != ServeState::Active) continue;
+            server.gathering = true;
             // Header and payload whole, or the client is dropped.
-            if (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
-                !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n)) {
-                Drop(server, c, "it did not keep up");
-                break;
-            }
-            at += n;
+            full[i] =
+                !c.inStep && (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
+                              !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n));
         }
+        for (unsigned i = 0; i < ServeMaxClients; ++i) {
+            if (full[i]) Drop(server, server.client[i], "it did not keep up");
+        }
+        at += n;
     }
 }
 

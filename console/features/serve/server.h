@@ -26,6 +26,7 @@
 #define BRISVANE_CONSOLE_SERVE_SERVER_H
 
 #include <cstdint>
+#include <climits>
 #include <memory>
 #include <poll.h>
 
@@ -42,6 +43,16 @@
 const unsigned ServeMaxClients = 16;
 const unsigned ServeMaxDescriptors = ServeMaxClients + 1;
 const unsigned ServeBacklog = 1u << 20;
+// The line's bytes are gathered until this many wait, or for at most
+// ServeGatherMilliseconds: a flood then costs each client a send (and a
+// wake-up) per gathered block, not per block the line gave. Clients that
+// have nothing else waiting share one gathering, sent to each from the same
+// bytes; a client with its own messages or a backlog gets a copy in it.
+const unsigned ServeGatherBytes = 128u << 10;
+const int64_t ServeGatherMilliseconds = 2;
+// Asked of the kernel for each client's socket, beside ServeBacklog: a client
+// descheduled for a while is not dropped for it.
+const int ServeSocketBuffer = 1 << 20;
 
 struct ServeHooks {
     void* user;
@@ -76,6 +87,8 @@ struct ServeClient {
     std::unique_ptr<uint8_t[]> input;          // a writer's bytes the line has not taken
     unsigned inputStart = 0, inputEnd = 0;
     WireType inputType = WireType::Data;  // Data, Typed or TypedText
+    bool socketFull = false;              // the last send stopped short: POLLOUT says when to go on
+    bool inStep = false;                  // its next bytes are the shared gathering's, from its start
 };
 
 struct Server {
@@ -87,6 +100,11 @@ struct Server {
     Roster roster;
     uint16_t script = RosterNobody;
     ServeClient client[ServeMaxClients];
+    bool gathering = false;             // the line's bytes wait for sendDue
+    std::unique_ptr<uint8_t[]> gather;  // framed Data for the clients in step
+    unsigned gathered = 0;
+    bool sendNow = false;         // a message of the server's own waits: no gathering
+    int64_t sendDue = INT64_MAX;  // when gathered bytes go
     // Members that are not this socket's clients (browser pages): told of
     // their role changes here, with the name of who caused each ("" none).
     void* pagesUser = nullptr;
@@ -101,7 +119,8 @@ void CloseServer(Server& server);
 
 unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now);
 void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsigned count, int64_t now);
-// The earliest deadline (monotonic ms) a client waits for; INT64_MAX: none.
+// The earliest deadline (monotonic ms) a client waits for, or gathered
+// bytes do; INT64_MAX: none.
 int64_t ServeDue(const Server& server);
 void ServeTimers(Server& server, int64_t now);
 void ServeReceived(Server& server, const uint8_t* bytes, unsigned count);
