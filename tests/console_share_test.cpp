@@ -716,6 +716,17 @@ protected:
         std::string command = std::string("rm -rf ") + folder;
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
+    // A connection that speaks for itself (bytes written by the test); -1
+    // when it cannot connect.
+    int Connect() {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un at = {};
+        at.sun_family = AF_UNIX;
+        std::strcpy(at.sun_path, where.c_str() + 5);
+        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) return fd;
+        if (fd >= 0) close(fd);
+        return -1;
+    }
     // Attaches as a loop would: connect, then Continue until the server answered.
     std::unique_ptr<AttachLine> Attach(WireAsk ask, History& mine, OpenResult expected = OpenResult::Open,
                                        std::string* why = nullptr) {
@@ -890,11 +901,8 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     EXPECT_EQ(a->Attached().role, WireRole::Watching);  // --watch never asks for the line
 
     // A second connection sends a header no type has: it alone ends.
-    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un at = {};
-    at.sun_family = AF_UNIX;
-    std::strcpy(at.sun_path, where.c_str() + 5);
-    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    int raw = Connect();
+    ASSERT_GE(raw, 0);
     uint8_t hello[WireMaxMessage];
     WireHello h = {};
     h.version = WireVersion;
@@ -910,8 +918,8 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     close(raw);
 
     // One that says nothing is dropped at its deadline (raw watchers are off).
-    raw = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    raw = Connect();
+    ASSERT_GE(raw, 0);
     Run({{a.get(), &read}}, 3);
     EXPECT_LT(ServeDue(server), INT64_MAX);
     ServeTimers(server, clock + HelloWaitMilliseconds);
@@ -975,11 +983,8 @@ TEST_F(Served, TheLinesBytesAreGatheredButNeverHeldAndAStoppedClientIsDropped) {
 
     // One that says hello and then stops reading is dropped within its
     // slack, while the reader beside it gets every byte.
-    int stalled = socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un at = {};
-    at.sun_family = AF_UNIX;
-    std::strcpy(at.sun_path, where.c_str() + 5);
-    ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    int stalled = Connect();
+    ASSERT_GE(stalled, 0);
     uint8_t hello[WireMaxMessage];
     WireHello h = {};
     h.version = WireVersion;
@@ -1030,8 +1035,8 @@ TEST_F(Served, TheLinesBytesAreGatheredButNeverHeldAndAStoppedClientIsDropped) {
     // A raw watcher alone: its bytes are gathered too, and go by the same deadline.
     a.reset();
     server.rules.rawWatch = true;
-    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    int raw = Connect();
+    ASSERT_GE(raw, 0);
     ASSERT_EQ(write(raw, "?", 1), 1);
     Run({});
     ASSERT_EQ(ServeClients(server), 1u);

@@ -886,6 +886,15 @@ def open_pages(d, url, count):
     d.switch_to.window(first)
 
 
+def close_pages(d):
+    """Every tab but the first closed, and that one left blank."""
+    for handle in d.window_handles[1:]:
+        d.switch_to.window(handle)
+        d.close()
+    d.switch_to.window(d.window_handles[0])
+    d.get('about:blank')
+
+
 def web_paint(binary, folder, d, pages, samples=100):
     """Milliseconds from the host's write to the measured page's paint."""
     socat, device, host = pair(folder, 'web')
@@ -906,11 +915,7 @@ def web_paint(binary, folder, d, pages, samples=100):
         delays = sorted(paints[str(n)] - sent[n] for n in range(samples) if paints.get(str(n)))
         return statistics.median(delays), delays[int(len(delays) * 0.99) - 1], len(delays)
     finally:
-        for handle in d.window_handles[1:]:
-            d.switch_to.window(handle)
-            d.close()
-        d.switch_to.window(d.window_handles[0])
-        d.get('about:blank')
+        close_pages(d)
         program.close()
         os.close(fd)
         socat.terminate()
@@ -940,11 +945,7 @@ def web_flood(binary, folder, d, data, pages):
         assert reply == b'\x1b/K', reply
         return elapsed, program.cpu_seconds() - cpu
     finally:
-        for handle in d.window_handles[1:]:
-            d.switch_to.window(handle)
-            d.close()
-        d.switch_to.window(d.window_handles[0])
-        d.get('about:blank')
+        close_pages(d)
         program.close()
         os.close(fd)
         socat.terminate()
