@@ -320,6 +320,27 @@ class Ser2net:
         self.process.wait()
 
 
+# Three CRs close a sequence the cut may have left open, so ESC Z is read as one.
+FLOOD_END = b'\r\r\r\x1bZ'
+
+
+def flood_answered(fd, data, then=None, seconds=60):
+    """Writes DATA and FLOOD_END to FD from a thread. Seconds until the
+    terminal's reply to that ESC Z came and THEN (a wait for readers that must
+    have it all too) returned, and what THEN returned."""
+    start = time.monotonic()
+    writer = threading.Thread(target=write_all, args=(fd, data + FLOOD_END), daemon=True)
+    writer.start()
+    reply = read_exact(fd, 3, seconds)
+    result = then() if then else None
+    elapsed = time.monotonic() - start
+    writer.join(seconds)
+    if writer.is_alive():
+        raise TimeoutError(f'the flood was not all written to the line in {seconds} s')
+    assert reply == b'\x1b/K', reply
+    return elapsed, result
+
+
 def flood_program(binary, folder, data, network=False, extra=()):
     socat, device, host = pair(folder, 'program')
     fd = host_fd(host)
@@ -329,14 +350,7 @@ def flood_program(binary, folder, data, network=False, extra=()):
     write_all(fd, b'\x1bZ')
     assert read_exact(fd, 3) == b'\x1b/K'
     before = program.drained
-    start = time.monotonic()
-    # Three CRs close a sequence the cut may have left open, so ESC Z is read as one.
-    writer = threading.Thread(target=write_all, args=(fd, data + b'\r\r\r\x1bZ'))
-    writer.start()
-    reply = read_exact(fd, 3)
-    elapsed = time.monotonic() - start
-    writer.join()
-    assert reply == b'\x1b/K', reply
+    elapsed, _ = flood_answered(fd, data)
     time.sleep(0.1)
     out = program.drained - before
     program.close()
@@ -372,23 +386,16 @@ def share_flood(binary, folder, data, clients):
     path = f'{folder}/share.sock'
     program = Program(binary, device, ['--share', f'unix:{path}'])
     wait_until(lambda: os.path.exists(path), 20, 'the --share socket')
-    sent = data + b'\r\r\r\x1bZ'
+    sent = data + FLOOD_END
     readers = [subprocess.Popen([sys.executable, '-c', SHARE_CLIENT, path, str(len(sent) + 2)],
                                 stdout=subprocess.PIPE) for _ in range(clients)]
     time.sleep(0.5)  # connected
     write_all(fd, b'\x1bZ')
     assert read_exact(fd, 3) == b'\x1b/K'
-    start = time.monotonic()
-    writer = threading.Thread(target=write_all, args=(fd, sent))
-    writer.start()
-    reply = read_exact(fd, 3)
     # Each client says so once it has read everything: the time is not its exit's.
-    counts = [int(reader.stdout.readline() or 0) for reader in readers]
-    elapsed = time.monotonic() - start
+    elapsed, counts = flood_answered(fd, data, lambda: [int(reader.stdout.readline() or 0) for reader in readers])
     for reader in readers:
         reader.communicate(timeout=60)
-    writer.join()
-    assert reply == b'\x1b/K', reply
     program.close()
     os.close(fd)
     socat.terminate()
@@ -456,8 +463,7 @@ def served_flood(binary, folder, data, clients):
     the clients' own, summed."""
     client = attach_reader(binary)
     served = Served(binary, folder, 'served')
-    sent = data + b'\r\r\r\x1bZ'
-    want = len(sent) + 5  # the sync's bytes too
+    want = len(data + FLOOD_END) + 5  # the sync's bytes too
     readers = []
     try:
         readers = [subprocess.Popen([client, 'flood', served.path, str(want), '120'], stdout=subprocess.PIPE)
@@ -467,18 +473,10 @@ def served_flood(binary, folder, data, clients):
             assert attached == 'attached', attached
         served.sync()
         cpu = served.cpu_seconds()
-        start = time.monotonic()
-        writer = threading.Thread(target=write_all, args=(served.fd, sent), daemon=True)
-        writer.start()
-        reply = read_exact(served.fd, 3, 60)
         # Each client says so once it has read everything (or was dropped): the time is not its exit's.
-        counts = [line_of(reader, 120, 'an attach client\'s count').split() for reader in readers]
-        elapsed = time.monotonic() - start
+        elapsed, counts = flood_answered(
+            served.fd, data, lambda: [line_of(reader, 120, 'an attach client\'s count').split() for reader in readers])
         cpu = served.cpu_seconds() - cpu
-        writer.join(60)
-        if writer.is_alive():
-            raise TimeoutError('the flood was not all written to the line in 60 s')
-        assert reply == b'\x1b/K', reply
         for reader in readers:
             reader.communicate(timeout=30)
     finally:
@@ -936,13 +934,7 @@ def web_flood(binary, folder, d, data, pages):
         write_all(fd, b'\x1bZ')
         assert read_exact(fd, 3) == b'\x1b/K'
         cpu = program.cpu_seconds()
-        start = time.monotonic()
-        writer = threading.Thread(target=write_all, args=(fd, data + b'\r\r\r\x1bZ'))
-        writer.start()
-        reply = read_exact(fd, 3)
-        elapsed = time.monotonic() - start
-        writer.join()
-        assert reply == b'\x1b/K', reply
+        elapsed, _ = flood_answered(fd, data)
         return elapsed, program.cpu_seconds() - cpu
     finally:
         close_pages(d)
