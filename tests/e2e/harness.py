@@ -558,9 +558,14 @@ class Session:
         time.sleep(0.3)
         return Path(path).stat().st_size
 
-    def dialog_text(self, title='Error'):
-        """The static texts of the dialog titled TITLE, one per line."""
-        return self.inspector('text', title, check=True).stdout.strip()
+    def dialog_text(self, title='Error', timeout=10):
+        """The static texts of the dialog titled TITLE, one per line. X may
+        show the window before Wine has made the dialog and its texts: asked
+        again until they are there."""
+        def texts():
+            r = self.inspector('text', title)
+            return r.stdout.strip() if r.returncode == 0 else None
+        return wait_for(texts, timeout, interval=0.1, what=f'the texts of the dialog {title!r}')
 
     def dismiss(self, title='Error'):
         """Presses Return in the dialog titled TITLE and waits until it is gone."""
