@@ -40,7 +40,91 @@ int ValueBytes(uint8_t command) {
     }
 }
 
+// SET-CONTROL values, in groups of a query and its settings.
+enum : uint32_t {
+    FlowQuery = 0,
+    FlowNone = 1,
+    FlowSoftware = 2,
+    FlowHardware = 3,
+    BreakQuery = 4,
+    BreakOn = 5,
+    BreakOff = 6,
+    DtrQuery = 7,
+    DtrOn = 8,
+    DtrOff = 9,
+    RtsQuery = 10,
+    RtsOn = 11,
+    RtsOff = 12,
+    InboundQuery = 13,
+    InboundNone = 14,
+    InboundHardware = 16,
+};
+
+const Parity ParityOfCode[] = {Parity::None, Parity::Odd, Parity::Even, Parity::Mark, Parity::Space};
+
+uint32_t ParityCode(Parity parity) {
+    for (uint32_t i = 0; i < 5; ++i) {
+        if (ParityOfCode[i] == parity) return i + 1;
+    }
+    return 1;
+}
+
+uint32_t StopCode(StopBits stop) { return stop == StopBits::Two ? 2 : stop == StopBits::OneAndHalf ? 3 : 1; }
+
 }  // namespace
+
+bool ComPortApply(const ComPortRequest& request, LineControls* controls, int* breakAsked) {
+    *breakAsked = -1;
+    LineControls before = *controls;
+    uint32_t v = request.value;
+    switch (request.command) {
+        case ComPortCommand::SetBaudrate:
+            if (v != 0) controls->settings.baud = v;
+            break;
+        case ComPortCommand::SetDatasize:
+            if (v >= 5 && v <= 8) controls->settings.dataBits = uint8_t(v);
+            break;
+        case ComPortCommand::SetParity:
+            if (v >= 1 && v <= 5) controls->settings.parity = ParityOfCode[v - 1];
+            break;
+        case ComPortCommand::SetStopsize:
+            if (v >= 1 && v <= 3)
+                controls->settings.stopBits = v == 1   ? StopBits::One
+                                              : v == 2 ? StopBits::Two
+                                                       : StopBits::OneAndHalf;
+            break;
+        case ComPortCommand::SetControl:
+            if (v == FlowNone || v == FlowHardware) controls->hardwareFlow = v == FlowHardware;
+            if (v == BreakOn || v == BreakOff) *breakAsked = v == BreakOn;
+            if (v == DtrOn || v == DtrOff) controls->dtr = v == DtrOn;
+            if (v == RtsOn || v == RtsOff) controls->rts = v == RtsOn;
+            break;
+        default: break;
+    }
+    const LineSettings &a = before.settings, &b = controls->settings;
+    return a.baud != b.baud || a.dataBits != b.dataBits || a.parity != b.parity || a.stopBits != b.stopBits ||
+           before.hardwareFlow != controls->hardwareFlow || before.dtr != controls->dtr ||
+           before.rts != controls->rts;
+}
+
+uint32_t ComPortInForce(const ComPortRequest& request, const LineControls& controls, bool breakOn) {
+    uint32_t v = request.value;
+    switch (request.command) {
+        case ComPortCommand::SetBaudrate: return controls.settings.baud;
+        case ComPortCommand::SetDatasize: return controls.settings.dataBits;
+        case ComPortCommand::SetParity: return ParityCode(controls.settings.parity);
+        case ComPortCommand::SetStopsize: return StopCode(controls.settings.stopBits);
+        case ComPortCommand::SetControl:
+            if (v >= BreakQuery && v <= BreakOff) return breakOn ? BreakOn : BreakOff;
+            if (v >= DtrQuery && v <= DtrOff)
+                return controls.dtr != 0 ? DtrOn : DtrOff;  // -1: the driver's, on
+            if (v >= RtsQuery && v <= RtsOff) return controls.rts != 0 ? RtsOn : RtsOff;
+            if (v >= InboundQuery && v <= InboundHardware)
+                return controls.hardwareFlow ? InboundHardware : InboundNone;
+            return controls.hardwareFlow ? FlowHardware : FlowNone;
+        default: return v;  // masks and purges are answered with what was asked
+    }
+}
 
 void ComPortServer::Reset() {
     scan_ = Scan::Data;

@@ -22,6 +22,8 @@
 
 #include <cstdint>
 
+#include "console/line/line.h"
+
 // The client's commands (the server answers with command + 100).
 enum class ComPortCommand : uint8_t {
     Signature = 0,
@@ -43,6 +45,13 @@ struct ComPortRequest {
     ComPortCommand command;
     uint32_t value;
 };
+
+// A request against a line: ComPortApply says what it changes (true with
+// *controls changed; *breakAsked 1 or 0 for a BREAK on or off, else -1);
+// ComPortInForce the value to answer with, in the command's own codes, for
+// the controls in force after it was applied or refused. Pure.
+bool ComPortApply(const ComPortRequest& request, LineControls* controls, int* breakAsked);
+uint32_t ComPortInForce(const ComPortRequest& request, const LineControls& controls, bool breakOn);
 
 class ComPortServer {
 public:

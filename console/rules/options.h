@@ -26,6 +26,7 @@ const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
 const uint32_t DefaultLingerMilliseconds = 500;
 const unsigned MaxMarkOptions = 16;
+const unsigned MaxPortShares = 4;
 const unsigned MarkOptionCapacity = 128;
 
 const unsigned MaxExcludes = 16;
@@ -81,8 +82,14 @@ struct ConsoleOptions {
     char shareWrite[PathCapacity];      // users and groups who may write, as given
     char shareWatch[PathCapacity];      // ... who may watch
     bool shareRawWatch;                 // clients without a hello may watch
-    uint64_t logMaxBytes;               // 0: the log never rotates
-    uint32_t logKeep;                   // old logs kept
+    // Port accepters (--share rfc2217:... or tcp-raw:...), in order.
+    char portShares[MaxPortShares][PathCapacity];
+    unsigned portShareCount;
+    bool portWrite;        // share-rfc2217 = write: port clients may take a free line
+    bool portOpen;         // share-rfc2217-open: beyond the loopback addresses
+    uint32_t portReplay;   // rfc2217-replay: bytes a port client gets first
+    uint64_t logMaxBytes;  // 0: the log never rotates
+    uint32_t logKeep;      // old logs kept
     AutoConnect autoConnect;
     char excludes[MaxExcludes][ExcludeCapacity];  // globs on path, by-id name or driver
     unsigned excludeCount;

@@ -334,3 +334,150 @@ class Served(unittest.TestCase):
 
 if __name__ == '__main__':
     unittest.main()
+
+
+PYSERIAL_CLIENT = r'''
+import os, sys, termios, threading, serial
+port, device, host = sys.argv[1], sys.argv[2], sys.argv[3]
+s = serial.serial_for_url(f"rfc2217://127.0.0.1:{port}", baudrate=115200, timeout=5)
+s.baudrate = 9600
+fd = os.open(device, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+print("speed", termios.tcgetattr(fd)[4] == termios.B9600)
+os.close(fd)
+# The far end echoes every byte: a mebibyte of every value goes and comes back,
+# 16 KiB at a time (a pty pair through socat can deadlock when both ways flood).
+echo = os.open(host, os.O_RDWR | os.O_NOCTTY)
+flood = bytes(range(256)) * 4096
+def far_end():
+    left = len(flood)
+    while left:
+        block = os.read(echo, min(left, 65536))
+        os.write(echo, block)
+        left -= len(block)
+threading.Thread(target=far_end, daemon=True).start()
+got = bytearray()
+for at in range(0, len(flood), 16384):
+    s.write(flood[at:at + 16384])
+    while len(got) < at + 16384:
+        block = s.read(at + 16384 - len(got))
+        if not block:
+            break
+        got += block
+print("round trip", bytes(got) == flood, len(got))
+'''
+
+PYSERIAL_CONTROLS = r'''
+import sys, time, serial
+s = serial.serial_for_url(f"rfc2217://127.0.0.1:{sys.argv[1]}", baudrate=19200, timeout=2)
+s.dtr = False
+s.rts = False
+s.send_break(0.3)
+time.sleep(0.5)
+print("done")
+'''
+
+
+class PortAccepters(unittest.TestCase):
+    """A served line's RFC 2217 and raw TCP accepters, as the lab's own
+    clients (pyserial, microcom) and a bare Telnet client use them."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix='bv-ports-')
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.line = Line(self.folder)
+        self.line.start()
+        self.addCleanup(self.line.stop)
+        self.port = free_port()
+        self.log = Path(self.folder) / 'serve.err'
+
+    def serve(self, *keys, device=None, share=None):
+        """The served line with profile KEYS (lines of `key = value`)."""
+        conf = Path(self.folder) / 'config'
+        conf.write_text('[default]\n' + ''.join(f'{k}\n' for k in keys))
+        with open(self.log, 'ab') as err:
+            server = subprocess.Popen([PROGRAM, '--config', str(conf), device or self.line.device, '--serve',
+                                       '--share', share or f'rfc2217:{self.port}', '--flow', 'none'],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
+        wait_for(lambda: listening(self.port) or server.poll() is not None, what='the accepter')
+        self.assertTrue(listening(self.port), self.log.read_text())
+        return server
+
+    def microcom(self, name):
+        sock = f'{self.folder}/tmux-{name}'
+        subprocess.run(['tmux', '-S', sock, '-f', '/dev/null', 'new-session', '-d', '-s', 't', '-x', '80',
+                        '-y', '25', f'microcom -t 127.0.0.1:{self.port}'], check=True)
+        self.addCleanup(subprocess.run, ['tmux', '-S', sock, 'kill-server'], stderr=subprocess.DEVNULL)
+        wait_for(lambda: 'connected to' in subprocess.run(['tmux', '-S', sock, 'capture-pane', '-p', '-t', 't'],
+                                                           capture_output=True, text=True).stdout,
+                 what=f'microcom {name} to connect')
+        return lambda text: subprocess.run(['tmux', '-S', sock, 'send-keys', '-t', 't', '-l', text], check=True)
+
+    def test_pyserial_sets_the_speed_and_a_mebibyte_of_every_byte_goes_both_ways(self):
+        self.serve('share-rfc2217 = write')
+        run = subprocess.run(['/usr/bin/python3', '-c', PYSERIAL_CLIENT, str(self.port), self.line.device,
+                              self.line.host], capture_output=True, text=True, timeout=60)
+        self.assertIn('speed True', run.stdout, run.stderr)
+        self.assertIn('round trip True', run.stdout, run.stderr + self.log.read_text())
+        wait_for(lambda: 'set the line to 9600,n,8,1' in self.log.read_text(), what='the change in the journal')
+
+    def test_dtr_rts_and_break_from_a_writer_reach_a_network_line(self):
+        behind = PortServer()
+        self.addCleanup(behind.close)
+        self.serve('share-rfc2217 = write', device=f'rfc2217://127.0.0.1:{behind.port}')
+        run = subprocess.run(['/usr/bin/python3', '-c', PYSERIAL_CONTROLS, str(self.port)], capture_output=True,
+                             text=True, timeout=30)
+        self.assertIn('done', run.stdout, run.stderr)
+        wait_for(lambda: {9, 12, 5} <= set(behind.controls()), what='DTR off, RTS off and a BREAK')
+
+    def test_microcom_types_while_it_holds_the_line_and_a_second_only_watches(self):
+        self.serve('share-rfc2217 = write')
+        first = self.microcom('first')
+        first('one')
+        self.assertEqual(self.line.read(3), b'one')
+        second = self.microcom('second')
+        second('two')
+        wait_for(lambda: 'may only watch' in self.log.read_text(), what='the watcher to be told')
+        first('three')
+        self.assertEqual(self.line.read(5), b'three')  # nothing of the watcher's between
+
+    def test_a_late_client_gets_the_replay_and_a_watchers_requests_change_nothing(self):
+        self.line.write(b'U-Boot early\r\n')  # before anyone listens: the line is not open yet
+        self.serve('rfc2217-replay = 4K', share=f'rfc2217:{self.port}')
+        self.line.write(b'early boot\r\n')
+        time.sleep(0.3)
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as telnet:
+            got = b''
+            while b'early boot\r\n' not in got:
+                got += telnet.recv(4096)
+            self.assertTrue(got.startswith(b'\xff\xfb\x00'), got)  # the offers first, then the replay
+            # A watcher asks for 300 baud and sends a BREAK: answered with what is in force.
+            telnet.sendall(b'\xff\xfb\x2c' + b'\xff\xfa\x2c\x01\x00\x00\x01\x2c\xff\xf0' +
+                           b'\xff\xfa\x2c\x05\x05\xff\xf0' + b'\xff\xfa\x2c\x01' + b'x' * 5000 + b'\xff\xf0' + b'hi')
+            while b'\xff\xfa\x2c\x69' not in got:
+                got += telnet.recv(4096)
+            self.assertIn(b'\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0', got)  # 9600
+            self.assertIn(b'\xff\xfa\x2c\x69\x06\xff\xf0', got)  # BREAK off
+        self.assertEqual(self.line.drain(), b'')  # neither the bytes nor the BREAK reached the line
+        wait_for(lambda: 'may only watch' in self.log.read_text(), what='the refusal in the journal')
+        self.assertEqual(self.log.read_text().count('may only watch'), 1)
+
+    def test_a_raw_accepter_and_the_addresses_a_port_accepter_refuses(self):
+        server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')
+        self.line.write(b'\xff plain \x00 bytes\r\n')
+        time.sleep(0.3)
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as raw:
+            got = b''
+            while not got.endswith(b'bytes\r\n'):
+                got += raw.recv(4096)
+            self.assertEqual(got, b'\xff plain \x00 bytes\r\n')
+        server.send_signal(signal.SIGTERM)
+        self.assertEqual(server.wait(10), 0)
+        for args, message in (
+                (['--share', 'rfc2217:0.0.0.0:7411'], 'share-rfc2217-open = yes'),
+                (['--share', 'rfc2217:7411'], 'give --serve too'),
+                (['--share', 'rfc2217:nonsense'], 'rfc2217:nonsense')):
+            run = subprocess.run([PROGRAM, self.line.device, *args] + (['--serve'] if 'open' in message else []),
+                                 capture_output=True, text=True, timeout=10, stdin=subprocess.DEVNULL)
+            self.assertEqual(run.returncode, 2, run.stderr)
+            self.assertIn(message, run.stderr)

@@ -639,10 +639,14 @@ bool ServeScriptWrites(const Server& server) {
 }
 
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite) {
+    return ServeMemberJoins(server, WireClientKind::Browser, name, since, mayWrite);
+}
+
+uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
+                          bool mayWrite) {
     RoleChanges changes;
     // As an attached client: the first with the right to write gets a free line.
-    uint16_t id =
-        RosterJoin(server.roster, WireClientKind::Browser, name, since, mayWrite, WireAsk::Write, &changes);
+    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, WireAsk::Write, &changes);
     if (id == RosterNobody) return id;
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
     Tell(server, changes);
@@ -652,6 +656,12 @@ uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool ma
 void ServePageLeaves(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
     if (m == nullptr || m->kind != WireClientKind::Browser) return;
+    ServeMemberLeaves(server, id);
+}
+
+void ServeMemberLeaves(Server& server, uint16_t id) {
+    const RosterMember* m = RosterFind(server.roster, id);
+    if (m == nullptr) return;
     Log(server, "serve: %s left", m->name);
     RoleChanges changes;
     RosterLeave(server.roster, id, &changes);

@@ -134,6 +134,11 @@ bool ServeScriptWrites(const Server& server);
 // the line later): its id, or RosterNobody when the roster is full.
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite);
 void ServePageLeaves(Server& server, uint16_t id);
+// Any member that is not this socket's client (a page, a port client):
+// joins as the first with the right to write gets a free line, and leaves.
+uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
+                          bool mayWrite);
+void ServeMemberLeaves(Server& server, uint16_t id);
 // The page takes the line as a client's Take does. False: it may only watch.
 bool ServePageTakes(Server& server, uint16_t id);
 // Attached clients, raw watchers too.
