@@ -552,6 +552,17 @@ TEST(Access, TheKernelNamesAUnixPeerAndATokenFileMustBePrivate) {
     ASSERT_EQ(chmod(path, 0600), 0);
     ASSERT_EQ(truncate(path, 0), 0);
     EXPECT_FALSE(ReadTokenFile("--token", path, token, &length, problem, sizeof problem));
+    // A token is its bytes: one holding a control byte (a NUL would cut it
+    // as text) is refused with the reason, wherever the byte is.
+    for (std::string bad : {std::string("ab\0cd", 5), std::string("\0abc", 4), std::string("abc\x7f"),
+                            std::string("a\tb\n"), std::string("ab\r\ncd\n")}) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+        EXPECT_FALSE(ReadTokenFile("--share-token", path, token, &length, problem, sizeof problem)) << bad;
+        EXPECT_NE(std::string(problem).find("control byte"), std::string::npos) << problem;
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "caf\xc3\xa9 ~\n";
+    EXPECT_TRUE(ReadTokenFile("--share-token", path, token, &length, problem, sizeof problem)) << problem;
+    EXPECT_EQ(length, 7u);
     unlink(path);
 }
 
@@ -1224,6 +1235,16 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_FALSE(WebFormToken("tokens=x", 8, token, sizeof token));
     std::string longer = "token=" + std::string(WebTokenCapacity, 'x');
     EXPECT_FALSE(WebFormToken(longer.data(), unsigned(longer.size()), token, sizeof token));
+    // The value is compared whole, as the login does: the right token with
+    // anything after it, a NUL first among them, is wrong.
+    auto logsIn = [&](const std::string& body) {
+        return WebFormToken(body.data(), unsigned(body.size()), token, sizeof token) &&
+               WebTokenMatches("open sesame", token, unsigned(std::strlen(token)));
+    };
+    EXPECT_TRUE(logsIn("token=open%20sesame"));
+    EXPECT_FALSE(logsIn("token=open%20sesame%00junk"));
+    EXPECT_FALSE(logsIn("token=open%20sesame%00"));
+    EXPECT_FALSE(logsIn("token=open%20sesame%0a"));
 
     std::unique_ptr<WebSessions> sessions(new WebSessions());
     uint8_t random[16] = {0xde, 0xad, 0xbe, 0xef};
