@@ -212,9 +212,10 @@ bool ReadTokenFile(const char* option, const char* path, uint8_t* token, unsigne
     // not be typed into a login form, and a NUL would cut it as text.
     for (unsigned i = 0; i < got; ++i) {
         if (buffer[i] < 0x20 || buffer[i] == 0x7f) {
-            std::snprintf(problem, capacity,
-                          "%s %s: the token holds a control byte (0x%02x at byte %u): a token is printable text",
-                          option, path, buffer[i], i + 1);
+            std::snprintf(
+                problem, capacity,
+                "%s %s: the token holds a control byte (0x%02x at byte %u): a token is printable text",
+                option, path, buffer[i], i + 1);
             return false;
         }
     }
