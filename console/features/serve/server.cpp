@@ -476,8 +476,8 @@ void RefuseAtDoor(int fd, const char* reason) {
     close(fd);
 }
 
-// Whether one more of `peer` may wait at the door. A peer whose share is
-// full makes room by closing its own silent connection that waited longest
+// Whether one more of `peer` may wait at the door. A peer that finds no
+// room makes it by closing its own silent connection that waited longest
 // (a hello is usually sent with the connection, so one that said nothing is
 // idle); it never closes another peer's.
 DoorRoom MakeRoom(Server& server, const DoorPeer& peer, int64_t now) {
@@ -492,7 +492,7 @@ DoorRoom MakeRoom(Server& server, const DoorPeer& peer, int64_t now) {
             idlest = &c;
     }
     DoorRoom room = DoorRoomFor(waiting, count, peer);
-    if (room != DoorRoom::PeerFull || idlest == nullptr) return room;
+    if (room == DoorRoom::Room || idlest == nullptr) return room;
     DoorLine(server, *idlest, now, "was dropped: it said nothing, and more of theirs wait");
     Drop(server, *idlest, nullptr);
     return MakeRoom(server, peer, now);

@@ -4,16 +4,17 @@
 // A client first says hello (wire.h). Until then it waits at the door
 // (door.h), in a pool of its own with a bound per peer, at most
 // HelloWaitMilliseconds; it takes one of the ServeMaxClients slots only once
-// the access rules (access.h) have admitted its hello. A peer whose
-// connections fill its share of the door has its silent one waiting
-// longest closed for a new one, or, with none silent, the new one refused
-// at once; others' are never touched. On a UNIX socket the kernel names the
-// peer as it connects: one the lists refuse is refused then. A hello
-// already sent is read as its connection is accepted. One whose first bytes
-// are not a hello, or that says nothing, is a raw client: dropped, or kept
-// as a raw watcher where the rules allow it (it gets the line's bytes as
-// they are and never types; at most ServeMaxRaw, so clients that said who
-// they are keep the other slots). A refusal is sent with its reason and the
+// the access rules (access.h) have admitted its hello. A hello already
+// sent is read as its connection is accepted. A peer that finds no room at
+// the door has its silent connection that waited longest closed for the
+// new one, or, with none silent, the new one refused at once (on TCP with
+// its token unread; on a UNIX socket once a hello that came with it is
+// decided); others' are never touched. On a UNIX socket the kernel names
+// the peer as it connects: one the lists refuse is refused then. One whose
+// first bytes are not a hello, or that says nothing, is a raw client:
+// dropped, or kept as a raw watcher where the rules allow it (it gets the
+// line's bytes as they are and never types; at most ServeMaxRaw, so clients
+// that said who they are keep the other slots). A refusal is sent with its reason and the
 // client closed (a wrong token only after WrongTokenDelayMilliseconds, kept
 // as a deadline at the door: nothing here waits); what happens at the door
 // is logged once per peer a minute.
