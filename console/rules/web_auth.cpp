@@ -58,7 +58,9 @@ bool WebFormToken(const char* body, unsigned length, char* token, unsigned capac
                     c = char(high * 16 + low);
                     i += 2;
                 }
-                if (count + 1 >= capacity) return false;
+                // No token holds a control byte: a %00 must not end the
+                // value early and leave its right prefix to match.
+                if (count + 1 >= capacity || uint8_t(c) < 0x20 || c == 0x7f) return false;
                 token[count++] = c;
             }
             token[count] = '\0';

@@ -33,7 +33,8 @@ const char* StartWebSession(WebSessions& sessions, const uint8_t random[16]);
 bool WebCookieHasSession(const WebSessions& sessions, const char* cookieHeader);
 
 // The token from a form body ("token=..." among other fields, URL-encoded),
-// decoded into `token`; false when there is none or it is too long.
+// decoded into `token`, whole: false when there is none, it is too long,
+// or it holds a control byte (a %00 among them), which no token has.
 bool WebFormToken(const char* body, unsigned length, char* token, unsigned capacity);
 
 // True when `origin` is "http://HOST" or "https://HOST" (by `tls`) for the
