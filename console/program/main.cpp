@@ -193,6 +193,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    // A served line outlives its device: one absent at boot is waited for, not a restart loop.
+    if (c.options.serve && c.options.reconnect) c.options.waitForDevice = true;
     if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }

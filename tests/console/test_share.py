@@ -502,6 +502,23 @@ class PortAccepters(unittest.TestCase):
         wait_for(lambda: 'may only watch' in self.log.read_text(), what='the refusal in the journal')
         self.assertEqual(self.log.read_text().count('may only watch'), 1)
 
+    def test_a_served_line_waits_for_a_device_absent_at_start(self):
+        self.line.stop()
+        server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')
+        time.sleep(1)
+        self.assertIsNone(server.poll(), self.log.read_text())
+        self.line.start()
+        wait_for(self.line_reached, what='the line to open and its bytes to reach a client')
+
+    def line_reached(self):
+        self.line.write(b'seen\r\n')
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as raw:
+            raw.settimeout(0.5)
+            try:
+                return b'seen' in raw.recv(4096)
+            except socket.timeout:
+                return False
+
     def test_a_raw_accepter_and_the_addresses_a_port_accepter_refuses(self):
         server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')
         self.line.write(b'\xff plain \x00 bytes\r\n')
