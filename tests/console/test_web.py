@@ -275,42 +275,35 @@ class Refusals(unittest.TestCase):
                 self.assertEqual(answers, [b'405'] + [b'200'] * ('GET' in request), request)
 
     def test_slow_senders_are_closed_and_the_page_still_loads(self):
-        # Each sends a byte of its headers a second, as a slowloris does.
+        # 60 connections send their headers a byte a second, as a slowloris
+        # does, opened again as soon as they are closed; the page's own GET
+        # comes from the same address twice a second.
         with WebSession() as s:
-            slow, closed, loads = [], [], 0
-            start = time.monotonic()
-            last_byte = start
-            while time.monotonic() - start < 10:
-                now = time.monotonic()
-                if len(slow) < 60 and len(slow) < (now - start) * 6:
+            slow, closed, loads = [], 0, 0
+            start = last_byte = time.monotonic()
+            while time.monotonic() - start < 8:
+                while len(slow) < 60:
                     raw = socket.create_connection(('127.0.0.1', s.port), timeout=2)
-                    raw.setblocking(False)
                     raw.sendall(b'G')
-                    slow.append((raw, now))
-                if now - last_byte >= 1:
-                    last_byte = now
-                    for raw, opened in slow:
+                    raw.setblocking(False)
+                    slow.append(raw)
+                if time.monotonic() - last_byte >= 1:
+                    last_byte = time.monotonic()
+                    for raw in list(slow):
                         try:
                             raw.send(b'E')
                         except OSError:
-                            pass
-                if loads < (now - start) * 2:  # a page's GET, twice a second, each must succeed
-                    with urllib.request.urlopen(s.url + '/', timeout=3) as answer:
-                        self.assertEqual(answer.status, 200)
-                    loads += 1
-                time.sleep(0.05)
-            for raw, opened in slow:  # those past the deadline were closed
-                try:
-                    while raw.recv(4096):
-                        pass
-                    closed.append(opened)
-                except BlockingIOError:
-                    self.assertLess(time.monotonic() - opened, 6, 'a slow sender kept its connection')
-                except OSError:
-                    closed.append(opened)
+                            slow.remove(raw)
+                            raw.close()
+                            closed += 1
+                with urllib.request.urlopen(s.url + '/', timeout=3) as answer:
+                    self.assertEqual(answer.status, 200)
+                loads += 1
+                time.sleep(0.5)
+            for raw in slow:
                 raw.close()
-            self.assertGreaterEqual(loads, 19)
-            self.assertGreater(len(closed), 30)
+            self.assertGreaterEqual(loads, 12)
+            self.assertGreater(closed, 60)
             # Alone, a slow sender has a few seconds to finish its request.
             with socket.create_connection(('127.0.0.1', s.port), timeout=8) as raw:
                 opened = time.monotonic()

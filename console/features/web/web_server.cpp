@@ -556,12 +556,12 @@ void AddressOf(const struct sockaddr_storage& address, uint8_t key[16], char* te
 }
 
 // The connection that has waited longest for its request, from `peer` or
-// from anyone (null); -1 when none is waiting.
+// from anyone (null), among those the library has read once; -1 when none.
 int OldestWaiting(const Web& web, const uint8_t* peer) {
     int oldest = -1;
     for (unsigned i = 0; i < web.connections; ++i) {
         const WebConnection& connection = web.connection[i];
-        if (connection.waitingSince == 0 || connection.wsi == nullptr) continue;
+        if (connection.waitingSince == 0 || !connection.read || connection.wsi == nullptr) continue;
         if (peer != nullptr && std::memcmp(connection.peer, peer, 16) != 0) continue;
         if (oldest < 0 || connection.waitingSince < web.connection[oldest].waitingSince) oldest = int(i);
     }
@@ -583,20 +583,36 @@ void Drop(Web& web, int index) {
         lws_set_timeout(web.connection[index].wsi, PENDING_TIMEOUT_USER_OK, LWS_TO_KILL_SYNC);
 }
 
+// One address keeps at most WebMaxWaitingPerPeer connections that have not
+// sent their request once the library has read them: its oldest go.
+void BoundWaiting(Web& web) {
+    for (unsigned i = 0; i < web.connections; ++i) {
+        uint8_t peer[16];
+        std::memcpy(peer, web.connection[i].peer, sizeof peer);
+        for (unsigned waiting = WaitingFrom(web, peer); waiting > WebMaxWaitingPerPeer; --waiting) {
+            unsigned before = web.connections;
+            Drop(web, OldestWaiting(web, peer));
+            if (web.connections == before) break;  // none read yet: the next pass
+        }
+    }
+}
+
 // Takes the connections waiting, up to the limit, and gives them to the
-// library. A full house, or an address with its most connections that
-// have not sent a request, makes room by closing the one that has waited
-// longest: one that sends its request at once is never kept out.
-void Accept(Web& web) {
-    for (;;) {
-        bool full = web.connections >= WebMaxConnections;
-        if (full && OldestWaiting(web, nullptr) < 0) return;
+// library; true when it took any. A full house makes room by closing the
+// connection that has waited longest for its request among those the
+// library has read once: one whose request comes with it is read before a
+// newer connection may close it, so slow ones keep nobody out.
+bool Accept(Web& web) {
+    bool took = false;
+    for (unsigned taken = 0; taken < WebMaxConnections; ++taken) {  // a flood of them waits a pass
+        int making = web.connections < WebMaxConnections ? -1 : OldestWaiting(web, nullptr);
+        if (web.connections >= WebMaxConnections && making < 0) return took;
         struct sockaddr_storage address, local;
         socklen_t length = sizeof address, localLength = sizeof local;
         int fd = accept4(web.listener, reinterpret_cast<struct sockaddr*>(&address), &length,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
-        WebConnection fresh = {fd, nullptr, false, false, MonotonicMilliseconds(), {}, ""};
+        if (fd < 0) return took;
+        WebConnection fresh = {fd, nullptr, false, false, MonotonicMilliseconds(), false, {}, ""};
         uint8_t ignored[16];
         AddressOf(address, fresh.peer, fresh.local, sizeof fresh.local);
         if (getsockname(fd, reinterpret_cast<struct sockaddr*>(&local), &localLength) == 0) {
@@ -604,14 +620,10 @@ void Accept(Web& web) {
         } else {
             fresh.local[0] = '\0';
         }
-        if (WaitingFrom(web, fresh.peer) >= WebMaxWaitingPerPeer) {
-            Drop(web, OldestWaiting(web, fresh.peer));
-        } else if (full) {
-            Drop(web, OldestWaiting(web, nullptr));
-        }
-        if (web.connections >= WebMaxConnections) {  // the library kept it: no room after all
+        Drop(web, making);
+        if (web.connections >= WebMaxConnections) {  // no room after all
             close(fd);
-            return;
+            continue;
         }
         lws_sock_file_fd_type descriptor;
         descriptor.sockfd = fd;
@@ -629,8 +641,10 @@ void Accept(Web& web) {
             *added = web.connection[--web.connections];
         } else {
             added->wsi = wsi;
+            took = true;
         }
     }
+    return took;
 }
 
 }  // namespace
@@ -745,7 +759,8 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
         if (connection.waitingSince != 0 && now - connection.waitingSince >= WebRequestMilliseconds)
             Drop(web, int(i));
     }
-    if (count > 0 && (fds[0].revents & POLLIN)) Accept(web);
+    // What came with a new connection is read in this pass.
+    if (count > 0 && (fds[0].revents & POLLIN) && Accept(web)) ready = true;
     // The library polls its own descriptors without waiting and serves
     // what is ready, its timers too: ours only told us when to ask.
     for (unsigned i = 0; i < WebMaxPages; ++i) {  // what the line did not take before
@@ -767,6 +782,8 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
     }
     if (ready || now >= web.serviceDue) {
         lws_service_tsi(web.context, -1, 0);
+        for (unsigned i = 0; i < web.connections; ++i) web.connection[i].read = true;
+        BoundWaiting(web);
         web.serviceDue = now + (web.connections > 0 ? WebTickMilliseconds : 1000);
     }
 }

@@ -111,6 +111,7 @@ struct WebConnection {
     bool wantWrite;        // we asked for a chance to write
     bool sendingFile;      // the library sends the log as the socket takes it
     int64_t waitingSince;  // when it was left to send a request; 0: it has, or is a page
+    bool read;             // the library has read what came with it
     uint8_t peer[16];      // its address (IPv4 as IPv6 writes it)
     char local[48];        // the address it came to, numeric: the Host it may name
 };
