@@ -7,7 +7,9 @@
 // script cannot read. The WebSocket handshake then needs that cookie, or,
 // with --web-open-watch, nothing to watch; writing always needs a session.
 // Its Origin must be the page's own (the scheme and the Host it was asked
-// for), so another site's page cannot open it with the user's cookie.
+// for), so another site's page cannot open it with the user's cookie; a
+// login likewise. The Host itself must name this server, so a name some DNS
+// points at it does not make another site's page our own.
 #ifndef BRISVANE_CONSOLE_WEB_WEB_AUTH_H
 #define BRISVANE_CONSOLE_WEB_WEB_AUTH_H
 

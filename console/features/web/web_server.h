@@ -6,8 +6,10 @@
 //
 // Serves only its embedded page, script and stylesheet, /login and /log
 // (the current log, to a page that may watch), each with a
-// Content-Security-Policy of 'self'. At most WebMaxPages WebSockets: more
-// handshakes are answered 503. Pages are shown the screen through
+// Content-Security-Policy of 'self', and only to a request whose Host names
+// this server (421 otherwise). At most WebMaxPages WebSockets: more
+// handshakes are answered 503. A connection that does not send its request
+// in time is closed (WebRequestMilliseconds, WebMaxWaitingPerPeer). Pages are shown the screen through
 // WebShowFrame (see web_view.h), and what they send (keys, pastes, BREAK,
 // DTR, RTS, taking the line) comes back through the hooks, from a page that
 // is the writer only.
