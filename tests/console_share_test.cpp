@@ -1447,6 +1447,14 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_FALSE(WebOriginMatches("null", "127.0.0.1:8080", false));
     EXPECT_FALSE(WebOriginMatches("http://", "", false));
 
+    // A form posted from another site: no Origin, another one, or the browser says so.
+    EXPECT_TRUE(WebSameOrigin("http://127.0.0.1:8080", "", "127.0.0.1:8080", false));
+    EXPECT_TRUE(WebSameOrigin("http://127.0.0.1:8080", "same-origin", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("", "", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8081", "", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8080", "cross-site", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8080", "same-site", "127.0.0.1:8080", false));
+
     EXPECT_EQ(ClassifyWebPath("/"), WebPath::Page);
     EXPECT_EQ(ClassifyWebPath("/page.js?v=1"), WebPath::Script);
     EXPECT_EQ(ClassifyWebPath("/login"), WebPath::Login);
@@ -1454,6 +1462,47 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_EQ(ClassifyWebPath("/%2e%2E/x"), WebPath::BadRequest);
     EXPECT_EQ(ClassifyWebPath("/favicon.ico"), WebPath::NotFound);
     EXPECT_EQ(ClassifyWebPath(("/" + std::string(400, 'a')).c_str()), WebPath::NotFound);
+}
+
+// Only a Host that names this server is answered: a name rebound to it in
+// some DNS is not, whatever Origin comes with it.
+TEST(WebAuth, HostsNameTheServer) {
+    const char* none[] = {nullptr};
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("localhost:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("[::1]:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("LocalHost:8080", "::1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("attacker.example:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:8081", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1", "127.0.0.1", 8080, false, none, 0));  // port 80
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1", "127.0.0.1", 80, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1", "127.0.0.1", 443, true, none, 0));
+    EXPECT_FALSE(WebHostAllowed("", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:8080 x", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("[::1:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1.evil:8080", "127.0.0.1", 8080, false, none, 0));
+
+    // Elsewhere the address the connection came to, and the names given.
+    const char* names[] = {"0.0.0.0", "lab.example", "[fe80::2]"};
+    EXPECT_TRUE(WebHostAllowed("192.0.2.7:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("192.0.2.8:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("localhost:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("Lab.Example:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("[FE80::2]:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("lab.example.attacker.example:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("[2001:db8::1]:8080", "2001:db8::1", 8080, false, names, 3));
+
+    EXPECT_TRUE(WebLoopbackName("127.1.2.3"));
+    EXPECT_FALSE(WebLoopbackName("127.0.0.1.evil"));
+    EXPECT_FALSE(WebLoopbackName("127.0.0.256"));
+    EXPECT_FALSE(WebLoopbackName("128.0.0.1"));
+
+    EXPECT_EQ(WebHostNameProblem("lab.example"), nullptr);
+    EXPECT_EQ(WebHostNameProblem("[::1]"), nullptr);
+    EXPECT_NE(WebHostNameProblem("lab.example:8080"), nullptr);
+    EXPECT_NE(WebHostNameProblem(""), nullptr);
+    EXPECT_NE(WebHostNameProblem("lab example"), nullptr);
 }
 
 }  // namespace

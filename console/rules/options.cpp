@@ -238,6 +238,12 @@ const char* SetWeb(ConsoleOptions& o, const char* value) {
 const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.webOpenWatch, value, false);
 }
+const char* SetWebHost(ConsoleOptions& o, const char* value) {
+    if (const char* problem = WebHostNameProblem(value)) return problem;
+    if (o.webHostCount == WebMaxHostNames) return "at most 8 --web-host names";
+    std::snprintf(o.webHosts[o.webHostCount++], WebHostNameCapacity, "%s", value);
+    return nullptr;
+}
 const char* SetWebCert(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
 }
@@ -406,6 +412,8 @@ const OptionSpec Specs[] = {
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
     {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
      SetWebOpenWatch},
+    {"web-host", Kind::Value, "NAME", "a name browsers reach --web by, besides its address (repeatable)",
+     SetWebHost},
     {"web-cert", Kind::Value, "FILE", "TLS certificate for --web (with --web-key)", SetWebCert},
     {"web-key", Kind::Value, "FILE", "TLS private key for --web", SetWebKey},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},

@@ -11,6 +11,7 @@
 
 #include "console/rules/pulse_steps.h"
 #include "console/rules/timestamp.h"
+#include "console/rules/web_auth.h"
 #include "link/settings_notation.h"
 
 // ListProfiles: the profile names alone, one a line, for shell completion;
@@ -60,7 +61,9 @@ struct ConsoleOptions {
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
     char web[PathCapacity];    // --web [HOST:]PORT; empty: no pages
     bool webOpenWatch;         // pages may watch without the token
-    char webCert[PathCapacity], webKey[PathCapacity];  // TLS for the pages
+    char webCert[PathCapacity], webKey[PathCapacity];     // TLS for the pages
+    char webHosts[WebMaxHostNames][WebHostNameCapacity];  // --web-host: names the pages answer to
+    unsigned webHostCount;
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
     char scriptPath[PathCapacity];  // empty: none
