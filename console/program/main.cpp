@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
                                          message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
-    StartStamps(c);
+    if (!StartStamps(c, message, sizeof message)) return UsageError(message);
     c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;

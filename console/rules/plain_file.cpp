@@ -50,6 +50,14 @@ PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd) {
     return result;
 }
 
+PlainFile CheckPlainFile(const char* path, bool allowNull) {
+    struct stat status;
+    if (stat(path, &status) != 0) return errno == ENOENT ? PlainFile::Opened : PlainFile::Failed;
+    if (S_ISDIR(status.st_mode)) return PlainFile::Folder;
+    if (!S_ISREG(status.st_mode) && !(allowNull && IsNullDevice(status))) return PlainFile::NotPlain;
+    return PlainFile::Opened;
+}
+
 const char* PlainFileProblem(PlainFile result, int error) {
     switch (result) {
         case PlainFile::Opened: return "";

@@ -19,6 +19,11 @@ enum class PlainFile : unsigned char {
 // anything else nothing is left open and *fd is -1.
 PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd);
 
+// Whether `path` may be opened so later: Opened for a regular file or a
+// name not there yet (/dev/null where allowed), else why not; nothing is
+// opened or made.
+PlainFile CheckPlainFile(const char* path, bool allowNull);
+
 // Why a file was refused, in a few words ("is a folder", "not a plain
 // file", or strerror(error) for Failed).
 const char* PlainFileProblem(PlainFile result, int error);
