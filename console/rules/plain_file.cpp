@@ -16,10 +16,10 @@ bool IsNullDevice(const struct stat& status) {
 
 }  // namespace
 
-PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd) {
+PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd, unsigned mode) {
     *fd = -1;
     // Non-blocking, so that a FIFO's open does not wait for its other end.
-    int opened = open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    int opened = open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
     struct stat status;
     if (opened < 0) {
         // A FIFO without a reader refuses a non-blocking writer (ENXIO):
