@@ -186,6 +186,7 @@ void ReceiveLog::Sent(const uint8_t* bytes, unsigned count) {
 // write or the close failed.
 bool ReceiveLog::End(File& file, char* text, unsigned capacity) {
     int failure = file.writer.Flush();
+    if (file.writer.TakeProblem(text, capacity)) return false;  // a rotation failed: the file is closed
     struct stat status;
     unsigned long long holds =
         fstat(file.writer.fd, &status) == 0 ? (unsigned long long)status.st_size : file.writer.written;
