@@ -297,6 +297,35 @@ TEST_F(DeviceTree, NamesByIdUsbAndTopologyAndRefusesSeveral) {
     Resolve("usb:04031:6001", Resolved::Invalid);
 }
 
+// A device chooses its own strings: what would drive a terminal or a
+// journal (ESC, BEL, a C1 control, bytes that are not UTF-8) is shown
+// escaped in the list and in what is said about the device.
+TEST_F(DeviceTree, ADevicesStringsAreShownWithTheirControlBytesEscaped) {
+    std::string usb = sys + "/" + hub + "1-1.1";
+    Write(usb + "/manufacturer", "\x1b]0;owned\x07\n");
+    Write(usb + "/product",
+          "Probe \xc2\x9b"
+          "2J \xe2\x84\xa2 \xff\n");
+    Write(usb + "/serial", "A1\x1b[2J\n");
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ListSerialDevices(roots, {"cdc_acm", "*B20K*"}, out);
+    std::fclose(out);
+    std::string listed(text, size);
+    std::free(text);
+    EXPECT_EQ(listed, dev +
+                          "/ttyUSB0\n"
+                          "  by-id        usb-FTDI_FT232R_USB_UART_A10K-if00-port0\n"
+                          "  driver       ftdi_sio\n"
+                          "  usb          0403:6001\n"
+                          "  serial       A1\\x1b[2J\n"
+                          "  description  \\x1b]0;owned\\x07 Probe \\xc2\\x9b2J \xe2\x84\xa2 \\xff\n"
+                          "  topology     1-1.1\n");
+    EXPECT_EQ(Resolve("usb:0403:6001", Resolved::Ambiguous).find('\x1b'), std::string::npos);
+    EXPECT_EQ(Resolve("usb:0403:6001:A1\\x1b[2J", Resolved::Found), dev + "/ttyUSB0");  // as listed
+}
+
 TEST_F(DeviceTree, AutoConnectTakesTheNewestNeitherExcludedNorPassedOver) {
     std::vector<SerialDevice> devices = ScanSerialDevices(roots);
     ASSERT_EQ(devices.size(), 3u);

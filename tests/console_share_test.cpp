@@ -30,6 +30,7 @@
 #include "console/features/share.h"
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
+#include "console/features/log.h"
 #include "console/features/serve/door.h"
 #include "console/rules/log_rotation.h"
 #include "console/rules/roster.h"
@@ -666,7 +667,24 @@ std::string ReadWhole(const std::string& path) {
     return text.str();
 }
 
-TEST(LogRotation, SizesAndAFloodLosesNoByteAcrossRotations) {
+// The longest line in `text` (its LF counted).
+size_t LongestLine(const std::string& text) {
+    size_t longest = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        longest = std::max(longest, end - at);
+        at = end;
+    }
+    return longest;
+}
+
+// A flood through both logs, in blocks of every size up to one far past
+// the bound: each file stays within the size and one line (and ends a
+// line, but where a line runs past the most one may be), the files end to
+// end are what came, only `keep` old ones stay; a file removed meanwhile
+// is made again.
+TEST(LogRotation, AFloodKeepsEachFileToTheBoundAndLosesNoByte) {
     uint64_t size;
     const char* problem;
     ASSERT_TRUE(ParseLogSize("64K", &size, &problem));
@@ -683,40 +701,68 @@ TEST(LogRotation, SizesAndAFloodLosesNoByteAcrossRotations) {
 
     char folder[] = "/tmp/brisvane-rotate-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    std::string path = std::string(folder) + "/line.log";
-    LogRotation rotation;
-    rotation.maxBytes = 4096;
-    rotation.keep = 3;
-    BufferedWriter writer;
-    writer.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    ASSERT_GE(writer.fd, 0);
-    std::string all;
-    char text[256];
-    int rotations = 0;
-    for (int block = 0; block < 40; ++block) {
-        for (int i = 0; i < 700; ++i) {
-            uint8_t byte = uint8_t(block * 31 + i);
-            writer.Put(byte);
-            all += char(byte);
+    std::string text = std::string(folder) + "/line.log", raw = std::string(folder) + "/raw.log";
+    const uint64_t Max = 4096;
+    ReceiveLog log;
+    log.SetRotation({Max, 3});
+    char said[512];
+    ASSERT_EQ(log.Open(text.c_str(), raw.c_str(), false, said, sizeof said), PlainFile::Opened) << said;
+    std::string all, allText;
+    unsigned number = 0;
+    auto lines = [&](size_t bytes) {
+        std::string block;
+        while (block.size() < bytes) {
+            ++number;
+            block += std::string(number * 37 % 300, char('a' + number % 26)) + std::to_string(number) + "\n";
         }
-        Rotated r = RotateIfDue(rotation, path.c_str(), writer, text, sizeof text);
-        ASSERT_NE(r, Rotated::Failed) << text;
-        if (r == Rotated::Yes) ++rotations;
-        // Only the newest `keep` old files are kept: the concatenation of
-        // what is kept is the end of all that was written.
-        std::string kept;
-        for (int n = 3; n >= 1; --n) kept += ReadWhole(path + "." + std::to_string(n));
-        writer.WriteOut();
-        kept += ReadWhole(path);
-        ASSERT_EQ(kept, all.substr(all.size() - kept.size())) << "block " << block;
-        if (rotations <= 3) {
-            ASSERT_EQ(kept, all) << "block " << block;
+        return block;
+    };
+    struct timespec at = {};
+    int64_t now = 0;
+    for (size_t bytes : {700, 1, 4000, 30000, 90, 9000, 5000, 200000, 3}) {
+        std::string block = lines(bytes);
+        if (bytes == 9000) block += std::string(9000, 'x') + "\n";  // past any line the bound allows
+        all += block;
+        for (size_t line = 0; line < block.size();) {  // the text log writes a long line in pieces
+            size_t end = block.find('\n', line) + 1;
+            for (size_t piece = line; piece < end - 1; piece += 4096)
+                allText += block.substr(piece, std::min<size_t>(4096, end - 1 - piece)) + "\n";
+            line = end;
+        }
+        log.Received(reinterpret_cast<const uint8_t*>(block.data()), unsigned(block.size()), at);
+        ASSERT_TRUE(log.Flush(said, sizeof said)) << said;
+        for (const std::string& path : {text, raw}) {
+            std::string kept;
+            for (int n = 3; n >= 1; --n) {
+                std::string old = ReadWhole(path + "." + std::to_string(n));
+                if (old.empty()) continue;  // not there yet
+                size_t line = std::min<size_t>(LongestLine(old), LogLineMax);
+                EXPECT_LE(old.size(), Max + line) << path << "." << n << " after a block of " << bytes;
+                if (line < LogLineMax) {
+                    EXPECT_EQ(old.back(), '\n') << path << "." << n;
+                }
+                kept += old;
+            }
+            kept += ReadWhole(path);
+            const std::string& whole = path == raw ? all : allText;
+            ASSERT_EQ(kept, whole.substr(whole.size() - kept.size()))
+                << path << " after a block of " << bytes;
         }
     }
-    EXPECT_GE(rotations, 5);
-    EXPECT_NE(access((path + ".3").c_str(), F_OK), -1);
-    EXPECT_EQ(access((path + ".4").c_str(), F_OK), -1);
-    close(writer.fd);
+    EXPECT_EQ(access((text + ".3").c_str(), F_OK), 0);
+    EXPECT_EQ(access((text + ".4").c_str(), F_OK), -1);
+    // Removed while it is written: said once, and the log goes on at its name.
+    ASSERT_EQ(unlink(raw.c_str()), 0);
+    EXPECT_TRUE(log.CheckRemoved(now += 2000, said, sizeof said));
+    EXPECT_NE(std::string(said).find("raw.log was removed: made again"), std::string::npos) << said;
+    EXPECT_FALSE(log.CheckRemoved(now += 2000, said, sizeof said)) << said;
+    log.Received(reinterpret_cast<const uint8_t*>("after\n"), 6, at);
+    ASSERT_TRUE(log.Flush(said, sizeof said)) << said;
+    EXPECT_EQ(ReadWhole(raw), "after\n");
+    struct stat status;
+    ASSERT_EQ(stat(raw.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);  // a log is private
+    EXPECT_TRUE(log.Close(said, sizeof said)) << said;
     std::string command = std::string("rm -rf ") + folder;
     ASSERT_EQ(std::system(command.c_str()), 0);
 }

@@ -86,8 +86,9 @@ bool TakeDevice(Console& c, int64_t now) {
         char message[NoticeCapacity];
         if (c.link.line->Open(c.link.controls, message, sizeof message) == OpenResult::Open) {
             Opened(c, now);
-            Say(c.notice, "connected to %s%s%s%s", d.path.c_str(), d.topology.empty() ? "" : " at ",
-                d.topology.c_str(), d.description.empty() ? "" : (" (" + d.description + ")").c_str());
+            Say(c.notice, "connected to %s%s%s%s", ShownDeviceText(d.path).c_str(),
+                d.topology.empty() ? "" : " at ", d.topology.c_str(),
+                d.description.empty() ? "" : (" (" + d.description + ")").c_str());
             return true;
         }
         c.link.line->Close();

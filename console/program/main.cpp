@@ -206,12 +206,13 @@ int main(int argc, char** argv) {
                       (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
         return Fail(message);
     }
+    c.features.log.SetFileMode(ServedLogMode(c.options));
+    c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
     PlainFile logs = c.features.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps,
                                          message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
-    StartStamps(c);
-    c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
+    if (!StartStamps(c, message, sizeof message)) return UsageError(message);
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;
     c.style.echo = c.options.echo;

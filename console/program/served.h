@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "console/features/log_file.h"
 #include "console/rules/reaction.h"
 
 struct Console;
@@ -37,6 +38,11 @@ bool OpenServed(Console& console, char* message, unsigned capacity);
 // members of its roster. False with a one-line message; *usage when the
 // command line or profile was at fault (a form, an address not allowed).
 bool OpenPortShares(Console& console, char* message, unsigned capacity, bool* usage);
+// How a served line's logs are made: 0640 with the group when share-write
+// and share-watch name one group and no other (its members may read what
+// the socket lets them watch), else 0600. Lists that do not parse give
+// 0600 (OpenServed then refuses them).
+LogFileMode ServedLogMode(const ConsoleOptions& options);
 // --serve's front end: no terminal; what is said goes to standard error.
 std::unique_ptr<FrontEnd> ServeFrontEnd();
 // The loop's timed row: a served line's hello waits and refusals, its

@@ -366,9 +366,13 @@ class Served(unittest.TestCase):
         journal = self.stop()
         logs = sorted(Path(self.folder).glob('raw.log.*'), key=lambda p: -int(p.suffix[1:]))
         self.assertGreaterEqual(len(logs), 3)
-        self.assertTrue(all(p.stat().st_size >= 4096 for p in logs))  # each went on to its size
+        # Each went on to its size, and no further: it ends at the last line end that fits.
+        self.assertTrue(all(4096 - 13 < p.stat().st_size <= 4096 for p in logs), [p.stat().st_size for p in logs])
         self.assertEqual(b''.join(p.read_bytes() for p in logs) + (Path(self.folder) / 'raw.log').read_bytes(), flood)
         self.assertEqual(journal.count('nobody refused'), 1, journal)  # once a minute, however often
+        # The socket lets @root watch, and nobody else: so do the logs.
+        for p in [*logs, Path(self.folder) / 'raw.log']:
+            self.assertEqual((p.stat().st_mode & 0o777, p.stat().st_gid), (0o640, 0), p)
         self.assertIn('without a hello', journal)
 
 
