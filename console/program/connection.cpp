@@ -8,6 +8,7 @@
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
 #include "console/program/pulses.h"
+#include "console/program/recorded.h"
 #include "console/program/served.h"
 
 namespace {
@@ -72,6 +73,7 @@ void Opened(Console& c, int64_t now) {
     StartPulses(c, now);  // boot timers and resets: the first open only
     c.ui.redraw = true;
     c.link.readMore = true;  // a network line may hold what came with its acceptance
+    RecordText(c, RecordKind::Up, "");
 }
 
 // The device --auto-connect chooses now, opened; one that will not open is
@@ -202,6 +204,7 @@ Reaction LineLost(Console& c, int64_t now) {
         Say(c.notice, "the line went away: %u bytes were not sent", dropped);
     }
     c.link.breakEndsAt = c.link.dtrBackAt = NoDeadline;
+    RecordText(c, RecordKind::Down, "the line went away");
     if (!c.options.reconnect) {
         c.link.line->Close();
         return Leave(c, 1);

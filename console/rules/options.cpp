@@ -112,6 +112,20 @@ const char* SetMark(ConsoleOptions& o, const char* value) {
 const char* SetMarksJson(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.marksJson, PathCapacity) ? nullptr : "file name too long";
 }
+const char* SetRecord(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.recordPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetReplay(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.replayPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetReplayAt(ConsoleOptions& o, const char* value) {
+    char* end = nullptr;
+    double seconds = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !(seconds >= 0) || seconds > 1e9)
+        return "give seconds from the start, such as 12.5";
+    o.replayAt = seconds;
+    return nullptr;
+}
 const char* SetPulse(ConsoleOptions& o, const char* value) {
     const char* fault = nullptr;
     return ParsePulses(value, o.pulses, &o.pulseCount, &fault) ? nullptr : fault;
@@ -390,6 +404,11 @@ const OptionSpec Specs[] = {
      SetHexGap},
     {"mark", Kind::Value, "TEXT", "note the time TEXT first arrives (repeatable): boot stages", SetMark},
     {"marks-json", Kind::Value, "FILE", "write the marks' times to FILE as JSON at exit", SetMarksJson},
+    {"record", Kind::Value, "FILE", "record the session to FILE: bytes both ways and controls, timed",
+     SetRecord},
+    {"replay", Kind::Value, "FILE", "show a recording instead of a line (with --at and --batch: one screen)",
+     SetReplay},
+    {"at", Kind::Value, "SECONDS", "with --replay: the screen at SECONDS from the start", SetReplayAt},
     {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
      SetPulse},
     {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
@@ -481,6 +500,7 @@ void DefaultOptions(ConsoleOptions* options) {
     std::memset(options, 0, sizeof *options);
     options->action = ProgramAction::Run;
     options->line = DefaultLineSettings;
+    options->replayAt = -1;  // the end
     FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
     options->prefixKey = DefaultPrefixKey;
     // Three wires and a Unix host are the usual first run: no flow
@@ -656,8 +676,12 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
                       options->serve ? "serve" : "batch");
         return false;
     }
+    if (options->replayPath[0] != '\0' && (options->device[0] != '\0' || options->attach[0] != '\0')) {
+        std::snprintf(problem, capacity, "--replay shows a recording: give no device");
+        return false;
+    }
     if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0' &&
-        options->attach[0] == '\0') {
+        options->attach[0] == '\0' && options->replayPath[0] == '\0') {
         std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
         return false;
     }

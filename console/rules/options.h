@@ -103,8 +103,11 @@ struct ConsoleOptions {
     uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
     char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
     unsigned markCount;
-    char marksJson[PathCapacity];  // empty: none
-    PulseStep pulses[MaxPulses];   // at the first open, in order
+    char marksJson[PathCapacity];   // empty: none
+    char recordPath[PathCapacity];  // --record: the session's recording; empty: none
+    char replayPath[PathCapacity];  // --replay: a recording instead of a line
+    double replayAt;                // --at: seconds from the recording's start; < 0: the end
+    PulseStep pulses[MaxPulses];    // at the first open, in order
     unsigned pulseCount;
 };
 
