@@ -6,8 +6,8 @@
 // in the middle of one): the file is flushed and closed before any rename,
 // and the new file opened at the same name, so every byte is in exactly
 // one of the files and their concatenation, oldest first, is the log.
-#ifndef BRISVANE_CONSOLE_SERVE_LOG_ROTATION_H
-#define BRISVANE_CONSOLE_SERVE_LOG_ROTATION_H
+#ifndef BRISVANE_CONSOLE_LOG_ROTATION_H
+#define BRISVANE_CONSOLE_LOG_ROTATION_H
 
 #include <cstdint>
 

@@ -8,8 +8,8 @@
 // with --web-open-watch, nothing to watch; writing always needs a session.
 // Its Origin must be the page's own (the scheme and the Host it was asked
 // for), so another site's page cannot open it with the user's cookie.
-#ifndef BRISVANE_CONSOLE_WEB_WEB_AUTH_H
-#define BRISVANE_CONSOLE_WEB_WEB_AUTH_H
+#ifndef BRISVANE_CONSOLE_WEB_AUTH_H
+#define BRISVANE_CONSOLE_WEB_AUTH_H
 
 #include <cstdint>
 
