@@ -28,7 +28,7 @@
 #include "console/features/share.h"
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
-#include "console/rules/log_rotation.h"
+#include "console/features/log_rotation.h"
 #include "console/rules/roster.h"
 #include "console/features/serve/server.h"
 #include "console/rules/snapshot.h"

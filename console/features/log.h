@@ -22,8 +22,8 @@
 #include <ctime>
 
 #include "console/rules/options.h"
-#include "console/rules/plain_file.h"
-#include "console/rules/log_rotation.h"
+#include "console/features/plain_file.h"
+#include "console/features/log_rotation.h"
 #include "console/rules/text_rules.h"
 #include "console/rules/timestamp.h"
 #include "link/file_io_posix.h"

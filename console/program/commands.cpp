@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/line_controls.h"
 #include "console/program/script.h"
 #include "console/program/send.h"

@@ -10,7 +10,7 @@
 #include "console/rules/line_maps.h"
 #include "console/rules/share_address.h"
 #include "console/rules/web_auth.h"
-#include "console/rules/log_rotation.h"
+#include "console/rules/log_size.h"
 
 namespace {
 
@@ -565,6 +565,14 @@ bool ExpandHome(const char* text, char* path, unsigned capacity) {
     } else {
         n = std::snprintf(path, capacity, "%s", text);
     }
+    return n >= 0 && unsigned(n) < capacity;
+}
+
+bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
+    bool fromHome = text[0] == '~' && (text[1] == '/' || text[1] == '\0');
+    if (fromHome || text[0] == '/' || base[0] == '\0') return ExpandHome(text, path, capacity);
+    int n =
+        std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
     return n >= 0 && unsigned(n) < capacity;
 }
 

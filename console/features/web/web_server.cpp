@@ -9,7 +9,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-#include "console/rules/schedule.h"
+#include "console/line/clock.h"
 #include "console/features/web/web_assets.h"
 #include <netdb.h>
 #include <sys/socket.h>

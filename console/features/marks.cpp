@@ -1,4 +1,4 @@
-#include "console/rules/marks.h"
+#include "console/features/marks.h"
 
 #include <cerrno>
 #include <cstring>

@@ -11,22 +11,13 @@
 
 #include <cstdint>
 
+#include "console/rules/log_size.h"
 #include "link/file_io_posix.h"
-
-const unsigned LogKeepMax = 999;
-const unsigned LogKeepDefault = 5;
 
 struct LogRotation {
     uint64_t maxBytes = 0;  // 0: never rotate
     unsigned keep = LogKeepDefault;
 };
-
-// "4096", "64K", "10M", "2G" (binary units, K = 1024; k, m, g too) into
-// bytes. False with a short `problem` for anything else, for 0, or for
-// less than 1K (a file per block would be no log).
-bool ParseLogSize(const char* text, uint64_t* bytes, const char** problem);
-// "0".."999" into a count. False with a short `problem` otherwise.
-bool ParseLogKeep(const char* text, unsigned* keep, const char** problem);
 
 // Moves path.(keep-1) to path.keep, ..., path to path.1 (path itself is
 // then gone; with keep 0 it is removed). A missing file in the chain is
