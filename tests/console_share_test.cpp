@@ -7,7 +7,9 @@
 // tests/console/test_web.py).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,6 +31,7 @@
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
 #include "console/features/log_rotation.h"
+#include "console/features/serve/door.h"
 #include "console/rules/roster.h"
 #include "console/features/serve/server.h"
 #include "console/rules/snapshot.h"
@@ -664,7 +667,59 @@ TEST(Access, TheKernelNamesAUnixPeerAndATokenFileMustBePrivate) {
     ASSERT_EQ(chmod(path, 0600), 0);
     ASSERT_EQ(truncate(path, 0), 0);
     EXPECT_FALSE(ReadTokenFile("--token", path, token, &length, problem, sizeof problem));
+    // A token is its bytes: one holding a control byte (a NUL would cut it
+    // as text) is refused with the reason, wherever the byte is.
+    for (std::string bad : {std::string("ab\0cd", 5), std::string("\0abc", 4), std::string("abc\x7f"),
+                            std::string("a\tb\n"), std::string("ab\r\ncd\n")}) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+        EXPECT_FALSE(ReadTokenFile("--share-token", path, token, &length, problem, sizeof problem)) << bad;
+        EXPECT_NE(std::string(problem).find("control byte"), std::string::npos) << problem;
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "caf\xc3\xa9 ~\n";
+    EXPECT_TRUE(ReadTokenFile("--share-token", path, token, &length, problem, sizeof problem)) << problem;
+    EXPECT_EQ(length, 7u);
     unlink(path);
+}
+
+// Who counts as one peer at the door, and how often it is logged.
+TEST(Access, TheDoorCountsAHostAsOnePeerAndLogsItOnceAMinute) {
+    auto peerOf = [](const char* text) {
+        struct sockaddr_in6 at = {};
+        at.sin6_family = AF_INET6;
+        inet_pton(AF_INET6, text, &at.sin6_addr);
+        return DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&at), sizeof at);
+    };
+    struct sockaddr_in four = {};
+    four.sin_family = AF_INET;
+    inet_pton(AF_INET, "192.0.2.7", &four.sin_addr);
+    DoorPeer v4 = DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&four), sizeof four);
+    EXPECT_TRUE(SameDoorPeer(v4, peerOf("::ffff:192.0.2.7")));  // mapped: the same host
+    EXPECT_TRUE(SameDoorPeer(peerOf("2001:db8:1:2::1"), peerOf("2001:db8:1:2:ffff::9")));  // one /64
+    EXPECT_FALSE(SameDoorPeer(peerOf("2001:db8:1:2::1"), peerOf("2001:db8:1:3::1")));
+    EXPECT_FALSE(SameDoorPeer(DoorPeerOfUser(true, 0), DoorPeerOfUser(false, 0)));
+    char text[64];
+    DoorPeerText(peerOf("2001:db8:1:2::1"), text, sizeof text);
+    EXPECT_STREQ(text, "2001:db8:1:2::/64");
+
+    // Its own share full, a peer waits no more; the door full, nobody does.
+    DoorPeer waiting[ServeDoorWaiting];
+    for (unsigned i = 0; i < ServeDoorWaiting; ++i)
+        waiting[i] = DoorPeerOfUser(true, i / ServeDoorWaitingPerPeer);
+    EXPECT_EQ(DoorRoomFor(waiting, ServeDoorWaitingPerPeer - 1, DoorPeerOfUser(true, 0)), DoorRoom::Room);
+    EXPECT_EQ(DoorRoomFor(waiting, ServeDoorWaitingPerPeer, DoorPeerOfUser(true, 0)), DoorRoom::PeerFull);
+    EXPECT_EQ(DoorRoomFor(waiting, ServeDoorWaiting, DoorPeerOfUser(true, 99)), DoorRoom::Full);
+
+    // Once a minute per peer, however many peers come and go meanwhile.
+    std::unique_ptr<DoorLog> log(new DoorLog());
+    unsigned quiet = 99;
+    EXPECT_TRUE(DoorSays(*log, v4, 0, &quiet));
+    EXPECT_EQ(quiet, 0u);
+    EXPECT_FALSE(DoorSays(*log, v4, 1, &quiet));
+    for (uint32_t uid = 0; uid < DoorRecords - 1; ++uid)
+        EXPECT_TRUE(DoorSays(*log, DoorPeerOfUser(true, uid), 2, &quiet));
+    EXPECT_FALSE(DoorSays(*log, v4, DoorQuietMilliseconds - 1, &quiet));
+    EXPECT_TRUE(DoorSays(*log, v4, DoorQuietMilliseconds, &quiet));
+    EXPECT_EQ(quiet, 2u);
 }
 
 // --- Roles.
@@ -792,6 +847,7 @@ protected:
     std::vector<std::string> said;
     Console* console = nullptr;  // when set, writers' bytes go through its send table
     int64_t clock = 0;           // the loop's time: each pass takes as long as the line's bytes wait
+    std::string token;           // what Attach gives
 
     static unsigned Send(void* user, const uint8_t* bytes, unsigned count, WireType type) {
         Served& s = *static_cast<Served*>(user);
@@ -839,6 +895,41 @@ protected:
         if (fd >= 0) close(fd);
         return -1;
     }
+    // A TCP connection to `port` from `source` (any of 127/8 is this host).
+    static int ConnectTcp(const char* source, int port) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        struct sockaddr_in from = {}, to = {};
+        from.sin_family = to.sin_family = AF_INET;
+        inet_pton(AF_INET, source, &from.sin_addr);
+        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        to.sin_port = htons(uint16_t(port));
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+            connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+            return fd;
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    void Reopen(const AccessRules& rules, const std::string& at) {
+        CloseServer(server);
+        server.~Server();
+        new (&server) Server();
+        where = at;
+        char message[256];
+        ASSERT_TRUE(OpenServer(server, where.c_str(), rules, {this, Send, Control, Say, nullptr}, history,
+                               message, sizeof message))
+            << message;
+    }
+    unsigned AtTheDoor() const {
+        unsigned count = 0;
+        for (const ServeClient& c : server.client)
+            count += c.fd >= 0 && (c.state == ServeState::Hello || c.state == ServeState::Refusing) ? 1 : 0;
+        return count;
+    }
+    unsigned SaidWith(const std::string& text) const {
+        unsigned count = 0;
+        for (const std::string& line : said) count += line.find(text) != std::string::npos ? 1 : 0;
+        return count;
+    }
     // Attaches as a loop would: connect, then Continue until the server answered.
     std::unique_ptr<AttachLine> Attach(WireAsk ask, History& mine, OpenResult expected = OpenResult::Open,
                                        std::string* why = nullptr) {
@@ -848,13 +939,15 @@ protected:
         WireHello hello = {};
         hello.version = WireVersion;
         hello.ask = ask;
+        hello.tokenLength = uint8_t(token.size());
+        std::memcpy(hello.token, token.data(), token.size());
         std::unique_ptr<AttachLine> client(new AttachLine(address, hello, mine));
         char message[256] = "";
         LineControls controls = {};
         OpenResult result = client->Open(controls, message, sizeof message);
         for (int pass = 0; pass < 50 && result == OpenResult::InProgress; ++pass) {
             Run({}, 1);
-            result = client->Continue(POLLIN, message, sizeof message);
+            result = client->Continue(POLLIN | POLLOUT, message, sizeof message);
         }
         EXPECT_EQ(result, expected) << message;
         if (why != nullptr) *why = message;
@@ -1058,6 +1151,108 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     EXPECT_EQ(refused->Open(controls, message, sizeof message), OpenResult::Failed);
     EXPECT_NE(std::string(message).find("refused"), std::string::npos);
     EXPECT_FALSE(said.empty());
+}
+
+// A connection waits at the door until it has said who it is, apart from
+// the clients' slots and bounded per peer: idle connections and token
+// guessers never keep a known client out, one peer never fills the door for
+// another, a wrong token is still answered at its time, and the door's
+// refusals are logged once per peer a minute.
+TEST_F(Served, StrangersWaitAtTheDoorAndNeverKeepAKnownClientOut) {
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    // Twenty idle connections of our own user: a few wait, each new one
+    // closing the silent one that waited longest; none holds a slot.
+    std::vector<int> idle;
+    for (int i = 0; i < 20; ++i) {
+        idle.push_back(Connect());
+        ASSERT_GE(idle.back(), 0);
+        Run({}, 1);
+    }
+    EXPECT_EQ(AtTheDoor(), ServeDoorWaitingPerPeer);
+    auto a = Attach(WireAsk::Write, mine);  // its hello came with it: let in at once
+    Run({{a.get(), &read}});
+    EXPECT_EQ(a->Attached().role, WireRole::Writing);
+    EXPECT_EQ(ServeClients(server), 1u);
+    EXPECT_EQ(SaidWith("said nothing"), 1u);  // seventeen closed, one line
+    for (int fd : idle) close(fd);
+    a.reset();
+
+    // TCP: sixteen guessers from one address, twenty idle from another; the
+    // token holder on a third is let in while they wait.
+    int port;
+    {
+        int probe = socket(AF_INET, SOCK_STREAM, 0);
+        struct sockaddr_in at = {};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&at), &size), 0);
+        port = ntohs(at.sin_port);
+        close(probe);
+    }
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.tokenLength = 6;
+    std::memcpy(rules.token, "secret", 6);
+    Reopen(rules, "tcp:127.0.0.1:" + std::to_string(port));
+    said.clear();
+    WireHello guess = {};
+    guess.version = WireVersion;
+    guess.tokenLength = 6;
+    std::memcpy(guess.token, "secreT", 6);
+    uint8_t hello[WireMaxMessage];
+    unsigned length = PutHello(hello, sizeof hello, guess);
+    std::vector<int> guessers;
+    idle.clear();
+    int64_t first = clock;  // the first guess comes in then, the next ones a pass apart
+    for (int i = 0; i < 20; ++i) {
+        if (i < 16) {
+            guessers.push_back(ConnectTcp("127.0.0.2", port));
+            ASSERT_GE(guessers.back(), 0);
+            ASSERT_EQ(write(guessers.back(), hello, length), ssize_t(length));
+        }
+        idle.push_back(ConnectTcp("127.0.0.3", port));
+        ASSERT_GE(idle.back(), 0);
+        Run({}, 1);
+    }
+    EXPECT_EQ(AtTheDoor(), 2 * ServeDoorWaitingPerPeer);
+    token = "secret";
+    auto b = Attach(WireAsk::Write, mine);
+    Run({{b.get(), &read}});
+    EXPECT_EQ(b->Attached().role, WireRole::Writing);
+    EXPECT_EQ(ServeClients(server), 1u);
+    // The guessers the door had no room for were told at once, their
+    // tokens unread; the others hear of theirs only when the second is up.
+    auto told = [&](const char* what) {
+        unsigned count = 0;
+        for (int fd : guessers) {
+            char bytes[512];
+            ssize_t got = recv(fd, bytes, sizeof bytes, MSG_DONTWAIT);
+            count += got > 0 && std::string(bytes, size_t(got)).find(what) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_EQ(told("too many connections from your address"), 16 - ServeDoorWaitingPerPeer);
+    ServeTimers(server, first + WrongTokenDelayMilliseconds - 1);
+    EXPECT_EQ(told("wrong token"), 0u);
+    ServeTimers(server, first + WrongTokenDelayMilliseconds + 2 * ServeGatherMilliseconds);
+    EXPECT_EQ(told("wrong token"), ServeDoorWaitingPerPeer);
+    EXPECT_EQ(SaidWith("127.0.0.2"), 1u);
+    EXPECT_EQ(SaidWith("127.0.0.3"), 1u);
+
+    // A minute on, the next refusal is logged, with how many were not.
+    clock += DoorQuietMilliseconds;
+    int late = ConnectTcp("127.0.0.2", port);
+    ASSERT_EQ(write(late, hello, length), ssize_t(length));
+    Run({{b.get(), &read}});
+    EXPECT_EQ(SaidWith("127.0.0.2"), 2u);
+    EXPECT_NE(said.back().find("wrong token (and 15 more from them since"), std::string::npos) << said.back();
+    close(late);
+    for (int fd : guessers) close(fd);
+    for (int fd : idle) close(fd);
 }
 
 // The line's bytes are gathered for a client, but never longer than the
@@ -1336,6 +1531,16 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_FALSE(WebFormToken("tokens=x", 8, token, sizeof token));
     std::string longer = "token=" + std::string(WebTokenCapacity, 'x');
     EXPECT_FALSE(WebFormToken(longer.data(), unsigned(longer.size()), token, sizeof token));
+    // The value is compared whole, as the login does: the right token with
+    // anything after it, a NUL first among them, is wrong.
+    auto logsIn = [&](const std::string& body) {
+        return WebFormToken(body.data(), unsigned(body.size()), token, sizeof token) &&
+               WebTokenMatches("open sesame", token, unsigned(std::strlen(token)));
+    };
+    EXPECT_TRUE(logsIn("token=open%20sesame"));
+    EXPECT_FALSE(logsIn("token=open%20sesame%00junk"));
+    EXPECT_FALSE(logsIn("token=open%20sesame%00"));
+    EXPECT_FALSE(logsIn("token=open%20sesame%0a"));
 
     std::unique_ptr<WebSessions> sessions(new WebSessions());
     uint8_t random[16] = {0xde, 0xad, 0xbe, 0xef};
@@ -1354,6 +1559,14 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_FALSE(WebOriginMatches("null", "127.0.0.1:8080", false));
     EXPECT_FALSE(WebOriginMatches("http://", "", false));
 
+    // A form posted from another site: no Origin, another one, or the browser says so.
+    EXPECT_TRUE(WebSameOrigin("http://127.0.0.1:8080", "", "127.0.0.1:8080", false));
+    EXPECT_TRUE(WebSameOrigin("http://127.0.0.1:8080", "same-origin", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("", "", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8081", "", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8080", "cross-site", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8080", "same-site", "127.0.0.1:8080", false));
+
     EXPECT_EQ(ClassifyWebPath("/"), WebPath::Page);
     EXPECT_EQ(ClassifyWebPath("/page.js?v=1"), WebPath::Script);
     EXPECT_EQ(ClassifyWebPath("/login"), WebPath::Login);
@@ -1361,6 +1574,47 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_EQ(ClassifyWebPath("/%2e%2E/x"), WebPath::BadRequest);
     EXPECT_EQ(ClassifyWebPath("/favicon.ico"), WebPath::NotFound);
     EXPECT_EQ(ClassifyWebPath(("/" + std::string(400, 'a')).c_str()), WebPath::NotFound);
+}
+
+// Only a Host that names this server is answered: a name rebound to it in
+// some DNS is not, whatever Origin comes with it.
+TEST(WebAuth, HostsNameTheServer) {
+    const char* none[] = {nullptr};
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("localhost:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("[::1]:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("LocalHost:8080", "::1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("attacker.example:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:8081", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1", "127.0.0.1", 8080, false, none, 0));  // port 80
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1", "127.0.0.1", 80, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1", "127.0.0.1", 443, true, none, 0));
+    EXPECT_FALSE(WebHostAllowed("", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:8080 x", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("[::1:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1.evil:8080", "127.0.0.1", 8080, false, none, 0));
+
+    // Elsewhere the address the connection came to, and the names given.
+    const char* names[] = {"0.0.0.0", "lab.example", "[fe80::2]"};
+    EXPECT_TRUE(WebHostAllowed("192.0.2.7:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("192.0.2.8:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("localhost:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("Lab.Example:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("[FE80::2]:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("lab.example.attacker.example:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("[2001:db8::1]:8080", "2001:db8::1", 8080, false, names, 3));
+
+    EXPECT_TRUE(WebLoopbackName("127.1.2.3"));
+    EXPECT_FALSE(WebLoopbackName("127.0.0.1.evil"));
+    EXPECT_FALSE(WebLoopbackName("127.0.0.256"));
+    EXPECT_FALSE(WebLoopbackName("128.0.0.1"));
+
+    EXPECT_EQ(WebHostNameProblem("lab.example"), nullptr);
+    EXPECT_EQ(WebHostNameProblem("[::1]"), nullptr);
+    EXPECT_NE(WebHostNameProblem("lab.example:8080"), nullptr);
+    EXPECT_NE(WebHostNameProblem(""), nullptr);
+    EXPECT_NE(WebHostNameProblem("lab example"), nullptr);
 }
 
 }  // namespace

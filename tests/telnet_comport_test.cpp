@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "console/line/comport_server.h"
 #include "console/line/net_address.h"
 #include "console/line/telnet_comport.h"
 
@@ -195,6 +196,133 @@ TEST(TelnetComPort, AFloodOfRequestsWaitsForTheAnswersToGoOut) {
     std::string answers = Output(port);
     Feed(port, flood.substr(taken), &answers);
     EXPECT_EQ(answers.size(), 3000u * 3);
+}
+
+// The port server's side: client bytes in, data, requests and answers out.
+std::string ServerOut(ComPortServer& server) {
+    std::string out(reinterpret_cast<const char*>(server.Output()), server.OutputLength());
+    server.Consumed(server.OutputLength());
+    return out;
+}
+
+std::string ServerFeed(ComPortServer& server, std::string input) {
+    std::string data;
+    for (size_t offset = 0; offset < input.size();) {
+        unsigned count = 0;
+        uint8_t* at = reinterpret_cast<uint8_t*>(&input[offset]);
+        unsigned taken = server.Receive(at, static_cast<unsigned>(input.size() - offset), at, &count);
+        data.append(reinterpret_cast<const char*>(at), count);
+        offset += taken;
+        if (taken == 0) return data + "(stuck)";
+    }
+    return data;
+}
+
+TEST(ComPortServer, OffersOnceAndAnswersOnlyChangesOfState) {
+    ComPortServer server;
+    EXPECT_EQ(ServerOut(server),
+              WILL + B(0) + WILL + B(3) + WILL + B(1) + DO + B(0) + DO + B(3) + DO + B(44));
+    // Answers to our own offers need no reply; a client's own offer of an
+    // option we want is accepted once; anything else is refused.
+    ServerFeed(server, WILL + B(44) + DO + B(0) + DO + B(1) + WILL + B(0));
+    EXPECT_EQ(ServerOut(server), "");
+    EXPECT_TRUE(server.PortAgreed());
+    ServerFeed(server, WILL + B(24) + DO + B(5) + WILL + B(1) + WONT + B(24) + DONT + B(5));
+    EXPECT_EQ(ServerOut(server), DONT + B(24) + WONT + B(5) + DONT + B(1));
+    // A withdrawal is answered once; the same again changes nothing.
+    ServerFeed(server, DONT + B(1) + DONT + B(1) + WONT + B(44) + WONT + B(44));
+    EXPECT_EQ(ServerOut(server), WONT + B(1) + DONT + B(44));
+    EXPECT_FALSE(server.PortAgreed());
+    ServerFeed(server, WILL + B(44));
+    EXPECT_EQ(ServerOut(server), DO + B(44));
+}
+
+TEST(ComPortServer, RequestsAndAnswersAsFixedBytes) {
+    ComPortServer server;
+    ServerOut(server);
+    // 115200 baud, 7 bits, even, two stops, DTR off, RTS on, a BREAK, a purge,
+    // a query of the speed, the masks, a signature request.
+    std::string requests = Sub("\x01" + B(0) + B(1) + B(0xc2) + B(0)) + Sub("\x02\x07") + Sub("\x03\x03") +
+                           Sub("\x04\x02") + Sub("\x05\x09") + Sub("\x05\x0b") + Sub("\x05\x05") +
+                           Sub("\x0c\x03") + Sub("\x01" + std::string(4, '\0')) + Sub("\x0b\xff\xff") +
+                           Sub("\x0a" + B(0)) + Sub(std::string(1, '\0'));
+    EXPECT_EQ(ServerFeed(server, requests), "");
+    const uint32_t expected[][2] = {{1, 115200}, {2, 7},  {3, 3}, {4, 2},    {5, 9},  {5, 11},
+                                    {5, 5},      {12, 3}, {1, 0}, {11, 255}, {10, 0}, {0, 0}};
+    for (const auto& want : expected) {
+        ComPortRequest request;
+        ASSERT_TRUE(server.TakeRequest(&request));
+        EXPECT_EQ(uint32_t(request.command), want[0]);
+        EXPECT_EQ(request.value, want[1]);
+    }
+    ComPortRequest none;
+    EXPECT_FALSE(server.TakeRequest(&none));
+    // Answers are the command + 100 with the value in force, 0xFF doubled.
+    ASSERT_TRUE(server.Answer(ComPortCommand::SetBaudrate, 115200));
+    ASSERT_TRUE(server.Answer(ComPortCommand::SetBaudrate, 0xff));
+    ASSERT_TRUE(server.Answer(ComPortCommand::SetParity, 1));
+    ASSERT_TRUE(server.Answer(ComPortCommand::FlowSuspend, 0));
+    ASSERT_TRUE(server.AnswerSignature("brisvane"));
+    EXPECT_EQ(ServerOut(server), Sub("\x65" + B(0) + B(1) + B(0xc2) + B(0)) +
+                                     Sub("\x65" + std::string(3, '\0') + IAC + IAC) + Sub("\x67\x01") +
+                                     Sub("\x64"
+                                         "brisvane"));
+    // A command cut short or unknown, and one the server sends, are no requests.
+    ServerFeed(server, Sub("\x01" + B(0) + B(1)) + Sub("\x05") + Sub("\x6b\x10") + Sub("\x30\x01") +
+                           Sub("\x01\x00", 24));
+    EXPECT_FALSE(server.TakeRequest(&none));
+}
+
+TEST(ComPortServer, DataBothWaysAndHostileSubnegotiations) {
+    ComPortServer server;
+    ServerOut(server);
+    // Before binary mode a Telnet client's CR is CR NUL; after it, NUL is data.
+    EXPECT_EQ(ServerFeed(server, "a\r" + B(0) + "b" + IAC + IAC + "c" + IAC + "\xf1" + "d"),
+              "a\rb\xff"
+              "cd");
+    ServerFeed(server, WILL + B(0));
+    EXPECT_EQ(ServerFeed(server, "\r" + B(0)), "\r" + B(0));
+    const uint8_t bytes[] = {'x', 0xff, 'y', 0xff};
+    EXPECT_EQ(server.Send(bytes, 4), 4u);
+    EXPECT_EQ(ServerOut(server), "x" + IAC + IAC + "y" + IAC + IAC);
+    // Past the limit a subnegotiation is dropped up to its end and said once;
+    // IAC then another command cuts one short, and the command counts.
+    std::string endless = IAC + "\xfa" + B(44) + "\x01" + std::string(10000, 'z') + IAC + "\xf0";
+    EXPECT_EQ(ServerFeed(server, endless + "after"), "after");
+    EXPECT_TRUE(server.TakeDiscarded());
+    EXPECT_FALSE(server.TakeDiscarded());
+    EXPECT_EQ(ServerFeed(server, IAC + "\xfa" + B(44) + "\x02\x07" + IAC + "\xfb" + B(24) + "ok"), "ok");
+    EXPECT_EQ(ServerOut(server), DONT + B(24));
+    ComPortRequest request;
+    EXPECT_FALSE(server.TakeRequest(&request));
+    // Requests beyond the queue wait in the client's bytes, none lost.
+    std::string many;
+    for (unsigned i = 0; i < ComPortServer::RequestCapacity + 5; ++i) many += Sub("\x02\x08");
+    std::string input = many;
+    unsigned count = 0, seen = 0;
+    for (size_t offset = 0; offset < input.size();) {
+        uint8_t* at = reinterpret_cast<uint8_t*>(&input[offset]);
+        offset += server.Receive(at, static_cast<unsigned>(input.size() - offset), at, &count);
+        while (server.TakeRequest(&request)) ++seen;
+    }
+    EXPECT_EQ(seen, ComPortServer::RequestCapacity + 5);
+}
+
+TEST(ComPortServer, ModemAndLineStateGoWhereTheClientAskedForThem) {
+    ComPortServer server;
+    ServerOut(server);
+    EXPECT_TRUE(server.NotifyModem(0x30));  // the default mask: every input
+    EXPECT_TRUE(server.NotifyModem(0x30));  // no change: nothing
+    EXPECT_TRUE(server.NotifyLine(0x60));   // the line's mask is 0 until asked
+    EXPECT_EQ(ServerOut(server), Sub("\x6b\x30"));
+    server.Answer(ComPortCommand::SetModemstateMask, 0x80);
+    server.Answer(ComPortCommand::SetLinestateMask, 0x60);
+    ServerOut(server);
+    EXPECT_TRUE(server.NotifyModem(0x90));  // first after the mask: DCD only
+    EXPECT_TRUE(server.NotifyModem(0xa0));  // CTS left, DSR came: masked out
+    EXPECT_TRUE(server.NotifyModem(0x20));  // DCD dropped
+    EXPECT_TRUE(server.NotifyLine(0x60));
+    EXPECT_EQ(ServerOut(server), Sub("\x6b\x80") + Sub("\x6b" + B(0)) + Sub("\x6a\x60"));
 }
 
 TEST(NetworkAddress, FormsAndTheirFaults) {

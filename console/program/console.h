@@ -49,6 +49,7 @@
 #include "console/features/share.h"
 #include "console/features/web/web_server.h"
 #include "console/features/serve/attach_line.h"
+#include "console/features/serve/port_server.h"
 #include "console/features/serve/server.h"
 #include "console/rules/text_rules.h"
 #include "console/features/transfers.h"
@@ -149,6 +150,7 @@ struct FeaturesPart {
     PulseRun pulses;           // --pulse at the first open
     Share share;               // --share: other programs on the line
     Server server;             // --serve's --share: attached clients, with roles
+    PortServer ports;          // --serve's rfc2217: and tcp-raw: accepters
     std::unique_ptr<Web> web;  // --web: browser pages, when serving
     Script script;
     Batch batch;
@@ -180,6 +182,7 @@ struct Console {
     RawCaptureSink rawCaptureSink;
     ShareSink shareSink{features.share, notice};
     ServeSink serveSink{features.server};
+    PortSink portSink{features.ports};
     TextLogSink textLogSink{features.log};
     TextCaptureSink textCaptureSink{features.transfers.captureLineEnds};
     MarksSink marksSink{features.marks};
@@ -190,6 +193,7 @@ struct Console {
         AddSink(chain, SinkStage::Raw, rawCaptureSink);
         AddSink(chain, SinkStage::Raw, shareSink);
         AddSink(chain, SinkStage::Raw, serveSink);
+        AddSink(chain, SinkStage::Raw, portSink);
         AddSink(chain, SinkStage::Text, textLogSink);
         AddSink(chain, SinkStage::Text, textCaptureSink);
         AddSink(chain, SinkStage::Text, marksSink);

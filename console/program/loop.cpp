@@ -461,7 +461,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (held) c.link.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
         struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
-                          WebMaxDescriptors] = {
+                          PortMaxDescriptors + WebMaxDescriptors] = {
             c.front->Input(c, pass.holdKeys),
             {signalPipe, POLLIN, 0},
             {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -476,6 +476,9 @@ void RunLoop(Console& c, int signalPipe) {
         unsigned served =
             ServeDescriptors(c.features.server, c.link.state == LinkState::Open, servedFds, now);
         count += served;
+        struct pollfd* portFds = fds + count;
+        unsigned ported = PortDescriptors(c.features.ports, c.link.state == LinkState::Open, portFds);
+        count += ported;
         struct pollfd* webFds = fds + count;
         unsigned webCount = WebPagesDescriptors(c, webFds);
         count += webCount;
@@ -496,6 +499,7 @@ void RunLoop(Console& c, int signalPipe) {
         sharing.lineOpen = c.link.state == LinkState::Open;
         ServeShare(c.features.share, sharing, shareFds, shared);
         ServeEvents(c.features.server, c.link.state == LinkState::Open, servedFds, served, now);
+        PortEvents(c.features.ports, c.link.state == LinkState::Open, portFds, ported);
         ServeWebPages(c, webFds, webCount);
         if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.

@@ -194,6 +194,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    // A served line outlives its device: one absent at boot is waited for, not a restart loop.
+    if (c.options.serve && c.options.reconnect) c.options.waitForDevice = true;
     if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }
@@ -246,8 +248,18 @@ int main(int argc, char** argv) {
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
-    if (c.options.share[0] != '\0' && c.options.serve) {
+    if (c.options.portShareCount > 0 && !c.options.serve) {
+        std::snprintf(message, sizeof message, "--share %s: a port accepter serves a line: give --serve too",
+                      c.options.portShares[0]);
+        return UsageError(message);
+    }
+    if (c.options.serve && (c.options.share[0] != '\0' || c.options.portShareCount > 0)) {
         if (!OpenServed(c, message, sizeof message)) return Fail(message);
+        bool usage = false;
+        if (!OpenPortShares(c, message, sizeof message, &usage)) {
+            CloseServer(c.features.server);
+            return usage ? UsageError(message) : Fail(message);
+        }
     } else if (c.options.share[0] != '\0' &&
                !OpenShare(c.features.share, c.options.share, message, sizeof message)) {
         return Fail(message);
@@ -300,6 +312,7 @@ int main(int argc, char** argv) {
     if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.features.share);
     StopWebPages(c);
+    ClosePortServer(c.features.ports);
     CloseServer(c.features.server);
     c.link.line->Close();
     if (c.features.batch.timedOut)

@@ -108,6 +108,8 @@ void SayServed(const char* text) {
 
 namespace {
 
+void SayFromServer(void*, const char* text) { SayServed(text); }
+
 // A writer's bytes: typed ones and a text file's by this line's byte rules,
 // exact ones as they are, only as far as it has room.
 unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireType type) {
@@ -145,8 +147,6 @@ ControlResult ControlFromClient(void* user, const WireControlMessage& control, c
     }
     return ControlResult::Unsupported;
 }
-
-void SayFromServer(void*, const char* text) { SayServed(text); }
 
 void ScriptWrites(void* user, bool writes) {
     Console& c = *static_cast<Console*>(user);
@@ -189,7 +189,79 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
     c.features.server.seam = {&c.ansi, &c.style.map, &c.style.maps};
+    if (c.options.share[0] == '\0') {  // port accepters alone: the roster without a socket
+        c.features.server.rules = rules;
+        c.features.server.hooks = hooks;
+        c.features.server.history = &c.ui.history;
+        return true;
+    }
     return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
+}
+
+namespace {
+
+uint16_t PortJoins(void* user, const char* name, bool mayWrite) {
+    Console& c = *static_cast<Console*>(user);
+    return ServeMemberJoins(c.features.server, WireClientKind::Person, name, int64_t(time(nullptr)),
+                            mayWrite);
+}
+
+void PortLeaves(void* user, uint16_t member) {
+    ServeMemberLeaves(static_cast<Console*>(user)->features.server, member);
+}
+
+bool PortWrites(void* user, uint16_t member) {
+    return RosterWrites(static_cast<Console*>(user)->features.server.roster, member);
+}
+
+unsigned PortSends(void* user, const uint8_t* bytes, unsigned count) {
+    return Send(*static_cast<Console*>(user), SendSource::Attached, bytes, count);
+}
+
+// A writer's request changes the line as the menu would, and is said; a
+// watcher's (or one the line refuses) is answered with what is in force.
+uint32_t PortRequest(void* user, const ComPortRequest& request, bool apply, const char* who) {
+    Console& c = *static_cast<Console*>(user);
+    LineControls controls = c.link.controls;
+    int breakAsked = -1;
+    bool changes = ComPortApply(request, &controls, &breakAsked);
+    if (apply && c.link.state == LinkState::Open) {
+        if (breakAsked == 1) SendBreak(c, MonotonicMilliseconds(), nullptr);
+        bool dtr = controls.dtr != c.link.controls.dtr, rts = controls.rts != c.link.controls.rts;
+        bool settings = changes && !dtr && !rts;
+        if (dtr) SetModemOutput(c, ModemOutput::Dtr, controls.dtr == 1, nullptr);
+        if (rts) SetModemOutput(c, ModemOutput::Rts, controls.rts == 1, nullptr);
+        if (settings && ApplyControls(c, controls, nullptr)) {
+            c.options.line = controls.settings;
+            FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
+            char text[160];
+            std::snprintf(text, sizeof text, "serve: %s set the line to %s%s", who, c.options.settingsText,
+                          controls.hardwareFlow ? ", RTS/CTS" : "");
+            SayServed(text);
+        }
+    }
+    return ComPortInForce(request, c.link.controls, c.link.breakEndsAt != NoDeadline);
+}
+
+}  // namespace
+
+bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
+    *usage = true;
+    for (unsigned i = 0; i < c.options.portShareCount; ++i) {
+        if (!PortAddressAllowed(c.options.portShares[i], c.options.portOpen, message, capacity)) return false;
+    }
+    *usage = false;
+    for (unsigned i = 0; i < c.options.portShareCount; ++i) {
+        if (!OpenPortAccepter(c.features.ports, c.options.portShares[i], c.options.portOpen, message,
+                              capacity))
+            return false;
+    }
+    PortHooks hooks = {&c, PortJoins, PortLeaves, PortWrites, PortSends, PortRequest, SayFromServer};
+    if (!StartPortServer(c.features.ports, hooks, c.options.portWrite, c.options.portReplay)) {
+        std::snprintf(message, capacity, "no memory for rfc2217-replay = %u", unsigned(c.options.portReplay));
+        return false;
+    }
+    return true;
 }
 
 namespace {

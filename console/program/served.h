@@ -33,6 +33,10 @@ Reaction ListAttached(Console& console, int64_t now);
 // address with the access rules of the options (share-write, share-watch,
 // share-raw-watch, --share-token). False with a one-line message.
 bool OpenServed(Console& console, char* message, unsigned capacity);
+// A served line's port accepters (--share rfc2217:... and tcp-raw:...), as
+// members of its roster. False with a one-line message; *usage when the
+// command line or profile was at fault (a form, an address not allowed).
+bool OpenPortShares(Console& console, char* message, unsigned capacity, bool* usage);
 // --serve's front end: no terminal; what is said goes to standard error.
 std::unique_ptr<FrontEnd> ServeFrontEnd();
 // The loop's timed row: a served line's hello waits and refusals, its

@@ -96,7 +96,9 @@ bool StartWebPages(Console& c, char* message, unsigned capacity) {
                             c.options.webOpenWatch,
                             c.options.serve,
                             c.options.webCert[0] != '\0' ? c.options.webCert : nullptr,
-                            c.options.webKey[0] != '\0' ? c.options.webKey : nullptr};
+                            c.options.webKey[0] != '\0' ? c.options.webKey : nullptr,
+                            c.options.webHosts,
+                            c.options.webHostCount};
     WebHooks hooks;
     hooks.user = &c;
     hooks.send = SendFromPage;

@@ -179,7 +179,25 @@ const char* SetLog(ConsoleOptions& o, const char* value) {
 const char* SetRawLog(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.rawLogPath, PathCapacity) ? nullptr : "file name too long";
 }
+// "rfc2217:..." and "tcp-raw:...": port accepters, several beside one share.
+bool IsPortShare(const char* value) {
+    return std::strncmp(value, "rfc2217:", 8) == 0 || std::strncmp(value, "tcp-raw:", 8) == 0;
+}
+
+const char* SetPortShare(ConsoleOptions& o, const char* value) {
+    if (o.portShareCount == MaxPortShares) return "too many port accepters (4 at most)";
+    char tcp[PathCapacity];
+    int n = std::snprintf(tcp, sizeof tcp, "tcp:%s", value + 8);
+    if (n < 0 || unsigned(n) >= sizeof tcp) return "address too long";
+    ShareAddress address;
+    const char* problem;
+    if (!ParseShareAddress(tcp, &address, &problem)) return problem;
+    std::snprintf(o.portShares[o.portShareCount++], PathCapacity, "%s", value);
+    return nullptr;
+}
+
 const char* SetShare(ConsoleOptions& o, const char* value) {
+    if (IsPortShare(value)) return SetPortShare(o, value);
     // unix:~/PATH as well: the shell leaves a ~ after a colon alone.
     char path[PathCapacity];
     bool home = std::strncmp(value, "unix:~", 6) == 0;
@@ -189,6 +207,25 @@ const char* SetShare(ConsoleOptions& o, const char* value) {
     ShareAddress address;
     const char* problem;
     return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
+}
+const char* SetPortPolicy(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "watch") != 0 && std::strcmp(value, "write") != 0) return "must be watch or write";
+    o.portWrite = std::strcmp(value, "write") == 0;
+    return nullptr;
+}
+const char* SetPortOpen(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "yes") != 0 && std::strcmp(value, "no") != 0) return "must be yes or no";
+    o.portOpen = std::strcmp(value, "yes") == 0;
+    return nullptr;
+}
+const char* SetPortReplay(ConsoleOptions& o, const char* value) {
+    uint64_t bytes;
+    const char* problem;
+    if (!ParseLogSize(value, &bytes, &problem) && std::strcmp(value, "0") != 0) return problem;
+    if (std::strcmp(value, "0") == 0) bytes = 0;
+    if (bytes > (16u << 20)) return "at most 16M";
+    o.portReplay = uint32_t(bytes);
+    return nullptr;
 }
 const char* SetWeb(ConsoleOptions& o, const char* value) {
     char host[256];
@@ -200,6 +237,12 @@ const char* SetWeb(ConsoleOptions& o, const char* value) {
 }
 const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.webOpenWatch, value, false);
+}
+const char* SetWebHost(ConsoleOptions& o, const char* value) {
+    if (const char* problem = WebHostNameProblem(value)) return problem;
+    if (o.webHostCount == WebMaxHostNames) return "at most 8 --web-host names";
+    std::snprintf(o.webHosts[o.webHostCount++], WebHostNameCapacity, "%s", value);
+    return nullptr;
 }
 const char* SetWebCert(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
@@ -352,7 +395,8 @@ const OptionSpec Specs[] = {
     {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
     {"dtr", Kind::Value, "on|off", "set DTR when the line opens (and on every reconnect)", SetDtr},
     {"rts", Kind::Value, "on|off", "set RTS likewise (without RTS/CTS flow control)", SetRts},
-    {"share", Kind::Value, "WHERE", "share the line with other programs: unix:PATH, tcp:[HOST:]PORT",
+    {"share", Kind::Value, "WHERE",
+     "share the line: unix:PATH, tcp:[HOST:]PORT; with --serve also rfc2217: or tcp-raw:[HOST:]PORT",
      SetShare},
     {"serve", Kind::Flag, "", "no terminal: hold the line, log and share it until SIGTERM", SetServe},
     {"attach", Kind::Value, "WHERE", "use a served line: unix:PATH, tcp:HOST:PORT or its NAME", SetAttach},
@@ -368,6 +412,8 @@ const OptionSpec Specs[] = {
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
     {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
      SetWebOpenWatch},
+    {"web-host", Kind::Value, "NAME", "a name browsers reach --web by, besides its address (repeatable)",
+     SetWebHost},
     {"web-cert", Kind::Value, "FILE", "TLS certificate for --web (with --web-key)", SetWebCert},
     {"web-key", Kind::Value, "FILE", "TLS private key for --web", SetWebKey},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
@@ -399,6 +445,9 @@ const OptionSpec Specs[] = {
     {"version", Kind::Special, "", "the version", nullptr},
     {"device", Kind::ProfileOnly, "", "", SetDevice},
     {"settings", Kind::ProfileOnly, "", "", nullptr},  // SetSettings, which says more
+    {"share-rfc2217", Kind::ProfileOnly, "", "", SetPortPolicy},
+    {"share-rfc2217-open", Kind::ProfileOnly, "", "", SetPortOpen},
+    {"rfc2217-replay", Kind::ProfileOnly, "", "", SetPortReplay},
 };
 
 // The kind of value an option takes, for completion, from its --help
@@ -545,8 +594,8 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
             ++i;
         }
         // One shared line a run: a second --share would silently win.
-        for (unsigned j = 0; spec->set == SetShare && j < line->assignmentCount; ++j) {
-            if (line->assignments[j].name == spec->name)
+        for (unsigned j = 0; spec->set == SetShare && !IsPortShare(value) && j < line->assignmentCount; ++j) {
+            if (line->assignments[j].name == spec->name && !IsPortShare(line->assignments[j].value))
                 return Fail(problem, capacity, "--share given twice (one is allowed)", value);
         }
         if (line->assignmentCount == CommandLine::MaxAssignments) {

@@ -11,6 +11,7 @@
 
 #include "console/rules/pulse_steps.h"
 #include "console/rules/timestamp.h"
+#include "console/rules/web_auth.h"
 #include "link/settings_notation.h"
 
 // ListProfiles: the profile names alone, one a line, for shell completion;
@@ -26,6 +27,7 @@ const uint32_t MaxHistoryRows = 1000000;
 const uint8_t DefaultPrefixKey = 1;  // Ctrl-A
 const uint32_t DefaultLingerMilliseconds = 500;
 const unsigned MaxMarkOptions = 16;
+const unsigned MaxPortShares = 4;
 const unsigned MarkOptionCapacity = 128;
 
 const unsigned MaxExcludes = 16;
@@ -59,7 +61,9 @@ struct ConsoleOptions {
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
     char web[PathCapacity];    // --web [HOST:]PORT; empty: no pages
     bool webOpenWatch;         // pages may watch without the token
-    char webCert[PathCapacity], webKey[PathCapacity];  // TLS for the pages
+    char webCert[PathCapacity], webKey[PathCapacity];     // TLS for the pages
+    char webHosts[WebMaxHostNames][WebHostNameCapacity];  // --web-host: names the pages answer to
+    unsigned webHostCount;
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
     char scriptPath[PathCapacity];  // empty: none
@@ -81,8 +85,14 @@ struct ConsoleOptions {
     char shareWrite[PathCapacity];      // users and groups who may write, as given
     char shareWatch[PathCapacity];      // ... who may watch
     bool shareRawWatch;                 // clients without a hello may watch
-    uint64_t logMaxBytes;               // 0: the log never rotates
-    uint32_t logKeep;                   // old logs kept
+    // Port accepters (--share rfc2217:... or tcp-raw:...), in order.
+    char portShares[MaxPortShares][PathCapacity];
+    unsigned portShareCount;
+    bool portWrite;        // share-rfc2217 = write: port clients may take a free line
+    bool portOpen;         // share-rfc2217-open: beyond the loopback addresses
+    uint32_t portReplay;   // rfc2217-replay: bytes a port client gets first
+    uint64_t logMaxBytes;  // 0: the log never rotates
+    uint32_t logKeep;      // old logs kept
     AutoConnect autoConnect;
     char excludes[MaxExcludes][ExcludeCapacity];  // globs on path, by-id name or driver
     unsigned excludeCount;

@@ -20,6 +20,36 @@ from console_session import PROGRAM, ConsoleSession, Line, listening, wait_for
 from test_network import free_port
 
 
+# Holds twenty silent connections to a UNIX socket for a while, opening one
+# for each the server answers or closes; prints how many it opened.
+HAMMER = """
+import socket, sys, time
+end, held, opened = time.monotonic() + float(sys.argv[2]), [], 0
+while time.monotonic() < end:
+    while len(held) < 20:
+        s = socket.socket(socket.AF_UNIX)
+        try:
+            s.connect(sys.argv[1])
+        except OSError:
+            s.close()
+            break
+        s.setblocking(False)
+        held.append(s)
+        opened += 1
+    for s in list(held):
+        try:
+            s.recv(512)
+        except BlockingIOError:
+            continue
+        except OSError:
+            pass
+        s.close()
+        held.remove(s)
+    time.sleep(0.005)
+print(opened)
+"""
+
+
 def read_all(sock, into):
     """A client that keeps reading until the connection ends."""
     while block := sock.recv(65536):
@@ -257,7 +287,7 @@ class Served(unittest.TestCase):
         a = self.attach()
         a.wait_status('writing, 0 others')
         a.wait_row(0, 'in')
-        self.assertIn('a TCP client refused: wrong token', self.stop())
+        self.assertIn('a TCP client from 127.0.0.1 refused: wrong token', self.stop())
 
     # The client says the server went away and waits; a new server on the
     # same line and socket has a screen of its own, and the client, attached
@@ -312,6 +342,16 @@ class Served(unittest.TestCase):
                                  stdin=subprocess.DEVNULL)
         self.assertEqual(refused.returncode, 1)
         self.assertIn('share-write', refused.stderr)
+
+        # That user keeps twenty connections open, silent, opening a new one
+        # for each the server closes: none holds a place, and ours gets in.
+        hammer = subprocess.Popen(['setpriv', '--reuid', 'nobody', '--regid', 'nogroup', '--clear-groups',
+                                   '/usr/bin/python3', '-c', HAMMER, self.socket, '4'], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: hammer.poll() is None and (hammer.kill(), hammer.wait()))
+        time.sleep(0.5)
+        a = self.attach()
+        a.wait_status('watching, 0 others')
+        self.assertGreater(int(hammer.communicate(timeout=30)[0]), 100)
         raw = socket.socket(socket.AF_UNIX)
         self.addCleanup(raw.close)
         raw.connect(self.socket)
@@ -328,9 +368,205 @@ class Served(unittest.TestCase):
         self.assertGreaterEqual(len(logs), 3)
         self.assertTrue(all(p.stat().st_size >= 4096 for p in logs))  # each went on to its size
         self.assertEqual(b''.join(p.read_bytes() for p in logs) + (Path(self.folder) / 'raw.log').read_bytes(), flood)
-        self.assertIn('nobody refused', journal)
+        self.assertEqual(journal.count('nobody refused'), 1, journal)  # once a minute, however often
         self.assertIn('without a hello', journal)
 
 
 if __name__ == '__main__':
     unittest.main()
+
+
+PYSERIAL_CLIENT = r'''
+import os, sys, termios, threading, serial
+port, device, host = sys.argv[1], sys.argv[2], sys.argv[3]
+s = serial.serial_for_url(f"rfc2217://127.0.0.1:{port}", baudrate=115200, timeout=5)
+s.baudrate = 9600
+fd = os.open(device, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+print("speed", termios.tcgetattr(fd)[4] == termios.B9600)
+os.close(fd)
+# The far end echoes every byte: a mebibyte of every value goes and comes back,
+# 16 KiB at a time (a pty pair through socat can deadlock when both ways flood).
+echo = os.open(host, os.O_RDWR | os.O_NOCTTY)
+flood = bytes(range(256)) * 4096
+def far_end():
+    left = len(flood)
+    while left:
+        block = os.read(echo, min(left, 65536))
+        os.write(echo, block)
+        left -= len(block)
+threading.Thread(target=far_end, daemon=True).start()
+got = bytearray()
+for at in range(0, len(flood), 16384):
+    s.write(flood[at:at + 16384])
+    while len(got) < at + 16384:
+        block = s.read(at + 16384 - len(got))
+        if not block:
+            break
+        got += block
+print("round trip", bytes(got) == flood, len(got))
+'''
+
+PYSERIAL_CONTROLS = r'''
+import sys, time, serial
+s = serial.serial_for_url(f"rfc2217://127.0.0.1:{sys.argv[1]}", baudrate=19200, timeout=2)
+s.dtr = False
+s.rts = False
+s.send_break(0.3)
+time.sleep(0.5)
+print("done")
+'''
+
+
+class PortAccepters(unittest.TestCase):
+    """A served line's RFC 2217 and raw TCP accepters, as the lab's own
+    clients (pyserial, microcom) and a bare Telnet client use them."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix='bv-ports-')
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.line = Line(self.folder)
+        self.line.start()
+        self.addCleanup(self.line.stop)
+        self.port = free_port()
+        self.log = Path(self.folder) / 'serve.err'
+
+    def serve(self, *keys, device=None, share=None):
+        """The served line with profile KEYS (lines of `key = value`)."""
+        conf = Path(self.folder) / 'config'
+        conf.write_text('[default]\n' + ''.join(f'{k}\n' for k in keys))
+        with open(self.log, 'ab') as err:
+            server = subprocess.Popen([PROGRAM, '--config', str(conf), device or self.line.device, '--serve',
+                                       '--share', share or f'rfc2217:{self.port}', '--flow', 'none'],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
+        wait_for(lambda: listening(self.port) or server.poll() is not None, what='the accepter')
+        self.assertTrue(listening(self.port), self.log.read_text())
+        return server
+
+    def microcom(self, name):
+        sock = f'{self.folder}/tmux-{name}'
+        subprocess.run(['tmux', '-S', sock, '-f', '/dev/null', 'new-session', '-d', '-s', 't', '-x', '80',
+                        '-y', '25', f'microcom -t 127.0.0.1:{self.port}'], check=True)
+        self.addCleanup(subprocess.run, ['tmux', '-S', sock, 'kill-server'], stderr=subprocess.DEVNULL)
+        wait_for(lambda: 'connected to' in subprocess.run(['tmux', '-S', sock, 'capture-pane', '-p', '-t', 't'],
+                                                           capture_output=True, text=True).stdout,
+                 what=f'microcom {name} to connect')
+        return lambda text: subprocess.run(['tmux', '-S', sock, 'send-keys', '-t', 't', '-l', text], check=True)
+
+    def test_pyserial_sets_the_speed_and_a_mebibyte_of_every_byte_goes_both_ways(self):
+        self.serve('share-rfc2217 = write')
+        run = subprocess.run(['/usr/bin/python3', '-c', PYSERIAL_CLIENT, str(self.port), self.line.device,
+                              self.line.host], capture_output=True, text=True, timeout=60)
+        self.assertIn('speed True', run.stdout, run.stderr)
+        self.assertIn('round trip True', run.stdout, run.stderr + self.log.read_text())
+        wait_for(lambda: 'set the line to 9600,n,8,1' in self.log.read_text(), what='the change in the journal')
+
+    def test_dtr_rts_and_break_from_a_writer_reach_a_network_line(self):
+        behind = PortServer()
+        self.addCleanup(behind.close)
+        self.serve('share-rfc2217 = write', device=f'rfc2217://127.0.0.1:{behind.port}')
+        run = subprocess.run(['/usr/bin/python3', '-c', PYSERIAL_CONTROLS, str(self.port)], capture_output=True,
+                             text=True, timeout=30)
+        self.assertIn('done', run.stdout, run.stderr)
+        wait_for(lambda: {9, 12, 5} <= set(behind.controls()), what='DTR off, RTS off and a BREAK')
+
+    def test_microcom_types_while_it_holds_the_line_and_a_second_only_watches(self):
+        self.serve('share-rfc2217 = write')
+        first = self.microcom('first')
+        first('one')
+        self.assertEqual(self.line.read(3), b'one')
+        second = self.microcom('second')
+        second('two')
+        wait_for(lambda: 'may only watch' in self.log.read_text(), what='the watcher to be told')
+        first('three')
+        self.assertEqual(self.line.read(5), b'three')  # nothing of the watcher's between
+
+    def test_a_late_client_gets_the_replay_and_a_watchers_requests_change_nothing(self):
+        self.line.write(b'U-Boot early\r\n')  # before anyone listens: the line is not open yet
+        self.serve('rfc2217-replay = 4K', share=f'rfc2217:{self.port}')
+        self.line.write(b'early boot\r\n')
+        time.sleep(0.3)
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as telnet:
+            got = b''
+            while b'early boot\r\n' not in got:
+                got += telnet.recv(4096)
+            self.assertTrue(got.startswith(b'\xff\xfb\x00'), got)  # the offers first, then the replay
+            # A watcher asks for 300 baud and sends a BREAK: answered with what is in force.
+            telnet.sendall(b'\xff\xfb\x2c' + b'\xff\xfa\x2c\x01\x00\x00\x01\x2c\xff\xf0' +
+                           b'\xff\xfa\x2c\x05\x05\xff\xf0' + b'\xff\xfa\x2c\x01' + b'x' * 5000 + b'\xff\xf0' + b'hi')
+            while b'\xff\xfa\x2c\x69' not in got:
+                got += telnet.recv(4096)
+            self.assertIn(b'\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0', got)  # 9600
+            self.assertIn(b'\xff\xfa\x2c\x69\x06\xff\xf0', got)  # BREAK off
+        self.assertEqual(self.line.drain(), b'')  # neither the bytes nor the BREAK reached the line
+        wait_for(lambda: 'may only watch' in self.log.read_text(), what='the refusal in the journal')
+        self.assertEqual(self.log.read_text().count('may only watch'), 1)
+
+    def test_a_stalled_client_is_dropped_a_ninth_refused_and_a_half_request_harms_nobody(self):
+        self.serve()
+        half = socket.create_connection(('127.0.0.1', self.port))
+        half.sendall(b'\xff\xfa\x2c\x01\x00\x00')  # a speed request cut short, then gone
+        half.close()
+        wait_for(lambda: ' left' in self.log.read_text(), what='the half request to end its client alone')
+        stalled = socket.socket()
+        stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stalled.connect(('127.0.0.1', self.port))
+        self.addCleanup(stalled.close)
+        reading = socket.create_connection(('127.0.0.1', self.port))
+        self.addCleanup(reading.close)
+        others = [socket.create_connection(('127.0.0.1', self.port)) for _ in range(6)]
+        for other in others:
+            self.addCleanup(other.close)
+        wait_for(lambda: self.log.read_text().count('attached, watching') == 9, what='eight clients more')
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as ninth:
+            refusal = b''
+            while block := ninth.recv(4096):
+                refusal += block
+        self.assertIn(b'refused: the served line has all its port clients', refusal)
+        for other in others:
+            other.close()
+        got = bytearray()
+        threading.Thread(target=read_all, args=(reading, got), daemon=True).start()
+        flood = b''.join(b'line %06d of the flood\r\n' % n for n in range(130000))  # 3 MiB
+        self.line.write(flood + b'the end\r\n')
+        wait_for(lambda: b'the end\r\n' in got, 20, 'the reading client to get it all')
+        offers = got.index(b'line 000000')
+        self.assertEqual(bytes(got[offers:]), flood + b'the end\r\n')  # byte for byte
+        self.assertIn('did not keep up and was dropped', self.log.read_text())
+
+    def test_a_served_line_waits_for_a_device_absent_at_start(self):
+        self.line.stop()
+        server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')
+        time.sleep(1)
+        self.assertIsNone(server.poll(), self.log.read_text())
+        self.line.start()
+        wait_for(self.line_reached, what='the line to open and its bytes to reach a client')
+
+    def line_reached(self):
+        self.line.write(b'seen\r\n')
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as raw:
+            raw.settimeout(0.5)
+            try:
+                return b'seen' in raw.recv(4096)
+            except socket.timeout:
+                return False
+
+    def test_a_raw_accepter_and_the_addresses_a_port_accepter_refuses(self):
+        server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')
+        self.line.write(b'\xff plain \x00 bytes\r\n')
+        time.sleep(0.3)
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as raw:
+            got = b''
+            while not got.endswith(b'bytes\r\n'):
+                got += raw.recv(4096)
+            self.assertEqual(got, b'\xff plain \x00 bytes\r\n')
+        server.send_signal(signal.SIGTERM)
+        self.assertEqual(server.wait(10), 0)
+        for args, message in (
+                (['--share', 'rfc2217:0.0.0.0:7411'], 'share-rfc2217-open = yes'),
+                (['--share', 'rfc2217:7411'], 'give --serve too'),
+                (['--share', 'rfc2217:nonsense'], 'rfc2217:nonsense')):
+            run = subprocess.run([PROGRAM, self.line.device, *args] + (['--serve'] if 'open' in message else []),
+                                 capture_output=True, text=True, timeout=10, stdin=subprocess.DEVNULL)
+            self.assertEqual(run.returncode, 2, run.stderr)
+            self.assertIn(message, run.stderr)

@@ -4,12 +4,14 @@
 // the bytes itself: data before the server answers, then a subnegotiation
 // longer than the layer keeps, then the answer and the data again; all the
 // data must come out whole and in order, and nothing of the subnegotiation.
+// A third mode hands the bytes to the port server's side, as a client's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "console/line/comport_server.h"
 #include "console/line/telnet_comport.h"
 
 namespace {
@@ -61,10 +63,47 @@ void Framed(const uint8_t* bytes, size_t size) {
     if (!port.TakeDiscarded() || port.State() != ComPortState::Accepted || port.Broken()) std::abort();
 }
 
+// A client's bytes to the port server: every request answered, the output
+// sent in part or whole; nothing may stall or run past a buffer.
+void Client(const uint8_t* bytes, size_t size) {
+    ComPortServer server;
+    unsigned cut = size > 0 ? bytes[0] : 0;
+    uint8_t block[512];
+    for (size_t offset = 0; offset < size;) {
+        unsigned length = 1 + cut % 97;
+        cut = cut * 31 + 7;
+        if (length > size - offset) length = static_cast<unsigned>(size - offset);
+        std::memcpy(block, bytes + offset, length);
+        unsigned count = 0;
+        unsigned taken = server.Receive(block, length, block, &count);
+        if (taken > length || count > taken) std::abort();
+        offset += taken;
+        ComPortRequest request;
+        bool answered = false;
+        while (server.TakeRequest(&request)) {
+            answered = true;
+            if (request.command == ComPortCommand::Signature) {
+                server.AnswerSignature("fuzz");
+            } else {
+                server.Answer(request.command, request.value);
+            }
+        }
+        if (cut & 4) server.Send(block, count);
+        if (cut & 16) server.NotifyModem(uint8_t(cut));
+        if (taken == 0 && server.OutputLength() == 0 && !answered) std::abort();
+        if (server.OutputLength() > ComPortServer::OutputCapacity) std::abort();
+        server.Consumed(cut & 8 ? server.OutputLength() / 2 + 1 : server.OutputLength());
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (size == 0) return 0;
+    if ((bytes[0] & 0xc0) == 0x40) {
+        Client(bytes + 1, size - 1);
+        return 0;
+    }
     if (bytes[0] & 0x80) {
         if (size > 1) Framed(bytes + 1, size - 1);
         return 0;

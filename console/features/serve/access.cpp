@@ -208,6 +208,17 @@ bool ReadTokenFile(const char* option, const char* path, uint8_t* token, unsigne
                       got == 0 ? "holds no token" : "a token is at most 128 bytes");
         return false;
     }
+    // A token is compared whole, as bytes; one with a control byte could
+    // not be typed into a login form, and a NUL would cut it as text.
+    for (unsigned i = 0; i < got; ++i) {
+        if (buffer[i] < 0x20 || buffer[i] == 0x7f) {
+            std::snprintf(
+                problem, capacity,
+                "%s %s: the token holds a control byte (0x%02x at byte %u): a token is printable text",
+                option, path, buffer[i], i + 1);
+            return false;
+        }
+    }
     std::memcpy(token, buffer, got);
     *length = got;
     return true;

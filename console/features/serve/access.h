@@ -95,8 +95,9 @@ Admission Admit(const AccessRules& rules, const Peer& peer, const WireHello& hel
 
 // Reads the token from `path`: refused (false, with a one-line `problem`
 // naming --share-token or --token by `option`) when it is not a plain file,
-// group or others may read it, it is empty, or longer than
-// WireTokenCapacity. One trailing newline (or CR LF) is not part of it.
+// group or others may read it, it is empty, longer than WireTokenCapacity,
+// or holds a control byte (below 0x20, or 0x7f: a NUL among them). One
+// trailing newline (or CR LF) is not part of it.
 bool ReadTokenFile(const char* option, const char* path, uint8_t* token, unsigned* length, char* problem,
                    unsigned capacity);
 

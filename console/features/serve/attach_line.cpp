@@ -168,11 +168,9 @@ OpenResult AttachLine::Continue(short revents, char* message, unsigned capacity)
             return OpenResult::Missing;
         }
     }
-    if (!Flush()) {
-        Close();
-        std::snprintf(message, capacity, "the served line %s hung up", name_);
-        return OpenResult::Missing;
-    }
+    // A server that refused us as we connected may have closed before our
+    // hello went: its refusal is read all the same.
+    bool sent = Flush();
     // The answer to the hello: a welcome, or a refusal.
     while (!state_.welcomed) {
         WireMessage m;
@@ -194,7 +192,7 @@ OpenResult AttachLine::Continue(short revents, char* message, unsigned capacity)
         }
         uint8_t bytes[4096];
         ssize_t got = recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        if (sent && got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return OpenResult::InProgress;
         if (got <= 0) {
             Close();

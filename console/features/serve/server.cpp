@@ -31,6 +31,37 @@ void Log(Server& server, const char* format, ...) {
     server.hooks.say(server.hooks.user, text);
 }
 
+void UserName(uint32_t uid, char* name, unsigned capacity);
+
+// One line about a client at the door, logged once per peer a minute.
+void DoorLine(Server& server, const ServeClient& client, int64_t now, const char* what) {
+    unsigned quiet = 0;
+    if (server.hooks.say == nullptr || !DoorSays(server.doorLog, client.door, now, &quiet)) return;
+    char who[96];
+    if (server.rules.tcp) {
+        char address[64];
+        DoorPeerText(client.door, address, sizeof address);
+        std::snprintf(who, sizeof who, "a TCP client from %s", address);
+    } else if (client.peer.known) {
+        UserName(client.peer.uid, who, sizeof who);
+    } else {
+        std::snprintf(who, sizeof who, "a client the kernel would not name");
+    }
+    char more[64] = "";
+    if (quiet > 0) std::snprintf(more, sizeof more, " (and %u more from them since, not logged)", quiet);
+    Log(server, "serve: %s %s%s", who, what, more);
+}
+
+bool Waiting(const ServeClient& c) {
+    return c.fd >= 0 && (c.state == ServeState::Hello || c.state == ServeState::Refusing);
+}
+
+unsigned Count(const Server& server, ServeState state) {
+    unsigned count = 0;
+    for (const ServeClient& c : server.client) count += c.fd >= 0 && c.state == state ? 1 : 0;
+    return count;
+}
+
 void Tell(Server& server, const RoleChanges& changes);
 
 void Drop(Server& server, ServeClient& client, const char* why) {
@@ -74,8 +105,8 @@ void SendGathered(Server& server) {
     unsigned length = server.gathered;
     if (length == 0) return;
     server.gathered = 0;
-    const char* gone[ServeMaxClients] = {};
-    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+    const char* gone[ServeEntries] = {};
+    for (unsigned i = 0; i < ServeEntries; ++i) {
         ServeClient& c = server.client[i];
         if (c.fd < 0 || !c.inStep) continue;
         ssize_t sent = send(c.fd, server.gather.get(), length, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -90,7 +121,7 @@ void SendGathered(Server& server) {
         if (!c.backlog.Append(server.gather.get() + sent, length - unsigned(sent)))
             gone[i] = "it did not keep up";
     }
-    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+    for (unsigned i = 0; i < ServeEntries; ++i) {
         if (gone[i] != nullptr) Drop(server, server.client[i], gone[i]);
     }
 }
@@ -175,7 +206,21 @@ void UserName(uint32_t uid, char* name, unsigned capacity) {
     }
 }
 
-void Admitted(Server& server, ServeClient& client, const WireHello& hello, const Admission& admission) {
+// An admitted client or a raw watcher takes a slot, if one is free. False
+// when none is (or no memory): the caller refuses it.
+bool Seat(Server& server, ServeClient& client, bool raw) {
+    unsigned seated = Count(server, ServeState::Active) + Count(server, ServeState::Raw);
+    if (seated >= ServeMaxClients || (raw && Count(server, ServeState::Raw) >= ServeMaxRaw)) return false;
+    return client.backlog.Allocate(ServeBacklog);
+}
+
+void Admitted(Server& server, ServeClient& client, const WireHello& hello, const Admission& admission,
+              int64_t now) {
+    if (!Seat(server, client, false)) {
+        DoorLine(server, client, now, "refused: the line has as many clients as it takes");
+        Refuse(server, client, "the line has as many clients as it takes");
+        return;
+    }
     char name[RosterNameCapacity];
     if (server.rules.tcp) {
         // A name the client gives, cut to fit: only a label in the roster.
@@ -212,21 +257,18 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
 void Hello(Server& server, ServeClient& client, const WireMessage& message, int64_t now) {
     WireHello hello;
     if (!ReadHello(message, &hello)) {
-        Drop(server, client, "a malformed hello");
+        DoorLine(server, client, now, "was dropped: a malformed hello");
+        Drop(server, client, nullptr);
         return;
     }
     Admission admission = Admit(server.rules, client.peer, hello);
     if (admission.access != PeerAccess::Refused) {
-        Admitted(server, client, hello, admission);
+        Admitted(server, client, hello, admission, now);
         return;
     }
-    char who[64];
-    if (client.peer.known) {
-        UserName(client.peer.uid, who, sizeof who);
-    } else {
-        std::snprintf(who, sizeof who, "a TCP client");
-    }
-    Log(server, "serve: %s refused: %s", who, admission.reason);
+    char what[256];
+    std::snprintf(what, sizeof what, "refused: %s", admission.reason);
+    DoorLine(server, client, now, what);
     if (!admission.delayed) {
         Refuse(server, client, admission.reason);
         return;
@@ -300,7 +342,12 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             return client.fd >= 0;
         default: break;
     }
-    Drop(server, client, "a message it may not send");
+    if (Waiting(client)) {
+        DoorLine(server, client, now, "was dropped: a message it may not send before its hello");
+        Drop(server, client, nullptr);
+    } else {
+        Drop(server, client, "a message it may not send");
+    }
     return false;
 }
 
@@ -324,7 +371,14 @@ void Drain(Server& server, ServeClient& client, int64_t now) {
         WireStatus status = client.decoder->Next(&message, &problem);
         if (status == WireStatus::NeedMore) return;
         if (status == WireStatus::Error) {
-            Log(server, "serve: a client sent %s and was dropped", problem);
+            char what[160];
+            std::snprintf(what, sizeof what, "sent %s and was dropped", problem);
+            if (Waiting(client)) {
+                DoorLine(server, client, now, what);
+            } else {
+                const RosterMember* member = RosterFind(server.roster, client.id);
+                Log(server, "serve: %s %s", member != nullptr ? member->name : "a raw client", what);
+            }
             Drop(server, client, nullptr);
             return;
         }
@@ -332,6 +386,23 @@ void Drain(Server& server, ServeClient& client, int64_t now) {
         // The line takes what it can now; the rest waits, and so does the client.
         MoveInput(server, client);
     }
+}
+
+// A client that said no hello watches raw where the rules allow it and a
+// slot is free for one; otherwise it is dropped.
+void BecomeRaw(Server& server, ServeClient& client, int64_t now, const char* what) {
+    char line[160];
+    if (!server.rules.rawWatch) {
+        std::snprintf(line, sizeof line, "was dropped: %s (share-raw-watch is off)", what);
+    } else if (!Seat(server, client, true)) {
+        std::snprintf(line, sizeof line, "was dropped: %s, and no slot is free for a raw watcher", what);
+    } else {
+        client.state = ServeState::Raw;
+        Log(server, "serve: a raw client watches");
+        return;
+    }
+    DoorLine(server, client, now, line);
+    Drop(server, client, nullptr);
 }
 
 // Reads what the client sent, as much as its decoder has room for.
@@ -346,19 +417,14 @@ void ReadClient(Server& server, ServeClient& client, int64_t now) {
     }
     if (got < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            Drop(server, client, std::strerror(errno));
+            Drop(server, client, client.state == ServeState::Active ? std::strerror(errno) : nullptr);
         return;
     }
+    client.silent = false;
     if (client.state == ServeState::Raw || client.state == ServeState::Refusing) return;  // never typed
     if (client.state == ServeState::Hello && client.decoder->Pending() == 0 &&
         bytes[0] != uint8_t(WireType::Hello)) {
-        if (!server.rules.rawWatch) {
-            Log(server, "serve: a client without a hello was dropped (share-raw-watch is off)");
-            Drop(server, client, nullptr);
-        } else {
-            client.state = ServeState::Raw;
-            Log(server, "serve: a raw client watches");
-        }
+        BecomeRaw(server, client, now, "a client without a hello");
         return;
     }
     client.decoder->Feed(bytes, unsigned(got));
@@ -402,29 +468,85 @@ bool Pending(const ServeClient& client) {
     return client.stagingStart < client.stagingEnd || client.snapshot || !client.backlog.Empty();
 }
 
+// Sends a refusal to a connection that never got an entry, and closes it.
+void RefuseAtDoor(int fd, const char* reason) {
+    uint8_t message[WireHeaderSize + 256];
+    unsigned length = PutText(message, sizeof message, WireType::Refusal, reason);
+    (void)!send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    close(fd);
+}
+
+// Whether one more of `peer` may wait at the door. A peer that finds no
+// room makes it by closing its own silent connection that waited longest
+// (a hello is usually sent with the connection, so one that said nothing is
+// idle); it never closes another peer's.
+DoorRoom MakeRoom(Server& server, const DoorPeer& peer, int64_t now) {
+    DoorPeer waiting[ServeEntries];
+    unsigned count = 0;
+    ServeClient* idlest = nullptr;
+    for (ServeClient& c : server.client) {
+        if (!Waiting(c)) continue;
+        waiting[count++] = c.door;
+        if (SameDoorPeer(c.door, peer) && c.state == ServeState::Hello && c.silent &&
+            (idlest == nullptr || c.since < idlest->since))
+            idlest = &c;
+    }
+    DoorRoom room = DoorRoomFor(waiting, count, peer);
+    if (room == DoorRoom::Room || idlest == nullptr) return room;
+    DoorLine(server, *idlest, now, "was dropped: it said nothing, and more of theirs wait");
+    Drop(server, *idlest, nullptr);
+    return MakeRoom(server, peer, now);
+}
+
 void Accept(Server& server, int64_t now) {
     for (;;) {
-        int fd = accept4(server.listener.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        struct sockaddr_storage from;
+        socklen_t fromLength = sizeof from;
+        int fd = accept4(server.listener.listener, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
-        ServeClient* free = nullptr;
+        ServeClient* entry = nullptr;
         for (ServeClient& c : server.client) {
             if (c.fd < 0) {
-                free = &c;
+                entry = &c;
                 break;
             }
         }
-        if (free == nullptr) {
-            uint8_t message[WireHeaderSize + 64];
-            unsigned length = PutText(message, sizeof message, WireType::Refusal,
-                                      "the line has as many clients as it takes");
-            (void)!send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        // The door's bounds leave an entry free: none only if they are broken.
+        if (entry == nullptr) {
             close(fd);
-            Log(server, "serve: a client was refused: %u attached already", ServeMaxClients);
             continue;
         }
-        free->decoder.reset(new (std::nothrow) WireDecoder);
-        if (!free->decoder || !free->backlog.Allocate(ServeBacklog)) {
-            free->decoder.reset();
+        entry->peer = server.listener.unixSocket ? ReadPeer(fd) : Peer{};
+        entry->door = server.listener.unixSocket
+                          ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
+                          : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&from), fromLength);
+        // The kernel has named a UNIX peer already: one the lists refuse never waits.
+        if (server.listener.unixSocket && PeerAccessOf(server.rules, entry->peer) == PeerAccess::Refused) {
+            const char* reason = entry->peer.known
+                                     ? "your user is not on this line's share-write or share-watch list"
+                                     : "the kernel would not say who you are";
+            char what[160];
+            std::snprintf(what, sizeof what, "refused: %s", reason);
+            DoorLine(server, *entry, now, what);
+            RefuseAtDoor(fd, reason);
+            continue;
+        }
+        DoorRoom room = MakeRoom(server, entry->door, now);
+        // A TCP client's token is not read while its address has its share
+        // of tries waiting: a guess would be answered before its time.
+        if (room != DoorRoom::Room && !server.listener.unixSocket) {
+            const char* reason = room == DoorRoom::PeerFull
+                                     ? "too many connections from your address wait to be let in"
+                                     : "too many connections wait to be let in";
+            char what[160];
+            std::snprintf(what, sizeof what, "refused: %s", reason);
+            DoorLine(server, *entry, now, what);
+            RefuseAtDoor(fd, reason);
+            continue;
+        }
+        entry->decoder.reset(new (std::nothrow) WireDecoder);
+        if (!entry->decoder) {
             close(fd);
             Log(server, "serve: a client was refused: no memory");
             continue;
@@ -434,14 +556,28 @@ void Accept(Server& server, int64_t now) {
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
         // As much as the system allows up to this; less only means less slack.
-        int room = ServeSocketBuffer;
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-        free->fd = fd;
-        free->state = ServeState::Hello;
-        free->deadline = now + HelloWaitMilliseconds;
-        free->peer = server.listener.unixSocket ? ReadPeer(fd) : Peer{};
-        free->toldWatching = false;
-        free->id = RosterNobody;
+        int buffer = ServeSocketBuffer;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        entry->fd = fd;
+        entry->state = ServeState::Hello;
+        entry->deadline = now + HelloWaitMilliseconds;
+        entry->since = now;
+        entry->silent = true;
+        entry->toldWatching = false;
+        entry->id = RosterNobody;
+        // A hello sent with the connection is decided now. On a UNIX socket
+        // one that came while the door was full still is (the peer is known
+        // and listed, and nothing is guessed); one still to come is not waited for.
+        ReadClient(server, *entry, now);
+        if (room != DoorRoom::Room && Waiting(*entry)) {
+            const char* reason = room == DoorRoom::PeerFull
+                                     ? "too many connections of your user wait to be let in"
+                                     : "too many connections wait to be let in";
+            char what[160];
+            std::snprintf(what, sizeof what, "refused: %s", reason);
+            DoorLine(server, *entry, now, what);
+            Refuse(server, *entry, reason);
+        }
     }
 }
 
@@ -492,7 +628,7 @@ unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int
         server.sendDue = INT64_MAX;
     }
     if (due || server.gathered >= ServeGatherBytes) SendGathered(server);
-    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+    for (unsigned i = 0; i < ServeEntries; ++i) {
         ServeClient& c = server.client[i];
         bool write = due || c.socketFull || c.backlog.Used() >= ServeGatherBytes || c.snapshot ||
                      c.stagingStart < c.stagingEnd;
@@ -524,7 +660,7 @@ unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int
 
 void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsigned count, int64_t now) {
     if (server.listener.listener < 0 || count < ServeMaxDescriptors) return;
-    for (unsigned i = 0; i < ServeMaxClients; ++i) {
+    for (unsigned i = 0; i < ServeEntries; ++i) {
         ServeClient& c = server.client[i];
         short events = fds[1 + i].revents;
         if (c.fd < 0 || fds[1 + i].fd != c.fd || events == 0) continue;
@@ -560,15 +696,9 @@ void ServeTimers(Server& server, int64_t now) {
         if (c.state == ServeState::Refusing) {
             Refuse(server, c, c.refusal);
         } else if (c.state == ServeState::Hello && c.decoder->Pending() == 0) {
-            if (server.rules.rawWatch) {
-                c.state = ServeState::Raw;
-                Log(server, "serve: a raw client watches");
-            } else {
-                Log(server, "serve: a client that said no hello was dropped");
-                Drop(server, c, nullptr);
-            }
+            BecomeRaw(server, c, now, "a client without a hello in time");
         } else if (c.state == ServeState::Hello) {
-            Log(server, "serve: a client's hello did not come whole in time");
+            DoorLine(server, c, now, "was dropped: its hello did not come whole in time");
             Drop(server, c, nullptr);
         }
     }
@@ -595,8 +725,8 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
             break;
         }
         // Drops after, as for a shared send: none may leave step halfway.
-        bool full[ServeMaxClients] = {};
-        for (unsigned i = 0; i < ServeMaxClients; ++i) {
+        bool full[ServeEntries] = {};
+        for (unsigned i = 0; i < ServeEntries; ++i) {
             ServeClient& c = server.client[i];
             if (c.fd < 0 || c.state != ServeState::Active) continue;
             server.gathering = true;
@@ -605,7 +735,7 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
                 !c.inStep && (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
                               !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n));
         }
-        for (unsigned i = 0; i < ServeMaxClients; ++i) {
+        for (unsigned i = 0; i < ServeEntries; ++i) {
             if (full[i]) Drop(server, server.client[i], "it did not keep up");
         }
         at += n;
@@ -639,10 +769,14 @@ bool ServeScriptWrites(const Server& server) {
 }
 
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite) {
+    return ServeMemberJoins(server, WireClientKind::Browser, name, since, mayWrite);
+}
+
+uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
+                          bool mayWrite) {
     RoleChanges changes;
     // As an attached client: the first with the right to write gets a free line.
-    uint16_t id =
-        RosterJoin(server.roster, WireClientKind::Browser, name, since, mayWrite, WireAsk::Write, &changes);
+    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, WireAsk::Write, &changes);
     if (id == RosterNobody) return id;
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
     Tell(server, changes);
@@ -652,6 +786,12 @@ uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool ma
 void ServePageLeaves(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
     if (m == nullptr || m->kind != WireClientKind::Browser) return;
+    ServeMemberLeaves(server, id);
+}
+
+void ServeMemberLeaves(Server& server, uint16_t id) {
+    const RosterMember* m = RosterFind(server.roster, id);
+    if (m == nullptr) return;
     Log(server, "serve: %s left", m->name);
     RoleChanges changes;
     RosterLeave(server.roster, id, &changes);

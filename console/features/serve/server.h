@@ -1,13 +1,23 @@
 // The served line's side of attaching: the listening socket (opened as
 // --share opens it), the clients on it, their roles, and what goes to each.
 //
-// A client first says hello (wire.h). Until then it waits at most
-// HelloWaitMilliseconds; one whose first bytes are not a hello, or that says
-// nothing, is a raw client: dropped, or kept as a raw watcher where the
-// rules allow it (it gets the line's bytes as they are and never types).
-// The hello is decided by the access rules (access.h); a refusal is sent
-// with its reason, logged, and the client closed (a wrong token only after
-// WrongTokenDelayMilliseconds, kept as a deadline: nothing here waits).
+// A client first says hello (wire.h). Until then it waits at the door
+// (door.h), in a pool of its own with a bound per peer, at most
+// HelloWaitMilliseconds; it takes one of the ServeMaxClients slots only once
+// the access rules (access.h) have admitted its hello. A hello already
+// sent is read as its connection is accepted. A peer that finds no room at
+// the door has its silent connection that waited longest closed for the
+// new one, or, with none silent, the new one refused at once (on TCP with
+// its token unread; on a UNIX socket once a hello that came with it is
+// decided); others' are never touched. On a UNIX socket the kernel names
+// the peer as it connects: one the lists refuse is refused then. One whose
+// first bytes are not a hello, or that says nothing, is a raw client:
+// dropped, or kept as a raw watcher where the rules allow it (it gets the
+// line's bytes as they are and never types; at most ServeMaxRaw, so clients
+// that said who they are keep the other slots). A refusal is sent with its reason and the
+// client closed (a wrong token only after WrongTokenDelayMilliseconds, kept
+// as a deadline at the door: nothing here waits); what happens at the door
+// is logged once per peer a minute.
 // An admitted client gets the snapshot (snapshot.h), then the line's bytes;
 // both drain through a bounded buffer, so a client that does not keep up is
 // dropped and never holds the line. A malformed or oversized message ends
@@ -33,6 +43,7 @@
 #include "console/rules/history.h"
 #include "console/line/line.h"
 #include "console/features/serve/access.h"
+#include "console/features/serve/door.h"
 #include "console/rules/roster.h"
 #include "console/rules/snapshot.h"
 #include "console/rules/wire.h"
@@ -40,8 +51,12 @@
 #include "console/rules/share_buffer.h"
 #include "console/rules/sink.h"
 
-const unsigned ServeMaxClients = 16;
-const unsigned ServeMaxDescriptors = ServeMaxClients + 1;
+const unsigned ServeMaxClients = 16;  // admitted clients, raw watchers among them
+const unsigned ServeMaxRaw = ServeMaxClients / 2;
+// Slots for the admitted, the door's pool, and one to read a hello that
+// came with its connection while the door is full.
+const unsigned ServeEntries = ServeMaxClients + ServeDoorWaiting + 1;
+const unsigned ServeMaxDescriptors = ServeEntries + 1;
 const unsigned ServeBacklog = 1u << 20;
 // The line's bytes are gathered until this many wait, or for at most
 // ServeGatherMilliseconds: a flood then costs each client a send (and a
@@ -77,6 +92,9 @@ struct ServeClient {
     int64_t deadline = 0;      // Hello: when it is a raw client; Refusing: when to say no
     const char* refusal = "";  // Refusing: why
     Peer peer = {};
+    DoorPeer door = {};   // whom it counts for at the door
+    int64_t since = 0;    // when it was accepted
+    bool silent = false;  // Hello: it has sent nothing yet
     uint16_t id = RosterNobody;
     bool toldWatching = false;  // a watcher's keys were refused once with the notice
     std::unique_ptr<WireDecoder> decoder;
@@ -99,7 +117,8 @@ struct Server {
     ReceiveSeam seam;  // the console's chain, read into each snapshot
     Roster roster;
     uint16_t script = RosterNobody;
-    ServeClient client[ServeMaxClients];
+    ServeClient client[ServeEntries];  // Free, waiting at the door, or admitted
+    DoorLog doorLog = {};
     bool gathering = false;             // the line's bytes wait for sendDue
     std::unique_ptr<uint8_t[]> gather;  // framed Data for the clients in step
     unsigned gathered = 0;
@@ -134,6 +153,11 @@ bool ServeScriptWrites(const Server& server);
 // the line later): its id, or RosterNobody when the roster is full.
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite);
 void ServePageLeaves(Server& server, uint16_t id);
+// Any member that is not this socket's client (a page, a port client):
+// joins as the first with the right to write gets a free line, and leaves.
+uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
+                          bool mayWrite);
+void ServeMemberLeaves(Server& server, uint16_t id);
 // The page takes the line as a client's Take does. False: it may only watch.
 bool ServePageTakes(Server& server, uint16_t id);
 // Attached clients, raw watchers too.

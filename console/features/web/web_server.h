@@ -6,8 +6,10 @@
 //
 // Serves only its embedded page, script and stylesheet, /login and /log
 // (the current log, to a page that may watch), each with a
-// Content-Security-Policy of 'self'. At most WebMaxPages WebSockets: more
-// handshakes are answered 503. Pages are shown the screen through
+// Content-Security-Policy of 'self', and only to a request whose Host names
+// this server (421 otherwise). At most WebMaxPages WebSockets: more
+// handshakes are answered 503. A connection that does not send its request
+// in time is closed (WebRequestMilliseconds, WebMaxWaitingPerPeer). Pages are shown the screen through
 // WebShowFrame (see web_view.h), and what they send (keys, pastes, BREAK,
 // DTR, RTS, taking the line) comes back through the hooks, from a page that
 // is the writer only.
@@ -38,6 +40,11 @@ struct lws_vhost;
 
 const unsigned WebMaxPages = 16;
 const unsigned WebMaxHttp = 16;  // page loads and logins at once
+// A connection has this long to send a whole request (after it opens, or
+// after its last answer); one address may have this many that have not,
+// its oldest closed for a newer one, so slow senders hold no place long.
+const int64_t WebRequestMilliseconds = 4000;
+const unsigned WebMaxWaitingPerPeer = 8;
 const unsigned WebMaxConnections = WebMaxPages + WebMaxHttp;
 const unsigned WebMaxDescriptors = WebMaxConnections + 1;  // and the listener
 // While connections are open the library is asked this often for what it
@@ -56,6 +63,9 @@ struct WebSettings {
     bool watchOnly;       // a served line: its roster (the hooks below) decides who writes
     const char* cert;     // TLS: both or neither
     const char* key;
+    // --web-host: more names than its own address a request's Host may give.
+    const char (*hosts)[WebHostNameCapacity];
+    unsigned hostCount;
 };
 
 // What the program lends the pages. Every hook may be null.
@@ -102,8 +112,12 @@ struct WebPage {
 struct WebConnection {
     int fd;
     struct lws* wsi;
-    bool wantWrite;    // we asked for a chance to write
-    bool sendingFile;  // the library sends the log as the socket takes it
+    bool wantWrite;        // we asked for a chance to write
+    bool sendingFile;      // the library sends the log as the socket takes it
+    int64_t waitingSince;  // when it was left to send a request; 0: it has, or is a page
+    bool read;             // the library has read what came with it
+    uint8_t peer[16];      // its address (IPv4 as IPv6 writes it)
+    char local[48];        // the address it came to, numeric: the Host it may name
 };
 
 struct Web {
@@ -114,6 +128,10 @@ struct Web {
     unsigned connections = 0;
     int64_t serviceDue = 0;
     WebSettings settings = {};
+    int port = 0;
+    char host[WebHostNameCapacity] = "";          // --web's own, as given
+    const char* names[1 + WebMaxHostNames] = {};  // it and --web-host's
+    unsigned nameCount = 0;
     char token[WebTokenCapacity] = "";
     bool tls = false;
     WebHooks hooks;
