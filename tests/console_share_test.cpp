@@ -31,8 +31,8 @@
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
 #include "console/features/log.h"
-#include "console/features/serve/door.h"
 #include "console/rules/log_rotation.h"
+#include "console/features/serve/door.h"
 #include "console/rules/roster.h"
 #include "console/features/serve/server.h"
 #include "console/rules/snapshot.h"
@@ -275,6 +275,118 @@ TEST(Wire, ABrokenStreamIsAnErrorBeforeItsPayloadIsWaitedFor) {
     std::vector<uint8_t> future = {0, 9, 1, 2, 3};
     ASSERT_TRUE(ReadHello({WireType::Hello, future.data(), 5}, &h));
     EXPECT_EQ(h.version, 9);
+}
+
+// Every type's bytes, written out by hand: a change to the encoder and the
+// decoder together still changes what an older peer reads, and fails here.
+TEST(Wire, EachTypeEncodesToItsFixedBytes) {
+    uint8_t out[WireMaxMessage];
+    std::vector<uint8_t> stream;
+    WireHello hello = {};
+    hello.version = 3;
+    hello.ask = WireAsk::Take;
+    hello.kind = WireClientKind::Script;
+    std::strcpy(hello.name.text, "ana");
+    hello.tokenLength = 2;
+    std::memcpy(hello.token, "k\0", 2);
+    Append(stream, out, PutHello(out, sizeof out, hello));
+    Append(stream, out, PutWelcome(out, sizeof out, {3, WireRole::Writing, 0x0102}));
+    Append(stream, out, PutText(out, sizeof out, WireType::Refusal, "no"));
+    Append(stream, out, PutText(out, sizeof out, WireType::Notice, "hi"));
+    Append(stream, out, PutData(out, sizeof out, U("\x00\xff\r"), 3));
+    Append(stream, out, PutData(out, sizeof out, U("x"), 1, WireType::Typed));
+    Append(stream, out, PutData(out, sizeof out, U("y"), 1, WireType::TypedText));
+    Append(stream, out, PutControl(out, sizeof out, {WireControl::Dtr, 1, {}}));
+    WireControlMessage settings = {WireControl::Settings, 0, {}};
+    std::strcpy(settings.settings.text, "9600,n,8,1");
+    Append(stream, out, PutControl(out, sizeof out, settings));
+    Append(stream, out, PutControlDone(out, sizeof out, WireControl::Rts, 1));
+    WireRoster roster = {};
+    roster.count = 1;
+    roster.entry[0] = {0x0203, WireRole::Watching, WireClientKind::Browser, 0x0102030405060708, {}};
+    std::strcpy(roster.entry[0].name.text, "bo");
+    Append(stream, out, PutRoster(out, sizeof out, roster));
+    Append(stream, out, PutRoleChange(out, sizeof out, {WireRole::Watching, 9, {2, "bo"}}));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Take));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Give));
+    // clang-format off
+    const std::vector<uint8_t> fixed = {
+        0x01, 0, 0, 11, 0, 3, 2, 1, 3, 'a', 'n', 'a', 2, 'k', 0,            // Hello
+        0x02, 0, 0, 5, 0, 3, 1, 0x01, 0x02,                                 // Welcome
+        0x03, 0, 0, 3, 2, 'n', 'o',                                         // Refusal
+        0x0d, 0, 0, 3, 2, 'h', 'i',                                         // Notice
+        0x07, 0, 0, 3, 0x00, 0xff, '\r',                                    // Data
+        0x0f, 0, 0, 1, 'x',                                                 // Typed
+        0x11, 0, 0, 1, 'y',                                                 // TypedText
+        0x08, 0, 0, 2, 2, 1,                                                // Control: DTR on
+        0x08, 0, 0, 13, 5, 0, 10, '9', '6', '0', '0', ',', 'n', ',', '8', ',', '1',
+        0x0e, 0, 0, 2, 3, 1,                                                // ControlDone
+        0x09, 0, 0, 16, 1, 0x02, 0x03, 0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 2, 'b', 'o',  // Roster
+        0x0a, 0, 0, 6, 0, 0, 9, 2, 'b', 'o',                                // Role
+        0x0b, 0, 0, 0,                                                      // Take
+        0x0c, 0, 0, 0,                                                      // Give
+    };
+    // clang-format on
+    EXPECT_EQ(stream, fixed);
+
+    // The snapshot's four: a screen with three cells set, part-way through a
+    // cursor address in graphics mode; a chain holding ESC [ after a CR; one
+    // history row with a wide cell; the end, counting that row.
+    ResetScreen();
+    screen.cells[0] = 'h';
+    screen.cells[1] = 'i';
+    screen.cells[ScreenCells - 1] = 0x2192;
+    terminal.row = 1;
+    terminal.column = 2;
+    terminal.graphicsMode = true;
+    terminal.escapeState = EscapeState::ColumnByte;
+    terminal.pendingRow = 5;
+    History history;
+    ASSERT_TRUE(history.Allocate(4));
+    Cell row[ScreenColumns];
+    for (Cell& cell : row) cell = BlankCell;
+    row[0] = 'a';
+    row[1] = 'b';
+    row[2] = 0x2192;
+    history.Push(row);
+    AnsiFilter ansi;
+    ansi.stage = AnsiFilter::Stage::Csi;
+    ansi.heldCount = 2;
+    std::memcpy(ansi.held, "\033[", 2);
+    ReceivedMap map;
+    map.afterReturn = true;
+    uint8_t maps = MapInLfCrlf | MapOutDelBs;  // the sent one is the client's own
+    SnapshotCursor cursor;
+    BeginSnapshot(cursor, history, {&ansi, &map, &maps});
+    std::vector<uint8_t> room(2 * WireMaxMessage);
+    std::vector<uint8_t> snapshot(
+        room.begin(), room.begin() + FillSnapshot(cursor, history, room.data(), unsigned(room.size())));
+    ResetScreen();
+    std::vector<uint8_t> expected = {0x04, 0, 0x0f, 0x05};  // Screen: 3845 bytes
+    for (int i = 0; i < ScreenCells; ++i) expected.insert(expected.end(), {0x00, 0x20});
+    expected[4 + 1] = 'h';
+    expected[4 + 3] = 'i';
+    expected[4 + 2 * ScreenCells - 2] = 0x21;
+    expected[4 + 2 * ScreenCells - 1] = 0x92;
+    expected.insert(expected.end(), {1, 2, 2, 3, 5});  // row, column, graphics, ColumnByte, row byte
+    // clang-format off
+    expected.insert(expected.end(), {
+        0x10, 0, 0, 7, 5, 1, 2, 0, 2, 0x1b, '[',              // Chain
+        0x05, 0, 0, 8, 0, 1, 3, 'a', 'b', 0x80, 0x21, 0x92,   // History
+        0x06, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1,                // HistoryEnd
+    });
+    // clang-format on
+    EXPECT_EQ(snapshot, expected);
+
+    // And the decoder reads the fixed bytes as those types, in that order.
+    stream.insert(stream.end(), expected.begin(), expected.end());
+    std::vector<WireType> types;
+    for (auto& message : Decode(stream, 5)) types.push_back(message.first);
+    using T = WireType;
+    EXPECT_EQ(types,
+              (std::vector<WireType>{T::Hello, T::Welcome, T::Refusal, T::Notice, T::Data, T::Typed,
+                                     T::TypedText, T::Control, T::Control, T::ControlDone, T::Roster, T::Role,
+                                     T::Take, T::Give, T::Screen, T::Chain, T::History, T::HistoryEnd}));
 }
 
 // --- The snapshot: what a client restores gives the server's screen, and the

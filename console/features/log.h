@@ -25,7 +25,7 @@
 
 #include "console/rules/options.h"
 #include "console/features/log_file.h"
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 #include "console/rules/log_rotation.h"
 #include "console/rules/text_rules.h"
 #include "console/rules/timestamp.h"

@@ -18,7 +18,7 @@
 
 #include "console/rules/log_rotation.h"
 #include "console/rules/options.h"
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 struct LogFileMode {
     unsigned mode = 0600;

@@ -8,15 +8,15 @@
 // as a log does, at an event's edge, each file a whole recording with its
 // own header. A write that fails (a full disk) ends the recording, and
 // TakeProblem says so once; the session goes on.
-#ifndef BRISVANE_CONSOLE_FEATURES_RECORDER_H
-#define BRISVANE_CONSOLE_FEATURES_RECORDER_H
+#ifndef BRISVANE_CONSOLE_RECORDER_H
+#define BRISVANE_CONSOLE_RECORDER_H
 
 #include <cstdint>
 #include <memory>
 
 #include "console/features/log_file.h"
 #include "console/rules/log_rotation.h"
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 #include "console/rules/recording.h"
 #include "console/rules/sink.h"
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/line/clock.h"
 #include "console/line/local_line.h"
 #include "console/line/serial_devices.h"
 #include "console/line/net_address.h"

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/batch.h"
 #include "console/program/commands.h"
 #include "console/program/connection.h"

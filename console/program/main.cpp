@@ -19,6 +19,7 @@
 #include <vector>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/batch.h"
 #include "console/program/connection.h"
 #include "console/program/console.h"
@@ -26,7 +27,7 @@
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
 #include "console/program/recorded.h"
-#include "console/rules/profiles.h"
+#include "console/features/profiles.h"
 #include "console/program/script.h"
 #include "console/program/served.h"
 #include "console/program/signals.h"

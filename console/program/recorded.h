@@ -7,8 +7,8 @@
 // draws the recording's received bytes up to a time on a fresh screen, with
 // the live session's maps and ANSI rule from its header, and prints the
 // screen's 24 rows: the screen the live session showed then.
-#ifndef BRISVANE_CONSOLE_PROGRAM_RECORDED_H
-#define BRISVANE_CONSOLE_PROGRAM_RECORDED_H
+#ifndef BRISVANE_CONSOLE_RECORDED_H
+#define BRISVANE_CONSOLE_RECORDED_H
 
 #include <cstdint>
 

@@ -14,10 +14,11 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "console/line/clock.h"
 #include "console/program/console.h"
 #include "console/program/line_controls.h"
 #include "console/program/send.h"
-#include "console/rules/prompt.h"
+#include "console/program/prompt.h"
 #include "core/screen.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "console/line/clock.h"
 #include "console/program/console.h"
 #include "console/program/recorded.h"
 

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/front_end.h"
 #include "console/program/line_controls.h"
 #include "console/program/script.h"

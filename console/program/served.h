@@ -5,8 +5,8 @@
 // Attaching (--attach): the console's line is an AttachLine, kept also in
 // Console::attached for its role and roster. Serving (--serve, or any
 // --share of a served line): Console::server instead of the raw share.
-#ifndef BRISVANE_CONSOLE_SERVE_SERVED_H
-#define BRISVANE_CONSOLE_SERVE_SERVED_H
+#ifndef BRISVANE_CONSOLE_SERVED_H
+#define BRISVANE_CONSOLE_SERVED_H
 
 #include <cstdint>
 #include <memory>

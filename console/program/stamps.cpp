@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "console/program/console.h"
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 bool StartStamps(Console& c, char* problem, unsigned capacity) {
     const ConsoleOptions& o = c.options;

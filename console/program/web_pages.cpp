@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "console/line/clock.h"
 #include "console/features/serve/access.h"
 #include "console/program/console.h"
 #include "console/program/line_controls.h"

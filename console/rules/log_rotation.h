@@ -3,8 +3,8 @@
 // be), and --log-keep N keeps N old ones, name.1 the newest, then name.2,
 // and so on; the one past N is removed. The rules here are pure; the log's
 // writer (features/log_file.h) does the files.
-#ifndef BRISVANE_CONSOLE_SERVE_LOG_ROTATION_H
-#define BRISVANE_CONSOLE_SERVE_LOG_ROTATION_H
+#ifndef BRISVANE_CONSOLE_LOG_ROTATION_H
+#define BRISVANE_CONSOLE_LOG_ROTATION_H
 
 #include <cstdint>
 

@@ -637,6 +637,14 @@ bool ExpandHome(const char* text, char* path, unsigned capacity) {
     return n >= 0 && unsigned(n) < capacity;
 }
 
+bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
+    bool fromHome = text[0] == '~' && (text[1] == '/' || text[1] == '\0');
+    if (fromHome || text[0] == '/' || base[0] == '\0') return ExpandHome(text, path, capacity);
+    int n =
+        std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
+    return n >= 0 && unsigned(n) < capacity;
+}
+
 bool LooksLikeDevice(const char* text) {
     return std::strchr(text, '/') != nullptr;  // also rfc2217:// and tcp://
 }

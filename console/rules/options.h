@@ -159,6 +159,11 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
 // shell would have it; false when it does not fit.
 bool ExpandHome(const char* text, char* path, unsigned capacity);
 
+// `text` relative to `base` (the current folder when `base` is empty)
+// unless absolute; a leading "~/" (or "~" alone) is the user's home folder.
+// Returns false when the result does not fit.
+bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity);
+
 // True when `text` must be a device, never a profile name: a path or a
 // network form.
 bool LooksLikeDevice(const char* text);

@@ -18,8 +18,8 @@
 // misframed event is found where it starts. A reader stops at the first
 // event that is torn (a crash's last one), fails its check or names a line
 // the header lacks, and says where; every event before it stands.
-#ifndef BRISVANE_CONSOLE_RULES_RECORDING_H
-#define BRISVANE_CONSOLE_RULES_RECORDING_H
+#ifndef BRISVANE_CONSOLE_RECORDING_H
+#define BRISVANE_CONSOLE_RECORDING_H
 
 #include <cstdint>
 

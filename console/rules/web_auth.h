@@ -10,8 +10,8 @@
 // for), so another site's page cannot open it with the user's cookie; a
 // login likewise. The Host itself must name this server, so a name some DNS
 // points at it does not make another site's page our own.
-#ifndef BRISVANE_CONSOLE_WEB_WEB_AUTH_H
-#define BRISVANE_CONSOLE_WEB_WEB_AUTH_H
+#ifndef BRISVANE_CONSOLE_WEB_AUTH_H
+#define BRISVANE_CONSOLE_WEB_AUTH_H
 
 #include <cstdint>
 

@@ -12,8 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/features/web/web_assets.h"
-#include "console/rules/schedule.h"
 
 namespace {
 

@@ -15,8 +15,10 @@
 // is the writer only.
 //
 // Roles: a page is a watcher until it takes the line, which needs a session
-// (the token, given once at /login). One writer at a time: taking the line
-// moves it from whoever had it, a page or the local side (WebLocalWriter).
+// (the token, given once at /login). One page writes at a time: taking the
+// line moves it from the page that had it; the local terminal types
+// throughout. On a served line (watchOnly) its roster moves the role
+// through the hooks, and the program tells the pages with SetWebWriter.
 //
 // The loop's calls, each pass: WebDescriptors before poll, ServeWeb after,
 // WebTimeout for poll's deadline.
@@ -52,7 +54,7 @@ const int64_t WebTickMilliseconds = 200;
 // goes at once, those during a flood are gathered (25 a second at most).
 const int64_t WebUpdateMilliseconds = 40;
 const unsigned WebInputCapacity = 4 * WebPasteCapacity + 16;  // one message from a page
-const int WebLocalWriter = -1;  // the local terminal (or a served line's client)
+const int WebLocalWriter = -1;  // no page writes (a served line: the role is elsewhere)
 
 struct WebSettings {
     const char* address;  // "[HOST:]PORT", HOST 127.0.0.1 unless named
@@ -137,7 +139,7 @@ struct Web {
     const char* logPath = nullptr;  // the current log, or null
     WebSessions sessions;
     WebShown shown;
-    int writer = WebLocalWriter;  // a page's index, or the local side
+    int writer = WebLocalWriter;  // the writing page's index, or none
     unsigned pages = 0;
     WebPage page[WebMaxPages];
     WebInput parsed;
@@ -166,7 +168,7 @@ void WebSayToPages(Web& web, const char* text);
 void WebSayToPage(Web& web, int index, const char* text);
 // The page that is `member` of a served line's roster, or -1.
 int WebPageOf(const Web& web, uint16_t member);
-// The writer now: a page's index or WebLocalWriter; the local side taking it back.
+// The writing page now: its index, or WebLocalWriter when no page writes.
 void SetWebWriter(Web& web, int writer);
 // The log pages may download, or null.
 inline void SetWebLog(Web& web, const char* path) { web.logPath = path; }

@@ -1,4 +1,4 @@
-#include "console/rules/marks.h"
+#include "console/features/marks.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 namespace {
 

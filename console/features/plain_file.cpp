@@ -1,4 +1,4 @@
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 #include <cerrno>
 #include <cstring>
