@@ -33,6 +33,7 @@
 #include "console/line/device_watch.h"
 #include "console/line/line.h"
 #include "console/features/log.h"
+#include "console/features/mdns/advertise.h"
 #include "console/rules/marks.h"
 #include "console/rules/menu.h"
 #include "console/rules/notice.h"
@@ -152,6 +153,7 @@ struct FeaturesPart {
     Server server;             // --serve's --share: attached clients, with roles
     PortServer ports;          // --serve's rfc2217: and tcp-raw: accepters
     std::unique_ptr<Web> web;  // --web: browser pages, when serving
+    Advertiser mdns;           // a served line's services on the network
     Script script;
     Batch batch;
 };

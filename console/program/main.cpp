@@ -25,6 +25,7 @@
 #include "console/line/device_list.h"
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
+#include "console/program/network_lines.h"
 #include "console/rules/profiles.h"
 #include "console/program/script.h"
 #include "console/program/served.h"
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> excludes(options.excludes, options.excludes + options.excludeCount);
         ListSerialDevices({options.sysfsRoot, options.devRoot}, excludes, stdout);
         ListProfiles(profiles);
+        ListNetworkLines(stdout);
         return 0;
     }
     if (commandLine.action == ProgramAction::ListProfiles) {
@@ -193,6 +195,13 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    const char* word = commandLine.positionalCount > 0 ? commandLine.positional[0] : nullptr;
+    const char* profile =
+        word != nullptr && !LooksLikeDevice(word) && HasProfile(profiles, word) ? word : nullptr;
+    if (!ResolveMdnsDevice(&c.options, problem, sizeof problem)) {
+        std::fprintf(stderr, "brisvane: %s\n", problem);
+        return 2;
+    }
     if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }
@@ -266,6 +275,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brisvane: %s\n", message);
         return 2;  // as a wrong command line: nobody could use the pages
     }
+    if (c.options.serve) AdvertiseServed(c, profile);
 
     ResetTransferModes();
     ResetScreen();
@@ -307,6 +317,7 @@ int main(int argc, char** argv) {
     if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
     if (!CloseTransfers(c.features.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
+    StopAdvertising(c.features.mdns);
     CloseShare(c.features.share);
     StopWebPages(c);
     ClosePortServer(c.features.ports);
