@@ -229,7 +229,7 @@ class FoundByMdns(unittest.TestCase):
         (folder / 'profiles').write_text(f'[board1]\ndevice = {board.device}\nshare-rfc2217-open = yes\n'
                                         'rfc2217-replay = 4K\n')
         served = folder / 'served.err'
-        self.start(ns, PROGRAM, '--config', str(folder / 'profiles'), 'board1', '--serve', '--share',
+        first = self.start(ns, PROGRAM, '--config', str(folder / 'profiles'), 'board1', '--serve', '--share',
                    'rfc2217:0.0.0.0:7411', '--share', 'tcp:0.0.0.0:7412', '--share-token', str(token), '--web',
                    '0.0.0.0:7413', log=served)
         (folder / 'ser2net.yaml').write_text(
@@ -286,6 +286,8 @@ class FoundByMdns(unittest.TestCase):
 
         # No daemon: --list says so once and does not wait; a served line runs unadvertised.
         ns.stop_daemon()
+        wait_for(lambda: 'avahi-daemon went away' in served.read_text(), what='the loss said')
+        self.assertIsNone(first.poll())
         started = time.monotonic()
         listed = ns.run(PROGRAM, '--list')
         self.assertLess(time.monotonic() - started, 0.5 * SCALE)
@@ -296,6 +298,8 @@ class FoundByMdns(unittest.TestCase):
         wait_for(lambda: listening_in(ns, 7431), what='the unadvertised line')
         self.assertIsNone(process.poll())
         self.assertIn('mDNS: no avahi-daemon running', third.read_text())
+        os.killpg(first.pid, signal.SIGTERM)
+        self.assertEqual(first.wait(10), 0, served.read_text())
 
 
 def listening_in(ns, port):
