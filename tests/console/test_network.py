@@ -238,7 +238,7 @@ class FoundByMdns(unittest.TestCase):
             '  options:\n    mdns: true\n    mdns-name: s2n-board\n')
         self.start(ns, SER2NET, '-n', '-u', '-c', str(folder / 'ser2net.yaml'), '-P', str(folder / 'ser2net.pid'),
                    log=folder / 'ser2net.err')
-        wait_for(lambda: "advertised as 'board1'" in served.read_text(), what='the served line advertised')
+        wait_for(lambda: "advertised as 'board1'" in served.read_text(), timeout=10, what='the served line advertised')
 
         # The three services, with the keys a port server gives.
         def browse(kind):
@@ -279,7 +279,7 @@ class FoundByMdns(unittest.TestCase):
         second = folder / 'second.err'
         rival = self.start(ns, PROGRAM, other.device, '--serve', '--share', 'rfc2217:7421', '--mdns-name',
                            'board1', log=second)
-        wait_for(lambda: "advertised as 'board1 #2'" in second.read_text(), what='the second name')
+        wait_for(lambda: "advertised as 'board1 #2'" in second.read_text(), timeout=10, what='the second name')
         self.assertIn("the name 'board1' is taken on the network: 'board1 #2' instead", second.read_text())
         os.killpg(rival.pid, signal.SIGTERM)
         rival.wait(10)
