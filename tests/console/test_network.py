@@ -238,7 +238,8 @@ class FoundByMdns(unittest.TestCase):
             '  options:\n    mdns: true\n    mdns-name: s2n-board\n')
         self.start(ns, SER2NET, '-n', '-u', '-c', str(folder / 'ser2net.yaml'), '-P', str(folder / 'ser2net.pid'),
                    log=folder / 'ser2net.err')
-        wait_for(lambda: "advertised as 'board1'" in served.read_text(), timeout=10, what='the served line advertised')
+        wait_for(lambda: "advertised as 'board1'" in served.read_text(), timeout=10,
+                 what='the served line advertised')
 
         # The three services, with the keys a port server gives.
         def browse(kind):
