@@ -266,6 +266,17 @@ protected:
     }
 };
 
+// What a served line advertises: the maker's and product's strings apart.
+TEST_F(DeviceTree, TheMakerAndProductStringsAreKeptApart) {
+    std::vector<SerialDevice> found = ScanSerialDevices(roots);
+    ASSERT_GE(found.size(), 2u);
+    const SerialDevice& usb1 = found[found.size() - 1];
+    EXPECT_EQ(usb1.name, "ttyUSB1");
+    EXPECT_EQ(usb1.manufacturer, "FTDI");
+    EXPECT_EQ(usb1.productName, "FT232R USB UART");
+    EXPECT_EQ(usb1.description, "FTDI FT232R USB UART");
+}
+
 TEST_F(DeviceTree, ListsEachAdapterWithItsNamesDriverIdsAndTopology) {
     char* text = nullptr;
     size_t size = 0;

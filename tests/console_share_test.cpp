@@ -4,7 +4,9 @@
 // roster's roles and log rotation. (A slow client's drop is seen whole in
 // tests/console/test_share.py.) And the browser pages' rules: what a page's
 // keys send, what a page is shown, who gets in (pages in a real browser in
-// tests/console/test_web.py).
+// tests/console/test_web.py). And mDNS: the TXT keys a served line
+// advertises, the table of lines found, and avahi's events on the loop
+// (advertising and finding for real in tests/console/test_mdns.py).
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -25,7 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "console/features/mdns/avahi_poll.h"
 #include "console/program/console.h"
+#include "console/rules/mdns_records.h"
 #include "console/program/send.h"
 #include "console/features/share.h"
 #include "console/features/serve/access.h"
@@ -33,6 +37,7 @@
 #include "console/features/log.h"
 #include "console/rules/log_rotation.h"
 #include "console/features/serve/door.h"
+#include "console/line/clock.h"
 #include "console/rules/roster.h"
 #include "console/features/serve/server.h"
 #include "console/rules/snapshot.h"
@@ -1661,6 +1666,179 @@ TEST(WebAuth, HostsNameTheServer) {
     EXPECT_NE(WebHostNameProblem("lab.example:8080"), nullptr);
     EXPECT_NE(WebHostNameProblem(""), nullptr);
     EXPECT_NE(WebHostNameProblem("lab example"), nullptr);
+}
+
+MdnsDeviceFacts UsbAdapter() {
+    MdnsDeviceFacts f;
+    f.local = true;
+    f.vendor = "0403";
+    f.product = "6001";
+    f.serial = "A10K3ZQ1";
+    f.manufacturer = "FTDI";
+    f.productName = "FT232R USB UART";
+    return f;
+}
+
+TEST(MdnsRecords, TxtKeysAsAPortServerGivesThemAndOnlyWhatTheDeviceHas) {
+    EXPECT_EQ(PortServiceTxt(UsbAdapter()),
+              (std::vector<std::string>{"provider=brisvane", "gensiostack=telnet(rfc2217),tcp",
+                                        "devicetype=serialdev", "idVendor=0403", "idProduct=6001",
+                                        "serial=A10K3ZQ1", "manufacturer=FTDI", "product=FT232R USB UART"}));
+    MdnsDeviceFacts pty;
+    pty.local = true;  // a pty: no USB facts, no empty keys
+    EXPECT_EQ(PortServiceTxt(pty),
+              (std::vector<std::string>{"provider=brisvane", "gensiostack=telnet(rfc2217),tcp",
+                                        "devicetype=serialdev"}));
+    EXPECT_EQ(AttachServiceTxt(MdnsDeviceFacts()), std::vector<std::string>{"provider=brisvane"});
+    EXPECT_EQ(WebServiceTxt(), (std::vector<std::string>{"provider=brisvane", "path=/"}));
+    MdnsDeviceFacts chatty = UsbAdapter();
+    chatty.productName = std::string(400, 'p');  // a TXT string holds 255 bytes
+    for (const std::string& item : PortServiceTxt(chatty)) EXPECT_LE(item.size(), 255u);
+}
+
+TEST(MdnsRecords, TheNameIsGivenElseTheProfileElseTheDevice) {
+    EXPECT_EQ(MdnsServiceName("bench-3", "board", "/dev/ttyUSB0"), "bench-3");
+    EXPECT_EQ(MdnsServiceName("", "board", "/dev/ttyUSB0"), "board");
+    EXPECT_EQ(MdnsServiceName("", nullptr, "/dev/ttyUSB0"), "ttyUSB0");
+    EXPECT_EQ(MdnsServiceName("", nullptr, "rfc2217://10.0.0.5:7000"), "10.0.0.5:7000");
+    // A DNS label holds 63 bytes; a character is not cut in two.
+    std::string name = std::string(62, 'a') + "\xc3\xa9";
+    EXPECT_EQ(MdnsServiceName(name.c_str(), nullptr, "x"), std::string(62, 'a'));
+}
+
+TEST(MdnsRecords, ServicesSeenOnSeveralInterfacesAreOneEntry) {
+    MdnsTable table;
+    EXPECT_TRUE(MdnsSeen(table, "board1", MdnsPortType, "local"));
+    EXPECT_FALSE(MdnsSeen(table, "board1", MdnsPortType, "local"));  // again, on eth0: not resolved twice
+    EXPECT_TRUE(MdnsSeen(table, "board1", MdnsAttachType, "local"));
+    EXPECT_EQ(table.found.size(), 2u);
+    EXPECT_EQ(MdnsUnresolved(table), 2u);
+    MdnsResolved(table, "board1", MdnsPortType, "local", "lab.local", "10.0.0.5", 7411,
+                 {"provider=brisvane", "gensiostack=telnet(rfc2217),tcp"});
+    EXPECT_EQ(MdnsUnresolved(table), 1u);
+    MdnsGone(table, "board1", MdnsAttachType, "local");
+    EXPECT_EQ(table.found.size(), 1u);
+    for (unsigned i = 0; i < MdnsMaxFound + 5; ++i)
+        MdnsSeen(table, std::to_string(i).c_str(), MdnsPortType, "local");
+    EXPECT_EQ(table.found.size(), size_t(MdnsMaxFound));  // bounded
+}
+
+TEST(MdnsRecords, ANameReachesAPortOrAnAttachAccepterByItsType) {
+    MdnsTable table;
+    auto add = [&](const char* name, const char* type, const char* address, uint16_t port,
+                   std::vector<std::string> txt) {
+        MdnsSeen(table, name, type, "local");
+        MdnsResolved(table, name, type, "local", "lab.local", address, port, txt);
+    };
+    add("board1", MdnsPortType, "10.0.0.5", 7411, {"gensiostack=telnet(rfc2217),tcp", "provider=brisvane"});
+    add("board1", MdnsAttachType, "10.0.0.5", 7412, {"provider=brisvane"});
+    add("s2n", MdnsPortType, "10.0.0.6", 2000, {"gensiostack=telnet(rfc2217),tcp", "provider=ser2net"});
+    add("rawport", MdnsPortType, "fe80::1", 3000, {"gensiostack=tcp", "provider=ser2net"});
+    MdnsSeen(table, "pending", MdnsPortType, "local");  // seen, never resolved
+
+    MdnsTarget t = MdnsChoose(table, "board1", false);
+    EXPECT_EQ(t.pick, MdnsPick::Network);
+    EXPECT_EQ(t.where, "rfc2217://10.0.0.5:7411");
+    t = MdnsChoose(table, "board1", true);  // a token given: the served line itself
+    EXPECT_EQ(t.pick, MdnsPick::Attach);
+    EXPECT_EQ(t.where, "tcp:10.0.0.5:7412");
+    EXPECT_EQ(MdnsChoose(table, "s2n", true).where, "rfc2217://10.0.0.6:2000");
+    EXPECT_EQ(MdnsChoose(table, "rawport", false).where, "tcp://[fe80::1]:3000");
+    EXPECT_EQ(MdnsChoose(table, "pending", false).pick, MdnsPick::NotFound);
+    EXPECT_EQ(MdnsChoose(table, "Board1", false).pick, MdnsPick::NotFound);
+    EXPECT_EQ(MdnsFoundNames(table), "board1, pending, rawport, s2n");
+    EXPECT_EQ(MdnsFoundNames(MdnsTable()), "nothing");
+
+    std::string listed = FormatMdnsTable(table);
+    EXPECT_NE(listed.find("  mdns:board1  --attach tcp:10.0.0.5:7412  (_brisvane._tcp on lab.local)\n"
+                          "    provider=brisvane\n"
+                          "  mdns:board1  rfc2217://10.0.0.5:7411  (_iostream._tcp on lab.local)\n"
+                          "    gensiostack=telnet(rfc2217),tcp provider=brisvane\n"),
+              std::string::npos)
+        << listed;
+    EXPECT_NE(listed.find("mdns:pending  (not resolved)"), std::string::npos) << listed;
+}
+
+// avahi's side of the loop, without a daemon: a pipe as its socket.
+struct PollCalls {
+    MdnsPoll* poll;
+    int watched = 0, timed = 0;
+    AvahiWatchEvent seen = AvahiWatchEvent(0);
+    bool freeInCallback = false, again = false;
+    AvahiTimeout* timeout = nullptr;
+};
+
+TEST(MdnsPoll, WatchesArePollfdsAndTimeoutsTheLoopsDeadline) {
+    MdnsPoll poll;
+    MdnsPollInit(poll);
+    PollCalls calls = {&poll};
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    AvahiWatch* w = poll.api.watch_new(
+        &poll.api, ends[0], AVAHI_WATCH_IN,
+        [](AvahiWatch* watch, int, AvahiWatchEvent event, void* user) {
+            PollCalls& c = *static_cast<PollCalls*>(user);
+            ++c.watched;
+            c.seen = c.poll->api.watch_get_events(watch);
+            EXPECT_EQ(c.seen, event);
+            if (c.freeInCallback) c.poll->api.watch_free(watch);
+        },
+        &calls);
+    struct pollfd fds[MdnsMaxDescriptors];
+    ASSERT_EQ(MdnsPollDescriptors(poll, fds), 1u);
+    EXPECT_EQ(fds[0].fd, ends[0]);
+    EXPECT_EQ(fds[0].events, POLLIN);
+    EXPECT_EQ(::poll(fds, 1, 0), 0);
+    MdnsPollEvents(poll, fds, 1);
+    EXPECT_EQ(calls.watched, 0);  // nothing happened: not called
+    ASSERT_EQ(write(ends[1], "x", 1), 1);
+    calls.freeInCallback = true;  // avahi frees a watch from its own callback
+    ASSERT_EQ(MdnsPollDescriptors(poll, fds), 1u);
+    ASSERT_EQ(::poll(fds, 1, 0), 1);
+    MdnsPollEvents(poll, fds, 1);
+    EXPECT_EQ(calls.watched, 1);
+    EXPECT_EQ(calls.seen, AVAHI_WATCH_IN);
+    EXPECT_EQ(MdnsPollDescriptors(poll, fds), 0u);  // gone from the next wait
+    EXPECT_TRUE(poll.watches.empty());
+    (void)w;
+
+    // avahi's times are the wall clock's: 200 ms from now is due 200 ms on the loop's clock.
+    EXPECT_EQ(MdnsPollDue(poll), NoDeadline);
+    struct timeval wall;
+    gettimeofday(&wall, nullptr);
+    wall.tv_usec += 200000;
+    if (wall.tv_usec >= 1000000) wall.tv_sec += 1, wall.tv_usec -= 1000000;
+    int64_t now = MonotonicMilliseconds();
+    calls.timeout = poll.api.timeout_new(
+        &poll.api, &wall,
+        [](AvahiTimeout* t, void* user) {
+            PollCalls& c = *static_cast<PollCalls*>(user);
+            ++c.timed;
+            if (c.again) {  // set again from its own callback: due once more
+                struct timeval next;
+                gettimeofday(&next, nullptr);
+                c.poll->api.timeout_update(t, &next);
+                c.again = false;
+            }
+        },
+        &calls);
+    EXPECT_NEAR(double(MdnsPollDue(poll) - now), 200.0, 20.0);
+    MdnsPollTimers(poll, now);
+    EXPECT_EQ(calls.timed, 0);  // not yet
+    calls.again = true;
+    MdnsPollTimers(poll, now + 300);
+    EXPECT_EQ(calls.timed, 1);
+    EXPECT_LE(MdnsPollDue(poll), MonotonicMilliseconds());
+    MdnsPollTimers(poll, MonotonicMilliseconds());
+    EXPECT_EQ(calls.timed, 2);
+    EXPECT_EQ(MdnsPollDue(poll), NoDeadline);  // one shot: off after it ran
+    poll.api.timeout_update(calls.timeout, nullptr);
+    poll.api.timeout_free(calls.timeout);
+    MdnsPollTimers(poll, now + 1000);
+    EXPECT_TRUE(poll.timeouts.empty());
+    EXPECT_EQ(calls.timed, 2);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 }  // namespace

@@ -139,6 +139,8 @@ void ReadUsb(const std::string& root, const std::vector<std::string>& parts, Ser
         device->serial = ReadValue(folder + "/serial");
         std::string maker = ReadValue(folder + "/manufacturer");
         std::string product = ReadValue(folder + "/product");
+        device->manufacturer = maker;
+        device->productName = product;
         // A product string often starts with its maker's name already.
         if (!maker.empty() && product.compare(0, maker.size(), maker) != 0) {
             device->description = product.empty() ? maker : maker + " " + product;

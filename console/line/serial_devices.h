@@ -35,6 +35,8 @@ struct SerialDevice {
     std::string product;      // USB idProduct
     std::string serial;       // USB serial number, or empty
     std::string description;  // manufacturer and product strings
+    // Each of those as the device gives it.
+    std::string manufacturer, productName;
     // The USB port path (1-1.2), with ":N" for interface N > 0 of a
     // many-port adapter; the same for the same port of the same hub.
     std::string topology;

@@ -34,6 +34,7 @@
 #include "console/line/line.h"
 #include "console/features/log.h"
 #include "console/features/marks.h"
+#include "console/features/mdns/advertise.h"
 #include "console/rules/menu.h"
 #include "console/rules/notice.h"
 #include "console/rules/options.h"
@@ -155,6 +156,7 @@ struct FeaturesPart {
     Recorder recorder;           // --record
     uint32_t recordedMarks = 0;  // marks already in the recording
     std::unique_ptr<Web> web;    // --web: browser pages, when serving
+    Advertiser mdns;             // a served line's services on the network
     Script script;
     Batch batch;
 };

@@ -16,6 +16,7 @@
 #include "console/program/connection.h"
 #include "console/program/input.h"
 #include "console/program/line_controls.h"
+#include "console/program/network_lines.h"
 #include "console/program/pulses.h"
 #include "console/program/recorded.h"
 #include "console/program/script.h"
@@ -342,6 +343,7 @@ const TimedWork Timed[] = {
     {BatchDeadline, BatchDue},     // the linger, notices to stderr
     {RunTimeoutDue, RunTimedOut},  // --timeout
     {ServedDue, ServedTimers},     // a served line's hello waits and refusals; its script's role
+    {MdnsDue, MdnsTimers},         // avahi's timeouts, while a served line is advertised
 };
 const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
 
@@ -465,7 +467,7 @@ void RunLoop(Console& c, int signalPipe) {
         if (held) c.link.readMore = false;  // poll says when there is more, once there is room
         if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
         struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
-                          PortMaxDescriptors + WebMaxDescriptors] = {
+                          PortMaxDescriptors + WebMaxDescriptors + MdnsMaxDescriptors] = {
             c.front->Input(c, pass.holdKeys),
             {signalPipe, POLLIN, 0},
             {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
@@ -487,6 +489,9 @@ void RunLoop(Console& c, int signalPipe) {
         unsigned webCount = WebPagesDescriptors(c, webFds);
         count += webCount;
         RecordPass(c);
+        struct pollfd* mdnsFds = fds + count;
+        unsigned mdnsCount = AdvertiseDescriptors(c.features.mdns, mdnsFds);
+        count += mdnsCount;
         nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
         fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
         if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {
@@ -506,6 +511,7 @@ void RunLoop(Console& c, int signalPipe) {
         ServeEvents(c.features.server, c.link.state == LinkState::Open, servedFds, served, now);
         PortEvents(c.features.ports, c.link.state == LinkState::Open, portFds, ported);
         ServeWebPages(c, webFds, webCount);
+        AdvertiseEvents(c.features.mdns, mdnsFds, mdnsCount);
         if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
         // A key may have lost the line meanwhile: its events are stale then.
         if (c.quit || lineFd < 0 || c.link.line->Descriptor() != lineFd) continue;

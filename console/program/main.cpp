@@ -27,6 +27,7 @@
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
 #include "console/program/recorded.h"
+#include "console/program/network_lines.h"
 #include "console/features/profiles.h"
 #include "console/program/script.h"
 #include "console/program/served.h"
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> excludes(options.excludes, options.excludes + options.excludeCount);
         ListSerialDevices({options.sysfsRoot, options.devRoot}, excludes, stdout);
         ListProfiles(profiles);
+        ListNetworkLines(stdout);
         return 0;
     }
     if (commandLine.action == ProgramAction::ListProfiles) {
@@ -201,6 +203,13 @@ int main(int argc, char** argv) {
     }
     // A served line outlives its device: one absent at boot is waited for, not a restart loop.
     if (c.options.serve && c.options.reconnect) c.options.waitForDevice = true;
+    const char* word = commandLine.positionalCount > 0 ? commandLine.positional[0] : nullptr;
+    const char* profile =
+        word != nullptr && !LooksLikeDevice(word) && HasProfile(profiles, word) ? word : nullptr;
+    if (!ResolveMdnsDevice(&c.options, problem, sizeof problem)) {
+        std::fprintf(stderr, "brisvane: %s\n", problem);
+        return 2;
+    }
     if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }
@@ -278,6 +287,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brisvane: %s\n", message);
         return 2;  // as a wrong command line: nobody could use the pages
     }
+    if (c.options.serve) AdvertiseServed(c, profile);
 
     ResetTransferModes();
     ResetScreen();
@@ -320,6 +330,7 @@ int main(int argc, char** argv) {
     if (!CloseTransfers(c.features.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.features.recorder.Close(closing, sizeof closing)) FailAtExit(c, closing);
+    StopAdvertising(c.features.mdns);
     CloseShare(c.features.share);
     StopWebPages(c);
     ClosePortServer(c.features.ports);

@@ -241,6 +241,12 @@ const char* SetPortReplay(ConsoleOptions& o, const char* value) {
     o.portReplay = uint32_t(bytes);
     return nullptr;
 }
+const char* SetMdnsName(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0') return "an empty name";
+    if (std::strlen(value) >= sizeof o.mdnsName) return "at most 63 bytes (a DNS label)";
+    std::snprintf(o.mdnsName, sizeof o.mdnsName, "%s", value);
+    return nullptr;
+}
 const char* SetWeb(ConsoleOptions& o, const char* value) {
     char host[256];
     int port;
@@ -428,6 +434,8 @@ const OptionSpec Specs[] = {
     {"share-watch", Kind::Value, "WHO", "users and @groups who may watch a served line", SetShareWatch},
     {"share-raw-watch", Kind::Flag, "", "clients that say no hello may watch a served line",
      SetShareRawWatch},
+    {"mdns-name", Kind::Value, "NAME", "a served line's name on the network (mDNS); its profile's by default",
+     SetMdnsName},
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
     {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
      SetWebOpenWatch},

@@ -91,6 +91,7 @@ struct ConsoleOptions {
     bool portWrite;        // share-rfc2217 = write: port clients may take a free line
     bool portOpen;         // share-rfc2217-open: beyond the loopback addresses
     uint32_t portReplay;   // rfc2217-replay: bytes a port client gets first
+    char mdnsName[64];     // --mdns-name: a served line's name on the network; empty: its own
     uint64_t logMaxBytes;  // 0: the log never rotates
     uint32_t logKeep;      // old logs kept
     AutoConnect autoConnect;

@@ -6,7 +6,8 @@
 console_build_needs=(cmake:cmake g++:g++ make:make pkg-config:pkg-config
     /usr/include/ncursesw/curses.h:libncurses-dev /usr/include/ini.h:libinih-dev
     /usr/include/lua5.4/lua.h:liblua5.4-dev
-    /usr/include/libtelnet.h:libtelnet-dev /usr/include/libwebsockets.h:libwebsockets-dev)
+    /usr/include/libtelnet.h:libtelnet-dev /usr/include/libwebsockets.h:libwebsockets-dev
+    /usr/include/avahi-client/client.h:libavahi-client-dev)
 need_packages() {
     local missing=() pair cmd pkg
     for pair in "$@"; do

@@ -481,7 +481,7 @@ void RefuseAtDoor(int fd, const char* reason) {
 // (a hello is usually sent with the connection, so one that said nothing is
 // idle); it never closes another peer's.
 DoorRoom MakeRoom(Server& server, const DoorPeer& peer, int64_t now) {
-    DoorPeer waiting[ServeEntries];
+    DoorPeer waiting[ServeEntries] = {};
     unsigned count = 0;
     ServeClient* idlest = nullptr;
     for (ServeClient& c : server.client) {
