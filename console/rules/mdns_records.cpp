@@ -132,8 +132,8 @@ std::string FormatMdnsTable(const MdnsTable& table) {
     std::string text = "lines on the network (mDNS):\n";
     if (order.empty()) text += "  none found\n";
     for (const MdnsFound* f : order) {
-        text += "  mdns:" + f->name + "  " + Reach(*f) + "  (" + f->type + " on " + (f->resolved ? f->host : "?") +
-                ")\n";
+        text += "  mdns:" + f->name + "  " + Reach(*f) + "  (" + f->type + " on " +
+                (f->resolved ? f->host : "?") + ")\n";
         if (f->txt.empty()) continue;
         std::string keys;
         for (const std::string& item : f->txt) keys += (keys.empty() ? "" : " ") + item;
