@@ -1,9 +1,13 @@
 """The engineer's tools in the real program: the hex view of a known byte
 run and hex input, line-end maps both ways and changed live, local echo on
-and off, and the counters at the menu and at exit."""
+and off, the counters at the menu and at exit, and a recorded session
+replayed to the screens it showed."""
+import subprocess
+import time
 import unittest
+from pathlib import Path
 
-from console_session import ConsoleSession, wait_for
+from console_session import PROGRAM, ConsoleSession, wait_for
 
 
 class HexView(unittest.TestCase):
@@ -85,3 +89,90 @@ class Counters(unittest.TestCase):
 
 if __name__ == '__main__':
     unittest.main()
+
+
+def recording_events(path):
+    """A recording's events as (kind, line, microseconds, payload), read as
+    its format says: a text header to an empty line, then framed events."""
+    data = Path(path).read_bytes()
+    at = data.index(b'\n\n') + 2
+    events, time = [], 0
+
+    def varint():
+        nonlocal at
+        value, shift = 0, 0
+        while True:
+            byte = data[at]
+            at += 1
+            value |= (byte & 0x7f) << shift
+            shift += 7
+            if not byte & 0x80:
+                return value
+    while at < len(data):
+        start = at
+        kind, line = data[at], data[at + 1]
+        at += 2
+        delta, length = varint(), varint()
+        assert data[at] == (sum(data[start:at]) & 0xff) ^ 0xa5, 'a framing check'
+        at += 1
+        time += delta
+        events.append((kind, line, time, data[at:at + length]))
+        at += length
+    return events
+
+
+class Replay(unittest.TestCase):
+    """A session recorded live, and the screen replayed at known moments:
+    the same 24 rows the live screen showed then."""
+
+    def test_the_replayed_screen_at_each_moment_is_the_live_one(self):
+        s = ConsoleSession(start=False)
+        self.addCleanup(s.close)
+        record = Path(s.folder) / 'session.bvrec'
+        s.start('--record', str(record), '--flow', 'none', cols=80, rows=25,
+                conf=Path(s.folder) / 'tmux.conf', env=None)
+        phases = [
+            b'login: root\r\nLast login: today\r\n$ ls\r\nboot  etc  home\r\n$ ',
+            b''.join(b'line %03d of a long listing\r\n' % n for n in range(40)) + b'$ ',  # scrolls
+            b'\x1bH\x1bJ\x1bY%c%cmiddle of a cleared screen\x1bY%c%ccorner' % (32 + 11, 32 + 20, 32 + 23, 32 + 70),
+            b'\x1bY%c%c\x1bKerased to the end\x1bA\x1bAup two\x1bI' % (32 + 11, 32 + 30),
+        ]
+        live = []
+        for bytes_ in phases:
+            s.host_write(bytes_)
+            s.sync()
+            time.sleep(0.1)  # the frame after the last byte
+            live.append([row.rstrip() for row in s.screen()[:24]])
+            time.sleep(0.5)  # a quiet gap: the phases apart in the recording
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
+
+        # The moment after each phase: its last received byte, then a little.
+        received = [t for kind, line, t, _ in recording_events(record) if kind == 1]
+        ends = [a for a, b in zip(received, received[1:] + [received[-1] + 10**6]) if b - a > 300000]
+        self.assertEqual(len(ends), len(phases), received)
+        for phase, (end, screen) in enumerate(zip(ends, live)):
+            shown = subprocess.run([PROGRAM, '--replay', str(record), '--at', f'{(end + 100000) / 1e6:.6f}',
+                                    '--batch'], capture_output=True, text=True, timeout=10)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            rows = [row.rstrip() for row in shown.stdout.split('\n')[:24]]
+            self.assertEqual(rows, screen, f'phase {phase}')
+        # Past the end: the last screen, and it says so.
+        shown = subprocess.run([PROGRAM, '--replay', str(record), '--at', '3600', '--batch'],
+                               capture_output=True, text=True, timeout=10)
+        self.assertEqual([row.rstrip() for row in shown.stdout.split('\n')[:24]], live[-1])
+        self.assertIn('its last screen', shown.stderr)
+        # Cut short as by a crash: shown up to there, with where it stopped.
+        data = record.read_bytes()
+        torn = Path(s.folder) / 'torn.bvrec'
+        torn.write_bytes(data[:-3])
+        shown = subprocess.run([PROGRAM, '--replay', str(torn), '--batch'], capture_output=True, text=True,
+                               timeout=10)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        self.assertIn('cut short', shown.stderr)
+        bad = Path(s.folder) / 'later.bvrec'
+        bad.write_bytes(b'brisvane recording 7\nline a 9600 x\n\n')
+        shown = subprocess.run([PROGRAM, '--replay', str(bad), '--batch'], capture_output=True, text=True,
+                               timeout=10)
+        self.assertEqual(shown.returncode, 2)
+        self.assertIn('later version', shown.stderr)
