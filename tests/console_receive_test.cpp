@@ -26,6 +26,7 @@
 #include "console/rules/history.h"
 #include "console/rules/history_view.h"
 #include "console/rules/line_maps.h"
+#include "console/rules/cast.h"
 #include "console/rules/recording.h"
 #include "console/rules/script_text.h"
 #include "console/screen/receive.h"
@@ -555,6 +556,20 @@ TEST(Recording, ATornOrBrokenEventEndsTheReadingAndEverythingBeforeItStands) {
             << text;
     }
     EXPECT_STREQ(problem, "the recording's header is cut short");
+}
+
+TEST(Recording, ACastDrawsOnlyTheRowsThatChangedAndEscapesItsText) {
+    std::vector<Cell> before(ScreenCells, BlankCell), after(ScreenCells, BlankCell);
+    after[2 * ScreenColumns + 0] = 'h';
+    after[2 * ScreenColumns + 1] = 'i';
+    after[23 * ScreenColumns + 79] = 0x2588;  // a graphics block, in the last cell
+    EXPECT_EQ(CastFrame(before.data(), after.data(), 2, 2, true),
+              "\x1b[3;1Hhi\x1b[K\x1b[24;1H" + std::string(79, ' ') + "\xe2\x96\x88\x1b[3;3H");
+    EXPECT_EQ(CastFrame(after.data(), after.data(), 2, 2, false), "");  // nothing moved
+    EXPECT_EQ(CastFrame(nullptr, before.data(), 0, 0, false).substr(0, 7), "\x1b[H\x1b[2J");
+    EXPECT_EQ(CastLine(1.5, "o", "a\"b\\c\x1b\n"), "[1.500000, \"o\", \"a\\\"b\\\\c\\u001b\\u000a\"]\n");
+    EXPECT_EQ(CastHeader(1765191000),
+              "{\"version\": 2, \"width\": 80, \"height\": 24, \"timestamp\": 1765191000}\n");
 }
 
 }  // namespace

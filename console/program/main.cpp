@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    if (c.options.castPath[0] != '\0') return ExportCast(c);
     if (c.options.replayPath[0] != '\0') {
         if (!c.options.batch) return UsageError("--replay shows the screen at --at: give --batch too");
         return ReplayRecording(c);

@@ -6,12 +6,14 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "console/program/console.h"
 #include "console/program/send.h"
 #include "console/program/served.h"
+#include "console/rules/cast.h"
 #include "core/screen.h"
 
 namespace {
@@ -96,53 +98,92 @@ void RecordPass(Console& c) {
     if (r.TakeProblem(text, sizeof text)) Say(c.notice, "%s", text);
 }
 
-int ReplayRecording(Console& c) {
-    const char* path = c.options.replayPath;
+namespace {
+
+// A recording read whole, its header taken apart: false with the message
+// said and *status the exit status.
+struct Loaded {
+    std::unique_ptr<uint8_t[]> bytes;
+    unsigned long long size = 0, events = 0;
+    RecordingHeader header;
+};
+
+bool Load(const char* option, const char* path, Loaded* loaded, int* status) {
     int fd = -1;
     PlainFile opened = OpenPlainFile(path, O_RDONLY, false, &fd);
     if (opened != PlainFile::Opened) {
-        std::fprintf(stderr, "brisvane: --replay %s: %s\n", path, PlainFileProblem(opened, errno));
-        return opened == PlainFile::Failed ? 1 : 2;
+        std::fprintf(stderr, "brisvane: %s %s: %s\n", option, path, PlainFileProblem(opened, errno));
+        *status = opened == PlainFile::Failed ? 1 : 2;
+        return false;
     }
-    struct stat status;
-    if (fstat(fd, &status) != 0 || status.st_size < 0) {
-        std::fprintf(stderr, "brisvane: --replay %s: %s\n", path, std::strerror(errno));
+    struct stat status_;
+    if (fstat(fd, &status_) != 0 || status_.st_size < 0) {
+        std::fprintf(stderr, "brisvane: %s %s: %s\n", option, path, std::strerror(errno));
         close(fd);
-        return 1;
+        *status = 1;
+        return false;
     }
-    unsigned long long size = (unsigned long long)status.st_size;
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size + 1]);
+    unsigned long long size = (unsigned long long)status_.st_size;
+    loaded->bytes.reset(new (std::nothrow) uint8_t[size + 1]);
     unsigned long long got = 0;
-    while (bytes && got < size) {
-        ssize_t n = read(fd, bytes.get() + got, size - got);
+    while (loaded->bytes && got < size) {
+        ssize_t n = read(fd, loaded->bytes.get() + got, size - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += (unsigned long long)n;
     }
     close(fd);
-    if (!bytes) {
-        std::fprintf(stderr, "brisvane: --replay %s: no memory for %llu bytes\n", path, size);
-        return 1;
+    if (!loaded->bytes) {
+        std::fprintf(stderr, "brisvane: %s %s: no memory for %llu bytes\n", option, path, size);
+        *status = 1;
+        return false;
     }
-    RecordingHeader header;
+    loaded->size = got;
     const char* problem = "";
-    unsigned long long offset = ReadRecordingHeader(bytes.get(), got, &header, &problem);
-    if (offset == 0) {
-        std::fprintf(stderr, "brisvane: --replay %s: %s\n", path, problem);
-        return 2;
+    loaded->events = ReadRecordingHeader(loaded->bytes.get(), got, &loaded->header, &problem);
+    if (loaded->events == 0) {
+        std::fprintf(stderr, "brisvane: %s %s: %s\n", option, path, problem);
+        *status = 2;
+        return false;
     }
+    return true;
+}
+
+// The screen as the live session drew it: its maps and ANSI rule.
+void FreshScreen(Console& c, const RecordingHeader& header) {
     c.style.maps = header.maps;
     c.ansi.hide = header.ansiHidden;
     c.options.sevenBit = header.sevenBit;
     c.chain.screen.answers = false;  // nothing goes anywhere: this is a picture
     ResetScreen();
+}
+
+void SayWhereItStopped(const char* option, const char* path, EventRead read, unsigned long long offset,
+                       uint64_t last) {
+    if (read != EventRead::Torn && read != EventRead::Broken) return;
+    std::fprintf(stderr, "brisvane: %s %s: the recording %s at byte %llu (%.3f s): shown up to there\n",
+                 option, path, read == EventRead::Torn ? "ends in an event cut short" : "is broken", offset,
+                 double(last) / 1e6);
+}
+
+}  // namespace
+
+int ReplayRecording(Console& c) {
+    const char* path = c.options.replayPath;
+    Loaded loaded;
+    int status = 0;
+    if (!Load("--replay", path, &loaded, &status)) return status;
+    const RecordingHeader& header = loaded.header;
+    unsigned long long offset = loaded.events;
+    FreshScreen(c, header);
     uint64_t at = c.options.replayAt < 0 ? UINT64_MAX : uint64_t(c.options.replayAt * 1e6 + 0.5);
     uint64_t time = 0, last = 0;
     bool pastEnd = false;
     RecordEvent event;
     EventRead read;
     struct timespec arrived = {};
-    while ((read = ReadEvent(bytes.get(), got, &offset, header.lines, &time, &event)) == EventRead::Event) {
+    while ((read = ReadEvent(loaded.bytes.get(), loaded.size, &offset, header.lines, &time, &event)) ==
+           EventRead::Event) {
         if (event.time > at) {
             pastEnd = false;
             break;
@@ -153,15 +194,72 @@ int ReplayRecording(Console& c) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
         }
     }
-    if (read == EventRead::Torn || read == EventRead::Broken) {
-        std::fprintf(stderr,
-                     "brisvane: --replay %s: the recording %s at byte %llu (%.3f s): shown up to there\n",
-                     path, read == EventRead::Torn ? "ends in an event cut short" : "is broken", offset,
-                     double(last) / 1e6);
-    } else if (c.options.replayAt >= 0 && pastEnd && read == EventRead::End && at > last) {
+    SayWhereItStopped("--replay", path, read, offset, last);
+    if (c.options.replayAt >= 0 && pastEnd && read == EventRead::End && at > last) {
         std::fprintf(stderr, "brisvane: --replay %s: the recording ends at %.3f s: its last screen\n", path,
                      double(last) / 1e6);
     }
     PrintScreen(c.ui.display, screen.cells, stdout, true);
     return 0;
+}
+
+int ExportCast(Console& c) {
+    const char* path = c.options.castPath;
+    Loaded loaded;
+    int status = 0;
+    if (!Load("--export-cast", path, &loaded, &status)) return status;
+    FreshScreen(c, loaded.header);
+    struct tm started = {};
+    long long timestamp = 0;
+    if (sscanf(loaded.header.started, "%d-%d-%dT%d:%d:%d", &started.tm_year, &started.tm_mon,
+               &started.tm_mday, &started.tm_hour, &started.tm_min, &started.tm_sec) == 6) {
+        started.tm_year -= 1900;
+        started.tm_mon -= 1;
+        timestamp = (long long)timegm(&started);
+    }
+    std::string out = CastHeader(timestamp);
+    std::unique_ptr<Cell[]> shown(new Cell[ScreenCells]);
+    bool drawn = false;
+    int row = -1, column = -1;
+    uint64_t time = 0, last = 0, frameAt = 0;
+    bool pending = false;
+    unsigned long long offset = loaded.events;
+    RecordEvent event;
+    EventRead read;
+    struct timespec arrived = {};
+    // A frame after each burst: when the next event is a frame's time away,
+    // or every 100 ms during a flood.
+    auto frame = [&](uint64_t at) {
+        bool moved = terminal.row != row || terminal.column != column;
+        std::string drawing =
+            CastFrame(drawn ? shown.get() : nullptr, screen.cells, terminal.row, terminal.column, moved);
+        if (!drawing.empty()) out += CastLine(double(at) / 1e6, "o", drawing);
+        std::memcpy(shown.get(), screen.cells, sizeof screen.cells);
+        drawn = true;
+        row = terminal.row;
+        column = terminal.column;
+        pending = false;
+        frameAt = at;
+    };
+    while ((read = ReadEvent(loaded.bytes.get(), loaded.size, &offset, loaded.header.lines, &time, &event)) ==
+           EventRead::Event) {
+        if (pending && (event.time - last > 16667 || event.time - frameAt >= 100000)) frame(last);
+        last = event.time;
+        if (event.line != 0) continue;
+        if (event.kind == RecordKind::Received) {
+            ReceiveBlock(c.chain, event.payload, event.length, arrived);
+            pending = true;
+        } else if (event.kind == RecordKind::Mark) {
+            out += CastLine(double(event.time) / 1e6, "m",
+                            std::string(reinterpret_cast<const char*>(event.payload), event.length));
+        }
+        if (out.size() > (1u << 20)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    if (pending || !drawn) frame(last);
+    SayWhereItStopped("--export-cast", path, read, offset, last);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }

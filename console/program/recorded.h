@@ -29,5 +29,8 @@ void RecordPass(Console& console);
 // The replay of --replay: its exit status (0, 1 when the file cannot be
 // read, 2 for a recording this program cannot read at all).
 int ReplayRecording(Console& console);
+// --export-cast: the recording as an asciicast on standard output, the
+// screen drawn with xterm sequences after each burst, marks as markers.
+int ExportCast(Console& console);
 
 #endif

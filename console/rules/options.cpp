@@ -118,6 +118,9 @@ const char* SetRecord(ConsoleOptions& o, const char* value) {
 const char* SetReplay(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.replayPath, PathCapacity) ? nullptr : "file name too long";
 }
+const char* SetExportCast(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.castPath, PathCapacity) ? nullptr : "file name too long";
+}
 const char* SetReplayAt(ConsoleOptions& o, const char* value) {
     char* end = nullptr;
     double seconds = std::strtod(value, &end);
@@ -415,6 +418,8 @@ const OptionSpec Specs[] = {
     {"replay", Kind::Value, "FILE", "show a recording instead of a line (with --at and --batch: one screen)",
      SetReplay},
     {"at", Kind::Value, "SECONDS", "with --replay: the screen at SECONDS from the start", SetReplayAt},
+    {"export-cast", Kind::Value, "FILE", "write a recording as an asciicast (v2) on standard output",
+     SetExportCast},
     {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
      SetPulse},
     {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
@@ -692,12 +697,13 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
                       options->serve ? "serve" : "batch");
         return false;
     }
-    if (options->replayPath[0] != '\0' && (options->device[0] != '\0' || options->attach[0] != '\0')) {
+    bool recording = options->replayPath[0] != '\0' || options->castPath[0] != '\0';
+    if (recording && (options->device[0] != '\0' || options->attach[0] != '\0')) {
         std::snprintf(problem, capacity, "--replay shows a recording: give no device");
         return false;
     }
     if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0' &&
-        options->attach[0] == '\0' && options->replayPath[0] == '\0') {
+        options->attach[0] == '\0' && !recording) {
         std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
         return false;
     }

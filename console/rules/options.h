@@ -108,6 +108,7 @@ struct ConsoleOptions {
     char recordPath[PathCapacity];  // --record: the session's recording; empty: none
     char replayPath[PathCapacity];  // --replay: a recording instead of a line
     double replayAt;                // --at: seconds from the recording's start; < 0: the end
+    char castPath[PathCapacity];    // --export-cast: a recording to write as an asciicast
     PulseStep pulses[MaxPulses];    // at the first open, in order
     unsigned pulseCount;
 };

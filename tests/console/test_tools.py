@@ -2,6 +2,8 @@
 run and hex input, line-end maps both ways and changed live, local echo on
 and off, the counters at the menu and at exit, and a recorded session
 replayed to the screens it showed."""
+import json
+import os
 import subprocess
 import time
 import unittest
@@ -157,6 +159,24 @@ class Replay(unittest.TestCase):
             self.assertEqual(shown.returncode, 0, shown.stderr)
             rows = [row.rstrip() for row in shown.stdout.split('\n')[:24]]
             self.assertEqual(rows, screen, f'phase {phase}')
+        # The same session as an asciicast, played by asciinema in a terminal of
+        # its size: it ends on the last screen, and says where each mark was.
+        cast = Path(s.folder) / 'session.cast'
+        with open(cast, 'wb') as out:
+            made = subprocess.run([PROGRAM, '--export-cast', str(record)], stdout=out, stderr=subprocess.PIPE,
+                                  timeout=10)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        lines = cast.read_text().splitlines()
+        header = json.loads(lines[0])
+        self.assertEqual((header['version'], header['width'], header['height']), (2, 80, 24))
+        self.assertEqual([json.loads(line)[1] for line in lines[1:]].count('o'), len(lines) - 1)
+        player = f'{s.folder}/tmux-cast'
+        subprocess.run(['tmux', '-S', player, '-f', '/dev/null', 'new-session', '-d', '-s', 'p', '-x', '80', '-y',
+                        '24', f'asciinema cat {cast}; sleep 60'], check=True, env={**os.environ, 'LANG': 'C.UTF-8'})
+        self.addCleanup(subprocess.run, ['tmux', '-S', player, 'kill-server'], stderr=subprocess.DEVNULL)
+        played = lambda: [row.rstrip() for row in subprocess.run(  # noqa: E731
+            ['tmux', '-S', player, 'capture-pane', '-p', '-t', 'p'], capture_output=True, text=True).stdout.split('\n')[:24]]
+        wait_for(lambda: played() == live[-1], what='asciinema to end on the last screen')
         # Past the end: the last screen, and it says so.
         shown = subprocess.run([PROGRAM, '--replay', str(record), '--at', '3600', '--batch'],
                                capture_output=True, text=True, timeout=10)
