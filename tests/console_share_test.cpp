@@ -209,10 +209,12 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
     Append(stream, out, PutControl(out, sizeof out, settings));
     Append(stream, out, PutEmpty(out, sizeof out, WireType::Take));
     Append(stream, out, PutRoleChange(out, sizeof out, {WireRole::Watching, 9, {2, "bo"}}));
+    WireLineState line = {false, true, 9, {12, "115200,n,8,1"}, {10, "/dev/ttyS0"}, {2, "bo"}};
+    Append(stream, out, PutLineState(out, sizeof out, line));
 
     for (unsigned piece : {1u, 3u, 4096u, 1u << 20}) {
         auto messages = Decode(stream, piece);
-        ASSERT_EQ(messages.size(), 6u) << piece;
+        ASSERT_EQ(messages.size(), 7u) << piece;
         WireHello h;
         ASSERT_TRUE(ReadHello(AsMessage(messages[0]), &h));
         EXPECT_EQ(h.ask, WireAsk::Take);
@@ -232,6 +234,14 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
         WireRoleChange change;
         ASSERT_TRUE(ReadRoleChange(AsMessage(messages[5]), &change));
         EXPECT_STREQ(change.byName.text, "bo");
+        WireLineState l;
+        ASSERT_TRUE(ReadLineState(AsMessage(messages[6]), &l));
+        EXPECT_FALSE(l.open);
+        EXPECT_TRUE(l.hardwareFlow);
+        EXPECT_EQ(l.by, 9);
+        EXPECT_STREQ(l.settings.text, "115200,n,8,1");
+        EXPECT_STREQ(l.awaiting.text, "/dev/ttyS0");
+        EXPECT_STREQ(l.byName.text, "bo");
     }
     // Data over the limit is the caller's fault, and is not written.
     data.push_back(0);
@@ -748,7 +758,7 @@ protected:
         s.line.append(reinterpret_cast<const char*>(bytes), count);
         return count;
     }
-    static ControlResult Control(void* user, const WireControlMessage& control, char*, unsigned) {
+    static ControlResult Control(void* user, const WireControlMessage& control, uint16_t, char*, unsigned) {
         static_cast<Served*>(user)->controls.push_back(control.control);
         return ControlResult::Done;
     }
@@ -902,6 +912,39 @@ TEST_F(Served, TheFirstWritesALaterOneWatchesUntilItTakesTheLine) {
     EXPECT_EQ(line, "typedmine");
     ASSERT_EQ(controls.size(), 1u);
     EXPECT_EQ(controls[0], WireControl::Break);
+}
+
+// A client is told the line's settings as it attaches and as they change;
+// the others are told who changed them, the one who did is not.
+TEST_F(Served, ClientsAreToldTheLinesSettingsAtAttachAndAsTheyChange) {
+    WireLineState in = {true, false, 0, {12, "115200,n,8,1"}, {10, "/dev/ttyS0"}, {}};
+    ServeLineState(server, in);
+    History historyA, historyB;
+    ASSERT_TRUE(historyA.Allocate(10));
+    ASSERT_TRUE(historyB.Allocate(10));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, historyA);
+    auto b = Attach(WireAsk::Write, historyB);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    WireLineState got;
+    ASSERT_TRUE(a->TakeLineState(&got));
+    EXPECT_STREQ(got.settings.text, "115200,n,8,1");
+    EXPECT_TRUE(got.open);
+    EXPECT_FALSE(a->TakeLineState(&got));  // once per change
+    ASSERT_TRUE(b->TakeLineState(&got));
+    Note(*a);
+    Note(*b);
+
+    in.by = a->Attached().id;
+    in.settings = {11, "57600,e,7,1"};
+    in.byName = {3, "ana"};
+    ServeLineState(server, in);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(b->TakeLineState(&got));
+    EXPECT_STREQ(got.settings.text, "57600,e,7,1");
+    EXPECT_EQ(Note(*b), "ana set the line to 57600,e,7,1");
+    ASSERT_TRUE(a->TakeLineState(&got));
+    EXPECT_EQ(Note(*a), "");  // it said so itself
 }
 
 // The served line's byte rules, not the client's, make a writer's typing

@@ -109,6 +109,62 @@ namespace {
 
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
+void SetText(WireText& to, const char* text) {
+    std::snprintf(to.text, sizeof to.text, "%s", text);
+    to.length = uint8_t(std::strlen(to.text));
+}
+
+// The served line as its clients are to see it.
+WireLineState LineNow(const Console& c) {
+    WireLineState line = {};
+    line.open = c.link.state == LinkState::Open;
+    line.hardwareFlow = c.link.controls.hardwareFlow;
+    SetText(line.settings, c.options.settingsText);
+    SetText(line.awaiting, c.link.line ? c.link.line->Name() : c.options.device);
+    return line;
+}
+
+bool LineDiffers(const Console& c) {
+    const WireLineState& told = c.features.server.line;
+    WireLineState now = LineNow(c);
+    return now.open != told.open || now.hardwareFlow != told.hardwareFlow ||
+           std::strcmp(now.settings.text, told.settings.text) != 0 ||
+           std::strcmp(now.awaiting.text, told.awaiting.text) != 0;
+}
+
+// Every client is told the line as it is; `byName` changed its settings.
+void TellLine(Console& c, uint16_t by, const char* byName) {
+    WireLineState line = LineNow(c);
+    line.by = by;
+    SetText(line.byName, byName);
+    ServeLineState(c.features.server, line);
+}
+
+// A member's change of the settings: logged, and said to everyone.
+void SettingsSet(Console& c, uint16_t by, const char* who) {
+    char text[160];
+    std::snprintf(text, sizeof text, "serve: %s set the line to %s%s", who, c.options.settingsText,
+                  c.link.controls.hardwareFlow ? ", RTS/CTS" : "");
+    SayServed(text);
+    TellLine(c, by, who);
+}
+
+// The settings the server told an attached client: the menu's p, the
+// status line and the pages show them, as they would a local line's.
+void FollowServedLine(Console& c) {
+    WireLineState line;
+    if (c.link.attached == nullptr || !c.link.attached->TakeLineState(&line)) return;
+    LineSettings settings;
+    const char* fault = nullptr;
+    if (ParseLineSettings(line.settings.text, &settings, &fault)) {
+        c.options.line = settings;
+        c.link.controls.settings = settings;
+        FormatLineSettings(settings, c.options.settingsText, sizeof c.options.settingsText);
+    }
+    c.link.controls.hardwareFlow = c.options.hardwareFlow = line.hardwareFlow;
+    c.ui.redraw = true;
+}
+
 // A writer's bytes: typed ones and a text file's by this line's byte rules,
 // exact ones as they are, only as far as it has room.
 unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireType type) {
@@ -118,7 +174,7 @@ unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireTy
     return Send(*static_cast<Console*>(user), source, bytes, count);
 }
 
-ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,
+ControlResult ControlFromClient(void* user, const WireControlMessage& control, uint16_t member, char* problem,
                                 unsigned capacity) {
     Console& c = *static_cast<Console*>(user);
     if (c.link.state != LinkState::Open) {
@@ -138,9 +194,15 @@ ControlResult ControlFromClient(void* user, const WireControlMessage& control, c
                 std::snprintf(problem, capacity, "line settings '%.60s': %s", control.settings.text, fault);
                 return ControlResult::Refused;
             }
+            bool same =
+                std::memcmp(&controls.settings, &c.link.controls.settings, sizeof controls.settings) == 0;
             if (!ApplyControls(c, controls, nullptr)) return ControlResult::Refused;
             c.options.line = controls.settings;
             FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
+            if (!same) {
+                const RosterMember* m = RosterFind(c.features.server.roster, member);
+                SettingsSet(c, member, m != nullptr ? m->name : "a client");
+            }
             return ControlResult::Done;
         }
     }
@@ -233,10 +295,7 @@ uint32_t PortRequest(void* user, const ComPortRequest& request, bool apply, cons
         if (settings && ApplyControls(c, controls, nullptr)) {
             c.options.line = controls.settings;
             FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
-            char text[160];
-            std::snprintf(text, sizeof text, "serve: %s set the line to %s%s", who, c.options.settingsText,
-                          controls.hardwareFlow ? ", RTS/CTS" : "");
-            SayServed(text);
+            SettingsSet(c, RosterNobody, who);
         }
     }
     return ComPortInForce(request, c.link.controls, c.link.breakEndsAt != NoDeadline);
@@ -296,8 +355,18 @@ public:
 
 std::unique_ptr<FrontEnd> ServeFrontEnd() { return std::unique_ptr<FrontEnd>(new ServeFront()); }
 
+namespace {
+
+// Serving: the hooks are set whether a socket, port accepters or both serve.
+bool Serving(const Console& c) { return c.features.server.hooks.user != nullptr; }
+
+}  // namespace
+
 int64_t ServedDue(const Console& c) {
     if (c.options.serve && c.notice.text[0] != '\0') return 0;
+    // The line's state is looked at every pass, as cheaply as a compare.
+    if (Serving(c) && LineDiffers(c)) return 0;
+    if (c.link.attached != nullptr && c.link.attached->Attached().lineChanged) return 0;
     // The script's role is looked at every pass a script starts or ends in.
     if (ScriptRunning(c.features.script) != (c.features.server.script != RosterNobody)) return 0;
     return ServeDue(c.features.server);
@@ -309,6 +378,8 @@ Reaction ServedTimers(Console& c, int64_t now) {
         Forget(c.notice);
     }
     ServedScriptState(c);
+    if (Serving(c) && LineDiffers(c)) TellLine(c, RosterNobody, "");
+    FollowServedLine(c);
     if (now >= ServeDue(c.features.server)) ServeTimers(c.features.server, now);
     return Nothing;
 }

@@ -125,6 +125,7 @@ unsigned WirePayloadLimit(uint8_t type) {
         case WireType::Give: return 0;
         case WireType::ControlDone: return 2;
         case WireType::Chain: return WireChainPayloadMax;
+        case WireType::LineState: return 1 + 2 + 3 * 256;
     }
     return 0;
 }
@@ -203,6 +204,18 @@ unsigned PutRoleChange(uint8_t* out, unsigned capacity, const WireRoleChange& ch
     w.U8(unsigned(change.role));
     w.U16(change.by);
     w.Text(change.byName.text);
+    return w.Done();
+}
+
+const uint8_t LineOpenFlag = 1, HardwareFlowFlag = 2;
+
+unsigned PutLineState(uint8_t* out, unsigned capacity, const WireLineState& state) {
+    Writer w(out, capacity, WireType::LineState);
+    w.U8((state.open ? LineOpenFlag : 0) | (state.hardwareFlow ? HardwareFlowFlag : 0));
+    w.U16(state.by);
+    w.Text(state.settings.text);
+    w.Text(state.awaiting.text);
+    w.Text(state.byName.text);
     return w.Done();
 }
 
@@ -296,6 +309,19 @@ bool ReadRoleChange(const WireMessage& message, WireRoleChange* change) {
     return r.Exact() && role <= unsigned(WireRole::Writing);
 }
 
+bool ReadLineState(const WireMessage& message, WireLineState* state) {
+    if (message.type != WireType::LineState) return false;
+    Reader r(message);
+    unsigned flags = r.U8();
+    state->by = uint16_t(r.U16());
+    r.Text(&state->settings);
+    r.Text(&state->awaiting);
+    r.Text(&state->byName);
+    state->open = (flags & LineOpenFlag) != 0;
+    state->hardwareFlow = (flags & HardwareFlowFlag) != 0;
+    return r.Exact() && (flags & ~unsigned(LineOpenFlag | HardwareFlowFlag)) == 0;
+}
+
 unsigned WireDecoder::Feed(const uint8_t* bytes, unsigned count) {
     if (failed_ != nullptr) return count;  // a broken stream swallows the rest
     if (start_ > 0) {
@@ -314,7 +340,7 @@ WireStatus WireDecoder::Next(WireMessage* message, const char** problem) {
     if (failed_ == nullptr && end_ - start_ >= WireHeaderSize) {
         const uint8_t* header = buffer_ + start_;
         unsigned length = unsigned(header[1]) << 16 | unsigned(header[2]) << 8 | header[3];
-        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::TypedText)) {
+        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::LineState)) {
             failed_ = "a message of a type not known";
         } else if (length > WirePayloadLimit(header[0])) {
             failed_ = "a message longer than its type allows";

@@ -30,7 +30,9 @@
 // 2: a client's typed bytes (Typed) apart from its exact ones (Data).
 // 3: the snapshot carries the receive chain's state (Chain); a text file's
 //    bytes (TypedText) apart from typing.
-const uint16_t WireVersion = 3;
+// 4: the served line's settings and presence (LineState), after the welcome
+//    and whenever they change.
+const uint16_t WireVersion = 4;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -72,6 +74,7 @@ enum class WireType : uint8_t {
     Typed = 15,        // client -> server: the user's bytes, for the line's own byte rules
     Chain = 16,        // server -> client: the receive chain's state, after the screen
     TypedText = 17,    // client -> server: a text file's bytes, for the line's bit 7 (not its maps)
+    LineState = 18,    // server -> client: the line's settings in force, whether it is there, who changed it
 };
 
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };
@@ -139,6 +142,19 @@ struct WireControlMessage {
     WireText settings;  // for Settings only
 };
 
+// The served line as it is: its settings in force ("115200,n,8,1") and
+// flow control, whether its device (or network line) is there, what it
+// waits for while it is not, and who changed the settings last (0 and ""
+// when this message tells of no change of settings).
+struct WireLineState {
+    bool open;
+    bool hardwareFlow;
+    uint16_t by;
+    WireText settings;
+    WireText awaiting;
+    WireText byName;
+};
+
 // --- Encoding. Each returns the bytes written at `out`, or 0 when they do
 // not fit in `capacity` (nothing is then written that counts). Texts longer
 // than 255 bytes are cut.
@@ -155,6 +171,7 @@ unsigned PutControl(uint8_t* out, unsigned capacity, const WireControlMessage& c
 unsigned PutControlDone(uint8_t* out, unsigned capacity, WireControl control, uint8_t result);
 unsigned PutRoster(uint8_t* out, unsigned capacity, const WireRoster& roster);
 unsigned PutRoleChange(uint8_t* out, unsigned capacity, const WireRoleChange& change);
+unsigned PutLineState(uint8_t* out, unsigned capacity, const WireLineState& state);
 // A message with no payload: Take, Give.
 unsigned PutEmpty(uint8_t* out, unsigned capacity, WireType type);
 // A header for `length` payload bytes the caller writes after it.
@@ -171,6 +188,7 @@ bool ReadControl(const WireMessage& message, WireControlMessage* control);
 bool ReadControlDone(const WireMessage& message, WireControl* control, uint8_t* result);
 bool ReadRoster(const WireMessage& message, WireRoster* roster);
 bool ReadRoleChange(const WireMessage& message, WireRoleChange* change);
+bool ReadLineState(const WireMessage& message, WireLineState* state);
 
 enum class WireStatus : uint8_t {
     Message,   // *message holds one

@@ -16,7 +16,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, Line, listening, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, line_speed, listening, wait_for
 from test_network import free_port
 
 
@@ -173,6 +173,8 @@ class Served(unittest.TestCase):
         self.assertTrue(up(), self.log.read_text())
 
     def served_with(self):
+        if 'settings' in self._testMethodName:
+            return ('115200',)
         # A group list widens the socket's mode, so another user's connect
         # reaches the server's own check.
         if 'script' in self._testMethodName:
@@ -314,6 +316,27 @@ class Served(unittest.TestCase):
         self.assertEqual(a.screen()[:24], b.screen()[:24])
         self.assertEqual(a.row(0).rstrip(), 'fresh')
         self.assertEqual(a.cursor(), b.cursor())
+
+    # Clients show the settings in force, not their own defaults; a writer's
+    # change is said to the others and logged.
+    def test_clients_see_the_lines_settings_and_a_writers_change_of_them(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        a.wait_status('sock 115200')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        b.wait_status('sock 115200')
+        a.keys('C-a', 'p')
+        a.wait_status('line settings: 115200,n,8,1')
+        a.keys('C-u')
+        a.type('57600,n,8,1')
+        a.keys('Enter')
+        b.wait_status('set the line to 57600,n,8,1')
+        wait_for(lambda: line_speed(self.line.device) == 57600, what='the line at 57600')
+        b.keys('C-a', 'p')
+        b.wait_status('line settings: 57600,n,8,1')
+        b.keys('Escape')
+        self.assertRegex(self.stop(), r'serve: \S+ set the line to 57600,n,8,1')
 
     def test_break_and_dtr_from_the_writer_reach_a_network_line_and_a_watchers_are_refused(self):
         a = self.attach()

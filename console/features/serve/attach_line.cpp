@@ -282,6 +282,19 @@ void AttachLine::Handle(const WireMessage& message) {
             }
             return;
         }
+        case WireType::LineState: {
+            WireLineState line;
+            if (!state_.welcomed || !ReadLineState(message, &line)) break;
+            bool settingsChanged = !state_.lineKnown ||
+                                   std::strcmp(line.settings.text, state_.line.settings.text) != 0 ||
+                                   line.hardwareFlow != state_.line.hardwareFlow;
+            if (settingsChanged && line.byName.length > 0 && line.by != state_.id)
+                Note("%s set the line to %s%s", line.byName.text, line.settings.text,
+                     line.hardwareFlow ? ", RTS/CTS" : "");
+            state_.line = line;
+            state_.lineKnown = state_.lineChanged = true;
+            return;
+        }
         case WireType::Notice: {
             WireText text;
             if (!ReadText(message, &text)) break;
@@ -397,6 +410,13 @@ bool AttachLine::TakeNote(char* text, unsigned capacity) {
     if (note_[0] == '\0') return false;
     std::snprintf(text, capacity, "%s", note_);
     note_[0] = '\0';
+    return true;
+}
+
+bool AttachLine::TakeLineState(WireLineState* line) {
+    if (!state_.lineChanged) return false;
+    state_.lineChanged = false;
+    *line = state_.line;
     return true;
 }
 

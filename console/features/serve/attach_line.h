@@ -38,6 +38,11 @@ struct AttachState {
     uint16_t id = 0;
     WireRoster roster = {};
     bool snapshotComplete = false;
+    // The served line as the server last told it: its settings in force,
+    // whether its device is there. `lineChanged`: told since TakeLineState.
+    bool lineKnown = false;
+    bool lineChanged = false;
+    WireLineState line = {};
 };
 
 class AttachLine : public Line {
@@ -63,6 +68,9 @@ public:
     const char* Name() const override { return name_; }
 
     const AttachState& Attached() const { return state_; }
+    // The served line's state, once per change the server told (a writer's
+    // change of settings is also said as a note, unless it was ours).
+    bool TakeLineState(WireLineState* line);
     // Asks for the line (Take) or hands it back (Give).
     void Ask(WireType takeOrGive);
     // Others attached beside us.

@@ -249,6 +249,12 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     WireWelcome welcome = {WireVersion,
                            RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id};
     client.stagingEnd = PutWelcome(client.staging.get(), StagingCapacity, welcome);
+    // The line as it is now: no change to tell, so no one named.
+    WireLineState line = server.line;
+    line.by = RosterNobody;
+    line.byName = {};
+    client.stagingEnd +=
+        PutLineState(client.staging.get() + client.stagingEnd, StagingCapacity - client.stagingEnd, line);
     BeginSnapshot(*client.snapshot, *server.history, server.seam);
     Log(server, "serve: %s attached, %s", name, welcome.role == WireRole::Writing ? "writing" : "watching");
     Tell(server, changes);
@@ -289,9 +295,10 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
         return;
     }
     char problem[200] = "";
-    ControlResult result = server.hooks.control != nullptr
-                               ? server.hooks.control(server.hooks.user, control, problem, sizeof problem)
-                               : ControlResult::Unsupported;
+    ControlResult result =
+        server.hooks.control != nullptr
+            ? server.hooks.control(server.hooks.user, control, client.id, problem, sizeof problem)
+            : ControlResult::Unsupported;
     uint8_t out[WireHeaderSize + 2];
     if (Queue(server, client, out, PutControlDone(out, sizeof out, control.control, uint8_t(result))) &&
         problem[0] != '\0') {
@@ -739,6 +746,15 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
             if (full[i]) Drop(server, server.client[i], "it did not keep up");
         }
         at += n;
+    }
+}
+
+void ServeLineState(Server& server, const WireLineState& state) {
+    server.line = state;
+    static uint8_t message[WireHeaderSize + 1 + 2 + 3 * 256];
+    unsigned length = PutLineState(message, sizeof message, state);
+    for (ServeClient& c : server.client) {
+        if (c.fd >= 0 && c.state == ServeState::Active) Queue(server, c, message, length);
     }
 }
 
