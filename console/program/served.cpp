@@ -90,11 +90,19 @@ Reaction ListAttached(Console& c, int64_t) {
 
 bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
     if (c.link.attached == nullptr || c.link.state != LinkState::Open) return false;
+    const AttachState& state = c.link.attached->Attached();
+    char down[WireTextCapacity + 40] = "";
+    if (!ServedLineUp(c))
+        std::snprintf(down, sizeof down, "disconnected, waiting for %s | ", state.line.awaiting.text);
     unsigned others = c.link.attached->Others();
-    std::snprintf(text, capacity, "%s, %u other%s",
-                  c.link.attached->Attached().role == WireRole::Writing ? "writing" : "watching", others,
-                  others == 1 ? "" : "s");
+    std::snprintf(text, capacity, "%s%s, %u other%s", down,
+                  state.role == WireRole::Writing ? "writing" : "watching", others, others == 1 ? "" : "s");
     return true;
+}
+
+bool ServedLineUp(const Console& c) {
+    return c.link.attached == nullptr || !c.link.attached->Attached().lineKnown ||
+           c.link.attached->Attached().line.open;
 }
 
 void SayServed(const char* text) {
@@ -378,7 +386,23 @@ Reaction ServedTimers(Console& c, int64_t now) {
         Forget(c.notice);
     }
     ServedScriptState(c);
-    if (Serving(c) && LineDiffers(c)) TellLine(c, RosterNobody, "");
+    if (Serving(c) && LineDiffers(c)) {
+        // The journal has the line's going and coming, as a session's status line would.
+        const WireLineState& told = c.features.server.line;
+        bool open = c.link.state == LinkState::Open;
+        char text[WireTextCapacity + 64];
+        if (told.settings.length > 0 && told.open != open) {
+            const char* name = c.link.line ? c.link.line->Name() : c.options.device;
+            if (open) {
+                std::snprintf(text, sizeof text, "serve: the line %.200s is back (%s)", name,
+                              c.options.settingsText);
+            } else {
+                std::snprintf(text, sizeof text, "serve: the line %.200s went away, waiting for it", name);
+            }
+            SayServed(text);
+        }
+        TellLine(c, RosterNobody, "");
+    }
     FollowServedLine(c);
     if (now >= ServeDue(c.features.server)) ServeTimers(c.features.server, now);
     return Nothing;

@@ -48,7 +48,12 @@ Reaction ServedTimers(Console& console, int64_t now);
 // messages, for a service manager's journal.
 void SayServed(const char* text);
 
-// "writing, 2 others" or "watching, 1 other" while attached; false otherwise.
+// "writing, 2 others" or "watching, 1 other" while attached, after
+// "disconnected, waiting for DEVICE | " while the served line's device is
+// away; false otherwise.
 bool AttachedStatus(const Console& console, char* text, unsigned capacity);
+// False while attached to a served line whose own line is away: the
+// counters count that as the line's going, and its return as a reconnect.
+bool ServedLineUp(const Console& console);
 
 #endif

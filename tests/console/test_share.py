@@ -338,6 +338,27 @@ class Served(unittest.TestCase):
         b.keys('Escape')
         self.assertRegex(self.stop(), r'serve: \S+ set the line to 57600,n,8,1')
 
+    # The served line's device goes and comes back: every client says so
+    # as a local session would, the journal has both, the counters count it.
+    def test_clients_see_the_served_line_go_and_come_back(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        self.line.stop()
+        started = time.monotonic()
+        a.wait_status('disconnected, waiting for', 1.5)
+        b.wait_status('disconnected, waiting for', 1.5 - (time.monotonic() - started))
+        self.assertIn(f'the line {self.device} went away', self.log.read_text())
+        self.line.start()
+        a.wait_status('writing, 1 other', 10)
+        self.assertNotIn('disconnected', a.screen()[24])
+        self.line.write(b'back\r\n')
+        b.wait_row(0, 'back')
+        a.keys('C-a', 'i')
+        a.wait_status('reconnects 1')
+        self.assertIn(f'the line {self.device} is back', self.stop())
+
     def test_break_and_dtr_from_the_writer_reach_a_network_line_and_a_watchers_are_refused(self):
         a = self.attach()
         a.wait_status('writing, 0 others')
