@@ -947,6 +947,34 @@ TEST_F(Served, ClientsAreToldTheLinesSettingsAtAttachAndAsTheyChange) {
     EXPECT_EQ(Note(*a), "");  // it said so itself
 }
 
+// A user the lists let only watch is told so as it attaches, and again,
+// not how to take the line, when it types or asks for the line.
+TEST_F(Served, AWatchOnlyUserIsToldSoAtOnceAndNeverToTakeTheLine) {
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.listsGiven = true;
+    rules.watch.count = 1;
+    rules.watch.entry[0] = {false, getuid()};
+    Reopen(rules, where);
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Write, mine);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);
+    EXPECT_NE(Note(*a).find("you may only watch"), std::string::npos);
+    unsigned n;
+    ASSERT_EQ(a->Write(U("x"), 1, &n), IoResult::Done);
+    Run({{a.get(), &read}});
+    std::string typed = Note(*a);
+    EXPECT_NE(typed.find("you may only watch"), std::string::npos);
+    EXPECT_EQ(typed.find("take"), std::string::npos);
+    a->Ask(WireType::Take);
+    Run({{a.get(), &read}});
+    EXPECT_NE(Note(*a).find("you may only watch"), std::string::npos);
+    EXPECT_EQ(line, "");
+}
+
 // The served line's byte rules, not the client's, make a writer's typing
 // (maps and bit 7) and its text file's send (bit 7 alone, as a text send on
 // the line itself; its lines still end at the client); its exact bytes (hex

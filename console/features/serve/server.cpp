@@ -19,6 +19,14 @@ const unsigned StagingCapacity = WireMaxMessage;
 const unsigned GatherCapacity = ServeGatherBytes + WireMaxMessage;
 const unsigned InputCapacity = WireMaxPayload;
 const char TakeHint[] = "you are watching: take the line to type (the menu's g, or --attach ... --take)";
+const char WatchOnly[] = "you may only watch this line: your user is not on its share-write list";
+
+// What a watcher is told when it types or sends a control: how to take the
+// line, or that it never may.
+const char* WatcherHint(const Server& server, uint16_t id) {
+    const RosterMember* m = RosterFind(server.roster, id);
+    return m != nullptr && m->mayWrite ? TakeHint : WatchOnly;
+}
 
 void Log(Server& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Log(Server& server, const char* format, ...) {
@@ -255,6 +263,10 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     line.byName = {};
     client.stagingEnd +=
         PutLineState(client.staging.get() + client.stagingEnd, StagingCapacity - client.stagingEnd, line);
+    // One who may never write is told so at once, not once it types.
+    if (!mayWrite)
+        client.stagingEnd += PutText(client.staging.get() + client.stagingEnd,
+                                     StagingCapacity - client.stagingEnd, WireType::Notice, WatchOnly);
     BeginSnapshot(*client.snapshot, *server.history, server.seam);
     Log(server, "serve: %s attached, %s", name, welcome.role == WireRole::Writing ? "writing" : "watching");
     Tell(server, changes);
@@ -291,7 +303,7 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
         return;
     }
     if (!RosterWrites(server.roster, client.id)) {
-        QueueText(server, client, WireType::Notice, TakeHint);
+        QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
         return;
     }
     char problem[200] = "";
@@ -319,7 +331,8 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
         case WireType::TypedText:
             if (client.state != ServeState::Active) break;
             if (!RosterWrites(server.roster, client.id)) {
-                if (!client.toldWatching) QueueText(server, client, WireType::Notice, TakeHint);
+                if (!client.toldWatching)
+                    QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
                 client.toldWatching = true;
                 return client.fd >= 0;
             }
@@ -335,7 +348,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
         case WireType::Take:
             if (client.state != ServeState::Active) break;
             if (!RosterTake(server.roster, client.id, &changes)) {
-                QueueText(server, client, WireType::Notice, "you may only watch this line");
+                QueueText(server, client, WireType::Notice, WatchOnly);
             } else {
                 const RosterMember* m = RosterFind(server.roster, client.id);
                 Log(server, "serve: %s took the line", m != nullptr ? m->name : "a client");
