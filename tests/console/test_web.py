@@ -162,7 +162,13 @@ class Page(unittest.TestCase):
             s.wait_row(22, 'line 10000')
             d = browser()
             try:
+                # Without a session the page says to log in, not that it watches an empty screen.
+                d.get(s.url + '/')
+                wait_for(lambda: 'Log in' in d.find_element(By.ID, 'why').text, 10, 'the page to ask for a login')
+                self.assertEqual(d.find_element(By.ID, 'role').text, 'not logged in')
+                self.assertTrue(d.find_element(By.ID, 'token').is_displayed())
                 d.get(s.url + '/#token=' + TOKEN)
+                d.refresh()
                 wait_for(lambda: page_rows(d) == s.screen()[:24], 10, 'the current screen')
                 d.find_element(By.ID, 'top').click()
                 wait_for(lambda: page_rows(d)[0].rstrip() == 'line 1', 10, 'line 1 at the top')
