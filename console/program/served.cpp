@@ -330,6 +330,23 @@ bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
     return true;
 }
 
+void SayServing(const Console& c) {
+    char text[1024];
+    int used = std::snprintf(text, sizeof text, "serve: serving %s at %s%s (%s) on", c.link.line->Name(),
+                             c.options.settingsText, c.link.controls.hardwareFlow ? ", RTS/CTS" : "",
+                             c.link.state == LinkState::Open ? "open" : "waiting for it");
+    const char* comma = "";  // between accepters
+    auto add = [&](const char* kind, const char* where) {
+        if (used <= 0 || unsigned(used) >= sizeof text) return;
+        used += std::snprintf(text + used, sizeof text - unsigned(used), "%s %s%s", comma, kind, where);
+        comma = ",";
+    };
+    if (c.options.share[0] != '\0') add("", c.options.share);
+    for (unsigned i = 0; i < c.options.portShareCount; ++i) add("", c.options.portShares[i]);
+    if (c.options.web[0] != '\0') add("web ", c.options.web);
+    SayServed(text);
+}
+
 namespace {
 
 void ServedScriptState(Console& c) {

@@ -37,6 +37,8 @@ bool OpenServed(Console& console, char* message, unsigned capacity);
 // members of its roster. False with a one-line message; *usage when the
 // command line or profile was at fault (a form, an address not allowed).
 bool OpenPortShares(Console& console, char* message, unsigned capacity, bool* usage);
+// The journal's first line: the line, its settings and every accepter.
+void SayServing(const Console& console);
 // --serve's front end: no terminal; what is said goes to standard error.
 std::unique_ptr<FrontEnd> ServeFrontEnd();
 // The loop's timed row: a served line's hello waits and refusals, its

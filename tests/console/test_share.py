@@ -272,6 +272,7 @@ class Served(unittest.TestCase):
         self.assertIn(tick, self.line.read(10))
         journal = self.stop()
         self.assertIn('script: paused', journal)
+        self.assertIn('handed the line back', journal)
 
     def test_a_wrong_token_is_refused_after_a_second_and_the_right_one_attaches(self):
         wrong = Path(self.folder) / 'wrong'
@@ -289,7 +290,9 @@ class Served(unittest.TestCase):
         a = self.attach()
         a.wait_status('writing, 0 others')
         a.wait_row(0, 'in')
-        self.assertIn('a TCP client from 127.0.0.1 refused: wrong token', self.stop())
+        journal = self.stop()
+        self.assertIn('a TCP client from 127.0.0.1 refused: wrong token', journal)
+        self.assertIn(f'serving {self.device} at 9600,n,8,1 (open) on tcp:127.0.0.1:{self.port}', journal)
 
     # The client says the server went away and waits; a new server on the
     # same line and socket has a screen of its own, and the client, attached

@@ -190,6 +190,7 @@ class Refusals(unittest.TestCase):
             self.assertEqual(s.status('/etc/passwd')[0], 404)
             self.assertIn(s.status('/a/..%2e/x')[0], (400, 404))
             self.assertEqual(s.status('/login', data=b'token=wrong')[0], 403)
+            s.wait_status('token from 127.0.0.1 was refused')
             self.assertEqual(s.status('/login', data=b'other=1')[0], 403)
             self.assertEqual(handshake_status(s), 403)  # no session
             cookie = s.cookie()

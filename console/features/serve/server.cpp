@@ -242,6 +242,7 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
         RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
                    name, int64_t(time(nullptr)), mayWrite, hello.ask, &changes);
     if (id == RosterNobody) {
+        DoorLine(server, client, now, "refused: the line has as many members as it takes");
         Refuse(server, client, "the line has as many clients as it takes");
         return;
     }
@@ -250,6 +251,7 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     client.snapshot.reset(new (std::nothrow) SnapshotCursor);
     client.input.reset(new (std::nothrow) uint8_t[InputCapacity]);
     if (!client.staging || !client.snapshot || !client.input) {
+        DoorLine(server, client, now, "refused: no memory for another client");
         Refuse(server, client, "the server has no memory for another client");
         return;
     }
@@ -357,6 +359,10 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             return client.fd >= 0;
         case WireType::Give:
             if (client.state != ServeState::Active) break;
+            if (RosterWrites(server.roster, client.id)) {
+                const RosterMember* m = RosterFind(server.roster, client.id);
+                Log(server, "serve: %s handed the line back", m != nullptr ? m->name : "a client");
+            }
             RosterGive(server.roster, client.id, &changes);
             Tell(server, changes);
             return client.fd >= 0;

@@ -58,6 +58,14 @@ void Say(Web& web, const char* text) {
     if (web.hooks.say != nullptr) web.hooks.say(web.hooks.user, text);
 }
 
+// A refusal, with the address it came from.
+void SayRefused(Web& web, struct lws* wsi, const char* what) {
+    char address[64] = "", text[256];
+    lws_get_peer_simple(wsi, address, sizeof address);
+    std::snprintf(text, sizeof text, "web: %s from %s was refused", what, address[0] != '\0' ? address : "?");
+    Say(web, text);
+}
+
 // A header's value, or "" when absent or too long.
 void Header(struct lws* wsi, enum lws_token_indexes which, char* out, int capacity) {
     if (lws_hdr_total_length(wsi, which) >= capacity || lws_hdr_copy(wsi, out, capacity, which) < 0)
@@ -134,7 +142,7 @@ int Login(Web& web, struct lws* wsi, HttpState* state) {
     char token[WebTokenCapacity];
     if (state->bodyTooLong || !WebFormToken(state->body, state->bodyLength, token, sizeof token) ||
         !WebTokenMatches(web.token, token, unsigned(std::strlen(token)))) {
-        Say(web, "web: a login with a wrong or missing token was refused");
+        SayRefused(web, wsi, "a login with a wrong or missing token");
         // Answered in a second (a timer, never a wait), so guessing is slow.
         lws_set_timer_usecs(wsi, WrongTokenMicroseconds);
         return 0;
@@ -239,17 +247,17 @@ int Filter(Web& web, struct lws* wsi) {
     Header(wsi, WSI_TOKEN_ORIGIN, origin, sizeof origin);
     Header(wsi, WSI_TOKEN_HOST, host, sizeof host);
     if (web.pages >= WebMaxPages) {
-        Say(web, "web: a page was refused: all 16 places are taken");
+        SayRefused(web, wsi, "a page (all 16 places are taken)");
         lws_return_http_status(wsi, HTTP_STATUS_SERVICE_UNAVAILABLE, "all 16 places are taken");
         return 1;
     }
     if (!WebOriginMatches(origin, host, web.tls)) {
-        Say(web, "web: a page from another origin was refused");
+        SayRefused(web, wsi, "a page of another origin");
         lws_return_http_status(wsi, HTTP_STATUS_FORBIDDEN, "foreign origin");
         return 1;
     }
     if (!web.settings.openWatch && !HasSession(web, wsi)) {
-        Say(web, "web: a page without a session was refused");
+        SayRefused(web, wsi, "a page without a session");
         lws_return_http_status(wsi, HTTP_STATUS_FORBIDDEN, "log in first");
         return 1;
     }
