@@ -199,10 +199,12 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
     Append(stream, out, PutData(out, sizeof out, data.data(), unsigned(data.size())));
     WireRoster roster = {};
     roster.count = 2;
-    roster.entry[0] = {3, WireRole::Writing, WireClientKind::Script, 1700000000, {}};
-    roster.entry[1] = {9, WireRole::Watching, WireClientKind::Browser, -1, {}};
+    roster.entry[0] = {3, WireRole::Writing, WireClientKind::Script, 1700000000, 0, {}, {}};
+    roster.entry[1] = {9, WireRole::Watching, WireClientKind::Browser, -1, 70000, {}, {}};
     std::strcpy(roster.entry[1].name.text, "bo");
     roster.entry[1].name.length = 2;
+    std::strcpy(roster.entry[1].from.text, "[::1]:40112");
+    roster.entry[1].from.length = 11;
     Append(stream, out, PutRoster(out, sizeof out, roster));
     WireControlMessage settings = {WireControl::Settings, 0, {}};
     std::strcpy(settings.settings.text, "115200,e,7,2");
@@ -227,6 +229,8 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
         EXPECT_EQ(r.entry[0].since, 1700000000);
         EXPECT_EQ(r.entry[1].since, -1);
         EXPECT_STREQ(r.entry[1].name.text, "bo");
+        EXPECT_STREQ(r.entry[1].from.text, "[::1]:40112");
+        EXPECT_EQ(r.entry[1].idle, 70000u);
         WireControlMessage c;
         ASSERT_TRUE(ReadControl(AsMessage(messages[3]), &c));
         EXPECT_STREQ(c.settings.text, "115200,e,7,2");
@@ -274,6 +278,14 @@ TEST(Wire, ABrokenStreamIsAnErrorBeforeItsPayloadIsWaitedFor) {
     WireRoster r;
     std::vector<uint8_t> tooMany = {uint8_t(WireRosterMax + 1)};
     EXPECT_FALSE(ReadRoster({WireType::Roster, tooMany.data(), 1}, &r));
+    // A roster's texts are cut to WireRosterTextMax; a longer one is not ours.
+    std::vector<uint8_t> longName = {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64};
+    longName.resize(longName.size() + 64, 'a');
+    longName.push_back(0);
+    EXPECT_FALSE(ReadRoster({WireType::Roster, longName.data(), unsigned(longName.size())}, &r));
+    longName[17] = 63;
+    longName.erase(longName.begin() + 18);
+    EXPECT_TRUE(ReadRoster({WireType::Roster, longName.data(), unsigned(longName.size())}, &r));
     std::vector<uint8_t> shortText = {5, 'a'};
     WireText text;
     EXPECT_FALSE(ReadText({WireType::Notice, shortText.data(), 2}, &text));
@@ -660,10 +672,15 @@ TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
     EXPECT_EQ(changes.change[1].id, script);
     EXPECT_EQ(changes.change[1].role, WireRole::Writing);
 
+    RosterSetFrom(roster, ana, "uid 1000");
+    RosterInput(roster, ana, 15);
     WireRoster wire;
-    RosterToWire(roster, &wire);
+    RosterToWire(roster, 20, &wire);
     ASSERT_EQ(wire.count, 4u);
     EXPECT_STREQ(wire.entry[0].name.text, "ana");
+    EXPECT_STREQ(wire.entry[0].from.text, "uid 1000");
+    EXPECT_EQ(wire.entry[0].idle, 5u);  // since its last input
+    EXPECT_EQ(wire.entry[1].idle, 8u);  // since it joined: nothing from it yet
     EXPECT_EQ(wire.entry[2].role, WireRole::Writing);
 }
 
@@ -945,6 +962,34 @@ TEST_F(Served, ClientsAreToldTheLinesSettingsAtAttachAndAsTheyChange) {
     EXPECT_EQ(Note(*b), "ana set the line to 57600,e,7,1");
     ASSERT_TRUE(a->TakeLineState(&got));
     EXPECT_EQ(Note(*a), "");  // it said so itself
+}
+
+// W asks for the roster as it is now: each member's address and idle time.
+TEST_F(Served, WhoAnswersWithWhereEachMemberIsFrom) {
+    History historyA, historyB;
+    ASSERT_TRUE(historyA.Allocate(10));
+    ASSERT_TRUE(historyB.Allocate(10));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, historyA);
+    auto b = Attach(WireAsk::Write, historyB);
+    uint16_t page = ServePageJoins(server, "web 10.0.0.2", 0, false);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_FALSE(a->TakeRosterAnswer());  // rosters nobody asked for are not answers
+    a->AskWho();
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(a->TakeRosterAnswer());
+    EXPECT_FALSE(b->TakeRosterAnswer());
+    const WireRoster& roster = a->Attached().roster;
+    ASSERT_EQ(roster.count, 3u);
+    EXPECT_EQ(std::string(roster.entry[0].from.text), "uid " + std::to_string(getuid()));
+    EXPECT_EQ(roster.entry[0].role, WireRole::Writing);
+    EXPECT_STREQ(roster.entry[2].from.text, "web 10.0.0.2");
+    EXPECT_GT(roster.entry[2].idle, 1000000u);  // joined at the epoch, never heard from since
+    ServeMemberInput(server, page);
+    a->AskWho();
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(a->TakeRosterAnswer());
+    EXPECT_LT(a->Attached().roster.entry[2].idle, 5u);
 }
 
 // A user the lists let only watch is told so as it attaches, and again,

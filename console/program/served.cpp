@@ -71,22 +71,48 @@ Reaction ListAttached(Console& c, int64_t) {
         Say(c.notice, "who: only a served line (--attach) has others attached");
         return Nothing;
     }
+    // The roster as it is now, idle times and all: listed when it comes.
+    c.link.attached->AskWho();
+    Say(c.notice, "asking who is attached...");
+    return Nothing;
+}
+
+namespace {
+
+// 42s, 17m, 3h05m.
+void FormatIdle(uint32_t seconds, char* text, unsigned capacity) {
+    if (seconds < 60) {
+        std::snprintf(text, capacity, "%us", seconds);
+    } else if (seconds < 3600) {
+        std::snprintf(text, capacity, "%um", seconds / 60);
+    } else {
+        std::snprintf(text, capacity, "%uh%02um", seconds / 3600, seconds / 60 % 60);
+    }
+}
+
+// Each member: name, where from (when the name does not say it), role,
+// idle time and since when.
+void ShowAttached(Console& c) {
     const WireRoster& roster = c.link.attached->Attached().roster;
     char text[NoticeCapacity] = "attached:";
     for (unsigned i = 0; i < roster.count; ++i) {
         const WireRosterEntry& e = roster.entry[i];
         time_t since = time_t(e.since);
         struct tm local;
-        char when[16] = "?";
+        char when[16] = "?", idle[16], from[WireTextCapacity + 2] = "";
         if (localtime_r(&since, &local) != nullptr) strftime(when, sizeof when, "%H:%M", &local);
+        FormatIdle(e.idle, idle, sizeof idle);
+        if (e.from.length > 0 && std::strcmp(e.from.text, e.name.text) != 0)
+            std::snprintf(from, sizeof from, " %s", e.from.text);
         size_t used = std::strlen(text);
-        std::snprintf(text + used, sizeof text - used, "%s %s%s %s since %s", i > 0 ? "," : "", e.name.text,
-                      e.id == c.link.attached->Attached().id ? " (you)" : "",
-                      e.role == WireRole::Writing ? "writing" : "watching", when);
+        std::snprintf(text + used, sizeof text - used, "%s %s%s%s %s idle %s since %s", i > 0 ? "," : "",
+                      e.name.text, e.id == c.link.attached->Attached().id ? " (you)" : "", from,
+                      e.role == WireRole::Writing ? "writing" : "watching", idle, when);
     }
     Say(c.notice, "%s", text);
-    return Nothing;
 }
+
+}  // namespace
 
 bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
     if (c.link.attached == nullptr || c.link.state != LinkState::Open) return false;
@@ -279,6 +305,10 @@ void PortLeaves(void* user, uint16_t member) {
     ServeMemberLeaves(static_cast<Console*>(user)->features.server, member);
 }
 
+void PortInput(void* user, uint16_t member) {
+    ServeMemberInput(static_cast<Console*>(user)->features.server, member);
+}
+
 bool PortWrites(void* user, uint16_t member) {
     return RosterWrites(static_cast<Console*>(user)->features.server.roster, member);
 }
@@ -322,7 +352,8 @@ bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
                               capacity))
             return false;
     }
-    PortHooks hooks = {&c, PortJoins, PortLeaves, PortWrites, PortSends, PortRequest, SayFromServer};
+    PortHooks hooks = {&c,        PortJoins,   PortLeaves,    PortWrites,
+                       PortSends, PortRequest, SayFromServer, PortInput};
     if (!StartPortServer(c.features.ports, hooks, c.options.portWrite, c.options.portReplay)) {
         std::snprintf(message, capacity, "no memory for rfc2217-replay = %u", unsigned(c.options.portReplay));
         return false;
@@ -391,7 +422,9 @@ int64_t ServedDue(const Console& c) {
     if (c.options.serve && c.notice.text[0] != '\0') return 0;
     // The line's state is looked at every pass, as cheaply as a compare.
     if (Serving(c) && LineDiffers(c)) return 0;
-    if (c.link.attached != nullptr && c.link.attached->Attached().lineChanged) return 0;
+    if (c.link.attached != nullptr &&
+        (c.link.attached->Attached().lineChanged || c.link.attached->Attached().rosterAnswered))
+        return 0;
     // The script's role is looked at every pass a script starts or ends in.
     if (ScriptRunning(c.features.script) != (c.features.server.script != RosterNobody)) return 0;
     return ServeDue(c.features.server);
@@ -421,6 +454,7 @@ Reaction ServedTimers(Console& c, int64_t now) {
         TellLine(c, RosterNobody, "");
     }
     FollowServedLine(c);
+    if (c.link.attached != nullptr && c.link.attached->TakeRosterAnswer()) ShowAttached(c);
     if (now >= ServeDue(c.features.server)) ServeTimers(c.features.server, now);
     return Nothing;
 }

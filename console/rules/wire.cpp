@@ -29,9 +29,9 @@ public:
         if (count > 0) std::memcpy(out_ + at_, bytes, count);
         at_ += count;
     }
-    void Text(const char* text) {
+    void Text(const char* text, size_t most = 255) {
         size_t length = std::strlen(text);
-        if (length > 255) length = 255;
+        if (length > most) length = most;
         U8(unsigned(length));
         Bytes(text, unsigned(length));
     }
@@ -119,10 +119,11 @@ unsigned WirePayloadLimit(uint8_t type) {
         case WireType::Typed:
         case WireType::TypedText: return WireMaxPayload;
         case WireType::Control: return 2 + 256;
-        case WireType::Roster: return 1 + WireRosterMax * (2 + 1 + 1 + 8 + 256);
+        case WireType::Roster: return 1 + WireRosterMax * (2 + 1 + 1 + 8 + 4 + 2 * (1 + WireRosterTextMax));
         case WireType::Role: return 1 + 2 + 256;
         case WireType::Take:
-        case WireType::Give: return 0;
+        case WireType::Give:
+        case WireType::Who: return 0;
         case WireType::ControlDone: return 2;
         case WireType::Chain: return WireChainPayloadMax;
         case WireType::LineState: return 1 + 2 + 3 * 256;
@@ -194,7 +195,10 @@ unsigned PutRoster(uint8_t* out, unsigned capacity, const WireRoster& roster) {
         w.U8(unsigned(e.role));
         w.U8(unsigned(e.kind));
         w.U64(uint64_t(e.since));
-        w.Text(e.name.text);
+        w.U16(e.idle >> 16);
+        w.U16(e.idle & 0xffff);
+        w.Text(e.name.text, WireRosterTextMax);
+        w.Text(e.from.text, WireRosterTextMax);
     }
     return w.Done();
 }
@@ -289,8 +293,13 @@ bool ReadRoster(const WireMessage& message, WireRoster* roster) {
         e.id = uint16_t(r.U16());
         unsigned role = r.U8(), kind = r.U8();
         e.since = int64_t(r.U64());
+        unsigned high = r.U16();
+        e.idle = uint32_t(high) << 16 | r.U16();
         r.Text(&e.name);
-        if (role > unsigned(WireRole::Writing) || kind > unsigned(WireClientKind::Browser)) return false;
+        r.Text(&e.from);
+        if (role > unsigned(WireRole::Writing) || kind > unsigned(WireClientKind::Browser) ||
+            e.name.length > WireRosterTextMax || e.from.length > WireRosterTextMax)
+            return false;
         e.role = WireRole(role);
         e.kind = WireClientKind(kind);
     }
@@ -340,7 +349,7 @@ WireStatus WireDecoder::Next(WireMessage* message, const char** problem) {
     if (failed_ == nullptr && end_ - start_ >= WireHeaderSize) {
         const uint8_t* header = buffer_ + start_;
         unsigned length = unsigned(header[1]) << 16 | unsigned(header[2]) << 8 | header[3];
-        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::LineState)) {
+        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::Who)) {
             failed_ = "a message of a type not known";
         } else if (length > WirePayloadLimit(header[0])) {
             failed_ = "a message longer than its type allows";

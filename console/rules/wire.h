@@ -32,7 +32,9 @@
 //    bytes (TypedText) apart from typing.
 // 4: the served line's settings and presence (LineState), after the welcome
 //    and whenever they change.
-const uint16_t WireVersion = 4;
+// 5: a roster entry says where the member is from and how long it has been
+//    idle; a client asks for a fresh roster (Who).
+const uint16_t WireVersion = 5;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -41,6 +43,7 @@ const unsigned WireMaxMessage = WireHeaderSize + WireMaxPayload;
 const unsigned WireTextCapacity = 256;  // a text's bytes and a terminator
 const unsigned WireTokenCapacity = 128;
 const unsigned WireRosterMax = 32;
+const unsigned WireRosterTextMax = 63;  // a roster entry's texts are cut to this
 // The screen: 24 x 80 cells of two bytes, then row, column, flags, escape
 // state and the pending row byte.
 const unsigned WireScreenPayload = 24 * 80 * 2 + 5;
@@ -75,6 +78,7 @@ enum class WireType : uint8_t {
     Chain = 16,        // server -> client: the receive chain's state, after the screen
     TypedText = 17,    // client -> server: a text file's bytes, for the line's bit 7 (not its maps)
     LineState = 18,    // server -> client: the line's settings in force, whether it is there, who changed it
+    Who = 19,          // client -> server: asks for the roster as it is now
 };
 
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };
@@ -122,7 +126,9 @@ struct WireRosterEntry {
     WireRole role;
     WireClientKind kind;
     int64_t since;  // seconds since the epoch
+    uint32_t idle;  // seconds since its last input (or its joining)
     WireText name;
+    WireText from;  // where it is: "uid 1000", "127.0.0.1:40112", "web 10.0.0.2", ...
 };
 
 struct WireRoster {
@@ -172,7 +178,7 @@ unsigned PutControlDone(uint8_t* out, unsigned capacity, WireControl control, ui
 unsigned PutRoster(uint8_t* out, unsigned capacity, const WireRoster& roster);
 unsigned PutRoleChange(uint8_t* out, unsigned capacity, const WireRoleChange& change);
 unsigned PutLineState(uint8_t* out, unsigned capacity, const WireLineState& state);
-// A message with no payload: Take, Give.
+// A message with no payload: Take, Give, Who.
 unsigned PutEmpty(uint8_t* out, unsigned capacity, WireType type);
 // A header for `length` payload bytes the caller writes after it.
 void PutHeader(uint8_t* out, WireType type, unsigned length);

@@ -4,6 +4,7 @@ served line (--serve) with brisvane attached to it, in roles."""
 import contextlib
 import hashlib
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -234,7 +235,7 @@ class Served(unittest.TestCase):
         a.wait_status('took the line')
         a.wait_status('watching, 1 other')
         b.keys('C-a', 'W')
-        b.wait_status('(you) writing')
+        b.wait_status(f'attached: {pwd.getpwuid(os.getuid()).pw_name} uid {os.getuid()} watching idle ')
 
         # A YMODEM send from the writer reaches the line byte for byte.
         data = os.urandom(64 * 1024)

@@ -216,7 +216,7 @@ void AttachLine::Close() {
     dataStart_ = dataEnd_ = 0;
     restore_ = SnapshotRestore();
     state_ = AttachState();
-    lost_ = false;
+    lost_ = whoAsked_ = false;
 }
 
 short AttachLine::PollEvents(bool haveOutput) const {
@@ -270,6 +270,9 @@ void AttachLine::Handle(const WireMessage& message) {
             return;
         case WireType::Roster:
             if (!ReadRoster(message, &state_.roster)) break;
+            // Rosters are answered in order: the first after the question is its answer.
+            if (whoAsked_) state_.rosterAnswered = true;
+            whoAsked_ = false;
             return;
         case WireType::Role: {
             WireRoleChange change;
@@ -418,6 +421,17 @@ bool AttachLine::TakeLineState(WireLineState* line) {
     state_.lineChanged = false;
     *line = state_.line;
     return true;
+}
+
+void AttachLine::AskWho() {
+    Ask(WireType::Who);
+    whoAsked_ = fd_ >= 0;
+}
+
+bool AttachLine::TakeRosterAnswer() {
+    bool answered = state_.rosterAnswered;
+    state_.rosterAnswered = false;
+    return answered;
 }
 
 void AttachLine::Ask(WireType takeOrGive) {

@@ -40,6 +40,7 @@ struct AttachState {
     bool snapshotComplete = false;
     // The served line as the server last told it: its settings in force,
     // whether its device is there. `lineChanged`: told since TakeLineState.
+    bool rosterAnswered = false;  // the roster asked for with AskWho has come
     bool lineKnown = false;
     bool lineChanged = false;
     WireLineState line = {};
@@ -71,6 +72,10 @@ public:
     // The served line's state, once per change the server told (a writer's
     // change of settings is also said as a note, unless it was ours).
     bool TakeLineState(WireLineState* line);
+    // Asks for the roster as it is now (idle times and all): rosterAnswered
+    // says when it has come, until TakeRosterAnswer.
+    void AskWho();
+    bool TakeRosterAnswer();
     // Asks for the line (Take) or hands it back (Give).
     void Ask(WireType takeOrGive);
     // Others attached beside us.
@@ -112,6 +117,7 @@ private:
     AttachState state_;
     char refusal_[WireTextCapacity] = "";
     bool lost_ = false;
+    bool whoAsked_ = false;
     StageRules rules_ = StageRules::Exact;
     char note_[NoticeCapacity] = "";
 };

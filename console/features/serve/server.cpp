@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pwd.h>
@@ -158,13 +160,15 @@ ServeClient* ClientOf(Server& server, uint16_t id) {
     return nullptr;
 }
 
-void SendRoster(Server& server) {
+// The roster as it is now, to every client or to `only`.
+void SendRoster(Server& server, ServeClient* only = nullptr) {
     static WireRoster roster;
     static uint8_t message[WireMaxMessage];
-    RosterToWire(server.roster, &roster);
+    RosterToWire(server.roster, int64_t(time(nullptr)), &roster);
     unsigned length = PutRoster(message, sizeof message, roster);
     for (ServeClient& c : server.client) {
-        if (c.fd >= 0 && c.state == ServeState::Active) Queue(server, c, message, length);
+        if (c.fd >= 0 && c.state == ServeState::Active && (only == nullptr || only == &c))
+            Queue(server, c, message, length);
     }
 }
 
@@ -247,6 +251,7 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
         return;
     }
     client.id = id;
+    RosterSetFrom(server.roster, id, client.from);
     client.staging.reset(new (std::nothrow) uint8_t[StagingCapacity]);
     client.snapshot.reset(new (std::nothrow) SnapshotCursor);
     client.input.reset(new (std::nothrow) uint8_t[InputCapacity]);
@@ -323,6 +328,7 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
 // One message from an admitted client. False when it ended the client.
 bool Handle(Server& server, ServeClient& client, const WireMessage& message, int64_t now) {
     RoleChanges changes;
+    if (client.state == ServeState::Active) RosterInput(server.roster, client.id, int64_t(time(nullptr)));
     switch (message.type) {
         case WireType::Hello:
             if (client.state != ServeState::Hello) break;
@@ -356,6 +362,10 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
                 Log(server, "serve: %s took the line", m != nullptr ? m->name : "a client");
                 Tell(server, changes);
             }
+            return client.fd >= 0;
+        case WireType::Who:
+            if (client.state != ServeState::Active) break;
+            SendRoster(server, &client);
             return client.fd >= 0;
         case WireType::Give:
             if (client.state != ServeState::Active) break;
@@ -544,6 +554,16 @@ void Accept(Server& server, int64_t now) {
             continue;
         }
         entry->peer = server.listener.unixSocket ? ReadPeer(fd) : Peer{};
+        if (server.listener.unixSocket) {
+            std::snprintf(entry->from, sizeof entry->from, entry->peer.known ? "uid %u" : "uid ?",
+                          unsigned(entry->peer.uid));
+        } else {
+            char host[NI_MAXHOST] = "?", port[NI_MAXSERV] = "?";
+            getnameinfo(reinterpret_cast<sockaddr*>(&from), fromLength, host, sizeof host, port, sizeof port,
+                        NI_NUMERICHOST | NI_NUMERICSERV);
+            std::snprintf(entry->from, sizeof entry->from, from.ss_family == AF_INET6 ? "[%s]:%s" : "%s:%s",
+                          host, port);
+        }
         entry->door = server.listener.unixSocket
                           ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
                           : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&from), fromLength);
@@ -782,6 +802,7 @@ void ServeScriptBegins(Server& server, int64_t since) {
     RoleChanges changes;
     server.script =
         RosterJoin(server.roster, WireClientKind::Script, "script", since, true, WireAsk::Write, &changes);
+    RosterSetFrom(server.roster, server.script, "the server");
     // A script finds the line held: it waits for it, paused.
     if (server.script != RosterNobody && !RosterWrites(server.roster, server.script) &&
         server.hooks.scriptWrites != nullptr) {
@@ -813,10 +834,13 @@ uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name,
     // As an attached client: the first with the right to write gets a free line.
     uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, WireAsk::Write, &changes);
     if (id == RosterNobody) return id;
+    RosterSetFrom(server.roster, id, name);  // a page's or port client's name is where it is
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
     Tell(server, changes);
     return id;
 }
+
+void ServeMemberInput(Server& server, uint16_t id) { RosterInput(server.roster, id, int64_t(time(nullptr))); }
 
 void ServePageLeaves(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);

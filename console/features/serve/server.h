@@ -100,7 +100,8 @@ struct ServeClient {
     int64_t since = 0;    // when it was accepted
     bool silent = false;  // Hello: it has sent nothing yet
     uint16_t id = RosterNobody;
-    bool toldWatching = false;  // a watcher's keys were refused once with the notice
+    char from[RosterNameCapacity] = "";  // "uid 1000" or the TCP address, for W
+    bool toldWatching = false;           // a watcher's keys were refused once with the notice
     std::unique_ptr<WireDecoder> decoder;
     ShareBuffer backlog;                 // the line's bytes, after the snapshot
     std::unique_ptr<uint8_t[]> staging;  // the snapshot's messages not yet sent
@@ -167,6 +168,9 @@ void ServePageLeaves(Server& server, uint16_t id);
 uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
                           bool mayWrite);
 void ServeMemberLeaves(Server& server, uint16_t id);
+// A member that is not this socket's client sent something of its own:
+// its idle time starts again.
+void ServeMemberInput(Server& server, uint16_t id);
 // The page takes the line as a client's Take does. False: it may only watch.
 bool ServePageTakes(Server& server, uint16_t id);
 // Attached clients, raw watchers too.
