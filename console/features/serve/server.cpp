@@ -21,7 +21,7 @@ const unsigned StagingCapacity = WireMaxMessage;
 const unsigned GatherCapacity = ServeGatherBytes + WireMaxMessage;
 const unsigned InputCapacity = WireMaxPayload;
 const char TakeHint[] = "you are watching: take the line to type (the menu's g, or --attach ... --take)";
-const char WatchOnly[] = "you may only watch this line: your user is not on its share-write list";
+const char WatchOnly[] = "you may only watch this line";
 
 // What a watcher is told when it types or sends a control: how to take the
 // line, or that it never may.
