@@ -846,8 +846,10 @@ protected:
         return count;
     }
     // Attaches as a loop would: connect, then Continue until the server answered.
+    // `keep`: the client's history rows and whether its user gave them (0: as `mine` is).
     std::unique_ptr<AttachLine> Attach(WireAsk ask, History& mine, OpenResult expected = OpenResult::Open,
-                                       std::string* why = nullptr) {
+                                       std::string* why = nullptr,
+                                       std::pair<uint32_t, bool> keep = {0, true}) {
         ShareAddress address;
         const char* problem;
         EXPECT_TRUE(ParseAttachAddress(where.c_str(), &address, &problem));
@@ -857,6 +859,7 @@ protected:
         hello.tokenLength = uint8_t(token.size());
         std::memcpy(hello.token, token.data(), token.size());
         std::unique_ptr<AttachLine> client(new AttachLine(address, hello, mine));
+        if (keep.first > 0) client->SetHistoryRule(keep.first, keep.second);
         char message[256] = "";
         LineControls controls = {};
         OpenResult result = client->Open(controls, message, sizeof message);
@@ -962,6 +965,30 @@ TEST_F(Served, ClientsAreToldTheLinesSettingsAtAttachAndAsTheyChange) {
     EXPECT_EQ(Note(*b), "ana set the line to 57600,e,7,1");
     ASSERT_TRUE(a->TakeLineState(&got));
     EXPECT_EQ(Note(*a), "");  // it said so itself
+}
+
+// An attach takes the server's history whole, unless the user's own
+// --history says how much to keep: then it keeps that and says so.
+TEST_F(Served, AnAttachTakesTheServersHistoryWholeUnlessToldHowMuchToKeep) {
+    for (int i = 0; i < 60; ++i) Interpret("more\r\n", history);
+    ASSERT_EQ(history.Count(), 67u);
+    History whole, given;
+    ASSERT_TRUE(whole.Allocate(10));
+    ASSERT_TRUE(given.Allocate(10));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, whole, OpenResult::Open, nullptr, {10, false});  // the default, not given
+    auto b = Attach(WireAsk::Watch, given, OpenResult::Open, nullptr, {10, true});
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(a->Attached().snapshotComplete);
+    ASSERT_TRUE(b->Attached().snapshotComplete);
+    EXPECT_EQ(Rows(whole), Rows(history));
+    EXPECT_EQ(Note(*a).find("history"), std::string::npos);
+    EXPECT_EQ(given.Capacity(), 10u);
+    EXPECT_EQ(given.Count(), 10u);
+    std::vector<std::string> last = Rows(history);
+    last.erase(last.begin(), last.end() - 10);
+    EXPECT_EQ(Rows(given), last);  // the newest ten
+    EXPECT_EQ(Note(*b), "the served line holds 67 history rows: keeping the last 10 (--history)");
 }
 
 // W asks for the roster as it is now: each member's address and idle time.

@@ -43,6 +43,7 @@ bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     hello.tokenLength = uint8_t(length);
     std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.ui.history));
     line->SetSeam({&c.ansi, &c.style.map, &c.style.maps});
+    line->SetHistoryRule(c.options.historyRows, c.options.historyGiven);
     c.chain.screen.answers = false;  // the server answers identify requests
     c.link.attached = line.get();
     c.link.line = std::move(line);

@@ -109,7 +109,7 @@ void CopyText(WireText* to, const WireText& from) {
 unsigned WirePayloadLimit(uint8_t type) {
     switch (WireType(type)) {
         case WireType::Hello: return 2 + 1 + 1 + 256 + 1 + WireTokenCapacity;
-        case WireType::Welcome: return 5;
+        case WireType::Welcome: return 13;
         case WireType::Refusal:
         case WireType::Notice: return 256;
         case WireType::Screen: return WireScreenPayload;
@@ -155,6 +155,7 @@ unsigned PutWelcome(uint8_t* out, unsigned capacity, const WireWelcome& welcome)
     w.U16(welcome.version);
     w.U8(unsigned(welcome.role));
     w.U16(welcome.id);
+    w.U64(welcome.historyRows);
     return w.Done();
 }
 
@@ -250,6 +251,7 @@ bool ReadWelcome(const WireMessage& message, WireWelcome* welcome) {
     welcome->version = uint16_t(r.U16());
     unsigned role = r.U8();
     welcome->id = uint16_t(r.U16());
+    welcome->historyRows = r.U64();
     welcome->role = WireRole(role);
     return r.Exact() && role <= unsigned(WireRole::Writing);
 }

@@ -34,7 +34,8 @@
 //    and whenever they change.
 // 5: a roster entry says where the member is from and how long it has been
 //    idle; a client asks for a fresh roster (Who).
-const uint16_t WireVersion = 5;
+// 6: the welcome says how many history rows the snapshot brings.
+const uint16_t WireVersion = 6;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -118,7 +119,8 @@ struct WireHello {
 struct WireWelcome {
     uint16_t version;
     WireRole role;
-    uint16_t id;  // this client's number on the server, as the roster shows it
+    uint16_t id;           // this client's number on the server, as the roster shows it
+    uint64_t historyRows;  // the history rows the snapshot brings (at most)
 };
 
 struct WireRosterEntry {

@@ -13,6 +13,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "console/rules/options.h"
+
 namespace {
 
 const unsigned OutCapacity = 1u << 16;
@@ -241,6 +243,18 @@ bool AttachLine::Flush() {
     return true;
 }
 
+void AttachLine::KeepHistory(uint64_t serverRows) {
+    uint32_t own = historyGiven_ ? history_.Capacity() : historyRows_;
+    uint32_t rows = own;
+    if (!historyGiven_ && serverRows > own)
+        rows = serverRows > MaxHistoryRows ? MaxHistoryRows : uint32_t(serverRows);
+    if (rows != own && history_.Allocate(rows)) return;
+    history_.Allocate(own);
+    if (serverRows > own)
+        Note("the served line holds %llu history rows: keeping the last %u%s", (unsigned long long)serverRows,
+             own, historyGiven_ ? " (--history)" : " (no memory for more)");
+}
+
 void AttachLine::Handle(const WireMessage& message) {
     switch (message.type) {
         case WireType::Welcome: {
@@ -249,8 +263,9 @@ void AttachLine::Handle(const WireMessage& message) {
             state_.welcomed = true;
             state_.role = welcome.role;
             state_.id = welcome.id;
-            // The snapshot brings the server's history whole: ours goes first.
-            history_.Allocate(history_.Capacity());
+            // The snapshot brings the server's history: ours goes first, and
+            // room is made for all of it unless the user said how much to keep.
+            KeepHistory(welcome.historyRows);
             return;
         }
         case WireType::Refusal: {

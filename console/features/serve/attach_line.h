@@ -84,6 +84,13 @@ public:
     // the served line's maps and bit 7 (Typed), or a text file's bytes for
     // its bit 7 alone (TypedText).
     void SetRules(StageRules rules) { rules_ = rules; }
+    // How much of the server's history to keep: all of it (at least `rows`)
+    // unless `given` (the user's own --history), when `rows` is the most,
+    // and a server that holds more is said so.
+    void SetHistoryRule(uint32_t rows, bool given) {
+        historyRows_ = rows;
+        historyGiven_ = given;
+    }
     // The receive chain's stages the snapshot sets, so the first bytes after
     // it meet them as the server's did.
     void SetSeam(const ReceiveSeam& seam) { seam_ = seam; }
@@ -94,6 +101,7 @@ private:
     bool Queue(const uint8_t* message, unsigned length);
     bool Flush();  // false: the connection is gone
     void Handle(const WireMessage& message);
+    void KeepHistory(uint64_t serverRows);
     void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
     ControlResult SendControl(WireControl control, uint8_t value, const char* settings);
 
@@ -118,6 +126,8 @@ private:
     char refusal_[WireTextCapacity] = "";
     bool lost_ = false;
     bool whoAsked_ = false;
+    uint32_t historyRows_ = 0;
+    bool historyGiven_ = true;  // until told otherwise: the history's own capacity
     StageRules rules_ = StageRules::Exact;
     char note_[NoticeCapacity] = "";
 };

@@ -262,7 +262,8 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     }
     client.state = ServeState::Active;
     WireWelcome welcome = {WireVersion,
-                           RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id};
+                           RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id,
+                           server.history->Count()};
     client.stagingEnd = PutWelcome(client.staging.get(), StagingCapacity, welcome);
     // The line as it is now: no change to tell, so no one named.
     WireLineState line = server.line;
