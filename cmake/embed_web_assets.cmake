@@ -2,7 +2,7 @@
 # stylesheet, in that order) as byte arrays, so the program serves them
 # without files of its own on disk. Run at build time: cmake -DOUTPUT=...
 # -DINPUTS="a;b;c" -P embed_web_assets.cmake
-set(text "// Generated from console/web/assets at build time: do not edit.\n")
+set(text "// Generated from console/features/web/assets at build time: do not edit.\n")
 string(APPEND text "#ifndef BRISVANE_CONSOLE_WEB_WEB_ASSETS_H\n#define BRISVANE_CONSOLE_WEB_WEB_ASSETS_H\n\n")
 string(APPEND text "struct WebAsset {\n    const char* bytes;\n    unsigned length;\n};\n\n")
 set(index 0)

@@ -41,14 +41,19 @@ std::string Contents(const std::string& path) {
 }
 
 TEST(UucpLock, NamesAndOwnersAsOtherProgramsWriteThem) {
-    // From the real path: one name per device, however it was reached.
+    // Under /dev the rest of the path, elsewhere its last part, as other
+    // programs name the lock from the path they were given.
     char name[256];
     UucpLockName("/dev/ttyUSB0", name, sizeof name);
     EXPECT_STREQ(name, "LCK..ttyUSB0");
     UucpLockName("/dev/pts/3", name, sizeof name);
     EXPECT_STREQ(name, "LCK..pts_3");
-    UucpLockName("/tmp/a/ttyA", name, sizeof name);  // and not the same as /tmp/b/ttyA
-    EXPECT_STREQ(name, "LCK..tmp_a_ttyA");
+    UucpLockName("/dev/serial/by-id/usb-FTDI_A1", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..serial_by-id_usb-FTDI_A1");
+    UucpLockName("/srv/lab/board1", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..board1");
+    UucpLockName("lab/board1", name, sizeof name);
+    EXPECT_STREQ(name, "LCK..board1");
     UucpLockName("/dev/pts/3", name, 9);
     EXPECT_STREQ(name, "LCK..pts");
     pid_t pid;
@@ -61,31 +66,55 @@ TEST(UucpLock, NamesAndOwnersAsOtherProgramsWriteThem) {
     EXPECT_FALSE(ParseLockOwner("         0\n", 11, &pid));
 }
 
-TEST(UucpLock, ALiveOwnerIsBusyAStaleOneIsTakenOverAndOursGoes) {
-    TempFolder folder;
-    std::string device = folder / "ttyV0";
-    std::ofstream(device) << "";  // the device, reached through a link below
-    std::string link = folder / "by-id";
-    ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
-    char real[PATH_MAX], name[256];
-    ASSERT_NE(realpath(device.c_str(), real), nullptr);
-    UucpLockName(real, name, sizeof name);
-    std::string lockFile = folder / name;
-    std::ofstream(lockFile) << "         1\n";  // init: alive
-    UucpLock lock;
-    pid_t holder = 0;
-    EXPECT_EQ(TakeUucpLock(folder.path(), link.c_str(), &lock, &holder), LockResult::Busy);
-    EXPECT_EQ(holder, 1);
+// The process number of a process that has ended.
+pid_t Gone() {
     pid_t gone = fork();
     if (gone == 0) _exit(0);
     waitpid(gone, nullptr, 0);
-    std::ofstream(lockFile, std::ios::trunc) << "     " << gone << "\n";
-    ASSERT_EQ(TakeUucpLock(folder.path(), device.c_str(), &lock, &holder), LockResult::Taken);
+    return gone;
+}
+
+void WriteOwner(const std::string& path, pid_t pid) {
+    std::ofstream(path, std::ios::trunc) << "     " << pid << "\n";
+}
+
+TEST(UucpLock, ALiveOwnerUnderEitherNameIsBusyStaleOnesAreTakenOverAndOursGo) {
+    TempFolder folder;
+    std::string device = folder / "ttyV0";
+    std::ofstream(device) << "";  // the device, reached through a link below
+    std::string link = folder / "board1";
+    ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
+    std::string real = folder / "LCK..ttyV0", given = folder / "LCK..board1";
+    UucpLock lock;
+    pid_t holder = 0;
+    // Live under the real node's name, the device reached through the link.
+    WriteOwner(real, 1);  // init: alive
+    EXPECT_EQ(TakeUucpLock(folder.path(), link.c_str(), &lock, &holder), LockResult::Busy);
+    EXPECT_EQ(holder, 1);
+    // Live under the given name alone: busy, and the real node's lock taken
+    // on the way is gone again.
+    WriteOwner(real, Gone());
+    WriteOwner(given, 1);
+    holder = 0;
+    EXPECT_EQ(TakeUucpLock(folder.path(), link.c_str(), &lock, &holder), LockResult::Busy);
+    EXPECT_EQ(holder, 1);
+    EXPECT_EQ(lock.count, 0u);
+    EXPECT_NE(access(real.c_str(), F_OK), 0);
+    // Stale under both: both taken over, and both ours until released.
+    WriteOwner(real, Gone());
+    WriteOwner(given, Gone());
+    ASSERT_EQ(TakeUucpLock(folder.path(), link.c_str(), &lock, &holder), LockResult::Taken);
     char mine[16];
     std::snprintf(mine, sizeof mine, "%10d\n", int(getpid()));
-    EXPECT_EQ(Contents(lockFile), mine);
+    EXPECT_EQ(Contents(real), mine);
+    EXPECT_EQ(Contents(given), mine);
     ReleaseUucpLock(&lock);
-    EXPECT_NE(access(lockFile.c_str(), F_OK), 0);
+    EXPECT_NE(access(real.c_str(), F_OK), 0);
+    EXPECT_NE(access(given.c_str(), F_OK), 0);
+    // The real node given: its one lock.
+    ASSERT_EQ(TakeUucpLock(folder.path(), device.c_str(), &lock, &holder), LockResult::Taken);
+    EXPECT_EQ(lock.count, 1u);
+    ReleaseUucpLock(&lock);
     // A folder nobody may write: no lock file, and no complaint.
     EXPECT_EQ(TakeUucpLock("/proc", device.c_str(), &lock, &holder), LockResult::Taken);
     EXPECT_EQ(lock.count, 0u);
@@ -295,6 +324,35 @@ TEST_F(DeviceTree, NamesByIdUsbAndTopologyAndRefusesSeveral) {
     Resolve("usb:ftdi", Resolved::Invalid);
     Resolve("usb:0403:6001:", Resolved::Invalid);
     Resolve("usb:04031:6001", Resolved::Invalid);
+}
+
+// A device chooses its own strings: what would drive a terminal or a
+// journal (ESC, BEL, a C1 control, bytes that are not UTF-8) is shown
+// escaped in the list and in what is said about the device.
+TEST_F(DeviceTree, ADevicesStringsAreShownWithTheirControlBytesEscaped) {
+    std::string usb = sys + "/" + hub + "1-1.1";
+    Write(usb + "/manufacturer", "\x1b]0;owned\x07\n");
+    Write(usb + "/product",
+          "Probe \xc2\x9b"
+          "2J \xe2\x84\xa2 \xff\n");
+    Write(usb + "/serial", "A1\x1b[2J\n");
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ListSerialDevices(roots, {"cdc_acm", "*B20K*"}, out);
+    std::fclose(out);
+    std::string listed(text, size);
+    std::free(text);
+    EXPECT_EQ(listed, dev +
+                          "/ttyUSB0\n"
+                          "  by-id        usb-FTDI_FT232R_USB_UART_A10K-if00-port0\n"
+                          "  driver       ftdi_sio\n"
+                          "  usb          0403:6001\n"
+                          "  serial       A1\\x1b[2J\n"
+                          "  description  \\x1b]0;owned\\x07 Probe \\xc2\\x9b2J \xe2\x84\xa2 \\xff\n"
+                          "  topology     1-1.1\n");
+    EXPECT_EQ(Resolve("usb:0403:6001", Resolved::Ambiguous).find('\x1b'), std::string::npos);
+    EXPECT_EQ(Resolve("usb:0403:6001:A1\\x1b[2J", Resolved::Found), dev + "/ttyUSB0");  // as listed
 }
 
 TEST_F(DeviceTree, AutoConnectTakesTheNewestNeitherExcludedNorPassedOver) {

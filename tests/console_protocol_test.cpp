@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/features/protocol_run.h"
 #include "console/rules/schedule.h"
 

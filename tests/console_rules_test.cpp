@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "console/rules/keys.h"
+#include "console/screen/terminal_keys.h"
 #include "console/line/local_line.h"
 #include "console/rules/menu.h"
 #include "console/rules/options.h"
-#include "console/rules/profiles.h"
+#include "console/features/profiles.h"
 #include "link/settings_notation.h"
 
 namespace {

@@ -148,4 +148,35 @@ TEST_F(Scripts, BusyAndGreedyScriptsLeaveTheLoopItsTurns) {
     EXPECT_NE(std::string(c.notice.text).find("not enough memory"), std::string::npos) << c.notice.text;
 }
 
+// Without the debug library the hook that gives the loop its turns stays:
+// a script that tries to remove it is still yielded every slice.
+TEST_F(Scripts, TheSliceHookCannotBeRemoved) {
+    Console& c = *console;
+    Start(
+        "pcall(function() debug.sethook() end)\n"
+        "pcall(function() require('debug').sethook() end)\n"
+        "for i = 1, 3e8 do end\n"
+        "exit(5)\n");
+    Run(1000);
+    EXPECT_TRUE(ScriptRunning(c.features.script)) << c.notice.text;
+    EXPECT_EQ(ScriptDeadline(c), 0);
+}
+
+// Modules are Lua files beside the script; no shared object is loaded.
+TEST_F(Scripts, RequireFindsLuaModulesBesideTheScriptOnly) {
+    Console& c = *console;
+    std::ofstream(std::string(folder) + "/helper.lua") << "return {answer = 7}\n";
+    std::ofstream(std::string(folder) + "/native.so") << "not an object\n";
+    Start(std::string("assert(package.loadlib == nil, 'loadlib')\n"
+                      "package.cpath = '") +
+          folder +
+          "/?.so'\n"
+          "local ok, why = pcall(require, 'native')\n"
+          "assert(not ok and why:find(\"module 'native' not found\") and not why:find('native.so'), why)\n"
+          "assert(load(string.dump(function() end)) == nil, 'a compiled chunk')\n"
+          "exit(require('helper').answer)\n");
+    EXPECT_EQ(Run(1000), Quit) << c.notice.text;
+    EXPECT_EQ(c.exitCode, 7) << c.notice.text;
+}
+
 }  // namespace

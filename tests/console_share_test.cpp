@@ -30,8 +30,9 @@
 #include "console/features/share.h"
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
-#include "console/features/serve/door.h"
+#include "console/features/log.h"
 #include "console/rules/log_rotation.h"
+#include "console/features/serve/door.h"
 #include "console/rules/roster.h"
 #include "console/features/serve/server.h"
 #include "console/rules/snapshot.h"
@@ -296,6 +297,127 @@ TEST(Wire, ABrokenStreamIsAnErrorBeforeItsPayloadIsWaitedFor) {
     std::vector<uint8_t> future = {0, 9, 1, 2, 3};
     ASSERT_TRUE(ReadHello({WireType::Hello, future.data(), 5}, &h));
     EXPECT_EQ(h.version, 9);
+}
+
+// Every type's bytes, written out by hand: a change to the encoder and the
+// decoder together still changes what an older peer reads, and fails here.
+TEST(Wire, EachTypeEncodesToItsFixedBytes) {
+    uint8_t out[WireMaxMessage];
+    std::vector<uint8_t> stream;
+    WireHello hello = {};
+    hello.version = 3;
+    hello.ask = WireAsk::Take;
+    hello.kind = WireClientKind::Script;
+    std::strcpy(hello.name.text, "ana");
+    hello.tokenLength = 2;
+    std::memcpy(hello.token, "k\0", 2);
+    Append(stream, out, PutHello(out, sizeof out, hello));
+    Append(stream, out, PutWelcome(out, sizeof out, {3, WireRole::Writing, 0x0102, 0x0a0b}));
+    Append(stream, out, PutText(out, sizeof out, WireType::Refusal, "no"));
+    Append(stream, out, PutText(out, sizeof out, WireType::Notice, "hi"));
+    Append(stream, out, PutData(out, sizeof out, U("\x00\xff\r"), 3));
+    Append(stream, out, PutData(out, sizeof out, U("x"), 1, WireType::Typed));
+    Append(stream, out, PutData(out, sizeof out, U("y"), 1, WireType::TypedText));
+    Append(stream, out, PutControl(out, sizeof out, {WireControl::Dtr, 1, {}}));
+    WireControlMessage settings = {WireControl::Settings, 0, {}};
+    std::strcpy(settings.settings.text, "9600,n,8,1");
+    Append(stream, out, PutControl(out, sizeof out, settings));
+    Append(stream, out, PutControlDone(out, sizeof out, WireControl::Rts, 1));
+    WireRoster roster = {};
+    roster.count = 1;
+    roster.entry[0] = {
+        0x0203, WireRole::Watching, WireClientKind::Browser, 0x0102030405060708, 0x00010203, {}, {}};
+    std::strcpy(roster.entry[0].name.text, "bo");
+    std::strcpy(roster.entry[0].from.text, "u 1");
+    Append(stream, out, PutRoster(out, sizeof out, roster));
+    Append(stream, out, PutRoleChange(out, sizeof out, {WireRole::Watching, 9, {2, "bo"}}));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Take));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Give));
+    Append(stream, out,
+           PutLineState(out, sizeof out, {true, false, 9, {10, "9600,n,8,1"}, {1, "d"}, {2, "bo"}}));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Who));
+    // clang-format off
+    const std::vector<uint8_t> fixed = {
+        0x01, 0, 0, 11, 0, 3, 2, 1, 3, 'a', 'n', 'a', 2, 'k', 0,            // Hello
+        0x02, 0, 0, 13, 0, 3, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0x0a, 0x0b,  // Welcome
+        0x03, 0, 0, 3, 2, 'n', 'o',                                         // Refusal
+        0x0d, 0, 0, 3, 2, 'h', 'i',                                         // Notice
+        0x07, 0, 0, 3, 0x00, 0xff, '\r',                                    // Data
+        0x0f, 0, 0, 1, 'x',                                                 // Typed
+        0x11, 0, 0, 1, 'y',                                                 // TypedText
+        0x08, 0, 0, 2, 2, 1,                                                // Control: DTR on
+        0x08, 0, 0, 13, 5, 0, 10, '9', '6', '0', '0', ',', 'n', ',', '8', ',', '1',
+        0x0e, 0, 0, 2, 3, 1,                                                // ControlDone
+        0x09, 0, 0, 24, 1, 0x02, 0x03, 0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3,   // Roster
+        2, 'b', 'o', 3, 'u', ' ', '1',
+        0x0a, 0, 0, 6, 0, 0, 9, 2, 'b', 'o',                                // Role
+        0x0b, 0, 0, 0,                                                      // Take
+        0x0c, 0, 0, 0,                                                      // Give
+        0x12, 0, 0, 19, 1, 0, 9, 10, '9', '6', '0', '0', ',', 'n', ',', '8', ',', '1',  // LineState
+        1, 'd', 2, 'b', 'o',
+        0x13, 0, 0, 0,                                                      // Who
+    };
+    // clang-format on
+    EXPECT_EQ(stream, fixed);
+
+    // The snapshot's four: a screen with three cells set, part-way through a
+    // cursor address in graphics mode; a chain holding ESC [ after a CR; one
+    // history row with a wide cell; the end, counting that row.
+    ResetScreen();
+    screen.cells[0] = 'h';
+    screen.cells[1] = 'i';
+    screen.cells[ScreenCells - 1] = 0x2192;
+    terminal.row = 1;
+    terminal.column = 2;
+    terminal.graphicsMode = true;
+    terminal.escapeState = EscapeState::ColumnByte;
+    terminal.pendingRow = 5;
+    History history;
+    ASSERT_TRUE(history.Allocate(4));
+    Cell row[ScreenColumns];
+    for (Cell& cell : row) cell = BlankCell;
+    row[0] = 'a';
+    row[1] = 'b';
+    row[2] = 0x2192;
+    history.Push(row);
+    AnsiFilter ansi;
+    ansi.stage = AnsiFilter::Stage::Csi;
+    ansi.heldCount = 2;
+    std::memcpy(ansi.held, "\033[", 2);
+    ReceivedMap map;
+    map.afterReturn = true;
+    uint8_t maps = MapInLfCrlf | MapOutDelBs;  // the sent one is the client's own
+    SnapshotCursor cursor;
+    BeginSnapshot(cursor, history, {&ansi, &map, &maps});
+    std::vector<uint8_t> room(2 * WireMaxMessage);
+    std::vector<uint8_t> snapshot(
+        room.begin(), room.begin() + FillSnapshot(cursor, history, room.data(), unsigned(room.size())));
+    ResetScreen();
+    std::vector<uint8_t> expected = {0x04, 0, 0x0f, 0x05};  // Screen: 3845 bytes
+    for (int i = 0; i < ScreenCells; ++i) expected.insert(expected.end(), {0x00, 0x20});
+    expected[4 + 1] = 'h';
+    expected[4 + 3] = 'i';
+    expected[4 + 2 * ScreenCells - 2] = 0x21;
+    expected[4 + 2 * ScreenCells - 1] = 0x92;
+    expected.insert(expected.end(), {1, 2, 2, 3, 5});  // row, column, graphics, ColumnByte, row byte
+    // clang-format off
+    expected.insert(expected.end(), {
+        0x10, 0, 0, 7, 5, 1, 2, 0, 2, 0x1b, '[',              // Chain
+        0x05, 0, 0, 8, 0, 1, 3, 'a', 'b', 0x80, 0x21, 0x92,   // History
+        0x06, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1,                // HistoryEnd
+    });
+    // clang-format on
+    EXPECT_EQ(snapshot, expected);
+
+    // And the decoder reads the fixed bytes as those types, in that order.
+    stream.insert(stream.end(), expected.begin(), expected.end());
+    std::vector<WireType> types;
+    for (auto& message : Decode(stream, 5)) types.push_back(message.first);
+    using T = WireType;
+    EXPECT_EQ(types, (std::vector<WireType>{T::Hello,  T::Welcome,   T::Refusal, T::Notice,  T::Data,
+                                            T::Typed,  T::TypedText, T::Control, T::Control, T::ControlDone,
+                                            T::Roster, T::Role,      T::Take,    T::Give,    T::LineState,
+                                            T::Who,    T::Screen,    T::Chain,   T::History, T::HistoryEnd}));
 }
 
 // --- The snapshot: what a client restores gives the server's screen, and the
@@ -693,7 +815,24 @@ std::string ReadWhole(const std::string& path) {
     return text.str();
 }
 
-TEST(LogRotation, SizesAndAFloodLosesNoByteAcrossRotations) {
+// The longest line in `text` (its LF counted).
+size_t LongestLine(const std::string& text) {
+    size_t longest = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        longest = std::max(longest, end - at);
+        at = end;
+    }
+    return longest;
+}
+
+// A flood through both logs, in blocks of every size up to one far past
+// the bound: each file stays within the size and one line (and ends a
+// line, but where a line runs past the most one may be), the files end to
+// end are what came, only `keep` old ones stay; a file removed meanwhile
+// is made again.
+TEST(LogRotation, AFloodKeepsEachFileToTheBoundAndLosesNoByte) {
     uint64_t size;
     const char* problem;
     ASSERT_TRUE(ParseLogSize("64K", &size, &problem));
@@ -710,40 +849,68 @@ TEST(LogRotation, SizesAndAFloodLosesNoByteAcrossRotations) {
 
     char folder[] = "/tmp/brisvane-rotate-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    std::string path = std::string(folder) + "/line.log";
-    LogRotation rotation;
-    rotation.maxBytes = 4096;
-    rotation.keep = 3;
-    BufferedWriter writer;
-    writer.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    ASSERT_GE(writer.fd, 0);
-    std::string all;
-    char text[256];
-    int rotations = 0;
-    for (int block = 0; block < 40; ++block) {
-        for (int i = 0; i < 700; ++i) {
-            uint8_t byte = uint8_t(block * 31 + i);
-            writer.Put(byte);
-            all += char(byte);
+    std::string text = std::string(folder) + "/line.log", raw = std::string(folder) + "/raw.log";
+    const uint64_t Max = 4096;
+    ReceiveLog log;
+    log.SetRotation({Max, 3});
+    char said[512];
+    ASSERT_EQ(log.Open(text.c_str(), raw.c_str(), false, said, sizeof said), PlainFile::Opened) << said;
+    std::string all, allText;
+    unsigned number = 0;
+    auto lines = [&](size_t bytes) {
+        std::string block;
+        while (block.size() < bytes) {
+            ++number;
+            block += std::string(number * 37 % 300, char('a' + number % 26)) + std::to_string(number) + "\n";
         }
-        Rotated r = RotateIfDue(rotation, path.c_str(), writer, text, sizeof text);
-        ASSERT_NE(r, Rotated::Failed) << text;
-        if (r == Rotated::Yes) ++rotations;
-        // Only the newest `keep` old files are kept: the concatenation of
-        // what is kept is the end of all that was written.
-        std::string kept;
-        for (int n = 3; n >= 1; --n) kept += ReadWhole(path + "." + std::to_string(n));
-        writer.WriteOut();
-        kept += ReadWhole(path);
-        ASSERT_EQ(kept, all.substr(all.size() - kept.size())) << "block " << block;
-        if (rotations <= 3) {
-            ASSERT_EQ(kept, all) << "block " << block;
+        return block;
+    };
+    struct timespec at = {};
+    int64_t now = 0;
+    for (size_t bytes : {700, 1, 4000, 30000, 90, 9000, 5000, 200000, 3}) {
+        std::string block = lines(bytes);
+        if (bytes == 9000) block += std::string(9000, 'x') + "\n";  // past any line the bound allows
+        all += block;
+        for (size_t line = 0; line < block.size();) {  // the text log writes a long line in pieces
+            size_t end = block.find('\n', line) + 1;
+            for (size_t piece = line; piece < end - 1; piece += 4096)
+                allText += block.substr(piece, std::min<size_t>(4096, end - 1 - piece)) + "\n";
+            line = end;
+        }
+        log.Received(reinterpret_cast<const uint8_t*>(block.data()), unsigned(block.size()), at);
+        ASSERT_TRUE(log.Flush(said, sizeof said)) << said;
+        for (const std::string& path : {text, raw}) {
+            std::string kept;
+            for (int n = 3; n >= 1; --n) {
+                std::string old = ReadWhole(path + "." + std::to_string(n));
+                if (old.empty()) continue;  // not there yet
+                size_t line = std::min<size_t>(LongestLine(old), LogLineMax);
+                EXPECT_LE(old.size(), Max + line) << path << "." << n << " after a block of " << bytes;
+                if (line < LogLineMax) {
+                    EXPECT_EQ(old.back(), '\n') << path << "." << n;
+                }
+                kept += old;
+            }
+            kept += ReadWhole(path);
+            const std::string& whole = path == raw ? all : allText;
+            ASSERT_EQ(kept, whole.substr(whole.size() - kept.size()))
+                << path << " after a block of " << bytes;
         }
     }
-    EXPECT_GE(rotations, 5);
-    EXPECT_NE(access((path + ".3").c_str(), F_OK), -1);
-    EXPECT_EQ(access((path + ".4").c_str(), F_OK), -1);
-    close(writer.fd);
+    EXPECT_EQ(access((text + ".3").c_str(), F_OK), 0);
+    EXPECT_EQ(access((text + ".4").c_str(), F_OK), -1);
+    // Removed while it is written: said once, and the log goes on at its name.
+    ASSERT_EQ(unlink(raw.c_str()), 0);
+    EXPECT_TRUE(log.CheckRemoved(now += 2000, said, sizeof said));
+    EXPECT_NE(std::string(said).find("raw.log was removed: made again"), std::string::npos) << said;
+    EXPECT_FALSE(log.CheckRemoved(now += 2000, said, sizeof said)) << said;
+    log.Received(reinterpret_cast<const uint8_t*>("after\n"), 6, at);
+    ASSERT_TRUE(log.Flush(said, sizeof said)) << said;
+    EXPECT_EQ(ReadWhole(raw), "after\n");
+    struct stat status;
+    ASSERT_EQ(stat(raw.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);  // a log is private
+    EXPECT_TRUE(log.Close(said, sizeof said)) << said;
     std::string command = std::string("rm -rf ") + folder;
     ASSERT_EQ(std::system(command.c_str()), 0);
 }
@@ -1590,6 +1757,14 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_FALSE(WebOriginMatches("null", "127.0.0.1:8080", false));
     EXPECT_FALSE(WebOriginMatches("http://", "", false));
 
+    // A form posted from another site: no Origin, another one, or the browser says so.
+    EXPECT_TRUE(WebSameOrigin("http://127.0.0.1:8080", "", "127.0.0.1:8080", false));
+    EXPECT_TRUE(WebSameOrigin("http://127.0.0.1:8080", "same-origin", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("", "", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8081", "", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8080", "cross-site", "127.0.0.1:8080", false));
+    EXPECT_FALSE(WebSameOrigin("http://127.0.0.1:8080", "same-site", "127.0.0.1:8080", false));
+
     EXPECT_EQ(ClassifyWebPath("/"), WebPath::Page);
     EXPECT_EQ(ClassifyWebPath("/page.js?v=1"), WebPath::Script);
     EXPECT_EQ(ClassifyWebPath("/login"), WebPath::Login);
@@ -1597,6 +1772,47 @@ TEST(WebAuth, TokensSessionsAndOrigins) {
     EXPECT_EQ(ClassifyWebPath("/%2e%2E/x"), WebPath::BadRequest);
     EXPECT_EQ(ClassifyWebPath("/favicon.ico"), WebPath::NotFound);
     EXPECT_EQ(ClassifyWebPath(("/" + std::string(400, 'a')).c_str()), WebPath::NotFound);
+}
+
+// Only a Host that names this server is answered: a name rebound to it in
+// some DNS is not, whatever Origin comes with it.
+TEST(WebAuth, HostsNameTheServer) {
+    const char* none[] = {nullptr};
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("localhost:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("[::1]:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("LocalHost:8080", "::1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("attacker.example:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:8081", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1", "127.0.0.1", 8080, false, none, 0));  // port 80
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1", "127.0.0.1", 80, false, none, 0));
+    EXPECT_TRUE(WebHostAllowed("127.0.0.1", "127.0.0.1", 443, true, none, 0));
+    EXPECT_FALSE(WebHostAllowed("", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1:8080 x", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("[::1:8080", "127.0.0.1", 8080, false, none, 0));
+    EXPECT_FALSE(WebHostAllowed("127.0.0.1.evil:8080", "127.0.0.1", 8080, false, none, 0));
+
+    // Elsewhere the address the connection came to, and the names given.
+    const char* names[] = {"0.0.0.0", "lab.example", "[fe80::2]"};
+    EXPECT_TRUE(WebHostAllowed("192.0.2.7:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("192.0.2.8:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("localhost:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("Lab.Example:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("[FE80::2]:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_FALSE(WebHostAllowed("lab.example.attacker.example:8080", "192.0.2.7", 8080, false, names, 3));
+    EXPECT_TRUE(WebHostAllowed("[2001:db8::1]:8080", "2001:db8::1", 8080, false, names, 3));
+
+    EXPECT_TRUE(WebLoopbackName("127.1.2.3"));
+    EXPECT_FALSE(WebLoopbackName("127.0.0.1.evil"));
+    EXPECT_FALSE(WebLoopbackName("127.0.0.256"));
+    EXPECT_FALSE(WebLoopbackName("128.0.0.1"));
+
+    EXPECT_EQ(WebHostNameProblem("lab.example"), nullptr);
+    EXPECT_EQ(WebHostNameProblem("[::1]"), nullptr);
+    EXPECT_NE(WebHostNameProblem("lab.example:8080"), nullptr);
+    EXPECT_NE(WebHostNameProblem(""), nullptr);
+    EXPECT_NE(WebHostNameProblem("lab example"), nullptr);
 }
 
 }  // namespace

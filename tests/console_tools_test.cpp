@@ -10,7 +10,7 @@
 #include "console/rules/hex_view.h"
 #include "console/line/line.h"
 #include "console/rules/line_maps.h"
-#include "console/rules/marks.h"
+#include "console/features/marks.h"
 #include "console/rules/timestamp.h"
 
 namespace {

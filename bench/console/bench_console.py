@@ -419,16 +419,23 @@ def line_of(process, seconds, what):
 
 
 class Served:
-    """--serve on one end of a pty pair; the bench holds the host's end."""
+    """--serve on one end of a pty pair; the bench holds the host's end.
+    PORT: an RFC 2217 accepter there instead of the UNIX socket, with the
+    profile lines CONF."""
 
-    def __init__(self, binary, folder, name):
+    def __init__(self, binary, folder, name, port=None, conf=''):
         self.socat, device, host = pair(folder, name)
         self.fd = host_fd(host)
         self.path = f'{folder}/{name}.sock'
-        self.process = subprocess.Popen([binary, device, '--flow', 'none', '--serve', '--share', f'unix:{self.path}'],
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        share = f'rfc2217:{port}' if port else f'unix:{self.path}'
+        config = f'{folder}/{name}.conf'
+        with open(config, 'w') as f:
+            f.write('[default]\n' + conf)
+        self.process = subprocess.Popen([binary, '--config', config, device, '--flow', 'none', '--serve',
+                                         '--share', share], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        wait_until(lambda: os.path.exists(self.path) or self.process.poll() is not None, 20, 'the --serve socket')
+        up = (lambda: port_listening(port)) if port else (lambda: os.path.exists(self.path))
+        wait_until(lambda: up() or self.process.poll() is not None, 20, 'the --serve socket')
         if self.process.poll() is not None:
             raise RuntimeError(f'--serve on {device} ended at once (status {self.process.returncode})')
 
@@ -487,6 +494,101 @@ def served_flood(binary, folder, data, clients):
         served.close()
     complete = all(len(c) == 3 and int(c[0]) == want for c in counts)
     return elapsed, complete, cpu, sum(float(c[1]) + float(c[2]) for c in counts if len(c) == 3)
+
+
+def port_listening(port):
+    return any(f':{port:04X} ' in row and row.split()[3] == '0A'
+               for row in open('/proc/net/tcp').read().splitlines()[1:])
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def telnet_reader(port, want, ready, done):
+    """An RFC 2217 client that reads until it has WANT bytes after the
+    server's opening offers (the flood holds no 0xFF): says it is READY once
+    it has those offers (it is a client then), its count in DONE."""
+    sock = socket.create_connection(('127.0.0.1', port), timeout=120)
+    offers = 18
+    got = 0
+    try:
+        while got < offers:
+            block = sock.recv(offers - got)
+            if not block:
+                break
+            got += len(block)
+        ready.append(True)
+        while got < want + offers:
+            block = sock.recv(1 << 16)
+            if not block:
+                break
+            got += len(block)
+    finally:
+        done.append(got - offers)
+        sock.close()
+
+
+def port_flood(binary, folder, data, clients):
+    """Seconds from the host's first byte until the served line answered the
+    ESC Z after the flood and every RFC 2217 client read it all; whether each did."""
+    port = free_port()
+    served = Served(binary, folder, 'ports', port=port)
+    want = len(data + FLOOD_END) + 5
+    ready, done, readers = [], [], []
+    try:
+        readers = [threading.Thread(target=telnet_reader, args=(port, want, ready, done), daemon=True)
+                   for _ in range(clients)]
+        for reader in readers:
+            reader.start()
+        wait_until(lambda: len(ready) == clients, 20, 'the RFC 2217 clients')
+        served.sync()
+
+        def all_read():
+            for reader in readers:
+                reader.join(120)
+            return done
+        elapsed, counts = flood_answered(served.fd, data, all_read)
+    finally:
+        served.close()
+    return elapsed, all(c == want for c in counts)
+
+
+def replay_first_byte(binary, folder, connects=20):
+    """Milliseconds from an RFC 2217 client's connect to the first byte of
+    rfc2217-replay (64 KiB of what came before), median of CONNECTS."""
+    port = free_port()
+    served = Served(binary, folder, 'replay', port=port, conf='rfc2217-replay = 64K\n')
+    try:
+        write_all(served.fd, b''.join(b'early boot line %04d\r\n' % n for n in range(4000)))
+        served.sync()
+        times = []
+        for _ in range(connects):
+            start = time.monotonic()
+            with socket.create_connection(('127.0.0.1', port), timeout=10) as sock:
+                got = b''
+                while len(got) <= 18:
+                    got += sock.recv(4096)
+                times.append((time.monotonic() - start) * 1000)
+        return times
+    finally:
+        served.close()
+
+
+def port_figures(binary, folder, mebibytes=16, runs=3):
+    flood = mixes(mebibytes * 1024 * 1024)['scrolling']
+    results = [(port_flood(binary, folder, flood, 0), port_flood(binary, folder, flood, 4)) for _ in range(runs)]
+    alone, four = [a[0] for a, _ in results], [f[0] for _, f in results]
+    complete = all(f[1] for _, f in results)
+    print(f'served line, {mebibytes} MiB scrolling mix: four RFC 2217 clients reading {spread(four, 3)} s'
+          f'  none {spread(alone, 3)} s  ratio {ratio(alone, four):.2f} (goal 0.8 or more)')
+    if not complete:
+        print('  !!! AN RFC 2217 CLIENT WAS DROPPED OR SHORT: the figure above is not valid !!!')
+    replay = [statistics.median(replay_first_byte(binary, folder)) for _ in range(runs)]
+    print(f'RFC 2217 connect to the first byte of rfc2217-replay (median of 20 connects, each run):'
+          f' {spread(replay, 2)} ms (goal under 50)')
 
 
 def served_memory(binary, folder, cycles=3000):
@@ -1002,6 +1104,7 @@ def main():
     try:
         if args.served_only:
             served_figures(args.program, folder)
+            port_figures(args.program, folder, runs=runs)
             return
         print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair)')
         for name, data in mixes(size).items():
@@ -1033,6 +1136,7 @@ def main():
               f'{"" if complete else " (a client was dropped)"}  no clients {spread(alone, 2)} s'
               f'  ratio {ratio(alone, shared):.2f} (goal 0.8 or more)')
         served_figures(args.program, folder)
+        port_figures(args.program, folder, runs=runs)
         web_figures(args.program, folder)
         floor, plain, waiting = [], [], []
         for _ in range(runs):

@@ -24,10 +24,19 @@ const char* Shown(const char* path) {
 }
 const char* Cut(const char* path) { return Shown(path) == path ? "" : "..."; }
 
-PlainFile OpenForAppending(const char* option, const char* path, int* fd, char* problem, unsigned capacity) {
-    *fd = -1;
+}  // namespace
+
+ReceiveLog::~ReceiveLog() {
+    char ignored[8];
+    Close(ignored, sizeof ignored);
+}
+
+PlainFile ReceiveLog::OpenFile(File& file, const char* option, const char* path, char* problem,
+                               unsigned capacity) {
+    std::snprintf(file.path, sizeof file.path, "%s", path);
+    file.writer.fd = -1;
     if (path[0] == '\0') return PlainFile::Opened;
-    PlainFile result = OpenPlainFile(path, O_WRONLY | O_CREAT | O_APPEND, true, fd);
+    PlainFile result = OpenLogFile(path, mode_, true, &file.writer.fd);
     if (result == PlainFile::Failed) {
         std::snprintf(problem, capacity, "%s %s: cannot open the log: %s", option, path,
                       std::strerror(errno));
@@ -35,14 +44,15 @@ PlainFile OpenForAppending(const char* option, const char* path, int* fd, char* 
         std::snprintf(problem, capacity, "%s %s: %s (give a file, or /dev/null)", option, path,
                       PlainFileProblem(result, 0));
     }
+    file.writer.Began(path, rotation_, mode_);
     return result;
 }
 
-}  // namespace
-
-ReceiveLog::~ReceiveLog() {
-    char ignored[8];
-    Close(ignored, sizeof ignored);
+void ReceiveLog::SetRotation(const LogRotation& rotation) {
+    rotation_ = rotation;
+    for (File* file : {&text_, &raw_}) {
+        if (file->writer.fd >= 0) file->writer.Began(file->path, rotation_, mode_);
+    }
 }
 
 PlainFile ReceiveLog::Open(const char* textPath, const char* rawPath, bool timestamps, char* problem,
@@ -55,14 +65,8 @@ PlainFile ReceiveLog::Open(const char* textPath, const char* rawPath, bool times
     lineBegun_ = false;
     lineLength_ = column_ = sentLength_ = 0;
     sentEscape_ = 0;
-    std::snprintf(text_.path, sizeof text_.path, "%s", textPath);
-    std::snprintf(raw_.path, sizeof raw_.path, "%s", rawPath);
-    text_.removedReported = raw_.removedReported = false;
-    text_.writer.written = raw_.writer.written = 0;
-    PlainFile result = OpenForAppending("--log", textPath, &text_.writer.fd, problem, capacity);
-    if (result == PlainFile::Opened) {
-        result = OpenForAppending("--log-raw", rawPath, &raw_.writer.fd, problem, capacity);
-    }
+    PlainFile result = OpenFile(text_, "--log", textPath, problem, capacity);
+    if (result == PlainFile::Opened) result = OpenFile(raw_, "--log-raw", rawPath, problem, capacity);
     if (result != PlainFile::Opened) Close(ignored, sizeof ignored);
     return result;
 }
@@ -182,6 +186,7 @@ void ReceiveLog::Sent(const uint8_t* bytes, unsigned count) {
 // write or the close failed.
 bool ReceiveLog::End(File& file, char* text, unsigned capacity) {
     int failure = file.writer.Flush();
+    if (file.writer.TakeProblem(text, capacity)) return false;  // a rotation failed: the file is closed
     struct stat status;
     unsigned long long holds =
         fstat(file.writer.fd, &status) == 0 ? (unsigned long long)status.st_size : file.writer.written;
@@ -207,12 +212,10 @@ void ReceiveLog::Note(const char* text) {
 bool ReceiveLog::Flush(char* text, unsigned capacity) {
     bool ok = true;
     for (File* file : {&text_, &raw_}) {
-        if (file->writer.fd < 0) continue;
-        file->writer.WriteOut();
+        file->writer.WriteOut();  // rotating where due
         // The first failure is said; the other log's, if any, at its next flush.
-        if (ok && file->writer.failure != 0) ok = End(*file, text, capacity);
-        if (ok && RotateIfDue(rotation_, file->path, file->writer, text, capacity) == Rotated::Failed)
-            ok = false;
+        if (ok && file->writer.TakeProblem(text, capacity)) ok = false;
+        if (ok && file->writer.fd >= 0 && file->writer.failure != 0) ok = End(*file, text, capacity);
     }
     return ok;
 }
@@ -221,12 +224,26 @@ bool ReceiveLog::CheckRemoved(int64_t now, char* text, unsigned capacity) {
     if (now < nextLinkCheck_) return false;
     nextLinkCheck_ = now + LinkCheckMilliseconds;
     for (File* file : {&text_, &raw_}) {
-        struct stat status;
-        if (file->writer.fd < 0 || file->removedReported || fstat(file->writer.fd, &status) != 0) continue;
-        if (status.st_nlink > 0) continue;
-        file->removedReported = true;
-        std::snprintf(text, capacity, "%s %s%s was removed or renamed away: what it gets now is lost at exit",
-                      file->kind, Cut(file->path), Shown(file->path));
+        struct stat status, named;
+        LogWriter& writer = file->writer;
+        if (writer.fd < 0 || !writer.Regular() || fstat(writer.fd, &status) != 0) continue;
+        bool removed = status.st_nlink == 0, moved = false;
+        if (!removed && stat(file->path, &named) == 0) {
+            moved = named.st_ino != status.st_ino || named.st_dev != status.st_dev;
+        } else if (!removed) {
+            moved = errno == ENOENT;
+        }
+        if (!removed && !moved) continue;
+        const char* how = removed ? "removed" : "renamed away";
+        char why[NoticeCapacity];
+        if (!writer.Reopen(why, sizeof why)) {
+            std::snprintf(text, capacity, "%s %s%s was %s and %s: the log ends", file->kind, Cut(file->path),
+                          Shown(file->path), how, why);
+        } else {
+            // What went to the removed file meanwhile went with it.
+            std::snprintf(text, capacity, "%s %s%s was %s: made again%s", file->kind, Cut(file->path),
+                          Shown(file->path), how, removed ? ", what it got meanwhile is lost" : "");
+        }
         return true;
     }
     return false;

@@ -11,10 +11,12 @@
 // --log-raw writes the bytes as received. Both append to an existing file.
 // The text log takes what the interpreter gets (sequences the ANSI filter
 // hid are not in it); the raw log takes every byte.
-// Only a regular file (or /dev/null) is taken, so opening never waits.
-// Writes are buffered and flushed after each block received. A failed
-// write (a full disk) ends that log, and is reported once with what the
-// file holds: a log with a hole in it would pass for the host's output.
+// Only a regular file (or /dev/null) is taken, so opening never waits;
+// the files are private (log_file.h). Writes are buffered and flushed
+// after each block received. A failed write (a full disk) ends that log,
+// and is reported once with what the file holds: a log with a hole in it
+// would pass for the host's output. A log file removed or renamed away is
+// said once and made again at its name, so what follows is kept.
 #ifndef BRISVANE_CONSOLE_LOG_H
 #define BRISVANE_CONSOLE_LOG_H
 
@@ -22,11 +24,11 @@
 #include <ctime>
 
 #include "console/rules/options.h"
-#include "console/rules/plain_file.h"
+#include "console/features/log_file.h"
+#include "console/features/plain_file.h"
 #include "console/rules/log_rotation.h"
 #include "console/rules/text_rules.h"
 #include "console/rules/timestamp.h"
-#include "link/file_io_posix.h"
 
 class ReceiveLog {
 public:
@@ -36,8 +38,10 @@ public:
     PlainFile Open(const char* textPath, const char* rawPath, bool timestamps, char* problem,
                    unsigned capacity);
     bool Active() const { return text_.writer.fd >= 0 || raw_.writer.fd >= 0; }
-    // --log-max and --log-keep: each log starts a new file at its flush once it reached the size.
-    void SetRotation(const LogRotation& rotation) { rotation_ = rotation; }
+    // --log-max and --log-keep: no log file passes the size by more than a line.
+    void SetRotation(const LogRotation& rotation);
+    // How the files are made (before Open): 0600, or 0640 with a group.
+    void SetFileMode(const LogFileMode& mode) { mode_ = mode; }
     // The stamps' style, and whether sent lines are logged; live.
     void SetStamps(bool on, const StampStyle& style, bool sent);
     bool Stamping() const { return timestamps_; }
@@ -63,7 +67,8 @@ public:
     // rest is lost.
     bool Flush(char* text, unsigned capacity);
     // At most once every few seconds of `now` (ms): a log whose file was
-    // removed or renamed away (no links left) gives true and `text`, once.
+    // removed or renamed away is made again at its name, and true returned
+    // with `text` saying so (or, when it could not be made, that it ends).
     bool CheckRemoved(int64_t now, char* text, unsigned capacity);
     // Flushes (a CR still held is written) and closes both; false with
     // `text` when a write or a close failed.
@@ -71,17 +76,17 @@ public:
 
 private:
     struct File {
-        BufferedWriter writer;
+        LogWriter writer;
         const char* kind;  // "log", "raw log"
         char path[PathCapacity];
-        bool removedReported;
     };
+    PlainFile OpenFile(File& file, const char* option, const char* path, char* problem, unsigned capacity);
     void Stamp(const struct timespec& at, const char* mark);
     void EndLine();
     bool End(File& file, char* text, unsigned capacity);
 
-    File text_ = {{}, "log", "", false};
-    File raw_ = {{}, "raw log", "", false};
+    File text_ = {{}, "log", ""};
+    File raw_ = {{}, "raw log", ""};
     static const unsigned LineCapacity = 4096;
     static const unsigned SentCapacity = 512;
     bool timestamps_ = false;
@@ -99,6 +104,7 @@ private:
     uint8_t sentEscape_ = 0;  // 1 after ESC, 2 inside ESC [ or ESC O, 3 after ESC /
     int64_t nextLinkCheck_ = 0;
     LogRotation rotation_;
+    LogFileMode mode_;
 };
 
 #endif

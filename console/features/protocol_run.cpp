@@ -11,7 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "console/rules/prompt.h"
+#include "console/line/clock.h"
+#include "console/rules/options.h"
 #include "console/rules/schedule.h"
 #include "console/rules/counters.h"
 

@@ -8,7 +8,7 @@
 #define BRISVANE_CONSOLE_RECEIVE_SINKS_H
 
 #include "console/features/log.h"
-#include "console/rules/marks.h"
+#include "console/features/marks.h"
 #include "console/rules/sink.h"
 #include "console/rules/text_rules.h"
 

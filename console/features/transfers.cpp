@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "console/rules/keys.h"
-#include "console/rules/plain_file.h"
-#include "console/rules/prompt.h"
+#include "console/features/plain_file.h"
+#include "console/rules/options.h"
 #include "core/output_queue.h"
 #include "link/file_io_posix.h"
 

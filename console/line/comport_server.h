@@ -17,8 +17,8 @@
 // SubnegotiationLimit is dropped up to its IAC SE, requests beyond
 // RequestCapacity wait in the client's bytes (Receive takes no more), and
 // nothing a client sends makes it allocate, loop, or write past a buffer.
-#ifndef BRISVANE_CONSOLE_LINE_COMPORT_SERVER_H
-#define BRISVANE_CONSOLE_LINE_COMPORT_SERVER_H
+#ifndef BRISVANE_CONSOLE_COMPORT_SERVER_H
+#define BRISVANE_CONSOLE_COMPORT_SERVER_H
 
 #include <cstdint>
 

@@ -76,7 +76,24 @@ bool ResolveInRoot(const std::string& root, const std::string& relative, std::ve
     return true;
 }
 
-// The first line of a small sysfs file, without its line end.
+// The length of the UTF-8 sequence at `at` that is printable (not a C1
+// control), or 0.
+size_t PrintableUtf8(const std::string& text, size_t at) {
+    uint8_t first = uint8_t(text[at]);
+    size_t length = first >= 0xF0 && first <= 0xF4  ? 4
+                    : first >= 0xE0                 ? 3
+                    : first >= 0xC2 && first < 0xE0 ? 2
+                                                    : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((uint8_t(text[at + i]) & 0xC0) != 0x80) return 0;
+    }
+    if (first == 0xC2 && uint8_t(text[at + 1]) < 0xA0) return 0;  // U+0080..U+009F
+    return length;
+}
+
+// The first line of a small sysfs file, without its line end, its control
+// bytes escaped: a USB device's strings are the device's to choose.
 std::string ReadValue(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::string();
@@ -87,7 +104,7 @@ std::string ReadValue(const std::string& path) {
     std::string value(buffer, size_t(length));
     size_t end = value.find('\n');
     if (end != std::string::npos) value.resize(end);
-    return value;
+    return ShownDeviceText(value);
 }
 
 bool Exists(const std::string& path) {
@@ -281,10 +298,28 @@ std::vector<SerialDevice> ScanSerialDevices(const DeviceRoots& roots) {
     return devices;
 }
 
+std::string ShownDeviceText(const std::string& text) {
+    std::string shown;
+    for (size_t at = 0; at < text.size();) {
+        uint8_t byte = uint8_t(text[at]);
+        size_t length = byte >= 0x20 && byte < 0x7F ? 1 : byte >= 0x80 ? PrintableUtf8(text, at) : 0;
+        if (length > 0) {
+            shown.append(text, at, length);
+            at += length;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        shown += escaped;
+        ++at;
+    }
+    return shown;
+}
+
 void PrintSerialDevices(const std::vector<SerialDevice>& devices, FILE* out) {
     if (devices.empty()) std::fprintf(out, "no serial devices\n");
     for (const SerialDevice& d : devices) {
-        std::fprintf(out, "%s\n", d.path.c_str());
+        std::fprintf(out, "%s\n", ShownDeviceText(d.path).c_str());
         const struct {
             const char* label;
             std::string value;
@@ -295,7 +330,8 @@ void PrintSerialDevices(const std::vector<SerialDevice>& devices, FILE* out) {
             {"topology", d.topology},
         };
         for (const auto& row : rows) {
-            if (!row.value.empty()) std::fprintf(out, "  %-12s %s\n", row.label, row.value.c_str());
+            if (!row.value.empty())
+                std::fprintf(out, "  %-12s %s\n", row.label, ShownDeviceText(row.value).c_str());
         }
     }
 }
@@ -357,10 +393,10 @@ Resolved ResolveDeviceName(const DeviceRoots& roots, const char* name, std::stri
         int used = std::snprintf(problem, capacity, "%s names %u devices:", name, unsigned(found.size()));
         for (unsigned i = 0; i < found.size() && used >= 0 && unsigned(used) < capacity; ++i) {
             const SerialDevice& d = devices[found[i]];
-            used +=
-                std::snprintf(problem + used, capacity - unsigned(used), "%s %s (%s%s%s)", i > 0 ? "," : "",
-                              d.path.c_str(), d.topology.empty() ? "no topology" : d.topology.c_str(),
-                              d.serial.empty() ? "" : ", serial ", d.serial.c_str());
+            used += std::snprintf(problem + used, capacity - unsigned(used), "%s %s (%s%s%s)",
+                                  i > 0 ? "," : "", ShownDeviceText(d.path).c_str(),
+                                  d.topology.empty() ? "no topology" : d.topology.c_str(),
+                                  d.serial.empty() ? "" : ", serial ", d.serial.c_str());
         }
         if (used >= 0 && unsigned(used) < capacity) {
             std::snprintf(problem + used, capacity - unsigned(used), "; give one of those or its topology");

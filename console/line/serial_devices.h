@@ -45,6 +45,11 @@ struct SerialDevice {
 // The devices present, in name order.
 std::vector<SerialDevice> ScanSerialDevices(const DeviceRoots& roots);
 
+// `text` with its control bytes (C0, DEL, C1) and bytes that are not
+// UTF-8 shown as \x1b and the like, for a terminal or a journal. The USB
+// strings read from sysfs (serial, maker, product) are kept so already.
+std::string ShownDeviceText(const std::string& text);
+
 // --list's device part: each device's path, then one labelled line per
 // thing known about it (by-id, by-path, driver, usb, serial, description,
 // topology). Prints "no serial devices" for none.

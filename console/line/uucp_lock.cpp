@@ -58,10 +58,14 @@ Made MakeLockFile(const char* path, pid_t* holder) {
 
 }  // namespace
 
-void UucpLockName(const char* resolved, char* name, unsigned capacity) {
-    const char* part = resolved;
-    if (std::strncmp(part, "/dev/", 5) == 0) part += 5;
-    while (*part == '/') ++part;
+void UucpLockName(const char* path, char* name, unsigned capacity) {
+    const char* part = path;
+    if (std::strncmp(part, "/dev/", 5) == 0) {
+        part += 5;
+        while (*part == '/') ++part;
+    } else if (const char* slash = std::strrchr(part, '/')) {
+        part = slash + 1;
+    }
     int n = std::snprintf(name, capacity, "%s%s", LockPrefix, part);
     unsigned length = n < 0 ? 0 : unsigned(n) < capacity ? unsigned(n) : capacity - 1;
     for (unsigned i = sizeof LockPrefix - 1; i < length; ++i) {
@@ -94,13 +98,18 @@ LockResult TakeUucpLock(const char* folder, const char* device, UucpLock* lock, 
     char resolved[PATH_MAX];
     // A device not there yet (waiting for it) is named as given.
     if (realpath(device, resolved) == nullptr) std::snprintf(resolved, sizeof resolved, "%s", device);
-    char name[256], path[LockPathCapacity];
-    UucpLockName(resolved, name, sizeof name);
-    std::snprintf(path, sizeof path, "%s/%s", folder, name);
-    switch (MakeLockFile(path, holder)) {
-        case Made::Yes: std::snprintf(lock->paths[lock->count++], LockPathCapacity, "%s", path); break;
-        case Made::Busy: return LockResult::Busy;
-        case Made::Skipped: break;
+    char names[2][256];
+    UucpLockName(resolved, names[0], sizeof names[0]);
+    UucpLockName(device, names[1], sizeof names[1]);
+    unsigned count = std::strcmp(names[0], names[1]) == 0 ? 1 : 2;
+    for (unsigned i = 0; i < count; ++i) {
+        char path[LockPathCapacity];
+        std::snprintf(path, sizeof path, "%s/%s", folder, names[i]);
+        switch (MakeLockFile(path, holder)) {
+            case Made::Yes: std::snprintf(lock->paths[lock->count++], LockPathCapacity, "%s", path); break;
+            case Made::Busy: ReleaseUucpLock(lock); return LockResult::Busy;
+            case Made::Skipped: break;
+        }
     }
     return LockResult::Taken;
 }

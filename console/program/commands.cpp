@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/line_controls.h"
 #include "console/program/script.h"
 #include "console/program/send.h"
@@ -378,51 +379,66 @@ Reaction SwitchStamps(Console& c, int64_t) {
     return Nothing;
 }
 
+// A command as the menu's table holds it: on the state the menu is given.
+template <Reaction (*Command)(Console&, int64_t)>
+Reaction Run(void* user, int64_t now) {
+    return Command(*static_cast<Console*>(user), now);
+}
+
 // The table behind the menu: the order is the menu line's and the help
 // page's, most used first, so a narrow line keeps what matters.
 const MenuEntry Entries[] = {
-    {MenuLevel::Top, 'x', "exit", "exit", Exit, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'c', "clear", "clear the screen", Clear, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'x', "exit", "exit", Run<Exit>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'c', "clear", "clear the screen", Run<Clear>, MenuLevel::Closed, false},
     {MenuLevel::Top, 's', "send", "send a file (then r, b, t, x, y, z or e)", nullptr, MenuLevel::Send,
      false},
     {MenuLevel::Top, 'r', "receive", "capture or receive (then r, t, x, y, z or e)", nullptr,
      MenuLevel::Receive, false},
-    {MenuLevel::Top, 'e', "end", "end an X/Y/ZMODEM transfer", EndTransfer, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'h', "history", "history: PgUp, /, n, N, q", ShowHistory, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'b', "break", "send a BREAK", Break, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'p', "settings", "line settings (speed...)", AskForSettings, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'f', "flow", "flow control on or off", ToggleFlow, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'd', "dtr", "DTR on or off", ToggleDtr, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'D', "reset", "pulse DTR (reset a board)", Reset, MenuLevel::Closed, true},
-    {MenuLevel::Top, 't', "rts", "RTS on or off", ToggleRts, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'm', "modem", "show the modem lines", ShowModemLines, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Redraw, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'a', "ansi", "ANSI sequences hidden or shown", ToggleAnsi, MenuLevel::Closed, false},
-    {MenuLevel::Top, '7', "7-bit", "keys with bit 7 clear or set", ToggleSevenBit, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", AskForScript, MenuLevel::Closed,
+    {MenuLevel::Top, 'e', "end", "end an X/Y/ZMODEM transfer", Run<EndTransfer>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'h', "history", "history: PgUp, /, n, N, q", Run<ShowHistory>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'b', "break", "send a BREAK", Run<Break>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'p', "settings", "line settings (speed...)", Run<AskForSettings>, MenuLevel::Closed,
+     true},
+    {MenuLevel::Top, 'f', "flow", "flow control on or off", Run<ToggleFlow>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'd', "dtr", "DTR on or off", Run<ToggleDtr>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'D', "reset", "pulse DTR (reset a board)", Run<Reset>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 't', "rts", "RTS on or off", Run<ToggleRts>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'm', "modem", "show the modem lines", Run<ShowModemLines>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'l', "redraw", "redraw the terminal", Run<Redraw>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'a', "ansi", "ANSI sequences hidden or shown", Run<ToggleAnsi>, MenuLevel::Closed,
      false},
-    {MenuLevel::Top, 'H', "hex", "hex view on or off", ToggleHexView, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'w', "write-hex", "send bytes typed in hex", AskForHexBytes, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", AskForMaps, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'E', "echo", "local echo on or off", ToggleEcho, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'T', "stamps", "log stamps: next format, off", SwitchStamps, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", ShowCounters, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'g', "take", "take or give back the line", TakeTheLine, MenuLevel::Closed, true},
-    {MenuLevel::Top, 'W', "who", "who is attached, since when", ListAttached, MenuLevel::Closed, false},
-    {MenuLevel::Top, '?', "help", "this page", ShowHelp, MenuLevel::Closed, false},
-    {MenuLevel::Send, 'r', "raw", "send a raw file", SendRawFile, MenuLevel::Closed, false},
-    {MenuLevel::Send, 'b', "binary", "send a binary file", SendBinaryFile, MenuLevel::Closed, false},
-    {MenuLevel::Send, 't', "text", "send a text file", SendTextFile, MenuLevel::Closed, false},
-    {MenuLevel::Send, 'x', "xmodem", "send a file by XMODEM", SendXmodem, MenuLevel::Closed, true},
-    {MenuLevel::Send, 'y', "ymodem", "send a file by YMODEM", SendYmodem, MenuLevel::Closed, true},
-    {MenuLevel::Send, 'z', "zmodem", "send a file by ZMODEM", SendZmodem, MenuLevel::Closed, true},
-    {MenuLevel::Send, 'e', "end", "end the send, paste or script", EndSending, MenuLevel::Closed, false},
-    {MenuLevel::Receive, 'r', "raw", "capture raw", CaptureRaw, MenuLevel::Closed, false},
-    {MenuLevel::Receive, 't', "text", "capture text", CaptureText, MenuLevel::Closed, false},
-    {MenuLevel::Receive, 'x', "xmodem", "receive a file by XMODEM", ReceiveXmodem, MenuLevel::Closed, true},
-    {MenuLevel::Receive, 'y', "ymodem", "receive files by YMODEM", ReceiveYmodem, MenuLevel::Closed, true},
-    {MenuLevel::Receive, 'z', "zmodem", "receive files by ZMODEM", ReceiveZmodem, MenuLevel::Closed, true},
-    {MenuLevel::Receive, 'e', "end", "end the capture", EndCapturing, MenuLevel::Closed, false},
+    {MenuLevel::Top, '7', "7-bit", "keys with bit 7 clear or set", Run<ToggleSevenBit>, MenuLevel::Closed,
+     false},
+    {MenuLevel::Top, 'S', "script", "run a Lua script (s e stops it)", Run<AskForScript>, MenuLevel::Closed,
+     false},
+    {MenuLevel::Top, 'H', "hex", "hex view on or off", Run<ToggleHexView>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'w', "write-hex", "send bytes typed in hex", Run<AskForHexBytes>, MenuLevel::Closed,
+     true},
+    {MenuLevel::Top, 'M', "maps", "line-end maps (lf-crlf...)", Run<AskForMaps>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'E', "echo", "local echo on or off", Run<ToggleEcho>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'T', "stamps", "log stamps: next format, off", Run<SwitchStamps>, MenuLevel::Closed,
+     false},
+    {MenuLevel::Top, 'i', "counters", "counters: bytes, reconnects", Run<ShowCounters>, MenuLevel::Closed,
+     false},
+    {MenuLevel::Top, 'g', "take", "take or give back the line", Run<TakeTheLine>, MenuLevel::Closed, true},
+    {MenuLevel::Top, 'W', "who", "who is attached, since when", Run<ListAttached>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '?', "help", "this page", Run<ShowHelp>, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'r', "raw", "send a raw file", Run<SendRawFile>, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'b', "binary", "send a binary file", Run<SendBinaryFile>, MenuLevel::Closed, false},
+    {MenuLevel::Send, 't', "text", "send a text file", Run<SendTextFile>, MenuLevel::Closed, false},
+    {MenuLevel::Send, 'x', "xmodem", "send a file by XMODEM", Run<SendXmodem>, MenuLevel::Closed, true},
+    {MenuLevel::Send, 'y', "ymodem", "send a file by YMODEM", Run<SendYmodem>, MenuLevel::Closed, true},
+    {MenuLevel::Send, 'z', "zmodem", "send a file by ZMODEM", Run<SendZmodem>, MenuLevel::Closed, true},
+    {MenuLevel::Send, 'e', "end", "end the send, paste or script", Run<EndSending>, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 'r', "raw", "capture raw", Run<CaptureRaw>, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 't', "text", "capture text", Run<CaptureText>, MenuLevel::Closed, false},
+    {MenuLevel::Receive, 'x', "xmodem", "receive a file by XMODEM", Run<ReceiveXmodem>, MenuLevel::Closed,
+     true},
+    {MenuLevel::Receive, 'y', "ymodem", "receive files by YMODEM", Run<ReceiveYmodem>, MenuLevel::Closed,
+     true},
+    {MenuLevel::Receive, 'z', "zmodem", "receive files by ZMODEM", Run<ReceiveZmodem>, MenuLevel::Closed,
+     true},
+    {MenuLevel::Receive, 'e', "end", "end the capture", Run<EndCapturing>, MenuLevel::Closed, false},
 };
 
 }  // namespace
@@ -441,7 +457,7 @@ Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
         Say(c.notice, "not connected: %s is not open", c.options.device);
         return Nothing;
     }
-    return step.entry->run(c, now);
+    return step.entry->run(&c, now);
 }
 
 Reaction PromptAnswered(Console& c) {

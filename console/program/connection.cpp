@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/line/clock.h"
 #include "console/line/local_line.h"
 #include "console/line/serial_devices.h"
 #include "console/line/net_address.h"
 #include "console/line/net_line.h"
 #include "console/program/pulses.h"
+#include "console/program/recorded.h"
 #include "console/program/served.h"
 
 namespace {
@@ -72,6 +74,7 @@ void Opened(Console& c, int64_t now) {
     StartPulses(c, now);  // boot timers and resets: the first open only
     c.ui.redraw = true;
     c.link.readMore = true;  // a network line may hold what came with its acceptance
+    RecordText(c, RecordKind::Up, "");
 }
 
 // The device --auto-connect chooses now, opened; one that will not open is
@@ -86,8 +89,9 @@ bool TakeDevice(Console& c, int64_t now) {
         char message[NoticeCapacity];
         if (c.link.line->Open(c.link.controls, message, sizeof message) == OpenResult::Open) {
             Opened(c, now);
-            Say(c.notice, "connected to %s%s%s%s", d.path.c_str(), d.topology.empty() ? "" : " at ",
-                d.topology.c_str(), d.description.empty() ? "" : (" (" + d.description + ")").c_str());
+            Say(c.notice, "connected to %s%s%s%s", ShownDeviceText(d.path).c_str(),
+                d.topology.empty() ? "" : " at ", d.topology.c_str(),
+                d.description.empty() ? "" : (" (" + d.description + ")").c_str());
             return true;
         }
         c.link.line->Close();
@@ -201,6 +205,7 @@ Reaction LineLost(Console& c, int64_t now) {
         Say(c.notice, "the line went away: %u bytes were not sent", dropped);
     }
     c.link.breakEndsAt = c.link.dtrBackAt = NoDeadline;
+    RecordText(c, RecordKind::Down, "the line went away");
     if (!c.options.reconnect) {
         c.link.line->Close();
         return Leave(c, 1);

@@ -29,21 +29,22 @@
 #include "console/program/front_end.h"
 #include "console/rules/history.h"
 #include "console/rules/history_view.h"
-#include "console/rules/keys.h"
+#include "console/screen/terminal_keys.h"
 #include "console/line/device_watch.h"
 #include "console/line/line.h"
 #include "console/features/log.h"
-#include "console/rules/marks.h"
+#include "console/features/marks.h"
 #include "console/rules/menu.h"
 #include "console/rules/notice.h"
 #include "console/rules/options.h"
 #include "console/rules/output_pump.h"
-#include "console/rules/prompt.h"
+#include "console/program/prompt.h"
 #include "console/features/protocol_run.h"
 #include "console/rules/pulse_steps.h"
 #include "console/rules/reaction.h"
 #include "console/screen/receive.h"
 #include "console/features/receive_sinks.h"
+#include "console/features/recorder.h"
 #include "console/rules/schedule.h"
 #include "console/rules/script_state.h"
 #include "console/features/share.h"
@@ -146,12 +147,14 @@ struct FeaturesPart {
     Protocol protocolAsked = Protocol::Ymodem;  // while its file name is asked for
     ProtocolDirection directionAsked = ProtocolDirection::Send;
     ReceiveLog log;
-    Marks marks;               // --mark and a script's mark(): boot timers
-    PulseRun pulses;           // --pulse at the first open
-    Share share;               // --share: other programs on the line
-    Server server;             // --serve's --share: attached clients, with roles
-    PortServer ports;          // --serve's rfc2217: and tcp-raw: accepters
-    std::unique_ptr<Web> web;  // --web: browser pages, when serving
+    Marks marks;                 // --mark and a script's mark(): boot timers
+    PulseRun pulses;             // --pulse at the first open
+    Share share;                 // --share: other programs on the line
+    Server server;               // --serve's --share: attached clients, with roles
+    PortServer ports;            // --serve's rfc2217: and tcp-raw: accepters
+    Recorder recorder;           // --record
+    uint32_t recordedMarks = 0;  // marks already in the recording
+    std::unique_ptr<Web> web;    // --web: browser pages, when serving
     Script script;
     Batch batch;
 };
@@ -183,6 +186,7 @@ struct Console {
     ShareSink shareSink{features.share, notice};
     ServeSink serveSink{features.server};
     PortSink portSink{features.ports};
+    RecorderSink recorderSink{features.recorder};
     TextLogSink textLogSink{features.log};
     TextCaptureSink textCaptureSink{features.transfers.captureLineEnds};
     MarksSink marksSink{features.marks};
@@ -194,6 +198,7 @@ struct Console {
         AddSink(chain, SinkStage::Raw, shareSink);
         AddSink(chain, SinkStage::Raw, serveSink);
         AddSink(chain, SinkStage::Raw, portSink);
+        AddSink(chain, SinkStage::Raw, recorderSink);
         AddSink(chain, SinkStage::Text, textLogSink);
         AddSink(chain, SinkStage::Text, textCaptureSink);
         AddSink(chain, SinkStage::Text, marksSink);

@@ -1,8 +1,10 @@
 #include "console/program/line_controls.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "console/program/console.h"
+#include "console/program/recorded.h"
 
 namespace {
 
@@ -28,7 +30,10 @@ void SayControl(Notice& notice, ControlResult result, const char* done, const ch
 ControlResult SendBreak(Console& c, int64_t now, Notice* notice) {
     if (!Open(c, notice)) return ControlResult::Refused;
     ControlResult result = c.link.line->SetBreak(true);
-    if (result == ControlResult::Done) c.link.breakEndsAt = now + BreakMilliseconds;
+    if (result == ControlResult::Done) {
+        c.link.breakEndsAt = now + BreakMilliseconds;
+        RecordLineControl(c, RecordControl::Break, true);
+    }
     if (notice == nullptr) return result;
     // Behind output the other end stopped reading: it goes when that moves.
     bool waiting =
@@ -51,7 +56,10 @@ ControlResult SetModemOutput(Console& c, ModemOutput which, bool on, Notice* not
     }
     ControlResult result = c.link.line->SetModemOutput(which, on);
     bool dtr = which == ModemOutput::Dtr;
-    if (result == ControlResult::Done) (dtr ? c.link.controls.dtr : c.link.controls.rts) = on ? 1 : 0;
+    if (result == ControlResult::Done) {
+        (dtr ? c.link.controls.dtr : c.link.controls.rts) = on ? 1 : 0;
+        RecordLineControl(c, dtr ? RecordControl::Dtr : RecordControl::Rts, on);
+    }
     if (notice != nullptr) {
         char done[32];
         std::snprintf(done, sizeof done, "%s %s", dtr ? "DTR" : "RTS", on ? "on" : "off");
@@ -79,6 +87,10 @@ bool ApplyControls(Console& c, const LineControls& controls, Notice* notice) {
     ControlResult result = c.link.line->Apply(controls, problem, sizeof problem);
     if (result == ControlResult::Done) {
         c.link.controls = controls;
+        char text[48];
+        FormatLineSettings(controls.settings, text, sizeof text);
+        if (controls.hardwareFlow) std::strncat(text, " rts/cts", sizeof text - std::strlen(text) - 1);
+        RecordText(c, RecordKind::Settings, text);
         return true;
     }
     if (notice == nullptr) return false;

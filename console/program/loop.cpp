@@ -10,12 +10,14 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/batch.h"
 #include "console/program/commands.h"
 #include "console/program/connection.h"
 #include "console/program/input.h"
 #include "console/program/line_controls.h"
 #include "console/program/pulses.h"
+#include "console/program/recorded.h"
 #include "console/program/script.h"
 #include "console/screen/receive.h"
 #include "console/program/send.h"
@@ -97,6 +99,9 @@ void PumpOutput(Console& c, int64_t now) {
         }
         if (written > 0) {
             if (!c.features.protocol.active) c.features.log.Sent(bytes, written);
+            if (c.features.protocol.active || SendRunning())  // a key's bytes were recorded as sent
+                RecordWritten(c, c.features.protocol.active ? RecordSource::Transfer : RecordSource::TextSend,
+                              bytes, written);
             c.link.lastWrite = now;
             c.counters.sent += written;
             c.pump.Wrote(written, now, interval);
@@ -481,6 +486,7 @@ void RunLoop(Console& c, int signalPipe) {
         struct pollfd* webFds = fds + count;
         unsigned webCount = WebPagesDescriptors(c, webFds);
         count += webCount;
+        RecordPass(c);
         nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
         fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
         if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {

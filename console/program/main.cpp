@@ -19,13 +19,15 @@
 #include <vector>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/batch.h"
 #include "console/program/connection.h"
 #include "console/program/console.h"
 #include "console/line/device_list.h"
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
-#include "console/rules/profiles.h"
+#include "console/program/recorded.h"
+#include "console/features/profiles.h"
 #include "console/program/script.h"
 #include "console/program/served.h"
 #include "console/program/signals.h"
@@ -193,6 +195,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
+    if (c.options.replayPath[0] != '\0') {
+        if (!c.options.batch) return UsageError("--replay shows the screen at --at: give --batch too");
+        return ReplayRecording(c);
+    }
+    // A served line outlives its device: one absent at boot is waited for, not a restart loop.
+    if (c.options.serve && c.options.reconnect) c.options.waitForDevice = true;
     if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }
@@ -204,12 +212,16 @@ int main(int argc, char** argv) {
                       (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
         return Fail(message);
     }
+    c.features.log.SetFileMode(ServedLogMode(c.options));
+    c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
     PlainFile logs = c.features.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps,
                                          message, sizeof message);
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
-    StartStamps(c);
-    c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
+    if (!StartStamps(c, message, sizeof message)) return UsageError(message);
+    bool recordUsage = false;
+    if (!StartRecording(c, BRISVANE_VERSION, message, sizeof message, &recordUsage))
+        return recordUsage ? UsageError(message) : Fail(message);
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;
     c.style.echo = c.options.echo;
@@ -310,6 +322,7 @@ int main(int argc, char** argv) {
     if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
     if (!CloseTransfers(c.features.transfers, closing, sizeof closing)) FailAtExit(c, closing);
     if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
+    if (!c.features.recorder.Close(closing, sizeof closing)) FailAtExit(c, closing);
     CloseShare(c.features.share);
     StopWebPages(c);
     ClosePortServer(c.features.ports);

@@ -14,10 +14,11 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "console/line/clock.h"
 #include "console/program/console.h"
 #include "console/program/line_controls.h"
 #include "console/program/send.h"
-#include "console/rules/prompt.h"
+#include "console/program/prompt.h"
 #include "core/screen.h"
 
 namespace {
@@ -107,14 +108,37 @@ function io.lines(path, ...)
   regular(path, "io.lines"); return lines(path, ...)
 end
 function io.output(path) regular(path, "io.output"); return output(path) end
-function loadfile(path, ...)
+function loadfile(path, mode, ...)
   if path == nil then P.refuse("loadfile of standard input", "give a file") end
-  regular(path, "loadfile"); return load_file(path, ...)
+  regular(path, "loadfile"); return load_file(path, "t", ...)
 end
 function dofile(path)
   local chunk = assert(loadfile(path))
   return chunk()
 end
+-- Text chunks only: a compiled one is not checked and can break the VM.
+local load_chunk = load
+function load(chunk, name, mode, ...) return load_chunk(chunk, name, "t", ...) end
+-- Lua modules only: a shared object would run anything, outside the loop.
+-- The search checks each name is a regular file before it opens it.
+local package = package
+package.loadlib, package.cpath = nil, ""
+package.searchers = {package.searchers[1], function(name)
+  local base, tried = name:gsub("%.", "/"), {}
+  for template in package.path:gmatch("[^;]+") do
+    local file = template:gsub("%?", function() return base end)
+    regular(file, "require")
+    local found = open(file)
+    if found then
+      found:close()
+      local chunk, fault = load_file(file, "t")
+      if not chunk then error(("error loading module '%s' from file '%s':\n\t%s"):format(name, file, fault), 0) end
+      return chunk, file
+    end
+    tried[#tried + 1] = "no file '" .. file .. "'"
+  end
+  return table.concat(tried, "\n\t")
+end}
 function mark(name)
   if type(name) ~= "string" then error("mark: give the mark a name", 2) end
   P.mark(name)
@@ -530,6 +554,37 @@ const luaL_Reg Primitives[] = {
     {nullptr, nullptr},
 };
 
+// Lua's libraries but debug: with it a script could remove the hook that
+// gives the loop its turns (and with it the signals and --timeout).
+void OpenLibraries(lua_State* L) {
+    static const luaL_Reg Libraries[] = {
+        {LUA_GNAME, luaopen_base},          {LUA_LOADLIBNAME, luaopen_package},
+        {LUA_COLIBNAME, luaopen_coroutine}, {LUA_TABLIBNAME, luaopen_table},
+        {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
+        {LUA_STRLIBNAME, luaopen_string},   {LUA_MATHLIBNAME, luaopen_math},
+        {LUA_UTF8LIBNAME, luaopen_utf8},
+    };
+    for (const luaL_Reg& library : Libraries) {
+        luaL_requiref(L, library.name, library.func, 1);
+        lua_pop(L, 1);
+    }
+}
+
+// require finds Lua modules beside the script: package.path is its folder.
+void SetModuleFolder(lua_State* L, const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    lua_getglobal(L, LUA_LOADLIBNAME);
+    if (slash == nullptr) {
+        lua_pushliteral(L, "./?.lua");
+    } else {
+        lua_pushlstring(L, path, size_t(slash - path) + 1);
+        lua_pushliteral(L, "?.lua");
+        lua_concat(L, 2);
+    }
+    lua_setfield(L, -2, "path");
+    lua_pop(L, 1);
+}
+
 void Close(Script& s) {
     if (s.state != nullptr) lua_close(s.state);
     s.state = s.thread = nullptr;
@@ -557,7 +612,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     }
     s.state = L;
     *static_cast<Console**>(lua_getextraspace(L)) = &c;
-    luaL_openlibs(L);
+    OpenLibraries(L);
     luaL_newlib(L, Primitives);
     if (luaL_loadbuffer(L, Prelude, sizeof Prelude - 1, "=prelude") != LUA_OK ||
         (lua_insert(L, -2), lua_pcall(L, 1, 0, 0)) != LUA_OK) {
@@ -565,6 +620,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
         Close(s);
         return false;
     }
+    SetModuleFolder(L, path);
     s.thread = lua_newthread(L);  // stays on the main stack, so it lives
     if (luaL_loadfilex(s.thread, path, "t") != LUA_OK) {
         Failed(c, "script", lua_tostring(s.thread, -1));

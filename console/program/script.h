@@ -20,6 +20,10 @@
 // standard input, and io.open, io.lines, io.output or loadfile of anything
 // but a regular file. A script that calls one is stopped with a message
 // (even inside pcall); in batch mode the run exits ScriptRefusedExitCode.
+// Nor is there the debug library (its sethook would remove the hook that
+// yields a busy script, and with it the signals and --timeout), C code
+// (package.loadlib, the C searchers; require finds Lua files in the
+// script's folder) or compiled chunks.
 // The Lua state is closed however the session ends, mid-wait included.
 #ifndef BRISVANE_CONSOLE_SCRIPT_H
 #define BRISVANE_CONSOLE_SCRIPT_H

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "console/line/clock.h"
 #include "console/program/console.h"
+#include "console/program/recorded.h"
 
 namespace {
 
@@ -112,6 +114,7 @@ unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned coun
         taken += part;
         if (part < piece) break;
     }
+    RecordSent(c, source, bytes, taken);
     if (taken == count || Kept(rule)) return taken;
     c.counters.dropped += count - taken;
     if (taken == 0) {

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "console/line/clock.h"
 #include "console/program/front_end.h"
 #include "console/program/line_controls.h"
 #include "console/program/script.h"
@@ -253,6 +254,25 @@ void ScriptWrites(void* user, bool writes) {
 }
 
 }  // namespace
+
+LogFileMode ServedLogMode(const ConsoleOptions& o) {
+    LogFileMode mode;
+    if (!o.serve || o.share[0] == '\0') return mode;
+    int64_t group = -1;
+    for (const char* text : {o.shareWrite, o.shareWatch}) {
+        AccessList list;
+        char problem[256];
+        if (text[0] == '\0') continue;
+        if (!ParseAccessList(text, &list, problem, sizeof problem)) return mode;
+        for (unsigned i = 0; i < list.count; ++i) {
+            if (!list.entry[i].group) continue;
+            if (group >= 0 && group != int64_t(list.entry[i].id)) return mode;  // more than one
+            group = list.entry[i].id;
+        }
+    }
+    if (group >= 0) mode = {0640, group};
+    return mode;
+}
 
 bool OpenServed(Console& c, char* message, unsigned capacity) {
     AccessRules rules = {};

@@ -5,12 +5,13 @@
 // Attaching (--attach): the console's line is an AttachLine, kept also in
 // Console::attached for its role and roster. Serving (--serve, or any
 // --share of a served line): Console::server instead of the raw share.
-#ifndef BRISVANE_CONSOLE_SERVE_SERVED_H
-#define BRISVANE_CONSOLE_SERVE_SERVED_H
+#ifndef BRISVANE_CONSOLE_SERVED_H
+#define BRISVANE_CONSOLE_SERVED_H
 
 #include <cstdint>
 #include <memory>
 
+#include "console/features/log_file.h"
 #include "console/rules/reaction.h"
 
 struct Console;
@@ -39,6 +40,11 @@ bool OpenServed(Console& console, char* message, unsigned capacity);
 bool OpenPortShares(Console& console, char* message, unsigned capacity, bool* usage);
 // The journal's first line: the line, its settings and every accepter.
 void SayServing(const Console& console);
+// How a served line's logs are made: 0640 with the group when share-write
+// and share-watch name one group and no other (its members may read what
+// the socket lets them watch), else 0600. Lists that do not parse give
+// 0600 (OpenServed then refuses them).
+LogFileMode ServedLogMode(const ConsoleOptions& options);
 // --serve's front end: no terminal; what is said goes to standard error.
 std::unique_ptr<FrontEnd> ServeFrontEnd();
 // The loop's timed row: a served line's hello waits and refusals, its

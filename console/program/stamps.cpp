@@ -1,15 +1,24 @@
 #include "console/program/stamps.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "console/program/console.h"
+#include "console/features/plain_file.h"
 
-void StartStamps(Console& c) {
+bool StartStamps(Console& c, char* problem, unsigned capacity) {
     const ConsoleOptions& o = c.options;
+    PlainFile marks = o.marksJson[0] != '\0' ? CheckPlainFile(o.marksJson, true) : PlainFile::Opened;
+    if (marks != PlainFile::Opened) {
+        std::snprintf(problem, capacity, "--marks-json %s: %s (give a file, or /dev/null)", o.marksJson,
+                      PlainFileProblem(marks, errno));
+        return false;
+    }
     c.features.log.SetStamps(o.timestamps, o.stampStyle, o.stampSent);
     c.style.dump.gapMilliseconds = o.hexGap;
     for (unsigned i = 0; i < o.markCount; ++i) AddMark(c.features.marks, o.marks[i]);
+    return true;
 }
 
 void CycleStamps(Console& c) {

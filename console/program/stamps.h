@@ -9,7 +9,9 @@
 struct Console;
 
 // After the logs opened: the stamps' style, the hex gap, the --mark patterns.
-void StartStamps(Console& console);
+// False with `problem` when --marks-json names what is not a plain file
+// (a FIFO would hold the exit in its open).
+bool StartStamps(Console& console, char* problem, unsigned capacity);
 // The menu's switch: the text log's stamps off, or the next format.
 void CycleStamps(Console& console);
 // " mark login 12.345 s |" for the status line, or nothing.

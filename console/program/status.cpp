@@ -1,4 +1,5 @@
 #include "console/program/status.h"
+#include "console/line/clock.h"
 #include "console/program/served.h"
 
 #include <cstdarg>

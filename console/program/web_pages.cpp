@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "console/line/clock.h"
 #include "console/features/serve/access.h"
 #include "console/program/console.h"
 #include "console/program/line_controls.h"
@@ -95,7 +96,9 @@ bool StartWebPages(Console& c, char* message, unsigned capacity) {
                             c.options.webOpenWatch,
                             c.options.serve,
                             c.options.webCert[0] != '\0' ? c.options.webCert : nullptr,
-                            c.options.webKey[0] != '\0' ? c.options.webKey : nullptr};
+                            c.options.webKey[0] != '\0' ? c.options.webKey : nullptr,
+                            c.options.webHosts,
+                            c.options.webHostCount};
     WebHooks hooks;
     hooks.user = &c;
     hooks.send = SendFromPage;

@@ -3,8 +3,8 @@
 // the writer's page sends taken to the line. The local terminal writes as
 // it always does; a page that holds the token and takes the line writes
 // beside it, one page at a time.
-#ifndef BRISVANE_CONSOLE_WEB_WEB_CONSOLE_H
-#define BRISVANE_CONSOLE_WEB_WEB_CONSOLE_H
+#ifndef BRISVANE_CONSOLE_WEB_PAGES_H
+#define BRISVANE_CONSOLE_WEB_PAGES_H
 
 #include <poll.h>
 

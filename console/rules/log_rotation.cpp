@@ -2,24 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "console/rules/plain_file.h"
 
 namespace {
 
 const uint64_t LogSizeMin = 1024;
 const uint64_t LogSizeMax = uint64_t(1) << 50;  // a petabyte: far past any disk a console logs to
-
-// path.n into `out`; false when it does not fit.
-bool Numbered(const char* path, unsigned n, char* out, unsigned capacity) {
-    int length = std::snprintf(out, capacity, "%s.%u", path, n);
-    return length > 0 && unsigned(length) < capacity;
-}
 
 }  // namespace
 
@@ -66,43 +54,20 @@ bool ParseLogKeep(const char* text, unsigned* keep, const char** problem) {
     return true;
 }
 
-int RotateLogFiles(const char* path, unsigned keep) {
-    char from[4096], to[4096];
-    if (keep == 0) return unlink(path) == 0 || errno == ENOENT ? 0 : errno;
-    if (!Numbered(path, keep, to, sizeof to)) return ENAMETOOLONG;
-    // The oldest kept falls off by being renamed over.
-    for (unsigned n = keep - 1; n >= 1; --n) {
-        if (!Numbered(path, n, from, sizeof from) || !Numbered(path, n + 1, to, sizeof to))
-            return ENAMETOOLONG;
-        if (rename(from, to) != 0 && errno != ENOENT) return errno;
+LogCut CutLogWrite(const LogRotation& rotation, uint64_t size, bool lineEnded, const uint8_t* bytes,
+                   unsigned count) {
+    uint64_t max = rotation.maxBytes;
+    if (max == 0 || size + count <= max) return {count, false};
+    uint64_t room = size < max ? max - size : 0;  // < count
+    for (uint64_t at = room; at > 0; --at) {
+        if (bytes[at - 1] == '\n') return {unsigned(at), true};
     }
-    if (!Numbered(path, 1, to, sizeof to)) return ENAMETOOLONG;
-    if (rename(path, to) != 0 && errno != ENOENT) return errno;
-    return 0;
-}
-
-Rotated RotateIfDue(const LogRotation& rotation, const char* path, BufferedWriter& writer, char* problem,
-                    unsigned capacity) {
-    if (rotation.maxBytes == 0 || writer.fd < 0) return Rotated::No;
-    writer.WriteOut();
-    if (writer.failure != 0) return Rotated::No;  // the writer's own failure path says it
-    struct stat status;
-    if (fstat(writer.fd, &status) != 0 || uint64_t(status.st_size) < rotation.maxBytes) return Rotated::No;
-    // /dev/null and the like never grow; a plain file only is rotated.
-    if (!S_ISREG(status.st_mode)) return Rotated::No;
-    close(writer.fd);
-    writer.fd = -1;
-    int failure = RotateLogFiles(path, rotation.keep);
-    if (failure != 0) {
-        std::snprintf(problem, capacity, "log %s: cannot rotate: %s", path, std::strerror(failure));
-        return Rotated::Failed;
+    if (size > 0 && lineEnded) return {0, true};
+    uint64_t over = size > max ? size - max : 0;
+    uint64_t limit = room + (over < LogLineMax ? LogLineMax - over : 0);
+    for (uint64_t at = room; at < count && at < limit; ++at) {
+        if (bytes[at] == '\n') return {unsigned(at + 1), true};
     }
-    PlainFile opened = OpenPlainFile(path, O_WRONLY | O_CREAT | O_APPEND, false, &writer.fd);
-    if (opened != PlainFile::Opened) {
-        std::snprintf(problem, capacity, "log %s: cannot open it anew: %s", path,
-                      PlainFileProblem(opened, errno));
-        return Rotated::Failed;
-    }
-    writer.written = 0;
-    return Rotated::Yes;
+    if (limit > count) return {count, false};  // the line goes on: its end decides
+    return {unsigned(limit), true};
 }

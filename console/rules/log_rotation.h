@@ -1,17 +1,14 @@
-// Rotation for a log that runs for months: --log-max SIZE starts a new file
-// once the current one has reached SIZE, and --log-keep N keeps N old ones,
-// name.1 the newest, then name.2, and so on; the one past N is removed.
-//
-// The log writer calls RotateIfDue after it has written out a block (never
-// in the middle of one): the file is flushed and closed before any rename,
-// and the new file opened at the same name, so every byte is in exactly
-// one of the files and their concatenation, oldest first, is the log.
-#ifndef BRISVANE_CONSOLE_SERVE_LOG_ROTATION_H
-#define BRISVANE_CONSOLE_SERVE_LOG_ROTATION_H
+// Rotation for a log that runs for months: --log-max SIZE is the most a
+// log file holds (give or take a line: a line is not cut where it need not
+// be), and --log-keep N keeps N old ones, name.1 the newest, then name.2,
+// and so on; the one past N is removed. The rules here are pure; the log's
+// writer (features/log_file.h) does the files.
+#ifndef BRISVANE_CONSOLE_LOG_ROTATION_H
+#define BRISVANE_CONSOLE_LOG_ROTATION_H
 
 #include <cstdint>
 
-#include "link/file_io_posix.h"
+#include "console/rules/timestamp.h"
 
 const unsigned LogKeepMax = 999;
 const unsigned LogKeepDefault = 5;
@@ -28,21 +25,23 @@ bool ParseLogSize(const char* text, uint64_t* bytes, const char** problem);
 // "0".."999" into a count. False with a short `problem` otherwise.
 bool ParseLogKeep(const char* text, unsigned* keep, const char** problem);
 
-// Moves path.(keep-1) to path.keep, ..., path to path.1 (path itself is
-// then gone; with keep 0 it is removed). A missing file in the chain is
-// skipped. Returns 0, or the errno of the rename that failed.
-int RotateLogFiles(const char* path, unsigned keep);
+// The longest line a log writes: 4096 characters, a stamp, "< " and LF.
+const unsigned LogLineMax = 4096 + StampCapacity + 3;
 
-enum class Rotated : uint8_t {
-    No,      // not due: nothing done
-    Yes,     // a new, empty file is open at `path` in writer.fd
-    Failed,  // the old file is closed and no new one could be had: writer.fd is -1, `problem` says why
+struct LogCut {
+    unsigned write;  // bytes to write to the current file
+    bool rotate;     // then start a new one
 };
 
-// When rotation is on and the file behind writer.fd holds maxBytes or more
-// (its size by fstat, after what waits is written out): closes it, rotates
-// and opens `path` anew (created, appended to), counting `written` from 0.
-Rotated RotateIfDue(const LogRotation& rotation, const char* path, BufferedWriter& writer, char* problem,
-                    unsigned capacity);
+// Where a write of `count` bytes goes when the file holds `size` bytes
+// and ends a line (`lineEnded`, true for an empty file): all of it when it
+// keeps the file within maxBytes; else up to the last line end that does,
+// then a new file; else (none fits) a new file first, when the file holds
+// something and ends a line; else up to the end of the line it is in,
+// when that end is within LogLineMax bytes past maxBytes (or all of it
+// and no new file yet, when the line goes on past `count`); else cut
+// there. So no file passes maxBytes by more than a line.
+LogCut CutLogWrite(const LogRotation& rotation, uint64_t size, bool lineEnded, const uint8_t* bytes,
+                   unsigned count);
 
 #endif

@@ -16,8 +16,6 @@
 #include "console/rules/keys.h"
 #include "console/rules/reaction.h"
 
-struct Console;
-
 enum class MenuLevel : uint8_t { Closed, Top, Send, Receive };
 
 struct MenuEntry {
@@ -25,7 +23,8 @@ struct MenuEntry {
     char letter;        // the other case works too, unless it has an entry of its own
     const char* words;  // short, for the menu line ("exit", "send")
     const char* help;   // the help page's line
-    Reaction (*run)(Console& console, int64_t now);  // null: opens `opens`
+    // The command, run on the program's state (`user`); null: opens `opens`.
+    Reaction (*run)(void* user, int64_t now);
     MenuLevel opens;
     bool needsLine;  // refused while the line is not open
 };

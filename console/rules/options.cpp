@@ -112,6 +112,20 @@ const char* SetMark(ConsoleOptions& o, const char* value) {
 const char* SetMarksJson(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.marksJson, PathCapacity) ? nullptr : "file name too long";
 }
+const char* SetRecord(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.recordPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetReplay(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.replayPath, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetReplayAt(ConsoleOptions& o, const char* value) {
+    char* end = nullptr;
+    double seconds = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !(seconds >= 0) || seconds > 1e9)
+        return "give seconds from the start, such as 12.5";
+    o.replayAt = seconds;
+    return nullptr;
+}
 const char* SetPulse(ConsoleOptions& o, const char* value) {
     const char* fault = nullptr;
     return ParsePulses(value, o.pulses, &o.pulseCount, &fault) ? nullptr : fault;
@@ -237,6 +251,12 @@ const char* SetWeb(ConsoleOptions& o, const char* value) {
 }
 const char* SetWebOpenWatch(ConsoleOptions& o, const char* value) {
     return SetBoolean(o.webOpenWatch, value, false);
+}
+const char* SetWebHost(ConsoleOptions& o, const char* value) {
+    if (const char* problem = WebHostNameProblem(value)) return problem;
+    if (o.webHostCount == WebMaxHostNames) return "at most 8 --web-host names";
+    std::snprintf(o.webHosts[o.webHostCount++], WebHostNameCapacity, "%s", value);
+    return nullptr;
 }
 const char* SetWebCert(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.webCert, PathCapacity) ? nullptr : "file name too long";
@@ -385,6 +405,11 @@ const OptionSpec Specs[] = {
      SetHexGap},
     {"mark", Kind::Value, "TEXT", "note the time TEXT first arrives (repeatable): boot stages", SetMark},
     {"marks-json", Kind::Value, "FILE", "write the marks' times to FILE as JSON at exit", SetMarksJson},
+    {"record", Kind::Value, "FILE", "record the session to FILE: bytes both ways and controls, timed",
+     SetRecord},
+    {"replay", Kind::Value, "FILE", "show a recording instead of a line (with --at and --batch: one screen)",
+     SetReplay},
+    {"at", Kind::Value, "SECONDS", "with --replay: the screen at SECONDS from the start", SetReplayAt},
     {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
      SetPulse},
     {"stats", Kind::Flag, "", "print the line's counters on stderr at exit", SetStats},
@@ -407,6 +432,8 @@ const OptionSpec Specs[] = {
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
     {"web-open-watch", Kind::Flag, "", "browsers may watch without the token (writing needs it)",
      SetWebOpenWatch},
+    {"web-host", Kind::Value, "NAME", "a name browsers reach --web by, besides its address (repeatable)",
+     SetWebHost},
     {"web-cert", Kind::Value, "FILE", "TLS certificate for --web (with --web-key)", SetWebCert},
     {"web-key", Kind::Value, "FILE", "TLS private key for --web", SetWebKey},
     {"wait", Kind::Flag, "", "start even when the device is missing, and wait for it", SetWait},
@@ -474,6 +501,7 @@ void DefaultOptions(ConsoleOptions* options) {
     std::memset(options, 0, sizeof *options);
     options->action = ProgramAction::Run;
     options->line = DefaultLineSettings;
+    options->replayAt = -1;  // the end
     FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
     options->prefixKey = DefaultPrefixKey;
     // Three wires and a Unix host are the usual first run: no flow
@@ -611,6 +639,14 @@ bool ExpandHome(const char* text, char* path, unsigned capacity) {
     return n >= 0 && unsigned(n) < capacity;
 }
 
+bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
+    bool fromHome = text[0] == '~' && (text[1] == '/' || text[1] == '\0');
+    if (fromHome || text[0] == '/' || base[0] == '\0') return ExpandHome(text, path, capacity);
+    int n =
+        std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
+    return n >= 0 && unsigned(n) < capacity;
+}
+
 bool LooksLikeDevice(const char* text) {
     return std::strchr(text, '/') != nullptr;  // also rfc2217:// and tcp://
 }
@@ -650,8 +686,12 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
                       options->serve ? "serve" : "batch");
         return false;
     }
+    if (options->replayPath[0] != '\0' && (options->device[0] != '\0' || options->attach[0] != '\0')) {
+        std::snprintf(problem, capacity, "--replay shows a recording: give no device");
+        return false;
+    }
     if (options->autoConnect == AutoConnect::Off && options->device[0] == '\0' &&
-        options->attach[0] == '\0') {
+        options->attach[0] == '\0' && options->replayPath[0] == '\0') {
         std::snprintf(problem, capacity, "no device given (try --list or --auto-connect)");
         return false;
     }

@@ -11,6 +11,7 @@
 
 #include "console/rules/pulse_steps.h"
 #include "console/rules/timestamp.h"
+#include "console/rules/web_auth.h"
 #include "link/settings_notation.h"
 
 // ListProfiles: the profile names alone, one a line, for shell completion;
@@ -61,7 +62,9 @@ struct ConsoleOptions {
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
     char web[PathCapacity];    // --web [HOST:]PORT; empty: no pages
     bool webOpenWatch;         // pages may watch without the token
-    char webCert[PathCapacity], webKey[PathCapacity];  // TLS for the pages
+    char webCert[PathCapacity], webKey[PathCapacity];     // TLS for the pages
+    char webHosts[WebMaxHostNames][WebHostNameCapacity];  // --web-host: names the pages answer to
+    unsigned webHostCount;
     // "SEND,RECEIVE" command lines for XMODEM, YMODEM, ZMODEM (Protocol's order).
     char protocolCommands[3][ProtocolCommandCapacity];
     char scriptPath[PathCapacity];  // empty: none
@@ -101,8 +104,11 @@ struct ConsoleOptions {
     uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
     char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
     unsigned markCount;
-    char marksJson[PathCapacity];  // empty: none
-    PulseStep pulses[MaxPulses];   // at the first open, in order
+    char marksJson[PathCapacity];   // empty: none
+    char recordPath[PathCapacity];  // --record: the session's recording; empty: none
+    char replayPath[PathCapacity];  // --replay: a recording instead of a line
+    double replayAt;                // --at: seconds from the recording's start; < 0: the end
+    PulseStep pulses[MaxPulses];    // at the first open, in order
     unsigned pulseCount;
 };
 
@@ -153,6 +159,11 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
 // `text` with "~" or a leading "~/" standing for the home folder, as a
 // shell would have it; false when it does not fit.
 bool ExpandHome(const char* text, char* path, unsigned capacity);
+
+// `text` relative to `base` (the current folder when `base` is empty)
+// unless absolute; a leading "~/" (or "~" alone) is the user's home folder.
+// Returns false when the result does not fit.
+bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity);
 
 // True when `text` must be a device, never a profile name: a path or a
 // network form.

@@ -11,8 +11,8 @@
 // Every change of role is reported in RoleChanges, for the caller to tell
 // the clients (and the script) concerned. Pure: no I/O, no allocation;
 // a fixed table of RosterMax members. Browser pages join as one more kind.
-#ifndef BRISVANE_CONSOLE_SERVE_ROSTER_H
-#define BRISVANE_CONSOLE_SERVE_ROSTER_H
+#ifndef BRISVANE_CONSOLE_ROSTER_H
+#define BRISVANE_CONSOLE_ROSTER_H
 
 #include <cstdint>
 

@@ -1,15 +1,12 @@
 // When the loop must wake: the earliest of its deadlines (the frame flush,
 // the reconnect retry, the next paced byte, a notice that expires, a BREAK
-// or DTR pulse to end). Pure, apart from reading the clock.
+// or DTR pulse to end). Pure: the time is given (console/line/clock.h).
 #ifndef BRISVANE_CONSOLE_SCHEDULE_H
 #define BRISVANE_CONSOLE_SCHEDULE_H
 
 #include <cstdint>
 
 const int64_t NoDeadline = INT64_MAX;
-
-// Milliseconds on a clock that never jumps.
-int64_t MonotonicMilliseconds();
 
 // The poll() timeout at `now` for the earliest of `deadlines` (monotonic
 // ms; NoDeadline for none): 0 when one is due or overdue by any amount, -1

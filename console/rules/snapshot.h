@@ -12,8 +12,8 @@
 // copied once (a few KB, in the client's slot), the history is read as the
 // client's buffer has room, so a client's snapshot never takes more than
 // its buffer. Rows the ring overwrote before they were sent are skipped.
-#ifndef BRISVANE_CONSOLE_SERVE_SNAPSHOT_H
-#define BRISVANE_CONSOLE_SERVE_SNAPSHOT_H
+#ifndef BRISVANE_CONSOLE_SNAPSHOT_H
+#define BRISVANE_CONSOLE_SNAPSHOT_H
 
 #include <cstdint>
 

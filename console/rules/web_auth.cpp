@@ -78,6 +78,105 @@ bool WebOriginMatches(const char* origin, const char* host, bool tls) {
     return std::strncmp(origin, scheme, schemeLength) == 0 && std::strcmp(origin + schemeLength, host) == 0;
 }
 
+bool WebSameOrigin(const char* origin, const char* fetchSite, const char* host, bool tls) {
+    return WebOriginMatches(origin, host, tls) &&
+           (fetchSite == nullptr || fetchSite[0] == '\0' || std::strcmp(fetchSite, "same-origin") == 0);
+}
+
+namespace {
+
+// The name in a Host header or a --web-host (an IPv6 address's brackets
+// taken off) and its port, 0 when it gives none. False when malformed.
+bool SplitHostName(const char* text, char* name, unsigned capacity, int* port) {
+    const char* end = text + std::strlen(text);
+    const char* start = text;
+    const char* colon = nullptr;
+    if (*text == '[') {
+        const char* close = std::strchr(text, ']');
+        if (close == nullptr || (close[1] != '\0' && close[1] != ':')) return false;
+        start = text + 1;
+        colon = close[1] == ':' ? close + 1 : nullptr;
+        end = close;
+    } else {
+        colon = std::strchr(text, ':');
+        if (colon != nullptr && std::strchr(colon + 1, ':') != nullptr)
+            colon = nullptr;  // a bare IPv6 address
+        if (colon != nullptr) end = colon;
+    }
+    *port = 0;
+    if (colon != nullptr) {
+        if (colon[1] == '\0') return false;
+        long value = 0;
+        for (const char* p = colon + 1; *p != '\0'; ++p) {
+            if (*p < '0' || *p > '9' || value > 65535) return false;
+            value = value * 10 + (*p - '0');
+        }
+        if (value < 1 || value > 65535) return false;
+        *port = int(value);
+    }
+    unsigned length = unsigned(end - start);
+    if (length == 0 || length >= capacity) return false;
+    for (unsigned i = 0; i < length; ++i) {
+        char c = start[i];
+        bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-' || c == '_' || c == ':';
+        if (!allowed) return false;
+        name[i] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    }
+    name[length] = '\0';
+    return true;
+}
+
+bool SameName(const char* a, const char* b) {
+    char left[WebHostNameCapacity], right[WebHostNameCapacity];
+    int port = 0;
+    return SplitHostName(a, left, sizeof left, &port) && port == 0 &&
+           SplitHostName(b, right, sizeof right, &port) && port == 0 && std::strcmp(left, right) == 0;
+}
+
+}  // namespace
+
+const char* WebHostNameProblem(const char* name) {
+    char plain[WebHostNameCapacity];
+    int port = 0;
+    if (std::strlen(name) >= WebHostNameCapacity) return "the name is too long";
+    if (!SplitHostName(name, plain, sizeof plain, &port)) return "not a host's name";
+    if (port != 0) return "a name without a port (the port is --web's)";
+    return nullptr;
+}
+
+bool WebLoopbackName(const char* name) {
+    if (std::strcmp(name, "localhost") == 0 || std::strcmp(name, "::1") == 0) return true;
+    unsigned parts = 0, digits = 0, value = 0;
+    if (std::strncmp(name, "127.", 4) != 0) return false;
+    for (const char* p = name;; ++p) {
+        if (*p >= '0' && *p <= '9') {
+            value = value * 10 + unsigned(*p - '0');
+            if (++digits > 3 || value > 255) return false;
+        } else if ((*p == '.' || *p == '\0') && digits > 0) {
+            ++parts;
+            digits = value = 0;
+            if (*p == '\0') return parts == 4;
+        } else {
+            return false;
+        }
+    }
+}
+
+bool WebHostAllowed(const char* host, const char* local, int port, bool tls, const char* const* names,
+                    unsigned count) {
+    char name[WebHostNameCapacity];
+    int given = 0;
+    if (host == nullptr || !SplitHostName(host, name, sizeof name, &given)) return false;
+    if ((given != 0 ? given : tls ? 443 : 80) != port) return false;
+    if (local != nullptr && SameName(name, local)) return true;
+    if (local != nullptr && WebLoopbackName(local) && WebLoopbackName(name)) return true;
+    for (unsigned i = 0; i < count; ++i) {
+        if (names[i] != nullptr && SameName(name, names[i])) return true;
+    }
+    return false;
+}
+
 WebPath ClassifyWebPath(const char* path) {
     char clean[256];
     unsigned length = 0;

@@ -7,9 +7,11 @@
 // script cannot read. The WebSocket handshake then needs that cookie, or,
 // with --web-open-watch, nothing to watch; writing always needs a session.
 // Its Origin must be the page's own (the scheme and the Host it was asked
-// for), so another site's page cannot open it with the user's cookie.
-#ifndef BRISVANE_CONSOLE_WEB_WEB_AUTH_H
-#define BRISVANE_CONSOLE_WEB_WEB_AUTH_H
+// for), so another site's page cannot open it with the user's cookie; a
+// login likewise. The Host itself must name this server, so a name some DNS
+// points at it does not make another site's page our own.
+#ifndef BRISVANE_CONSOLE_WEB_AUTH_H
+#define BRISVANE_CONSOLE_WEB_AUTH_H
 
 #include <cstdint>
 
@@ -40,6 +42,30 @@ bool WebFormToken(const char* body, unsigned length, char* token, unsigned capac
 // True when `origin` is "http://HOST" or "https://HOST" (by `tls`) for the
 // Host the request named.
 bool WebOriginMatches(const char* origin, const char* host, bool tls);
+
+// Whether the request came from the page itself: its Origin matches the Host
+// (WebOriginMatches) and Sec-Fetch-Site, where the browser sent one ("" when
+// not), says same-origin. A form posted from another site sends no Origin
+// or another one, so both are refused.
+bool WebSameOrigin(const char* origin, const char* fetchSite, const char* host, bool tls);
+
+const unsigned WebMaxHostNames = 8;  // --web-host, given more than once
+const unsigned WebHostNameCapacity = 256;
+
+// A --web-host name: a DNS name or an address ("[::1]" or "::1"), without a
+// port. Null when it is one, or what is wrong with it.
+const char* WebHostNameProblem(const char* name);
+
+// Whether `name` is the loopback interface's: localhost, 127.0.0.0/8, ::1.
+bool WebLoopbackName(const char* name);
+
+// Whether a request's Host header names this server, so a name rebound to
+// it in some DNS is refused: the port is `port` (80, or 443 with `tls`,
+// when Host gives none) and the name is the address the connection came to
+// (`local`, numeric), or any loopback name when that is loopback, or one of
+// `names` (--web's host and the --web-host names), without regard to case.
+bool WebHostAllowed(const char* host, const char* local, int port, bool tls, const char* const* names,
+                    unsigned count);
 
 // A --web address, "[HOST:]PORT" (HOST 127.0.0.1 unless named, "[::1]"
 // for IPv6), taken apart: false with `problem` when it is not one.

@@ -13,8 +13,8 @@
 // The key becomes the bytes the terminal sends for it (link/key_sequences.h,
 // F1-F3 as PF1-PF3, Enter as CR, Backspace as 0x08, Ctrl with a letter as
 // its control byte). Anything else is Ignored, never guessed at.
-#ifndef BRISVANE_CONSOLE_WEB_WEB_INPUT_H
-#define BRISVANE_CONSOLE_WEB_WEB_INPUT_H
+#ifndef BRISVANE_CONSOLE_WEB_INPUT_H
+#define BRISVANE_CONSOLE_WEB_INPUT_H
 
 #include <cstdint>
 

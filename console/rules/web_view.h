@@ -14,8 +14,8 @@
 //   (rows, cursor and status only when marked)
 //   {"t":"h","first":N,"oldest":N,"end":N,"rows":["80 characters" x 24]}
 //   {"t":"n","text":"..."}   a notice for the page's user
-#ifndef BRISVANE_CONSOLE_WEB_WEB_VIEW_H
-#define BRISVANE_CONSOLE_WEB_WEB_VIEW_H
+#ifndef BRISVANE_CONSOLE_WEB_VIEW_H
+#define BRISVANE_CONSOLE_WEB_VIEW_H
 
 #include <cstdint>
 

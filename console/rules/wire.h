@@ -22,8 +22,8 @@
 //
 // Encoding writes into a caller's buffer and never allocates; decoding works
 // on bytes as they arrive, in any pieces, from a buffer of a fixed size.
-#ifndef BRISVANE_CONSOLE_SERVE_WIRE_H
-#define BRISVANE_CONSOLE_SERVE_WIRE_H
+#ifndef BRISVANE_CONSOLE_WIRE_H
+#define BRISVANE_CONSOLE_WIRE_H
 
 #include <cstdint>
 

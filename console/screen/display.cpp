@@ -187,7 +187,7 @@ void FlushDisplay(Display& display, const Frame& frame) {
     doupdate();
 }
 
-void PrintScreen(const Display& display, const Cell* cells, FILE* out) {
+void PrintScreen(const Display& display, const Cell* cells, FILE* out, bool everyRow) {
     int last = ScreenRows - 1;
     auto blank = [cells](int row) {
         for (int c = 0; c < ScreenColumns; ++c) {
@@ -195,7 +195,7 @@ void PrintScreen(const Display& display, const Cell* cells, FILE* out) {
         }
         return true;
     };
-    while (last >= 0 && blank(last)) --last;
+    while (!everyRow && last >= 0 && blank(last)) --last;
     for (int row = 0; row <= last; ++row) {
         const Cell* line = &cells[row * ScreenColumns];
         int length = ScreenColumns;

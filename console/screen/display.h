@@ -62,6 +62,6 @@ void FlushDisplay(Display& display, const Frame& frame);
 
 // After StopDisplay: the screen's rows as text on `out`, up to the last
 // row that is not blank, so they stay in the terminal's own scrollback.
-void PrintScreen(const Display& display, const Cell* cells, FILE* out);
+void PrintScreen(const Display& display, const Cell* cells, FILE* out, bool everyRow = false);
 
 #endif

@@ -14,10 +14,15 @@ from console_session import PROGRAM, ConsoleSession, Line, run_program, wait_for
 LOCKS = Path('/run/lock')
 
 
+def lock_name(path):
+    """As other programs name a lock: under /dev/ the rest, / made _; elsewhere the last part."""
+    return 'LCK..' + (path.removeprefix('/dev/').replace('/', '_') if path.startswith('/dev/')
+                      else os.path.basename(path))
+
+
 def lock_files(device):
-    """The one lock file for DEVICE: from its real path, after /dev/, / made _."""
-    real = os.path.realpath(device)
-    return [LOCKS / ('LCK..' + real.removeprefix('/dev/').lstrip('/').replace('/', '_'))]
+    """The lock files for DEVICE: its real node's and the given name's."""
+    return [LOCKS / lock_name(os.path.realpath(device)), LOCKS / lock_name(device)]
 
 
 class Loop(unittest.TestCase):
@@ -103,40 +108,40 @@ class Locks(unittest.TestCase):
 
     @unittest.skipUnless(subprocess.run(['which', 'minicom'], capture_output=True).returncode == 0,
                          'minicom is not installed')
-    def test_minicom_and_brisvane_refuse_each_other(self):
+    def test_minicom_and_brisvane_refuse_each_other_on_a_link_and_its_node(self):
+        # The line is a link in the test's own folder to a pty: minicom names
+        # its lock from the link's last part, or from the node under /dev.
         with ConsoleSession(start=False) as s:
-            # Both given a device right under /dev, where both name the lock alike.
-            node = Path('/dev') / f'ttyBV{Path(s.folder).name[-6:]}'
-            try:
-                node.touch()
-            except PermissionError:
-                self.skipTest('a name in /dev needs root')
-            self.addCleanup(node.unlink)
-            if subprocess.run(['mount', '--bind', os.path.realpath(s.line.device), str(node)],
-                              capture_output=True).returncode != 0:
-                self.skipTest('cannot bind the pty to a name in /dev here')
-            self.addCleanup(subprocess.run, ['umount', str(node)], check=True)
-            device = str(node)
-            socket = ['tmux', '-L', s.socket + '-minicom']
-            def minicom():
+            link, node = s.line.device, os.path.realpath(s.line.device)
+            sockets = []
+            def minicom(device):
+                """Starts minicom on DEVICE in a tmux of its own; returns its screen."""
+                socket = ['tmux', '-L', f'{s.socket}-minicom{len(sockets)}']
+                sockets.append(socket)
                 subprocess.run(socket + ['-f', '/dev/null', 'new-session', '-d', '-s', 'm', '-x', '80', '-y', '25',
                                          f'minicom -D {device}; sleep 600'], check=True)
                 return lambda: subprocess.run(socket + ['capture-pane', '-p', '-t', 'm'],
                                               capture_output=True, text=True).stdout
             try:
-                screen = minicom()
-                wait_for(lambda: 'Welcome to minicom' in screen(), what='minicom to start')
-                result = run_program(device)
-                self.assertEqual(result.returncode, 1)
-                self.assertIn('busy', result.stderr)
-                subprocess.run(socket + ['kill-server'])
-                wait_for(lambda: not any(p.exists() for p in lock_files(device)),
-                         what='minicom to remove its lock')
-                s.start(cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None, first=device)
-                screen = minicom()
-                wait_for(lambda: 'is locked' in screen(), what='minicom to refuse the device')
+                for device in (link, node):
+                    screen = minicom(device)
+                    wait_for(lambda: 'Welcome to minicom' in screen(), what=f'minicom to start on {device}')
+                    result = run_program(link)
+                    self.assertEqual(result.returncode, 1, device)
+                    self.assertIn('busy', result.stderr)
+                    subprocess.run(sockets[-1] + ['kill-server'])
+                    wait_for(lambda: not any(p.exists() for p in lock_files(link)), what='minicom to remove its lock')
+                s.start(cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None)
+                for device in (link, node):
+                    screen = minicom(device)
+                    wait_for(lambda: 'is locked' in screen(), what=f'minicom to refuse {device}')
+                s.keys('C-a', 'x')
+                self.assertEqual(s.exit_code(), 0)
+                for path in lock_files(link):
+                    self.assertFalse(path.exists(), path)
             finally:
-                subprocess.run(socket + ['kill-server'], capture_output=True)
+                for socket in sockets:
+                    subprocess.run(socket + ['kill-server'], capture_output=True)
 
 
 if __name__ == '__main__':

@@ -95,6 +95,7 @@ class Logs(unittest.TestCase):
             s.keys('C-a', 'T')
             s.wait_status('log timestamps: 24h |')
             s.host_write(b'stamped\r\n')
+            s.wait_row(1, 'stamped')  # logged before the next switch
             s.keys('C-a', 'T')
             s.wait_status('log timestamps: 24h-start')
             s.keys('C-a', 'x')

@@ -225,6 +225,22 @@ class Batch(unittest.TestCase):
                 self.assertEqual((program.returncode, program.stderr.read()), (124, b'brisvane: timed out after 1 s\n'))
             self.assertLess(time.monotonic() - started, 10 * SCALE)
 
+    def test_marks_json_to_a_fifo_is_refused_at_start(self):
+        # Its open at exit would wait for a reader for ever, SIGTERM or not.
+        with ConsoleSession(start=False) as s:
+            fifo = Path(s.folder) / 'marks.fifo'
+            os.mkfifo(fifo)
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--timeout', '1', '--mark', 'x',
+                                     '--marks-json', str(fifo)], stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=10 * SCALE)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn(f'--marks-json {fifo}: not a plain file (give a file, or /dev/null)'.encode(),
+                          result.stderr)
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--timeout', '1', '--mark', 'x',
+                                     '--marks-json', '/dev/null'], stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=10 * SCALE)
+            self.assertEqual(result.returncode, 0, result.stderr)  # standard input ended it
+
     def test_a_stalled_reader_holds_the_line_not_the_loop(self):
         # A TCP line: a pty pair's relay would stop both ways once its one way is full.
         flood = b''.join(b'line %06d of the flood\r\n' % n for n in range(130000))  # 3 MiB

@@ -414,9 +414,13 @@ class Served(unittest.TestCase):
         journal = self.stop()
         logs = sorted(Path(self.folder).glob('raw.log.*'), key=lambda p: -int(p.suffix[1:]))
         self.assertGreaterEqual(len(logs), 3)
-        self.assertTrue(all(p.stat().st_size >= 4096 for p in logs))  # each went on to its size
+        # Each went on to its size, and no further: it ends at the last line end that fits.
+        self.assertTrue(all(4096 - 13 < p.stat().st_size <= 4096 for p in logs), [p.stat().st_size for p in logs])
         self.assertEqual(b''.join(p.read_bytes() for p in logs) + (Path(self.folder) / 'raw.log').read_bytes(), flood)
         self.assertEqual(journal.count('nobody refused'), 1, journal)  # once a minute, however often
+        # The socket lets @root watch, and nobody else: so do the logs.
+        for p in [*logs, Path(self.folder) / 'raw.log']:
+            self.assertEqual((p.stat().st_mode & 0o777, p.stat().st_gid), (0o640, 0), p)
         self.assertIn('without a hello', journal)
 
 
@@ -549,6 +553,55 @@ class PortAccepters(unittest.TestCase):
         self.assertEqual(self.line.drain(), b'')  # neither the bytes nor the BREAK reached the line
         wait_for(lambda: 'may only watch' in self.log.read_text(), what='the refusal in the journal')
         self.assertEqual(self.log.read_text().count('may only watch'), 1)
+
+    def test_a_stalled_client_is_dropped_a_ninth_refused_and_a_half_request_harms_nobody(self):
+        self.serve()
+        half = socket.create_connection(('127.0.0.1', self.port))
+        half.sendall(b'\xff\xfa\x2c\x01\x00\x00')  # a speed request cut short, then gone
+        half.close()
+        wait_for(lambda: ' left' in self.log.read_text(), what='the half request to end its client alone')
+        stalled = socket.socket()
+        stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stalled.connect(('127.0.0.1', self.port))
+        self.addCleanup(stalled.close)
+        reading = socket.create_connection(('127.0.0.1', self.port))
+        self.addCleanup(reading.close)
+        others = [socket.create_connection(('127.0.0.1', self.port)) for _ in range(6)]
+        for other in others:
+            self.addCleanup(other.close)
+        wait_for(lambda: self.log.read_text().count('attached, watching') == 9, what='eight clients more')
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as ninth:
+            refusal = b''
+            while block := ninth.recv(4096):
+                refusal += block
+        self.assertIn(b'refused: the served line has all its port clients', refusal)
+        for other in others:
+            other.close()
+        got = bytearray()
+        threading.Thread(target=read_all, args=(reading, got), daemon=True).start()
+        flood = b''.join(b'line %06d of the flood\r\n' % n for n in range(130000))  # 3 MiB
+        self.line.write(flood + b'the end\r\n')
+        wait_for(lambda: b'the end\r\n' in got, 20, 'the reading client to get it all')
+        offers = got.index(b'line 000000')
+        self.assertEqual(bytes(got[offers:]), flood + b'the end\r\n')  # byte for byte
+        self.assertIn('did not keep up and was dropped', self.log.read_text())
+
+    def test_a_served_line_waits_for_a_device_absent_at_start(self):
+        self.line.stop()
+        server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')
+        time.sleep(1)
+        self.assertIsNone(server.poll(), self.log.read_text())
+        self.line.start()
+        wait_for(self.line_reached, what='the line to open and its bytes to reach a client')
+
+    def line_reached(self):
+        self.line.write(b'seen\r\n')
+        with socket.create_connection(('127.0.0.1', self.port), timeout=5) as raw:
+            raw.settimeout(0.5)
+            try:
+                return b'seen' in raw.recv(4096)
+            except socket.timeout:
+                return False
 
     def test_a_raw_accepter_and_the_addresses_a_port_accepter_refuses(self):
         server = self.serve('rfc2217-replay = 1K', share=f'tcp-raw:{self.port}')

@@ -4,10 +4,12 @@ count and get refused. Run with Debian's /usr/bin/python3 (selenium and
 websockets are Debian packages)."""
 import asyncio
 import os
+import re
 import socket
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 import urllib.error
 import urllib.request
@@ -85,8 +87,10 @@ class WebSession(ConsoleSession):
             def redirect_request(self, *a):
                 return None
         opener = urllib.request.build_opener(Keep)
+        request = urllib.request.Request(self.url + '/login', data=b'token=' + TOKEN.replace(' ', '+').encode(),
+                                         headers={'Origin': self.url})
         try:
-            opener.open(self.url + '/login', data=b'token=' + TOKEN.replace(' ', '+').encode(), timeout=5)
+            opener.open(request, timeout=5)
         except urllib.error.HTTPError as moved:
             assert moved.code == 303, moved.code
             return moved.headers['Set-Cookie'].split(';')[0]
@@ -99,16 +103,42 @@ def socket_to(session, cookie=None, origin=None):
                               origin=origin or session.url, extra_headers=headers, open_timeout=5)
 
 
-def handshake_status(session, cookie=None, origin=None):
+def handshake_status(session, cookie=None, origin=None, host=None):
     """The status a WebSocket handshake gets (101 when taken), read raw:
     a refusal may come as HTTP/1.0, which the client library will not parse."""
-    request = (f'GET / HTTP/1.1\r\nHost: 127.0.0.1:{session.port}\r\nUpgrade: websocket\r\n'
+    host = host or f'127.0.0.1:{session.port}'
+    origin = origin or f'http://{host}'
+    request = (f'GET / HTTP/1.1\r\nHost: {host}\r\nUpgrade: websocket\r\n'
                'Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n'
                'Sec-WebSocket-Version: 13\r\nSec-WebSocket-Protocol: brisvane\r\n'
-               f'Origin: {origin or session.url}\r\n' + (f'Cookie: {cookie}\r\n' if cookie else '') + '\r\n')
+               f'Origin: {origin}\r\n' + (f'Cookie: {cookie}\r\n' if cookie else '') + '\r\n')
     with socket.create_connection(('127.0.0.1', session.port), timeout=5) as raw:
         raw.sendall(request.encode())
         return int(raw.recv(64).split()[1])
+
+
+def exchange(session, request, quiet=1.0):
+    """Everything the server sends for a raw request, until it closes or is quiet."""
+    answer = b''
+    with socket.create_connection(('127.0.0.1', session.port), timeout=quiet) as raw:
+        raw.sendall(request)
+        try:
+            while chunk := raw.recv(65536):
+                answer += chunk
+        except (socket.timeout, ConnectionResetError):
+            pass
+    return answer
+
+
+def login_status(session, origin=None, fetch_site=None):
+    body = 'token=' + TOKEN.replace(' ', '+')
+    request = (f'POST /login HTTP/1.1\r\nHost: 127.0.0.1:{session.port}\r\n'
+               'Content-Type: application/x-www-form-urlencoded\r\n'
+               + (f'Origin: {origin}\r\n' if origin else '')
+               + (f'Sec-Fetch-Site: {fetch_site}\r\n' if fetch_site else '')
+               + f'Content-Length: {len(body)}\r\n\r\n{body}')
+    answer = exchange(session, request.encode(), quiet=3)
+    return int(answer.split()[1]) if answer else None
 
 
 class Page(unittest.TestCase):
@@ -189,9 +219,9 @@ class Refusals(unittest.TestCase):
             self.assertIn("default-src 'none'", headers['content-security-policy'])
             self.assertEqual(s.status('/etc/passwd')[0], 404)
             self.assertIn(s.status('/a/..%2e/x')[0], (400, 404))
-            self.assertEqual(s.status('/login', data=b'token=wrong')[0], 403)
+            self.assertEqual(s.status('/login', data=b'token=wrong', headers={'Origin': s.url})[0], 403)
             s.wait_status('token from 127.0.0.1 was refused')
-            self.assertEqual(s.status('/login', data=b'other=1')[0], 403)
+            self.assertEqual(s.status('/login', data=b'other=1', headers={'Origin': s.url})[0], 403)
             self.assertEqual(handshake_status(s), 403)  # no session
             cookie = s.cookie()
             self.assertEqual(handshake_status(s, cookie=cookie, origin='http://evil.example'), 403)
@@ -205,6 +235,88 @@ class Refusals(unittest.TestCase):
                     for page in pages:
                         await page.close()
             self.assertEqual(asyncio.run(seventeen()), 503)
+
+    def test_only_a_host_that_names_the_server_is_answered(self):
+        # A name some DNS points at 127.0.0.1 would make another site's page ours.
+        folder = tempfile.mkdtemp(prefix='bv-web-host-')
+        self.addCleanup(shutil.rmtree, folder, True)
+        with WebSession('--web-open-watch', '--web-host', 'lab.example', '--log', f'{folder}/log',
+                        token=False) as s:
+            evil = f'attacker.example:{s.port}'
+            self.assertEqual(handshake_status(s, host=evil), 421)
+            for path in ('/log', '/', '/login'):
+                answer = exchange(s, f'GET {path} HTTP/1.1\r\nHost: {evil}\r\nOrigin: http://{evil}\r\n\r\n'.encode())
+                self.assertTrue(answer.startswith(b'HTTP/1.1 421'), (path, answer[:80]))
+                self.assertNotIn(b'brisvane', answer.lower())
+            for host in (f'127.0.0.1:{s.port}', f'localhost:{s.port}', f'[::1]:{s.port}',
+                         f'Lab.Example:{s.port}'):
+                self.assertEqual(handshake_status(s, host=host), 101, host)
+            self.assertEqual(handshake_status(s, host=f'lab.example:{s.port + 1}'), 421)
+            self.assertEqual(handshake_status(s, host=f'lab.example:{s.port}', origin=s.url), 403)
+            self.assertEqual(s.status('/log')[0], 200)
+
+    def test_a_session_is_found_among_many_cookies(self):
+        # Cookies set for other ports of 127.0.0.1 come along with ours.
+        with WebSession() as s:
+            cookie = s.cookie()
+            for count in (40, 120):  # 2 and 6 KB
+                others = '; '.join(f'app{n}_session={n:040d}' for n in range(count))
+                self.assertEqual(handshake_status(s, cookie=f'{others}; {cookie}'), 101, count)
+                self.assertEqual(handshake_status(s, cookie=f'{cookie}; {others}'), 101, count)
+
+    def test_a_login_from_another_site_is_refused(self):
+        with WebSession() as s:
+            self.assertEqual(login_status(s), 403)  # a form on another site may send no Origin
+            self.assertEqual(login_status(s, origin='http://evil.example'), 403)
+            self.assertEqual(login_status(s, origin=f'http://127.0.0.1:{s.port + 1}'), 403)
+            self.assertEqual(login_status(s, origin=s.url, fetch_site='cross-site'), 403)
+            self.assertEqual(login_status(s, origin=s.url, fetch_site='same-origin'), 303)
+
+    def test_a_form_posted_to_the_page_gets_one_answer(self):
+        with WebSession() as s:
+            post = f'POST / HTTP/1.1\r\nHost: 127.0.0.1:{s.port}\r\nContent-Length: 3\r\n\r\na=1'
+            empty = f'POST / HTTP/1.1\r\nHost: 127.0.0.1:{s.port}\r\nContent-Length: 0\r\n\r\n'
+            get = f'GET /page.css HTTP/1.1\r\nHost: 127.0.0.1:{s.port}\r\n\r\n'
+            for request in (post, post + get, empty + get):
+                answers = re.findall(rb'HTTP/1\.1 (\d+)', exchange(s, request.encode()))
+                self.assertEqual(answers, [b'405'] + [b'200'] * ('GET' in request), request)
+
+    def test_slow_senders_are_closed_and_the_page_still_loads(self):
+        # 60 connections send their headers a byte a second, as a slowloris
+        # does, opened again as soon as they are closed; the page's own GET
+        # comes from the same address twice a second.
+        with WebSession() as s:
+            slow, closed, loads = [], 0, 0
+            start = last_byte = time.monotonic()
+            while time.monotonic() - start < 8:
+                while len(slow) < 60:
+                    raw = socket.create_connection(('127.0.0.1', s.port), timeout=2)
+                    raw.sendall(b'G')
+                    raw.setblocking(False)
+                    slow.append(raw)
+                if time.monotonic() - last_byte >= 1:
+                    last_byte = time.monotonic()
+                    for raw in list(slow):
+                        try:
+                            raw.send(b'E')
+                        except OSError:
+                            slow.remove(raw)
+                            raw.close()
+                            closed += 1
+                with urllib.request.urlopen(s.url + '/', timeout=3) as answer:
+                    self.assertEqual(answer.status, 200)
+                loads += 1
+                time.sleep(0.5)
+            for raw in slow:
+                raw.close()
+            self.assertGreaterEqual(loads, 12)
+            self.assertGreater(closed, 60)
+            # Alone, a slow sender has a few seconds to finish its request.
+            with socket.create_connection(('127.0.0.1', s.port), timeout=8) as raw:
+                opened = time.monotonic()
+                raw.sendall(b'GET / HTTP/1.1\r\n')
+                self.assertEqual(raw.recv(4096), b'')
+                self.assertLess(time.monotonic() - opened, 6)
 
     def test_a_watcher_sends_nothing_and_web_without_a_token_is_refused(self):
         with WebSession('--web-open-watch', token=False) as s:

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 namespace {
 

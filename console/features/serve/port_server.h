@@ -18,8 +18,8 @@
 //
 // The loop's calls, each pass: PortDescriptors before poll, PortEvents
 // after; the receive chain gives it every block read from the line.
-#ifndef BRISVANE_CONSOLE_FEATURES_SERVE_PORT_SERVER_H
-#define BRISVANE_CONSOLE_FEATURES_SERVE_PORT_SERVER_H
+#ifndef BRISVANE_CONSOLE_SERVE_PORT_SERVER_H
+#define BRISVANE_CONSOLE_SERVE_PORT_SERVER_H
 
 #include <cstdint>
 #include <memory>

@@ -74,9 +74,9 @@ const int ServeSocketBuffer = 1 << 20;
 struct ServeHooks {
     void* user;
     // The writer's bytes for the line; returns how many it took (the rest is
-    // given again later, and that client is not read meanwhile). `typed`:
-    // `type`: Typed (its user's typing, for the line's maps and bit 7),
-    // TypedText (a text file's, for its bit 7) or Data (exact bytes).
+    // given again later, and that client is not read meanwhile). `type`:
+    // Typed (its user's typing, for the line's maps and bit 7), TypedText
+    // (a text file's, for its bit 7) or Data (exact bytes).
     unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, WireType type);
     // The writer's control (`member`: its id in the roster); a refusal's
     // reason in `problem`.

@@ -4,30 +4,39 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <libwebsockets.h>
+#include <netdb.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include "console/rules/schedule.h"
+#include "console/line/clock.h"
 #include "console/features/web/web_assets.h"
-#include <netdb.h>
-#include <sys/socket.h>
 
 namespace {
 
 const char ProtocolName[] = "brisvane";
 const unsigned LoginBodyCapacity = 1024;
+// The most header text a request may bring (its cookies for every other
+// port on the host among it); the library refuses more.
+const unsigned HeaderCapacity = 8192;
 const int64_t WrongTokenMicroseconds = 1000000;
 const char SecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self'; "
     "form-action 'self'; base-uri 'none'; frame-ancestors 'none'";
 
+// What a request with a body (POST and the like) is answered once its
+// body is in: one answer per request, never one before the body.
+enum class Verdict : uint8_t { Login, WrongHost, NotAllowed, Foreign };
+
 struct HttpState {
     const char* send;  // the body still to write: an asset, or `own`
     unsigned sendLength;
     char own[256];
-    bool login;  // a POST to /login: its body is the form
+    Verdict verdict;
+    bool awaitingBody;  // its answer is due when the body is in (the library may say so twice)
     unsigned bodyLength;
     bool bodyTooLong;
     char body[LoginBodyCapacity];
@@ -73,9 +82,47 @@ void Header(struct lws* wsi, enum lws_token_indexes which, char* out, int capaci
 }
 
 bool HasSession(Web& web, struct lws* wsi) {
-    char cookie[1024];
+    char cookie[HeaderCapacity];  // whole, however many other cookies come with ours
     Header(wsi, WSI_TOKEN_HTTP_COOKIE, cookie, sizeof cookie);
     return WebCookieHasSession(web.sessions, cookie);
+}
+
+// Whether the request's Host names this server, not a name some DNS
+// points at it (a page of another site then reading ours as its own).
+bool HostAllowed(Web& web, struct lws* wsi) {
+    char host[WebHostNameCapacity + 8];
+    Header(wsi, WSI_TOKEN_HOST, host, sizeof host);
+    const WebConnection* connection = ConnectionOf(web, wsi);
+    return WebHostAllowed(host, connection != nullptr ? connection->local : nullptr, web.port, web.tls,
+                          web.names, web.nameCount);
+}
+
+// Whether the request comes from our own page: its Origin, and
+// Sec-Fetch-Site where the browser sends one.
+bool FromOurPage(Web& web, struct lws* wsi) {
+    char origin[256], host[256], site[32] = "";
+    Header(wsi, WSI_TOKEN_ORIGIN, origin, sizeof origin);
+    Header(wsi, WSI_TOKEN_HOST, host, sizeof host);
+    static const char name[] = "sec-fetch-site:";
+    int length = lws_hdr_custom_length(wsi, name, int(sizeof name - 1));
+    if (length >= int(sizeof site) ||
+        (length > 0 && lws_hdr_custom_copy(wsi, site, int(sizeof site), name, int(sizeof name - 1)) < 0)) {
+        std::snprintf(site, sizeof site, "?");  // not same-origin, whatever it is
+    }
+    return WebSameOrigin(origin, site, host, web.tls);
+}
+
+// Whether a connection has sent its request: until it has, it has
+// WebRequestMilliseconds to, and may be closed for a newer one.
+void SetWaiting(Web& web, const struct lws* wsi, bool waiting) {
+    if (WebConnection* connection = ConnectionOf(web, wsi))
+        connection->waitingSince = waiting ? MonotonicMilliseconds() : 0;
+}
+
+// An answer is out: the connection waits for its next request, or closes (-1).
+int Completed(struct lws* wsi) {
+    SetWaiting(WebOf(wsi), wsi, true);
+    return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
 }
 
 // Headers every answer carries; false when they do not fit.
@@ -120,7 +167,7 @@ int Answer(struct lws* wsi, unsigned code, const char* type, const char* body, u
         WantWrite(WebOf(wsi), wsi);
         return 0;
     }
-    return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
+    return Completed(wsi);
 }
 
 int AnswerText(struct lws* wsi, unsigned code, const char* text) {
@@ -157,12 +204,43 @@ int Login(Web& web, struct lws* wsi, HttpState* state) {
     return Answer(wsi, 303, "text/plain; charset=utf-8", "", 0, extra);
 }
 
+// A request with a body, answered once the body is in.
+int AnswerAfterBody(Web& web, struct lws* wsi, HttpState* state) {
+    SetWaiting(web, wsi, false);
+    switch (state->verdict) {
+        case Verdict::WrongHost: return AnswerText(wsi, 421, "not a name of this server\n");
+        case Verdict::NotAllowed: return AnswerText(wsi, 405, "only /login takes a form\n");
+        case Verdict::Foreign:
+            SayRefused(web, wsi, "a login from another site");
+            return AnswerText(wsi, 403, "a login from another site\n");
+        case Verdict::Login: break;
+    }
+    return Login(web, wsi, state);
+}
+
 int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
     state->send = nullptr;
     state->bodyLength = 0;
     state->bodyTooLong = false;
+    state->awaitingBody = false;
+    bool get = lws_hdr_total_length(wsi, WSI_TOKEN_GET_URI) > 0;
     bool post = lws_hdr_total_length(wsi, WSI_TOKEN_POST_URI) > 0;
-    state->login = post && ClassifyWebPath(path) == WebPath::Login;
+    bool login = ClassifyWebPath(path) == WebPath::Login;
+    bool hostAllowed = HostAllowed(web, wsi);
+    if (!get) {  // its body, if any, is read before the one answer
+        state->verdict = !hostAllowed             ? Verdict::WrongHost
+                         : !post || !login        ? Verdict::NotAllowed
+                         : !FromOurPage(web, wsi) ? Verdict::Foreign
+                                                  : Verdict::Login;
+        state->awaitingBody = lws_hdr_total_length(wsi, WSI_TOKEN_HTTP_CONTENT_LENGTH) > 0 ||
+                              lws_hdr_total_length(wsi, WSI_TOKEN_HTTP_TRANSFER_ENCODING) > 0;
+        return state->awaitingBody ? 0 : AnswerAfterBody(web, wsi, state);
+    }
+    SetWaiting(web, wsi, false);
+    if (!hostAllowed) {
+        SayRefused(web, wsi, "a request for a name this server was not given");
+        return AnswerText(wsi, 421, "not a name of this server\n");
+    }
     switch (ClassifyWebPath(path)) {
         case WebPath::Page:
             return Answer(wsi, 200, "text/html; charset=utf-8", WebAssets[0].bytes, WebAssets[0].length);
@@ -171,7 +249,7 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
                           WebAssets[1].length);
         case WebPath::Style:
             return Answer(wsi, 200, "text/css; charset=utf-8", WebAssets[2].bytes, WebAssets[2].length);
-        case WebPath::Login: return post ? 0 : LoginState(web, wsi);  // a POST answers when its body is in
+        case WebPath::Login: return LoginState(web, wsi);
         case WebPath::Log: {
             if (!web.settings.openWatch && !HasSession(web, wsi))
                 return AnswerText(wsi, 403, "log in first\n");
@@ -181,8 +259,8 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
                 "x-content-type-options: nosniff\x0d\x0acontent-security-policy: default-src 'none'\x0d\x0a";
             int n =
                 lws_serve_http_file(wsi, web.logPath, "text/plain", disposition, int(sizeof disposition - 1));
-            if (n < 0 || (n > 0 && lws_http_transaction_completed(wsi))) return -1;
-            return 0;
+            if (n < 0) return -1;
+            return n > 0 ? Completed(wsi) : 0;
         }
         case WebPath::BadRequest:
             Say(web, "web: a path with .. was refused");
@@ -203,16 +281,18 @@ int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, 
             if (state == nullptr) return -1;
             return Http(WebOf(wsi), wsi, state, static_cast<const char*>(in));
         case LWS_CALLBACK_HTTP_BODY:
+            if (state == nullptr) return 0;
             if (state->bodyLength + len > LoginBodyCapacity) {
                 state->bodyTooLong = true;
-            } else {
+            } else if (len > 0) {
                 std::memcpy(state->body + state->bodyLength, in, len);
                 state->bodyLength += unsigned(len);
             }
             return 0;
         case LWS_CALLBACK_HTTP_BODY_COMPLETION:
-            if (!state->login) return AnswerText(wsi, 405, "only /login takes a form\n");
-            return Login(WebOf(wsi), wsi, state);
+            if (state == nullptr || !state->awaitingBody) return 0;
+            state->awaitingBody = false;
+            return AnswerAfterBody(WebOf(wsi), wsi, state);
         case LWS_CALLBACK_HTTP_WRITEABLE: {
             if (WebConnection* connection = ConnectionOf(WebOf(wsi), wsi)) connection->wantWrite = false;
             if (state == nullptr || state->send == nullptr) return 0;
@@ -223,12 +303,12 @@ int HttpCallback(struct lws* wsi, enum lws_callback_reasons reason, void* user, 
             std::memcpy(body + LWS_PRE, state->send, length);
             state->send = nullptr;
             if (lws_write(wsi, body + LWS_PRE, length, LWS_WRITE_HTTP_FINAL) != int(length)) return -1;
-            return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
+            return Completed(wsi);
         }
         case LWS_CALLBACK_TIMER: return AnswerText(wsi, 403, "wrong token\n");  // a refused login's answer
         case LWS_CALLBACK_HTTP_FILE_COMPLETION:
             if (WebConnection* connection = ConnectionOf(WebOf(wsi), wsi)) connection->sendingFile = false;
-            return lws_http_transaction_completed(wsi) != 0 ? -1 : 0;
+            return Completed(wsi);
         default: return lws_callback_http_dummy(wsi, reason, user, in, len);
     }
 }
@@ -243,15 +323,18 @@ int PageIndex(const Web& web, const struct lws* wsi) {
 // The WebSocket handshake: room, Origin, and the right to watch. A refusal
 // is answered with its status here (1); 0 lets the upgrade on.
 int Filter(Web& web, struct lws* wsi) {
-    char origin[256], host[256];
-    Header(wsi, WSI_TOKEN_ORIGIN, origin, sizeof origin);
-    Header(wsi, WSI_TOKEN_HOST, host, sizeof host);
+    SetWaiting(web, wsi, true);  // a refusal leaves it waiting for another request
+    if (!HostAllowed(web, wsi)) {
+        SayRefused(web, wsi, "a page for a name this server was not given");
+        lws_return_http_status(wsi, 421, "not a name of this server");
+        return 1;
+    }
     if (web.pages >= WebMaxPages) {
         SayRefused(web, wsi, "a page (all 16 places are taken)");
         lws_return_http_status(wsi, HTTP_STATUS_SERVICE_UNAVAILABLE, "all 16 places are taken");
         return 1;
     }
-    if (!WebOriginMatches(origin, host, web.tls)) {
+    if (!FromOurPage(web, wsi)) {
         SayRefused(web, wsi, "a page of another origin");
         lws_return_http_status(wsi, HTTP_STATUS_FORBIDDEN, "foreign origin");
         return 1;
@@ -261,6 +344,7 @@ int Filter(Web& web, struct lws* wsi) {
         lws_return_http_status(wsi, HTTP_STATUS_FORBIDDEN, "log in first");
         return 1;
     }
+    SetWaiting(web, wsi, false);
     return 0;
 }
 
@@ -446,7 +530,7 @@ int Listen(const char* host, int port, char* message, unsigned capacity, const c
         if (fd < 0) continue;
         int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (bind(fd, at->ai_addr, at->ai_addrlen) != 0 || listen(fd, 16) != 0) {
+        if (bind(fd, at->ai_addr, at->ai_addrlen) != 0 || listen(fd, 64) != 0) {
             error = errno;
             close(fd);
             fd = -1;
@@ -457,16 +541,103 @@ int Listen(const char* host, int port, char* message, unsigned capacity, const c
     return fd;
 }
 
-// Takes the connections waiting, up to the limit, and gives them to the library.
-void Accept(Web& web) {
-    while (web.connections < WebMaxConnections) {
-        int fd = accept4(web.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+// An address as a key: IPv4 written as IPv6 does (::ffff:a.b.c.d), and its
+// text, numeric, an IPv4 one as itself.
+void AddressOf(const struct sockaddr_storage& address, uint8_t key[16], char* text, unsigned capacity) {
+    std::memset(key, 0, 16);
+    text[0] = '\0';
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const struct sockaddr_in&>(address);
+        key[10] = key[11] = 0xff;
+        std::memcpy(key + 12, &v4.sin_addr, 4);
+    } else if (address.ss_family == AF_INET6) {
+        std::memcpy(key, &reinterpret_cast<const struct sockaddr_in6&>(address).sin6_addr, 16);
+    } else {
+        return;
+    }
+    static const uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(key, mapped, sizeof mapped) == 0) {
+        inet_ntop(AF_INET, key + 12, text, capacity);
+    } else {
+        inet_ntop(AF_INET6, key, text, capacity);
+    }
+}
+
+// The connection that has waited longest for its request, from `peer` or
+// from anyone (null), among those the library has read once; -1 when none.
+int OldestWaiting(const Web& web, const uint8_t* peer) {
+    int oldest = -1;
+    for (unsigned i = 0; i < web.connections; ++i) {
+        const WebConnection& connection = web.connection[i];
+        if (connection.waitingSince == 0 || !connection.read || connection.wsi == nullptr) continue;
+        if (peer != nullptr && std::memcmp(connection.peer, peer, 16) != 0) continue;
+        if (oldest < 0 || connection.waitingSince < web.connection[oldest].waitingSince) oldest = int(i);
+    }
+    return oldest;
+}
+
+unsigned WaitingFrom(const Web& web, const uint8_t* peer) {
+    unsigned count = 0;
+    for (unsigned i = 0; i < web.connections; ++i) {
+        const WebConnection& connection = web.connection[i];
+        count += connection.waitingSince != 0 && std::memcmp(connection.peer, peer, 16) == 0;
+    }
+    return count;
+}
+
+// Closes a connection at once; the library forgets it (WSI_DESTROY) before this returns.
+void Drop(Web& web, int index) {
+    if (index >= 0 && web.connection[index].wsi != nullptr)
+        lws_set_timeout(web.connection[index].wsi, PENDING_TIMEOUT_USER_OK, LWS_TO_KILL_SYNC);
+}
+
+// One address keeps at most WebMaxWaitingPerPeer connections that have not
+// sent their request once the library has read them: its oldest go.
+void BoundWaiting(Web& web) {
+    for (unsigned i = 0; i < web.connections; ++i) {
+        uint8_t peer[16];
+        std::memcpy(peer, web.connection[i].peer, sizeof peer);
+        for (unsigned waiting = WaitingFrom(web, peer); waiting > WebMaxWaitingPerPeer; --waiting) {
+            unsigned before = web.connections;
+            Drop(web, OldestWaiting(web, peer));
+            if (web.connections == before) break;  // none read yet: the next pass
+        }
+    }
+}
+
+// Takes the connections waiting, up to the limit, and gives them to the
+// library; true when it took any. A full house makes room by closing the
+// connection that has waited longest for its request among those the
+// library has read once: one whose request comes with it is read before a
+// newer connection may close it, so slow ones keep nobody out.
+bool Accept(Web& web) {
+    bool took = false;
+    for (unsigned taken = 0; taken < WebMaxConnections; ++taken) {  // a flood of them waits a pass
+        int making = web.connections < WebMaxConnections ? -1 : OldestWaiting(web, nullptr);
+        if (web.connections >= WebMaxConnections && making < 0) return took;
+        struct sockaddr_storage address, local;
+        socklen_t length = sizeof address, localLength = sizeof local;
+        int fd = accept4(web.listener, reinterpret_cast<struct sockaddr*>(&address), &length,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return took;
+        WebConnection fresh = {fd, nullptr, false, false, MonotonicMilliseconds(), false, {}, ""};
+        uint8_t ignored[16];
+        AddressOf(address, fresh.peer, fresh.local, sizeof fresh.local);
+        if (getsockname(fd, reinterpret_cast<struct sockaddr*>(&local), &localLength) == 0) {
+            AddressOf(local, ignored, fresh.local, sizeof fresh.local);
+        } else {
+            fresh.local[0] = '\0';
+        }
+        Drop(web, making);
+        if (web.connections >= WebMaxConnections) {  // no room after all
+            close(fd);
+            continue;
+        }
         lws_sock_file_fd_type descriptor;
         descriptor.sockfd = fd;
         unsigned type = LWS_ADOPT_SOCKET | LWS_ADOPT_HTTP | (web.tls ? LWS_ADOPT_ALLOW_SSL : 0);
         // Known before the library calls back about it.
-        web.connection[web.connections++] = {fd, nullptr, false, false};
+        web.connection[web.connections++] = fresh;
         struct lws* wsi =
             lws_adopt_descriptor_vhost(web.vhost, lws_adoption_type(type), descriptor, nullptr, nullptr);
         WebConnection* added = nullptr;
@@ -478,8 +649,10 @@ void Accept(Web& web) {
             *added = web.connection[--web.connections];
         } else {
             added->wsi = wsi;
+            took = true;
         }
     }
+    return took;
 }
 
 }  // namespace
@@ -503,6 +676,12 @@ bool OpenWeb(Web& web, const WebSettings& settings, const WebHooks& hooks, const
         return false;
     }
     web.settings = settings;
+    web.port = port;
+    std::snprintf(web.host, sizeof web.host, "%s", host);
+    web.nameCount = 0;
+    web.names[web.nameCount++] = web.host;
+    for (unsigned i = 0; i < settings.hostCount && i < WebMaxHostNames; ++i)
+        web.names[web.nameCount++] = settings.hosts[i];
     std::snprintf(web.token, sizeof web.token, "%s", settings.token != nullptr ? settings.token : "");
     web.tls = settings.cert != nullptr;
     if (web.tls) {  // refuse a file we cannot read now, with its name, rather than the library's words
@@ -532,7 +711,8 @@ bool OpenWeb(Web& web, const WebSettings& settings, const WebHooks& hooks, const
     info.protocols = Protocols;
     info.user = &web;
     info.fd_limit_per_thread = WebMaxConnections + 8;  // and the library's own
-    info.max_http_header_data = 4096;
+    info.max_http_header_data = HeaderCapacity;
+    info.max_http_header_pool = WebMaxConnections;
     info.timeout_secs = 20;
     info.options = LWS_SERVER_OPTION_VALIDATE_UTF8;
     if (web.tls) {
@@ -565,7 +745,9 @@ void CloseWeb(Web& web) {
 unsigned WebDescriptors(const Web& web, struct pollfd* fds) {
     if (web.context == nullptr) return 0;
     unsigned count = 0;
-    fds[count++] = {web.listener, short(web.connections < WebMaxConnections ? POLLIN : 0), 0};
+    // Full, a connection still waiting for its request makes room for a new one.
+    bool room = web.connections < WebMaxConnections || OldestWaiting(web, nullptr) >= 0;
+    fds[count++] = {web.listener, short(room ? POLLIN : 0), 0};
     for (unsigned i = 0; i < web.connections; ++i) {
         const WebConnection& connection = web.connection[i];
         bool out = connection.wantWrite || connection.sendingFile || lws_partial_buffered(connection.wsi);
@@ -578,8 +760,15 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
     if (web.context == nullptr) return;
     bool ready = false;
     for (unsigned i = 1; i < count; ++i) ready = ready || fds[i].revents != 0;
-    if (count > 0 && (fds[0].revents & POLLIN)) Accept(web);
     int64_t now = MonotonicMilliseconds();
+    // A request not in by its deadline will not be: its connection goes.
+    for (unsigned i = web.connections; i-- > 0;) {
+        const WebConnection& connection = web.connection[i];
+        if (connection.waitingSince != 0 && now - connection.waitingSince >= WebRequestMilliseconds)
+            Drop(web, int(i));
+    }
+    // What came with a new connection is read in this pass.
+    if (count > 0 && (fds[0].revents & POLLIN) && Accept(web)) ready = true;
     // The library polls its own descriptors without waiting and serves
     // what is ready, its timers too: ours only told us when to ask.
     for (unsigned i = 0; i < WebMaxPages; ++i) {  // what the line did not take before
@@ -601,6 +790,8 @@ void ServeWeb(Web& web, const struct pollfd* fds, unsigned count) {
     }
     if (ready || now >= web.serviceDue) {
         lws_service_tsi(web.context, -1, 0);
+        for (unsigned i = 0; i < web.connections; ++i) web.connection[i].read = true;
+        BoundWaiting(web);
         web.serviceDue = now + (web.connections > 0 ? WebTickMilliseconds : 1000);
     }
 }

@@ -6,15 +6,19 @@
 //
 // Serves only its embedded page, script and stylesheet, /login and /log
 // (the current log, to a page that may watch), each with a
-// Content-Security-Policy of 'self'. At most WebMaxPages WebSockets: more
-// handshakes are answered 503. Pages are shown the screen through
+// Content-Security-Policy of 'self', and only to a request whose Host names
+// this server (421 otherwise). At most WebMaxPages WebSockets: more
+// handshakes are answered 503. A connection that does not send its request
+// in time is closed (WebRequestMilliseconds, WebMaxWaitingPerPeer). Pages are shown the screen through
 // WebShowFrame (see web_view.h), and what they send (keys, pastes, BREAK,
 // DTR, RTS, taking the line) comes back through the hooks, from a page that
 // is the writer only.
 //
 // Roles: a page is a watcher until it takes the line, which needs a session
-// (the token, given once at /login). One writer at a time: taking the line
-// moves it from whoever had it, a page or the local side (WebLocalWriter).
+// (the token, given once at /login). One page writes at a time: taking the
+// line moves it from the page that had it; the local terminal types
+// throughout. On a served line (watchOnly) its roster moves the role
+// through the hooks, and the program tells the pages with SetWebWriter.
 //
 // The loop's calls, each pass: WebDescriptors before poll, ServeWeb after,
 // WebTimeout for poll's deadline.
@@ -36,6 +40,11 @@ struct lws_vhost;
 
 const unsigned WebMaxPages = 16;
 const unsigned WebMaxHttp = 16;  // page loads and logins at once
+// A connection has this long to send a whole request (after it opens, or
+// after its last answer); one address may have this many that have not,
+// its oldest closed for a newer one, so slow senders hold no place long.
+const int64_t WebRequestMilliseconds = 4000;
+const unsigned WebMaxWaitingPerPeer = 8;
 const unsigned WebMaxConnections = WebMaxPages + WebMaxHttp;
 const unsigned WebMaxDescriptors = WebMaxConnections + 1;  // and the listener
 // While connections are open the library is asked this often for what it
@@ -45,7 +54,7 @@ const int64_t WebTickMilliseconds = 200;
 // goes at once, those during a flood are gathered (25 a second at most).
 const int64_t WebUpdateMilliseconds = 40;
 const unsigned WebInputCapacity = 4 * WebPasteCapacity + 16;  // one message from a page
-const int WebLocalWriter = -1;  // the local terminal (or a served line's client)
+const int WebLocalWriter = -1;  // no page writes (a served line: the role is elsewhere)
 
 struct WebSettings {
     const char* address;  // "[HOST:]PORT", HOST 127.0.0.1 unless named
@@ -54,6 +63,9 @@ struct WebSettings {
     bool watchOnly;       // a served line: its roster (the hooks below) decides who writes
     const char* cert;     // TLS: both or neither
     const char* key;
+    // --web-host: more names than its own address a request's Host may give.
+    const char (*hosts)[WebHostNameCapacity];
+    unsigned hostCount;
 };
 
 // What the program lends the pages. Every hook may be null.
@@ -100,8 +112,12 @@ struct WebPage {
 struct WebConnection {
     int fd;
     struct lws* wsi;
-    bool wantWrite;    // we asked for a chance to write
-    bool sendingFile;  // the library sends the log as the socket takes it
+    bool wantWrite;        // we asked for a chance to write
+    bool sendingFile;      // the library sends the log as the socket takes it
+    int64_t waitingSince;  // when it was left to send a request; 0: it has, or is a page
+    bool read;             // the library has read what came with it
+    uint8_t peer[16];      // its address (IPv4 as IPv6 writes it)
+    char local[48];        // the address it came to, numeric: the Host it may name
 };
 
 struct Web {
@@ -112,6 +128,10 @@ struct Web {
     unsigned connections = 0;
     int64_t serviceDue = 0;
     WebSettings settings = {};
+    int port = 0;
+    char host[WebHostNameCapacity] = "";          // --web's own, as given
+    const char* names[1 + WebMaxHostNames] = {};  // it and --web-host's
+    unsigned nameCount = 0;
     char token[WebTokenCapacity] = "";
     bool tls = false;
     WebHooks hooks;
@@ -119,7 +139,7 @@ struct Web {
     const char* logPath = nullptr;  // the current log, or null
     WebSessions sessions;
     WebShown shown;
-    int writer = WebLocalWriter;  // a page's index, or the local side
+    int writer = WebLocalWriter;  // the writing page's index, or none
     unsigned pages = 0;
     WebPage page[WebMaxPages];
     WebInput parsed;
@@ -148,7 +168,7 @@ void WebSayToPages(Web& web, const char* text);
 void WebSayToPage(Web& web, int index, const char* text);
 // The page that is `member` of a served line's roster, or -1.
 int WebPageOf(const Web& web, uint16_t member);
-// The writer now: a page's index or WebLocalWriter; the local side taking it back.
+// The writing page now: its index, or WebLocalWriter when no page writes.
 void SetWebWriter(Web& web, int writer);
 // The log pages may download, or null.
 inline void SetWebLog(Web& web, const char* path) { web.logPath = path; }

@@ -2,7 +2,8 @@
 // line settings: characters (UTF-8 in a UTF-8 locale), Backspace, Ctrl-U to
 // clear, Enter to accept, Escape (or Ctrl-C, Ctrl-G) to cancel. Tab, Up and
 // Down are handed back to the caller, which completes a file name or steps
-// through speeds. Also the file-name helpers the prompts use.
+// through speeds. Also the file-name completion the prompts use (ResolvePath,
+// which the completion builds on, is console/rules/options.h's).
 #ifndef BRISVANE_CONSOLE_PROMPT_H
 #define BRISVANE_CONSOLE_PROMPT_H
 
@@ -22,11 +23,6 @@ void SetPromptText(Prompt& prompt, const char* text);
 // One key (as curses gave it). The prompt closes on Accepted and Cancelled;
 // `prompt.text` keeps the accepted text.
 PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode);
-
-// `text` relative to `base` (the current folder when `base` is empty)
-// unless absolute; a leading "~/" (or "~" alone) is the user's home folder.
-// Returns false when the result does not fit.
-bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity);
 
 // Completes the last name of `text` from the entries of its folder: to the
 // whole name when one entry matches (with a '/' for a folder), else to what

@@ -15,9 +15,15 @@ enum class PlainFile : unsigned char {
 };
 
 // Opens `path` with `flags` (O_RDONLY or O_WRONLY and the like; O_NONBLOCK,
-// O_CLOEXEC and O_NOCTTY are added). On Opened *fd holds the descriptor; on
-// anything else nothing is left open and *fd is -1.
-PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd);
+// O_CLOEXEC and O_NOCTTY are added), a file made with `mode` (less the
+// umask). On Opened *fd holds the descriptor; on anything else nothing is
+// left open and *fd is -1.
+PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd, unsigned mode = 0666);
+
+// Whether `path` may be opened so later: Opened for a regular file or a
+// name not there yet (/dev/null where allowed), else why not; nothing is
+// opened or made.
+PlainFile CheckPlainFile(const char* path, bool allowNull);
 
 // Why a file was refused, in a few words ("is a folder", "not a plain
 // file", or strerror(error) for Failed).

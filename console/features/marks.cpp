@@ -1,7 +1,12 @@
-#include "console/rules/marks.h"
+#include "console/features/marks.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "console/features/plain_file.h"
 
 namespace {
 
@@ -126,9 +131,17 @@ void PrintMarks(const Marks& marks, FILE* out) {
 }
 
 bool WriteMarksJson(const Marks& marks, const char* path, char* problem, unsigned capacity) {
-    FILE* out = std::fopen(path, "w");
+    // Opened without waiting: what was not a plain file at start may be one now.
+    int fd;
+    PlainFile opened = OpenPlainFile(path, O_WRONLY | O_CREAT | O_TRUNC, true, &fd);
+    if (opened != PlainFile::Opened) {
+        std::snprintf(problem, capacity, "--marks-json %s: %s", path, PlainFileProblem(opened, errno));
+        return false;
+    }
+    FILE* out = fdopen(fd, "w");
     if (out == nullptr) {
         std::snprintf(problem, capacity, "--marks-json %s: %s", path, std::strerror(errno));
+        close(fd);
         return false;
     }
     std::fputs("[", out);

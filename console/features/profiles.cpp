@@ -1,4 +1,4 @@
-#include "console/rules/profiles.h"
+#include "console/features/profiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <ini.h>
 #include <unistd.h>
 
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "console/rules/prompt.h"
+#include "console/program/prompt.h"
 
 #include "console/rules/keys.h"
 
@@ -69,14 +69,6 @@ PromptResult PromptKey(Prompt& prompt, int code, bool isKeyCode) {
     size_t count = std::wcrtomb(bytes, wchar_t(code), &state);
     if (count != size_t(-1)) Append(prompt, bytes, unsigned(count));
     return PromptResult::Editing;
-}
-
-bool ResolvePath(const char* base, const char* text, char* path, unsigned capacity) {
-    bool fromHome = text[0] == '~' && (text[1] == '/' || text[1] == '\0');
-    if (fromHome || text[0] == '/' || base[0] == '\0') return ExpandHome(text, path, capacity);
-    int n =
-        std::snprintf(path, capacity, "%s%s%s", base, base[std::strlen(base) - 1] == '/' ? "" : "/", text);
-    return n >= 0 && unsigned(n) < capacity;
 }
 
 unsigned CompleteFileName(const char* base, char* text, unsigned capacity, char* names,

@@ -1,4 +1,4 @@
-#include "console/rules/plain_file.h"
+#include "console/features/plain_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,10 +16,10 @@ bool IsNullDevice(const struct stat& status) {
 
 }  // namespace
 
-PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd) {
+PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd, unsigned mode) {
     *fd = -1;
     // Non-blocking, so that a FIFO's open does not wait for its other end.
-    int opened = open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    int opened = open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
     struct stat status;
     if (opened < 0) {
         // A FIFO without a reader refuses a non-blocking writer (ENXIO):
@@ -48,6 +48,14 @@ PlainFile OpenPlainFile(const char* path, int flags, bool allowNull, int* fd) {
     }
     *fd = opened;
     return result;
+}
+
+PlainFile CheckPlainFile(const char* path, bool allowNull) {
+    struct stat status;
+    if (stat(path, &status) != 0) return errno == ENOENT ? PlainFile::Opened : PlainFile::Failed;
+    if (S_ISDIR(status.st_mode)) return PlainFile::Folder;
+    if (!S_ISREG(status.st_mode) && !(allowNull && IsNullDevice(status))) return PlainFile::NotPlain;
+    return PlainFile::Opened;
 }
 
 const char* PlainFileProblem(PlainFile result, int error) {

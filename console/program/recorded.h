@@ -1,0 +1,33 @@
+// The console's recording (--record) and its replay (--replay): what main,
+// the loop and the line's controls call, so each gains a line.
+//
+// Recording: the received bytes come through the recorder's sink; the rest
+// is told here as it happens (sent bytes with what sent them, controls,
+// settings, the line lost and back, marks). Replay with --at and --batch
+// draws the recording's received bytes up to a time on a fresh screen, with
+// the live session's maps and ANSI rule from its header, and prints the
+// screen's 24 rows: the screen the live session showed then.
+#ifndef BRISVANE_CONSOLE_RECORDED_H
+#define BRISVANE_CONSOLE_RECORDED_H
+
+#include <cstdint>
+
+#include "console/rules/recording.h"
+
+struct Console;
+enum class SendSource : uint8_t;
+
+// Opens --record's file with its header. False with a one-line message;
+// *usage when the file is one a recording may not be (a folder, a FIFO).
+bool StartRecording(Console& console, const char* version, char* message, unsigned capacity, bool* usage);
+void RecordSent(Console& console, SendSource source, const uint8_t* bytes, unsigned count);
+void RecordWritten(Console& console, RecordSource source, const uint8_t* bytes, unsigned count);
+void RecordText(Console& console, RecordKind kind, const char* text);
+void RecordLineControl(Console& console, RecordControl control, bool on);
+// Once a pass: marks reached since, and what waits goes to the file.
+void RecordPass(Console& console);
+// The replay of --replay: its exit status (0, 1 when the file cannot be
+// read, 2 for a recording this program cannot read at all).
+int ReplayRecording(Console& console);
+
+#endif
