@@ -863,6 +863,7 @@ bool ServePageTakes(Server& server, uint16_t id) {
     RoleChanges changes;
     if (m == nullptr || m->kind != WireClientKind::Browser || !RosterTake(server.roster, id, &changes))
         return false;
+    RosterInput(server.roster, id, int64_t(time(nullptr)));
     Log(server, "serve: %s took the line", m->name);
     Tell(server, changes);
     return true;
