@@ -205,20 +205,24 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
     Append(stream, out, PutData(out, sizeof out, data.data(), unsigned(data.size())));
     WireRoster roster = {};
     roster.count = 2;
-    roster.entry[0] = {3, WireRole::Writing, WireClientKind::Script, 1700000000, {}};
-    roster.entry[1] = {9, WireRole::Watching, WireClientKind::Browser, -1, {}};
+    roster.entry[0] = {3, WireRole::Writing, WireClientKind::Script, 1700000000, 0, {}, {}};
+    roster.entry[1] = {9, WireRole::Watching, WireClientKind::Browser, -1, 70000, {}, {}};
     std::strcpy(roster.entry[1].name.text, "bo");
     roster.entry[1].name.length = 2;
+    std::strcpy(roster.entry[1].from.text, "[::1]:40112");
+    roster.entry[1].from.length = 11;
     Append(stream, out, PutRoster(out, sizeof out, roster));
     WireControlMessage settings = {WireControl::Settings, 0, {}};
     std::strcpy(settings.settings.text, "115200,e,7,2");
     Append(stream, out, PutControl(out, sizeof out, settings));
     Append(stream, out, PutEmpty(out, sizeof out, WireType::Take));
     Append(stream, out, PutRoleChange(out, sizeof out, {WireRole::Watching, 9, {2, "bo"}}));
+    WireLineState line = {false, true, 9, {12, "115200,n,8,1"}, {10, "/dev/ttyS0"}, {2, "bo"}};
+    Append(stream, out, PutLineState(out, sizeof out, line));
 
     for (unsigned piece : {1u, 3u, 4096u, 1u << 20}) {
         auto messages = Decode(stream, piece);
-        ASSERT_EQ(messages.size(), 6u) << piece;
+        ASSERT_EQ(messages.size(), 7u) << piece;
         WireHello h;
         ASSERT_TRUE(ReadHello(AsMessage(messages[0]), &h));
         EXPECT_EQ(h.ask, WireAsk::Take);
@@ -231,6 +235,8 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
         EXPECT_EQ(r.entry[0].since, 1700000000);
         EXPECT_EQ(r.entry[1].since, -1);
         EXPECT_STREQ(r.entry[1].name.text, "bo");
+        EXPECT_STREQ(r.entry[1].from.text, "[::1]:40112");
+        EXPECT_EQ(r.entry[1].idle, 70000u);
         WireControlMessage c;
         ASSERT_TRUE(ReadControl(AsMessage(messages[3]), &c));
         EXPECT_STREQ(c.settings.text, "115200,e,7,2");
@@ -238,6 +244,14 @@ TEST(Wire, EveryMessageSurvivesAnySplitAndReadsBackAsWritten) {
         WireRoleChange change;
         ASSERT_TRUE(ReadRoleChange(AsMessage(messages[5]), &change));
         EXPECT_STREQ(change.byName.text, "bo");
+        WireLineState l;
+        ASSERT_TRUE(ReadLineState(AsMessage(messages[6]), &l));
+        EXPECT_FALSE(l.open);
+        EXPECT_TRUE(l.hardwareFlow);
+        EXPECT_EQ(l.by, 9);
+        EXPECT_STREQ(l.settings.text, "115200,n,8,1");
+        EXPECT_STREQ(l.awaiting.text, "/dev/ttyS0");
+        EXPECT_STREQ(l.byName.text, "bo");
     }
     // Data over the limit is the caller's fault, and is not written.
     data.push_back(0);
@@ -270,6 +284,14 @@ TEST(Wire, ABrokenStreamIsAnErrorBeforeItsPayloadIsWaitedFor) {
     WireRoster r;
     std::vector<uint8_t> tooMany = {uint8_t(WireRosterMax + 1)};
     EXPECT_FALSE(ReadRoster({WireType::Roster, tooMany.data(), 1}, &r));
+    // A roster's texts are cut to WireRosterTextMax; a longer one is not ours.
+    std::vector<uint8_t> longName = {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64};
+    longName.resize(longName.size() + 64, 'a');
+    longName.push_back(0);
+    EXPECT_FALSE(ReadRoster({WireType::Roster, longName.data(), unsigned(longName.size())}, &r));
+    longName[17] = 63;
+    longName.erase(longName.begin() + 18);
+    EXPECT_TRUE(ReadRoster({WireType::Roster, longName.data(), unsigned(longName.size())}, &r));
     std::vector<uint8_t> shortText = {5, 'a'};
     WireText text;
     EXPECT_FALSE(ReadText({WireType::Notice, shortText.data(), 2}, &text));
@@ -295,7 +317,7 @@ TEST(Wire, EachTypeEncodesToItsFixedBytes) {
     hello.tokenLength = 2;
     std::memcpy(hello.token, "k\0", 2);
     Append(stream, out, PutHello(out, sizeof out, hello));
-    Append(stream, out, PutWelcome(out, sizeof out, {3, WireRole::Writing, 0x0102}));
+    Append(stream, out, PutWelcome(out, sizeof out, {3, WireRole::Writing, 0x0102, 0x0a0b}));
     Append(stream, out, PutText(out, sizeof out, WireType::Refusal, "no"));
     Append(stream, out, PutText(out, sizeof out, WireType::Notice, "hi"));
     Append(stream, out, PutData(out, sizeof out, U("\x00\xff\r"), 3));
@@ -308,16 +330,21 @@ TEST(Wire, EachTypeEncodesToItsFixedBytes) {
     Append(stream, out, PutControlDone(out, sizeof out, WireControl::Rts, 1));
     WireRoster roster = {};
     roster.count = 1;
-    roster.entry[0] = {0x0203, WireRole::Watching, WireClientKind::Browser, 0x0102030405060708, {}};
+    roster.entry[0] = {
+        0x0203, WireRole::Watching, WireClientKind::Browser, 0x0102030405060708, 0x00010203, {}, {}};
     std::strcpy(roster.entry[0].name.text, "bo");
+    std::strcpy(roster.entry[0].from.text, "u 1");
     Append(stream, out, PutRoster(out, sizeof out, roster));
     Append(stream, out, PutRoleChange(out, sizeof out, {WireRole::Watching, 9, {2, "bo"}}));
     Append(stream, out, PutEmpty(out, sizeof out, WireType::Take));
     Append(stream, out, PutEmpty(out, sizeof out, WireType::Give));
+    Append(stream, out,
+           PutLineState(out, sizeof out, {true, false, 9, {10, "9600,n,8,1"}, {1, "d"}, {2, "bo"}}));
+    Append(stream, out, PutEmpty(out, sizeof out, WireType::Who));
     // clang-format off
     const std::vector<uint8_t> fixed = {
         0x01, 0, 0, 11, 0, 3, 2, 1, 3, 'a', 'n', 'a', 2, 'k', 0,            // Hello
-        0x02, 0, 0, 5, 0, 3, 1, 0x01, 0x02,                                 // Welcome
+        0x02, 0, 0, 13, 0, 3, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0x0a, 0x0b,  // Welcome
         0x03, 0, 0, 3, 2, 'n', 'o',                                         // Refusal
         0x0d, 0, 0, 3, 2, 'h', 'i',                                         // Notice
         0x07, 0, 0, 3, 0x00, 0xff, '\r',                                    // Data
@@ -326,10 +353,14 @@ TEST(Wire, EachTypeEncodesToItsFixedBytes) {
         0x08, 0, 0, 2, 2, 1,                                                // Control: DTR on
         0x08, 0, 0, 13, 5, 0, 10, '9', '6', '0', '0', ',', 'n', ',', '8', ',', '1',
         0x0e, 0, 0, 2, 3, 1,                                                // ControlDone
-        0x09, 0, 0, 16, 1, 0x02, 0x03, 0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 2, 'b', 'o',  // Roster
+        0x09, 0, 0, 24, 1, 0x02, 0x03, 0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3,   // Roster
+        2, 'b', 'o', 3, 'u', ' ', '1',
         0x0a, 0, 0, 6, 0, 0, 9, 2, 'b', 'o',                                // Role
         0x0b, 0, 0, 0,                                                      // Take
         0x0c, 0, 0, 0,                                                      // Give
+        0x12, 0, 0, 19, 1, 0, 9, 10, '9', '6', '0', '0', ',', 'n', ',', '8', ',', '1',  // LineState
+        1, 'd', 2, 'b', 'o',
+        0x13, 0, 0, 0,                                                      // Who
     };
     // clang-format on
     EXPECT_EQ(stream, fixed);
@@ -388,10 +419,10 @@ TEST(Wire, EachTypeEncodesToItsFixedBytes) {
     std::vector<WireType> types;
     for (auto& message : Decode(stream, 5)) types.push_back(message.first);
     using T = WireType;
-    EXPECT_EQ(types,
-              (std::vector<WireType>{T::Hello, T::Welcome, T::Refusal, T::Notice, T::Data, T::Typed,
-                                     T::TypedText, T::Control, T::Control, T::ControlDone, T::Roster, T::Role,
-                                     T::Take, T::Give, T::Screen, T::Chain, T::History, T::HistoryEnd}));
+    EXPECT_EQ(types, (std::vector<WireType>{T::Hello,  T::Welcome,   T::Refusal, T::Notice,  T::Data,
+                                            T::Typed,  T::TypedText, T::Control, T::Control, T::ControlDone,
+                                            T::Roster, T::Role,      T::Take,    T::Give,    T::LineState,
+                                            T::Who,    T::Screen,    T::Chain,   T::History, T::HistoryEnd}));
 }
 
 // --- The snapshot: what a client restores gives the server's screen, and the
@@ -768,10 +799,15 @@ TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
     EXPECT_EQ(changes.change[1].id, script);
     EXPECT_EQ(changes.change[1].role, WireRole::Writing);
 
+    RosterSetFrom(roster, ana, "uid 1000");
+    RosterInput(roster, ana, 15);
     WireRoster wire;
-    RosterToWire(roster, &wire);
+    RosterToWire(roster, 20, &wire);
     ASSERT_EQ(wire.count, 4u);
     EXPECT_STREQ(wire.entry[0].name.text, "ana");
+    EXPECT_STREQ(wire.entry[0].from.text, "uid 1000");
+    EXPECT_EQ(wire.entry[0].idle, 5u);  // since its last input
+    EXPECT_EQ(wire.entry[1].idle, 8u);  // since it joined: nothing from it yet
     EXPECT_EQ(wire.entry[2].role, WireRole::Writing);
 }
 
@@ -911,7 +947,7 @@ protected:
         s.line.append(reinterpret_cast<const char*>(bytes), count);
         return count;
     }
-    static ControlResult Control(void* user, const WireControlMessage& control, char*, unsigned) {
+    static ControlResult Control(void* user, const WireControlMessage& control, uint16_t, char*, unsigned) {
         static_cast<Served*>(user)->controls.push_back(control.control);
         return ControlResult::Done;
     }
@@ -982,8 +1018,10 @@ protected:
         return count;
     }
     // Attaches as a loop would: connect, then Continue until the server answered.
+    // `keep`: the client's history rows and whether its user gave them (0: as `mine` is).
     std::unique_ptr<AttachLine> Attach(WireAsk ask, History& mine, OpenResult expected = OpenResult::Open,
-                                       std::string* why = nullptr) {
+                                       std::string* why = nullptr,
+                                       std::pair<uint32_t, bool> keep = {0, true}) {
         ShareAddress address;
         const char* problem;
         EXPECT_TRUE(ParseAttachAddress(where.c_str(), &address, &problem));
@@ -993,6 +1031,7 @@ protected:
         hello.tokenLength = uint8_t(token.size());
         std::memcpy(hello.token, token.data(), token.size());
         std::unique_ptr<AttachLine> client(new AttachLine(address, hello, mine));
+        if (keep.first > 0) client->SetHistoryRule(keep.first, keep.second);
         char message[256] = "";
         LineControls controls = {};
         OpenResult result = client->Open(controls, message, sizeof message);
@@ -1065,6 +1104,119 @@ TEST_F(Served, TheFirstWritesALaterOneWatchesUntilItTakesTheLine) {
     EXPECT_EQ(line, "typedmine");
     ASSERT_EQ(controls.size(), 1u);
     EXPECT_EQ(controls[0], WireControl::Break);
+}
+
+// A client is told the line's settings as it attaches and as they change;
+// the others are told who changed them, the one who did is not.
+TEST_F(Served, ClientsAreToldTheLinesSettingsAtAttachAndAsTheyChange) {
+    WireLineState in = {true, false, 0, {12, "115200,n,8,1"}, {10, "/dev/ttyS0"}, {}};
+    ServeLineState(server, in);
+    History historyA, historyB;
+    ASSERT_TRUE(historyA.Allocate(10));
+    ASSERT_TRUE(historyB.Allocate(10));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, historyA);
+    auto b = Attach(WireAsk::Write, historyB);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    WireLineState got;
+    ASSERT_TRUE(a->TakeLineState(&got));
+    EXPECT_STREQ(got.settings.text, "115200,n,8,1");
+    EXPECT_TRUE(got.open);
+    EXPECT_FALSE(a->TakeLineState(&got));  // once per change
+    ASSERT_TRUE(b->TakeLineState(&got));
+    Note(*a);
+    Note(*b);
+
+    in.by = a->Attached().id;
+    in.settings = {11, "57600,e,7,1"};
+    in.byName = {3, "ana"};
+    ServeLineState(server, in);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(b->TakeLineState(&got));
+    EXPECT_STREQ(got.settings.text, "57600,e,7,1");
+    EXPECT_EQ(Note(*b), "ana set the line to 57600,e,7,1");
+    ASSERT_TRUE(a->TakeLineState(&got));
+    EXPECT_EQ(Note(*a), "");  // it said so itself
+}
+
+// An attach takes the server's history whole, unless the user's own
+// --history says how much to keep: then it keeps that and says so.
+TEST_F(Served, AnAttachTakesTheServersHistoryWholeUnlessToldHowMuchToKeep) {
+    for (int i = 0; i < 60; ++i) Interpret("more\r\n", history);
+    ASSERT_EQ(history.Count(), 67u);
+    History whole, given;
+    ASSERT_TRUE(whole.Allocate(10));
+    ASSERT_TRUE(given.Allocate(10));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, whole, OpenResult::Open, nullptr, {10, false});  // the default, not given
+    auto b = Attach(WireAsk::Watch, given, OpenResult::Open, nullptr, {10, true});
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(a->Attached().snapshotComplete);
+    ASSERT_TRUE(b->Attached().snapshotComplete);
+    EXPECT_EQ(Rows(whole), Rows(history));
+    EXPECT_EQ(Note(*a).find("history"), std::string::npos);
+    EXPECT_EQ(given.Capacity(), 10u);
+    EXPECT_EQ(given.Count(), 10u);
+    std::vector<std::string> last = Rows(history);
+    last.erase(last.begin(), last.end() - 10);
+    EXPECT_EQ(Rows(given), last);  // the newest ten
+    EXPECT_EQ(Note(*b), "the served line holds 67 history rows: keeping the last 10 (--history)");
+}
+
+// W asks for the roster as it is now: each member's address and idle time.
+TEST_F(Served, WhoAnswersWithWhereEachMemberIsFrom) {
+    History historyA, historyB;
+    ASSERT_TRUE(historyA.Allocate(10));
+    ASSERT_TRUE(historyB.Allocate(10));
+    std::string readA, readB;
+    auto a = Attach(WireAsk::Write, historyA);
+    auto b = Attach(WireAsk::Write, historyB);
+    uint16_t page = ServePageJoins(server, "web 10.0.0.2", 0, false);
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    EXPECT_FALSE(a->TakeRosterAnswer());  // rosters nobody asked for are not answers
+    a->AskWho();
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(a->TakeRosterAnswer());
+    EXPECT_FALSE(b->TakeRosterAnswer());
+    const WireRoster& roster = a->Attached().roster;
+    ASSERT_EQ(roster.count, 3u);
+    EXPECT_EQ(std::string(roster.entry[0].from.text), "uid " + std::to_string(getuid()));
+    EXPECT_EQ(roster.entry[0].role, WireRole::Writing);
+    EXPECT_STREQ(roster.entry[2].from.text, "web 10.0.0.2");
+    EXPECT_GT(roster.entry[2].idle, 1000000u);  // joined at the epoch, never heard from since
+    ServeMemberInput(server, page);
+    a->AskWho();
+    Run({{a.get(), &readA}, {b.get(), &readB}});
+    ASSERT_TRUE(a->TakeRosterAnswer());
+    EXPECT_LT(a->Attached().roster.entry[2].idle, 5u);
+}
+
+// A user the lists let only watch is told so as it attaches, and again,
+// not how to take the line, when it types or asks for the line.
+TEST_F(Served, AWatchOnlyUserIsToldSoAtOnceAndNeverToTakeTheLine) {
+    AccessRules rules = {};
+    rules.owner = getuid();
+    rules.listsGiven = true;
+    rules.watch.count = 1;
+    rules.watch.entry[0] = {false, getuid()};
+    Reopen(rules, where);
+    History mine;
+    ASSERT_TRUE(mine.Allocate(10));
+    std::string read;
+    auto a = Attach(WireAsk::Write, mine);
+    Run({{a.get(), &read}});
+    EXPECT_EQ(a->Attached().role, WireRole::Watching);
+    EXPECT_NE(Note(*a).find("you may only watch"), std::string::npos);
+    unsigned n;
+    ASSERT_EQ(a->Write(U("x"), 1, &n), IoResult::Done);
+    Run({{a.get(), &read}});
+    std::string typed = Note(*a);
+    EXPECT_NE(typed.find("you may only watch"), std::string::npos);
+    EXPECT_EQ(typed.find("take"), std::string::npos);
+    a->Ask(WireType::Take);
+    Run({{a.get(), &read}});
+    EXPECT_NE(Note(*a).find("you may only watch"), std::string::npos);
+    EXPECT_EQ(line, "");
 }
 
 // The served line's byte rules, not the client's, make a writer's typing

@@ -452,7 +452,7 @@ void RunLoop(Console& c, int signalPipe) {
         Pass pass = {now, false};
         Due(c, pass);
         if (c.quit) break;
-        NoteLineOpen(c.counters, c.link.state == LinkState::Open, now);
+        NoteLineOpen(c.counters, c.link.state == LinkState::Open && ServedLineUp(c), now);
         PumpOutput(c, now);
         if (now >= c.front->FrameDue(c)) c.front->Draw(c, now);
         // No display (batch, a served line): the pages are shown at each pass.

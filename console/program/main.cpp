@@ -299,7 +299,10 @@ int main(int argc, char** argv) {
         CloseServer(c.features.server);
         return Fail("no memory for what waits for standard output");
     }
-    if (c.options.serve) c.front = ServeFrontEnd();
+    if (c.options.serve) {
+        c.front = ServeFrontEnd();
+        SayServing(c);
+    }
     if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
         if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
         CloseShare(c.features.share);

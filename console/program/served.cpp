@@ -44,6 +44,7 @@ bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     hello.tokenLength = uint8_t(length);
     std::unique_ptr<AttachLine> line(new AttachLine(address, hello, c.ui.history));
     line->SetSeam({&c.ansi, &c.style.map, &c.style.maps});
+    line->SetHistoryRule(c.options.historyRows, c.options.historyGiven);
     c.chain.screen.answers = false;  // the server answers identify requests
     c.link.attached = line.get();
     c.link.line = std::move(line);
@@ -72,30 +73,64 @@ Reaction ListAttached(Console& c, int64_t) {
         Say(c.notice, "who: only a served line (--attach) has others attached");
         return Nothing;
     }
+    // The roster as it is now, idle times and all: listed when it comes.
+    c.link.attached->AskWho();
+    Say(c.notice, "asking who is attached...");
+    return Nothing;
+}
+
+namespace {
+
+// 42s, 17m, 3h05m.
+void FormatIdle(uint32_t seconds, char* text, unsigned capacity) {
+    if (seconds < 60) {
+        std::snprintf(text, capacity, "%us", seconds);
+    } else if (seconds < 3600) {
+        std::snprintf(text, capacity, "%um", seconds / 60);
+    } else {
+        std::snprintf(text, capacity, "%uh%02um", seconds / 3600, seconds / 60 % 60);
+    }
+}
+
+// Each member: name, where from (when the name does not say it), role,
+// idle time and since when.
+void ShowAttached(Console& c) {
     const WireRoster& roster = c.link.attached->Attached().roster;
     char text[NoticeCapacity] = "attached:";
     for (unsigned i = 0; i < roster.count; ++i) {
         const WireRosterEntry& e = roster.entry[i];
         time_t since = time_t(e.since);
         struct tm local;
-        char when[16] = "?";
+        char when[16] = "?", idle[16], from[WireTextCapacity + 2] = "";
         if (localtime_r(&since, &local) != nullptr) strftime(when, sizeof when, "%H:%M", &local);
+        FormatIdle(e.idle, idle, sizeof idle);
+        if (e.from.length > 0 && std::strcmp(e.from.text, e.name.text) != 0)
+            std::snprintf(from, sizeof from, " %s", e.from.text);
         size_t used = std::strlen(text);
-        std::snprintf(text + used, sizeof text - used, "%s %s%s %s since %s", i > 0 ? "," : "", e.name.text,
-                      e.id == c.link.attached->Attached().id ? " (you)" : "",
-                      e.role == WireRole::Writing ? "writing" : "watching", when);
+        std::snprintf(text + used, sizeof text - used, "%s %s%s%s %s idle %s since %s", i > 0 ? "," : "",
+                      e.name.text, e.id == c.link.attached->Attached().id ? " (you)" : "", from,
+                      e.role == WireRole::Writing ? "writing" : "watching", idle, when);
     }
     Say(c.notice, "%s", text);
-    return Nothing;
 }
+
+}  // namespace
 
 bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
     if (c.link.attached == nullptr || c.link.state != LinkState::Open) return false;
+    const AttachState& state = c.link.attached->Attached();
+    char down[WireTextCapacity + 40] = "";
+    if (!ServedLineUp(c))
+        std::snprintf(down, sizeof down, "disconnected, waiting for %s | ", state.line.awaiting.text);
     unsigned others = c.link.attached->Others();
-    std::snprintf(text, capacity, "%s, %u other%s",
-                  c.link.attached->Attached().role == WireRole::Writing ? "writing" : "watching", others,
-                  others == 1 ? "" : "s");
+    std::snprintf(text, capacity, "%s%s, %u other%s", down,
+                  state.role == WireRole::Writing ? "writing" : "watching", others, others == 1 ? "" : "s");
     return true;
+}
+
+bool ServedLineUp(const Console& c) {
+    return c.link.attached == nullptr || !c.link.attached->Attached().lineKnown ||
+           c.link.attached->Attached().line.open;
 }
 
 void SayServed(const char* text) {
@@ -110,6 +145,62 @@ namespace {
 
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
+void SetText(WireText& to, const char* text) {
+    std::snprintf(to.text, sizeof to.text, "%s", text);
+    to.length = uint8_t(std::strlen(to.text));
+}
+
+// The served line as its clients are to see it.
+WireLineState LineNow(const Console& c) {
+    WireLineState line = {};
+    line.open = c.link.state == LinkState::Open;
+    line.hardwareFlow = c.link.controls.hardwareFlow;
+    SetText(line.settings, c.options.settingsText);
+    SetText(line.awaiting, c.link.line ? c.link.line->Name() : c.options.device);
+    return line;
+}
+
+bool LineDiffers(const Console& c) {
+    const WireLineState& told = c.features.server.line;
+    WireLineState now = LineNow(c);
+    return now.open != told.open || now.hardwareFlow != told.hardwareFlow ||
+           std::strcmp(now.settings.text, told.settings.text) != 0 ||
+           std::strcmp(now.awaiting.text, told.awaiting.text) != 0;
+}
+
+// Every client is told the line as it is; `byName` changed its settings.
+void TellLine(Console& c, uint16_t by, const char* byName) {
+    WireLineState line = LineNow(c);
+    line.by = by;
+    SetText(line.byName, byName);
+    ServeLineState(c.features.server, line);
+}
+
+// A member's change of the settings: logged, and said to everyone.
+void SettingsSet(Console& c, uint16_t by, const char* who) {
+    char text[160];
+    std::snprintf(text, sizeof text, "serve: %s set the line to %s%s", who, c.options.settingsText,
+                  c.link.controls.hardwareFlow ? ", RTS/CTS" : "");
+    SayServed(text);
+    TellLine(c, by, who);
+}
+
+// The settings the server told an attached client: the menu's p, the
+// status line and the pages show them, as they would a local line's.
+void FollowServedLine(Console& c) {
+    WireLineState line;
+    if (c.link.attached == nullptr || !c.link.attached->TakeLineState(&line)) return;
+    LineSettings settings;
+    const char* fault = nullptr;
+    if (ParseLineSettings(line.settings.text, &settings, &fault)) {
+        c.options.line = settings;
+        c.link.controls.settings = settings;
+        FormatLineSettings(settings, c.options.settingsText, sizeof c.options.settingsText);
+    }
+    c.link.controls.hardwareFlow = c.options.hardwareFlow = line.hardwareFlow;
+    c.ui.redraw = true;
+}
+
 // A writer's bytes: typed ones and a text file's by this line's byte rules,
 // exact ones as they are, only as far as it has room.
 unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireType type) {
@@ -119,7 +210,7 @@ unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireTy
     return Send(*static_cast<Console*>(user), source, bytes, count);
 }
 
-ControlResult ControlFromClient(void* user, const WireControlMessage& control, char* problem,
+ControlResult ControlFromClient(void* user, const WireControlMessage& control, uint16_t member, char* problem,
                                 unsigned capacity) {
     Console& c = *static_cast<Console*>(user);
     if (c.link.state != LinkState::Open) {
@@ -139,9 +230,15 @@ ControlResult ControlFromClient(void* user, const WireControlMessage& control, c
                 std::snprintf(problem, capacity, "line settings '%.60s': %s", control.settings.text, fault);
                 return ControlResult::Refused;
             }
+            bool same =
+                std::memcmp(&controls.settings, &c.link.controls.settings, sizeof controls.settings) == 0;
             if (!ApplyControls(c, controls, nullptr)) return ControlResult::Refused;
             c.options.line = controls.settings;
             FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
+            if (!same) {
+                const RosterMember* m = RosterFind(c.features.server.roster, member);
+                SettingsSet(c, member, m != nullptr ? m->name : "a client");
+            }
             return ControlResult::Done;
         }
     }
@@ -229,6 +326,10 @@ void PortLeaves(void* user, uint16_t member) {
     ServeMemberLeaves(static_cast<Console*>(user)->features.server, member);
 }
 
+void PortInput(void* user, uint16_t member) {
+    ServeMemberInput(static_cast<Console*>(user)->features.server, member);
+}
+
 bool PortWrites(void* user, uint16_t member) {
     return RosterWrites(static_cast<Console*>(user)->features.server.roster, member);
 }
@@ -253,10 +354,7 @@ uint32_t PortRequest(void* user, const ComPortRequest& request, bool apply, cons
         if (settings && ApplyControls(c, controls, nullptr)) {
             c.options.line = controls.settings;
             FormatLineSettings(controls.settings, c.options.settingsText, sizeof c.options.settingsText);
-            char text[160];
-            std::snprintf(text, sizeof text, "serve: %s set the line to %s%s", who, c.options.settingsText,
-                          controls.hardwareFlow ? ", RTS/CTS" : "");
-            SayServed(text);
+            SettingsSet(c, RosterNobody, who);
         }
     }
     return ComPortInForce(request, c.link.controls, c.link.breakEndsAt != NoDeadline);
@@ -275,12 +373,30 @@ bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
                               capacity))
             return false;
     }
-    PortHooks hooks = {&c, PortJoins, PortLeaves, PortWrites, PortSends, PortRequest, SayFromServer};
+    PortHooks hooks = {&c,        PortJoins,   PortLeaves,    PortWrites,
+                       PortSends, PortRequest, SayFromServer, PortInput};
     if (!StartPortServer(c.features.ports, hooks, c.options.portWrite, c.options.portReplay)) {
         std::snprintf(message, capacity, "no memory for rfc2217-replay = %u", unsigned(c.options.portReplay));
         return false;
     }
     return true;
+}
+
+void SayServing(const Console& c) {
+    char text[1024];
+    int used = std::snprintf(text, sizeof text, "serve: serving %s at %s%s (%s) on", c.link.line->Name(),
+                             c.options.settingsText, c.link.controls.hardwareFlow ? ", RTS/CTS" : "",
+                             c.link.state == LinkState::Open ? "open" : "waiting for it");
+    const char* comma = "";  // between accepters
+    auto add = [&](const char* kind, const char* where) {
+        if (used <= 0 || unsigned(used) >= sizeof text) return;
+        used += std::snprintf(text + used, sizeof text - unsigned(used), "%s %s%s", comma, kind, where);
+        comma = ",";
+    };
+    if (c.options.share[0] != '\0') add("", c.options.share);
+    for (unsigned i = 0; i < c.options.portShareCount; ++i) add("", c.options.portShares[i]);
+    if (c.options.web[0] != '\0') add("web ", c.options.web);
+    SayServed(text);
 }
 
 namespace {
@@ -316,8 +432,20 @@ public:
 
 std::unique_ptr<FrontEnd> ServeFrontEnd() { return std::unique_ptr<FrontEnd>(new ServeFront()); }
 
+namespace {
+
+// Serving: the hooks are set whether a socket, port accepters or both serve.
+bool Serving(const Console& c) { return c.features.server.hooks.user != nullptr; }
+
+}  // namespace
+
 int64_t ServedDue(const Console& c) {
     if (c.options.serve && c.notice.text[0] != '\0') return 0;
+    // The line's state is looked at every pass, as cheaply as a compare.
+    if (Serving(c) && LineDiffers(c)) return 0;
+    if (c.link.attached != nullptr &&
+        (c.link.attached->Attached().lineChanged || c.link.attached->Attached().rosterAnswered))
+        return 0;
     // The script's role is looked at every pass a script starts or ends in.
     if (ScriptRunning(c.features.script) != (c.features.server.script != RosterNobody)) return 0;
     return ServeDue(c.features.server);
@@ -329,6 +457,25 @@ Reaction ServedTimers(Console& c, int64_t now) {
         Forget(c.notice);
     }
     ServedScriptState(c);
+    if (Serving(c) && LineDiffers(c)) {
+        // The journal has the line's going and coming, as a session's status line would.
+        const WireLineState& told = c.features.server.line;
+        bool open = c.link.state == LinkState::Open;
+        char text[WireTextCapacity + 64];
+        if (told.settings.length > 0 && told.open != open) {
+            const char* name = c.link.line ? c.link.line->Name() : c.options.device;
+            if (open) {
+                std::snprintf(text, sizeof text, "serve: the line %.200s is back (%s)", name,
+                              c.options.settingsText);
+            } else {
+                std::snprintf(text, sizeof text, "serve: the line %.200s went away, waiting for it", name);
+            }
+            SayServed(text);
+        }
+        TellLine(c, RosterNobody, "");
+    }
+    FollowServedLine(c);
+    if (c.link.attached != nullptr && c.link.attached->TakeRosterAnswer()) ShowAttached(c);
     if (now >= ServeDue(c.features.server)) ServeTimers(c.features.server, now);
     return Nothing;
 }

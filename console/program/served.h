@@ -38,6 +38,8 @@ bool OpenServed(Console& console, char* message, unsigned capacity);
 // members of its roster. False with a one-line message; *usage when the
 // command line or profile was at fault (a form, an address not allowed).
 bool OpenPortShares(Console& console, char* message, unsigned capacity, bool* usage);
+// The journal's first line: the line, its settings and every accepter.
+void SayServing(const Console& console);
 // How a served line's logs are made: 0640 with the group when share-write
 // and share-watch name one group and no other (its members may read what
 // the socket lets them watch), else 0600. Lists that do not parse give
@@ -54,7 +56,12 @@ Reaction ServedTimers(Console& console, int64_t now);
 // messages, for a service manager's journal.
 void SayServed(const char* text);
 
-// "writing, 2 others" or "watching, 1 other" while attached; false otherwise.
+// "writing, 2 others" or "watching, 1 other" while attached, after
+// "disconnected, waiting for DEVICE | " while the served line's device is
+// away; false otherwise.
 bool AttachedStatus(const Console& console, char* text, unsigned capacity);
+// False while attached to a served line whose own line is away: the
+// counters count that as the line's going, and its return as a reconnect.
+bool ServedLineUp(const Console& console);
 
 #endif

@@ -97,7 +97,7 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
         Add(text, capacity, " shared: %u client%s |", c.features.share.clients,
             c.features.share.clients == 1 ? "" : "s");
     }
-    char attached[64];
+    char attached[384];
     if (AttachedStatus(c, attached, sizeof attached)) Add(text, capacity, " %s |", attached);
     if (ScriptRunning(c.features.script)) {
         const char* slash = std::strrchr(c.features.script.name, '/');

@@ -12,13 +12,20 @@
 
 namespace {
 
+// On a served line only the page that writes sends: its idle time starts again.
+void PageInput(Console& c) {
+    if (c.options.serve) ServeMemberInput(c.features.server, c.features.server.roster.writer);
+}
+
 unsigned SendFromPage(void* user, const uint8_t* bytes, unsigned count, bool paste) {
+    PageInput(*static_cast<Console*>(user));
     return Send(*static_cast<Console*>(user), paste ? SendSource::WebPaste : SendSource::WebKey, bytes,
                 count);
 }
 
 void ControlFromPage(void* user, WebCommand command, bool on) {
     Console& c = *static_cast<Console*>(user);
+    PageInput(c);
     if (command == WebCommand::Break) {
         SendBreak(c, MonotonicMilliseconds(), &c.notice);
     } else {

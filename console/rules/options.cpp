@@ -307,6 +307,7 @@ const char* SetAnsi(ConsoleOptions& o, const char* value) {
     return nullptr;
 }
 const char* SetHistory(ConsoleOptions& o, const char* value) {
+    o.historyGiven = true;
     return ReadNumber(value, MaxHistoryRows, &o.historyRows)
                ? nullptr
                : "history is a number of rows from 0 to 1000000";
@@ -523,6 +524,7 @@ void DefaultOptions(ConsoleOptions* options) {
     options->reconnect = true;
     options->dtr = options->rts = Switch::Leave;
     options->historyRows = DefaultHistoryRows;
+    options->historyGiven = false;
     // Verbose enough for progress on stderr; rx is asked for CRC, sx sends 1K blocks.
     std::snprintf(options->protocolCommands[0], ProtocolCommandCapacity, "sx -vv -k,rx -vv -c");
     std::snprintf(options->protocolCommands[1], ProtocolCommandCapacity, "sb -vv -k,rb -vvv");

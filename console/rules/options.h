@@ -55,6 +55,7 @@ struct ConsoleOptions {
     bool waitForDevice;
     Switch dtr, rts;
     uint32_t historyRows;
+    bool historyGiven;              // --history (or the profile's history) was set: an attach keeps that many
     char logPath[PathCapacity];     // text log; empty: none
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;

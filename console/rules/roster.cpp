@@ -59,8 +59,9 @@ uint16_t RosterJoin(Roster& roster, WireClientKind kind, const char* name, int64
     slot->id = roster.nextId;
     slot->kind = kind;
     slot->mayWrite = mayWrite && kind != WireClientKind::Raw;
-    slot->since = since;
+    slot->since = slot->lastInput = since;
     std::snprintf(slot->name, sizeof slot->name, "%s", name);
+    slot->from[0] = '\0';
     bool free = roster.writer == RosterNobody;
     if (slot->mayWrite && (ask == WireAsk::Take || (ask == WireAsk::Write && free))) {
         Hand(roster, slot->id, slot->id, changes);
@@ -105,7 +106,17 @@ unsigned RosterOthers(const Roster& roster, uint16_t id) {
     return count;
 }
 
-void RosterToWire(const Roster& roster, WireRoster* wire) {
+void RosterSetFrom(Roster& roster, uint16_t id, const char* from) {
+    RosterMember* m = Find(roster, id);
+    if (m != nullptr) std::snprintf(m->from, sizeof m->from, "%s", from);
+}
+
+void RosterInput(Roster& roster, uint16_t id, int64_t now) {
+    RosterMember* m = Find(roster, id);
+    if (m != nullptr) m->lastInput = now;
+}
+
+void RosterToWire(const Roster& roster, int64_t now, WireRoster* wire) {
     wire->count = 0;
     // Slots are reused, so order by id: the order of joining.
     uint16_t after = 0;
@@ -121,8 +132,10 @@ void RosterToWire(const Roster& roster, WireRoster* wire) {
         e.role = RosterWrites(roster, next->id) ? WireRole::Writing : WireRole::Watching;
         e.kind = next->kind;
         e.since = next->since;
-        size_t length = std::strlen(next->name);
-        e.name.length = uint8_t(length);
-        std::memcpy(e.name.text, next->name, length + 1);
+        e.idle = now > next->lastInput ? uint32_t(now - next->lastInput) : 0;
+        std::snprintf(e.name.text, WireRosterTextMax + 1, "%s", next->name);
+        e.name.length = uint8_t(std::strlen(e.name.text));
+        std::snprintf(e.from.text, WireRosterTextMax + 1, "%s", next->from);
+        e.from.length = uint8_t(std::strlen(e.from.text));
     }
 }

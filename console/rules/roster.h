@@ -25,9 +25,11 @@ const uint16_t RosterNobody = 0;
 struct RosterMember {
     uint16_t id;  // RosterNobody: a free slot
     WireClientKind kind;
-    bool mayWrite;  // the access rules let it write
-    int64_t since;  // when it joined, seconds since the epoch
+    bool mayWrite;      // the access rules let it write
+    int64_t since;      // when it joined, seconds since the epoch
+    int64_t lastInput;  // when it last sent anything of its own (its joining at first)
     char name[RosterNameCapacity];
+    char from[RosterNameCapacity];  // where it is, as W shows it
 };
 
 struct RoleChange {
@@ -60,6 +62,11 @@ bool RosterTake(Roster& roster, uint16_t id, RoleChanges* changes);
 // The writer hands the line back (to a paused script), or frees it.
 void RosterGive(Roster& roster, uint16_t id, RoleChanges* changes);
 
+// Where a member is ("uid 1000", an address, a page's), and its input,
+// for W's list and idle time.
+void RosterSetFrom(Roster& roster, uint16_t id, const char* from);
+void RosterInput(Roster& roster, uint16_t id, int64_t now);
+
 const RosterMember* RosterFind(const Roster& roster, uint16_t id);
 inline bool RosterWrites(const Roster& roster, uint16_t id) {
     return id != RosterNobody && roster.writer == id;
@@ -68,7 +75,8 @@ inline bool RosterWrites(const Roster& roster, uint16_t id) {
 bool RosterScriptPaused(const Roster& roster);
 // Members other than `id`.
 unsigned RosterOthers(const Roster& roster, uint16_t id);
-// The whole roster in its wire form, in order of joining.
-void RosterToWire(const Roster& roster, WireRoster* wire);
+// The whole roster in its wire form, in order of joining, idle times as at
+// `now` (seconds since the epoch).
+void RosterToWire(const Roster& roster, int64_t now, WireRoster* wire);
 
 #endif

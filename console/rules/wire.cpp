@@ -29,9 +29,9 @@ public:
         if (count > 0) std::memcpy(out_ + at_, bytes, count);
         at_ += count;
     }
-    void Text(const char* text) {
+    void Text(const char* text, size_t most = 255) {
         size_t length = std::strlen(text);
-        if (length > 255) length = 255;
+        if (length > most) length = most;
         U8(unsigned(length));
         Bytes(text, unsigned(length));
     }
@@ -109,7 +109,7 @@ void CopyText(WireText* to, const WireText& from) {
 unsigned WirePayloadLimit(uint8_t type) {
     switch (WireType(type)) {
         case WireType::Hello: return 2 + 1 + 1 + 256 + 1 + WireTokenCapacity;
-        case WireType::Welcome: return 5;
+        case WireType::Welcome: return 13;
         case WireType::Refusal:
         case WireType::Notice: return 256;
         case WireType::Screen: return WireScreenPayload;
@@ -119,12 +119,14 @@ unsigned WirePayloadLimit(uint8_t type) {
         case WireType::Typed:
         case WireType::TypedText: return WireMaxPayload;
         case WireType::Control: return 2 + 256;
-        case WireType::Roster: return 1 + WireRosterMax * (2 + 1 + 1 + 8 + 256);
+        case WireType::Roster: return 1 + WireRosterMax * (2 + 1 + 1 + 8 + 4 + 2 * (1 + WireRosterTextMax));
         case WireType::Role: return 1 + 2 + 256;
         case WireType::Take:
-        case WireType::Give: return 0;
+        case WireType::Give:
+        case WireType::Who: return 0;
         case WireType::ControlDone: return 2;
         case WireType::Chain: return WireChainPayloadMax;
+        case WireType::LineState: return 1 + 2 + 3 * 256;
     }
     return 0;
 }
@@ -153,6 +155,7 @@ unsigned PutWelcome(uint8_t* out, unsigned capacity, const WireWelcome& welcome)
     w.U16(welcome.version);
     w.U8(unsigned(welcome.role));
     w.U16(welcome.id);
+    w.U64(welcome.historyRows);
     return w.Done();
 }
 
@@ -193,7 +196,10 @@ unsigned PutRoster(uint8_t* out, unsigned capacity, const WireRoster& roster) {
         w.U8(unsigned(e.role));
         w.U8(unsigned(e.kind));
         w.U64(uint64_t(e.since));
-        w.Text(e.name.text);
+        w.U16(e.idle >> 16);
+        w.U16(e.idle & 0xffff);
+        w.Text(e.name.text, WireRosterTextMax);
+        w.Text(e.from.text, WireRosterTextMax);
     }
     return w.Done();
 }
@@ -203,6 +209,18 @@ unsigned PutRoleChange(uint8_t* out, unsigned capacity, const WireRoleChange& ch
     w.U8(unsigned(change.role));
     w.U16(change.by);
     w.Text(change.byName.text);
+    return w.Done();
+}
+
+const uint8_t LineOpenFlag = 1, HardwareFlowFlag = 2;
+
+unsigned PutLineState(uint8_t* out, unsigned capacity, const WireLineState& state) {
+    Writer w(out, capacity, WireType::LineState);
+    w.U8((state.open ? LineOpenFlag : 0) | (state.hardwareFlow ? HardwareFlowFlag : 0));
+    w.U16(state.by);
+    w.Text(state.settings.text);
+    w.Text(state.awaiting.text);
+    w.Text(state.byName.text);
     return w.Done();
 }
 
@@ -233,6 +251,7 @@ bool ReadWelcome(const WireMessage& message, WireWelcome* welcome) {
     welcome->version = uint16_t(r.U16());
     unsigned role = r.U8();
     welcome->id = uint16_t(r.U16());
+    welcome->historyRows = r.U64();
     welcome->role = WireRole(role);
     return r.Exact() && role <= unsigned(WireRole::Writing);
 }
@@ -276,8 +295,13 @@ bool ReadRoster(const WireMessage& message, WireRoster* roster) {
         e.id = uint16_t(r.U16());
         unsigned role = r.U8(), kind = r.U8();
         e.since = int64_t(r.U64());
+        unsigned high = r.U16();
+        e.idle = uint32_t(high) << 16 | r.U16();
         r.Text(&e.name);
-        if (role > unsigned(WireRole::Writing) || kind > unsigned(WireClientKind::Browser)) return false;
+        r.Text(&e.from);
+        if (role > unsigned(WireRole::Writing) || kind > unsigned(WireClientKind::Browser) ||
+            e.name.length > WireRosterTextMax || e.from.length > WireRosterTextMax)
+            return false;
         e.role = WireRole(role);
         e.kind = WireClientKind(kind);
     }
@@ -294,6 +318,19 @@ bool ReadRoleChange(const WireMessage& message, WireRoleChange* change) {
     CopyText(&change->byName, name);
     change->role = WireRole(role);
     return r.Exact() && role <= unsigned(WireRole::Writing);
+}
+
+bool ReadLineState(const WireMessage& message, WireLineState* state) {
+    if (message.type != WireType::LineState) return false;
+    Reader r(message);
+    unsigned flags = r.U8();
+    state->by = uint16_t(r.U16());
+    r.Text(&state->settings);
+    r.Text(&state->awaiting);
+    r.Text(&state->byName);
+    state->open = (flags & LineOpenFlag) != 0;
+    state->hardwareFlow = (flags & HardwareFlowFlag) != 0;
+    return r.Exact() && (flags & ~unsigned(LineOpenFlag | HardwareFlowFlag)) == 0;
 }
 
 unsigned WireDecoder::Feed(const uint8_t* bytes, unsigned count) {
@@ -314,7 +351,7 @@ WireStatus WireDecoder::Next(WireMessage* message, const char** problem) {
     if (failed_ == nullptr && end_ - start_ >= WireHeaderSize) {
         const uint8_t* header = buffer_ + start_;
         unsigned length = unsigned(header[1]) << 16 | unsigned(header[2]) << 8 | header[3];
-        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::TypedText)) {
+        if (header[0] < uint8_t(WireType::Hello) || header[0] > uint8_t(WireType::Who)) {
             failed_ = "a message of a type not known";
         } else if (length > WirePayloadLimit(header[0])) {
             failed_ = "a message longer than its type allows";

@@ -30,7 +30,12 @@
 // 2: a client's typed bytes (Typed) apart from its exact ones (Data).
 // 3: the snapshot carries the receive chain's state (Chain); a text file's
 //    bytes (TypedText) apart from typing.
-const uint16_t WireVersion = 3;
+// 4: the served line's settings and presence (LineState), after the welcome
+//    and whenever they change.
+// 5: a roster entry says where the member is from and how long it has been
+//    idle; a client asks for a fresh roster (Who).
+// 6: the welcome says how many history rows the snapshot brings.
+const uint16_t WireVersion = 6;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -39,6 +44,7 @@ const unsigned WireMaxMessage = WireHeaderSize + WireMaxPayload;
 const unsigned WireTextCapacity = 256;  // a text's bytes and a terminator
 const unsigned WireTokenCapacity = 128;
 const unsigned WireRosterMax = 32;
+const unsigned WireRosterTextMax = 63;  // a roster entry's texts are cut to this
 // The screen: 24 x 80 cells of two bytes, then row, column, flags, escape
 // state and the pending row byte.
 const unsigned WireScreenPayload = 24 * 80 * 2 + 5;
@@ -72,6 +78,8 @@ enum class WireType : uint8_t {
     Typed = 15,        // client -> server: the user's bytes, for the line's own byte rules
     Chain = 16,        // server -> client: the receive chain's state, after the screen
     TypedText = 17,    // client -> server: a text file's bytes, for the line's bit 7 (not its maps)
+    LineState = 18,    // server -> client: the line's settings in force, whether it is there, who changed it
+    Who = 19,          // client -> server: asks for the roster as it is now
 };
 
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };
@@ -111,7 +119,8 @@ struct WireHello {
 struct WireWelcome {
     uint16_t version;
     WireRole role;
-    uint16_t id;  // this client's number on the server, as the roster shows it
+    uint16_t id;           // this client's number on the server, as the roster shows it
+    uint64_t historyRows;  // the history rows the snapshot brings (at most)
 };
 
 struct WireRosterEntry {
@@ -119,7 +128,9 @@ struct WireRosterEntry {
     WireRole role;
     WireClientKind kind;
     int64_t since;  // seconds since the epoch
+    uint32_t idle;  // seconds since its last input (or its joining)
     WireText name;
+    WireText from;  // where it is: "uid 1000", "127.0.0.1:40112", "web 10.0.0.2", ...
 };
 
 struct WireRoster {
@@ -139,6 +150,19 @@ struct WireControlMessage {
     WireText settings;  // for Settings only
 };
 
+// The served line as it is: its settings in force ("115200,n,8,1") and
+// flow control, whether its device (or network line) is there, what it
+// waits for while it is not, and who changed the settings last (0 and ""
+// when this message tells of no change of settings).
+struct WireLineState {
+    bool open;
+    bool hardwareFlow;
+    uint16_t by;
+    WireText settings;
+    WireText awaiting;
+    WireText byName;
+};
+
 // --- Encoding. Each returns the bytes written at `out`, or 0 when they do
 // not fit in `capacity` (nothing is then written that counts). Texts longer
 // than 255 bytes are cut.
@@ -155,7 +179,8 @@ unsigned PutControl(uint8_t* out, unsigned capacity, const WireControlMessage& c
 unsigned PutControlDone(uint8_t* out, unsigned capacity, WireControl control, uint8_t result);
 unsigned PutRoster(uint8_t* out, unsigned capacity, const WireRoster& roster);
 unsigned PutRoleChange(uint8_t* out, unsigned capacity, const WireRoleChange& change);
-// A message with no payload: Take, Give.
+unsigned PutLineState(uint8_t* out, unsigned capacity, const WireLineState& state);
+// A message with no payload: Take, Give, Who.
 unsigned PutEmpty(uint8_t* out, unsigned capacity, WireType type);
 // A header for `length` payload bytes the caller writes after it.
 void PutHeader(uint8_t* out, WireType type, unsigned length);
@@ -171,6 +196,7 @@ bool ReadControl(const WireMessage& message, WireControlMessage* control);
 bool ReadControlDone(const WireMessage& message, WireControl* control, uint8_t* result);
 bool ReadRoster(const WireMessage& message, WireRoster* roster);
 bool ReadRoleChange(const WireMessage& message, WireRoleChange* change);
+bool ReadLineState(const WireMessage& message, WireLineState* state);
 
 enum class WireStatus : uint8_t {
     Message,   // *message holds one

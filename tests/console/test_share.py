@@ -4,6 +4,7 @@ served line (--serve) with brisvane attached to it, in roles."""
 import contextlib
 import hashlib
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -16,7 +17,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, Line, listening, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, line_speed, listening, wait_for
 from test_network import free_port
 
 
@@ -173,6 +174,8 @@ class Served(unittest.TestCase):
         self.assertTrue(up(), self.log.read_text())
 
     def served_with(self):
+        if 'settings' in self._testMethodName:
+            return ('115200',)
         # A group list widens the socket's mode, so another user's connect
         # reaches the server's own check.
         if 'script' in self._testMethodName:
@@ -232,7 +235,7 @@ class Served(unittest.TestCase):
         a.wait_status('took the line')
         a.wait_status('watching, 1 other')
         b.keys('C-a', 'W')
-        b.wait_status('(you) writing')
+        b.wait_status(f'attached: {pwd.getpwuid(os.getuid()).pw_name} uid {os.getuid()} watching idle ')
 
         # A YMODEM send from the writer reaches the line byte for byte.
         data = os.urandom(64 * 1024)
@@ -270,6 +273,7 @@ class Served(unittest.TestCase):
         self.assertIn(tick, self.line.read(10))
         journal = self.stop()
         self.assertIn('script: paused', journal)
+        self.assertIn('handed the line back', journal)
 
     def test_a_wrong_token_is_refused_after_a_second_and_the_right_one_attaches(self):
         wrong = Path(self.folder) / 'wrong'
@@ -287,7 +291,9 @@ class Served(unittest.TestCase):
         a = self.attach()
         a.wait_status('writing, 0 others')
         a.wait_row(0, 'in')
-        self.assertIn('a TCP client from 127.0.0.1 refused: wrong token', self.stop())
+        journal = self.stop()
+        self.assertIn('a TCP client from 127.0.0.1 refused: wrong token', journal)
+        self.assertIn(f'serving {self.device} at 9600,n,8,1 (open) on tcp:127.0.0.1:{self.port}', journal)
 
     # The client says the server went away and waits; a new server on the
     # same line and socket has a screen of its own, and the client, attached
@@ -314,6 +320,48 @@ class Served(unittest.TestCase):
         self.assertEqual(a.screen()[:24], b.screen()[:24])
         self.assertEqual(a.row(0).rstrip(), 'fresh')
         self.assertEqual(a.cursor(), b.cursor())
+
+    # Clients show the settings in force, not their own defaults; a writer's
+    # change is said to the others and logged.
+    def test_clients_see_the_lines_settings_and_a_writers_change_of_them(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        a.wait_status('sock 115200')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        b.wait_status('sock 115200')
+        a.keys('C-a', 'p')
+        a.wait_status('line settings: 115200,n,8,1')
+        a.keys('C-u')
+        a.type('57600,n,8,1')
+        a.keys('Enter')
+        b.wait_status('set the line to 57600,n,8,1')
+        wait_for(lambda: line_speed(self.line.device) == 57600, what='the line at 57600')
+        b.keys('C-a', 'p')
+        b.wait_status('line settings: 57600,n,8,1')
+        b.keys('Escape')
+        self.assertRegex(self.stop(), r'serve: \S+ set the line to 57600,n,8,1')
+
+    # The served line's device goes and comes back: every client says so
+    # as a local session would, the journal has both, the counters count it.
+    def test_clients_see_the_served_line_go_and_come_back(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        self.line.stop()
+        started = time.monotonic()
+        a.wait_status('disconnected, waiting for', 1.5)
+        b.wait_status('disconnected, waiting for', 1.5 - (time.monotonic() - started))
+        self.assertIn(f'the line {self.device} went away', self.log.read_text())
+        self.line.start()
+        a.wait_status('writing, 1 other', 10)
+        self.assertNotIn('disconnected', a.screen()[24])
+        self.line.write(b'back\r\n')
+        b.wait_row(0, 'back')
+        a.keys('C-a', 'i')
+        a.wait_status('reconnects 1')
+        self.assertIn(f'the line {self.device} is back', self.stop())
 
     def test_break_and_dtr_from_the_writer_reach_a_network_line_and_a_watchers_are_refused(self):
         a = self.attach()

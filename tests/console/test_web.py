@@ -192,7 +192,13 @@ class Page(unittest.TestCase):
             s.wait_row(22, 'line 10000')
             d = browser()
             try:
+                # Without a session the page says to log in, not that it watches an empty screen.
+                d.get(s.url + '/')
+                wait_for(lambda: 'Log in' in d.find_element(By.ID, 'why').text, 10, 'the page to ask for a login')
+                self.assertEqual(d.find_element(By.ID, 'role').text, 'not logged in')
+                self.assertTrue(d.find_element(By.ID, 'token').is_displayed())
                 d.get(s.url + '/#token=' + TOKEN)
+                d.refresh()
                 wait_for(lambda: page_rows(d) == s.screen()[:24], 10, 'the current screen')
                 d.find_element(By.ID, 'top').click()
                 wait_for(lambda: page_rows(d)[0].rstrip() == 'line 1', 10, 'line 1 at the top')
@@ -214,6 +220,7 @@ class Refusals(unittest.TestCase):
             self.assertEqual(s.status('/etc/passwd')[0], 404)
             self.assertIn(s.status('/a/..%2e/x')[0], (400, 404))
             self.assertEqual(s.status('/login', data=b'token=wrong', headers={'Origin': s.url})[0], 403)
+            s.wait_status('token from 127.0.0.1 was refused')
             self.assertEqual(s.status('/login', data=b'other=1', headers={'Origin': s.url})[0], 403)
             self.assertEqual(handshake_status(s), 403)  # no session
             cookie = s.cookie()

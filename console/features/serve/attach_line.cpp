@@ -13,6 +13,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "console/rules/options.h"
+
 namespace {
 
 const unsigned OutCapacity = 1u << 16;
@@ -216,7 +218,7 @@ void AttachLine::Close() {
     dataStart_ = dataEnd_ = 0;
     restore_ = SnapshotRestore();
     state_ = AttachState();
-    lost_ = false;
+    lost_ = whoAsked_ = false;
 }
 
 short AttachLine::PollEvents(bool haveOutput) const {
@@ -241,6 +243,18 @@ bool AttachLine::Flush() {
     return true;
 }
 
+void AttachLine::KeepHistory(uint64_t serverRows) {
+    uint32_t own = historyGiven_ ? history_.Capacity() : historyRows_;
+    uint32_t rows = own;
+    if (!historyGiven_ && serverRows > own)
+        rows = serverRows > MaxHistoryRows ? MaxHistoryRows : uint32_t(serverRows);
+    if (rows != own && history_.Allocate(rows)) return;
+    history_.Allocate(own);
+    if (serverRows > own)
+        Note("the served line holds %llu history rows: keeping the last %u%s", (unsigned long long)serverRows,
+             own, historyGiven_ ? " (--history)" : " (no memory for more)");
+}
+
 void AttachLine::Handle(const WireMessage& message) {
     switch (message.type) {
         case WireType::Welcome: {
@@ -249,8 +263,9 @@ void AttachLine::Handle(const WireMessage& message) {
             state_.welcomed = true;
             state_.role = welcome.role;
             state_.id = welcome.id;
-            // The snapshot brings the server's history whole: ours goes first.
-            history_.Allocate(history_.Capacity());
+            // The snapshot brings the server's history: ours goes first, and
+            // room is made for all of it unless the user said how much to keep.
+            KeepHistory(welcome.historyRows);
             return;
         }
         case WireType::Refusal: {
@@ -270,6 +285,9 @@ void AttachLine::Handle(const WireMessage& message) {
             return;
         case WireType::Roster:
             if (!ReadRoster(message, &state_.roster)) break;
+            // Rosters are answered in order: the first after the question is its answer.
+            if (whoAsked_) state_.rosterAnswered = true;
+            whoAsked_ = false;
             return;
         case WireType::Role: {
             WireRoleChange change;
@@ -280,6 +298,19 @@ void AttachLine::Handle(const WireMessage& message) {
             } else {
                 Note("you are %s", change.role == WireRole::Writing ? "writing" : "watching");
             }
+            return;
+        }
+        case WireType::LineState: {
+            WireLineState line;
+            if (!state_.welcomed || !ReadLineState(message, &line)) break;
+            bool settingsChanged = !state_.lineKnown ||
+                                   std::strcmp(line.settings.text, state_.line.settings.text) != 0 ||
+                                   line.hardwareFlow != state_.line.hardwareFlow;
+            if (settingsChanged && line.byName.length > 0 && line.by != state_.id)
+                Note("%s set the line to %s%s", line.byName.text, line.settings.text,
+                     line.hardwareFlow ? ", RTS/CTS" : "");
+            state_.line = line;
+            state_.lineKnown = state_.lineChanged = true;
             return;
         }
         case WireType::Notice: {
@@ -398,6 +429,24 @@ bool AttachLine::TakeNote(char* text, unsigned capacity) {
     std::snprintf(text, capacity, "%s", note_);
     note_[0] = '\0';
     return true;
+}
+
+bool AttachLine::TakeLineState(WireLineState* line) {
+    if (!state_.lineChanged) return false;
+    state_.lineChanged = false;
+    *line = state_.line;
+    return true;
+}
+
+void AttachLine::AskWho() {
+    Ask(WireType::Who);
+    whoAsked_ = fd_ >= 0;
+}
+
+bool AttachLine::TakeRosterAnswer() {
+    bool answered = state_.rosterAnswered;
+    state_.rosterAnswered = false;
+    return answered;
 }
 
 void AttachLine::Ask(WireType takeOrGive) {

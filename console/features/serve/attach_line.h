@@ -38,6 +38,12 @@ struct AttachState {
     uint16_t id = 0;
     WireRoster roster = {};
     bool snapshotComplete = false;
+    // The served line as the server last told it: its settings in force,
+    // whether its device is there. `lineChanged`: told since TakeLineState.
+    bool rosterAnswered = false;  // the roster asked for with AskWho has come
+    bool lineKnown = false;
+    bool lineChanged = false;
+    WireLineState line = {};
 };
 
 class AttachLine : public Line {
@@ -63,6 +69,13 @@ public:
     const char* Name() const override { return name_; }
 
     const AttachState& Attached() const { return state_; }
+    // The served line's state, once per change the server told (a writer's
+    // change of settings is also said as a note, unless it was ours).
+    bool TakeLineState(WireLineState* line);
+    // Asks for the roster as it is now (idle times and all): rosterAnswered
+    // says when it has come, until TakeRosterAnswer.
+    void AskWho();
+    bool TakeRosterAnswer();
     // Asks for the line (Take) or hands it back (Give).
     void Ask(WireType takeOrGive);
     // Others attached beside us.
@@ -71,6 +84,13 @@ public:
     // the served line's maps and bit 7 (Typed), or a text file's bytes for
     // its bit 7 alone (TypedText).
     void SetRules(StageRules rules) { rules_ = rules; }
+    // How much of the server's history to keep: all of it (at least `rows`)
+    // unless `given` (the user's own --history), when `rows` is the most,
+    // and a server that holds more is said so.
+    void SetHistoryRule(uint32_t rows, bool given) {
+        historyRows_ = rows;
+        historyGiven_ = given;
+    }
     // The receive chain's stages the snapshot sets, so the first bytes after
     // it meet them as the server's did.
     void SetSeam(const ReceiveSeam& seam) { seam_ = seam; }
@@ -81,6 +101,7 @@ private:
     bool Queue(const uint8_t* message, unsigned length);
     bool Flush();  // false: the connection is gone
     void Handle(const WireMessage& message);
+    void KeepHistory(uint64_t serverRows);
     void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
     ControlResult SendControl(WireControl control, uint8_t value, const char* settings);
 
@@ -104,6 +125,9 @@ private:
     AttachState state_;
     char refusal_[WireTextCapacity] = "";
     bool lost_ = false;
+    bool whoAsked_ = false;
+    uint32_t historyRows_ = 0;
+    bool historyGiven_ = true;  // until told otherwise: the history's own capacity
     StageRules rules_ = StageRules::Exact;
     char note_[NoticeCapacity] = "";
 };

@@ -163,6 +163,7 @@ bool ReadClient(PortServer& server, PortClient& client) {
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     bool writes = server.hooks.writes(server.hooks.user, client.member);
+    if (server.hooks.input != nullptr) server.hooks.input(server.hooks.user, client.member);
     unsigned count = unsigned(got), data = count;
     if (client.telnet) {
         // The answers go to the backlog as they come, so the protocol's

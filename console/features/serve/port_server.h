@@ -49,6 +49,8 @@ struct PortHooks {
     // value in force after it, to answer with.
     uint32_t (*request)(void* user, const ComPortRequest& request, bool apply, const char* who);
     void (*say)(void* user, const char* text);
+    // The member sent something of its own (W's idle time starts again).
+    void (*input)(void* user, uint16_t member);
 };
 
 struct PortClient {

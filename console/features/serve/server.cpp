@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pwd.h>
@@ -19,6 +21,14 @@ const unsigned StagingCapacity = WireMaxMessage;
 const unsigned GatherCapacity = ServeGatherBytes + WireMaxMessage;
 const unsigned InputCapacity = WireMaxPayload;
 const char TakeHint[] = "you are watching: take the line to type (the menu's g, or --attach ... --take)";
+const char WatchOnly[] = "you may only watch this line";
+
+// What a watcher is told when it types or sends a control: how to take the
+// line, or that it never may.
+const char* WatcherHint(const Server& server, uint16_t id) {
+    const RosterMember* m = RosterFind(server.roster, id);
+    return m != nullptr && m->mayWrite ? TakeHint : WatchOnly;
+}
 
 void Log(Server& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Log(Server& server, const char* format, ...) {
@@ -150,13 +160,15 @@ ServeClient* ClientOf(Server& server, uint16_t id) {
     return nullptr;
 }
 
-void SendRoster(Server& server) {
+// The roster as it is now, to every client or to `only`.
+void SendRoster(Server& server, ServeClient* only = nullptr) {
     static WireRoster roster;
     static uint8_t message[WireMaxMessage];
-    RosterToWire(server.roster, &roster);
+    RosterToWire(server.roster, int64_t(time(nullptr)), &roster);
     unsigned length = PutRoster(message, sizeof message, roster);
     for (ServeClient& c : server.client) {
-        if (c.fd >= 0 && c.state == ServeState::Active) Queue(server, c, message, length);
+        if (c.fd >= 0 && c.state == ServeState::Active && (only == nullptr || only == &c))
+            Queue(server, c, message, length);
     }
 }
 
@@ -234,21 +246,35 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
         RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
                    name, int64_t(time(nullptr)), mayWrite, hello.ask, &changes);
     if (id == RosterNobody) {
+        DoorLine(server, client, now, "refused: the line has as many members as it takes");
         Refuse(server, client, "the line has as many clients as it takes");
         return;
     }
     client.id = id;
+    RosterSetFrom(server.roster, id, client.from);
     client.staging.reset(new (std::nothrow) uint8_t[StagingCapacity]);
     client.snapshot.reset(new (std::nothrow) SnapshotCursor);
     client.input.reset(new (std::nothrow) uint8_t[InputCapacity]);
     if (!client.staging || !client.snapshot || !client.input) {
+        DoorLine(server, client, now, "refused: no memory for another client");
         Refuse(server, client, "the server has no memory for another client");
         return;
     }
     client.state = ServeState::Active;
     WireWelcome welcome = {WireVersion,
-                           RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id};
+                           RosterWrites(server.roster, id) ? WireRole::Writing : WireRole::Watching, id,
+                           server.history->Count()};
     client.stagingEnd = PutWelcome(client.staging.get(), StagingCapacity, welcome);
+    // The line as it is now: no change to tell, so no one named.
+    WireLineState line = server.line;
+    line.by = RosterNobody;
+    line.byName = {};
+    client.stagingEnd +=
+        PutLineState(client.staging.get() + client.stagingEnd, StagingCapacity - client.stagingEnd, line);
+    // One who may never write is told so at once, not once it types.
+    if (!mayWrite)
+        client.stagingEnd += PutText(client.staging.get() + client.stagingEnd,
+                                     StagingCapacity - client.stagingEnd, WireType::Notice, WatchOnly);
     BeginSnapshot(*client.snapshot, *server.history, server.seam);
     Log(server, "serve: %s attached, %s", name, welcome.role == WireRole::Writing ? "writing" : "watching");
     Tell(server, changes);
@@ -285,13 +311,14 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
         return;
     }
     if (!RosterWrites(server.roster, client.id)) {
-        QueueText(server, client, WireType::Notice, TakeHint);
+        QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
         return;
     }
     char problem[200] = "";
-    ControlResult result = server.hooks.control != nullptr
-                               ? server.hooks.control(server.hooks.user, control, problem, sizeof problem)
-                               : ControlResult::Unsupported;
+    ControlResult result =
+        server.hooks.control != nullptr
+            ? server.hooks.control(server.hooks.user, control, client.id, problem, sizeof problem)
+            : ControlResult::Unsupported;
     uint8_t out[WireHeaderSize + 2];
     if (Queue(server, client, out, PutControlDone(out, sizeof out, control.control, uint8_t(result))) &&
         problem[0] != '\0') {
@@ -302,6 +329,7 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
 // One message from an admitted client. False when it ended the client.
 bool Handle(Server& server, ServeClient& client, const WireMessage& message, int64_t now) {
     RoleChanges changes;
+    if (client.state == ServeState::Active) RosterInput(server.roster, client.id, int64_t(time(nullptr)));
     switch (message.type) {
         case WireType::Hello:
             if (client.state != ServeState::Hello) break;
@@ -312,7 +340,8 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
         case WireType::TypedText:
             if (client.state != ServeState::Active) break;
             if (!RosterWrites(server.roster, client.id)) {
-                if (!client.toldWatching) QueueText(server, client, WireType::Notice, TakeHint);
+                if (!client.toldWatching)
+                    QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
                 client.toldWatching = true;
                 return client.fd >= 0;
             }
@@ -328,15 +357,23 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
         case WireType::Take:
             if (client.state != ServeState::Active) break;
             if (!RosterTake(server.roster, client.id, &changes)) {
-                QueueText(server, client, WireType::Notice, "you may only watch this line");
+                QueueText(server, client, WireType::Notice, WatchOnly);
             } else {
                 const RosterMember* m = RosterFind(server.roster, client.id);
                 Log(server, "serve: %s took the line", m != nullptr ? m->name : "a client");
                 Tell(server, changes);
             }
             return client.fd >= 0;
+        case WireType::Who:
+            if (client.state != ServeState::Active) break;
+            SendRoster(server, &client);
+            return client.fd >= 0;
         case WireType::Give:
             if (client.state != ServeState::Active) break;
+            if (RosterWrites(server.roster, client.id)) {
+                const RosterMember* m = RosterFind(server.roster, client.id);
+                Log(server, "serve: %s handed the line back", m != nullptr ? m->name : "a client");
+            }
             RosterGive(server.roster, client.id, &changes);
             Tell(server, changes);
             return client.fd >= 0;
@@ -518,6 +555,16 @@ void Accept(Server& server, int64_t now) {
             continue;
         }
         entry->peer = server.listener.unixSocket ? ReadPeer(fd) : Peer{};
+        if (server.listener.unixSocket) {
+            std::snprintf(entry->from, sizeof entry->from, entry->peer.known ? "uid %u" : "uid ?",
+                          unsigned(entry->peer.uid));
+        } else {
+            char host[NI_MAXHOST] = "?", port[NI_MAXSERV] = "?";
+            getnameinfo(reinterpret_cast<sockaddr*>(&from), fromLength, host, sizeof host, port, sizeof port,
+                        NI_NUMERICHOST | NI_NUMERICSERV);
+            std::snprintf(entry->from, sizeof entry->from, from.ss_family == AF_INET6 ? "[%s]:%s" : "%s:%s",
+                          host, port);
+        }
         entry->door = server.listener.unixSocket
                           ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
                           : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&from), fromLength);
@@ -742,11 +789,21 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
     }
 }
 
+void ServeLineState(Server& server, const WireLineState& state) {
+    server.line = state;
+    static uint8_t message[WireHeaderSize + 1 + 2 + 3 * 256];
+    unsigned length = PutLineState(message, sizeof message, state);
+    for (ServeClient& c : server.client) {
+        if (c.fd >= 0 && c.state == ServeState::Active) Queue(server, c, message, length);
+    }
+}
+
 void ServeScriptBegins(Server& server, int64_t since) {
     if (server.script != RosterNobody) return;
     RoleChanges changes;
     server.script =
         RosterJoin(server.roster, WireClientKind::Script, "script", since, true, WireAsk::Write, &changes);
+    RosterSetFrom(server.roster, server.script, "the server");
     // A script finds the line held: it waits for it, paused.
     if (server.script != RosterNobody && !RosterWrites(server.roster, server.script) &&
         server.hooks.scriptWrites != nullptr) {
@@ -778,10 +835,13 @@ uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name,
     // As an attached client: the first with the right to write gets a free line.
     uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, WireAsk::Write, &changes);
     if (id == RosterNobody) return id;
+    RosterSetFrom(server.roster, id, name);  // a page's or port client's name is where it is
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
     Tell(server, changes);
     return id;
 }
+
+void ServeMemberInput(Server& server, uint16_t id) { RosterInput(server.roster, id, int64_t(time(nullptr))); }
 
 void ServePageLeaves(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
@@ -803,6 +863,7 @@ bool ServePageTakes(Server& server, uint16_t id) {
     RoleChanges changes;
     if (m == nullptr || m->kind != WireClientKind::Browser || !RosterTake(server.roster, id, &changes))
         return false;
+    RosterInput(server.roster, id, int64_t(time(nullptr)));
     Log(server, "serve: %s took the line", m->name);
     Tell(server, changes);
     return true;

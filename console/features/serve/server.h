@@ -25,6 +25,8 @@
 //
 // The writer's bytes and controls go to the console through ServeHooks; a
 // watcher's are refused with a notice that says how to take the line.
+// The line's state (its settings in force, whether it is there) follows
+// the welcome, and goes to every client as it changes (ServeLineState).
 // Every change of role is told to the client concerned (with who caused
 // it) and the roster to everyone. A script on the server is a member of its
 // own kind (ServeScriptBegins).
@@ -76,8 +78,10 @@ struct ServeHooks {
     // Typed (its user's typing, for the line's maps and bit 7), TypedText
     // (a text file's, for its bit 7) or Data (exact bytes).
     unsigned (*send)(void* user, const uint8_t* bytes, unsigned count, WireType type);
-    // The writer's control; a refusal's reason in `problem`.
-    ControlResult (*control)(void* user, const WireControlMessage& control, char* problem, unsigned capacity);
+    // The writer's control (`member`: its id in the roster); a refusal's
+    // reason in `problem`.
+    ControlResult (*control)(void* user, const WireControlMessage& control, uint16_t member, char* problem,
+                             unsigned capacity);
     // One line for the server's log (a connect, a refusal, a drop).
     void (*say)(void* user, const char* text);
     // The script's role changed: false pauses it, true resumes it.
@@ -96,7 +100,8 @@ struct ServeClient {
     int64_t since = 0;    // when it was accepted
     bool silent = false;  // Hello: it has sent nothing yet
     uint16_t id = RosterNobody;
-    bool toldWatching = false;  // a watcher's keys were refused once with the notice
+    char from[RosterNameCapacity] = "";  // "uid 1000" or the TCP address, for W
+    bool toldWatching = false;           // a watcher's keys were refused once with the notice
     std::unique_ptr<WireDecoder> decoder;
     ShareBuffer backlog;                 // the line's bytes, after the snapshot
     std::unique_ptr<uint8_t[]> staging;  // the snapshot's messages not yet sent
@@ -124,6 +129,7 @@ struct Server {
     unsigned gathered = 0;
     bool sendNow = false;         // a message of the server's own waits: no gathering
     int64_t sendDue = INT64_MAX;  // when gathered bytes go
+    WireLineState line = {};      // told each client after its welcome, and to all as it changes
     // Members that are not this socket's clients (browser pages): told of
     // their role changes here, with the name of who caused each ("" none).
     void* pagesUser = nullptr;
@@ -144,6 +150,10 @@ int64_t ServeDue(const Server& server);
 void ServeTimers(Server& server, int64_t now);
 void ServeReceived(Server& server, const uint8_t* bytes, unsigned count);
 
+// The line's settings, presence or writer's change: told to every client
+// (each new one gets it after its welcome).
+void ServeLineState(Server& server, const WireLineState& state);
+
 // A script on the server starts or ends: it writes unless a client holds the
 // line (it is then paused until the line comes back).
 void ServeScriptBegins(Server& server, int64_t since);
@@ -158,6 +168,9 @@ void ServePageLeaves(Server& server, uint16_t id);
 uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
                           bool mayWrite);
 void ServeMemberLeaves(Server& server, uint16_t id);
+// A member that is not this socket's client sent something of its own:
+// its idle time starts again.
+void ServeMemberInput(Server& server, uint16_t id);
 // The page takes the line as a client's Take does. False: it may only watch.
 bool ServePageTakes(Server& server, uint16_t id);
 // Attached clients, raw watchers too.

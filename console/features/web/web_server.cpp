@@ -67,6 +67,14 @@ void Say(Web& web, const char* text) {
     if (web.hooks.say != nullptr) web.hooks.say(web.hooks.user, text);
 }
 
+// A refusal, with the address it came from.
+void SayRefused(Web& web, struct lws* wsi, const char* what) {
+    char address[64] = "", text[256];
+    lws_get_peer_simple(wsi, address, sizeof address);
+    std::snprintf(text, sizeof text, "web: %s from %s was refused", what, address[0] != '\0' ? address : "?");
+    Say(web, text);
+}
+
 // A header's value, or "" when absent or too long.
 void Header(struct lws* wsi, enum lws_token_indexes which, char* out, int capacity) {
     if (lws_hdr_total_length(wsi, which) >= capacity || lws_hdr_copy(wsi, out, capacity, which) < 0)
@@ -181,7 +189,7 @@ int Login(Web& web, struct lws* wsi, HttpState* state) {
     char token[WebTokenCapacity];
     if (state->bodyTooLong || !WebFormToken(state->body, state->bodyLength, token, sizeof token) ||
         !WebTokenMatches(web.token, token, unsigned(std::strlen(token)))) {
-        Say(web, "web: a login with a wrong or missing token was refused");
+        SayRefused(web, wsi, "a login with a wrong or missing token");
         // Answered in a second (a timer, never a wait), so guessing is slow.
         lws_set_timer_usecs(wsi, WrongTokenMicroseconds);
         return 0;
@@ -203,7 +211,7 @@ int AnswerAfterBody(Web& web, struct lws* wsi, HttpState* state) {
         case Verdict::WrongHost: return AnswerText(wsi, 421, "not a name of this server\n");
         case Verdict::NotAllowed: return AnswerText(wsi, 405, "only /login takes a form\n");
         case Verdict::Foreign:
-            Say(web, "web: a login from another site was refused");
+            SayRefused(web, wsi, "a login from another site");
             return AnswerText(wsi, 403, "a login from another site\n");
         case Verdict::Login: break;
     }
@@ -230,7 +238,7 @@ int Http(Web& web, struct lws* wsi, HttpState* state, const char* path) {
     }
     SetWaiting(web, wsi, false);
     if (!hostAllowed) {
-        Say(web, "web: a request for a name this server was not given was refused");
+        SayRefused(web, wsi, "a request for a name this server was not given");
         return AnswerText(wsi, 421, "not a name of this server\n");
     }
     switch (ClassifyWebPath(path)) {
@@ -317,22 +325,22 @@ int PageIndex(const Web& web, const struct lws* wsi) {
 int Filter(Web& web, struct lws* wsi) {
     SetWaiting(web, wsi, true);  // a refusal leaves it waiting for another request
     if (!HostAllowed(web, wsi)) {
-        Say(web, "web: a page for a name this server was not given was refused");
+        SayRefused(web, wsi, "a page for a name this server was not given");
         lws_return_http_status(wsi, 421, "not a name of this server");
         return 1;
     }
     if (web.pages >= WebMaxPages) {
-        Say(web, "web: a page was refused: all 16 places are taken");
+        SayRefused(web, wsi, "a page (all 16 places are taken)");
         lws_return_http_status(wsi, HTTP_STATUS_SERVICE_UNAVAILABLE, "all 16 places are taken");
         return 1;
     }
     if (!FromOurPage(web, wsi)) {
-        Say(web, "web: a page from another origin was refused");
+        SayRefused(web, wsi, "a page of another origin");
         lws_return_http_status(wsi, HTTP_STATUS_FORBIDDEN, "foreign origin");
         return 1;
     }
     if (!web.settings.openWatch && !HasSession(web, wsi)) {
-        Say(web, "web: a page without a session was refused");
+        SayRefused(web, wsi, "a page without a session");
         lws_return_http_status(wsi, HTTP_STATUS_FORBIDDEN, "log in first");
         return 1;
     }

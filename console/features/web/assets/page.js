@@ -39,7 +39,7 @@ function showWhy(text) {
   $("why").hidden = !text;
 }
 
-let status = {role: "watching", line: "", speed: "", who: "", log: false};
+let status = {role: "", line: "", speed: "", who: "", log: false};  // nothing until the server says
 function drawStatus() {
   $("role").textContent = status.role;
   $("line").textContent = status.line;
@@ -160,11 +160,20 @@ async function explain() {
   try {
     const s = await loginState();
     if (s.full) showWhy("The server has all 16 pages it takes open: try again later.");
-    else if (!s.session && !s.openWatch) { showWhy("Log in with the share token."); $("login").hidden = false; }
+    else if (!s.session && !s.openWatch) loggedOut();
     else showWhy("The server refused the connection.");
   } catch (e) {
     showWhy("The server cannot be reached.");
   }
+}
+
+// No session where one is needed: the page shows nothing of the line, and
+// says so, rather than an empty screen that looks like a quiet one.
+function loggedOut() {
+  status.role = "not logged in";
+  drawStatus();
+  showWhy("Log in with the share token to see the line.");
+  $("login").hidden = false;
 }
 
 async function start() {
@@ -188,7 +197,7 @@ async function start() {
   }
   const s = await loginState().catch(() => null);
   if (s === null) { showWhy("The server cannot be reached."); return; }
-  if (!s.session && !s.openWatch) { $("login").hidden = false; showWhy(""); return; }
+  if (!s.session && !s.openWatch) { loggedOut(); return; }
   if (s.full) { showWhy("The server has all 16 pages it takes open: try again later."); return; }
   if (!s.session) $("login").hidden = false;  // watching; a login lets this page write
   $("terminal").focus();
