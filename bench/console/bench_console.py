@@ -591,6 +591,31 @@ def port_figures(binary, folder, mebibytes=16, runs=3):
           f' {spread(replay, 2)} ms (goal under 50)')
 
 
+def replay_rate(binary, recording, size):
+    """MB/s of --replay drawing the whole recording (its received bytes SIZE)."""
+    start = time.monotonic()
+    subprocess.run([binary, '--replay', recording, '--batch'], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=600)
+    return size / (time.monotonic() - start) / 1e6
+
+
+def recording_figures(binary, folder, data, runs):
+    """Receive to screen with --record on beside off, and the replay of that
+    recording at full speed beside receive to screen of the same bytes."""
+    off, on, replay, sizes = [], [], [], []
+    recording = f'{folder}/flood.bvrec'
+    for _ in range(runs):
+        off.append(flood_program(binary, folder, data)[0])
+        on.append(flood_program(binary, folder, data, extra=('--record', recording))[0])
+        sizes.append(os.path.getsize(recording))
+        replay.append(replay_rate(binary, recording, len(data)))
+    print(f'receive to screen with --record: {spread(on)} MB/s  without {spread(off)} MB/s'
+          f'  ratio {ratio(on, off):.2f} (goal 0.9 or more);'
+          f' the recording {statistics.median(sizes) / len(data):.3f} x the bytes received (goal 1.1 at most)')
+    print(f'replay of that recording at full speed: {spread(replay)} MB/s'
+          f'  receive to screen {spread(off)} MB/s  ratio {ratio(replay, off):.2f} (goal 0.8 or more)')
+
+
 def served_memory(binary, folder, cycles=3000):
     """The server's VmRSS (KiB) with 10,000 rows of history: after a first
     100 connects, and after CYCLES more (attached, gone mid-snapshot, raw,
@@ -1118,6 +1143,7 @@ def main():
             print(f'  {name:10s}: {spread(rates)} MB/s  floor {spread(floors)} MB/s  ratio {ratio(rates, floors):.2f}'
                   f'  terminal bytes per received byte {statistics.median(per_byte):.4f}')
         scrolling = mixes(size)['scrolling']
+        recording_figures(args.program, folder, scrolling, runs)
         local, floor, remote = [], [], []
         for _ in range(runs):
             local.append(flood_program(args.program, folder, scrolling)[0])
