@@ -12,6 +12,7 @@
 #include "console/program/stamps.h"
 #include "console/rules/hex_view.h"
 #include "console/rules/line_maps.h"
+#include "console/program/recorded.h"
 #include "console/program/served.h"
 #include "core/screen.h"
 
@@ -422,6 +423,13 @@ const MenuEntry Entries[] = {
      false},
     {MenuLevel::Top, 'g', "take", "take or give back the line", Run<TakeTheLine>, MenuLevel::Closed, true},
     {MenuLevel::Top, 'W', "who", "who is attached, since when", Run<ListAttached>, MenuLevel::Closed, false},
+    {MenuLevel::Top, ' ', "pause", "replay: pause or go on", Run<ReplayPause>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '<', "back", "replay: back 10 s (or Left)", Run<ReplayBack>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '>', "on", "replay: on 10 s (or Right)", Run<ReplayForward>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '[', "mark-", "replay: the mark before", Run<ReplayPreviousMark>, MenuLevel::Closed,
+     false},
+    {MenuLevel::Top, ']', "mark+", "replay: the next mark", Run<ReplayNextMark>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'j', "jump", "replay: go to a time", Run<AskForReplayTime>, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", Run<ShowHelp>, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", Run<SendRawFile>, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", Run<SendBinaryFile>, MenuLevel::Closed, false},
@@ -467,6 +475,10 @@ Reaction PromptAnswered(Console& c) {
         NewMaps(c, c.ui.prompt.text);  // empty: none
         return Nothing;
     }
+    if (purpose == PromptPurpose::ReplayTime) {
+        if (c.ui.prompt.text[0] != '\0') ReplayTimeAnswered(c, c.ui.prompt.text);
+        return Nothing;
+    }
     if (c.ui.prompt.text[0] == '\0') {
         c.features.transfers.pendingSend = SendState::Idle;
         c.features.transfers.pendingCapture = ReceiveMode::Off;
@@ -484,7 +496,8 @@ Reaction PromptAnswered(Console& c) {
         case PromptPurpose::ProtocolName: ProtocolNamed(c); break;
         case PromptPurpose::ScriptName: RunScriptFile(c, c.ui.prompt.text); break;
         case PromptPurpose::HexBytes: SendHexBytes(c, c.ui.prompt.text); break;
-        case PromptPurpose::Maps: break;
+        case PromptPurpose::Maps:
+        case PromptPurpose::ReplayTime: break;
         case PromptPurpose::None: break;
     }
     return Nothing;

@@ -46,6 +46,7 @@
 #include "console/screen/receive.h"
 #include "console/features/receive_sinks.h"
 #include "console/features/recorder.h"
+#include "console/features/replay_line.h"
 #include "console/rules/schedule.h"
 #include "console/rules/script_state.h"
 #include "console/features/share.h"
@@ -72,7 +73,8 @@ enum class PromptPurpose : uint8_t {
     ProtocolName,
     ScriptName,
     HexBytes,
-    Maps
+    Maps,
+    ReplayTime
 };
 
 const unsigned ReadBlockSize = 16384;
@@ -86,6 +88,7 @@ struct LinkPart {
     LineControls controls;  // in force now, live changes included; DTR and RTS's one record
     std::unique_ptr<Line> line;
     AttachLine* attached = nullptr;  // --attach: the line, as a served line's client
+    ReplayLine* replay = nullptr;    // --replay: the line, a recording played back
     LinkState state = LinkState::Down;
     bool everOpened = false;  // "waiting for" before, "disconnected" after
     int64_t retryAt = NoDeadline;

@@ -198,10 +198,7 @@ int main(int argc, char** argv) {
     Console& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
     if (c.options.castPath[0] != '\0') return ExportCast(c);
-    if (c.options.replayPath[0] != '\0') {
-        if (!c.options.batch) return UsageError("--replay shows the screen at --at: give --batch too");
-        return ReplayRecording(c);
-    }
+    if (c.options.replayPath[0] != '\0' && c.options.batch) return ReplayRecording(c);
     // A served line outlives its device: one absent at boot is waited for, not a restart loop.
     if (c.options.serve && c.options.reconnect) c.options.waitForDevice = true;
     const char* word = commandLine.positionalCount > 0 ? commandLine.positional[0] : nullptr;
@@ -238,13 +235,16 @@ int main(int argc, char** argv) {
     c.style.hex = c.options.hex;
     c.pump.SetLineDelay(c.options.lineDelay);
     c.link.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
-    if (c.options.attach[0] != '\0') {
+    if (c.options.replayPath[0] != '\0') {
+        MakeReplayLine(c);
+    } else if (c.options.attach[0] != '\0') {
         if (!MakeAttachLine(c, message, sizeof message)) return UsageError(message);
     } else {
         c.link.line = MakeLine(c.options.device, message, sizeof message);
     }
     if (!c.link.line) return UsageError(message);  // a network address that cannot be one
     OpenResult opened = OpenAtStart(c, message, sizeof message);
+    ReplayOpened(c);
     bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
                 (opened == OpenResult::Missing &&
                  (c.options.waitForDevice || c.options.autoConnect != AutoConnect::Off));

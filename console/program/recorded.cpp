@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 
 #include "console/program/console.h"
 #include "console/program/send.h"
+#include "console/program/prompt.h"
 #include "console/program/served.h"
 #include "console/rules/cast.h"
 #include "core/screen.h"
@@ -262,4 +264,129 @@ int ExportCast(Console& c) {
     SayWhereItStopped("--export-cast", path, read, offset, last);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+bool MakeReplayLine(Console& c) {
+    std::unique_ptr<ReplayLine> line(new ReplayLine(c.options.replayPath, c.options.replaySpeed));
+    c.link.replay = line.get();
+    c.link.line = std::move(line);
+    std::snprintf(c.options.device, sizeof c.options.device, "%.*s", int(sizeof c.options.device - 1),
+                  c.link.line->Name());
+    return true;
+}
+
+void ReplayOpened(Console& c) {
+    if (c.link.replay == nullptr) return;
+    const RecordingHeader& header = c.link.replay->Header();
+    c.style.maps = header.maps;
+    c.ansi.hide = header.ansiHidden;
+    c.options.sevenBit = header.sevenBit;
+    c.chain.screen.answers = false;  // nobody hears a recording's answers
+}
+
+namespace {
+
+bool Replaying(Console& c) {
+    if (c.link.replay != nullptr) return true;
+    Say(c.notice, "only a replay (--replay) has a time to move in");
+    return false;
+}
+
+// That moment's screen and history, drawn afresh from the start.
+void Seek(Console& c, uint64_t time) {
+    ReplayLine& replay = *c.link.replay;
+    replay.SeekTo(time);
+    ResetScreen();
+    c.ui.history.Allocate(c.ui.history.Capacity());
+    c.ui.view.open = false;
+    c.ansi.stage = AnsiFilter::Stage::Ground;  // a stream from its start
+    c.ansi.follow = AnsiFilter::Follow::Normal;
+    c.ansi.intermediates = false;
+    c.ansi.heldCount = 0;
+    unsigned long long offset = replay.FirstEvent();
+    uint64_t clock = 0;
+    RecordEvent event;
+    struct timespec arrived = {};
+    while (replay.RecordedUntil(&offset, &clock, &event))
+        ReceiveBlock(c.chain, event.payload, event.length, arrived);
+    c.ui.redraw = true;
+    Say(c.notice, "replay at %.1f s of %.1f s", double(replay.Position()) / 1e6,
+        double(replay.Length()) / 1e6);
+}
+
+const uint64_t Step = 10000000;  // 10 s
+
+}  // namespace
+
+Reaction ReplayPause(Console& c, int64_t) {
+    if (!Replaying(c)) return Nothing;
+    c.link.replay->Pause(!c.link.replay->Paused());
+    Say(c.notice, "replay %s at %.1f s", c.link.replay->Paused() ? "paused" : "goes on",
+        double(c.link.replay->Position()) / 1e6);
+    return Nothing;
+}
+
+Reaction ReplayBack(Console& c, int64_t) {
+    if (!Replaying(c)) return Nothing;
+    uint64_t at = c.link.replay->Position();
+    Seek(c, at > Step ? at - Step : 0);
+    return Nothing;
+}
+
+Reaction ReplayForward(Console& c, int64_t) {
+    if (!Replaying(c)) return Nothing;
+    Seek(c, c.link.replay->Position() + Step);
+    return Nothing;
+}
+
+Reaction ReplayPreviousMark(Console& c, int64_t) {
+    if (!Replaying(c)) return Nothing;
+    uint64_t at = c.link.replay->Position();
+    const std::vector<uint64_t>& marks = c.link.replay->Marks();
+    // Just after a mark, the one before it: a second's grace to step back past it.
+    for (size_t i = marks.size(); i-- > 0;) {
+        if (marks[i] + 1000000 < at) {
+            Seek(c, marks[i]);
+            return Nothing;
+        }
+    }
+    Say(c.notice, "no mark before %.1f s", double(at) / 1e6);
+    return Nothing;
+}
+
+Reaction ReplayNextMark(Console& c, int64_t) {
+    if (!Replaying(c)) return Nothing;
+    uint64_t at = c.link.replay->Position();
+    for (uint64_t mark : c.link.replay->Marks()) {
+        if (mark > at) {
+            Seek(c, mark);
+            return Nothing;
+        }
+    }
+    Say(c.notice, "no mark after %.1f s", double(at) / 1e6);
+    return Nothing;
+}
+
+Reaction AskForReplayTime(Console& c, int64_t) {
+    if (!Replaying(c)) return Nothing;
+    OpenPrompt(c.ui.prompt, "replay: go to seconds", "");
+    c.ui.promptFor = PromptPurpose::ReplayTime;
+    return Nothing;
+}
+
+void ReplayTimeAnswered(Console& c, const char* text) {
+    char* end = nullptr;
+    double seconds = std::strtod(text, &end);
+    if (c.link.replay == nullptr || end == text || *end != '\0' || !(seconds >= 0)) {
+        Say(c.notice, "replay: give seconds from the start, such as 12.5");
+        return;
+    }
+    Seek(c, uint64_t(seconds * 1e6));
+}
+
+bool ReplayStatus(const Console& c, char* text, unsigned capacity) {
+    if (c.link.replay == nullptr) return false;
+    std::snprintf(text, capacity, "replay %.1f/%.1f s%s", double(c.link.replay->Position()) / 1e6,
+                  double(c.link.replay->Length()) / 1e6, c.link.replay->Paused() ? " paused" : "");
+    return true;
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "console/rules/reaction.h"
 #include "console/rules/recording.h"
 
 struct Console;
@@ -32,5 +33,21 @@ int ReplayRecording(Console& console);
 // --export-cast: the recording as an asciicast on standard output, the
 // screen drawn with xterm sequences after each burst, marks as markers.
 int ExportCast(Console& console);
+
+// The interactive replay (--replay without --batch): the console's line is
+// a ReplayLine. Menu commands: pause or go on, back or on 10 s, the previous
+// or next mark, a time asked for. A seek draws that moment's screen afresh
+// from the recording's start, then plays on from there.
+bool MakeReplayLine(Console& console);
+void ReplayOpened(Console& console);
+Reaction ReplayPause(Console& console, int64_t now);
+Reaction ReplayBack(Console& console, int64_t now);
+Reaction ReplayForward(Console& console, int64_t now);
+Reaction ReplayPreviousMark(Console& console, int64_t now);
+Reaction ReplayNextMark(Console& console, int64_t now);
+Reaction AskForReplayTime(Console& console, int64_t now);
+void ReplayTimeAnswered(Console& console, const char* text);
+// "replay 12.3/60.0 s, paused" for the status line; false when not a replay.
+bool ReplayStatus(const Console& console, char* text, unsigned capacity);
 
 #endif

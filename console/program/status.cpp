@@ -1,5 +1,6 @@
 #include "console/program/status.h"
 #include "console/line/clock.h"
+#include "console/program/recorded.h"
 #include "console/program/served.h"
 
 #include <cstdarg>
@@ -99,6 +100,7 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
     }
     char attached[384];
     if (AttachedStatus(c, attached, sizeof attached)) Add(text, capacity, " %s |", attached);
+    if (ReplayStatus(c, attached, sizeof attached)) Add(text, capacity, " %s |", attached);
     if (ScriptRunning(c.features.script)) {
         const char* slash = std::strrchr(c.features.script.name, '/');
         Add(text, capacity, " script %s |", slash != nullptr ? slash + 1 : c.features.script.name);

@@ -61,10 +61,13 @@ MenuStep MenuKey(MenuLevel& level, uint8_t prefixKey, const TranslatedKey& key, 
         return {MenuStepKind::Opened, nullptr};
     }
     if (isPrefix && level == MenuLevel::Top) return Close(level, MenuStepKind::SendPrefix);
-    if (key.action != KeyAction::Byte || key.byte == 0 || key.byte >= 0x80) {
+    // Left and Right are the replay's steps back and on, as < and >.
+    bool arrow =
+        key.action == KeyAction::Sequence && (key.key == TerminalKey::Left || key.key == TerminalKey::Right);
+    if (!arrow && (key.action != KeyAction::Byte || key.byte == 0 || key.byte >= 0x80)) {
         return Close(level, MenuStepKind::Cancelled);
     }
-    char letter = char(key.byte);
+    char letter = arrow ? (key.key == TerminalKey::Left ? '<' : '>') : char(key.byte);
     const MenuEntry* entry = Find(table, level, letter);
     if (entry == nullptr) entry = Find(table, level, OtherCase(letter));
     if (entry == nullptr) return Close(level, MenuStepKind::Cancelled);

@@ -118,6 +118,14 @@ const char* SetRecord(ConsoleOptions& o, const char* value) {
 const char* SetReplay(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.replayPath, PathCapacity) ? nullptr : "file name too long";
 }
+const char* SetReplaySpeed(ConsoleOptions& o, const char* value) {
+    char* end = nullptr;
+    double speed = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !(speed >= 0.01 && speed <= 10000))
+        return "give a pace from 0.01 to 10000";
+    o.replaySpeed = speed;
+    return nullptr;
+}
 const char* SetExportCast(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.castPath, PathCapacity) ? nullptr : "file name too long";
 }
@@ -419,6 +427,7 @@ const OptionSpec Specs[] = {
     {"replay", Kind::Value, "FILE", "show a recording instead of a line (with --at and --batch: one screen)",
      SetReplay},
     {"at", Kind::Value, "SECONDS", "with --replay: the screen at SECONDS from the start", SetReplayAt},
+    {"speed", Kind::Value, "X", "with --replay: X times as fast as it happened (default 1)", SetReplaySpeed},
     {"export-cast", Kind::Value, "FILE", "write a recording as an asciicast (v2) on standard output",
      SetExportCast},
     {"pulse", Kind::Value, "DTR=MS", "pulse DTR or RTS for MS when the line opens (repeatable): a reset",
@@ -515,6 +524,7 @@ void DefaultOptions(ConsoleOptions* options) {
     options->action = ProgramAction::Run;
     options->line = DefaultLineSettings;
     options->replayAt = -1;  // the end
+    options->replaySpeed = 1;
     FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
     options->prefixKey = DefaultPrefixKey;
     // Three wires and a Unix host are the usual first run: no flow

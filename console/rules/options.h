@@ -110,6 +110,7 @@ struct ConsoleOptions {
     char replayPath[PathCapacity];  // --replay: a recording instead of a line
     double replayAt;                // --at: seconds from the recording's start; < 0: the end
     char castPath[PathCapacity];    // --export-cast: a recording to write as an asciicast
+    double replaySpeed;             // --speed: the replay's pace (1: as it happened)
     PulseStep pulses[MaxPulses];    // at the first open, in order
     unsigned pulseCount;
 };

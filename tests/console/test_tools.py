@@ -123,6 +123,19 @@ def recording_events(path):
     return events
 
 
+def event(kind, delta, payload):
+    """One recorded event of line 0, framed as the format says."""
+    def varint(value):
+        out = bytearray()
+        while True:
+            out.append(value & 0x7f | (0x80 if value >> 7 else 0))
+            value >>= 7
+            if not value:
+                return bytes(out)
+    head = bytes([kind, 0]) + varint(delta) + varint(len(payload))
+    return head + bytes([(sum(head) & 0xff) ^ 0xa5]) + payload
+
+
 class Replay(unittest.TestCase):
     """A session recorded live, and the screen replayed at known moments:
     the same 24 rows the live screen showed then."""
@@ -196,3 +209,36 @@ class Replay(unittest.TestCase):
                                timeout=10)
         self.assertEqual(shown.returncode, 2)
         self.assertIn('later version', shown.stderr)
+
+    def test_an_interactive_replay_pauses_steps_and_goes_to_marks_and_times(self):
+        s = ConsoleSession(start=False)
+        self.addCleanup(s.close)
+        record = Path(s.folder) / 'timed.bvrec'
+        # A screen a second, marks at 5 s and 17 s (a microsecond after theirs).
+        events = b''.join(event(1, 0 if n == 0 else 10**6 - (1 if n - 1 in (5, 17) else 0),
+                                b'\x1bH\x1bJsecond %d\r\n' % n) +
+                          (event(8, 1, b'mark at %d' % n) if n in (5, 17) else b'') for n in range(31))
+        record.write_bytes(b'brisvane recording 1\nprogram brisvane 2.4\nstarted 2026-12-08T10:00:00.000000Z\n'
+                           b'line line 9600,n,8,1 /dev/x\nreceive 0 ansi-hidden eight-bit\n\n' + events)
+        s.start(str(record), '--speed', '4', cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None,
+                first='--replay')
+        wait_for(lambda: s.row(0).startswith('second 4'), what='the replay to play at four times')
+        s.keys('C-a', 'Space')
+        s.wait_status('paused')
+        paused = s.row(0)
+        time.sleep(1)
+        self.assertEqual(s.row(0), paused)  # nothing plays while paused
+        s.keys('C-a', 'Right')
+        wait_for(lambda: s.row(0).startswith('second 1'), what='ten seconds on')
+        s.keys('C-a', ']')
+        s.wait_row(0, 'second 17')
+        s.keys('C-a', '[')
+        s.wait_row(0, 'second 5')
+        s.keys('C-a', 'j')
+        s.type('25.5')
+        s.keys('Enter')
+        s.wait_row(0, 'second 25')
+        s.type('x')
+        s.wait_status('a replay: nothing is sent')
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
