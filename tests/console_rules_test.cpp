@@ -225,7 +225,7 @@ TEST(Profiles, DefaultThenProfileThenCommandLine) {
 TEST(Profiles, AFaultNamesTheFileAndLine) {
     for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
              {"[a]\nflow = rtscts\n\nflow = sideways\n", ":4: flow control is rtscts or none"},
-             {"[a]\nspeed = 9600\n", ":2: unknown option"},
+             {"[a]\nbaud = 9600\n", ":2: unknown option"},
              {"[a]\nwait = perhaps\n", ":2: expected yes or no"},
              {"[a]\njust words\n", ":2: not a 'key = value' line"},
              {"flow = none\n", ":1: 'flow' comes before any [section]"}}) {
