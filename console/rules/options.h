@@ -104,12 +104,14 @@ struct ConsoleOptions {
     bool stampSent;                                  // sent lines in the text log too
     uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
     char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
+    double markDeadlines[MaxMarkOptions];            // seconds from the open (TEXT@SECONDS); 0: none
     unsigned markCount;
     char marksJson[PathCapacity];   // empty: none
     char recordPath[PathCapacity];  // --record: the session's recording; empty: none
     char replayPath[PathCapacity];  // --replay: a recording instead of a line
     double replayAt;                // --at: seconds from the recording's start; < 0: the end
     char castPath[PathCapacity];    // --export-cast: a recording to write as an asciicast
+    char junitPath[PathCapacity];   // --junit: the tests' and deadlines' results; empty: none
     PulseStep pulses[MaxPulses];    // at the first open, in order
     unsigned pulseCount;
 };
