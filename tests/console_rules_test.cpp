@@ -175,6 +175,19 @@ TEST(CommandLine, PulsesAndMarksKeepTheirOrderAndOtherLinesAreRefused) {
         ParseArgs({"/dev/x", "--pulse", "DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1,DTR=1"}, &o));
     EXPECT_FALSE(ParseArgs({"/dev/x", "--timestamp-format", "12h"}, &o));
     EXPECT_FALSE(ParseArgs({"/dev/x", "--mark", ""}, &o));
+    // A deadline: the last @ and a number of seconds; a text ending in @ and
+    // digits takes one after it.
+    ASSERT_TRUE(ParseArgs({"/dev/x", "--mark", "Starting kernel@12s", "--mark", "root@board", "--mark",
+                           "user@10@1.5", "--mark", "a@b@"},
+                          &o));
+    EXPECT_EQ((std::vector<std::pair<std::string, double>>{{o.marks[0], o.markDeadlines[0]},
+                                                           {o.marks[1], o.markDeadlines[1]},
+                                                           {o.marks[2], o.markDeadlines[2]},
+                                                           {o.marks[3], o.markDeadlines[3]}}),
+              (std::vector<std::pair<std::string, double>>{
+                  {"Starting kernel", 12}, {"root@board", 0}, {"user@10", 1.5}, {"a@b@", 0}}));
+    for (const char* bad : {"@5s", "x@0", "x@2000000s"})
+        EXPECT_FALSE(ParseArgs({"/dev/x", "--mark", bad}, &o)) << bad;
 }
 
 // A profiles file in a fresh folder, read as main reads it.

@@ -10,6 +10,8 @@
 #include "console/program/line_controls.h"
 #include "console/screen/receive.h"
 #include "console/program/script.h"
+#include "console/program/tests.h"
+#include "console/rules/junit.h"
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "tests/support/fake_line.h"
@@ -177,6 +179,101 @@ TEST_F(Scripts, RequireFindsLuaModulesBesideTheScriptOnly) {
           "exit(require('helper').answer)\n");
     EXPECT_EQ(Run(1000), Quit) << c.notice.text;
     EXPECT_EQ(c.exitCode, 7) << c.notice.text;
+}
+
+// Each test(): passed, failed on an expect's timeout (which ends it) or on
+// an error; later tests still run, and the text each saw is its own.
+TEST_F(Scripts, TestsKeepTheirFailuresAndTextAndFailTheBatchRun) {
+    Console& c = *console;
+    c.features.batch.on = true;
+    c.front = BatchFrontEnd();
+    c.features.junit.classname = "board";
+    Start(
+        "assert(test('boots', function() expect('login:') end))\n"
+        "assert(not test('prompt', function() expect('# ', 50); send('not sent') end))\n"
+        "assert(not test('broken', function() error('on purpose') end))\n"
+        "assert(not pcall(test, 'outer', function() test('inner', function() end) end))\n");
+    Run(1000);
+    Host("U-Boot\r\nlogin:");
+    Run(1001);
+    Host("wrong\r\n");
+    Run(1002);
+    EXPECT_EQ(Run(1051), Quit);  // 50 ms after the match
+    EXPECT_EQ(c.exitCode, 1);    // the script returned, with tests failed
+    EXPECT_EQ(Queued(), "");
+    const std::vector<TestCase>& tests = c.features.script.tests;
+    ASSERT_EQ(tests.size(), 4u) << c.notice.text;
+    EXPECT_EQ(tests[0].classname + " " + tests[0].name, "board boots");
+    EXPECT_FALSE(tests[0].failed);
+    EXPECT_EQ(tests[0].output, "U-Boot\nlogin:");
+    EXPECT_EQ(tests[1].kind + ": " + tests[1].message, "timeout: expect '# ' timed out after 0.050 s");
+    EXPECT_EQ(tests[1].output, "wrong\n");
+    EXPECT_NE(tests[1].details.find("pattern: # \nwaited: 0.050 s\n"), std::string::npos) << tests[1].details;
+    EXPECT_NE(tests[1].details.find("screen:\nU-Boot\nlogin:wrong\n\n"), std::string::npos)
+        << tests[1].details;
+    EXPECT_EQ(tests[2].kind + ": " + tests[2].message,
+              "error: " + std::string(folder) + "/t.lua:3: on purpose");
+    EXPECT_EQ(tests[3].message.substr(tests[3].message.size() - 38),
+              "test: a test cannot run inside another");
+
+    // exit() inside a test gives its code; the test is closed at the end.
+    Start("test('left', function() exit(0) end)\ntest('never', function() end)\n");
+    EXPECT_EQ(Run(2000), Quit);
+    EXPECT_EQ(c.exitCode, 0);
+    Start("test('left', function() exit(4) end)\n");
+    EXPECT_EQ(Run(3000), Quit);
+    char problem[200];
+    ASSERT_TRUE(FinishTests(c, problem, sizeof problem));
+    ASSERT_EQ(c.features.script.tests.size(), 1u);
+    EXPECT_EQ(c.features.script.tests[0].message, "the script left with exit(4)");
+}
+
+TEST(Junit, EscapedCountedAndValidXml) {
+    TestSuite suite;
+    suite.name = "boot.lua";
+    suite.timestamp = "2026-12-08T11:40:00";
+    suite.milliseconds = 12345;
+    TestCase passed;
+    passed.classname = "/dev/ttyUSB0";
+    passed.name = "a <b> & \"c\" 'd'\n";
+    passed.milliseconds = 7;
+    TestCase failed = passed;
+    failed.name = "bad";
+    failed.milliseconds = 61001;
+    failed.failed = true;
+    failed.kind = "timeout";
+    failed.message = "expect '#' timed out\tafter\r";
+    failed.details = "pattern: #\nscreen:\n]]> row";
+    // A control byte, bytes that are not UTF-8 (a stray continuation, an
+    // overlong NUL, a surrogate, a cut sequence), UTF-8 kept, DEL.
+    failed.output = std::string("\x1b[1m\x00ok\x80 \xc0\x80 \xed\xa0\x80 \xc3\xa9 \x7f \xe2\x82", 23);
+    suite.cases = {passed, failed};
+    std::string xml = JunitDocument(suite);
+    EXPECT_EQ(xml.substr(0, 39), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    EXPECT_NE(xml.find("<testsuites name=\"boot.lua\" tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"0\" "
+                       "time=\"12.345\">"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"0\" time=\"12.345\" "
+                       "timestamp=\"2026-12-08T11:40:00\">"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<testcase classname=\"/dev/ttyUSB0\" name=\"a &lt;b&gt; &amp; &quot;c&quot; "
+                       "&apos;d&apos;&#10;\" "
+                       "time=\"0.007\"/>"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("name=\"bad\" time=\"61.001\">\n      <failure message=\"expect &apos;#&apos; timed "
+                       "out&#9;after&#13;\" type=\"timeout\">pattern: #\nscreen:\n]]&gt; row</failure>\n"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<system-out>\xe2\x90\x9b[1m\xe2\x90\x80ok\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd "
+                       "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd \xc3\xa9 \xe2\x90\xa1 "
+                       "\xef\xbf\xbd\xef\xbf\xbd</system-out>"),
+              std::string::npos)
+        << xml;
+    std::string end = "</system-out>\n    </testcase>\n  </testsuite>\n</testsuites>\n";
+    EXPECT_EQ(xml.substr(xml.size() - end.size()), end);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ void JsonString(FILE* out, const char* text) {
 
 }  // namespace
 
-bool AddMark(Marks& marks, const char* pattern) {
+bool AddMark(Marks& marks, const char* pattern, double deadline) {
     size_t length = std::strlen(pattern);
     if (length == 0 || length >= MarkTextCapacity || marks.count == MaxMarks) return false;
     Mark& mark = marks.marks[marks.count++];
@@ -81,6 +81,7 @@ bool AddMark(Marks& marks, const char* pattern) {
     std::memcpy(mark.name, pattern, length + 1);
     std::memcpy(mark.pattern, pattern, length + 1);
     mark.length = unsigned(length);
+    mark.deadline = deadline;
     ++marks.pending;
     return true;
 }
@@ -121,11 +122,13 @@ void FormatLastMark(const Marks& marks, char* text, unsigned capacity) {
 void PrintMarks(const Marks& marks, FILE* out) {
     for (unsigned i = 0; i < marks.count; ++i) {
         const Mark& mark = marks.marks[i];
+        char late[48] = "";
+        if (MarkMissed(mark)) std::snprintf(late, sizeof late, ", late: due by %g s", mark.deadline);
         if (mark.reached) {
-            std::fprintf(out, "brisvane: mark '%s' %.3f s (+%.3f s)\n", mark.name, mark.seconds,
-                         mark.sincePrevious);
+            std::fprintf(out, "brisvane: mark '%s' %.3f s (+%.3f s)%s\n", mark.name, mark.seconds,
+                         mark.sincePrevious, late);
         } else {
-            std::fprintf(out, "brisvane: mark '%s' not reached\n", mark.name);
+            std::fprintf(out, "brisvane: mark '%s' not reached%s\n", mark.name, late);
         }
     }
 }

@@ -25,6 +25,7 @@ struct Mark {
     bool reached;
     double seconds;        // since the line opened
     double sincePrevious;  // since the mark reached before it (or the open)
+    double deadline;       // seconds since the open it is due by; 0: none
 };
 
 struct Marks {
@@ -36,8 +37,13 @@ struct Marks {
     int last = -1;  // the mark reached last
 };
 
-// A pattern to look for; false when it is empty, too long or there is no room.
-bool AddMark(Marks& marks, const char* pattern);
+// A pattern to look for, due by `deadline` seconds (0: whenever); false
+// when it is empty, too long or there is no room.
+bool AddMark(Marks& marks, const char* pattern, double deadline = 0);
+// A mark with a deadline that was reached after it, or not yet.
+inline bool MarkMissed(const Mark& mark) {
+    return mark.deadline > 0 && (!mark.reached || mark.seconds > mark.deadline);
+}
 // The line opened at `at`: the clock starts (the first time only).
 void StartMarks(Marks& marks, const struct timespec& at);
 // Text received at `arrived` (MatchPending: while some pattern waits).
@@ -50,7 +56,8 @@ bool ReachMark(Marks& marks, const char* name, const struct timespec& at);
 
 // "login 12.345 s" for the status line; empty before the first mark.
 void FormatLastMark(const Marks& marks, char* text, unsigned capacity);
-// One line a mark: "mark 'login:' 12.345 s (+3.210 s)" or "... not reached".
+// One line a mark: "mark 'login:' 12.345 s (+3.210 s)" or "... not reached",
+// and "late: due by 10 s" after a missed deadline.
 void PrintMarks(const Marks& marks, FILE* out);
 // [{"name": ..., "pattern": ..., "seconds": ..., "since_previous": ...}],
 // null times for a mark not reached. False with `problem` when the file

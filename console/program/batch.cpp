@@ -9,6 +9,7 @@
 
 #include "console/program/console.h"
 #include "console/program/send.h"
+#include "console/program/tests.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ Reaction BatchDue(Console& c, int64_t now) {
     }
     // With a script, the script's end ends the run.
     if (LingerStarts(c)) c.features.batch.endsAt = now + c.options.lingerMilliseconds;
-    return now >= c.features.batch.endsAt ? Leave(c, 0) : Nothing;
+    return now >= c.features.batch.endsAt ? Leave(c, ChecksFailed(c) ? 1 : 0) : Nothing;
 }
 
 int64_t BatchDeadline(const Console& c) {

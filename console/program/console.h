@@ -32,6 +32,7 @@
 #include "console/screen/terminal_keys.h"
 #include "console/line/device_watch.h"
 #include "console/line/line.h"
+#include "console/features/junit_file.h"
 #include "console/features/log.h"
 #include "console/features/marks.h"
 #include "console/features/mdns/advertise.h"
@@ -161,6 +162,7 @@ struct FeaturesPart {
     std::unique_ptr<Web> web;    // --web: browser pages, when serving
     Advertiser mdns;             // a served line's services on the network
     Script script;
+    JunitFile junit;  // --junit: written at exit
     Batch batch;
 };
 

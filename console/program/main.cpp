@@ -7,7 +7,8 @@
 // profiles file, a first word that names no profile and no device, a log
 // or profiles file that is not a regular file), 128 + N
 // after a terminating signal N; a script's exit(code) gives its code,
-// --timeout 124.
+// --timeout 124. In batch mode a failed test() or a mark's missed deadline
+// makes an otherwise clean end 1 (tests.h).
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -33,6 +34,7 @@
 #include "console/program/served.h"
 #include "console/program/signals.h"
 #include "console/program/stamps.h"
+#include "console/program/tests.h"
 #include "console/screen/terminal_check.h"
 #include "console/program/web_pages.h"
 #include "core/screen.h"
@@ -226,6 +228,14 @@ int main(int argc, char** argv) {
     if (logs == PlainFile::Failed) return Fail(message);
     if (logs != PlainFile::Opened) return UsageError(message);
     if (!StartStamps(c, message, sizeof message)) return UsageError(message);
+    if (c.options.junitPath[0] != '\0') {
+        if (!c.options.batch) return UsageError("--junit writes a batch run's results: give --batch too");
+        const char* line = profile != nullptr            ? profile
+                           : c.options.device[0] != '\0' ? c.options.device
+                                                         : c.options.attach;
+        if (!OpenJunitFile(c.features.junit, c.options.junitPath, line, message, sizeof message))
+            return UsageError(message);
+    }
     bool recordUsage = false;
     if (!StartRecording(c, BRISVANE_VERSION, message, sizeof message, &recordUsage))
         return recordUsage ? UsageError(message) : Fail(message);
@@ -349,6 +359,7 @@ int main(int argc, char** argv) {
                      c.options.device[0] != '\0' ? c.options.device : c.link.line->Name());
     }
     if (!FinishStamps(c, closing, sizeof closing)) FailAtExit(c, closing);
+    if (!FinishTests(c, closing, sizeof closing)) FailAtExit(c, closing);
     if (c.options.stats) {
         char counters[256];
         FormatCounters(c.counters, MonotonicMilliseconds(), counters, sizeof counters);

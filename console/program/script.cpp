@@ -19,6 +19,7 @@ extern "C" {
 #include "console/program/line_controls.h"
 #include "console/program/send.h"
 #include "console/program/prompt.h"
+#include "console/program/tests.h"
 #include "core/screen.h"
 
 namespace {
@@ -43,7 +44,8 @@ end
 function expect(pattern, ms)
   if type(pattern) ~= "string" then error("expect: the pattern must be a string", 2) end
   if ms ~= nil and not finite(ms) then error("expect: the timeout is a number of milliseconds", 2) end
-  local deadline = ms and P.now() + ms
+  local began = P.now()
+  local deadline = ms and began + ms
   while true do
     local text = P.text()
     local found = {pcall(find, text, pattern)}
@@ -52,9 +54,22 @@ function expect(pattern, ms)
       P.consume(found[3])
       return sub(text, found[2], found[3]), unpack(found, 4)
     end
-    if deadline and P.now() >= deadline then return nil end
-    P.wait(deadline, true)
+    if deadline and P.now() >= deadline then
+      -- Inside a test a timeout fails it, and ends it here.
+      if P.expired(pattern, P.now() - began) then error("expect '" .. pattern .. "' timed out", 2) end
+      return nil
+    end
+    P.wait(deadline, true, pattern)
   end
+end
+function test(name, body)
+  if type(name) ~= "string" then error("test: give the test a name", 2) end
+  if type(body) ~= "function" then error("test: give the test a function to run", 2) end
+  if not P.begin(name) then error("test: a test cannot run inside another", 2) end
+  local ok, fault = pcall(body)
+  if not ok and type(fault) ~= "string" then fault = tostring(fault) end
+  P.finish(not ok and fault or nil)
+  return ok
 end
 local function put(text, raw, who)
   if type(text) == "number" then text = tostring(text) end
@@ -206,6 +221,13 @@ int Wait(lua_State* L) {
     s.resumeAt = deadline < 9e18 ? int64_t(deadline) : NoDeadline;  // NaN and the far future alike
     s.waitsForText = lua_toboolean(L, 2);
     s.seen = s.text.added;
+    const char* pattern = lua_tostring(L, 3);
+    if (pattern == nullptr) {
+        s.expecting.clear();
+    } else if (s.expecting != pattern) {
+        s.expecting = pattern;
+        s.expectingSince = MonotonicMilliseconds();
+    }
     return lua_yield(L, 0);
 }
 
@@ -228,7 +250,9 @@ int Text(lua_State* L) {
 
 int Consume(lua_State* L) {
     lua_Integer count = luaL_checkinteger(L, 1);
-    if (count > 0) ConsumeText(Owner(L).features.script.text, unsigned(count));
+    Script& s = Owner(L).features.script;
+    if (count > 0) ConsumeText(s.text, unsigned(count));
+    s.expecting.clear();  // it matched
     return 0;
 }
 
@@ -300,25 +324,34 @@ int Exit(lua_State* L) {
 int Row(lua_State* L) {
     lua_Integer n = luaL_checkinteger(L, 1);
     if (n < 1 || n > ScreenRows) return luaL_error(L, "no row %d", int(n));
-    const Cell* cells = &screen.cells[(n - 1) * ScreenColumns];
-    int length = ScreenColumns;
-    while (length > 0 && cells[length - 1] == BlankCell) --length;
-    char text[ScreenColumns * 3 + 1];
-    unsigned used = 0;
-    for (int i = 0; i < length; ++i) {
-        Cell cell = cells[i];
-        if (cell < 0x80) {
-            text[used++] = char(cell);
-        } else if (cell < 0x800) {
-            text[used++] = char(0xC0 | (cell >> 6));
-            text[used++] = char(0x80 | (cell & 0x3F));
-        } else {
-            text[used++] = char(0xE0 | (cell >> 12));
-            text[used++] = char(0x80 | ((cell >> 6) & 0x3F));
-            text[used++] = char(0x80 | (cell & 0x3F));
-        }
+    std::string text = ScreenRowText(int(n - 1));
+    lua_pushlstring(L, text.data(), text.size());
+    return 1;
+}
+
+// begin(name): false when a test runs already.
+int Begin(lua_State* L) {
+    lua_pushboolean(L, BeginTest(Owner(L), luaL_checkstring(L, 1)));
+    return 1;
+}
+
+// finish(fault or nil): the test's function returned or raised `fault`.
+int Finish(lua_State* L) {
+    EndTest(Owner(L), lua_tostring(L, 1));
+    return 0;
+}
+
+// expired(pattern, waited ms): an expect gave up; true inside a test.
+int Expired(lua_State* L) {
+    Console& c = Owner(L);
+    Script& s = c.features.script;
+    s.expecting.clear();
+    if (!s.testOpen) {
+        lua_pushboolean(L, false);
+        return 1;
     }
-    lua_pushlstring(L, text, used);
+    ExpectTimedOut(c, luaL_checkstring(L, 1), int64_t(luaL_checknumber(L, 2)));
+    lua_pushboolean(L, true);
     return 1;
 }
 
@@ -551,6 +584,9 @@ const luaL_Reg Primitives[] = {
     {"capture", StartCapture},
     {"captured", Captured},
     {"endcapture", EndScriptCapture},
+    {"begin", Begin},
+    {"finish", Finish},
+    {"expired", Expired},
     {nullptr, nullptr},
 };
 
@@ -637,6 +673,9 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     s.transfer = 0;
     s.transferFailed = false;
     ClearText(s.text);
+    s.expecting.clear();
+    s.testOpen = false;
+    s.tests.clear();
     s.text.listening = true;
     s.seen = s.text.added;
     return true;
@@ -671,6 +710,8 @@ Reaction RunScript(Console& c, int64_t now) {
     } else if (status == LUA_OK && c.features.batch.on && s.transferFailed) {
         Failed(c, "script", "it ended after a failed transfer");
         code = 1;
+    } else if (status == LUA_OK && c.features.batch.on && ChecksFailed(c)) {
+        code = 1;  // the summary at exit says which
     } else if (status == LUA_OK) {
         if (!c.front->ScriptEndsRun()) Say(c.notice, "script %s ended", base);
     } else {

@@ -17,7 +17,7 @@ bool StartStamps(Console& c, char* problem, unsigned capacity) {
     }
     c.features.log.SetStamps(o.timestamps, o.stampStyle, o.stampSent);
     c.style.dump.gapMilliseconds = o.hexGap;
-    for (unsigned i = 0; i < o.markCount; ++i) AddMark(c.features.marks, o.marks[i]);
+    for (unsigned i = 0; i < o.markCount; ++i) AddMark(c.features.marks, o.marks[i], o.markDeadlines[i]);
     return true;
 }
 

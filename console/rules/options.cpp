@@ -102,15 +102,34 @@ const char* SetStampSent(ConsoleOptions& o, const char* value) {
 const char* SetHexGap(ConsoleOptions& o, const char* value) {
     return ReadNumber(value, 3600000, &o.hexGap) ? nullptr : "the gap is a number of milliseconds";
 }
+// TEXT, or TEXT@SECONDS (12, 12s, 1.5s): a deadline. A text that ends in
+// '@' and a number itself takes a deadline after it ("user@10@60s").
 const char* SetMark(ConsoleOptions& o, const char* value) {
     size_t length = std::strlen(value);
+    double deadline = 0;
+    const char* at = std::strrchr(value, '@');
+    if (at != nullptr && at[1] >= '0' && at[1] <= '9') {
+        char* end = nullptr;
+        double seconds = std::strtod(at + 1, &end);
+        if (*end == 's') ++end;
+        if (*end == '\0') {
+            if (!(seconds > 0) || seconds > 1e6) return "a mark's deadline is 0 to 1000000 seconds: TEXT@12s";
+            deadline = seconds;
+            length = size_t(at - value);
+        }
+    }
     if (length == 0 || length >= MarkOptionCapacity) return "a mark is 1 to 127 characters of text";
     if (o.markCount == MaxMarkOptions) return "at most 16 marks";
-    std::memcpy(o.marks[o.markCount++], value, length + 1);
+    std::memcpy(o.marks[o.markCount], value, length);
+    o.marks[o.markCount][length] = '\0';
+    o.markDeadlines[o.markCount++] = deadline;
     return nullptr;
 }
 const char* SetMarksJson(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.marksJson, PathCapacity) ? nullptr : "file name too long";
+}
+const char* SetJunit(ConsoleOptions& o, const char* value) {
+    return ExpandHome(value, o.junitPath, PathCapacity) ? nullptr : "file name too long";
 }
 const char* SetRecord(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.recordPath, PathCapacity) ? nullptr : "file name too long";
@@ -420,7 +439,8 @@ const OptionSpec Specs[] = {
     {"timestamps-sent", Kind::Flag, "", "log the lines sent too, stamped and marked apart", SetStampSent},
     {"timestamp-gap", Kind::Value, "MS", "hex view: a pause longer than MS starts a new, stamped row",
      SetHexGap},
-    {"mark", Kind::Value, "TEXT", "note the time TEXT first arrives (repeatable): boot stages", SetMark},
+    {"mark", Kind::Value, "TEXT[@S]", "note the time TEXT first arrives (repeatable): boot stages; due by S",
+     SetMark},
     {"marks-json", Kind::Value, "FILE", "write the marks' times to FILE as JSON at exit", SetMarksJson},
     {"record", Kind::Value, "FILE", "record the session to FILE: bytes both ways and controls, timed",
      SetRecord},
@@ -466,6 +486,8 @@ const OptionSpec Specs[] = {
     {"ymodem-cmd", Kind::Value, "S,R", "YMODEM commands (default 'sb -vv -k,rb -vvv')", SetYmodem},
     {"zmodem-cmd", Kind::Value, "S,R", "ZMODEM commands (default 'sz -vv,rz -vvv')", SetZmodem},
     {"script", Kind::Value, "FILE", "run the Lua script FILE beside the session", SetScript},
+    {"junit", Kind::Value, "FILE", "batch: write the script's tests and the marks' deadlines to FILE (JUnit)",
+     SetJunit},
     {"batch", Kind::Flag, "", "no screen: standard input to the line, what arrives to standard output",
      SetBatch},
     {"raw", Kind::Flag, "", "batch output as received, bit 7 and all", SetRaw},

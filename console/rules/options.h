@@ -104,6 +104,7 @@ struct ConsoleOptions {
     bool stampSent;                                  // sent lines in the text log too
     uint32_t hexGap;                                 // ms: a longer pause starts a stamped hex row; 0 never
     char marks[MaxMarkOptions][MarkOptionCapacity];  // --mark patterns, in order
+    double markDeadlines[MaxMarkOptions];            // seconds from the open (TEXT@SECONDS); 0: none
     unsigned markCount;
     char marksJson[PathCapacity];   // empty: none
     char recordPath[PathCapacity];  // --record: the session's recording; empty: none
@@ -111,6 +112,7 @@ struct ConsoleOptions {
     double replayAt;                // --at: seconds from the recording's start; < 0: the end
     char castPath[PathCapacity];    // --export-cast: a recording to write as an asciicast
     double replaySpeed;             // --speed: the replay's pace (1: as it happened)
+    char junitPath[PathCapacity];   // --junit: the tests' and deadlines' results; empty: none
     PulseStep pulses[MaxPulses];    // at the first open, in order
     unsigned pulseCount;
 };

@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "console/rules/junit.h"
 #include "console/rules/options.h"
 #include "console/rules/schedule.h"
 #include "console/rules/script_text.h"
@@ -38,6 +41,15 @@ struct Script {
     uint8_t transfer = 0;         // what send_file or receive_file waits for: 0 none, 1 protocol, 2 send
     bool transferFailed = false;  // the last one did not succeed
     ScriptText text;
+    std::string expecting;  // the pattern expect() waits for now; empty: none
+    int64_t expectingSince = 0;
+    // test(): the one running (its start on the real clock, text.added
+    // then), and those that ended, in order.
+    bool testOpen = false;
+    TestCase test;
+    int64_t testStarted = 0;
+    uint64_t testTextFrom = 0;
+    std::vector<TestCase> tests;
 };
 
 inline bool ScriptRunning(const Script& script) { return script.state != nullptr; }

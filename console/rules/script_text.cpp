@@ -87,3 +87,17 @@ void ClearText(ScriptText& text) {
     text.head = 0;
     text.count = 0;
 }
+
+std::string TextSince(const ScriptText& text, uint64_t since, uint64_t* lost) {
+    uint64_t taken = text.added > since ? text.added - since : 0;
+    *lost = taken > ScriptTextCapacity ? taken - ScriptTextCapacity : 0;
+    unsigned count = unsigned(taken - *lost);
+    unsigned end = (text.head + text.count) % ScriptTextCapacity;
+    unsigned start = (end + ScriptTextCapacity - count) % ScriptTextCapacity;
+    std::string out;
+    out.reserve(count);
+    unsigned first = ScriptTextCapacity - start < count ? ScriptTextCapacity - start : count;
+    out.append(reinterpret_cast<const char*>(text.bytes + start), first);
+    out.append(reinterpret_cast<const char*>(text.bytes), count - first);
+    return out;
+}

@@ -8,6 +8,7 @@
 #define BRISVANE_CONSOLE_SCRIPT_TEXT_H
 
 #include <cstdint>
+#include <string>
 
 #include "core/screen.h"
 
@@ -38,5 +39,10 @@ void TextRuns(const ScriptText& text, const uint8_t** first, unsigned* firstCoun
 void ConsumeText(ScriptText& text, unsigned count);
 
 void ClearText(ScriptText& text);
+
+// The text taken since `added` was `since`, oldest first, matched or not:
+// the ring still holds the last ScriptTextCapacity bytes taken, whatever
+// was consumed. *lost says how many older ones are gone.
+std::string TextSince(const ScriptText& text, uint64_t since, uint64_t* lost);
 
 #endif

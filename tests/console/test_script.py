@@ -1,7 +1,8 @@
 """Lua scripts and batch mode: a fake boot loader on the host end stopped and
 logged into by a script, in tmux and in batch mode; a script error; a
 script stopped from the menu; batch input from a file with the output
-compared; the timeout; a reader of standard output that stops reading."""
+compared; the timeout; a reader of standard output that stops reading; a
+script's tests and a mark's deadline as a JUnit file."""
 import json
 import os
 import re
@@ -14,6 +15,35 @@ import unittest
 from pathlib import Path
 
 from console_session import PROGRAM, SCALE, ConsoleSession
+
+SOURCE = Path(__file__).resolve().parents[2]
+
+TESTS_SCRIPT = r'''
+test("boot", function()
+  send("go\r")
+  expect("login: ", 10000)
+end)
+test("shell <prompt> & \"root\"", function()
+  send("\r")
+  expect("# ", 500)
+end)
+test("version", function()
+  send("v\r")
+  expect("v1%.2", 10000)
+  error("1.2 is too old \1\255")  -- bytes XML cannot hold
+end)
+'''
+
+# Read with Debian's junitparser (its own python, whatever runs this test).
+READ_JUNIT = r'''
+import json, sys
+from junitparser import JUnitXml
+xml = JUnitXml.fromfile(sys.argv[1])
+cases = [{'classname': case.classname, 'name': case.name, 'time': case.time, 'out': case.system_out,
+          'results': [(type(r).__name__, r.type, r.message, r.text) for r in case.result]}
+         for suite in xml for case in suite]
+print(json.dumps({'counts': [xml.tests, xml.failures, xml.errors, xml.skipped], 'cases': cases}))
+'''
 
 BOOT_SCRIPT = r'''
 if not expect("autoboot", 10000) then exit(2) end
@@ -215,6 +245,68 @@ class Batch(unittest.TestCase):
             self.assertEqual(stderr.count('cannot pulse DTR: started without the reset'), 1, stderr)
             self.assertIn("brisvane: mark 'never' not reached\n", stderr)
             self.assertRegex(stderr, r"brisvane: mark 'login:' \d+\.\d{3} s \(\+0\.[67]\d\d s\)\n")
+
+    def test_tests_and_a_deadline_as_junit_for_ci(self):
+        with ConsoleSession(start=False) as s:
+            folder = Path(s.folder)
+            (folder / 'tests.lua').write_text(TESTS_SCRIPT)
+
+            def board():
+                s.line.read(3, timeout=10)
+                s.line.write(b'U-Boot 2024\r\nStarting kernel ...\r\nboard login: ')
+                s.line.read(1, timeout=10)
+                s.line.write(b'\x1b[1mLogin\x1b[m incorrect\x07 \xff\r\n')
+                s.line.read(2, timeout=10)
+                s.line.write(b'v1.2\r\n')
+            host = threading.Thread(target=board, daemon=True)
+            host.start()
+            junit, record = folder / 'results.xml', folder / 'boot.rec'
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(folder / 'tests.lua'),
+                                     '--junit', str(junit), '--record', str(record),
+                                     '--mark', 'Starting kernel@12s', '--mark', 'Welcome@1'],
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30 * SCALE)
+            host.join(10)
+            self.assertEqual(result.returncode, 1, result.stderr)  # tests failed, and the script returned
+            self.assertIn(b'brisvane: 5 tests, 3 failed\n', result.stderr)
+            schema = subprocess.run(['xmllint', '--noout', '--schema', str(SOURCE / 'tests/support/junit.xsd'),
+                                     str(junit)], capture_output=True)
+            self.assertEqual(schema.returncode, 0, schema.stderr)
+            read = subprocess.run(['/usr/bin/python3', '-c', READ_JUNIT, str(junit)], capture_output=True, check=True)
+            results = json.loads(read.stdout)
+            self.assertEqual(results['counts'], [5, 3, 0, 0])
+            cases = results['cases']
+            self.assertEqual([(case['classname'], case['name']) for case in cases],
+                             [(s.line.device, name) for name in ('boot', 'shell <prompt> & "root"', 'version',
+                                                                  "mark 'Starting kernel' by 12 s",
+                                                                  "mark 'Welcome' by 1 s")])
+            attachment = f'[[ATTACHMENT|{record}]]\n'
+            boot, shell, version, kernel, welcome = cases
+            self.assertEqual((boot['results'], boot['out']),
+                             ([], 'U-Boot 2024\nStarting kernel ...\nboard login: \n' + attachment))
+            [(kind, type_, message, text)] = shell['results']
+            self.assertEqual((kind, type_), ('Failure', 'timeout'))
+            self.assertRegex(message, r"^expect '# ' timed out after 0\.5\d\d s$")
+            self.assertAlmostEqual(shell['time'], 0.5, delta=0.2 * SCALE)
+            self.assertIn("pattern: # \nwaited: 0.5", text)
+            self.assertIn('\nscreen:\nU-Boot 2024\nStarting kernel ...\nboard login: Login incorrect\n', text)
+            self.assertEqual(len(text.split('screen:\n')[1].splitlines()), 24)
+            self.assertEqual(shell['out'], 'Login incorrect \n' + attachment)  # what arrived while it ran
+            [(kind, type_, message, text)] = version['results']
+            self.assertEqual((kind, type_, message),
+                             ('Failure', 'error', f'{folder}/tests.lua:13: 1.2 is too old \u2401\ufffd'))
+            self.assertEqual(version['out'], 'v1.2\n' + attachment)
+            self.assertEqual(kernel['results'], [])
+            self.assertLess(kernel['time'], 12)
+            self.assertEqual(welcome['results'][0][1:3], ['deadline', 'not reached (due by 1 s)'])
+
+            # Where it cannot be written: said before the run, nothing sent.
+            result = subprocess.run([PROGRAM, s.line.device, '--batch', '--script', str(folder / 'tests.lua'),
+                                     '--junit', str(folder / 'no' / 'results.xml')],
+                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=10 * SCALE)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn(b'--junit ' + bytes(folder / 'no' / 'results.xml') + b': No such file or directory',
+                          result.stderr)
+            self.assertEqual(s.line.drain(), b'')
 
     def test_timeout(self):
         with ConsoleSession(start=False) as s:
