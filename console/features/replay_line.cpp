@@ -205,12 +205,3 @@ void ReplayLine::SeekTo(uint64_t time) {
     base_ = NowMicros();
     Arm();
 }
-
-bool ReplayLine::RecordedUntil(unsigned long long* offset, uint64_t* time, RecordEvent* event) const {
-    while (*offset < next_) {
-        if (ReadEvent(bytes_.get(), size_, offset, header_.lines, time, event) != EventRead::Event)
-            return false;
-        if (event->kind == RecordKind::Received && event->line == 0) return true;
-    }
-    return false;
-}

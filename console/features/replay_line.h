@@ -6,9 +6,8 @@
 // A timerfd is the descriptor: it fires when the next received bytes are
 // due, so the loop waits in poll as for any line. Writes are taken and
 // dropped (a note says so once); settings and controls are not this line's.
-// The owner pauses and seeks: SeekTo moves the play position and hands the
-// events up to it to the owner first (RecordedUntil), so the owner can draw
-// that moment's screen from a fresh one.
+// The owner pauses and seeks: SeekTo moves the play position, and the owner
+// draws that moment's screen from the events before Next().
 #ifndef BRISVANE_CONSOLE_REPLAY_LINE_H
 #define BRISVANE_CONSOLE_REPLAY_LINE_H
 
@@ -47,10 +46,11 @@ public:
     // Moves the play position to `time` (clamped to the recording); the
     // events up to it then come from RecordedUntil, the rest from Read.
     void SeekTo(uint64_t time);
-    // The received bytes of line 0 from the start up to the play position,
-    // one event at a time: false when there are no more.
-    bool RecordedUntil(unsigned long long* offset, uint64_t* time, RecordEvent* event) const;
     unsigned long long FirstEvent() const { return events_; }
+    // The recording's bytes, and the offset of the next event to play.
+    const uint8_t* Bytes() const { return bytes_.get(); }
+    unsigned long long Size() const { return size_; }
+    unsigned long long Next() const { return next_; }
     // The marks' times, in order.
     const std::vector<uint64_t>& Marks() const { return marks_; }
     const RecordingHeader& Header() const { return header_; }

@@ -159,6 +159,7 @@ struct FeaturesPart {
     PortServer ports;            // --serve's rfc2217: and tcp-raw: accepters
     Recorder recorder;           // --record
     uint32_t recordedMarks = 0;  // marks already in the recording
+    uint64_t recordedSnapshotAt = 0;  // bytes received at the recording's last snapshot
     std::unique_ptr<Web> web;    // --web: browser pages, when serving
     Advertiser mdns;             // a served line's services on the network
     Script script;

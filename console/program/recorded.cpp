@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include "console/program/prompt.h"
 #include "console/program/served.h"
 #include "console/rules/cast.h"
+#include "console/rules/snapshot.h"
+#include "console/rules/wire.h"
 #include "core/screen.h"
 
 namespace {
@@ -85,9 +88,34 @@ void RecordLineControl(Console& c, RecordControl control, bool on) {
     c.features.recorder.Event(RecordKind::Control, 0, payload, 2);
 }
 
+namespace {
+
+const uint64_t SnapshotEvery = 2u << 20;  // received bytes between two snapshots
+
+// The screen and chain state now, as a Snapshot event's payload.
+std::string SnapshotPayload(Console& c) {
+    std::string payload(8, '\0');
+    uint64_t rows = c.ui.history.End();
+    for (int i = 0; i < 8; ++i) payload[size_t(i)] = char(rows >> (56 - 8 * i));
+    static History none;  // no rows: a seek fills the history by replaying
+    SnapshotCursor cursor;
+    BeginSnapshot(cursor, none, {&c.ansi, &c.style.map, &c.style.maps});
+    uint8_t block[16384];
+    unsigned n;
+    while ((n = FillSnapshot(cursor, none, block, sizeof block)) > 0) payload.append(reinterpret_cast<char*>(block), n);
+    return payload;
+}
+
+}  // namespace
+
 void RecordPass(Console& c) {
     Recorder& r = c.features.recorder;
     if (!r.Active()) return;
+    if (c.counters.received >= c.features.recordedSnapshotAt + SnapshotEvery) {
+        c.features.recordedSnapshotAt = c.counters.received;
+        std::string payload = SnapshotPayload(c);
+        r.Event(RecordKind::Snapshot, 0, reinterpret_cast<const uint8_t*>(payload.data()), unsigned(payload.size()));
+    }
     const Marks& marks = c.features.marks;
     for (unsigned i = 0; i < marks.count && i < 32; ++i) {
         if (marks.marks[i].reached && (c.features.recordedMarks & (1u << i)) == 0) {
@@ -168,6 +196,67 @@ void SayWhereItStopped(const char* option, const char* path, EventRead read, uns
                  double(last) / 1e6);
 }
 
+// Restores a Snapshot event's screen and chain state; false when it does
+// not parse (the replay then goes on from where it stood). *rows: the live
+// history's row count at it.
+bool RestoreRecordedSnapshot(Console& c, const RecordEvent& event, uint64_t* rows) {
+    if (event.length < 8) return false;
+    uint64_t count = 0;
+    for (int i = 0; i < 8; ++i) count = count << 8 | event.payload[i];
+    static History scratch;
+    std::unique_ptr<WireDecoder> decoder(new WireDecoder());
+    SnapshotRestore restore;
+    unsigned done = 8;
+    while (done < event.length || decoder->Pending() > 0) {
+        done += decoder->Feed(event.payload + done, event.length - done);
+        WireMessage message;
+        const char* problem = nullptr;
+        WireStatus status = decoder->Next(&message, &problem);
+        if (status != WireStatus::Message) return false;
+        if (!RestoreSnapshot(restore, message, scratch, {&c.ansi, &c.style.map, &c.style.maps})) return false;
+        if (restore.complete) break;
+    }
+    *rows = count;
+    return restore.complete;
+}
+
+// Where to start drawing `time` from: the last snapshot at or before it
+// (its offset, its time, the live history's rows then), going back further
+// while fewer than `historyRows` rows lie between, so the history comes out
+// whole. Offset 0: from the start.
+struct Start {
+    unsigned long long offset = 0;  // the snapshot event's own offset
+    uint64_t clock = 0;             // the time before it
+};
+
+Start SnapshotBefore(const uint8_t* bytes, unsigned long long size, unsigned long long events, unsigned lines,
+                     uint64_t time, uint32_t historyRows) {
+    struct Seen {
+        unsigned long long offset;
+        uint64_t clock, rows;
+    };
+    std::vector<Seen> seen;
+    unsigned long long offset = events;
+    uint64_t clock = 0;
+    RecordEvent event;
+    for (;;) {
+        unsigned long long at = offset;
+        uint64_t before = clock;
+        if (ReadEvent(bytes, size, &offset, lines, &clock, &event) != EventRead::Event || event.time > time) break;
+        if (event.kind == RecordKind::Snapshot && event.line == 0 && event.length >= 8) {
+            uint64_t rows = 0;
+            for (int i = 0; i < 8; ++i) rows = rows << 8 | event.payload[i];
+            seen.push_back({at, before, rows});
+        }
+    }
+    if (seen.empty()) return {};
+    size_t k = seen.size() - 1;
+    size_t j = k;
+    while (j > 0 && seen[k].rows - seen[j].rows < historyRows) --j;
+    if (seen[k].rows - seen[j].rows < historyRows && historyRows > 0 && seen[j].rows < historyRows) return {};
+    return {seen[j].offset, seen[j].clock};
+}
+
 }  // namespace
 
 int ReplayRecording(Console& c) {
@@ -181,6 +270,12 @@ int ReplayRecording(Console& c) {
     uint64_t at = c.options.replayAt < 0 ? UINT64_MAX : uint64_t(c.options.replayAt * 1e6 + 0.5);
     uint64_t time = 0, last = 0;
     bool pastEnd = false;
+    // Only the screen is printed: the last snapshot before the time will do.
+    Start start = SnapshotBefore(loaded.bytes.get(), loaded.size, loaded.events, header.lines, at, 0);
+    if (start.offset != 0) {
+        offset = start.offset;
+        time = start.clock;
+    }
     RecordEvent event;
     EventRead read;
     struct timespec arrived = {};
@@ -192,8 +287,16 @@ int ReplayRecording(Console& c) {
         }
         pastEnd = true;
         last = event.time;
+        uint64_t rows;
         if (event.kind == RecordKind::Received && event.line == 0) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
+        } else if (event.kind == RecordKind::Snapshot && event.line == 0 && start.offset != 0) {
+            start.offset = 0;  // the one it starts from
+            if (!RestoreRecordedSnapshot(c, event, &rows)) {  // from the very start, then
+                FreshScreen(c, header);
+                offset = loaded.events;
+                time = 0;
+            }
         }
     }
     SayWhereItStopped("--replay", path, read, offset, last);
@@ -292,26 +395,47 @@ bool Replaying(Console& c) {
     return false;
 }
 
-// That moment's screen and history, drawn afresh from the start.
+// That moment's screen and history, drawn afresh: from the last snapshot
+// far enough back for the history to come out whole, else from the start.
+// The chain's sinks (logs, captures) are left out: they had these bytes.
 void Seek(Console& c, uint64_t time) {
     ReplayLine& replay = *c.link.replay;
     replay.SeekTo(time);
-    ResetScreen();
+    const RecordingHeader& header = replay.Header();
+    FreshScreen(c, header);
     c.ui.history.Allocate(c.ui.history.Capacity());
     c.ui.view.open = false;
     c.ansi.stage = AnsiFilter::Stage::Ground;  // a stream from its start
     c.ansi.follow = AnsiFilter::Follow::Normal;
     c.ansi.intermediates = false;
     c.ansi.heldCount = 0;
-    unsigned long long offset = replay.FirstEvent();
-    uint64_t clock = 0;
+    unsigned rawSinks = c.chain.rawCount, textSinks = c.chain.textCount;
+    c.chain.rawCount = c.chain.textCount = 0;
+    Start start = SnapshotBefore(replay.Bytes(), replay.Size(), replay.FirstEvent(), header.lines,
+                                 replay.Position(), c.ui.history.Capacity());
+    unsigned long long offset = start.offset != 0 ? start.offset : replay.FirstEvent();
+    uint64_t clock = start.clock, rows;
     RecordEvent event;
     struct timespec arrived = {};
-    while (replay.RecordedUntil(&offset, &clock, &event))
-        ReceiveBlock(c.chain, event.payload, event.length, arrived);
+    while (offset < replay.Next() &&
+           ReadEvent(replay.Bytes(), replay.Size(), &offset, header.lines, &clock, &event) == EventRead::Event) {
+        if (event.line != 0) continue;
+        if (event.kind == RecordKind::Received) {
+            ReceiveBlock(c.chain, event.payload, event.length, arrived);
+        } else if (event.kind == RecordKind::Snapshot && start.offset != 0) {
+            start.offset = 0;
+            if (!RestoreRecordedSnapshot(c, event, &rows)) {  // then from the very start
+                FreshScreen(c, header);
+                offset = replay.FirstEvent();
+                clock = 0;
+            }
+        }
+    }
+    c.chain.rawCount = rawSinks;
+    c.chain.textCount = textSinks;
+    c.chain.screen.answers = false;
     c.ui.redraw = true;
-    Say(c.notice, "replay at %.1f s of %.1f s", double(replay.Position()) / 1e6,
-        double(replay.Length()) / 1e6);
+    Say(c.notice, "replay at %.1f s of %.1f s", double(replay.Position()) / 1e6, double(replay.Length()) / 1e6);
 }
 
 const uint64_t Step = 10000000;  // 10 s

@@ -146,8 +146,11 @@ namespace {
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
 void SetText(WireText& to, const char* text) {
-    std::snprintf(to.text, sizeof to.text, "%s", text);
-    to.length = uint8_t(std::strlen(to.text));
+    size_t length = std::strlen(text);
+    if (length >= sizeof to.text) length = sizeof to.text - 1;  // cut to fit
+    std::memcpy(to.text, text, length);
+    to.text[length] = '\0';
+    to.length = uint8_t(length);
 }
 
 // The served line as its clients are to see it.
@@ -390,7 +393,7 @@ void SayServing(const Console& c) {
     const char* comma = "";  // between accepters
     auto add = [&](const char* kind, const char* where) {
         if (used <= 0 || unsigned(used) >= sizeof text) return;
-        used += std::snprintf(text + used, sizeof text - unsigned(used), "%s %s%s", comma, kind, where);
+        used += std::snprintf(text + used, sizeof text - unsigned(used), "%s %s%.200s", comma, kind, where);
         comma = ",";
     };
     if (c.options.share[0] != '\0') add("", c.options.share);

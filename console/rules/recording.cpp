@@ -177,7 +177,7 @@ EventRead ReadEvent(const uint8_t* bytes, unsigned long long size, unsigned long
     uint8_t sum = 0;
     for (unsigned long long i = *offset; i < at; ++i) sum = uint8_t(sum + bytes[i]);
     if (bytes[at] != (sum ^ CheckMask) || kind < uint8_t(RecordKind::Received) ||
-        kind > uint8_t(RecordKind::Role) || line >= lines || length > RecordingMaxPayload ||
+        kind > uint8_t(RecordKind::Snapshot) || line >= lines || length > RecordingMaxPayload ||
         delta > (uint64_t(1) << 50)) {
         return EventRead::Broken;
     }

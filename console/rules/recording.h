@@ -41,6 +41,11 @@ enum class RecordKind : uint8_t {
     Mark = 8,      // text: a mark's name
     Errors = 9,    // text: the line's error counters, when they moved
     Role = 10,     // text: who took or gave the line on a served line
+    // The screen and the receive chain's state after the events before it:
+    // 8 bytes of the history's row count then (big-endian), then the served
+    // line's snapshot messages (screen, chain, an empty history). A replay
+    // starts from the last one before a time instead of from the start.
+    Snapshot = 11,
 };
 
 enum class RecordSource : uint8_t { Key = 1, Paste, TextSend, Script, Transfer, Client, Page, Answer, Other };

@@ -151,6 +151,9 @@ class Replay(unittest.TestCase):
             b''.join(b'line %03d of a long listing\r\n' % n for n in range(40)) + b'$ ',  # scrolls
             b'\x1bH\x1bJ\x1bY%c%cmiddle of a cleared screen\x1bY%c%ccorner' % (32 + 11, 32 + 20, 32 + 23, 32 + 70),
             b'\x1bY%c%c\x1bKerased to the end\x1bA\x1bAup two\x1bI' % (32 + 11, 32 + 30),
+            # A flood past the recording's snapshot interval: later moments start from a snapshot.
+            b''.join(b'flood line %06d\r\n' % n for n in range(150000)) + b'\x1bY%c%cafter the flood' % (32 + 5, 32 + 9),
+            b'\x1bY%c%c\x1bKand once more' % (32 + 5, 32 + 9),
         ]
         live = []
         for bytes_ in phases:
@@ -163,7 +166,9 @@ class Replay(unittest.TestCase):
         self.assertEqual(s.exit_code(), 0)
 
         # The moment after each phase: its last received byte, then a little.
-        received = [t for kind, line, t, _ in recording_events(record) if kind == 1]
+        events = recording_events(record)
+        self.assertIn(11, [kind for kind, _, _, _ in events])  # a snapshot was kept
+        received = [t for kind, line, t, _ in events if kind == 1]
         ends = [a for a, b in zip(received, received[1:] + [received[-1] + 10**6]) if b - a > 300000]
         self.assertEqual(len(ends), len(phases), received)
         for phase, (end, screen) in enumerate(zip(ends, live)):
