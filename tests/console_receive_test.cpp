@@ -22,6 +22,7 @@
 
 #include "console/features/log.h"
 #include "console/features/receive_sinks.h"
+#include "console/features/recorder.h"
 #include "console/features/transfers.h"
 #include "console/rules/history.h"
 #include "console/rules/history_view.h"
@@ -308,6 +309,66 @@ TEST_F(Receive, AFullDiskEndsThatLogAndSaysWhatTheFileHolds) {
     EXPECT_EQ(std::string(problem).find("raw log "), 0u) << problem;
     EXPECT_FALSE(log.Active());
     EXPECT_EQ(Contents(Path("text.log")).size(), 4096u);
+}
+
+// A recording on a full disk ends with a message and keeps what it holds;
+// with a size it rotates at an event's edge, each file a whole recording.
+TEST_F(Receive, ARecordingEndsOnAFullDiskAndRotatesWhole) {
+    RecordingHeader header = {};
+    header.lines = 1;
+    std::snprintf(header.line[0].label, sizeof header.line[0].label, "line");
+    std::string block(3000, 'r');
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(block.data());
+    auto events = [](const std::string& file, EventRead* end) {
+        const uint8_t* data = reinterpret_cast<const uint8_t*>(file.data());
+        RecordingHeader read;
+        const char* problem = "";
+        unsigned long long offset = ReadRecordingHeader(data, file.size(), &read, &problem);
+        uint64_t time = 0;
+        RecordEvent event;
+        unsigned count = 0;
+        while (offset != 0 && (*end = ReadEvent(data, file.size(), &offset, read.lines, &time, &event)) ==
+                                  EventRead::Event) {
+            ++count;
+        }
+        return count;
+    };
+    {
+        Recorder recorder;
+        int error = 0;
+        ASSERT_EQ(recorder.Open(Path("full.bvrec").c_str(), header, {}, {}, &error), PlainFile::Opened);
+        FileSizeLimit(4096);
+        recorder.Event(RecordKind::Received, 0, bytes, 3000);
+        recorder.WriteOut();
+        recorder.Event(RecordKind::Received, 0, bytes, 3000);
+        recorder.WriteOut();
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        char problem[256];
+        EXPECT_TRUE(recorder.TakeProblem(problem, sizeof problem));
+        EXPECT_NE(std::string(problem).find("ended: File too large"), std::string::npos) << problem;
+        EXPECT_FALSE(recorder.TakeProblem(problem, sizeof problem));  // said once
+        EXPECT_FALSE(recorder.Active());
+        recorder.Event(RecordKind::Received, 0, bytes, 3000);  // nothing more, and no harm
+        EventRead end;
+        EXPECT_EQ(events(Contents(Path("full.bvrec")), &end), 1u);
+        EXPECT_EQ(end, EventRead::Torn);
+    }
+    Recorder recorder;
+    int error = 0;
+    ASSERT_EQ(recorder.Open(Path("turn.bvrec").c_str(), header, {8192, 3}, {}, &error), PlainFile::Opened);
+    for (int i = 0; i < 10; ++i) recorder.Event(RecordKind::Received, 0, bytes, 3000);
+    char problem[256];
+    EXPECT_TRUE(recorder.Close(problem, sizeof problem)) << problem;
+    unsigned total = 0;
+    for (const char* name : {"turn.bvrec", "turn.bvrec.1", "turn.bvrec.2", "turn.bvrec.3"}) {
+        std::string file = Contents(Path(name));
+        EventRead end = EventRead::Broken;
+        total += events(file, &end);
+        EXPECT_EQ(end, EventRead::End) << name;  // whole events only, each file its own header
+        EXPECT_LE(file.size(), 8192u) << name;
+    }
+    EXPECT_EQ(total, 8u);  // two per file: the oldest file went, as logs' do
+    EXPECT_EQ(access(Path("turn.bvrec.4").c_str(), F_OK), -1);
 }
 
 TEST_F(Receive, LogsTakeRegularFilesOrDevNullAndSayWhichLogWasRemoved) {

@@ -96,8 +96,18 @@ unsigned WriteRecordingHeader(const RecordingHeader& header, char* out, unsigned
     std::snprintf(version, sizeof version, "%u", RecordingVersion);
     add("%s%s\n%s", Magic, version, "");
     add("program %s\nstarted %s\n%s", header.program, header.started, "");
+    // A field is one word: an empty one, or one with a blank, would shift the rest.
+    auto word = [](const char* text, char* out, unsigned capacity) {
+        unsigned n = 0;
+        for (; text[n] != '\0' && n + 1 < capacity; ++n) out[n] = text[n] == ' ' ? '_' : text[n];
+        out[n] = '\0';
+        return n > 0 ? out : "-";
+    };
     for (unsigned i = 0; i < header.lines && i < RecordingMaxLines; ++i) {
-        add("line %s %s %s\n", header.line[i].label, header.line[i].settings, header.line[i].device);
+        char label[RecordingLabelCapacity], settings[64];
+        add("line %s %s %s\n", word(header.line[i].label, label, sizeof label),
+            word(header.line[i].settings, settings, sizeof settings),
+            header.line[i].device[0] != '\0' ? header.line[i].device : "-");
     }
     char maps[8];
     std::snprintf(maps, sizeof maps, "%u", unsigned(header.maps));
