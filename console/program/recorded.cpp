@@ -179,6 +179,34 @@ bool Load(const char* option, const char* path, Loaded* loaded, int* status) {
     return true;
 }
 
+// A local clock time (seconds after midnight) as seconds after the
+// recording's start (UTC in its header): on the start's own day, or the
+// next one when the time is earlier than the start.
+bool ClockToSeconds(const char* started, double clock, double* seconds) {
+    struct tm utc = {};
+    double fraction = 0;
+    int used = 0;
+    if (std::sscanf(started, "%d-%d-%dT%d:%d:%d%n", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
+                    &utc.tm_min, &utc.tm_sec, &used) != 6)
+        return false;
+    if (started[used] == '.') fraction = std::strtod(started + used, nullptr);
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    time_t start = timegm(&utc);
+    struct tm local;
+    if (start == time_t(-1) || localtime_r(&start, &local) == nullptr) return false;
+    local.tm_hour = int(clock / 3600);
+    local.tm_min = int(clock / 60) % 60;
+    local.tm_sec = int(clock) % 60;
+    local.tm_isdst = -1;
+    time_t then = mktime(&local);
+    if (then == time_t(-1)) return false;
+    double at = double(then - start) + (clock - double(int(clock))) - fraction;
+    if (at < -1) at += 86400;  // after midnight
+    *seconds = at > 0 ? at : 0;
+    return true;
+}
+
 // The screen as the live session drew it: its maps and ANSI rule.
 void FreshScreen(Console& c, const RecordingHeader& header) {
     c.style.maps = header.maps;
@@ -267,6 +295,11 @@ int ReplayRecording(Console& c) {
     const RecordingHeader& header = loaded.header;
     unsigned long long offset = loaded.events;
     FreshScreen(c, header);
+    if (c.options.replayClock >= 0 && !ClockToSeconds(header.started, c.options.replayClock, &c.options.replayAt)) {
+        std::fprintf(stderr, "brisvane: --replay %s: the recording's start time is unknown: give --at in seconds\n",
+                     path);
+        return 2;
+    }
     uint64_t at = c.options.replayAt < 0 ? UINT64_MAX : uint64_t(c.options.replayAt * 1e6 + 0.5);
     uint64_t time = 0, last = 0;
     bool pastEnd = false;

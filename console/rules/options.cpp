@@ -149,11 +149,28 @@ const char* SetExportCast(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.castPath, PathCapacity) ? nullptr : "file name too long";
 }
 const char* SetReplayAt(ConsoleOptions& o, const char* value) {
+    const char* problem = "give seconds from the start (12.5) or a clock time (14:03:20)";
+    unsigned hours = 0, minutes = 0;
+    int used = 0;
+    if (std::sscanf(value, "%2u:%2u%n", &hours, &minutes, &used) == 2) {  // a clock time, the local one
+        double seconds = 0;
+        if (value[used] == ':') {
+            char* end = nullptr;
+            seconds = std::strtod(value + used + 1, &end);
+            if (end == value + used + 1 || *end != '\0' || !(seconds >= 0 && seconds < 61)) return problem;
+        } else if (value[used] != '\0') {
+            return problem;
+        }
+        if (hours > 23 || minutes > 59) return problem;
+        o.replayClock = hours * 3600.0 + minutes * 60.0 + seconds;
+        o.replayAt = 0;
+        return nullptr;
+    }
     char* end = nullptr;
     double seconds = std::strtod(value, &end);
-    if (end == value || *end != '\0' || !(seconds >= 0) || seconds > 1e9)
-        return "give seconds from the start, such as 12.5";
+    if (end == value || *end != '\0' || !(seconds >= 0) || seconds > 1e9) return problem;
     o.replayAt = seconds;
+    o.replayClock = -1;
     return nullptr;
 }
 const char* SetPulse(ConsoleOptions& o, const char* value) {
@@ -446,7 +463,8 @@ const OptionSpec Specs[] = {
      SetRecord},
     {"replay", Kind::Value, "FILE", "show a recording instead of a line (with --at and --batch: one screen)",
      SetReplay},
-    {"at", Kind::Value, "SECONDS", "with --replay: the screen at SECONDS from the start", SetReplayAt},
+    {"at", Kind::Value, "TIME", "with --replay: the screen at TIME, seconds from the start or a clock time",
+     SetReplayAt},
     {"speed", Kind::Value, "X", "with --replay: X times as fast as it happened (default 1)", SetReplaySpeed},
     {"export-cast", Kind::Value, "FILE", "write a recording as an asciicast (v2) on standard output",
      SetExportCast},
@@ -546,6 +564,7 @@ void DefaultOptions(ConsoleOptions* options) {
     options->action = ProgramAction::Run;
     options->line = DefaultLineSettings;
     options->replayAt = -1;  // the end
+    options->replayClock = -1;
     options->replaySpeed = 1;
     FormatLineSettings(options->line, options->settingsText, sizeof options->settingsText);
     options->prefixKey = DefaultPrefixKey;

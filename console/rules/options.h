@@ -110,6 +110,7 @@ struct ConsoleOptions {
     char recordPath[PathCapacity];  // --record: the session's recording; empty: none
     char replayPath[PathCapacity];  // --replay: a recording instead of a line
     double replayAt;                // --at: seconds from the recording's start; < 0: the end
+    double replayClock;             // --at as a local clock time: seconds after midnight; < 0: none
     char castPath[PathCapacity];    // --export-cast: a recording to write as an asciicast
     double replaySpeed;             // --speed: the replay's pace (1: as it happened)
     char junitPath[PathCapacity];   // --junit: the tests' and deadlines' results; empty: none

@@ -3,6 +3,8 @@ run and hex input, line-end maps both ways and changed live, local echo on
 and off, the counters at the menu and at exit, and a recorded session
 replayed to the screens it showed."""
 import json
+import re
+from datetime import datetime, timedelta, timezone
 import os
 import subprocess
 import time
@@ -177,6 +179,12 @@ class Replay(unittest.TestCase):
             self.assertEqual(shown.returncode, 0, shown.stderr)
             rows = [row.rstrip() for row in shown.stdout.split('\n')[:24]]
             self.assertEqual(rows, screen, f'phase {phase}')
+        # The same moment named by the clock: the local time the screen showed then.
+        started = re.search(rb'^started (\S+)Z$', record.read_bytes(), re.M).group(1).decode()
+        moment = datetime.fromisoformat(started).replace(tzinfo=timezone.utc) + timedelta(microseconds=ends[2] + 100000)
+        shown = subprocess.run([PROGRAM, '--replay', str(record), '--at', moment.astimezone().strftime('%H:%M:%S.%f'),
+                                '--batch'], capture_output=True, text=True, timeout=10)
+        self.assertEqual([row.rstrip() for row in shown.stdout.split('\n')[:24]], live[2], shown.stderr)
         # The same session as an asciicast, played by asciinema in a terminal of
         # its size: it ends on the last screen, and says where each mark was.
         cast = Path(s.folder) / 'session.cast'
