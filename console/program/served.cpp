@@ -382,6 +382,21 @@ bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
     return true;
 }
 
+int64_t PortStateDue(const Console& c) {
+    return PortWantsState(c.features.ports) ? c.features.ports.stateDue : NoDeadline;
+}
+
+Reaction PollPortState(Console& c, int64_t now) {
+    const int64_t Every = 100;  // ms: a modem input's change is seen within it
+    c.features.ports.stateDue = now + Every;
+    bool open = c.link.state == LinkState::Open && c.link.line;
+    ModemLines lines = {};
+    bool known = open && c.link.line->ReadModemLines(&lines) == ControlResult::Done;
+    PortLineState(c.features.ports, ComPortModemBits(open, known, lines, c.features.ports.modem),
+                  ComPortLineBits(open));
+    return Nothing;
+}
+
 void SayServing(const Console& c) {
     char text[1024];
     int used = std::snprintf(text, sizeof text, "serve: serving %s at %s%s (%s) on", c.link.line->Name(),

@@ -118,10 +118,12 @@ class PortServer:
         self.listener = socket.create_server(('127.0.0.1', 0))
         self.port = self.listener.getsockname()[1]
         self.got = bytearray()
+        self.peer = None
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
         with contextlib.suppress(OSError), self.listener.accept()[0] as peer:
+            self.peer = peer
             peer.sendall(b'\xff\xfd\x2c\xff\xfd\x00\xff\xfb\x00\xff\xfb\x03')  # DO 44, DO/WILL 0, WILL 3
             while block := peer.recv(4096):
                 self.got += block
@@ -130,8 +132,16 @@ class PortServer:
         """The values of each SET-CONTROL, in order."""
         return [value[0] for value in re.findall(rb'\xff\xfa\x2c\x05(.)\xff\xf0', bytes(self.got), re.S)]
 
+    def modem(self, bits):
+        """Says the modem inputs changed (NOTIFY-MODEMSTATE)."""
+        wait_for(lambda: self.peer is not None, what='the line to connect')
+        self.peer.sendall(b'\xff\xfa\x2c\x6b%c\xff\xf0' % bits)
+
     def close(self):
         self.listener.close()
+        if self.peer is not None:
+            with contextlib.suppress(OSError):
+                self.peer.shutdown(socket.SHUT_RDWR)
 
 
 class Served(unittest.TestCase):
@@ -468,6 +478,23 @@ time.sleep(0.5)
 print("done")
 '''
 
+# Prints DCD and DSR each time they change, as pyserial reads them from the
+# notifications, until the server says so.
+PYSERIAL_MODEM = r'''
+import sys, time, serial
+s = serial.serial_for_url(f"rfc2217://127.0.0.1:{sys.argv[1]}", timeout=1)
+seen, end = None, time.monotonic() + 20
+while time.monotonic() < end:
+    try:
+        now = (int(s.cd), int(s.dsr))
+    except serial.SerialException:
+        now = None
+    if now != seen:
+        print(now, flush=True)
+        seen = now
+    time.sleep(0.02)
+'''
+
 
 class PortAccepters(unittest.TestCase):
     """A served line's RFC 2217 and raw TCP accepters, as the lab's own
@@ -521,6 +548,24 @@ class PortAccepters(unittest.TestCase):
                              text=True, timeout=30)
         self.assertIn('done', run.stdout, run.stderr)
         wait_for(lambda: {9, 12, 5} <= set(behind.controls()), what='DTR off, RTS off and a BREAK')
+
+    # The served line's modem inputs reach the client as they change, and
+    # the line's going drops DCD and DSR.
+    def test_pyserial_sees_the_modem_inputs_change_and_drop_when_the_line_goes(self):
+        behind = PortServer()
+        self.addCleanup(behind.close)
+        self.serve(device=f'rfc2217://127.0.0.1:{behind.port}')
+        client = subprocess.Popen(['/usr/bin/python3', '-c', PYSERIAL_MODEM, str(self.port)],
+                                  stdout=subprocess.PIPE, text=True)
+        self.addCleanup(client.stdout.close)
+        self.addCleanup(lambda: client.poll() is None and (client.kill(), client.wait()))
+        self.assertEqual(client.stdout.readline().strip(), '(1, 1)', self.log.read_text())  # not known yet: a cable
+        behind.modem(0x20)  # DSR alone
+        self.assertEqual(client.stdout.readline().strip(), '(0, 1)')
+        behind.modem(0xb0)
+        self.assertEqual(client.stdout.readline().strip(), '(1, 1)')
+        behind.close()
+        self.assertEqual(client.stdout.readline().strip(), '(0, 0)')
 
     def test_microcom_types_while_it_holds_the_line_and_a_second_only_watches(self):
         self.serve('share-rfc2217 = write')
