@@ -304,6 +304,9 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
         return false;
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
+    // The line kept for its writer from before, should this be a restart.
+    const int64_t GraceMilliseconds = 10000;
+    RosterGrace(c.features.server.roster, MonotonicMilliseconds() + GraceMilliseconds);
     c.features.server.seam = {&c.ansi, &c.style.map, &c.style.maps};
     if (c.options.share[0] == '\0') {  // port accepters alone: the roster without a socket
         c.features.server.rules = rules;

@@ -331,6 +331,34 @@ class Served(unittest.TestCase):
         self.assertEqual(a.row(0).rstrip(), 'fresh')
         self.assertEqual(a.cursor(), b.cursor())
 
+    # After a restart the writer from before gets the line back, though a
+    # newcomer came first; with the writer gone, a take waits out the grace.
+    def test_after_a_restart_the_line_goes_back_to_its_writer(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        self.stop()
+        a.wait_status('disconnected, waiting for')
+        self.serve()
+        c = self.attach()
+        c.wait_status('2 others', 15)
+        a.wait_status('writing, 2 others', 15)
+        b.wait_status('watching, 2', 15)  # after a notice of the loss, the status is cut
+        c.wait_status('watching, 2', 15)
+        self.stop()
+        a.close()
+        b.wait_status('disconnected')
+        self.serve()
+        served = time.monotonic()
+        b.wait_status('watching, 1', 15)
+        c.wait_status('watching, 1', 15)
+        b.keys('C-a', 'g')
+        b.wait_status('kept for the one who wrote before the server restarted')
+        time.sleep(max(0.0, 10.5 - (time.monotonic() - served)))
+        b.keys('C-a', 'g')
+        b.wait_status('writing, 1 other')
+
     # Clients show the settings in force, not their own defaults; a writer's
     # change is said to the others and logged.
     def test_clients_see_the_lines_settings_and_a_writers_change_of_them(self):

@@ -1,5 +1,7 @@
 #include "console/features/serve/server.h"
 
+#include "console/line/clock.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
@@ -242,9 +244,10 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     }
     RoleChanges changes;
     bool mayWrite = admission.access == PeerAccess::Write;
+    WireAsk ask = RosterAskAfterRestart(server.roster, hello.ask, hello.past, now);
     uint16_t id =
         RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
-                   name, int64_t(time(nullptr)), mayWrite, hello.ask, &changes);
+                   name, int64_t(time(nullptr)), mayWrite, ask, &changes);
     if (id == RosterNobody) {
         DoorLine(server, client, now, "refused: the line has as many members as it takes");
         Refuse(server, client, "the line has as many clients as it takes");
@@ -356,7 +359,13 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             return client.fd >= 0;
         case WireType::Take:
             if (client.state != ServeState::Active) break;
-            if (!RosterTake(server.roster, client.id, &changes)) {
+            if (unsigned kept = RosterKept(server.roster, now)) {
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "the line is kept for the one who wrote before the server restarted, %u s more",
+                              kept);
+                QueueText(server, client, WireType::Notice, text);
+            } else if (!RosterTake(server.roster, client.id, &changes)) {
                 QueueText(server, client, WireType::Notice, WatchOnly);
             } else {
                 const RosterMember* m = RosterFind(server.roster, client.id);
@@ -833,7 +842,9 @@ uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name,
                           bool mayWrite) {
     RoleChanges changes;
     // As an attached client: the first with the right to write gets a free line.
-    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, WireAsk::Write, &changes);
+    WireAsk ask =
+        RosterAskAfterRestart(server.roster, WireAsk::Write, WirePast::Fresh, MonotonicMilliseconds());
+    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, ask, &changes);
     if (id == RosterNobody) return id;
     RosterSetFrom(server.roster, id, name);  // a page's or port client's name is where it is
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
@@ -861,7 +872,8 @@ void ServeMemberLeaves(Server& server, uint16_t id) {
 bool ServePageTakes(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
     RoleChanges changes;
-    if (m == nullptr || m->kind != WireClientKind::Browser || !RosterTake(server.roster, id, &changes))
+    if (m == nullptr || m->kind != WireClientKind::Browser ||
+        RosterKept(server.roster, MonotonicMilliseconds()) > 0 || !RosterTake(server.roster, id, &changes))
         return false;
     RosterInput(server.roster, id, int64_t(time(nullptr)));
     Log(server, "serve: %s took the line", m->name);
