@@ -295,13 +295,15 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
                        capacity)) {
         return false;
     }
-    ShareAddress address;
-    const char* fault;
-    if (ParseShareAddress(c.options.share, &address, &fault) && !address.unixSocket &&
-        rules.tokenLength == 0) {
-        std::snprintf(message, capacity, "--share %s: a served TCP share needs --share-token FILE",
-                      c.options.share);
-        return false;
+    for (const char* share : {c.options.share, c.options.shareOther}) {
+        ShareAddress address;
+        const char* fault;
+        if (share[0] != '\0' && ParseShareAddress(share, &address, &fault) && !address.unixSocket &&
+            rules.tokenLength == 0) {
+            std::snprintf(message, capacity, "--share %s: a served TCP share needs --share-token FILE",
+                          share);
+            return false;
+        }
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
     // The line kept for its writer from before, should this be a restart.
@@ -314,7 +316,15 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
         c.features.server.history = &c.ui.history;
         return true;
     }
-    return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
+    if (!OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity))
+        return false;
+    // A share of the other kind beside it: one roster, each its own rule.
+    if (c.options.shareOther[0] != '\0' &&
+        !OpenServer(c.features.server, c.options.shareOther, rules, hooks, c.ui.history, message, capacity)) {
+        CloseServer(c.features.server);
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -412,6 +422,7 @@ void SayServing(const Console& c) {
         comma = ",";
     };
     if (c.options.share[0] != '\0') add("", c.options.share);
+    if (c.options.shareOther[0] != '\0') add("", c.options.shareOther);
     for (unsigned i = 0; i < c.options.portShareCount; ++i) add("", c.options.portShares[i]);
     if (c.options.web[0] != '\0') add("web ", c.options.web);
     SayServed(text);
@@ -421,7 +432,7 @@ namespace {
 
 void ServedScriptState(Console& c) {
     Server& server = c.features.server;
-    if (server.listener.listener < 0) return;
+    if (!ServeListening(server)) return;
     bool running = ScriptRunning(c.features.script);
     if (running && server.script == RosterNobody) {
         c.features.script.paused = false;

@@ -161,13 +161,17 @@ class Served(unittest.TestCase):
         self.socket = str(Path(self.folder) / 'line.sock')
         self.where = f'unix:{self.socket}'
         self.token = ()
+        self.also = ()  # a TCP share beside the UNIX one
         if 'token' in self._testMethodName:
             self.port = free_port()
-            self.where = f'tcp:127.0.0.1:{self.port}'
             token = Path(self.folder) / 'token'
             token.write_text('the right one\n')
             token.chmod(0o600)
-            self.token = ('--share-token', str(token))
+            if 'unix' in self._testMethodName:
+                self.also = ('--share', f'tcp:127.0.0.1:{self.port}', '--share-token', str(token))
+            else:
+                self.where = f'tcp:127.0.0.1:{self.port}'
+                self.token = ('--share-token', str(token))
         self.log = Path(self.folder) / 'serve.err'
         self.serve()
 
@@ -175,7 +179,7 @@ class Served(unittest.TestCase):
         """Starts the server, or a new one on the same line and socket."""
         with open(self.log, 'ab') as err:
             server = subprocess.Popen([PROGRAM, self.device, '--serve', '--share', self.where, *self.token,
-                                       '--flow', 'none', *self.served_with()], stdin=subprocess.DEVNULL,
+                                       *self.also, '--flow', 'none', *self.served_with()], stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=err)
         self.server = server
         self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
@@ -197,11 +201,13 @@ class Served(unittest.TestCase):
         return ('--share-watch', '@root', '--log-raw', str(Path(self.folder) / 'raw.log'), '--log-max', '4K',
                 '--log-keep', '999')
 
-    def attach(self, *args):
+    def attach(self, *args, where=None):
         s = ConsoleSession(start=False, home=False)
         self.addCleanup(s.close)
         token = ('--token', self.token[1]) if self.token else ()
-        s.start(self.where, *token, *args, cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
+        if where is not None:
+            token = ('--token', self.also[3])
+        s.start(where or self.where, *token, *args, cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
                 env=None, first='--attach')
         return s
 
@@ -358,6 +364,27 @@ class Served(unittest.TestCase):
         time.sleep(max(0.0, 10.5 - (time.monotonic() - served)))
         b.keys('C-a', 'g')
         b.wait_status('writing, 1 other')
+
+    # One served line over a UNIX socket (the user's own) and TCP (the
+    # token) at once: one roster, one writer, the same bytes to both.
+    def test_a_unix_socket_and_a_tcp_share_with_its_token_serve_one_roster(self):
+        wait_for(lambda: listening(self.port), what='the TCP share')
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach(where=f'tcp:127.0.0.1:{self.port}')
+        b.wait_status('watching, 1 other')
+        a.wait_status('writing, 1 other')
+        self.line.write(b'to both\r\n')
+        a.wait_row(0, 'to both')
+        b.wait_row(0, 'to both')
+        b.keys('C-a', 'W')
+        b.wait_status('(tcp)')
+        b.keys('C-a', 'g')
+        b.wait_status('writing, 1 other')
+        b.type('x')
+        self.assertEqual(self.line.read(1), b'x')
+        log = self.stop()
+        self.assertRegex(log, r'serving .* on unix:\S+, tcp:127\.0\.0\.1:\d+')
 
     # Clients show the settings in force, not their own defaults; a writer's
     # change is said to the others and logged.
