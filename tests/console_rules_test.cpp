@@ -129,6 +129,8 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
                                                {"a", "--map", ",,,"},
                                                {"a", "--map", ""},
                                                {"a", "--share", "tcp:5000", "--share", "tcp:5001"},
+                                               {"a", "--serve", "--share", "unix:/x", "--share", "unix:/y"},
+                                               {"a", "--share", "unix:/x", "--share", "tcp:5001"},
                                                {"a", "--ansi", "colour"},
                                                {longPath.c_str()},
                                                {"a", "--home", longPath.c_str()},
@@ -141,6 +143,15 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
     }
     EXPECT_FALSE(ParseArgs({"a", "--interval", "10001"}, &o, &problem));
     EXPECT_NE(problem.find("(0..10000)"), std::string::npos) << problem;  // the range, said
+    // A served line takes one share of each kind, beside its port accepters.
+    ConsoleOptions two;
+    ASSERT_TRUE(ParseArgs(
+        {"a", "--serve", "--share", "tcp:5000", "--share", "rfc2217:5002", "--share", "unix:/run/x.sock"},
+        &two, &problem))
+        << problem;
+    EXPECT_STREQ(two.share, "tcp:5000");
+    EXPECT_STREQ(two.shareOther, "unix:/run/x.sock");
+    EXPECT_EQ(two.portShareCount, 1u);
     uint8_t key;
     EXPECT_TRUE(ParsePrefixKey("^a", &key));
     EXPECT_EQ(key, 1);

@@ -316,6 +316,7 @@ TEST(Wire, EachTypeEncodesToItsFixedBytes) {
     std::strcpy(hello.name.text, "ana");
     hello.tokenLength = 2;
     std::memcpy(hello.token, "k\0", 2);
+    hello.past = WirePast::Wrote;
     Append(stream, out, PutHello(out, sizeof out, hello));
     Append(stream, out, PutWelcome(out, sizeof out, {3, WireRole::Writing, 0x0102, 0x0a0b}));
     Append(stream, out, PutText(out, sizeof out, WireType::Refusal, "no"));
@@ -343,7 +344,7 @@ TEST(Wire, EachTypeEncodesToItsFixedBytes) {
     Append(stream, out, PutEmpty(out, sizeof out, WireType::Who));
     // clang-format off
     const std::vector<uint8_t> fixed = {
-        0x01, 0, 0, 11, 0, 3, 2, 1, 3, 'a', 'n', 'a', 2, 'k', 0,            // Hello
+        0x01, 0, 0, 12, 0, 3, 2, 1, 3, 'a', 'n', 'a', 2, 'k', 0, 2,         // Hello
         0x02, 0, 0, 13, 0, 3, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0x0a, 0x0b,  // Welcome
         0x03, 0, 0, 3, 2, 'n', 'o',                                         // Refusal
         0x0d, 0, 0, 3, 2, 'h', 'i',                                         // Notice
@@ -760,6 +761,50 @@ TEST(Access, TheDoorCountsAHostAsOnePeerAndLogsItOnceAMinute) {
 }
 
 // --- Roles.
+
+// After a restart the line waits for the one who wrote before it; a fresh
+// start (no client coming back) is not held up.
+TEST(Roster, AfterARestartTheLineIsKeptForItsWriterForTheGrace) {
+    Roster fresh;
+    RosterGrace(fresh, 10000);
+    EXPECT_EQ(RosterAskAfterRestart(fresh, WireAsk::Write, WirePast::Fresh, 100), WireAsk::Write);
+    EXPECT_EQ(RosterKept(fresh, 100), 0u);
+
+    Roster roster;
+    RoleChanges changes;
+    RosterGrace(roster, 10000);
+    // A watcher comes back first: it watches, and so does a newcomer; a take waits.
+    WireAsk ask = RosterAskAfterRestart(roster, WireAsk::Write, WirePast::Watched, 500);
+    uint16_t bo = RosterJoin(roster, WireClientKind::Person, "bo", 1, true, ask, &changes);
+    ask = RosterAskAfterRestart(roster, WireAsk::Take, WirePast::Fresh, 600);
+    uint16_t cy = RosterJoin(roster, WireClientKind::Person, "cy", 1, true, ask, &changes);
+    EXPECT_EQ(roster.writer, RosterNobody);
+    EXPECT_EQ(RosterKept(roster, 600), 10u);
+    EXPECT_EQ(RosterKept(roster, 9001), 1u);
+    // The writer comes back, even asking to watch: the line is its own again.
+    ask = RosterAskAfterRestart(roster, WireAsk::Watch, WirePast::Wrote, 2000);
+    uint16_t ana = RosterJoin(roster, WireClientKind::Person, "ana", 1, true, ask, &changes);
+    EXPECT_TRUE(RosterWrites(roster, ana));
+    EXPECT_EQ(RosterKept(roster, 2000), 0u);  // back to the usual rules
+    EXPECT_TRUE(RosterTake(roster, bo, &changes));
+    EXPECT_FALSE(RosterWrites(roster, cy));
+
+    // The writer never comes back: after the grace the usual rules.
+    Roster late;
+    RosterGrace(late, 10000);
+    EXPECT_EQ(RosterAskAfterRestart(late, WireAsk::Write, WirePast::Watched, 100), WireAsk::Watch);
+    EXPECT_EQ(RosterKept(late, 10000), 0u);
+    EXPECT_EQ(RosterAskAfterRestart(late, WireAsk::Write, WirePast::Fresh, 10000), WireAsk::Write);
+    // A fresh client that got the line before anyone came back loses it to the writer.
+    Roster early;
+    RosterGrace(early, 10000);
+    ask = RosterAskAfterRestart(early, WireAsk::Write, WirePast::Fresh, 100);
+    uint16_t dee = RosterJoin(early, WireClientKind::Person, "dee", 1, true, ask, &changes);
+    EXPECT_TRUE(RosterWrites(early, dee));
+    ask = RosterAskAfterRestart(early, WireAsk::Write, WirePast::Wrote, 200);
+    ana = RosterJoin(early, WireClientKind::Person, "ana", 1, true, ask, &changes);
+    EXPECT_TRUE(RosterWrites(early, ana));
+}
 
 TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
     Roster roster;
@@ -1314,7 +1359,7 @@ TEST_F(Served, ABrokenOrSilentClientEndsAloneAndARefusalIsFinal) {
     uint8_t hello[WireMaxMessage];
     WireHello h = {};
     h.version = WireVersion;
-    ASSERT_EQ(write(raw, hello, PutHello(hello, sizeof hello, h)), ssize_t(WireHeaderSize + 6));
+    ASSERT_EQ(write(raw, hello, PutHello(hello, sizeof hello, h)), ssize_t(WireHeaderSize + 7));
     Run({{a.get(), &read}});
     EXPECT_EQ(ServeClients(server), 2u);
     ASSERT_EQ(write(raw, "\x63\0\0\0", 4), 4);

@@ -235,6 +235,14 @@ TEST(ComPortServer, OffersOnceAndAnswersOnlyChangesOfState) {
     EXPECT_FALSE(server.PortAgreed());
     ServerFeed(server, WILL + B(44));
     EXPECT_EQ(ServerOut(server), DO + B(44));
+    // A client that took our DO as the answer to its own request never
+    // says WILL: its first request says it speaks the option.
+    ComPortServer quiet;
+    ServerOut(quiet);
+    EXPECT_FALSE(quiet.PortAgreed());
+    ServerFeed(quiet, Sub("\x0c\x01"));
+    EXPECT_TRUE(quiet.PortAgreed());
+    EXPECT_TRUE(quiet.WantsState());
 }
 
 TEST(ComPortServer, RequestsAndAnswersAsFixedBytes) {
@@ -323,6 +331,34 @@ TEST(ComPortServer, ModemAndLineStateGoWhereTheClientAskedForThem) {
     EXPECT_TRUE(server.NotifyModem(0x20));  // DCD dropped
     EXPECT_TRUE(server.NotifyLine(0x60));
     EXPECT_EQ(ServerOut(server), Sub("\x6b\x80") + Sub("\x6b" + B(0)) + Sub("\x6a\x60"));
+    // A client's poll has the state sent again though nothing changed.
+    std::string poll = Sub("\x07") + Sub("\x06");
+    uint8_t data[16];
+    unsigned count = 0;
+    EXPECT_EQ(
+        server.Receive(reinterpret_cast<const uint8_t*>(poll.data()), unsigned(poll.size()), data, &count),
+        unsigned(poll.size()));
+    ComPortRequest request;
+    EXPECT_FALSE(server.TakeRequest(&request));
+    EXPECT_TRUE(server.NotifyModem(0x20));
+    EXPECT_TRUE(server.NotifyLine(0x60));
+    EXPECT_EQ(ServerOut(server), Sub("\x6b" + B(0)) + Sub("\x6a\x60"));
+}
+
+TEST(ComPortServer, TheServedLinesStateAsAPortServerReportsIt) {
+    ModemLines lines = {};
+    EXPECT_EQ(ComPortModemBits(true, false, lines, ComPortNoState), 0xb0);  // a pty: a connected cable
+    lines.cts = lines.dsr = true;
+    uint8_t up = ComPortModemBits(true, true, lines, ComPortNoState);
+    EXPECT_EQ(up, 0x30);
+    lines.dcd = lines.ri = true;
+    EXPECT_EQ(ComPortModemBits(true, true, lines, up), 0xf8);  // DCD and RI came: delta DCD only
+    lines.ri = false;
+    EXPECT_EQ(ComPortModemBits(true, true, lines, 0xf0), 0xb4);   // RI's trailing edge
+    EXPECT_EQ(ComPortModemBits(false, true, lines, 0xb0), 0x0b);  // the line went: every input down
+    EXPECT_EQ(ComPortModemBits(false, false, lines, 0x00), 0x00);
+    EXPECT_EQ(ComPortLineBits(true), 0x60);
+    EXPECT_EQ(ComPortLineBits(false), 0x70);
 }
 
 TEST(NetworkAddress, FormsAndTheirFaults) {

@@ -34,6 +34,8 @@ int ValueBytes(uint8_t command) {
         case 11:
         case 12: return 1;
         case 0:
+        case 6:
+        case 7:
         case 8:
         case 9: return 0;
         default: return -1;
@@ -203,8 +205,17 @@ void ComPortServer::Negotiate(uint8_t verb, uint8_t option) {
 
 void ComPortServer::Subnegotiation() {
     if (subOption_ != ComPortOption || subLength_ == 0) return;
+    // A client that speaks the option agreed to it, though its WILL may
+    // never come: one that took our DO as the answer to its own request
+    // sends none.
+    if (him_[OptComPort] == Asked) him_[OptComPort] = On;
     int need = ValueBytes(sub_[0]);
     if (need < 0 || (need > 0 && subLength_ < 1u + unsigned(need))) return;
+    if (sub_[0] == NotifyModemstate - 100 || sub_[0] == NotifyLinestate - 100) {
+        // A poll: the state goes again at the next notification.
+        (sub_[0] == NotifyModemstate - 100 ? lastModem_ : lastLine_) = NeverSent;
+        return;
+    }
     if (requestCount_ == RequestCapacity) return;  // Receive stops before this
     ComPortRequest& request = requests_[(requestStart_ + requestCount_) % RequestCapacity];
     request.command = ComPortCommand(sub_[0]);
@@ -344,6 +355,22 @@ bool ComPortServer::AnswerSignature(const char* text) {
     if (length > 64) length = 64;
     return PutSub(100, reinterpret_cast<const uint8_t*>(text), length);
 }
+
+uint8_t ComPortModemBits(bool open, bool known, const ModemLines& lines, uint16_t previous) {
+    uint8_t bits = 0;
+    if (open && !known) bits = 0xb0;
+    if (open && known)
+        bits = uint8_t((lines.dcd ? 0x80 : 0) | (lines.ri ? 0x40 : 0) | (lines.dsr ? 0x20 : 0) |
+                       (lines.cts ? 0x10 : 0));
+    if (previous == ComPortNoState) return bits;
+    uint8_t changed = uint8_t((bits ^ previous) & 0xf0);
+    // Delta DCD, trailing edge of RI (it went off), delta DSR, delta CTS.
+    bits |= uint8_t((changed & 0x80 ? 0x08 : 0) | ((previous & 0x40) && !(bits & 0x40) ? 0x04 : 0) |
+                    (changed & 0x20 ? 0x02 : 0) | (changed & 0x10 ? 0x01 : 0));
+    return bits;
+}
+
+uint8_t ComPortLineBits(bool open) { return open ? 0x60 : 0x70; }
 
 bool ComPortServer::NotifyModem(uint8_t bits) {
     // The low four bits say which inputs changed; only the inputs are compared.

@@ -53,6 +53,16 @@ struct ComPortRequest {
 bool ComPortApply(const ComPortRequest& request, LineControls* controls, int* breakAsked);
 uint32_t ComPortInForce(const ComPortRequest& request, const LineControls& controls, bool breakOn);
 
+// The modem state byte for a served line: every input down while it is not
+// `open`; inputs it cannot read (`known` false: a pty) as a connected
+// cable's, CTS, DSR and DCD on. The low bits mark the inputs changed since
+// `previous`, an earlier result (ComPortNoState: none yet). Pure.
+const uint16_t ComPortNoState = 0x100;
+uint8_t ComPortModemBits(bool open, bool known, const ModemLines& lines, uint16_t previous);
+// The line state byte: both transmit registers empty while open; a gone
+// line reads as a break held, as a pulled cable does on a port server.
+uint8_t ComPortLineBits(bool open);
+
 class ComPortServer {
 public:
     static constexpr unsigned OutputCapacity = 4096;
@@ -81,8 +91,13 @@ public:
 
     // NOTIFY-MODEMSTATE / NOTIFY-LINESTATE, sent only when the client's mask
     // lets a bit through (the modem's default mask is 255, the line's 0).
+    // A client's poll (NOTIFY-MODEMSTATE or -LINESTATE sent to us) makes the
+    // next notification go even when nothing changed.
     bool NotifyModem(uint8_t bits);
     bool NotifyLine(uint8_t bits);
+    // True while the client agreed to the port option and a mask lets a
+    // notification through: only then is the line's state worth reading.
+    bool WantsState() const { return PortAgreed() && ((modemMask_ & 0xf0) != 0 || lineMask_ != 0); }
 
     // Data for the client: IAC doubled; returns how many bytes it took.
     unsigned Send(const uint8_t* data, unsigned length);
@@ -95,7 +110,7 @@ public:
     unsigned OutputLength() const { return outputLength_; }
     void Consumed(unsigned count);
 
-    // True once the client agreed to the port option.
+    // True once the client agreed to the port option (or used it).
     bool PortAgreed() const { return him_[OptComPort] == On; }
     // True once after a subnegotiation was cut off at the limit.
     bool TakeDiscarded();

@@ -340,10 +340,11 @@ const TimedWork Timed[] = {
     {ConnectionDeadline, RetryIfDue},  // a retry, a connect timeout
     {PulsesDeadline, ServePulses},     // --pulse at the first open
     {ScriptDeadline, RunScript},
-    {BatchDeadline, BatchDue},     // the linger, notices to stderr
-    {RunTimeoutDue, RunTimedOut},  // --timeout
-    {ServedDue, ServedTimers},     // a served line's hello waits and refusals; its script's role
-    {MdnsDue, MdnsTimers},         // avahi's timeouts, while a served line is advertised
+    {BatchDeadline, BatchDue},      // the linger, notices to stderr
+    {RunTimeoutDue, RunTimedOut},   // --timeout
+    {ServedDue, ServedTimers},      // a served line's hello waits and refusals; its script's role
+    {PortStateDue, PollPortState},  // the modem and line state, for RFC 2217 clients that asked
+    {MdnsDue, MdnsTimers},          // avahi's timeouts, while a served line is advertised
 };
 const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
 

@@ -75,6 +75,7 @@ void AdvertiseServed(Console& c, const char* profile) {
         break;  // one name holds one service of a type
     }
     uint16_t attach = o.share[0] != '\0' ? TcpPort(o.share, &loopback) : 0;
+    if (attach == 0 && o.shareOther[0] != '\0') attach = TcpPort(o.shareOther, &loopback);
     if (attach != 0) services.push_back({MdnsAttachType, attach, AttachServiceTxt(facts)});
     char host[256];
     int webPort = 0;

@@ -298,15 +298,20 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
                        capacity)) {
         return false;
     }
-    ShareAddress address;
-    const char* fault;
-    if (ParseShareAddress(c.options.share, &address, &fault) && !address.unixSocket &&
-        rules.tokenLength == 0) {
-        std::snprintf(message, capacity, "--share %s: a served TCP share needs --share-token FILE",
-                      c.options.share);
-        return false;
+    for (const char* share : {c.options.share, c.options.shareOther}) {
+        ShareAddress address;
+        const char* fault;
+        if (share[0] != '\0' && ParseShareAddress(share, &address, &fault) && !address.unixSocket &&
+            rules.tokenLength == 0) {
+            std::snprintf(message, capacity, "--share %s: a served TCP share needs --share-token FILE",
+                          share);
+            return false;
+        }
     }
     ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
+    // The line kept for its writer from before, should this be a restart.
+    const int64_t GraceMilliseconds = 10000;
+    RosterGrace(c.features.server.roster, MonotonicMilliseconds() + GraceMilliseconds);
     c.features.server.seam = {&c.ansi, &c.style.map, &c.style.maps};
     if (c.options.share[0] == '\0') {  // port accepters alone: the roster without a socket
         c.features.server.rules = rules;
@@ -314,7 +319,15 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
         c.features.server.history = &c.ui.history;
         return true;
     }
-    return OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity);
+    if (!OpenServer(c.features.server, c.options.share, rules, hooks, c.ui.history, message, capacity))
+        return false;
+    // A share of the other kind beside it: one roster, each its own rule.
+    if (c.options.shareOther[0] != '\0' &&
+        !OpenServer(c.features.server, c.options.shareOther, rules, hooks, c.ui.history, message, capacity)) {
+        CloseServer(c.features.server);
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -385,6 +398,21 @@ bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
     return true;
 }
 
+int64_t PortStateDue(const Console& c) {
+    return PortWantsState(c.features.ports) ? c.features.ports.stateDue : NoDeadline;
+}
+
+Reaction PollPortState(Console& c, int64_t now) {
+    const int64_t Every = 100;  // ms: a modem input's change is seen within it
+    c.features.ports.stateDue = now + Every;
+    bool open = c.link.state == LinkState::Open && c.link.line;
+    ModemLines lines = {};
+    bool known = open && c.link.line->ReadModemLines(&lines) == ControlResult::Done;
+    PortLineState(c.features.ports, ComPortModemBits(open, known, lines, c.features.ports.modem),
+                  ComPortLineBits(open));
+    return Nothing;
+}
+
 void SayServing(const Console& c) {
     char text[1024];
     int used = std::snprintf(text, sizeof text, "serve: serving %s at %s%s (%s) on", c.link.line->Name(),
@@ -397,6 +425,7 @@ void SayServing(const Console& c) {
         comma = ",";
     };
     if (c.options.share[0] != '\0') add("", c.options.share);
+    if (c.options.shareOther[0] != '\0') add("", c.options.shareOther);
     for (unsigned i = 0; i < c.options.portShareCount; ++i) add("", c.options.portShares[i]);
     if (c.options.web[0] != '\0') add("web ", c.options.web);
     SayServed(text);
@@ -406,7 +435,7 @@ namespace {
 
 void ServedScriptState(Console& c) {
     Server& server = c.features.server;
-    if (server.listener.listener < 0) return;
+    if (!ServeListening(server)) return;
     bool running = ScriptRunning(c.features.script);
     if (running && server.script == RosterNobody) {
         c.features.script.paused = false;

@@ -52,6 +52,11 @@ std::unique_ptr<FrontEnd> ServeFrontEnd();
 // paused while a client holds the line).
 int64_t ServedDue(const Console& console);
 Reaction ServedTimers(Console& console, int64_t now);
+// The loop's timed row for RFC 2217 clients that asked for the modem or
+// line state: the line's modem inputs read at most every 100 ms, and only
+// while one asked.
+int64_t PortStateDue(const Console& console);
+Reaction PollPortState(Console& console, int64_t now);
 // One line on standard error, stamped with the local time: a served line's
 // messages, for a service manager's journal.
 void SayServed(const char* text);

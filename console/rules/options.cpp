@@ -260,14 +260,20 @@ const char* SetPortShare(ConsoleOptions& o, const char* value) {
 const char* SetShare(ConsoleOptions& o, const char* value) {
     if (IsPortShare(value)) return SetPortShare(o, value);
     // unix:~/PATH as well: the shell leaves a ~ after a colon alone.
-    char path[PathCapacity];
+    char path[PathCapacity], share[PathCapacity];
     bool home = std::strncmp(value, "unix:~", 6) == 0;
     if (home && !ExpandHome(value + 5, path, sizeof path)) return "socket name too long";
-    int n = std::snprintf(o.share, PathCapacity, "%s%s", home ? "unix:" : "", home ? path : value);
+    int n = std::snprintf(share, PathCapacity, "%s%s", home ? "unix:" : "", home ? path : value);
     if (n < 0 || unsigned(n) >= PathCapacity) return "socket name too long";
-    ShareAddress address;
+    ShareAddress address, first;
     const char* problem;
-    return ParseShareAddress(o.share, &address, &problem) ? nullptr : problem;
+    if (!ParseShareAddress(share, &address, &problem)) return problem;
+    // One of each kind: a share of the other kind goes beside the first (the
+    // command line's shares replace a profile's: see ApplyCommandLine).
+    bool beside = o.share[0] != '\0' && ParseShareAddress(o.share, &first, &problem) &&
+                  first.unixSocket != address.unixSocket;
+    std::snprintf(beside ? o.shareOther : o.share, PathCapacity, "%s", share);
+    return nullptr;
 }
 const char* SetPortPolicy(ConsoleOptions& o, const char* value) {
     if (std::strcmp(value, "watch") != 0 && std::strcmp(value, "write") != 0) return "must be watch or write";
@@ -679,10 +685,12 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         } else {
             ++i;
         }
-        // One shared line a run: a second --share would silently win.
+        // One share of each kind a run: a second of the same would silently win.
         for (unsigned j = 0; spec->set == SetShare && !IsPortShare(value) && j < line->assignmentCount; ++j) {
-            if (line->assignments[j].name == spec->name && !IsPortShare(line->assignments[j].value))
-                return Fail(problem, capacity, "--share given twice (one is allowed)", value);
+            if (line->assignments[j].name == spec->name && !IsPortShare(line->assignments[j].value) &&
+                (std::strncmp(line->assignments[j].value, "unix:", 5) == 0) ==
+                    (std::strncmp(value, "unix:", 5) == 0))
+                return Fail(problem, capacity, "--share given twice (one unix: and one tcp: at most)", value);
         }
         if (line->assignmentCount == CommandLine::MaxAssignments) {
             return Fail(problem, capacity, "too many options", argument);
@@ -718,6 +726,13 @@ bool LooksLikeDevice(const char* text) {
 bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptions* options, char* problem,
                       unsigned capacity) {
     options->action = line.action;
+    // The command line's shares replace a profile's, both of them.
+    for (unsigned i = 0; i < line.assignmentCount; ++i) {
+        if (std::strcmp(line.assignments[i].name, "share") == 0 && !IsPortShare(line.assignments[i].value)) {
+            options->share[0] = options->shareOther[0] = '\0';
+            break;
+        }
+    }
     for (unsigned i = 0; i < line.assignmentCount; ++i) {
         const CommandLine::Assignment& a = line.assignments[i];
         if (!SetOption(options, a.name, a.value, problem, capacity)) return false;
@@ -739,6 +754,12 @@ bool ApplyCommandLine(const CommandLine& line, bool firstIsProfile, ConsoleOptio
     if (options->action != ProgramAction::Run) return true;
     if (options->autoConnect != AutoConnect::Off && options->device[0] != '\0') {
         std::snprintf(problem, capacity, "--auto-connect takes no device ('%.60s' given)", options->device);
+        return false;
+    }
+    if (options->shareOther[0] != '\0' && !options->serve) {
+        std::snprintf(problem, capacity,
+                      "--share %.60s beside --share %.60s: two shares serve a line: give --serve",
+                      options->shareOther, options->share);
         return false;
     }
     if (options->attachWatch && options->attachTake) {

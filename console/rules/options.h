@@ -60,8 +60,11 @@ struct ConsoleOptions {
     char rawLogPath[PathCapacity];  // raw log; empty: none
     bool timestamps;
     char share[PathCapacity];  // unix:PATH, tcp:PORT or tcp:HOST:PORT; empty: not shared
-    char web[PathCapacity];    // --web [HOST:]PORT; empty: no pages
-    bool webOpenWatch;         // pages may watch without the token
+    // With --serve, a share of the other kind beside it (one unix: and one
+    // tcp:, each with its own access rule, one roster); empty: none.
+    char shareOther[PathCapacity];
+    char web[PathCapacity];                               // --web [HOST:]PORT; empty: no pages
+    bool webOpenWatch;                                    // pages may watch without the token
     char webCert[PathCapacity], webKey[PathCapacity];     // TLS for the pages
     char webHosts[WebMaxHostNames][WebHostNameCapacity];  // --web-host: names the pages answer to
     unsigned webHostCount;
@@ -153,7 +156,8 @@ struct CommandLine {
 };
 
 // Splits argv; checks that each option exists and has its value, and that
-// --share is not given twice. Values themselves are checked when applied.
+// --share names at most one unix: and one tcp: (port accepters aside).
+// Values themselves are checked when applied.
 bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char* problem, unsigned capacity);
 
 // Applies the command line's options and positional arguments over what

@@ -139,3 +139,23 @@ void RosterToWire(const Roster& roster, int64_t now, WireRoster* wire) {
         e.from.length = uint8_t(std::strlen(e.from.text));
     }
 }
+
+void RosterGrace(Roster& roster, int64_t until) {
+    roster.graceUntil = until;
+    roster.restarted = false;
+}
+
+WireAsk RosterAskAfterRestart(Roster& roster, WireAsk ask, WirePast past, int64_t now) {
+    if (now >= roster.graceUntil) return ask;
+    if (past == WirePast::Wrote) {
+        roster.graceUntil = 0;  // the line is back with its writer: the keep ends
+        return WireAsk::Take;
+    }
+    if (past == WirePast::Watched) roster.restarted = true;
+    return roster.restarted ? WireAsk::Watch : ask;
+}
+
+unsigned RosterKept(const Roster& roster, int64_t now) {
+    if (!roster.restarted || now >= roster.graceUntil) return 0;
+    return unsigned((roster.graceUntil - now + 999) / 1000);
+}

@@ -47,7 +47,24 @@ struct Roster {
     RosterMember member[RosterMax] = {};
     uint16_t writer = RosterNobody;
     uint16_t nextId = 1;
+    // After a restart: until graceUntil (monotonic ms) the line is kept for
+    // the one who wrote before it, once a client's return shows the server
+    // restarted (restarted).
+    int64_t graceUntil = 0;
+    bool restarted = false;
 };
+
+// After the server starts, a client that reattaches says what it was
+// (WirePast). Until `until` (the grace, monotonic ms) the one who was
+// writing takes the line back on joining, whoever got it meanwhile; once a
+// client came back (the server restarted), others join watching and a take
+// is refused, until the writer is back or the grace ends. A fresh start
+// with fresh clients is not held up: nothing shows a restart there.
+void RosterGrace(Roster& roster, int64_t until);
+// The ask a hello joins with at `now` (monotonic ms), by the rule above.
+WireAsk RosterAskAfterRestart(Roster& roster, WireAsk ask, WirePast past, int64_t now);
+// Whole seconds (rounded up) the line is still kept; 0: not kept.
+unsigned RosterKept(const Roster& roster, int64_t now);
 
 // Adds a member: a writer when the line is free, it may write and it did
 // not ask to watch; a Take asks for the line even when it is held. Returns

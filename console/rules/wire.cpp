@@ -108,7 +108,7 @@ void CopyText(WireText* to, const WireText& from) {
 
 unsigned WirePayloadLimit(uint8_t type) {
     switch (WireType(type)) {
-        case WireType::Hello: return 2 + 1 + 1 + 256 + 1 + WireTokenCapacity;
+        case WireType::Hello: return 2 + 1 + 1 + 256 + 1 + WireTokenCapacity + 1;
         case WireType::Welcome: return 13;
         case WireType::Refusal:
         case WireType::Notice: return 256;
@@ -147,6 +147,7 @@ unsigned PutHello(uint8_t* out, unsigned capacity, const WireHello& hello) {
     unsigned tokenLength = hello.tokenLength > WireTokenCapacity ? WireTokenCapacity : hello.tokenLength;
     w.U8(tokenLength);
     w.Bytes(hello.token, tokenLength);
+    w.U8(unsigned(hello.past));
     return w.Done();
 }
 
@@ -237,12 +238,15 @@ bool ReadHello(const WireMessage& message, WireHello* hello) {
     r.Text(&hello->name);
     hello->tokenLength = uint8_t(r.U8());
     if (hello->tokenLength > WireTokenCapacity || !r.Bytes(hello->token, hello->tokenLength)) return false;
+    unsigned past = r.U8();
+    hello->past = WirePast(past);
     hello->ask = WireAsk(ask);
     hello->kind = WireClientKind(kind);
     // Another version's hello may not parse as ours: its version alone is
     // enough to refuse it with a reason.
     if (hello->version != WireVersion) return message.length >= 2;
-    return r.Exact() && ask <= unsigned(WireAsk::Take) && kind <= unsigned(WireClientKind::Browser);
+    return r.Exact() && ask <= unsigned(WireAsk::Take) && kind <= unsigned(WireClientKind::Browser) &&
+           past <= unsigned(WirePast::Wrote);
 }
 
 bool ReadWelcome(const WireMessage& message, WireWelcome* welcome) {

@@ -35,7 +35,7 @@
 // 5: a roster entry says where the member is from and how long it has been
 //    idle; a client asks for a fresh roster (Who).
 // 6: the welcome says how many history rows the snapshot brings.
-const uint16_t WireVersion = 6;
+const uint16_t WireVersion = 7;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -85,6 +85,9 @@ enum class WireType : uint8_t {
 enum class WireAsk : uint8_t { Write = 0, Watch = 1, Take = 2 };
 enum class WireRole : uint8_t { Watching = 0, Writing = 1 };
 enum class WireClientKind : uint8_t { Person = 0, Script = 1, Raw = 2, Browser = 3 };
+// What a client was on the line before its connection dropped: a server
+// that restarted keeps the line for the one who was writing.
+enum class WirePast : uint8_t { Fresh = 0, Watched = 1, Wrote = 2 };
 
 enum class WireControl : uint8_t {
     Break = 1,     // value unused
@@ -114,6 +117,7 @@ struct WireHello {
     WireText name;  // the user's name as the client knows it (the server trusts SO_PEERCRED first)
     uint8_t tokenLength;
     uint8_t token[WireTokenCapacity];
+    WirePast past;
 };
 
 struct WireWelcome {

@@ -118,10 +118,12 @@ class PortServer:
         self.listener = socket.create_server(('127.0.0.1', 0))
         self.port = self.listener.getsockname()[1]
         self.got = bytearray()
+        self.peer = None
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
         with contextlib.suppress(OSError), self.listener.accept()[0] as peer:
+            self.peer = peer
             peer.sendall(b'\xff\xfd\x2c\xff\xfd\x00\xff\xfb\x00\xff\xfb\x03')  # DO 44, DO/WILL 0, WILL 3
             while block := peer.recv(4096):
                 self.got += block
@@ -130,8 +132,16 @@ class PortServer:
         """The values of each SET-CONTROL, in order."""
         return [value[0] for value in re.findall(rb'\xff\xfa\x2c\x05(.)\xff\xf0', bytes(self.got), re.S)]
 
+    def modem(self, bits):
+        """Says the modem inputs changed (NOTIFY-MODEMSTATE)."""
+        wait_for(lambda: self.peer is not None, what='the line to connect')
+        self.peer.sendall(b'\xff\xfa\x2c\x6b%c\xff\xf0' % bits)
+
     def close(self):
         self.listener.close()
+        if self.peer is not None:
+            with contextlib.suppress(OSError):
+                self.peer.shutdown(socket.SHUT_RDWR)
 
 
 class Served(unittest.TestCase):
@@ -151,13 +161,17 @@ class Served(unittest.TestCase):
         self.socket = str(Path(self.folder) / 'line.sock')
         self.where = f'unix:{self.socket}'
         self.token = ()
+        self.also = ()  # a TCP share beside the UNIX one
         if 'token' in self._testMethodName:
             self.port = free_port()
-            self.where = f'tcp:127.0.0.1:{self.port}'
             token = Path(self.folder) / 'token'
             token.write_text('the right one\n')
             token.chmod(0o600)
-            self.token = ('--share-token', str(token))
+            if 'unix' in self._testMethodName:
+                self.also = ('--share', f'tcp:127.0.0.1:{self.port}', '--share-token', str(token))
+            else:
+                self.where = f'tcp:127.0.0.1:{self.port}'
+                self.token = ('--share-token', str(token))
         self.log = Path(self.folder) / 'serve.err'
         self.serve()
 
@@ -165,7 +179,7 @@ class Served(unittest.TestCase):
         """Starts the server, or a new one on the same line and socket."""
         with open(self.log, 'ab') as err:
             server = subprocess.Popen([PROGRAM, self.device, '--serve', '--share', self.where, *self.token,
-                                       '--flow', 'none', *self.served_with()], stdin=subprocess.DEVNULL,
+                                       *self.also, '--flow', 'none', *self.served_with()], stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=err)
         self.server = server
         self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait()))
@@ -187,11 +201,13 @@ class Served(unittest.TestCase):
         return ('--share-watch', '@root', '--log-raw', str(Path(self.folder) / 'raw.log'), '--log-max', '4K',
                 '--log-keep', '999')
 
-    def attach(self, *args):
+    def attach(self, *args, where=None):
         s = ConsoleSession(start=False, home=False)
         self.addCleanup(s.close)
         token = ('--token', self.token[1]) if self.token else ()
-        s.start(self.where, *token, *args, cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
+        if where is not None:
+            token = ('--token', self.also[3])
+        s.start(where or self.where, *token, *args, cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf',
                 env=None, first='--attach')
         return s
 
@@ -320,6 +336,55 @@ class Served(unittest.TestCase):
         self.assertEqual(a.screen()[:24], b.screen()[:24])
         self.assertEqual(a.row(0).rstrip(), 'fresh')
         self.assertEqual(a.cursor(), b.cursor())
+
+    # After a restart the writer from before gets the line back, though a
+    # newcomer came first; with the writer gone, a take waits out the grace.
+    def test_after_a_restart_the_line_goes_back_to_its_writer(self):
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach()
+        b.wait_status('watching, 1 other')
+        self.stop()
+        a.wait_status('disconnected, waiting for')
+        self.serve()
+        c = self.attach()
+        c.wait_status('2 others', 15)
+        a.wait_status('writing, 2 others', 15)
+        b.wait_status('watching, 2', 15)  # after a notice of the loss, the status is cut
+        c.wait_status('watching, 2', 15)
+        self.stop()
+        a.close()
+        b.wait_status('disconnected')
+        self.serve()
+        served = time.monotonic()
+        b.wait_status('watching, 1', 15)
+        c.wait_status('watching, 1', 15)
+        b.keys('C-a', 'g')
+        b.wait_status('kept for the one who wrote before the server restarted')
+        time.sleep(max(0.0, 10.5 - (time.monotonic() - served)))
+        b.keys('C-a', 'g')
+        b.wait_status('writing, 1 other')
+
+    # One served line over a UNIX socket (the user's own) and TCP (the
+    # token) at once: one roster, one writer, the same bytes to both.
+    def test_a_unix_socket_and_a_tcp_share_with_its_token_serve_one_roster(self):
+        wait_for(lambda: listening(self.port), what='the TCP share')
+        a = self.attach()
+        a.wait_status('writing, 0 others')
+        b = self.attach(where=f'tcp:127.0.0.1:{self.port}')
+        b.wait_status('watching, 1 other')
+        a.wait_status('writing, 1 other')
+        self.line.write(b'to both\r\n')
+        a.wait_row(0, 'to both')
+        b.wait_row(0, 'to both')
+        b.keys('C-a', 'W')
+        b.wait_status('(tcp)')
+        b.keys('C-a', 'g')
+        b.wait_status('writing, 1 other')
+        b.type('x')
+        self.assertEqual(self.line.read(1), b'x')
+        log = self.stop()
+        self.assertRegex(log, r'serving .* on unix:\S+, tcp:127\.0\.0\.1:\d+')
 
     # Clients show the settings in force, not their own defaults; a writer's
     # change is said to the others and logged.
@@ -469,6 +534,23 @@ time.sleep(0.5)
 print("done")
 '''
 
+# Prints DCD and DSR each time they change, as pyserial reads them from the
+# notifications, until the server says so.
+PYSERIAL_MODEM = r'''
+import sys, time, serial
+s = serial.serial_for_url(f"rfc2217://127.0.0.1:{sys.argv[1]}", timeout=1)
+seen, end = None, time.monotonic() + 20
+while time.monotonic() < end:
+    try:
+        now = (int(s.cd), int(s.dsr))
+    except serial.SerialException:
+        now = None
+    if now != seen:
+        print(now, flush=True)
+        seen = now
+    time.sleep(0.02)
+'''
+
 
 class PortAccepters(unittest.TestCase):
     """A served line's RFC 2217 and raw TCP accepters, as the lab's own
@@ -522,6 +604,24 @@ class PortAccepters(unittest.TestCase):
                              text=True, timeout=30)
         self.assertIn('done', run.stdout, run.stderr)
         wait_for(lambda: {9, 12, 5} <= set(behind.controls()), what='DTR off, RTS off and a BREAK')
+
+    # The served line's modem inputs reach the client as they change, and
+    # the line's going drops DCD and DSR.
+    def test_pyserial_sees_the_modem_inputs_change_and_drop_when_the_line_goes(self):
+        behind = PortServer()
+        self.addCleanup(behind.close)
+        self.serve(device=f'rfc2217://127.0.0.1:{behind.port}')
+        client = subprocess.Popen(['/usr/bin/python3', '-c', PYSERIAL_MODEM, str(self.port)],
+                                  stdout=subprocess.PIPE, text=True)
+        self.addCleanup(client.stdout.close)
+        self.addCleanup(lambda: client.poll() is None and (client.kill(), client.wait()))
+        self.assertEqual(client.stdout.readline().strip(), '(1, 1)', self.log.read_text())  # not known yet: a cable
+        behind.modem(0x20)  # DSR alone
+        self.assertEqual(client.stdout.readline().strip(), '(0, 1)')
+        behind.modem(0xb0)
+        self.assertEqual(client.stdout.readline().strip(), '(1, 1)')
+        behind.close()
+        self.assertEqual(client.stdout.readline().strip(), '(0, 0)')
 
     def test_microcom_types_while_it_holds_the_line_and_a_second_only_watches(self):
         self.serve('share-rfc2217 = write')

@@ -217,6 +217,9 @@ void AttachLine::Close() {
     out_.Release();
     dataStart_ = dataEnd_ = 0;
     restore_ = SnapshotRestore();
+    // The next hello says what this client was, so a restarted server can
+    // give the line back to its writer.
+    if (state_.welcomed) hello_.past = state_.role == WireRole::Writing ? WirePast::Wrote : WirePast::Watched;
     state_ = AttachState();
     lost_ = whoAsked_ = false;
 }

@@ -354,3 +354,19 @@ unsigned PortClients(const PortServer& server) {
     for (const PortClient& c : server.client) n += c.fd >= 0;
     return n;
 }
+
+bool PortWantsState(const PortServer& server) {
+    for (const PortClient& c : server.client) {
+        if (c.fd >= 0 && c.telnet && c.protocol->WantsState()) return true;
+    }
+    return false;
+}
+
+void PortLineState(PortServer& server, uint8_t modem, uint8_t line) {
+    server.modem = modem;
+    for (PortClient& c : server.client) {
+        if (c.fd < 0 || !c.telnet) continue;
+        if (!c.protocol->NotifyModem(modem) || !c.protocol->NotifyLine(line) || !MoveProtocolOutput(c))
+            Drop(server, c, "did not keep up and was dropped");
+    }
+}

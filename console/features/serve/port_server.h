@@ -81,6 +81,9 @@ struct PortServer {
     std::unique_ptr<uint8_t[]> replay;
     unsigned replaySize = 0, replayHead = 0, replayCount = 0;
     std::unique_ptr<uint8_t[]> escaped;  // one escaping of a block for every RFC 2217 client
+    // The line's modem and line state as last read, and when to read it again.
+    uint16_t modem = ComPortNoState;
+    int64_t stateDue = 0;
 };
 
 // Whether `where` may be opened: its form, and a non-loopback host only
@@ -98,6 +101,12 @@ unsigned PortDescriptors(PortServer& server, bool lineOpen, struct pollfd* fds);
 void PortEvents(PortServer& server, bool lineOpen, const struct pollfd* fds, unsigned count);
 void PortReceived(PortServer& server, const uint8_t* bytes, unsigned count);
 unsigned PortClients(const PortServer& server);
+// True while an RFC 2217 client asked for the modem or line state: only
+// then does the loop read them (PortStateDue says when).
+bool PortWantsState(const PortServer& server);
+// The line's state as read now (ComPortModemBits, ComPortLineBits): each
+// RFC 2217 client is told what its masks let through and has changed.
+void PortLineState(PortServer& server, uint8_t modem, uint8_t line);
 
 class PortSink : public ReceiveSink {
 public:

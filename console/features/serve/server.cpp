@@ -1,5 +1,7 @@
 #include "console/features/serve/server.h"
 
+#include "console/line/clock.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
@@ -48,7 +50,7 @@ void DoorLine(Server& server, const ServeClient& client, int64_t now, const char
     unsigned quiet = 0;
     if (server.hooks.say == nullptr || !DoorSays(server.doorLog, client.door, now, &quiet)) return;
     char who[96];
-    if (server.rules.tcp) {
+    if (client.tcp) {
         char address[64];
         DoorPeerText(client.door, address, sizeof address);
         std::snprintf(who, sizeof who, "a TCP client from %s", address);
@@ -234,7 +236,7 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
         return;
     }
     char name[RosterNameCapacity];
-    if (server.rules.tcp) {
+    if (client.tcp) {
         // A name the client gives, cut to fit: only a label in the roster.
         std::snprintf(name, sizeof name, "%.48s (tcp)", hello.name.length > 0 ? hello.name.text : "someone");
     } else {
@@ -242,9 +244,10 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     }
     RoleChanges changes;
     bool mayWrite = admission.access == PeerAccess::Write;
+    WireAsk ask = RosterAskAfterRestart(server.roster, hello.ask, hello.past, now);
     uint16_t id =
         RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
-                   name, int64_t(time(nullptr)), mayWrite, hello.ask, &changes);
+                   name, int64_t(time(nullptr)), mayWrite, ask, &changes);
     if (id == RosterNobody) {
         DoorLine(server, client, now, "refused: the line has as many members as it takes");
         Refuse(server, client, "the line has as many clients as it takes");
@@ -287,7 +290,9 @@ void Hello(Server& server, ServeClient& client, const WireMessage& message, int6
         Drop(server, client, nullptr);
         return;
     }
-    Admission admission = Admit(server.rules, client.peer, hello);
+    AccessRules rules = server.rules;
+    rules.tcp = client.tcp;  // each listener its own rule: the lists, or the token
+    Admission admission = Admit(rules, client.peer, hello);
     if (admission.access != PeerAccess::Refused) {
         Admitted(server, client, hello, admission, now);
         return;
@@ -356,7 +361,13 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             return client.fd >= 0;
         case WireType::Take:
             if (client.state != ServeState::Active) break;
-            if (!RosterTake(server.roster, client.id, &changes)) {
+            if (unsigned kept = RosterKept(server.roster, now)) {
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "the line is kept for the one who wrote before the server restarted, %u s more",
+                              kept);
+                QueueText(server, client, WireType::Notice, text);
+            } else if (!RosterTake(server.roster, client.id, &changes)) {
                 QueueText(server, client, WireType::Notice, WatchOnly);
             } else {
                 const RosterMember* m = RosterFind(server.roster, client.id);
@@ -535,11 +546,11 @@ DoorRoom MakeRoom(Server& server, const DoorPeer& peer, int64_t now) {
     return MakeRoom(server, peer, now);
 }
 
-void Accept(Server& server, int64_t now) {
+void Accept(Server& server, const Share& listener, int64_t now) {
     for (;;) {
         struct sockaddr_storage from;
         socklen_t fromLength = sizeof from;
-        int fd = accept4(server.listener.listener, reinterpret_cast<sockaddr*>(&from), &fromLength,
+        int fd = accept4(listener.listener, reinterpret_cast<sockaddr*>(&from), &fromLength,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
         ServeClient* entry = nullptr;
@@ -554,8 +565,9 @@ void Accept(Server& server, int64_t now) {
             close(fd);
             continue;
         }
-        entry->peer = server.listener.unixSocket ? ReadPeer(fd) : Peer{};
-        if (server.listener.unixSocket) {
+        entry->tcp = !listener.unixSocket;
+        entry->peer = listener.unixSocket ? ReadPeer(fd) : Peer{};
+        if (listener.unixSocket) {
             std::snprintf(entry->from, sizeof entry->from, entry->peer.known ? "uid %u" : "uid ?",
                           unsigned(entry->peer.uid));
         } else {
@@ -565,11 +577,10 @@ void Accept(Server& server, int64_t now) {
             std::snprintf(entry->from, sizeof entry->from, from.ss_family == AF_INET6 ? "[%s]:%s" : "%s:%s",
                           host, port);
         }
-        entry->door = server.listener.unixSocket
-                          ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
-                          : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&from), fromLength);
+        entry->door = listener.unixSocket ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
+                                          : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&from), fromLength);
         // The kernel has named a UNIX peer already: one the lists refuse never waits.
-        if (server.listener.unixSocket && PeerAccessOf(server.rules, entry->peer) == PeerAccess::Refused) {
+        if (listener.unixSocket && PeerAccessOf(server.rules, entry->peer) == PeerAccess::Refused) {
             const char* reason = entry->peer.known
                                      ? "your user is not on this line's share-write or share-watch list"
                                      : "the kernel would not say who you are";
@@ -582,7 +593,7 @@ void Accept(Server& server, int64_t now) {
         DoorRoom room = MakeRoom(server, entry->door, now);
         // A TCP client's token is not read while its address has its share
         // of tries waiting: a guess would be answered before its time.
-        if (room != DoorRoom::Room && !server.listener.unixSocket) {
+        if (room != DoorRoom::Room && !listener.unixSocket) {
             const char* reason = room == DoorRoom::PeerFull
                                      ? "too many connections from your address wait to be let in"
                                      : "too many connections wait to be let in";
@@ -598,7 +609,7 @@ void Accept(Server& server, int64_t now) {
             Log(server, "serve: a client was refused: no memory");
             continue;
         }
-        if (!server.listener.unixSocket) {
+        if (!listener.unixSocket) {
             int on = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
@@ -635,20 +646,31 @@ bool OpenServer(Server& server, const char* where, const AccessRules& rules, con
     server.rules = rules;
     server.hooks = hooks;
     server.history = &history;
-    if (!OpenShare(server.listener, where, message, capacity)) return false;
-    if (server.listener.unixSocket && chmod(server.listener.path, ShareSocketMode(rules)) != 0) {
-        std::snprintf(message, capacity, "--share %s: cannot set its mode: %s", where, std::strerror(errno));
-        CloseShare(server.listener);
+    ShareAddress address;
+    const char* fault;
+    bool twice = server.listeners == ServeMaxListeners;
+    for (unsigned i = 0; i < server.listeners && ParseShareAddress(where, &address, &fault); ++i)
+        twice = twice || server.listener[i].unixSocket == address.unixSocket;
+    if (twice) {
+        std::snprintf(message, capacity, "--share %s: a served line takes one unix: and one tcp: share",
+                      where);
         return false;
     }
-    server.rules.tcp = !server.listener.unixSocket;
-    server.gather.reset(new (std::nothrow) uint8_t[GatherCapacity]);
+    Share& listener = server.listener[server.listeners];
+    if (!OpenShare(listener, where, message, capacity)) return false;
+    if (listener.unixSocket && chmod(listener.path, ShareSocketMode(rules)) != 0) {
+        std::snprintf(message, capacity, "--share %s: cannot set its mode: %s", where, std::strerror(errno));
+        CloseShare(listener);
+        return false;
+    }
+    if (!server.gather) server.gather.reset(new (std::nothrow) uint8_t[GatherCapacity]);
     server.gathered = 0;
     if (!server.gather) {
         std::snprintf(message, capacity, "--share %s: no memory", where);
-        CloseShare(server.listener);
+        CloseShare(listener);
         return false;
     }
+    ++server.listeners;
     return true;
 }
 
@@ -660,12 +682,14 @@ void CloseServer(Server& server) {
             Drop(server, c, nullptr);
         }
     }
-    CloseShare(server.listener);
+    for (unsigned i = 0; i < server.listeners; ++i) CloseShare(server.listener[i]);
+    server.listeners = 0;
 }
 
 unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now) {
-    if (server.listener.listener < 0) return 0;
-    fds[0] = {server.listener.listener, POLLIN, 0};
+    if (server.listeners == 0) return 0;
+    for (unsigned i = 0; i < ServeMaxListeners; ++i)
+        fds[i] = {i < server.listeners ? server.listener[i].listener : -1, POLLIN, 0};
     // The line's bytes go once per pass at most, when enough are gathered or
     // they have waited long enough; everything else goes at once.
     bool due = server.sendNow || now >= server.sendDue;
@@ -693,7 +717,7 @@ unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int
         short events = 0;
         if (c.fd >= 0 && c.inputEnd == 0 && (lineOpen || c.state != ServeState::Active)) events |= POLLIN;
         if (c.fd >= 0 && c.socketFull && c.state != ServeState::Refusing) events |= POLLOUT;
-        fds[1 + i] = {events != 0 ? c.fd : -1, events, 0};
+        fds[ServeMaxListeners + i] = {events != 0 ? c.fd : -1, events, 0};
     }
     // Nothing gathered: a client with nothing waiting shares the next gathering.
     for (ServeClient& c : server.client) {
@@ -706,11 +730,11 @@ unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int
 }
 
 void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsigned count, int64_t now) {
-    if (server.listener.listener < 0 || count < ServeMaxDescriptors) return;
+    if (server.listeners == 0 || count < ServeMaxDescriptors) return;
     for (unsigned i = 0; i < ServeEntries; ++i) {
         ServeClient& c = server.client[i];
-        short events = fds[1 + i].revents;
-        if (c.fd < 0 || fds[1 + i].fd != c.fd || events == 0) continue;
+        short events = fds[ServeMaxListeners + i].revents;
+        if (c.fd < 0 || fds[ServeMaxListeners + i].fd != c.fd || events == 0) continue;
         if ((events & (POLLOUT | POLLERR | POLLHUP)) && c.state != ServeState::Refusing) {
             if (!WriteClient(c, *server.history)) {
                 Drop(server, c, "it hung up");
@@ -723,7 +747,9 @@ void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsign
             ReadClient(server, c, now);
         }
     }
-    if (fds[0].revents & POLLIN) Accept(server, now);
+    for (unsigned i = 0; i < server.listeners; ++i) {
+        if (fds[i].revents & POLLIN) Accept(server, server.listener[i], now);
+    }
 }
 
 int64_t ServeDue(const Server& server) {
@@ -833,7 +859,9 @@ uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name,
                           bool mayWrite) {
     RoleChanges changes;
     // As an attached client: the first with the right to write gets a free line.
-    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, WireAsk::Write, &changes);
+    WireAsk ask =
+        RosterAskAfterRestart(server.roster, WireAsk::Write, WirePast::Fresh, MonotonicMilliseconds());
+    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, ask, &changes);
     if (id == RosterNobody) return id;
     RosterSetFrom(server.roster, id, name);  // a page's or port client's name is where it is
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
@@ -861,7 +889,8 @@ void ServeMemberLeaves(Server& server, uint16_t id) {
 bool ServePageTakes(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
     RoleChanges changes;
-    if (m == nullptr || m->kind != WireClientKind::Browser || !RosterTake(server.roster, id, &changes))
+    if (m == nullptr || m->kind != WireClientKind::Browser ||
+        RosterKept(server.roster, MonotonicMilliseconds()) > 0 || !RosterTake(server.roster, id, &changes))
         return false;
     RosterInput(server.roster, id, int64_t(time(nullptr)));
     Log(server, "serve: %s took the line", m->name);

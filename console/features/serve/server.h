@@ -1,5 +1,7 @@
-// The served line's side of attaching: the listening socket (opened as
-// --share opens it), the clients on it, their roles, and what goes to each.
+// The served line's side of attaching: its listening sockets (opened as
+// --share opens them: one UNIX socket, one TCP, or one of each, each client
+// admitted by its own socket's rule), the clients on them, their roles in
+// one roster, and what goes to each.
 //
 // A client first says hello (wire.h). Until then it waits at the door
 // (door.h), in a pool of its own with a bound per peer, at most
@@ -58,7 +60,9 @@ const unsigned ServeMaxRaw = ServeMaxClients / 2;
 // Slots for the admitted, the door's pool, and one to read a hello that
 // came with its connection while the door is full.
 const unsigned ServeEntries = ServeMaxClients + ServeDoorWaiting + 1;
-const unsigned ServeMaxDescriptors = ServeEntries + 1;
+// A UNIX socket (the lists decide) and a TCP one (the token decides), one roster.
+const unsigned ServeMaxListeners = 2;
+const unsigned ServeMaxDescriptors = ServeEntries + ServeMaxListeners;
 const unsigned ServeBacklog = 1u << 20;
 // The line's bytes are gathered until this many wait, or for at most
 // ServeGatherMilliseconds: a flood then costs each client a send (and a
@@ -100,6 +104,7 @@ struct ServeClient {
     int64_t since = 0;    // when it was accepted
     bool silent = false;  // Hello: it has sent nothing yet
     uint16_t id = RosterNobody;
+    bool tcp = false;                    // came through the TCP listener: its token, not the lists, decides
     char from[RosterNameCapacity] = "";  // "uid 1000" or the TCP address, for W
     bool toldWatching = false;           // a watcher's keys were refused once with the notice
     std::unique_ptr<WireDecoder> decoder;
@@ -115,7 +120,8 @@ struct ServeClient {
 };
 
 struct Server {
-    Share listener;  // only its listening socket is used
+    Share listener[ServeMaxListeners];  // only their listening sockets are used
+    unsigned listeners = 0;
     AccessRules rules = {};
     ServeHooks hooks = {};
     const History* history = nullptr;
@@ -136,11 +142,14 @@ struct Server {
     void (*pageRole)(void* user, uint16_t id, WireRole role, const char* by) = nullptr;
 };
 
-// Opens the listener for `where` (a --share value): a UNIX socket gets the
-// mode the rules give. False with a one-line message.
+// Opens a listener for `where` (a --share value): a UNIX socket gets the
+// mode the rules give. Called again for a second one of the other kind
+// (one unix:, one tcp:); a second of the same kind is refused. False with a
+// one-line message.
 bool OpenServer(Server& server, const char* where, const AccessRules& rules, const ServeHooks& hooks,
                 const History& history, char* message, unsigned capacity);
 void CloseServer(Server& server);
+inline bool ServeListening(const Server& server) { return server.listeners > 0; }
 
 unsigned ServeDescriptors(Server& server, bool lineOpen, struct pollfd* fds, int64_t now);
 void ServeEvents(Server& server, bool lineOpen, const struct pollfd* fds, unsigned count, int64_t now);
