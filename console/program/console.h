@@ -152,16 +152,16 @@ struct FeaturesPart {
     Protocol protocolAsked = Protocol::Ymodem;  // while its file name is asked for
     ProtocolDirection directionAsked = ProtocolDirection::Send;
     ReceiveLog log;
-    Marks marks;                 // --mark and a script's mark(): boot timers
-    PulseRun pulses;             // --pulse at the first open
-    Share share;                 // --share: other programs on the line
-    Server server;               // --serve's --share: attached clients, with roles
-    PortServer ports;            // --serve's rfc2217: and tcp-raw: accepters
-    Recorder recorder;           // --record
-    uint32_t recordedMarks = 0;  // marks already in the recording
+    Marks marks;                      // --mark and a script's mark(): boot timers
+    PulseRun pulses;                  // --pulse at the first open
+    Share share;                      // --share: other programs on the line
+    Server server;                    // --serve's --share: attached clients, with roles
+    PortServer ports;                 // --serve's rfc2217: and tcp-raw: accepters
+    Recorder recorder;                // --record
+    uint32_t recordedMarks = 0;       // marks already in the recording
     uint64_t recordedSnapshotAt = 0;  // bytes received at the recording's last snapshot
-    std::unique_ptr<Web> web;    // --web: browser pages, when serving
-    Advertiser mdns;             // a served line's services on the network
+    std::unique_ptr<Web> web;         // --web: browser pages, when serving
+    Advertiser mdns;                  // a served line's services on the network
     Script script;
     JunitFile junit;  // --junit: written at exit
     Batch batch;

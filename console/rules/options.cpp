@@ -149,7 +149,7 @@ const char* SetExportCast(ConsoleOptions& o, const char* value) {
     return ExpandHome(value, o.castPath, PathCapacity) ? nullptr : "file name too long";
 }
 const char* SetReplayAt(ConsoleOptions& o, const char* value) {
-    const char* problem = "give seconds from the start (12.5) or a clock time (14:03:20)";
+    const char* problem = "give seconds from the start, such as 12.5, or a clock time, such as 14:03:20";
     unsigned hours = 0, minutes = 0;
     int used = 0;
     if (std::sscanf(value, "%2u:%2u%n", &hours, &minutes, &used) == 2) {  // a clock time, the local one
