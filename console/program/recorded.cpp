@@ -102,7 +102,8 @@ std::string SnapshotPayload(Console& c) {
     BeginSnapshot(cursor, none, {&c.ansi, &c.style.map, &c.style.maps});
     uint8_t block[16384];
     unsigned n;
-    while ((n = FillSnapshot(cursor, none, block, sizeof block)) > 0) payload.append(reinterpret_cast<char*>(block), n);
+    while ((n = FillSnapshot(cursor, none, block, sizeof block)) > 0)
+        payload.append(reinterpret_cast<char*>(block), n);
     return payload;
 }
 
@@ -114,7 +115,8 @@ void RecordPass(Console& c) {
     if (c.counters.received >= c.features.recordedSnapshotAt + SnapshotEvery) {
         c.features.recordedSnapshotAt = c.counters.received;
         std::string payload = SnapshotPayload(c);
-        r.Event(RecordKind::Snapshot, 0, reinterpret_cast<const uint8_t*>(payload.data()), unsigned(payload.size()));
+        r.Event(RecordKind::Snapshot, 0, reinterpret_cast<const uint8_t*>(payload.data()),
+                unsigned(payload.size()));
     }
     const Marks& marks = c.features.marks;
     for (unsigned i = 0; i < marks.count && i < 32; ++i) {
@@ -270,7 +272,8 @@ Start SnapshotBefore(const uint8_t* bytes, unsigned long long size, unsigned lon
     for (;;) {
         unsigned long long at = offset;
         uint64_t before = clock;
-        if (ReadEvent(bytes, size, &offset, lines, &clock, &event) != EventRead::Event || event.time > time) break;
+        if (ReadEvent(bytes, size, &offset, lines, &clock, &event) != EventRead::Event || event.time > time)
+            break;
         if (event.kind == RecordKind::Snapshot && event.line == 0 && event.length >= 8) {
             uint64_t rows = 0;
             for (int i = 0; i < 8; ++i) rows = rows << 8 | event.payload[i];
@@ -295,8 +298,10 @@ int ReplayRecording(Console& c) {
     const RecordingHeader& header = loaded.header;
     unsigned long long offset = loaded.events;
     FreshScreen(c, header);
-    if (c.options.replayClock >= 0 && !ClockToSeconds(header.started, c.options.replayClock, &c.options.replayAt)) {
-        std::fprintf(stderr, "brisvane: --replay %s: the recording's start time is unknown: give --at in seconds\n",
+    if (c.options.replayClock >= 0 &&
+        !ClockToSeconds(header.started, c.options.replayClock, &c.options.replayAt)) {
+        std::fprintf(stderr,
+                     "brisvane: --replay %s: the recording's start time is unknown: give --at in seconds\n",
                      path);
         return 2;
     }
@@ -324,7 +329,7 @@ int ReplayRecording(Console& c) {
         if (event.kind == RecordKind::Received && event.line == 0) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
         } else if (event.kind == RecordKind::Snapshot && event.line == 0 && start.offset != 0) {
-            start.offset = 0;  // the one it starts from
+            start.offset = 0;                                 // the one it starts from
             if (!RestoreRecordedSnapshot(c, event, &rows)) {  // from the very start, then
                 FreshScreen(c, header);
                 offset = loaded.events;
@@ -450,8 +455,8 @@ void Seek(Console& c, uint64_t time) {
     uint64_t clock = start.clock, rows;
     RecordEvent event;
     struct timespec arrived = {};
-    while (offset < replay.Next() &&
-           ReadEvent(replay.Bytes(), replay.Size(), &offset, header.lines, &clock, &event) == EventRead::Event) {
+    while (offset < replay.Next() && ReadEvent(replay.Bytes(), replay.Size(), &offset, header.lines, &clock,
+                                               &event) == EventRead::Event) {
         if (event.line != 0) continue;
         if (event.kind == RecordKind::Received) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
@@ -468,7 +473,8 @@ void Seek(Console& c, uint64_t time) {
     c.chain.textCount = textSinks;
     c.chain.screen.answers = false;
     c.ui.redraw = true;
-    Say(c.notice, "replay at %.1f s of %.1f s", double(replay.Position()) / 1e6, double(replay.Length()) / 1e6);
+    Say(c.notice, "replay at %.1f s of %.1f s", double(replay.Position()) / 1e6,
+        double(replay.Length()) / 1e6);
 }
 
 const uint64_t Step = 10000000;  // 10 s
