@@ -9,6 +9,7 @@
 #include "console/line/clock.h"
 #include "console/program/front_end.h"
 #include "console/program/line_controls.h"
+#include "console/program/recorded.h"
 #include "console/program/script.h"
 #include "console/program/send.h"
 #include "console/program/console.h"
@@ -144,6 +145,10 @@ void SayServed(const char* text) {
 namespace {
 
 void SayFromServer(void*, const char* text) { SayServed(text); }
+
+void RoleChanged(void* user, const char* text) {
+    RecordText(*static_cast<Console*>(user), RecordKind::Role, text);
+}
 
 void SetText(WireText& to, const char* text) {
     size_t length = std::strlen(text);
@@ -308,7 +313,7 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
             return false;
         }
     }
-    ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites};
+    ServeHooks hooks = {&c, SendFromClient, ControlFromClient, SayFromServer, ScriptWrites, RoleChanged};
     // The line kept for its writer from before, should this be a restart.
     const int64_t GraceMilliseconds = 10000;
     RosterGrace(c.features.server.roster, MonotonicMilliseconds() + GraceMilliseconds);

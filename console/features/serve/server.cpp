@@ -178,6 +178,15 @@ void SendRoster(Server& server, ServeClient* only = nullptr) {
 void Tell(Server& server, const RoleChanges& changes) {
     for (unsigned i = 0; i < changes.count; ++i) {
         const RoleChange& change = changes.change[i];
+        if (server.hooks.roleChanged != nullptr) {
+            const RosterMember* who = RosterFind(server.roster, change.id);
+            const RosterMember* cause = RosterFind(server.roster, change.by);
+            char text[RosterNameCapacity * 2 + 32];
+            std::snprintf(text, sizeof text, "%s %s%s%s", who != nullptr ? who->name : "a member",
+                          change.role == WireRole::Writing ? "writes" : "watches",
+                          cause != nullptr ? ", by " : "", cause != nullptr ? cause->name : "");
+            server.hooks.roleChanged(server.hooks.user, text);
+        }
         if (change.id == server.script && server.script != RosterNobody) {
             if (server.hooks.scriptWrites != nullptr)
                 server.hooks.scriptWrites(server.hooks.user, change.role == WireRole::Writing);

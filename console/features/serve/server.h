@@ -90,6 +90,9 @@ struct ServeHooks {
     void (*say)(void* user, const char* text);
     // The script's role changed: false pauses it, true resumes it.
     void (*scriptWrites)(void* user, bool writes);
+    // Anyone's role changed, in words ("alice writes, bob took the line"),
+    // for a recording; null: nobody listens.
+    void (*roleChanged)(void* user, const char* text) = nullptr;
 };
 
 enum class ServeState : uint8_t { Free, Hello, Refusing, Active, Raw };
