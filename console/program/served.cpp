@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -146,8 +147,11 @@ namespace {
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
 void SetText(WireText& to, const char* text) {
-    std::snprintf(to.text, sizeof to.text, "%s", text);
-    to.length = uint8_t(std::strlen(to.text));
+    // Cut to what the wire's field holds; memcpy, not snprintf, so the cut is not a warning.
+    size_t length = strnlen(text, sizeof to.text - 1);
+    std::memcpy(to.text, text, length);
+    to.text[length] = '\0';
+    to.length = uint8_t(length);
 }
 
 // The served line as its clients are to see it.
@@ -389,8 +393,13 @@ void SayServing(const Console& c) {
                              c.link.state == LinkState::Open ? "open" : "waiting for it");
     const char* comma = "";  // between accepters
     auto add = [&](const char* kind, const char* where) {
-        if (used <= 0 || unsigned(used) >= sizeof text) return;
-        used += std::snprintf(text + used, sizeof text - unsigned(used), "%s %s%s", comma, kind, where);
+        for (const char* part : {comma, " ", kind, where}) {
+            if (used <= 0 || unsigned(used) >= sizeof text - 1) return;
+            size_t length = strnlen(part, sizeof text - 1 - unsigned(used));
+            std::memcpy(text + used, part, length);
+            used += int(length);
+            text[used] = '\0';
+        }
         comma = ",";
     };
     if (c.options.share[0] != '\0') add("", c.options.share);
