@@ -14,9 +14,9 @@ taking turns.
   key to wire         median and 99th percentile over 200 keys, from the
                       keystroke at the terminal to the byte at the host
   idle CPU            processor time over 10 s with nothing arriving
-  raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
+  raw send/capture    MB/s of a 32 MiB file through the pair, beside `cat`
                       doing the same from the file to the device / back
-  paste               MB/s of a 4 MiB bracketed paste from the user's terminal
+  paste               MB/s of a 16 MiB bracketed paste from the user's terminal
                       to the host, into a tcp:// line and into a local pty,
                       each beside `cat FILE > the same line` (socat into
                       `head -c` receives the tcp:// line); the local pty's
@@ -48,7 +48,8 @@ taking turns.
                       the line locally and drawing the same screen (median of 5)
   YMODEM send         seconds for 8 MiB sent by the program through lrzsz's sb
                       to rb on the host, beside `sb -k FILE < device > device`
-                      run directly on the same pair
+                      run directly on the same pair (the two in turn, a
+                      fresh program each run)
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -61,8 +62,8 @@ taking turns.
                       front); and a 16 MiB flood (the scrolling mix) with 4
                       pages open beside none, same run (median of 3), and
                       the program's own processor time in each
-  batch flood         MB/s of the scrolling mix through --batch to a pipe the
-                      bench reads, without a script and with one waiting in
+  batch flood         MB/s of 4 N MB of the scrolling mix through --batch to
+                      a pipe the bench reads, without a script and with one waiting in
                       expect() for text that never comes; floor: head -c
 The program keeps its default history (10,000 rows) throughout.
 
@@ -1142,35 +1143,38 @@ def main():
         served_figures(args.program, folder)
         port_figures(args.program, folder, runs=runs)
         web_figures(args.program, folder)
+        # Four times the bytes: at these speeds a shorter flood is over in a
+        # few scheduler slices, and the floor swung several-fold from run to run.
+        batch = mixes(4 * size)['scrolling']
         floor, plain, waiting = [], [], []
         for _ in range(runs):
-            floor.append(flood_floor(folder, scrolling))
-            plain.append(batch_flood(args.program, folder, scrolling))
-            waiting.append(batch_flood(args.program, folder, scrolling, 'expect("never comes")\n'))
-        print(f'batch flood, scrolling mix: {spread(plain)} MB/s  floor {spread(floor)} MB/s'
+            floor.append(flood_floor(folder, batch))
+            plain.append(batch_flood(args.program, folder, batch))
+            waiting.append(batch_flood(args.program, folder, batch, 'expect("never comes")\n'))
+        print(f'batch flood, scrolling mix ({4 * args.megabytes:g} MB): {spread(plain)} MB/s  floor {spread(floor)} MB/s'
               f'  ratio {ratio(plain, floor):.2f}')
         print(f'  with a script waiting in expect(): {spread(waiting)} MB/s  ratio {ratio(waiting, floor):.2f}')
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
-        raw = [transfers(args.program, folder, 8 * 1024 * 1024) for _ in range(runs)]
+        raw = [transfers(args.program, folder, 32 * 1024 * 1024) for _ in range(runs)]
         send, send_floor, capture, capture_floor = ([r[i] for r in raw] for i in range(4))
-        print(f'raw send 8 MiB:    {spread(send)} MB/s  floor (cat file > device) {spread(send_floor)} MB/s'
+        print(f'raw send 32 MiB:    {spread(send)} MB/s  floor (cat file > device) {spread(send_floor)} MB/s'
               f'  ratio {ratio(send, send_floor):.2f}')
-        print(f'raw capture 8 MiB: {spread(capture)} MB/s  floor (head -c device > file) {spread(capture_floor)} MB/s'
+        print(f'raw capture 32 MiB: {spread(capture)} MB/s  floor (head -c device > file) {spread(capture_floor)} MB/s'
               f'  ratio {ratio(capture, capture_floor):.2f}')
         pasted, through = {}, []
         for _ in range(runs):
-            for name, figures in pastes(args.program, folder, 4 * 1024 * 1024).items():
+            for name, figures in pastes(args.program, folder, 16 * 1024 * 1024).items():
                 pasted.setdefault(name, []).append(figures)
-            through.append(terminal_floor(folder + '/paste.txt', 4 * 1024 * 1024))
+            through.append(terminal_floor(folder + '/paste.txt', 16 * 1024 * 1024))
         print(f'  (a paste comes through the terminal the program runs in: cat file > a terminal, a raw'
               f' reader on its other end {spread(through)} MB/s)')
         for name, figures in pasted.items():
             rates, floors, gaps = ([f[i] for f in figures] for i in range(3))
             # The slower of its two ends bounds a paste: the terminal or the line.
             slower = min(statistics.median(floors), statistics.median(through))
-            print(f'paste 4 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
+            print(f'paste 16 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
                   f'  ratio {ratio(rates, floors):.2f}, to the slower end {statistics.median(rates) / slower:.2f}'
                   f'  longest screen gap meanwhile {max(gaps):.0f} ms')
         if shutil.which('sb'):
