@@ -102,7 +102,6 @@ struct LinkPart {
     bool heldReported = false;  // "output held" said for this wait
     int64_t lastWrite = 0;      // when the line last took bytes
     bool readMore = false;      // the last read stopped with input left
-    bool gather = false;        // a flood: the next read waits a moment for a larger piece
     // The line hung up while a full sink held its reading: left out of the
     // wait until there is room, then read to its end.
     bool heldHangUp = false;

@@ -37,15 +37,6 @@ const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch 
 const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
-// A pass that read this much is taken for a flood: the next look at the line
-// waits GatherMicroseconds, so the next read takes what came meanwhile in one
-// piece. A reader as fast as the host otherwise wakes for each few kilobytes
-// the driver hands on, and pays a wake-up, a poll and a pass for each. The
-// wait is far below a frame and below what a pty or socket buffers at the
-// speeds they reach; a key's echo, a prompt or a transfer's reply (a protocol
-// waits on each) read below it and are never kept waiting.
-const unsigned GatherFrom = 1024;
-const long GatherMicroseconds = 500;
 // Keys read in one pass: a paste goes out in runs, and the line and the
 // screen are served between them.
 const unsigned KeysPerPass = 4096;
@@ -158,8 +149,6 @@ void TakeIn(Console& c, unsigned count) {
 // read is gone rather than quiet.
 void ReadLine(Console& c, int64_t now, bool hungUp) {
     c.link.readMore = false;
-    c.link.gather = false;
-    unsigned total = 0;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
         // During a transfer the bytes are the protocol's: for its command
@@ -184,7 +173,6 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
             break;
         }
         if (count == 0) continue;  // only protocol bytes
-        total += count;
         if (c.features.protocol.active) {
             ProtocolReceived(c.features.protocol, count);
             c.ui.redraw = true;
@@ -193,7 +181,6 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         }
     }
     c.link.readMore = reads == ReadsPerPass;
-    c.link.gather = !c.link.readMore && total >= GatherFrom && !c.features.protocol.active;
     char note[NoticeCapacity];
     if (c.link.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     if (c.features.log.Active()) {
@@ -478,10 +465,7 @@ void RunLoop(Console& c, int signalPipe) {
         // is left out of the wait, or it would wake it at once, over and over.
         bool held = !c.features.protocol.active && ReadAllowance(c.chain, 1) == 0;
         if (held) c.link.readMore = false;  // poll says when there is more, once there is room
-        // A flood's next piece is given a moment to grow (see GatherFrom).
-        bool gather = c.link.gather && c.link.state == LinkState::Open && !held;
-        c.link.gather = false;
-        if (!ProtocolTakesInput(c.features.protocol) || held || gather) lineEvents &= short(~POLLIN);
+        if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
         struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
                           PortMaxDescriptors + WebMaxDescriptors + MdnsMaxDescriptors] = {
             c.front->Input(c, pass.holdKeys),
@@ -510,15 +494,11 @@ void RunLoop(Console& c, int signalPipe) {
         count += mdnsCount;
         nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
         fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
-        int timeout = Timeout(c, pass);
-        struct timespec wait = {timeout / 1000, (timeout % 1000) * 1000000L};
-        if (gather && (timeout < 0 || timeout > 0)) wait = {0, GatherMicroseconds * 1000};
-        if (ppoll(fds, count, timeout < 0 && !gather ? nullptr : &wait, nullptr) < 0 && errno != EINTR) {
+        if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {
             Apply(c, Leave(c, 1));
             break;
         }
         now = MonotonicMilliseconds();
-        if (gather) c.link.readMore = true;  // its moment is over: read what came
         // Whatever woke the loop may have changed what is shown; the flush
         // draws only what differs, at most once a frame.
         c.ui.redraw = true;
