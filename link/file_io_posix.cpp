@@ -1,6 +1,7 @@
 #include "link/file_io_posix.h"
 
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -33,6 +34,17 @@ void BufferedWriter::WriteOut() {
     length = 0;
 }
 
+void BufferedWriter::Put(const uint8_t* from, unsigned count) {
+    while (count > 0) {
+        unsigned room = FileBufferSize - length, n = count < room ? count : room;
+        std::memcpy(bytes + length, from, n);
+        length += n;
+        from += n;
+        count -= n;
+        if (length == FileBufferSize) WriteOut();
+    }
+}
+
 unsigned ReadFileByte(FileHandle file, uint8_t* byte) {
     if (reading.fd != file) {
         reading.fd = file;
@@ -55,13 +67,20 @@ int FlushFileBuffers() { return writing.Flush(); }
 
 uint64_t BytesWrittenTo(FileHandle file) { return writing.fd == file ? writing.written : 0; }
 
-void WriteFileByte(FileHandle file, uint8_t byte) {
+// The writer, following `file`.
+BufferedWriter& WriterFor(FileHandle file) {
     if (writing.fd != file) {
         writing.WriteOut();  // a failure stays to be reported
         writing.fd = file;
         writing.written = 0;
     }
-    writing.Put(byte);
+    return writing;
+}
+
+void WriteFileByte(FileHandle file, uint8_t byte) { WriterFor(file).Put(byte); }
+
+void WriteFileBytes(FileHandle file, const uint8_t* bytes, unsigned count) {
+    WriterFor(file).Put(bytes, count);
 }
 
 int CloseWrittenFile(FileHandle file) {

@@ -26,6 +26,7 @@ struct BufferedWriter {
         bytes[length++] = byte;
         if (length == FileBufferSize) WriteOut();
     }
+    void Put(const uint8_t* from, unsigned count);
     // Writes out what waits; a failure is kept in `failure` (those bytes are
     // dropped: a full disk stays full).
     void WriteOut();
@@ -39,6 +40,8 @@ struct BufferedWriter {
     }
 };
 
+// WriteFileByte for `count` bytes at once: a capture copies blocks, not bytes.
+void WriteFileBytes(FileHandle file, const uint8_t* bytes, unsigned count);
 // Writes out what waits for the capture file; as BufferedWriter::Flush.
 int FlushFileBuffers();
 // Bytes written to `file` through WriteFileByte since it was opened (0 for

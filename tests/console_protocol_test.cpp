@@ -1,6 +1,7 @@
 // Protocol transfers: what lrzsz's commands say on stderr read as progress,
 // the option's command lines, and a child run through the pipes (a plain
 // command standing in for lrzsz): what it inherits, what a cancel leaves.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -104,7 +105,7 @@ std::string RunOut(ProtocolRun& run, OutputPump& pump, Notice& notice) {
     std::string out;
     for (int pass = 0; pass < 2000 && run.active; ++pass) {
         struct pollfd fds[ProtocolPollCount];
-        poll(fds, ProtocolPollFds(run, pump.StageEmpty(), fds), 5);
+        poll(fds, ProtocolPollFds(run, pump.StageEmpty(), MonotonicMilliseconds(), fds), 5);
         if (pump.StageEmpty()) FeedProtocolOutput(run, pump);
         unsigned length;
         const uint8_t* bytes = pump.Pending(&length);
@@ -141,7 +142,7 @@ TEST_F(ProtocolChild, GetsOnlyItsPipesAndEchoesTheLineBack) {
     std::string echoed;
     while (echoed.size() < 13) {
         struct pollfd fds[ProtocolPollCount];
-        poll(fds, ProtocolPollFds(*run, true, fds), 1000);
+        poll(fds, ProtocolPollFds(*run, true, MonotonicMilliseconds(), fds), 1000);
         FeedProtocolOutput(*run, *pump);
         unsigned length;
         const uint8_t* bytes = pump->Pending(&length);
@@ -149,6 +150,17 @@ TEST_F(ProtocolChild, GetsOnlyItsPipesAndEchoesTheLineBack) {
         pump->Wrote(length, 0, 0);
     }
     EXPECT_EQ(echoed, "from the line");
+
+    // While bytes move, its progress is read on each pass, not waited for:
+    // the stderr pipe is polled only once they have been still a while.
+    int64_t now = run->movedAt + 1000;  // well before a stall is said
+    ServeProtocol(*run, *pump, notice, now);
+    struct pollfd fds[ProtocolPollCount];
+    unsigned count = ProtocolPollFds(*run, true, now + 10, fds);
+    for (unsigned i = 0; i < count; ++i) EXPECT_NE(fds[i].fd, run->errors);
+    EXPECT_EQ(ProtocolDeadline(*run, now + 10), now + ProgressQuietMilliseconds);
+    count = ProtocolPollFds(*run, true, now + ProgressQuietMilliseconds, fds);
+    EXPECT_TRUE(std::any_of(fds, fds + count, [&](const pollfd& f) { return f.fd == run->errors; }));
 
     // A cancel kills and reaps it; the CAN sequence waits for the line, twice.
     pid_t child = run->child;

@@ -411,6 +411,17 @@ TEST_F(Receive, TextCaptureGetsUnixLineEndsAndRawCaptureShowsNothing) {
     receiveMode = ReceiveMode::Off;
     EXPECT_EQ(Contents(Path("raw.cap")), "\xc1\r\n");
     EXPECT_EQ(screen.cells[0], BlankCell);
+
+    // Blocks go in whole, across the writer's buffer and in any order of sizes.
+    std::string raw;
+    for (unsigned i = 0; i < 150001; ++i) raw += char(i * 7 + i / 251);
+    captureFile = open(Path("raw.cap").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    receiveMode = ReceiveMode::CaptureRaw;
+    for (size_t at = 0, piece = 1; at < raw.size(); at += piece, piece = piece * 3 % 70001 + 1)
+        Feed(raw.substr(at, piece));
+    CloseFileHandle(captureFile);
+    receiveMode = ReceiveMode::Off;
+    EXPECT_TRUE(Contents(Path("raw.cap")) == raw);
 }
 
 // What a capture reports is what its file holds: a text capture writes

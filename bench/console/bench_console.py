@@ -14,14 +14,16 @@ taking turns.
   key to wire         median and 99th percentile over 200 keys, from the
                       keystroke at the terminal to the byte at the host
   idle CPU            processor time over 10 s with nothing arriving
-  raw send/capture    MB/s of an 8 MiB file through the pair, beside `cat`
+  raw send/capture    MB/s of a 32 MiB file through the pair, beside `cat`
                       doing the same from the file to the device / back
-  paste               MB/s of a 4 MiB bracketed paste from the user's terminal
+  paste               MB/s of a 16 MiB bracketed paste from the user's terminal
                       to the host, into a tcp:// line and into a local pty,
                       each beside `cat FILE > the same line` (socat into
                       `head -c` receives the tcp:// line); the local pty's
                       host writes a line every 20 ms meanwhile, and the
-                      longest the screen went without an update is shown
+                      longest the screen went without an update is shown;
+                      and beside the slower of its two ends: that line's
+                      floor or the user's terminal (cat file > a terminal)
   network             receive to screen (the scrolling mix) through ser2net on
                       localhost over RFC 2217, beside the floor of socat
                       reading the same port into /dev/null, and beside the
@@ -46,7 +48,8 @@ taking turns.
                       the line locally and drawing the same screen (median of 5)
   YMODEM send         seconds for 8 MiB sent by the program through lrzsz's sb
                       to rb on the host, beside `sb -k FILE < device > device`
-                      run directly on the same pair
+                      run directly on the same pair (the two in turn, a
+                      fresh program each run)
   seq flood           `seq 1 100000` typed to a bash host on a pty, seconds
                       from Enter to the last number on the screen, in tmux
                       at 80 x 25, beside picocom doing the same (installed
@@ -59,8 +62,8 @@ taking turns.
                       front); and a 16 MiB flood (the scrolling mix) with 4
                       pages open beside none, same run (median of 3), and
                       the program's own processor time in each
-  batch flood         MB/s of the scrolling mix through --batch to a pipe the
-                      bench reads, without a script and with one waiting in
+  batch flood         MB/s of 4 N MB of the scrolling mix through --batch to
+                      a pipe that `head -c` reads, without a script and with one waiting in
                       expect() for text that never comes; floor: head -c
 The program keeps its default history (10,000 rows) throughout.
 
@@ -166,8 +169,10 @@ class Program:
                 return
 
     def cpu_seconds(self):
-        fields = open(f'/proc/{self.process.pid}/stat').read().rsplit(')', 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+        """Processor time of all its threads, in nanoseconds as the scheduler
+        counts it: clock ticks (10 ms) are too coarse for a flood of a second."""
+        folder = f'/proc/{self.process.pid}/task'
+        return sum(int(open(f'{folder}/{task}/schedstat').read().split()[0]) for task in os.listdir(folder)) / 1e9
 
     def key(self, byte):
         os.write(self.master, bytes([byte]))
@@ -805,15 +810,15 @@ def batch_flood(binary, folder, data, script=None):
         extra = ['--script', path]
     program = subprocess.Popen([binary, device, '--batch', '--flow', 'none', *extra], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # `head -c` reads the pipe, as it reads the device for the floor: a
+    # reader thread in this process fought the writer for the interpreter's
+    # lock, which the floor's single writer never does.
+    reader = subprocess.Popen(['head', '-c', str(len(data))], stdin=program.stdout, stdout=subprocess.DEVNULL)
     time.sleep(0.5)
     start = time.monotonic()
-    writer = threading.Thread(target=write_all, args=(fd, data))
-    writer.start()
-    got = 0
-    while got < len(data):
-        got += len(os.read(program.stdout.fileno(), 1 << 16))
+    write_all(fd, data)
+    reader.wait()
     elapsed = time.monotonic() - start
-    writer.join()
     program.kill()
     program.wait()
     os.close(fd)
@@ -929,24 +934,24 @@ def ymodem_send(binary, folder, size, runs=3):
             assert f.read() == data, 'ymodem send differs'
         os.remove(f'{received}/image.bin')
 
-    floors = []
+    # The two take turns, each of ours with a fresh program, so a change in
+    # the machine's load weighs on both alike.
+    floors, ours = [], []
     for _ in range(runs):
         with open(device, 'r+b', buffering=0) as line:
             sb = subprocess.Popen(['sb', '-k', source], stdin=line, stdout=line, stderr=subprocess.DEVNULL)
             floors.append(ymodem_receive(host, received))
             sb.wait(30)
         check()
-    ours = []
-    program = Program(binary, device)
-    time.sleep(0.5)
-    for _ in range(runs):
+        program = Program(binary, device)
+        time.sleep(0.5)
         type_keys(program, b'\x01sy' + source.encode())
         program.key(13)
         time.sleep(0.2)
         ours.append(ymodem_receive(host, received))
         check()
         time.sleep(0.2)  # the program sees the command end
-    program.close()
+        program.close()
     socat.terminate()
     socat.wait()
     return ours, floors
@@ -1198,34 +1203,40 @@ def main():
         served_figures(args.program, folder)
         port_figures(args.program, folder, runs=runs)
         web_figures(args.program, folder)
+        # Four times the bytes: at these speeds a shorter flood is over in a
+        # few scheduler slices, and the floor swung several-fold from run to run.
+        batch = mixes(4 * size)['scrolling']
         floor, plain, waiting = [], [], []
         for _ in range(runs):
-            floor.append(flood_floor(folder, scrolling))
-            plain.append(batch_flood(args.program, folder, scrolling))
-            waiting.append(batch_flood(args.program, folder, scrolling, 'expect("never comes")\n'))
-        print(f'batch flood, scrolling mix: {spread(plain)} MB/s  floor {spread(floor)} MB/s'
+            floor.append(flood_floor(folder, batch))
+            plain.append(batch_flood(args.program, folder, batch))
+            waiting.append(batch_flood(args.program, folder, batch, 'expect("never comes")\n'))
+        print(f'batch flood, scrolling mix ({4 * args.megabytes:g} MB): {spread(plain)} MB/s  floor {spread(floor)} MB/s'
               f'  ratio {ratio(plain, floor):.2f}')
         print(f'  with a script waiting in expect(): {spread(waiting)} MB/s  ratio {ratio(waiting, floor):.2f}')
         median, p99, idle = keys_and_idle(args.program, folder)
         print(f'key to wire: median {median:.3f} ms, 99th percentile {p99:.3f} ms (200 keys)')
         print(f'idle CPU over 10 s: {idle:.2f} s')
-        raw = [transfers(args.program, folder, 8 * 1024 * 1024) for _ in range(runs)]
+        raw = [transfers(args.program, folder, 32 * 1024 * 1024) for _ in range(runs)]
         send, send_floor, capture, capture_floor = ([r[i] for r in raw] for i in range(4))
-        print(f'raw send 8 MiB:    {spread(send)} MB/s  floor (cat file > device) {spread(send_floor)} MB/s'
+        print(f'raw send 32 MiB:    {spread(send)} MB/s  floor (cat file > device) {spread(send_floor)} MB/s'
               f'  ratio {ratio(send, send_floor):.2f}')
-        print(f'raw capture 8 MiB: {spread(capture)} MB/s  floor (head -c device > file) {spread(capture_floor)} MB/s'
+        print(f'raw capture 32 MiB: {spread(capture)} MB/s  floor (head -c device > file) {spread(capture_floor)} MB/s'
               f'  ratio {ratio(capture, capture_floor):.2f}')
-        pasted = {}
+        pasted, through = {}, []
         for _ in range(runs):
-            for name, figures in pastes(args.program, folder, 4 * 1024 * 1024).items():
+            for name, figures in pastes(args.program, folder, 16 * 1024 * 1024).items():
                 pasted.setdefault(name, []).append(figures)
-        for name, figures in pasted.items():
-            rates, floors, gaps = ([f[i] for f in figures] for i in range(3))
-            print(f'paste 4 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
-                  f'  ratio {ratio(rates, floors):.2f}  longest screen gap meanwhile {max(gaps):.0f} ms')
-        through = [terminal_floor(folder + '/paste.txt', 4 * 1024 * 1024) for _ in range(runs)]
+            through.append(terminal_floor(folder + '/paste.txt', 16 * 1024 * 1024))
         print(f'  (a paste comes through the terminal the program runs in: cat file > a terminal, a raw'
               f' reader on its other end {spread(through)} MB/s)')
+        for name, figures in pasted.items():
+            rates, floors, gaps = ([f[i] for f in figures] for i in range(3))
+            # The slower of its two ends bounds a paste: the terminal or the line.
+            slower = min(statistics.median(floors), statistics.median(through))
+            print(f'paste 16 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
+                  f'  ratio {ratio(rates, floors):.2f}, to the slower end {statistics.median(rates) / slower:.2f}'
+                  f'  longest screen gap meanwhile {max(gaps):.0f} ms')
         if shutil.which('sb'):
             ours, floor = ymodem_send(args.program, folder, 8 * 1024 * 1024, runs)
             print(f'YMODEM send 8 MiB (lrzsz rb on the host): {spread(ours, 2)} s'

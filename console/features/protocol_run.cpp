@@ -244,6 +244,8 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     run.statusLost = false;
     run.movedBytes = 0;
     run.movedAt = MonotonicMilliseconds();
+    run.busyAt = run.movedAt;
+    run.carried = run.carriedSeen = 0;
     run.pendingLength = run.pendingWritten = 0;
     run.progress = ProtocolProgress();
     run.reader = ProgressReader();
@@ -259,12 +261,13 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
     return true;
 }
 
-unsigned ProtocolPollFds(const ProtocolRun& run, bool stageEmpty, struct pollfd* fds) {
+unsigned ProtocolPollFds(const ProtocolRun& run, bool stageEmpty, int64_t now, struct pollfd* fds) {
     unsigned count = 0;
     if (!run.active) return 0;
     // Not polled while it cannot be taken: a hang-up would wake the loop for nothing.
     if (run.output >= 0 && (stageEmpty || run.lineGone)) fds[count++] = {run.output, POLLIN, 0};
-    if (run.errors >= 0) fds[count++] = {run.errors, POLLIN, 0};
+    if (run.errors >= 0 && now - run.busyAt >= ProgressQuietMilliseconds)
+        fds[count++] = {run.errors, POLLIN, 0};
     if (run.input >= 0 && run.pendingWritten < run.pendingLength) fds[count++] = {run.input, POLLOUT, 0};
     return count;
 }
@@ -278,6 +281,7 @@ uint8_t* ProtocolInputRoom(ProtocolRun& run, unsigned* capacity) {
 void ProtocolReceived(ProtocolRun& run, unsigned count) {
     run.pendingLength = count;
     run.pendingWritten = 0;
+    run.carried += count;
     if (run.input < 0) run.pendingLength = 0;  // nobody reads them
     WriteInput(run);
 }
@@ -292,6 +296,7 @@ void FeedProtocolOutput(ProtocolRun& run, OutputPump& pump) {
     } while (got < 0 && errno == EINTR);
     if (got > 0) {
         pump.Staged(unsigned(got), false);
+        run.carried += uint64_t(got);
     } else if (got == 0 || errno != EAGAIN) {
         ClosePipe(run.output);
     }
@@ -305,6 +310,10 @@ void ServeProtocol(ProtocolRun& run, OutputPump& pump, Notice& notice, int64_t n
     if (!run.active) return;
     WriteInput(run);
     ReadErrors(run);
+    if (run.carried != run.carriedSeen) {
+        run.carriedSeen = run.carried;
+        run.busyAt = now;
+    }
     if (run.progress.bytes != run.movedBytes) {
         run.movedBytes = run.progress.bytes;
         run.movedAt = now;
@@ -349,6 +358,9 @@ int64_t ProtocolDeadline(const ProtocolRun& run, int64_t now) {
     // A stall is said when it begins, then each second it lasts.
     int64_t stall = run.movedAt + int64_t(ProtocolStallSeconds) * 1000;
     if (now >= stall) stall = now + 1000 - (now - run.movedAt) % 1000;
+    // The look at its progress once the bytes are still (see ProtocolPollFds).
+    int64_t quiet = run.busyAt + ProgressQuietMilliseconds;
+    if (run.errors >= 0 && now < quiet && quiet < stall) return quiet;
     return stall;
 }
 

@@ -45,11 +45,14 @@ struct ProtocolRun {
     int64_t giveUpAt = 0;
     int64_t cancelAgainAt = NoDeadline;  // the cancel sequence goes out a second time
     bool exited = false;
-    int status = 0;                  // as waitpid gives it, once exited
-    bool statusLost = false;         // it ended, but how could not be read
-    uint64_t movedBytes = 0;         // progress.bytes when it last changed
-    int64_t movedAt = 0;             // and when
-    uint64_t size = 0;               // of the file sent
+    int status = 0;           // as waitpid gives it, once exited
+    bool statusLost = false;  // it ended, but how could not be read
+    uint64_t movedBytes = 0;  // progress.bytes when it last changed
+    int64_t movedAt = 0;      // and when
+    uint64_t size = 0;        // of the file sent
+    uint64_t carried = 0,
+             carriedSeen = 0;        // bytes moved between the line and the child, and at the last pass
+    int64_t busyAt = 0;              // when a pass last saw bytes move
     char folder[PathCapacity] = "";  // where a receive puts its files
     ProtocolProgress progress = {};
     ProgressReader reader;
@@ -81,7 +84,12 @@ bool StartProtocol(ProtocolRun& run, Protocol protocol, ProtocolDirection direct
 
 // The pipes to poll now, into `fds` (ProtocolPollCount at most); `stageEmpty`
 // says the pump can take more of the child's output. Returns how many.
-unsigned ProtocolPollFds(const ProtocolRun& run, bool stageEmpty, struct pollfd* fds);
+// While bytes move, each pass reads the child's progress anyway, so its
+// stderr is polled only once they have been still ProgressQuietMilliseconds:
+// a line of progress per block would otherwise wake the loop once more per
+// block, a third more wake-ups in a transfer that waits on each reply.
+const int64_t ProgressQuietMilliseconds = 100;
+unsigned ProtocolPollFds(const ProtocolRun& run, bool stageEmpty, int64_t now, struct pollfd* fds);
 
 // False while line bytes wait for the child: the line is not read then.
 inline bool ProtocolTakesInput(const ProtocolRun& run) { return !run.active || run.pendingLength == 0; }

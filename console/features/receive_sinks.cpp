@@ -1,11 +1,12 @@
 #include "console/features/receive_sinks.h"
 
 #include "link/file_io.h"
+#include "link/file_io_posix.h"
 #include "link/transfer.h"
 
 void RawCaptureSink::Take(const uint8_t* bytes, unsigned count, const struct timespec&) {
     if (receiveMode != ReceiveMode::CaptureRaw) return;
-    for (unsigned i = 0; i < count; ++i) WriteFileByte(captureFile, bytes[i]);
+    WriteFileBytes(captureFile, bytes, count);
 }
 
 void TextCaptureSink::Take(const uint8_t* bytes, unsigned count, const struct timespec&) {

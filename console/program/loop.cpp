@@ -474,7 +474,7 @@ void RunLoop(Console& c, int signalPipe) {
             {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
             {BatchOutputDescriptor(c), POLLOUT, 0},
         };
-        nfds_t count = 4 + ProtocolPollFds(c.features.protocol, c.pump.StageEmpty(), &fds[4]);
+        nfds_t count = 4 + ProtocolPollFds(c.features.protocol, c.pump.StageEmpty(), now, &fds[4]);
         ShareTargets sharing = {c.notice, c.link.state == LinkState::Open, SendFromShare, &c};
         struct pollfd* shareFds = fds + count;
         unsigned shared = ShareDescriptors(c.features.share, sharing, shareFds);

@@ -21,7 +21,9 @@
 #include <cstdint>
 
 const unsigned TypedCapacity = 65536;
-const unsigned StageCapacity = 4096;
+// A stage is one write: at 4 KiB a paste into a connection went at about half
+// the speed it reaches at 16 KiB, the other end woken for each small piece.
+const unsigned StageCapacity = 16384;
 
 // Which of a served line's byte rules the staged bytes still need.
 enum class StageRules : uint8_t {
