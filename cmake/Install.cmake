@@ -57,6 +57,9 @@ install(CODE "
     configure_file(\"${CMAKE_SOURCE_DIR}/console/features/serve/brisvane@.service.in\"
         \"${CMAKE_BINARY_DIR}/brisvane@.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/brisvane@.service DESTINATION lib/systemd/system)
+# A commented sample of /etc/brisvane/config, the profiles the unit serves.
+install(FILES ${CMAKE_SOURCE_DIR}/console/features/serve/config.sample
+    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME config)
 # Where Debian looks for a package's copyright.
 install(FILES ${CMAKE_SOURCE_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
