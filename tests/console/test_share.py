@@ -655,6 +655,20 @@ class PortAccepters(unittest.TestCase):
         wait_for(lambda: 'may only watch' in self.log.read_text(), what='the refusal in the journal')
         self.assertEqual(self.log.read_text().count('may only watch'), 1)
 
+    def test_brisvane_at_both_ends_of_an_rfc2217_line(self):
+        self.serve('share-rfc2217 = write')
+        s = ConsoleSession(start=False)
+        self.addCleanup(s.close)
+        s.start('115200', cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None,
+                first=f'rfc2217://127.0.0.1:{self.port}')
+        self.line.write(b'seen through two brisvanes\r\n')
+        s.wait_row(0, 'seen through two brisvanes')
+        s.type('hi')
+        self.assertEqual(self.line.read(2), b'hi')
+        wait_for(lambda: 'set the line to 115200,n,8,1' in self.log.read_text(), what='its settings on the line')
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
+
     def test_a_stalled_client_is_dropped_a_ninth_refused_and_a_half_request_harms_nobody(self):
         self.serve()
         half = socket.create_connection(('127.0.0.1', self.port))
