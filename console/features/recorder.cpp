@@ -8,15 +8,7 @@
 #include <new>
 #include <unistd.h>
 
-namespace {
-
-int64_t NowMicros() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-}  // namespace
+#include "console/line/clock.h"
 
 PlainFile Recorder::Open(const char* path, const RecordingHeader& header, const LogRotation& rotation,
                          const LogFileMode& mode, int* error) {
@@ -43,7 +35,7 @@ PlainFile Recorder::Open(const char* path, const RecordingHeader& header, const 
     std::snprintf(path_, sizeof path_, "%s", path);
     rotation_ = rotation;
     mode_ = mode;
-    start_ = last_ = NowMicros();
+    start_ = last_ = MonotonicMicroseconds();
     size_ = 0;
     length_ = 0;
     problemSaid_ = true;
@@ -138,7 +130,7 @@ void Recorder::EventAt(int64_t micros, RecordKind kind, uint8_t line, const uint
 }
 
 void Recorder::Event(RecordKind kind, uint8_t line, const uint8_t* payload, unsigned length) {
-    if (fd_ >= 0) EventAt(NowMicros(), kind, line, payload, length);
+    if (fd_ >= 0) EventAt(MonotonicMicroseconds(), kind, line, payload, length);
 }
 
 void Recorder::Text(RecordKind kind, uint8_t line, const char* text) {

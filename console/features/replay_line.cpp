@@ -10,17 +10,9 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include "console/line/clock.h"
+
 #include "console/features/plain_file.h"
-
-namespace {
-
-int64_t NowMicros() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-}  // namespace
 
 ReplayLine::ReplayLine(const char* path, double speed) : speed_(speed > 0 ? speed : 1) {
     std::snprintf(path_, sizeof path_, "%s", path);
@@ -82,7 +74,7 @@ OpenResult ReplayLine::Open(const LineControls&, char* message, unsigned capacit
     next_ = events_;
     taken_ = 0;
     clock_ = from_ = 0;
-    base_ = NowMicros();
+    base_ = MonotonicMicroseconds();
     Arm();
     return OpenResult::Open;
 }
@@ -96,7 +88,7 @@ int64_t ReplayLine::Due(uint64_t time) const { return base_ + int64_t(double(tim
 
 uint64_t ReplayLine::Position() const {
     if (paused_) return pausedAt_;
-    double played = double(NowMicros() - base_) * speed_;
+    double played = double(MonotonicMicroseconds() - base_) * speed_;
     uint64_t at = from_ + (played > 0 ? uint64_t(played) : 0);
     return at < length_ ? at : length_;
 }
@@ -110,7 +102,7 @@ void ReplayLine::Arm() {
     RecordEvent event;
     if (!paused_ &&
         ReadEvent(bytes_.get(), size_, &offset, header_.lines, &time, &event) == EventRead::Event) {
-        int64_t due = Due(event.time), now = NowMicros();
+        int64_t due = Due(event.time), now = MonotonicMicroseconds();
         int64_t wait = due > now ? due - now : 1;  // 0 would disarm it
         when.it_value.tv_sec = time_t(wait / 1000000);
         when.it_value.tv_nsec = long(wait % 1000000) * 1000;
@@ -123,7 +115,7 @@ IoResult ReplayLine::Read(uint8_t* data, unsigned capacity, unsigned* count) {
     uint64_t expirations;
     ssize_t ignored = read(timer_, &expirations, sizeof expirations);
     (void)ignored;
-    int64_t now = NowMicros();
+    int64_t now = MonotonicMicroseconds();
     while (!paused_ && *count < capacity) {
         unsigned long long offset = next_;
         uint64_t time = clock_;
@@ -177,7 +169,7 @@ void ReplayLine::Pause(bool paused) {
         pausedAt_ = Position();
     } else {
         from_ = pausedAt_;
-        base_ = NowMicros();
+        base_ = MonotonicMicroseconds();
     }
     paused_ = paused;
     Arm();
@@ -202,6 +194,6 @@ void ReplayLine::SeekTo(uint64_t time) {
     taken_ = 0;
     ended_ = endSaid_ = false;
     from_ = pausedAt_ = time;
-    base_ = NowMicros();
+    base_ = MonotonicMicroseconds();
     Arm();
 }

@@ -153,18 +153,7 @@ void Accept(Share& share, Notice& notice) {
     }
 }
 
-// What waits to be read by the client, as far as its socket takes it.
-// False when the client is gone.
-bool WriteBacklog(ShareClient& client) {
-    while (!client.backlog.Empty()) {
-        unsigned length;
-        const uint8_t* bytes = client.backlog.Front(&length);
-        ssize_t sent = send(client.fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        client.backlog.Consume(unsigned(sent));
-    }
-    return true;
-}
+bool WriteBacklog(ShareClient& client) { return SendBacklog(client.fd, client.backlog); }
 
 // False when the client is gone.
 bool ReadClient(ShareClient& client) {
@@ -185,6 +174,17 @@ void MoveInput(ShareClient& client, ShareTargets& targets) {
 }
 
 }  // namespace
+
+bool SendBacklog(int fd, ShareBuffer& backlog) {
+    while (!backlog.Empty()) {
+        unsigned length;
+        const uint8_t* bytes = backlog.Front(&length);
+        ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        backlog.Consume(unsigned(sent));
+    }
+    return true;
+}
 
 bool OpenShare(Share& share, const char* text, char* message, unsigned capacity) {
     ShareAddress address;

@@ -79,6 +79,10 @@ unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fd
 // Acts on what poll reported for the descriptors ShareDescriptors gave:
 // accepts, reads, writes and drops clients.
 void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, unsigned count);
+// What waits in `backlog` for the client on `fd`, as far as its socket
+// takes it now. False when the client is gone.
+bool SendBacklog(int fd, ShareBuffer& backlog);
+
 // Host bytes just read from the line: kept for every client, to be sent
 // before the next wait.
 void ShareReceived(Share& share, Notice& notice, const uint8_t* bytes, unsigned count);

@@ -7,3 +7,9 @@ int64_t MonotonicMilliseconds() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+int64_t MonotonicMicroseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}

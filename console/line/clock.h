@@ -6,5 +6,7 @@
 
 // Milliseconds on a clock that never jumps.
 int64_t MonotonicMilliseconds();
+// The same clock in microseconds (recordings' times).
+int64_t MonotonicMicroseconds();
 
 #endif

@@ -130,17 +130,7 @@ void Accept(PortServer& server, PortAccepter& accepter) {
     }
 }
 
-// What waits for the client, as far as its socket takes it. False: gone.
-bool WriteBacklog(PortClient& client) {
-    while (!client.backlog.Empty()) {
-        unsigned length;
-        const uint8_t* bytes = client.backlog.Front(&length);
-        ssize_t sent = send(client.fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        client.backlog.Consume(unsigned(sent));
-    }
-    return true;
-}
+bool WriteBacklog(PortClient& client) { return SendBacklog(client.fd, client.backlog); }
 
 // The writer's data, as far as the line takes it.
 void MoveInput(PortServer& server, PortClient& client) {
