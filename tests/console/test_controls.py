@@ -125,7 +125,7 @@ class StartUp(unittest.TestCase):
             s.wait_status('19200,n,8,1 none |')
             s.keys('a')
             self.assertEqual(s.host_read(1), b'a')
-            config.write_text('[board]\nflow = none\nspeed = 9600\n')
+            config.write_text('[board]\nflow = none\nbaud = 9600\n')
             broken = run_program('--config', str(config), 'board')
             self.assertEqual(broken.returncode, 2)
             self.assertIn(f'{config}:3: unknown option', broken.stderr)
