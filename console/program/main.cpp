@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
             return UsageError(message);
     }
     bool recordUsage = false;
-    if (!StartRecording(c, BRISVANE_VERSION, message, sizeof message, &recordUsage))
+    if (!StartRecording(c, BRISVANE_VERSION, ServedLogMode(c.options), message, sizeof message, &recordUsage))
         return recordUsage ? UsageError(message) : Fail(message);
     c.ansi.hide = !c.options.ansiShown;
     c.style.maps = c.options.maps;

@@ -13,37 +13,14 @@
 #include <unistd.h>
 
 #include "console/program/console.h"
-#include "console/program/send.h"
 #include "console/program/prompt.h"
-#include "console/program/served.h"
 #include "console/rules/cast.h"
 #include "console/rules/snapshot.h"
 #include "console/rules/wire.h"
 #include "core/screen.h"
 
-namespace {
-
-RecordSource SourceOf(SendSource source) {
-    switch (source) {
-        case SendSource::Key:
-        case SendSource::HexInput:
-        case SendSource::BatchInput: return RecordSource::Key;
-        case SendSource::Paste: return RecordSource::Paste;
-        case SendSource::Script:
-        case SendSource::ScriptRaw: return RecordSource::Script;
-        case SendSource::WebKey:
-        case SendSource::WebPaste: return RecordSource::Page;
-        case SendSource::ShareClient:
-        case SendSource::Attached:
-        case SendSource::AttachedTyped:
-        case SendSource::AttachedText: return RecordSource::Client;
-        default: return RecordSource::Other;
-    }
-}
-
-}  // namespace
-
-bool StartRecording(Console& c, const char* version, char* message, unsigned capacity, bool* usage) {
+bool StartRecording(Console& c, const char* version, const LogFileMode& mode, char* message,
+                    unsigned capacity, bool* usage) {
     *usage = false;
     if (c.options.recordPath[0] == '\0') return true;
     RecordingHeader header = {};
@@ -63,18 +40,13 @@ bool StartRecording(Console& c, const char* version, char* message, unsigned cap
     header.ansiHidden = !c.options.ansiShown;
     header.sevenBit = c.options.sevenBit;
     int error = 0;
-    PlainFile opened =
-        c.features.recorder.Open(c.options.recordPath, header, {c.options.logMaxBytes, c.options.logKeep},
-                                 ServedLogMode(c.options), &error);
+    PlainFile opened = c.features.recorder.Open(c.options.recordPath, header,
+                                                {c.options.logMaxBytes, c.options.logKeep}, mode, &error);
     if (opened == PlainFile::Opened) return true;
     *usage = opened != PlainFile::Failed;
     std::snprintf(message, capacity, "--record %s: %s", c.options.recordPath,
                   PlainFileProblem(opened, error));
     return false;
-}
-
-void RecordSent(Console& c, SendSource source, const uint8_t* bytes, unsigned count) {
-    c.features.recorder.Sent(SourceOf(source), 0, bytes, count);
 }
 
 void RecordWritten(Console& c, RecordSource source, const uint8_t* bytes, unsigned count) {

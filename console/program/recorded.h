@@ -12,16 +12,17 @@
 
 #include <cstdint>
 
+#include "console/features/log_file.h"
 #include "console/rules/reaction.h"
 #include "console/rules/recording.h"
 
 struct Console;
-enum class SendSource : uint8_t;
 
 // Opens --record's file with its header. False with a one-line message;
 // *usage when the file is one a recording may not be (a folder, a FIFO).
-bool StartRecording(Console& console, const char* version, char* message, unsigned capacity, bool* usage);
-void RecordSent(Console& console, SendSource source, const uint8_t* bytes, unsigned count);
+// `mode`: the file's mode, as the logs'.
+bool StartRecording(Console& console, const char* version, const LogFileMode& mode, char* message,
+                    unsigned capacity, bool* usage);
 void RecordWritten(Console& console, RecordSource source, const uint8_t* bytes, unsigned count);
 void RecordText(Console& console, RecordKind kind, const char* text);
 void RecordLineControl(Console& console, RecordControl control, bool on);

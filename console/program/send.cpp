@@ -92,6 +92,29 @@ unsigned SendPart(Console& c, const SendRule& rule, const uint8_t* bytes, unsign
 
 const SendRule& SendRuleOf(SendSource source) { return Rules[unsigned(source)]; }
 
+namespace {
+
+// What a recording calls the sender.
+RecordSource SourceOf(SendSource source) {
+    switch (source) {
+        case SendSource::Key:
+        case SendSource::HexInput:
+        case SendSource::BatchInput: return RecordSource::Key;
+        case SendSource::Paste: return RecordSource::Paste;
+        case SendSource::Script:
+        case SendSource::ScriptRaw: return RecordSource::Script;
+        case SendSource::WebKey:
+        case SendSource::WebPaste: return RecordSource::Page;
+        case SendSource::ShareClient:
+        case SendSource::Attached:
+        case SendSource::AttachedTyped:
+        case SendSource::AttachedText: return RecordSource::Client;
+        default: return RecordSource::Other;
+    }
+}
+
+}  // namespace
+
 unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned count, unsigned* queued) {
     const SendRule& rule = Rules[unsigned(source)];
     unsigned wire = 0;
@@ -114,7 +137,7 @@ unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned coun
         taken += part;
         if (part < piece) break;
     }
-    RecordSent(c, source, bytes, taken);
+    RecordWritten(c, SourceOf(source), bytes, taken);
     if (taken == count || Kept(rule)) return taken;
     c.counters.dropped += count - taken;
     if (taken == 0) {

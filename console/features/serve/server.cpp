@@ -533,6 +533,14 @@ void RefuseAtDoor(int fd, const char* reason) {
     close(fd);
 }
 
+// Turns a connection away at the door: logged (once a minute per peer), refused, closed.
+void TurnAway(Server& server, const ServeClient& entry, int fd, int64_t now, const char* reason) {
+    char what[160];
+    std::snprintf(what, sizeof what, "refused: %s", reason);
+    DoorLine(server, entry, now, what);
+    RefuseAtDoor(fd, reason);
+}
+
 // Whether one more of `peer` may wait at the door. A peer that finds no
 // room makes it by closing its own silent connection that waited longest
 // (a hello is usually sent with the connection, so one that said nothing is
@@ -593,10 +601,7 @@ void Accept(Server& server, const Share& listener, int64_t now) {
             const char* reason = entry->peer.known
                                      ? "your user is not on this line's share-write or share-watch list"
                                      : "the kernel would not say who you are";
-            char what[160];
-            std::snprintf(what, sizeof what, "refused: %s", reason);
-            DoorLine(server, *entry, now, what);
-            RefuseAtDoor(fd, reason);
+            TurnAway(server, *entry, fd, now, reason);
             continue;
         }
         DoorRoom room = MakeRoom(server, entry->door, now);
@@ -606,10 +611,7 @@ void Accept(Server& server, const Share& listener, int64_t now) {
             const char* reason = room == DoorRoom::PeerFull
                                      ? "too many connections from your address wait to be let in"
                                      : "too many connections wait to be let in";
-            char what[160];
-            std::snprintf(what, sizeof what, "refused: %s", reason);
-            DoorLine(server, *entry, now, what);
-            RefuseAtDoor(fd, reason);
+            TurnAway(server, *entry, fd, now, reason);
             continue;
         }
         entry->decoder.reset(new (std::nothrow) WireDecoder);
