@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -13,11 +14,27 @@ struct ReadBuffer {
     uint8_t bytes[FileBufferSize];
 };
 
-// The rules' one send file and one capture file, like the rules' own records.
-ReadBuffer reading;
-BufferedWriter writing;
+// The rules' one send file and one capture file, like the rules' own
+// records; a program of several lines points them at the current line's.
+ReadBuffer ownReading;
+BufferedWriter ownWriting;
+ReadBuffer* readingNow = &ownReading;
+BufferedWriter* writingNow = &ownWriting;
 
 }  // namespace
+
+struct FileBuffers {
+    ReadBuffer read;
+    BufferedWriter written;
+};
+
+FileBuffers* NewFileBuffers() { return new (std::nothrow) FileBuffers(); }
+void DeleteFileBuffers(FileBuffers* buffers) { delete buffers; }
+
+void UseFileBuffers(FileBuffers* buffers) {
+    readingNow = buffers != nullptr ? &buffers->read : &ownReading;
+    writingNow = buffers != nullptr ? &buffers->written : &ownWriting;
+}
 
 void BufferedWriter::WriteOut() {
     unsigned done = 0;
@@ -46,35 +63,35 @@ void BufferedWriter::Put(const uint8_t* from, unsigned count) {
 }
 
 unsigned ReadFileByte(FileHandle file, uint8_t* byte) {
-    if (reading.fd != file) {
-        reading.fd = file;
-        reading.length = reading.next = 0;
+    if (readingNow->fd != file) {
+        readingNow->fd = file;
+        readingNow->length = readingNow->next = 0;
     }
-    if (reading.next == reading.length) {
+    if (readingNow->next == readingNow->length) {
         ssize_t n;
         do {
-            n = read(file, reading.bytes, sizeof reading.bytes);
+            n = read(file, readingNow->bytes, sizeof readingNow->bytes);
         } while (n < 0 && errno == EINTR);
         if (n <= 0) return 0;  // end of file, or a failed read ends the send
-        reading.length = unsigned(n);
-        reading.next = 0;
+        readingNow->length = unsigned(n);
+        readingNow->next = 0;
     }
-    *byte = reading.bytes[reading.next++];
+    *byte = readingNow->bytes[readingNow->next++];
     return 1;
 }
 
-int FlushFileBuffers() { return writing.Flush(); }
+int FlushFileBuffers() { return writingNow->Flush(); }
 
-uint64_t BytesWrittenTo(FileHandle file) { return writing.fd == file ? writing.written : 0; }
+uint64_t BytesWrittenTo(FileHandle file) { return writingNow->fd == file ? writingNow->written : 0; }
 
 // The writer, following `file`.
 BufferedWriter& WriterFor(FileHandle file) {
-    if (writing.fd != file) {
-        writing.WriteOut();  // a failure stays to be reported
-        writing.fd = file;
-        writing.written = 0;
+    if (writingNow->fd != file) {
+        writingNow->WriteOut();  // a failure stays to be reported
+        writingNow->fd = file;
+        writingNow->written = 0;
     }
-    return writing;
+    return *writingNow;
 }
 
 void WriteFileByte(FileHandle file, uint8_t byte) { WriterFor(file).Put(byte); }
@@ -85,11 +102,11 @@ void WriteFileBytes(FileHandle file, const uint8_t* bytes, unsigned count) {
 
 int CloseWrittenFile(FileHandle file) {
     int failure = 0;
-    if (writing.fd == file) {
-        failure = writing.Flush();
-        writing.fd = -1;
+    if (writingNow->fd == file) {
+        failure = writingNow->Flush();
+        writingNow->fd = -1;
     }
-    if (reading.fd == file) reading.fd = -1;
+    if (readingNow->fd == file) readingNow->fd = -1;
     // A close can report a write the kernel had not finished (NFS, a quota).
     if (close(file) != 0 && failure == 0) failure = errno;
     return failure;

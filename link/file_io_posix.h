@@ -51,4 +51,12 @@ uint64_t BytesWrittenTo(FileHandle file);
 // the close that failed. CloseFileHandle is the same, unchecked.
 int CloseWrittenFile(FileHandle file);
 
+// A program of several lines gives each its own pair of buffers (made at
+// start-up) and makes the current line's the ones used; nullptr: the
+// process's own.
+struct FileBuffers;
+FileBuffers* NewFileBuffers();
+void DeleteFileBuffers(FileBuffers* buffers);
+void UseFileBuffers(FileBuffers* buffers);
+
 #endif

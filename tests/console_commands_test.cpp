@@ -163,10 +163,10 @@ TEST(OptionTable, TheManualListsTheSameOptions) {
 
 class Commands : public ::testing::Test {
 protected:
-    std::unique_ptr<Console> console{new Console()};
+    std::unique_ptr<Session> console{new Session()};
     FakeLine* line = new FakeLine();
     void SetUp() override {
-        Console& c = *console;
+        Session& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
         c.link.controls = {c.options.line, false, -1, -1};
@@ -174,7 +174,7 @@ protected:
         c.link.state = LinkState::Open;
     }
     Reaction Menu(char letter, int64_t now = 1000) {
-        Console& c = *console;
+        Session& c = *console;
         c.ui.menu = MenuLevel::Top;
         return RunMenuStep(c, MenuKey(c.ui.menu, c.options.prefixKey, Key(uint8_t(letter)), CommandTable()),
                            now);
@@ -182,7 +182,7 @@ protected:
 };
 
 TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
-    Console& c = *console;
+    Session& c = *console;
     EXPECT_EQ(Menu('b', 1000), Nothing);
     EXPECT_STREQ(c.notice.text, "break sent");
     EXPECT_EQ(c.link.breakEndsAt, 1000 + BreakMilliseconds);
@@ -223,7 +223,7 @@ protected:
 };
 
 TEST_F(SendTable, MapsAndBit7ApplyToWhatTheTerminalOriginates) {
-    Console& c = *console;
+    Session& c = *console;
     c.style.maps = MapOutCrCrlf;
     c.options.sevenBit = false;  // --eight-bit: the terminal's own bit 7
     const std::pair<SendSource, const char*> expected[] = {
@@ -241,7 +241,7 @@ TEST_F(SendTable, MapsAndBit7ApplyToWhatTheTerminalOriginates) {
 }
 
 TEST_F(SendTable, ATransferOrTheHistoryRefusesTheUsersBytesAndATransferHoldsTheProgramsBytes) {
-    Console& c = *console;
+    Session& c = *console;
     c.features.protocol.active = true;
     EXPECT_EQ(Give(SendSource::Key, "a"), 0u);
     EXPECT_STREQ(c.notice.text, "not sent: a transfer runs (the menu key then e ends it)");
@@ -261,7 +261,7 @@ TEST_F(SendTable, ATransferOrTheHistoryRefusesTheUsersBytesAndATransferHoldsTheP
 }
 
 TEST_F(SendTable, EchoShowsOnlyWhatTheUserSent) {
-    Console& c = *console;
+    Session& c = *console;
     ResetScreen();
     c.style.echo = true;
     c.options.sevenBit = false;
@@ -275,7 +275,7 @@ TEST_F(SendTable, EchoShowsOnlyWhatTheUserSent) {
 }
 
 TEST_F(SendTable, WhatDoesNotFitIsDroppedAndCountedOrLeftToItsProducer) {
-    Console& c = *console;
+    Session& c = *console;
     static uint8_t filler[TypedCapacity - 2];
     ASSERT_TRUE(c.pump.Queue(filler, sizeof filler, false));
     EXPECT_EQ(Give(SendSource::Script, "abc"), 0u);       // all or nothing, kept: the script waits
@@ -296,7 +296,7 @@ TEST_F(SendTable, WhatDoesNotFitIsDroppedAndCountedOrLeftToItsProducer) {
 }
 
 TEST_F(Commands, PulsesAtTheFirstOpenGoInOrderOnTheLoopsClock) {
-    Console& c = *console;
+    Session& c = *console;
     const char* fault = nullptr;
     ASSERT_TRUE(ParsePulses("DTR=100,RTS=50", c.options.pulses, &c.options.pulseCount, &fault));
     StartPulses(c, 1000);
@@ -319,7 +319,7 @@ TEST_F(Commands, PulsesAtTheFirstOpenGoInOrderOnTheLoopsClock) {
 }
 
 TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
-    Console& c = *console;
+    Session& c = *console;
     c.link.state = LinkState::Down;
     for (char letter : {'b', 'd', 'D', 'p', 'f', 'm'}) {
         EXPECT_EQ(Menu(letter), Nothing);
@@ -333,7 +333,7 @@ TEST_F(Commands, WithoutALineTheyAreRefusedAndNothingIsSent) {
 }
 
 TEST_F(Commands, LeavingIsAReactionWithItsCode) {
-    Console& c = *console;
+    Session& c = *console;
     c.exitCode = 7;
     EXPECT_EQ(Menu('x'), Quit);
     EXPECT_EQ(c.exitCode, 0);
@@ -351,7 +351,7 @@ TEST_F(Commands, LeavingIsAReactionWithItsCode) {
 }
 
 TEST_F(Commands, EchoShowsWhatIsSentAndMapsChangeIt) {
-    Console& c = *console;
+    Session& c = *console;
     ResetScreen();
     auto type = [&](const char* text) {
         for (const char* at = text; *at != '\0'; ++at)

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "console/program/connection.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/input.h"
 #include "tests/support/fake_line.h"
 
@@ -31,10 +31,10 @@ public:
 
 class Connecting : public ::testing::Test {
 protected:
-    std::unique_ptr<Console> console{new Console()};
+    std::unique_ptr<Session> console{new Session()};
     ScriptedLine* line = new ScriptedLine;
     void SetUp() override {
-        Console& c = *console;
+        Session& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "tcp://host:7000");
         c.link.line.reset(line);
@@ -51,7 +51,7 @@ protected:
 };
 
 TEST_F(Connecting, TheFirstConnectHasFiveSecondsThenExitsWithTheStepThatGotNoAnswer) {
-    Console& c = *console;
+    Session& c = *console;
     EXPECT_EQ(At(0), 5000);
     EXPECT_EQ(c.link.state, LinkState::Connecting);
     EXPECT_EQ(At(4999), 5000);
@@ -62,7 +62,7 @@ TEST_F(Connecting, TheFirstConnectHasFiveSecondsThenExitsWithTheStepThatGotNoAns
 }
 
 TEST_F(Connecting, TheMenuKeyThenXLeavesAtOnceWhileConnecting) {
-    Console& c = *console;
+    Session& c = *console;
     At(0);
     EXPECT_EQ(HandleKey(c, c.options.prefixKey, false, 10), Nothing);
     EXPECT_TRUE(HandleKey(c, 'x', false, 20) & Quit);
@@ -71,7 +71,7 @@ TEST_F(Connecting, TheMenuKeyThenXLeavesAtOnceWhileConnecting) {
 }
 
 TEST_F(Connecting, WaitBacksOffAndAShortOpenDoesNotResetIt) {
-    Console& c = *console;
+    Session& c = *console;
     c.options.waitForDevice = true;
     line->open = OpenResult::Missing;  // refused, each time
     int64_t now = 0;
@@ -97,7 +97,7 @@ TEST_F(Connecting, WaitBacksOffAndAShortOpenDoesNotResetIt) {
 }
 
 TEST_F(Connecting, WithoutWaitARefusalExitsAtOnce) {
-    Console& c = *console;
+    Session& c = *console;
     line->open = OpenResult::Missing;
     At(0);
     EXPECT_EQ(reaction, Quit);

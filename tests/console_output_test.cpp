@@ -15,7 +15,7 @@
 
 #include "console/program/commands.h"
 #include "console/program/connection.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/input.h"
 #include "console/program/line_controls.h"
 #include "console/rules/schedule.h"
@@ -246,8 +246,8 @@ TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {
 // reads, text that only starts like it, UTF-8 split across reads, and what
 // came after the end left for curses.
 TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
-    std::unique_ptr<Console> console(new Console());
-    Console& c = *console;
+    std::unique_ptr<Session> console(new Session());
+    Session& c = *console;
     DefaultOptions(&c.options);
     c.options.sevenBit = true;
     c.link.state = LinkState::Open;
@@ -271,9 +271,9 @@ TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
 
 class Status : public ::testing::Test {
 protected:
-    std::unique_ptr<Console> console{new Console()};
+    std::unique_ptr<Session> console{new Session()};
     void SetUp() override {
-        Console& c = *console;
+        Session& c = *console;
         DefaultOptions(&c.options);
         std::snprintf(c.options.device, sizeof c.options.device, "/dev/ttyUSB0");
         c.link.controls = {c.options.line, true, -1, -1};
@@ -290,7 +290,7 @@ protected:
 };
 
 TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
-    Console& c = *console;
+    Session& c = *console;
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 rtscts | Ctrl-A: menu");
     c.link.controls.hardwareFlow = false;
     EXPECT_EQ(Text(), " /dev/ttyUSB0 9600,n,8,1 none | Ctrl-A: menu");
@@ -321,7 +321,7 @@ TEST_F(Status, TheLineItsFlowControlAndWhatRuns) {
 }
 
 TEST_F(Status, QuestionsTakeTheLineAndPlaceTheCursor) {
-    Console& c = *console;
+    Session& c = *console;
     OpenPrompt(c.ui.prompt, "send raw file", "notes.txt");
     int cursor;
     EXPECT_EQ(Text(&cursor), " send raw file: notes.txt");
@@ -358,7 +358,7 @@ public:
 };
 
 TEST_F(Status, LineControlsThatDidNotTakeAreSaidAndRecordedAsTheyAre) {
-    Console& c = *console;
+    Session& c = *console;
     c.link.line.reset(new StubbornLine());
     c.link.controls.dtr = 1;
     char message[256];

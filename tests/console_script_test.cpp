@@ -20,13 +20,13 @@ namespace {
 
 class Scripts : public ::testing::Test {
 protected:
-    std::unique_ptr<Console> console{new Console()};
+    std::unique_ptr<Session> console{new Session()};
     char folder[32] = "/tmp/brisvane-script-XXXXXX";
     int64_t now = 1000;
 
     void SetUp() override {
         ASSERT_NE(mkdtemp(folder), nullptr);
-        Console& c = *console;
+        Session& c = *console;
         DefaultOptions(&c.options);
         c.link.line.reset(new FakeLine());
         c.link.state = LinkState::Open;
@@ -62,7 +62,7 @@ protected:
 };
 
 TEST_F(Scripts, ExpectSeesTheTextAsShownAndSendKeepsTheByteRules) {
-    Console& c = *console;
+    Session& c = *console;
     Start(
         "local m, n = expect('login: ')\n"
         "send('root\\r')\n"
@@ -96,7 +96,7 @@ TEST_F(Scripts, ExpectSeesTheTextAsShownAndSendKeepsTheByteRules) {
 }
 
 TEST_F(Scripts, SleepControlsRowsAndLog) {
-    Console& c = *console;
+    Session& c = *console;
     FakeLine& line = static_cast<FakeLine&>(*c.link.line);
     Host(
         "first row\r\n\x1b"
@@ -119,7 +119,7 @@ TEST_F(Scripts, SleepControlsRowsAndLog) {
 
 // A runtime error's file and line are in the tmux test.
 TEST_F(Scripts, ErrorsNameTheFileAndLine) {
-    Console& c = *console;
+    Session& c = *console;
     Start("expect('(')\n");
     Run(1000);
     EXPECT_NE(std::string(c.notice.text).find("t.lua:1: expect: "), std::string::npos) << c.notice.text;
@@ -137,7 +137,7 @@ TEST_F(Scripts, ErrorsNameTheFileAndLine) {
 // A script that never waits gets slices; one that grows without end meets
 // the memory bound; neither takes the program with it.
 TEST_F(Scripts, BusyAndGreedyScriptsLeaveTheLoopItsTurns) {
-    Console& c = *console;
+    Session& c = *console;
     Start("while true do end\n");
     Run(1000);
     EXPECT_TRUE(ScriptRunning(c.features.script));
@@ -153,7 +153,7 @@ TEST_F(Scripts, BusyAndGreedyScriptsLeaveTheLoopItsTurns) {
 // Without the debug library the hook that gives the loop its turns stays:
 // a script that tries to remove it is still yielded every slice.
 TEST_F(Scripts, TheSliceHookCannotBeRemoved) {
-    Console& c = *console;
+    Session& c = *console;
     Start(
         "pcall(function() debug.sethook() end)\n"
         "pcall(function() require('debug').sethook() end)\n"
@@ -166,7 +166,7 @@ TEST_F(Scripts, TheSliceHookCannotBeRemoved) {
 
 // Modules are Lua files beside the script; no shared object is loaded.
 TEST_F(Scripts, RequireFindsLuaModulesBesideTheScriptOnly) {
-    Console& c = *console;
+    Session& c = *console;
     std::ofstream(std::string(folder) + "/helper.lua") << "return {answer = 7}\n";
     std::ofstream(std::string(folder) + "/native.so") << "not an object\n";
     Start(std::string("assert(package.loadlib == nil, 'loadlib')\n"
@@ -184,7 +184,7 @@ TEST_F(Scripts, RequireFindsLuaModulesBesideTheScriptOnly) {
 // Each test(): passed, failed on an expect's timeout (which ends it) or on
 // an error; later tests still run, and the text each saw is its own.
 TEST_F(Scripts, TestsKeepTheirFailuresAndTextAndFailTheBatchRun) {
-    Console& c = *console;
+    Session& c = *console;
     c.features.batch.on = true;
     c.front = BatchFrontEnd();
     c.features.junit.classname = "board";

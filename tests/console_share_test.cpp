@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "console/features/mdns/avahi_poll.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/rules/mdns_records.h"
 #include "console/program/send.h"
 #include "console/features/share.h"
@@ -106,7 +106,7 @@ TEST(ShareAddress, ReadsTheThreeFormsAndRefusesTheRest) {
 // A share whose one client is the near end of a socket pair; the test holds the far end.
 struct Fixture {
     std::unique_ptr<Share> share{new Share()};
-    std::unique_ptr<Console> console{new Console()};
+    std::unique_ptr<Session> console{new Session()};
     OutputPump* pump = &console->pump;
     Notice notice = {};
     int far = -1;
@@ -977,7 +977,7 @@ protected:
     std::string line;  // what writers gave the line
     std::vector<WireControl> controls;
     std::vector<std::string> said;
-    Console* console = nullptr;  // when set, writers' bytes go through its send table
+    Session* console = nullptr;  // when set, writers' bytes go through its send table
     int64_t clock = 0;           // the loop's time: each pass takes as long as the line's bytes wait
     std::string token;           // what Attach gives
 
@@ -1269,8 +1269,8 @@ TEST_F(Served, AWatchOnlyUserIsToldSoAtOnceAndNeverToTakeTheLine) {
 // the line itself; its lines still end at the client); its exact bytes (hex
 // input, a raw file's send, a transfer's alike) go as they are.
 TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
-    std::unique_ptr<Console> served{new Console()}, client{new Console()};
-    for (Console* c : {served.get(), client.get()}) {
+    std::unique_ptr<Session> served{new Session()}, client{new Session()};
+    for (Session* c : {served.get(), client.get()}) {
         DefaultOptions(&c->options);
         c->link.state = LinkState::Open;
     }

@@ -23,11 +23,11 @@ struct Arguments {
 };
 
 TEST(QuotedArguments, FourArgumentsInOrderTextOutsideQuotesSkipped) {
-    Arguments a("\"COM5:9600,n,8,1\" \"C:\\dir\" \"250\" \"Lucida Console\"");
+    Arguments a("\"COM5:9600,n,8,1\" \"C:\\dir\" \"250\" \"Lucida Session\"");
     EXPECT_STREQ(a.first, "COM5:9600,n,8,1");
     EXPECT_STREQ(a.second, "C:\\dir");
     EXPECT_STREQ(a.third, "250");
-    EXPECT_STREQ(a.fourth, "Lucida Console");
+    EXPECT_STREQ(a.fourth, "Lucida Session");
 
     Arguments bare("\"COM1:\" \"home\" 250 \"word\"");
     EXPECT_STREQ(bare.third, "word");  // the bare number is skipped

@@ -21,32 +21,32 @@
 #include "console/features/batch_output.h"
 #include "console/rules/reaction.h"
 
-struct Console;
+struct Session;
 
 // Starts the clock for --timeout, and batch mode when `on`: standard output
 // joins the receive chain. False when there is no memory for its backlog.
-bool StartBatch(Console& console, bool on, int64_t now);
+bool StartBatch(Session& console, bool on, int64_t now);
 
 // The descriptor to wait on for input, or -1 when there is no room for more
 // on the way to the line, or it ended.
-int BatchInputDescriptor(const Console& console);
+int BatchInputDescriptor(const Session& console);
 
 // Standard input is readable (or ended): queues one read for the line.
-void ReadBatchInput(Console& console, int64_t now);
+void ReadBatchInput(Session& console, int64_t now);
 
 // The descriptor to wait on for standard output (-1: nothing waits for it).
-int BatchOutputDescriptor(const Console& console);
+int BatchOutputDescriptor(const Session& console);
 
 // Standard output is writable (or gone): writes what it takes; Quit when
 // nobody reads it any more.
-Reaction WriteBatchOutput(Console& console);
+Reaction WriteBatchOutput(Session& console);
 
 // The linger is over; notices are passed to standard error.
-Reaction BatchDue(Console& console, int64_t now);
-int64_t BatchDeadline(const Console& console);
+Reaction BatchDue(Session& console, int64_t now);
+int64_t BatchDeadline(const Session& console);
 
 // --timeout, in any mode: when, and leaving with TimedOutExitCode then.
-int64_t RunTimeoutDue(const Console& console);
-Reaction RunTimedOut(Console& console, int64_t now);
+int64_t RunTimeoutDue(const Session& console);
+Reaction RunTimedOut(Session& console, int64_t now);
 
 #endif

@@ -20,19 +20,19 @@ namespace {
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
-bool Connected(Console& c) {
+bool Connected(Session& c) {
     if (c.link.state == LinkState::Open) return true;
     Say(c.notice, "not connected: %s is not open", c.options.device);
     return false;
 }
 
-void AskForFile(Console& c, PromptPurpose purpose, const char* label) {
+void AskForFile(Session& c, PromptPurpose purpose, const char* label) {
     OpenPrompt(c.ui.prompt, label, "");
     c.ui.promptFor = purpose;
     c.ui.tabListed = false;
 }
 
-Reaction BeginSend(Console& c, SendState mode) {
+Reaction BeginSend(Session& c, SendState mode) {
     if (c.features.protocol.active) {  // its bytes would land inside the protocol's
         Say(c.notice, "%s is running: the menu key then e ends it",
             ProtocolName(c.features.protocol.protocol));
@@ -50,7 +50,7 @@ Reaction BeginSend(Console& c, SendState mode) {
     return Nothing;
 }
 
-Reaction BeginCapture(Console& c, ReceiveMode mode) {
+Reaction BeginCapture(Session& c, ReceiveMode mode) {
     if (Capturing()) {
         Say(c.notice, "a capture is running: the menu key then r e ends it");
         return Nothing;
@@ -64,7 +64,7 @@ Reaction BeginCapture(Console& c, ReceiveMode mode) {
 // A protocol transfer: a send asks for its file; a receive runs in the home
 // folder and lets the command name the files, but XMODEM carries no name,
 // so one is asked for.
-Reaction BeginProtocol(Console& c, Protocol protocol, ProtocolDirection direction) {
+Reaction BeginProtocol(Session& c, Protocol protocol, ProtocolDirection direction) {
     if (c.features.protocol.active) {
         Say(c.notice, "%s is running: the menu key then e ends it",
             ProtocolName(c.features.protocol.protocol));
@@ -88,7 +88,7 @@ Reaction BeginProtocol(Console& c, Protocol protocol, ProtocolDirection directio
     return Nothing;
 }
 
-void ProtocolNamed(Console& c) {
+void ProtocolNamed(Session& c) {
     if (!Connected(c)) return;  // it went away while the name was typed
     char path[PathCapacity];
     if (!ResolvePath(c.options.homeDirectory, c.ui.prompt.text, path, sizeof path)) {
@@ -107,7 +107,7 @@ void ProtocolNamed(Console& c) {
                   send ? path : c.ui.prompt.text, c.notice);
 }
 
-Reaction EndSendOrPaste(Console& c, int64_t now) {
+Reaction EndSendOrPaste(Session& c, int64_t now) {
     if (c.features.protocol.active) {
         CancelProtocol(c.features.protocol, c.pump, c.notice, "cancelled", now);
     } else if (c.pump.PasteWaiting() > 0) {
@@ -121,7 +121,7 @@ Reaction EndSendOrPaste(Console& c, int64_t now) {
     return Nothing;
 }
 
-Reaction ShowModemLines(Console& c, int64_t) {
+Reaction ShowModemLines(Session& c, int64_t) {
     ModemLines lines = {};
     ControlResult result = c.link.line->ReadModemLines(&lines);
     if (result != ControlResult::Done) {
@@ -133,7 +133,7 @@ Reaction ShowModemLines(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction ToggleFlow(Console& c, int64_t) {
+Reaction ToggleFlow(Session& c, int64_t) {
     LineControls controls = c.link.controls;
     controls.hardwareFlow = !controls.hardwareFlow;
     if (ApplyControls(c, controls, &c.notice)) {
@@ -143,7 +143,7 @@ Reaction ToggleFlow(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction AskForSettings(Console& c, int64_t) {
+Reaction AskForSettings(Session& c, int64_t) {
     if (!c.link.line->HasSettings()) {
         Say(c.notice, "line settings are the server's business on %s", c.link.line->Name());
     } else {
@@ -153,7 +153,7 @@ Reaction AskForSettings(Console& c, int64_t) {
     return Nothing;
 }
 
-void NewSettings(Console& c, const char* text) {
+void NewSettings(Session& c, const char* text) {
     LineControls controls = c.link.controls;
     const char* fault = nullptr;
     if (!ParseLineSettings(text, &controls.settings, &fault)) {
@@ -166,7 +166,7 @@ void NewSettings(Console& c, const char* text) {
     Say(c.notice, "line settings now %s", c.options.settingsText);
 }
 
-void SendHexBytes(Console& c, const char* text) {
+void SendHexBytes(Session& c, const char* text) {
     uint8_t bytes[PathCapacity / 2];
     const char* fault = nullptr;
     int count = ParseHexBytes(text, bytes, sizeof bytes, &fault);
@@ -179,7 +179,7 @@ void SendHexBytes(Console& c, const char* text) {
         Say(c.notice, "sent %d bytes", count);
 }
 
-void NewMaps(Console& c, const char* text) {
+void NewMaps(Session& c, const char* text) {
     uint8_t maps = 0;
     const char* fault = nullptr;
     if (!ParseLineMaps(text, &maps, &fault)) {
@@ -192,7 +192,7 @@ void NewMaps(Console& c, const char* text) {
     Say(c.notice, "line-end maps: %s", names);
 }
 
-void Search(Console& c) {
+void Search(Session& c) {
     std::snprintf(c.ui.view.search, sizeof c.ui.view.search, "%.79s", c.ui.prompt.text);
     c.ui.view.haveMatch = false;
     if (!FindInView(c.ui.view, c.ui.history, screen.cells, true))
@@ -203,31 +203,31 @@ void Search(Console& c) {
 
 namespace {
 
-Reaction Exit(Console& c, int64_t) { return Leave(c, 0); }
+Reaction Exit(Session& c, int64_t) { return Leave(c, 0); }
 
-Reaction Clear(Console& c, int64_t) {
+Reaction Clear(Session& c, int64_t) {
     ResetScreen();
     AnsiScreenReset(c.ansi);
     RepaintAll();
     return Nothing;
 }
 
-Reaction Redraw(Console&, int64_t) { return RedrawAll; }
+Reaction Redraw(Session&, int64_t) { return RedrawAll; }
 
-Reaction ToggleAnsi(Console& c, int64_t) {
+Reaction ToggleAnsi(Session& c, int64_t) {
     c.ansi.hide = !c.ansi.hide;
     c.options.ansiShown = !c.ansi.hide;
     Say(c.notice, "ANSI sequences: %s", c.ansi.hide ? "hidden" : "shown as received");
     return Nothing;
 }
 
-Reaction ToggleSevenBit(Console& c, int64_t) {
+Reaction ToggleSevenBit(Session& c, int64_t) {
     c.options.sevenBit = !c.options.sevenBit;
     Say(c.notice, "keys and text go out with bit 7 %s", c.options.sevenBit ? "clear (7-bit)" : "set");
     return Nothing;
 }
 
-Reaction ShowHistory(Console& c, int64_t) {
+Reaction ShowHistory(Session& c, int64_t) {
     if (c.ui.history.Capacity() == 0) {
         Say(c.notice, "the history is off (--history 0)");
     } else {
@@ -236,7 +236,7 @@ Reaction ShowHistory(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction ShowHelp(Console& c, int64_t) {
+Reaction ShowHelp(Session& c, int64_t) {
     char prefix[16];
     FormatPrefixKey(c.options.prefixKey, prefix, sizeof prefix);
     char rows[ScreenRows][ScreenColumns + 1];
@@ -252,11 +252,11 @@ Reaction ShowHelp(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction SendRawFile(Console& c, int64_t) { return BeginSend(c, SendState::SendRaw); }
-Reaction SendBinaryFile(Console& c, int64_t) { return BeginSend(c, SendState::SendBinary); }
-Reaction SendTextFile(Console& c, int64_t) { return BeginSend(c, SendState::SendText); }
+Reaction SendRawFile(Session& c, int64_t) { return BeginSend(c, SendState::SendRaw); }
+Reaction SendBinaryFile(Session& c, int64_t) { return BeginSend(c, SendState::SendBinary); }
+Reaction SendTextFile(Session& c, int64_t) { return BeginSend(c, SendState::SendText); }
 // The end command ends a running script too; a send or paste beside it ends with it.
-Reaction EndSending(Console& c, int64_t now) {
+Reaction EndSending(Session& c, int64_t now) {
     if (!ScriptRunning(c.features.script)) return EndSendOrPaste(c, now);
     Say(c.notice, "script stopped: %s", c.features.script.name);
     StopScript(c);
@@ -264,7 +264,7 @@ Reaction EndSending(Console& c, int64_t now) {
     return Nothing;
 }
 
-Reaction AskForScript(Console& c, int64_t) {
+Reaction AskForScript(Session& c, int64_t) {
     if (ScriptRunning(c.features.script)) {
         Say(c.notice, "a script is running: the menu key then s e stops it");
     } else {
@@ -273,7 +273,7 @@ Reaction AskForScript(Console& c, int64_t) {
     return Nothing;
 }
 
-void RunScriptFile(Console& c, const char* name) {
+void RunScriptFile(Session& c, const char* name) {
     char path[PathCapacity];
     if (!ResolvePath(c.options.homeDirectory, name, path, sizeof path)) {
         Say(c.notice, "file name too long");
@@ -281,29 +281,29 @@ void RunScriptFile(Console& c, const char* name) {
         Say(c.notice, "script started: %s", path);
     }
 }
-Reaction CaptureRaw(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
-Reaction CaptureText(Console& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
+Reaction CaptureRaw(Session& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureRaw); }
+Reaction CaptureText(Session& c, int64_t) { return BeginCapture(c, ReceiveMode::CaptureText); }
 
-Reaction SendXmodem(Console& c, int64_t) {
+Reaction SendXmodem(Session& c, int64_t) {
     return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Send);
 }
-Reaction SendYmodem(Console& c, int64_t) {
+Reaction SendYmodem(Session& c, int64_t) {
     return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Send);
 }
-Reaction SendZmodem(Console& c, int64_t) {
+Reaction SendZmodem(Session& c, int64_t) {
     return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Send);
 }
-Reaction ReceiveXmodem(Console& c, int64_t) {
+Reaction ReceiveXmodem(Session& c, int64_t) {
     return BeginProtocol(c, Protocol::Xmodem, ProtocolDirection::Receive);
 }
-Reaction ReceiveYmodem(Console& c, int64_t) {
+Reaction ReceiveYmodem(Session& c, int64_t) {
     return BeginProtocol(c, Protocol::Ymodem, ProtocolDirection::Receive);
 }
-Reaction ReceiveZmodem(Console& c, int64_t) {
+Reaction ReceiveZmodem(Session& c, int64_t) {
     return BeginProtocol(c, Protocol::Zmodem, ProtocolDirection::Receive);
 }
 
-Reaction EndTransfer(Console& c, int64_t now) {
+Reaction EndTransfer(Session& c, int64_t now) {
     if (c.features.protocol.active) {
         CancelProtocol(c.features.protocol, c.pump, c.notice, "cancelled", now);
     } else {
@@ -312,45 +312,45 @@ Reaction EndTransfer(Console& c, int64_t now) {
     return Nothing;
 }
 
-Reaction EndCapturing(Console& c, int64_t now) {
+Reaction EndCapturing(Session& c, int64_t now) {
     if (c.features.protocol.active) return EndTransfer(c, now);
     EndCaptureCommand(c.features.transfers, c.notice);
     return Nothing;
 }
 
-Reaction Break(Console& c, int64_t now) {
+Reaction Break(Session& c, int64_t now) {
     SendBreak(c, now, &c.notice);
     return Nothing;
 }
 
-Reaction Reset(Console& c, int64_t now) {
+Reaction Reset(Session& c, int64_t now) {
     PulseDtr(c, now, &c.notice);
     return Nothing;
 }
 
-Reaction ToggleDtr(Console& c, int64_t) {
+Reaction ToggleDtr(Session& c, int64_t) {
     SetModemOutput(c, ModemOutput::Dtr, !ModemOutputOn(c, ModemOutput::Dtr), &c.notice);
     return Nothing;
 }
 
-Reaction ToggleRts(Console& c, int64_t) {
+Reaction ToggleRts(Session& c, int64_t) {
     SetModemOutput(c, ModemOutput::Rts, !ModemOutputOn(c, ModemOutput::Rts), &c.notice);
     return Nothing;
 }
 
-Reaction ToggleHexView(Console& c, int64_t) {
+Reaction ToggleHexView(Session& c, int64_t) {
     SetHexView(c.chain, !c.style.hex);
     Say(c.notice, "hex view %s", OnOff(c.style.hex));
     return Nothing;
 }
 
-Reaction AskForHexBytes(Console& c, int64_t) {
+Reaction AskForHexBytes(Session& c, int64_t) {
     OpenPrompt(c.ui.prompt, "hex bytes to send", c.input.hexInput);
     c.ui.promptFor = PromptPurpose::HexBytes;
     return Nothing;
 }
 
-Reaction AskForMaps(Console& c, int64_t) {
+Reaction AskForMaps(Session& c, int64_t) {
     char maps[96];
     FormatLineMaps(c.style.maps, maps, sizeof maps);
     OpenPrompt(c.ui.prompt, "line-end maps", c.style.maps != 0 ? maps : "");
@@ -358,13 +358,13 @@ Reaction AskForMaps(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction ToggleEcho(Console& c, int64_t) {
+Reaction ToggleEcho(Session& c, int64_t) {
     c.style.echo = !c.style.echo;
     Say(c.notice, "local echo %s", OnOff(c.style.echo));
     return Nothing;
 }
 
-Reaction ShowCounters(Console& c, int64_t now) {
+Reaction ShowCounters(Session& c, int64_t now) {
     char text[NoticeCapacity];
     FormatCounters(c.counters, now, text, sizeof text);
     LineErrorCounts errors;
@@ -375,15 +375,15 @@ Reaction ShowCounters(Console& c, int64_t now) {
     return Nothing;
 }
 
-Reaction SwitchStamps(Console& c, int64_t) {
+Reaction SwitchStamps(Session& c, int64_t) {
     CycleStamps(c);
     return Nothing;
 }
 
 // A command as the menu's table holds it: on the state the menu is given.
-template <Reaction (*Command)(Console&, int64_t)>
+template <Reaction (*Command)(Session&, int64_t)>
 Reaction Run(void* user, int64_t now) {
-    return Command(*static_cast<Console*>(user), now);
+    return Command(*static_cast<Session*>(user), now);
 }
 
 // The table behind the menu: the order is the menu line's and the help
@@ -453,7 +453,7 @@ const MenuEntry Entries[] = {
 
 MenuTable CommandTable() { return {Entries, sizeof Entries / sizeof Entries[0]}; }
 
-Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
+Reaction RunMenuStep(Session& c, const MenuStep& step, int64_t now) {
     switch (step.kind) {
         case MenuStepKind::PassKey:
         case MenuStepKind::Opened:
@@ -468,7 +468,7 @@ Reaction RunMenuStep(Console& c, const MenuStep& step, int64_t now) {
     return step.entry->run(&c, now);
 }
 
-Reaction PromptAnswered(Console& c) {
+Reaction PromptAnswered(Session& c) {
     PromptPurpose purpose = c.ui.promptFor;
     c.ui.promptFor = PromptPurpose::None;
     if (purpose == PromptPurpose::Maps) {

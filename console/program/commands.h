@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/rules/menu.h"
 #include "console/rules/reaction.h"
 
@@ -17,9 +17,9 @@ MenuTable CommandTable();
 
 // Carries out what the menu made of a key; a command that needs the line
 // is refused, with a word, while it is not open.
-Reaction RunMenuStep(Console& console, const MenuStep& step, int64_t now);
+Reaction RunMenuStep(Session& console, const MenuStep& step, int64_t now);
 
 // The prompt was answered (Accepted) for its purpose.
-Reaction PromptAnswered(Console& console);
+Reaction PromptAnswered(Session& console);
 
 #endif

@@ -14,17 +14,17 @@
 
 namespace {
 
-bool Automatic(const Console& c) { return c.options.autoConnect != AutoConnect::Off; }
+bool Automatic(const Session& c) { return c.options.autoConnect != AutoConnect::Off; }
 
-DeviceRoots RootsOf(const Console& c) { return {c.options.sysfsRoot, c.options.devRoot}; }
+DeviceRoots RootsOf(const Session& c) { return {c.options.sysfsRoot, c.options.devRoot}; }
 
-std::vector<std::string> Excludes(const Console& c) {
+std::vector<std::string> Excludes(const Session& c) {
     return std::vector<std::string>(c.options.excludes, c.options.excludes + c.options.excludeCount);
 }
 
 // A device named by identity is looked up again at each open: after a
 // replug it may be another node.
-OpenResult OpenLocal(Console& c, char* message, unsigned capacity) {
+OpenResult OpenLocal(Session& c, char* message, unsigned capacity) {
     if (ClassifyDeviceName(c.options.device) != DeviceNameForm::Path) {
         std::string path;
         switch (ResolveDeviceName(RootsOf(c), c.options.device, &path, message, capacity)) {
@@ -38,7 +38,7 @@ OpenResult OpenLocal(Console& c, char* message, unsigned capacity) {
     return c.link.line->Open(c.link.controls, message, capacity);
 }
 
-int64_t NextDelay(const Console& c) {
+int64_t NextDelay(const Session& c) {
     if (!BacksOff(c)) return RetryMilliseconds;
     int64_t delay = c.link.retryDelay == 0 ? RetryMilliseconds : int64_t(c.link.retryDelay) * 2;
     return delay > LongestRetryMilliseconds ? LongestRetryMilliseconds : delay;
@@ -47,7 +47,7 @@ int64_t NextDelay(const Console& c) {
 // The line sets DTR and RTS as asked when it opens; what the driver
 // reports is what is recorded (in the controls, their one record), and a
 // refusal is said.
-void CheckModemOutputs(Console& c) {
+void CheckModemOutputs(Session& c) {
     ModemLines lines;
     if (c.link.line->ReadModemLines(&lines) != ControlResult::Done) return;  // nothing to read them back from
     bool dtrRefused = c.link.controls.dtr != -1 && lines.dtr != (c.link.controls.dtr == 1);
@@ -65,7 +65,7 @@ void CheckModemOutputs(Console& c) {
     }
 }
 
-void Opened(Console& c, int64_t now) {
+void Opened(Session& c, int64_t now) {
     c.link.state = LinkState::Open;
     c.link.everOpened = true;
     c.link.openedAt = now;
@@ -79,7 +79,7 @@ void Opened(Console& c, int64_t now) {
 
 // The device --auto-connect chooses now, opened; one that will not open is
 // passed over until it comes again. True when the line is open.
-bool TakeDevice(Console& c, int64_t now) {
+bool TakeDevice(Session& c, int64_t now) {
     std::vector<std::string> excludes = Excludes(c);
     const std::vector<SerialDevice>& present = c.link.devices.Present();
     int chosen;
@@ -103,7 +103,7 @@ bool TakeDevice(Console& c, int64_t now) {
 
 // A settled change under --auto-connect: the devices scanned again; the
 // open one gone is a lost line, and a waiting console takes what it may.
-Reaction RescanDevices(Console& c, int64_t now) {
+Reaction RescanDevices(Session& c, int64_t now) {
     c.link.rescanAt = NoDeadline;
     DeviceChanges changes = c.link.devices.Rescan();
     for (const SerialDevice& d : changes.went) {  // a passed-over device may come back
@@ -123,7 +123,7 @@ Reaction RescanDevices(Console& c, int64_t now) {
     return Nothing;
 }
 
-void WaitAgain(Console& c, int64_t now) {
+void WaitAgain(Session& c, int64_t now) {
     // A server that accepts and closes at once is retried ever more slowly.
     if (c.link.state == LinkState::Open && now - c.link.openedAt >= LongestRetryMilliseconds)
         c.link.retryDelay = 0;
@@ -141,7 +141,7 @@ void WaitAgain(Console& c, int64_t now) {
 }
 
 // A first open that did not come about: leave, unless --wait waits for it.
-Reaction NotOpened(Console& c, OpenResult result, const char* message, int64_t now) {
+Reaction NotOpened(Session& c, OpenResult result, const char* message, int64_t now) {
     if (!c.link.everOpened && !(result == OpenResult::Missing && c.options.waitForDevice)) {
         std::snprintf(c.link.startFailure, sizeof c.link.startFailure, "%s", message);
         c.link.line->Close();
@@ -168,7 +168,7 @@ std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capac
     return std::unique_ptr<Line>(new LocalLine(device, LockFolder));
 }
 
-OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
+OpenResult OpenAtStart(Session& c, char* message, unsigned capacity) {
     c.link.state = LinkState::Down;
     if (BacksOff(c)) {
         c.link.retryAt = MonotonicMilliseconds();  // due at once
@@ -194,7 +194,7 @@ OpenResult OpenAtStart(Console& c, char* message, unsigned capacity) {
     return result;
 }
 
-Reaction LineLost(Console& c, int64_t now) {
+Reaction LineLost(Session& c, int64_t now) {
     unsigned dropped = c.pump.Clear();
     c.counters.dropped += dropped;
     c.input.inPaste = false;
@@ -214,7 +214,7 @@ Reaction LineLost(Console& c, int64_t now) {
     return Nothing;
 }
 
-Reaction RetryIfDue(Console& c, int64_t now) {
+Reaction RetryIfDue(Session& c, int64_t now) {
     if (Automatic(c)) return now >= c.link.rescanAt ? RescanDevices(c, now) : Nothing;
     char message[NoticeCapacity];
     if (c.link.state == LinkState::Connecting && now >= c.link.connectStarted + ConnectTimeoutMilliseconds) {
@@ -245,7 +245,7 @@ Reaction RetryIfDue(Console& c, int64_t now) {
     return Nothing;
 }
 
-Reaction ContinueConnecting(Console& c, short revents, int64_t now) {
+Reaction ContinueConnecting(Session& c, short revents, int64_t now) {
     if (c.link.state != LinkState::Connecting) return Nothing;
     char message[NoticeCapacity];
     OpenResult result = c.link.line->Continue(revents, message, sizeof message);
@@ -257,14 +257,14 @@ Reaction ContinueConnecting(Console& c, short revents, int64_t now) {
     return Nothing;
 }
 
-int DeviceWatchDescriptor(const Console& c) { return c.link.devices.Descriptor(); }
+int DeviceWatchDescriptor(const Session& c) { return c.link.devices.Descriptor(); }
 
-Reaction DevicesChanged(Console& c, int64_t now) {
+Reaction DevicesChanged(Session& c, int64_t now) {
     if (c.link.devices.Drain() && c.link.rescanAt == NoDeadline) c.link.rescanAt = now + SettleMilliseconds;
     return Nothing;
 }
 
-int64_t ConnectionDeadline(const Console& c) {
+int64_t ConnectionDeadline(const Session& c) {
     if (Automatic(c)) return c.link.rescanAt;
     if (c.link.state == LinkState::Down) return c.link.retryAt;
     if (c.link.state == LinkState::Connecting) return c.link.connectStarted + ConnectTimeoutMilliseconds;

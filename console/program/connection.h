@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/rules/reaction.h"
 
 const int64_t RetryMilliseconds = 500;
@@ -43,22 +43,22 @@ std::unique_ptr<Line> MakeLine(const char* device, char* problem, unsigned capac
 // Opens a local line at start-up. Returns Open, Missing (with --wait or
 // --auto-connect: the loop keeps trying) or Failed, with a one-line message. A network line
 // returns InProgress at once: the loop's first pass starts it.
-OpenResult OpenAtStart(Console& console, char* message, unsigned capacity);
+OpenResult OpenAtStart(Session& console, char* message, unsigned capacity);
 
 // The loop's calls: the line went away; a retry is due; a connection in
 // progress is ready or overdue.
-Reaction LineLost(Console& console, int64_t now);  // Quit with reconnecting off
+Reaction LineLost(Session& console, int64_t now);  // Quit with reconnecting off
 // A first connection that fails without --wait is a Quit (exit 1, the
 // reason in startFailure).
-Reaction RetryIfDue(Console& console, int64_t now);
-Reaction ContinueConnecting(Console& console, short revents, int64_t now);
+Reaction RetryIfDue(Session& console, int64_t now);
+Reaction ContinueConnecting(Session& console, short revents, int64_t now);
 
 // The device watch's descriptor for the loop's poll (-1 without
 // --auto-connect), and what to do when it is ready.
-int DeviceWatchDescriptor(const Console& console);
-Reaction DevicesChanged(Console& console, int64_t now);
+int DeviceWatchDescriptor(const Session& console);
+Reaction DevicesChanged(Session& console, int64_t now);
 
 // When the loop must next act for the line (a retry, a connect timeout).
-int64_t ConnectionDeadline(const Console& console);
+int64_t ConnectionDeadline(const Session& console);
 
 #endif

@@ -1,223 +1,70 @@
-// The Unix program's running state: one object, made by main and passed
-// down by reference to what needs it, in parts with one job each (the line,
-// input decoding, the screen side, the features) beside what they share
-// (the output pump, the notice, the counters, the receive chain). Modules
-// below it take only the parts they need; commands, keys and the loop take
-// the whole.
+// The Unix program: its lines (one Session each, up to LinesMax), the one
+// shown, and what belongs to the program rather than to a line: the front
+// end, the user's terminal (the display, keys read past a paste), leaving.
 //
-// Floors, top down; a file includes its own floor or those below, and
-// screen and features do not include each other (cmake/CheckConsoleLayers.cmake):
-//   program/   this state, the front ends, the loop, commands, input, send,
-//              line controls, connection, script, batch, status, main
-//   screen/    display, the receive chain      features/  transfers, protocol
-//                                                          runs, logs, share, sinks
-//   rules/     pure rules and small records: filters, maps, the output pump,
-//              history, keys, menu, prompt, options, notices
-//   line/      the line: a local device or a network line
+// The core keeps one screen and one interpreter; the line being worked on
+// is the "current" one, its records swapped in (core_records.h). Everything
+// that reads or changes a line's screen, sends or captures goes through
+// Enter first. With one line that is always the case and nothing is swapped.
 #ifndef BRISVANE_CONSOLE_CONSOLE_H
 #define BRISVANE_CONSOLE_CONSOLE_H
 
 #include <cstdint>
-#include <cwchar>
 #include <memory>
 
-#include "console/rules/ansi_filter.h"
-#include "console/features/batch_output.h"
-#include "console/rules/bit7_watch.h"
-#include "console/rules/counters.h"
-#include "console/screen/display.h"
 #include "console/program/front_end.h"
-#include "console/rules/history.h"
-#include "console/rules/history_view.h"
-#include "console/screen/terminal_keys.h"
-#include "console/line/device_watch.h"
-#include "console/line/line.h"
-#include "console/features/junit_file.h"
-#include "console/features/log.h"
-#include "console/features/marks.h"
-#include "console/features/mdns/advertise.h"
-#include "console/rules/menu.h"
-#include "console/rules/notice.h"
+#include "console/program/session.h"
 #include "console/rules/options.h"
-#include "console/rules/output_pump.h"
-#include "console/program/prompt.h"
-#include "console/features/protocol_run.h"
-#include "console/rules/pulse_steps.h"
-#include "console/rules/reaction.h"
-#include "console/screen/receive.h"
-#include "console/features/receive_sinks.h"
-#include "console/features/recorder.h"
-#include "console/features/replay_line.h"
-#include "console/rules/schedule.h"
-#include "console/rules/script_state.h"
-#include "console/features/share.h"
-#include "console/features/web/web_server.h"
-#include "console/features/serve/attach_line.h"
-#include "console/features/serve/port_server.h"
-#include "console/features/serve/server.h"
-#include "console/rules/text_rules.h"
-#include "console/features/transfers.h"
+#include "console/screen/display.h"
 
-enum class LinkState : uint8_t {
-    Open,        // reads and writes flow
-    Connecting,  // a network line is being made
-    Down,        // gone or not there yet: retried at retryAt
-};
+const unsigned LinesMax = 9;
 
-// What the prompt on the status line is asking for.
-enum class PromptPurpose : uint8_t {
-    None,
-    SendName,
-    CaptureName,
-    Search,
-    Settings,
-    ProtocolName,
-    ScriptName,
-    HexBytes,
-    Maps,
-    ReplayTime
-};
-
-const unsigned ReadBlockSize = 16384;
-// Output that waited this long without the line taking a byte is stuck.
-const int64_t OutputStalledMilliseconds = 1000;
-
-// The line and its controls: making it, what it takes and gives, its
-// timed ends. connection.cpp, line_controls.cpp and the loop's reads and
-// writes work on it.
-struct LinkPart {
-    LineControls controls;  // in force now, live changes included; DTR and RTS's one record
-    std::unique_ptr<Line> line;
-    AttachLine* attached = nullptr;  // --attach: the line, as a served line's client
-    ReplayLine* replay = nullptr;    // --replay: the line, a recording played back
-    LinkState state = LinkState::Down;
-    bool everOpened = false;  // "waiting for" before, "disconnected" after
-    int64_t retryAt = NoDeadline;
-    int64_t connectStarted = 0;
-    int64_t openedAt = 0;
-    unsigned retryDelay = 0;                 // ms, grows for network lines
-    char startFailure[NoticeCapacity] = "";  // why the first open failed: stderr at exit
-    DeviceWatch devices;                     // --auto-connect: devices coming and going
-    std::vector<std::string> passedOver;     // identities --auto-connect leaves alone
-    int64_t rescanAt = NoDeadline;           // devices changed: look again then
-    int64_t breakEndsAt = NoDeadline;
-    int64_t dtrBackAt = NoDeadline;  // the end of a DTR pulse
-    int64_t outputWaitingSince = NoDeadline;
-    bool heldReported = false;  // "output held" said for this wait
-    int64_t lastWrite = 0;      // when the line last took bytes
-    bool readMore = false;      // the last read stopped with input left
-    // The line hung up while a full sink held its reading: left out of the
-    // wait until there is room, then read to its end.
-    bool heldHangUp = false;
-    uint8_t readBlock[ReadBlockSize];
-};
-
-// Decoding what the user's terminal sends: keys, and pastes read past curses.
-struct InputPart {
-    KeyCodes keyCodes = {};
-    bool keysMore = false;         // the last key read stopped with keys left
-    bool inPaste = false;          // between a paste's brackets
-    unsigned pasteEndMatched = 0;  // bytes of the end bracket seen so far
-    mbstate_t pasteDecode = {};    // a character split across reads
-    bool pasteMidCharacter = false;
-    // Keys read past a paste's end bracket, handed back to curses a few at
-    // a time; cursesHolds: some were and curses has not run dry since.
+// Keys curses read past a paste's end, handed back to it a few at a time.
+struct KeysPart {
+    bool keysMore = false;  // the last key read stopped with keys left
     uint8_t keyBacklog[4096];
     unsigned backlogStart = 0, backlogEnd = 0;
-    bool cursesHolds = false;
-    uint64_t pasteTotal = 0;  // bytes of the paste being sent
-    TextLineEnds pasteLineEnds;
-    char hexInput[PathCapacity] = "";  // the last hex bytes sent, offered again
+    bool cursesHolds = false;  // some were handed back and curses has not run dry since
 };
 
-// The screen side: what is drawn and asked on it.
-struct ScreenPart {
-    Prompt prompt = {};
-    PromptPurpose promptFor = PromptPurpose::None;
-    bool tabListed = false;  // the last key was a Tab that listed nothing new
-    MenuLevel menu = MenuLevel::Closed;
-    bool helpOpen = false;  // the help page is shown; any key leaves it
-    Cell helpCells[ScreenCells];
-    History history;
-    HistoryView view;
-    Display display;
-    bool redraw = false;  // flush at the next frame
-    int64_t lastFlush = 0;
-};
-
-// What runs beside the session and holds resources of its own.
-struct FeaturesPart {
-    Transfers transfers;
-    ProtocolRun protocol;                       // an XMODEM, YMODEM or ZMODEM transfer through its command
-    Protocol protocolAsked = Protocol::Ymodem;  // while its file name is asked for
-    ProtocolDirection directionAsked = ProtocolDirection::Send;
-    ReceiveLog log;
-    Marks marks;                      // --mark and a script's mark(): boot timers
-    PulseRun pulses;                  // --pulse at the first open
-    Share share;                      // --share: other programs on the line
-    Server server;                    // --serve's --share: attached clients, with roles
-    PortServer ports;                 // --serve's rfc2217: and tcp-raw: accepters
-    Recorder recorder;                // --record
-    uint32_t recordedMarks = 0;       // marks already in the recording
-    uint64_t recordedSnapshotAt = 0;  // bytes received at the recording's last snapshot
-    std::unique_ptr<Web> web;         // --web: browser pages, when serving
-    Advertiser mdns;                  // a served line's services on the network
-    Script script;
-    JunitFile junit;  // --junit: written at exit
-    Batch batch;
+// Since a line was last shown: what its flag on the status line says.
+struct LineSeen {
+    uint64_t received = 0;  // its counters.received then
+    uint32_t marks = 0;     // marks hit then
 };
 
 struct Console {
-    ConsoleOptions options;
-    LinkPart link;
-    InputPart input;
-    ScreenPart ui;
-    FeaturesPart features;
+    ConsoleOptions options;  // the program's: the command line and profile, before any line's own
+    std::unique_ptr<Session> lines[LinesMax];
+    unsigned lineCount = 0;
+    unsigned shown = 0;           // the line the keys go to
+    Session* current = nullptr;   // the line whose records the core holds
+    LineSeen seen[LinesMax];
     std::unique_ptr<FrontEnd> front = ScreenFrontEnd();  // batch's, when chosen at start-up
 
-    // Shared by the parts: what waits for the line, what is said, what is counted.
-    OutputPump pump;
-    Notice notice = {};
-    Counters counters;
-    ReceiveStyle style;  // line-end maps, the hex view, local echo
-    AnsiFilter ansi;     // between the line and the interpreter
-    Bit7Watch bit7;      // does the host take the keys' bit 7 for data?
+    Display display;
+    bool redraw = false;  // the program's own parts changed (a switch, a resize)
+    int64_t lastFlush = 0;
+    KeysPart keys;
 
     bool quit = false;
     int exitCode = 0;
-    char failedAtExit[NoticeCapacity] = "";  // said on stderr once the terminal is restored
 
-    // The receive chain, in its order (receive.h); the front end adds its
-    // own sink at start-up.
-    RawLogSink rawLogSink{features.log};
-    RawCaptureSink rawCaptureSink;
-    ShareSink shareSink{features.share, notice};
-    ServeSink serveSink{features.server};
-    PortSink portSink{features.ports};
-    RecorderSink recorderSink{features.recorder};
-    TextLogSink textLogSink{features.log};
-    TextCaptureSink textCaptureSink{features.transfers.captureLineEnds};
-    MarksSink marksSink{features.marks};
-    ReceiveChain chain{style, ansi, {ui.history, pump, options.sevenBit, counters, features.script.text}};
-
-    Console() {
-        AddSink(chain, SinkStage::Raw, rawLogSink);
-        AddSink(chain, SinkStage::Raw, rawCaptureSink);
-        AddSink(chain, SinkStage::Raw, shareSink);
-        AddSink(chain, SinkStage::Raw, serveSink);
-        AddSink(chain, SinkStage::Raw, portSink);
-        AddSink(chain, SinkStage::Raw, recorderSink);
-        AddSink(chain, SinkStage::Text, textLogSink);
-        AddSink(chain, SinkStage::Text, textCaptureSink);
-        AddSink(chain, SinkStage::Text, marksSink);
-    }
+    Console() = default;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 };
 
-// The one way out: records the exit code and asks the loop to leave.
-inline Reaction Leave(Console& console, int exitCode) {
-    console.exitCode = exitCode;
+inline Session& Shown(Console& c) { return *c.lines[c.shown]; }
+inline const Session& Shown(const Console& c) { return *c.lines[c.shown]; }
+
+// Makes `line` the current one: its screen, interpreter state, output queue
+// and transfer files are the core's from now on.
+void Enter(Console& c, Session& line);
+
+// The program's way out: records the exit code and asks the loop to leave.
+inline Reaction Leave(Console& c, int exitCode) {
+    c.exitCode = exitCode;
     return Quit;
 }
 

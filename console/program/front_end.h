@@ -1,8 +1,8 @@
 // The front end, chosen once at start-up: the screen (a curses terminal:
 // keys in, frames out) or batch (standard input to the line, no screen).
 // The loop and the features ask it what to do where the two differ instead
-// of testing which one runs. A served line (no terminal, clients on a
-// socket) will be one more.
+// of testing which one runs; a served line (no terminal, clients on a
+// socket) is the third. What a line has to say goes through Tell.
 #ifndef BRISVANE_CONSOLE_FRONT_END_H
 #define BRISVANE_CONSOLE_FRONT_END_H
 
@@ -13,6 +13,7 @@
 #include "console/rules/reaction.h"
 
 struct Console;
+struct Session;
 
 class FrontEnd {
 public:
@@ -30,7 +31,7 @@ public:
     virtual void Signal(Console& console, int number) = 0;
     // A line for the user (the status line, or standard error; `fault`
     // names the program first there).
-    virtual void Tell(Console& console, const char* text, bool fault) = 0;
+    virtual void Tell(Session& line, const char* text, bool fault) = 0;
     // True when a script's end ends the run.
     virtual bool ScriptEndsRun() const = 0;
 };

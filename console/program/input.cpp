@@ -16,7 +16,7 @@ namespace {
 
 // Tab in a file prompt completes; a second Tab that changed nothing lists
 // the names that match.
-void CompleteName(Console& c) {
+void CompleteName(Session& c) {
     char before[PathCapacity];
     std::snprintf(before, sizeof before, "%s", c.ui.prompt.text);
     char names[NoticeCapacity];
@@ -29,7 +29,7 @@ void CompleteName(Console& c) {
 }
 
 // Tab and Up step the prompt's speed up through the standard ones, Down down.
-void StepSpeed(Console& c, int direction) {
+void StepSpeed(Session& c, int direction) {
     LineSettings settings = c.link.controls.settings;
     const char* fault = nullptr;
     if (!ParseLineSettings(c.ui.prompt.text, &settings, &fault)) settings = c.link.controls.settings;
@@ -39,7 +39,7 @@ void StepSpeed(Console& c, int direction) {
     SetPromptText(c.ui.prompt, text);
 }
 
-Reaction PromptInput(Console& c, int code, bool isKeyCode) {
+Reaction PromptInput(Session& c, int code, bool isKeyCode) {
     PromptResult result = PromptKey(c.ui.prompt, code, isKeyCode);
     bool settings = c.ui.promptFor == PromptPurpose::Settings;
     bool fileName =
@@ -67,7 +67,7 @@ Reaction PromptInput(Console& c, int code, bool isKeyCode) {
 }
 
 // Pasted text, its line ends done, after what waits.
-void QueuePasted(Console& c, const uint8_t* text, unsigned count) {
+void QueuePasted(Session& c, const uint8_t* text, unsigned count) {
     if (count == 0) return;
     unsigned queued;
     Send(c, SendSource::Paste, text, count, &queued);
@@ -76,11 +76,11 @@ void QueuePasted(Console& c, const uint8_t* text, unsigned count) {
 
 // A pasted byte through the rules for text onto `text`; returns how many
 // bytes it added (0 or 1).
-unsigned PastedOut(Console& c, uint8_t byte, uint8_t* text) {
+unsigned PastedOut(Session& c, uint8_t byte, uint8_t* text) {
     return PastedByte(c.input.pasteLineEnds, byte, c.options.sevenBit, text);
 }
 
-void Pasted(Console& c, const TranslatedKey& key) {
+void Pasted(Session& c, const TranslatedKey& key) {
     if (key.action != KeyAction::Byte) return;  // keys inside a paste are not text
     uint8_t text[1];
     QueuePasted(c, text, PastedOut(c, key.byte, text));
@@ -88,7 +88,7 @@ void Pasted(Console& c, const TranslatedKey& key) {
 
 // One byte of a paste's text as curses would have handed it over, onto
 // `wire`; returns how many bytes it added (0 or 1).
-unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
+unsigned PastedCharacter(Session& c, uint8_t byte, uint8_t* wire) {
     // Printable ASCII, most of any paste, is itself in every locale.
     if (byte >= 0x20 && byte < 0x7F && !c.input.pasteMidCharacter) return PastedOut(c, byte, wire);
     int code = byte;
@@ -111,7 +111,7 @@ unsigned PastedCharacter(Console& c, uint8_t byte, uint8_t* wire) {
 }
 
 // q or Escape leaves; the menu key still opens the menu.
-Reaction ViewInput(Console& c, int code, bool isKeyCode) {
+Reaction ViewInput(Session& c, int code, bool isKeyCode) {
     const History& h = c.ui.history;
     if (isKeyCode) {
         switch (code) {
@@ -148,7 +148,7 @@ Reaction ViewInput(Console& c, int code, bool isKeyCode) {
 
 }  // namespace
 
-unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
+unsigned PasteText(Session& c, const uint8_t* bytes, unsigned count) {
     static const char End[] = "\033[201~";
     const unsigned EndLength = sizeof End - 1;
     uint8_t wire[4096 + EndLength + 1];
@@ -188,7 +188,7 @@ unsigned PasteText(Console& c, const uint8_t* bytes, unsigned count) {
     return taken;
 }
 
-Reaction HandleKey(Console& c, int code, bool isKeyCode, int64_t now) {
+Reaction HandleKey(Session& c, int code, bool isKeyCode, int64_t now) {
     if (c.ui.prompt.active) return PromptInput(c, code, isKeyCode);
     if (c.ui.helpOpen) {
         c.ui.helpOpen = false;  // any key goes back

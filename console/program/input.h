@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/rules/reaction.h"
 
 // `code` as curses gave it: a key code when `isKeyCode`, else a character.
-Reaction HandleKey(Console& console, int code, bool isKeyCode, int64_t now);
+Reaction HandleKey(Session& console, int code, bool isKeyCode, int64_t now);
 
 // The bytes of a paste read straight from the terminal (curses takes one
 // byte per call: too slow for megabytes): decoded as curses would (UTF-8 in
@@ -19,6 +19,6 @@ Reaction HandleKey(Console& console, int code, bool isKeyCode, int64_t now);
 // bracket, which may come split across calls and ends the paste. Inside a
 // paste every byte is text, escape sequences included. Returns how many of
 // `count` bytes it took: the rest came after the end bracket, for curses.
-unsigned PasteText(Console& console, const uint8_t* bytes, unsigned count);
+unsigned PasteText(Session& console, const uint8_t* bytes, unsigned count);
 
 #endif

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/recorded.h"
 
 namespace {
 
-bool Open(Console& c, Notice* notice) {
+bool Open(Session& c, Notice* notice) {
     if (c.link.state == LinkState::Open) return true;
     if (notice != nullptr) Say(*notice, "not connected: %s is not open", c.options.device);
     return false;
@@ -27,7 +27,7 @@ void SayControl(Notice& notice, ControlResult result, const char* done, const ch
     }
 }
 
-ControlResult SendBreak(Console& c, int64_t now, Notice* notice) {
+ControlResult SendBreak(Session& c, int64_t now, Notice* notice) {
     if (!Open(c, notice)) return ControlResult::Refused;
     ControlResult result = c.link.line->SetBreak(true);
     if (result == ControlResult::Done) {
@@ -47,7 +47,7 @@ ControlResult SendBreak(Console& c, int64_t now, Notice* notice) {
     return result;
 }
 
-ControlResult SetModemOutput(Console& c, ModemOutput which, bool on, Notice* notice) {
+ControlResult SetModemOutput(Session& c, ModemOutput which, bool on, Notice* notice) {
     if (!Open(c, notice)) return ControlResult::Refused;
     if (which == ModemOutput::Rts && c.link.controls.hardwareFlow) {
         if (notice != nullptr)
@@ -68,7 +68,7 @@ ControlResult SetModemOutput(Console& c, ModemOutput which, bool on, Notice* not
     return result;
 }
 
-ControlResult PulseDtr(Console& c, int64_t now, Notice* notice) {
+ControlResult PulseDtr(Session& c, int64_t now, Notice* notice) {
     if (!Open(c, notice)) return ControlResult::Refused;
     ControlResult result = c.link.line->SetModemOutput(ModemOutput::Dtr, false);
     if (result == ControlResult::Done) c.link.dtrBackAt = now + DtrPulseMilliseconds;
@@ -77,11 +77,11 @@ ControlResult PulseDtr(Console& c, int64_t now, Notice* notice) {
     return result;
 }
 
-bool ModemOutputOn(const Console& c, ModemOutput which) {
+bool ModemOutputOn(const Session& c, ModemOutput which) {
     return (which == ModemOutput::Dtr ? c.link.controls.dtr : c.link.controls.rts) != 0;
 }
 
-bool ApplyControls(Console& c, const LineControls& controls, Notice* notice) {
+bool ApplyControls(Session& c, const LineControls& controls, Notice* notice) {
     if (!Open(c, notice)) return false;
     char problem[NoticeCapacity];
     ControlResult result = c.link.line->Apply(controls, problem, sizeof problem);
@@ -104,11 +104,11 @@ bool ApplyControls(Console& c, const LineControls& controls, Notice* notice) {
     return false;
 }
 
-int64_t TimedControlsDue(const Console& c) {
+int64_t TimedControlsDue(const Session& c) {
     return c.link.breakEndsAt < c.link.dtrBackAt ? c.link.breakEndsAt : c.link.dtrBackAt;
 }
 
-Reaction EndTimedControls(Console& c, int64_t now) {
+Reaction EndTimedControls(Session& c, int64_t now) {
     if (now >= c.link.breakEndsAt) {
         c.link.breakEndsAt = NoDeadline;
         if (c.link.state == LinkState::Open && c.link.line->SetBreak(false) != ControlResult::Done) {

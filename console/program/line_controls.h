@@ -16,7 +16,7 @@
 #include "console/rules/notice.h"
 #include "console/rules/reaction.h"
 
-struct Console;
+struct Session;
 
 const int64_t BreakMilliseconds = 250;
 const int64_t DtrPulseMilliseconds = 100;
@@ -24,16 +24,16 @@ const int64_t DtrPulseMilliseconds = 100;
 // The line's answer in words: `done` when it did it, else why not `what`.
 void SayControl(Notice& notice, ControlResult result, const char* done, const char* what);
 
-ControlResult SendBreak(Console& console, int64_t now, Notice* notice);
-ControlResult SetModemOutput(Console& console, ModemOutput which, bool on, Notice* notice);
+ControlResult SendBreak(Session& console, int64_t now, Notice* notice);
+ControlResult SetModemOutput(Session& console, ModemOutput which, bool on, Notice* notice);
 // DTR off now, on again after DtrPulseMilliseconds.
-ControlResult PulseDtr(Console& console, int64_t now, Notice* notice);
-bool ModemOutputOn(const Console& console, ModemOutput which);
+ControlResult PulseDtr(Session& console, int64_t now, Notice* notice);
+bool ModemOutputOn(const Session& console, ModemOutput which);
 // Applies `controls` to the open line; they are in force only if it took them.
-bool ApplyControls(Console& console, const LineControls& controls, Notice* notice);
+bool ApplyControls(Session& console, const LineControls& controls, Notice* notice);
 
 // The timed ends: a BREAK to clear, DTR to raise again.
-int64_t TimedControlsDue(const Console& console);
-Reaction EndTimedControls(Console& console, int64_t now);
+int64_t TimedControlsDue(const Session& console);
+Reaction EndTimedControls(Session& console, int64_t now);
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <poll.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "console/program/send.h"
 #include "console/features/share.h"
 #include "console/program/web_pages.h"
+#include "console/program/lines.h"
 #include "console/program/signals.h"
 #include "console/program/status.h"
 #include "console/program/served.h"
@@ -46,15 +48,21 @@ const unsigned KeysPerPass = 4096;
 const unsigned PasteRoom = 3 * KeysPerPass;
 const int64_t Bit7NoticeMilliseconds = 15000;
 
-// The one place a reaction is carried out, and so the one way out.
-void Apply(Console& c, Reaction reaction) {
-    if (reaction & RedrawAll) RedrawDisplay(c.ui.display);
-    if (reaction & Quit) c.quit = true;
+// The one place a reaction is carried out, and so the one way out. `from`:
+// the line whose reaction it is (its exit code), or none for the program's.
+void Apply(Console& c, const Session* from, Reaction reaction) {
+    if (reaction & RedrawAll) RedrawDisplay(c.display);
+    if (reaction & Quit) {
+        c.quit = true;
+        if (from != nullptr) c.exitCode = from->exitCode;
+    }
+    if (reaction & ShowLine) ShowLineNumbered(c, ReactionLine(reaction));
+    if (reaction & ShowTimeline) OpenTimeline(c);
 }
 
 // Output that has waited a while with RTS/CTS on: a low CTS is the usual
 // reason (a cable without the wire), so say so.
-Reaction CheckHeldOutput(Console& c, int64_t) {
+Reaction CheckHeldOutput(Session& c, int64_t) {
     c.link.heldReported = true;
     ModemLines lines;
     if (!c.link.controls.hardwareFlow || c.link.line->ReadModemLines(&lines) != ControlResult::Done ||
@@ -69,8 +77,8 @@ Reaction CheckHeldOutput(Console& c, int64_t) {
 
 // Feeds the stage (a send, else what was typed) and writes it as the line
 // takes it.
-void PumpOutput(Console& c, int64_t now) {
-    if (c.link.state != LinkState::Open) return;
+Reaction PumpOutput(Session& c, int64_t now) {
+    if (c.link.state != LinkState::Open) return Nothing;
     uint32_t interval = c.options.characterInterval;
     for (int round = 0; round < WriteRoundsPerPass; ++round) {
         if (c.pump.StageEmpty() && c.features.protocol.active) {
@@ -94,10 +102,7 @@ void PumpOutput(Console& c, int64_t now) {
         unsigned written = 0;
         if (c.link.attached != nullptr) c.link.attached->SetRules(c.pump.Rules());
         IoResult result = c.link.line->Write(bytes, length, &written);
-        if (result == IoResult::Lost) {
-            Apply(c, LineLost(c, now));
-            return;
-        }
+        if (result == IoResult::Lost) return LineLost(c, now);
         if (written > 0) {
             if (!c.features.protocol.active) c.features.log.Sent(bytes, written);
             if (c.features.protocol.active || SendRunning())  // a key's bytes were recorded as sent
@@ -116,11 +121,12 @@ void PumpOutput(Console& c, int64_t now) {
     } else if (c.link.outputWaitingSince == NoDeadline && !c.pump.WaitsForPace(now, interval)) {
         c.link.outputWaitingSince = now;
     }
+    return Nothing;
 }
 
 // True when bytes could go now: staged, queued and not waiting for their
 // pace, or a send's next block (a paced one is woken by its deadline).
-bool HaveOutput(const Console& c, int64_t now) {
+bool HaveOutput(const Session& c, int64_t now) {
     uint32_t interval = c.options.characterInterval;
     if (!c.pump.StageEmpty()) return true;
     if (c.pump.Waiting() > 0 && !c.pump.WaitsForPace(now, interval)) return true;
@@ -128,9 +134,9 @@ bool HaveOutput(const Console& c, int64_t now) {
     return modes.send != SendState::Idle && !(modes.send == SendState::SendText && interval > 0);
 }
 
-// `count` bytes read into the console's block: stamped with the time they
+// `count` bytes read into the line's block: stamped with the time they
 // arrived, received, and counted for a capture.
-void TakeIn(Console& c, unsigned count) {
+void TakeIn(Session& c, unsigned count) {
     struct timespec arrived;
     clock_gettime(CLOCK_REALTIME, &arrived);
     c.ansi.eightBit = c.link.controls.settings.dataBits == 8;
@@ -147,8 +153,9 @@ void TakeIn(Console& c, unsigned count) {
 
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
-void ReadLine(Console& c, int64_t now, bool hungUp) {
+Reaction ReadLine(Session& c, int64_t now, bool hungUp) {
     c.link.readMore = false;
+    Reaction reaction = Nothing;
     int reads = 0;
     for (; reads < ReadsPerPass; ++reads) {
         // During a transfer the bytes are the protocol's: for its command
@@ -159,17 +166,14 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         // A full sink (standard output not read) leaves the rest in the line.
         if (!c.features.protocol.active && (room = ReadAllowance(c.chain, room)) == 0) break;
         if (into == nullptr) {  // the command has not taken the last bytes yet
-            if (hungUp && reads == 0) Apply(c, LineLost(c, now));
+            if (hungUp && reads == 0) reaction = LineLost(c, now);
             break;
         }
         unsigned count = 0;
         IoResult result = c.link.line->Read(into, room, &count);
-        if (result == IoResult::Lost) {
-            Apply(c, LineLost(c, now));
-            return;
-        }
+        if (result == IoResult::Lost) return LineLost(c, now);
         if (result == IoResult::WouldBlock) {
-            if (hungUp && reads == 0) Apply(c, LineLost(c, now));
+            if (hungUp && reads == 0) reaction = LineLost(c, now);
             break;
         }
         if (count == 0) continue;  // only protocol bytes
@@ -188,11 +192,12 @@ void ReadLine(Console& c, int64_t now, bool hungUp) {
         if (!c.features.log.Flush(text, sizeof text) || c.features.log.CheckRemoved(now, text, sizeof text))
             Say(c.notice, "%s", text);
     }
+    return reaction;
 }
 
 // True while keys should wait in the terminal: what waits for the line is
 // near full, the line is moving it, and no pacing stretches it out.
-bool HoldKeys(const Console& c, int64_t now) {
+bool HoldKeys(const Session& c, int64_t now) {
     return c.link.state == LinkState::Open && c.pump.Waiting() > TypedCapacity - PasteRoom &&
            c.options.characterInterval == 0 && now - c.link.lastWrite < OutputStalledMilliseconds;
 }
@@ -200,50 +205,54 @@ bool HoldKeys(const Console& c, int64_t now) {
 const unsigned PasteBlock = 4096;
 const unsigned HandBack = 64;  // bytes given back to curses at a time: its queue is small
 
-// One block of a paste straight from the terminal; false when none waits.
-// What came after the end bracket goes back to curses, in order.
+// One block of a paste straight from the terminal, for the line shown;
+// false when none waits. What came after the end bracket goes back to
+// curses, in order.
 bool ReadPaste(Console& c) {
     struct pollfd probe = {STDIN_FILENO, POLLIN, 0};
     if (poll(&probe, 1, 0) <= 0 || (probe.revents & POLLIN) == 0) return false;
-    unsigned room = TypedCapacity - c.pump.Waiting();
+    Session& s = Shown(c);
+    unsigned room = TypedCapacity - s.pump.Waiting();
     // A full queue reads on once the line stopped: the paste's notice says what was lost.
     uint8_t block[PasteBlock];
     ssize_t got = read(STDIN_FILENO, block, room > 0 && room < PasteBlock ? room : PasteBlock);
     if (got <= 0) return false;
-    unsigned taken = PasteText(c, block, unsigned(got));
-    std::memcpy(c.input.keyBacklog, block + taken, unsigned(got) - taken);
-    c.input.backlogStart = 0;
-    c.input.backlogEnd = unsigned(got) - taken;
+    unsigned taken = PasteText(s, block, unsigned(got));
+    std::memcpy(c.keys.keyBacklog, block + taken, unsigned(got) - taken);
+    c.keys.backlogStart = 0;
+    c.keys.backlogEnd = unsigned(got) - taken;
     return true;
 }
 
 // Hands curses the next few bytes read past a paste, once it ran dry.
-bool HandBackKeys(Console& c) {
-    if (c.input.backlogStart == c.input.backlogEnd) return false;
-    unsigned left = c.input.backlogEnd - c.input.backlogStart;
+bool HandBackKeys(KeysPart& k) {
+    if (k.backlogStart == k.backlogEnd) return false;
+    unsigned left = k.backlogEnd - k.backlogStart;
     unsigned count = left < HandBack ? left : HandBack;
     // An escape sequence is not cut in two: curses would take its start for Escape.
-    for (unsigned k = count; count < left && k > 1 && k + 8 > count; --k) {
-        if (c.input.keyBacklog[c.input.backlogStart + k - 1] == EscapeKey) {
-            count = k - 1;
+    for (unsigned i = count; count < left && i > 1 && i + 8 > count; --i) {
+        if (k.keyBacklog[k.backlogStart + i - 1] == EscapeKey) {
+            count = i - 1;
             break;
         }
     }
-    for (unsigned i = count; i > 0; --i) ungetch(c.input.keyBacklog[c.input.backlogStart + i - 1]);
-    c.input.backlogStart += count;
-    c.input.cursesHolds = true;
+    for (unsigned i = count; i > 0; --i) ungetch(k.keyBacklog[k.backlogStart + i - 1]);
+    k.backlogStart += count;
+    k.cursesHolds = true;
     return true;
 }
 
-// A bounded run of keys, then what they queued goes out in as few writes as
-// the line takes. A paste's text is read in blocks, past curses, whenever
-// curses holds nothing.
+// A bounded run of keys for the line shown (a key may show another), then
+// what they queued goes out in as few writes as the line takes. A paste's
+// text is read in blocks, past curses, whenever curses holds nothing.
 void ReadKeys(Console& c, int64_t now) {
     wint_t code;
     int kind = OK;
     unsigned keys = 0;
-    for (; keys < KeysPerPass && !c.quit && !HoldKeys(c, now); ++keys) {
-        if (c.input.inPaste && !c.input.cursesHolds && c.input.backlogStart == c.input.backlogEnd) {
+    for (; keys < KeysPerPass && !c.quit && !HoldKeys(Shown(c), now); ++keys) {
+        Session& s = Shown(c);
+        Enter(c, s);
+        if (s.input.inPaste && !c.keys.cursesHolds && c.keys.backlogStart == c.keys.backlogEnd) {
             if (!ReadPaste(c)) {
                 kind = ERR;
                 break;
@@ -252,19 +261,20 @@ void ReadKeys(Console& c, int64_t now) {
             continue;
         }
         if ((kind = wget_wch(stdscr, &code)) == ERR) {
-            c.input.cursesHolds = false;
-            if (HandBackKeys(c)) {
+            c.keys.cursesHolds = false;
+            if (HandBackKeys(c.keys)) {
                 kind = OK;
                 continue;
             }
             break;
         }
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
-        Apply(c, HandleKey(c, int(code), kind == KEY_CODE_YES, now));
+        Apply(c, &s, HandleKey(s, int(code), kind == KEY_CODE_YES, now));
     }
     // curses may hold keys it read ahead, which poll() cannot see.
-    c.input.keysMore = (kind != ERR || c.input.backlogStart != c.input.backlogEnd) && !c.quit;
-    PumpOutput(c, now);
+    c.keys.keysMore = (kind != ERR || c.keys.backlogStart != c.keys.backlogEnd) && !c.quit;
+    Enter(c, Shown(c));
+    Apply(c, &Shown(c), PumpOutput(Shown(c), now));
 }
 
 void HandleSignals(Console& c, int signalPipe) {
@@ -274,28 +284,33 @@ void HandleSignals(Console& c, int signalPipe) {
         if (number == SIGWINCH || number == SIGCONT) {
             c.front->Signal(c, number);
         } else if (c.options.serve && (number == SIGTERM || number == SIGINT)) {
-            Apply(c, Leave(c, 0));  // a service stopped as asked
+            Apply(c, nullptr, Leave(c, 0));  // a service stopped as asked
         } else {
-            c.features.batch.cutShort = true;
-            Apply(c, Leave(c, 128 + number));
+            for (unsigned i = 0; i < c.lineCount; ++i) c.lines[i]->features.batch.cutShort = true;
+            Apply(c, nullptr, Leave(c, 128 + number));
         }
     }
 }
 
 void Flush(Console& c, int64_t now) {
+    Session& s = Shown(c);
+    Enter(c, s);
     Frame frame;
     frame.markRow = -1;
     frame.markColumn = frame.markLength = 0;
-    if (c.ui.helpOpen) {
-        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &c.ui.helpCells[r * ScreenColumns];
-    } else if (c.ui.view.open) {
-        ViewRows(c.ui.view, c.ui.history, screen.cells);
-        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &c.ui.view.rows[r * ScreenColumns];
-        if (c.ui.view.haveMatch && c.ui.view.matchRow >= c.ui.view.top &&
-            c.ui.view.matchRow < c.ui.view.top + ScreenRows) {
-            frame.markRow = int(c.ui.view.matchRow - c.ui.view.top);
-            frame.markColumn = c.ui.view.matchColumn;
-            frame.markLength = int(std::strlen(c.ui.view.search));
+    bool timeline = c.timelineView.open;
+    if (s.ui.helpOpen) {
+        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &s.ui.helpCells[r * ScreenColumns];
+    } else if (timeline) {
+        TimelineFrame(c, &frame);
+    } else if (s.ui.view.open) {
+        ViewRows(s.ui.view, s.ui.history, screen.cells);
+        for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &s.ui.view.rows[r * ScreenColumns];
+        if (s.ui.view.haveMatch && s.ui.view.matchRow >= s.ui.view.top &&
+            s.ui.view.matchRow < s.ui.view.top + ScreenRows) {
+            frame.markRow = int(s.ui.view.matchRow - s.ui.view.top);
+            frame.markColumn = s.ui.view.matchColumn;
+            frame.markLength = int(std::strlen(s.ui.view.search));
             if (frame.markColumn + frame.markLength > ScreenColumns)
                 frame.markLength = ScreenColumns - frame.markColumn;
         }
@@ -303,25 +318,33 @@ void Flush(Console& c, int64_t now) {
         for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &screen.cells[r * ScreenColumns];
     }
     char status[StatusCapacity];
+    char lines[StatusCapacity];
+    LinesStatus(c, lines, sizeof lines);
     frame.status = status;
-    frame.statusCursor =
-        ComposeStatus(c, CurrentTransferModes(), DisplayWidth(c.ui.display), status, sizeof status);
+    if (timeline && !s.ui.prompt.active) {
+        frame.statusCursor = -1;
+        TimelineStatus(c, status, sizeof status);
+    } else {
+        frame.statusCursor = ComposeStatus(
+            s, {CurrentTransferModes(), DisplayWidth(c.display), c.display.unicodeGraphics, lines}, status,
+            sizeof status);
+    }
     frame.cursorRow = terminal.row;
     frame.cursorColumn = terminal.column;
-    frame.cursorVisible = !c.ui.view.open && !c.ui.helpOpen;
-    FlushDisplay(c.ui.display, frame);
-    ShowWebPages(c);
-    c.ui.redraw = false;
-    c.ui.lastFlush = now;
+    frame.cursorVisible = !s.ui.view.open && !s.ui.helpOpen && !timeline;
+    FlushDisplay(c.display, frame);
+    ShowWebPages(s);
+    c.redraw = s.ui.redraw = false;
+    c.lastFlush = now;
 }
 
-int64_t NoticeDue(const Console& c) { return c.notice.expires != 0 ? c.notice.expires : NoDeadline; }
-Reaction ForgetNotice(Console& c, int64_t) {
+int64_t NoticeDue(const Session& c) { return c.notice.expires != 0 ? c.notice.expires : NoDeadline; }
+Reaction ForgetNotice(Session& c, int64_t) {
     Forget(c.notice);
     return Nothing;
 }
 
-int64_t HeldOutputDue(const Console& c) {
+int64_t HeldOutputDue(const Session& c) {
     if (c.link.state != LinkState::Open || c.link.heldReported || c.link.outputWaitingSince == NoDeadline)
         return NoDeadline;
     return c.link.outputWaitingSince + HeldCheckMilliseconds;
@@ -330,8 +353,8 @@ int64_t HeldOutputDue(const Console& c) {
 // Work done at a time: when it is next due, and what it does then. Each
 // pass asks every row once for the wait and carries out those due.
 struct TimedWork {
-    int64_t (*due)(const Console&);
-    Reaction (*act)(Console&, int64_t now);
+    int64_t (*due)(const Session&);
+    Reaction (*act)(Session&, int64_t now);
 };
 const TimedWork Timed[] = {
     {TimedControlsDue, EndTimedControls},  // a BREAK to end, DTR back after a pulse
@@ -348,43 +371,139 @@ const TimedWork Timed[] = {
 };
 const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
 
-// What one pass works out once.
-struct Pass {
-    int64_t now;
-    bool holdKeys;
-};
-
-void Due(Console& c, Pass& pass) {
+// A line's timed work that is due, until one of them says Quit.
+void Due(Console& c, Session& s, int64_t now) {
     for (unsigned i = 0; i < TimedCount && !c.quit; ++i) {
-        if (pass.now >= Timed[i].due(c)) Apply(c, Timed[i].act(c, pass.now));
+        if (now >= Timed[i].due(s)) Apply(c, &s, Timed[i].act(s, now));
     }
-    if (c.link.state != LinkState::Open) ProtocolLineGone(c.features.protocol, pass.now);
+    if (s.link.state != LinkState::Open) ProtocolLineGone(s.features.protocol, now);
 }
 
-int Timeout(const Console& c, const Pass& pass) {
-    int64_t now = pass.now;
-    uint32_t interval = c.options.characterInterval;
-    int64_t deadlines[6 + TimedCount] = {
-        c.front->FrameDue(c),
-        c.link.readMore && c.link.state == LinkState::Open ? now : NoDeadline,
-        // Keys now, or again once the line stalls while they are held.
-        pass.holdKeys      ? c.link.lastWrite + OutputStalledMilliseconds
-        : c.input.keysMore ? now
-                           : NoDeadline,
-        c.pump.WaitsForPace(now, interval) ||
-                (CurrentTransferModes().send == SendState::SendText && c.pump.StageEmpty())
-            ? c.pump.NextPaced()
+// The earliest of a line's deadlines (its records must be the core's).
+int64_t LineDeadline(const Session& s, int64_t now) {
+    uint32_t interval = s.options.characterInterval;
+    int64_t deadline = s.link.readMore && s.link.state == LinkState::Open ? now : NoDeadline;
+    int64_t more[3 + TimedCount] = {
+        s.pump.WaitsForPace(now, interval) ||
+                (CurrentTransferModes().send == SendState::SendText && s.pump.StageEmpty())
+            ? s.pump.NextPaced()
             : NoDeadline,
-        ProtocolDeadline(c.features.protocol, now),
-        WebPagesDeadline(c, now),
+        ProtocolDeadline(s.features.protocol, now),
+        WebPagesDeadline(s, now),
     };
-    for (unsigned i = 0; i < TimedCount; ++i) deadlines[6 + i] = Timed[i].due(c);
-    return PollTimeout(now, deadlines, sizeof deadlines / sizeof deadlines[0]);
+    for (unsigned i = 0; i < TimedCount; ++i) more[3 + i] = Timed[i].due(s);
+    for (int64_t at : more) deadline = at < deadline ? at : deadline;
+    return deadline;
+}
+
+int Timeout(Console& c, int64_t now, bool holdKeys) {
+    int64_t deadlines[3 + LinesMax] = {
+        c.front->FrameDue(c),
+        // Keys now, or again once the line stalls while they are held.
+        holdKeys          ? Shown(c).link.lastWrite + OutputStalledMilliseconds
+        : c.keys.keysMore ? now
+                          : NoDeadline,
+    };
+    unsigned count = 2;
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Enter(c, *c.lines[i]);
+        deadlines[count++] = LineDeadline(*c.lines[i], now);
+    }
+    return PollTimeout(now, deadlines, count);
+}
+
+// Where a line's descriptors sit in the pass's wait.
+struct LineWait {
+    nfds_t line, batchOutput, watch;
+    struct pollfd* share;
+    unsigned shared;
+    struct pollfd* served;
+    unsigned serving;
+    struct pollfd* ports;
+    unsigned ported;
+    struct pollfd* web;
+    unsigned webCount;
+    struct pollfd* mdns;
+    unsigned mdnsCount;
+    bool held;  // a full sink: the line is not read this pass
+    int lineFd;
+    ShareTargets sharing;
+};
+
+const unsigned LineMaxDescriptors = 4 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
+                                    PortMaxDescriptors + WebMaxDescriptors + MdnsMaxDescriptors;
+
+// A line's part of the wait, from fds[count]; returns the new count.
+nfds_t LineDescriptors(Session& s, struct pollfd* fds, nfds_t count, LineWait& w, int64_t now) {
+    w.lineFd = s.link.state != LinkState::Down ? s.link.line->Descriptor() : -1;
+    short lineEvents = w.lineFd >= 0 ? s.link.line->PollEvents(HaveOutput(s, now)) : short(0);
+    // While a sink is full the line is not read; one that hung up meanwhile
+    // is left out of the wait, or it would wake it at once, over and over.
+    w.held = !s.features.protocol.active && ReadAllowance(s.chain, 1) == 0;
+    if (w.held) s.link.readMore = false;  // poll says when there is more, once there is room
+    if (!ProtocolTakesInput(s.features.protocol) || w.held) lineEvents &= short(~POLLIN);
+    w.line = count;
+    fds[count++] = {w.held && s.link.heldHangUp ? -1 : w.lineFd, lineEvents, 0};  // -1: skipped
+    w.batchOutput = count;
+    fds[count++] = {BatchOutputDescriptor(s), POLLOUT, 0};
+    count += ProtocolPollFds(s.features.protocol, s.pump.StageEmpty(), now, &fds[count]);
+    w.sharing = {s.notice, s.link.state == LinkState::Open, SendFromShare, &s};
+    w.share = fds + count;
+    w.shared = ShareDescriptors(s.features.share, w.sharing, w.share);
+    count += w.shared;
+    w.served = fds + count;
+    w.serving = ServeDescriptors(s.features.server, s.link.state == LinkState::Open, w.served, now);
+    count += w.serving;
+    w.ports = fds + count;
+    w.ported = PortDescriptors(s.features.ports, s.link.state == LinkState::Open, w.ports);
+    count += w.ported;
+    w.web = fds + count;
+    w.webCount = WebPagesDescriptors(s, w.web);
+    count += w.webCount;
+    RecordPass(s);
+    w.mdns = fds + count;
+    w.mdnsCount = AdvertiseDescriptors(s.features.mdns, w.mdns);
+    count += w.mdnsCount;
+    w.watch = count;  // devices coming and going (--auto-connect)
+    fds[count++] = {DeviceWatchDescriptor(s), POLLIN, 0};
+    return count;
+}
+
+// What the wait said of a line's descriptors.
+Reaction LineEvents(Console& c, Session& s, const struct pollfd* fds, LineWait& w, int64_t now) {
+    Reaction reaction = Nothing;
+    if (fds[w.batchOutput].revents != 0 && !c.quit) reaction = reaction | WriteBatchOutput(s);
+    ServeProtocol(s.features.protocol, s.pump, s.notice, now);
+    w.sharing.lineOpen = s.link.state == LinkState::Open;
+    ServeShare(s.features.share, w.sharing, w.share, w.shared);
+    ServeEvents(s.features.server, s.link.state == LinkState::Open, w.served, w.serving, now);
+    PortEvents(s.features.ports, s.link.state == LinkState::Open, w.ports, w.ported);
+    ServeWebPages(s, w.web, w.webCount);
+    AdvertiseEvents(s.features.mdns, w.mdns, w.mdnsCount);
+    if (fds[w.watch].revents != 0) reaction = reaction | DevicesChanged(s, now);
+    // A key may have lost the line meanwhile: its events are stale then.
+    if (c.quit || (reaction & Quit) || w.lineFd < 0 || s.link.line->Descriptor() != w.lineFd)
+        return reaction;
+    short events = fds[w.line].revents;
+    s.link.heldHangUp = w.held && (s.link.heldHangUp || (events & (POLLHUP | POLLERR)) != 0);
+    if (s.link.state == LinkState::Connecting) {
+        if (events != 0) reaction = reaction | ContinueConnecting(s, events, now);
+    } else if (!w.held && ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || s.link.readMore)) {
+        reaction = reaction | ReadLine(s, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+    }
+    if (s.link.state == LinkState::Open && (events & POLLOUT) && s.pump.StageEmpty()) {
+        // The line's own bytes (a network line's commands) go out too.
+        unsigned written;
+        if (s.link.line->Write(nullptr, 0, &written) == IoResult::Lost) reaction = reaction | LineLost(s, now);
+    }
+    char note[NoticeCapacity];
+    if (s.link.state == LinkState::Open && s.link.line->TakeNote(note, sizeof note)) Say(s.notice, "%s", note);
+    return reaction;
 }
 
 // Leaving during a capture: what the host sent before is still read and
 // written, for as long as the line keeps delivering (at most a second).
-void DrainLineForCapture(Console& c) {
+void DrainLineForCapture(Session& c) {
     int64_t deadline = MonotonicMilliseconds() + DrainMilliseconds;
     while (Capturing() && c.link.state == LinkState::Open && MonotonicMilliseconds() < deadline) {
         struct pollfd probe = {c.link.line->Descriptor(), POLLIN, 0};
@@ -399,45 +518,45 @@ void DrainLineForCapture(Console& c) {
 
 // Leaving a batch run that ended as it should: what waits for standard
 // output is written first, while a signal or the timeout still end it.
-void DrainBatchOutput(Console& c, int signalPipe) {
-    while (c.features.batch.output.Waiting() && !c.features.batch.cutShort) {
+void DrainBatchOutput(Console& c, Session& s, int signalPipe) {
+    while (s.features.batch.output.Waiting() && !s.features.batch.cutShort) {
         int64_t now = MonotonicMilliseconds();
-        int64_t timeoutAt = RunTimeoutDue(c);
-        if (now >= timeoutAt) Apply(c, RunTimedOut(c, now));
-        if (c.features.batch.cutShort) return;
+        int64_t timeoutAt = RunTimeoutDue(s);
+        if (now >= timeoutAt) Apply(c, &s, RunTimedOut(s, now));
+        if (s.features.batch.cutShort) return;
         struct pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {signalPipe, POLLIN, 0}};
         if (poll(fds, 2, PollTimeout(now, &timeoutAt, 1)) < 0 && errno != EINTR) return;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
-        if (fds[0].revents != 0 && !c.features.batch.cutShort) Apply(c, WriteBatchOutput(c));
+        if (fds[0].revents != 0 && !s.features.batch.cutShort) Apply(c, &s, WriteBatchOutput(s));
     }
 }
 
 // Keys in from curses, frames out.
 class Screen : public FrontEnd {
 public:
-    bool HoldKeys(const Console& c, int64_t now) const override { return ::HoldKeys(c, now); }
+    bool HoldKeys(const Console& c, int64_t now) const override { return ::HoldKeys(Shown(c), now); }
     struct pollfd Input(const Console&, bool holdKeys) const override {
         return {STDIN_FILENO, holdKeys ? short(0) : short(POLLIN), 0};
     }
     Reaction ReadInput(Console& c, short revents, bool holdKeys, int64_t now) override {
-        if ((revents & POLLIN) || (c.input.keysMore && !holdKeys)) ReadKeys(c, now);
+        if ((revents & POLLIN) || (c.keys.keysMore && !holdKeys)) ReadKeys(c, now);
         // A hung-up terminal also reads as ready; without this the loop spins.
         if (revents & (POLLHUP | POLLERR | POLLNVAL))
             return Leave(c, 128 + SIGHUP);  // the user's terminal is gone
         return Nothing;
     }
     int64_t FrameDue(const Console& c) const override {
-        return c.ui.redraw ? c.ui.lastFlush + FrameMilliseconds : NoDeadline;
+        return c.redraw || Shown(c).ui.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline;
     }
     void Draw(Console& c, int64_t now) override { Flush(c, now); }
     void Signal(Console& c, int number) override {
         if (number == SIGWINCH) {
-            ResizeDisplay(c.ui.display);
+            ResizeDisplay(c.display);
         } else {
-            ResumeDisplay(c.ui.display);  // the shell may have changed the terminal meanwhile
+            ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
         }
     }
-    void Tell(Console& c, const char* text, bool) override { Say(c.notice, "%s", text); }
+    void Tell(Session& line, const char* text, bool) override { Say(line.notice, "%s", text); }
     bool ScriptEndsRun() const override { return false; }
 };
 
@@ -446,97 +565,70 @@ public:
 std::unique_ptr<FrontEnd> ScreenFrontEnd() { return std::unique_ptr<FrontEnd>(new Screen()); }
 
 void RunLoop(Console& c, int signalPipe) {
-    c.ui.lastFlush = MonotonicMilliseconds() - FrameMilliseconds;
-    c.ui.redraw = true;
+    c.lastFlush = MonotonicMilliseconds() - FrameMilliseconds;
+    c.redraw = true;
+    std::unique_ptr<struct pollfd[]> fds(new (std::nothrow) struct pollfd[2 + c.lineCount * LineMaxDescriptors]);
+    LineWait waits[LinesMax];
+    if (!fds) {
+        Apply(c, nullptr, Leave(c, 1));
+        return;
+    }
     while (!c.quit) {
         int64_t now = MonotonicMilliseconds();
-        Pass pass = {now, false};
-        Due(c, pass);
+        for (unsigned i = 0; i < c.lineCount && !c.quit; ++i) {
+            Session& s = *c.lines[i];
+            Enter(c, s);
+            Due(c, s, now);
+        }
         if (c.quit) break;
-        NoteLineOpen(c.counters, c.link.state == LinkState::Open && ServedLineUp(c), now);
-        PumpOutput(c, now);
+        for (unsigned i = 0; i < c.lineCount; ++i) {
+            Session& s = *c.lines[i];
+            Enter(c, s);
+            NoteLineOpen(s.counters, s.link.state == LinkState::Open && ServedLineUp(s), now);
+            Apply(c, &s, PumpOutput(s, now));
+        }
         if (now >= c.front->FrameDue(c)) c.front->Draw(c, now);
-        // No display (batch, a served line): the pages are shown at each pass.
-        if (c.features.batch.on || c.options.serve) ShowWebPages(c);
+        // No display (batch, a served line, a line not shown): the pages are shown at each pass.
+        for (unsigned i = 0; i < c.lineCount; ++i) {
+            Session& s = *c.lines[i];
+            if (!s.features.batch.on && !c.options.serve && i == c.shown) continue;
+            Enter(c, s);
+            ShowWebPages(s);
+        }
 
-        int lineFd = c.link.state != LinkState::Down ? c.link.line->Descriptor() : -1;
-        pass.holdKeys = c.front->HoldKeys(c, now);
-        short lineEvents = lineFd >= 0 ? c.link.line->PollEvents(HaveOutput(c, now)) : short(0);
-        // While a sink is full the line is not read; one that hung up meanwhile
-        // is left out of the wait, or it would wake it at once, over and over.
-        bool held = !c.features.protocol.active && ReadAllowance(c.chain, 1) == 0;
-        if (held) c.link.readMore = false;  // poll says when there is more, once there is room
-        if (!ProtocolTakesInput(c.features.protocol) || held) lineEvents &= short(~POLLIN);
-        struct pollfd fds[5 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
-                          PortMaxDescriptors + WebMaxDescriptors + MdnsMaxDescriptors] = {
-            c.front->Input(c, pass.holdKeys),
-            {signalPipe, POLLIN, 0},
-            {held && c.link.heldHangUp ? -1 : lineFd, lineEvents, 0},  // poll skips it while there is no line
-            {BatchOutputDescriptor(c), POLLOUT, 0},
-        };
-        nfds_t count = 4 + ProtocolPollFds(c.features.protocol, c.pump.StageEmpty(), now, &fds[4]);
-        ShareTargets sharing = {c.notice, c.link.state == LinkState::Open, SendFromShare, &c};
-        struct pollfd* shareFds = fds + count;
-        unsigned shared = ShareDescriptors(c.features.share, sharing, shareFds);
-        count += shared;
-        struct pollfd* servedFds = fds + count;
-        unsigned served =
-            ServeDescriptors(c.features.server, c.link.state == LinkState::Open, servedFds, now);
-        count += served;
-        struct pollfd* portFds = fds + count;
-        unsigned ported = PortDescriptors(c.features.ports, c.link.state == LinkState::Open, portFds);
-        count += ported;
-        struct pollfd* webFds = fds + count;
-        unsigned webCount = WebPagesDescriptors(c, webFds);
-        count += webCount;
-        RecordPass(c);
-        struct pollfd* mdnsFds = fds + count;
-        unsigned mdnsCount = AdvertiseDescriptors(c.features.mdns, mdnsFds);
-        count += mdnsCount;
-        nfds_t watchIndex = count++;  // devices coming and going (--auto-connect)
-        fds[watchIndex] = {DeviceWatchDescriptor(c), POLLIN, 0};
-        if (poll(fds, count, Timeout(c, pass)) < 0 && errno != EINTR) {
-            Apply(c, Leave(c, 1));
+        bool holdKeys = c.front->HoldKeys(c, now);
+        fds[0] = c.front->Input(c, holdKeys);
+        fds[1] = {signalPipe, POLLIN, 0};
+        nfds_t count = 2;
+        for (unsigned i = 0; i < c.lineCount; ++i) {
+            Enter(c, *c.lines[i]);
+            count = LineDescriptors(*c.lines[i], fds.get(), count, waits[i], now);
+        }
+        if (poll(fds.get(), count, Timeout(c, now, holdKeys)) < 0 && errno != EINTR) {
+            Apply(c, nullptr, Leave(c, 1));
             break;
         }
         now = MonotonicMilliseconds();
         // Whatever woke the loop may have changed what is shown; the flush
         // draws only what differs, at most once a frame.
-        c.ui.redraw = true;
+        c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
-        if (fds[3].revents != 0 && !c.quit) Apply(c, WriteBatchOutput(c));
-        Apply(c, c.front->ReadInput(c, fds[0].revents, pass.holdKeys, now));
-        ServeProtocol(c.features.protocol, c.pump, c.notice, now);
-        sharing.lineOpen = c.link.state == LinkState::Open;
-        ServeShare(c.features.share, sharing, shareFds, shared);
-        ServeEvents(c.features.server, c.link.state == LinkState::Open, servedFds, served, now);
-        PortEvents(c.features.ports, c.link.state == LinkState::Open, portFds, ported);
-        ServeWebPages(c, webFds, webCount);
-        AdvertiseEvents(c.features.mdns, mdnsFds, mdnsCount);
-        if (fds[watchIndex].revents != 0) Apply(c, DevicesChanged(c, now));
-        // A key may have lost the line meanwhile: its events are stale then.
-        if (c.quit || lineFd < 0 || c.link.line->Descriptor() != lineFd) continue;
-        short events = fds[2].revents;
-        c.link.heldHangUp = held && (c.link.heldHangUp || (events & (POLLHUP | POLLERR)) != 0);
-        char note[NoticeCapacity];
-        if (c.link.state == LinkState::Connecting) {
-            if (events != 0) Apply(c, ContinueConnecting(c, events, now));
-        } else if (!held && ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || c.link.readMore)) {
-            ReadLine(c, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+        Apply(c, nullptr, c.front->ReadInput(c, fds[0].revents, holdKeys, now));
+        for (unsigned i = 0; i < c.lineCount; ++i) {
+            Session& s = *c.lines[i];
+            Enter(c, s);
+            Apply(c, &s, LineEvents(c, s, fds.get(), waits[i], now));
         }
-        if (c.link.state == LinkState::Open && (events & POLLOUT) && c.pump.StageEmpty()) {
-            // The line's own bytes (a network line's commands) go out too.
-            unsigned written;
-            if (c.link.line->Write(nullptr, 0, &written) == IoResult::Lost) Apply(c, LineLost(c, now));
+    }
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        Enter(c, s);
+        if (s.features.protocol.active) {  // leaving mid-transfer: the host's end is told
+            int64_t now = MonotonicMilliseconds();
+            CancelProtocol(s.features.protocol, s.pump, s.notice, "cancelled", now);
+            PumpOutput(s, now);
         }
-        if (c.link.state == LinkState::Open && c.link.line->TakeNote(note, sizeof note))
-            Say(c.notice, "%s", note);
+        DrainLineForCapture(s);
+        DrainBatchOutput(c, s, signalPipe);
     }
-    if (c.features.protocol.active) {  // leaving mid-transfer: the host's end is told
-        int64_t now = MonotonicMilliseconds();
-        CancelProtocol(c.features.protocol, c.pump, c.notice, "cancelled", now);
-        PumpOutput(c, now);
-    }
-    DrainLineForCapture(c);
-    DrainBatchOutput(c, signalPipe);
 }

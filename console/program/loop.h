@@ -17,8 +17,9 @@
 
 #include "console/program/console.h"
 
-// Runs until the user exits, a terminating signal arrives, or the line is
-// lost with reconnecting off; console.exitCode says which.
+// Runs until the user exits, a terminating signal arrives, or a line is
+// lost with reconnecting off; console.exitCode says which. Each pass works
+// on every line in turn, its records made the core's (Enter).
 void RunLoop(Console& console, int signalPipe);
 
 #endif

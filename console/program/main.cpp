@@ -23,7 +23,7 @@
 #include "console/line/clock.h"
 #include "console/program/batch.h"
 #include "console/program/connection.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/line/device_list.h"
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
@@ -107,7 +107,7 @@ bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOpti
     return ApplyCommandLine(line, isProfile, options, problem, capacity);
 }
 
-void FailAtExit(Console& c, const char* message) {
+void FailAtExit(Session& c, const char* message) {
     std::fprintf(stderr, "brisvane: %s\n", message);
     if (c.exitCode == 0) c.exitCode = 1;
 }
@@ -196,8 +196,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::unique_ptr<Console> console(new Console());
-    Console& c = *console;
+    std::unique_ptr<Session> console(new Session());
+    Session& c = *console;
     if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
     if (c.options.castPath[0] != '\0') return ExportCast(c);
     if (c.options.replayPath[0] != '\0' && c.options.batch) return ReplayRecording(c);

@@ -9,7 +9,7 @@
 #include "console/features/mdns/browse.h"
 #include "console/line/net_address.h"
 #include "console/line/serial_devices.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/served.h"
 #include "console/rules/mdns_records.h"
 #include "console/rules/share_address.h"
@@ -63,7 +63,7 @@ uint16_t TcpPort(const char* tcpForm, bool* loopback) {
 
 }  // namespace
 
-void AdvertiseServed(Console& c, const char* profile) {
+void AdvertiseServed(Session& c, const char* profile) {
     const ConsoleOptions& o = c.options;
     MdnsDeviceFacts facts = DeviceFacts(o);
     std::vector<MdnsService> services;
@@ -126,9 +126,9 @@ bool ResolveMdnsDevice(ConsoleOptions* o, char* message, unsigned capacity) {
     return true;
 }
 
-int64_t MdnsDue(const Console& c) { return AdvertiseDue(c.features.mdns); }
+int64_t MdnsDue(const Session& c) { return AdvertiseDue(c.features.mdns); }
 
-Reaction MdnsTimers(Console& c, int64_t now) {
+Reaction MdnsTimers(Session& c, int64_t now) {
     AdvertiseTimers(c.features.mdns, now);
     return Nothing;
 }

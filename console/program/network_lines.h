@@ -9,12 +9,12 @@
 #include "console/rules/options.h"
 #include "console/rules/reaction.h"
 
-struct Console;
+struct Session;
 
 // A served line's first RFC 2217 accepter (_iostream._tcp), its TCP attach
 // accepter (_brisvane._tcp) and its pages (_http._tcp), named by
 // --mdns-name, else `profile` (may be null), else the device's base name.
-void AdvertiseServed(Console& console, const char* profile);
+void AdvertiseServed(Session& console, const char* profile);
 
 // --list's part: what the network holds, found within a second; one line
 // when there is no avahi-daemon, and no wait.
@@ -28,7 +28,7 @@ void ListNetworkLines(FILE* out);
 bool ResolveMdnsDevice(ConsoleOptions* options, char* message, unsigned capacity);
 
 // The loop's timed row for avahi's timeouts.
-int64_t MdnsDue(const Console& console);
-Reaction MdnsTimers(Console& console, int64_t now);
+int64_t MdnsDue(const Session& console);
+Reaction MdnsTimers(Session& console, int64_t now);
 
 #endif

@@ -1,18 +1,18 @@
 #include "console/program/pulses.h"
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/line_controls.h"
 
 namespace {
 
-bool Set(Console& c, const PulseStep& step, bool on) {
+bool Set(Session& c, const PulseStep& step, bool on) {
     ModemOutput which = step.rts ? ModemOutput::Rts : ModemOutput::Dtr;
     return c.link.line->SetModemOutput(which, on) == ControlResult::Done;
 }
 
 }  // namespace
 
-void StartPulses(Console& c, int64_t now) {
+void StartPulses(Session& c, int64_t now) {
     PulseRun& run = c.features.pulses;
     if (run.begun) return;
     run.begun = true;
@@ -24,7 +24,7 @@ void StartPulses(Console& c, int64_t now) {
     ServePulses(c, now);
 }
 
-Reaction ServePulses(Console& c, int64_t now) {
+Reaction ServePulses(Session& c, int64_t now) {
     PulseRun& run = c.features.pulses;
     while (now >= run.dueAt) {
         if (c.link.state != LinkState::Open) {  // gone mid-pulse: the next open sets the lines afresh
@@ -55,4 +55,4 @@ Reaction ServePulses(Console& c, int64_t now) {
     return Nothing;
 }
 
-int64_t PulsesDeadline(const Console& c) { return c.features.pulses.dueAt; }
+int64_t PulsesDeadline(const Session& c) { return c.features.pulses.dueAt; }

@@ -14,12 +14,12 @@
 #include "console/rules/reaction.h"
 #include "console/rules/schedule.h"
 
-struct Console;
+struct Session;
 
 // The line opened: the first time, the pulses start, and the marks' clock.
-void StartPulses(Console& console, int64_t now);
+void StartPulses(Session& console, int64_t now);
 // Ends a pulse that is due and starts the next.
-Reaction ServePulses(Console& console, int64_t now);
-int64_t PulsesDeadline(const Console& console);
+Reaction ServePulses(Session& console, int64_t now);
+int64_t PulsesDeadline(const Session& console);
 
 #endif

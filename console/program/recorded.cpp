@@ -12,14 +12,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/prompt.h"
 #include "console/rules/cast.h"
 #include "console/rules/snapshot.h"
 #include "console/rules/wire.h"
 #include "core/screen.h"
 
-bool StartRecording(Console& c, const char* version, const LogFileMode& mode, char* message,
+bool StartRecording(Session& c, const char* version, const LogFileMode& mode, char* message,
                     unsigned capacity, bool* usage) {
     *usage = false;
     if (c.options.recordPath[0] == '\0') return true;
@@ -49,13 +49,13 @@ bool StartRecording(Console& c, const char* version, const LogFileMode& mode, ch
     return false;
 }
 
-void RecordWritten(Console& c, RecordSource source, const uint8_t* bytes, unsigned count) {
+void RecordWritten(Session& c, RecordSource source, const uint8_t* bytes, unsigned count) {
     c.features.recorder.Sent(source, 0, bytes, count);
 }
 
-void RecordText(Console& c, RecordKind kind, const char* text) { c.features.recorder.Text(kind, 0, text); }
+void RecordText(Session& c, RecordKind kind, const char* text) { c.features.recorder.Text(kind, 0, text); }
 
-void RecordLineControl(Console& c, RecordControl control, bool on) {
+void RecordLineControl(Session& c, RecordControl control, bool on) {
     const uint8_t payload[2] = {uint8_t(control), uint8_t(on ? 1 : 0)};
     c.features.recorder.Event(RecordKind::Control, 0, payload, 2);
 }
@@ -65,7 +65,7 @@ namespace {
 const uint64_t SnapshotEvery = 2u << 20;  // received bytes between two snapshots
 
 // The screen and chain state now, as a Snapshot event's payload.
-std::string SnapshotPayload(Console& c) {
+std::string SnapshotPayload(Session& c) {
     std::string payload(8, '\0');
     uint64_t rows = c.ui.history.End();
     for (int i = 0; i < 8; ++i) payload[size_t(i)] = char(rows >> (56 - 8 * i));
@@ -81,7 +81,7 @@ std::string SnapshotPayload(Console& c) {
 
 }  // namespace
 
-void RecordPass(Console& c) {
+void RecordPass(Session& c) {
     Recorder& r = c.features.recorder;
     if (!r.Active()) return;
     if (c.counters.received >= c.features.recordedSnapshotAt + SnapshotEvery) {
@@ -182,7 +182,7 @@ bool ClockToSeconds(const char* started, double clock, double* seconds) {
 }
 
 // The screen as the live session drew it: its maps and ANSI rule.
-void FreshScreen(Console& c, const RecordingHeader& header) {
+void FreshScreen(Session& c, const RecordingHeader& header) {
     c.style.maps = header.maps;
     c.ansi.hide = header.ansiHidden;
     c.options.sevenBit = header.sevenBit;
@@ -201,7 +201,7 @@ void SayWhereItStopped(const char* option, const char* path, EventRead read, uns
 // Restores a Snapshot event's screen and chain state; false when it does
 // not parse (the replay then goes on from where it stood). *rows: the live
 // history's row count at it.
-bool RestoreRecordedSnapshot(Console& c, const RecordEvent& event, uint64_t* rows) {
+bool RestoreRecordedSnapshot(Session& c, const RecordEvent& event, uint64_t* rows) {
     if (event.length < 8) return false;
     uint64_t count = 0;
     for (int i = 0; i < 8; ++i) count = count << 8 | event.payload[i];
@@ -262,7 +262,7 @@ Start SnapshotBefore(const uint8_t* bytes, unsigned long long size, unsigned lon
 
 }  // namespace
 
-int ReplayRecording(Console& c) {
+int ReplayRecording(Session& c) {
     const char* path = c.options.replayPath;
     Loaded loaded;
     int status = 0;
@@ -318,7 +318,7 @@ int ReplayRecording(Console& c) {
     return 0;
 }
 
-int ExportCast(Console& c) {
+int ExportCast(Session& c) {
     const char* path = c.options.castPath;
     Loaded loaded;
     int status = 0;
@@ -379,7 +379,7 @@ int ExportCast(Console& c) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-bool MakeReplayLine(Console& c) {
+bool MakeReplayLine(Session& c) {
     std::unique_ptr<ReplayLine> line(new ReplayLine(c.options.replayPath, c.options.replaySpeed));
     c.link.replay = line.get();
     c.link.line = std::move(line);
@@ -388,7 +388,7 @@ bool MakeReplayLine(Console& c) {
     return true;
 }
 
-void ReplayOpened(Console& c) {
+void ReplayOpened(Session& c) {
     if (c.link.replay == nullptr) return;
     const RecordingHeader& header = c.link.replay->Header();
     c.style.maps = header.maps;
@@ -399,7 +399,7 @@ void ReplayOpened(Console& c) {
 
 namespace {
 
-bool Replaying(Console& c) {
+bool Replaying(Session& c) {
     if (c.link.replay != nullptr) return true;
     Say(c.notice, "only a replay (--replay) has a time to move in");
     return false;
@@ -408,7 +408,7 @@ bool Replaying(Console& c) {
 // That moment's screen and history, drawn afresh: from the last snapshot
 // far enough back for the history to come out whole, else from the start.
 // The chain's sinks (logs, captures) are left out: they had these bytes.
-void Seek(Console& c, uint64_t time) {
+void Seek(Session& c, uint64_t time) {
     ReplayLine& replay = *c.link.replay;
     replay.SeekTo(time);
     const RecordingHeader& header = replay.Header();
@@ -453,7 +453,7 @@ const uint64_t Step = 10000000;  // 10 s
 
 }  // namespace
 
-Reaction ReplayPause(Console& c, int64_t) {
+Reaction ReplayPause(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     c.link.replay->Pause(!c.link.replay->Paused());
     Say(c.notice, "replay %s at %.1f s", c.link.replay->Paused() ? "paused" : "goes on",
@@ -461,20 +461,20 @@ Reaction ReplayPause(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction ReplayBack(Console& c, int64_t) {
+Reaction ReplayBack(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     uint64_t at = c.link.replay->Position();
     Seek(c, at > Step ? at - Step : 0);
     return Nothing;
 }
 
-Reaction ReplayForward(Console& c, int64_t) {
+Reaction ReplayForward(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     Seek(c, c.link.replay->Position() + Step);
     return Nothing;
 }
 
-Reaction ReplayPreviousMark(Console& c, int64_t) {
+Reaction ReplayPreviousMark(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     uint64_t at = c.link.replay->Position();
     const std::vector<uint64_t>& marks = c.link.replay->Marks();
@@ -489,7 +489,7 @@ Reaction ReplayPreviousMark(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction ReplayNextMark(Console& c, int64_t) {
+Reaction ReplayNextMark(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     uint64_t at = c.link.replay->Position();
     for (uint64_t mark : c.link.replay->Marks()) {
@@ -502,14 +502,14 @@ Reaction ReplayNextMark(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction AskForReplayTime(Console& c, int64_t) {
+Reaction AskForReplayTime(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     OpenPrompt(c.ui.prompt, "replay: go to seconds", "");
     c.ui.promptFor = PromptPurpose::ReplayTime;
     return Nothing;
 }
 
-void ReplayTimeAnswered(Console& c, const char* text) {
+void ReplayTimeAnswered(Session& c, const char* text) {
     char* end = nullptr;
     double seconds = std::strtod(text, &end);
     if (c.link.replay == nullptr || end == text || *end != '\0' || !(seconds >= 0)) {
@@ -519,7 +519,7 @@ void ReplayTimeAnswered(Console& c, const char* text) {
     Seek(c, uint64_t(seconds * 1e6));
 }
 
-bool ReplayStatus(const Console& c, char* text, unsigned capacity) {
+bool ReplayStatus(const Session& c, char* text, unsigned capacity) {
     if (c.link.replay == nullptr) return false;
     std::snprintf(text, capacity, "replay %.1f/%.1f s%s", double(c.link.replay->Position()) / 1e6,
                   double(c.link.replay->Length()) / 1e6, c.link.replay->Paused() ? " paused" : "");

@@ -16,39 +16,39 @@
 #include "console/rules/reaction.h"
 #include "console/rules/recording.h"
 
-struct Console;
+struct Session;
 
 // Opens --record's file with its header. False with a one-line message;
 // *usage when the file is one a recording may not be (a folder, a FIFO).
 // `mode`: the file's mode, as the logs'.
-bool StartRecording(Console& console, const char* version, const LogFileMode& mode, char* message,
+bool StartRecording(Session& console, const char* version, const LogFileMode& mode, char* message,
                     unsigned capacity, bool* usage);
-void RecordWritten(Console& console, RecordSource source, const uint8_t* bytes, unsigned count);
-void RecordText(Console& console, RecordKind kind, const char* text);
-void RecordLineControl(Console& console, RecordControl control, bool on);
+void RecordWritten(Session& console, RecordSource source, const uint8_t* bytes, unsigned count);
+void RecordText(Session& console, RecordKind kind, const char* text);
+void RecordLineControl(Session& console, RecordControl control, bool on);
 // Once a pass: marks reached since, and what waits goes to the file.
-void RecordPass(Console& console);
+void RecordPass(Session& console);
 // The replay of --replay: its exit status (0, 1 when the file cannot be
 // read, 2 for a recording this program cannot read at all).
-int ReplayRecording(Console& console);
+int ReplayRecording(Session& console);
 // --export-cast: the recording as an asciicast on standard output, the
 // screen drawn with xterm sequences after each burst, marks as markers.
-int ExportCast(Console& console);
+int ExportCast(Session& console);
 
 // The interactive replay (--replay without --batch): the console's line is
 // a ReplayLine. Menu commands: pause or go on, back or on 10 s, the previous
 // or next mark, a time asked for. A seek draws that moment's screen afresh
 // from the recording's start, then plays on from there.
-bool MakeReplayLine(Console& console);
-void ReplayOpened(Console& console);
-Reaction ReplayPause(Console& console, int64_t now);
-Reaction ReplayBack(Console& console, int64_t now);
-Reaction ReplayForward(Console& console, int64_t now);
-Reaction ReplayPreviousMark(Console& console, int64_t now);
-Reaction ReplayNextMark(Console& console, int64_t now);
-Reaction AskForReplayTime(Console& console, int64_t now);
-void ReplayTimeAnswered(Console& console, const char* text);
+bool MakeReplayLine(Session& console);
+void ReplayOpened(Session& console);
+Reaction ReplayPause(Session& console, int64_t now);
+Reaction ReplayBack(Session& console, int64_t now);
+Reaction ReplayForward(Session& console, int64_t now);
+Reaction ReplayPreviousMark(Session& console, int64_t now);
+Reaction ReplayNextMark(Session& console, int64_t now);
+Reaction AskForReplayTime(Session& console, int64_t now);
+void ReplayTimeAnswered(Session& console, const char* text);
 // "replay 12.3/60.0 s, paused" for the status line; false when not a replay.
-bool ReplayStatus(const Console& console, char* text, unsigned capacity);
+bool ReplayStatus(const Session& console, char* text, unsigned capacity);
 
 #endif

@@ -15,7 +15,7 @@ extern "C" {
 }
 
 #include "console/line/clock.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/line_controls.h"
 #include "console/program/send.h"
 #include "console/program/prompt.h"
@@ -194,7 +194,7 @@ function receive_file(protocol, folder, quiet)
 end
 )lua";
 
-Console& Owner(lua_State* L) { return **static_cast<Console**>(lua_getextraspace(L)); }
+Session& Owner(lua_State* L) { return **static_cast<Session**>(lua_getextraspace(L)); }
 
 void* Allocate(void* user, void* block, size_t old, size_t size) {
     Script& script = *static_cast<Script*>(user);
@@ -259,7 +259,7 @@ int Consume(lua_State* L) {
 // queue(bytes, raw): all of them or none; false while the line is not open
 // or has no room.
 int QueueBytes(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     size_t length;
     const char* bytes = luaL_checklstring(L, 1, &length);
     SendSource source = lua_toboolean(L, 2) ? SendSource::ScriptRaw : SendSource::Script;
@@ -271,7 +271,7 @@ int QueueBytes(lua_State* L) {
 
 // control(0 BREAK, 1 DTR, 2 RTS, on): true when the line did it.
 int Control(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     lua_Integer which = luaL_checkinteger(L, 1);
     bool on = lua_toboolean(L, 2);
     ControlResult result =
@@ -282,7 +282,7 @@ int Control(lua_State* L) {
 }
 
 int Log(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     const char* text = luaL_checkstring(L, 1);
     c.front->Tell(c, text, false);
     c.features.log.Note(text);
@@ -343,7 +343,7 @@ int Finish(lua_State* L) {
 
 // expired(pattern, waited ms): an expect gave up; true inside a test.
 int Expired(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     Script& s = c.features.script;
     s.expecting.clear();
     if (!s.testOpen) {
@@ -398,7 +398,7 @@ int Started(lua_State* L, const char* refusal) {
 // it could not start (nothing went on the line); nil and why for a
 // protocol with no such transfer.
 int StartTransfer(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     Script& s = c.features.script;
     const char* name = luaL_checkstring(L, 1);
     bool sending = lua_toboolean(L, 2);
@@ -473,7 +473,7 @@ int StartTransfer(lua_State* L) {
 }
 
 int Transferring(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     uint8_t kind = c.features.script.transfer;
     lua_pushboolean(L, (kind == 1 && c.features.protocol.active) || (kind == 2 && SendRunning()));
     return 1;
@@ -481,7 +481,7 @@ int Transferring(lua_State* L) {
 
 // outcome(): ok, bytes, and the words said about it.
 int Outcome(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     Script& s = c.features.script;
     bool ok;
     uint64_t bytes;
@@ -519,7 +519,7 @@ int Outcome(lua_State* L) {
 // capture(mode, path): a raw or text capture to `path` (an existing file is
 // overwritten: the script named it), or false and why.
 int StartCapture(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     Transfers& t = c.features.transfers;
     bool raw = std::strcmp(luaL_checkstring(L, 1), "raw") == 0;
     const char* path = luaL_checkstring(L, 2);
@@ -553,7 +553,7 @@ int Captured(lua_State* L) {
 
 // endcapture(): ok, bytes, and the words said about it.
 int EndScriptCapture(lua_State* L) {
-    Console& c = Owner(L);
+    Session& c = Owner(L);
     uint64_t bytes = CurrentTransferModes().captured;
     char words[NoticeCapacity];
     bool ok = Capturing() && EndCapture(c.features.transfers, words, sizeof words);
@@ -627,7 +627,7 @@ void Close(Script& s) {
     s.text.listening = false;
 }
 
-void Failed(Console& c, const char* what, const char* message) {
+void Failed(Session& c, const char* what, const char* message) {
     char text[1024];
     std::snprintf(text, sizeof text, "%s: %s", what, message);
     c.front->Tell(c, text, true);
@@ -637,7 +637,7 @@ void Failed(Console& c, const char* what, const char* message) {
 
 Script::~Script() { Close(*this); }
 
-bool StartScript(Console& c, const char* path, int64_t now) {
+bool StartScript(Session& c, const char* path, int64_t now) {
     Script& s = c.features.script;
     Close(s);
     s.memory = 0;
@@ -647,7 +647,7 @@ bool StartScript(Console& c, const char* path, int64_t now) {
         return false;
     }
     s.state = L;
-    *static_cast<Console**>(lua_getextraspace(L)) = &c;
+    *static_cast<Session**>(lua_getextraspace(L)) = &c;
     OpenLibraries(L);
     luaL_newlib(L, Primitives);
     if (luaL_loadbuffer(L, Prelude, sizeof Prelude - 1, "=prelude") != LUA_OK ||
@@ -681,14 +681,14 @@ bool StartScript(Console& c, const char* path, int64_t now) {
     return true;
 }
 
-int64_t ScriptDeadline(const Console& c) {
+int64_t ScriptDeadline(const Session& c) {
     const Script& s = c.features.script;
     if (!ScriptRunning(s) || s.paused) return NoDeadline;
     if (s.waitsForText && s.text.added != s.seen) return 0;
     return s.resumeAt;
 }
 
-Reaction RunScript(Console& c, int64_t now) {
+Reaction RunScript(Session& c, int64_t now) {
     Script& s = c.features.script;
     if (!ScriptRunning(s) || now < ScriptDeadline(c)) return Nothing;
     s.now = now;
@@ -724,4 +724,4 @@ Reaction RunScript(Console& c, int64_t now) {
     return Nothing;
 }
 
-void StopScript(Console& c) { Close(c.features.script); }
+void StopScript(Session& c) { Close(c.features.script); }

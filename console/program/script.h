@@ -33,20 +33,20 @@
 #include "console/rules/reaction.h"
 #include "console/rules/script_state.h"
 
-struct Console;
+struct Session;
 
 // Loads the script in `path` to run from the next pass. False when it
 // cannot be read or does not compile, with why in the notice.
-bool StartScript(Console& console, const char* path, int64_t now);
+bool StartScript(Session& console, const char* path, int64_t now);
 
 // Resumes the script when its wait is over, and closes it when it ended;
 // Quit when it called exit() or, in batch mode, when it ended at all.
-Reaction RunScript(Console& console, int64_t now);
+Reaction RunScript(Session& console, int64_t now);
 
 // When the loop must resume it next.
-int64_t ScriptDeadline(const Console& console);
+int64_t ScriptDeadline(const Session& console);
 
 // Ends a running script where it waits (the menu's end command).
-void StopScript(Console& console);
+void StopScript(Session& console);
 
 #endif

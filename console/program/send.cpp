@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "console/line/clock.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/recorded.h"
 
 namespace {
@@ -43,7 +43,7 @@ const char* Was(const SendRule& rule) {
 enum class Why : uint8_t { Transfer, History, NoLine, TooLong };
 
 // Nothing of it goes: said and counted, or left to the producer.
-unsigned Refuse(Console& c, const SendRule& rule, unsigned count, Why why) {
+unsigned Refuse(Session& c, const SendRule& rule, unsigned count, Why why) {
     if (Kept(rule)) return 0;
     c.counters.dropped += count;
     switch (why) {
@@ -57,7 +57,7 @@ unsigned Refuse(Console& c, const SendRule& rule, unsigned count, Why why) {
 
 // One piece: as many of `bytes` as the pump has room for, through the
 // rule's maps and bit 7, queued at once.
-unsigned SendPart(Console& c, const SendRule& rule, const uint8_t* bytes, unsigned count, unsigned* queued) {
+unsigned SendPart(Session& c, const SendRule& rule, const uint8_t* bytes, unsigned count, unsigned* queued) {
     uint8_t wire[2 * SendPiece];
     unsigned room = TypedCapacity - c.pump.Waiting(), length = 0, taken = 0;
     // Attached: the served line applies its own rules to typed bytes.
@@ -115,7 +115,7 @@ RecordSource SourceOf(SendSource source) {
 
 }  // namespace
 
-unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned count, unsigned* queued) {
+unsigned Send(Session& c, SendSource source, const uint8_t* bytes, unsigned count, unsigned* queued) {
     const SendRule& rule = Rules[unsigned(source)];
     unsigned wire = 0;
     if (queued == nullptr) queued = &wire;
@@ -148,10 +148,10 @@ unsigned Send(Console& c, SendSource source, const uint8_t* bytes, unsigned coun
     return taken;
 }
 
-void EchoQueued(Console& c, const uint8_t* bytes, unsigned count) {
+void EchoQueued(Session& c, const uint8_t* bytes, unsigned count) {
     if (c.style.echo) EchoSent(c.chain, bytes, count);
 }
 
 unsigned SendFromShare(void* console, const uint8_t* bytes, unsigned count) {
-    return Send(*static_cast<Console*>(console), SendSource::ShareClient, bytes, count);
+    return Send(*static_cast<Session*>(console), SendSource::ShareClient, bytes, count);
 }

@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-struct Console;
+struct Session;
 
 enum class SendSource : uint8_t {
     Key,            // typed: one key's bytes
@@ -66,14 +66,14 @@ const SendRule& SendRuleOf(SendSource source);
 // many of them were taken (the rest was dropped or is the producer's to
 // keep, by the rule); `queued`, when given, gets how many bytes that made
 // on the wire (the maps may double one).
-unsigned Send(Console& console, SendSource source, const uint8_t* bytes, unsigned count,
+unsigned Send(Session& console, SendSource source, const uint8_t* bytes, unsigned count,
               unsigned* queued = nullptr);
 
-// Send for a share client, as the share's callback: `console` is the Console.
+// Send for a share client, as the share's callback: `console` is the Session.
 unsigned SendFromShare(void* console, const uint8_t* bytes, unsigned count);
 
 // Under local echo, shows bytes queued for the host (a text file's send
 // comes here too); otherwise nothing.
-void EchoQueued(Console& console, const uint8_t* bytes, unsigned count);
+void EchoQueued(Session& console, const uint8_t* bytes, unsigned count);
 
 #endif

@@ -13,13 +13,13 @@
 #include "console/program/recorded.h"
 #include "console/program/script.h"
 #include "console/program/send.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/line/net_address.h"
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
 #include "console/features/serve/server.h"
 
-bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
+bool MakeAttachLine(Session& c, char* message, unsigned capacity) {
     ShareAddress address;
     const char* problem;
     if (!ParseAttachAddress(c.options.attach, &address, &problem)) {
@@ -55,9 +55,9 @@ bool MakeAttachLine(Console& c, char* message, unsigned capacity) {
     return true;
 }
 
-bool BacksOff(const Console& c) { return c.link.attached != nullptr || IsNetworkDevice(c.options.device); }
+bool BacksOff(const Session& c) { return c.link.attached != nullptr || IsNetworkDevice(c.options.device); }
 
-Reaction TakeTheLine(Console& c, int64_t) {
+Reaction TakeTheLine(Session& c, int64_t) {
     if (c.link.attached == nullptr) {
         Say(c.notice, "take: only a served line (--attach) has a line to take");
     } else if (c.link.attached->Attached().role == WireRole::Writing) {
@@ -70,7 +70,7 @@ Reaction TakeTheLine(Console& c, int64_t) {
     return Nothing;
 }
 
-Reaction ListAttached(Console& c, int64_t) {
+Reaction ListAttached(Session& c, int64_t) {
     if (c.link.attached == nullptr) {
         Say(c.notice, "who: only a served line (--attach) has others attached");
         return Nothing;
@@ -96,7 +96,7 @@ void FormatIdle(uint32_t seconds, char* text, unsigned capacity) {
 
 // Each member: name, where from (when the name does not say it), role,
 // idle time and since when.
-void ShowAttached(Console& c) {
+void ShowAttached(Session& c) {
     const WireRoster& roster = c.link.attached->Attached().roster;
     char text[NoticeCapacity] = "attached:";
     for (unsigned i = 0; i < roster.count; ++i) {
@@ -118,7 +118,7 @@ void ShowAttached(Console& c) {
 
 }  // namespace
 
-bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
+bool AttachedStatus(const Session& c, char* text, unsigned capacity) {
     if (c.link.attached == nullptr || c.link.state != LinkState::Open) return false;
     const AttachState& state = c.link.attached->Attached();
     char down[WireTextCapacity + 40] = "";
@@ -130,7 +130,7 @@ bool AttachedStatus(const Console& c, char* text, unsigned capacity) {
     return true;
 }
 
-bool ServedLineUp(const Console& c) {
+bool ServedLineUp(const Session& c) {
     return c.link.attached == nullptr || !c.link.attached->Attached().lineKnown ||
            c.link.attached->Attached().line.open;
 }
@@ -148,7 +148,7 @@ namespace {
 void SayFromServer(void*, const char* text) { SayServed(text); }
 
 void RoleChanged(void* user, const char* text) {
-    RecordText(*static_cast<Console*>(user), RecordKind::Role, text);
+    RecordText(*static_cast<Session*>(user), RecordKind::Role, text);
 }
 
 void SetText(WireText& to, const char* text) {
@@ -160,7 +160,7 @@ void SetText(WireText& to, const char* text) {
 }
 
 // The served line as its clients are to see it.
-WireLineState LineNow(const Console& c) {
+WireLineState LineNow(const Session& c) {
     WireLineState line = {};
     line.open = c.link.state == LinkState::Open;
     line.hardwareFlow = c.link.controls.hardwareFlow;
@@ -169,7 +169,7 @@ WireLineState LineNow(const Console& c) {
     return line;
 }
 
-bool LineDiffers(const Console& c) {
+bool LineDiffers(const Session& c) {
     const WireLineState& told = c.features.server.line;
     WireLineState now = LineNow(c);
     return now.open != told.open || now.hardwareFlow != told.hardwareFlow ||
@@ -178,7 +178,7 @@ bool LineDiffers(const Console& c) {
 }
 
 // Every client is told the line as it is; `byName` changed its settings.
-void TellLine(Console& c, uint16_t by, const char* byName) {
+void TellLine(Session& c, uint16_t by, const char* byName) {
     WireLineState line = LineNow(c);
     line.by = by;
     SetText(line.byName, byName);
@@ -186,7 +186,7 @@ void TellLine(Console& c, uint16_t by, const char* byName) {
 }
 
 // A member's change of the settings: logged, and said to everyone.
-void SettingsSet(Console& c, uint16_t by, const char* who) {
+void SettingsSet(Session& c, uint16_t by, const char* who) {
     char text[160];
     std::snprintf(text, sizeof text, "serve: %s set the line to %s%s", who, c.options.settingsText,
                   c.link.controls.hardwareFlow ? ", RTS/CTS" : "");
@@ -196,7 +196,7 @@ void SettingsSet(Console& c, uint16_t by, const char* who) {
 
 // The settings the server told an attached client: the menu's p, the
 // status line and the pages show them, as they would a local line's.
-void FollowServedLine(Console& c) {
+void FollowServedLine(Session& c) {
     WireLineState line;
     if (c.link.attached == nullptr || !c.link.attached->TakeLineState(&line)) return;
     LineSettings settings;
@@ -216,12 +216,12 @@ unsigned SendFromClient(void* user, const uint8_t* bytes, unsigned count, WireTy
     SendSource source = type == WireType::Typed       ? SendSource::AttachedTyped
                         : type == WireType::TypedText ? SendSource::AttachedText
                                                       : SendSource::Attached;
-    return Send(*static_cast<Console*>(user), source, bytes, count);
+    return Send(*static_cast<Session*>(user), source, bytes, count);
 }
 
 ControlResult ControlFromClient(void* user, const WireControlMessage& control, uint16_t member, char* problem,
                                 unsigned capacity) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     if (c.link.state != LinkState::Open) {
         std::snprintf(problem, capacity, "the served line is not open");
         return ControlResult::Refused;
@@ -255,7 +255,7 @@ ControlResult ControlFromClient(void* user, const WireControlMessage& control, u
 }
 
 void ScriptWrites(void* user, bool writes) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     if (!ScriptRunning(c.features.script) || c.features.script.paused == !writes) return;
     c.features.script.paused = !writes;
     SayServed(writes ? "script: the line is back, it goes on"
@@ -283,7 +283,7 @@ LogFileMode ServedLogMode(const ConsoleOptions& o) {
     return mode;
 }
 
-bool OpenServed(Console& c, char* message, unsigned capacity) {
+bool OpenServed(Session& c, char* message, unsigned capacity) {
     AccessRules rules = {};
     rules.owner = getuid();
     rules.rawWatch = c.options.shareRawWatch;
@@ -339,31 +339,31 @@ bool OpenServed(Console& c, char* message, unsigned capacity) {
 namespace {
 
 uint16_t PortJoins(void* user, const char* name, bool mayWrite) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     return ServeMemberJoins(c.features.server, WireClientKind::Person, name, int64_t(time(nullptr)),
                             mayWrite);
 }
 
 void PortLeaves(void* user, uint16_t member) {
-    ServeMemberLeaves(static_cast<Console*>(user)->features.server, member);
+    ServeMemberLeaves(static_cast<Session*>(user)->features.server, member);
 }
 
 void PortInput(void* user, uint16_t member) {
-    ServeMemberInput(static_cast<Console*>(user)->features.server, member);
+    ServeMemberInput(static_cast<Session*>(user)->features.server, member);
 }
 
 bool PortWrites(void* user, uint16_t member) {
-    return RosterWrites(static_cast<Console*>(user)->features.server.roster, member);
+    return RosterWrites(static_cast<Session*>(user)->features.server.roster, member);
 }
 
 unsigned PortSends(void* user, const uint8_t* bytes, unsigned count) {
-    return Send(*static_cast<Console*>(user), SendSource::Attached, bytes, count);
+    return Send(*static_cast<Session*>(user), SendSource::Attached, bytes, count);
 }
 
 // A writer's request changes the line as the menu would, and is said; a
 // watcher's (or one the line refuses) is answered with what is in force.
 uint32_t PortRequest(void* user, const ComPortRequest& request, bool apply, const char* who) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     LineControls controls = c.link.controls;
     int breakAsked = -1;
     bool changes = ComPortApply(request, &controls, &breakAsked);
@@ -384,7 +384,7 @@ uint32_t PortRequest(void* user, const ComPortRequest& request, bool apply, cons
 
 }  // namespace
 
-bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
+bool OpenPortShares(Session& c, char* message, unsigned capacity, bool* usage) {
     *usage = true;
     for (unsigned i = 0; i < c.options.portShareCount; ++i) {
         if (!PortAddressAllowed(c.options.portShares[i], c.options.portOpen, message, capacity)) return false;
@@ -404,11 +404,11 @@ bool OpenPortShares(Console& c, char* message, unsigned capacity, bool* usage) {
     return true;
 }
 
-int64_t PortStateDue(const Console& c) {
+int64_t PortStateDue(const Session& c) {
     return PortWantsState(c.features.ports) ? c.features.ports.stateDue : NoDeadline;
 }
 
-Reaction PollPortState(Console& c, int64_t now) {
+Reaction PollPortState(Session& c, int64_t now) {
     const int64_t Every = 100;  // ms: a modem input's change is seen within it
     c.features.ports.stateDue = now + Every;
     bool open = c.link.state == LinkState::Open && c.link.line;
@@ -419,7 +419,7 @@ Reaction PollPortState(Console& c, int64_t now) {
     return Nothing;
 }
 
-void SayServing(const Console& c) {
+void SayServing(const Session& c) {
     char text[1024];
     int used = std::snprintf(text, sizeof text, "serve: serving %s at %s%s (%s) on", c.link.line->Name(),
                              c.options.settingsText, c.link.controls.hardwareFlow ? ", RTS/CTS" : "",
@@ -439,7 +439,7 @@ void SayServing(const Console& c) {
 
 namespace {
 
-void ServedScriptState(Console& c) {
+void ServedScriptState(Session& c) {
     Server& server = c.features.server;
     if (!ServeListening(server)) return;
     bool running = ScriptRunning(c.features.script);
@@ -462,7 +462,7 @@ public:
     int64_t FrameDue(const Console&) const override { return NoDeadline; }
     void Draw(Console&, int64_t) override {}
     void Signal(Console&, int) override {}
-    void Tell(Console&, const char* text, bool) override { SayServed(text); }
+    void Tell(Session&, const char* text, bool) override { SayServed(text); }
     bool ScriptEndsRun() const override { return false; }  // the line goes on without it
 };
 
@@ -473,11 +473,11 @@ std::unique_ptr<FrontEnd> ServeFrontEnd() { return std::unique_ptr<FrontEnd>(new
 namespace {
 
 // Serving: the hooks are set whether a socket, port accepters or both serve.
-bool Serving(const Console& c) { return c.features.server.hooks.user != nullptr; }
+bool Serving(const Session& c) { return c.features.server.hooks.user != nullptr; }
 
 }  // namespace
 
-int64_t ServedDue(const Console& c) {
+int64_t ServedDue(const Session& c) {
     if (c.options.serve && c.notice.text[0] != '\0') return 0;
     // The line's state is looked at every pass, as cheaply as a compare.
     if (Serving(c) && LineDiffers(c)) return 0;
@@ -489,7 +489,7 @@ int64_t ServedDue(const Console& c) {
     return ServeDue(c.features.server);
 }
 
-Reaction ServedTimers(Console& c, int64_t now) {
+Reaction ServedTimers(Session& c, int64_t now) {
     if (c.options.serve && c.notice.text[0] != '\0') {
         SayServed(c.notice.text);
         Forget(c.notice);

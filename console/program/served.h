@@ -3,8 +3,8 @@
 // line's own modules stay free of the console.
 //
 // Attaching (--attach): the console's line is an AttachLine, kept also in
-// Console::attached for its role and roster. Serving (--serve, or any
-// --share of a served line): Console::server instead of the raw share.
+// Session::attached for its role and roster. Serving (--serve, or any
+// --share of a served line): Session::server instead of the raw share.
 #ifndef BRISVANE_CONSOLE_SERVED_H
 #define BRISVANE_CONSOLE_SERVED_H
 
@@ -14,32 +14,32 @@
 #include "console/features/log_file.h"
 #include "console/rules/reaction.h"
 
-struct Console;
+struct Session;
 class FrontEnd;
 
 // Makes the console's line the served line --attach names, saying hello
 // with --watch or --take and --token's token. False with a one-line
 // message (a bad address, a token file refused).
-bool MakeAttachLine(Console& console, char* message, unsigned capacity);
+bool MakeAttachLine(Session& console, char* message, unsigned capacity);
 // True when the console's line is reached over a connection that is
 // retried with a growing back-off: a network line or a served one.
-bool BacksOff(const Console& console);
+bool BacksOff(const Session& console);
 
 // Menu commands: take the line (or hand it back when it is ours), list who
 // is attached and since when.
-Reaction TakeTheLine(Console& console, int64_t now);
-Reaction ListAttached(Console& console, int64_t now);
+Reaction TakeTheLine(Session& console, int64_t now);
+Reaction ListAttached(Session& console, int64_t now);
 
-// Serving (--serve with --share): opens Console::server for the --share
+// Serving (--serve with --share): opens Session::server for the --share
 // address with the access rules of the options (share-write, share-watch,
 // share-raw-watch, --share-token). False with a one-line message.
-bool OpenServed(Console& console, char* message, unsigned capacity);
+bool OpenServed(Session& console, char* message, unsigned capacity);
 // A served line's port accepters (--share rfc2217:... and tcp-raw:...), as
 // members of its roster. False with a one-line message; *usage when the
 // command line or profile was at fault (a form, an address not allowed).
-bool OpenPortShares(Console& console, char* message, unsigned capacity, bool* usage);
+bool OpenPortShares(Session& console, char* message, unsigned capacity, bool* usage);
 // The journal's first line: the line, its settings and every accepter.
-void SayServing(const Console& console);
+void SayServing(const Session& console);
 // How a served line's logs are made: 0640 with the group when share-write
 // and share-watch name one group and no other (its members may read what
 // the socket lets them watch), else 0600. Lists that do not parse give
@@ -50,13 +50,13 @@ std::unique_ptr<FrontEnd> ServeFrontEnd();
 // The loop's timed row: a served line's hello waits and refusals, its
 // notices for the journal, and its script's role (a writer of its own kind,
 // paused while a client holds the line).
-int64_t ServedDue(const Console& console);
-Reaction ServedTimers(Console& console, int64_t now);
+int64_t ServedDue(const Session& console);
+Reaction ServedTimers(Session& console, int64_t now);
 // The loop's timed row for RFC 2217 clients that asked for the modem or
 // line state: the line's modem inputs read at most every 100 ms, and only
 // while one asked.
-int64_t PortStateDue(const Console& console);
-Reaction PollPortState(Console& console, int64_t now);
+int64_t PortStateDue(const Session& console);
+Reaction PollPortState(Session& console, int64_t now);
 // One line on standard error, stamped with the local time: a served line's
 // messages, for a service manager's journal.
 void SayServed(const char* text);
@@ -64,9 +64,9 @@ void SayServed(const char* text);
 // "writing, 2 others" or "watching, 1 other" while attached, after
 // "disconnected, waiting for DEVICE | " while the served line's device is
 // away; false otherwise.
-bool AttachedStatus(const Console& console, char* text, unsigned capacity);
+bool AttachedStatus(const Session& console, char* text, unsigned capacity);
 // False while attached to a served line whose own line is away: the
 // counters count that as the line's going, and its return as a reconnect.
-bool ServedLineUp(const Console& console);
+bool ServedLineUp(const Session& console);
 
 #endif

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/features/plain_file.h"
 
-bool StartStamps(Console& c, char* problem, unsigned capacity) {
+bool StartStamps(Session& c, char* problem, unsigned capacity) {
     const ConsoleOptions& o = c.options;
     PlainFile marks = o.marksJson[0] != '\0' ? CheckPlainFile(o.marksJson, true) : PlainFile::Opened;
     if (marks != PlainFile::Opened) {
@@ -21,7 +21,7 @@ bool StartStamps(Console& c, char* problem, unsigned capacity) {
     return true;
 }
 
-void CycleStamps(Console& c) {
+void CycleStamps(Session& c) {
     if (!c.features.log.Active()) {
         Say(c.notice, "no text log to stamp (--log FILE)");
         return;
@@ -29,7 +29,7 @@ void CycleStamps(Console& c) {
     Say(c.notice, "log timestamps: %s", c.features.log.NextStamps());
 }
 
-void AddLastMark(const Console& c, char* text, unsigned capacity) {
+void AddLastMark(const Session& c, char* text, unsigned capacity) {
     char mark[64];
     FormatLastMark(c.features.marks, mark, sizeof mark);
     size_t used = std::strlen(text);
@@ -37,7 +37,7 @@ void AddLastMark(const Console& c, char* text, unsigned capacity) {
         std::snprintf(text + used, capacity - used, " mark %s |", mark);
 }
 
-bool FinishStamps(Console& c, char* problem, unsigned capacity) {
+bool FinishStamps(Session& c, char* problem, unsigned capacity) {
     if (c.features.batch.on && c.features.marks.count > 0) PrintMarks(c.features.marks, stderr);
     if (c.options.marksJson[0] == '\0') return true;
     return WriteMarksJson(c.features.marks, c.options.marksJson, problem, capacity);

@@ -6,18 +6,18 @@
 #ifndef BRISVANE_CONSOLE_STAMPS_H
 #define BRISVANE_CONSOLE_STAMPS_H
 
-struct Console;
+struct Session;
 
 // After the logs opened: the stamps' style, the hex gap, the --mark patterns.
 // False with `problem` when --marks-json names what is not a plain file
 // (a FIFO would hold the exit in its open).
-bool StartStamps(Console& console, char* problem, unsigned capacity);
+bool StartStamps(Session& console, char* problem, unsigned capacity);
 // The menu's switch: the text log's stamps off, or the next format.
-void CycleStamps(Console& console);
+void CycleStamps(Session& console);
 // " mark login 12.345 s |" for the status line, or nothing.
-void AddLastMark(const Console& console, char* text, unsigned capacity);
+void AddLastMark(const Session& console, char* text, unsigned capacity);
 // At exit: the summary in batch mode, --marks-json written. False with
 // `problem` when the file could not be written.
-bool FinishStamps(Console& console, char* problem, unsigned capacity);
+bool FinishStamps(Session& console, char* problem, unsigned capacity);
 
 #endif

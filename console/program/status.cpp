@@ -10,7 +10,6 @@
 #include "console/line/serial_devices.h"
 #include "console/program/commands.h"
 #include "console/program/stamps.h"
-#include "console/screen/display.h"
 
 namespace {
 
@@ -25,7 +24,7 @@ void Add(char* text, unsigned capacity, const char* format, ...) {
     va_end(arguments);
 }
 
-void AddView(const Console& c, char* text, unsigned capacity) {
+void AddView(const Session& c, char* text, unsigned capacity) {
     uint64_t first = FirstViewRow(c.ui.history);
     uint64_t total = LastViewRow(c.ui.history) - first + 1;
     char from[32], to[32], of[32], fresh[32];
@@ -60,11 +59,11 @@ void AddProtocol(const ProtocolRun& run, char* text, unsigned capacity) {
     Add(text, capacity, " |");
 }
 
-void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capacity) {
+void AddRunning(const Session& c, TransferModes modes, bool unicode, char* text, unsigned capacity) {
     const Transfers& t = c.features.transfers;
     const char* name = c.link.line ? c.link.line->Name() : c.options.device;
     if (c.link.state == LinkState::Connecting && !c.link.everOpened) {
-        Add(text, capacity, " connecting to %s%s |", name, c.ui.display.unicodeGraphics ? "\u2026" : "...");
+        Add(text, capacity, " connecting to %s%s |", name, unicode ? "\u2026" : "...");
     } else if (c.link.state != LinkState::Open) {
         if (c.options.autoConnect != AutoConnect::Off) {  // no name to give
             name = c.options.autoConnect == AutoConnect::New ? "a new device" : "a device";
@@ -116,7 +115,9 @@ void AddRunning(const Console& c, TransferModes modes, char* text, unsigned capa
 
 }  // namespace
 
-int ComposeStatus(const Console& c, TransferModes modes, int width, char* text, unsigned capacity) {
+int ComposeStatus(const Session& c, const StatusFrame& frame, char* text, unsigned capacity) {
+    TransferModes modes = frame.modes;
+    int width = frame.width;
     text[0] = '\0';
     if (c.ui.menu != MenuLevel::Closed) {
         char menu[StatusCapacity];
@@ -143,9 +144,10 @@ int ComposeStatus(const Console& c, TransferModes modes, int width, char* text, 
         AddView(c, text, capacity);
         return -1;
     }
+    if (frame.lines != nullptr && frame.lines[0] != '\0') Add(text, capacity, " %s |", frame.lines);
     // The message answers the last key, so it comes first.
     if (c.notice.text[0] != '\0') Add(text, capacity, " %s |", c.notice.text);
-    AddRunning(c, modes, text, capacity);
+    AddRunning(c, modes, frame.unicode, text, capacity);
     if (c.link.state == LinkState::Open) {
         if (c.link.line->HasSettings()) {
             Add(text, capacity, " %s %s %s%s |", c.link.line->Name(), c.options.settingsText,

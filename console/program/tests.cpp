@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "console/line/clock.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "core/screen.h"
 
 namespace {
@@ -38,7 +38,7 @@ std::string Received(const Script& s) {
     return out;
 }
 
-void Close(Console& c) {
+void Close(Session& c) {
     Script& s = c.features.script;
     s.test.milliseconds = MonotonicMilliseconds() - s.testStarted;
     s.test.output = Received(s);
@@ -95,7 +95,7 @@ std::string ScreenRowText(int row) {
     return text;
 }
 
-bool BeginTest(Console& c, const char* name) {
+bool BeginTest(Session& c, const char* name) {
     Script& s = c.features.script;
     if (s.testOpen) return false;
     s.testOpen = true;
@@ -107,7 +107,7 @@ bool BeginTest(Console& c, const char* name) {
     return true;
 }
 
-void ExpectTimedOut(Console& c, const char* pattern, int64_t waited) {
+void ExpectTimedOut(Session& c, const char* pattern, int64_t waited) {
     Script& s = c.features.script;
     if (!s.testOpen) return;
     std::string message = "expect " + Quoted(pattern) + " timed out after " + Seconds(waited) + " s";
@@ -115,14 +115,14 @@ void ExpectTimedOut(Console& c, const char* pattern, int64_t waited) {
          message + "\npattern: " + pattern + "\nwaited: " + Seconds(waited) + " s\n");
 }
 
-void EndTest(Console& c, const char* fault) {
+void EndTest(Session& c, const char* fault) {
     Script& s = c.features.script;
     if (!s.testOpen) return;
     if (fault != nullptr) Fail(s.test, "error", fault, std::string(fault) + "\n");
     Close(c);
 }
 
-bool ChecksFailed(const Console& c) {
+bool ChecksFailed(const Session& c) {
     for (const TestCase& test : c.features.script.tests) {
         if (test.failed) return true;
     }
@@ -132,7 +132,7 @@ bool ChecksFailed(const Console& c) {
     return false;
 }
 
-bool FinishTests(Console& c, char* problem, unsigned capacity) {
+bool FinishTests(Session& c, char* problem, unsigned capacity) {
     Script& s = c.features.script;
     if (s.testOpen) {
         if (!s.exited || s.exitCode != 0) {

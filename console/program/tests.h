@@ -15,24 +15,24 @@
 #include <cstdint>
 #include <string>
 
-struct Console;
+struct Session;
 
 // The screen's row `row` (from 0) as UTF-8, without trailing blanks.
 std::string ScreenRowText(int row);
 
 // A test starts; false when one runs already (tests do not nest).
-bool BeginTest(Console& console, const char* name);
+bool BeginTest(Session& console, const char* name);
 // expect(pattern) gave up after `waited` ms inside a test: it failed.
-void ExpectTimedOut(Console& console, const char* pattern, int64_t waited);
+void ExpectTimedOut(Session& console, const char* pattern, int64_t waited);
 // The test's function returned (`fault` null) or raised `fault`.
-void EndTest(Console& console, const char* fault);
+void EndTest(Session& console, const char* fault);
 
 // A test failed or a mark with a deadline was late or missed.
-bool ChecksFailed(const Console& console);
+bool ChecksFailed(const Session& console);
 
 // At exit: a test the run ended inside fails (unless exit(0) ended it),
 // the summary goes to stderr in batch mode, and the --junit file is
 // written. False with `problem` when it could not be.
-bool FinishTests(Console& console, char* problem, unsigned capacity);
+bool FinishTests(Session& console, char* problem, unsigned capacity);
 
 #endif

@@ -6,25 +6,25 @@
 
 #include "console/line/clock.h"
 #include "console/features/serve/access.h"
-#include "console/program/console.h"
+#include "console/program/session.h"
 #include "console/program/line_controls.h"
 #include "console/program/send.h"
 
 namespace {
 
 // On a served line only the page that writes sends: its idle time starts again.
-void PageInput(Console& c) {
+void PageInput(Session& c) {
     if (c.options.serve) ServeMemberInput(c.features.server, c.features.server.roster.writer);
 }
 
 unsigned SendFromPage(void* user, const uint8_t* bytes, unsigned count, bool paste) {
-    PageInput(*static_cast<Console*>(user));
-    return Send(*static_cast<Console*>(user), paste ? SendSource::WebPaste : SendSource::WebKey, bytes,
+    PageInput(*static_cast<Session*>(user));
+    return Send(*static_cast<Session*>(user), paste ? SendSource::WebPaste : SendSource::WebKey, bytes,
                 count);
 }
 
 void ControlFromPage(void* user, WebCommand command, bool on) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     PageInput(c);
     if (command == WebCommand::Break) {
         SendBreak(c, MonotonicMilliseconds(), &c.notice);
@@ -35,28 +35,28 @@ void ControlFromPage(void* user, WebCommand command, bool on) {
 
 // Refusals and takes: on the status line, or standard error without a screen.
 void SayFromPages(void* user, const char* text) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     c.front->Tell(c, text, false);
 }
 
 // A served line: a page is one more member of its roster.
 uint16_t PageJoins(void* user, const char* address, bool mayWrite) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     char name[RosterNameCapacity];
     std::snprintf(name, sizeof name, "web %s", address[0] != '\0' ? address : "page");
     return ServePageJoins(c.features.server, name, int64_t(time(nullptr)), mayWrite);
 }
 
 void PageLeaves(void* user, uint16_t member) {
-    ServePageLeaves(static_cast<Console*>(user)->features.server, member);
+    ServePageLeaves(static_cast<Session*>(user)->features.server, member);
 }
 
 bool PageTakes(void* user, uint16_t member) {
-    return ServePageTakes(static_cast<Console*>(user)->features.server, member);
+    return ServePageTakes(static_cast<Session*>(user)->features.server, member);
 }
 
 void PageRole(void* user, uint16_t member, WireRole role, const char* by) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     if (!c.features.web) return;
     Web& web = *c.features.web;
     int index = WebPageOf(web, member);
@@ -78,13 +78,13 @@ void PageRole(void* user, uint16_t member, WireRole role, const char* by) {
 
 // A page that got a free line as it joined is told so once it has a slot.
 void PageJoined(void* user, uint16_t member) {
-    Console& c = *static_cast<Console*>(user);
+    Session& c = *static_cast<Session*>(user);
     if (RosterWrites(c.features.server.roster, member)) PageRole(user, member, WireRole::Writing, "");
 }
 
 }  // namespace
 
-bool StartWebPages(Console& c, char* message, unsigned capacity) {
+bool StartWebPages(Session& c, char* message, unsigned capacity) {
     if (c.options.web[0] == '\0') return true;
     // The same token, and the same rules for its file, as attached clients use.
     char token[WebTokenCapacity] = "";
@@ -126,26 +126,26 @@ bool StartWebPages(Console& c, char* message, unsigned capacity) {
     return opened;
 }
 
-void StopWebPages(Console& c) {
+void StopWebPages(Session& c) {
     if (c.features.web) CloseWeb(*c.features.web);
     c.features.web.reset();
 }
 
-unsigned WebPagesDescriptors(const Console& c, struct pollfd* fds) {
+unsigned WebPagesDescriptors(const Session& c, struct pollfd* fds) {
     return c.features.web ? WebDescriptors(*c.features.web, fds) : 0;
 }
 
-void ServeWebPages(Console& c, const struct pollfd* fds, unsigned count) {
+void ServeWebPages(Session& c, const struct pollfd* fds, unsigned count) {
     if (c.features.web) ServeWeb(*c.features.web, fds, count);
 }
 
-int64_t WebPagesDeadline(const Console& c, int64_t now) {
+int64_t WebPagesDeadline(const Session& c, int64_t now) {
     if (!c.features.web) return NoDeadline;
     int wait = WebTimeout(*c.features.web);
     return wait < 0 ? NoDeadline : now + wait;
 }
 
-void ShowWebPages(Console& c) {
+void ShowWebPages(Session& c) {
     if (!c.features.web) return;
     char who[WebFieldCapacity];
     Web& web = *c.features.web;

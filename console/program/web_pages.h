@@ -10,18 +10,18 @@
 
 #include "console/features/web/web_server.h"
 
-struct Console;
+struct Session;
 
 // Starts serving when --web was given (true and nothing done otherwise).
 // False with a message: the program then exits 2.
-bool StartWebPages(Console& console, char* message, unsigned capacity);
-void StopWebPages(Console& console);
+bool StartWebPages(Session& console, char* message, unsigned capacity);
+void StopWebPages(Session& console);
 
 // The loop's calls: descriptors (room for WebMaxDescriptors), what poll
 // said, its deadline, and the screen at each flush.
-unsigned WebPagesDescriptors(const Console& console, struct pollfd* fds);
-void ServeWebPages(Console& console, const struct pollfd* fds, unsigned count);
-int64_t WebPagesDeadline(const Console& console, int64_t now);
-void ShowWebPages(Console& console);
+unsigned WebPagesDescriptors(const Session& console, struct pollfd* fds);
+void ServeWebPages(Session& console, const struct pollfd* fds, unsigned count);
+int64_t WebPagesDeadline(const Session& console, int64_t now);
+void ShowWebPages(Session& console);
 
 #endif
