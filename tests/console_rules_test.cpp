@@ -1,5 +1,6 @@
 // The Unix front end's pure rules: settings notation to termios, the command
-// line, curses keys to what the host gets, and the menu's letters.
+// line, curses keys to what the host gets, the menu's letters, and the
+// timeline of every line's text with its view.
 #include <gtest/gtest.h>
 
 #define NCURSES_WIDECHAR 1
@@ -16,6 +17,8 @@
 #include "console/line/local_line.h"
 #include "console/rules/menu.h"
 #include "console/rules/options.h"
+#include "console/rules/timeline.h"
+#include "console/rules/timeline_view.h"
 #include "console/features/profiles.h"
 #include "link/settings_notation.h"
 
@@ -295,6 +298,152 @@ TEST(ConsoleKeys, SameBytesAsTheWindowsProgram) {
     EXPECT_EQ(Sent(KEY_F(3), true), "\x1bR");
     EXPECT_EQ(Sent(KEY_F(10), true), "foreign F10");
     EXPECT_EQ(Sent(KEY_BTAB, true), "foreign Shift-Tab");
+}
+
+void Feed(Timeline& timeline, unsigned line, const std::string& text, int64_t second) {
+    TimelineFeed(timeline, line, reinterpret_cast<const uint8_t*>(text.data()), unsigned(text.size()),
+                 second * 1000000, {time_t(second), 0}, uint64_t(second) * 10);
+}
+
+std::string RowText(const Timeline& timeline, uint64_t number) {
+    const TimelineRow* row = timeline.Row(number);
+    return row != nullptr ? std::string(row->text, row->length) : "(gone)";
+}
+
+std::string ViewRow(const TimelineView& view, int row) {
+    std::string text;
+    for (int c = 0; c < ScreenColumns; ++c) text += char(view.rows[row * ScreenColumns + c]);
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+TEST(Timeline, RowsEndAtTheirLfInThatOrderAndKeepTheirFirstBytesTime) {
+    Timeline timeline;
+    ASSERT_TRUE(timeline.Allocate(8));
+    Feed(timeline, 0, "boo", 100);  // split over two feeds, ended after line 1's row
+    Feed(timeline, 1, "\x01gps\tfix\r\n", 150);
+    Feed(timeline, 0, "t \xc3\xa9t\x7f\r\n\r\n", 200);
+    Feed(timeline, 9, "no such line\n", 210);
+    Feed(timeline, 2, "partial", 220);
+    EXPECT_EQ(timeline.End(), 3u);
+    TimelineFlushLine(timeline, 2);
+    TimelineFlushLine(timeline, 2);  // nothing left to end
+    ASSERT_EQ(timeline.End(), 4u);
+    EXPECT_EQ(timeline.Row(0)->line, 1);
+    EXPECT_EQ(RowText(timeline, 0), "gps fix");
+    const TimelineRow* booted = timeline.Row(1);
+    EXPECT_EQ(RowText(timeline, 1), "boot \xc3\xa9t");
+    EXPECT_EQ(booted->micros, 100 * 1000000);
+    EXPECT_EQ(booted->wall.tv_sec, 100);
+    EXPECT_EQ(booted->historyEnd, 1000u);
+    EXPECT_EQ(RowText(timeline, 2), "");  // an empty line is a row, timed by its LF
+    EXPECT_EQ(timeline.Row(2)->micros, 200 * 1000000);
+    EXPECT_EQ(RowText(timeline, 3), "partial");
+}
+
+TEST(Timeline, TheRingForgetsTheOldestAndLongLinesAreCutAtACharactersEdge) {
+    Timeline timeline;
+    ASSERT_TRUE(timeline.Allocate(3));
+    for (int i = 0; i < 5; ++i) Feed(timeline, 0, "r" + std::to_string(i) + "\n", i);
+    EXPECT_EQ(timeline.Oldest(), 2u);
+    EXPECT_EQ(timeline.End(), 5u);
+    EXPECT_EQ(timeline.Row(1), nullptr);
+    EXPECT_EQ(RowText(timeline, 2), "r2");
+    EXPECT_EQ(RowText(timeline, 4), "r4");
+    Feed(timeline, 0, std::string(TimelineTextMax - 1, 'x') + "\xc3\xa9" + "more\n", 9);
+    EXPECT_EQ(RowText(timeline, 5), std::string(TimelineTextMax - 1, 'x'));
+    Feed(timeline, 0, std::string(TimelineTextMax + 40, 'y'), 10);
+    Feed(timeline, 0, "z\n", 11);
+    EXPECT_EQ(RowText(timeline, 6), std::string(TimelineTextMax, 'y'));
+    Timeline none;
+    ASSERT_TRUE(none.Allocate(0));
+    Feed(none, 0, "lost\n", 1);
+    EXPECT_EQ(none.End(), 0u);
+}
+
+TEST(Timeline, RowsAreFormattedAndSearchedBothWays) {
+    Timeline timeline;
+    ASSERT_TRUE(timeline.Allocate(4));
+    const char* labels[] = {"gps", "modem"};
+    TimelineStyle style;
+    style.labels = labels;
+    style.labelWidth = TimelineLabelWidth(labels, 2);
+    ASSERT_TRUE(ParseStampFormat("24h-delta", &style.stamp));
+    style.start = {100, 0};
+    Feed(timeline, 0, "$GPGGA one\n", 101);
+    Feed(timeline, 1, "AT OK\n", 103);
+    Feed(timeline, 0, "$GPGGA two\n", 104);
+    char text[256];
+    FormatTimelineNumber(timeline, 0, style, text, sizeof text);
+    EXPECT_STREQ(text, "[+00:00:01.000] gps   $GPGGA one");
+    FormatTimelineNumber(timeline, 1, style, text, sizeof text);
+    EXPECT_STREQ(text, "[+00:00:02.000] modem AT OK");
+    unsigned textAt = 0;
+    EXPECT_EQ(FormatTimelineRow(*timeline.Row(2), "", 0, style.stamp, style.start, style.start, text, 20,
+                                nullptr, &textAt),
+              19u);  // no label, cut to the room given
+    EXPECT_STREQ(text, "[+00:00:04.000] $GP");
+    EXPECT_EQ(textAt, 16u);
+
+    uint64_t found = 0;
+    unsigned column = 0;
+    ASSERT_TRUE(FindInTimeline(timeline, "GGA", 99, true, &found, &column));  // from past the newest
+    EXPECT_EQ(found, 2u);
+    EXPECT_EQ(column, 3u);
+    ASSERT_TRUE(FindInTimeline(timeline, "GGA", 1, true, &found));
+    EXPECT_EQ(found, 0u);
+    ASSERT_TRUE(FindInTimeline(timeline, "GGA", 1, false, &found));
+    EXPECT_EQ(found, 2u);
+    EXPECT_FALSE(FindInTimeline(timeline, "OK", 0, true, &found));
+    EXPECT_FALSE(FindInTimeline(timeline, "", 0, false, &found));
+}
+
+TEST(Timeline, TheViewOpensOnTheNewestMovesSearchesAndSelects) {
+    Timeline timeline;
+    ASSERT_TRUE(timeline.Allocate(100));
+    TimelineView view;
+    TimelineStyle style;
+    ASSERT_TRUE(ParseStampFormat("24h-start", &style.stamp));
+    uint64_t selected = 0;
+    OpenTimelineView(view, timeline);
+    EXPECT_FALSE(SelectedTimelineRow(view, timeline, &selected));
+    for (int i = 0; i < 30; ++i) Feed(timeline, unsigned(i % 2), "row " + std::to_string(i) + "\n", i);
+    OpenTimelineView(view, timeline);
+    TimelineViewRows(view, timeline, style);
+    EXPECT_EQ(ViewRow(view, 0), "[+00:00:06.000] row 6");
+    EXPECT_EQ(ViewRow(view, 23), "[+00:00:29.000] row 29");
+    ASSERT_TRUE(SelectedTimelineRow(view, timeline, &selected));
+    EXPECT_EQ(selected, 29u);
+    MoveTimelineView(view, timeline, ViewMove::LineDown);  // already at the newest
+    EXPECT_EQ(view.top, 6u);
+    MoveTimelineView(view, timeline, ViewMove::PageUp);
+    EXPECT_EQ(view.top, 0u);
+
+    std::snprintf(view.search, sizeof view.search, "row 1");
+    ASSERT_TRUE(FindInTimelineView(view, timeline, true));  // from the bottom row shown, 23
+    EXPECT_EQ(view.matchRow, 19u);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(FindInTimelineView(view, timeline, true));  // 18..10, 1
+    EXPECT_EQ(view.matchRow, 1u);
+    EXPECT_FALSE(FindInTimelineView(view, timeline, true));
+    ASSERT_TRUE(FindInTimelineView(view, timeline, false));
+    EXPECT_EQ(view.matchRow, 10u);
+    ASSERT_TRUE(SelectedTimelineRow(view, timeline, &selected));
+    EXPECT_EQ(selected, 10u);  // the match, not the bottom row
+    TimelineViewRows(view, timeline, style);
+    EXPECT_EQ(view.matchRowShown, 10);
+    EXPECT_EQ(view.matchColumn, 16);
+    ASSERT_TRUE(FindInTimelineView(view, timeline, true));
+    EXPECT_EQ(view.matchRow, 1u);
+    MoveTimelineView(view, timeline, ViewMove::Newest);  // the match off the page: the bottom row
+    ASSERT_TRUE(SelectedTimelineRow(view, timeline, &selected));
+    EXPECT_EQ(selected, 29u);
+
+    for (int i = 30; i < 120; ++i) Feed(timeline, 0, "late " + std::to_string(i) + "\n", i);
+    EXPECT_EQ(NewTimelineRows(view, timeline), 90u);
+    TimelineViewRows(view, timeline, style);  // its rows forgotten: the oldest kept
+    EXPECT_EQ(view.top, 20u);
+    EXPECT_EQ(ViewRow(view, 0), "[+00:00:20.000] row 20");
+    MoveTimelineView(view, timeline, ViewMove::Newest);
+    EXPECT_EQ(view.top, 96u);
 }
 
 }  // namespace

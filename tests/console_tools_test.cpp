@@ -1,9 +1,17 @@
 // The engineer's tools as pure rules: line-end maps both ways (pairs split
 // across blocks included), the hex view's rows and the hex input, the
-// line's counters, the log's stamps and the boot marks.
+// line's counters, the log's stamps, the boot marks and the timeline's file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "console/rules/counters.h"
@@ -11,6 +19,7 @@
 #include "console/line/line.h"
 #include "console/rules/line_maps.h"
 #include "console/features/marks.h"
+#include "console/features/timeline_file.h"
 #include "console/rules/timestamp.h"
 
 namespace {
@@ -213,4 +222,75 @@ TEST(Marks, FoundOnceEvenAcrossBlocksAndTimedFromTheOpen) {
     FormatLastMark(marks, text, sizeof text);
     EXPECT_STREQ(text, "shell 7.000 s");
     EXPECT_DOUBLE_EQ(marks.marks[3].sincePrevious, 1.5);
+}
+
+TEST(TimelineFile, AppendsEachRowOnceRefusesAFifoAndSaysAFailedWriteOnce) {
+    char folder[32] = "/tmp/brisvane-timeline-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/rows.txt", fifo = std::string(folder) + "/fifo";
+    { std::ofstream(path) << "kept\n"; }
+    Timeline timeline;
+    ASSERT_TRUE(timeline.Allocate(16));
+    auto feed = [&](unsigned line, const char* text, time_t second) {
+        TimelineFeed(timeline, line, reinterpret_cast<const uint8_t*>(text), unsigned(std::strlen(text)),
+                     second * 1000000, {second, 0}, 0);
+    };
+    feed(0, "before the file\n", 100);
+    const char* labels[] = {"a", "bb"};
+    TimelineStyle style;
+    style.labels = labels;
+    style.labelWidth = 2;
+    ASSERT_TRUE(ParseStampFormat("24h-start", &style.stamp));
+    style.start = {100, 0};
+    char problem[256] = "";
+    TimelineFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), timeline, LogFileMode(), LogRotation(), problem, sizeof problem));
+    feed(1, "one\r\n", 101);
+    feed(0, "two \xc3\xa9\n", 102);
+    file.Take(timeline, style);
+    file.Take(timeline, style);  // nothing new
+    EXPECT_FALSE(file.WriteOut(problem, sizeof problem));
+    auto contents = [&] {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    EXPECT_EQ(contents(), "kept\n[+00:00:01.000] bb one\n[+00:00:02.000] a  two \xc3\xa9\n");
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    // A file that may grow no more: said once, and the loop goes on.
+    struct rlimit limit, small;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    small = limit;
+    small.rlim_cur = rlim_t(status.st_size);
+    auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    feed(0, "three\n", 103);
+    file.Take(timeline, style);
+    bool first = file.WriteOut(problem, sizeof problem);
+    feed(0, "four\n", 104);
+    file.Take(timeline, style);
+    bool second = file.WriteOut(problem + 128, sizeof problem - 128);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, ignored);
+    EXPECT_TRUE(first);
+    EXPECT_NE(std::string(problem).find("rows.txt: cannot write"), std::string::npos) << problem;
+    EXPECT_FALSE(second);
+    feed(0, "five\n", 105);
+    file.Take(timeline, style);
+    EXPECT_FALSE(file.WriteOut(problem, sizeof problem));
+    file.Close();
+    EXPECT_NE(contents().find("a  five\n"), std::string::npos);
+
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TimelineFile refused;
+    EXPECT_FALSE(refused.Open(fifo.c_str(), timeline, LogFileMode(), LogRotation(), problem, sizeof problem));
+    EXPECT_NE(std::string(problem).find("--timeline"), std::string::npos) << problem;
+    EXPECT_FALSE(refused.Open(folder, timeline, LogFileMode(), LogRotation(), problem, sizeof problem));
+    unlink(fifo.c_str());
+    unlink(path.c_str());
+    rmdir(folder);
 }
