@@ -11,6 +11,7 @@
 #include "console/program/session.h"
 #include "console/program/input.h"
 #include "tests/support/fake_line.h"
+#include "tests/support/with_front.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ public:
 
 class Connecting : public ::testing::Test {
 protected:
-    std::unique_ptr<Session> console{new Session()};
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
+    std::unique_ptr<Session> console{WithFront(new Session(), front.get())};
     ScriptedLine* line = new ScriptedLine;
     void SetUp() override {
         Session& c = *console;

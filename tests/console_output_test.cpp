@@ -20,9 +20,11 @@
 #include "console/program/line_controls.h"
 #include "console/rules/schedule.h"
 #include "console/program/status.h"
+#include "console/screen/display.h"
 #include "console/features/transfers.h"
 #include "core/output_queue.h"
 #include "tests/support/fake_line.h"
+#include "tests/support/with_front.h"
 
 namespace {
 
@@ -246,7 +248,8 @@ TEST_F(SendFeed, RawAndBinarySendsPassEightBitsInBlocks) {
 // reads, text that only starts like it, UTF-8 split across reads, and what
 // came after the end left for curses.
 TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
-    std::unique_ptr<Session> console(new Session());
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
+    std::unique_ptr<Session> console{WithFront(new Session(), front.get())};
     Session& c = *console;
     DefaultOptions(&c.options);
     c.options.sevenBit = true;
@@ -271,7 +274,8 @@ TEST(PasteText, TakesTheTextUpToItsEndBracketAsCursesWould) {
 
 class Status : public ::testing::Test {
 protected:
-    std::unique_ptr<Session> console{new Session()};
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
+    std::unique_ptr<Session> console{WithFront(new Session(), front.get())};
     void SetUp() override {
         Session& c = *console;
         DefaultOptions(&c.options);
@@ -281,9 +285,10 @@ protected:
         c.link.state = LinkState::Open;
     }
     TransferModes modes = {SendState::Idle, ReceiveMode::Off, 0};
+    std::string lines;  // the program's part naming several lines
     std::string Text(int* cursor = nullptr) {
         char text[StatusCapacity];
-        int at = ComposeStatus(*console, modes, 80, text, sizeof text);
+        int at = ComposeStatus(*console, {modes, 80, false, lines.c_str()}, text, sizeof text);
         if (cursor != nullptr) *cursor = at;
         return text;
     }

@@ -15,12 +15,14 @@
 #include "core/output_queue.h"
 #include "core/screen.h"
 #include "tests/support/fake_line.h"
+#include "tests/support/with_front.h"
 
 namespace {
 
 class Scripts : public ::testing::Test {
 protected:
-    std::unique_ptr<Session> console{new Session()};
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
+    std::unique_ptr<Session> console{WithFront(new Session(), front.get())};
     char folder[32] = "/tmp/brisvane-script-XXXXXX";
     int64_t now = 1000;
 
@@ -186,7 +188,8 @@ TEST_F(Scripts, RequireFindsLuaModulesBesideTheScriptOnly) {
 TEST_F(Scripts, TestsKeepTheirFailuresAndTextAndFailTheBatchRun) {
     Session& c = *console;
     c.features.batch.on = true;
-    c.front = BatchFrontEnd();
+    front = BatchFrontEnd();
+    c.front = front.get();
     c.features.junit.classname = "board";
     Start(
         "assert(test('boots', function() expect('login:') end))\n"

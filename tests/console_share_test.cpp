@@ -47,6 +47,7 @@
 #include "console/rules/web_auth.h"
 #include "console/rules/web_input.h"
 #include "console/rules/web_view.h"
+#include "tests/support/with_front.h"
 
 namespace {
 
@@ -106,7 +107,8 @@ TEST(ShareAddress, ReadsTheThreeFormsAndRefusesTheRest) {
 // A share whose one client is the near end of a socket pair; the test holds the far end.
 struct Fixture {
     std::unique_ptr<Share> share{new Share()};
-    std::unique_ptr<Session> console{new Session()};
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
+    std::unique_ptr<Session> console{WithFront(new Session(), front.get())};
     OutputPump* pump = &console->pump;
     Notice notice = {};
     int far = -1;
@@ -1269,7 +1271,8 @@ TEST_F(Served, AWatchOnlyUserIsToldSoAtOnceAndNeverToTakeTheLine) {
 // the line itself; its lines still end at the client); its exact bytes (hex
 // input, a raw file's send, a transfer's alike) go as they are.
 TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
-    std::unique_ptr<Session> served{new Session()}, client{new Session()};
+    std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
+    std::unique_ptr<Session> served{WithFront(new Session(), front.get())}, client{WithFront(new Session(), front.get())};
     for (Session* c : {served.get(), client.get()}) {
         DefaultOptions(&c->options);
         c->link.state = LinkState::Open;

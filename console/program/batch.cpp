@@ -25,13 +25,14 @@ bool LingerStarts(const Session& c) {
 
 }  // namespace
 
-bool StartBatch(Session& c, bool on, int64_t now) {
+bool StartBatch(Session& c, bool on, bool timeline, int64_t now) {
     c.features.batch.on = on;
     if (c.options.timeoutSeconds > 0)
         c.features.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
     if (!on) return true;
     if (!c.features.batch.output.Allocate(BatchBacklog)) return false;
     c.features.batch.output.raw = c.options.raw;
+    if (timeline) return true;  // the program writes the timeline's rows to it instead
     return AddSink(c.chain, c.options.raw ? SinkStage::Raw : SinkStage::Text, c.features.batch.output);
 }
 

@@ -24,8 +24,9 @@
 struct Session;
 
 // Starts the clock for --timeout, and batch mode when `on`: standard output
-// joins the receive chain. False when there is no memory for its backlog.
-bool StartBatch(Session& console, bool on, int64_t now);
+// joins the receive chain, unless the output is the `timeline` of several
+// lines. False when there is no memory for its backlog.
+bool StartBatch(Session& console, bool on, bool timeline, int64_t now);
 
 // The descriptor to wait on for input, or -1 when there is no room for more
 // on the way to the line, or it ended.

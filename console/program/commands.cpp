@@ -380,6 +380,14 @@ Reaction SwitchStamps(Session& c, int64_t) {
     return Nothing;
 }
 
+// Several lines: which one is shown is the program's to change.
+template <unsigned Number>
+Reaction ShowNumbered(Session&, int64_t) {
+    return ShowLineReaction(Number);
+}
+Reaction ShowNext(Session&, int64_t) { return ShowLineReaction(NextLine); }
+Reaction ShowTheTimeline(Session&, int64_t) { return ShowTimeline; }
+
 // A command as the menu's table holds it: on the state the menu is given.
 template <Reaction (*Command)(Session&, int64_t)>
 Reaction Run(void* user, int64_t now) {
@@ -423,13 +431,25 @@ const MenuEntry Entries[] = {
      false},
     {MenuLevel::Top, 'g', "take", "take or give back the line", Run<TakeTheLine>, MenuLevel::Closed, true},
     {MenuLevel::Top, 'W', "who", "who is attached, since when", Run<ListAttached>, MenuLevel::Closed, false},
-    {MenuLevel::Top, ' ', "pause", "replay: pause or go on", Run<ReplayPause>, MenuLevel::Closed, false},
-    {MenuLevel::Top, '<', "back", "replay: back 10 s (or Left)", Run<ReplayBack>, MenuLevel::Closed, false},
-    {MenuLevel::Top, '>', "on", "replay: on 10 s (or Right)", Run<ReplayForward>, MenuLevel::Closed, false},
-    {MenuLevel::Top, '[', "mark-", "replay: the mark before", Run<ReplayPreviousMark>, MenuLevel::Closed,
+    {MenuLevel::Top, ' ', "pause", "replay: pause (< > [ ] j: seek)", Run<ReplayPause>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '<', "back", nullptr, Run<ReplayBack>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '>', "on", nullptr, Run<ReplayForward>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '[', "mark-", nullptr, Run<ReplayPreviousMark>, MenuLevel::Closed,
      false},
-    {MenuLevel::Top, ']', "mark+", "replay: the next mark", Run<ReplayNextMark>, MenuLevel::Closed, false},
-    {MenuLevel::Top, 'j', "jump", "replay: go to a time", Run<AskForReplayTime>, MenuLevel::Closed, false},
+    {MenuLevel::Top, ']', "mark+", nullptr, Run<ReplayNextMark>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'j', "jump", nullptr, Run<AskForReplayTime>, MenuLevel::Closed, false},
+    {MenuLevel::Top, 'L', "timeline", "the timeline of every line", Run<ShowTheTimeline>,
+     MenuLevel::Closed, false},
+    {MenuLevel::Top, '\t', "next", "show the next line", Run<ShowNext>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '1', "1-9 line", "show line 1 to 9", Run<ShowNumbered<0>>, MenuLevel::Closed,
+     false},
+    {MenuLevel::Top, '2', nullptr, nullptr, Run<ShowNumbered<1>>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '3', nullptr, nullptr, Run<ShowNumbered<2>>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '4', nullptr, nullptr, Run<ShowNumbered<3>>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '5', nullptr, nullptr, Run<ShowNumbered<4>>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '6', nullptr, nullptr, Run<ShowNumbered<5>>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '8', nullptr, nullptr, Run<ShowNumbered<7>>, MenuLevel::Closed, false},
+    {MenuLevel::Top, '9', nullptr, nullptr, Run<ShowNumbered<8>>, MenuLevel::Closed, false},
     {MenuLevel::Top, '?', "help", "this page", Run<ShowHelp>, MenuLevel::Closed, false},
     {MenuLevel::Send, 'r', "raw", "send a raw file", Run<SendRawFile>, MenuLevel::Closed, false},
     {MenuLevel::Send, 'b', "binary", "send a binary file", Run<SendBinaryFile>, MenuLevel::Closed, false},

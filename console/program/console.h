@@ -15,6 +15,10 @@
 #include "console/program/front_end.h"
 #include "console/program/session.h"
 #include "console/rules/options.h"
+#include "console/features/timeline_file.h"
+#include "console/program/prompt.h"
+#include "console/rules/timeline.h"
+#include "console/rules/timeline_view.h"
 #include "console/screen/display.h"
 
 const unsigned LinesMax = 9;
@@ -46,6 +50,16 @@ struct Console {
     bool redraw = false;  // the program's own parts changed (a switch, a resize)
     int64_t lastFlush = 0;
     KeysPart keys;
+
+    Timeline timeline;  // with several lines: every line's text, in the order it came
+    TimelineView timelineView;
+    TimelineStyle timelineStyle;
+    const char* labels[LinesMax] = {};
+    std::unique_ptr<ReceiveSink> timelineSinks[LinesMax];
+    TimelineFile timelineFile;   // --timeline
+    uint64_t timelineWritten = 0;  // rows already on standard output (batch)
+    bool timelineSearching = false;  // the search's text is being typed
+    Prompt timelinePrompt = {};
 
     bool quit = false;
     int exitCode = 0;

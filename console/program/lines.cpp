@@ -1,11 +1,34 @@
 #include "console/program/lines.h"
 
+#define NCURSES_WIDECHAR 1
+#include <curses.h>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#include "console/line/clock.h"
+#include "console/program/served.h"
 
 namespace {
 
 uint32_t MarksHit(const Marks& marks) { return marks.count - marks.pending; }
+
+// Enter on a row: its line shown, its history open where the row arrived.
+Reaction ShowTimelineRow(Console& c) {
+    uint64_t number;
+    const TimelineRow* row = nullptr;
+    if (SelectedTimelineRow(c.timelineView, c.timeline, &number)) row = c.timeline.Row(number);
+    if (row == nullptr || row->line >= c.lineCount) return Nothing;
+    ShowLineNumbered(c, row->line);
+    Session& s = Shown(c);
+    if (s.ui.history.Capacity() == 0) return Nothing;
+    OpenView(s.ui.view, s.ui.history);
+    uint64_t first = FirstViewRow(s.ui.history), last = LastViewRow(s.ui.history);
+    uint64_t top = row->historyEnd < first ? first : row->historyEnd;
+    if (last + 1 >= ScreenRows && top > last + 1 - ScreenRows) top = last + 1 - ScreenRows;
+    s.ui.view.top = top < first ? first : top;
+    return Nothing;
+}
 
 }  // namespace
 
@@ -60,7 +83,164 @@ void LinesStatus(const Console& c, char* text, unsigned capacity) {
     }
 }
 
-void OpenTimeline(Console&) {}
-void TimelineFrame(Console&, Frame*) {}
-void TimelineStatus(const Console&, char* text, unsigned capacity) { std::snprintf(text, capacity, " timeline"); }
-Reaction TimelineKey(Console&, int, bool) { return Nothing; }
+namespace {
+
+const uint32_t TimelineRowsLeast = 10000;
+
+// A line's received text, as the screen gets it, into the program's timeline.
+class TimelineSink : public ReceiveSink {
+public:
+    TimelineSink(Timeline& timeline, unsigned line, const History& history)
+        : timeline_(timeline), line_(line), history_(history) {}
+    void Take(const uint8_t* bytes, unsigned count, const struct timespec& arrived) override {
+        TimelineFeed(timeline_, line_, bytes, count, MonotonicMicroseconds(), arrived, history_.End());
+    }
+
+private:
+    Timeline& timeline_;
+    unsigned line_;
+    const History& history_;
+};
+
+}  // namespace
+
+bool StartTimeline(Console& c, char* message, unsigned capacity) {
+    uint32_t rows = c.options.historyRows > TimelineRowsLeast ? c.options.historyRows : TimelineRowsLeast;
+    if (!c.timeline.Allocate(rows)) {
+        std::snprintf(message, capacity, "no memory for a timeline of %u rows: give --history fewer", rows);
+        return false;
+    }
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        c.labels[i] = s.label;
+        c.timelineSinks[i].reset(new TimelineSink(c.timeline, i, s.ui.history));
+        AddSink(s.chain, SinkStage::Text, *c.timelineSinks[i]);
+    }
+    c.timelineStyle.labels = c.labels;
+    c.timelineStyle.labelWidth = TimelineLabelWidth(c.labels, c.lineCount);
+    c.timelineStyle.stamp = c.options.stampStyle;
+    clock_gettime(CLOCK_REALTIME, &c.timelineStyle.start);
+    if (c.options.timelinePath[0] == '\0') return true;
+    LogFileMode mode = ServedLogMode(c.options);
+    return c.timelineFile.Open(c.options.timelinePath, c.timeline, mode, LogRotation(), message, capacity);
+}
+
+void FollowTimeline(Console& c) {
+    if (c.lineCount < 2) return;
+    if (c.timelineFile.Active()) {
+        c.timelineFile.Take(c.timeline, c.timelineStyle);
+        char problem[NoticeCapacity];
+        if (c.timelineFile.WriteOut(problem, sizeof problem)) Say(Shown(c).notice, "%s", problem);
+    }
+    Session& first = *c.lines[0];
+    if (!first.features.batch.on) return;
+    BatchOutput& out = first.features.batch.output;
+    if (c.timelineWritten < c.timeline.Oldest()) c.timelineWritten = c.timeline.Oldest();
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    char row[TimelineTextMax + StampCapacity + LabelCapacity + 8];
+    while (c.timelineWritten < c.timeline.End()) {
+        unsigned length = FormatTimelineNumber(c.timeline, c.timelineWritten, c.timelineStyle, row, sizeof row - 1);
+        row[length++] = '\n';
+        if (out.Room() < length) break;  // standard output is behind: the rows wait
+        out.Take(reinterpret_cast<const uint8_t*>(row), length, now);
+        ++c.timelineWritten;
+    }
+}
+
+void EndTimeline(Console& c) {
+    if (c.lineCount < 2) return;
+    for (unsigned i = 0; i < c.lineCount; ++i) TimelineFlushLine(c.timeline, i);
+    FollowTimeline(c);
+}
+
+void FinishTimeline(Console& c) {
+    if (!c.timelineFile.Active()) return;
+    char problem[NoticeCapacity];
+    if (c.timelineFile.WriteOut(problem, sizeof problem)) std::fprintf(stderr, "brisvane: %s\n", problem);
+    c.timelineFile.Close();
+}
+
+void OpenTimeline(Console& c) {
+    if (c.lineCount < 2) {
+        Say(Shown(c).notice, "the timeline joins several lines: give them as LABEL=LINE");
+        return;
+    }
+    OpenTimelineView(c.timelineView, c.timeline);
+    c.timelineSearching = false;
+    c.redraw = true;
+}
+
+void TimelineFrame(Console& c, Frame* frame) {
+    TimelineViewRows(c.timelineView, c.timeline, c.timelineStyle);
+    for (int r = 0; r < ScreenRows; ++r) frame->rows[r] = &c.timelineView.rows[r * ScreenColumns];
+    if (c.timelineView.haveMatch && c.timelineView.matchRowShown >= 0) {
+        frame->markRow = c.timelineView.matchRowShown;
+        frame->markColumn = c.timelineView.matchColumn;
+        frame->markLength = int(std::strlen(c.timelineView.search));
+        if (frame->markColumn + frame->markLength > ScreenColumns)
+            frame->markLength = ScreenColumns - frame->markColumn;
+    }
+}
+
+int TimelineStatus(const Console& c, char* text, unsigned capacity) {
+    if (c.timelineSearching) {
+        int wrote = std::snprintf(text, capacity, " %s: %s", c.timelinePrompt.label, c.timelinePrompt.text);
+        return wrote < 0 ? -1 : wrote;
+    }
+    const Session& s = Shown(c);
+    uint64_t rows = c.timeline.Count();
+    std::snprintf(text, capacity, " timeline: %llu rows%s%s | q leave  / find  n older  N newer  Enter: its line",
+                  (unsigned long long)rows, s.notice.text[0] != '\0' ? " | " : "", s.notice.text);
+    return -1;
+}
+
+Reaction TimelineKey(Console& c, int code, bool isKeyCode) {
+    TimelineView& view = c.timelineView;
+    Session& s = Shown(c);
+    if (c.timelineSearching) {
+        PromptResult result = PromptKey(c.timelinePrompt, code, isKeyCode);
+        if (result == PromptResult::Cancelled) c.timelineSearching = false;
+        if (result != PromptResult::Accepted) return Nothing;
+        c.timelineSearching = false;
+        if (c.timelinePrompt.text[0] == '\0') return Nothing;
+        std::snprintf(view.search, sizeof view.search, "%.79s", c.timelinePrompt.text);
+        view.haveMatch = false;
+        if (!FindInTimelineView(view, c.timeline, true)) Say(s.notice, "not found: %s", view.search);
+        return Nothing;
+    }
+    Forget(s.notice);
+    if (isKeyCode) {
+        switch (code) {
+            case KEY_UP: MoveTimelineView(view, c.timeline, ViewMove::LineUp); break;
+            case KEY_DOWN: MoveTimelineView(view, c.timeline, ViewMove::LineDown); break;
+            case KEY_PPAGE: MoveTimelineView(view, c.timeline, ViewMove::PageUp); break;
+            case KEY_NPAGE: MoveTimelineView(view, c.timeline, ViewMove::PageDown); break;
+            case KEY_HOME: MoveTimelineView(view, c.timeline, ViewMove::Oldest); break;
+            case KEY_END: MoveTimelineView(view, c.timeline, ViewMove::Newest); break;
+            case KEY_ENTER: return ShowTimelineRow(c);
+            default: break;
+        }
+        return Nothing;
+    }
+    switch (code) {
+        case 'q':
+        case EscapeKey: view.open = false; break;
+        case '/':
+            OpenPrompt(c.timelinePrompt, "timeline search", "");
+            c.timelineSearching = true;
+            break;
+        case 'n':
+        case 'N':
+            if (view.search[0] == '\0') {
+                Say(s.notice, "nothing to find yet: / asks for the text");
+            } else if (!FindInTimelineView(view, c.timeline, code == 'n')) {
+                Say(s.notice, "not found: %s (no %s match)", view.search, code == 'n' ? "older" : "newer");
+            }
+            break;
+        case '\r':
+        case '\n': return ShowTimelineRow(c);
+        default: break;
+    }
+    return Nothing;
+}

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "console/program/console.h"
+#include "console/features/timeline_file.h"
 #include "console/screen/display.h"
 
 // Shows line `number` (0-based; NextLine: the one after the line shown).
@@ -18,11 +19,23 @@ void ShowLineNumbered(Console& c, unsigned number);
 // # a mark hit, ! down. Empty with one line.
 void LinesStatus(const Console& c, char* text, unsigned capacity);
 
+// With several lines: the timeline's rows (as many as the history keeps,
+// at least 10,000), each line's received text fed into it, --timeline's
+// file. False with why (the file refused, no memory).
+bool StartTimeline(Console& c, char* message, unsigned capacity);
+// Once a pass: new rows to the --timeline file and, in batch mode, to
+// standard output (the first line's batch output carries them).
+void FollowTimeline(Console& c);
+// At the end: partial lines become rows and are written out.
+void EndTimeline(Console& c);
+// Closes the file; a failure is said on standard error.
+void FinishTimeline(Console& c);
+
 // The timeline view: opening it, its rows and status line, its keys (while
 // it is open every key is its own).
 void OpenTimeline(Console& c);
 void TimelineFrame(Console& c, Frame* frame);
-void TimelineStatus(const Console& c, char* text, unsigned capacity);
+int TimelineStatus(const Console& c, char* text, unsigned capacity);  // the cursor column, or -1
 Reaction TimelineKey(Console& c, int code, bool isKeyCode);
 
 #endif

@@ -269,7 +269,14 @@ void ReadKeys(Console& c, int64_t now) {
             break;
         }
         if (kind == KEY_CODE_YES && code == KEY_RESIZE) continue;  // SIGWINCH handles it
-        Apply(c, &s, HandleKey(s, int(code), kind == KEY_CODE_YES, now));
+        if (c.timelineView.open) {
+            Apply(c, nullptr, TimelineKey(c, int(code), kind == KEY_CODE_YES));
+        } else if (c.lineCount >= 7 && s.ui.menu == MenuLevel::Top && kind != KEY_CODE_YES && code == '7') {
+            s.ui.menu = MenuLevel::Closed;  // with seven lines 7 shows the seventh, not bit 7's rule
+            ShowLineNumbered(c, 6);
+        } else {
+            Apply(c, &s, HandleKey(s, int(code), kind == KEY_CODE_YES, now));
+        }
     }
     // curses may hold keys it read ahead, which poll() cannot see.
     c.keys.keysMore = (kind != ERR || c.keys.backlogStart != c.keys.backlogEnd) && !c.quit;
@@ -321,9 +328,8 @@ void Flush(Console& c, int64_t now) {
     char lines[StatusCapacity];
     LinesStatus(c, lines, sizeof lines);
     frame.status = status;
-    if (timeline && !s.ui.prompt.active) {
-        frame.statusCursor = -1;
-        TimelineStatus(c, status, sizeof status);
+    if (timeline) {
+        frame.statusCursor = TimelineStatus(c, status, sizeof status);
     } else {
         frame.statusCursor = ComposeStatus(
             s, {CurrentTransferModes(), DisplayWidth(c.display), c.display.unicodeGraphics, lines}, status,
@@ -427,7 +433,6 @@ struct LineWait {
     unsigned mdnsCount;
     bool held;  // a full sink: the line is not read this pass
     int lineFd;
-    ShareTargets sharing;
 };
 
 const unsigned LineMaxDescriptors = 4 + ProtocolPollCount + ShareMaxDescriptors + ServeMaxDescriptors +
@@ -447,9 +452,9 @@ nfds_t LineDescriptors(Session& s, struct pollfd* fds, nfds_t count, LineWait& w
     w.batchOutput = count;
     fds[count++] = {BatchOutputDescriptor(s), POLLOUT, 0};
     count += ProtocolPollFds(s.features.protocol, s.pump.StageEmpty(), now, &fds[count]);
-    w.sharing = {s.notice, s.link.state == LinkState::Open, SendFromShare, &s};
+    ShareTargets sharing = {s.notice, s.link.state == LinkState::Open, SendFromShare, &s};
     w.share = fds + count;
-    w.shared = ShareDescriptors(s.features.share, w.sharing, w.share);
+    w.shared = ShareDescriptors(s.features.share, sharing, w.share);
     count += w.shared;
     w.served = fds + count;
     w.serving = ServeDescriptors(s.features.server, s.link.state == LinkState::Open, w.served, now);
@@ -474,8 +479,8 @@ Reaction LineEvents(Console& c, Session& s, const struct pollfd* fds, LineWait& 
     Reaction reaction = Nothing;
     if (fds[w.batchOutput].revents != 0 && !c.quit) reaction = reaction | WriteBatchOutput(s);
     ServeProtocol(s.features.protocol, s.pump, s.notice, now);
-    w.sharing.lineOpen = s.link.state == LinkState::Open;
-    ServeShare(s.features.share, w.sharing, w.share, w.shared);
+    ShareTargets sharing = {s.notice, s.link.state == LinkState::Open, SendFromShare, &s};
+    ServeShare(s.features.share, sharing, w.share, w.shared);
     ServeEvents(s.features.server, s.link.state == LinkState::Open, w.served, w.serving, now);
     PortEvents(s.features.ports, s.link.state == LinkState::Open, w.ports, w.ported);
     ServeWebPages(s, w.web, w.webCount);
@@ -587,6 +592,7 @@ void RunLoop(Console& c, int signalPipe) {
             NoteLineOpen(s.counters, s.link.state == LinkState::Open && ServedLineUp(s), now);
             Apply(c, &s, PumpOutput(s, now));
         }
+        FollowTimeline(c);
         if (now >= c.front->FrameDue(c)) c.front->Draw(c, now);
         // No display (batch, a served line, a line not shown): the pages are shown at each pass.
         for (unsigned i = 0; i < c.lineCount; ++i) {
@@ -620,6 +626,7 @@ void RunLoop(Console& c, int signalPipe) {
             Apply(c, &s, LineEvents(c, s, fds.get(), waits[i], now));
         }
     }
+    EndTimeline(c);
     for (unsigned i = 0; i < c.lineCount; ++i) {
         Session& s = *c.lines[i];
         Enter(c, s);

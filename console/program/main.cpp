@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -23,7 +24,9 @@
 #include "console/line/clock.h"
 #include "console/program/batch.h"
 #include "console/program/connection.h"
-#include "console/program/session.h"
+#include "console/program/console.h"
+#include "console/program/lines.h"
+#include "console/rules/line_specs.h"
 #include "console/line/device_list.h"
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
@@ -107,11 +110,6 @@ bool BuildOptions(const CommandLine& line, const Profiles& profiles, ConsoleOpti
     return ApplyCommandLine(line, isProfile, options, problem, capacity);
 }
 
-void FailAtExit(Session& c, const char* message) {
-    std::fprintf(stderr, "brisvane: %s\n", message);
-    if (c.exitCode == 0) c.exitCode = 1;
-}
-
 // A first word that is neither a profile nor a device path (no '/'): the
 // profiles there are are a likelier meaning than a file in this folder.
 void NoSuchName(const char* name, const Profiles& profiles, char* message, unsigned capacity) {
@@ -146,6 +144,205 @@ void OpenClosedStandardDescriptors() {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
         int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened >= 0 && opened != fd) close(opened);  // cannot be: fd was the lowest free
+    }
+}
+
+
+// The command line as one line of several sees it: its LINE and SETTINGS
+// in place of the LABEL=LINE words, attach:TARGET as --attach TARGET.
+CommandLine LineCommand(const CommandLine& given, const LineSpec& spec) {
+    CommandLine line = given;
+    line.positionalCount = 0;
+    if (std::strncmp(spec.line, "attach:", 7) == 0) {
+        if (line.assignmentCount < CommandLine::MaxAssignments)
+            line.assignments[line.assignmentCount++] = {"attach", spec.line + 7};
+    } else {
+        line.positional[line.positionalCount++] = spec.line;
+    }
+    if (spec.settings[0] != '\0') line.positional[line.positionalCount++] = spec.settings;
+    return line;
+}
+
+// What the command line gives once (a log, a script, a recording, a share)
+// belongs to the first line; a later line keeps only what its own profile names.
+void KeepOwnFiles(const ConsoleOptions& first, ConsoleOptions& o) {
+    char* fields[] = {o.logPath, o.rawLogPath, o.scriptPath, o.junitPath, o.share,
+                      o.web,     o.marksJson,  o.recordPath};
+    const char* firsts[] = {first.logPath, first.rawLogPath, first.scriptPath, first.junitPath, first.share,
+                            first.web,     first.marksJson,  first.recordPath};
+    for (unsigned i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
+        if (std::strcmp(fields[i], firsts[i]) == 0) fields[i][0] = '\0';
+    }
+    if (o.portShareCount == first.portShareCount) o.portShareCount = 0;
+}
+
+// Two lines on one device would steal each other's bytes: refused before
+// anything opens.
+bool SeveralLinesApart(const Console& c, char* message, unsigned capacity) {
+    char real[LinesMax][PathCapacity];
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        const ConsoleOptions& o = c.lines[i]->options;
+        const char* name = o.device[0] != '\0' ? o.device : o.attach;
+        if (o.device[0] == '\0' || realpath(o.device, real[i]) == nullptr)
+            std::snprintf(real[i], sizeof real[i], "%s", name);
+        for (unsigned k = 0; k < i; ++k) {
+            if (real[i][0] != '\0' && std::strcmp(real[i], real[k]) == 0) {
+                std::snprintf(message, capacity, "lines %s and %s both name %.200s: give each line its own",
+                              c.lines[k]->label, c.lines[i]->label, real[i]);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Everything one line needs before its line opens: history, logs, stamps,
+// results, recording, maps, and the line itself. `usage`: the fault is the
+// command line's or the profile's.
+bool StartLine(Session& s, bool several, const char* profile, char* message, unsigned capacity, bool* usage) {
+    *usage = true;
+    // A served line outlives its device: one absent at boot is waited for,
+    // not a restart loop; of several lines a missing one waits while the others run.
+    if ((s.options.serve || several) && s.options.reconnect) s.options.waitForDevice = true;
+    if (!ResolveMdnsDevice(&s.options, message, capacity)) return false;
+    if (!s.ui.history.Allocate(s.options.historyRows)) {
+        std::snprintf(message, capacity, "cannot keep %u rows of history (%llu MB): give --history fewer",
+                      s.options.historyRows, (unsigned long long)(History::Cost(s.options.historyRows) >> 20));
+        *usage = false;
+        return false;
+    }
+    s.features.log.SetFileMode(ServedLogMode(s.options));
+    s.features.log.SetRotation({s.options.logMaxBytes, s.options.logKeep});
+    PlainFile logs =
+        s.features.log.Open(s.options.logPath, s.options.rawLogPath, s.options.timestamps, message, capacity);
+    if (logs != PlainFile::Opened) {
+        *usage = logs != PlainFile::Failed;
+        return false;
+    }
+    if (!StartStamps(s, message, capacity)) return false;
+    if (s.options.junitPath[0] != '\0') {
+        if (!s.options.batch) {
+            std::snprintf(message, capacity, "--junit writes a batch run's results: give --batch too");
+            return false;
+        }
+        const char* line = several                       ? s.label
+                           : profile != nullptr          ? profile
+                           : s.options.device[0] != '\0' ? s.options.device
+                                                         : s.options.attach;
+        if (!OpenJunitFile(s.features.junit, s.options.junitPath, line, message, capacity)) return false;
+    }
+    if (!StartRecording(s, BRISVANE_VERSION, ServedLogMode(s.options), message, capacity, usage)) return false;
+    s.ansi.hide = !s.options.ansiShown;
+    s.style.maps = s.options.maps;
+    s.style.echo = s.options.echo;
+    s.style.hex = s.options.hex;
+    s.pump.SetLineDelay(s.options.lineDelay);
+    s.link.controls = {s.options.line, s.options.hardwareFlow, int8_t(s.options.dtr), int8_t(s.options.rts)};
+    *usage = true;
+    if (s.options.replayPath[0] != '\0') {
+        MakeReplayLine(s);
+    } else if (s.options.attach[0] != '\0') {
+        if (!MakeAttachLine(s, message, capacity)) return false;
+    } else {
+        s.link.line = MakeLine(s.options.device, message, capacity);
+    }
+    return s.link.line != nullptr;  // false: a network address that cannot be one
+}
+
+// --input LABEL: the line batch input goes to (the first by default).
+bool ChooseInputLine(Console& c, char* message, unsigned capacity) {
+    if (c.options.inputLabel[0] == '\0') return true;
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        if (std::strcmp(c.lines[i]->label, c.options.inputLabel) == 0) {
+            c.shown = i;
+            return true;
+        }
+    }
+    std::snprintf(message, capacity, "--input %s: no line has that label", c.options.inputLabel);
+    return false;
+}
+
+// A line's share, served accepters, pages and advertisement.
+bool ShareLine(Session& s, const char* profile, char* message, unsigned capacity, bool* usage) {
+    *usage = false;
+    if (s.options.portShareCount > 0 && !s.options.serve) {
+        std::snprintf(message, capacity, "--share %s: a port accepter serves a line: give --serve too",
+                      s.options.portShares[0]);
+        *usage = true;
+        return false;
+    }
+    if (s.options.serve && (s.options.share[0] != '\0' || s.options.portShareCount > 0)) {
+        if (!OpenServed(s, message, capacity)) return false;
+        if (!OpenPortShares(s, message, capacity, usage)) {
+            CloseServer(s.features.server);
+            return false;
+        }
+    } else if (s.options.share[0] != '\0' && !OpenShare(s.features.share, s.options.share, message, capacity)) {
+        return false;
+    }
+    if (!StartWebPages(s, message, capacity)) {
+        CloseShare(s.features.share);
+        *usage = true;  // as a wrong command line: nobody could use the pages
+        return false;
+    }
+    if (s.options.serve) AdvertiseServed(s, profile);
+    return true;
+}
+
+// Leaving before the loop: the shares of the first `count` lines close.
+void StopLines(Console& c, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+        Session& s = *c.lines[i];
+        CloseShare(s.features.share);
+        StopWebPages(s);
+        CloseServer(s.features.server);
+    }
+}
+
+void FailAtExit(Console& c, Session& s, const char* message) {
+    if (s.label[0] != '\0') {
+        std::fprintf(stderr, "brisvane: line %s: %s\n", s.label, message);
+    } else {
+        std::fprintf(stderr, "brisvane: %s\n", message);
+    }
+    if (c.exitCode == 0) c.exitCode = 1;
+}
+
+// A line's end: its files closed, its shares gone, and what failed said.
+void CloseLine(Console& c, Session& s) {
+    char closing[NoticeCapacity + PathCapacity];
+    if (s.failedAtExit[0] != '\0') FailAtExit(c, s, s.failedAtExit);
+    if (!CloseTransfers(s.features.transfers, closing, sizeof closing)) FailAtExit(c, s, closing);
+    if (!s.features.log.Close(closing, sizeof closing)) FailAtExit(c, s, closing);
+    if (!s.features.recorder.Close(closing, sizeof closing)) FailAtExit(c, s, closing);
+    StopAdvertising(s.features.mdns);
+    CloseShare(s.features.share);
+    StopWebPages(s);
+    ClosePortServer(s.features.ports);
+    CloseServer(s.features.server);
+    s.link.line->Close();
+    if (s.features.batch.timedOut)
+        std::fprintf(stderr, "brisvane: timed out after %u s\n", s.options.timeoutSeconds);
+    if (s.link.startFailure[0] != '\0') {
+        FailAtExit(c, s, s.link.startFailure);
+    } else if (c.exitCode == 1 && !s.options.reconnect && s.link.state != LinkState::Open) {
+        std::snprintf(closing, sizeof closing, "%s: the line went away (disconnected)",
+                      s.options.device[0] != '\0' ? s.options.device : s.link.line->Name());
+        FailAtExit(c, s, closing);
+    }
+    if (!FinishStamps(s, closing, sizeof closing)) FailAtExit(c, s, closing);
+    if (!FinishTests(s, closing, sizeof closing)) FailAtExit(c, s, closing);
+    if (s.options.stats) {
+        char counters[256];
+        FormatCounters(s.counters, MonotonicMilliseconds(), counters, sizeof counters);
+        LineErrorCounts errors;
+        AddLineErrors(s.link.line->ReadErrorCounts(&errors) == ControlResult::Done ? &errors : nullptr, counters,
+                      sizeof counters);
+        if (s.label[0] != '\0') {
+            std::fprintf(stderr, "brisvane: line %s: %s\n", s.label, counters);
+        } else {
+            std::fprintf(stderr, "brisvane: %s\n", counters);
+        }
     }
 }
 
@@ -196,74 +393,93 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::unique_ptr<Session> console(new Session());
-    Session& c = *console;
-    if (!BuildOptions(commandLine, profiles, &c.options, problem, sizeof problem)) return UsageError(problem);
-    if (c.options.castPath[0] != '\0') return ExportCast(c);
-    if (c.options.replayPath[0] != '\0' && c.options.batch) return ReplayRecording(c);
-    // A served line outlives its device: one absent at boot is waited for, not a restart loop.
-    if (c.options.serve && c.options.reconnect) c.options.waitForDevice = true;
+    char message[PathCapacity + 256];
+    std::unique_ptr<Console> console(new Console());
+    Console& c = *console;
+    LineSpec specs[LineSpecsMax];
+    unsigned specCount = 0;
+    bool several = commandLine.positionalCount > 0 && IsLineSpec(commandLine.positional[0]);
+    if (several && !ParseLineSpecs(commandLine.positional, commandLine.positionalCount, specs, &specCount,
+                                   problem, sizeof problem))
+        return UsageError(problem);
+    if (!BuildOptions(several ? LineCommand(commandLine, specs[0]) : commandLine, profiles, &c.options, problem,
+                      sizeof problem))
+        return UsageError(problem);
+    if (!several && c.options.lines[0] != '\0') {
+        if (!ParseLinesKey(c.options.lines, specs, &specCount, problem, sizeof problem))
+            return UsageError(problem);
+        several = specCount > 1;
+        if (several && !BuildOptions(LineCommand(commandLine, specs[0]), profiles, &c.options, problem,
+                                     sizeof problem))
+            return UsageError(problem);
+    }
+    if (!several) {
+        specCount = 1;
+        specs[0] = LineSpec();
+    } else if (c.options.serve || c.options.replayPath[0] != '\0' || c.options.castPath[0] != '\0') {
+        return UsageError("several lines are for a session or a batch run: serve or replay one at a time");
+    }
+    c.lineCount = specCount;
+    for (unsigned i = 0; i < specCount; ++i) {
+        c.lines[i].reset(new Session());
+        Session& s = *c.lines[i];
+        s.front = c.front.get();
+        std::snprintf(s.label, sizeof s.label, "%s", specs[i].label);
+        if (!several) {
+            s.options = c.options;
+        } else if (!BuildOptions(LineCommand(commandLine, specs[i]), profiles, &s.options, problem,
+                                 sizeof problem)) {
+            std::snprintf(message, sizeof message, "line %s: %s", s.label, problem);
+            return UsageError(message);
+        }
+        if (i > 0) KeepOwnFiles(c.lines[0]->options, s.options);
+        if (!MakeCoreRecords(&s.core)) return Fail("no memory for another line");
+    }
+    c.current = c.lines[0].get();
+    Session& first = *c.lines[0];
+    if (several) {
+        if (!SeveralLinesApart(c, message, sizeof message)) return UsageError(message);
+        if (!StartTimeline(c, message, sizeof message)) return UsageError(message);
+    }
+    if (c.options.castPath[0] != '\0') return ExportCast(first);
+    if (c.options.replayPath[0] != '\0' && c.options.batch) return ReplayRecording(first);
     const char* word = commandLine.positionalCount > 0 ? commandLine.positional[0] : nullptr;
     const char* profile =
-        word != nullptr && !LooksLikeDevice(word) && HasProfile(profiles, word) ? word : nullptr;
-    if (!ResolveMdnsDevice(&c.options, problem, sizeof problem)) {
-        std::fprintf(stderr, "brisvane: %s\n", problem);
-        return 2;
-    }
+        !several && word != nullptr && !LooksLikeDevice(word) && HasProfile(profiles, word) ? word : nullptr;
     if (c.options.web[0] != '\0' && c.options.shareTokenPath[0] == '\0' && !c.options.webOpenWatch) {
         return UsageError("--web needs --share-token FILE or --web-open-watch: nobody could connect");
     }
-    char message[PathCapacity + 256];
     if (!CheckHome(c.options.homeDirectory, message, sizeof message)) return Fail(message);
-    if (!c.ui.history.Allocate(c.options.historyRows)) {
-        std::snprintf(message, sizeof message,
-                      "cannot keep %u rows of history (%llu MB): give --history fewer", c.options.historyRows,
-                      (unsigned long long)(History::Cost(c.options.historyRows) >> 20));
-        return Fail(message);
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        bool usage = false;
+        if (!StartLine(s, several, profile, message, sizeof message, &usage)) {
+            if (several) {
+                char said[sizeof message + 32];
+                std::snprintf(said, sizeof said, "line %s: %s", s.label, message);
+                return usage ? UsageError(said) : Fail(said);
+            }
+            return usage ? UsageError(message) : Fail(message);
+        }
     }
-    c.features.log.SetFileMode(ServedLogMode(c.options));
-    c.features.log.SetRotation({c.options.logMaxBytes, c.options.logKeep});
-    PlainFile logs = c.features.log.Open(c.options.logPath, c.options.rawLogPath, c.options.timestamps,
-                                         message, sizeof message);
-    if (logs == PlainFile::Failed) return Fail(message);
-    if (logs != PlainFile::Opened) return UsageError(message);
-    if (!StartStamps(c, message, sizeof message)) return UsageError(message);
-    if (c.options.junitPath[0] != '\0') {
-        if (!c.options.batch) return UsageError("--junit writes a batch run's results: give --batch too");
-        const char* line = profile != nullptr            ? profile
-                           : c.options.device[0] != '\0' ? c.options.device
-                                                         : c.options.attach;
-        if (!OpenJunitFile(c.features.junit, c.options.junitPath, line, message, sizeof message))
-            return UsageError(message);
-    }
-    bool recordUsage = false;
-    if (!StartRecording(c, BRISVANE_VERSION, ServedLogMode(c.options), message, sizeof message, &recordUsage))
-        return recordUsage ? UsageError(message) : Fail(message);
-    c.ansi.hide = !c.options.ansiShown;
-    c.style.maps = c.options.maps;
-    c.style.echo = c.options.echo;
-    c.style.hex = c.options.hex;
-    c.pump.SetLineDelay(c.options.lineDelay);
-    c.link.controls = {c.options.line, c.options.hardwareFlow, int8_t(c.options.dtr), int8_t(c.options.rts)};
-    if (c.options.replayPath[0] != '\0') {
-        MakeReplayLine(c);
-    } else if (c.options.attach[0] != '\0') {
-        if (!MakeAttachLine(c, message, sizeof message)) return UsageError(message);
-    } else {
-        c.link.line = MakeLine(c.options.device, message, sizeof message);
-    }
-    if (!c.link.line) return UsageError(message);  // a network address that cannot be one
-    OpenResult opened = OpenAtStart(c, message, sizeof message);
-    ReplayOpened(c);
-    bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
-                (opened == OpenResult::Missing &&
-                 (c.options.waitForDevice || c.options.autoConnect != AutoConnect::Off));
-    if (!goOn) {
-        const char* first = commandLine.positional[0];
-        bool nameless = first != nullptr && !LooksLikeDevice(first) && !HasProfile(profiles, first) &&
-                        ClassifyDeviceName(first) == DeviceNameForm::Name;
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        OpenResult opened = OpenAtStart(s, message, sizeof message);
+        ReplayOpened(s);
+        bool goOn = opened == OpenResult::Open || opened == OpenResult::InProgress ||
+                    (opened == OpenResult::Missing &&
+                     (s.options.waitForDevice || s.options.autoConnect != AutoConnect::Off));
+        if (goOn) continue;
+        if (several) {
+            char said[sizeof message + 32];
+            std::snprintf(said, sizeof said, "line %s: %s", s.label, message);
+            return Fail(said);
+        }
+        const char* firstWord = commandLine.positional[0];
+        bool nameless = firstWord != nullptr && !LooksLikeDevice(firstWord) && !HasProfile(profiles, firstWord) &&
+                        ClassifyDeviceName(firstWord) == DeviceNameForm::Name;
         if (opened == OpenResult::Missing && nameless) {
-            NoSuchName(first, profiles, message, sizeof message);
+            NoSuchName(firstWord, profiles, message, sizeof message);
             return UsageError(message);
         }
         return Fail(message);
@@ -274,99 +490,74 @@ int main(int argc, char** argv) {
         batch = true;
     }
     if (!batch && !TerminalCanBeDriven(message, sizeof message)) return Fail(message);
+    if (several && batch && !ChooseInputLine(c, message, sizeof message)) return UsageError(message);
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 
-    if (c.options.portShareCount > 0 && !c.options.serve) {
-        std::snprintf(message, sizeof message, "--share %s: a port accepter serves a line: give --serve too",
-                      c.options.portShares[0]);
-        return UsageError(message);
-    }
-    if (c.options.serve && (c.options.share[0] != '\0' || c.options.portShareCount > 0)) {
-        if (!OpenServed(c, message, sizeof message)) return Fail(message);
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
         bool usage = false;
-        if (!OpenPortShares(c, message, sizeof message, &usage)) {
-            CloseServer(c.features.server);
+        if (!ShareLine(s, profile, message, sizeof message, &usage)) {
+            StopLines(c, i);
             return usage ? UsageError(message) : Fail(message);
         }
-    } else if (c.options.share[0] != '\0' &&
-               !OpenShare(c.features.share, c.options.share, message, sizeof message)) {
-        return Fail(message);
     }
-    if (!StartWebPages(c, message, sizeof message)) {
-        CloseShare(c.features.share);
-        std::fprintf(stderr, "brisvane: %s\n", message);
-        return 2;  // as a wrong command line: nobody could use the pages
-    }
-    if (c.options.serve) AdvertiseServed(c, profile);
 
     ResetTransferModes();
     ResetScreen();
     int64_t now = MonotonicMilliseconds();
-    if (!StartBatch(c, batch && !c.options.serve, now)) {
-        CloseShare(c.features.share);
-        StopWebPages(c);
-        CloseServer(c.features.server);
-        return Fail("no memory for what waits for standard output");
-    }
     if (c.options.serve) {
         c.front = ServeFrontEnd();
-        SayServing(c);
+    } else if (batch) {
+        c.front = BatchFrontEnd();
     }
-    if (c.options.scriptPath[0] != '\0' && !StartScript(c, c.options.scriptPath, now)) {
-        if (!batch) std::fprintf(stderr, "brisvane: %s\n", c.notice.text);
-        CloseShare(c.features.share);
-        StopWebPages(c);
-        CloseServer(c.features.server);
-        return 1;
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        s.front = c.front.get();
+        // Several lines in batch mode: standard output is the timeline's, not a line's.
+        if (!StartBatch(s, batch && !c.options.serve, several, now)) {
+            StopLines(c, c.lineCount);
+            return Fail("no memory for what waits for standard output");
+        }
     }
+    if (c.options.serve) SayServing(first);
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        Enter(c, s);
+        if (s.options.scriptPath[0] != '\0' && !StartScript(s, s.options.scriptPath, now)) {
+            if (!batch) std::fprintf(stderr, "brisvane: %s\n", s.notice.text);
+            StopLines(c, c.lineCount);
+            return 1;
+        }
+    }
+    Enter(c, first);
     if (!batch) {
-        if (!StartDisplay(c.ui.display)) {
-            CloseShare(c.features.share);
-            StopWebPages(c);
-            CloseServer(c.features.server);
+        if (!StartDisplay(c.display)) {
+            StopLines(c, c.lineCount);
             return Fail("this terminal cannot be driven (is TERM set?)");
         }
-        LearnTerminalKeys(&c.input.keyCodes);
+        KeyCodes codes = {};
+        LearnTerminalKeys(&codes);
+        for (unsigned i = 0; i < c.lineCount; ++i) c.lines[i]->input.keyCodes = codes;
     }
 
     RunLoop(c, signalPipe);
-    StopScript(c);  // left mid-wait: its Lua state goes now, not with the process
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Enter(c, *c.lines[i]);
+        StopScript(*c.lines[i]);  // left mid-wait: its Lua state goes now, not with the process
+    }
 
     if (!batch) {
-        StopDisplay(c.ui.display);
-        PrintScreen(c.ui.display, screen.cells, stdout);  // left in the terminal's own scrollback
+        StopDisplay(c.display);
+        Enter(c, Shown(c));
+        PrintScreen(c.display, screen.cells, stdout);  // left in the terminal's own scrollback
     }
+    FinishTimeline(c);
     std::fflush(stdout);
-    // The last writes' failures, now that the terminal is the shell's again.
-    char closing[NoticeCapacity + PathCapacity];
-    if (c.failedAtExit[0] != '\0') FailAtExit(c, c.failedAtExit);
-    if (!CloseTransfers(c.features.transfers, closing, sizeof closing)) FailAtExit(c, closing);
-    if (!c.features.log.Close(closing, sizeof closing)) FailAtExit(c, closing);
-    if (!c.features.recorder.Close(closing, sizeof closing)) FailAtExit(c, closing);
-    StopAdvertising(c.features.mdns);
-    CloseShare(c.features.share);
-    StopWebPages(c);
-    ClosePortServer(c.features.ports);
-    CloseServer(c.features.server);
-    c.link.line->Close();
-    if (c.features.batch.timedOut)
-        std::fprintf(stderr, "brisvane: timed out after %u s\n", c.options.timeoutSeconds);
-    if (c.link.startFailure[0] != '\0') {
-        std::fprintf(stderr, "brisvane: %s\n", c.link.startFailure);
-    } else if (c.exitCode == 1 && !c.options.reconnect && c.link.state != LinkState::Open) {
-        std::fprintf(stderr, "brisvane: %s: the line went away (disconnected)\n",
-                     c.options.device[0] != '\0' ? c.options.device : c.link.line->Name());
-    }
-    if (!FinishStamps(c, closing, sizeof closing)) FailAtExit(c, closing);
-    if (!FinishTests(c, closing, sizeof closing)) FailAtExit(c, closing);
-    if (c.options.stats) {
-        char counters[256];
-        FormatCounters(c.counters, MonotonicMilliseconds(), counters, sizeof counters);
-        LineErrorCounts errors;
-        AddLineErrors(c.link.line->ReadErrorCounts(&errors) == ControlResult::Done ? &errors : nullptr,
-                      counters, sizeof counters);
-        std::fprintf(stderr, "brisvane: %s\n", counters);
+    for (unsigned i = 0; i < c.lineCount; ++i) {
+        Session& s = *c.lines[i];
+        Enter(c, s);
+        CloseLine(c, s);
     }
     return c.exitCode;
 }

@@ -1,5 +1,7 @@
 #include "console/program/recorded.h"
 
+#include "console/screen/display.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -314,7 +316,8 @@ int ReplayRecording(Session& c) {
         std::fprintf(stderr, "brisvane: --replay %s: the recording ends at %.3f s: its last screen\n", path,
                      double(last) / 1e6);
     }
-    PrintScreen(c.ui.display, screen.cells, stdout, true);
+    Display display;  // only its rules for the graphics cells: nothing is drawn
+    PrintScreen(display, screen.cells, stdout, true);
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "console/line/serial_devices.h"
 #include "console/program/commands.h"
 #include "console/program/stamps.h"
+#include "console/screen/display.h"
 
 namespace {
 

@@ -25,12 +25,21 @@ MenuStep Close(MenuLevel& level, MenuStepKind kind, const MenuEntry* entry = nul
 }
 
 // Appends "x exit" (with two spaces before it unless first) if it fits.
+// How a letter is shown: Tab by its name.
+const char* LetterName(char letter, char* name) {
+    if (letter == '\t') return "Tab";
+    name[0] = letter;
+    name[1] = '\0';
+    return name;
+}
+
 bool AddItem(char* text, unsigned capacity, int width, char letter, const char* words) {
     size_t used = std::strlen(text);
     const char* gap = used > 0 && text[used - 1] == ':' ? " " : "  ";
     size_t item = std::strlen(gap) + 2 + std::strlen(words);
     if (used + item > size_t(width) || used + item + 1 > capacity) return false;
-    std::snprintf(text + used, capacity - used, "%s%c %s", gap, letter, words);
+    char name[2];
+    std::snprintf(text + used, capacity - used, "%s%s %s", gap, LetterName(letter, name), words);
     return true;
 }
 
@@ -87,7 +96,7 @@ void ComposeMenuLine(MenuLevel level, const MenuTable& table, int width, char* t
     std::snprintf(text, capacity, "%s", LevelName(level));
     for (unsigned i = 0; i < table.count; ++i) {
         const MenuEntry& e = table.entries[i];
-        if (e.level != level || e.letter == '?') continue;
+        if (e.level != level || e.letter == '?' || e.words == nullptr) continue;
         if (!AddItem(text, capacity, room, e.letter, e.words)) break;
     }
     if (top) {
@@ -109,10 +118,10 @@ int ComposeHelpPage(const MenuTable& table, const char* prefixName, char* rows, 
     int count = 0;
     for (unsigned i = 0; i < table.count && count < MaxItems - 1; ++i) {
         const MenuEntry& e = table.entries[i];
-        if (e.run == nullptr) continue;
-        char keys[16];
+        if (e.run == nullptr || e.help == nullptr) continue;
+        char keys[16], name[2];
         if (e.level == MenuLevel::Top) {
-            std::snprintf(keys, sizeof keys, "%c", e.letter);
+            std::snprintf(keys, sizeof keys, "%s", e.letter == '1' ? "1-9" : LetterName(e.letter, name));
         } else {
             std::snprintf(keys, sizeof keys, "%c %c", OpeningLetter(table, e.level), e.letter);
         }

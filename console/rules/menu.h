@@ -21,8 +21,8 @@ enum class MenuLevel : uint8_t { Closed, Top, Send, Receive };
 struct MenuEntry {
     MenuLevel level;    // where the letter is typed
     char letter;        // the other case works too, unless it has an entry of its own
-    const char* words;  // short, for the menu line ("exit", "send")
-    const char* help;   // the help page's line
+    const char* words;  // short, for the menu line ("exit", "send"); null: not listed
+    const char* help;   // the help page's line; null: not listed (1 stands for 1-9)
     // The command, run on the program's state (`user`); null: opens `opens`.
     Reaction (*run)(void* user, int64_t now);
     MenuLevel opens;

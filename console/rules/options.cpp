@@ -1,4 +1,5 @@
 #include "console/rules/options.h"
+#include "console/rules/line_specs.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -294,6 +295,24 @@ const char* SetPortReplay(ConsoleOptions& o, const char* value) {
     o.portReplay = uint32_t(bytes);
     return nullptr;
 }
+const char* SetLines(ConsoleOptions& o, const char* value) {
+    if (std::strlen(value) >= sizeof o.lines) return "too long";
+    std::snprintf(o.lines, sizeof o.lines, "%s", value);
+    return nullptr;
+}
+
+const char* SetTimeline(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0' || std::strlen(value) >= sizeof o.timelinePath) return "give a file name";
+    std::snprintf(o.timelinePath, sizeof o.timelinePath, "%s", value);
+    return nullptr;
+}
+
+const char* SetInput(ConsoleOptions& o, const char* value) {
+    if (value[0] == '\0' || std::strlen(value) >= sizeof o.inputLabel) return "give a line's label";
+    std::snprintf(o.inputLabel, sizeof o.inputLabel, "%s", value);
+    return nullptr;
+}
+
 const char* SetMdnsName(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "an empty name";
     if (std::strlen(value) >= sizeof o.mdnsName) return "at most 63 bytes (a DNS label)";
@@ -493,6 +512,11 @@ const OptionSpec Specs[] = {
     {"share-watch", Kind::Value, "WHO", "users and @groups who may watch a served line", SetShareWatch},
     {"share-raw-watch", Kind::Flag, "", "clients that say no hello may watch a served line",
      SetShareRawWatch},
+    {"lines", Kind::Value, "A,B,...", "several lines at once: the profiles named, each its own line", SetLines},
+    {"timeline", Kind::Value, "FILE", "several lines: append every line's text to FILE, labelled, in order",
+     SetTimeline},
+    {"input", Kind::Value, "LABEL", "several lines in batch mode: standard input goes to line LABEL",
+     SetInput},
     {"mdns-name", Kind::Value, "NAME", "a served line's name on the network (mDNS); its profile's by default",
      SetMdnsName},
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},
@@ -662,7 +686,14 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
             continue;
         }
         if (argument[0] != '-' || argument[1] == '\0') {
-            if (line->positionalCount == 2) return Fail(problem, capacity, "unexpected argument", argument);
+            // Several lines are LABEL=LINE words, as many as a program shows and one more to refuse.
+            unsigned most = line->positionalCount > 0 && IsLineSpec(line->positional[0]) ? CommandLinePositionals : 2;
+            if (line->positionalCount == most) {
+                if (most == 2) return Fail(problem, capacity, "unexpected argument", argument);
+                std::snprintf(problem, capacity, "more than %u lines: one program shows at most %u",
+                              CommandLinePositionals - 1, CommandLinePositionals - 1);
+                return false;
+            }
             line->positional[line->positionalCount++] = argument;
             continue;
         }

@@ -95,6 +95,9 @@ struct ConsoleOptions {
     bool portWrite;        // share-rfc2217 = write: port clients may take a free line
     bool portOpen;         // share-rfc2217-open: beyond the loopback addresses
     uint32_t portReplay;   // rfc2217-replay: bytes a port client gets first
+    char lines[256];                    // several lines: the profiles named, comma-separated
+    char timelinePath[PathCapacity];    // --timeline: every line's text, labelled
+    char inputLabel[16];                // --input: batch input's line
     char mdnsName[64];     // --mdns-name: a served line's name on the network; empty: its own
     uint64_t logMaxBytes;  // 0: the log never rotates
     uint32_t logKeep;      // old logs kept
@@ -142,10 +145,12 @@ bool OptionHelp(unsigned index, char* text, unsigned capacity);
 bool OptionListing(unsigned index, char* text, unsigned capacity);
 
 // The command line taken apart, before any profile is read.
+const unsigned CommandLinePositionals = 10;  // several lines: up to 9 LABEL=LINE words (and one too many)
+
 struct CommandLine {
     static const unsigned MaxAssignments = 64;
     ProgramAction action;
-    const char* positional[2];  // DEVICE or PROFILE, then SETTINGS
+    const char* positional[CommandLinePositionals];  // DEVICE or PROFILE, then SETTINGS; or LABEL=LINE words
     unsigned positionalCount;
     const char* configPath;  // --config, or null
     struct Assignment {
