@@ -65,6 +65,7 @@ struct Console {
     int exitCode = 0;
 
     Console() = default;
+    ~Console() { ReleaseCoreBuffers(); }
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 };

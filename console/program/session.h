@@ -206,6 +206,7 @@ struct Session {
         AddSink(chain, SinkStage::Text, textCaptureSink);
         AddSink(chain, SinkStage::Text, marksSink);
     }
+    ~Session() { FreeCoreRecords(&core); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 };

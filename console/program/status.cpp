@@ -142,6 +142,7 @@ int ComposeStatus(const Session& c, const StatusFrame& frame, char* text, unsign
         return -1;
     }
     if (c.ui.view.open) {
+        if (frame.lines != nullptr && frame.lines[0] != '\0') Add(text, capacity, " %s |", frame.lines);
         AddView(c, text, capacity);
         return -1;
     }

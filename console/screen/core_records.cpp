@@ -44,3 +44,9 @@ void SwapCoreRecords(CoreRecords* records) {
     std::swap(records->buffers, buffersInUse);
     UseFileBuffers(buffersInUse);
 }
+
+void ReleaseCoreBuffers() {
+    DeleteFileBuffers(buffersInUse);
+    buffersInUse = nullptr;
+    UseFileBuffers(nullptr);
+}

@@ -32,5 +32,8 @@ bool MakeCoreRecords(CoreRecords* records);
 void FreeCoreRecords(CoreRecords* records);
 // Exchanges `records` with the core's own (the file buffers too).
 void SwapCoreRecords(CoreRecords* records);
+// At the end: the buffers a line's swap left with the core are freed, and
+// the core uses its own again.
+void ReleaseCoreBuffers();
 
 #endif

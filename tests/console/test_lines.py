@@ -1,0 +1,163 @@
+"""Several lines in one program: three pty pairs with the test as their
+hosts. The timeline keeps the hosts' order, each line keeps its own screen,
+keys go only to the line shown, batch mode prints the timeline, and bad
+line lists are refused before anything opens."""
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from console_session import PROGRAM, ConsoleSession, Line, wait_for
+
+
+class ThreeLines(unittest.TestCase):
+    def setUp(self):
+        self.session = ConsoleSession(start=False)
+        self.others = []
+        for name in ('b', 'c'):
+            folder = Path(self.session.folder) / name
+            folder.mkdir()
+            line = Line(str(folder))
+            line.start()
+            self.others.append(line)
+        self.timeline = Path(self.session.folder) / 'timeline.log'
+
+    def tearDown(self):
+        self.session.close()
+        for line in self.others:
+            line.stop()
+
+    def start(self):
+        s = self.session
+        conf = Path(s.folder) / 'tmux.conf'
+        s.start(f'bmc={self.others[0].device}', f'power={self.others[1].device},115200',
+                '--timeline', str(self.timeline), cols=80, rows=25, conf=conf, env=None,
+                first=f'dut={s.line.device}')
+
+    def test_the_timeline_keeps_the_hosts_order_and_each_line_its_own_screen_and_keys(self):
+        self.start()
+        s, bmc, power = self.session, self.others[0], self.others[1]
+        s.wait_status('[1 dut] 2 bmc 3 power')
+        order = [(s.line, b'dut one'), (bmc, b'bmc one'), (power, b'power one'), (bmc, b'bmc two'),
+                 (s.line, b'dut two')]
+        for line, text in order:
+            line.write(text + b'\r\n')
+            time.sleep(0.05)
+        s.wait_row(1, 'dut two')
+        s.wait_status('2 bmc* 3 power*')  # new output where nobody looked
+        # Keys go to the line shown, and only there.
+        s.type('k1')
+        self.assertEqual(s.host_read(2), b'k1')
+        s.keys('C-a', '2')
+        s.wait_status('1 dut [2 bmc] 3 power*')
+        self.assertEqual([s.row(0).rstrip(), s.row(1).rstrip()], ['bmc one', 'bmc two'])
+        s.type('k2')
+        self.assertEqual(bmc.read(2), b'k2')
+        self.assertEqual(s.line.drain(), b'')
+        self.assertEqual(power.drain(), b'')
+        s.keys('C-a', 'Tab')
+        s.wait_status('1 dut 2 bmc [3 power]')
+        self.assertEqual(s.row(0).rstrip(), 'power one')
+        # The timeline: the hosts' order, labelled, in the view and in its file.
+        s.keys('C-a', 'L')
+        s.wait_status('timeline: 5 rows')
+        rows = [row for row in s.screen() if row.strip()][:5]
+        self.assertEqual([row.split()[-3:] for row in rows],
+                         [['dut', 'dut', 'one'], ['bmc', 'bmc', 'one'], ['power', 'power', 'one'],
+                          ['bmc', 'bmc', 'two'], ['dut', 'dut', 'two']])
+        s.keys('/')
+        s.type('bmc two')
+        s.keys('Enter')
+        s.keys('Enter')  # that row's line, its history where the row came
+        s.wait_status('[2 bmc]')
+        s.keys('q')
+        s.wait_row(1, 'bmc two')
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
+        written = [line.split(' ', 2)[-1] for line in self.timeline.read_text().splitlines()]
+        self.assertEqual(written, ['dut   dut one', 'bmc   bmc one', 'power power one', 'bmc   bmc two',
+                                   'dut   dut two'])
+
+    def test_a_line_unplugged_and_back_loses_nothing_on_the_others(self):
+        self.start()
+        s, bmc, power = self.session, self.others[0], self.others[1]
+        s.wait_status('[1 dut] 2 bmc 3 power')
+        bmc.stop()
+        s.wait_status('2 bmc!')
+        flood = b''.join(b'line %05d of the dut\r\n' % i for i in range(3000))
+        for at in range(0, len(flood), 4096):
+            s.line.write(flood[at:at + 4096])
+        bmc.start()
+        wait_for(lambda: '2 bmc!' not in s.screen()[-1] and '2 bmc*!' not in s.screen()[-1], timeout=10,
+                 what='bmc back')
+        bmc.write(b'bmc back\r\n')
+        power.write(b'power on\r\n')
+        wait_for(lambda: 'power on' in self.timeline.read_text(), timeout=15, what='the last row')
+        wait_for(lambda: 'line 02999' in self.timeline.read_text(), timeout=15, what='the flood')
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
+        rows = [line.split(' ', 2)[-1] for line in self.timeline.read_text().splitlines()]
+        dut = [row[6:] for row in rows if row.startswith('dut ')]
+        self.assertTrue(dut == ['line %05d of the dut' % i for i in range(3000)], 'the flood lost rows')
+        self.assertIn('bmc   bmc back', rows[-3:])
+
+
+class Batch(unittest.TestCase):
+    def test_standard_output_is_the_timeline_and_input_goes_to_the_line_named(self):
+        folder = tempfile.mkdtemp(prefix='bv-')
+        lines = []
+        for name in ('a', 'b'):
+            (Path(folder) / name).mkdir()
+            lines.append(Line(str(Path(folder) / name)))
+            lines[-1].start()
+        try:
+            program = subprocess.Popen(
+                [PROGRAM, f'one={lines[0].device}', f'two={lines[1].device}', '--batch', '--input', 'two',
+                 '--timestamp-format', 'epoch', '--linger', '1500'],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            time.sleep(0.3)
+            lines[0].write(b'first\r\n')
+            time.sleep(0.1)
+            lines[1].write(b'second\r\n')
+            time.sleep(0.1)
+            lines[0].write(b'third\r\n')
+            out, err = program.communicate(b'typed', timeout=10)
+            self.assertEqual(program.returncode, 0, err)
+            rows = [row.split(' ', 1)[1] for row in out.decode().splitlines()]
+            self.assertEqual(rows, ['one first', 'two second', 'one third'])
+            self.assertEqual(lines[1].drain(), b'typed')
+            self.assertEqual(lines[0].drain(), b'')
+        finally:
+            for line in lines:
+                line.stop()
+
+
+class BadLines(unittest.TestCase):
+    def run_program(self, *words):
+        return subprocess.run([PROGRAM, *words, '--batch'], stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True, timeout=10)
+
+    def test_each_bad_list_is_refused_with_why(self):
+        folder = tempfile.mkdtemp(prefix='bv-')
+        line = Line(folder)
+        line.start()
+        try:
+            cases = [
+                ([f'a={line.device}', f'a={line.device}'], 2, "line label 'a' given twice"),
+                ([f'a={line.device}', 'b.c=/dev/null'], 2, "line label 'b.c': only letters"),
+                ([f'a={line.device}', f'b={os.path.realpath(line.device)}'], 2, 'lines a and b both name'),
+                ([f'l{i}=/dev/tty{i}' for i in range(10)], 2, 'more than 9 lines'),
+                ([f'a={line.device}', 'b=/dev/nothere-at-all', '--no-reconnect'], 1, 'line b: '),
+            ]
+            for words, code, said in cases:
+                result = self.run_program(*words)
+                self.assertEqual(result.returncode, code, (words, result.stderr))
+                self.assertIn(said, result.stderr, words)
+        finally:
+            line.stop()
+
+
+if __name__ == '__main__':
+    unittest.main()
