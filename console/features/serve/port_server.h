@@ -27,11 +27,12 @@
 
 #include "console/features/share.h"
 #include "console/line/comport_server.h"
+#include "console/rules/roster.h"
 #include "console/rules/share_buffer.h"
 #include "console/rules/sink.h"
 
 const unsigned PortMaxAccepters = 4;
-const unsigned PortMaxClients = 8;
+const unsigned PortMaxClients = RosterSeatsOf(SeatKind::Port);
 const unsigned PortMaxDescriptors = PortMaxAccepters + PortMaxClients;
 const unsigned PortBacklog = 1u << 20;
 const unsigned PortReplayMax = 16u << 20;

@@ -28,8 +28,7 @@ const char WatchOnly[] = "you may only watch this line";
 // What a watcher is told when it types or sends a control: how to take the
 // line, or that it never may.
 const char* WatcherHint(const Server& server, uint16_t id) {
-    const RosterMember* m = RosterFind(server.roster, id);
-    return m != nullptr && m->mayWrite ? TakeHint : WatchOnly;
+    return RosterInputFrom(server.roster, id) == InputAnswer::Take ? TakeHint : WatchOnly;
 }
 
 void Log(Server& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -232,8 +231,8 @@ void UserName(uint32_t uid, char* name, unsigned capacity) {
 // An admitted client or a raw watcher takes a slot, if one is free. False
 // when none is (or no memory): the caller refuses it.
 bool Seat(Server& server, ServeClient& client, bool raw) {
-    unsigned seated = Count(server, ServeState::Active) + Count(server, ServeState::Raw);
-    if (seated >= ServeMaxClients || (raw && Count(server, ServeState::Raw) >= ServeMaxRaw)) return false;
+    SeatKind kind = raw ? SeatKind::Raw : SeatKind::Attached;
+    if (!RosterSeatFree(kind, Count(server, raw ? ServeState::Raw : ServeState::Active))) return false;
     return client.backlog.Allocate(ServeBacklog);
 }
 
@@ -254,9 +253,9 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     RoleChanges changes;
     bool mayWrite = admission.access == PeerAccess::Write;
     WireAsk ask = RosterAskAfterRestart(server.roster, hello.ask, hello.past, now);
-    uint16_t id =
-        RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
-                   name, int64_t(time(nullptr)), mayWrite, ask, &changes);
+    uint16_t id = RosterJoin(server.roster, SeatKind::Attached,
+                             hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind, name,
+                             int64_t(time(nullptr)), mayWrite, ask, &changes);
     if (id == RosterNobody) {
         DoorLine(server, client, now, "refused: the line has as many members as it takes");
         Refuse(server, client, "the line has as many clients as it takes");
@@ -324,7 +323,7 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
         Drop(server, client, "a malformed control");
         return;
     }
-    if (!RosterWrites(server.roster, client.id)) {
+    if (RosterInputFrom(server.roster, client.id) != InputAnswer::Write) {
         QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
         return;
     }
@@ -353,7 +352,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
         case WireType::Typed:
         case WireType::TypedText:
             if (client.state != ServeState::Active) break;
-            if (!RosterWrites(server.roster, client.id)) {
+            if (RosterInputFrom(server.roster, client.id) != InputAnswer::Write) {
                 if (!client.toldWatching)
                     QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
                 client.toldWatching = true;
@@ -368,15 +367,17 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             if (client.state != ServeState::Active) break;
             Control(server, client, message);
             return client.fd >= 0;
-        case WireType::Take:
+        case WireType::Take: {
             if (client.state != ServeState::Active) break;
-            if (unsigned kept = RosterKept(server.roster, now)) {
+            unsigned kept = 0;
+            TakeAnswer answer = RosterAskTake(server.roster, client.id, now, &kept, &changes);
+            if (answer == TakeAnswer::Kept) {
                 char text[128];
                 std::snprintf(text, sizeof text,
                               "the line is kept for the one who wrote before the server restarted, %u s more",
                               kept);
                 QueueText(server, client, WireType::Notice, text);
-            } else if (!RosterTake(server.roster, client.id, &changes)) {
+            } else if (answer == TakeAnswer::WatchOnly) {
                 QueueText(server, client, WireType::Notice, WatchOnly);
             } else {
                 const RosterMember* m = RosterFind(server.roster, client.id);
@@ -384,6 +385,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
                 Tell(server, changes);
             }
             return client.fd >= 0;
+        }
         case WireType::Who:
             if (client.state != ServeState::Active) break;
             SendRoster(server, &client);
@@ -838,8 +840,8 @@ void ServeLineState(Server& server, const WireLineState& state) {
 void ServeScriptBegins(Server& server, int64_t since) {
     if (server.script != RosterNobody) return;
     RoleChanges changes;
-    server.script =
-        RosterJoin(server.roster, WireClientKind::Script, "script", since, true, WireAsk::Write, &changes);
+    server.script = RosterJoin(server.roster, SeatKind::Script, WireClientKind::Script, "script", since, true,
+                               WireAsk::Write, &changes);
     RosterSetFrom(server.roster, server.script, "the server");
     // A script finds the line held: it waits for it, paused.
     if (server.script != RosterNobody && !RosterWrites(server.roster, server.script) &&
@@ -863,16 +865,16 @@ bool ServeScriptWrites(const Server& server) {
 }
 
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite) {
-    return ServeMemberJoins(server, WireClientKind::Browser, name, since, mayWrite);
+    return ServeMemberJoins(server, SeatKind::Page, name, since, mayWrite);
 }
 
-uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
-                          bool mayWrite) {
+uint16_t ServeMemberJoins(Server& server, SeatKind seat, const char* name, int64_t since, bool granted) {
     RoleChanges changes;
     // As an attached client: the first with the right to write gets a free line.
     WireAsk ask =
         RosterAskAfterRestart(server.roster, WireAsk::Write, WirePast::Fresh, MonotonicMilliseconds());
-    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, ask, &changes);
+    WireClientKind kind = seat == SeatKind::Page ? WireClientKind::Browser : WireClientKind::Person;
+    uint16_t id = RosterJoin(server.roster, seat, kind, name, since, granted, ask, &changes);
     if (id == RosterNobody) return id;
     RosterSetFrom(server.roster, id, name);  // a page's or port client's name is where it is
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
@@ -884,7 +886,7 @@ void ServeMemberInput(Server& server, uint16_t id) { RosterInput(server.roster, 
 
 void ServePageLeaves(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
-    if (m == nullptr || m->kind != WireClientKind::Browser) return;
+    if (m == nullptr || m->seat != SeatKind::Page) return;
     ServeMemberLeaves(server, id);
 }
 
@@ -900,8 +902,9 @@ void ServeMemberLeaves(Server& server, uint16_t id) {
 bool ServePageTakes(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
     RoleChanges changes;
-    if (m == nullptr || m->kind != WireClientKind::Browser ||
-        RosterKept(server.roster, MonotonicMilliseconds()) > 0 || !RosterTake(server.roster, id, &changes))
+    unsigned kept = 0;
+    if (m == nullptr || m->seat != SeatKind::Page ||
+        RosterAskTake(server.roster, id, MonotonicMilliseconds(), &kept, &changes) != TakeAnswer::Taken)
         return false;
     RosterInput(server.roster, id, int64_t(time(nullptr)));
     Log(server, "serve: %s took the line", m->name);

@@ -15,11 +15,11 @@
 // the peer as it connects: one the lists refuse is refused then. One whose
 // first bytes are not a hello, or that says nothing, is a raw client:
 // dropped, or kept as a raw watcher where the rules allow it (it gets the
-// line's bytes as they are and never types; at most ServeMaxRaw, so clients
-// that said who they are keep the other slots). A refusal is sent with its reason and the
-// client closed (a wrong token only after WrongTokenDelayMilliseconds, kept
-// as a deadline at the door: nothing here waits); what happens at the door
-// is logged once per peer a minute.
+// line's bytes as they are and never types; at most ServeMaxRaw, in seats
+// of their own, never one of a client that said who it is). A refusal is
+// sent with its reason and the client closed (a wrong token only after
+// WrongTokenDelayMilliseconds, kept as a deadline at the door: nothing here
+// waits); what happens at the door is logged once per peer a minute.
 // An admitted client gets the snapshot (snapshot.h), then the line's bytes;
 // both drain through a bounded buffer, so a client that does not keep up is
 // dropped and never holds the line. A malformed or oversized message ends
@@ -55,11 +55,12 @@
 #include "console/rules/share_buffer.h"
 #include "console/rules/sink.h"
 
-const unsigned ServeMaxClients = 16;  // admitted clients, raw watchers among them
-const unsigned ServeMaxRaw = ServeMaxClients / 2;
-// Slots for the admitted, the door's pool, and one to read a hello that
-// came with its connection while the door is full.
-const unsigned ServeEntries = ServeMaxClients + ServeDoorWaiting + 1;
+// Admitted clients, and raw watchers in seats of their own (roster.h).
+const unsigned ServeMaxClients = RosterSeatsOf(SeatKind::Attached);
+const unsigned ServeMaxRaw = RosterSeatsOf(SeatKind::Raw);
+// Slots for the admitted, the raw watchers, the door's pool, and one to
+// read a hello that came with its connection while the door is full.
+const unsigned ServeEntries = ServeMaxClients + ServeMaxRaw + ServeDoorWaiting + 1;
 // A UNIX socket (the lists decide) and a TCP one (the token decides), one roster.
 const unsigned ServeMaxListeners = 2;
 const unsigned ServeMaxDescriptors = ServeEntries + ServeMaxListeners;
@@ -176,9 +177,10 @@ bool ServeScriptWrites(const Server& server);
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite);
 void ServePageLeaves(Server& server, uint16_t id);
 // Any member that is not this socket's client (a page, a port client):
-// joins as the first with the right to write gets a free line, and leaves.
-uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
-                          bool mayWrite);
+// joins in a seat of its kind (RosterNobody: none is free) as the first
+// with the right to write (roster.h: RosterMayWrite of `granted`) gets a
+// free line, and leaves.
+uint16_t ServeMemberJoins(Server& server, SeatKind seat, const char* name, int64_t since, bool granted);
 void ServeMemberLeaves(Server& server, uint16_t id);
 // A member that is not this socket's client sent something of its own:
 // its idle time starts again.
