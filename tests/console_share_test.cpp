@@ -115,7 +115,7 @@ struct Fixture {
         int ends[2];
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends);
         share->client[0].fd = ends[0];
-        share->client[0].backlog.Allocate(ShareBacklog);
+        ClientSeat(share->client[0]);
         share->clients = 1;
         far = ends[1];
         DefaultOptions(&console->options);

@@ -22,7 +22,9 @@
 // waits); what happens at the door is logged once per peer a minute.
 // An admitted client gets the snapshot (snapshot.h), then the line's bytes;
 // both drain through a bounded buffer, so a client that does not keep up is
-// dropped and never holds the line. A malformed or oversized message ends
+// dropped and never holds the line. Accepting, the backlog and its drop
+// rule and the fan-out are the client layer's (clients.h); who may have a
+// seat and who writes, the roster's. A malformed or oversized message ends
 // that client alone.
 //
 // The writer's bytes and controls go to the console through ServeHooks; a
@@ -47,6 +49,7 @@
 #include "console/rules/history.h"
 #include "console/line/line.h"
 #include "console/features/serve/access.h"
+#include "console/features/serve/clients.h"
 #include "console/features/serve/door.h"
 #include "console/rules/roster.h"
 #include "console/rules/snapshot.h"
@@ -64,7 +67,6 @@ const unsigned ServeEntries = ServeMaxClients + ServeMaxRaw + ServeDoorWaiting +
 // A UNIX socket (the lists decide) and a TCP one (the token decides), one roster.
 const unsigned ServeMaxListeners = 2;
 const unsigned ServeMaxDescriptors = ServeEntries + ServeMaxListeners;
-const unsigned ServeBacklog = 1u << 20;
 // The line's bytes are gathered until this many wait, or for at most
 // ServeGatherMilliseconds: a flood then costs each client a send (and a
 // wake-up) per gathered block, not per block the line gave. Clients that
@@ -72,9 +74,6 @@ const unsigned ServeBacklog = 1u << 20;
 // bytes; a client with its own messages or a backlog gets a copy in it.
 const unsigned ServeGatherBytes = 128u << 10;
 const int64_t ServeGatherMilliseconds = 2;
-// Asked of the kernel for each client's socket, beside ServeBacklog: a client
-// descheduled for a while is not dropped for it.
-const int ServeSocketBuffer = 1 << 20;
 
 struct ServeHooks {
     void* user;
@@ -98,8 +97,7 @@ struct ServeHooks {
 
 enum class ServeState : uint8_t { Free, Hello, Refusing, Active, Raw };
 
-struct ServeClient {
-    int fd = -1;
+struct ServeClient : ClientSocket {  // its backlog: the line's bytes, after the snapshot
     ServeState state = ServeState::Free;
     int64_t deadline = 0;      // Hello: when it is a raw client; Refusing: when to say no
     const char* refusal = "";  // Refusing: why
@@ -112,7 +110,6 @@ struct ServeClient {
     char from[RosterNameCapacity] = "";  // "uid 1000" or the TCP address, for W
     bool toldWatching = false;           // a watcher's keys were refused once with the notice
     std::unique_ptr<WireDecoder> decoder;
-    ShareBuffer backlog;                 // the line's bytes, after the snapshot
     std::unique_ptr<uint8_t[]> staging;  // the snapshot's messages not yet sent
     unsigned stagingStart = 0, stagingEnd = 0;
     std::unique_ptr<SnapshotCursor> snapshot;  // null once sent
