@@ -32,6 +32,7 @@
 #include "console/rules/mdns_records.h"
 #include "console/program/send.h"
 #include "console/features/share.h"
+#include "console/features/serve/clients.h"
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
 #include "console/features/log.h"
@@ -151,6 +152,54 @@ TEST(Share, AClientsKeysWaitForRoomInThePumpInsteadOfBeingLost) {
     const uint8_t* staged = f.pump->Pending(&n);
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(staged[0], 'c');
+}
+
+// The client layer's one drop rule: a client that never reads is marked
+// once its backlog is full, whole messages only, and a reader beside it
+// loses nothing.
+TEST(Share, AClientThatNeverReadsIsMarkedAndTheReaderBesideItLosesNothing) {
+    ClientSocket table[2];
+    int far[2];
+    for (unsigned i = 0; i < 2; ++i) {
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends), 0);
+        table[i].fd = ends[0];
+        far[i] = ends[1];
+        ASSERT_TRUE(ClientSeat(table[i]));
+    }
+    static uint8_t block[64 << 10];
+    static uint8_t got[64 << 10];
+    uint64_t sent = 0, read = 0;
+    bool full[2] = {};
+    for (unsigned round = 0; round < 64 && !full[1]; ++round) {
+        ClientFanOut(
+            table, [](const ClientSocket&) { return true; }, block, sizeof block, full);
+        sent += sizeof block;
+        ASSERT_TRUE(ClientFlush(table[0]));
+        ASSERT_TRUE(ClientFlush(table[1]));
+        for (ssize_t n; (n = recv(far[0], got, sizeof got, MSG_DONTWAIT)) > 0;) read += uint64_t(n);
+    }
+    EXPECT_TRUE(full[1]);   // its backlog filled: its owner drops it
+    EXPECT_FALSE(full[0]);  // never behind for the other
+    while (!table[0].backlog.Empty()) {
+        ASSERT_TRUE(ClientFlush(table[0]));
+        for (ssize_t n; (n = recv(far[0], got, sizeof got, MSG_DONTWAIT)) > 0;) read += uint64_t(n);
+    }
+    for (ssize_t n; (n = recv(far[0], got, sizeof got, MSG_DONTWAIT)) > 0;) read += uint64_t(n);
+    EXPECT_EQ(read, sent);
+    // A header and its payload go whole or not at all.
+    ClientSocket lone;
+    ASSERT_TRUE(ClientSeat(lone));
+    while (lone.backlog.Room() > sizeof block) ASSERT_TRUE(ClientQueue(lone, block, sizeof block));
+    unsigned used = lone.backlog.Used();
+    EXPECT_FALSE(ClientQueue(lone, block, 4, block, sizeof block));
+    EXPECT_EQ(lone.backlog.Used(), used);
+    EXPECT_TRUE(ClientQueue(lone, block, 4, block, sizeof block - 4));
+    EXPECT_EQ(lone.backlog.Room(), 0u);
+    for (unsigned i = 0; i < 2; ++i) {
+        ClientClose(table[i]);
+        close(far[i]);
+    }
 }
 
 // --- The wire.
