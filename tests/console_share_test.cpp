@@ -32,6 +32,7 @@
 #include "console/rules/mdns_records.h"
 #include "console/program/send.h"
 #include "console/features/share.h"
+#include "console/features/serve/clients.h"
 #include "console/features/serve/access.h"
 #include "console/features/serve/attach_line.h"
 #include "console/features/log.h"
@@ -117,7 +118,7 @@ struct Fixture {
         int ends[2];
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends);
         share->client[0].fd = ends[0];
-        share->client[0].backlog.Allocate(ShareBacklog);
+        ClientSeat(share->client[0]);
         share->clients = 1;
         far = ends[1];
         DefaultOptions(&console->options);
@@ -153,6 +154,54 @@ TEST(Share, AClientsKeysWaitForRoomInThePumpInsteadOfBeingLost) {
     const uint8_t* staged = f.pump->Pending(&n);
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(staged[0], 'c');
+}
+
+// The client layer's one drop rule: a client that never reads is marked
+// once its backlog is full, whole messages only, and a reader beside it
+// loses nothing.
+TEST(Share, AClientThatNeverReadsIsMarkedAndTheReaderBesideItLosesNothing) {
+    ClientSocket table[2];
+    int far[2];
+    for (unsigned i = 0; i < 2; ++i) {
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends), 0);
+        table[i].fd = ends[0];
+        far[i] = ends[1];
+        ASSERT_TRUE(ClientSeat(table[i]));
+    }
+    static uint8_t block[64 << 10];
+    static uint8_t got[64 << 10];
+    uint64_t sent = 0, read = 0;
+    bool full[2] = {};
+    for (unsigned round = 0; round < 64 && !full[1]; ++round) {
+        ClientFanOut(
+            table, [](const ClientSocket&) { return true; }, block, sizeof block, full);
+        sent += sizeof block;
+        ASSERT_TRUE(ClientFlush(table[0]));
+        ASSERT_TRUE(ClientFlush(table[1]));
+        for (ssize_t n; (n = recv(far[0], got, sizeof got, MSG_DONTWAIT)) > 0;) read += uint64_t(n);
+    }
+    EXPECT_TRUE(full[1]);   // its backlog filled: its owner drops it
+    EXPECT_FALSE(full[0]);  // never behind for the other
+    while (!table[0].backlog.Empty()) {
+        ASSERT_TRUE(ClientFlush(table[0]));
+        for (ssize_t n; (n = recv(far[0], got, sizeof got, MSG_DONTWAIT)) > 0;) read += uint64_t(n);
+    }
+    for (ssize_t n; (n = recv(far[0], got, sizeof got, MSG_DONTWAIT)) > 0;) read += uint64_t(n);
+    EXPECT_EQ(read, sent);
+    // A header and its payload go whole or not at all.
+    ClientSocket lone;
+    ASSERT_TRUE(ClientSeat(lone));
+    while (lone.backlog.Room() > sizeof block) ASSERT_TRUE(ClientQueue(lone, block, sizeof block));
+    unsigned used = lone.backlog.Used();
+    EXPECT_FALSE(ClientQueue(lone, block, 4, block, sizeof block));
+    EXPECT_EQ(lone.backlog.Used(), used);
+    EXPECT_TRUE(ClientQueue(lone, block, 4, block, sizeof block - 4));
+    EXPECT_EQ(lone.backlog.Room(), 0u);
+    for (unsigned i = 0; i < 2; ++i) {
+        ClientClose(table[i]);
+        close(far[i]);
+    }
 }
 
 // --- The wire.
@@ -777,15 +826,18 @@ TEST(Roster, AfterARestartTheLineIsKeptForItsWriterForTheGrace) {
     RosterGrace(roster, 10000);
     // A watcher comes back first: it watches, and so does a newcomer; a take waits.
     WireAsk ask = RosterAskAfterRestart(roster, WireAsk::Write, WirePast::Watched, 500);
-    uint16_t bo = RosterJoin(roster, WireClientKind::Person, "bo", 1, true, ask, &changes);
+    uint16_t bo =
+        RosterJoin(roster, SeatKind::Attached, WireClientKind::Person, "bo", 1, true, ask, &changes);
     ask = RosterAskAfterRestart(roster, WireAsk::Take, WirePast::Fresh, 600);
-    uint16_t cy = RosterJoin(roster, WireClientKind::Person, "cy", 1, true, ask, &changes);
+    uint16_t cy =
+        RosterJoin(roster, SeatKind::Attached, WireClientKind::Person, "cy", 1, true, ask, &changes);
     EXPECT_EQ(roster.writer, RosterNobody);
     EXPECT_EQ(RosterKept(roster, 600), 10u);
     EXPECT_EQ(RosterKept(roster, 9001), 1u);
     // The writer comes back, even asking to watch: the line is its own again.
     ask = RosterAskAfterRestart(roster, WireAsk::Watch, WirePast::Wrote, 2000);
-    uint16_t ana = RosterJoin(roster, WireClientKind::Person, "ana", 1, true, ask, &changes);
+    uint16_t ana =
+        RosterJoin(roster, SeatKind::Attached, WireClientKind::Person, "ana", 1, true, ask, &changes);
     EXPECT_TRUE(RosterWrites(roster, ana));
     EXPECT_EQ(RosterKept(roster, 2000), 0u);  // back to the usual rules
     EXPECT_TRUE(RosterTake(roster, bo, &changes));
@@ -801,19 +853,23 @@ TEST(Roster, AfterARestartTheLineIsKeptForItsWriterForTheGrace) {
     Roster early;
     RosterGrace(early, 10000);
     ask = RosterAskAfterRestart(early, WireAsk::Write, WirePast::Fresh, 100);
-    uint16_t dee = RosterJoin(early, WireClientKind::Person, "dee", 1, true, ask, &changes);
+    uint16_t dee =
+        RosterJoin(early, SeatKind::Attached, WireClientKind::Person, "dee", 1, true, ask, &changes);
     EXPECT_TRUE(RosterWrites(early, dee));
     ask = RosterAskAfterRestart(early, WireAsk::Write, WirePast::Wrote, 200);
-    ana = RosterJoin(early, WireClientKind::Person, "ana", 1, true, ask, &changes);
+    ana = RosterJoin(early, SeatKind::Attached, WireClientKind::Person, "ana", 1, true, ask, &changes);
     EXPECT_TRUE(RosterWrites(early, ana));
 }
 
 TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
     Roster roster;
     RoleChanges changes;
-    uint16_t ana = RosterJoin(roster, WireClientKind::Person, "ana", 10, true, WireAsk::Write, &changes);
-    uint16_t bo = RosterJoin(roster, WireClientKind::Person, "bo", 11, true, WireAsk::Write, &changes);
-    uint16_t raw = RosterJoin(roster, WireClientKind::Raw, "", 12, true, WireAsk::Write, &changes);
+    uint16_t ana = RosterJoin(roster, SeatKind::Attached, WireClientKind::Person, "ana", 10, true,
+                              WireAsk::Write, &changes);
+    uint16_t bo = RosterJoin(roster, SeatKind::Attached, WireClientKind::Person, "bo", 11, true,
+                             WireAsk::Write, &changes);
+    uint16_t raw =
+        RosterJoin(roster, SeatKind::Attached, WireClientKind::Raw, "", 12, true, WireAsk::Write, &changes);
     EXPECT_TRUE(RosterWrites(roster, ana));
     EXPECT_FALSE(RosterWrites(roster, bo));
     EXPECT_EQ(RosterOthers(roster, bo), 2u);
@@ -831,9 +887,11 @@ TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
     EXPECT_EQ(roster.writer, RosterNobody);
     EXPECT_EQ(changes.count, 0u);
 
-    uint16_t script = RosterJoin(roster, WireClientKind::Script, "script", 13, true, WireAsk::Take, &changes);
+    uint16_t script = RosterJoin(roster, SeatKind::Script, WireClientKind::Script, "script", 13, true,
+                                 WireAsk::Take, &changes);
     EXPECT_TRUE(RosterWrites(roster, script));
-    uint16_t watcher = RosterJoin(roster, WireClientKind::Person, "cy", 14, false, WireAsk::Take, &changes);
+    uint16_t watcher = RosterJoin(roster, SeatKind::Attached, WireClientKind::Person, "cy", 14, false,
+                                  WireAsk::Take, &changes);
     EXPECT_FALSE(RosterWrites(roster, watcher));  // may only watch: asking changes nothing
     changes = {};
     ASSERT_TRUE(RosterTake(roster, ana, &changes));
@@ -856,6 +914,63 @@ TEST(Roster, OneWriterTakingMovesItAndAScriptGetsTheLineBack) {
     EXPECT_EQ(wire.entry[0].idle, 5u);  // since its last input
     EXPECT_EQ(wire.entry[1].idle, 8u);  // since it joined: nothing from it yet
     EXPECT_EQ(wire.entry[2].role, WireRole::Writing);
+}
+
+// Every kind of client in its own seats: a full house of port clients
+// (which carry no identity) leaves every attached client's and page's seat
+// free, and the roster takes them all whole on the wire.
+TEST(Roster, EachKindHasSeatsOfItsOwnAndOneRuleSaysWhoWrites) {
+    static Roster roster;
+    roster = Roster();
+    RoleChanges changes;
+    auto join = [&](SeatKind seat, bool granted) {
+        WireClientKind kind = seat == SeatKind::Page ? WireClientKind::Browser : WireClientKind::Person;
+        return RosterJoin(roster, seat, kind, "m", 1, granted, WireAsk::Watch, &changes);
+    };
+    for (unsigned i = 0; i < RosterSeatsOf(SeatKind::Port); ++i)
+        EXPECT_NE(join(SeatKind::Port, false), RosterNobody);
+    EXPECT_EQ(join(SeatKind::Port, false), RosterNobody);
+    for (unsigned i = 0; i < RosterSeatsOf(SeatKind::Attached); ++i)
+        EXPECT_NE(join(SeatKind::Attached, true), RosterNobody);
+    for (unsigned i = 0; i < RosterSeatsOf(SeatKind::Page); ++i)
+        EXPECT_NE(join(SeatKind::Page, false), RosterNobody);
+    uint16_t script = join(SeatKind::Script, true);
+    EXPECT_NE(script, RosterNobody);
+    EXPECT_EQ(join(SeatKind::Attached, true), RosterNobody);
+    EXPECT_EQ(join(SeatKind::Page, true), RosterNobody);
+    EXPECT_EQ(join(SeatKind::Script, true), RosterNobody);
+    EXPECT_EQ(join(SeatKind::Raw, false), RosterNobody);  // raw watchers are no members
+    WireRoster wire;
+    RosterToWire(roster, 1, &wire);
+    EXPECT_EQ(wire.count, RosterMax);
+    // Raw watchers of the attach socket: bounded apart from its clients.
+    EXPECT_TRUE(RosterSeatFree(SeatKind::Raw, RosterSeatsOf(SeatKind::Raw) - 1));
+    EXPECT_FALSE(RosterSeatFree(SeatKind::Raw, RosterSeatsOf(SeatKind::Raw)));
+    EXPECT_FALSE(RosterSeatFree(SeatKind::Attached, RosterSeatsOf(SeatKind::Attached)));
+
+    // Who may write: what the kind's own check found, a raw watcher never.
+    EXPECT_FALSE(RosterMayWrite(SeatKind::Raw, true));
+    EXPECT_TRUE(RosterMayWrite(SeatKind::Script, false));
+    EXPECT_TRUE(RosterMayWrite(SeatKind::Port, true));
+    EXPECT_FALSE(RosterMayWrite(SeatKind::Page, false));
+
+    Roster line;
+    RosterGrace(line, 10000);
+    uint16_t port = RosterJoin(line, SeatKind::Port, WireClientKind::Person, "rfc2217", 1, false,
+                               WireAsk::Write, &changes);
+    uint16_t page =
+        RosterJoin(line, SeatKind::Page, WireClientKind::Browser, "web", 1, true, WireAsk::Watch, &changes);
+    EXPECT_EQ(RosterInputFrom(line, port), InputAnswer::WatchOnly);
+    EXPECT_EQ(RosterInputFrom(line, page), InputAnswer::Take);
+    unsigned kept = 0;
+    // Kept for the writer of before a restart, once one came back watching.
+    RosterAskAfterRestart(line, WireAsk::Write, WirePast::Watched, 100);
+    EXPECT_EQ(RosterAskTake(line, page, 1000, &kept, &changes), TakeAnswer::Kept);
+    EXPECT_EQ(kept, 9u);
+    EXPECT_EQ(RosterAskTake(line, port, 10000, &kept, &changes), TakeAnswer::WatchOnly);
+    EXPECT_EQ(RosterAskTake(line, page, 10000, &kept, &changes), TakeAnswer::Taken);
+    EXPECT_EQ(RosterInputFrom(line, page), InputAnswer::Write);
+    EXPECT_EQ(RosterInputFrom(line, RosterNobody), InputAnswer::WatchOnly);
 }
 
 // --- Log rotation.

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -110,9 +109,7 @@ bool ListenTcp(Share& share, const char* text, const ShareAddress& at, char* mes
 }
 
 void Drop(Share& share, ShareClient& client) {
-    close(client.fd);
-    client.fd = -1;
-    client.backlog.Release();
+    ClientClose(client);
     client.inputStart = client.inputEnd = 0;
     --share.clients;
     share.acceptPaused = false;
@@ -120,22 +117,18 @@ void Drop(Share& share, ShareClient& client) {
 
 void Accept(Share& share, Notice& notice) {
     for (;;) {
-        int fd = accept4(share.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+        AcceptedClient accepted;
+        ClientAccepted took = ClientAccept(share.listener, !share.unixSocket, &accepted);
+        if (took == ClientAccepted::NoRoom) {
             // The connection stays queued and the listener readable: wait for a client to leave
             // rather than wake for it again and again.
             share.acceptPaused = true;
             Say(notice, "share: cannot take a client now: %s", std::strerror(errno));
         }
-        if (fd < 0) return;  // none left (or one that gave up meanwhile)
-        ShareClient* free = nullptr;
-        for (ShareClient& client : share.client) {
-            if (client.fd < 0) {
-                free = &client;
-                break;
-            }
-        }
-        if (free == nullptr || !free->backlog.Allocate(ShareBacklog)) {
+        if (took != ClientAccepted::Took) return;
+        int fd = accepted.fd;
+        ShareClient* free = ClientFree(share.client);
+        if (free == nullptr || !ClientSeat(*free)) {
             close(fd);
             Say(notice,
                 free == nullptr ? "share: a client was refused (%u connected already)"
@@ -143,17 +136,11 @@ void Accept(Share& share, Notice& notice) {
                 share.clients + (free == nullptr ? 0 : 1));
             continue;
         }
-        if (!share.unixSocket) {
-            int on = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // echoes go out at once
-        }
         free->fd = fd;
         free->inputStart = free->inputEnd = 0;
         ++share.clients;
     }
 }
-
-bool WriteBacklog(ShareClient& client) { return SendBacklog(client.fd, client.backlog); }
 
 // False when the client is gone.
 bool ReadClient(ShareClient& client) {
@@ -174,17 +161,6 @@ void MoveInput(ShareClient& client, ShareTargets& targets) {
 }
 
 }  // namespace
-
-bool SendBacklog(int fd, ShareBuffer& backlog) {
-    while (!backlog.Empty()) {
-        unsigned length;
-        const uint8_t* bytes = backlog.Front(&length);
-        ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        backlog.Consume(unsigned(sent));
-    }
-    return true;
-}
 
 bool OpenShare(Share& share, const char* text, char* message, unsigned capacity) {
     ShareAddress address;
@@ -219,7 +195,7 @@ unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fd
     fds[0] = {share.acceptPaused ? -1 : share.listener, POLLIN, 0};
     for (unsigned i = 0; i < ShareMaxClients; ++i) {
         ShareClient& client = share.client[i];
-        if (client.fd >= 0 && !WriteBacklog(client)) Drop(share, client);
+        if (client.fd >= 0 && !ClientFlush(client)) Drop(share, client);
         if (client.fd >= 0 && targets.lineOpen) MoveInput(client, targets);
         short events = 0;
         if (client.fd >= 0 && targets.lineOpen && client.inputEnd == 0) events |= POLLIN;
@@ -238,7 +214,7 @@ void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, u
         short events = fds[1 + i].revents;
         if (client.fd < 0 || fds[1 + i].fd != client.fd || events == 0) continue;
         bool alive = true;
-        if (events & (POLLOUT | POLLERR | POLLHUP)) alive = WriteBacklog(client);
+        if (events & (POLLOUT | POLLERR | POLLHUP)) alive = ClientFlush(client);
         if (alive && targets.lineOpen && client.inputEnd == 0 && (events & (POLLIN | POLLERR | POLLHUP))) {
             alive = ReadClient(client);
             if (alive) MoveInput(client, targets);
@@ -251,10 +227,12 @@ void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, u
 void ShareReceived(Share& share, Notice& notice, const uint8_t* bytes, unsigned count) {
     if (share.clients == 0) return;
     // Sent once a pass (ShareDescriptors), not once a read: fewer calls and wake-ups.
-    for (ShareClient& client : share.client) {
-        if (client.fd >= 0 && !client.backlog.Append(bytes, count)) {
-            Drop(share, client);
-            Say(notice, "share: a client did not keep up and was dropped");
-        }
+    bool full[ShareMaxClients] = {};
+    ClientFanOut(
+        share.client, [](const ShareClient&) { return true; }, bytes, count, full);
+    for (unsigned i = 0; i < ShareMaxClients; ++i) {
+        if (!full[i]) continue;
+        Drop(share, share.client[i]);
+        Say(notice, "share: a client did not keep up and was dropped");
     }
 }

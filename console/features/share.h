@@ -1,10 +1,12 @@
 // The line shared with other programs (--share): a listening socket, UNIX or
 // TCP, and up to ShareMaxClients clients on it.
 //
-// Every client gets what the host sends, byte for byte, as it arrives. A
-// client that does not keep up has its bytes wait in a buffer of its own
-// (ShareBacklog bytes, taken when it connects); when that fills, it is
-// dropped with a notice, so it never holds up the line or the screen. What
+// Every client gets what the host sends, byte for byte, as it arrives. Its
+// socket is one of the served line's client layer (serve/clients.h: one
+// accept path, one backlog and drop rule, one fan-out): a client that does
+// not keep up has its bytes wait in a buffer of its own (ClientBacklog
+// bytes, taken when it connects); when that fills, it is dropped with a
+// notice, so it never holds up the line or the screen. What
 // a client writes goes to the line through the send callback (the console's
 // one way out, which gives it the terminal's byte rule for bit 7); what it
 // does not take yet, the client is not read again until it has, so nothing
@@ -20,19 +22,16 @@
 #include <cstdint>
 #include <poll.h>
 
+#include "console/features/serve/clients.h"
 #include "console/rules/notice.h"
 #include "console/rules/share_address.h"
-#include "console/rules/share_buffer.h"
 #include "console/rules/sink.h"
 
 const unsigned ShareMaxClients = 8;
 const unsigned ShareMaxDescriptors = ShareMaxClients + 1;  // and the listener
-const unsigned ShareBacklog = 1u << 20;
 const unsigned ShareInputCapacity = 4096;
 
-struct ShareClient {
-    int fd = -1;
-    ShareBuffer backlog;                // host bytes it has not taken yet
+struct ShareClient : ClientSocket {     // host bytes it has not taken yet wait in its backlog
     uint8_t input[ShareInputCapacity];  // read from it, not yet in the pump
     unsigned inputStart = 0, inputEnd = 0;
 };
@@ -79,9 +78,6 @@ unsigned ShareDescriptors(Share& share, ShareTargets& targets, struct pollfd* fd
 // Acts on what poll reported for the descriptors ShareDescriptors gave:
 // accepts, reads, writes and drops clients.
 void ServeShare(Share& share, ShareTargets& targets, const struct pollfd* fds, unsigned count);
-// What waits in `backlog` for the client on `fd`, as far as its socket
-// takes it now. False when the client is gone.
-bool SendBacklog(int fd, ShareBuffer& backlog);
 
 // Host bytes just read from the line: kept for every client, to be sent
 // before the next wait.

@@ -340,8 +340,7 @@ namespace {
 
 uint16_t PortJoins(void* user, const char* name, bool mayWrite) {
     Session& c = *static_cast<Session*>(user);
-    return ServeMemberJoins(c.features.server, WireClientKind::Person, name, int64_t(time(nullptr)),
-                            mayWrite);
+    return ServeMemberJoins(c.features.server, SeatKind::Port, name, int64_t(time(nullptr)), mayWrite);
 }
 
 void PortLeaves(void* user, uint16_t member) {

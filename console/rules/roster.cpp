@@ -41,8 +41,23 @@ const RosterMember* RosterFind(const Roster& roster, uint16_t id) {
     return Find(const_cast<Roster&>(roster), id);
 }
 
-uint16_t RosterJoin(Roster& roster, WireClientKind kind, const char* name, int64_t since, bool mayWrite,
-                    WireAsk ask, RoleChanges* changes) {
+unsigned RosterSeated(const Roster& roster, SeatKind kind) {
+    unsigned count = 0;
+    for (const RosterMember& m : roster.member) count += m.id != RosterNobody && m.seat == kind ? 1 : 0;
+    return count;
+}
+
+bool RosterMayWrite(SeatKind kind, bool granted) {
+    switch (kind) {
+        case SeatKind::Raw: return false;
+        case SeatKind::Script: return true;
+        default: return granted;
+    }
+}
+
+uint16_t RosterJoin(Roster& roster, SeatKind seat, WireClientKind kind, const char* name, int64_t since,
+                    bool granted, WireAsk ask, RoleChanges* changes) {
+    if (seat == SeatKind::Raw || !RosterSeatFree(seat, RosterSeated(roster, seat))) return RosterNobody;
     RosterMember* slot = nullptr;
     for (RosterMember& m : roster.member) {
         if (m.id == RosterNobody) {
@@ -57,8 +72,9 @@ uint16_t RosterJoin(Roster& roster, WireClientKind kind, const char* name, int64
         if (++roster.nextId == RosterNobody) ++roster.nextId;
     } while (Find(roster, roster.nextId) != nullptr);
     slot->id = roster.nextId;
+    slot->seat = seat;
     slot->kind = kind;
-    slot->mayWrite = mayWrite && kind != WireClientKind::Raw;
+    slot->mayWrite = RosterMayWrite(seat, granted) && kind != WireClientKind::Raw;
     slot->since = slot->lastInput = since;
     std::snprintf(slot->name, sizeof slot->name, "%s", name);
     slot->from[0] = '\0';
@@ -85,6 +101,18 @@ bool RosterTake(Roster& roster, uint16_t id, RoleChanges* changes) {
     if (m == nullptr || !m->mayWrite) return false;
     Hand(roster, id, id, changes);
     return true;
+}
+
+TakeAnswer RosterAskTake(Roster& roster, uint16_t id, int64_t now, unsigned* kept, RoleChanges* changes) {
+    *kept = RosterKept(roster, now);
+    if (*kept > 0) return TakeAnswer::Kept;
+    return RosterTake(roster, id, changes) ? TakeAnswer::Taken : TakeAnswer::WatchOnly;
+}
+
+InputAnswer RosterInputFrom(const Roster& roster, uint16_t id) {
+    if (RosterWrites(roster, id)) return InputAnswer::Write;
+    const RosterMember* m = RosterFind(roster, id);
+    return m != nullptr && m->mayWrite ? InputAnswer::Take : InputAnswer::WatchOnly;
 }
 
 void RosterGive(Roster& roster, uint16_t id, RoleChanges* changes) {

@@ -1,4 +1,17 @@
-// Who is attached to a served line, since when, and who writes.
+// Who is attached to a served line, since when, and who writes: the one
+// write policy of every kind of client (attached clients, browser pages,
+// RFC 2217 and raw TCP clients, raw watchers, the server's script). The
+// sockets only ask it: whether a client of a kind may have a seat
+// (RosterSeatFree), the right to write it joins with (RosterMayWrite), what
+// a member's input meets (RosterInputFrom) and whether its take succeeds
+// (RosterAskTake).
+//
+// Seats: each kind has a bound of its own (RosterSeats). A client takes one
+// only once its identity or token is known; port clients and raw watchers
+// carry none, so theirs are bounded apart and never one of an attached
+// client's or a page's. The roster has room for every seat of the kinds
+// that are members (raw watchers are not), so a member is never refused for
+// another kind's.
 //
 // One writer at a time. The first client to join that may write and asked
 // to becomes the writer; later ones watch. Taking the line moves the writer
@@ -18,12 +31,23 @@
 
 #include "console/rules/wire.h"
 
-const unsigned RosterMax = WireRosterMax;
 const unsigned RosterNameCapacity = 64;
 const uint16_t RosterNobody = 0;
 
+// The kinds of the served line's clients, each with seats of its own.
+enum class SeatKind : uint8_t { Attached, Page, Port, Raw, Script };
+const unsigned SeatKinds = 5;
+// Attached clients, pages, port clients, raw watchers, the script.
+constexpr unsigned RosterSeats[SeatKinds] = {16, 16, 8, 8, 1};
+constexpr unsigned RosterSeatsOf(SeatKind kind) { return RosterSeats[unsigned(kind)]; }
+// Every member's seat: raw watchers are no members.
+const unsigned RosterMax = RosterSeatsOf(SeatKind::Attached) + RosterSeatsOf(SeatKind::Page) +
+                           RosterSeatsOf(SeatKind::Port) + RosterSeatsOf(SeatKind::Script);
+static_assert(RosterMax <= WireRosterMax, "the roster goes whole on the wire");
+
 struct RosterMember {
     uint16_t id;  // RosterNobody: a free slot
+    SeatKind seat;
     WireClientKind kind;
     bool mayWrite;      // the access rules let it write
     int64_t since;      // when it joined, seconds since the epoch
@@ -66,16 +90,37 @@ WireAsk RosterAskAfterRestart(Roster& roster, WireAsk ask, WirePast past, int64_
 // Whole seconds (rounded up) the line is still kept; 0: not kept.
 unsigned RosterKept(const Roster& roster, int64_t now);
 
-// Adds a member: a writer when the line is free, it may write and it did
-// not ask to watch; a Take asks for the line even when it is held. Returns
-// its id, or RosterNobody when the table is full.
-uint16_t RosterJoin(Roster& roster, WireClientKind kind, const char* name, int64_t since, bool mayWrite,
-                    WireAsk ask, RoleChanges* changes);
+// Whether one more client of `kind` may have a seat, `taken` of its kind
+// having one now.
+inline bool RosterSeatFree(SeatKind kind, unsigned taken) { return taken < RosterSeatsOf(kind); }
+// Members of the roster in seats of `kind`.
+unsigned RosterSeated(const Roster& roster, SeatKind kind);
+// The right to write a client of `kind` joins with. `granted` is what its
+// own check found: the lists or the token let an attached client write, a
+// page came with a session, the profile lets port clients write. A raw
+// watcher never writes; the server's script always may.
+bool RosterMayWrite(SeatKind kind, bool granted);
+
+// Adds a member in a seat of `seat` (`kind`: what it is on the wire), with
+// the right RosterMayWrite gives it: a writer when the line is free, it may
+// write and it did not ask to watch; a Take asks for the line even when it
+// is held. Returns its id, or RosterNobody when its kind has no seat free.
+uint16_t RosterJoin(Roster& roster, SeatKind seat, WireClientKind kind, const char* name, int64_t since,
+                    bool granted, WireAsk ask, RoleChanges* changes);
 // Removes a member; a writer's leaving hands the line back to a paused
 // script, or frees it.
 void RosterLeave(Roster& roster, uint16_t id, RoleChanges* changes);
 // `id` takes the line. False (nothing changes) when it may not write.
 bool RosterTake(Roster& roster, uint16_t id, RoleChanges* changes);
+// A member asks for the line at `now` (monotonic ms): Kept while it is kept
+// for the one who wrote before a restart (`*kept` seconds more), WatchOnly
+// when it may not write; otherwise it has it (Taken).
+enum class TakeAnswer : uint8_t { Taken, Kept, WatchOnly };
+TakeAnswer RosterAskTake(Roster& roster, uint16_t id, int64_t now, unsigned* kept, RoleChanges* changes);
+// What a member's bytes or controls meet: the line (Write), or a watcher's
+// hint, to take the line first (Take) or that it may only watch.
+enum class InputAnswer : uint8_t { Write, Take, WatchOnly };
+InputAnswer RosterInputFrom(const Roster& roster, uint16_t id);
 // The writer hands the line back (to a paused script), or frees it.
 void RosterGive(Roster& roster, uint16_t id, RoleChanges* changes);
 

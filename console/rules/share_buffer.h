@@ -18,6 +18,8 @@ public:
 
     unsigned Used() const { return count_; }
     bool Empty() const { return count_ == 0; }
+    // How many more bytes fit.
+    unsigned Room() const { return capacity_ - count_; }
     // Appends all `count` bytes after what waits, or none when they do not
     // fit (returns false).
     bool Append(const uint8_t* bytes, unsigned count);

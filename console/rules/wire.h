@@ -35,7 +35,8 @@
 // 5: a roster entry says where the member is from and how long it has been
 //    idle; a client asks for a fresh roster (Who).
 // 6: the welcome says how many history rows the snapshot brings.
-const uint16_t WireVersion = 7;
+// 8: a roster holds up to 48 members (every kind's seats).
+const uint16_t WireVersion = 8;
 const unsigned WireHeaderSize = 4;
 // The largest payload of any type: a screen snapshot (24 x 80 cells of two
 // bytes, and the terminal's record) is the largest fixed one.
@@ -43,7 +44,7 @@ const unsigned WireMaxPayload = 16384;
 const unsigned WireMaxMessage = WireHeaderSize + WireMaxPayload;
 const unsigned WireTextCapacity = 256;  // a text's bytes and a terminator
 const unsigned WireTokenCapacity = 128;
-const unsigned WireRosterMax = 32;
+const unsigned WireRosterMax = 48;
 const unsigned WireRosterTextMax = 63;  // a roster entry's texts are cut to this
 // The screen: 24 x 80 cells of two bytes, then row, column, flags, escape
 // state and the pending row byte.

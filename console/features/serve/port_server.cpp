@@ -1,13 +1,9 @@
 #include "console/features/serve/port_server.h"
 
-#include "console/features/serve/server.h"
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,9 +22,7 @@ bool Loopback(const char* host) {
 
 void Drop(PortServer& server, PortClient& client, const char* why) {
     if (why != nullptr) Log(server, "serve: %s %s", client.name, why);
-    close(client.fd);
-    client.fd = -1;
-    client.backlog.Release();
+    ClientClose(client);
     client.protocol.reset();
     client.inputStart = client.inputEnd = 0;
     if (client.member != 0 && server.hooks.leave != nullptr)
@@ -40,7 +34,7 @@ void Drop(PortServer& server, PortClient& client, const char* why) {
 bool MoveProtocolOutput(PortClient& client) {
     ComPortServer& p = *client.protocol;
     if (p.OutputLength() == 0) return true;
-    if (!client.backlog.Append(p.Output(), p.OutputLength())) return false;
+    if (!ClientQueue(client, p.Output(), p.OutputLength())) return false;
     p.Consumed(p.OutputLength());
     return true;
 }
@@ -55,14 +49,14 @@ bool Replay(PortServer& server, PortClient& client) {
         if (piece > server.replaySize - at) piece = server.replaySize - at;
         const uint8_t* bytes = server.replay.get() + at;
         if (!client.telnet) {
-            if (!client.backlog.Append(bytes, piece)) return false;
+            if (!ClientQueue(client, bytes, piece)) return false;
             done += piece;
             continue;
         }
         uint8_t escaped[2048];
         unsigned taken = 0;
         unsigned length = ComPortServer::EscapeData(bytes, piece, escaped, sizeof escaped, &taken);
-        if (!client.backlog.Append(escaped, length)) return false;
+        if (!ClientQueue(client, escaped, length)) return false;
         done += taken;
     }
     return true;
@@ -70,36 +64,17 @@ bool Replay(PortServer& server, PortClient& client) {
 
 void Accept(PortServer& server, PortAccepter& accepter) {
     for (;;) {
-        struct sockaddr_storage from;
-        socklen_t length = sizeof from;
-        int fd = accept4(accepter.listener.listener, reinterpret_cast<struct sockaddr*>(&from), &length,
-                         SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
-        char address[INET6_ADDRSTRLEN + 8] = "?";
-        char host[INET6_ADDRSTRLEN] = "?";
-        if (from.ss_family == AF_INET) {
-            const struct sockaddr_in* in = reinterpret_cast<const struct sockaddr_in*>(&from);
-            inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
-            std::snprintf(address, sizeof address, "%s:%u", host, unsigned(ntohs(in->sin_port)));
-        } else if (from.ss_family == AF_INET6) {
-            const struct sockaddr_in6* in = reinterpret_cast<const struct sockaddr_in6*>(&from);
-            inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
-            std::snprintf(address, sizeof address, "[%s]:%u", host, unsigned(ntohs(in->sin6_port)));
-        }
-        PortClient* free = nullptr;
-        for (PortClient& c : server.client) {
-            if (c.fd < 0) {
-                free = &c;
-                break;
-            }
-        }
+        AcceptedClient accepted;
+        if (ClientAccept(accepter.listener.listener, true, &accepted) != ClientAccepted::Took) return;
+        int fd = accepted.fd;
+        PortClient* free = ClientFree(server.client);
         char name[64];
-        std::snprintf(name, sizeof name, "%s %s", accepter.telnet ? "rfc2217" : "tcp-raw", address);
-        if (free == nullptr || !free->backlog.Allocate(PortBacklog)) {
+        std::snprintf(name, sizeof name, "%s %.55s", accepter.telnet ? "rfc2217" : "tcp-raw",
+                      accepted.address);
+        // Seats of their own: they carry no identity (roster.h).
+        if (free == nullptr || !RosterSeatFree(SeatKind::Port, PortClients(server)) || !ClientSeat(*free)) {
             static const char full[] = "brisvane: refused: the served line has all its port clients\r\n";
-            ssize_t ignored = send(fd, full, sizeof full - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-            (void)ignored;
-            close(fd);
+            ClientRefuse(fd, reinterpret_cast<const uint8_t*>(full), sizeof full - 1);
             Log(server, "serve: %s refused: %s", name,
                 free == nullptr ? "every port client slot is taken" : "no memory for its backlog");
             continue;
@@ -111,10 +86,6 @@ void Accept(PortServer& server, PortAccepter& accepter) {
             Log(server, "serve: %s refused: %s", name, "the roster is full");
             continue;
         }
-        int on = 1, buffer = ServeSocketBuffer;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // typing goes out at once
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer,
-                   sizeof buffer);  // slack for a client descheduled a while
         PortClient& c = *free;
         c.fd = fd;
         c.telnet = accepter.telnet;
@@ -129,8 +100,6 @@ void Accept(PortServer& server, PortAccepter& accepter) {
         }
     }
 }
-
-bool WriteBacklog(PortClient& client) { return SendBacklog(client.fd, client.backlog); }
 
 // The writer's data, as far as the line takes it.
 void MoveInput(PortServer& server, PortClient& client) {
@@ -290,7 +259,7 @@ unsigned PortDescriptors(PortServer& server, bool lineOpen, struct pollfd* fds) 
     }
     for (unsigned i = 0; i < PortMaxClients; ++i) {
         PortClient& c = server.client[i];
-        if (c.fd >= 0 && !WriteBacklog(c)) Drop(server, c, nullptr);
+        if (c.fd >= 0 && !ClientFlush(c)) Drop(server, c, nullptr);
         if (c.fd >= 0 && lineOpen) MoveInput(server, c);
         short events = 0;
         if (c.fd >= 0 && c.inputEnd == 0) events |= POLLIN;
@@ -307,7 +276,7 @@ void PortEvents(PortServer& server, bool lineOpen, const struct pollfd* fds, uns
         short events = fds[PortMaxAccepters + i].revents;
         if (c.fd < 0 || fds[PortMaxAccepters + i].fd != c.fd || events == 0) continue;
         bool alive = true;
-        if (events & (POLLOUT | POLLERR | POLLHUP)) alive = WriteBacklog(c);
+        if (events & (POLLOUT | POLLERR | POLLHUP)) alive = ClientFlush(c);
         if (alive && c.inputEnd == 0 && (events & (POLLIN | POLLERR | POLLHUP))) {
             alive = ReadClient(server, c);
             if (alive && lineOpen) MoveInput(server, c);
@@ -329,11 +298,14 @@ void PortReceived(PortServer& server, const uint8_t* bytes, unsigned count) {
             escapedLength =
                 ComPortServer::EscapeData(bytes + done, piece, server.escaped.get(), 2 * 65536, &taken);
         }
-        for (PortClient& c : server.client) {
-            if (c.fd < 0) continue;
-            bool fits = c.telnet ? c.backlog.Append(server.escaped.get(), escapedLength)
-                                 : c.backlog.Append(bytes + done, taken);
-            if (!fits) Drop(server, c, "did not keep up and was dropped");
+        bool full[PortMaxClients] = {};
+        ClientFanOut(
+            server.client, [](const PortClient& c) { return c.telnet; }, server.escaped.get(), escapedLength,
+            full);
+        ClientFanOut(
+            server.client, [](const PortClient& c) { return !c.telnet; }, bytes + done, taken, full);
+        for (unsigned i = 0; i < PortMaxClients; ++i) {
+            if (full[i]) Drop(server, server.client[i], "did not keep up and was dropped");
         }
         done += taken;
     }

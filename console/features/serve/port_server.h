@@ -12,9 +12,10 @@
 //
 // Every client gets the line's bytes as they arrive (IAC doubled on
 // RFC 2217), after the last `replay` bytes received before it connected.
-// What a client has not read waits in PortBacklog bytes of its own; one that
-// does not keep up is dropped, never waited for. More clients than the
-// limit are told why and closed.
+// Accepting, the backlog and the fan-out are the client layer's
+// (clients.h): what a client has not read waits in ClientBacklog bytes of
+// its own; one that does not keep up is dropped, never waited for. More
+// clients than their seats (PortMaxClients) are told why and closed.
 //
 // The loop's calls, each pass: PortDescriptors before poll, PortEvents
 // after; the receive chain gives it every block read from the line.
@@ -25,15 +26,15 @@
 #include <memory>
 #include <poll.h>
 
+#include "console/features/serve/clients.h"
 #include "console/features/share.h"
 #include "console/line/comport_server.h"
-#include "console/rules/share_buffer.h"
+#include "console/rules/roster.h"
 #include "console/rules/sink.h"
 
 const unsigned PortMaxAccepters = 4;
-const unsigned PortMaxClients = 8;
+const unsigned PortMaxClients = RosterSeatsOf(SeatKind::Port);
 const unsigned PortMaxDescriptors = PortMaxAccepters + PortMaxClients;
-const unsigned PortBacklog = 1u << 20;
 const unsigned PortReplayMax = 16u << 20;
 const unsigned PortInputCapacity = 4096;
 
@@ -53,15 +54,13 @@ struct PortHooks {
     void (*input)(void* user, uint16_t member);
 };
 
-struct PortClient {
-    int fd = -1;
+struct PortClient : ClientSocket {
     bool telnet = false;
     uint16_t member = 0;
     bool toldWatching = false;
     char name[64] = "";
     std::unique_ptr<ComPortServer> protocol;  // RFC 2217 clients
-    ShareBuffer backlog;
-    uint8_t input[PortInputCapacity];  // a writer's data the line has not taken
+    uint8_t input[PortInputCapacity];         // a writer's data the line has not taken
     unsigned inputStart = 0, inputEnd = 0;
 };
 

@@ -9,9 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -28,8 +25,7 @@ const char WatchOnly[] = "you may only watch this line";
 // What a watcher is told when it types or sends a control: how to take the
 // line, or that it never may.
 const char* WatcherHint(const Server& server, uint16_t id) {
-    const RosterMember* m = RosterFind(server.roster, id);
-    return m != nullptr && m->mayWrite ? TakeHint : WatchOnly;
+    return RosterInputFrom(server.roster, id) == InputAnswer::Take ? TakeHint : WatchOnly;
 }
 
 void Log(Server& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -80,10 +76,8 @@ void Drop(Server& server, ServeClient& client, const char* why) {
     if (client.fd < 0) return;
     const RosterMember* member = RosterFind(server.roster, client.id);
     if (why != nullptr) Log(server, "serve: %s left: %s", member != nullptr ? member->name : "a client", why);
-    close(client.fd);
-    client.fd = -1;
+    ClientClose(client);
     client.state = ServeState::Free;
-    client.backlog.Release();
     client.decoder.reset();
     client.staging.reset();
     client.snapshot.reset();
@@ -105,7 +99,7 @@ bool LeaveStep(Server& server, ServeClient& client) {
     if (!client.inStep) return true;
     client.inStep = false;
     // Its backlog is empty while it is in step: this always fits.
-    if (server.gathered == 0 || client.backlog.Append(server.gather.get(), server.gathered)) return true;
+    if (server.gathered == 0 || ClientQueue(client, server.gather.get(), server.gathered)) return true;
     Drop(server, client, "it did not keep up");
     return false;
 }
@@ -130,7 +124,7 @@ void SendGathered(Server& server) {
         if (unsigned(sent) == length) continue;
         c.inStep = false;
         c.socketFull = true;
-        if (!c.backlog.Append(server.gather.get() + sent, length - unsigned(sent)))
+        if (!ClientQueue(c, server.gather.get() + sent, length - unsigned(sent)))
             gone[i] = "it did not keep up";
     }
     for (unsigned i = 0; i < ServeEntries; ++i) {
@@ -142,7 +136,7 @@ void SendGathered(Server& server) {
 // take it is dropped.
 bool Queue(Server& server, ServeClient& client, const uint8_t* message, unsigned length) {
     if (client.fd < 0 || length == 0 || !LeaveStep(server, client)) return false;
-    if (client.backlog.Append(message, length)) {
+    if (ClientQueue(client, message, length)) {
         server.sendNow = true;
         return true;
     }
@@ -232,9 +226,9 @@ void UserName(uint32_t uid, char* name, unsigned capacity) {
 // An admitted client or a raw watcher takes a slot, if one is free. False
 // when none is (or no memory): the caller refuses it.
 bool Seat(Server& server, ServeClient& client, bool raw) {
-    unsigned seated = Count(server, ServeState::Active) + Count(server, ServeState::Raw);
-    if (seated >= ServeMaxClients || (raw && Count(server, ServeState::Raw) >= ServeMaxRaw)) return false;
-    return client.backlog.Allocate(ServeBacklog);
+    SeatKind kind = raw ? SeatKind::Raw : SeatKind::Attached;
+    if (!RosterSeatFree(kind, Count(server, raw ? ServeState::Raw : ServeState::Active))) return false;
+    return ClientSeat(client);
 }
 
 void Admitted(Server& server, ServeClient& client, const WireHello& hello, const Admission& admission,
@@ -254,9 +248,9 @@ void Admitted(Server& server, ServeClient& client, const WireHello& hello, const
     RoleChanges changes;
     bool mayWrite = admission.access == PeerAccess::Write;
     WireAsk ask = RosterAskAfterRestart(server.roster, hello.ask, hello.past, now);
-    uint16_t id =
-        RosterJoin(server.roster, hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind,
-                   name, int64_t(time(nullptr)), mayWrite, ask, &changes);
+    uint16_t id = RosterJoin(server.roster, SeatKind::Attached,
+                             hello.kind == WireClientKind::Raw ? WireClientKind::Person : hello.kind, name,
+                             int64_t(time(nullptr)), mayWrite, ask, &changes);
     if (id == RosterNobody) {
         DoorLine(server, client, now, "refused: the line has as many members as it takes");
         Refuse(server, client, "the line has as many clients as it takes");
@@ -324,7 +318,7 @@ void Control(Server& server, ServeClient& client, const WireMessage& message) {
         Drop(server, client, "a malformed control");
         return;
     }
-    if (!RosterWrites(server.roster, client.id)) {
+    if (RosterInputFrom(server.roster, client.id) != InputAnswer::Write) {
         QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
         return;
     }
@@ -353,7 +347,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
         case WireType::Typed:
         case WireType::TypedText:
             if (client.state != ServeState::Active) break;
-            if (!RosterWrites(server.roster, client.id)) {
+            if (RosterInputFrom(server.roster, client.id) != InputAnswer::Write) {
                 if (!client.toldWatching)
                     QueueText(server, client, WireType::Notice, WatcherHint(server, client.id));
                 client.toldWatching = true;
@@ -368,15 +362,17 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
             if (client.state != ServeState::Active) break;
             Control(server, client, message);
             return client.fd >= 0;
-        case WireType::Take:
+        case WireType::Take: {
             if (client.state != ServeState::Active) break;
-            if (unsigned kept = RosterKept(server.roster, now)) {
+            unsigned kept = 0;
+            TakeAnswer answer = RosterAskTake(server.roster, client.id, now, &kept, &changes);
+            if (answer == TakeAnswer::Kept) {
                 char text[128];
                 std::snprintf(text, sizeof text,
                               "the line is kept for the one who wrote before the server restarted, %u s more",
                               kept);
                 QueueText(server, client, WireType::Notice, text);
-            } else if (!RosterTake(server.roster, client.id, &changes)) {
+            } else if (answer == TakeAnswer::WatchOnly) {
                 QueueText(server, client, WireType::Notice, WatchOnly);
             } else {
                 const RosterMember* m = RosterFind(server.roster, client.id);
@@ -384,6 +380,7 @@ bool Handle(Server& server, ServeClient& client, const WireMessage& message, int
                 Tell(server, changes);
             }
             return client.fd >= 0;
+        }
         case WireType::Who:
             if (client.state != ServeState::Active) break;
             SendRoster(server, &client);
@@ -499,24 +496,12 @@ bool WriteClient(ServeClient& client, const History& history) {
             // Nothing more: it is done (every message fits the staging buffer whole).
             if (client.stagingEnd == 0) client.snapshot.reset();
         }
-        const uint8_t* bytes;
-        unsigned length;
-        bool staged = client.stagingStart < client.stagingEnd;
-        if (staged) {
-            bytes = client.staging.get() + client.stagingStart;
-            length = client.stagingEnd - client.stagingStart;
-        } else if (!client.backlog.Empty()) {
-            bytes = client.backlog.Front(&length);
-        } else {
-            return true;
-        }
-        ssize_t sent = send(client.fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (client.stagingStart == client.stagingEnd) return ClientFlush(client);
+        unsigned length = client.stagingEnd - client.stagingStart;
+        ssize_t sent =
+            send(client.fd, client.staging.get() + client.stagingStart, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        if (staged) {
-            client.stagingStart += unsigned(sent);
-        } else {
-            client.backlog.Consume(unsigned(sent));
-        }
+        client.stagingStart += unsigned(sent);
         if (unsigned(sent) < length) return true;
     }
 }
@@ -528,9 +513,7 @@ bool Pending(const ServeClient& client) {
 // Sends a refusal to a connection that never got an entry, and closes it.
 void RefuseAtDoor(int fd, const char* reason) {
     uint8_t message[WireHeaderSize + 256];
-    unsigned length = PutText(message, sizeof message, WireType::Refusal, reason);
-    (void)!send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    close(fd);
+    ClientRefuse(fd, message, PutText(message, sizeof message, WireType::Refusal, reason));
 }
 
 // Turns a connection away at the door: logged (once a minute per peer), refused, closed.
@@ -565,18 +548,10 @@ DoorRoom MakeRoom(Server& server, const DoorPeer& peer, int64_t now) {
 
 void Accept(Server& server, const Share& listener, int64_t now) {
     for (;;) {
-        struct sockaddr_storage from;
-        socklen_t fromLength = sizeof from;
-        int fd = accept4(listener.listener, reinterpret_cast<sockaddr*>(&from), &fromLength,
-                         SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
-        ServeClient* entry = nullptr;
-        for (ServeClient& c : server.client) {
-            if (c.fd < 0) {
-                entry = &c;
-                break;
-            }
-        }
+        AcceptedClient accepted;
+        if (ClientAccept(listener.listener, !listener.unixSocket, &accepted) != ClientAccepted::Took) return;
+        int fd = accepted.fd;
+        ServeClient* entry = ClientFree(server.client);
         // The door's bounds leave an entry free: none only if they are broken.
         if (entry == nullptr) {
             close(fd);
@@ -588,14 +563,11 @@ void Accept(Server& server, const Share& listener, int64_t now) {
             std::snprintf(entry->from, sizeof entry->from, entry->peer.known ? "uid %u" : "uid ?",
                           unsigned(entry->peer.uid));
         } else {
-            char host[NI_MAXHOST] = "?", port[NI_MAXSERV] = "?";
-            getnameinfo(reinterpret_cast<sockaddr*>(&from), fromLength, host, sizeof host, port, sizeof port,
-                        NI_NUMERICHOST | NI_NUMERICSERV);
-            std::snprintf(entry->from, sizeof entry->from, from.ss_family == AF_INET6 ? "[%s]:%s" : "%s:%s",
-                          host, port);
+            std::snprintf(entry->from, sizeof entry->from, "%s", accepted.address);
         }
-        entry->door = listener.unixSocket ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
-                                          : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&from), fromLength);
+        entry->door = listener.unixSocket
+                          ? DoorPeerOfUser(entry->peer.known, entry->peer.uid)
+                          : DoorPeerOfAddress(reinterpret_cast<sockaddr*>(&accepted.from), accepted.length);
         // The kernel has named a UNIX peer already: one the lists refuse never waits.
         if (listener.unixSocket && PeerAccessOf(server.rules, entry->peer) == PeerAccess::Refused) {
             const char* reason = entry->peer.known
@@ -620,13 +592,6 @@ void Accept(Server& server, const Share& listener, int64_t now) {
             Log(server, "serve: a client was refused: no memory");
             continue;
         }
-        if (!listener.unixSocket) {
-            int on = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        }
-        // As much as the system allows up to this; less only means less slack.
-        int buffer = ServeSocketBuffer;
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
         entry->fd = fd;
         entry->state = ServeState::Hello;
         entry->deadline = now + HelloWaitMilliseconds;
@@ -789,10 +754,12 @@ void ServeTimers(Server& server, int64_t now) {
 }
 
 void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
-    for (ServeClient& c : server.client) {
-        if (c.fd < 0 || c.state != ServeState::Raw) continue;
-        server.gathering = true;
-        if (!c.backlog.Append(bytes, count)) Drop(server, c, "it did not keep up");
+    if (ServeClients(server) > 0) server.gathering = true;
+    bool late[ServeEntries] = {};
+    ClientFanOut(
+        server.client, [](const ServeClient& c) { return c.state == ServeState::Raw; }, bytes, count, late);
+    for (unsigned i = 0; i < ServeEntries; ++i) {
+        if (late[i]) Drop(server, server.client[i], "it did not keep up");
     }
     uint8_t header[WireHeaderSize];
     for (unsigned at = 0; at < count;) {
@@ -809,16 +776,11 @@ void ServeReceived(Server& server, const uint8_t* bytes, unsigned count) {
             break;
         }
         // Drops after, as for a shared send: none may leave step halfway.
+        // Header and payload whole, or the client is dropped.
         bool full[ServeEntries] = {};
-        for (unsigned i = 0; i < ServeEntries; ++i) {
-            ServeClient& c = server.client[i];
-            if (c.fd < 0 || c.state != ServeState::Active) continue;
-            server.gathering = true;
-            // Header and payload whole, or the client is dropped.
-            full[i] =
-                !c.inStep && (c.backlog.Used() + WireHeaderSize + n > ServeBacklog ||
-                              !c.backlog.Append(header, WireHeaderSize) || !c.backlog.Append(bytes + at, n));
-        }
+        ClientFanOut(
+            server.client, [](const ServeClient& c) { return c.state == ServeState::Active && !c.inStep; },
+            header, WireHeaderSize, full, bytes + at, n);
         for (unsigned i = 0; i < ServeEntries; ++i) {
             if (full[i]) Drop(server, server.client[i], "it did not keep up");
         }
@@ -838,8 +800,8 @@ void ServeLineState(Server& server, const WireLineState& state) {
 void ServeScriptBegins(Server& server, int64_t since) {
     if (server.script != RosterNobody) return;
     RoleChanges changes;
-    server.script =
-        RosterJoin(server.roster, WireClientKind::Script, "script", since, true, WireAsk::Write, &changes);
+    server.script = RosterJoin(server.roster, SeatKind::Script, WireClientKind::Script, "script", since, true,
+                               WireAsk::Write, &changes);
     RosterSetFrom(server.roster, server.script, "the server");
     // A script finds the line held: it waits for it, paused.
     if (server.script != RosterNobody && !RosterWrites(server.roster, server.script) &&
@@ -863,16 +825,16 @@ bool ServeScriptWrites(const Server& server) {
 }
 
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite) {
-    return ServeMemberJoins(server, WireClientKind::Browser, name, since, mayWrite);
+    return ServeMemberJoins(server, SeatKind::Page, name, since, mayWrite);
 }
 
-uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
-                          bool mayWrite) {
+uint16_t ServeMemberJoins(Server& server, SeatKind seat, const char* name, int64_t since, bool granted) {
     RoleChanges changes;
     // As an attached client: the first with the right to write gets a free line.
     WireAsk ask =
         RosterAskAfterRestart(server.roster, WireAsk::Write, WirePast::Fresh, MonotonicMilliseconds());
-    uint16_t id = RosterJoin(server.roster, kind, name, since, mayWrite, ask, &changes);
+    WireClientKind kind = seat == SeatKind::Page ? WireClientKind::Browser : WireClientKind::Person;
+    uint16_t id = RosterJoin(server.roster, seat, kind, name, since, granted, ask, &changes);
     if (id == RosterNobody) return id;
     RosterSetFrom(server.roster, id, name);  // a page's or port client's name is where it is
     Log(server, "serve: %s attached, %s", name, RosterWrites(server.roster, id) ? "writing" : "watching");
@@ -884,7 +846,7 @@ void ServeMemberInput(Server& server, uint16_t id) { RosterInput(server.roster, 
 
 void ServePageLeaves(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
-    if (m == nullptr || m->kind != WireClientKind::Browser) return;
+    if (m == nullptr || m->seat != SeatKind::Page) return;
     ServeMemberLeaves(server, id);
 }
 
@@ -900,8 +862,9 @@ void ServeMemberLeaves(Server& server, uint16_t id) {
 bool ServePageTakes(Server& server, uint16_t id) {
     const RosterMember* m = RosterFind(server.roster, id);
     RoleChanges changes;
-    if (m == nullptr || m->kind != WireClientKind::Browser ||
-        RosterKept(server.roster, MonotonicMilliseconds()) > 0 || !RosterTake(server.roster, id, &changes))
+    unsigned kept = 0;
+    if (m == nullptr || m->seat != SeatKind::Page ||
+        RosterAskTake(server.roster, id, MonotonicMilliseconds(), &kept, &changes) != TakeAnswer::Taken)
         return false;
     RosterInput(server.roster, id, int64_t(time(nullptr)));
     Log(server, "serve: %s took the line", m->name);

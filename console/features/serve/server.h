@@ -15,14 +15,16 @@
 // the peer as it connects: one the lists refuse is refused then. One whose
 // first bytes are not a hello, or that says nothing, is a raw client:
 // dropped, or kept as a raw watcher where the rules allow it (it gets the
-// line's bytes as they are and never types; at most ServeMaxRaw, so clients
-// that said who they are keep the other slots). A refusal is sent with its reason and the
-// client closed (a wrong token only after WrongTokenDelayMilliseconds, kept
-// as a deadline at the door: nothing here waits); what happens at the door
-// is logged once per peer a minute.
+// line's bytes as they are and never types; at most ServeMaxRaw, in seats
+// of their own, never one of a client that said who it is). A refusal is
+// sent with its reason and the client closed (a wrong token only after
+// WrongTokenDelayMilliseconds, kept as a deadline at the door: nothing here
+// waits); what happens at the door is logged once per peer a minute.
 // An admitted client gets the snapshot (snapshot.h), then the line's bytes;
 // both drain through a bounded buffer, so a client that does not keep up is
-// dropped and never holds the line. A malformed or oversized message ends
+// dropped and never holds the line. Accepting, the backlog and its drop
+// rule and the fan-out are the client layer's (clients.h); who may have a
+// seat and who writes, the roster's. A malformed or oversized message ends
 // that client alone.
 //
 // The writer's bytes and controls go to the console through ServeHooks; a
@@ -47,6 +49,7 @@
 #include "console/rules/history.h"
 #include "console/line/line.h"
 #include "console/features/serve/access.h"
+#include "console/features/serve/clients.h"
 #include "console/features/serve/door.h"
 #include "console/rules/roster.h"
 #include "console/rules/snapshot.h"
@@ -55,15 +58,15 @@
 #include "console/rules/share_buffer.h"
 #include "console/rules/sink.h"
 
-const unsigned ServeMaxClients = 16;  // admitted clients, raw watchers among them
-const unsigned ServeMaxRaw = ServeMaxClients / 2;
-// Slots for the admitted, the door's pool, and one to read a hello that
-// came with its connection while the door is full.
-const unsigned ServeEntries = ServeMaxClients + ServeDoorWaiting + 1;
+// Admitted clients, and raw watchers in seats of their own (roster.h).
+const unsigned ServeMaxClients = RosterSeatsOf(SeatKind::Attached);
+const unsigned ServeMaxRaw = RosterSeatsOf(SeatKind::Raw);
+// Slots for the admitted, the raw watchers, the door's pool, and one to
+// read a hello that came with its connection while the door is full.
+const unsigned ServeEntries = ServeMaxClients + ServeMaxRaw + ServeDoorWaiting + 1;
 // A UNIX socket (the lists decide) and a TCP one (the token decides), one roster.
 const unsigned ServeMaxListeners = 2;
 const unsigned ServeMaxDescriptors = ServeEntries + ServeMaxListeners;
-const unsigned ServeBacklog = 1u << 20;
 // The line's bytes are gathered until this many wait, or for at most
 // ServeGatherMilliseconds: a flood then costs each client a send (and a
 // wake-up) per gathered block, not per block the line gave. Clients that
@@ -71,9 +74,6 @@ const unsigned ServeBacklog = 1u << 20;
 // bytes; a client with its own messages or a backlog gets a copy in it.
 const unsigned ServeGatherBytes = 128u << 10;
 const int64_t ServeGatherMilliseconds = 2;
-// Asked of the kernel for each client's socket, beside ServeBacklog: a client
-// descheduled for a while is not dropped for it.
-const int ServeSocketBuffer = 1 << 20;
 
 struct ServeHooks {
     void* user;
@@ -97,8 +97,7 @@ struct ServeHooks {
 
 enum class ServeState : uint8_t { Free, Hello, Refusing, Active, Raw };
 
-struct ServeClient {
-    int fd = -1;
+struct ServeClient : ClientSocket {  // its backlog: the line's bytes, after the snapshot
     ServeState state = ServeState::Free;
     int64_t deadline = 0;      // Hello: when it is a raw client; Refusing: when to say no
     const char* refusal = "";  // Refusing: why
@@ -111,7 +110,6 @@ struct ServeClient {
     char from[RosterNameCapacity] = "";  // "uid 1000" or the TCP address, for W
     bool toldWatching = false;           // a watcher's keys were refused once with the notice
     std::unique_ptr<WireDecoder> decoder;
-    ShareBuffer backlog;                 // the line's bytes, after the snapshot
     std::unique_ptr<uint8_t[]> staging;  // the snapshot's messages not yet sent
     unsigned stagingStart = 0, stagingEnd = 0;
     std::unique_ptr<SnapshotCursor> snapshot;  // null once sent
@@ -176,9 +174,10 @@ bool ServeScriptWrites(const Server& server);
 uint16_t ServePageJoins(Server& server, const char* name, int64_t since, bool mayWrite);
 void ServePageLeaves(Server& server, uint16_t id);
 // Any member that is not this socket's client (a page, a port client):
-// joins as the first with the right to write gets a free line, and leaves.
-uint16_t ServeMemberJoins(Server& server, WireClientKind kind, const char* name, int64_t since,
-                          bool mayWrite);
+// joins in a seat of its kind (RosterNobody: none is free) as the first
+// with the right to write (roster.h: RosterMayWrite of `granted`) gets a
+// free line, and leaves.
+uint16_t ServeMemberJoins(Server& server, SeatKind seat, const char* name, int64_t since, bool granted);
 void ServeMemberLeaves(Server& server, uint16_t id);
 // A member that is not this socket's client sent something of its own:
 // its idle time starts again.

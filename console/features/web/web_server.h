@@ -30,6 +30,7 @@
 #include <poll.h>
 
 #include "console/rules/history.h"
+#include "console/rules/roster.h"
 #include "console/rules/web_auth.h"
 #include "console/rules/web_input.h"
 #include "console/rules/web_view.h"
@@ -38,8 +39,8 @@ struct lws;
 struct lws_context;
 struct lws_vhost;
 
-const unsigned WebMaxPages = 16;
-const unsigned WebMaxHttp = 16;  // page loads and logins at once
+const unsigned WebMaxPages = RosterSeatsOf(SeatKind::Page);  // a served line's seats for pages
+const unsigned WebMaxHttp = 16;                              // page loads and logins at once
 // A connection has this long to send a whole request (after it opens, or
 // after its last answer); one address may have this many that have not,
 // its oldest closed for a newer one, so slow senders hold no place long.
