@@ -101,7 +101,9 @@ TEST(MenuTable, TheHelpPageHoldsEveryCommandOnTheScreen) {
         const MenuEntry& e = table.entries[i];
         if (e.run == nullptr || e.help == nullptr) continue;  // listed with another
         std::string keys = e.level == MenuLevel::Top
-                               ? (e.letter == '\t' ? "Tab" : e.letter == '1' ? "1-9" : std::string(1, e.letter))
+                               ? (e.letter == '\t'  ? "Tab"
+                                  : e.letter == '1' ? "1-9"
+                                                    : std::string(1, e.letter))
                                : std::string(e.level == MenuLevel::Send ? "s " : "r ") + e.letter;
         EXPECT_NE(page.find(keys + std::string(5 - keys.size(), ' ') + e.help), std::string::npos) << page;
     }

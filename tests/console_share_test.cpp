@@ -1387,7 +1387,8 @@ TEST_F(Served, AWatchOnlyUserIsToldSoAtOnceAndNeverToTakeTheLine) {
 // input, a raw file's send, a transfer's alike) go as they are.
 TEST_F(Served, AWritersTypingTakesTheServedLinesRulesAndItsExactBytesNone) {
     std::unique_ptr<FrontEnd> front = ScreenFrontEnd();
-    std::unique_ptr<Session> served{WithFront(new Session(), front.get())}, client{WithFront(new Session(), front.get())};
+    std::unique_ptr<Session> served{WithFront(new Session(), front.get())},
+        client{WithFront(new Session(), front.get())};
     for (Session* c : {served.get(), client.get()}) {
         DefaultOptions(&c->options);
         c->link.state = LinkState::Open;

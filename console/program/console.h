@@ -41,8 +41,8 @@ struct Console {
     ConsoleOptions options;  // the program's: the command line and profile, before any line's own
     std::unique_ptr<Session> lines[LinesMax];
     unsigned lineCount = 0;
-    unsigned shown = 0;           // the line the keys go to
-    Session* current = nullptr;   // the line whose records the core holds
+    unsigned shown = 0;          // the line the keys go to
+    Session* current = nullptr;  // the line whose records the core holds
     LineSeen seen[LinesMax];
     std::unique_ptr<FrontEnd> front = ScreenFrontEnd();  // batch's, when chosen at start-up
 
@@ -56,8 +56,8 @@ struct Console {
     TimelineStyle timelineStyle;
     const char* labels[LinesMax] = {};
     std::unique_ptr<ReceiveSink> timelineSinks[LinesMax];
-    TimelineFile timelineFile;   // --timeline
-    uint64_t timelineWritten = 0;  // rows already on standard output (batch)
+    TimelineFile timelineFile;       // --timeline
+    uint64_t timelineWritten = 0;    // rows already on standard output (batch)
     bool timelineSearching = false;  // the search's text is being typed
     Prompt timelinePrompt = {};
 

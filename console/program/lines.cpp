@@ -140,7 +140,8 @@ void FollowTimeline(Console& c) {
     clock_gettime(CLOCK_REALTIME, &now);
     char row[TimelineTextMax + StampCapacity + LabelCapacity + 8];
     while (c.timelineWritten < c.timeline.End()) {
-        unsigned length = FormatTimelineNumber(c.timeline, c.timelineWritten, c.timelineStyle, row, sizeof row - 1);
+        unsigned length =
+            FormatTimelineNumber(c.timeline, c.timelineWritten, c.timelineStyle, row, sizeof row - 1);
         row[length++] = '\n';
         if (out.Room() < length) break;  // standard output is behind: the rows wait
         out.Take(reinterpret_cast<const uint8_t*>(row), length, now);
@@ -190,7 +191,8 @@ int TimelineStatus(const Console& c, char* text, unsigned capacity) {
     }
     const Session& s = Shown(c);
     uint64_t rows = c.timeline.Count();
-    std::snprintf(text, capacity, " timeline: %llu rows%s%s | q leave  / find  n older  N newer  Enter: its line",
+    std::snprintf(text, capacity,
+                  " timeline: %llu rows%s%s | q leave  / find  n older  N newer  Enter: its line",
                   (unsigned long long)rows, s.notice.text[0] != '\0' ? " | " : "", s.notice.text);
     return -1;
 }

@@ -487,8 +487,7 @@ Reaction LineEvents(Console& c, Session& s, const struct pollfd* fds, LineWait& 
     AdvertiseEvents(s.features.mdns, w.mdns, w.mdnsCount);
     if (fds[w.watch].revents != 0) reaction = reaction | DevicesChanged(s, now);
     // A key may have lost the line meanwhile: its events are stale then.
-    if (c.quit || (reaction & Quit) || w.lineFd < 0 || s.link.line->Descriptor() != w.lineFd)
-        return reaction;
+    if (c.quit || (reaction & Quit) || w.lineFd < 0 || s.link.line->Descriptor() != w.lineFd) return reaction;
     short events = fds[w.line].revents;
     s.link.heldHangUp = w.held && (s.link.heldHangUp || (events & (POLLHUP | POLLERR)) != 0);
     if (s.link.state == LinkState::Connecting) {
@@ -499,10 +498,12 @@ Reaction LineEvents(Console& c, Session& s, const struct pollfd* fds, LineWait& 
     if (s.link.state == LinkState::Open && (events & POLLOUT) && s.pump.StageEmpty()) {
         // The line's own bytes (a network line's commands) go out too.
         unsigned written;
-        if (s.link.line->Write(nullptr, 0, &written) == IoResult::Lost) reaction = reaction | LineLost(s, now);
+        if (s.link.line->Write(nullptr, 0, &written) == IoResult::Lost)
+            reaction = reaction | LineLost(s, now);
     }
     char note[NoticeCapacity];
-    if (s.link.state == LinkState::Open && s.link.line->TakeNote(note, sizeof note)) Say(s.notice, "%s", note);
+    if (s.link.state == LinkState::Open && s.link.line->TakeNote(note, sizeof note))
+        Say(s.notice, "%s", note);
     return reaction;
 }
 
@@ -572,7 +573,8 @@ std::unique_ptr<FrontEnd> ScreenFrontEnd() { return std::unique_ptr<FrontEnd>(ne
 void RunLoop(Console& c, int signalPipe) {
     c.lastFlush = MonotonicMilliseconds() - FrameMilliseconds;
     c.redraw = true;
-    std::unique_ptr<struct pollfd[]> fds(new (std::nothrow) struct pollfd[2 + c.lineCount * LineMaxDescriptors]);
+    std::unique_ptr<struct pollfd[]> fds(
+        new (std::nothrow) struct pollfd[2 + c.lineCount * LineMaxDescriptors]);
     LineWait waits[LinesMax];
     if (!fds) {
         Apply(c, nullptr, Leave(c, 1));

@@ -147,7 +147,6 @@ void OpenClosedStandardDescriptors() {
     }
 }
 
-
 // The command line as one line of several sees it: its LINE and SETTINGS
 // in place of the LABEL=LINE words, attach:TARGET as --attach TARGET.
 CommandLine LineCommand(const CommandLine& given, const LineSpec& spec) {
@@ -166,10 +165,10 @@ CommandLine LineCommand(const CommandLine& given, const LineSpec& spec) {
 // What the command line gives once (a log, a script, a recording, a share)
 // belongs to the first line; a later line keeps only what its own profile names.
 void KeepOwnFiles(const ConsoleOptions& first, ConsoleOptions& o) {
-    char* fields[] = {o.logPath, o.rawLogPath, o.scriptPath, o.junitPath, o.share,
-                      o.web,     o.marksJson,  o.recordPath};
-    const char* firsts[] = {first.logPath, first.rawLogPath, first.scriptPath, first.junitPath, first.share,
-                            first.web,     first.marksJson,  first.recordPath};
+    char* fields[] = {o.logPath, o.rawLogPath, o.scriptPath, o.junitPath,
+                      o.share,   o.web,        o.marksJson,  o.recordPath};
+    const char* firsts[] = {first.logPath, first.rawLogPath, first.scriptPath, first.junitPath,
+                            first.share,   first.web,        first.marksJson,  first.recordPath};
     for (unsigned i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
         if (std::strcmp(fields[i], firsts[i]) == 0) fields[i][0] = '\0';
     }
@@ -207,7 +206,8 @@ bool StartLine(Session& s, bool several, const char* profile, char* message, uns
     if (!ResolveMdnsDevice(&s.options, message, capacity)) return false;
     if (!s.ui.history.Allocate(s.options.historyRows)) {
         std::snprintf(message, capacity, "cannot keep %u rows of history (%llu MB): give --history fewer",
-                      s.options.historyRows, (unsigned long long)(History::Cost(s.options.historyRows) >> 20));
+                      s.options.historyRows,
+                      (unsigned long long)(History::Cost(s.options.historyRows) >> 20));
         *usage = false;
         return false;
     }
@@ -231,7 +231,8 @@ bool StartLine(Session& s, bool several, const char* profile, char* message, uns
                                                          : s.options.attach;
         if (!OpenJunitFile(s.features.junit, s.options.junitPath, line, message, capacity)) return false;
     }
-    if (!StartRecording(s, BRISVANE_VERSION, ServedLogMode(s.options), message, capacity, usage)) return false;
+    if (!StartRecording(s, BRISVANE_VERSION, ServedLogMode(s.options), message, capacity, usage))
+        return false;
     s.ansi.hide = !s.options.ansiShown;
     s.style.maps = s.options.maps;
     s.style.echo = s.options.echo;
@@ -277,7 +278,8 @@ bool ShareLine(Session& s, const char* profile, char* message, unsigned capacity
             CloseServer(s.features.server);
             return false;
         }
-    } else if (s.options.share[0] != '\0' && !OpenShare(s.features.share, s.options.share, message, capacity)) {
+    } else if (s.options.share[0] != '\0' &&
+               !OpenShare(s.features.share, s.options.share, message, capacity)) {
         return false;
     }
     if (!StartWebPages(s, message, capacity)) {
@@ -336,8 +338,8 @@ void CloseLine(Console& c, Session& s) {
         char counters[256];
         FormatCounters(s.counters, MonotonicMilliseconds(), counters, sizeof counters);
         LineErrorCounts errors;
-        AddLineErrors(s.link.line->ReadErrorCounts(&errors) == ControlResult::Done ? &errors : nullptr, counters,
-                      sizeof counters);
+        AddLineErrors(s.link.line->ReadErrorCounts(&errors) == ControlResult::Done ? &errors : nullptr,
+                      counters, sizeof counters);
         if (s.label[0] != '\0') {
             std::fprintf(stderr, "brisvane: line %s: %s\n", s.label, counters);
         } else {
@@ -402,15 +404,15 @@ int main(int argc, char** argv) {
     if (several && !ParseLineSpecs(commandLine.positional, commandLine.positionalCount, specs, &specCount,
                                    problem, sizeof problem))
         return UsageError(problem);
-    if (!BuildOptions(several ? LineCommand(commandLine, specs[0]) : commandLine, profiles, &c.options, problem,
-                      sizeof problem))
+    if (!BuildOptions(several ? LineCommand(commandLine, specs[0]) : commandLine, profiles, &c.options,
+                      problem, sizeof problem))
         return UsageError(problem);
     if (!several && c.options.lines[0] != '\0') {
         if (!ParseLinesKey(c.options.lines, specs, &specCount, problem, sizeof problem))
             return UsageError(problem);
         several = specCount > 1;
-        if (several && !BuildOptions(LineCommand(commandLine, specs[0]), profiles, &c.options, problem,
-                                     sizeof problem))
+        if (several &&
+            !BuildOptions(LineCommand(commandLine, specs[0]), profiles, &c.options, problem, sizeof problem))
             return UsageError(problem);
     }
     if (!several) {
@@ -476,7 +478,8 @@ int main(int argc, char** argv) {
             return Fail(said);
         }
         const char* firstWord = commandLine.positional[0];
-        bool nameless = firstWord != nullptr && !LooksLikeDevice(firstWord) && !HasProfile(profiles, firstWord) &&
+        bool nameless = firstWord != nullptr && !LooksLikeDevice(firstWord) &&
+                        !HasProfile(profiles, firstWord) &&
                         ClassifyDeviceName(firstWord) == DeviceNameForm::Name;
         if (opened == OpenResult::Missing && nameless) {
             NoSuchName(firstWord, profiles, message, sizeof message);

@@ -167,7 +167,7 @@ struct Session {
     InputPart input;
     ScreenPart ui;
     FeaturesPart features;
-    FrontEnd* front = nullptr;  // the program's: says what this line has to say
+    FrontEnd* front = nullptr;       // the program's: says what this line has to say
     char label[LabelCapacity] = "";  // with several lines, the name it was given
     CoreRecords core = {};           // the core's records while another line is worked on
 
@@ -179,7 +179,7 @@ struct Session {
     AnsiFilter ansi;     // between the line and the interpreter
     Bit7Watch bit7;      // does the host take the keys' bit 7 for data?
 
-    int exitCode = 0;  // when a reaction of this line's says Quit
+    int exitCode = 0;                        // when a reaction of this line's says Quit
     char failedAtExit[NoticeCapacity] = "";  // said on stderr once the terminal is restored
 
     // The receive chain, in its order (receive.h); the front end adds its

@@ -38,8 +38,8 @@ bool AddSpec(const char* label, size_t length, const char* line, size_t lineLeng
         }
     }
     if (lineLength == 0) {
-        std::snprintf(problem, capacity, "line %.*s: no line after '=' (LABEL=DEVICE[,SETTINGS])", int(length),
-                      label);
+        std::snprintf(problem, capacity, "line %.*s: no line after '=' (LABEL=DEVICE[,SETTINGS])",
+                      int(length), label);
         return false;
     }
     LineSpec& spec = specs[(*count)++];
@@ -48,7 +48,8 @@ bool AddSpec(const char* label, size_t length, const char* line, size_t lineLeng
     size_t deviceLength = comma != nullptr ? size_t(comma - line) : lineLength;
     std::snprintf(spec.line, sizeof spec.line, "%.*s", int(deviceLength), line);
     std::snprintf(spec.settings, sizeof spec.settings, "%.*s",
-                  comma != nullptr ? int(lineLength - deviceLength - 1) : 0, comma != nullptr ? comma + 1 : "");
+                  comma != nullptr ? int(lineLength - deviceLength - 1) : 0,
+                  comma != nullptr ? comma + 1 : "");
     return true;
 }
 
@@ -70,8 +71,8 @@ bool ParseLineSpecs(const char* const* words, unsigned count, LineSpec* specs, u
                           words[i]);
             return false;
         }
-        if (!AddSpec(words[i], size_t(equals - words[i]), equals + 1, std::strlen(equals + 1), specs, specCount,
-                     problem, capacity))
+        if (!AddSpec(words[i], size_t(equals - words[i]), equals + 1, std::strlen(equals + 1), specs,
+                     specCount, problem, capacity))
             return false;
     }
     return true;

@@ -14,8 +14,8 @@ const unsigned LineLabelCapacity = 16;
 
 struct LineSpec {
     char label[LineLabelCapacity];
-    char line[LineSpecCapacity];     // as given: a device, a profile, attach:TARGET
-    char settings[LineSpecCapacity];   // after the first comma, or empty
+    char line[LineSpecCapacity];      // as given: a device, a profile, attach:TARGET
+    char settings[LineSpecCapacity];  // after the first comma, or empty
 };
 
 // True when `word` starts with a label and '=' (so it is a line, not a device).

@@ -512,7 +512,8 @@ const OptionSpec Specs[] = {
     {"share-watch", Kind::Value, "WHO", "users and @groups who may watch a served line", SetShareWatch},
     {"share-raw-watch", Kind::Flag, "", "clients that say no hello may watch a served line",
      SetShareRawWatch},
-    {"lines", Kind::Value, "A,B,...", "several lines at once: the profiles named, each its own line", SetLines},
+    {"lines", Kind::Value, "A,B,...", "several lines at once: the profiles named, each its own line",
+     SetLines},
     {"timeline", Kind::Value, "FILE", "several lines: append every line's text to FILE, labelled, in order",
      SetTimeline},
     {"input", Kind::Value, "LABEL", "several lines in batch mode: standard input goes to line LABEL",
@@ -687,7 +688,8 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         }
         if (argument[0] != '-' || argument[1] == '\0') {
             // Several lines are LABEL=LINE words, as many as a program shows and one more to refuse.
-            unsigned most = line->positionalCount > 0 && IsLineSpec(line->positional[0]) ? CommandLinePositionals : 2;
+            unsigned most =
+                line->positionalCount > 0 && IsLineSpec(line->positional[0]) ? CommandLinePositionals : 2;
             if (line->positionalCount == most) {
                 if (most == 2) return Fail(problem, capacity, "unexpected argument", argument);
                 std::snprintf(problem, capacity, "more than %u lines: one program shows at most %u",

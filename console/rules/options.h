@@ -92,15 +92,15 @@ struct ConsoleOptions {
     // Port accepters (--share rfc2217:... or tcp-raw:...), in order.
     char portShares[MaxPortShares][PathCapacity];
     unsigned portShareCount;
-    bool portWrite;        // share-rfc2217 = write: port clients may take a free line
-    bool portOpen;         // share-rfc2217-open: beyond the loopback addresses
-    uint32_t portReplay;   // rfc2217-replay: bytes a port client gets first
-    char lines[256];                    // several lines: the profiles named, comma-separated
-    char timelinePath[PathCapacity];    // --timeline: every line's text, labelled
-    char inputLabel[16];                // --input: batch input's line
-    char mdnsName[64];     // --mdns-name: a served line's name on the network; empty: its own
-    uint64_t logMaxBytes;  // 0: the log never rotates
-    uint32_t logKeep;      // old logs kept
+    bool portWrite;                   // share-rfc2217 = write: port clients may take a free line
+    bool portOpen;                    // share-rfc2217-open: beyond the loopback addresses
+    uint32_t portReplay;              // rfc2217-replay: bytes a port client gets first
+    char lines[256];                  // several lines: the profiles named, comma-separated
+    char timelinePath[PathCapacity];  // --timeline: every line's text, labelled
+    char inputLabel[16];              // --input: batch input's line
+    char mdnsName[64];                // --mdns-name: a served line's name on the network; empty: its own
+    uint64_t logMaxBytes;             // 0: the log never rotates
+    uint32_t logKeep;                 // old logs kept
     AutoConnect autoConnect;
     char excludes[MaxExcludes][ExcludeCapacity];  // globs on path, by-id name or driver
     unsigned excludeCount;
