@@ -139,6 +139,7 @@ bool FindInTimeline(const Timeline& timeline, const char* text, uint64_t from, b
     if (from > last) from = last;
     for (uint64_t number = from;; number = older ? number - 1 : number + 1) {
         const TimelineRow* row = timeline.Row(number);
+        if (row == nullptr) return false;  // cannot be: every number from first to last is kept
         const char* at = std::strstr(row->text, text);
         if (at != nullptr) {
             *found = number;
