@@ -853,6 +853,90 @@ def keys_and_idle(binary, folder):
     return statistics.median(delays), delays[int(len(delays) * 0.99) - 1], idle
 
 
+def several_lines(binary, folder, count, name):
+    """A program of COUNT lines on pty pairs: the program, its pairs' socats
+    and the hosts' descriptors (line 1 is shown)."""
+    pairs = [pair(folder, f'{name}{i}') for i in range(count)]
+    words = [f'l{i + 1}={device}' for i, (_, device, _) in enumerate(pairs)]
+    program = Program(binary, words[0], words[1:])
+    fds = [host_fd(host) for _, _, host in pairs]
+    time.sleep(0.5)
+    return program, pairs, fds
+
+
+def close_lines(program, pairs, fds):
+    program.close()
+    for fd in fds:
+        os.close(fd)
+    for socat, _, _ in pairs:
+        socat.terminate()
+        socat.wait()
+
+
+def lines_flood(binary, folder, data, count):
+    """Processor seconds per received megabyte while COUNT lines flood DATA at once."""
+    program, pairs, fds = several_lines(binary, folder, count, f'flood{count}-')
+    for fd in fds:
+        write_all(fd, b'\x1bZ')
+        assert read_exact(fd, 3) == b'\x1b/K'
+    before = program.cpu_seconds()
+    floods = [threading.Thread(target=flood_answered, args=(fd, data)) for fd in fds]
+    for flood in floods:
+        flood.start()
+    for flood in floods:
+        flood.join(120)
+    used = program.cpu_seconds() - before
+    close_lines(program, pairs, fds)
+    return used / (count * len(data) / 1e6)
+
+
+def keys_beside_floods(binary, folder, data):
+    """Key to wire on the line shown (median ms of 200 keys) while three others
+    flood; then the processor time of three idle lines over 10 s."""
+    program, pairs, fds = several_lines(binary, folder, 4, 'keys4-')
+    stop = threading.Event()
+    def flood(fd):
+        while not stop.is_set():
+            write_all(fd, data[:65536])
+    floods = [threading.Thread(target=flood, args=(fd,), daemon=True) for fd in fds[1:]]
+    for thread in floods:
+        thread.start()
+    time.sleep(0.5)
+    delays = []
+    for i in range(200):
+        byte = ord('a') + i % 26
+        start = time.perf_counter()
+        program.key(byte)
+        got = read_exact(fds[0], 1)
+        delays.append((time.perf_counter() - start) * 1000)
+        assert got == bytes([byte]), got
+        time.sleep(0.005)
+    stop.set()
+    for thread in floods:
+        thread.join(10)
+    close_lines(program, pairs, fds)
+    program, pairs, fds = several_lines(binary, folder, 3, 'idle3-')
+    time.sleep(0.5)
+    before = program.cpu_seconds()
+    time.sleep(10)
+    idle = program.cpu_seconds() - before
+    close_lines(program, pairs, fds)
+    return statistics.median(delays), idle
+
+
+def lines_figures(binary, folder, data, runs):
+    four = [lines_flood(binary, folder, data, 4) for _ in range(runs)]
+    one = [lines_flood(binary, folder, data, 1) for _ in range(runs)]
+    print(f'several lines, {len(data) / 1e6:g} MB scrolling mix on each: four flooding at once'
+          f' {spread([f * 1000 for f in four], 2)} ms of processor time per MB'
+          f'  one alone {spread([f * 1000 for f in one], 2)} ms'
+          f'  ratio {statistics.median(four) / statistics.median(one):.2f} (goal 1.2 or less)')
+    measured = [keys_beside_floods(binary, folder, data) for _ in range(runs)]
+    print(f'  key to wire on the line shown, three others flooding: median {spread([m[0] for m in measured], 3)} ms'
+          f' (goal under 1 ms)')
+    print(f'  three idle lines, processor time over 10 s: {spread([m[1] for m in measured], 2)} s')
+
+
 def type_keys(program, text):
     for byte in text:
         program.key(byte)
@@ -1150,6 +1234,7 @@ def main():
     parser.add_argument('--megabytes', type=float, default=8)
     parser.add_argument('--only-web', action='store_true', help='the browser pages alone')
     parser.add_argument('--served-only', action='store_true', help='the served line alone')
+    parser.add_argument('--lines-only', action='store_true', help='several lines in one program alone')
     parser.add_argument('--runs', type=int, default=3, help='runs per figure (at least 3)')
     args = parser.parse_args()
     if args.only_web:
@@ -1169,6 +1254,9 @@ def main():
         if args.served_only:
             served_figures(args.program, folder)
             port_figures(args.program, folder, runs=runs)
+            return
+        if args.lines_only:
+            lines_figures(args.program, folder, mixes(size)['scrolling'], runs)
             return
         print(f'receive to screen ({args.megabytes:g} MB per mix; floor: head -c on the same kind of pty pair)')
         for name, data in mixes(size).items():
@@ -1202,6 +1290,7 @@ def main():
               f'  ratio {ratio(alone, shared):.2f} (goal 0.8 or more)')
         served_figures(args.program, folder)
         port_figures(args.program, folder, runs=runs)
+        lines_figures(args.program, folder, scrolling, runs)
         web_figures(args.program, folder)
         # Four times the bytes: at these speeds a shorter flood is over in a
         # few scheduler slices, and the floor swung several-fold from run to run.

@@ -39,6 +39,9 @@ const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch 
 const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
+// With several lines flooding, each reads less a pass and the keys are
+// looked at between lines: the line shown answers a key within a line's reads.
+const int ReadsPerPassOfSeveral = 4;
 // Keys read in one pass: a paste goes out in runs, and the line and the
 // screen are served between them.
 const unsigned KeysPerPass = 4096;
@@ -153,11 +156,11 @@ void TakeIn(Session& c, unsigned count) {
 
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
-Reaction ReadLine(Session& c, int64_t now, bool hungUp) {
+Reaction ReadLine(Session& c, int64_t now, bool hungUp, int readsPerPass) {
     c.link.readMore = false;
     Reaction reaction = Nothing;
     int reads = 0;
-    for (; reads < ReadsPerPass; ++reads) {
+    for (; reads < readsPerPass; ++reads) {
         // During a transfer the bytes are the protocol's: for its command
         // alone, taken only as fast as it reads them.
         unsigned room = sizeof c.link.readBlock;
@@ -184,7 +187,7 @@ Reaction ReadLine(Session& c, int64_t now, bool hungUp) {
             TakeIn(c, count);
         }
     }
-    c.link.readMore = reads == ReadsPerPass;
+    c.link.readMore = reads == readsPerPass;
     char note[NoticeCapacity];
     if (c.link.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     if (c.features.log.Active()) {
@@ -418,6 +421,13 @@ int Timeout(Console& c, int64_t now, bool holdKeys) {
     return PollTimeout(now, deadlines, count);
 }
 
+// Keys that came while a line was read, taken before the next line's turn.
+void KeysBetweenLines(Console& c, bool holdKeys) {
+    struct pollfd probe = c.front->Input(c, holdKeys);
+    if (probe.fd < 0 || probe.events == 0 || poll(&probe, 1, 0) <= 0) return;
+    Apply(c, nullptr, c.front->ReadInput(c, probe.revents, holdKeys, MonotonicMilliseconds()));
+}
+
 // Where a line's descriptors sit in the pass's wait.
 struct LineWait {
     nfds_t line, batchOutput, watch;
@@ -493,7 +503,8 @@ Reaction LineEvents(Console& c, Session& s, const struct pollfd* fds, LineWait& 
     if (s.link.state == LinkState::Connecting) {
         if (events != 0) reaction = reaction | ContinueConnecting(s, events, now);
     } else if (!w.held && ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || s.link.readMore)) {
-        reaction = reaction | ReadLine(s, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+        int reads = c.lineCount > 1 ? ReadsPerPassOfSeveral : ReadsPerPass;
+        reaction = reaction | ReadLine(s, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0, reads);
     }
     if (s.link.state == LinkState::Open && (events & POLLOUT) && s.pump.StageEmpty()) {
         // The line's own bytes (a network line's commands) go out too.
@@ -622,10 +633,11 @@ void RunLoop(Console& c, int signalPipe) {
         c.redraw = true;
         if (fds[1].revents & POLLIN) HandleSignals(c, signalPipe);
         Apply(c, nullptr, c.front->ReadInput(c, fds[0].revents, holdKeys, now));
-        for (unsigned i = 0; i < c.lineCount; ++i) {
+        for (unsigned i = 0; i < c.lineCount && !c.quit; ++i) {
             Session& s = *c.lines[i];
             Enter(c, s);
             Apply(c, &s, LineEvents(c, s, fds.get(), waits[i], now));
+            if (c.lineCount > 1 && i + 1 < c.lineCount) KeysBetweenLines(c, holdKeys);
         }
     }
     EndTimeline(c);
