@@ -229,6 +229,15 @@ class ConsoleSession:
             except (ProcessLookupError, TimeoutError):
                 subprocess.run(['kill', '-KILL', str(pid)], capture_output=True)
         subprocess.run(self.tmux_base + ['kill-server'], capture_output=True)
+        # A program still in that leak check when the hang-up came (with its
+        # SIGCONT) spins there for ever: none outlives its session.
+        for entry in Path('/proc').iterdir():
+            try:
+                words = (entry / 'cmdline').read_bytes().split(b'\0')
+            except OSError:
+                continue
+            if entry.name.isdigit() and self.folder.encode() in b' '.join(words) and b'socat' not in words[0]:
+                subprocess.run(['kill', '-KILL', entry.name], capture_output=True)
         if self.line.process is not None:
             self.line.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
