@@ -321,7 +321,8 @@ std::string ViewRow(const TimelineView& view, int row) {
 TEST(Layout, TwoPanesOnlyWithRoomAndSeveralLinesElseOneAndWhy) {
     auto places = [](const PaneLayout& l) {
         std::vector<std::vector<int>> out;
-        for (unsigned i = 0; i < l.count; ++i) out.push_back({l.panes[i].row, l.panes[i].column, l.panes[i].width});
+        for (unsigned i = 0; i < l.count; ++i)
+            out.push_back({l.panes[i].row, l.panes[i].column, l.panes[i].width});
         return out;
     };
     using Places = std::vector<std::vector<int>>;
@@ -340,10 +341,14 @@ TEST(Layout, TwoPanesOnlyWithRoomAndSeveralLinesElseOneAndWhy) {
     };
     for (const Case& c : {
              Case{LayoutChoice::One, 200, 60, 3, ""},
-             Case{LayoutChoice::Side, 160, 60, 2, "--layout side needs 161 x 25 (now 160 x 60): one line at a time"},
-             Case{LayoutChoice::Side, 200, 24, 2, "--layout side needs 161 x 25 (now 200 x 24): one line at a time"},
-             Case{LayoutChoice::Stack, 200, 50, 2, "--layout stack needs 80 x 51 (now 200 x 50): one line at a time"},
-             Case{LayoutChoice::Stack, 79, 60, 2, "--layout stack needs 80 x 51 (now 79 x 60): one line at a time"},
+             Case{LayoutChoice::Side, 160, 60, 2,
+                  "--layout side needs 161 x 25 (now 160 x 60): one line at a time"},
+             Case{LayoutChoice::Side, 200, 24, 2,
+                  "--layout side needs 161 x 25 (now 200 x 24): one line at a time"},
+             Case{LayoutChoice::Stack, 200, 50, 2,
+                  "--layout stack needs 80 x 51 (now 200 x 50): one line at a time"},
+             Case{LayoutChoice::Stack, 79, 60, 2,
+                  "--layout stack needs 80 x 51 (now 79 x 60): one line at a time"},
              Case{LayoutChoice::Side, 200, 60, 1, "--layout side: one line only, shown alone"},
          }) {
         l = DecideLayout(c.choice, c.columns, c.rows, c.lines);

@@ -17,8 +17,8 @@ uint32_t MarksHit(const Marks& marks) { return marks.count - marks.pending; }
 LineSeen SeenNow(const Session& s) { return {s.counters.received, MarksHit(s.features.marks)}; }
 
 // The line in the other pane while two show: in view, so never flagged new.
-bool Beside(const Console& c, unsigned line) {
-    return c.display.paneCount > 1 && line != c.shown && (line == c.paneLines[0] || line == c.paneLines[1]);
+bool Beside(const Display& display, const unsigned* paneLines, unsigned shown, unsigned line) {
+    return display.paneCount > 1 && line != shown && (line == paneLines[0] || line == paneLines[1]);
 }
 
 // Enter on a row: its line shown, its history open where the row arrived.
@@ -63,7 +63,7 @@ void ShowLineNumbered(Console& c, unsigned number) {
     // shown before stays in view (with two panes) or comes back beside it.
     if (c.paneLines[0] != number && c.paneLines[1] != number) {
         unsigned& beside = c.paneLines[c.paneLines[0] == c.shown ? 1 : 0];
-        if (Beside(c, beside)) c.seen[beside] = SeenNow(*c.lines[beside]);
+        if (Beside(c.display, c.paneLines, c.shown, beside)) c.seen[beside] = SeenNow(*c.lines[beside]);
         beside = number;
     }
     c.shown = number;
@@ -79,7 +79,7 @@ void ArrangeLines(Console& c) {
         DecideLayout(c.options.layout, DisplayWidth(c.display), DisplayHeight(c.display), c.lineCount);
     if (layout.count < c.display.paneCount) {  // the line beside leaves the view: flagged from now
         for (unsigned line : c.paneLines) {
-            if (Beside(c, line)) c.seen[line] = SeenNow(*c.lines[line]);
+            if (Beside(c.display, c.paneLines, c.shown, line)) c.seen[line] = SeenNow(*c.lines[line]);
         }
     }
     ArrangeDisplay(c.display, layout);
@@ -100,7 +100,7 @@ void LinesStatus(const Console& c, char* text, unsigned capacity) {
         char flags[4] = "";
         if (i != c.shown) {
             unsigned n = 0;
-            bool inView = Beside(c, i);
+            bool inView = Beside(c.display, c.paneLines, c.shown, i);
             if (!inView && s.counters.received != c.seen[i].received) flags[n++] = '*';
             if (!inView && MarksHit(s.features.marks) != c.seen[i].marks) flags[n++] = '#';
             if (s.link.state != LinkState::Open) flags[n++] = '!';

@@ -358,8 +358,8 @@ void Flush(Console& c, int64_t now) {
                               s.link.state != LinkState::Open ? "!" : "");
             }
             frame.statusCursor = ComposeStatus(
-                s, {CurrentTransferModes(), PaneWidth(c.display, p), c.display.unicodeGraphics, lines}, status,
-                sizeof status);
+                s, {CurrentTransferModes(), PaneWidth(c.display, p), c.display.unicodeGraphics, lines},
+                status, sizeof status);
         }
         if (keys) keysPane = p;
         if (drawing) changed = DrawPane(c.display, p, frame) || changed;
