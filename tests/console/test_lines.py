@@ -111,6 +111,7 @@ class ThreeLines(unittest.TestCase):
         self.assertEqual(s.row(0).rstrip(), 'power one')
         s.tmux('resize-window', '-t', 't', '-x', '170', '-y', '30')
         wait_for(lambda: (left(0), right(0)) == ('power one', 'bmc one'), what='two screens again')
+        self.assertNotIn('needs 161', s.row(24))  # no longer true
         s.keys('C-a', 'x')
         self.assertEqual(s.exit_code(), 0)
 
