@@ -1,6 +1,6 @@
 // The Unix front end's pure rules: settings notation to termios, the command
 // line, curses keys to what the host gets, the menu's letters, and the
-// timeline of every line's text with its view.
+// timeline of every line's text with its view, where the screens go.
 #include <gtest/gtest.h>
 
 #define NCURSES_WIDECHAR 1
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/rules/keys.h"
+#include "console/rules/layout.h"
 #include "console/screen/terminal_keys.h"
 #include "console/line/local_line.h"
 #include "console/rules/menu.h"
@@ -314,6 +315,52 @@ std::string ViewRow(const TimelineView& view, int row) {
     std::string text;
     for (int c = 0; c < ScreenColumns; ++c) text += char(view.rows[row * ScreenColumns + c]);
     return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+// Two screens where the terminal has room for them, else one with why.
+TEST(Layout, TwoPanesOnlyWithRoomAndSeveralLinesElseOneAndWhy) {
+    auto places = [](const PaneLayout& l) {
+        std::vector<std::vector<int>> out;
+        for (unsigned i = 0; i < l.count; ++i)
+            out.push_back({l.panes[i].row, l.panes[i].column, l.panes[i].width});
+        return out;
+    };
+    using Places = std::vector<std::vector<int>>;
+    PaneLayout l = DecideLayout(LayoutChoice::Side, 161, 25, 2);  // the least room: no column to spare
+    EXPECT_EQ(places(l), (Places{{0, 0, 80}, {0, 81, 80}}));
+    EXPECT_STREQ(l.why, "");
+    EXPECT_EQ(places(DecideLayout(LayoutChoice::Side, 170, 30, 9)), (Places{{0, 0, 80}, {0, 81, 89}}));
+    EXPECT_EQ(places(DecideLayout(LayoutChoice::Stack, 80, 51, 3)), (Places{{0, 0, 80}, {26, 0, 80}}));
+    EXPECT_EQ(places(DecideLayout(LayoutChoice::Stack, 120, 60, 2)), (Places{{0, 0, 120}, {26, 0, 120}}));
+    // One at a time: as wide as the terminal, as without the option.
+    struct Case {
+        LayoutChoice choice;
+        int columns, rows;
+        unsigned lines;
+        const char* why;
+    };
+    for (const Case& c : {
+             Case{LayoutChoice::One, 200, 60, 3, ""},
+             Case{LayoutChoice::Side, 160, 60, 2,
+                  "--layout side needs 161 x 25 (now 160 x 60): one line at a time"},
+             Case{LayoutChoice::Side, 200, 24, 2,
+                  "--layout side needs 161 x 25 (now 200 x 24): one line at a time"},
+             Case{LayoutChoice::Stack, 200, 50, 2,
+                  "--layout stack needs 80 x 51 (now 200 x 50): one line at a time"},
+             Case{LayoutChoice::Stack, 79, 60, 2,
+                  "--layout stack needs 80 x 51 (now 79 x 60): one line at a time"},
+             Case{LayoutChoice::Side, 200, 60, 1, "--layout side: one line only, shown alone"},
+         }) {
+        l = DecideLayout(c.choice, c.columns, c.rows, c.lines);
+        EXPECT_EQ(places(l), (Places{{0, 0, c.columns}})) << c.why;
+        EXPECT_STREQ(l.why, c.why);
+    }
+    ConsoleOptions o;
+    ASSERT_TRUE(ParseArgs({"/dev/x", "--layout", "stack"}, &o));
+    EXPECT_EQ(o.layout, LayoutChoice::Stack);
+    std::string problem;
+    EXPECT_FALSE(ParseArgs({"/dev/x", "--layout", "beside"}, &o, &problem));
+    EXPECT_NE(problem.find("one, side or stack"), std::string::npos) << problem;
 }
 
 TEST(Timeline, RowsEndAtTheirLfInThatOrderAndKeepTheirFirstBytesTime) {

@@ -41,13 +41,18 @@ struct Console {
     ConsoleOptions options;  // the program's: the command line and profile, before any line's own
     std::unique_ptr<Session> lines[LinesMax];
     unsigned lineCount = 0;
-    unsigned shown = 0;          // the line the keys go to
+    unsigned shown = 0;  // the line the keys go to
+    // Two at once (--layout): the line in each pane, the one shown among
+    // them; kept one at a time too, so a terminal grown shows the pair.
+    unsigned paneLines[PanesMax] = {0, 1};
     Session* current = nullptr;  // the line whose records the core holds
     LineSeen seen[LinesMax];
     std::unique_ptr<FrontEnd> front = ScreenFrontEnd();  // batch's, when chosen at start-up
 
     Display display;
-    bool redraw = false;  // the program's own parts changed (a switch, a resize)
+    bool redraw = false;      // the program's own parts changed (a switch, a resize)
+    bool arrange = true;      // the layout is decided again at the next flush (a resize)
+    bool layoutSaid = false;  // why two lines do not show at once was said
     int64_t lastFlush = 0;
     KeysPart keys;
 

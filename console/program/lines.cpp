@@ -13,6 +13,14 @@ namespace {
 
 uint32_t MarksHit(const Marks& marks) { return marks.count - marks.pending; }
 
+// What a line's flags count from: now.
+LineSeen SeenNow(const Session& s) { return {s.counters.received, MarksHit(s.features.marks)}; }
+
+// The line in the other pane while two show: in view, so never flagged new.
+bool Beside(const Display& display, const unsigned* paneLines, unsigned shown, unsigned line) {
+    return display.paneCount > 1 && line != shown && (line == paneLines[0] || line == paneLines[1]);
+}
+
 // Enter on a row: its line shown, its history open where the row arrived.
 Reaction ShowTimelineRow(Console& c) {
     uint64_t number;
@@ -50,14 +58,37 @@ void ShowLineNumbered(Console& c, unsigned number) {
         }
         return;
     }
-    Session& from = Shown(c);
-    c.seen[c.shown] = {from.counters.received, MarksHit(from.features.marks)};
+    c.seen[c.shown] = SeenNow(Shown(c));
+    // A line out of the pair takes the pane beside the line shown: the line
+    // shown before stays in view (with two panes) or comes back beside it.
+    if (c.paneLines[0] != number && c.paneLines[1] != number) {
+        unsigned& beside = c.paneLines[c.paneLines[0] == c.shown ? 1 : 0];
+        if (Beside(c.display, c.paneLines, c.shown, beside)) c.seen[beside] = SeenNow(*c.lines[beside]);
+        beside = number;
+    }
     c.shown = number;
-    Session& to = Shown(c);
-    c.seen[number] = {to.counters.received, MarksHit(to.features.marks)};
+    c.seen[number] = SeenNow(Shown(c));
     c.timelineView.open = false;
-    c.redraw = to.ui.redraw = true;
+    c.redraw = Shown(c).ui.redraw = true;
     RedrawDisplay(c.display);
+}
+
+void ArrangeLines(Console& c) {
+    c.arrange = false;
+    PaneLayout layout =
+        DecideLayout(c.options.layout, DisplayWidth(c.display), DisplayHeight(c.display), c.lineCount);
+    if (layout.count < c.display.paneCount) {  // the line beside leaves the view: flagged from now
+        for (unsigned line : c.paneLines) {
+            if (Beside(c.display, c.paneLines, c.shown, line)) c.seen[line] = SeenNow(*c.lines[line]);
+        }
+    }
+    ArrangeDisplay(c.display, layout);
+    Notice& notice = Shown(c).notice;
+    if (layout.why[0] != '\0' && !c.layoutSaid) Say(notice, "%s", layout.why);
+    // Room again: the why, if still up, is no longer true.
+    if (layout.why[0] == '\0' && c.layoutSaid && std::strncmp(notice.text, "--layout ", 9) == 0)
+        Forget(notice);
+    c.layoutSaid = layout.why[0] != '\0';
 }
 
 void LinesStatus(const Console& c, char* text, unsigned capacity) {
@@ -69,8 +100,9 @@ void LinesStatus(const Console& c, char* text, unsigned capacity) {
         char flags[4] = "";
         if (i != c.shown) {
             unsigned n = 0;
-            if (s.counters.received != c.seen[i].received) flags[n++] = '*';
-            if (MarksHit(s.features.marks) != c.seen[i].marks) flags[n++] = '#';
+            bool inView = Beside(c.display, c.paneLines, c.shown, i);
+            if (!inView && s.counters.received != c.seen[i].received) flags[n++] = '*';
+            if (!inView && MarksHit(s.features.marks) != c.seen[i].marks) flags[n++] = '#';
             if (s.link.state != LinkState::Open) flags[n++] = '!';
             flags[n] = '\0';
         }

@@ -10,13 +10,21 @@
 #include "console/features/timeline_file.h"
 #include "console/screen/display.h"
 
-// Shows line `number` (0-based; NextLine: the one after the line shown).
+// Shows line `number` (0-based; NextLine: the one after the line shown):
+// the keys go to it. With two panes, a line in view keeps its pane; another
+// takes the pane beside the line that had the keys, which stays in view.
 // A number past the last line is said, not shown.
 void ShowLineNumbered(Console& c, unsigned number);
 
+// Decides again where the screens go (--layout, the terminal's size): two
+// panes, the line shown and the one beside it (paneLines), or one. Falling
+// back to one at a time is said once, until two panes show again.
+void ArrangeLines(Console& c);
+
 // " [1 dut] 2 bmc* 3 power!" with several lines: the line shown in
 // brackets, the others flagged since they were last shown: * new output,
-// # a mark hit, ! down. Empty with one line.
+// # a mark hit, ! down (the line in the other pane only when down). Empty
+// with one line.
 void LinesStatus(const Console& c, char* text, unsigned capacity);
 
 // With several lines: the timeline's rows (as many as the history keeps,

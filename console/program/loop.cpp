@@ -302,17 +302,10 @@ void HandleSignals(Console& c, int signalPipe) {
     }
 }
 
-void Flush(Console& c, int64_t now) {
-    Session& s = Shown(c);
-    Enter(c, s);
-    Frame frame;
-    frame.markRow = -1;
-    frame.markColumn = frame.markLength = 0;
-    bool timeline = c.timelineView.open;
+// A line's frame: its help page, history view or screen (its records the core's).
+void LineFrame(Session& s, Frame& frame) {
     if (s.ui.helpOpen) {
         for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &s.ui.helpCells[r * ScreenColumns];
-    } else if (timeline) {
-        TimelineFrame(c, &frame);
     } else if (s.ui.view.open) {
         ViewRows(s.ui.view, s.ui.history, screen.cells);
         for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &s.ui.view.rows[r * ScreenColumns];
@@ -327,23 +320,59 @@ void Flush(Console& c, int64_t now) {
     } else {
         for (int r = 0; r < ScreenRows; ++r) frame.rows[r] = &screen.cells[r * ScreenColumns];
     }
-    char status[StatusCapacity];
-    char lines[StatusCapacity];
-    LinesStatus(c, lines, sizeof lines);
-    frame.status = status;
-    if (timeline) {
-        frame.statusCursor = TimelineStatus(c, status, sizeof status);
-    } else {
-        frame.statusCursor = ComposeStatus(
-            s, {CurrentTransferModes(), DisplayWidth(c.display), c.display.unicodeGraphics, lines}, status,
-            sizeof status);
-    }
     frame.cursorRow = terminal.row;
     frame.cursorColumn = terminal.column;
-    frame.cursorVisible = !s.ui.view.open && !s.ui.helpOpen && !timeline;
-    FlushDisplay(c.display, frame);
+    frame.cursorVisible = !s.ui.view.open && !s.ui.helpOpen;
+}
+
+// The line shown's frame, and with two panes the other line's beside it;
+// each line's records are the core's while its frame is drawn.
+void Flush(Console& c, int64_t now) {
+    if (c.arrange) ArrangeLines(c);
+    bool drawing = BeginFlush(c.display), changed = false;
+    unsigned panes = c.display.paneCount, keysPane = 0;
+    for (unsigned p = 0; p < panes; ++p) {
+        unsigned number = panes > 1 ? c.paneLines[p] : c.shown;
+        Session& s = *c.lines[number];
+        Enter(c, s);
+        bool keys = number == c.shown;
+        Frame frame;
+        frame.markRow = -1;
+        frame.markColumn = frame.markLength = 0;
+        char status[StatusCapacity];
+        char lines[StatusCapacity];
+        frame.status = status;
+        bool timeline = keys && c.timelineView.open;
+        if (timeline && !s.ui.helpOpen) {
+            TimelineFrame(c, &frame);
+            frame.cursorRow = terminal.row;
+            frame.cursorColumn = terminal.column;
+            frame.cursorVisible = false;
+        } else {
+            LineFrame(s, frame);  // the help page hides the cursor too
+        }
+        if (timeline) {
+            frame.statusCursor = TimelineStatus(c, status, sizeof status);
+        } else {
+            if (keys) {
+                LinesStatus(c, lines, sizeof lines);
+            } else {  // beside the line shown: its own name, never in brackets
+                std::snprintf(lines, sizeof lines, "%u %s%s", number + 1, s.label,
+                              s.link.state != LinkState::Open ? "!" : "");
+            }
+            frame.statusCursor = ComposeStatus(
+                s, {CurrentTransferModes(), PaneWidth(c.display, p), c.display.unicodeGraphics, lines},
+                status, sizeof status);
+        }
+        if (keys) keysPane = p;
+        if (drawing) changed = DrawPane(c.display, p, frame) || changed;
+        s.ui.redraw = false;
+    }
+    if (drawing) EndFlush(c.display, keysPane, changed);
+    Session& s = Shown(c);
+    Enter(c, s);
     ShowWebPages(s);
-    c.redraw = s.ui.redraw = false;
+    c.redraw = false;
     c.lastFlush = now;
 }
 
@@ -563,12 +592,15 @@ public:
         return Nothing;
     }
     int64_t FrameDue(const Console& c) const override {
-        return c.redraw || Shown(c).ui.redraw ? c.lastFlush + FrameMilliseconds : NoDeadline;
+        bool beside = c.display.paneCount > 1 &&
+                      (c.lines[c.paneLines[0]]->ui.redraw || c.lines[c.paneLines[1]]->ui.redraw);
+        return c.redraw || Shown(c).ui.redraw || beside ? c.lastFlush + FrameMilliseconds : NoDeadline;
     }
     void Draw(Console& c, int64_t now) override { Flush(c, now); }
     void Signal(Console& c, int number) override {
         if (number == SIGWINCH) {
             ResizeDisplay(c.display);
+            c.arrange = true;  // two lines at once, or one: the new size decides
         } else {
             ResumeDisplay(c.display);  // the shell may have changed the terminal meanwhile
         }

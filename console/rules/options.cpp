@@ -313,6 +313,19 @@ const char* SetInput(ConsoleOptions& o, const char* value) {
     return nullptr;
 }
 
+const char* SetLayout(ConsoleOptions& o, const char* value) {
+    if (std::strcmp(value, "one") == 0) {
+        o.layout = LayoutChoice::One;
+    } else if (std::strcmp(value, "side") == 0) {
+        o.layout = LayoutChoice::Side;
+    } else if (std::strcmp(value, "stack") == 0) {
+        o.layout = LayoutChoice::Stack;
+    } else {
+        return "must be one, side or stack";
+    }
+    return nullptr;
+}
+
 const char* SetMdnsName(ConsoleOptions& o, const char* value) {
     if (value[0] == '\0') return "an empty name";
     if (std::strlen(value) >= sizeof o.mdnsName) return "at most 63 bytes (a DNS label)";
@@ -518,6 +531,8 @@ const OptionSpec Specs[] = {
      SetTimeline},
     {"input", Kind::Value, "LABEL", "several lines in batch mode: standard input goes to line LABEL",
      SetInput},
+    {"layout", Kind::Value, "one|side|stack",
+     "several lines: two at once, side by side or stacked, given room", SetLayout},
     {"mdns-name", Kind::Value, "NAME", "a served line's name on the network (mDNS); its profile's by default",
      SetMdnsName},
     {"web", Kind::Value, "[HOST:]PORT", "show the line to browsers (127.0.0.1 unless HOST is named)", SetWeb},

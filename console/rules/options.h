@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "console/rules/layout.h"
 #include "console/rules/pulse_steps.h"
 #include "console/rules/timestamp.h"
 #include "console/rules/web_auth.h"
@@ -98,6 +99,7 @@ struct ConsoleOptions {
     char lines[256];                  // several lines: the profiles named, comma-separated
     char timelinePath[PathCapacity];  // --timeline: every line's text, labelled
     char inputLabel[16];              // --input: batch input's line
+    LayoutChoice layout;              // --layout: two lines at once, where the terminal has room
     char mdnsName[64];                // --mdns-name: a served line's name on the network; empty: its own
     uint64_t logMaxBytes;             // 0: the log never rotates
     uint32_t logKeep;                 // old logs kept

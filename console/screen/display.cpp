@@ -11,7 +11,6 @@
 
 namespace {
 
-const int StatusRow = ScreenRows;
 const int EscapeDelayMilliseconds = 25;
 const char BracketedPasteOn[] = "\033[?2004h";
 const char BracketedPasteOff[] = "\033[?2004l";
@@ -29,7 +28,20 @@ wchar_t Glyph(Cell cell, bool unicode) {
     }
 }
 
-bool LargeEnough() { return LINES > ScreenRows && COLS >= ScreenColumns; }
+// The panes and their status lines fit in the terminal.
+bool LargeEnough(const Display& display) {
+    for (unsigned i = 0; i < display.paneCount; ++i) {
+        const PanePlace& place = display.panes[i].place;
+        if (LINES <= place.row + ScreenRows || COLS < place.column + ScreenColumns) return false;
+    }
+    return true;
+}
+
+// A pane's status line: its own width, else to the terminal's right edge.
+int StatusWidth(const DisplayPane& pane) {
+    int room = COLS - pane.place.column;
+    return pane.place.width > 0 && pane.place.width < room ? pane.place.width : room;
+}
 
 void SendToTerminal(const char* text) {
     std::fputs(text, stdout);
@@ -43,14 +55,21 @@ void DrawCells(int row, int column, const Cell* cells, int count, bool unicode) 
     mvaddnwstr(row, column, line, count);
 }
 
-void DrawStatus(const char* text) {
-    move(StatusRow, 0);
+void DrawStatus(int row, int column, int width, const char* text) {
+    move(row, column);
     attron(A_REVERSE);
-    addnstr(text, COLS);
-    int row, column;
-    getyx(stdscr, row, column);
-    if (row == StatusRow && column < COLS) mvhline(StatusRow, column, ' ' | A_REVERSE, COLS - column);
+    addnstr(text, width);
+    int atRow, atColumn;
+    getyx(stdscr, atRow, atColumn);
+    int end = column + width;
+    if (atRow == row && atColumn < end) mvhline(row, atColumn, ' ' | A_REVERSE, end - atColumn);
     attroff(A_REVERSE);
+}
+
+// Between two panes side by side: a line down the screens' rows.
+void DrawSeparator(bool unicode) {
+    const wchar_t* bar = unicode ? L"\u2502" : L"|";
+    for (int row = 0; row < ScreenRows; ++row) mvaddnwstr(row, ScreenColumns, bar, 1);
 }
 
 void ShowTooSmall(Display& display) {
@@ -121,70 +140,114 @@ void RedrawDisplay(Display& display) {
     display.shownCursorVisibility = -1;
 }
 
+void ArrangeDisplay(Display& display, const PaneLayout& layout) {
+    bool changed = layout.count != display.paneCount;
+    for (unsigned i = 0; i < layout.count; ++i) {
+        const PanePlace& now = display.panes[i].place;
+        const PanePlace& to = layout.panes[i];
+        changed = changed || now.row != to.row || now.column != to.column || now.width != to.width;
+        display.panes[i].place = to;
+    }
+    display.paneCount = layout.count;
+    display.sideBySide = layout.count > 1 && layout.panes[1].row == layout.panes[0].row;
+    // A stale display is drawn whole at the next flush anyway.
+    if (changed && !display.stale) RedrawDisplay(display);
+}
+
 int DisplayWidth(const Display& display) {
     return display.terminal != nullptr && COLS > 0 ? COLS : ScreenColumns;
 }
 
-void FlushDisplay(Display& display, const Frame& frame) {
-    if (display.terminal == nullptr) return;
-    if (!LargeEnough()) {
+int DisplayHeight(const Display& display) {
+    return display.terminal != nullptr && LINES > 0 ? LINES : ScreenRows + 1;
+}
+
+int PaneWidth(const Display& display, unsigned pane) {
+    if (display.terminal == nullptr || pane >= display.paneCount) return ScreenColumns;
+    return StatusWidth(display.panes[pane]);
+}
+
+bool BeginFlush(Display& display) {
+    if (display.terminal == nullptr) return false;
+    if (!LargeEnough(display)) {
         ShowTooSmall(display);
-        return;
+        return false;
     }
     if (display.tooSmall) {
         display.tooSmall = false;
         display.stale = true;
     }
+    if (display.stale) {
+        erase();
+        if (display.sideBySide) DrawSeparator(display.unicodeGraphics);
+    }
+    return true;
+}
+
+bool DrawPane(Display& display, unsigned number, const Frame& frame) {
+    DisplayPane& pane = display.panes[number];
+    const int top = pane.place.row, left = pane.place.column;
     bool changed = display.stale;
-    if (display.stale) erase();
-    bool markMoved = frame.markRow != display.shownMarkRow || frame.markColumn != display.shownMarkColumn ||
-                     frame.markLength != display.shownMarkLength;
+    bool markMoved = frame.markRow != pane.shownMarkRow || frame.markColumn != pane.shownMarkColumn ||
+                     frame.markLength != pane.shownMarkLength;
     for (int row = 0; row < ScreenRows; ++row) {
-        Cell* shown = &display.shown[row * ScreenColumns];
-        bool markHere = markMoved && (row == frame.markRow || row == display.shownMarkRow);
+        Cell* shown = &pane.shown[row * ScreenColumns];
+        bool markHere = markMoved && (row == frame.markRow || row == pane.shownMarkRow);
         if (!display.stale && !markHere &&
             std::memcmp(shown, frame.rows[row], ScreenColumns * sizeof(Cell)) == 0) {
             continue;
         }
         std::memcpy(shown, frame.rows[row], ScreenColumns * sizeof(Cell));
-        DrawCells(row, 0, shown, ScreenColumns, display.unicodeGraphics);
+        DrawCells(top + row, left, shown, ScreenColumns, display.unicodeGraphics);
         if (row == frame.markRow && frame.markLength > 0) {
             attron(A_REVERSE);
-            DrawCells(row, frame.markColumn, shown + frame.markColumn, frame.markLength,
+            DrawCells(top + row, left + frame.markColumn, shown + frame.markColumn, frame.markLength,
                       display.unicodeGraphics);
             attroff(A_REVERSE);
         }
         changed = true;
     }
-    display.shownMarkRow = frame.markRow;
-    display.shownMarkColumn = frame.markColumn;
-    display.shownMarkLength = frame.markLength;
+    pane.shownMarkRow = frame.markRow;
+    pane.shownMarkColumn = frame.markColumn;
+    pane.shownMarkLength = frame.markLength;
 
-    if (display.stale || std::strcmp(frame.status, display.shownStatus) != 0) {
-        std::snprintf(display.shownStatus, sizeof display.shownStatus, "%s", frame.status);
-        DrawStatus(frame.status);
+    int width = StatusWidth(pane);
+    if (display.stale || std::strcmp(frame.status, pane.shownStatus) != 0) {
+        std::snprintf(pane.shownStatus, sizeof pane.shownStatus, "%s", frame.status);
+        DrawStatus(top + ScreenRows, left, width, frame.status);
         changed = true;
     }
-    display.stale = false;
+    bool onStatus = frame.statusCursor >= 0;
+    pane.cursorRow = top + (onStatus ? ScreenRows : frame.cursorRow);
+    pane.cursorColumn = left + (onStatus ? frame.statusCursor : frame.cursorColumn);
+    if (pane.cursorColumn >= left + width) pane.cursorColumn = left + width - 1;
+    pane.cursorVisible = onStatus || frame.cursorVisible;
+    return changed;
+}
 
-    int row = frame.statusCursor >= 0 ? StatusRow : frame.cursorRow;
-    int column = frame.statusCursor >= 0 ? frame.statusCursor : frame.cursorColumn;
-    if (column >= COLS) column = COLS - 1;
-    int visibility = frame.statusCursor >= 0 || frame.cursorVisible ? 1 : 0;
+void EndFlush(Display& display, unsigned cursorPane, bool changed) {
+    display.stale = false;
+    const DisplayPane& pane = display.panes[cursorPane < display.paneCount ? cursorPane : 0];
+    int visibility = pane.cursorVisible ? 1 : 0;
     if (visibility != display.shownCursorVisibility) {
         curs_set(visibility);
         display.shownCursorVisibility = visibility;
         changed = true;
     }
-    if (row != display.shownCursorRow || column != display.shownCursorColumn) {
-        display.shownCursorRow = row;
-        display.shownCursorColumn = column;
+    if (pane.cursorRow != display.shownCursorRow || pane.cursorColumn != display.shownCursorColumn) {
+        display.shownCursorRow = pane.cursorRow;
+        display.shownCursorColumn = pane.cursorColumn;
         changed = true;
     }
     if (!changed) return;
-    move(row, column);
+    move(pane.cursorRow, pane.cursorColumn);
     wnoutrefresh(stdscr);
     doupdate();
+}
+
+void FlushDisplay(Display& display, const Frame& frame) {
+    if (!BeginFlush(display)) return;
+    EndFlush(display, 0, DrawPane(display, 0, frame));
 }
 
 void PrintScreen(const Display& display, const Cell* cells, FILE* out, bool everyRow) {

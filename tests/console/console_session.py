@@ -149,7 +149,8 @@ class ConsoleSession:
         def started():
             if self.rc_file.exists():
                 raise RuntimeError(f'the program ended at once: {self.screen()[:2]}')
-            return self.screen()[-1].strip() or 'enlarge' in self.screen()[0]
+            shown = self.screen()
+            return shown[min(24, len(shown) - 1)].strip() or 'enlarge' in shown[0]  # the status line
         wait_for(started, what='the program to start')
 
     def tmux(self, *args):

@@ -29,11 +29,11 @@ class ThreeLines(unittest.TestCase):
         for line in self.others:
             line.stop()
 
-    def start(self):
+    def start(self, *more, cols=80, rows=25):
         s = self.session
         conf = Path(s.folder) / 'tmux.conf'
         s.start(f'bmc={self.others[0].device}', f'power={self.others[1].device},115200',
-                '--timeline', str(self.timeline), cols=80, rows=25, conf=conf, env=None,
+                '--timeline', str(self.timeline), *more, cols=cols, rows=rows, conf=conf, env=None,
                 first=f'dut={s.line.device}')
 
     def test_the_timeline_keeps_the_hosts_order_and_each_line_its_own_screen_and_keys(self):
@@ -79,6 +79,41 @@ class ThreeLines(unittest.TestCase):
         written = [line.split(' ', 2)[-1] for line in self.timeline.read_text().splitlines()]
         self.assertEqual(written, ['dut   dut one', 'bmc   bmc one', 'power power one', 'bmc   bmc two',
                                    'dut   dut two'])
+
+    def test_side_by_side_the_keys_go_to_one_screen_and_a_narrow_terminal_shows_one(self):
+        self.start('--layout', 'side', cols=170, rows=30)
+        s, bmc, power = self.session, self.others[0], self.others[1]
+        left = lambda row: s.row(row)[:80].rstrip()
+        right = lambda row: s.row(row)[81:161].rstrip()
+        for line, text in [(s.line, b'dut one'), (bmc, b'bmc one'), (power, b'power one')]:
+            line.write(text + b'\r\n')
+        wait_for(lambda: (left(0), right(0)) == ('dut one', 'bmc one'), what='both screens')
+        self.assertTrue(left(24).startswith(' [1 dut] 2 bmc 3 power* |'), left(24))
+        self.assertTrue(right(24).startswith(' 2 bmc |'), right(24))  # beside: in view, never flagged
+        s.type('k1')
+        self.assertEqual(s.host_read(2), b'k1')
+        self.assertEqual(s.cursor(), (1, 0))
+        s.keys('C-a', 'Tab')  # the keys move; both screens stay where they are
+        wait_for(lambda: right(24).startswith(' 1 dut [2 bmc] 3 power*'), what='the keys on the right')
+        self.assertEqual((left(0), right(0)), ('dut one', 'bmc one'))
+        self.assertTrue(left(24).startswith(' 1 dut |'), left(24))
+        self.assertEqual(s.cursor(), (1, 81))
+        s.type('k2')
+        self.assertEqual(bmc.read(2), b'k2')
+        self.assertEqual(s.line.drain(), b'')
+        self.assertEqual(power.drain(), b'')
+        s.keys('C-a', '3')  # a line not in view takes the screen beside the one with the keys
+        wait_for(lambda: (left(0), right(0)) == ('power one', 'bmc one'), what='power beside bmc')
+        self.assertTrue(left(24).startswith(' 1 dut 2 bmc [3 power] |'), left(24))
+        # Too narrow for two: one line at a time, and the status line says why.
+        s.tmux('resize-window', '-t', 't', '-x', '100', '-y', '30')
+        s.wait_status('--layout side needs 161 x 25 (now 100 x 30): one line at a time')
+        self.assertEqual(s.row(0).rstrip(), 'power one')
+        s.tmux('resize-window', '-t', 't', '-x', '170', '-y', '30')
+        wait_for(lambda: (left(0), right(0)) == ('power one', 'bmc one'), what='two screens again')
+        self.assertNotIn('needs 161', s.row(24))  # no longer true
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
 
     def test_a_line_unplugged_and_back_loses_nothing_on_the_others(self):
         self.start()
