@@ -186,8 +186,9 @@ TEST_F(Scripts, CallsNamingALineWorkOnThatLineAlone) {
         "send('boot ' .. version .. '\\r', 'power')\n"
         "b:send('x')\n"
         "mark('dut up'); mark('bmc up', 'bmc'); b.mark('bmc again')\n"
-        "local ok, why = pcall(function() send('y', 'nope') end)\n"
-        "log(row(1, 'bmc') .. '|' .. row(1) .. '|' .. why)\n"
+        "local _, why = pcall(function() send('y', 'nope') end); local _, bad = pcall(function() b.send({}) "
+        "end)\n"
+        "log(row(1, 'bmc') .. '|' .. row(1) .. '|' .. why .. '|' .. bad)\n"
         "line('power').expect('on')\n"
         "line('nope')\n");
     Run(1000);
@@ -205,10 +206,11 @@ TEST_F(Scripts, CallsNamingALineWorkOnThatLineAlone) {
     EXPECT_STREQ(dut.features.marks.marks[0].name, "dut up");
     ASSERT_EQ(bmc.features.marks.count, 2u);
     EXPECT_STREQ(bmc.features.marks.marks[1].name, "bmc again");
-    std::string said = dut.notice.text;  // bmc's row, its own row, the error
+    std::string said = dut.notice.text;  // bmc's row, its own row, the errors name the script's line
     EXPECT_EQ(said.substr(0, 6), "v7|v1|");
-    EXPECT_NE(said.find("/t.lua:6: send: no line 'nope': the lines are dut, bmc, power"), std::string::npos)
+    EXPECT_NE(said.find("/t.lua:6: send: no line 'nope': the lines are dut, bmc, power|"), std::string::npos)
         << said;
+    EXPECT_NE(said.find("/t.lua:6: send: give a string"), std::string::npos) << said;
     EXPECT_EQ(ScreenRowText(0), "v1");  // the core is the script's line's again
     host(power, "power on\r\n");
     Run(1002);
