@@ -30,7 +30,7 @@ void CycleStamps(Session& c) {
 }
 
 void AddLastMark(const Session& c, char* text, unsigned capacity) {
-    char mark[64];
+    char mark[LabelCapacity + 64];
     FormatLastMark(c.features.marks, c.label, mark, sizeof mark);
     size_t used = std::strlen(text);
     if (mark[0] != '\0' && used + 1 < capacity)
