@@ -136,6 +136,99 @@ TEST_F(Scripts, ErrorsNameTheFileAndLine) {
     EXPECT_FALSE(ScriptRunning(c.features.script));
 }
 
+// Several lines: a script on the first names the others by label. Each
+// call works on the line named (its text, its screen, its output, its
+// marks), the script's own line keeps the core between calls, and an
+// unknown label is an error naming the labels there are.
+TEST_F(Scripts, CallsNamingALineWorkOnThatLineAlone) {
+    Session& dut = *console;
+    std::unique_ptr<Session> others[2];
+    LineTable table;
+    Session* current = &dut;
+    table.current = &current;
+    const char* labels[] = {"dut", "bmc", "power"};
+    for (unsigned i = 0; i < 3; ++i) {
+        if (i > 0) {
+            others[i - 1].reset(WithFront(new Session(), front.get()));
+            Session& s = *others[i - 1];
+            DefaultOptions(&s.options);
+            s.link.line.reset(new FakeLine());
+            s.link.state = LinkState::Open;
+            ASSERT_TRUE(s.ui.history.Allocate(10));
+            ASSERT_TRUE(MakeCoreRecords(&s.core));
+        }
+        Session& s = i == 0 ? dut : *others[i - 1];
+        std::snprintf(s.label, sizeof s.label, "%s", labels[i]);
+        s.all = &table;
+        table.lines[table.count++] = &s;
+    }
+    struct Unlink {  // the table goes first, whatever fails
+        Session& s;
+        ~Unlink() { s.all = nullptr; }
+    } unlink{dut};
+    Session &bmc = *others[0], &power = *others[1];
+    auto host = [&](Session& s, const std::string& bytes) {  // as the loop gives a line its bytes
+        EnterLine(&current, s);
+        struct timespec arrived = {};
+        ReceiveBlock(s.chain, reinterpret_cast<const uint8_t*>(bytes.data()), unsigned(bytes.size()),
+                     arrived);
+        EnterLine(&current, dut);
+    };
+    auto queued = [&](Session& s) {
+        unsigned count;
+        s.pump.StageQueued(now, 0);
+        const uint8_t* bytes = s.pump.Pending(&count);
+        return std::string(reinterpret_cast<const char*>(bytes), count);
+    };
+    Start(
+        "local b = line('bmc')\n"
+        "local _, version = b.expect('v(%d+)')\n"
+        "send('boot ' .. version .. '\\r', 'power')\n"
+        "b:send('x')\n"
+        "mark('dut up'); mark('bmc up', 'bmc'); b.mark('bmc again')\n"
+        "local _, why = pcall(function() send('y', 'nope') end); local _, bad = pcall(function() b.send({}) "
+        "end)\n"
+        "log(row(1, 'bmc') .. '|' .. row(1) .. '|' .. why .. '|' .. bad)\n"
+        "line('power').expect('on')\n"
+        "line('nope')\n");
+    Run(1000);
+    EXPECT_TRUE(power.features.script.text.listening);  // kept for the script, though none runs there
+    host(dut, "v1\r\n");                                // not the line it waits on
+    EXPECT_EQ(ScriptDeadline(dut), NoDeadline);
+    host(bmc, "v7\r\n");
+    EXPECT_EQ(ScriptDeadline(dut), 0);
+    Run(1001);
+    EXPECT_EQ(current, &dut);
+    EXPECT_EQ(queued(power), "boot 7\r");
+    EXPECT_EQ(queued(bmc), "x");
+    EXPECT_EQ(queued(dut), "");
+    ASSERT_EQ(dut.features.marks.count, 1u);
+    EXPECT_STREQ(dut.features.marks.marks[0].name, "dut up");
+    ASSERT_EQ(bmc.features.marks.count, 2u);
+    EXPECT_STREQ(bmc.features.marks.marks[1].name, "bmc again");
+    std::string said = dut.notice.text;  // bmc's row, its own row, the errors name the script's line
+    EXPECT_EQ(said.substr(0, 6), "v7|v1|");
+    EXPECT_NE(said.find("/t.lua:6: send: no line 'nope': the lines are dut, bmc, power|"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("/t.lua:6: send: give a string"), std::string::npos) << said;
+    EXPECT_EQ(ScreenRowText(0), "v1");  // the core is the script's line's again
+    host(power, "power on\r\n");
+    Run(1002);
+    EXPECT_NE(
+        std::string(dut.notice.text).find("t.lua:9: line: no line 'nope': the lines are dut, bmc, power"),
+        std::string::npos)
+        << dut.notice.text;
+    EXPECT_FALSE(ScriptRunning(dut.features.script));
+    EXPECT_FALSE(power.features.script.text.listening);
+    // One line: no labels to name.
+    dut.all = nullptr;
+    Start("send('x', 'bmc')\n");
+    Run(1003);
+    EXPECT_NE(std::string(dut.notice.text).find("t.lua:1: send: no line 'bmc': there is one line"),
+              std::string::npos)
+        << dut.notice.text;
+}
+
 // A script that never waits gets slices; one that grows without end meets
 // the memory bound; neither takes the program with it.
 TEST_F(Scripts, BusyAndGreedyScriptsLeaveTheLoopItsTurns) {

@@ -219,8 +219,10 @@ TEST(Marks, FoundOnceEvenAcrossBlocksAndTimedFromTheOpen) {
     EXPECT_DOUBLE_EQ(marks.marks[1].seconds, 5.5);
     ASSERT_TRUE(ReachMark(marks, "shell", {107, 0}));
     char text[64];
-    FormatLastMark(marks, text, sizeof text);
+    FormatLastMark(marks, "", text, sizeof text);
     EXPECT_STREQ(text, "shell 7.000 s");
+    FormatLastMark(marks, "dut", text, sizeof text);  // one line of several
+    EXPECT_STREQ(text, "dut: shell 7.000 s");
     EXPECT_DOUBLE_EQ(marks.marks[3].sincePrevious, 1.5);
 }
 

@@ -71,6 +71,28 @@ void JsonString(FILE* out, const char* text) {
     std::fputc('"', out);
 }
 
+// {"line": ..., "name": ...}: one mark's fields and its closing brace.
+void WriteMark(FILE* out, const char* label, const Mark& mark) {
+    if (label[0] != '\0') {
+        std::fputs("\"line\": ", out);
+        JsonString(out, label);
+        std::fputs(", ", out);
+    }
+    std::fputs("\"name\": ", out);
+    JsonString(out, mark.name);
+    std::fputs(", \"pattern\": ", out);
+    if (mark.pattern[0] != '\0') {
+        JsonString(out, mark.pattern);
+    } else {
+        std::fputs("null", out);
+    }
+    if (mark.reached) {
+        std::fprintf(out, ", \"seconds\": %.6f, \"since_previous\": %.6f}", mark.seconds, mark.sincePrevious);
+    } else {
+        std::fputs(", \"seconds\": null, \"since_previous\": null}", out);
+    }
+}
+
 }  // namespace
 
 bool AddMark(Marks& marks, const char* pattern, double deadline) {
@@ -110,30 +132,33 @@ bool ReachMark(Marks& marks, const char* name, const struct timespec& at) {
     return true;
 }
 
-void FormatLastMark(const Marks& marks, char* text, unsigned capacity) {
+void FormatLastMark(const Marks& marks, const char* label, char* text, unsigned capacity) {
     if (marks.last < 0) {
         text[0] = '\0';
         return;
     }
     const Mark& mark = marks.marks[marks.last];
-    std::snprintf(text, capacity, "%.40s %.3f s", mark.name, mark.seconds);
+    std::snprintf(text, capacity, "%s%s%.40s %.3f s", label, label[0] != '\0' ? ": " : "", mark.name,
+                  mark.seconds);
 }
 
-void PrintMarks(const Marks& marks, FILE* out) {
+void PrintMarks(const Marks& marks, const char* label, FILE* out) {
+    const char* colon = label[0] != '\0' ? ": " : "";
     for (unsigned i = 0; i < marks.count; ++i) {
         const Mark& mark = marks.marks[i];
         char late[48] = "";
         if (MarkMissed(mark)) std::snprintf(late, sizeof late, ", late: due by %g s", mark.deadline);
         if (mark.reached) {
-            std::fprintf(out, "brisvane: mark '%s' %.3f s (+%.3f s)%s\n", mark.name, mark.seconds,
-                         mark.sincePrevious, late);
+            std::fprintf(out, "brisvane: mark %s%s'%s' %.3f s (+%.3f s)%s\n", label, colon, mark.name,
+                         mark.seconds, mark.sincePrevious, late);
         } else {
-            std::fprintf(out, "brisvane: mark '%s' not reached%s\n", mark.name, late);
+            std::fprintf(out, "brisvane: mark %s%s'%s' not reached%s\n", label, colon, mark.name, late);
         }
     }
 }
 
-bool WriteMarksJson(const Marks& marks, const char* path, char* problem, unsigned capacity) {
+bool WriteMarksJson(const LineMarks* lines, unsigned count, const char* path, char* problem,
+                    unsigned capacity) {
     // Opened without waiting: what was not a plain file at start may be one now.
     int fd;
     PlainFile opened = OpenPlainFile(path, O_WRONLY | O_CREAT | O_TRUNC, true, &fd);
@@ -148,24 +173,14 @@ bool WriteMarksJson(const Marks& marks, const char* path, char* problem, unsigne
         return false;
     }
     std::fputs("[", out);
-    for (unsigned i = 0; i < marks.count; ++i) {
-        const Mark& mark = marks.marks[i];
-        std::fputs(i == 0 ? "\n  {\"name\": " : ",\n  {\"name\": ", out);
-        JsonString(out, mark.name);
-        std::fputs(", \"pattern\": ", out);
-        if (mark.pattern[0] != '\0') {
-            JsonString(out, mark.pattern);
-        } else {
-            std::fputs("null", out);
-        }
-        if (mark.reached) {
-            std::fprintf(out, ", \"seconds\": %.6f, \"since_previous\": %.6f}", mark.seconds,
-                         mark.sincePrevious);
-        } else {
-            std::fputs(", \"seconds\": null, \"since_previous\": null}", out);
+    unsigned written = 0;
+    for (unsigned n = 0; n < count; ++n) {
+        for (unsigned i = 0; i < lines[n].marks->count; ++i) {
+            std::fputs(written++ == 0 ? "\n  {" : ",\n  {", out);
+            WriteMark(out, lines[n].label, lines[n].marks->marks[i]);
         }
     }
-    std::fputs(marks.count > 0 ? "\n]\n" : "]\n", out);
+    std::fputs(written > 0 ? "\n]\n" : "]\n", out);
     bool failed = std::ferror(out) != 0;
     if (std::fclose(out) != 0 || failed) {
         std::snprintf(problem, capacity, "--marks-json %s: %s", path, std::strerror(errno));

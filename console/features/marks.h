@@ -54,14 +54,24 @@ inline void MatchMarks(Marks& marks, const uint8_t* text, unsigned count, const 
 // A script's mark: reached at `at`; false when there is no room.
 bool ReachMark(Marks& marks, const char* name, const struct timespec& at);
 
+// With several lines a line's marks are said with its label ("dut: ");
+// an empty label (one line) says nothing more.
+//
 // "login 12.345 s" for the status line; empty before the first mark.
-void FormatLastMark(const Marks& marks, char* text, unsigned capacity);
+void FormatLastMark(const Marks& marks, const char* label, char* text, unsigned capacity);
 // One line a mark: "mark 'login:' 12.345 s (+3.210 s)" or "... not reached",
-// and "late: due by 10 s" after a missed deadline.
-void PrintMarks(const Marks& marks, FILE* out);
+// and "late: due by 10 s" after a missed deadline; "mark dut: 'login:' ...".
+void PrintMarks(const Marks& marks, const char* label, FILE* out);
+// A line's marks for the JSON file.
+struct LineMarks {
+    const char* label;
+    const Marks* marks;
+};
 // [{"name": ..., "pattern": ..., "seconds": ..., "since_previous": ...}],
-// null times for a mark not reached. False with `problem` when the file
-// cannot be written.
-bool WriteMarksJson(const Marks& marks, const char* path, char* problem, unsigned capacity);
+// each line's in turn, a labelled line's with "line": LABEL first; null
+// times for a mark not reached. False with `problem` when the file cannot
+// be written.
+bool WriteMarksJson(const LineMarks* lines, unsigned count, const char* path, char* problem,
+                    unsigned capacity);
 
 #endif

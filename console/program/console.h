@@ -21,8 +21,6 @@
 #include "console/rules/timeline_view.h"
 #include "console/screen/display.h"
 
-const unsigned LinesMax = 9;
-
 // Keys curses read past a paste's end, handed back to it a few at a time.
 struct KeysPart {
     bool keysMore = false;  // the last key read stopped with keys left
@@ -46,6 +44,7 @@ struct Console {
     // them; kept one at a time too, so a terminal grown shows the pair.
     unsigned paneLines[PanesMax] = {0, 1};
     Session* current = nullptr;  // the line whose records the core holds
+    LineTable table;             // the lines again, for what a line's own work reaches
     LineSeen seen[LinesMax];
     std::unique_ptr<FrontEnd> front = ScreenFrontEnd();  // batch's, when chosen at start-up
 

@@ -40,11 +40,20 @@ Reaction ShowTimelineRow(Console& c) {
 
 }  // namespace
 
-void Enter(Console& c, Session& line) {
-    if (c.current == &line) return;
-    if (c.current != nullptr) SwapCoreRecords(&c.current->core);
+void EnterLine(Session** current, Session& line) {
+    if (*current == &line) return;
+    if (*current != nullptr) SwapCoreRecords(&(*current)->core);
     SwapCoreRecords(&line.core);
-    c.current = &line;
+    *current = &line;
+}
+
+void Enter(Console& c, Session& line) { EnterLine(&c.current, line); }
+
+int FindLine(const LineTable& table, const char* label) {
+    for (unsigned i = 0; i < table.count; ++i) {
+        if (table.lines[i]->label[0] != '\0' && std::strcmp(table.lines[i]->label, label) == 0) return int(i);
+    }
+    return -1;
 }
 
 void ShowLineNumbered(Console& c, unsigned number) {

@@ -436,8 +436,11 @@ int main(int argc, char** argv) {
         }
         if (i > 0) KeepOwnFiles(c.lines[0]->options, s.options);
         if (!MakeCoreRecords(&s.core)) return Fail("no memory for another line");
+        c.table.lines[c.table.count++] = &s;
+        s.all = &c.table;
     }
     c.current = c.lines[0].get();
+    c.table.current = &c.current;
     Session& first = *c.lines[0];
     if (several) {
         if (!SeveralLinesApart(c, message, sizeof message)) return UsageError(message);

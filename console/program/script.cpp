@@ -36,22 +36,32 @@ const char Prelude[] = R"lua(
 local P = ...
 local find, sub, unpack = string.find, string.sub, table.unpack
 local function finite(ms) return type(ms) == "number" and ms == ms and ms > -math.huge and ms < math.huge end
+-- The line a call names by its label: nil for the script's own, else its
+-- number. An error names the script's line (the call's caller).
+local function on(who, label)
+  if label == nil then return nil end
+  if type(label) ~= "string" then error(who .. ": name the line by its label", 3) end
+  local n, why = P.line(label)
+  if n == nil then error(who .. ": " .. why, 3) end
+  return n
+end
 function sleep(ms)
   if not finite(ms) then error("sleep: give a number of milliseconds", 2) end
   local deadline = P.now() + ms
   while P.now() < deadline do P.wait(deadline, false) end
 end
-function expect(pattern, ms)
+function expect(pattern, ms, label)
   if type(pattern) ~= "string" then error("expect: the pattern must be a string", 2) end
   if ms ~= nil and not finite(ms) then error("expect: the timeout is a number of milliseconds", 2) end
+  local n = on("expect", label)
   local began = P.now()
   local deadline = ms and began + ms
   while true do
-    local text = P.text()
+    local text = P.text(n)
     local found = {pcall(find, text, pattern)}
     if not found[1] then error("expect: " .. tostring(found[2]), 2) end
     if found[2] then
-      P.consume(found[3])
+      P.consume(n, found[3])
       return sub(text, found[2], found[3]), unpack(found, 4)
     end
     if deadline and P.now() >= deadline then
@@ -59,7 +69,7 @@ function expect(pattern, ms)
       if P.expired(pattern, P.now() - began) then error("expect '" .. pattern .. "' timed out", 2) end
       return nil
     end
-    P.wait(deadline, true, pattern)
+    P.wait(deadline, true, pattern, n)
   end
 end
 function test(name, body)
@@ -71,32 +81,32 @@ function test(name, body)
   P.finish(not ok and fault or nil)
   return ok
 end
-local function put(text, raw, who)
+local function put(text, raw, who, n)
   if type(text) == "number" then text = tostring(text) end
   if type(text) ~= "string" then error(who .. ": give a string", 3) end
   local at = 1
   while at <= #text do
     local piece = sub(text, at, at + 4095)
-    if P.queue(piece, raw) then at = at + #piece else P.wait(P.now() + 10, false) end
+    if P.queue(n, piece, raw) then at = at + #piece else P.wait(P.now() + 10, false) end
   end
 end
-function send(text) put(text, false, "send") end
-function send_raw(bytes) put(bytes, true, "send_raw") end
-function break_() return P.control(0, true) end
-function dtr(on) return P.control(1, on and true or false) end
-function rts(on) return P.control(2, on and true or false) end
-function log(text) P.log(tostring(text)) end
+function send(text, label) put(text, false, "send", on("send", label)) end
+function send_raw(bytes, label) put(bytes, true, "send_raw", on("send_raw", label)) end
+function break_(label) return P.control(on("break_", label), 0, true) end
+function dtr(set, label) return P.control(on("dtr", label), 1, set and true or false) end
+function rts(set, label) return P.control(on("rts", label), 2, set and true or false) end
+function log(text, label) P.log(on("log", label), tostring(text)) end
 function exit(code)
   if code ~= nil and math.type(code) ~= "integer" then error("exit: the code must be a whole number", 2) end
   P.exit(code or 0)
 end
-function row(n)
+function row(n, label)
   if math.type(n) ~= "integer" or n < 1 or n > 24 then error("row: give a row from 1 to 24", 2) end
-  return P.row(n)
+  return P.row(on("row", label), n)
 end
-function rows()
-  local all = {}
-  for n = 1, 24 do all[n] = P.row(n) end
+function rows(label)
+  local k, all = on("rows", label), {}
+  for n = 1, 24 do all[n] = P.row(k, n) end
   return all
 end
 print = function(...)
@@ -154,47 +164,117 @@ package.searchers = {package.searchers[1], function(name)
   end
   return table.concat(tried, "\n\t")
 end}
-function mark(name)
+function mark(name, label)
   if type(name) ~= "string" then error("mark: give the mark a name", 2) end
-  P.mark(name)
+  P.mark(on("mark", label), name)
 end
-local function transfer(who, protocol, sending, path)
+local function transfer(who, protocol, sending, path, n)
   if type(protocol) ~= "string" or type(path) ~= "string" then
     error(who .. ": give a protocol and a file or folder name", 3)
   end
-  local started, why = P.transfer(protocol, sending, path)
+  local started, why = P.transfer(n, protocol, sending, path)
   if started == nil then error(who .. ": " .. why, 3) end
   if not started then return false, 0, why end
-  while P.transferring() do P.wait(P.now() + 20, false) end
-  return P.outcome()
+  while P.transferring(n) do P.wait(P.now() + 20, false) end
+  return P.outcome(n)
 end
 -- A capture has no end of its own: it ends when the line has been quiet
 -- for `quiet` ms (2000 unless given).
-local function capture(protocol, path, quiet)
+local function capture(protocol, path, quiet, k)
   quiet = quiet == nil and 2000 or quiet
   if type(path) ~= "string" then error("receive_file: give a file name", 3) end
   if type(quiet) ~= "number" or quiet ~= quiet or quiet < 0 or quiet == math.huge then
     error("receive_file: the quiet time is a number of milliseconds", 3)
   end
-  local started, why = P.capture(protocol, path)
+  local started, why = P.capture(k, protocol, path)
   if not started then return false, 0, why end
-  local seen, last = P.captured(), P.now()
+  local seen, last = P.captured(k), P.now()
   while true do
     P.wait(P.now() + 20, false)
-    local n = P.captured()
+    local n = P.captured(k)
     if n == nil then break end
     if n ~= seen then seen, last = n, P.now() elseif P.now() - last >= quiet then break end
   end
-  return P.endcapture()
+  return P.endcapture(k)
 end
-function send_file(protocol, path) return transfer("send_file", protocol, true, path) end
-function receive_file(protocol, folder, quiet)
-  if protocol == "raw" or protocol == "text" then return capture(protocol, folder, quiet) end
-  return transfer("receive_file", protocol, false, folder)
+function send_file(protocol, path, label)
+  return transfer("send_file", protocol, true, path, on("send_file", label))
+end
+function receive_file(protocol, folder, quiet, label)
+  if type(quiet) == "string" and label == nil then quiet, label = nil, quiet end
+  local n = on("receive_file", label)
+  if protocol == "raw" or protocol == "text" then return capture(protocol, folder, quiet, n) end
+  return transfer("receive_file", protocol, false, folder, n)
+end
+-- line(label): the same calls on that line, as line("bmc").send(text) or
+-- line("bmc"):send(text). They are the ones above, whatever the script
+-- names its own functions.
+local calls = {expect = expect, send = send, send_raw = send_raw, break_ = break_, dtr = dtr, rts = rts,
+  log = log, row = row, rows = rows, mark = mark, send_file = send_file, receive_file = receive_file}
+local width = {expect = 2, send = 1, send_raw = 1, break_ = 0, dtr = 1, rts = 1, log = 1, row = 1, rows = 0,
+  mark = 1, send_file = 2, receive_file = 3}
+function line(label)
+  if type(label) ~= "string" then error("line: give the line's label", 2) end
+  on("line", label)
+  local self = {label = label}
+  for name, call in pairs(calls) do
+    local count = width[name]
+    self[name] = function(first, ...)
+      local args = first == self and {...} or {first, ...}
+      args[count + 1] = label
+      return call(unpack(args, 1, count + 1))
+    end
+  end
+  return self
 end
 )lua";
 
 Session& Owner(lua_State* L) { return **static_cast<Session**>(lua_getextraspace(L)); }
+
+// The line a call works on: argument `arg` nil for the script's own, else
+// its number in the program's lines (line() gave it).
+Session& On(lua_State* L, int arg) {
+    Session& owner = Owner(L);
+    if (lua_isnoneornil(L, arg) || owner.all == nullptr) return owner;
+    lua_Integer n = luaL_checkinteger(L, arg);
+    if (n < 0 || n >= lua_Integer(owner.all->count)) luaL_error(L, "no line %d", int(n));
+    return *owner.all->lines[n];
+}
+
+// The script runs with its own line's records the core's. A call on
+// another line makes that line's the core's (its screen, its output
+// queue), works, and gives them back before it returns: nothing in
+// between may raise a Lua error, so results are pushed after Back.
+void Visit(Session& owner, Session& line) {
+    if (&line != &owner) EnterLine(owner.all->current, line);
+}
+void Back(Session& owner) {
+    if (owner.all != nullptr) EnterLine(owner.all->current, owner);
+}
+
+// line(label): its number, or nil and the labels there are.
+int FindLabel(lua_State* L) {
+    size_t length;
+    const char* label = luaL_checklstring(L, 1, &length);
+    const LineTable* all = Owner(L).all;
+    int n = all != nullptr && std::strlen(label) == length ? FindLine(*all, label) : -1;
+    if (n >= 0) {
+        lua_pushinteger(L, n);
+        return 1;
+    }
+    lua_pushnil(L);
+    if (all == nullptr || all->count < 2) {
+        lua_pushfstring(L, "no line '%s': there is one line, with no label", label);
+        return 2;
+    }
+    char names[LinesMax * (LabelCapacity + 2)] = "";
+    size_t used = 0;
+    for (unsigned i = 0; i < all->count; ++i)
+        used += unsigned(std::snprintf(names + used, sizeof names - used, "%s%s", i > 0 ? ", " : "",
+                                       all->lines[i]->label));
+    lua_pushfstring(L, "no line '%s': the lines are %s", label, names);
+    return 2;
+}
 
 void* Allocate(void* user, void* block, size_t old, size_t size) {
     Script& script = *static_cast<Script*>(user);
@@ -210,9 +290,11 @@ void* Allocate(void* user, void* block, size_t old, size_t size) {
     return grown;
 }
 
-// wait(deadline or nil, wants text): yields until then, or new text.
+// wait(deadline or nil, wants text, pattern, line): yields until then, or
+// new text on that line.
 int Wait(lua_State* L) {
     Script& s = Owner(L).features.script;
+    const ScriptText& text = On(L, 4).features.script.text;
     if (L != s.thread)
         return luaL_error(
             L, "expect, sleep and send wait only in the script itself, not in a coroutine of its own");
@@ -220,7 +302,8 @@ int Wait(lua_State* L) {
     if (deadline < 0) deadline = 0;
     s.resumeAt = deadline < 9e18 ? int64_t(deadline) : NoDeadline;  // NaN and the far future alike
     s.waitsForText = lua_toboolean(L, 2);
-    s.seen = s.text.added;
+    s.waitText = &text;
+    s.seen = text.added;
     const char* pattern = lua_tostring(L, 3);
     if (pattern == nullptr) {
         s.expecting.clear();
@@ -237,8 +320,9 @@ int Now(lua_State* L) {
     return 1;
 }
 
+// text(line): what that line received since its last match.
 int Text(lua_State* L) {
-    const ScriptText& text = Owner(L).features.script.text;
+    const ScriptText& text = On(L, 1).features.script.text;
     const uint8_t *first, *second;
     unsigned firstCount, secondCount;
     TextRuns(text, &first, &firstCount, &second, &secondCount);
@@ -249,41 +333,51 @@ int Text(lua_State* L) {
 }
 
 int Consume(lua_State* L) {
-    lua_Integer count = luaL_checkinteger(L, 1);
+    ScriptText& text = On(L, 1).features.script.text;
+    lua_Integer count = luaL_checkinteger(L, 2);
     Script& s = Owner(L).features.script;
-    if (count > 0) ConsumeText(s.text, unsigned(count));
+    if (count > 0) ConsumeText(text, unsigned(count));
     s.expecting.clear();  // it matched
     return 0;
 }
 
-// queue(bytes, raw): all of them or none; false while the line is not open
-// or has no room.
+// queue(line, bytes, raw): all of them or none; false while the line is
+// not open or has no room.
 int QueueBytes(lua_State* L) {
-    Session& c = Owner(L);
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
     size_t length;
-    const char* bytes = luaL_checklstring(L, 1, &length);
-    SendSource source = lua_toboolean(L, 2) ? SendSource::ScriptRaw : SendSource::Script;
-    bool taken = length <= SendPiece &&
-                 Send(c, source, reinterpret_cast<const uint8_t*>(bytes), unsigned(length)) == length;
+    const char* bytes = luaL_checklstring(L, 2, &length);
+    SendSource source = lua_toboolean(L, 3) ? SendSource::ScriptRaw : SendSource::Script;
+    bool taken = false;
+    if (length <= SendPiece) {
+        Visit(owner, c);  // a local echo goes to its screen
+        taken = Send(c, source, reinterpret_cast<const uint8_t*>(bytes), unsigned(length)) == length;
+        Back(owner);
+    }
     lua_pushboolean(L, taken);
     return 1;
 }
 
-// control(0 BREAK, 1 DTR, 2 RTS, on): true when the line did it.
+// control(line, 0 BREAK, 1 DTR, 2 RTS, on): true when the line did it.
 int Control(lua_State* L) {
-    Session& c = Owner(L);
-    lua_Integer which = luaL_checkinteger(L, 1);
-    bool on = lua_toboolean(L, 2);
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
+    lua_Integer which = luaL_checkinteger(L, 2);
+    bool on = lua_toboolean(L, 3);
+    Visit(owner, c);
     ControlResult result =
-        which == 0 ? SendBreak(c, c.features.script.now, nullptr)
+        which == 0 ? SendBreak(c, owner.features.script.now, nullptr)
                    : SetModemOutput(c, which == 1 ? ModemOutput::Dtr : ModemOutput::Rts, on, nullptr);
+    Back(owner);
     lua_pushboolean(L, result == ControlResult::Done);
     return 1;
 }
 
+// log(line, text)
 int Log(lua_State* L) {
-    Session& c = Owner(L);
-    const char* text = luaL_checkstring(L, 1);
+    Session& c = On(L, 1);
+    const char* text = luaL_checkstring(L, 2);
     c.front->Tell(c, text, false);
     c.features.log.Note(text);
     return 0;
@@ -320,11 +414,16 @@ int Exit(lua_State* L) {
     return lua_yield(L, 0);
 }
 
-// row(n): the screen's row n (from 1) as UTF-8, without trailing blanks.
+// row(line, n): the line's screen's row n (from 1) as UTF-8, without
+// trailing blanks.
 int Row(lua_State* L) {
-    lua_Integer n = luaL_checkinteger(L, 1);
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
+    lua_Integer n = luaL_checkinteger(L, 2);
     if (n < 1 || n > ScreenRows) return luaL_error(L, "no row %d", int(n));
+    Visit(owner, c);
     std::string text = ScreenRowText(int(n - 1));
+    Back(owner);
     lua_pushlstring(L, text.data(), text.size());
     return 1;
 }
@@ -378,10 +477,13 @@ void Hook(lua_State* L, lua_Debug*) {
     lua_yield(L, 0);
 }
 
+// mark(line, name): a mark on that line, reached now.
 int MarkNow(lua_State* L) {
+    Session& c = On(L, 1);
+    const char* name = luaL_checkstring(L, 2);
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    if (!ReachMark(Owner(L).features.marks, luaL_checkstring(L, 1), now))
+    if (!ReachMark(c.features.marks, name, now))
         return luaL_error(L, "mark: at most %d marks", int(MaxMarks));
     return 0;
 }
@@ -394,15 +496,16 @@ int Started(lua_State* L, const char* refusal) {
     return 2;
 }
 
-// transfer(protocol, sending, path): true once started; false and why when
-// it could not start (nothing went on the line); nil and why for a
-// protocol with no such transfer.
+// transfer(line, protocol, sending, path): true once started; false and
+// why when it could not start (nothing went on the line); nil and why for
+// a protocol with no such transfer.
 int StartTransfer(lua_State* L) {
-    Session& c = Owner(L);
-    Script& s = c.features.script;
-    const char* name = luaL_checkstring(L, 1);
-    bool sending = lua_toboolean(L, 2);
-    const char* path = luaL_checkstring(L, 3);
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
+    Script& s = owner.features.script;
+    const char* name = luaL_checkstring(L, 2);
+    bool sending = lua_toboolean(L, 3);
+    const char* path = luaL_checkstring(L, 4);
     static const char* const Protocols[] = {"xmodem", "ymodem", "zmodem"};
     static const struct {
         const char* name;
@@ -422,6 +525,7 @@ int StartTransfer(lua_State* L) {
         return 2;
     }
     s.transferFailed = true;  // until one ends well
+    Visit(owner, c);
     const char* refusal = nullptr;
     char why[NoticeCapacity];
     if (c.link.state != LinkState::Open) {
@@ -469,23 +573,31 @@ int StartTransfer(lua_State* L) {
         }
     }
     if (refusal == nullptr && s.transfer == 0) refusal = c.notice.text;  // what the start said
+    Back(owner);
     return Started(L, refusal);
 }
 
+// transferring(line)
 int Transferring(lua_State* L) {
-    Session& c = Owner(L);
-    uint8_t kind = c.features.script.transfer;
-    lua_pushboolean(L, (kind == 1 && c.features.protocol.active) || (kind == 2 && SendRunning()));
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
+    uint8_t kind = owner.features.script.transfer;
+    Visit(owner, c);
+    bool running = (kind == 1 && c.features.protocol.active) || (kind == 2 && SendRunning());
+    Back(owner);
+    lua_pushboolean(L, running);
     return 1;
 }
 
-// outcome(): ok, bytes, and the words said about it.
+// outcome(line): ok, bytes, and the words said about it.
 int Outcome(lua_State* L) {
-    Session& c = Owner(L);
-    Script& s = c.features.script;
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
+    Script& s = owner.features.script;
     bool ok;
     uint64_t bytes;
     char words[NoticeCapacity];
+    Visit(owner, c);
     if (s.transfer == 1) {
         const ProtocolRun& run = c.features.protocol;
         const ProtocolProgress& p = run.progress;
@@ -510,19 +622,22 @@ int Outcome(lua_State* L) {
     }
     s.transfer = 0;
     s.transferFailed = !ok;
+    Back(owner);
     lua_pushboolean(L, ok);
     lua_pushinteger(L, lua_Integer(bytes));
     lua_pushstring(L, words);
     return 3;
 }
 
-// capture(mode, path): a raw or text capture to `path` (an existing file is
-// overwritten: the script named it), or false and why.
+// capture(line, mode, path): a raw or text capture to `path` (an existing
+// file is overwritten: the script named it), or false and why.
 int StartCapture(lua_State* L) {
-    Session& c = Owner(L);
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
     Transfers& t = c.features.transfers;
-    bool raw = std::strcmp(luaL_checkstring(L, 1), "raw") == 0;
-    const char* path = luaL_checkstring(L, 2);
+    bool raw = std::strcmp(luaL_checkstring(L, 2), "raw") == 0;
+    const char* path = luaL_checkstring(L, 3);
+    Visit(owner, c);
     const char* refusal = nullptr;
     if (c.link.state != LinkState::Open) {
         refusal = "the line is not open";
@@ -535,14 +650,18 @@ int StartCapture(lua_State* L) {
         if (t.askingOverwrite) OverwriteKey(t, 'o', false, c.notice);
         if (!Capturing()) refusal = c.notice.text[0] != '\0' ? c.notice.text : "the capture did not start";
     }
-    c.features.script.transferFailed = refusal != nullptr;
+    owner.features.script.transferFailed = refusal != nullptr;
+    Back(owner);
     return Started(L, refusal);
 }
 
-// captured(): bytes in the capture file so far; nil once it ended (a
+// captured(line): bytes in the capture file so far; nil once it ended (a
 // failed write).
 int Captured(lua_State* L) {
+    Session& owner = Owner(L);
+    Visit(owner, On(L, 1));
     TransferModes modes = CurrentTransferModes();
+    Back(owner);
     if (modes.capture == ReceiveMode::Off) {
         lua_pushnil(L);
     } else {
@@ -551,14 +670,17 @@ int Captured(lua_State* L) {
     return 1;
 }
 
-// endcapture(): ok, bytes, and the words said about it.
+// endcapture(line): ok, bytes, and the words said about it.
 int EndScriptCapture(lua_State* L) {
-    Session& c = Owner(L);
+    Session& owner = Owner(L);
+    Session& c = On(L, 1);
+    Visit(owner, c);
     uint64_t bytes = CurrentTransferModes().captured;
     char words[NoticeCapacity];
     bool ok = Capturing() && EndCapture(c.features.transfers, words, sizeof words);
     if (!Capturing() && !ok) std::snprintf(words, sizeof words, "%s", c.notice.text);
-    c.features.script.transferFailed = !ok;
+    Back(owner);
+    owner.features.script.transferFailed = !ok;
     lua_pushboolean(L, ok);
     lua_pushinteger(L, lua_Integer(bytes));
     lua_pushstring(L, words);
@@ -587,6 +709,7 @@ const luaL_Reg Primitives[] = {
     {"begin", Begin},
     {"finish", Finish},
     {"expired", Expired},
+    {"line", FindLabel},
     {nullptr, nullptr},
 };
 
@@ -625,6 +748,26 @@ void Close(Script& s) {
     if (s.state != nullptr) lua_close(s.state);
     s.state = s.thread = nullptr;
     s.text.listening = false;
+}
+
+// While a script runs every line's text is kept for its expect(), even on
+// a line that runs none: on at the start (a line not kept before starts
+// empty), off once no script runs on any.
+void Listen(Session& c) {
+    Script& s = c.features.script;
+    ClearText(s.text);
+    s.text.listening = true;
+    for (unsigned i = 0; c.all != nullptr && i < c.all->count; ++i) {
+        ScriptText& text = c.all->lines[i]->features.script.text;
+        if (!text.listening) ClearText(text);
+        text.listening = true;
+    }
+}
+void StopListening(Session& c) {
+    if (c.all == nullptr) return;  // Close turned its own off
+    bool running = false;
+    for (unsigned i = 0; i < c.all->count; ++i) running |= ScriptRunning(c.all->lines[i]->features.script);
+    for (unsigned i = 0; i < c.all->count; ++i) c.all->lines[i]->features.script.text.listening = running;
 }
 
 void Failed(Session& c, const char* what, const char* message) {
@@ -672,11 +815,11 @@ bool StartScript(Session& c, const char* path, int64_t now) {
     s.refused = false;
     s.transfer = 0;
     s.transferFailed = false;
-    ClearText(s.text);
     s.expecting.clear();
     s.testOpen = false;
     s.tests.clear();
-    s.text.listening = true;
+    Listen(c);
+    s.waitText = nullptr;
     s.seen = s.text.added;
     return true;
 }
@@ -684,7 +827,8 @@ bool StartScript(Session& c, const char* path, int64_t now) {
 int64_t ScriptDeadline(const Session& c) {
     const Script& s = c.features.script;
     if (!ScriptRunning(s) || s.paused) return NoDeadline;
-    if (s.waitsForText && s.text.added != s.seen) return 0;
+    const ScriptText& text = s.waitText != nullptr ? *s.waitText : s.text;
+    if (s.waitsForText && text.added != s.seen) return 0;
     return s.resumeAt;
 }
 
@@ -695,6 +839,7 @@ Reaction RunScript(Session& c, int64_t now) {
     s.sliceStarted = MonotonicMilliseconds();
     int results = 0;
     int status = lua_resume(s.thread, s.state, 0, &results);
+    Back(c);  // an error raised while on another line left that one the core's
     if (status == LUA_YIELD && !s.exited && !s.refused) {
         lua_pop(s.thread, results);
         return Nothing;
@@ -720,8 +865,12 @@ Reaction RunScript(Session& c, int64_t now) {
         code = 1;
     }
     Close(s);
+    StopListening(c);
     if (s.exited || c.front->ScriptEndsRun()) return Leave(c, code);
     return Nothing;
 }
 
-void StopScript(Session& c) { Close(c.features.script); }
+void StopScript(Session& c) {
+    Close(c.features.script);
+    StopListening(c);
+}

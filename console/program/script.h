@@ -7,7 +7,13 @@
 // The calls: expect(pattern [, ms]), send(text), send_raw(bytes), sleep(ms),
 // break_(), dtr(on), rts(on), log(text), exit(code), rows(), row(n),
 // mark(name), send_file(protocol, path), receive_file(protocol, folder)
-// (the manual lists them). A transfer runs as the menu's does, and the
+// (the manual lists them). With several lines the calls on a line take its
+// label last (send(text, "bmc")), and line(label) gives them all bound to
+// it; without one they work on the script's own line. An unknown label is
+// an error naming the labels there are. A call on another line works with
+// that line's screen and output and gives the core back to the script's
+// own line before it returns; every line's received text is kept for
+// expect() while a script runs. A transfer runs as the menu's does, and the
 // script waits for its end; in batch mode a script that returns after a
 // failed transfer ends the run with 1. The script ends when it returns, on an error (the
 // file and line on the status line; the session goes on), on exit(code)

@@ -28,6 +28,7 @@
 #include "console/rules/counters.h"
 #include "console/screen/core_records.h"
 #include "console/program/front_end.h"
+#include "console/program/line_table.h"
 #include "console/rules/history.h"
 #include "console/rules/history_view.h"
 #include "console/screen/terminal_keys.h"
@@ -169,6 +170,7 @@ struct Session {
     FeaturesPart features;
     FrontEnd* front = nullptr;       // the program's: says what this line has to say
     char label[LabelCapacity] = "";  // with several lines, the name it was given
+    const LineTable* all = nullptr;  // the program's lines (a script may name one); set at start-up
     CoreRecords core = {};           // the core's records while another line is worked on
 
     // Shared by the parts: what waits for the line, what is said, what is counted.

@@ -30,15 +30,23 @@ void CycleStamps(Session& c) {
 }
 
 void AddLastMark(const Session& c, char* text, unsigned capacity) {
-    char mark[64];
-    FormatLastMark(c.features.marks, mark, sizeof mark);
+    char mark[LabelCapacity + 64];
+    FormatLastMark(c.features.marks, c.label, mark, sizeof mark);
     size_t used = std::strlen(text);
     if (mark[0] != '\0' && used + 1 < capacity)
         std::snprintf(text + used, capacity - used, " mark %s |", mark);
 }
 
 bool FinishStamps(Session& c, char* problem, unsigned capacity) {
-    if (c.features.batch.on && c.features.marks.count > 0) PrintMarks(c.features.marks, stderr);
+    if (c.features.batch.on && c.features.marks.count > 0) PrintMarks(c.features.marks, c.label, stderr);
     if (c.options.marksJson[0] == '\0') return true;
-    return WriteMarksJson(c.features.marks, c.options.marksJson, problem, capacity);
+    // The first line's file (the command line's) holds every line's marks;
+    // a later line's own (its profile's) holds its own.
+    LineMarks lines[LinesMax] = {{c.label, &c.features.marks}};
+    unsigned count = 1;
+    if (c.all != nullptr && c.all->count > 1 && c.all->lines[0] == &c) {
+        for (count = 0; count < c.all->count; ++count)
+            lines[count] = {c.all->lines[count]->label, &c.all->lines[count]->features.marks};
+    }
+    return WriteMarksJson(lines, count, c.options.marksJson, problem, capacity);
 }

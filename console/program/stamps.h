@@ -14,10 +14,12 @@ struct Session;
 bool StartStamps(Session& console, char* problem, unsigned capacity);
 // The menu's switch: the text log's stamps off, or the next format.
 void CycleStamps(Session& console);
-// " mark login 12.345 s |" for the status line, or nothing.
+// " mark login 12.345 s |" for the status line (" mark dut: login ..."
+// with several lines), or nothing.
 void AddLastMark(const Session& console, char* text, unsigned capacity);
-// At exit: the summary in batch mode, --marks-json written. False with
-// `problem` when the file could not be written.
+// At exit: the summary in batch mode, --marks-json written (with several
+// lines the first line's file holds every line's marks, from console.all).
+// False with `problem` when the file could not be written.
 bool FinishStamps(Session& console, char* problem, unsigned capacity);
 
 #endif

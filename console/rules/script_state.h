@@ -27,10 +27,11 @@ struct Script {
     lua_State* state = nullptr;   // null: no script runs
     lua_State* thread = nullptr;  // the coroutine, anchored in `state`
     char name[PathCapacity] = "";
-    int64_t resumeAt = 0;       // when its wait ends (NoDeadline: only text ends it)
-    bool waitsForText = false;  // new text also ends the wait
-    uint64_t seen = 0;          // text.added when it last looked
-    bool exited = false;        // exit() was called
+    int64_t resumeAt = 0;                  // when its wait ends (NoDeadline: only text ends it)
+    bool waitsForText = false;             // new text also ends the wait
+    const ScriptText* waitText = nullptr;  // the text it waits on: another line's, or null for its own
+    uint64_t seen = 0;                     // that text's added when it last looked
+    bool exited = false;                   // exit() was called
     int exitCode = 0;
     bool refused = false;  // it called something that would wait: it ends
     char refusal[160] = "";

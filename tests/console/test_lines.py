@@ -1,10 +1,14 @@
 """Several lines in one program: three pty pairs with the test as their
 hosts. The timeline keeps the hosts' order, each line keeps its own screen,
-keys go only to the line shown, batch mode prints the timeline, and bad
-line lists are refused before anything opens."""
+keys go only to the line shown, batch mode prints the timeline, a script
+works on the lines it names and marks say their line, and bad line lists
+are refused before anything opens."""
+import json
 import os
+import re
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -164,6 +168,58 @@ class Batch(unittest.TestCase):
             self.assertEqual(rows, ['one first', 'two second', 'one third'])
             self.assertEqual(lines[1].drain(), b'typed')
             self.assertEqual(lines[0].drain(), b'')
+        finally:
+            for line in lines:
+                line.stop()
+
+
+    def test_a_script_waits_on_one_line_sends_to_another_and_marks_name_their_lines(self):
+        folder = Path(tempfile.mkdtemp(prefix='bv-'))
+        lines = []
+        for name in ('dut', 'bmc', 'power'):
+            (folder / name).mkdir()
+            lines.append(Line(str(folder / name)))
+            lines[-1].start()
+        dut, bmc, power = lines
+        (folder / 'lab.lua').write_text(
+            'mark("started")\n'
+            'local b = line("bmc")\n'
+            'b:send("?\\r")\n'
+            'assert(b.expect("bmc ready", 10000))\n'
+            'send("on\\r", "power")\n'
+            'assert(expect("powered", 10000, "power"))\n'
+            'b.mark("bmc seen")\n'
+            'send("hello\\r")\n'
+            'assert(expect("bye", 10000))\n')
+        heard = []
+
+        def hosts():  # each line's host answers only what came on its own line
+            heard.append(bmc.read(2, timeout=10))
+            bmc.write(b'bmc ready\r\n')
+            heard.append(power.read(3, timeout=10))
+            power.write(b'powered\r\n')
+            heard.append(dut.read(6, timeout=10))
+            dut.write(b'bye\r\n')
+        host = threading.Thread(target=hosts, daemon=True)
+        host.start()
+        try:
+            result = subprocess.run(
+                [PROGRAM, f'dut={dut.device}', f'bmc={bmc.device}', f'power={power.device}', '--batch',
+                 '--script', str(folder / 'lab.lua'), '--mark', 'powered', '--marks-json',
+                 str(folder / 'marks.json')], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                timeout=30)
+            host.join(10)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(heard, [b'?\r', b'on\r', b'hello\r'])
+            marks = json.loads((folder / 'marks.json').read_text())
+            self.assertEqual([(m['line'], m['name'], m['seconds'] is not None) for m in marks],
+                             [('dut', 'powered', False), ('dut', 'started', True), ('bmc', 'powered', False),
+                              ('bmc', 'bmc seen', True), ('power', 'powered', True)])
+            said = [row for row in result.stderr.splitlines() if row.startswith('brisvane: mark ')]
+            self.assertEqual([re.sub(r'[\d.]+ s \(\+[\d.]+ s\)', 'T', row) for row in said],
+                             ["brisvane: mark dut: 'powered' not reached", "brisvane: mark dut: 'started' T",
+                              "brisvane: mark bmc: 'powered' not reached", "brisvane: mark bmc: 'bmc seen' T",
+                              "brisvane: mark power: 'powered' T"])
         finally:
             for line in lines:
                 line.stop()
