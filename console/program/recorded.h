@@ -18,11 +18,6 @@
 
 struct Session;
 
-// Opens --record's file with its header. False with a one-line message;
-// *usage when the file is one a recording may not be (a folder, a FIFO).
-// `mode`: the file's mode, as the logs'.
-bool StartRecording(Session& console, const char* version, const LogFileMode& mode, char* message,
-                    unsigned capacity, bool* usage);
 void RecordWritten(Session& console, RecordSource source, const uint8_t* bytes, unsigned count);
 void RecordText(Session& console, RecordKind kind, const char* text);
 void RecordLineControl(Session& console, RecordControl control, bool on);

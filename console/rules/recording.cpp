@@ -85,6 +85,14 @@ void ReadField(const char* line, const char* end, RecordingHeader* header) {
 
 }  // namespace
 
+int RecordingLineIndex(const RecordingHeader& header, const char* label) {
+    if (label[0] == '\0') return header.lines > 0 ? 0 : -1;
+    for (unsigned i = 0; i < header.lines && i < RecordingMaxLines; ++i) {
+        if (std::strcmp(header.line[i].label, label) == 0) return int(i);
+    }
+    return -1;
+}
+
 unsigned WriteRecordingHeader(const RecordingHeader& header, char* out, unsigned capacity) {
     unsigned used = 0;
     auto add = [&](const char* format, const char* a, const char* b, const char* c) {

@@ -34,12 +34,12 @@ enum class RecordKind : uint8_t {
     Received = 1,  // the line's bytes as they came
     Sent = 2,      // bytes for the line: first byte a RecordSource, then the bytes
     Control = 3,   // a RecordControl byte, then its value byte
-    Modem = 4,     // the modem inputs now (CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80)
+    Modem = 4,     // 1 byte: the modem inputs, when they moved (CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80)
     Settings = 5,  // text: "115200,n,8,1" and flow
     Down = 6,      // text: why the line went away
     Up = 7,        // the line is back (or open at last)
     Mark = 8,      // text: a mark's name
-    Errors = 9,    // text: the line's error counters, when they moved
+    Errors = 9,    // text: the driver's counts, when they moved: "framing 0 overrun 2 parity 0 break 1"
     Role = 10,     // text: who took or gave the line on a served line
     // The screen and the receive chain's state after the events before it:
     // 8 bytes of the history's row count then (big-endian), then the served
@@ -68,6 +68,10 @@ struct RecordingHeader {
     bool ansiHidden;
     bool sevenBit;
 };
+
+// The index of the line labelled `label` (the first line for an empty
+// one), or -1 when the header names no such line.
+int RecordingLineIndex(const RecordingHeader& header, const char* label);
 
 // The header's text into `out` (capacity bytes); its length, 0 when it does
 // not fit.
