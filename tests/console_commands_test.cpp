@@ -215,7 +215,8 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
 
 // One recording for two lines: the header names both, each line's events
 // carry its index, and the modem inputs and error counts are events when
-// they move (and only then), the inputs again after the line comes back.
+// they move (and only then), the inputs again after the line comes back;
+// a line that draws otherwise than the first says how.
 TEST_F(Commands, OneRecordingHoldsEveryLineWithItsModemInputsAndErrorCounts) {
     char folder[] = "/tmp/bv-record-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
@@ -231,6 +232,7 @@ TEST_F(Commands, OneRecordingHoldsEveryLineWithItsModemInputsAndErrorCounts) {
     std::snprintf(bmc.label, sizeof bmc.label, "bmc");
     std::snprintf(dut.options.device, sizeof dut.options.device, "/dev/ttyUSB0");
     std::snprintf(bmc.options.device, sizeof bmc.options.device, "/dev/ttyUSB1");
+    bmc.options.maps = 5;  // drawn otherwise than the first line: its replay draws as it did
     EXPECT_EQ(RecordedLinesDue(dut), NoDeadline);  // nothing is looked at without a recording
     std::snprintf(dut.options.recordPath, sizeof dut.options.recordPath, "%s", path.c_str());
     char message[512];
@@ -267,6 +269,9 @@ TEST_F(Commands, OneRecordingHoldsEveryLineWithItsModemInputsAndErrorCounts) {
     EXPECT_STREQ(header.line[0].label, "dut");
     EXPECT_STREQ(header.line[1].label, "bmc");
     EXPECT_STREQ(header.line[1].device, "/dev/ttyUSB1");
+    EXPECT_EQ(header.maps, dut.options.maps);
+    ShowRecordedLine(&header, 1);
+    EXPECT_EQ(header.maps, 5);
     EXPECT_EQ(RecordingLineIndex(header, "bmc"), 1);
     EXPECT_EQ(RecordingLineIndex(header, ""), 0);
     EXPECT_EQ(RecordingLineIndex(header, "psu"), -1);

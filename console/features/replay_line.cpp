@@ -63,6 +63,7 @@ OpenResult ReplayLine::Open(const LineControls&, char* message, unsigned capacit
         return OpenResult::Failed;
     }
     shown_ = uint8_t(shown);
+    ShowRecordedLine(&header_, shown_);
     // Its length and marks, and where a torn or broken one stops.
     unsigned long long offset = events_;
     uint64_t time = 0;

@@ -31,7 +31,14 @@ bool OpenRecording(std::unique_ptr<Session>* lines, unsigned count, unsigned whi
     for (unsigned i = which; i < count && header.lines < RecordingMaxLines; ++i) {
         Session& s = *lines[i];
         if (i != which && (which != 0 || s.options.recordPath[0] != '\0')) continue;
-        DescribeLine(s, &header.line[header.lines]);
+        RecordingHeader::Line& line = header.line[header.lines];
+        DescribeLine(s, &line);
+        // A later line that draws otherwise than the first says how.
+        line.maps = s.options.maps;
+        line.ansiHidden = !s.options.ansiShown;
+        line.sevenBit = s.options.sevenBit;
+        line.drawn = line.maps != c.options.maps || line.ansiHidden != !c.options.ansiShown ||
+                     line.sevenBit != c.options.sevenBit;
         s.features.recording = &c.features.recorder;
         s.features.recordedLine = uint8_t(header.lines++);
     }

@@ -134,6 +134,7 @@ bool Load(const char* option, const char* path, const char* label, Loaded* loade
         return false;
     }
     loaded->shown = uint8_t(shown);
+    ShowRecordedLine(&loaded->header, loaded->shown);
     return true;
 }
 

@@ -516,7 +516,7 @@ const OptionSpec Specs[] = {
      SetLines},
     {"timeline", Kind::Value, "FILE", "several lines: append every line's text to FILE, labelled, in order",
      SetTimeline},
-    {"input", Kind::Value, "LABEL", "several lines in batch mode: standard input goes to line LABEL",
+    {"input", Kind::Value, "LABEL", "several lines: batch input goes to line LABEL; a replay shows it",
      SetInput},
     {"mdns-name", Kind::Value, "NAME", "a served line's name on the network (mDNS); its profile's by default",
      SetMdnsName},

@@ -10,6 +10,7 @@
 //     started 2026-12-08T10:49:57.123456Z     the wall clock at time 0
 //     line LABEL SETTINGS DEVICE              one a line, in order: index 0, 1...
 //     receive MAPS ANSI BIT7                  how the live session drew (see RecordingHeader)
+//     drawn INDEX MAPS ANSI BIT7              how a later line drew, where it differs
 // A reader skips header fields it does not know, so later versions may add
 // some; a version it does not know is refused. Then the events, each
 //     kind (1 byte) line (1 byte) delta (varint: µs since the previous event)
@@ -61,6 +62,11 @@ struct RecordingHeader {
         char label[RecordingLabelCapacity];
         char settings[64];
         char device[RecordingFieldCapacity];
+        // Its own drawing (a later line's, as `receive` is the first's),
+        // written when `drawn`.
+        bool drawn;
+        uint8_t maps;
+        bool ansiHidden, sevenBit;
     } line[RecordingMaxLines];
     // How the live session drew: its received line-end maps (LineMap bits),
     // ANSI sequences hidden, bit 7 cleared on screen.
@@ -72,6 +78,9 @@ struct RecordingHeader {
 // The index of the line labelled `label` (the first line for an empty
 // one), or -1 when the header names no such line.
 int RecordingLineIndex(const RecordingHeader& header, const char* label);
+// Makes line `index`'s drawing the header's (maps, ansiHidden, sevenBit),
+// for a replay of that line.
+void ShowRecordedLine(RecordingHeader* header, unsigned index);
 
 // The header's text into `out` (capacity bytes); its length, 0 when it does
 // not fit.
