@@ -1,18 +1,24 @@
 // The menu's one table and what reads it (the keys, the menu line, the help
 // page, the manual), and commands carried out on a console with a fake line:
-// refusals without a line, the controls, and the one way out.
+// refusals without a line, the controls, the one way out, and what a
+// recording of several lines holds.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "console/program/commands.h"
 #include "console/program/connection.h"
 #include "console/program/line_controls.h"
 #include "console/program/pulses.h"
+#include "console/program/record_lines.h"
+#include "console/program/recorded.h"
 #include "console/rules/menu.h"
 #include "console/program/send.h"
 #include "core/screen.h"
@@ -205,6 +211,84 @@ TEST_F(Commands, LineControlsGoToTheLineAndEndOnTime) {
     Menu('d');
     EXPECT_STREQ(c.notice.text, "the line refused the modem lines (DTR, RTS)");
     EXPECT_FALSE(ModemOutputOn(c, ModemOutput::Dtr));  // not recorded as set
+}
+
+// One recording for two lines: the header names both, each line's events
+// carry its index, and the modem inputs and error counts are events when
+// they move (and only then), the inputs again after the line comes back;
+// a line that draws otherwise than the first says how.
+TEST_F(Commands, OneRecordingHoldsEveryLineWithItsModemInputsAndErrorCounts) {
+    char folder[] = "/tmp/bv-record-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string path = std::string(folder) + "/two.bvrec";
+    std::unique_ptr<Session> lines[2] = {std::move(console), std::unique_ptr<Session>(new Session())};
+    Session &dut = *lines[0], &bmc = *lines[1];
+    FakeLine* other = new FakeLine();
+    bmc.front = front.get();
+    DefaultOptions(&bmc.options);
+    bmc.link.line.reset(other);
+    bmc.link.state = LinkState::Open;
+    std::snprintf(dut.label, sizeof dut.label, "dut");
+    std::snprintf(bmc.label, sizeof bmc.label, "bmc");
+    std::snprintf(dut.options.device, sizeof dut.options.device, "/dev/ttyUSB0");
+    std::snprintf(bmc.options.device, sizeof bmc.options.device, "/dev/ttyUSB1");
+    bmc.options.maps = 5;  // drawn otherwise than the first line: its replay draws as it did
+    EXPECT_EQ(RecordedLinesDue(dut), NoDeadline);  // nothing is looked at without a recording
+    std::snprintf(dut.options.recordPath, sizeof dut.options.recordPath, "%s", path.c_str());
+    char message[512];
+    bool usage = true;
+    ASSERT_TRUE(StartRecordings(lines, 2, "9.9", message, sizeof message, &usage)) << message;
+    EXPECT_EQ(RecordedLinesDue(bmc), 0);
+    line->modemKnown = line->errorsKnown = true;
+    line->modem.cts = line->modem.dcd = true;
+    PollRecordedLines(dut, 0);
+    EXPECT_EQ(RecordedLinesDue(dut), 100);
+    PollRecordedLines(dut, 100);  // nothing moved: nothing recorded
+    line->errors.overrun = 2;
+    line->modem.dtr = true;  // an output: not the inputs' event
+    PollRecordedLines(dut, 200);
+    other->modemKnown = true;
+    other->modem.ri = true;
+    PollRecordedLines(bmc, 200);
+    PollRecordedLines(bmc, 300);
+    RecordWritten(bmc, RecordSource::Key, reinterpret_cast<const uint8_t*>("k"), 1);
+    bmc.recorderSink.Take(reinterpret_cast<const uint8_t*>("hi"), 2, {});
+    RecordText(dut, RecordKind::Down, "gone");
+    RecordText(dut, RecordKind::Up, "");
+    PollRecordedLines(dut, 5000);  // the inputs as they are on the line come back
+    EXPECT_TRUE(dut.features.recorder.Close(message, sizeof message)) << message;
+
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    RecordingHeader header;
+    const char* problem = "";
+    unsigned long long offset = ReadRecordingHeader(data, bytes.size(), &header, &problem);
+    ASSERT_NE(offset, 0u) << problem;
+    ASSERT_EQ(header.lines, 2u);
+    EXPECT_STREQ(header.line[0].label, "dut");
+    EXPECT_STREQ(header.line[1].label, "bmc");
+    EXPECT_STREQ(header.line[1].device, "/dev/ttyUSB1");
+    EXPECT_EQ(header.maps, dut.options.maps);
+    ShowRecordedLine(&header, 1);
+    EXPECT_EQ(header.maps, 5);
+    EXPECT_EQ(RecordingLineIndex(header, "bmc"), 1);
+    EXPECT_EQ(RecordingLineIndex(header, ""), 0);
+    EXPECT_EQ(RecordingLineIndex(header, "psu"), -1);
+    std::vector<std::string> seen;
+    uint64_t time = 0;
+    RecordEvent event;
+    while (ReadEvent(data, bytes.size(), &offset, header.lines, &time, &event) == EventRead::Event) {
+        seen.push_back(std::to_string(int(event.kind)) + " " + std::to_string(event.line) + " " +
+                       std::string(reinterpret_cast<const char*>(event.payload), event.length));
+    }
+    std::vector<std::string> expected = {"4 0 \x90", "9 0 framing 0 overrun 2 parity 0 break 0",
+                                         "4 1 @",    "2 1 \x01k",
+                                         "1 1 hi",   "6 0 gone",
+                                         "7 0 ",     "4 0 \x90"};
+    EXPECT_EQ(seen, expected);
+    unlink(path.c_str());
+    rmdir(folder);
 }
 
 // The send table, a rule at a time: what each source's bytes become on the

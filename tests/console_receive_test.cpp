@@ -532,8 +532,9 @@ std::string SampleRecording() {
     std::snprintf(header.program, sizeof header.program, "brisvane 2.4");
     std::snprintf(header.started, sizeof header.started, "2026-12-08T10:49:57.123456Z");
     header.lines = 2;
-    header.line[0] = {"dut", "115200,n,8,1", "/dev/serial/by-id/usb-FTDI_A1-if00-port0"};
-    header.line[1] = {"bmc", "9600,n,8,1", "rfc2217://bmc.lab:7001"};
+    header.line[0] = {"dut", "115200,n,8,1", "/dev/serial/by-id/usb-FTDI_A1-if00-port0", false, 0,
+                      false, false};
+    header.line[1] = {"bmc", "9600,n,8,1", "rfc2217://bmc.lab:7001", false, 0, false, false};
     header.maps = 3;
     header.ansiHidden = true;
     char text[1024];

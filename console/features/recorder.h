@@ -63,16 +63,19 @@ private:
     bool problemSaid_ = true;
 };
 
-// The recorder as a raw sink: what line 0 received.
+// The recorder as a raw sink: what a line received, under its index. With
+// several lines every line's sink feeds the first line's recorder, so the
+// sink follows where its line's events go.
 class RecorderSink : public ReceiveSink {
 public:
-    explicit RecorderSink(Recorder& recorder) : recorder_(recorder) {}
+    RecorderSink(Recorder* const& recorder, const uint8_t& line) : recorder_(recorder), line_(line) {}
     void Take(const uint8_t* bytes, unsigned count, const struct timespec&) override {
-        if (recorder_.Active()) recorder_.Event(RecordKind::Received, 0, bytes, count);
+        if (recorder_->Active()) recorder_->Event(RecordKind::Received, line_, bytes, count);
     }
 
 private:
-    Recorder& recorder_;
+    Recorder* const& recorder_;
+    const uint8_t& line_;
 };
 
 #endif

@@ -14,9 +14,14 @@
 
 #include "console/features/plain_file.h"
 
-ReplayLine::ReplayLine(const char* path, double speed) : speed_(speed > 0 ? speed : 1) {
+ReplayLine::ReplayLine(const char* path, double speed, const char* label) : speed_(speed > 0 ? speed : 1) {
+    std::snprintf(label_, sizeof label_, "%s", label);
     std::snprintf(path_, sizeof path_, "%s", path);
-    std::snprintf(name_, sizeof name_, "replay of %s", path);
+    if (label[0] != '\0') {
+        std::snprintf(name_, sizeof name_, "replay of %s, line %s", path, label_);
+    } else {
+        std::snprintf(name_, sizeof name_, "replay of %s", path);
+    }
 }
 
 ReplayLine::~ReplayLine() { Close(); }
@@ -51,6 +56,14 @@ OpenResult ReplayLine::Open(const LineControls&, char* message, unsigned capacit
         std::snprintf(message, capacity, "--replay %s: %s", path_, problem);
         return OpenResult::Failed;
     }
+    int shown = RecordingLineIndex(header_, label_);
+    if (shown < 0) {
+        std::snprintf(message, capacity, "--input %s: the recording %s has no line of that label", label_,
+                      path_);
+        return OpenResult::Failed;
+    }
+    shown_ = uint8_t(shown);
+    ShowRecordedLine(&header_, shown_);
     // Its length and marks, and where a torn or broken one stops.
     unsigned long long offset = events_;
     uint64_t time = 0;
@@ -59,7 +72,7 @@ OpenResult ReplayLine::Open(const LineControls&, char* message, unsigned capacit
     while ((read = ReadEvent(bytes_.get(), size_, &offset, header_.lines, &time, &event)) ==
            EventRead::Event) {
         length_ = event.time;
-        if (event.kind == RecordKind::Mark && event.line == 0) marks_.push_back(event.time);
+        if (event.kind == RecordKind::Mark && event.line == shown_) marks_.push_back(event.time);
     }
     if (read != EventRead::End) {
         std::snprintf(stop_, sizeof stop_, "the recording %s at %.3f s: shown up to there",
@@ -126,7 +139,7 @@ IoResult ReplayLine::Read(uint8_t* data, unsigned capacity, unsigned* count) {
             break;
         }
         if (Due(event.time) > now) break;
-        if (event.kind == RecordKind::Received && event.line == 0) {
+        if (event.kind == RecordKind::Received && event.line == shown_) {
             unsigned piece = event.length - taken_;
             if (piece > capacity - *count) piece = capacity - *count;
             std::memcpy(data + *count, event.payload + taken_, piece);

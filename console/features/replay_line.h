@@ -1,6 +1,7 @@
 // A recording played back as a line that cannot be written (--replay): the
 // bytes the recorded line received come out of Read at the times they came,
-// at --speed, so the whole program (screen, history, search, logs) shows
+// at --speed (of the line labelled `label`, the first for an empty one),
+// so the whole program (screen, history, search, logs) shows
 // what the live session showed.
 //
 // A timerfd is the descriptor: it fires when the next received bytes are
@@ -20,7 +21,7 @@
 
 class ReplayLine : public Line {
 public:
-    ReplayLine(const char* path, double speed);
+    ReplayLine(const char* path, double speed, const char* label);
     ~ReplayLine() override;
 
     OpenResult Open(const LineControls& controls, char* message, unsigned capacity) override;
@@ -54,6 +55,8 @@ public:
     // The marks' times, in order.
     const std::vector<uint64_t>& Marks() const { return marks_; }
     const RecordingHeader& Header() const { return header_; }
+    // The recorded line played: its index in the recording.
+    uint8_t Shown() const { return shown_; }
 
 private:
     void Arm();
@@ -62,6 +65,8 @@ private:
     char path_[1024];
     char name_[1100];
     double speed_;
+    char label_[RecordingLabelCapacity];
+    uint8_t shown_ = 0;
     int timer_ = -1;
     std::unique_ptr<uint8_t[]> bytes_;
     unsigned long long size_ = 0, events_ = 0;

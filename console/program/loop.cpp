@@ -20,6 +20,7 @@
 #include "console/program/network_lines.h"
 #include "console/program/pulses.h"
 #include "console/program/recorded.h"
+#include "console/program/record_lines.h"
 #include "console/program/script.h"
 #include "console/screen/receive.h"
 #include "console/program/send.h"
@@ -401,11 +402,12 @@ const TimedWork Timed[] = {
     {ConnectionDeadline, RetryIfDue},  // a retry, a connect timeout
     {PulsesDeadline, ServePulses},     // --pulse at the first open
     {ScriptDeadline, RunScript},
-    {BatchDeadline, BatchDue},      // the linger, notices to stderr
-    {RunTimeoutDue, RunTimedOut},   // --timeout
-    {ServedDue, ServedTimers},      // a served line's hello waits and refusals; its script's role
-    {PortStateDue, PollPortState},  // the modem and line state, for RFC 2217 clients that asked
-    {MdnsDue, MdnsTimers},          // avahi's timeouts, while a served line is advertised
+    {BatchDeadline, BatchDue},              // the linger, notices to stderr
+    {RunTimeoutDue, RunTimedOut},           // --timeout
+    {ServedDue, ServedTimers},              // a served line's hello waits and refusals; its script's role
+    {PortStateDue, PollPortState},          // the modem and line state, for RFC 2217 clients that asked
+    {RecordedLinesDue, PollRecordedLines},  // the modem inputs and error counts, while recording
+    {MdnsDue, MdnsTimers},                  // avahi's timeouts, while a served line is advertised
 };
 const unsigned TimedCount = sizeof Timed / sizeof Timed[0];
 

@@ -31,6 +31,7 @@
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
 #include "console/program/recorded.h"
+#include "console/program/record_lines.h"
 #include "console/program/network_lines.h"
 #include "console/features/profiles.h"
 #include "console/program/script.h"
@@ -196,7 +197,7 @@ bool SeveralLinesApart(const Console& c, char* message, unsigned capacity) {
 }
 
 // Everything one line needs before its line opens: history, logs, stamps,
-// results, recording, maps, and the line itself. `usage`: the fault is the
+// results, maps, and the line itself. `usage`: the fault is the
 // command line's or the profile's.
 bool StartLine(Session& s, bool several, const char* profile, char* message, unsigned capacity, bool* usage) {
     *usage = true;
@@ -231,8 +232,6 @@ bool StartLine(Session& s, bool several, const char* profile, char* message, uns
                                                          : s.options.attach;
         if (!OpenJunitFile(s.features.junit, s.options.junitPath, line, message, capacity)) return false;
     }
-    if (!StartRecording(s, BRISVANE_VERSION, ServedLogMode(s.options), message, capacity, usage))
-        return false;
     s.ansi.hide = !s.options.ansiShown;
     s.style.maps = s.options.maps;
     s.style.echo = s.options.echo;
@@ -467,6 +466,9 @@ int main(int argc, char** argv) {
             return usage ? UsageError(message) : Fail(message);
         }
     }
+    bool usage = false;
+    if (!StartRecordings(c.lines, c.lineCount, BRISVANE_VERSION, message, sizeof message, &usage))
+        return usage ? UsageError(message) : Fail(message);
     for (unsigned i = 0; i < c.lineCount; ++i) {
         Session& s = *c.lines[i];
         OpenResult opened = OpenAtStart(s, message, sizeof message);

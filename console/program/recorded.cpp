@@ -21,45 +21,18 @@
 #include "console/rules/wire.h"
 #include "core/screen.h"
 
-bool StartRecording(Session& c, const char* version, const LogFileMode& mode, char* message,
-                    unsigned capacity, bool* usage) {
-    *usage = false;
-    if (c.options.recordPath[0] == '\0') return true;
-    RecordingHeader header = {};
-    std::snprintf(header.program, sizeof header.program, "brisvane %s", version);
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    struct tm utc;
-    char when[32] = "";
-    if (gmtime_r(&now.tv_sec, &utc) != nullptr) strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(header.started, sizeof header.started, "%s.%06ldZ", when, long(now.tv_nsec / 1000));
-    header.lines = 1;
-    std::snprintf(header.line[0].label, sizeof header.line[0].label, "line");
-    std::snprintf(header.line[0].settings, sizeof header.line[0].settings, "%.63s", c.options.settingsText);
-    std::snprintf(header.line[0].device, sizeof header.line[0].device, "%.255s",
-                  c.options.device[0] != '\0' ? c.options.device : c.options.attach);
-    header.maps = c.options.maps;
-    header.ansiHidden = !c.options.ansiShown;
-    header.sevenBit = c.options.sevenBit;
-    int error = 0;
-    PlainFile opened = c.features.recorder.Open(c.options.recordPath, header,
-                                                {c.options.logMaxBytes, c.options.logKeep}, mode, &error);
-    if (opened == PlainFile::Opened) return true;
-    *usage = opened != PlainFile::Failed;
-    std::snprintf(message, capacity, "--record %s: %s", c.options.recordPath,
-                  PlainFileProblem(opened, error));
-    return false;
-}
-
 void RecordWritten(Session& c, RecordSource source, const uint8_t* bytes, unsigned count) {
-    c.features.recorder.Sent(source, 0, bytes, count);
+    c.features.recording->Sent(source, c.features.recordedLine, bytes, count);
 }
 
-void RecordText(Session& c, RecordKind kind, const char* text) { c.features.recorder.Text(kind, 0, text); }
+void RecordText(Session& c, RecordKind kind, const char* text) {
+    if (kind == RecordKind::Up) c.features.recordedModem = -1;  // the inputs again, as they are now
+    c.features.recording->Text(kind, c.features.recordedLine, text);
+}
 
 void RecordLineControl(Session& c, RecordControl control, bool on) {
     const uint8_t payload[2] = {uint8_t(control), uint8_t(on ? 1 : 0)};
-    c.features.recorder.Event(RecordKind::Control, 0, payload, 2);
+    c.features.recording->Event(RecordKind::Control, c.features.recordedLine, payload, 2);
 }
 
 namespace {
@@ -84,19 +57,19 @@ std::string SnapshotPayload(Session& c) {
 }  // namespace
 
 void RecordPass(Session& c) {
-    Recorder& r = c.features.recorder;
+    Recorder& r = *c.features.recording;
     if (!r.Active()) return;
     if (c.counters.received >= c.features.recordedSnapshotAt + SnapshotEvery) {
         c.features.recordedSnapshotAt = c.counters.received;
         std::string payload = SnapshotPayload(c);
-        r.Event(RecordKind::Snapshot, 0, reinterpret_cast<const uint8_t*>(payload.data()),
-                unsigned(payload.size()));
+        r.Event(RecordKind::Snapshot, c.features.recordedLine,
+                reinterpret_cast<const uint8_t*>(payload.data()), unsigned(payload.size()));
     }
     const Marks& marks = c.features.marks;
     for (unsigned i = 0; i < marks.count && i < 32; ++i) {
         if (marks.marks[i].reached && (c.features.recordedMarks & (1u << i)) == 0) {
             c.features.recordedMarks |= 1u << i;
-            r.Text(RecordKind::Mark, 0, marks.marks[i].name);
+            r.Text(RecordKind::Mark, c.features.recordedLine, marks.marks[i].name);
         }
     }
     r.WriteOut();
@@ -112,9 +85,10 @@ struct Loaded {
     std::unique_ptr<uint8_t[]> bytes;
     unsigned long long size = 0, events = 0;
     RecordingHeader header;
+    uint8_t shown = 0;  // the line shown: --input's, else the first
 };
 
-bool Load(const char* option, const char* path, Loaded* loaded, int* status) {
+bool Load(const char* option, const char* path, const char* label, Loaded* loaded, int* status) {
     int fd = -1;
     PlainFile opened = OpenPlainFile(path, O_RDONLY, false, &fd);
     if (opened != PlainFile::Opened) {
@@ -152,6 +126,15 @@ bool Load(const char* option, const char* path, Loaded* loaded, int* status) {
         *status = 2;
         return false;
     }
+    int shown = RecordingLineIndex(loaded->header, label);
+    if (shown < 0) {
+        std::fprintf(stderr, "brisvane: --input %s: the recording %s has no line of that label\n", label,
+                     path);
+        *status = 2;
+        return false;
+    }
+    loaded->shown = uint8_t(shown);
+    ShowRecordedLine(&loaded->header, loaded->shown);
     return true;
 }
 
@@ -234,7 +217,7 @@ struct Start {
 };
 
 Start SnapshotBefore(const uint8_t* bytes, unsigned long long size, unsigned long long events, unsigned lines,
-                     uint64_t time, uint32_t historyRows) {
+                     uint8_t line, uint64_t time, uint32_t historyRows) {
     struct Seen {
         unsigned long long offset;
         uint64_t clock, rows;
@@ -248,7 +231,7 @@ Start SnapshotBefore(const uint8_t* bytes, unsigned long long size, unsigned lon
         uint64_t before = clock;
         if (ReadEvent(bytes, size, &offset, lines, &clock, &event) != EventRead::Event || event.time > time)
             break;
-        if (event.kind == RecordKind::Snapshot && event.line == 0 && event.length >= 8) {
+        if (event.kind == RecordKind::Snapshot && event.line == line && event.length >= 8) {
             uint64_t rows = 0;
             for (int i = 0; i < 8; ++i) rows = rows << 8 | event.payload[i];
             seen.push_back({at, before, rows});
@@ -268,7 +251,7 @@ int ReplayRecording(Session& c) {
     const char* path = c.options.replayPath;
     Loaded loaded;
     int status = 0;
-    if (!Load("--replay", path, &loaded, &status)) return status;
+    if (!Load("--replay", path, c.options.inputLabel, &loaded, &status)) return status;
     const RecordingHeader& header = loaded.header;
     unsigned long long offset = loaded.events;
     FreshScreen(c, header);
@@ -283,7 +266,8 @@ int ReplayRecording(Session& c) {
     uint64_t time = 0, last = 0;
     bool pastEnd = false;
     // Only the screen is printed: the last snapshot before the time will do.
-    Start start = SnapshotBefore(loaded.bytes.get(), loaded.size, loaded.events, header.lines, at, 0);
+    Start start =
+        SnapshotBefore(loaded.bytes.get(), loaded.size, loaded.events, header.lines, loaded.shown, at, 0);
     if (start.offset != 0) {
         offset = start.offset;
         time = start.clock;
@@ -300,9 +284,9 @@ int ReplayRecording(Session& c) {
         pastEnd = true;
         last = event.time;
         uint64_t rows;
-        if (event.kind == RecordKind::Received && event.line == 0) {
+        if (event.kind == RecordKind::Received && event.line == loaded.shown) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
-        } else if (event.kind == RecordKind::Snapshot && event.line == 0 && start.offset != 0) {
+        } else if (event.kind == RecordKind::Snapshot && event.line == loaded.shown && start.offset != 0) {
             start.offset = 0;                                 // the one it starts from
             if (!RestoreRecordedSnapshot(c, event, &rows)) {  // from the very start, then
                 FreshScreen(c, header);
@@ -325,7 +309,7 @@ int ExportCast(Session& c) {
     const char* path = c.options.castPath;
     Loaded loaded;
     int status = 0;
-    if (!Load("--export-cast", path, &loaded, &status)) return status;
+    if (!Load("--export-cast", path, c.options.inputLabel, &loaded, &status)) return status;
     FreshScreen(c, loaded.header);
     struct tm started = {};
     long long timestamp = 0;
@@ -363,7 +347,7 @@ int ExportCast(Session& c) {
            EventRead::Event) {
         if (pending && (event.time - last > 16667 || event.time - frameAt >= 100000)) frame(last);
         last = event.time;
-        if (event.line != 0) continue;
+        if (event.line != loaded.shown) continue;
         if (event.kind == RecordKind::Received) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
             pending = true;
@@ -383,7 +367,8 @@ int ExportCast(Session& c) {
 }
 
 bool MakeReplayLine(Session& c) {
-    std::unique_ptr<ReplayLine> line(new ReplayLine(c.options.replayPath, c.options.replaySpeed));
+    std::unique_ptr<ReplayLine> line(
+        new ReplayLine(c.options.replayPath, c.options.replaySpeed, c.options.inputLabel));
     c.link.replay = line.get();
     c.link.line = std::move(line);
     std::snprintf(c.options.device, sizeof c.options.device, "%.*s", int(sizeof c.options.device - 1),
@@ -425,14 +410,14 @@ void Seek(Session& c, uint64_t time) {
     unsigned rawSinks = c.chain.rawCount, textSinks = c.chain.textCount;
     c.chain.rawCount = c.chain.textCount = 0;
     Start start = SnapshotBefore(replay.Bytes(), replay.Size(), replay.FirstEvent(), header.lines,
-                                 replay.Position(), c.ui.history.Capacity());
+                                 replay.Shown(), replay.Position(), c.ui.history.Capacity());
     unsigned long long offset = start.offset != 0 ? start.offset : replay.FirstEvent();
     uint64_t clock = start.clock, rows;
     RecordEvent event;
     struct timespec arrived = {};
     while (offset < replay.Next() && ReadEvent(replay.Bytes(), replay.Size(), &offset, header.lines, &clock,
                                                &event) == EventRead::Event) {
-        if (event.line != 0) continue;
+        if (event.line != replay.Shown()) continue;
         if (event.kind == RecordKind::Received) {
             ReceiveBlock(c.chain, event.payload, event.length, arrived);
         } else if (event.kind == RecordKind::Snapshot && start.offset != 0) {

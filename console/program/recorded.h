@@ -3,10 +3,11 @@
 //
 // Recording: the received bytes come through the recorder's sink; the rest
 // is told here as it happens (sent bytes with what sent them, controls,
-// settings, the line lost and back, marks). Replay with --at and --batch
-// draws the recording's received bytes up to a time on a fresh screen, with
-// the live session's maps and ANSI rule from its header, and prints the
-// screen's 24 rows: the screen the live session showed then.
+// settings, the line lost and back, marks), each under the line's index
+// (record_lines.h). Replay with --at and --batch draws one recorded line's
+// received bytes (the first's, or --input's) up to a time on a fresh
+// screen, with the live session's maps and ANSI rule from its header, and
+// prints the screen's 24 rows: the screen the live session showed then.
 #ifndef BRISVANE_CONSOLE_RECORDED_H
 #define BRISVANE_CONSOLE_RECORDED_H
 
@@ -18,11 +19,6 @@
 
 struct Session;
 
-// Opens --record's file with its header. False with a one-line message;
-// *usage when the file is one a recording may not be (a folder, a FIFO).
-// `mode`: the file's mode, as the logs'.
-bool StartRecording(Session& console, const char* version, const LogFileMode& mode, char* message,
-                    unsigned capacity, bool* usage);
 void RecordWritten(Session& console, RecordSource source, const uint8_t* bytes, unsigned count);
 void RecordText(Session& console, RecordKind kind, const char* text);
 void RecordLineControl(Session& console, RecordControl control, bool on);

@@ -152,11 +152,16 @@ struct FeaturesPart {
     Share share;                      // --share: other programs on the line
     Server server;                    // --serve's --share: attached clients, with roles
     PortServer ports;                 // --serve's rfc2217: and tcp-raw: accepters
-    Recorder recorder;                // --record
+    Recorder recorder;                // --record: this line's file; the first line's holds them all
+    Recorder* recording = &recorder;  // where this line's events go
+    uint8_t recordedLine = 0;         // this line's index in that recording
     uint32_t recordedMarks = 0;       // marks already in the recording
     uint64_t recordedSnapshotAt = 0;  // bytes received at the recording's last snapshot
-    std::unique_ptr<Web> web;         // --web: browser pages, when serving
-    Advertiser mdns;                  // a served line's services on the network
+    int64_t recordedPollAt = 0;       // ms: the modem inputs and error counts looked at next
+    int recordedModem = -1;           // the modem inputs last recorded; -1: none since the line opened
+    LineErrorCounts recordedErrors = {};
+    std::unique_ptr<Web> web;  // --web: browser pages, when serving
+    Advertiser mdns;           // a served line's services on the network
     Script script;
     JunitFile junit;  // --junit: written at exit
     Batch batch;
@@ -191,7 +196,7 @@ struct Session {
     ShareSink shareSink{features.share, notice};
     ServeSink serveSink{features.server};
     PortSink portSink{features.ports};
-    RecorderSink recorderSink{features.recorder};
+    RecorderSink recorderSink{features.recording, features.recordedLine};
     TextLogSink textLogSink{features.log};
     TextCaptureSink textCaptureSink{features.transfers.captureLineEnds};
     MarksSink marksSink{features.marks};

@@ -529,7 +529,7 @@ const OptionSpec Specs[] = {
      SetLines},
     {"timeline", Kind::Value, "FILE", "several lines: append every line's text to FILE, labelled, in order",
      SetTimeline},
-    {"input", Kind::Value, "LABEL", "several lines in batch mode: standard input goes to line LABEL",
+    {"input", Kind::Value, "LABEL", "several lines: batch input goes to line LABEL; a replay shows it",
      SetInput},
     {"layout", Kind::Value, "one|side|stack",
      "several lines: two at once, side by side or stacked, given room", SetLayout},

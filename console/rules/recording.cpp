@@ -56,6 +56,14 @@ bool Word(const char** at, const char* end, char* to, unsigned capacity) {
     return true;
 }
 
+// MAPS ANSI BIT7, as `receive` and `drawn` give them.
+void ReadDrawing(const char** at, const char* end, uint8_t* maps, bool* ansiHidden, bool* sevenBit) {
+    char word[16];
+    if (Word(at, end, word, sizeof word)) *maps = uint8_t(std::strtoul(word, nullptr, 10));
+    if (Word(at, end, word, sizeof word)) *ansiHidden = std::strcmp(word, "ansi-hidden") == 0;
+    if (Word(at, end, word, sizeof word)) *sevenBit = std::strcmp(word, "seven-bit") == 0;
+}
+
 void ReadField(const char* line, const char* end, RecordingHeader* header) {
     const char* space = static_cast<const char*>(std::memchr(line, ' ', size_t(end - line)));
     if (space == nullptr) return;
@@ -75,15 +83,36 @@ void ReadField(const char* line, const char* end, RecordingHeader* header) {
         Copy(l.device, sizeof l.device, at, unsigned(end - at));
         ++header->lines;
     } else if (name == 7 && std::memcmp(line, "receive", 7) == 0) {
+        const char* at = value;
+        ReadDrawing(&at, end, &header->maps, &header->ansiHidden, &header->sevenBit);
+    } else if (name == 5 && std::memcmp(line, "drawn", 5) == 0) {
         char word[16];
         const char* at = value;
-        if (Word(&at, end, word, sizeof word)) header->maps = uint8_t(std::strtoul(word, nullptr, 10));
-        if (Word(&at, end, word, sizeof word)) header->ansiHidden = std::strcmp(word, "ansi-hidden") == 0;
-        if (Word(&at, end, word, sizeof word)) header->sevenBit = std::strcmp(word, "seven-bit") == 0;
+        if (!Word(&at, end, word, sizeof word)) return;
+        unsigned long index = std::strtoul(word, nullptr, 10);
+        if (index >= RecordingMaxLines) return;
+        RecordingHeader::Line& l = header->line[index];
+        l.drawn = true;
+        ReadDrawing(&at, end, &l.maps, &l.ansiHidden, &l.sevenBit);
     }  // else a field of a later version: skipped
 }
 
 }  // namespace
+
+int RecordingLineIndex(const RecordingHeader& header, const char* label) {
+    if (label[0] == '\0') return header.lines > 0 ? 0 : -1;
+    for (unsigned i = 0; i < header.lines && i < RecordingMaxLines; ++i) {
+        if (std::strcmp(header.line[i].label, label) == 0) return int(i);
+    }
+    return -1;
+}
+
+void ShowRecordedLine(RecordingHeader* header, unsigned index) {
+    if (index >= RecordingMaxLines || !header->line[index].drawn) return;
+    header->maps = header->line[index].maps;
+    header->ansiHidden = header->line[index].ansiHidden;
+    header->sevenBit = header->line[index].sevenBit;
+}
 
 unsigned WriteRecordingHeader(const RecordingHeader& header, char* out, unsigned capacity) {
     unsigned used = 0;
@@ -111,8 +140,17 @@ unsigned WriteRecordingHeader(const RecordingHeader& header, char* out, unsigned
     }
     char maps[8];
     std::snprintf(maps, sizeof maps, "%u", unsigned(header.maps));
-    add("receive %s %s %s\n\n", maps, header.ansiHidden ? "ansi-hidden" : "ansi-shown",
+    add("receive %s %s %s\n", maps, header.ansiHidden ? "ansi-hidden" : "ansi-shown",
         header.sevenBit ? "seven-bit" : "eight-bit");
+    for (unsigned i = 1; i < header.lines && i < RecordingMaxLines; ++i) {
+        const RecordingHeader::Line& l = header.line[i];
+        if (!l.drawn) continue;
+        char drawn[64];
+        std::snprintf(drawn, sizeof drawn, "drawn %u %u", i, unsigned(l.maps));
+        add("%s %s %s\n", drawn, l.ansiHidden ? "ansi-hidden" : "ansi-shown",
+            l.sevenBit ? "seven-bit" : "eight-bit");
+    }
+    add("\n%s%s%s", "", "", "");
     return used < capacity ? used : 0;
 }
 

@@ -10,6 +10,7 @@
 //     started 2026-12-08T10:49:57.123456Z     the wall clock at time 0
 //     line LABEL SETTINGS DEVICE              one a line, in order: index 0, 1...
 //     receive MAPS ANSI BIT7                  how the live session drew (see RecordingHeader)
+//     drawn INDEX MAPS ANSI BIT7              how a later line drew, where it differs
 // A reader skips header fields it does not know, so later versions may add
 // some; a version it does not know is refused. Then the events, each
 //     kind (1 byte) line (1 byte) delta (varint: µs since the previous event)
@@ -34,12 +35,12 @@ enum class RecordKind : uint8_t {
     Received = 1,  // the line's bytes as they came
     Sent = 2,      // bytes for the line: first byte a RecordSource, then the bytes
     Control = 3,   // a RecordControl byte, then its value byte
-    Modem = 4,     // the modem inputs now (CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80)
+    Modem = 4,     // 1 byte: the modem inputs, when they moved (CTS 0x10, DSR 0x20, RI 0x40, DCD 0x80)
     Settings = 5,  // text: "115200,n,8,1" and flow
     Down = 6,      // text: why the line went away
     Up = 7,        // the line is back (or open at last)
     Mark = 8,      // text: a mark's name
-    Errors = 9,    // text: the line's error counters, when they moved
+    Errors = 9,    // text: the driver's counts, when they moved: "framing 0 overrun 2 parity 0 break 1"
     Role = 10,     // text: who took or gave the line on a served line
     // The screen and the receive chain's state after the events before it:
     // 8 bytes of the history's row count then (big-endian), then the served
@@ -61,6 +62,11 @@ struct RecordingHeader {
         char label[RecordingLabelCapacity];
         char settings[64];
         char device[RecordingFieldCapacity];
+        // Its own drawing (a later line's, as `receive` is the first's),
+        // written when `drawn`.
+        bool drawn;
+        uint8_t maps;
+        bool ansiHidden, sevenBit;
     } line[RecordingMaxLines];
     // How the live session drew: its received line-end maps (LineMap bits),
     // ANSI sequences hidden, bit 7 cleared on screen.
@@ -68,6 +74,13 @@ struct RecordingHeader {
     bool ansiHidden;
     bool sevenBit;
 };
+
+// The index of the line labelled `label` (the first line for an empty
+// one), or -1 when the header names no such line.
+int RecordingLineIndex(const RecordingHeader& header, const char* label);
+// Makes line `index`'s drawing the header's (maps, ansiHidden, sevenBit),
+// for a replay of that line.
+void ShowRecordedLine(RecordingHeader* header, unsigned index);
 
 // The header's text into `out` (capacity bytes); its length, 0 when it does
 // not fit.

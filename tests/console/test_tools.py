@@ -7,11 +7,12 @@ import re
 from datetime import datetime, timedelta, timezone
 import os
 import subprocess
+import tempfile
 import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, wait_for
 
 
 class HexView(unittest.TestCase):
@@ -222,6 +223,49 @@ class Replay(unittest.TestCase):
                                timeout=10)
         self.assertEqual(shown.returncode, 2)
         self.assertIn('later version', shown.stderr)
+
+    def test_one_recording_of_two_lines_replays_each_lines_screen(self):
+        folder = tempfile.mkdtemp(prefix='bv-')
+        lines = []
+        for name in ('a', 'b'):
+            (Path(folder) / name).mkdir()
+            lines.append(Line(str(Path(folder) / name)))
+            lines[-1].start()
+            self.addCleanup(lines[-1].stop)
+        record = Path(folder) / 'two.bvrec'
+        program = subprocess.Popen(
+            [PROGRAM, f'dut={lines[0].device}', f'bmc={lines[1].device},115200', '--batch', '--record',
+             str(record), '--linger', '800'], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE)
+        time.sleep(0.3)
+        lines[0].write(b'dut boots\r\n')
+        lines[1].write(b'bmc ready\r\n')
+        time.sleep(0.3)
+        lines[0].write(b'dut login: ')
+        _, err = program.communicate(b'', timeout=10)
+        self.assertEqual(program.returncode, 0, err)
+        header = record.read_bytes().split(b'\n\n')[0].decode()
+        self.assertIn(f'line dut 9600,n,8,1 {lines[0].device}', header)
+        self.assertIn(f'line bmc 115200,n,8,1 {lines[1].device}', header)
+        received = [(line, t) for kind, line, t, _ in recording_events(record) if kind == 1]
+        self.assertEqual(sorted({line for line, _ in received}), [0, 1])
+
+        def replay(*words):
+            shown = subprocess.run([PROGRAM, '--replay', str(record), '--batch', *words], capture_output=True,
+                                   text=True, timeout=10)
+            return shown, [row.rstrip() for row in shown.stdout.split('\n')[:3]]
+        # Each line's own screen, the first line's unless --input names another.
+        first = [t for line, t in received if line == 0][0]
+        self.assertEqual(replay('--at', f'{(first + 100000) / 1e6:.6f}')[1], ['dut boots', '', ''])
+        self.assertEqual(replay()[1], ['dut boots', 'dut login:', ''])
+        self.assertEqual(replay('--input', 'bmc')[1], ['bmc ready', '', ''])
+        shown, _ = replay('--input', 'psu')
+        self.assertEqual(shown.returncode, 2)
+        self.assertIn('--input psu: the recording', shown.stderr)
+        cast = subprocess.run([PROGRAM, '--export-cast', str(record), '--input', 'bmc'], capture_output=True,
+                              text=True, timeout=10)
+        self.assertIn('bmc ready', cast.stdout)
+        self.assertNotIn('dut', cast.stdout)
 
     def test_an_interactive_replay_pauses_steps_and_goes_to_marks_and_times(self):
         s = ConsoleSession(start=False)

@@ -1,6 +1,6 @@
 // Coverage-guided search for a recording that breaks its reader: a crash, a
 // read outside the bytes, an event past the end, time going backwards, or a
-// loop that does not move on. The header and the events are read as a
+// loop that does not move on, a line's label that finds no line. The header and the events are read as a
 // replay reads them.
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         return 0;
     }
     if (offset > size || header.lines == 0 || header.lines > RecordingMaxLines) std::abort();
+    // Each line is found by its label (the first of a label given twice).
+    for (unsigned k = 0; k < header.lines; ++k) {
+        int found = RecordingLineIndex(header, header.line[k].label);
+        if (found < 0 || unsigned(found) > k) std::abort();
+    }
     uint64_t time = 0;
     RecordEvent event;
     for (;;) {

@@ -1,6 +1,7 @@
 // A line for tests of the console's logic: it opens as told, reads nothing,
-// takes every write, and records each control call, so a test says "this
-// command, this line" and expects the calls and the notice.
+// takes every write, reports the modem inputs and error counts it is given,
+// and records each control call, so a test says "this command, this line"
+// and expects the calls and the notice.
 #ifndef BRISVANE_TESTS_FAKE_LINE_H
 #define BRISVANE_TESTS_FAKE_LINE_H
 
@@ -28,7 +29,16 @@ public:
     ControlResult SetModemOutput(ModemOutput which, bool on) override {
         return Record(std::string(which == ModemOutput::Dtr ? "dtr " : "rts ") + (on ? "on" : "off"));
     }
-    ControlResult ReadModemLines(ModemLines*) override { return ControlResult::Unsupported; }
+    ControlResult ReadModemLines(ModemLines* lines) override {
+        if (!modemKnown) return ControlResult::Unsupported;
+        *lines = modem;
+        return ControlResult::Done;
+    }
+    ControlResult ReadErrorCounts(LineErrorCounts* counts) override {
+        if (!errorsKnown) return ControlResult::Unsupported;
+        *counts = errors;
+        return ControlResult::Done;
+    }
     bool HasSettings() const override { return settings; }
     const char* Name() const override { return settings ? "/dev/ttyUSB0" : "host:7000"; }
 
@@ -36,8 +46,11 @@ public:
     OpenResult openResult = OpenResult::Open;
     ControlResult controlResult = ControlResult::Done;
     int opens = 0, closes = 0;
-    std::string calls;    // "break on; dtr off; "
-    std::string written;  // every byte taken
+    std::string calls;                             // "break on; dtr off; "
+    std::string written;                           // every byte taken
+    bool modemKnown = false, errorsKnown = false;  // else Unsupported, as a pty's
+    ModemLines modem = {};
+    LineErrorCounts errors = {};
 
 private:
     ControlResult Record(const std::string& call) {
