@@ -18,9 +18,9 @@ const unsigned InputPiece = 4096;
 // The end of input, all of it written, and no script to end the run
 // instead: the linger starts.
 bool LingerStarts(const Session& c) {
-    return !c.features.batch.pagesOnly && c.features.batch.inputEnded && c.features.batch.endsAt == NoDeadline &&
-           !ScriptRunning(c.features.script) && c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 &&
-           c.pump.StageEmpty();
+    return !c.features.batch.pagesOnly && c.features.batch.inputEnded &&
+           c.features.batch.endsAt == NoDeadline && !ScriptRunning(c.features.script) &&
+           c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 && c.pump.StageEmpty();
 }
 
 }  // namespace
@@ -39,7 +39,8 @@ bool StartBatch(Session& c, bool on, bool timeline, int64_t now) {
 }
 
 int BatchInputDescriptor(const Session& c) {
-    if (c.features.batch.pagesOnly || c.features.batch.inputEnded || c.link.state != LinkState::Open) return -1;
+    if (c.features.batch.pagesOnly || c.features.batch.inputEnded || c.link.state != LinkState::Open)
+        return -1;
     return TypedCapacity - c.pump.Waiting() >= InputPiece ? STDIN_FILENO : -1;
 }
 

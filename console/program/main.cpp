@@ -490,7 +490,8 @@ int main(int argc, char** argv) {
     bool batch = c.options.batch || c.options.serve;  // --serve: no terminal at all
     if (!batch && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))) {
         if (c.options.replayPath[0] != '\0' && c.options.web[0] != '\0') {
-            std::fprintf(stderr, "brisvane: no terminal: the replay plays for the pages (--web %s) until stopped\n",
+            std::fprintf(stderr,
+                         "brisvane: no terminal: the replay plays for the pages (--web %s) until stopped\n",
                          c.options.web);
         } else {
             std::fprintf(stderr,

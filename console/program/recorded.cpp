@@ -465,7 +465,8 @@ Reaction ReplayPause(Session& c, int64_t) {
 void ReplayHold(Session& c, bool paused) {
     if (c.link.replay == nullptr) return;
     c.link.replay->Pause(paused);
-    Say(c.notice, "replay %s at %.1f s", paused ? "paused" : "goes on", double(c.link.replay->Position()) / 1e6);
+    Say(c.notice, "replay %s at %.1f s", paused ? "paused" : "goes on",
+        double(c.link.replay->Position()) / 1e6);
 }
 
 void ReplaySeek(Session& c, uint64_t time) {

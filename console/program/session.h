@@ -156,11 +156,12 @@ struct FeaturesPart {
     uint32_t recordedMarks = 0;       // marks already in the recording
     uint64_t recordedSnapshotAt = 0;  // bytes received at the recording's last snapshot
     std::unique_ptr<Web> web;         // --web: browser pages, when serving
-    std::vector<WebReplayMark> webReplayMarks;  // a replay's marks, as the pages list them
     Advertiser mdns;                  // a served line's services on the network
     Script script;
     JunitFile junit;  // --junit: written at exit
     Batch batch;
+    // A replay's marks, as the pages list them.
+    std::vector<WebReplayMark> webReplayMarks;
 };
 
 struct Session {

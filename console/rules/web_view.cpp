@@ -197,7 +197,8 @@ unsigned ComposeWebNotice(const char* text, char* out, unsigned capacity) {
 }
 
 uint64_t WebReplayAt(const WebReplay& replay, int64_t now) {
-    double moved = replay.paused || now <= replay.since ? 0 : double(now - replay.since) * 1000 * replay.speed;
+    double moved =
+        replay.paused || now <= replay.since ? 0 : double(now - replay.since) * 1000 * replay.speed;
     uint64_t at = replay.at + uint64_t(moved);
     return at < replay.length ? at : replay.length;
 }

@@ -93,7 +93,7 @@ struct WebReplayMark {
 };
 
 struct WebReplay {
-    bool on = false;  // a replay is playing: the pages show its slider
+    bool on = false;              // a replay is playing: the pages show its slider
     uint64_t at = 0, length = 0;  // µs of the recording
     int64_t since = 0;
     bool paused = false;

@@ -473,7 +473,8 @@ int Writeable(Web& web, struct lws* wsi) {
         length = ComposeWebNotice(page.notice, out, WebMessageCapacity);
         page.notice[0] = '\0';
     } else if (page.replayDue) {
-        length = ComposeWebReplay(web.replay, MonotonicMilliseconds(), page.mayWrite, out, WebMessageCapacity);
+        length =
+            ComposeWebReplay(web.replay, MonotonicMilliseconds(), page.mayWrite, out, WebMessageCapacity);
         page.replayDue = false;
     } else if (page.historyAsked && web.history != nullptr) {
         length = ComposeWebHistory(*web.history, web.shown, page.historyFrom, out, WebMessageCapacity);

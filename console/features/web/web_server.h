@@ -109,7 +109,7 @@ struct WebPage {
     bool historyAsked = false;
     uint64_t historyFrom = 0;
     bool replayDue = false;  // the replay's place to send
-    char notice[128] = "";  // to send before the next update
+    char notice[128] = "";   // to send before the next update
     unsigned inputLength = 0;
     bool inputTooLong = false;
     uint8_t input[WebInputCapacity];
@@ -149,7 +149,7 @@ struct Web {
     const char* logPath = nullptr;  // the current log, or null
     WebSessions sessions;
     WebShown shown;
-    WebReplay replay;  // what the pages were last told of a replay
+    WebReplay replay;             // what the pages were last told of a replay
     int writer = WebLocalWriter;  // the writing page's index, or none
     unsigned pages = 0;
     WebPage page[WebMaxPages];
