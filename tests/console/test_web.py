@@ -378,7 +378,7 @@ class Replay(unittest.TestCase):
             # show what --at 12.5 shows.
             d.get(url + '/#token=' + TOKEN.replace(' ', '%20'))
             d.refresh()
-            wait_for(lambda: slider(d).is_enabled(), 10, 'the slider to be ours')
+            wait_for(lambda: slider(d).is_displayed() and slider(d).is_enabled(), 10, 'the slider to be ours')
             d.find_element(By.ID, 'play').click()
             s.wait_status('paused')
             d.execute_script('arguments[0].value = 12500; arguments[0].dispatchEvent(new Event("change"));',
