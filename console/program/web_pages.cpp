@@ -117,7 +117,8 @@ void TellReplay(Session& c) {
 void ReplayFromPage(void* user, WebCommand command, uint64_t milliseconds, bool on) {
     Session& c = *static_cast<Session*>(user);
     if (command == WebCommand::Seek) {
-        ReplaySeek(c, milliseconds * 1000);
+        ReplaySeek(
+            c, milliseconds < UINT64_MAX / 1000 ? milliseconds * 1000 : UINT64_MAX);  // past the end: the end
     } else {
         ReplayHold(c, on);
     }
