@@ -1783,6 +1783,16 @@ TEST(WebInput, ControlsAndHistoryRequests) {
     EXPECT_EQ(Parse("h12a")->command, WebCommand::Ignore);
     EXPECT_EQ(Parse("h99999999999999999999")->command, WebCommand::Ignore);  // would overflow
     EXPECT_EQ(Parse("")->command, WebCommand::Ignore);
+    // A replay's seek, in ms, and its pause.
+    std::unique_ptr<WebInput> seek = Parse("j12500");
+    EXPECT_EQ(seek->command, WebCommand::Seek);
+    EXPECT_EQ(seek->time, 12500u);
+    for (const char* bad : {"j", "j-5", "j1.5", "j 5", "j99999999999999999999", "z", "z2", "z11"})
+        EXPECT_EQ(Parse(bad)->command, WebCommand::Ignore) << bad;
+    std::unique_ptr<WebInput> pause = Parse("z1");
+    EXPECT_EQ(pause->command, WebCommand::Pause);
+    EXPECT_TRUE(pause->on);
+    EXPECT_FALSE(Parse("z0")->on);
 }
 
 struct Screen {
@@ -1883,6 +1893,45 @@ TEST(WebView, HistoryWindowsAreClampedAndRunIntoTheScreen) {
     EXPECT_NE(bottom.find(",\"S "), std::string::npos);  // row 40 is the screen's first
     std::string past(out.get(), ComposeWebHistory(history, *shown, ~0ull, out.get(), WebMessageCapacity));
     EXPECT_NE(past.find("\"first\":40"), std::string::npos);
+}
+
+TEST(WebView, AReplaysPlaceMovesAtItsSpeedAndIsToldAgainOnlyWhenItDiffers) {
+    WebReplayMark marks[] = {{5000000, "boot"}, {17000000, "\"ok\" \xe2\x86\x92"}};
+    WebReplay replay;
+    replay.on = true;
+    replay.at = 10000000;
+    replay.length = 30000000;
+    replay.since = 1000;
+    replay.speed = 2;
+    replay.marks = marks;
+    replay.markCount = 2;
+    EXPECT_EQ(WebReplayAt(replay, 2000), 12000000u);    // a second at twice the pace
+    EXPECT_EQ(WebReplayAt(replay, 100000), 30000000u);  // never past the end
+    std::unique_ptr<char[]> out(new char[WebMessageCapacity]);
+    std::string message(out.get(), ComposeWebReplay(replay, 2000, false, out.get(), WebMessageCapacity));
+    EXPECT_EQ(message,
+              "{\"t\":\"r\",\"at\":12000,\"length\":30000,\"paused\":false,\"speed\":2,\"seek\":false,"
+              "\"marks\":[[5000,\"boot\"],[17000,\"\\\"ok\\\" ???\"]]}");
+    // The same place seen a little later is no news; a seek, a pause or drift is.
+    WebReplay later = replay;
+    later.at = 13000000;
+    later.since = 2500;
+    EXPECT_FALSE(WebReplayDiffers(replay, later, 3000));
+    later.at = 16000000;
+    EXPECT_TRUE(WebReplayDiffers(replay, later, 3000));
+    WebReplay paused = replay;
+    paused.paused = true;
+    EXPECT_TRUE(WebReplayDiffers(replay, paused, 1000));
+    EXPECT_EQ(WebReplayAt(paused, 9000), 10000000u);
+    // Many marks: as many as fit, and the message still whole.
+    std::vector<WebReplayMark> many(2000, WebReplayMark{1000, "a mark with a name of some length"});
+    replay.marks = many.data();
+    replay.markCount = unsigned(many.size());
+    unsigned length = ComposeWebReplay(replay, 2000, true, out.get(), WebMessageCapacity);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(std::string(out.get() + length - 3, 3), "]]}");
+    replay.on = false;
+    EXPECT_EQ(ComposeWebReplay(replay, 2000, true, out.get(), WebMessageCapacity), 0u);
 }
 
 TEST(WebAuth, TokensSessionsAndOrigins) {

@@ -36,6 +36,9 @@ private:
 struct Batch {
     bool on = false;
     bool inputEnded = false;
+    // A replay for browser pages without a terminal: they are its output,
+    // standard input is not read, and the run ends at a signal or --timeout.
+    bool pagesOnly = false;
     int64_t endsAt = NoDeadline;     // the linger after the end of input
     int64_t timeoutAt = NoDeadline;  // --timeout
     bool timedOut = false;           // said on stderr once the screen is given back

@@ -72,7 +72,10 @@ OpenResult ReplayLine::Open(const LineControls&, char* message, unsigned capacit
     while ((read = ReadEvent(bytes_.get(), size_, &offset, header_.lines, &time, &event)) ==
            EventRead::Event) {
         length_ = event.time;
-        if (event.kind == RecordKind::Mark && event.line == shown_) marks_.push_back(event.time);
+        if (event.kind == RecordKind::Mark && event.line == shown_) {
+            marks_.push_back(event.time);
+            markNames_.emplace_back(reinterpret_cast<const char*>(event.payload), event.length);
+        }
     }
     if (read != EventRead::End) {
         std::snprintf(stop_, sizeof stop_, "the recording %s at %.3f s: shown up to there",

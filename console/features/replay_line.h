@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "console/line/line.h"
@@ -52,8 +53,9 @@ public:
     const uint8_t* Bytes() const { return bytes_.get(); }
     unsigned long long Size() const { return size_; }
     unsigned long long Next() const { return next_; }
-    // The marks' times, in order.
+    // The marks' times, in order, and their names.
     const std::vector<uint64_t>& Marks() const { return marks_; }
+    const std::vector<std::string>& MarkNames() const { return markNames_; }
     const RecordingHeader& Header() const { return header_; }
     // The recorded line played: its index in the recording.
     uint8_t Shown() const { return shown_; }
@@ -73,6 +75,7 @@ private:
     RecordingHeader header_ = {};
     uint64_t length_ = 0;
     std::vector<uint64_t> marks_;
+    std::vector<std::string> markNames_;
     // Play state: the next event, how much of it went out, the recording's time.
     unsigned long long next_ = 0;
     unsigned taken_ = 0;

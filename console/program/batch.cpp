@@ -18,9 +18,9 @@ const unsigned InputPiece = 4096;
 // The end of input, all of it written, and no script to end the run
 // instead: the linger starts.
 bool LingerStarts(const Session& c) {
-    return c.features.batch.inputEnded && c.features.batch.endsAt == NoDeadline &&
-           !ScriptRunning(c.features.script) && c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 &&
-           c.pump.StageEmpty();
+    return !c.features.batch.pagesOnly && c.features.batch.inputEnded &&
+           c.features.batch.endsAt == NoDeadline && !ScriptRunning(c.features.script) &&
+           c.options.scriptPath[0] == '\0' && c.pump.Waiting() == 0 && c.pump.StageEmpty();
 }
 
 }  // namespace
@@ -30,6 +30,8 @@ bool StartBatch(Session& c, bool on, bool timeline, int64_t now) {
     if (c.options.timeoutSeconds > 0)
         c.features.batch.timeoutAt = now + int64_t(c.options.timeoutSeconds) * 1000;
     if (!on) return true;
+    c.features.batch.pagesOnly = c.options.replayPath[0] != '\0' && c.options.web[0] != '\0';
+    if (c.features.batch.pagesOnly) return true;
     if (!c.features.batch.output.Allocate(BatchBacklog)) return false;
     c.features.batch.output.raw = c.options.raw;
     if (timeline) return true;  // the program writes the timeline's rows to it instead
@@ -37,7 +39,8 @@ bool StartBatch(Session& c, bool on, bool timeline, int64_t now) {
 }
 
 int BatchInputDescriptor(const Session& c) {
-    if (c.features.batch.inputEnded || c.link.state != LinkState::Open) return -1;
+    if (c.features.batch.pagesOnly || c.features.batch.inputEnded || c.link.state != LinkState::Open)
+        return -1;
     return TypedCapacity - c.pump.Waiting() >= InputPiece ? STDIN_FILENO : -1;
 }
 

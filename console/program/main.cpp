@@ -494,7 +494,14 @@ int main(int argc, char** argv) {
     }
     bool batch = c.options.batch || c.options.serve;  // --serve: no terminal at all
     if (!batch && (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))) {
-        std::fprintf(stderr, "brisvane: standard input or output is not a terminal: batch mode, no screen\n");
+        if (c.options.replayPath[0] != '\0' && c.options.web[0] != '\0') {
+            std::fprintf(stderr,
+                         "brisvane: no terminal: the replay plays for the pages (--web %s) until stopped\n",
+                         c.options.web);
+        } else {
+            std::fprintf(stderr,
+                         "brisvane: standard input or output is not a terminal: batch mode, no screen\n");
+        }
         batch = true;
     }
     if (!batch && !TerminalCanBeDriven(message, sizeof message)) return Fail(message);

@@ -443,10 +443,19 @@ const uint64_t Step = 10000000;  // 10 s
 
 Reaction ReplayPause(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
-    c.link.replay->Pause(!c.link.replay->Paused());
-    Say(c.notice, "replay %s at %.1f s", c.link.replay->Paused() ? "paused" : "goes on",
-        double(c.link.replay->Position()) / 1e6);
+    ReplayHold(c, !c.link.replay->Paused());
     return Nothing;
+}
+
+void ReplayHold(Session& c, bool paused) {
+    if (c.link.replay == nullptr) return;
+    c.link.replay->Pause(paused);
+    Say(c.notice, "replay %s at %.1f s", paused ? "paused" : "goes on",
+        double(c.link.replay->Position()) / 1e6);
+}
+
+void ReplaySeek(Session& c, uint64_t time) {
+    if (c.link.replay != nullptr) Seek(c, time);
 }
 
 Reaction ReplayBack(Session& c, int64_t) {

@@ -44,6 +44,11 @@ Reaction ReplayPreviousMark(Session& console, int64_t now);
 Reaction ReplayNextMark(Session& console, int64_t now);
 Reaction AskForReplayTime(Session& console, int64_t now);
 void ReplayTimeAnswered(Session& console, const char* text);
+// The same seek and pause for a browser page (--web): to `time` µs of the
+// recording (past its end: the end), paused or playing on. Nothing when
+// this is not a replay.
+void ReplaySeek(Session& console, uint64_t time);
+void ReplayHold(Session& console, bool paused);
 // "replay 12.3/60.0 s, paused" for the status line; false when not a replay.
 bool ReplayStatus(const Session& console, char* text, unsigned capacity);
 

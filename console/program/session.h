@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <memory>
+#include <vector>
 
 #include "console/rules/ansi_filter.h"
 #include "console/features/batch_output.h"
@@ -165,6 +166,8 @@ struct FeaturesPart {
     Script script;
     JunitFile junit;  // --junit: written at exit
     Batch batch;
+    // A replay's marks, as the pages list them.
+    std::vector<WebReplayMark> webReplayMarks;
 };
 
 struct Session {

@@ -8,6 +8,7 @@
 #include "console/features/serve/access.h"
 #include "console/program/session.h"
 #include "console/program/line_controls.h"
+#include "console/program/recorded.h"
 #include "console/program/send.h"
 
 namespace {
@@ -82,6 +83,48 @@ void PageJoined(void* user, uint16_t member) {
     if (RosterWrites(c.features.server.roster, member)) PageRole(user, member, WireRole::Writing, "");
 }
 
+// A replay's place as the pages are to see it now.
+WebReplay ReplayNow(Session& c, int64_t now) {
+    WebReplay replay;
+    const ReplayLine* line = c.link.replay;
+    if (line == nullptr || c.link.state != LinkState::Open) return replay;
+    replay.on = true;
+    replay.at = line->Position();
+    replay.length = line->Length();
+    replay.since = now;
+    replay.paused = line->Paused();
+    replay.speed = c.options.replaySpeed > 0 ? c.options.replaySpeed : 1;
+    if (c.features.webReplayMarks.size() != line->Marks().size()) {
+        c.features.webReplayMarks.clear();
+        for (size_t i = 0; i < line->Marks().size(); ++i)
+            c.features.webReplayMarks.push_back({line->Marks()[i], line->MarkNames()[i].c_str()});
+    }
+    replay.marks = c.features.webReplayMarks.data();
+    replay.markCount = unsigned(c.features.webReplayMarks.size());
+    return replay;
+}
+
+// Every page is told of a replay that moved otherwise than they think it does.
+void TellReplay(Session& c) {
+    if (!c.features.web) return;
+    int64_t now = MonotonicMilliseconds();
+    WebReplay replay = ReplayNow(c, now);
+    if (WebReplayDiffers(c.features.web->replay, replay, now)) SetWebReplay(*c.features.web, replay);
+}
+
+// A page with the token moves the replay as the menu's j, or pauses it:
+// the terminal and every page then show that moment.
+void ReplayFromPage(void* user, WebCommand command, uint64_t milliseconds, bool on) {
+    Session& c = *static_cast<Session*>(user);
+    if (command == WebCommand::Seek) {
+        ReplaySeek(
+            c, milliseconds < UINT64_MAX / 1000 ? milliseconds * 1000 : UINT64_MAX);  // past the end: the end
+    } else {
+        ReplayHold(c, on);
+    }
+    if (c.features.web) SetWebReplay(*c.features.web, ReplayNow(c, MonotonicMilliseconds()));
+}
+
 }  // namespace
 
 bool StartWebPages(Session& c, char* message, unsigned capacity) {
@@ -111,6 +154,7 @@ bool StartWebPages(Session& c, char* message, unsigned capacity) {
     hooks.send = SendFromPage;
     hooks.control = ControlFromPage;
     hooks.say = SayFromPages;
+    hooks.replay = ReplayFromPage;
     if (c.options.serve) {
         hooks.join = PageJoins;
         hooks.joined = PageJoined;
@@ -147,6 +191,7 @@ int64_t WebPagesDeadline(const Session& c, int64_t now) {
 
 void ShowWebPages(Session& c) {
     if (!c.features.web) return;
+    TellReplay(c);
     char who[WebFieldCapacity];
     Web& web = *c.features.web;
     if (c.options.serve) {
@@ -157,6 +202,8 @@ void ShowWebPages(Session& c) {
         unsigned others = members > 0 ? members - 1 : 0;
         std::snprintf(who, sizeof who, "%u other%s%s%s", others, others == 1 ? "" : "s",
                       writer ? ", writing: " : ", the line is free", writer ? writer->name : "");
+    } else if (c.link.replay != nullptr) {  // nobody writes to a recording
+        std::snprintf(who, sizeof who, "%u page%s", web.pages, web.pages == 1 ? "" : "s");
     } else if (web.writer == WebLocalWriter) {
         std::snprintf(who, sizeof who, "terminal (writing), %u page%s", web.pages, web.pages == 1 ? "" : "s");
     } else {

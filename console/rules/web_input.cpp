@@ -7,6 +7,19 @@
 
 namespace {
 
+// A decimal number of up to 19 digits (no sign, nothing after, never past
+// 64 bits): false when it is not one.
+bool Decimal(const char* text, unsigned length, uint64_t* value) {
+    if (length == 0 || length > 19) return false;
+    uint64_t n = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        n = n * 10 + unsigned(text[i] - '0');
+    }
+    *value = n;
+    return true;
+}
+
 enum : uint8_t { BackspaceByte = 8, TabByte = 9, CarriageReturnByte = 13, EscapeByte = 27 };
 
 struct NamedKey {
@@ -152,16 +165,18 @@ void ParseWebInput(const char* message, unsigned length, WebInput* input, unsign
                 input->live = true;
                 return;
             }
-            uint64_t row = 0;
-            if (argLength == 0 || argLength > 19) return;
-            for (unsigned i = 0; i < argLength; ++i) {
-                if (arg[i] < '0' || arg[i] > '9') return;
-                row = row * 10 + unsigned(arg[i] - '0');
-            }
+            if (!Decimal(arg, argLength, &input->row)) return;
             input->command = WebCommand::History;
-            input->row = row;
             return;
         }
+        case 'j':  // a replay's time
+            if (Decimal(arg, argLength, &input->time)) input->command = WebCommand::Seek;
+            return;
+        case 'z':  // a replay paused or playing
+            if (argLength != 1 || (arg[0] != '0' && arg[0] != '1')) return;
+            input->command = WebCommand::Pause;
+            input->on = arg[0] == '1';
+            return;
         default: return;
     }
 }

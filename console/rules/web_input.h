@@ -10,6 +10,8 @@
 //   d0 d1 r0 r1     DTR or RTS off or on
 //   t               take the line
 //   h<row>          show history from row <row>; "h-" back to the live screen
+//   j<ms>           a replay: go to <ms> milliseconds from the recording's start
+//   z1 z0           a replay: pause, or play on
 // The key becomes the bytes the terminal sends for it (link/key_sequences.h,
 // F1-F3 as PF1-PF3, Enter as CR, Backspace as 0x08, Ctrl with a letter as
 // its control byte). Anything else is Ignored, never guessed at.
@@ -26,6 +28,8 @@ enum class WebCommand : uint8_t {
     Rts,
     Take,     // take the line
     History,  // `row`: first row to show, or live when `live`
+    Seek,     // a replay's time: `time`, in ms
+    Pause,    // a replay paused when `on`, playing otherwise
 };
 
 const unsigned WebPasteCapacity = 16384;  // bytes of one paste, after conversion
@@ -36,6 +40,7 @@ struct WebInput {
     bool on = false;
     bool live = false;
     uint64_t row = 0;
+    uint64_t time = 0;
     unsigned count = 0;  // bytes in `bytes`
     uint8_t bytes[WebPasteCapacity];
 };

@@ -195,3 +195,48 @@ unsigned ComposeWebNotice(const char* text, char* out, unsigned capacity) {
     w.Text("}");
     return w.full ? 0 : w.length;
 }
+
+uint64_t WebReplayAt(const WebReplay& replay, int64_t now) {
+    double moved =
+        replay.paused || now <= replay.since ? 0 : double(now - replay.since) * 1000 * replay.speed;
+    uint64_t at = replay.at + uint64_t(moved);
+    return at < replay.length ? at : replay.length;
+}
+
+bool WebReplayDiffers(const WebReplay& told, const WebReplay& replay, int64_t now) {
+    if (told.on != replay.on || told.paused != replay.paused || told.length != replay.length ||
+        told.speed != replay.speed)
+        return true;
+    uint64_t shown = WebReplayAt(told, now), at = WebReplayAt(replay, now);
+    return (shown > at ? shown - at : at - shown) > 250000;
+}
+
+unsigned ComposeWebReplay(const WebReplay& replay, int64_t now, bool maySeek, char* out, unsigned capacity) {
+    if (!replay.on) return 0;
+    Writer w = {out, capacity};
+    char speed[32];
+    std::snprintf(speed, sizeof speed, "%g", replay.speed);
+    w.Text("{\"t\":\"r\",\"at\":");
+    w.Number(WebReplayAt(replay, now) / 1000);
+    w.Text(",\"length\":");
+    w.Number(replay.length / 1000);
+    w.Text(replay.paused ? ",\"paused\":true,\"speed\":" : ",\"paused\":false,\"speed\":");
+    w.Text(speed);
+    w.Text(maySeek ? ",\"seek\":true,\"marks\":[" : ",\"seek\":false,\"marks\":[");
+    const unsigned room = 512;  // the longest mark escaped, and the message's end
+    for (unsigned i = 0; i < replay.markCount && w.length + room < capacity; ++i) {
+        char name[64];
+        unsigned n = 0;
+        for (const char* p = replay.marks[i].name; p != nullptr && *p != '\0' && n < sizeof name - 1; ++p)
+            name[n++] = (unsigned char)*p < 0x80 ? *p : '?';
+        name[n] = '\0';
+        if (i > 0) w.Text(",");
+        w.Text("[");
+        w.Number(replay.marks[i].time / 1000);
+        w.Text(",");
+        w.String(name);
+        w.Text("]");
+    }
+    w.Text("]}");
+    return w.full ? 0 : w.length;
+}

@@ -14,6 +14,10 @@
 //   (rows, cursor and status only when marked)
 //   {"t":"h","first":N,"oldest":N,"end":N,"rows":["80 characters" x 24]}
 //   {"t":"n","text":"..."}   a notice for the page's user
+//   {"t":"r","at":MS,"length":MS,"paused":BOOL,"speed":X,"seek":BOOL,
+//    "marks":[[MS,"name"],...]}   a replay's place (--replay): sent when it
+//   starts, is moved or paused, or drifts; between them the page moves its
+//   slider itself at `speed`. `seek`: this page may move it (the token).
 #ifndef BRISVANE_CONSOLE_WEB_VIEW_H
 #define BRISVANE_CONSOLE_WEB_VIEW_H
 
@@ -80,6 +84,32 @@ unsigned ComposeWebUpdate(WebPageView& view, const WebShown& shown, WebRole role
 // the history's end are the screen's), for a page that scrolls back.
 unsigned ComposeWebHistory(const History& history, const WebShown& shown, uint64_t first, char* out,
                            unsigned capacity);
+
+// A replay as the pages see it: where it was at `since` (monotonic ms),
+// whether it moves from there, and its marks (times in µs).
+struct WebReplayMark {
+    uint64_t time;
+    const char* name;
+};
+
+struct WebReplay {
+    bool on = false;              // a replay is playing: the pages show its slider
+    uint64_t at = 0, length = 0;  // µs of the recording
+    int64_t since = 0;
+    bool paused = false;
+    double speed = 1;
+    const WebReplayMark* marks = nullptr;
+    unsigned markCount = 0;
+};
+
+// Where `replay` is at `now`: moved on from `at` while playing, never past its end.
+uint64_t WebReplayAt(const WebReplay& replay, int64_t now);
+// Whether the pages, told `told`, now show another place than `replay`:
+// paused or playing otherwise, or more than a quarter second apart.
+bool WebReplayDiffers(const WebReplay& told, const WebReplay& replay, int64_t now);
+// The replay message as at `now`, for a page that may seek or not. As many
+// marks as fit (names not ASCII shown with '?'). 0 when not a replay.
+unsigned ComposeWebReplay(const WebReplay& replay, int64_t now, bool maySeek, char* out, unsigned capacity);
 
 // A notice, its text escaped.
 unsigned ComposeWebNotice(const char* text, char* out, unsigned capacity);

@@ -340,6 +340,101 @@ class Refusals(unittest.TestCase):
 
 
 
+class Replay(unittest.TestCase):
+    """--replay FILE --web PORT: the page shows the replayed screen with a slider."""
+
+    def recording(self, folder):
+        """A screen a second for 30 s, marks at 5 s and 17 s."""
+        from test_tools import event
+        record = Path(folder) / 'timed.bvrec'
+        events = b''.join(event(1, 0 if n == 0 else 10**6, b'\x1bH\x1bJsecond %d\r\n' % n) +
+                          (event(8, 0, b'mark at %d' % n) if n in (5, 17) else b'') for n in range(31))
+        record.write_bytes(b'brisvane recording 1\nprogram brisvane 2.4\nstarted 2026-12-08T10:00:00.000000Z\n'
+                           b'line line 9600,n,8,1 /dev/x\nreceive 0 ansi-hidden eight-bit\n\n' + events)
+        return record
+
+    def test_the_slider_seeks_page_and_terminal_alike_with_the_token_and_only_follows_without(self):
+        s = ConsoleSession(start=False)
+        self.addCleanup(s.close)
+        record = self.recording(s.folder)
+        port = free_port()
+        s.start(str(record), '--web', str(port), '--share-token', token_file(s.folder), '--web-open-watch',
+                cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None, first='--replay')
+        wait_for(lambda: listening(port), what='the web port')
+        url = f'http://127.0.0.1:{port}'
+        slider = lambda d: d.find_element(By.ID, 'slider')  # noqa: E731
+        d = browser()
+        try:
+            # Watching only: the slider spans the recording and moves, but is not ours to move.
+            d.get(url + '/')
+            wait_for(lambda: slider(d).get_attribute('max') == '30000', 10, 'the slider to span 30 s')
+            first = int(slider(d).get_attribute('value'))
+            wait_for(lambda: int(slider(d).get_attribute('value')) > first + 500, what='the slider to move')
+            self.assertFalse(slider(d).is_enabled())
+            self.assertIn('log in', d.find_element(By.ID, 'seekhint').text)
+            self.assertEqual([m.text for m in d.find_elements(By.CSS_SELECTOR, '#marks button')],
+                             ['mark at 5 (5.0 s)', 'mark at 17 (17.0 s)'])
+            # With the token: pause, then drag to 12.5 s; the page and the terminal
+            # show what --at 12.5 shows.
+            d.get(url + '/#token=' + TOKEN.replace(' ', '%20'))
+            d.refresh()
+            wait_for(lambda: slider(d).is_displayed() and slider(d).is_enabled(), 10, 'the slider to be ours')
+            d.find_element(By.ID, 'play').click()
+            s.wait_status('paused')
+            d.execute_script('arguments[0].value = 12500; arguments[0].dispatchEvent(new Event("change"));',
+                             slider(d))
+            at = subprocess.run([PROGRAM, '--replay', str(record), '--at', '12.5', '--batch'], capture_output=True,
+                                text=True, timeout=10)
+            moment = [row.rstrip() for row in at.stdout.split('\n')[:24]]
+            self.assertEqual(moment[0], 'second 12')
+            wait_for(lambda: [row.rstrip() for row in page_rows(d)] == moment, 10, 'the page at 12.5 s')
+            wait_for(lambda: [row.rstrip() for row in s.screen()[:24]] == moment, what='the terminal at 12.5 s')
+            self.assertIn('12.5 s of 30.0 s, paused', d.find_element(By.ID, 'time').text)
+            d.find_element(By.CSS_SELECTOR, '#marks li:nth-child(2) button').click()
+            wait_for(lambda: page_rows(d)[0].rstrip() == 'second 17', 10, 'the page at the mark')
+            s.wait_row(0, 'second 17')
+        finally:
+            d.quit()
+
+        async def refused():  # a page without the token asks anyway: told, nothing moves
+            async with socket_to(type('S', (), {'port': port, 'url': url})) as page:
+                while '"seek":false' not in await page.recv():
+                    pass
+                await page.send('j3000')
+                while 'log in with the token' not in await page.recv():
+                    pass
+        asyncio.run(asyncio.wait_for(refused(), 10))
+        time.sleep(0.3)
+        self.assertEqual(s.row(0).rstrip(), 'second 17')
+
+    def test_without_a_terminal_the_replay_plays_for_the_pages_until_stopped(self):
+        folder = tempfile.mkdtemp(prefix='bv-web-replay-')
+        self.addCleanup(shutil.rmtree, folder, True)
+        s = WebSession.__new__(WebSession)  # only its address and login
+        s.port = free_port()
+        s.url = f'http://127.0.0.1:{s.port}'
+        server = subprocess.Popen([PROGRAM, '--replay', str(self.recording(folder)), '--web', str(s.port),
+                                   '--share-token', token_file(folder)],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait(10)))
+        wait_for(lambda: listening(s.port) or server.poll() is not None, what='the web port')
+        cookie = s.cookie()
+
+        async def seek():
+            async with socket_to(s, cookie) as page:
+                await page.send('z1')
+                await page.send('j25500')
+                while '[0,"second 25 ' not in await page.recv():
+                    pass
+        asyncio.run(asyncio.wait_for(seek(), 10))
+        time.sleep(1.5)  # past a batch run's linger: standard input's end does not end it
+        self.assertIsNone(server.poll())
+        server.terminate()
+        out, err = server.communicate(timeout=10)
+        self.assertEqual(out, b'')  # the pages are its output
+        self.assertIn(b'no terminal: the replay plays for the pages', err)
+
+
 class ServedLine(unittest.TestCase):
     def test_a_page_on_a_served_line_takes_it_types_and_is_told_who_took_it_back(self):
         folder = tempfile.mkdtemp(prefix='bv-web-served-')

@@ -357,6 +357,7 @@ int Established(Web& web, struct lws* wsi) {
     page.mayWrite = HasSession(web, wsi);
     page.view = WebPageView{};
     page.historyAsked = false;
+    page.replayDue = web.replay.on;
     page.notice[0] = '\0';
     page.inputLength = 0;
     page.inputTooLong = false;
@@ -399,6 +400,17 @@ void Act(Web& web, int index) {
             Say(web, text);
         }
         WantWrite(web, page.wsi);
+        return;
+    }
+    if (input.command == WebCommand::Seek || input.command == WebCommand::Pause) {
+        if (!web.replay.on) return;
+        if (!page.mayWrite) {
+            std::snprintf(page.notice, sizeof page.notice,
+                          "watching only: log in with the token to move the replay");
+            WantWrite(web, page.wsi);
+        } else if (web.hooks.replay != nullptr) {
+            web.hooks.replay(web.hooks.user, input.command, input.time, input.on);
+        }
         return;
     }
     if (input.command == WebCommand::Ignore) return;
@@ -460,6 +472,10 @@ int Writeable(Web& web, struct lws* wsi) {
     if (page.notice[0] != '\0') {
         length = ComposeWebNotice(page.notice, out, WebMessageCapacity);
         page.notice[0] = '\0';
+    } else if (page.replayDue) {
+        length =
+            ComposeWebReplay(web.replay, MonotonicMilliseconds(), page.mayWrite, out, WebMessageCapacity);
+        page.replayDue = false;
     } else if (page.historyAsked && web.history != nullptr) {
         length = ComposeWebHistory(*web.history, web.shown, page.historyFrom, out, WebMessageCapacity);
         page.historyAsked = false;
@@ -469,7 +485,8 @@ int Writeable(Web& web, struct lws* wsi) {
         if (length > 0) page.lastUpdate = MonotonicMilliseconds();
     }
     if (length > 0 && lws_write(wsi, web.message + LWS_PRE, length, LWS_WRITE_TEXT) < int(length)) return -1;
-    if (page.notice[0] != '\0' || page.historyAsked || page.view.Pending()) WantWrite(WebOf(wsi), wsi);
+    if (page.notice[0] != '\0' || page.replayDue || page.historyAsked || page.view.Pending())
+        WantWrite(WebOf(wsi), wsi);
     return 0;
 }
 
@@ -851,6 +868,15 @@ void SetWebWriter(Web& web, int writer) {
     for (WebPage& page : web.page) {
         if (page.wsi == nullptr) continue;
         page.view.status = true;
+        WantWrite(web, page.wsi);
+    }
+}
+
+void SetWebReplay(Web& web, const WebReplay& replay) {
+    web.replay = replay;
+    for (WebPage& page : web.page) {
+        if (page.wsi == nullptr) continue;
+        page.replayDue = true;
         WantWrite(web, page.wsi);
     }
 }

@@ -14,6 +14,10 @@
 // DTR, RTS, taking the line) comes back through the hooks, from a page that
 // is the writer only.
 //
+// A replay (--replay): the pages are told its place (SetWebReplay) and show
+// a slider; a page with a session moves it or pauses it through the hooks,
+// any page without one is told it only watches.
+//
 // Roles: a page is a watcher until it takes the line, which needs a session
 // (the token, given once at /login). One page writes at a time: taking the
 // line moves it from the page that had it; the local terminal types
@@ -89,6 +93,10 @@ struct WebHooks {
     // The page now known as `member` joined: its role, if it came with the
     // line, is told through SetWebWriter and WebSayToPage.
     void (*joined)(void* user, uint16_t member) = nullptr;
+    // A replay moved (Seek: `milliseconds` from its start) or paused
+    // (Pause: `on`) by a page with a session. The program then tells every
+    // page the new place through SetWebReplay.
+    void (*replay)(void* user, WebCommand command, uint64_t milliseconds, bool on) = nullptr;
 };
 
 struct WebPage {
@@ -100,7 +108,8 @@ struct WebPage {
     bool held = false;       // marked, waiting for WebUpdateMilliseconds to pass
     bool historyAsked = false;
     uint64_t historyFrom = 0;
-    char notice[128] = "";  // to send before the next update
+    bool replayDue = false;  // the replay's place to send
+    char notice[128] = "";   // to send before the next update
     unsigned inputLength = 0;
     bool inputTooLong = false;
     uint8_t input[WebInputCapacity];
@@ -140,6 +149,7 @@ struct Web {
     const char* logPath = nullptr;  // the current log, or null
     WebSessions sessions;
     WebShown shown;
+    WebReplay replay;             // what the pages were last told of a replay
     int writer = WebLocalWriter;  // the writing page's index, or none
     unsigned pages = 0;
     WebPage page[WebMaxPages];
@@ -171,6 +181,8 @@ void WebSayToPage(Web& web, int index, const char* text);
 int WebPageOf(const Web& web, uint16_t member);
 // The writing page now: its index, or WebLocalWriter when no page writes.
 void SetWebWriter(Web& web, int writer);
+// A replay's place, for every page (and each that opens later).
+void SetWebReplay(Web& web, const WebReplay& replay);
 // The log pages may download, or null.
 inline void SetWebLog(Web& web, const char* path) { web.logPath = path; }
 

@@ -1,5 +1,6 @@
 // The page: draws the screen the server sends, sends keys, pastes and
-// controls back. Row text is always set as text, never as HTML.
+// controls back; for a replay, a slider that follows it and moves it.
+// Row text is always set as text, never as HTML.
 "use strict";
 
 const Rows = 24, Columns = 80, PasteChunk = 4096;
@@ -74,7 +75,63 @@ function receive(event) {
     drawStatus();
   } else if (m.t === "n") {
     say(m.text);
+  } else if (m.t === "r") {
+    receiveReplay(m);
   }
+}
+
+// A replay: where the server last said it was, moved on here at its speed
+// until it says otherwise.
+let replay = null;
+let dragging = false;
+function replayAt() {
+  if (!replay) return 0;
+  const moved = replay.paused ? 0 : (performance.now() - replay.since) * replay.speed;
+  return Math.min(replay.length, replay.at + moved);
+}
+function seconds(ms) { return (ms / 1000).toFixed(1) + " s"; }
+function drawReplay() {
+  if (!replay) return;
+  const at = dragging ? Number($("slider").value) : replayAt();
+  if (!dragging) $("slider").value = String(Math.round(at));
+  $("time").textContent = seconds(at) + " of " + seconds(replay.length) + (replay.paused ? ", paused" : "");
+}
+function receiveReplay(m) {
+  replay = m;
+  replay.since = performance.now();
+  $("replay").hidden = false;
+  $("controls").classList.add("replaying");
+  $("slider").max = String(m.length);
+  $("slider").disabled = !m.seek;
+  $("play").disabled = !m.seek;
+  $("play").textContent = m.paused ? "Play" : "Pause";
+  $("seekhint").hidden = m.seek;
+  const ticks = [], items = [];
+  for (const [at, name] of m.marks) {
+    const tick = document.createElement("option");
+    tick.value = String(at);
+    ticks.push(tick);
+    const button = document.createElement("button");
+    button.type = "button";
+    button.className = "mark";
+    button.dataset.at = String(at);
+    button.textContent = (name || "mark") + " (" + seconds(at) + ")";
+    button.disabled = !m.seek;
+    button.addEventListener("click", () => seek(at));
+    const item = document.createElement("li");
+    item.append(button);
+    items.push(item);
+  }
+  $("ticks").replaceChildren(...ticks);
+  $("marks").replaceChildren(...items);
+  drawReplay();
+}
+function seek(ms) {
+  if (!replay || !replay.seek) { say("watching only: log in with the token to move the replay"); return; }
+  replay.at = ms;
+  replay.since = performance.now();
+  send("j" + Math.max(0, Math.round(ms)));
+  drawReplay();
 }
 
 function send(text) {
@@ -224,4 +281,8 @@ $("top").addEventListener("click", () => scrollTo(0));
 $("up").addEventListener("click", () => pageBy(-Rows));
 $("down").addEventListener("click", () => pageBy(Rows));
 $("live").addEventListener("click", goLive);
+$("slider").addEventListener("input", () => { dragging = true; drawReplay(); });
+$("slider").addEventListener("change", () => { dragging = false; seek(Number($("slider").value)); });
+$("play").addEventListener("click", () => { if (replay) send(replay.paused ? "z0" : "z1"); });
+setInterval(drawReplay, 250);
 start();
