@@ -14,7 +14,10 @@
 
 namespace {
 
-const int ListenBacklog = int(ShareMaxClients);
+// Connections wait here until accepted: room for the door's waiting ones
+// and more, so a peer that opens many cannot fill it before the loop accepts
+// (a client's connect would fail with EAGAIN meanwhile).
+const int ListenBacklog = 64;
 
 bool Fail(char* message, unsigned capacity, const char* text, const char* what, int error) {
     std::snprintf(message, capacity, "--share %s: %s: %s", text, what, std::strerror(error));
