@@ -42,7 +42,7 @@ const int WriteRoundsPerPass = 16;  // then input gets its turn again
 const int ReadsPerPass = 16;        // then keys and the frame get theirs
 // With several lines flooding, each reads less a pass and the keys are
 // looked at between lines: the line shown answers a key within a line's reads.
-const int ReadsPerPassOfSeveral = 4;
+const int ReadsPerPassOfSeveral = 8;
 // Keys read in one pass: a paste goes out in runs, and the line and the
 // screen are served between them.
 const unsigned KeysPerPass = 4096;
@@ -157,11 +157,11 @@ void TakeIn(Session& c, unsigned count) {
 
 // `hungUp`: poll reported a hang-up or error, so a line with nothing to
 // read is gone rather than quiet.
-Reaction ReadLine(Session& c, int64_t now, bool hungUp, int readsPerPass) {
+Reaction ReadLine(Session& c, int64_t now, bool hungUp) {
     c.link.readMore = false;
     Reaction reaction = Nothing;
     int reads = 0;
-    for (; reads < readsPerPass; ++reads) {
+    for (; reads < ReadsPerPass; ++reads) {
         // During a transfer the bytes are the protocol's: for its command
         // alone, taken only as fast as it reads them.
         unsigned room = sizeof c.link.readBlock;
@@ -188,7 +188,7 @@ Reaction ReadLine(Session& c, int64_t now, bool hungUp, int readsPerPass) {
             TakeIn(c, count);
         }
     }
-    c.link.readMore = reads == readsPerPass;
+    c.link.readMore = reads == ReadsPerPass;
     char note[NoticeCapacity];
     if (c.link.line->TakeNote(note, sizeof note)) Say(c.notice, "%s", note);
     if (c.features.log.Active()) {
@@ -534,8 +534,7 @@ Reaction LineEvents(Console& c, Session& s, const struct pollfd* fds, LineWait& 
     if (s.link.state == LinkState::Connecting) {
         if (events != 0) reaction = reaction | ContinueConnecting(s, events, now);
     } else if (!w.held && ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || s.link.readMore)) {
-        int reads = c.lineCount > 1 ? ReadsPerPassOfSeveral : ReadsPerPass;
-        reaction = reaction | ReadLine(s, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0, reads);
+        reaction = reaction | ReadLine(s, now, (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
     }
     if (s.link.state == LinkState::Open && (events & POLLOUT) && s.pump.StageEmpty()) {
         // The line's own bytes (a network line's commands) go out too.
