@@ -39,10 +39,9 @@ const int64_t HeldCheckMilliseconds = 1000;  // output waiting this long: is CTS
 const int64_t DrainMilliseconds = 1000;      // at exit, for a capture to catch up
 const int DrainPollMilliseconds = 20;
 const int WriteRoundsPerPass = 16;  // then input gets its turn again
-const int ReadsPerPass = 16;        // then keys and the frame get theirs
-// With several lines flooding, each reads less a pass and the keys are
-// looked at between lines: the line shown answers a key within a line's reads.
-const int ReadsPerPassOfSeveral = 8;
+// Then keys and the frame get theirs; with several lines the keys are also
+// looked at between lines, so the line shown answers within one line's reads.
+const int ReadsPerPass = 16;
 // Keys read in one pass: a paste goes out in runs, and the line and the
 // screen are served between them.
 const unsigned KeysPerPass = 4096;
