@@ -235,9 +235,11 @@ class ConsoleSession:
         for entry in Path('/proc').iterdir():
             try:
                 words = (entry / 'cmdline').read_bytes().split(b'\0')
+                at = os.readlink(entry / 'cwd')
             except OSError:
                 continue
-            if entry.name.isdigit() and self.folder.encode() in b' '.join(words) and b'socat' not in words[0]:
+            ours = self.folder.encode() in b' '.join(words) or at.startswith(self.folder)
+            if entry.name.isdigit() and ours and b'socat' not in words[0]:
                 subprocess.run(['kill', '-KILL', entry.name], capture_output=True)
         if self.line.process is not None:
             self.line.stop()
