@@ -407,13 +407,17 @@ TEST(Timeline, ARecordingsRowsUpToATimeWithItsOwnStampsAndEachLinesRules) {
         uint8_t line;
         uint64_t time;
         std::string payload;
-    } events[] = {{0, 1000000, "boot \x1b[1mok\x1b[0m\n"}, {1, 1500000, "a\rb\x1b[1m"},
-                  {0, 2000000, "part"}, {1, 2500000, "\n"}, {0, 3000000, "ial\n"}};
+    } events[] = {{0, 1000000, "boot \x1b[1mok\x1b[0m\n"},
+                  {1, 1500000, "a\rb\x1b[1m"},
+                  {0, 2000000, "part"},
+                  {1, 2500000, "\n"},
+                  {0, 3000000, "ial\n"}};
     uint64_t last = 0;
     for (const auto& e : events) {
         uint8_t frame[RecordingEventHeaderMax];
-        bytes.append(reinterpret_cast<const char*>(frame),
-                     EncodeEvent(frame, RecordKind::Received, e.line, e.time - last, unsigned(e.payload.size())));
+        bytes.append(
+            reinterpret_cast<const char*>(frame),
+            EncodeEvent(frame, RecordKind::Received, e.line, e.time - last, unsigned(e.payload.size())));
         bytes += e.payload;
         last = e.time;
     }
