@@ -80,7 +80,10 @@ bool LoadReplayTape(ReplayTape& tape, const char* path, double speed, char* mess
         tape.length = event.time;
         if (event.kind == RecordKind::Mark) {
             tape.marks.push_back(event.time);
-            tape.markNames.emplace_back(reinterpret_cast<const char*>(event.payload), event.length);
+            std::string name(reinterpret_cast<const char*>(event.payload), event.length);
+            // Of several lines, a mark says its line, as the live session's did.
+            if (tape.header.lines > 1) name = std::string(tape.header.line[event.line].label) + ": " + name;
+            tape.markNames.push_back(name);
         }
     }
     if (read != EventRead::End) {
