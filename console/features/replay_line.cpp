@@ -33,6 +33,7 @@ void ReplayTape::Pause(bool pause) {
 }
 
 void ReplayTape::Restart(uint64_t time) {
+    endSaid = false;
     from = pausedAt = time;
     base = MonotonicMicroseconds();
 }
@@ -207,6 +208,8 @@ bool ReplayLine::TakeNote(char* text, unsigned capacity) {
     }
     if (ended_ && !endSaid_) {
         endSaid_ = true;
+        if (tape_->endSaid) return false;  // every line ends at once: said once
+        tape_->endSaid = true;
         std::snprintf(text, capacity, "%s",
                       tape_->stop[0] != '\0' ? tape_->stop : "the replay reached the recording's end");
         return true;

@@ -33,7 +33,8 @@ struct ReplayTape {
     // Every line's marks: their times, in order, and their names.
     std::vector<uint64_t> marks;
     std::vector<std::string> markNames;
-    char stop[160] = "";  // where a torn or broken recording stops
+    char stop[160] = "";   // where a torn or broken recording stops
+    bool endSaid = false;  // by one of its lines, since the last move
     // The clock: `from` (the recording's µs) played at monotonic `base`.
     uint64_t from = 0;
     int64_t base = 0;
