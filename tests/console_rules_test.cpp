@@ -18,6 +18,7 @@
 #include "console/line/local_line.h"
 #include "console/rules/menu.h"
 #include "console/rules/options.h"
+#include "console/rules/recorded_timeline.h"
 #include "console/rules/timeline.h"
 #include "console/rules/timeline_view.h"
 #include "console/features/profiles.h"
@@ -385,6 +386,75 @@ TEST(Timeline, RowsEndAtTheirLfInThatOrderAndKeepTheirFirstBytesTime) {
     EXPECT_EQ(RowText(timeline, 2), "");  // an empty line is a row, timed by its LF
     EXPECT_EQ(timeline.Row(2)->micros, 200 * 1000000);
     EXPECT_EQ(RowText(timeline, 3), "partial");
+}
+
+// A replay's timeline: each line's bytes through its own maps and ANSI
+// rule, in the recorded order, stamped with the recording's times, up to a
+// time; going back starts over.
+TEST(Timeline, ARecordingsRowsUpToATimeWithItsOwnStampsAndEachLinesRules) {
+    RecordingHeader header = {};
+    header.version = 1;
+    std::snprintf(header.started, sizeof header.started, "2026-12-08T10:00:00.250000Z");
+    header.lines = 2;
+    header.ansiHidden = true;
+    std::snprintf(header.line[0].label, sizeof header.line[0].label, "dut");
+    std::snprintf(header.line[1].label, sizeof header.line[1].label, "bmc");
+    header.line[1].drawn = true;  // its own: CR also feeds a line, sequences shown
+    header.line[1].maps = MapInCrCrlf;
+    char text[2048];
+    std::string bytes(text, WriteRecordingHeader(header, text, sizeof text));
+    const struct {
+        uint8_t line;
+        uint64_t time;
+        std::string payload;
+    } events[] = {{0, 1000000, "boot \x1b[1mok\x1b[0m\n"},
+                  {1, 1500000, "a\rb\x1b[1m"},
+                  {0, 2000000, "part"},
+                  {1, 2500000, "\n"},
+                  {0, 3000000, "ial\n"}};
+    uint64_t last = 0;
+    for (const auto& e : events) {
+        uint8_t frame[RecordingEventHeaderMax];
+        bytes.append(
+            reinterpret_cast<const char*>(frame),
+            EncodeEvent(frame, RecordKind::Received, e.line, e.time - last, unsigned(e.payload.size())));
+        bytes += e.payload;
+        last = e.time;
+    }
+    RecordingHeader read;
+    const char* problem = "";
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    unsigned long long start = ReadRecordingHeader(data, bytes.size(), &read, &problem);
+    ASSERT_GT(start, 0u) << problem;
+    std::unique_ptr<RecordedTimeline> recorded(new RecordedTimeline());
+    StartRecordedTimeline(*recorded, data, bytes.size(), start, read);
+    Timeline timeline;
+    ASSERT_TRUE(timeline.Allocate(16));
+    auto rows = [&]() {
+        std::string all;
+        for (uint64_t n = timeline.Oldest(); n < timeline.End(); ++n)
+            all += std::to_string(timeline.Row(n)->line) + ":" + RowText(timeline, n) + "|";
+        return all;
+    };
+    RecordedTimelineTo(*recorded, timeline, 1600000);
+    EXPECT_EQ(rows(), "0:boot ok|1:a|");
+    struct tm utc = {};
+    utc.tm_year = 126, utc.tm_mon = 11, utc.tm_mday = 8, utc.tm_hour = 10;
+    EXPECT_EQ(timeline.Row(0)->wall.tv_sec, timegm(&utc) + 1);
+    EXPECT_EQ(timeline.Row(0)->wall.tv_nsec, 250000000);
+    RecordedTimelineTo(*recorded, timeline, 2999999);  // a row waits for its LF, as it did live
+    EXPECT_EQ(rows(), "0:boot ok|1:a|1:b[1m|");
+    EXPECT_EQ(timeline.Row(2)->micros, 1500000);  // its first byte's time
+    RecordedTimelineTo(*recorded, timeline, 3000000);
+    EXPECT_EQ(rows(), "0:boot ok|1:a|1:b[1m|0:partial|");
+    // The dut's first row lies two of its rows back in a history of 50.
+    EXPECT_EQ(RecordedRowHistory(*recorded, *timeline.Row(0), 50), 48u);
+    RecordedTimelineTo(*recorded, timeline, 1200000);
+    EXPECT_EQ(rows(), "0:boot ok|");
+    RecordedTimelineTo(*recorded, timeline, 9000000);
+    EXPECT_EQ(rows(), "0:boot ok|1:a|1:b[1m|0:partial|");
+    struct timespec wall;
+    EXPECT_FALSE(RecordingStarted("yesterday", &wall));
 }
 
 TEST(Timeline, TheRingForgetsTheOldestAndLongLinesAreCutAtACharactersEdge) {

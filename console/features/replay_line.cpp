@@ -14,13 +14,95 @@
 
 #include "console/features/plain_file.h"
 
-ReplayLine::ReplayLine(const char* path, double speed, const char* label) : speed_(speed > 0 ? speed : 1) {
-    std::snprintf(label_, sizeof label_, "%s", label);
-    std::snprintf(path_, sizeof path_, "%s", path);
-    if (label[0] != '\0') {
-        std::snprintf(name_, sizeof name_, "replay of %s, line %s", path, label_);
+uint64_t ReplayTape::Position() const {
+    if (paused) return pausedAt;
+    double played = double(MonotonicMicroseconds() - base) * speed;
+    uint64_t at = from + (played > 0 ? uint64_t(played) : 0);
+    return at < length ? at : length;
+}
+
+void ReplayTape::Pause(bool pause) {
+    if (pause == paused) return;
+    if (pause) {
+        pausedAt = Position();
     } else {
-        std::snprintf(name_, sizeof name_, "replay of %s", path);
+        from = pausedAt;
+        base = MonotonicMicroseconds();
+    }
+    paused = pause;
+}
+
+void ReplayTape::Restart(uint64_t time) {
+    endSaid = false;
+    from = pausedAt = time;
+    base = MonotonicMicroseconds();
+}
+
+int64_t ReplayTape::Due(uint64_t time) const { return base + int64_t(double(time - from) / speed); }
+
+bool LoadReplayTape(ReplayTape& tape, const char* path, double speed, char* message, unsigned capacity) {
+    std::snprintf(tape.path, sizeof tape.path, "%s", path);
+    tape.speed = speed > 0 ? speed : 1;
+    int fd = -1;
+    PlainFile opened = OpenPlainFile(path, O_RDONLY, false, &fd);
+    if (opened != PlainFile::Opened) {
+        std::snprintf(message, capacity, "--replay %s: %s", path, PlainFileProblem(opened, errno));
+        return false;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || status.st_size < 0) {
+        std::snprintf(message, capacity, "--replay %s: %s", path, std::strerror(errno));
+        close(fd);
+        return false;
+    }
+    tape.size = 0;
+    unsigned long long size = (unsigned long long)status.st_size;
+    tape.bytes.reset(new (std::nothrow) uint8_t[size + 1]);
+    while (tape.bytes && tape.size < size) {
+        ssize_t n = read(fd, tape.bytes.get() + tape.size, size - tape.size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        tape.size += (unsigned long long)n;
+    }
+    close(fd);
+    const char* problem = "no memory for it";
+    tape.events = tape.bytes ? ReadRecordingHeader(tape.bytes.get(), tape.size, &tape.header, &problem) : 0;
+    if (tape.events == 0) {
+        std::snprintf(message, capacity, "--replay %s: %s", path, problem);
+        return false;
+    }
+    // Its length and marks, and where a torn or broken one stops.
+    unsigned long long offset = tape.events;
+    uint64_t time = 0;
+    RecordEvent event;
+    EventRead read;
+    while ((read = ReadEvent(tape.bytes.get(), tape.size, &offset, tape.header.lines, &time, &event)) ==
+           EventRead::Event) {
+        tape.length = event.time;
+        if (event.kind == RecordKind::Mark) {
+            tape.marks.push_back(event.time);
+            std::string name(reinterpret_cast<const char*>(event.payload), event.length);
+            // Of several lines, a mark says its line, as the live session's did.
+            if (tape.header.lines > 1) name = std::string(tape.header.line[event.line].label) + ": " + name;
+            tape.markNames.push_back(name);
+        }
+    }
+    if (read != EventRead::End) {
+        std::snprintf(tape.stop, sizeof tape.stop, "the recording %s at %.3f s: shown up to there",
+                      read == EventRead::Torn ? "ends in an event cut short" : "is broken",
+                      double(tape.length) / 1e6);
+    }
+    tape.from = tape.pausedAt = 0;
+    tape.base = MonotonicMicroseconds();
+    return true;
+}
+
+ReplayLine::ReplayLine(std::shared_ptr<ReplayTape> tape, unsigned index, const char* label)
+    : tape_(std::move(tape)), shown_(uint8_t(index)) {
+    if (label[0] != '\0') {
+        std::snprintf(name_, sizeof name_, "replay of %s, line %s", tape_->path, label);
+    } else {
+        std::snprintf(name_, sizeof name_, "replay of %s", tape_->path);
     }
 }
 
@@ -28,69 +110,23 @@ ReplayLine::~ReplayLine() { Close(); }
 
 OpenResult ReplayLine::Open(const LineControls&, char* message, unsigned capacity) {
     if (timer_ >= 0) return OpenResult::Open;
-    int fd = -1;
-    PlainFile opened = OpenPlainFile(path_, O_RDONLY, false, &fd);
-    if (opened != PlainFile::Opened) {
-        std::snprintf(message, capacity, "--replay %s: %s", path_, PlainFileProblem(opened, errno));
+    if (!tape_->bytes && !LoadReplayTape(*tape_, tape_->path, tape_->speed, message, capacity))
+        return OpenResult::Failed;
+    if (shown_ >= tape_->header.lines) {
+        std::snprintf(message, capacity, "--replay %s: the recording has no line %u", tape_->path,
+                      shown_ + 1u);
         return OpenResult::Failed;
     }
-    struct stat status;
-    if (fstat(fd, &status) != 0 || status.st_size < 0) {
-        std::snprintf(message, capacity, "--replay %s: %s", path_, std::strerror(errno));
-        close(fd);
-        return OpenResult::Failed;
-    }
-    size_ = 0;
-    unsigned long long size = (unsigned long long)status.st_size;
-    bytes_.reset(new (std::nothrow) uint8_t[size + 1]);
-    while (bytes_ && size_ < size) {
-        ssize_t n = read(fd, bytes_.get() + size_, size - size_);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        size_ += (unsigned long long)n;
-    }
-    close(fd);
-    const char* problem = "no memory for it";
-    events_ = bytes_ ? ReadRecordingHeader(bytes_.get(), size_, &header_, &problem) : 0;
-    if (events_ == 0) {
-        std::snprintf(message, capacity, "--replay %s: %s", path_, problem);
-        return OpenResult::Failed;
-    }
-    int shown = RecordingLineIndex(header_, label_);
-    if (shown < 0) {
-        std::snprintf(message, capacity, "--input %s: the recording %s has no line of that label", label_,
-                      path_);
-        return OpenResult::Failed;
-    }
-    shown_ = uint8_t(shown);
+    header_ = tape_->header;
     ShowRecordedLine(&header_, shown_);
-    // Its length and marks, and where a torn or broken one stops.
-    unsigned long long offset = events_;
-    uint64_t time = 0;
-    RecordEvent event;
-    EventRead read;
-    while ((read = ReadEvent(bytes_.get(), size_, &offset, header_.lines, &time, &event)) ==
-           EventRead::Event) {
-        length_ = event.time;
-        if (event.kind == RecordKind::Mark && event.line == shown_) {
-            marks_.push_back(event.time);
-            markNames_.emplace_back(reinterpret_cast<const char*>(event.payload), event.length);
-        }
-    }
-    if (read != EventRead::End) {
-        std::snprintf(stop_, sizeof stop_, "the recording %s at %.3f s: shown up to there",
-                      read == EventRead::Torn ? "ends in an event cut short" : "is broken",
-                      double(length_) / 1e6);
-    }
     timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (timer_ < 0) {
-        std::snprintf(message, capacity, "--replay %s: %s", path_, std::strerror(errno));
+        std::snprintf(message, capacity, "--replay %s: %s", tape_->path, std::strerror(errno));
         return OpenResult::Failed;
     }
-    next_ = events_;
+    next_ = tape_->events;
     taken_ = 0;
-    clock_ = from_ = 0;
-    base_ = MonotonicMicroseconds();
+    clock_ = 0;
     Arm();
     return OpenResult::Open;
 }
@@ -100,25 +136,24 @@ void ReplayLine::Close() {
     timer_ = -1;
 }
 
-int64_t ReplayLine::Due(uint64_t time) const { return base_ + int64_t(double(time - from_) / speed_); }
+uint64_t ReplayLine::Position() const { return tape_->Position(); }
 
-uint64_t ReplayLine::Position() const {
-    if (paused_) return pausedAt_;
-    double played = double(MonotonicMicroseconds() - base_) * speed_;
-    uint64_t at = from_ + (played > 0 ? uint64_t(played) : 0);
-    return at < length_ ? at : length_;
-}
-
-// The timer for the next event's time; disarmed while paused or at the end.
+// The timer for this line's next received bytes (or, with none left, the
+// recording's end, so Read sees it); disarmed while paused or once ended.
 void ReplayLine::Arm() {
     if (timer_ < 0) return;
     struct itimerspec when = {};
     unsigned long long offset = next_;
     uint64_t time = clock_;
     RecordEvent event;
-    if (!paused_ &&
-        ReadEvent(bytes_.get(), size_, &offset, header_.lines, &time, &event) == EventRead::Event) {
-        int64_t due = Due(event.time), now = MonotonicMicroseconds();
+    const ReplayTape& t = *tape_;
+    if (!t.paused && !ended_) {
+        uint64_t at = time;
+        while (ReadEvent(t.bytes.get(), t.size, &offset, t.header.lines, &time, &event) == EventRead::Event) {
+            at = event.time;
+            if (event.kind == RecordKind::Received && event.line == shown_) break;
+        }
+        int64_t due = t.Due(at), now = MonotonicMicroseconds();
         int64_t wait = due > now ? due - now : 1;  // 0 would disarm it
         when.it_value.tv_sec = time_t(wait / 1000000);
         when.it_value.tv_nsec = long(wait % 1000000) * 1000;
@@ -132,16 +167,17 @@ IoResult ReplayLine::Read(uint8_t* data, unsigned capacity, unsigned* count) {
     ssize_t ignored = read(timer_, &expirations, sizeof expirations);
     (void)ignored;
     int64_t now = MonotonicMicroseconds();
-    while (!paused_ && *count < capacity) {
+    const ReplayTape& t = *tape_;
+    while (!t.paused && *count < capacity) {
         unsigned long long offset = next_;
         uint64_t time = clock_;
         RecordEvent event;
-        EventRead read = ReadEvent(bytes_.get(), size_, &offset, header_.lines, &time, &event);
+        EventRead read = ReadEvent(t.bytes.get(), t.size, &offset, t.header.lines, &time, &event);
         if (read != EventRead::Event) {
             ended_ = true;
             break;
         }
-        if (Due(event.time) > now) break;
+        if (t.Due(event.time) > now) break;
         if (event.kind == RecordKind::Received && event.line == shown_) {
             unsigned piece = event.length - taken_;
             if (piece > capacity - *count) piece = capacity - *count;
@@ -172,35 +208,31 @@ bool ReplayLine::TakeNote(char* text, unsigned capacity) {
     }
     if (ended_ && !endSaid_) {
         endSaid_ = true;
+        if (tape_->endSaid) return false;  // every line ends at once: said once
+        tape_->endSaid = true;
         std::snprintf(text, capacity, "%s",
-                      stop_[0] != '\0' ? stop_ : "the replay reached the recording's end");
+                      tape_->stop[0] != '\0' ? tape_->stop : "the replay reached the recording's end");
         return true;
     }
     return false;
 }
 
 void ReplayLine::Pause(bool paused) {
-    if (paused == paused_) return;
-    if (paused) {
-        pausedAt_ = Position();
-    } else {
-        from_ = pausedAt_;
-        base_ = MonotonicMicroseconds();
-    }
-    paused_ = paused;
+    tape_->Pause(paused);
     Arm();
 }
 
 void ReplayLine::SeekTo(uint64_t time) {
-    if (time > length_) time = length_;
+    const ReplayTape& t = *tape_;
+    if (time > t.length) time = t.length;
     // The first event after `time` is the next to play.
-    unsigned long long offset = events_;
+    unsigned long long offset = t.events;
     uint64_t clock = 0;
     RecordEvent event;
     for (;;) {
         unsigned long long before = offset;
         uint64_t was = clock;
-        if (ReadEvent(bytes_.get(), size_, &offset, header_.lines, &clock, &event) != EventRead::Event ||
+        if (ReadEvent(t.bytes.get(), t.size, &offset, t.header.lines, &clock, &event) != EventRead::Event ||
             event.time > time) {
             next_ = before;
             clock_ = was;
@@ -209,7 +241,6 @@ void ReplayLine::SeekTo(uint64_t time) {
     }
     taken_ = 0;
     ended_ = endSaid_ = false;
-    from_ = pausedAt_ = time;
-    base_ = MonotonicMicroseconds();
+    tape_->Restart(time);
     Arm();
 }

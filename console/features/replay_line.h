@@ -1,14 +1,16 @@
 // A recording played back as a line that cannot be written (--replay): the
-// bytes the recorded line received come out of Read at the times they came,
-// at --speed (of the line labelled `label`, the first for an empty one),
-// so the whole program (screen, history, search, logs) shows
-// what the live session showed.
+// bytes one recorded line received come out of Read at the times they came,
+// at --speed, so the whole program (screen, history, search, logs) shows
+// what the live session showed. A recording of several lines plays as
+// several ReplayLines on one ReplayTape: the file read once, and one play
+// clock, so a pause or a seek moves every line to the same moment.
 //
-// A timerfd is the descriptor: it fires when the next received bytes are
-// due, so the loop waits in poll as for any line. Writes are taken and
+// A timerfd is the descriptor: it fires when the line's next received bytes
+// are due, so the loop waits in poll as for any line. Writes are taken and
 // dropped (a note says so once); settings and controls are not this line's.
-// The owner pauses and seeks: SeekTo moves the play position, and the owner
-// draws that moment's screen from the events before Next().
+// The owner pauses and seeks every line of the tape: SeekTo moves the play
+// position, and the owner draws that moment's screen from the events before
+// Next().
 #ifndef BRISVANE_CONSOLE_REPLAY_LINE_H
 #define BRISVANE_CONSOLE_REPLAY_LINE_H
 
@@ -20,9 +22,39 @@
 #include "console/line/line.h"
 #include "console/rules/recording.h"
 
+// The recording and the clock every line of one replay shares.
+struct ReplayTape {
+    char path[1024] = "";
+    double speed = 1;
+    std::unique_ptr<uint8_t[]> bytes;
+    unsigned long long size = 0, events = 0;  // events: where the events start
+    RecordingHeader header = {};
+    uint64_t length = 0;  // the last event's time
+    // Every line's marks: their times, in order, and their names.
+    std::vector<uint64_t> marks;
+    std::vector<std::string> markNames;
+    char stop[160] = "";   // where a torn or broken recording stops
+    bool endSaid = false;  // by one of its lines, since the last move
+    // The clock: `from` (the recording's µs) played at monotonic `base`.
+    uint64_t from = 0;
+    int64_t base = 0;
+    bool paused = false;
+    uint64_t pausedAt = 0;
+
+    uint64_t Position() const;
+    void Pause(bool paused);           // nothing when it already is so
+    void Restart(uint64_t time);       // plays on (or stays paused) from `time`
+    int64_t Due(uint64_t time) const;  // monotonic µs at which `time` plays
+};
+
+// Reads `path` whole and its header: false with why in `message`.
+bool LoadReplayTape(ReplayTape& tape, const char* path, double speed, char* message, unsigned capacity);
+
 class ReplayLine : public Line {
 public:
-    ReplayLine(const char* path, double speed, const char* label);
+    // Plays line `index` of `tape`, read by the first Open when not yet;
+    // `label` names it in the line's name.
+    ReplayLine(std::shared_ptr<ReplayTape> tape, unsigned index, const char* label);
     ~ReplayLine() override;
 
     OpenResult Open(const LineControls& controls, char* message, unsigned capacity) override;
@@ -42,50 +74,39 @@ public:
 
     // The play position (µs of the recording) and its length.
     uint64_t Position() const;
-    uint64_t Length() const { return length_; }
-    bool Paused() const { return paused_; }
+    uint64_t Length() const { return tape_->length; }
+    bool Paused() const { return tape_->paused; }
     void Pause(bool paused);
     // Moves the play position to `time` (clamped to the recording); the
     // events up to it then come from RecordedUntil, the rest from Read.
     void SeekTo(uint64_t time);
-    unsigned long long FirstEvent() const { return events_; }
+    unsigned long long FirstEvent() const { return tape_->events; }
     // The recording's bytes, and the offset of the next event to play.
-    const uint8_t* Bytes() const { return bytes_.get(); }
-    unsigned long long Size() const { return size_; }
+    const uint8_t* Bytes() const { return tape_->bytes.get(); }
+    unsigned long long Size() const { return tape_->size; }
     unsigned long long Next() const { return next_; }
-    // The marks' times, in order, and their names.
-    const std::vector<uint64_t>& Marks() const { return marks_; }
-    const std::vector<std::string>& MarkNames() const { return markNames_; }
+    // The marks' times (every line's), in order, and their names.
+    const std::vector<uint64_t>& Marks() const { return tape_->marks; }
+    const std::vector<std::string>& MarkNames() const { return tape_->markNames; }
+    // The header, drawn as this line drew (ShowRecordedLine).
     const RecordingHeader& Header() const { return header_; }
+    const ReplayTape& Tape() const { return *tape_; }
     // The recorded line played: its index in the recording.
     uint8_t Shown() const { return shown_; }
 
 private:
     void Arm();
-    int64_t Due(uint64_t time) const;  // monotonic µs at which `time` plays
 
-    char path_[1024];
+    std::shared_ptr<ReplayTape> tape_;
     char name_[1100];
-    double speed_;
-    char label_[RecordingLabelCapacity];
     uint8_t shown_ = 0;
     int timer_ = -1;
-    std::unique_ptr<uint8_t[]> bytes_;
-    unsigned long long size_ = 0, events_ = 0;
     RecordingHeader header_ = {};
-    uint64_t length_ = 0;
-    std::vector<uint64_t> marks_;
-    std::vector<std::string> markNames_;
     // Play state: the next event, how much of it went out, the recording's time.
     unsigned long long next_ = 0;
     unsigned taken_ = 0;
     uint64_t clock_ = 0;  // the recording's time of the event before next_
-    uint64_t from_ = 0;   // the recording's time played at base_
-    int64_t base_ = 0;    // monotonic µs
-    bool paused_ = false;
-    uint64_t pausedAt_ = 0;
     bool ended_ = false, endSaid_ = false, writeSaid_ = false, writeNote_ = false;
-    char stop_[160] = "";  // where a torn or broken recording stops
 };
 
 #endif

@@ -17,6 +17,7 @@
 #include "console/rules/options.h"
 #include "console/features/timeline_file.h"
 #include "console/program/prompt.h"
+#include "console/rules/recorded_timeline.h"
 #include "console/rules/timeline.h"
 #include "console/rules/timeline_view.h"
 #include "console/screen/display.h"
@@ -56,6 +57,8 @@ struct Console {
     KeysPart keys;
 
     Timeline timeline;  // with several lines: every line's text, in the order it came
+    // A replay's: the recording's rows up to the replay's place, not its sinks'.
+    RecordedTimeline recordedTimeline;
     TimelineView timelineView;
     TimelineStyle timelineStyle;
     const char* labels[LinesMax] = {};

@@ -32,7 +32,9 @@ Reaction ShowTimelineRow(Console& c) {
     if (s.ui.history.Capacity() == 0) return Nothing;
     OpenView(s.ui.view, s.ui.history);
     uint64_t first = FirstViewRow(s.ui.history), last = LastViewRow(s.ui.history);
-    uint64_t top = row->historyEnd < first ? first : row->historyEnd;
+    uint64_t began = row->historyEnd;
+    if (s.link.replay != nullptr) began = RecordedRowHistory(c.recordedTimeline, *row, s.ui.history.End());
+    uint64_t top = began < first ? first : began;
     if (last + 1 >= ScreenRows && top > last + 1 - ScreenRows) top = last + 1 - ScreenRows;
     s.ui.view.top = top < first ? first : top;
     return Nothing;
@@ -151,9 +153,11 @@ bool StartTimeline(Console& c, char* message, unsigned capacity) {
         std::snprintf(message, capacity, "no memory for a timeline of %u rows: give --history fewer", rows);
         return false;
     }
+    const ReplayLine* replay = c.lines[0]->link.replay;
     for (unsigned i = 0; i < c.lineCount; ++i) {
         Session& s = *c.lines[i];
         c.labels[i] = s.label;
+        if (replay != nullptr) continue;  // a replay's rows come from the recording
         c.timelineSinks[i].reset(new TimelineSink(c.timeline, i, s.ui.history));
         AddSink(s.chain, SinkStage::Text, *c.timelineSinks[i]);
     }
@@ -161,6 +165,11 @@ bool StartTimeline(Console& c, char* message, unsigned capacity) {
     c.timelineStyle.labelWidth = TimelineLabelWidth(c.labels, c.lineCount);
     c.timelineStyle.stamp = c.options.stampStyle;
     clock_gettime(CLOCK_REALTIME, &c.timelineStyle.start);
+    if (replay != nullptr) {
+        const ReplayTape& tape = replay->Tape();
+        StartRecordedTimeline(c.recordedTimeline, tape.bytes.get(), tape.size, tape.events, tape.header);
+        if (c.recordedTimeline.started.tv_sec != 0) c.timelineStyle.start = c.recordedTimeline.started;
+    }
     if (c.options.timelinePath[0] == '\0') return true;
     LogFileMode mode = ServedLogMode(c.options);
     return c.timelineFile.Open(c.options.timelinePath, c.timeline, mode, LogRotation(), message, capacity);
@@ -168,6 +177,8 @@ bool StartTimeline(Console& c, char* message, unsigned capacity) {
 
 void FollowTimeline(Console& c) {
     if (c.lineCount < 2) return;
+    const ReplayLine* replay = c.lines[0]->link.replay;
+    if (replay != nullptr) RecordedTimelineTo(c.recordedTimeline, c.timeline, replay->Position());
     if (c.timelineFile.Active()) {
         c.timelineFile.Take(c.timeline, c.timelineStyle);
         char problem[NoticeCapacity];

@@ -239,8 +239,8 @@ bool StartLine(Session& s, bool several, const char* profile, char* message, uns
     s.pump.SetLineDelay(s.options.lineDelay);
     s.link.controls = {s.options.line, s.options.hardwareFlow, int8_t(s.options.dtr), int8_t(s.options.rts)};
     *usage = true;
-    if (s.options.replayPath[0] != '\0') {
-        MakeReplayLine(s);
+    if (s.link.replay != nullptr) {
+        // made with the program's lines
     } else if (s.options.attach[0] != '\0') {
         if (!MakeAttachLine(s, message, capacity)) return false;
     } else {
@@ -420,13 +420,30 @@ int main(int argc, char** argv) {
     } else if (c.options.serve || c.options.replayPath[0] != '\0' || c.options.castPath[0] != '\0') {
         return UsageError("several lines are for a session or a batch run: serve or replay one at a time");
     }
+    // An interactive replay is the recording's lines, each under its label.
+    std::shared_ptr<ReplayTape> tape;
+    if (c.options.replayPath[0] != '\0' && !c.options.batch && c.options.castPath[0] == '\0') {
+        tape = std::make_shared<ReplayTape>();
+        if (!LoadReplayTape(*tape, c.options.replayPath, c.options.replaySpeed, message, sizeof message))
+            return Fail(message);
+        if (RecordingLineIndex(tape->header, c.options.inputLabel) < 0) {
+            std::snprintf(message, sizeof message, "--input %s: the recording %s has no line of that label",
+                          c.options.inputLabel, c.options.replayPath);
+            return Fail(message);
+        }
+        several = tape->header.lines > 1;
+        specCount = several ? tape->header.lines : 1;
+        for (unsigned i = 0; several && i < specCount; ++i)
+            std::snprintf(specs[i].label, sizeof specs[i].label, "%.*s", int(sizeof specs[i].label - 1),
+                          tape->header.line[i].label);
+    }
     c.lineCount = specCount;
     for (unsigned i = 0; i < specCount; ++i) {
         c.lines[i].reset(new Session());
         Session& s = *c.lines[i];
         s.front = c.front.get();
         std::snprintf(s.label, sizeof s.label, "%s", specs[i].label);
-        if (!several) {
+        if (!several || tape) {
             s.options = c.options;
         } else if (!BuildOptions(LineCommand(commandLine, specs[i]), profiles, &s.options, problem,
                                  sizeof problem)) {
@@ -434,6 +451,7 @@ int main(int argc, char** argv) {
             return UsageError(message);
         }
         if (i > 0) KeepOwnFiles(c.lines[0]->options, s.options);
+        if (tape) MakeReplayLine(s, tape, i);
         if (!MakeCoreRecords(&s.core)) return Fail("no memory for another line");
         c.table.lines[c.table.count++] = &s;
         s.all = &c.table;
@@ -442,7 +460,7 @@ int main(int argc, char** argv) {
     c.table.current = &c.current;
     Session& first = *c.lines[0];
     if (several) {
-        if (!SeveralLinesApart(c, message, sizeof message)) return UsageError(message);
+        if (!tape && !SeveralLinesApart(c, message, sizeof message)) return UsageError(message);
         if (!StartTimeline(c, message, sizeof message)) return UsageError(message);
     }
     if (c.options.castPath[0] != '\0') return ExportCast(first);
@@ -505,7 +523,8 @@ int main(int argc, char** argv) {
         batch = true;
     }
     if (!batch && !TerminalCanBeDriven(message, sizeof message)) return Fail(message);
-    if (several && batch && !ChooseInputLine(c, message, sizeof message)) return UsageError(message);
+    if (several && (batch || tape) && !ChooseInputLine(c, message, sizeof message))
+        return UsageError(message);
     int signalPipe = InstallSignalPipe();
     if (signalPipe < 0) return Fail("cannot set up signal handling");
 

@@ -366,9 +366,8 @@ int ExportCast(Session& c) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-bool MakeReplayLine(Session& c) {
-    std::unique_ptr<ReplayLine> line(
-        new ReplayLine(c.options.replayPath, c.options.replaySpeed, c.options.inputLabel));
+bool MakeReplayLine(Session& c, std::shared_ptr<ReplayTape> tape, unsigned index) {
+    std::unique_ptr<ReplayLine> line(new ReplayLine(std::move(tape), index, c.label));
     c.link.replay = line.get();
     c.link.line = std::move(line);
     std::snprintf(c.options.device, sizeof c.options.device, "%.*s", int(sizeof c.options.device - 1),
@@ -437,6 +436,24 @@ void Seek(Session& c, uint64_t time) {
         double(replay.Length()) / 1e6);
 }
 
+// Every line of the replay to `time`, each its own screen then; the line
+// the core held before is its again after.
+void SeekAll(Session& c, uint64_t time) {
+    const LineTable* all = c.all;
+    if (all == nullptr || all->current == nullptr || all->count < 2) {
+        Seek(c, time);
+        return;
+    }
+    Session* was = *all->current;
+    for (unsigned i = 0; i < all->count; ++i) {
+        Session& s = *all->lines[i];
+        if (s.link.replay == nullptr || s.link.state != LinkState::Open) continue;
+        EnterLine(all->current, s);
+        Seek(s, time);
+    }
+    if (was != nullptr) EnterLine(all->current, *was);
+}
+
 const uint64_t Step = 10000000;  // 10 s
 
 }  // namespace
@@ -449,25 +466,30 @@ Reaction ReplayPause(Session& c, int64_t) {
 
 void ReplayHold(Session& c, bool paused) {
     if (c.link.replay == nullptr) return;
+    const LineTable* all = c.all;
+    for (unsigned i = 0; all != nullptr && i < all->count; ++i) {
+        Session& s = *all->lines[i];
+        if (s.link.replay != nullptr && &s != &c) s.link.replay->Pause(paused);
+    }
     c.link.replay->Pause(paused);
     Say(c.notice, "replay %s at %.1f s", paused ? "paused" : "goes on",
         double(c.link.replay->Position()) / 1e6);
 }
 
 void ReplaySeek(Session& c, uint64_t time) {
-    if (c.link.replay != nullptr) Seek(c, time);
+    if (c.link.replay != nullptr) SeekAll(c, time);
 }
 
 Reaction ReplayBack(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
     uint64_t at = c.link.replay->Position();
-    Seek(c, at > Step ? at - Step : 0);
+    SeekAll(c, at > Step ? at - Step : 0);
     return Nothing;
 }
 
 Reaction ReplayForward(Session& c, int64_t) {
     if (!Replaying(c)) return Nothing;
-    Seek(c, c.link.replay->Position() + Step);
+    SeekAll(c, c.link.replay->Position() + Step);
     return Nothing;
 }
 
@@ -478,7 +500,7 @@ Reaction ReplayPreviousMark(Session& c, int64_t) {
     // Just after a mark, the one before it: a second's grace to step back past it.
     for (size_t i = marks.size(); i-- > 0;) {
         if (marks[i] + 1000000 < at) {
-            Seek(c, marks[i]);
+            SeekAll(c, marks[i]);
             return Nothing;
         }
     }
@@ -491,7 +513,7 @@ Reaction ReplayNextMark(Session& c, int64_t) {
     uint64_t at = c.link.replay->Position();
     for (uint64_t mark : c.link.replay->Marks()) {
         if (mark > at) {
-            Seek(c, mark);
+            SeekAll(c, mark);
             return Nothing;
         }
     }
@@ -513,7 +535,7 @@ void ReplayTimeAnswered(Session& c, const char* text) {
         Say(c.notice, "replay: give seconds from the start, such as 12.5");
         return;
     }
-    Seek(c, uint64_t(seconds * 1e6));
+    SeekAll(c, uint64_t(seconds * 1e6));
 }
 
 bool ReplayStatus(const Session& c, char* text, unsigned capacity) {

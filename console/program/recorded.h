@@ -12,12 +12,14 @@
 #define BRISVANE_CONSOLE_RECORDED_H
 
 #include <cstdint>
+#include <memory>
 
 #include "console/features/log_file.h"
 #include "console/rules/reaction.h"
 #include "console/rules/recording.h"
 
 struct Session;
+struct ReplayTape;
 
 void RecordWritten(Session& console, RecordSource source, const uint8_t* bytes, unsigned count);
 void RecordText(Session& console, RecordKind kind, const char* text);
@@ -31,11 +33,13 @@ int ReplayRecording(Session& console);
 // screen drawn with xterm sequences after each burst, marks as markers.
 int ExportCast(Session& console);
 
-// The interactive replay (--replay without --batch): the console's line is
-// a ReplayLine. Menu commands: pause or go on, back or on 10 s, the previous
-// or next mark, a time asked for. A seek draws that moment's screen afresh
-// from the recording's start, then plays on from there.
-bool MakeReplayLine(Session& console);
+// The interactive replay (--replay without --batch): each line of the
+// program is a ReplayLine on one tape, line `index` of the recording. Menu
+// commands: pause or go on, back or on 10 s, the previous or next mark (of
+// any line), a time asked for; each moves every line of the replay (the
+// session's table) to the same moment. A seek draws each line's screen of
+// that moment afresh from the recording, then plays on from there.
+bool MakeReplayLine(Session& console, std::shared_ptr<ReplayTape> tape, unsigned index);
 void ReplayOpened(Session& console);
 Reaction ReplayPause(Session& console, int64_t now);
 Reaction ReplayBack(Session& console, int64_t now);

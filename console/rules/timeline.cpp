@@ -49,6 +49,11 @@ void Timeline::Push(const TimelineRow& row) {
     ++pushed_;
 }
 
+void Timeline::Clear() {
+    pushed_ = 0;
+    for (Pending& line : pending) line.begun = false;
+}
+
 void TimelineFeed(Timeline& timeline, unsigned line, const uint8_t* bytes, unsigned count, int64_t monoMicros,
                   const struct timespec& wall, uint64_t historyEnd) {
     if (line >= TimelineLines) return;

@@ -49,6 +49,8 @@ public:
     const TimelineRow* Row(uint64_t number) const;
     // Keeps a copy of `row` as row End(). Does nothing without room.
     void Push(const TimelineRow& row);
+    // No rows and none in the making, numbered from 0 again; the room stays.
+    void Clear();
 
     // Each line's row in the making (begun: a byte of it has arrived).
     struct Pending {

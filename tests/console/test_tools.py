@@ -267,6 +267,76 @@ class Replay(unittest.TestCase):
         self.assertIn('bmc ready', cast.stdout)
         self.assertNotIn('dut', cast.stdout)
 
+    def test_a_recording_of_several_lines_replays_them_together_with_their_timeline(self):
+        s = ConsoleSession(start=False)
+        self.addCleanup(s.close)
+        lines = []
+        for name in ('a', 'b'):
+            (Path(s.folder) / name).mkdir()
+            lines.append(Line(str(Path(s.folder) / name)))
+            lines[-1].start()
+            self.addCleanup(lines[-1].stop)
+        record = Path(s.folder) / 'two.bvrec'
+        program = subprocess.Popen(
+            [PROGRAM, f'dut={lines[0].device}', f'bmc={lines[1].device}', '--batch', '--record', str(record),
+             '--linger', '600'], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        time.sleep(0.3)
+        # The hosts in turn, 0.4 s apart; the dut's screen scrolls once.
+        said = [(0, b'dut one\r\n'), (1, b'bmc one\r\n'), (0, b''.join(b'dut %02d\r\n' % n for n in range(30))),
+                (1, b'bmc \x1b[1mtwo\x1b[0m\r\n'), (0, b'dut three\r\n'), (1, b'bmc three\r\n')]
+        for line, text in said:
+            lines[line].write(text)
+            time.sleep(0.4)
+        _, err = program.communicate(b'', timeout=10)
+        self.assertEqual(program.returncode, 0, err)
+        received = [(line, t) for kind, line, t, _ in recording_events(record) if kind == 1]
+        self.assertEqual([line for line, _ in received], [0, 1, 0, 1, 0, 1], received)
+        started = re.search(rb'^started (\S+)Z$', record.read_bytes(), re.M).group(1).decode()
+        start = datetime.fromisoformat(started).replace(tzinfo=timezone.utc)
+
+        def batch(at, label):
+            shown = subprocess.run([PROGRAM, '--replay', str(record), '--at', f'{at:.6f}', '--batch', '--input',
+                                    label], capture_output=True, text=True, timeout=10)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            return [row.rstrip() for row in shown.stdout.split('\n')[:24]]
+
+        def stamp(t):
+            moment = (start + timedelta(microseconds=t)).astimezone()
+            return moment.strftime('[%Y-%m-%d %H:%M:%S.') + f'{moment.microsecond // 1000:03d}]'
+        rows = [('dut', received[0][1], 'dut one'), ('bmc', received[1][1], 'bmc one')]
+        rows += [('dut', received[2][1], 'dut %02d' % n) for n in range(30)]
+        rows += [('bmc', received[3][1], 'bmc two'), ('dut', received[4][1], 'dut three'),
+                 ('bmc', received[5][1], 'bmc three')]
+        timeline = [f'{stamp(t)} {label} {text}' for label, t, text in rows]
+
+        s.start(str(record), '--speed', '0.5', cols=80, rows=25, conf=Path(s.folder) / 'tmux.conf', env=None,
+                first='--replay')
+        s.wait_status('[1 dut] 2 bmc')
+        s.keys('C-a', 'Space')
+        s.wait_status('paused')
+        # Each moment: every line there, each its own screen; the timeline its rows up to it, in order.
+        for moment, count in ((received[3][1] + 100000, 33), (received[1][1] + 100000, 2),
+                              (received[4][1] + 100000, 34)):
+            at = moment / 1e6
+            s.keys('C-a', 'j')
+            s.type(f'{at:.6f}')
+            s.keys('Enter')
+            s.keys('C-a', '1')
+            wait_for(lambda: s.screen()[:24] == [r.ljust(80) for r in batch(at, 'dut')],
+                     what=f'the dut at {at}: {s.screen()[:3]}')
+            s.keys('C-a', '2')
+            wait_for(lambda: s.screen()[:24] == [r.ljust(80) for r in batch(at, 'bmc')],
+                     what=f'the bmc at {at}: {s.screen()[:3]}')
+            s.keys('C-a', 'L')
+            s.wait_status('timeline')
+            shown = timeline[max(0, count - 24):count]
+            wait_for(lambda: [r.rstrip() for r in s.screen()[:24]] == shown + [''] * (24 - len(shown)),
+                     what=f'the timeline at {at}: {s.screen()[:4]}')
+            s.keys('q')
+        self.assertIn('dut three', batch(received[4][1] / 1e6 + 0.1, 'dut'))
+        s.keys('C-a', 'x')
+        self.assertEqual(s.exit_code(), 0)
+
     def test_an_interactive_replay_pauses_steps_and_goes_to_marks_and_times(self):
         s = ConsoleSession(start=False)
         self.addCleanup(s.close)
