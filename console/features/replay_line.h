@@ -78,7 +78,8 @@ public:
     bool Paused() const { return tape_->paused; }
     void Pause(bool paused);
     // Moves the play position to `time` (clamped to the recording); the
-    // events up to it then come from RecordedUntil, the rest from Read.
+    // owner redraws the screen of that moment from Bytes() up to Next(),
+    // and Read plays on from there.
     void SeekTo(uint64_t time);
     unsigned long long FirstEvent() const { return tape_->events; }
     // The recording's bytes, and the offset of the next event to play.
