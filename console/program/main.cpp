@@ -26,7 +26,7 @@
 #include "console/program/connection.h"
 #include "console/program/console.h"
 #include "console/program/lines.h"
-#include "console/rules/line_specs.h"
+#include "console/rules/line_words.h"
 #include "console/line/device_list.h"
 #include "console/line/serial_devices.h"
 #include "console/program/loop.h"
@@ -150,16 +150,16 @@ void OpenClosedStandardDescriptors() {
 
 // The command line as one line of several sees it: its LINE and SETTINGS
 // in place of the LABEL=LINE words, attach:TARGET as --attach TARGET.
-CommandLine LineCommand(const CommandLine& given, const LineSpec& spec) {
+CommandLine LineCommand(const CommandLine& given, const LineWord& word) {
     CommandLine line = given;
     line.positionalCount = 0;
-    if (std::strncmp(spec.line, "attach:", 7) == 0) {
+    if (std::strncmp(word.line, "attach:", 7) == 0) {
         if (line.assignmentCount < CommandLine::MaxAssignments)
-            line.assignments[line.assignmentCount++] = {"attach", spec.line + 7};
+            line.assignments[line.assignmentCount++] = {"attach", word.line + 7};
     } else {
-        line.positional[line.positionalCount++] = spec.line;
+        line.positional[line.positionalCount++] = word.line;
     }
-    if (spec.settings[0] != '\0') line.positional[line.positionalCount++] = spec.settings;
+    if (word.settings[0] != '\0') line.positional[line.positionalCount++] = word.settings;
     return line;
 }
 
@@ -397,26 +397,26 @@ int main(int argc, char** argv) {
     char message[PathCapacity + 256];
     std::unique_ptr<Console> console(new Console());
     Console& c = *console;
-    LineSpec specs[LineSpecsMax];
-    unsigned specCount = 0;
-    bool several = commandLine.positionalCount > 0 && IsLineSpec(commandLine.positional[0]);
-    if (several && !ParseLineSpecs(commandLine.positional, commandLine.positionalCount, specs, &specCount,
+    LineWord named[LineWordsMax];
+    unsigned namedCount = 0;
+    bool several = commandLine.positionalCount > 0 && IsLineWord(commandLine.positional[0]);
+    if (several && !ParseLineWords(commandLine.positional, commandLine.positionalCount, named, &namedCount,
                                    problem, sizeof problem))
         return UsageError(problem);
-    if (!BuildOptions(several ? LineCommand(commandLine, specs[0]) : commandLine, profiles, &c.options,
+    if (!BuildOptions(several ? LineCommand(commandLine, named[0]) : commandLine, profiles, &c.options,
                       problem, sizeof problem))
         return UsageError(problem);
     if (!several && c.options.lines[0] != '\0') {
-        if (!ParseLinesKey(c.options.lines, specs, &specCount, problem, sizeof problem))
+        if (!ParseLinesKey(c.options.lines, named, &namedCount, problem, sizeof problem))
             return UsageError(problem);
-        several = specCount > 1;
+        several = namedCount > 1;
         if (several &&
-            !BuildOptions(LineCommand(commandLine, specs[0]), profiles, &c.options, problem, sizeof problem))
+            !BuildOptions(LineCommand(commandLine, named[0]), profiles, &c.options, problem, sizeof problem))
             return UsageError(problem);
     }
     if (!several) {
-        specCount = 1;
-        specs[0] = LineSpec();
+        namedCount = 1;
+        named[0] = LineWord();
     } else if (c.options.serve || c.options.replayPath[0] != '\0' || c.options.castPath[0] != '\0') {
         return UsageError("several lines are for a session or a batch run: serve or replay one at a time");
     }
@@ -432,20 +432,20 @@ int main(int argc, char** argv) {
             return Fail(message);
         }
         several = tape->header.lines > 1;
-        specCount = several ? tape->header.lines : 1;
-        for (unsigned i = 0; several && i < specCount; ++i)
-            std::snprintf(specs[i].label, sizeof specs[i].label, "%.*s", int(sizeof specs[i].label - 1),
+        namedCount = several ? tape->header.lines : 1;
+        for (unsigned i = 0; several && i < namedCount; ++i)
+            std::snprintf(named[i].label, sizeof named[i].label, "%.*s", int(sizeof named[i].label - 1),
                           tape->header.line[i].label);
     }
-    c.lineCount = specCount;
-    for (unsigned i = 0; i < specCount; ++i) {
+    c.lineCount = namedCount;
+    for (unsigned i = 0; i < namedCount; ++i) {
         c.lines[i].reset(new Session());
         Session& s = *c.lines[i];
         s.front = c.front.get();
-        std::snprintf(s.label, sizeof s.label, "%s", specs[i].label);
+        std::snprintf(s.label, sizeof s.label, "%s", named[i].label);
         if (!several || tape) {
             s.options = c.options;
-        } else if (!BuildOptions(LineCommand(commandLine, specs[i]), profiles, &s.options, problem,
+        } else if (!BuildOptions(LineCommand(commandLine, named[i]), profiles, &s.options, problem,
                                  sizeof problem)) {
             std::snprintf(message, sizeof message, "line %s: %s", s.label, problem);
             return UsageError(message);

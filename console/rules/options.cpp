@@ -1,5 +1,5 @@
 #include "console/rules/options.h"
-#include "console/rules/line_specs.h"
+#include "console/rules/line_words.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -704,7 +704,7 @@ bool ReadCommandLine(int argc, const char* const* argv, CommandLine* line, char*
         if (argument[0] != '-' || argument[1] == '\0') {
             // Several lines are LABEL=LINE words, as many as a program shows and one more to refuse.
             unsigned most =
-                line->positionalCount > 0 && IsLineSpec(line->positional[0]) ? CommandLinePositionals : 2;
+                line->positionalCount > 0 && IsLineWord(line->positional[0]) ? CommandLinePositionals : 2;
             if (line->positionalCount == most) {
                 if (most == 2) return Fail(problem, capacity, "unexpected argument", argument);
                 std::snprintf(problem, capacity, "more than %u lines: one program shows at most %u",

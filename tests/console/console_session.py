@@ -107,6 +107,17 @@ class Line:
                 return data
 
 
+def start_lines(folder, names):
+    """A started Line in a folder of its own under `folder` for each name.
+    Each device's name ends in random letters: lock files are named after
+    it, and tests beside each other must not take each other's."""
+    lines = []
+    for name in names:
+        lines.append(Line(tempfile.mkdtemp(prefix=f'{name}-', dir=folder)))
+        lines[-1].start()
+    return lines
+
+
 class ConsoleSession:
     def __init__(self, *args, cols=80, rows=25, start=True, env=None, home=False, shell=False,
                  wrapper=()):

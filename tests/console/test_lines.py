@@ -13,19 +13,13 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, Line, wait_for
+from console_session import PROGRAM, ConsoleSession, Line, start_lines, wait_for
 
 
 class ThreeLines(unittest.TestCase):
     def setUp(self):
         self.session = ConsoleSession(start=False)
-        self.others = []
-        for name in ('b', 'c'):
-            folder = Path(self.session.folder) / name
-            folder.mkdir()
-            line = Line(str(folder))
-            line.start()
-            self.others.append(line)
+        self.others = start_lines(self.session.folder, ('b', 'c'))
         self.timeline = Path(self.session.folder) / 'timeline.log'
 
     def tearDown(self):
@@ -146,11 +140,7 @@ class ThreeLines(unittest.TestCase):
 class Batch(unittest.TestCase):
     def test_standard_output_is_the_timeline_and_input_goes_to_the_line_named(self):
         folder = tempfile.mkdtemp(prefix='bv-')
-        lines = []
-        for name in ('a', 'b'):
-            (Path(folder) / name).mkdir()
-            lines.append(Line(str(Path(folder) / name)))
-            lines[-1].start()
+        lines = start_lines(folder, ('a', 'b'))
         try:
             program = subprocess.Popen(
                 [PROGRAM, f'one={lines[0].device}', f'two={lines[1].device}', '--batch', '--input', 'two',
@@ -175,11 +165,7 @@ class Batch(unittest.TestCase):
 
     def test_a_script_waits_on_one_line_sends_to_another_and_marks_name_their_lines(self):
         folder = Path(tempfile.mkdtemp(prefix='bv-'))
-        lines = []
-        for name in ('dut', 'bmc', 'power'):
-            (folder / name).mkdir()
-            lines.append(Line(str(folder / name)))
-            lines[-1].start()
+        lines = start_lines(folder, ('dut', 'bmc', 'power'))
         dut, bmc, power = lines
         (folder / 'lab.lua').write_text(
             'mark("started")\n'

@@ -12,7 +12,7 @@ import time
 import unittest
 from pathlib import Path
 
-from console_session import PROGRAM, ConsoleSession, Line, wait_for
+from console_session import PROGRAM, ConsoleSession, start_lines, wait_for
 
 
 class HexView(unittest.TestCase):
@@ -226,12 +226,9 @@ class Replay(unittest.TestCase):
 
     def test_one_recording_of_two_lines_replays_each_lines_screen(self):
         folder = tempfile.mkdtemp(prefix='bv-')
-        lines = []
-        for name in ('a', 'b'):
-            (Path(folder) / name).mkdir()
-            lines.append(Line(str(Path(folder) / name)))
-            lines[-1].start()
-            self.addCleanup(lines[-1].stop)
+        lines = start_lines(folder, ('a', 'b'))
+        for line in lines:
+            self.addCleanup(line.stop)
         record = Path(folder) / 'two.bvrec'
         program = subprocess.Popen(
             [PROGRAM, f'dut={lines[0].device}', f'bmc={lines[1].device},115200', '--batch', '--record',
@@ -270,12 +267,9 @@ class Replay(unittest.TestCase):
     def test_a_recording_of_several_lines_replays_them_together_with_their_timeline(self):
         s = ConsoleSession(start=False)
         self.addCleanup(s.close)
-        lines = []
-        for name in ('a', 'b'):
-            (Path(s.folder) / name).mkdir()
-            lines.append(Line(str(Path(s.folder) / name)))
-            lines[-1].start()
-            self.addCleanup(lines[-1].stop)
+        lines = start_lines(s.folder, ('a', 'b'))
+        for line in lines:
+            self.addCleanup(line.stop)
         record = Path(s.folder) / 'two.bvrec'
         program = subprocess.Popen(
             [PROGRAM, f'dut={lines[0].device}', f'bmc={lines[1].device}', '--batch', '--record', str(record),

@@ -1,4 +1,4 @@
-#include "console/rules/line_specs.h"
+#include "console/rules/line_words.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,12 +10,12 @@ bool LabelCharacter(char ch) {
            ch == '_';
 }
 
-// Checks `label` (length `length`) and adds the spec; false with the problem.
-bool AddSpec(const char* label, size_t length, const char* line, size_t lineLength, LineSpec* specs,
+// Checks `label` (length `length`) and adds the line; false with the problem.
+bool AddLine(const char* label, size_t length, const char* line, size_t lineLength, LineWord* named,
              unsigned* count, char* problem, unsigned capacity) {
-    if (*count == LineSpecsMax) {
-        std::snprintf(problem, capacity, "more than %u lines: one program shows at most %u", LineSpecsMax,
-                      LineSpecsMax);
+    if (*count == LineWordsMax) {
+        std::snprintf(problem, capacity, "more than %u lines: one program shows at most %u", LineWordsMax,
+                      LineWordsMax);
         return false;
     }
     if (length == 0 || length >= LineLabelCapacity) {
@@ -31,7 +31,7 @@ bool AddSpec(const char* label, size_t length, const char* line, size_t lineLeng
         }
     }
     for (unsigned i = 0; i < *count; ++i) {
-        if (std::strlen(specs[i].label) == length && std::strncmp(specs[i].label, label, length) == 0) {
+        if (std::strlen(named[i].label) == length && std::strncmp(named[i].label, label, length) == 0) {
             std::snprintf(problem, capacity, "line label '%.*s' given twice: each line needs its own",
                           int(length), label);
             return false;
@@ -42,12 +42,12 @@ bool AddSpec(const char* label, size_t length, const char* line, size_t lineLeng
                       int(length), label);
         return false;
     }
-    LineSpec& spec = specs[(*count)++];
-    std::snprintf(spec.label, sizeof spec.label, "%.*s", int(length), label);
+    LineWord& word = named[(*count)++];
+    std::snprintf(word.label, sizeof word.label, "%.*s", int(length), label);
     const char* comma = static_cast<const char*>(std::memchr(line, ',', lineLength));
     size_t deviceLength = comma != nullptr ? size_t(comma - line) : lineLength;
-    std::snprintf(spec.line, sizeof spec.line, "%.*s", int(deviceLength), line);
-    std::snprintf(spec.settings, sizeof spec.settings, "%.*s",
+    std::snprintf(word.line, sizeof word.line, "%.*s", int(deviceLength), line);
+    std::snprintf(word.settings, sizeof word.settings, "%.*s",
                   comma != nullptr ? int(lineLength - deviceLength - 1) : 0,
                   comma != nullptr ? comma + 1 : "");
     return true;
@@ -55,15 +55,15 @@ bool AddSpec(const char* label, size_t length, const char* line, size_t lineLeng
 
 }  // namespace
 
-bool IsLineSpec(const char* word) {
+bool IsLineWord(const char* word) {
     size_t i = 0;
     while (LabelCharacter(word[i])) ++i;
     return i > 0 && word[i] == '=';
 }
 
-bool ParseLineSpecs(const char* const* words, unsigned count, LineSpec* specs, unsigned* specCount,
+bool ParseLineWords(const char* const* words, unsigned count, LineWord* named, unsigned* namedCount,
                     char* problem, unsigned capacity) {
-    *specCount = 0;
+    *namedCount = 0;
     for (unsigned i = 0; i < count; ++i) {
         const char* equals = std::strchr(words[i], '=');
         if (equals == nullptr) {
@@ -71,15 +71,16 @@ bool ParseLineSpecs(const char* const* words, unsigned count, LineSpec* specs, u
                           words[i]);
             return false;
         }
-        if (!AddSpec(words[i], size_t(equals - words[i]), equals + 1, std::strlen(equals + 1), specs,
-                     specCount, problem, capacity))
+        if (!AddLine(words[i], size_t(equals - words[i]), equals + 1, std::strlen(equals + 1), named,
+                     namedCount, problem, capacity))
             return false;
     }
     return true;
 }
 
-bool ParseLinesKey(const char* text, LineSpec* specs, unsigned* specCount, char* problem, unsigned capacity) {
-    *specCount = 0;
+bool ParseLinesKey(const char* text, LineWord* named, unsigned* namedCount, char* problem,
+                   unsigned capacity) {
+    *namedCount = 0;
     const char* at = text;
     while (*at != '\0') {
         while (*at == ' ' || *at == '\t') ++at;
@@ -87,7 +88,7 @@ bool ParseLinesKey(const char* text, LineSpec* specs, unsigned* specCount, char*
         if (end == nullptr) end = at + std::strlen(at);
         const char* last = end;
         while (last > at && (last[-1] == ' ' || last[-1] == '\t')) --last;
-        if (!AddSpec(at, size_t(last - at), at, size_t(last - at), specs, specCount, problem, capacity))
+        if (!AddLine(at, size_t(last - at), at, size_t(last - at), named, namedCount, problem, capacity))
             return false;
         at = *end == ',' ? end + 1 : end;
     }

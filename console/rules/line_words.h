@@ -3,32 +3,32 @@
 // LINE is anything one line may be (a device, a by-id or usb: name,
 // rfc2217://, tcp://, a profile) or attach:TARGET for a served line.
 // A label is 1 to 15 letters, digits, '-' and '_', each label once, at
-// most LineSpecsMax lines. Pure: the caller checks the devices themselves.
-#ifndef BRISVANE_CONSOLE_LINE_SPECS_H
-#define BRISVANE_CONSOLE_LINE_SPECS_H
+// most LineWordsMax lines. Pure: the caller checks the devices themselves.
+#ifndef BRISVANE_CONSOLE_LINE_WORDS_H
+#define BRISVANE_CONSOLE_LINE_WORDS_H
 
-const unsigned LineSpecCapacity = 1024;
+const unsigned LineWordCapacity = 1024;
 
-const unsigned LineSpecsMax = 9;
+const unsigned LineWordsMax = 9;
 const unsigned LineLabelCapacity = 16;
 
-struct LineSpec {
+struct LineWord {
     char label[LineLabelCapacity];
-    char line[LineSpecCapacity];      // as given: a device, a profile, attach:TARGET
-    char settings[LineSpecCapacity];  // after the first comma, or empty
+    char line[LineWordCapacity];      // as given: a device, a profile, attach:TARGET
+    char settings[LineWordCapacity];  // after the first comma, or empty
 };
 
 // True when `word` starts with a label and '=' (so it is a line, not a device).
-bool IsLineSpec(const char* word);
+bool IsLineWord(const char* word);
 
 // `count` words, each LABEL=LINE[,SETTINGS]. False with a problem for a
-// bad label, the same label twice, more than LineSpecsMax lines or an
+// bad label, the same label twice, more than LineWordsMax lines or an
 // empty LINE.
-bool ParseLineSpecs(const char* const* words, unsigned count, LineSpec* specs, unsigned* specCount,
+bool ParseLineWords(const char* const* words, unsigned count, LineWord* named, unsigned* namedCount,
                     char* problem, unsigned capacity);
 
 // A profile's `lines` value: names separated by commas (blanks around them
 // left out), each both the label and the profile of its line.
-bool ParseLinesKey(const char* text, LineSpec* specs, unsigned* specCount, char* problem, unsigned capacity);
+bool ParseLinesKey(const char* text, LineWord* named, unsigned* namedCount, char* problem, unsigned capacity);
 
 #endif
