@@ -145,7 +145,7 @@ def read_exact(fd, count, seconds=None):
     while len(data) < count:
         if deadline is not None and not select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
             raise TimeoutError(f'{count} bytes expected, {len(data)} came in {seconds} s: {bytes(data)!r}')
-        data += os.read(fd, min(count - len(data), 1 << 20))
+        data += os.read(fd, min(count - len(data), 65536))
     return bytes(data)
 
 
@@ -203,16 +203,16 @@ def tcp_receiver(size):
     return port, wait
 
 
-def paste_through(binary, device, source, size, done, host_write):
+def paste_through(binary, device, source, size, done, host_write, command=None):
     """Seconds for the file `source`, pasted at the program's terminal by cat
     between the brackets, to reach the host (`done()` returns once it has),
     and the longest gap in the program's screen output meanwhile, with
-    `host_write` called every 20 ms."""
+    `host_write` called every 20 ms. `command` runs instead of the program."""
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', 25, 80, 0, 0))
     env = dict(os.environ, TERM='xterm-256color', LANG='C.UTF-8')
-    process = subprocess.Popen([binary, device, '--flow', 'none', '--seven-bit'], stdin=slave, stdout=slave,
-                               stderr=slave, env=env, start_new_session=True)
+    process = subprocess.Popen(command or [binary, device, '--flow', 'none', '--seven-bit'], stdin=slave,
+                               stdout=slave, stderr=slave, env=env, start_new_session=True)
     os.close(slave)
     updates = []
     stop = threading.Event()
@@ -267,6 +267,10 @@ def terminal_floor(source, size):
     return size / seconds / 1e6
 
 
+# The least a program can do with a paste: copy the raw terminal to the line.
+RELAY = ['bash', '-c', 'stty raw -echo; exec cat > "$1"', 'relay']
+
+
 def pastes(binary, folder, size):
     text = b''.join(b'pasted line %07d of the benchmark\n' % i for i in range(size // 32 + 1))[:size]
     source = f'{folder}/paste.txt'
@@ -281,7 +285,10 @@ def pastes(binary, folder, size):
     floor = size / (time.monotonic() - start) / 1e6
     port, wait = tcp_receiver(size)
     seconds, gap = paste_through(binary, f'tcp://127.0.0.1:{port}', source, size, wait, lambda b: None)
-    results['tcp://'] = (size / seconds / 1e6, floor, gap)
+    port, wait = tcp_receiver(size)
+    relayed = paste_through(binary, None, source, size, wait, lambda b: None,
+                            RELAY + [f'/dev/tcp/127.0.0.1/{port}'])[0]
+    results['tcp://'] = (size / seconds / 1e6, floor, gap, size / relayed / 1e6)
     # local pty: the floor is cat into the device while the host reads.
     socat, device, host = pair(folder, 'paste')
     fd = host_fd(host)
@@ -296,7 +303,10 @@ def pastes(binary, folder, size):
     reader.start()
     seconds, gap = paste_through(binary, device, source, size, reader.join, lambda b: os.write(fd, b))
     assert bytes(got) == text.replace(b'\n', b'\r'), 'the pasted text differs'
-    results['local pty'] = (size / seconds / 1e6, floor, gap)
+    reader = threading.Thread(target=lambda: read_exact(fd, size), daemon=True)
+    reader.start()
+    relayed = paste_through(binary, None, source, size, reader.join, lambda b: os.write(fd, b), RELAY + [device])[0]
+    results['local pty'] = (size / seconds / 1e6, floor, gap, size / relayed / 1e6)
     os.close(fd)
     socat.terminate()
     socat.wait()
@@ -1224,6 +1234,25 @@ def spread(values, digits=1):
     return f'{statistics.median(values):.{digits}f} ({min(values):.{digits}f}-{max(values):.{digits}f})'
 
 
+def paste_figures(binary, folder, runs):
+    pasted, through = {}, []
+    for _ in range(runs):
+        for name, figures in pastes(binary, folder, 16 * 1024 * 1024).items():
+            pasted.setdefault(name, []).append(figures)
+        through.append(terminal_floor(folder + '/paste.txt', 16 * 1024 * 1024))
+    print(f'  (a paste comes through the terminal the program runs in: cat file > a terminal, a raw'
+          f' reader on its other end {spread(through)} MB/s)')
+    for name, figures in pasted.items():
+        rates, floors, gaps, relays = ([f[i] for f in figures] for i in range(4))
+        # The slower of its two ends bounds a paste: the terminal or the line.
+        slower = min(statistics.median(floors), statistics.median(through))
+        print(f'paste 16 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
+              f'  ratio {ratio(rates, floors):.2f}, to the slower end {statistics.median(rates) / slower:.2f}'
+              f'  longest screen gap meanwhile {max(gaps):.0f} ms')
+        print(f'  a plain relay in its place (stty raw; cat terminal > line): {spread(relays)} MB/s,'
+              f' to the slower end {statistics.median(relays) / slower:.2f}; ours to the relay {ratio(rates, relays):.2f}')
+
+
 def ratio(ours, floor):
     return statistics.median(ours) / statistics.median(floor)
 
@@ -1235,6 +1264,7 @@ def main():
     parser.add_argument('--only-web', action='store_true', help='the browser pages alone')
     parser.add_argument('--served-only', action='store_true', help='the served line alone')
     parser.add_argument('--lines-only', action='store_true', help='several lines in one program alone')
+    parser.add_argument('--paste-only', action='store_true', help='the pastes alone')
     parser.add_argument('--runs', type=int, default=3, help='runs per figure (at least 3)')
     args = parser.parse_args()
     if args.only_web:
@@ -1254,6 +1284,9 @@ def main():
         if args.served_only:
             served_figures(args.program, folder)
             port_figures(args.program, folder, runs=runs)
+            return
+        if args.paste_only:
+            paste_figures(args.program, folder, runs)
             return
         if args.lines_only:
             lines_figures(args.program, folder, mixes(size)['scrolling'], runs)
@@ -1312,20 +1345,7 @@ def main():
               f'  ratio {ratio(send, send_floor):.2f}')
         print(f'raw capture 32 MiB: {spread(capture)} MB/s  floor (head -c device > file) {spread(capture_floor)} MB/s'
               f'  ratio {ratio(capture, capture_floor):.2f}')
-        pasted, through = {}, []
-        for _ in range(runs):
-            for name, figures in pastes(args.program, folder, 16 * 1024 * 1024).items():
-                pasted.setdefault(name, []).append(figures)
-            through.append(terminal_floor(folder + '/paste.txt', 16 * 1024 * 1024))
-        print(f'  (a paste comes through the terminal the program runs in: cat file > a terminal, a raw'
-              f' reader on its other end {spread(through)} MB/s)')
-        for name, figures in pasted.items():
-            rates, floors, gaps = ([f[i] for f in figures] for i in range(3))
-            # The slower of its two ends bounds a paste: the terminal or the line.
-            slower = min(statistics.median(floors), statistics.median(through))
-            print(f'paste 16 MiB into {name:9s}: {spread(rates)} MB/s  floor (cat file > line) {spread(floors)} MB/s'
-                  f'  ratio {ratio(rates, floors):.2f}, to the slower end {statistics.median(rates) / slower:.2f}'
-                  f'  longest screen gap meanwhile {max(gaps):.0f} ms')
+        paste_figures(args.program, folder, runs)
         if shutil.which('sb'):
             ours, floor = ymodem_send(args.program, folder, 8 * 1024 * 1024, runs)
             print(f'YMODEM send 8 MiB (lrzsz rb on the host): {spread(ours, 2)} s'
