@@ -70,6 +70,7 @@ The program keeps its default history (10,000 rows) throughout.
 Usage: bench_console.py PROGRAM [--megabytes N] [--served-only] [--runs N]
 """
 import argparse
+import base64
 import fcntl
 import os
 import pty
@@ -1180,16 +1181,46 @@ def web_paint(binary, folder, d, pages, samples=100):
         socat.wait()
 
 
-def web_flood(binary, folder, d, data, pages):
+def websocket_readers(port, count):
+    """`count` connections to the pages' socket that read and drop what
+    comes: the pages without a browser drawing them."""
+    sockets = []
+    for _ in range(count):
+        s = socket.create_connection(('127.0.0.1', port))
+        key = base64.b64encode(os.urandom(16)).decode()
+        s.sendall((f'GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n'
+                   f'Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Protocol: brisvane\r\n'
+                   f'Origin: http://127.0.0.1:{port}\r\n\r\n').encode())
+        head = b''
+        while b'\r\n\r\n' not in head:
+            head += s.recv(4096)
+        assert b' 101 ' in head.split(b'\r\n')[0], head
+        def drain(s=s):
+            try:
+                while s.recv(65536):
+                    pass
+            except OSError:
+                pass
+        threading.Thread(target=drain, daemon=True).start()
+        sockets.append(s)
+    return sockets
+
+
+def web_flood(binary, folder, d, data, pages, readers=False):
     """Seconds from the host's first byte to the identify reply after a
-    flood, with `pages` pages open."""
+    flood, with `pages` pages open (plain socket readers with `readers`),
+    and the program's processor seconds meanwhile."""
     socat, device, host = pair(folder, 'webflood')
     fd = host_fd(host)
     port = free_port()
     program = Program(binary, device, ['--web', str(port), '--web-open-watch'])
+    sockets = []
     try:
         time.sleep(0.5)
-        if pages:
+        if pages and readers:
+            sockets = websocket_readers(port, pages)
+            time.sleep(0.3)
+        elif pages:
             open_pages(d, f'http://127.0.0.1:{port}/', pages)
         write_all(fd, b'\x1bZ')
         assert read_exact(fd, 3) == b'\x1b/K'
@@ -1197,7 +1228,10 @@ def web_flood(binary, folder, d, data, pages):
         elapsed, _ = flood_answered(fd, data)
         return elapsed, program.cpu_seconds() - cpu
     finally:
-        close_pages(d)
+        for s in sockets:
+            s.close()
+        if not readers:
+            close_pages(d)
         program.close()
         os.close(fd)
         socat.terminate()
@@ -1223,8 +1257,16 @@ def web_figures(binary, folder):
         cpu_watched = statistics.median(c for _, (_, c) in runs)
         print(f'browser pages, 16 MiB scrolling mix (median of 3): four pages open {watched:.2f} s'
               f'  none {alone:.2f} s  ratio {alone / watched:.2f} (goal 0.8 or more);'
-              f' the program\'s own CPU {cpu_watched:.2f} s beside {cpu_alone:.2f} s'
+              f' the program\'s own CPU {cpu_watched:.3f} s beside {cpu_alone:.3f} s, {cpu_watched / cpu_alone:.2f}x'
               f' (the browser shares the cores)')
+        # The same sockets without a browser: what the pages cost the program
+        # itself, apart from a browser drawing beside it on the same cores.
+        runs = [(web_flood(binary, folder, d, flood, 0, True), web_flood(binary, folder, d, flood, 4, True))
+                for _ in range(3)]
+        cpu_alone = statistics.median(c for (_, c), _ in runs)
+        cpu_read = statistics.median(c for _, (_, c) in runs)
+        print(f'  four plain websocket readers in their place: the program\'s own CPU {cpu_read:.3f} s'
+              f' beside {cpu_alone:.3f} s, {cpu_read / cpu_alone:.2f}x')
     finally:
         d.quit()
 
