@@ -151,6 +151,26 @@ TEST(Bit7Watch, SpeaksOnceForAnEchoOfAKeySoonAfterIt) {
     EXPECT_FALSE(HostEchoesBit7(meta, bell, 1, 10));
     KeysSent(meta, keys, 1, 20);
     EXPECT_TRUE(HostEchoesBit7(meta, bell, 1, 30));
+    // A word and Enter typed at once: its bells come after Enter. They count
+    // once there are more of them than control keys; a host that ignores
+    // bit 7 rings once for a control key at most (vi's Escape, a Tab).
+    const uint8_t word[] = {0xe5, 0xe3, 0xe8, 0xef, 0xa0, 0xe8, 0xe9, 0x8d};
+    const uint8_t bells[] = {7, 7};
+    Bit7Watch late;
+    KeysSent(late, word, sizeof word, 0);
+    EXPECT_FALSE(HostEchoesBit7(late, bells, 2, 10));  // two bells, two control keys (space and Enter)
+    EXPECT_TRUE(HostEchoesBit7(late, bell, 1, 20));
+    const uint8_t escapes[] = {0xe1, 0xe2, 0x9b, 0x9b};
+    Bit7Watch vi;
+    KeysSent(vi, escapes, sizeof escapes, 0);
+    EXPECT_FALSE(HostEchoesBit7(vi, bells, 2, 10));
+    // After a pause the count starts again: old control keys do not stand
+    // against new bells, nor old bells with new keys.
+    KeysSent(vi, keys, 1, 10 + EchoWindowMilliseconds + 1);
+    const uint8_t enter[] = {0x8d};
+    KeysSent(vi, enter, 1, 20 + EchoWindowMilliseconds);
+    EXPECT_FALSE(HostEchoesBit7(vi, bell, 1, 30 + EchoWindowMilliseconds));
+    EXPECT_TRUE(HostEchoesBit7(vi, bell, 1, 40 + EchoWindowMilliseconds));
 }
 
 }  // namespace

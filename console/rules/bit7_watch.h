@@ -4,7 +4,9 @@
 // ignores the bit echoes 7-bit bytes; or, taking them for Meta keys it has
 // no use for, it rings the bell at a printable one. Only the last few keys
 // are kept, and an answer counts only within EchoWindowMilliseconds of
-// them. It speaks once.
+// them. A bell that comes after a control key (Enter typed straight after
+// the word) counts once there are more bells than control keys: a host
+// that ignores bit 7 rings at most one for each. It speaks once.
 // Pure: the caller gives the time and says the message.
 #ifndef BRISVANE_CONSOLE_BIT7_WATCH_H
 #define BRISVANE_CONSOLE_BIT7_WATCH_H
@@ -20,6 +22,10 @@ struct Bit7Watch {
     int64_t sentAt = 0;
     bool any = false;
     bool printable = false;  // the last of them is a printable character's
+    // Since the keys began (the first after a pause of the window):
+    bool anyPrintable = false;
+    unsigned controls = 0;  // keys with bit 7 that are not printable characters
+    unsigned bells = 0;     // bells that came after one of those
     bool noticed = false;
 };
 
