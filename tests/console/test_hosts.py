@@ -118,10 +118,13 @@ class Host(unittest.TestCase):
         self.s.keys('Enter')
         self.wait_rows({4: 'host$ echo one two', 5: 'one two', 6: 'host$'})
         # Programs that read whole lines get Backspace from the terminal's erase.
-        self.command('read -r line; echo "read $line"')
+        # Typed only once read's prompt shows: keys that come while readline
+        # still holds the terminal raw are not edited by the erase.
+        self.command('read -r -p "say: " line; echo "read $line"')
+        self.wait_rows({7: 'say:'})
         self.s.type('abcd')
         self.s.keys('BSpace', 'Enter')
-        self.wait_rows({8: 'read abc'})
+        self.wait_rows({7: 'say: abc', 8: 'read abc'})
 
     def test_colour_sequences_are_hidden(self):
         self.clear()
