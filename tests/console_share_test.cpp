@@ -79,6 +79,11 @@ TEST(ShareBuffer, KeepsOrderAcrossTheWrapAndRefusesWhatDoesNotFitWhole) {
     EXPECT_TRUE(buffer.Append(U("12345678"), 8));
     EXPECT_FALSE(buffer.Append(U("9"), 1));
     EXPECT_EQ(Take(buffer), "12345678");
+    // Masked on the way in, across the wrap too: bit 7 cleared, nothing else.
+    EXPECT_TRUE(buffer.Append(U("abcde"), 5));
+    buffer.Consume(5);
+    EXPECT_TRUE(buffer.Append(U("\xc1\xe2\x7f\xff\x80z"), 6, 0x7F));
+    EXPECT_EQ(Take(buffer), std::string("Ab\x7f\x7f\0z", 6));
     buffer.Release();
     EXPECT_FALSE(buffer.Append(U("x"), 1));  // no room at all once given back
     EXPECT_TRUE(buffer.Empty());

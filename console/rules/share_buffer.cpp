@@ -15,12 +15,24 @@ void ShareBuffer::Release() {
     capacity_ = head_ = count_ = 0;
 }
 
-bool ShareBuffer::Append(const uint8_t* bytes, unsigned count) {
+namespace {
+
+void CopyMasked(uint8_t* to, const uint8_t* from, unsigned count, uint8_t mask) {
+    if (mask == 0xFF) {
+        std::memcpy(to, from, count);
+    } else {
+        for (unsigned i = 0; i < count; ++i) to[i] = from[i] & mask;
+    }
+}
+
+}  // namespace
+
+bool ShareBuffer::Append(const uint8_t* bytes, unsigned count, uint8_t mask) {
     if (count > capacity_ - count_) return false;
     unsigned tail = (head_ + count_) % (capacity_ ? capacity_ : 1);
     unsigned first = capacity_ - tail < count ? capacity_ - tail : count;
-    if (first > 0) std::memcpy(&bytes_[tail], bytes, first);
-    if (count > first) std::memcpy(&bytes_[0], bytes + first, count - first);
+    if (first > 0) CopyMasked(&bytes_[tail], bytes, first, mask);
+    if (count > first) CopyMasked(&bytes_[0], bytes + first, count - first, mask);
     count_ += count;
     return true;
 }

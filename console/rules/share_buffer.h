@@ -20,9 +20,9 @@ public:
     bool Empty() const { return count_ == 0; }
     // How many more bytes fit.
     unsigned Room() const { return capacity_ - count_; }
-    // Appends all `count` bytes after what waits, or none when they do not
-    // fit (returns false).
-    bool Append(const uint8_t* bytes, unsigned count);
+    // Appends all `count` bytes after what waits, each ANDed with `mask`
+    // (0x7F clears bit 7), or none when they do not fit (returns false).
+    bool Append(const uint8_t* bytes, unsigned count, uint8_t mask = 0xFF);
     // The oldest bytes that lie in one piece, and how many.
     const uint8_t* Front(unsigned* count) const;
     // `count` bytes from the front went out (at most what Front gave).
