@@ -838,13 +838,11 @@ def batch_flood(binary, folder, data, script=None):
     return len(data) / elapsed / 1e6
 
 
-def keys_and_idle(binary, folder):
-    socat, device, host = pair(folder, 'keys')
-    fd = host_fd(host)
-    program = Program(binary, device)
-    time.sleep(0.5)
+def key_delays(program, fd, count=200):
+    """Milliseconds from each of COUNT keys at the program's terminal to its
+    byte at the host's descriptor FD, typed 5 ms apart."""
     delays = []
-    for i in range(200):
+    for i in range(count):
         byte = ord('a') + i % 26
         start = time.perf_counter()
         program.key(byte)
@@ -852,6 +850,15 @@ def keys_and_idle(binary, folder):
         delays.append((time.perf_counter() - start) * 1000)
         assert got == bytes([byte]), got
         time.sleep(0.005)
+    return delays
+
+
+def keys_and_idle(binary, folder):
+    socat, device, host = pair(folder, 'keys')
+    fd = host_fd(host)
+    program = Program(binary, device)
+    time.sleep(0.5)
+    delays = key_delays(program, fd)
     time.sleep(0.5)
     before = program.cpu_seconds()
     time.sleep(10)
@@ -913,15 +920,7 @@ def keys_beside_floods(binary, folder, data):
     for thread in floods:
         thread.start()
     time.sleep(0.5)
-    delays = []
-    for i in range(200):
-        byte = ord('a') + i % 26
-        start = time.perf_counter()
-        program.key(byte)
-        got = read_exact(fds[0], 1)
-        delays.append((time.perf_counter() - start) * 1000)
-        assert got == bytes([byte]), got
-        time.sleep(0.005)
+    delays = key_delays(program, fds[0])
     stop.set()
     for thread in floods:
         thread.join(10)
