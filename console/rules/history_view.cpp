@@ -4,8 +4,6 @@
 
 namespace {
 
-const uint64_t PageRows = ScreenRows - 1;  // a page keeps one row of the last
-
 void Clamp(HistoryView& view, const History& history) {
     uint64_t newestTop = history.End();  // the screen exactly
     if (view.top < FirstViewRow(history)) view.top = FirstViewRow(history);
@@ -48,15 +46,21 @@ void OpenView(HistoryView& view, const History& history) {
     view.haveMatch = false;
 }
 
-void MoveView(HistoryView& view, const History& history, ViewMove move) {
+uint64_t MovedTop(uint64_t top, ViewMove move, uint64_t oldest, uint64_t newest) {
+    const uint64_t PageRows = ScreenRows - 1;
     switch (move) {
-        case ViewMove::LineUp: view.top = view.top > 0 ? view.top - 1 : 0; break;
-        case ViewMove::LineDown: ++view.top; break;
-        case ViewMove::PageUp: view.top = view.top > PageRows ? view.top - PageRows : 0; break;
-        case ViewMove::PageDown: view.top += PageRows; break;
-        case ViewMove::Oldest: view.top = FirstViewRow(history); break;
-        case ViewMove::Newest: view.top = history.End(); break;
+        case ViewMove::LineUp: return top > 0 ? top - 1 : 0;
+        case ViewMove::LineDown: return top + 1;
+        case ViewMove::PageUp: return top > PageRows ? top - PageRows : 0;
+        case ViewMove::PageDown: return top + PageRows;
+        case ViewMove::Oldest: return oldest;
+        case ViewMove::Newest: return newest;
     }
+    return top;
+}
+
+void MoveView(HistoryView& view, const History& history, ViewMove move) {
+    view.top = MovedTop(view.top, move, FirstViewRow(history), history.End());
     Clamp(view, history);
 }
 

@@ -15,6 +15,10 @@
 
 enum class ViewMove : uint8_t { LineUp, LineDown, PageUp, PageDown, Oldest, Newest };
 
+// Where a view's top row goes for `move`, before it is clamped: a line or a
+// page (which keeps one row of the last), or the `oldest` or `newest` top.
+uint64_t MovedTop(uint64_t top, ViewMove move, uint64_t oldest, uint64_t newest);
+
 struct HistoryView {
     bool open = false;
     uint64_t top = 0;        // number of the top row shown

@@ -2,8 +2,6 @@
 
 namespace {
 
-const uint64_t PageRows = ScreenRows - 1;  // a page keeps one row of the last
-
 uint64_t NewestTop(const Timeline& timeline) {
     uint64_t end = timeline.End(), oldest = timeline.Oldest();
     return end - oldest > uint64_t(ScreenRows) ? end - ScreenRows : oldest;
@@ -28,14 +26,7 @@ void OpenTimelineView(TimelineView& view, const Timeline& timeline) {
 }
 
 void MoveTimelineView(TimelineView& view, const Timeline& timeline, ViewMove move) {
-    switch (move) {
-        case ViewMove::LineUp: view.top = view.top > 0 ? view.top - 1 : 0; break;
-        case ViewMove::LineDown: ++view.top; break;
-        case ViewMove::PageUp: view.top = view.top > PageRows ? view.top - PageRows : 0; break;
-        case ViewMove::PageDown: view.top += PageRows; break;
-        case ViewMove::Oldest: view.top = timeline.Oldest(); break;
-        case ViewMove::Newest: view.top = NewestTop(timeline); break;
-    }
+    view.top = MovedTop(view.top, move, timeline.Oldest(), NewestTop(timeline));
     Clamp(view, timeline);
 }
 
